@@ -20,4 +20,39 @@ namespace qob {
     return h & 0x7FFFFFFFu;
 }
 
+// Text hashes offered to programs; each returns a 31-bit value.
+[[nodiscard]] uint32_t HashRS(const void* bytes, size_t count);
+[[nodiscard]] uint32_t HashJS(const void* bytes, size_t count);
+[[nodiscard]] uint32_t HashPJW(const void* bytes, size_t count);
+[[nodiscard]] uint32_t HashELF(const void* bytes, size_t count);
+[[nodiscard]] uint32_t HashBKDR(const void* bytes, size_t count);
+[[nodiscard]] uint32_t HashDJB(const void* bytes, size_t count);
+[[nodiscard]] uint32_t HashAP(const void* bytes, size_t count);
+
+// The hash functions by the method numbers programs pass; method 6 repeats
+// method 0. kMd5HashMethod asks for the MD5 digest text instead.
+using HashFunction = uint32_t (*)(const void* bytes, size_t count);
+inline constexpr HashFunction kHashMethods[] = {
+    HashName, HashRS, HashJS, HashPJW, HashELF, HashBKDR, HashName, HashDJB, HashAP,
+};
+constexpr int kMd5HashMethod = 9;
+
+// Reflected CRC with polynomial 0xA001, register starting as all ones, no final
+// XOR. The register starts as the 32-bit 0xFFFFFFFF, so empty input answers
+// 0xFFFFFFFF; after any byte only the low 16 bits can be set.
+[[nodiscard]] uint32_t Crc16(const void* bytes, size_t count);
+
+// MD5 working record, in this order.
+struct Md5Context {
+    uint32_t bitCountLow;   // bits hashed so far, low word
+    uint32_t bitCountHigh;  // and high word
+    uint32_t state[4];      // chaining words A, B, C, D
+    uint8_t buffer[64];     // input not yet transformed
+    uint8_t digest[16];     // filled by Md5Final
+};
+
+void Md5Init(Md5Context& context);
+void Md5Update(Md5Context& context, const void* bytes, size_t count);
+void Md5Final(Md5Context& context);
+
 }  // namespace qob
