@@ -80,10 +80,6 @@ extern VariableRecord* ConstantList;
 extern uint8_t NoExplicitCheck;
 extern VariableRecord* MemberLookupInstance;
 
-// Bytes of one element of typed storage: 8 for -9 and -8, 4 for -5..-3,
-// 2 for -2, 1 for -1, |type| otherwise.
-[[nodiscard]] uint32_t ElementSize(int32_t type);
-
 // Hash a name exactly as given (no case folding), length from the terminator.
 [[nodiscard]] uint32_t HashVariableName(const char* name);
 

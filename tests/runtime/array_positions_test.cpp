@@ -1,4 +1,4 @@
-// Tests of element sizes and array element positions.
+// Tests of array element positions and packed matrix cells.
 #include "runtime/matrix_values.h"
 #include "runtime/variable_store.h"
 
@@ -9,14 +9,6 @@
 
 namespace qob {
 namespace {
-
-TEST(ElementSize, FollowsTypeCode) {
-    struct Case { int32_t type; uint32_t size; };
-    constexpr Case kCases[] = {{-9, 8}, {-8, 8}, {-7, 7}, {-6, 6}, {-5, 4}, {-4, 4},
-                               {-3, 4}, {-2, 2}, {-1, 1}, {1, 1}, {6, 6}, {300, 300}};
-    for (auto c : kCases)
-        EXPECT_EQ(ElementSize(c.type), c.size) << c.type;
-}
 
 TEST(ArrayElementIndex, RowAndColumnMajor) {
     struct Case {
