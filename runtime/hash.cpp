@@ -2,6 +2,8 @@
 // The text hashes, CRC-16 and MD5. Bytes enter every hash as signed values.
 #include "runtime/hash.h"
 
+#include "platform/memory.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -201,6 +203,19 @@ void Md5Final(Md5Context& context) {
     for (int i = 0; i < 4; ++i)
         for (int k = 0; k < 4; ++k)
             context.digest[4 * i + k] = static_cast<uint8_t>(context.state[i] >> (8 * k));
+}
+
+char* DigestToHex(const Md5Context& context) {
+    constexpr char kDigits[] = "0123456789abcdef";
+    auto* text = static_cast<char*>(platform::AllocateZeroedBlock(35));
+    if (!text) return nullptr;
+    text[0] = '0';
+    text[1] = 'x';
+    for (int i = 0; i < 16; ++i) {
+        text[2 + 2 * i] = kDigits[context.digest[i] >> 4];
+        text[3 + 2 * i] = kDigits[context.digest[i] & 15];
+    }
+    return text;
 }
 
 }  // namespace qob

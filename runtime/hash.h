@@ -55,4 +55,9 @@ void Md5Init(Md5Context& context);
 void Md5Update(Md5Context& context, const void* bytes, size_t count);
 void Md5Final(Md5Context& context);
 
+// "0x" and the 16 digest bytes as lower-case hexadecimal pairs: a new 35-byte
+// block of the process heap (34 characters and the terminator) that the
+// caller frees (FreeBlock); null when no memory is left.
+[[nodiscard]] char* DigestToHex(const Md5Context& context);
+
 }  // namespace qob

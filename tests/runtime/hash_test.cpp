@@ -2,6 +2,8 @@
 // Name and text hashes, CRC-16 and MD5.
 #include "runtime/hash.h"
 
+#include "platform/memory.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -146,6 +148,18 @@ TEST(Md5, PiecewiseUpdatesMatchOneUpdate) {
             EXPECT_EQ(Md5Hex(context), whole) << length << " in pieces of " << piece;
         }
     }
+}
+
+TEST(Md5, DigestToHexGivesThe34CharacterText) {
+    Md5Context context;
+    Md5Init(context);
+    Md5Update(context, "abc", 3);
+    Md5Final(context);
+    char* text = DigestToHex(context);
+    ASSERT_NE(text, nullptr);
+    EXPECT_STREQ(text, "0x900150983cd24fb0d6963f7d28e17f72");
+    EXPECT_EQ(platform::GetBlockSize(text), 35u);
+    EXPECT_TRUE(platform::FreeBlock(text));
 }
 
 TEST(Md5, MillionAs) {
