@@ -1,0 +1,483 @@
+// platform/memory.cpp
+// Size-class pages and whole-page spans mapped below 2 GiB, with a page table
+// that tells any address's owner without touching memory we do not own.
+#include "platform/memory.h"
+
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <bit>
+#include <cassert>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#define QOB_POISON(address, size) ASAN_POISON_MEMORY_REGION(address, size)
+#define QOB_UNPOISON(address, size) ASAN_UNPOISON_MEMORY_REGION(address, size)
+#else
+#define QOB_POISON(address, size) ((void)(address), (void)(size))
+#define QOB_UNPOISON(address, size) ((void)(address), (void)(size))
+#endif
+
+// Block headers sit in memory that the address sanitizer sees as poisoned
+// (only payloads are open), so the few routines that read or write them are
+// not instrumented.
+#define QOB_HEADER_ACCESS __attribute__((no_sanitize("address")))
+
+namespace qob::platform {
+
+namespace {
+
+// Memory is managed in 64 KiB pages. A page either holds equal slots of one
+// size class, or is part of a span that holds one large block. Every slot
+// and span starts with a 16-byte header followed by the payload.
+constexpr unsigned kPageShift = 16;
+constexpr size_t kPageSize = size_t{1} << kPageShift;
+constexpr uint32_t kPageCount = static_cast<uint32_t>(kLowMemoryLimit >> kPageShift);
+constexpr size_t kHeaderSize = 16;
+constexpr size_t kChunkPages = 16;  // pages mapped at once for size-class pages
+constexpr size_t kMaxSlotSize = 32768;
+
+// Slot sizes (header included): 32 to 256 in steps of 16, then four sizes per
+// doubling up to 32 KiB. Every size is a multiple of 16, so payloads stay
+// 16-byte aligned.
+constexpr int kClassCount = 15 + 7 * 4;
+
+constexpr std::array<uint32_t, kClassCount> kSlotSizes = [] {
+    std::array<uint32_t, kClassCount> sizes{};
+    int index = 0;
+    for (uint32_t size = 32; size <= 256; size += 16) sizes[index++] = size;
+    for (uint32_t base = 256; base < kMaxSlotSize; base *= 2)
+        for (uint32_t step = 1; step <= 4; ++step) sizes[index++] = base + step * (base / 4);
+    return sizes;
+}();
+static_assert(kSlotSizes[kClassCount - 1] == kMaxSlotSize);
+
+// The smallest class whose slots hold total bytes (header included).
+int ClassOf(size_t total) {
+    if (total <= 256) return total <= 32 ? 0 : static_cast<int>((total + 15) / 16) - 2;
+    const int bits = std::bit_width(total - 1);  // 2^(bits-1) < total <= 2^bits
+    const size_t step = size_t{1} << (bits - 3);
+    return 15 + (bits - 9) * 4 + static_cast<int>((total - 1 - (size_t{1} << (bits - 1))) / step);
+}
+
+constexpr uint32_t kLiveTag = 0xB10C4A11u;
+constexpr uint32_t kFreeTag = 0xF4EEB10Cu;
+
+struct BlockHeader {
+    uint32_t tag;   // kLiveTag while the block is allocated
+    uint32_t size;  // exact size asked for
+    uint32_t link;  // free slot: next free slot's header; span: index in its heap's span list
+    uint32_t reserved;
+};
+static_assert(sizeof(BlockHeader) == kHeaderSize);
+
+// One entry per 64 KiB page below kLowMemoryLimit. Entries of pages we do not
+// own are 0, which is what lets any address be checked safely.
+constexpr uint32_t kSmallPage = 0x80000000u;  // | size class
+constexpr uint32_t kSpanPage = 0x40000000u;   // | page number of the span's first page
+constexpr uint32_t kPageInfoValue = 0x3FFFFFFFu;
+
+struct PageEntry {
+    std::atomic<uint32_t> info{0};
+    std::atomic<Arena*> heap{nullptr};
+};
+PageEntry gPageTable[kPageCount];
+
+uintptr_t Address(const void* pointer) { return reinterpret_cast<uintptr_t>(pointer); }
+uint32_t PageOf(uintptr_t address) { return static_cast<uint32_t>(address >> kPageShift); }
+char* PageStart(uint32_t page) { return reinterpret_cast<char*>(uintptr_t{page} << kPageShift); }
+size_t SpanBytes(size_t size) { return (size + kHeaderSize + kPageSize - 1) & ~(kPageSize - 1); }
+
+}  // namespace
+
+struct Arena {
+    std::mutex lock;
+    std::array<uint32_t, kClassCount> freeSlots{};  // header address of the first free slot, 0: none
+    std::array<uint32_t, kClassCount> bumpNext{};   // never used slots of the newest page of a class
+    std::array<uint32_t, kClassCount> bumpEnd{};
+    std::vector<uint32_t> pages;  // size-class pages owned
+    std::vector<uint32_t> spans;  // first page of each large block
+};
+
+namespace {
+
+// Mapping below 2 GiB -------------------------------------------------------
+
+// MAP_32BIT serves about 1 GiB; past that, free room lower down is probed
+// page range by page range without ever replacing an existing mapping.
+void* MapAnywhereLow(size_t length) {
+    static std::atomic<uintptr_t> cursor{0x1000000};
+    const uintptr_t start = cursor.load(std::memory_order_relaxed);
+    for (int pass = 0; pass < 2; ++pass) {
+        const uintptr_t from = pass == 0 ? start : 0x1000000;
+        const uintptr_t to = pass == 0 ? kLowMemoryLimit : start;
+        for (uintptr_t hint = from; hint + length <= to; hint += length) {
+            void* p = mmap(reinterpret_cast<void*>(hint), length, PROT_READ | PROT_WRITE,
+                           MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+            if (p == MAP_FAILED) continue;
+            if (Address(p) == hint) {
+                cursor.store(hint + length, std::memory_order_relaxed);
+                return p;
+            }
+            munmap(p, length);  // an old kernel that took the address as a mere hint
+        }
+    }
+    return nullptr;
+}
+
+// bytes (a multiple of kPageSize) of fresh zeroed memory, page aligned and
+// wholly below kLowMemoryLimit; null when there is no room left.
+char* MapLowPages(size_t bytes) {
+    const size_t length = bytes + kPageSize;
+    void* p = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
+    if (p != MAP_FAILED && Address(p) + length > kLowMemoryLimit) {
+        munmap(p, length);
+        p = MAP_FAILED;
+    }
+    if (p == MAP_FAILED) p = MapAnywhereLow(length);
+    if (p == nullptr || p == MAP_FAILED) return nullptr;
+    const uintptr_t start = Address(p);
+    const uintptr_t aligned = (start + kPageSize - 1) & ~(kPageSize - 1);
+    if (aligned > start) munmap(p, aligned - start);
+    const uintptr_t end = start + length;
+    if (end > aligned + bytes) munmap(reinterpret_cast<void*>(aligned + bytes), end - aligned - bytes);
+    return reinterpret_cast<char*>(aligned);
+}
+
+// Size-class pages are shared by all heaps through one pool; a page goes back
+// to it, zeroed, when its heap is destroyed.
+struct PagePool {
+    std::mutex lock;
+    std::vector<uint32_t> freePages;
+};
+
+PagePool& GetPagePool() {
+    static PagePool* const pool = new PagePool;  // never destroyed: heaps may outlive static destruction
+    return *pool;
+}
+
+// A zeroed, poisoned page, or kPageCount when memory is exhausted.
+uint32_t AcquirePage() {
+    PagePool& pool = GetPagePool();
+    std::lock_guard guard(pool.lock);
+    if (pool.freePages.empty()) {
+        char* chunk = MapLowPages(kChunkPages * kPageSize);
+        if (chunk == nullptr) return kPageCount;
+        QOB_POISON(chunk, kChunkPages * kPageSize);
+        for (size_t i = kChunkPages; i-- > 0;) pool.freePages.push_back(PageOf(Address(chunk)) + i);
+    }
+    const uint32_t page = pool.freePages.back();
+    pool.freePages.pop_back();
+    return page;
+}
+
+void ReleasePage(uint32_t page) {
+    char* start = PageStart(page);
+    // Zeroing matters beyond saving memory: a later owner may cut the page
+    // into another slot size, and an old header left at one of its slot
+    // starts must not read as a live block.
+    madvise(start, kPageSize, MADV_DONTNEED);
+    QOB_POISON(start, kPageSize);
+    PagePool& pool = GetPagePool();
+    std::lock_guard guard(pool.lock);
+    pool.freePages.push_back(page);
+}
+
+void ClearPageEntry(uint32_t page) {
+    gPageTable[page].info.store(0, std::memory_order_release);
+    gPageTable[page].heap.store(nullptr, std::memory_order_release);
+}
+
+// Headers -------------------------------------------------------------------
+
+BlockHeader* HeaderAt(uintptr_t address) { return reinterpret_cast<BlockHeader*>(address); }
+void* PayloadOf(BlockHeader* header) { return reinterpret_cast<char*>(header) + kHeaderSize; }
+uint32_t Compact(const BlockHeader* header) { return static_cast<uint32_t>(Address(header)); }
+
+QOB_HEADER_ACCESS uint32_t ReadTag(const BlockHeader* header) { return header->tag; }
+QOB_HEADER_ACCESS uint32_t ReadSize(const BlockHeader* header) { return header->size; }
+QOB_HEADER_ACCESS uint32_t ReadLink(const BlockHeader* header) { return header->link; }
+QOB_HEADER_ACCESS void WriteHeader(BlockHeader* header, uint32_t tag, uint32_t size, uint32_t link) {
+    header->tag = tag;
+    header->size = size;
+    header->link = link;
+}
+QOB_HEADER_ACCESS void WriteSize(BlockHeader* header, uint32_t size) { header->size = size; }
+QOB_HEADER_ACCESS void WriteLink(BlockHeader* header, uint32_t link) { header->link = link; }
+
+struct BlockRef {
+    BlockHeader* header = nullptr;
+    Arena* heap = nullptr;
+    uint32_t info = 0;  // the page entry: size class or span
+};
+
+// Finds the live block that starts exactly at address. Only the page table is
+// consulted until the address is known to be a slot or span start of a page
+// we own, so no unknown memory is ever read.
+QOB_HEADER_ACCESS BlockRef FindBlock(const void* block) {
+    const uintptr_t address = Address(block);
+    if (address < kPageSize || address >= kLowMemoryLimit || address % kBlockAlignment != 0) return {};
+    const uint32_t page = PageOf(address);
+    const uint32_t info = gPageTable[page].info.load(std::memory_order_acquire);
+    const size_t offset = address & (kPageSize - 1);
+    if (info & kSmallPage) {
+        const size_t slot = kSlotSizes[info & kPageInfoValue];
+        if (offset < kHeaderSize) return {};
+        const size_t slotStart = offset - kHeaderSize;
+        if (slotStart % slot != 0 || slotStart + slot > kPageSize) return {};
+    } else if (info & kSpanPage) {
+        if ((info & kPageInfoValue) != page || offset != kHeaderSize) return {};
+    } else {
+        return {};
+    }
+    BlockHeader* header = HeaderAt(address - kHeaderSize);
+    if (header->tag != kLiveTag) return {};
+    return {header, gPageTable[page].heap.load(std::memory_order_acquire), info};
+}
+
+// Allocation and release ------------------------------------------------------
+
+// A header of a fresh slot of the class, or null. Caller holds heap.lock.
+BlockHeader* TakeSlot(Arena& heap, int sizeClass) {
+    if (const uint32_t first = heap.freeSlots[sizeClass]) {
+        BlockHeader* header = HeaderAt(first);
+        heap.freeSlots[sizeClass] = ReadLink(header);
+        return header;
+    }
+    const uint32_t slot = kSlotSizes[sizeClass];
+    if (heap.bumpNext[sizeClass] != heap.bumpEnd[sizeClass]) {
+        BlockHeader* header = HeaderAt(heap.bumpNext[sizeClass]);
+        heap.bumpNext[sizeClass] += slot;
+        return header;
+    }
+    const uint32_t page = AcquirePage();
+    if (page == kPageCount) return nullptr;
+    heap.pages.push_back(page);
+    gPageTable[page].heap.store(&heap, std::memory_order_release);
+    gPageTable[page].info.store(kSmallPage | static_cast<uint32_t>(sizeClass), std::memory_order_release);
+    const uint32_t start = static_cast<uint32_t>(Address(PageStart(page)));
+    heap.bumpNext[sizeClass] = start + slot;
+    heap.bumpEnd[sizeClass] = start + static_cast<uint32_t>(kPageSize / slot * slot);
+    return HeaderAt(start);
+}
+
+void* AllocateSpan(Arena& heap, size_t size) {
+    const size_t bytes = SpanBytes(size);
+    char* start = MapLowPages(bytes);
+    if (start == nullptr) return nullptr;
+    auto* header = reinterpret_cast<BlockHeader*>(start);
+    const uint32_t first = PageOf(Address(start));
+    QOB_POISON(start, bytes);
+    {
+        std::lock_guard guard(heap.lock);
+        WriteHeader(header, kLiveTag, static_cast<uint32_t>(size), static_cast<uint32_t>(heap.spans.size()));
+        heap.spans.push_back(first);
+    }
+    for (uint32_t page = first; page < first + bytes / kPageSize; ++page) {
+        gPageTable[page].heap.store(&heap, std::memory_order_release);
+        gPageTable[page].info.store(kSpanPage | first, std::memory_order_release);
+    }
+    return PayloadOf(header);
+}
+
+void* AllocateIn(Arena& heap, size_t size, bool zero) {
+    if (size > kMaxBlockSize) return nullptr;
+    const size_t total = size + kHeaderSize;
+    if (total > kMaxSlotSize) {
+        // Fresh mappings read as zero already.
+        void* payload = AllocateSpan(heap, size);
+        if (payload != nullptr) QOB_UNPOISON(payload, size);
+        return payload;
+    }
+    const int sizeClass = ClassOf(total);
+    BlockHeader* header;
+    {
+        std::lock_guard guard(heap.lock);
+        header = TakeSlot(heap, sizeClass);
+        if (header == nullptr) return nullptr;
+        WriteHeader(header, kLiveTag, static_cast<uint32_t>(size), 0);
+    }
+    void* payload = PayloadOf(header);
+    QOB_UNPOISON(payload, size);
+    if (zero) std::memset(payload, 0, size);
+    return payload;
+}
+
+void UnmapSpan(uint32_t first, size_t bytes) {
+    for (uint32_t page = first; page < first + bytes / kPageSize; ++page) ClearPageEntry(page);
+    QOB_UNPOISON(PageStart(first), bytes);  // the range may be mapped by someone else later
+    munmap(PageStart(first), bytes);
+}
+
+bool FreeIn(const BlockRef& ref) {
+    Arena& heap = *ref.heap;
+    if (ref.info & kSmallPage) {
+        const int sizeClass = static_cast<int>(ref.info & kPageInfoValue);
+        std::lock_guard guard(heap.lock);
+        if (ReadTag(ref.header) != kLiveTag) return false;  // freed meanwhile by another thread
+        QOB_POISON(PayloadOf(ref.header), kSlotSizes[sizeClass] - kHeaderSize);
+        WriteHeader(ref.header, kFreeTag, 0, heap.freeSlots[sizeClass]);
+        heap.freeSlots[sizeClass] = Compact(ref.header);
+        return true;
+    }
+    size_t bytes;
+    {
+        std::lock_guard guard(heap.lock);
+        if (ReadTag(ref.header) != kLiveTag) return false;
+        bytes = SpanBytes(ReadSize(ref.header));
+        // Swap the last span into this one's place in the list.
+        const uint32_t index = ReadLink(ref.header);
+        const uint32_t moved = heap.spans.back();
+        heap.spans[index] = moved;
+        WriteLink(HeaderAt(Address(PageStart(moved))), index);
+        heap.spans.pop_back();
+        WriteHeader(ref.header, kFreeTag, 0, 0);
+    }
+    UnmapSpan(PageOf(Address(ref.header)), bytes);
+    return true;
+}
+
+void* ReallocateIn(const BlockRef& ref, size_t size, bool zero) {
+    if (size > kMaxBlockSize) return nullptr;
+    const size_t oldSize = ReadSize(ref.header);
+    void* payload = PayloadOf(ref.header);
+    const bool fitsInPlace = (ref.info & kSmallPage)
+                                 ? ClassOf(size + kHeaderSize) == static_cast<int>(ref.info & kPageInfoValue)
+                                 : size + kHeaderSize > kMaxSlotSize && SpanBytes(size) == SpanBytes(oldSize);
+    if (fitsInPlace) {
+        if (size < oldSize) QOB_POISON(static_cast<char*>(payload) + size, oldSize - size);
+        QOB_UNPOISON(payload, size);
+        if (zero && size > oldSize) std::memset(static_cast<char*>(payload) + oldSize, 0, size - oldSize);
+        WriteSize(ref.header, static_cast<uint32_t>(size));
+        return payload;
+    }
+    void* moved = AllocateIn(*ref.heap, size, false);
+    if (moved == nullptr) return nullptr;
+    std::memcpy(moved, payload, std::min(oldSize, size));
+    if (zero && size > oldSize) std::memset(static_cast<char*>(moved) + oldSize, 0, size - oldSize);
+    FreeIn(ref);
+    return moved;
+}
+
+Arena& ProcessHeap() {
+    static Arena* const heap = new Arena;  // never destroyed: blocks may be freed during static destruction
+    return *heap;
+}
+
+}  // namespace
+
+HeapHandle GetProcessHeap() { return &ProcessHeap(); }
+
+HeapHandle HeapCreate() { return new Arena; }
+
+void HeapDestroy(HeapHandle heap) {
+    assert(heap != &ProcessHeap() && "the process heap lives as long as the process");
+    if (heap == nullptr || heap == &ProcessHeap()) return;
+    for (uint32_t page : heap->pages) {
+        ClearPageEntry(page);
+        ReleasePage(page);
+    }
+    for (uint32_t first : heap->spans) {
+        BlockHeader* header = HeaderAt(Address(PageStart(first)));
+        UnmapSpan(first, SpanBytes(ReadSize(header)));
+    }
+    delete heap;
+}
+
+void* HeapAlloc(HeapHandle heap, uint32_t flags, size_t size) {
+    if (heap == nullptr) return nullptr;
+    return AllocateIn(*heap, size, (flags & HEAP_ZERO_MEMORY) != 0);
+}
+
+void* HeapReAlloc(HeapHandle heap, uint32_t flags, void* block, size_t size) {
+    const BlockRef ref = FindBlock(block);
+    if (ref.header == nullptr || ref.heap != heap) return nullptr;
+    return ReallocateIn(ref, size, (flags & HEAP_ZERO_MEMORY) != 0);
+}
+
+bool HeapFree(HeapHandle heap, void* block) {
+    const BlockRef ref = FindBlock(block);
+    if (ref.header == nullptr || ref.heap != heap) return false;
+    return FreeIn(ref);
+}
+
+void* AllocateBlock(size_t size) { return AllocateIn(ProcessHeap(), size, false); }
+
+void* AllocateZeroedBlock(size_t size) { return AllocateIn(ProcessHeap(), size, true); }
+
+void* ReallocateBlock(void* block, size_t size) {
+    if (block == nullptr) return AllocateBlock(size);
+    const BlockRef ref = FindBlock(block);
+    if (ref.header == nullptr) return nullptr;
+    return ReallocateIn(ref, size, false);
+}
+
+bool FreeBlock(void* block) {
+    const BlockRef ref = FindBlock(block);
+    if (ref.header == nullptr) return false;
+    return FreeIn(ref);
+}
+
+size_t GetBlockSize(const void* block) {
+    const BlockRef ref = FindBlock(block);
+    return ref.header == nullptr ? 0 : ReadSize(ref.header);
+}
+
+bool IsLiveBlock(const void* block) { return FindBlock(block).header != nullptr; }
+
+HeapHandle GetBlockHeap(const void* block) { return FindBlock(block).heap; }
+
+namespace {
+
+// Whether [start, end) lies wholly in writable mappings, from the kernel's
+// own list of the process's mappings: 0 yes, 1 no, -1 the list is unreadable.
+int CheckWritableMappings(uintptr_t start, uintptr_t end) {
+    FILE* maps = std::fopen("/proc/self/maps", "r");
+    if (maps == nullptr) return -1;
+    // Mappings are listed in address order; walk them while they cover start.
+    char* line = nullptr;
+    size_t capacity = 0;
+    int result = 1;
+    while (getline(&line, &capacity, maps) > 0) {
+        unsigned long low = 0, high = 0;
+        char permissions[8] = {};
+        if (std::sscanf(line, "%lx-%lx %7s", &low, &high, permissions) != 3) {
+            result = -1;
+            break;
+        }
+        if (high <= start) continue;
+        if (low > start || permissions[1] != 'w') break;
+        start = high;
+        if (start >= end) {
+            result = 0;
+            break;
+        }
+    }
+    std::free(line);
+    std::fclose(maps);
+    return result;
+}
+
+}  // namespace
+
+int IsBadWritePtr(const void* address, size_t length) {
+    if (length == 0) return 0;
+    const uintptr_t start = Address(address);
+    if (start == 0 || start + length < start) return 1;
+    const uintptr_t end = start + length;
+    // Pages of our own blocks are always writable: settle those without a file read.
+    bool allOurs = end <= kLowMemoryLimit;
+    for (uint32_t page = PageOf(start); allOurs && page <= PageOf(end - 1); ++page)
+        allOurs = gPageTable[page].info.load(std::memory_order_acquire) != 0;
+    if (allOurs) return 0;
+    return CheckWritableMappings(start, end);
+}
+
+}  // namespace qob::platform

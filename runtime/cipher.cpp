@@ -1,0 +1,55 @@
+// runtime/cipher.cpp
+// The keyed additive cipher over bytes and 16-bit units.
+#include "runtime/cipher.h"
+
+#include <cstring>
+
+namespace qob {
+namespace {
+
+// Walks the key cyclically from position start modulo its length.
+class KeyWalk {
+public:
+    KeyWalk(const char* key, size_t length, int32_t start)
+        : key_(key), length_(length), position_(start > 0 ? static_cast<size_t>(start) % length : 0) {}
+
+    // The current key byte as a signed value; moves to the next position.
+    int Next() {
+        const int value = static_cast<int8_t>(key_[position_]);
+        if (++position_ == length_) position_ = 0;
+        return value;
+    }
+
+private:
+    const char* key_;
+    size_t length_;
+    size_t position_;
+};
+
+}  // namespace
+
+void CipherBytes(void* buffer, int32_t length, const char* key, bool decrypt, int32_t start) {
+    // An empty key must return here: the walk would never wrap and would read
+    // past the terminator.
+    const size_t keyLength = key ? std::strlen(key) : 0;
+    if (keyLength == 0 || length <= 0) return;
+    KeyWalk walk(key, keyLength, start);
+    auto* bytes = static_cast<uint8_t*>(buffer);
+    for (int32_t i = 0; i < length; ++i) {
+        const int k = walk.Next();
+        bytes[i] = static_cast<uint8_t>(decrypt ? bytes[i] - k : bytes[i] + k);
+    }
+}
+
+void CipherWords(uint16_t* units, int32_t count, const char* key, bool decrypt, int32_t start) {
+    const size_t keyLength = key ? std::strlen(key) : 0;
+    if (keyLength == 0 || count <= 0) return;
+    KeyWalk walk(key, keyLength, start);
+    for (int32_t i = 0; i < count; ++i) {
+        const int k = walk.Next();
+        const int result = decrypt ? units[i] - k : units[i] + k;
+        units[i] = static_cast<uint16_t>(static_cast<int16_t>(static_cast<int8_t>(result & 0xFF)));
+    }
+}
+
+}  // namespace qob

@@ -1,0 +1,127 @@
+// runtime/function_table.cpp
+// The function table: ordered slots for listings and native-call indexes, and
+// a hash index beside them so that the compiler's lookups cost O(1).
+#include "runtime/function_table.h"
+
+#include <array>
+#include <memory>
+#include <unordered_map>
+
+#include "runtime/hash.h"
+
+namespace qob {
+namespace {
+
+struct TableState {
+    // Reserved once for the whole capacity: the index never rehashes, so script
+    // threads that only read it never see its buckets move.
+    TableState() { indexByHash.reserve(kFunctionTableCapacity); }
+
+    std::array<std::unique_ptr<FunctionRecord>, kFunctionTableCapacity> slots;
+    int count = 0;
+    // Invariant: maps the hash of every record in use to its slot, and nothing else.
+    std::unordered_map<uint32_t, int> indexByHash;
+};
+
+TableState& Table() {
+    static TableState table;
+    return table;
+}
+
+}  // namespace
+
+std::string UpperCaseName(std::string_view name) {
+    std::string upper(name);
+    for (char& c : upper)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return upper;
+}
+
+uint32_t HashUpperCaseName(std::string_view name) {
+    std::string upper = UpperCaseName(name);
+    return HashName(upper.data(), upper.size());
+}
+
+int RegisterFunction(std::string_view name, BuiltinHandler handler) {
+    TableState& table = Table();
+    std::string upper = UpperCaseName(name);
+    uint32_t hash = HashName(upper.data(), upper.size());
+    int index = FindFunctionByHash(hash);
+    if (index >= 0) {
+        ClearFunctionRecord(index);
+    } else {
+        if (table.count >= kFunctionTableCapacity) return -1;
+        index = table.count++;
+        if (!table.slots[index]) table.slots[index] = std::make_unique<FunctionRecord>();
+    }
+    FunctionRecord& record = *table.slots[index];
+    record.name = std::move(upper);
+    record.nameHash = hash;
+    record.handler = handler;
+    table.indexByHash[hash] = index;
+    return index;
+}
+
+int RegisterFunctionFlags(std::string_view name, BuiltinHandler handler, bool anyArity, bool argumentFrame) {
+    int index = RegisterFunction(name, handler);
+    if (index < 0) return index;
+    FunctionRecord& record = *Table().slots[index];
+    record.anyArity = anyArity;
+    record.argumentFrame = argumentFrame;
+    return index;
+}
+
+int RegisterFunctionFlagsEx(std::string_view name, BuiltinHandler handler, bool anyArity, bool argumentFrame,
+                            bool returnsValue) {
+    int index = RegisterFunctionFlags(name, handler, anyArity, argumentFrame);
+    if (index < 0) return index;
+    Table().slots[index]->returnsValue = returnsValue;
+    return index;
+}
+
+int RegisterBuiltin(std::string_view name, BuiltinHandler handler, uint8_t argumentCount, bool returnsValue) {
+    int index = RegisterFunction(name, handler);
+    if (index < 0) return index;
+    FunctionRecord& record = *Table().slots[index];
+    record.argumentCount = argumentCount;
+    record.returnsValue = returnsValue;
+    return index;
+}
+
+void ClearFunctionRecord(int index) {
+    FunctionRecord* record = FunctionRecordAt(index);
+    if (!record) return;
+    TableState& table = Table();
+    auto found = table.indexByHash.find(record->nameHash);
+    if (found != table.indexByHash.end() && found->second == index) table.indexByHash.erase(found);
+    *record = FunctionRecord{};
+}
+
+void FreeFunctionTable() {
+    TableState& table = Table();
+    for (int i = 0; i < table.count; ++i) table.slots[i].reset();
+    table.count = 0;
+    table.indexByHash.clear();
+}
+
+int FindFunctionByHash(uint32_t hash) {
+    const TableState& table = Table();
+    auto found = table.indexByHash.find(hash);
+    return found == table.indexByHash.end() ? -1 : found->second;
+}
+
+int FindFunctionByName(std::string_view name) {
+    return FindFunctionByHash(HashUpperCaseName(name));
+}
+
+int FunctionCount() {
+    return Table().count;
+}
+
+FunctionRecord* FunctionRecordAt(int index) {
+    TableState& table = Table();
+    if (index < 0 || index >= table.count) return nullptr;
+    return table.slots[index].get();
+}
+
+}  // namespace qob

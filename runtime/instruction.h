@@ -1,0 +1,97 @@
+// runtime/instruction.h
+// The doubly linked instruction list the virtual machine runs: nodes, their
+// side records, appending, deleting with jump retargeting, names and listings.
+#pragma once
+
+#include <cstdint>
+
+namespace qob {
+
+struct Instruction;
+struct Pool;
+struct ProgramContext;
+struct VariableRecord;
+struct FrameCacheRecord;
+
+// Every handler of the machine: no parameters, works on the current context.
+using Handler = void (*)();
+
+// Side record of a node, allocated zeroed from the program's pool when the
+// node needs one (a jump target, a source position, a namespace, a cache).
+// jumpTarget is set only through SetJumpTarget, which keeps the list of the
+// nodes jumping to each target, so deleting a target retargets its jumpers
+// without walking the whole program.
+struct InstructionExtra {
+    Instruction* jumpTarget;          // execution goes on at its successor
+    const char* sourceFile;           // interned file name, or null
+    int32_t line;
+    uint16_t column;
+    uint8_t flagByte;                 // STARTPROC: private method; OBJRUN: result dropped
+    uint8_t isJumpTarget;             // 1 when some node jumps here
+    uint32_t namespaceHash;           // scope id of the node's variable lookups
+    VariableRecord* cachedVariable;   // last lookup of the text's name; STARTPROC: frame a callback bound
+    VariableRecord* cachedList;       // list (or object) it was found in; valid while that list is in force
+    VariableRecord* cachedVariable2;  // the same pair for the second name of two-name forms
+    VariableRecord* cachedList2;
+    FrameCacheRecord* freeFrames;     // STARTPROC: this procedure's cached frames not in use
+    Instruction* firstJumper;         // nodes whose jump target is this node ...
+    Instruction* nextJumper;          // ... chained through their own side records
+    Instruction* previousJumper;
+};
+
+struct Instruction {
+    double operand;            // number; address of a second text; native-call table index
+    uintptr_t extraWord;       // FOREACH: iteration records; PUSHCASE/PUSHINTCASE: count; OBJRUN: kept results
+    char* text;                // owned copy of the text operand (or 8 bytes of a double)
+    uint32_t textHash;         // HashName of the text
+    uint32_t opcode;
+    Handler handler;           // what the machine calls
+    Handler secondHandler;     // the node's own handler when a step is fused into the first slot
+    InstructionExtra* extra;   // side record or null
+    Instruction* next;
+    Instruction* previous;
+};
+
+// The pool EmitInstruction allocates from (set by whoever builds a list) and
+// the namespace hash copied into new side records.
+extern Pool* CurrentCompilerPool;
+extern uint32_t CurrentNamespaceHash;
+
+// Appends a node after cursor (the list's last node; may be null for a new
+// list) and returns it. A side record is made when a jump target, a namespace,
+// a file, a line or a column is given; the target gets one marking it as a target.
+Instruction* EmitInstruction(Instruction* cursor, Handler handler, const char* text, double operand,
+                             Instruction* jumpTarget, uint32_t opcode, const char* file, int32_t line,
+                             uint16_t column);
+
+// The side record of a node, made from the pool when it has none.
+InstructionExtra* RequireInstructionExtra(Pool* pool, Instruction* node);
+
+// Makes node jump to target (null: no target), marking the target. The one way
+// to change a jump target.
+void SetJumpTarget(Pool* pool, Instruction* node, Instruction* target);
+
+// The node's jump target, or null.
+[[nodiscard]] inline Instruction* JumpTarget(const Instruction* node) {
+    return node->extra ? node->extra->jumpTarget : nullptr;
+}
+
+// Unlinks and frees a node; returns its predecessor. When it was *cursor, the
+// predecessor becomes the cursor. With retarget, nodes jumping to it jump to its
+// predecessor instead (the first node of a list is never deleted this way).
+Instruction* DeleteInstruction(Pool* pool, Instruction** cursor, Instruction* node, bool retarget);
+
+// Deletes the node and every node before it, without retargeting.
+void DeleteInstructionChain(ProgramContext* context, Instruction* node);
+
+// The name a listing shows for the node (null when it has none).
+[[nodiscard]] const char* InstructionName(const Instruction* node);
+
+// One listing line "0x...|   name fused-step operands", a new block the caller frees.
+[[nodiscard]] char* FormatInstructionLine(const Instruction* node);
+
+// Frees the iteration records a FOREACH node keeps in its extra word (all, or
+// only the newest).
+void FreeForeachRecords(Instruction* node, bool newestOnly);
+
+}  // namespace qob

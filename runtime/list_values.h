@@ -1,0 +1,84 @@
+// runtime/list_values.h
+// List values: chains of ListNode, each holding one value shaped like a
+// variable's, and the list variable's copy of its current node in and out.
+#pragma once
+
+#include <cstdint>
+
+namespace qob {
+
+struct Instruction;
+struct MemberDefinition;
+struct MemoryLink;
+struct VariableRecord;
+struct ListNode;
+
+// One entry of a record that tracks which list position a walker stands on.
+// Deleting a node moves an entry that stood on it to a neighbour and marks it.
+struct ListTracker {
+    ListNode* current;
+    uint8_t changed;
+    ListTracker* next;
+};
+
+// Array and object part of a node's value.
+struct ListArrayExtension {
+    uint32_t elementCount;
+    int32_t dimensions[8];
+    uint8_t dimensionCount;
+    uint8_t arrayOrder;
+    uint32_t arrayWord;
+    uint32_t classHash;
+    Instruction* getter;
+    Instruction* setter;
+    ListTracker* tracker;  // belongs to the node, never moves with the value
+};
+
+// Structure part of a node's value: definitions and owned blocks.
+struct ListStructExtension {
+    VariableRecord* parent;
+    MemberDefinition* members;
+    uint32_t offset;
+    MemoryLink* links;
+};
+
+// Nodes and extensions are zero-filled when made: the stamp hashes their raw
+// bytes, padding included.
+struct ListNode {
+    char* data;                          // text or block; null for a number
+    double value;
+    uint32_t flags;                      // VariableRecord flag bits; 0x10 owns data
+    uint32_t stamp;                      // 31-bit hash of the contents
+    int32_t type;
+    ListArrayExtension* arrayExtension;
+    ListStructExtension* structExtension;
+    ListNode* previous;
+    ListNode* next;
+};
+
+[[nodiscard]] ListNode* ListFirst(ListNode* node);
+[[nodiscard]] ListNode* ListLast(ListNode* node);
+[[nodiscard]] uint32_t ListCount(ListNode* node);
+// Clamped: an index past the end gives the last node, below 1 the first.
+[[nodiscard]] ListNode* ListNodeAt(ListNode* node, int64_t index);
+// Position of the node from the first (0-based).
+[[nodiscard]] uint32_t ListIndexOf(const ListNode* node);
+ListNode* ListAppend(ListNode* node);
+ListNode* ListInsertBefore(ListNode* node);
+// Frees the node; returns its next node, or its previous, or null.
+ListNode* ListDeleteNode(ListNode* node);
+ListNode* ListMoveNode(ListNode** handle, int64_t from, int64_t to);
+void ListFree(ListNode* node, bool freeData);
+void ListSort(ListNode* node, int order, int caseSensitive);
+[[nodiscard]] uint64_t ListTextLength(ListNode* node);
+
+// Recompute a node's stamp over its bytes and its extensions' bytes.
+uint32_t StampListNode(ListNode* node);
+// Free a node's extensions (not its data).
+void FreeListNodeExtensions(ListNode* node);
+
+// The list variable's cache of its current node.
+void LoadListElement(VariableRecord* variable);
+void StoreListElement(VariableRecord* variable);
+
+}  // namespace qob

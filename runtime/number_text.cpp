@@ -1,0 +1,115 @@
+// runtime/number_text.cpp
+// Conversions between numbers and number texts.
+#include "runtime/number_text.h"
+
+#include "platform/c_library.h"
+#include "platform/memory.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace qob {
+
+thread_local uint8_t ConversionFailedFlag = 0;
+
+namespace {
+
+bool IsHexLetter(char ch) { return (ch >= 'A' && ch <= 'F') || (ch >= 'a' && ch <= 'f'); }
+
+bool IsDigitOrPoint(char ch) { return (ch >= '0' && ch <= '9') || ch == kDecimalCharacter; }
+
+// The integer readings of a text whose decimal reading stopped early at 0.
+double ReadIntegerForms(const char* text) {
+    // A negative prefix stays negative here: read as unsigned it would become
+    // 2^64 - n.
+    const int64_t integer = platform::ReadInt64(text);
+    if (integer != 0) return static_cast<double>(integer);
+    if (std::strlen(text) >= 3 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        bool converted = false;
+        const int64_t hex = platform::ReadUnsigned64Bits(text, 16, &converted);
+        if (converted) return static_cast<double>(hex);
+    }
+    return static_cast<double>(platform::ReadUnsigned64Bits(text, 8));
+}
+
+}  // namespace
+
+bool IsNumberString(const char* text) {
+    if (text == nullptr) return true;
+    if (text[0] == '\0') return false;
+    bool hex = false;
+    for (size_t i = 0; text[i] != '\0'; ++i) {
+        const char ch = text[i];
+        if (ch == 'x' || ch == 'X') {
+            if (i == 1 && text[0] == '0') hex = true;
+        } else if (IsHexLetter(ch)) {
+            if ((ch == 'e' || ch == 'E') && !hex) {
+                if (text[i + 1] != '+' && text[i + 1] != '-') return false;
+                ++i;  // the exponent's sign
+            } else if (!hex) {
+                return false;
+            }
+        } else if (ch == '-') {
+            if (i != 0) return false;
+        } else if (!IsDigitOrPoint(ch)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+double StringToNumber(const char* text) {
+    if (!IsNumberString(text)) {
+        ConversionFailedFlag = 1;
+        return 0.0;
+    }
+    ConversionFailedFlag = 0;
+    if (text == nullptr) return 0.0;
+    const char* end = nullptr;
+    const double value = platform::ReadDecimal(text, &end);
+    // A decimal reading of the whole text is the answer even when it is 0
+    // (an underflow such as "-1e-400" stays -0.0, not an integer prefix).
+    if (value != 0.0 || *end == '\0') return value;
+    return ReadIntegerForms(text);
+}
+
+size_t FormatNumber(double value, char (&buffer)[kNumberTextSize]) {
+    const char* fixed = nullptr;
+    if (std::isnan(value))
+        fixed = "nan";
+    else if (std::isinf(value))
+        fixed = value > 0 ? "inf" : "-inf";
+    if (fixed) {
+        std::strcpy(buffer, fixed);
+        return std::strlen(fixed);
+    }
+    size_t length = static_cast<size_t>(platform::FormatText(buffer, sizeof buffer, "%f", value));
+    // "%f" of a finite value always has a point and six decimals, so the walk
+    // over trailing zeros stops at the point at the latest.
+    while (length > 0 && buffer[length - 1] == '0') --length;
+    if (length > 0 && buffer[length - 1] == kDecimalCharacter) --length;
+    buffer[length] = '\0';
+    return length;
+}
+
+char* NumberToString(double value) {
+    char buffer[kNumberTextSize];
+    const size_t length = FormatNumber(value, buffer);
+    auto* text = static_cast<char*>(platform::AllocateZeroedBlock(length + 1));
+    if (text) std::memcpy(text, buffer, length);
+    return text;
+}
+
+double TruncNumber(double value) {
+    return value >= 0 ? std::floor(value + 1e-12) : std::ceil(value - 1e-12);
+}
+
+int64_t TruncToInt64(double value) { return platform::TruncateToInteger<int64_t>(TruncNumber(value)); }
+
+int32_t RoundToInt(double value) { return platform::TruncateToInteger<int32_t>(TruncNumber(value)); }
+
+int32_t RandomInt(int32_t n) {
+    return platform::TruncateToInteger<int32_t>(platform::NextRandom() * 3.0517578125e-5 * n);
+}
+
+}  // namespace qob

@@ -1,0 +1,52 @@
+// runtime/objects.h
+// Object instances and their class procedures, dotted member lookup, and the
+// value copies by kind (objects, structures, arrays, matrices, lists).
+#pragma once
+
+#include <cstdint>
+
+namespace qob {
+
+struct ProgramContext;
+struct VariableRecord;
+
+// Copy modes (mode, keep): (0, 0) release the target, then deep copy;
+// (0, 1) deep copy; (other, 0) share the source's storage; (other, 1) reference.
+constexpr int kCopyDeep = 0;
+constexpr int kCopyShare = 1;
+
+[[nodiscard]] VariableRecord* FindMemberVariable(VariableRecord* instanceHead, const char* name, uint32_t scope);
+
+// A new instance of the class (deep-copy path without a source): head, then
+// "__INIT(0,0)"; with construct also "CREATE(0,0)". The target becomes an
+// object variable that owns it.
+void CreateObjectInstance(VariableRecord* target, const char* className, bool construct);
+void CallDestructor(ProgramContext* context, VariableRecord* objectVariable);
+void FreeObjectInstance(ProgramContext* context, VariableRecord* instanceHead);
+void CopyObjectInstance(VariableRecord* target, VariableRecord* source, int mode, int keep);
+
+void AssignStructureValue(VariableRecord* target, VariableRecord* source, int mode, int keep,
+                          const char* sourceData);
+void AssignArrayValue(VariableRecord* target, VariableRecord* source, int mode, int keep);
+void AssignMatrixValue(VariableRecord* target, VariableRecord* source, int mode, int keep, const char* matrix);
+void CopyVariable(VariableRecord* target, VariableRecord* source, int mode, int keep, int64_t start,
+                  int64_t count);
+void AssignValue(VariableRecord* target, VariableRecord* source, void* fieldAddress, int mode, int keep);
+
+// Hand storage over to a variable (or, with copy, give it a copy).
+void SetVariablePointer(VariableRecord* variable, void* block, int64_t size, bool copy);
+void SetVariableString(VariableRecord* variable, void* block, int64_t size, bool copy);
+void SetVariableMatrix(VariableRecord* variable, void* block, int64_t size, bool copy);
+void SetVariableNumberIfChanged(VariableRecord* variable, int64_t integer);
+
+// Kind codes of vartype and ltype.
+[[nodiscard]] int VarTypeOf(VariableRecord* variable);
+[[nodiscard]] int ListTypeOf(VariableRecord* variable);
+
+void FreeVariableString(ProgramContext* context, VariableRecord* variable);
+
+// Set by the parameter-binding handlers: while set, AssignValue leaves list
+// values uncopied.
+extern uint8_t NoListCopy;
+
+}  // namespace qob

@@ -1,0 +1,141 @@
+// runtime/program_context.h
+// Program contexts: one per loaded application, with its private heap, value
+// stack, instruction list, procedure table and tracked allocations.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "runtime/value_stack.h"
+
+namespace qob {
+
+struct Instruction;
+struct Pool;
+struct VariableRecord;
+struct WindowRecord;
+struct TrackedAllocation;
+struct FrameCacheRecord;
+struct ContextHeap;
+struct LoopEntryState;
+
+// One procedure of a program (filled by the generator or the compiled-file loader).
+struct ProcedureRecord {
+    char* name;               // key "%s(%d,%d)" (or MAIN / WINMAIN), owned
+    Instruction* start;       // STARTPROC node; null until its code is seen
+    uint8_t countByte;        // number of results
+    uint8_t undefinedStart;   // declared before its code
+    uint8_t underscore;       // header flag byte was '_'
+    uint32_t namespaceHash;
+};
+
+// A class of a program: methods are procedures "__CLASSCODE_<class>.<method>".
+struct ClassRecord {
+    char* name;
+    uint32_t nameHash;
+    char* baseName;           // empty or null for none
+    uint32_t baseHash;
+    ClassRecord* next;
+};
+
+// A CASE selector kept by PULLCASE for the PUSHCASE steps.
+struct CaseSlot {
+    const char* text;
+    double value;
+};
+
+// A local frame a procedure used, kept for its next call.
+struct FrameCacheRecord {
+    VariableRecord* frame;      // head record of the frame (context heap)
+    Instruction* procedure;     // its STARTPROC node
+    uint8_t inUse;
+    FrameCacheRecord* next;     // context's cache list, newest first
+    FrameCacheRecord* previous;
+    FrameCacheRecord* nextFree; // the procedure's free list (InstructionExtra::freeFrames)
+};
+
+// Context kinds.
+constexpr int32_t kContextIndependent = 0;
+constexpr int32_t kContextSharedCurrentList = -1;  // parent's stack, heap, classes; caller's current list
+constexpr int32_t kContextSharedGlobals = -2;      // parent's stack, heap, classes; parent's globals
+constexpr int32_t kContextSharedOwnList = -3;      // parent's stack and heap; its own list, freed at its end
+constexpr int32_t kContextDetached = -4;           // own stack and heap; never torn down
+
+constexpr int kCaseSlots = 1024;
+constexpr int kMaxProcedures = 4096;
+
+struct ProgramContext {
+    StackEntry* stackTop;            // never null while the context runs
+    ArgumentFrame argumentFrame;
+    char* appName;                   // upper-cased file name, or the context number as text (process heap)
+    char* appPath;                   // upper-cased directory of the program file (process heap)
+    Instruction* instructions;       // first node of the program
+    VariableRecord* globalHead;      // head of the application's global chain
+    CaseSlot caseSlots[kCaseSlots];
+    ProcedureRecord* procedures[kMaxProcedures];
+    int32_t procedureCount;
+    WindowRecord* windows;           // newest last
+    uint32_t startTick;
+    uint64_t uniqueId;               // unique among live contexts
+    uint8_t rangeCheck;              // RANGEMODE toggles it
+    uint8_t explicitDeclarations;    // EXPLICITMODE toggles it
+    FrameCacheRecord* frameCache;    // newest first
+    ContextHeap* heap;               // private heap (a child of kinds -1..-3 uses its parent's)
+    Pool* pool;                      // instruction nodes and side records
+    int32_t kind;                    // kContext*
+    uint8_t quietEnd;                // no end-of-run log lines
+    ClassRecord* classRecords;       // shared with the parent in kinds -1 and -2
+    ProgramContext* parent;
+    int32_t savedLogSwitch;          // run-time log switch when the context was made
+    TrackedAllocation* tracking;     // newest first
+    TrackedAllocation** trackingByDepth; // per-depth chains (process heap), trackingDepths slots
+    int32_t trackingDepths;
+    int32_t callDepth;               // procedure runs and open loops
+    ProgramContext* previous;
+    ProgramContext* next;
+
+    // Words the driver and the loop instructions need.
+    Instruction* entry;              // MAIN / WINMAIN start node
+    uint8_t entryIsWinMain;
+    uint8_t ownsClassRecords;        // set when this context created its class list
+    uint8_t embedded;                // the program came from an image inside the executable
+    char* embeddedFile;              // the executable's path for an embedded program (process heap)
+    uint32_t appSize;                // bytes of nodes, side records and texts
+    uint64_t timingCounters[2];      // cleared when the program starts
+    VariableRecord* localHead;       // own list head of a kind -3 child
+    LoopEntryState* loopEntries;     // first-run marks of the loops being set up
+};
+
+// The context every handler works on, and the process-wide list.
+extern ProgramContext* CurrentContext;
+extern ProgramContext* FirstContext;
+extern ProgramContext* LastContext;
+
+// A new zeroed context with its own private heap, appended to the list. The
+// caller sets kind, modes, pool, bottom stack cell and global head.
+[[nodiscard]] ProgramContext* CreateProgramContext();
+
+// Gives the context a zeroed bottom cell when it has none (kinds 0 and -4).
+void CreateBottomStackEntry(ProgramContext* context);
+
+// Reads the counter into the unique id until no other live context has it.
+void MakeUniqueContextId(ProgramContext* context);
+
+// Tears a context down (nothing for kind -4) and frees it.
+void EndProgramContext(ProgramContext* context);
+
+// Whether the pointer names a live context of the list.
+[[nodiscard]] bool IsLiveContext(const ProgramContext* context);
+
+// --- the private heap ---------------------------------------------------------------
+// Every StackEntry, VariableRecord, WindowRecord and cache record of a context
+// comes from here; the heap is freed as a whole when the context ends.
+
+// Zeroed block of the context's heap (below 2 GiB); null when memory runs out.
+[[nodiscard]] void* AllocContextBlock(ProgramContext* context, size_t size);
+void FreeContextBlock(ProgramContext* context, void* block);
+
+// Byte size of a context-heap type.
+[[nodiscard]] int32_t ElementSize(int32_t typeCode);
+
+}  // namespace qob

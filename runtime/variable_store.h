@@ -1,0 +1,135 @@
+// runtime/variable_store.h
+// Script variables and constants: the VariableRecord, the four lists that hold
+// them, and the operations that create, find, read, write, release and free them.
+#pragma once
+
+#include <cstdint>
+
+namespace qob {
+
+struct ProgramContext;
+struct Instruction;
+struct ListNode;
+struct MemoryLink;
+struct MemberDefinition;
+
+// Flag bits of VariableRecord::flags (and of ListNode::flags).
+constexpr uint32_t kVarPublic = 0x1;            // public member of an object; kept across a release
+constexpr uint32_t kVarStructShared = 0x2;      // structure: member arrays of its copies get no storage of their own
+constexpr uint32_t kVarOwnsData = 0x10;         // the variable owns its data block and frees it
+constexpr uint32_t kVarWideText = 0x20;         // the data is UTF-16 text
+constexpr uint32_t kVarStructure = 0x100;
+constexpr uint32_t kVarMatrix = 0x1000;
+constexpr uint32_t kVarList = 0x10000;          // list variable; kept across a release that keeps the list
+constexpr uint32_t kVarObject = 0x100000;
+constexpr uint32_t kVarHandedOver = 0x1000000;  // a block handed over by address: nobody here frees it
+constexpr uint32_t kVarHoldsObject = 0x10000000;  // array variable that received an object
+
+constexpr int kMaxDimensions = 8;
+
+// One script variable or constant. Records live in doubly linked lists whose
+// first record is the list's head; a released record keeps name, hash, scope,
+// owner and links so the next run of the same procedure finds it again by hash.
+struct VariableRecord {
+    char* name;                    // upper-cased, owned; null in a free slot
+    uint32_t hash;                 // HashName of the upper-cased name (31 bits)
+    double value;                  // the number; for an object the address of its instance head
+    char* data;                    // text, UTF-16 text, block, matrix cells, class name or typed storage
+    int32_t type;                  // type code of typed storage; 0 untyped
+    uint32_t scope;                // scope id (namespace word of the creating instruction)
+    uint32_t flags;                // kVar* bits
+    uint32_t offset;               // byte offset of a member inside its parent's storage
+    VariableRecord* parent;        // structure whose storage holds this member
+    MemberDefinition* members;     // first member definition of a structure
+    int32_t dimensions[kMaxDimensions];
+    uint8_t dimensionCount;
+    uint32_t elementCount;         // elements of an array or array field; 0 for a non-array
+    uint32_t arrayWord;            // saved and restored with the array description
+    ListNode* currentNode;         // a list variable's current node
+    ListNode* writeBackNode;       // node the next write-back goes to before the current node is reloaded
+    VariableRecord* reference;     // the record this one stands for
+    MemoryLink* links;             // newest link of the blocks owned through the fields
+    Instruction* getter;           // STARTPROC of the procedure run on a read; null none
+    Instruction* setter;           // STARTPROC of the procedure run on a write; null none
+    uint8_t dotPosition;           // index of the first "." in the name (0 none)
+    uint32_t classHash;            // hash of an object's class name
+    uint8_t protect;               // 1: every write is ignored
+    uint32_t stamp;                // checksum of the list element last loaded or stored
+    uint8_t arrayOrder;            // non-zero: column-major array
+    VariableRecord* owner;         // head record of the list that holds this record
+    VariableRecord* previous;
+    VariableRecord* next;
+};
+
+// One member of a structure, in field order.
+struct MemberDefinition {
+    VariableRecord* member;
+    int32_t type;
+    uint32_t offset;
+    uint32_t elementCount;
+    MemberDefinition* previous;
+    MemberDefinition* next;
+};
+
+// The process-wide list of "%" constants (its head, or null while empty).
+extern VariableRecord* ConstantList;
+
+// One-shot bytes. NoExplicitCheck suspends the explicit-declaration report of
+// RequireVariable until a declaration keyword clears it; MemberLookupInstance
+// names the instance head of the last dotted lookup that went through an object.
+extern uint8_t NoExplicitCheck;
+extern VariableRecord* MemberLookupInstance;
+
+// Hash a name exactly as given (no case folding), length from the terminator.
+[[nodiscard]] uint32_t HashVariableName(const char* name);
+
+// A new record for the name in the list (none for a name that ends in neither
+// "$" nor "%"). With searchFirst a record of the same hash is released and reused.
+VariableRecord* CreateVariable(VariableRecord* list, const char* name, bool searchFirst);
+// The list where a new variable of that name belongs.
+[[nodiscard]] VariableRecord* ChooseVariableList(VariableRecord* list, const char* name);
+// Members, locals, globals (current scope, then scope 0), constants, dotted
+// names. A hash of 0 hashes the name as given.
+[[nodiscard]] VariableRecord* FindVariable(const char* name, uint32_t hash);
+// Find-or-create: looks the name up (upper-cased copy) and creates it in the
+// list ChooseVariableList gives when absent, with the explicit-mode reports.
+VariableRecord* RequireVariable(VariableRecord* list, const char* name);
+// Find or create, then store the value.
+VariableRecord* DeclareVariable(const char* name, const char* text, double value, void* fieldAddress,
+                                int64_t size);
+// Find, or create with a zero value; then read it.
+void GetVariableByName(const char* name, char** text, double* value, void* fieldAddress);
+
+// Store a value. size -1 hands the block over (it becomes the data, uncopied);
+// another size copies that many bytes of the text.
+void SetVariableValue(VariableRecord* variable, const char* text, double value, void* fieldAddress,
+                      int64_t size);
+// Read a value: text (or null) and number.
+void GetVariableValue(VariableRecord* variable, char** text, double* value, void* fieldAddress);
+
+void ReleaseVariable(ProgramContext* context, VariableRecord* variable, bool keepList, bool keepDefinitions);
+// Frees what the record owns; returns the reference it cut.
+VariableRecord* ClearVariable(ProgramContext* context, VariableRecord* variable, bool keepList,
+                              bool keepDefinitions);
+// With freeNames the records become free slots; without, they are released and
+// keep their names for the next run of the same procedure.
+void FreeVariableChain(ProgramContext* context, VariableRecord* head, bool freeNames);
+// Frees the records themselves, from the last back to the head.
+void FreeVariableList(ProgramContext* context, VariableRecord* head);
+
+// Frees every definition of a structure and releases the member variables.
+void FreeMemberDefinitions(ProgramContext* context, VariableRecord* structure);
+// Appends a definition for the member at the end of the structure's member list.
+void AddMemberDefinition(VariableRecord* structure, VariableRecord* member);
+// Points every member at the structure's storage (recursively for nested structures).
+void RebaseStructMembers(VariableRecord* structure);
+
+// The first record of a chain whose hash equals HashName(name), following next links.
+[[nodiscard]] VariableRecord* FindNamedItem(VariableRecord* list, const char* name);
+
+// Allocate and free records: "$" records on the context's heap, "%" records
+// on the process heap.
+[[nodiscard]] VariableRecord* AllocateVariableRecord(ProgramContext* context, bool constant);
+void FreeVariableRecord(ProgramContext* context, VariableRecord* record);
+
+}  // namespace qob

@@ -1,0 +1,337 @@
+// tests/platform/memory_test.cpp
+// The low-memory allocator: exact sizes, safe answers for unknown addresses,
+// heaps freed as a whole, and use from several threads.
+#include "platform/memory.h"
+
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <thread>
+#include <vector>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
+
+namespace qob::platform {
+namespace {
+
+uintptr_t Address(const void* p) { return reinterpret_cast<uintptr_t>(p); }
+
+// Sizes around every boundary: the smallest slot, class steps, the largest
+// slot (32768 with its 16-byte header) and whole 64 KiB pages of large blocks.
+constexpr size_t kSizes[] = {0,     1,     7,     8,     15,     16,     17,     31,     100,
+                             240,   241,   1000,  4096,  32751,  32752,  32753,  65519,  65520,
+                             65521, 65536, 70000, 196592, 196593, 1000000};
+
+TEST(MemoryTest, BlocksHaveTheirExactSizeAndLieBelowTwoGigabytes) {
+    for (size_t size : kSizes) {
+        char* block = static_cast<char*>(AllocateBlock(size));
+        ASSERT_NE(block, nullptr) << size;
+        EXPECT_EQ(GetBlockSize(block), size);
+        EXPECT_TRUE(IsLiveBlock(block)) << size;
+        EXPECT_EQ(GetBlockHeap(block), GetProcessHeap()) << size;
+        EXPECT_LT(Address(block) + size, kLowMemoryLimit) << size;
+        EXPECT_EQ(Address(block) % kBlockAlignment, 0u) << size;
+        std::memset(block, 0x5A, size);  // every byte is ours to write
+        EXPECT_TRUE(FreeBlock(block)) << size;
+        EXPECT_EQ(GetBlockSize(block), 0u) << size;
+        EXPECT_FALSE(IsLiveBlock(block)) << size;
+        EXPECT_FALSE(FreeBlock(block)) << "double free of " << size;
+    }
+}
+
+TEST(MemoryTest, ZeroedBlocksReadZeroEvenWhenTheSlotWasUsedBefore) {
+    for (size_t size : {size_t{24}, size_t{3000}, size_t{100000}}) {
+        void* dirty = AllocateBlock(size);
+        std::memset(dirty, 0xFF, size);
+        ASSERT_TRUE(FreeBlock(dirty));
+        const auto* clean = static_cast<const unsigned char*>(AllocateZeroedBlock(size));
+        ASSERT_NE(clean, nullptr);
+        for (size_t i = 0; i < size; ++i) ASSERT_EQ(clean[i], 0) << size << " at " << i;
+        FreeBlock(const_cast<unsigned char*>(clean));
+
+        HeapHandle heap = HeapCreate();
+        dirty = HeapAlloc(heap, 0, size);
+        std::memset(dirty, 0xFF, size);
+        HeapFree(heap, dirty);
+        clean = static_cast<const unsigned char*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, size));
+        for (size_t i = 0; i < size; ++i) ASSERT_EQ(clean[i], 0) << size << " at " << i;
+        HeapDestroy(heap);
+    }
+}
+
+TEST(MemoryTest, AddressesThatAreNotBlockStartsAnswerZero) {
+    std::vector<char*> blocks;
+    for (size_t size : kSizes) blocks.push_back(static_cast<char*>(AllocateBlock(size)));
+    for (char* block : blocks) {
+        const size_t size = GetBlockSize(block);
+        for (size_t offset : {size_t{1}, size_t{8}, size_t{16}, size / 2, size - 1}) {
+            if (offset == 0 || offset >= size) continue;
+            EXPECT_EQ(GetBlockSize(block + offset), 0u) << "inside a block of " << size << " at " << offset;
+            EXPECT_FALSE(FreeBlock(block + offset));
+        }
+        EXPECT_EQ(GetBlockSize(block - 16), 0u) << "the header of a block of " << size;
+        EXPECT_EQ(GetBlockSize(block - 8), 0u) << size;
+    }
+    for (size_t i = 0; i < blocks.size(); ++i) EXPECT_EQ(GetBlockSize(blocks[i]), kSizes[i]) << "untouched";
+    for (char* block : blocks) FreeBlock(block);
+
+    int onStack = 0;
+    static int inData = 0;
+    void* fromMalloc = std::malloc(64);
+    void* noAccess = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
+    ASSERT_NE(noAccess, MAP_FAILED);
+    const void* others[] = {nullptr,
+                            &onStack,
+                            &inData,
+                            fromMalloc,
+                            noAccess,
+                            static_cast<char*>(noAccess) + 16,
+                            reinterpret_cast<void*>(0x10),
+                            reinterpret_cast<void*>(0x10010),
+                            reinterpret_cast<void*>(kLowMemoryLimit),
+                            reinterpret_cast<void*>(kLowMemoryLimit + 16),
+                            reinterpret_cast<void*>(~uintptr_t{0xF})};
+    for (const void* other : others) {
+        EXPECT_EQ(GetBlockSize(other), 0u) << other;
+        EXPECT_FALSE(IsLiveBlock(other)) << other;
+        EXPECT_EQ(GetBlockHeap(other), nullptr) << other;
+    }
+    EXPECT_FALSE(FreeBlock(fromMalloc));
+    EXPECT_EQ(ReallocateBlock(fromMalloc, 10), nullptr);
+    std::free(fromMalloc);
+    munmap(noAccess, 4096);
+}
+
+TEST(MemoryTest, SlotsNeverHandedOutAnswerZero) {
+    HeapHandle heap = HeapCreate();
+    char* block = static_cast<char*>(HeapAlloc(heap, 0, 8));  // first slot of a fresh 32-byte page
+    ASSERT_NE(block, nullptr);
+    for (size_t slot = 1; slot < 8; ++slot) EXPECT_EQ(GetBlockSize(block + slot * 32), 0u) << slot;
+    HeapDestroy(heap);
+}
+
+TEST(MemoryTest, DestroyingAHeapFreesAllItsBlocksAndOnlyThose) {
+    HeapHandle heap = HeapCreate();
+    ASSERT_NE(heap, nullptr);
+    ASSERT_NE(heap, GetProcessHeap());
+    std::vector<void*> inHeap;
+    for (int round = 0; round < 50; ++round)
+        for (size_t size : kSizes) {
+            void* block = HeapAlloc(heap, 0, size);
+            ASSERT_NE(block, nullptr);
+            EXPECT_EQ(GetBlockHeap(block), heap);
+            inHeap.push_back(block);
+        }
+    void* outside = AllocateBlock(40);
+    EXPECT_FALSE(HeapFree(heap, outside)) << "a block of another heap";
+    EXPECT_FALSE(HeapFree(GetProcessHeap(), inHeap[3])) << "a block of another heap";
+    EXPECT_EQ(HeapReAlloc(GetProcessHeap(), 0, inHeap[3], 10), nullptr);
+    EXPECT_EQ(GetBlockSize(inHeap[3]), kSizes[3]) << "refused calls leave the block alone";
+
+    HeapDestroy(heap);
+    for (void* block : inHeap) ASSERT_EQ(GetBlockSize(block), 0u) << block;
+    EXPECT_EQ(GetBlockSize(outside), 40u);
+    FreeBlock(outside);
+}
+
+// A destroyed heap's pages go to the next heap, which may cut them into
+// another slot size: the old block starts must not read as live blocks.
+TEST(MemoryTest, RecycledPagesShowNoOldBlocks) {
+    HeapHandle first = HeapCreate();
+    std::vector<char*> old;
+    for (int i = 0; i < 6000; ++i) old.push_back(static_cast<char*>(HeapAlloc(first, 0, 8)));
+    HeapDestroy(first);
+
+    HeapHandle second = HeapCreate();
+    std::vector<char*> fresh;
+    for (int i = 0; i < 1000; ++i) fresh.push_back(static_cast<char*>(HeapAlloc(second, 0, 100)));
+    size_t reused = 0;
+    for (char* address : old) {
+        const bool isFresh = std::find(fresh.begin(), fresh.end(), address) != fresh.end();
+        reused += isFresh;
+        EXPECT_EQ(GetBlockSize(address), isFresh ? 100u : 0u) << static_cast<void*>(address);
+    }
+    EXPECT_GT(reused, 0u) << "the second heap should have taken over pages of the first";
+    HeapDestroy(second);
+}
+
+TEST(MemoryTest, ReallocationKeepsContentAndExactSize) {
+    struct Case {
+        size_t from, to;
+    };
+    constexpr Case kCases[] = {{10, 12},      {12, 10},       {10, 1000},   {1000, 10},    {100, 0},
+                               {0, 100},      {30000, 40000}, {40000, 30000}, {70000, 70010}, {70000, 200000},
+                               {200000, 70000}, {65520, 65521}};
+    for (const Case& c : kCases) {
+        auto* block = static_cast<unsigned char*>(AllocateBlock(c.from));
+        for (size_t i = 0; i < c.from; ++i) block[i] = static_cast<unsigned char>(i * 7);
+        auto* moved = static_cast<unsigned char*>(ReallocateBlock(block, c.to));
+        ASSERT_NE(moved, nullptr) << c.from << "->" << c.to;
+        EXPECT_EQ(GetBlockSize(moved), c.to) << c.from << "->" << c.to;
+        for (size_t i = 0; i < std::min(c.from, c.to); ++i)
+            ASSERT_EQ(moved[i], static_cast<unsigned char>(i * 7)) << c.from << "->" << c.to << " at " << i;
+        if (moved != block) {
+            EXPECT_EQ(GetBlockSize(block), 0u) << "the old block is gone";
+        }
+        std::memset(moved, 1, c.to);
+        FreeBlock(moved);
+    }
+    void* fresh = ReallocateBlock(nullptr, 33);
+    EXPECT_EQ(GetBlockSize(fresh), 33u);
+    FreeBlock(fresh);
+}
+
+TEST(MemoryTest, ZeroingReallocationClearsTheGainedBytes) {
+    HeapHandle heap = HeapCreate();
+    for (size_t large : {size_t{110}, size_t{70000}}) {
+        // Shrink within the same slot, then grow again: the bytes in between
+        // once held data and must come back as zero.
+        auto* block = static_cast<unsigned char*>(HeapAlloc(heap, 0, large));
+        std::memset(block, 0xAA, large);
+        block = static_cast<unsigned char*>(HeapReAlloc(heap, 0, block, large - 10));
+        block = static_cast<unsigned char*>(HeapReAlloc(heap, HEAP_ZERO_MEMORY, block, large));
+        ASSERT_NE(block, nullptr);
+        for (size_t i = 0; i < large - 10; ++i) ASSERT_EQ(block[i], 0xAA) << i;
+        for (size_t i = large - 10; i < large; ++i) ASSERT_EQ(block[i], 0) << i;
+        block = static_cast<unsigned char*>(HeapReAlloc(heap, HEAP_ZERO_MEMORY, block, 5 * large));
+        for (size_t i = large; i < 5 * large; ++i) ASSERT_EQ(block[i], 0) << i;
+    }
+    HeapDestroy(heap);
+}
+
+TEST(MemoryTest, ReallocationKeepsABlockInItsHeap) {
+    HeapHandle heap = HeapCreate();
+    void* block = HeapAlloc(heap, 0, 20);
+    block = ReallocateBlock(block, 5000);
+    EXPECT_EQ(GetBlockHeap(block), heap);
+    block = ReallocateBlock(block, 100000);
+    EXPECT_EQ(GetBlockHeap(block), heap);
+    EXPECT_TRUE(FreeBlock(block)) << "FreeBlock takes blocks of any heap";
+    HeapDestroy(heap);
+}
+
+TEST(MemoryTest, OversizedRequestsAnswerNull) {
+    EXPECT_EQ(AllocateBlock(kMaxBlockSize + 1), nullptr);
+    EXPECT_EQ(AllocateBlock(SIZE_MAX), nullptr);
+    EXPECT_EQ(AllocateBlock(SIZE_MAX - 8), nullptr);
+    void* block = AllocateBlock(10);
+    EXPECT_EQ(ReallocateBlock(block, SIZE_MAX), nullptr);
+    EXPECT_EQ(GetBlockSize(block), 10u) << "a failed reallocation keeps the block";
+    FreeBlock(block);
+    EXPECT_EQ(HeapAlloc(nullptr, 0, 10), nullptr);
+}
+
+TEST(MemoryTest, ManySmallBlocksSpreadOverManyPages) {
+    std::vector<void*> blocks;
+    for (int i = 0; i < 200000; ++i) {
+        void* block = AllocateBlock(24);
+        ASSERT_NE(block, nullptr);
+        ASSERT_LT(Address(block), kLowMemoryLimit);
+        blocks.push_back(block);
+    }
+    for (void* block : blocks) ASSERT_EQ(GetBlockSize(block), 24u);
+    for (void* block : blocks) ASSERT_TRUE(FreeBlock(block));
+}
+
+// Each thread keeps its own blocks stamped with its number and checks them;
+// half of the blocks are handed to the next thread, which frees them.
+TEST(MemoryTest, ThreadsShareHeapsSafely) {
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 20000;
+    HeapHandle shared = HeapCreate();
+    std::vector<std::vector<void*>> handedOver(kThreads);
+    std::vector<std::thread> threads;
+    std::vector<int> failures(kThreads, 0);
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t, shared, &handedOver, &failures] {
+            std::mt19937 random(t);
+            std::vector<unsigned char*> mine;
+            for (int round = 0; round < kRounds; ++round) {
+                const size_t size = random() % 3 == 0 ? random() % 40000 : random() % 300;
+                const bool inShared = random() % 2 == 0;
+                auto* block = static_cast<unsigned char*>(inShared ? HeapAlloc(shared, 0, size) : AllocateBlock(size));
+                if (block == nullptr) {
+                    ++failures[t];
+                    continue;
+                }
+                std::memset(block, t + 1, size);
+                mine.push_back(block);
+                if (mine.size() > 64) {
+                    unsigned char* old = mine[random() % mine.size()];
+                    std::erase(mine, old);
+                    const size_t oldSize = GetBlockSize(old);
+                    for (size_t i = 0; i < oldSize; ++i)
+                        if (old[i] != t + 1) ++failures[t];
+                    if (!FreeBlock(old)) ++failures[t];
+                }
+            }
+            handedOver[(t + 1) % kThreads].assign(mine.begin(), mine.end());
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    threads.clear();
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t, &handedOver, &failures] {
+            for (void* block : handedOver[t])
+                if (!FreeBlock(block)) ++failures[t];
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(failures[t], 0) << "thread " << t;
+    HeapDestroy(shared);
+}
+
+TEST(MemoryTest, WriteTestNeverWrites) {
+    void* block = AllocateBlock(100);
+    int onStack = 0;
+    static int inData = 0;
+    static const char kReadOnly[] = "read only";
+    char* pages = static_cast<char*>(mmap(nullptr, 3 * 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(pages, MAP_FAILED);
+    ASSERT_EQ(mprotect(pages + 4096, 4096, PROT_READ), 0);
+    ASSERT_EQ(mprotect(pages + 2 * 4096, 4096, PROT_NONE), 0);
+    struct Case {
+        const void* address;
+        size_t length;
+        int expected;
+    };
+    const Case cases[] = {
+        {block, 1, 0},
+        {block, 100, 0},
+        {&onStack, sizeof onStack, 0},
+        {&inData, sizeof inData, 0},
+        {pages, 4096, 0},
+        {pages, 0, 0},  // nothing to write
+        {kReadOnly, 1, 1},
+        {nullptr, 1, 1},
+        {pages + 4096, 1, 1},          // read only
+        {pages + 2 * 4096, 1, 1},      // no access
+        {pages + 4095, 2, 1},          // runs from writable into read only
+        {reinterpret_cast<void*>(~uintptr_t{0} - 4), 16, 1},  // wraps around
+    };
+    for (const Case& c : cases) EXPECT_EQ(IsBadWritePtr(c.address, c.length), c.expected) << c.address << " " << c.length;
+    EXPECT_EQ(kReadOnly[0], 'r');
+    munmap(pages, 3 * 4096);
+    FreeBlock(block);
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+TEST(MemoryTest, SanitizerSeesFreedBlocksAndBlockEnds) {
+    char* block = static_cast<char*>(AllocateBlock(20));
+    EXPECT_FALSE(__asan_address_is_poisoned(block + 19));
+    EXPECT_TRUE(__asan_address_is_poisoned(block + 20)) << "past the exact size";
+    EXPECT_TRUE(__asan_address_is_poisoned(block - 1)) << "the header";
+    FreeBlock(block);
+    EXPECT_TRUE(__asan_address_is_poisoned(block)) << "a freed block";
+}
+#endif
+
+}  // namespace
+}  // namespace qob::platform

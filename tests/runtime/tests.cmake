@@ -1,0 +1,13 @@
+# A shared library for the tests of declared native functions. It is built
+# beside the test executable (the application directory of the tests) under
+# its host name "libqobsample.so"; tests name it "qobsample.dll" as a program would.
+add_library(qob_native_sample SHARED ${CMAKE_CURRENT_LIST_DIR}/native_sample/sample_library.cpp)
+set_target_properties(qob_native_sample PROPERTIES
+  OUTPUT_NAME qobsample
+  POSITION_INDEPENDENT_CODE ON
+  LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+if(TARGET qob_runtime_tests)
+  add_dependencies(qob_runtime_tests qob_native_sample)
+  target_compile_definitions(qob_runtime_tests PRIVATE
+    QOB_NATIVE_SAMPLE_DIR="$<TARGET_FILE_DIR:qob_native_sample>/")
+endif()
