@@ -2,7 +2,10 @@
 // The shared text routines, written once for 8-bit and UTF-16 characters.
 #include "runtime/text_routines.h"
 
+#include "platform/message_box.h"
+#include "platform/text_codec.h"
 #include "runtime/number_text.h"
+#include "runtime/wide_text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -178,6 +181,18 @@ char* PadRight(const char* text, char fill, int32_t count) {
     if (fresh == nullptr) return nullptr;
     std::memset(Append(fresh, text, length), fill, pad);
     return fresh;
+}
+
+int ShowMessageBox(const char* text, const char* caption, uint32_t style) {
+    uint16_t* wideText = AnsiToWide(text);
+    uint16_t* wideCaption = AnsiToWide(caption);
+    const auto span = [](const uint16_t* units) {
+        return std::span<const uint16_t>(units, units ? platform::WideTextLength(units) : 0);
+    };
+    const int answer = platform::MessageBoxW(span(wideText), span(wideCaption), style);
+    platform::FreeBlock(wideText);
+    platform::FreeBlock(wideCaption);
+    return answer;
 }
 
 int IsValidPointer(const void* address) { return platform::IsBadWritePtr(address, 1); }

@@ -1,7 +1,7 @@
 // runtime/text_routines.h
 // Small text routines the built-ins share: in-place delete, insert and replace
 // for 8-bit and UTF-16 texts, trimming, padding, thousands separators, heap
-// copies and the pointer test.
+// copies, the pointer test and the message box of 8-bit texts.
 #pragma once
 
 #include "platform/memory.h"
@@ -50,6 +50,10 @@ void WStrReplace(uint16_t** text, const uint16_t* find, const uint16_t* replacem
 // below 1).
 [[nodiscard]] char* PadLeft(const char* text, char fill, int32_t count);
 [[nodiscard]] char* PadRight(const char* text, char fill, int32_t count);
+
+// Shows a message box with an 8-bit text and caption (converted to UTF-16)
+// and the given style; returns the button pressed (IDOK, IDCANCEL, ...).
+int ShowMessageBox(const char* text, const char* caption, uint32_t style);
 
 // Whether the byte at address can be written, found without writing to it:
 // 0 when it can, non-zero when it cannot, -1 when the test itself failed.

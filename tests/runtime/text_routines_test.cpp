@@ -4,9 +4,12 @@
 #include "runtime/text_routines.h"
 
 #include "platform/memory.h"
+#include "platform/message_box.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -172,6 +175,29 @@ TEST(Pad, AddsFillCharacters) {
         EXPECT_EQ(Take(PadLeft("ab", '*', c.count)), c.left) << c.count;
         EXPECT_EQ(Take(PadRight("ab", '*', c.count)), c.right) << c.count;
     }
+}
+
+TEST(ShowMessageBox, ShowsTheTextsAndReturnsTheAnswer) {
+    char* output = nullptr;
+    char* errorOutput = nullptr;
+    size_t outputSize = 0, errorSize = 0;
+    std::FILE* out = open_memstream(&output, &outputSize);
+    std::FILE* err = open_memstream(&errorOutput, &errorSize);
+    platform::SetMessageBoxOutput(out, err);
+    unsetenv("QOB_MSGBOX_ANSWER");
+    EXPECT_EQ(ShowMessageBox("Caf\xC3\xA9 \xFF", "Message", platform::MB_OK), platform::IDOK);
+    setenv("QOB_MSGBOX_ANSWER", "NO", 1);
+    EXPECT_EQ(ShowMessageBox("Failed", "QOB Runtime Error", platform::MB_YESNO | platform::MB_ICONSTOP),
+              platform::IDNO);
+    unsetenv("QOB_MSGBOX_ANSWER");
+    platform::SetMessageBoxOutput(nullptr, nullptr);
+    std::fclose(out);
+    std::fclose(err);
+    // The 8-bit text comes out exactly as it went in, invalid byte included.
+    EXPECT_EQ(std::string(output, outputSize), "Caf\xC3\xA9 \xFF\n");
+    EXPECT_EQ(std::string(errorOutput, errorSize), "QOB Runtime Error: Failed\n");
+    std::free(output);
+    std::free(errorOutput);
 }
 
 TEST(IsValidPointer, TellsWritableMemory) {
