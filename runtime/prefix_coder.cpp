@@ -1,0 +1,246 @@
+// runtime/prefix_coder.cpp
+// Shannon-Fano compression (code tree from sorted byte counts) and its
+// table-driven decoder.
+#include "runtime/prefix_coder.h"
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "runtime/bit_stream.h"
+#include "runtime/byte_counts.h"
+
+namespace qob {
+
+namespace {
+
+constexpr int kMaxCodeLength = 32;
+constexpr int kMaxLeaves = 256;
+
+struct SymbolCode {
+    uint8_t symbol;
+    uint64_t count;
+    uint32_t code;  // right-aligned
+    int length;     // in bits
+};
+
+using SymbolTable = std::array<SymbolCode, 256>;
+
+// Every byte value with its count, most frequent first; equal counts keep
+// ascending symbol order, which the code assignment depends on.
+SymbolTable BuildSymbolTable(std::span<const uint8_t> input) {
+    const ByteCounts counts = CountByteValues(input);
+    SymbolTable table;
+    for (int i = 0; i < 256; ++i)
+        table[i] = {static_cast<uint8_t>(i), counts[i], 0, 0};
+    std::stable_sort(table.begin(), table.end(),
+                     [](const SymbolCode& a, const SymbolCode& b) { return a.count > b.count; });
+    return table;
+}
+
+// Splits entries lo..hi where the running count first reaches half of
+// their total, writes the tree depth-first and gives each leaf its code.
+// Lengths above 32 are recorded as they are; the caller refuses them.
+void WriteCodeTree(SymbolTable& table, BitWriter& out, uint32_t code, int length, int lo, int hi) {
+    if (lo == hi) {
+        out.WriteBits(1, 1);
+        out.WriteBits(table[lo].symbol, 8);
+        table[lo].code = code;
+        table[lo].length = length;
+        return;
+    }
+    out.WriteBits(0, 1);
+    uint64_t total = 0;
+    for (int i = lo; i <= hi; ++i)
+        total += table[i].count;
+    uint64_t sum = 0;
+    int k = lo;
+    while (k != hi) {
+        sum += table[k++].count;
+        if (sum >= (total + 1) / 2)
+            break;
+    }
+    out.WriteBits(1, 1);
+    WriteCodeTree(table, out, code * 2, length + 1, lo, k - 1);
+    if (sum == total) {  // one distinct byte: its leaf has no sibling
+        out.WriteBits(0, 1);
+        return;
+    }
+    out.WriteBits(1, 1);
+    WriteCodeTree(table, out, code * 2 + 1, length + 1, k, hi);
+}
+
+// The tree as read back. Subtrees without leaves are dropped while reading,
+// so every kept node leads to a leaf and there are at most 256 * 33 nodes.
+struct CodeTree {
+    struct Node {
+        int child[2] = {-1, -1};  // -1: no subtree
+        int symbol = -1;          // a leaf's byte, -1 for an inner node
+    };
+    std::vector<Node> nodes;
+    int root = -1;
+    int leafCount = 0;
+    int maxDepth = 0;
+};
+
+// Reads one node at `depth` and its subtrees; the node's index, -1 for a
+// subtree without leaves, or a failure status.
+CoderStatus ReadCodeTree(BitReader& in, CodeTree& tree, int depth, int& index) {
+    if (depth > kMaxCodeLength)
+        return CoderStatus::BadTree;
+    uint32_t isLeaf;
+    if (!in.ReadBits(1, isLeaf))
+        return CoderStatus::InputTruncated;
+    if (isLeaf) {
+        uint32_t symbol;
+        if (!in.ReadBits(8, symbol))
+            return CoderStatus::InputTruncated;
+        if (++tree.leafCount > kMaxLeaves)
+            return CoderStatus::BadTree;
+        tree.maxDepth = std::max(tree.maxDepth, depth);
+        index = static_cast<int>(tree.nodes.size());
+        tree.nodes.push_back({{-1, -1}, static_cast<int>(symbol)});
+        return CoderStatus::Ok;
+    }
+    index = static_cast<int>(tree.nodes.size());
+    tree.nodes.emplace_back();
+    int children[2] = {-1, -1};
+    for (int& child : children) {
+        uint32_t present;
+        if (!in.ReadBits(1, present))
+            return CoderStatus::InputTruncated;
+        if (present) {
+            const CoderStatus status = ReadCodeTree(in, tree, depth + 1, child);
+            if (status != CoderStatus::Ok)
+                return status;
+        }
+    }
+    if (children[0] < 0 && children[1] < 0) {
+        tree.nodes.resize(index);
+        index = -1;
+        return CoderStatus::Ok;
+    }
+    tree.nodes[index].child[0] = children[0];
+    tree.nodes[index].child[1] = children[1];
+    return CoderStatus::Ok;
+}
+
+// Decodes the first kTableBits bits of a code at once: each entry is the
+// leaf they lead to, the inner node to walk on from, or nothing.
+class CodeTable {
+public:
+    static constexpr int kTableBits = 11;
+
+    enum class Kind : uint8_t { None, Leaf, Node };
+    struct Entry {
+        Kind kind = Kind::None;
+        uint8_t length = 0;  // Leaf: the code length
+        uint16_t value = 0;  // Leaf: the symbol; Node: the node index
+    };
+
+    explicit CodeTable(const CodeTree& tree)
+        : bits(std::min(tree.maxDepth, kTableBits)), entries(size_t{1} << bits) {
+        if (tree.root >= 0)
+            Fill(tree, tree.root, 0, 0);
+    }
+
+    // The entry for a left-aligned 64-bit window of the stream.
+    const Entry& Look(uint64_t window) const {
+        return entries[bits == 0 ? 0 : window >> (64 - bits)];
+    }
+
+    int Bits() const { return bits; }
+
+private:
+    void Fill(const CodeTree& tree, int index, int depth, uint32_t prefix) {
+        const CodeTree::Node& node = tree.nodes[index];
+        if (node.symbol >= 0) {
+            const size_t first = size_t{prefix} << (bits - depth);
+            const size_t count = size_t{1} << (bits - depth);
+            std::fill_n(entries.begin() + first, count,
+                        Entry{Kind::Leaf, static_cast<uint8_t>(depth),
+                              static_cast<uint16_t>(node.symbol)});
+            return;
+        }
+        if (depth == bits) {
+            entries[prefix] = {Kind::Node, 0, static_cast<uint16_t>(index)};
+            return;
+        }
+        for (int bit = 0; bit < 2; ++bit)
+            if (node.child[bit] >= 0)
+                Fill(tree, node.child[bit], depth + 1, prefix * 2 + bit);
+    }
+
+    int bits;
+    std::vector<Entry> entries;
+};
+
+}  // namespace
+
+CoderResult ShannonFanoCompress(std::span<const uint8_t> input, std::span<uint8_t> output) {
+    if (input.empty())
+        return {};
+    SymbolTable table = BuildSymbolTable(input);
+    int hi = 0;
+    for (int i = 0; i < 256; ++i)
+        if (table[i].count != 0)
+            hi = i;
+    if (hi == 0)  // one distinct byte: still split once, giving a 1-bit code
+        hi = 1;
+    BitWriter out(output);
+    WriteCodeTree(table, out, 0, 0, 0, hi);
+    for (const SymbolCode& entry : table)
+        if (entry.length > kMaxCodeLength)
+            return {CoderStatus::CodeTooLong, 0};
+    std::array<SymbolCode, 256> bySymbol;
+    for (const SymbolCode& entry : table)
+        bySymbol[entry.symbol] = entry;
+    for (uint8_t b : input) {
+        if (out.IsFull())
+            break;
+        out.WriteBits(bySymbol[b].code, bySymbol[b].length);
+    }
+    out.Flush();
+    if (out.IsFull())
+        return {CoderStatus::OutputFull, out.Written()};
+    return {CoderStatus::Ok, out.Written()};
+}
+
+CoderResult ShannonFanoUncompress(std::span<const uint8_t> input, std::span<uint8_t> output) {
+    if (output.empty())
+        return {};
+    BitReader in(input);
+    CodeTree tree;
+    const CoderStatus treeStatus = ReadCodeTree(in, tree, 0, tree.root);
+    if (treeStatus != CoderStatus::Ok)
+        return {treeStatus, 0};
+    const CodeTable table(tree);
+    for (size_t i = 0; i < output.size(); ++i) {
+        const uint64_t window = in.Peek64();
+        const CodeTable::Entry& entry = table.Look(window);
+        int symbol = entry.value;
+        size_t length = entry.length;
+        if (entry.kind == CodeTable::Kind::None)
+            return {CoderStatus::UnknownCode, i};
+        if (entry.kind == CodeTable::Kind::Node) {
+            // Codes longer than the table: walk the tree bit by bit.
+            int node = entry.value;
+            int depth = table.Bits();
+            while (tree.nodes[node].symbol < 0) {
+                node = tree.nodes[node].child[(window >> (63 - depth)) & 1];
+                if (node < 0)
+                    return {CoderStatus::UnknownCode, i};
+                ++depth;
+            }
+            symbol = tree.nodes[node].symbol;
+            length = depth;
+        }
+        if (length > in.BitsLeft())
+            return {CoderStatus::InputTruncated, i};
+        in.Skip(length);
+        output[i] = static_cast<uint8_t>(symbol);
+    }
+    return {CoderStatus::Ok, output.size()};
+}
+
+}  // namespace qob

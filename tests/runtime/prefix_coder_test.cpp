@@ -1,0 +1,119 @@
+// tests/runtime/prefix_coder_test.cpp
+// Shannon-Fano streams bit for bit, and the decoder on malformed trees and
+// codes.
+#include "runtime/prefix_coder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bitset>
+#include <string>
+
+#include "runtime/coder_samples.h"
+
+namespace qob {
+namespace {
+
+using test::Bytes;
+
+// Tree nodes written as text of bits, as the stream lays them out.
+std::string Leaf(uint8_t symbol) {
+    return "1" + std::bitset<8>(symbol).to_string() + " ";
+}
+
+std::string Inner(const std::string& left, const std::string& right) {
+    return "0" + (left.empty() ? "0" : "1" + left) + (right.empty() ? "0" : "1" + right);
+}
+
+// A complete tree `depth` levels deep whose leaves hold their own codes.
+std::string CompleteTree(int depth, int code = 0) {
+    if (depth == 0)
+        return Leaf(static_cast<uint8_t>(code));
+    return Inner(CompleteTree(depth - 1, code * 2), CompleteTree(depth - 1, code * 2 + 1));
+}
+
+// One leaf `depth` levels down, reached by left branches only.
+std::string LeftChain(int depth, uint8_t symbol) {
+    return depth == 0 ? Leaf(symbol) : Inner(LeftChain(depth - 1, symbol), "");
+}
+
+std::string Times(const std::string& bits, int count) {
+    std::string all;
+    for (int i = 0; i < count; ++i)
+        all += bits;
+    return all;
+}
+
+Bytes Compressed(const Bytes& input) {
+    // Filled with ones: the unused bits of the last byte must come out 0.
+    Bytes out(ShannonFanoCompressBound(input.size()), 0xFF);
+    const CoderResult result = ShannonFanoCompress(input, out);
+    EXPECT_TRUE(result.Ok());
+    out.resize(result.length);
+    return out;
+}
+
+TEST(PrefixCoder, WritesTheStreamBitForBit) {
+    const std::string a = Leaf('A'), b = Leaf('B'), c = Leaf('C'), d = Leaf('D');
+    struct Case {
+        const char* name;
+        Bytes input;
+        std::string bits;  // tree, then the codes
+    };
+    const Case cases[] = {
+        // One distinct byte: a split with only a left leaf, 1-bit codes.
+        {"AAAA", test::BytesOf("AAAA"), Inner(a, "") + "0000"},
+        {"A", test::BytesOf("A"), Inner(a, "") + "0"},
+        {"AAB", test::BytesOf("AAB"), Inner(a, b) + "0 0 1"},
+        // Equal counts keep ascending byte order: A left of B.
+        {"BA", test::BytesOf("BA"), Inner(a, b) + "1 0"},
+        // 3 of 6 reaches half at once: A, then B and C split again.
+        {"AAABBC", test::BytesOf("AAABBC"), Inner(a, Inner(b, c)) + "0 0 0 10 10 11"},
+        // 10 of 21 is short of half (11): A and B go left together.
+        {"A10 B10 C", test::BytesOf(std::string(10, 'A') + std::string(10, 'B') + "C"),
+         Inner(Inner(a, b), c) + Times("00", 10) + Times("01", 10) + "1"},
+        {"ABC", test::BytesOf("ABC"), Inner(Inner(a, b), c) + "00 01 1"},
+        {"ABCD", test::BytesOf("DCBA"), Inner(Inner(a, b), Inner(c, d)) + "11 10 01 00"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Compressed(c.input), test::PackBits(c.bits)) << c.name;
+    EXPECT_EQ(Compressed({}), Bytes{});
+}
+
+TEST(PrefixCoder, DecoderRefusesMalformedTreesAndCodes) {
+    struct Case {
+        const char* name;
+        std::string bits;
+        size_t outputSize;
+        CoderStatus status;
+        Bytes output;  // what was written before the decoder stopped
+    };
+    const Case cases[] = {
+        {"empty output reads nothing", "", 0, CoderStatus::Ok, {}},
+        {"empty stream", "", 1, CoderStatus::InputTruncated, {}},
+        {"tree cut in a symbol", "0 1 1 0100", 1, CoderStatus::InputTruncated, {}},
+        {"code cut", Inner(Leaf('A'), Leaf('B')) + "0 0 1", 4, CoderStatus::InputTruncated,
+         test::BytesOf("AAB")},
+        {"a leaf at the root takes no bits", Leaf('A'), 3, CoderStatus::Ok, test::BytesOf("AAA")},
+        {"tree without leaves", Inner("", "") + "0000", 1, CoderStatus::UnknownCode, {}},
+        {"code of the missing branch", Inner(Leaf('A'), "") + "0 1", 2, CoderStatus::UnknownCode,
+         test::BytesOf("A")},
+        {"256 leaves", CompleteTree(8) + "01000001 01000010", 2, CoderStatus::Ok,
+         test::BytesOf("AB")},
+        {"more than 256 leaves", CompleteTree(9) + "000000000", 1, CoderStatus::BadTree, {}},
+        {"32 levels", LeftChain(32, 'Z') + std::string(64, '0'), 2, CoderStatus::Ok,
+         test::BytesOf("ZZ")},
+        {"33 levels", LeftChain(33, 'Z') + std::string(33, '0'), 1, CoderStatus::BadTree, {}},
+    };
+    for (const Case& c : cases) {
+        const Bytes stream = test::PackBits(c.bits);
+        Bytes out(c.outputSize);
+        const CoderResult result = ShannonFanoUncompress(stream, out);
+        EXPECT_EQ(result.status, c.status) << c.name;
+        ASSERT_EQ(result.length, c.output.size()) << c.name;
+        EXPECT_TRUE(std::equal(c.output.begin(), c.output.end(), out.begin())) << c.name;
+    }
+}
+
+}  // namespace
+}  // namespace qob
