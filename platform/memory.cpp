@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -268,13 +269,69 @@ BlockHeader* TakeSlot(Arena& heap, int sizeClass) {
     return HeaderAt(start);
 }
 
-void* AllocateSpan(Arena& heap, size_t size) {
-    const size_t bytes = SpanBytes(size);
+// Released spans are kept for reuse up to a bound, since mapping and
+// unmapping cost microseconds where a program may allocate and free a large
+// buffer every frame.
+constexpr size_t kMaxCachedSpanBytes = 8u << 20;
+constexpr size_t kSpanCacheBytes = 32u << 20;
+
+struct SpanCache {
+    std::mutex lock;
+    std::vector<std::pair<uint32_t, uint32_t>> spans;  // first page, page count
+    size_t bytes = 0;
+};
+
+SpanCache& GetSpanCache() {
+    static SpanCache* const cache = new SpanCache;  // never destroyed, like the heaps
+    return *cache;
+}
+
+// A span of exactly bytes: a cached one (dirty, reused is true) or a fresh
+// zeroed mapping; null when memory is exhausted.
+char* TakeSpan(size_t bytes, bool& reused) {
+    const auto pages = static_cast<uint32_t>(bytes / kPageSize);
+    SpanCache& cache = GetSpanCache();
+    {
+        std::lock_guard guard(cache.lock);
+        for (auto& span : cache.spans) {
+            if (span.second != pages) continue;
+            const uint32_t first = span.first;
+            span = cache.spans.back();
+            cache.spans.pop_back();
+            cache.bytes -= bytes;
+            reused = true;
+            return PageStart(first);
+        }
+    }
+    reused = false;
     char* start = MapLowPages(bytes);
+    if (start != nullptr) QOB_POISON(start, bytes);
+    return start;
+}
+
+void ReleaseSpan(uint32_t first, size_t bytes) {
+    for (uint32_t page = first; page < first + bytes / kPageSize; ++page) ClearPageEntry(page);
+    if (bytes <= kMaxCachedSpanBytes) {
+        SpanCache& cache = GetSpanCache();
+        std::lock_guard guard(cache.lock);
+        if (cache.bytes + bytes <= kSpanCacheBytes) {
+            QOB_POISON(PageStart(first), bytes);
+            cache.spans.emplace_back(first, static_cast<uint32_t>(bytes / kPageSize));
+            cache.bytes += bytes;
+            return;
+        }
+    }
+    QOB_UNPOISON(PageStart(first), bytes);  // the range may be mapped by someone else later
+    munmap(PageStart(first), bytes);
+}
+
+void* AllocateSpan(Arena& heap, size_t size, bool zero) {
+    const size_t bytes = SpanBytes(size);
+    bool reused = false;
+    char* start = TakeSpan(bytes, reused);
     if (start == nullptr) return nullptr;
     auto* header = reinterpret_cast<BlockHeader*>(start);
     const uint32_t first = PageOf(Address(start));
-    QOB_POISON(start, bytes);
     {
         std::lock_guard guard(heap.lock);
         WriteHeader(header, kLiveTag, static_cast<uint32_t>(size), static_cast<uint32_t>(heap.spans.size()));
@@ -284,18 +341,16 @@ void* AllocateSpan(Arena& heap, size_t size) {
         gPageTable[page].heap.store(&heap, std::memory_order_release);
         gPageTable[page].info.store(kSpanPage | first, std::memory_order_release);
     }
-    return PayloadOf(header);
+    void* payload = PayloadOf(header);
+    QOB_UNPOISON(payload, size);
+    if (zero && reused) std::memset(payload, 0, size);
+    return payload;
 }
 
 void* AllocateIn(Arena& heap, size_t size, bool zero) {
     if (size > kMaxBlockSize) return nullptr;
     const size_t total = size + kHeaderSize;
-    if (total > kMaxSlotSize) {
-        // Fresh mappings read as zero already.
-        void* payload = AllocateSpan(heap, size);
-        if (payload != nullptr) QOB_UNPOISON(payload, size);
-        return payload;
-    }
+    if (total > kMaxSlotSize) return AllocateSpan(heap, size, zero);
     const int sizeClass = ClassOf(total);
     BlockHeader* header;
     {
@@ -308,12 +363,6 @@ void* AllocateIn(Arena& heap, size_t size, bool zero) {
     QOB_UNPOISON(payload, size);
     if (zero) std::memset(payload, 0, size);
     return payload;
-}
-
-void UnmapSpan(uint32_t first, size_t bytes) {
-    for (uint32_t page = first; page < first + bytes / kPageSize; ++page) ClearPageEntry(page);
-    QOB_UNPOISON(PageStart(first), bytes);  // the range may be mapped by someone else later
-    munmap(PageStart(first), bytes);
 }
 
 bool FreeIn(const BlockRef& ref) {
@@ -340,7 +389,7 @@ bool FreeIn(const BlockRef& ref) {
         heap.spans.pop_back();
         WriteHeader(ref.header, kFreeTag, 0, 0);
     }
-    UnmapSpan(PageOf(Address(ref.header)), bytes);
+    ReleaseSpan(PageOf(Address(ref.header)), bytes);
     return true;
 }
 
@@ -386,7 +435,7 @@ void HeapDestroy(HeapHandle heap) {
     }
     for (uint32_t first : heap->spans) {
         BlockHeader* header = HeaderAt(Address(PageStart(first)));
-        UnmapSpan(first, SpanBytes(ReadSize(header)));
+        ReleaseSpan(first, SpanBytes(ReadSize(header)));
     }
     delete heap;
 }

@@ -43,9 +43,10 @@ bool IsPlainUnit(uint16_t unit, bool first) {
     return !(first && unit == '.');
 }
 
-std::string EncodeName(std::span<const uint16_t> name) {
+// The file name of a key (isValue false) or value of that name.
+std::string EncodeName(std::span<const uint16_t> name, bool isValue) {
     static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string encoded;
+    std::string encoded(isValue ? "=" : "");
     for (size_t i = 0; i < name.size(); ++i) {
         const uint16_t unit = name[i];
         if (IsPlainUnit(unit, i == 0)) {
@@ -138,7 +139,7 @@ std::vector<Entry> ListFolder(const std::string& folder) {
 // The file name under which a key or value of that name exists in folder,
 // whatever its case, or nothing.
 std::optional<std::string> FindEntry(const std::string& folder, std::span<const uint16_t> name, bool isKey) {
-    const std::string exact = (isKey ? "" : "=") + EncodeName(name);
+    const std::string exact = EncodeName(name, !isKey);
     const std::string exactPath = folder + "/" + exact;
     if (isKey ? IsDirectory(exactPath) : IsFile(exactPath)) return exact;
     for (const Entry& entry : ListFolder(folder))
@@ -203,7 +204,7 @@ int32_t OpenOrCreate(HKEY key, std::span<const uint16_t> subKey, HKEY* result, b
     for (std::span<const uint16_t> name : SplitPath(subKey)) {
         std::optional<std::string> found = FindEntry(*folder, name, true);
         if (!found && create) {
-            const std::string fileName = EncodeName(name);
+            const std::string fileName = EncodeName(name, false);
             if (mkdir((*folder + "/" + fileName).c_str(), 0700) == 0) {
                 created = true;
                 found = fileName;
@@ -283,7 +284,7 @@ int32_t RegSetValueExW(HKEY key, std::span<const uint16_t> valueName, uint32_t t
         if (!MakeFolders(*folder)) return ERROR_ACCESS_DENIED;
     }
     const std::string target =
-        *folder + "/" + FindEntry(*folder, valueName, false).value_or("=" + EncodeName(valueName));
+        *folder + "/" + FindEntry(*folder, valueName, false).value_or(EncodeName(valueName, true));
 
     // Write a private file beside the value, then rename it over the value:
     // rename replaces the name in one step for every reader.
