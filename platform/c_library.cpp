@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <locale.h>

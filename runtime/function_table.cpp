@@ -7,7 +7,9 @@
 #include <memory>
 #include <unordered_map>
 
+#include "compiler/compile_messages.h"
 #include "runtime/hash.h"
+#include "runtime/native_libraries.h"
 
 namespace qob {
 namespace {
@@ -28,7 +30,23 @@ TableState& Table() {
     return table;
 }
 
+// A declaration or a link has no source position of its own to report.
+void ReportDeclarationError(const std::string& text) {
+    ReportCompileMessage(nullptr, text, nullptr, -1, false);
+}
+
+void ReportLinkWarning(const std::string& text) {
+    if (!CompileOnly) ReportCompileMessage(nullptr, text, nullptr, -1, true);
+}
+
+std::string Quoted(std::string_view text) {
+    return "\"" + std::string(text) + "\"";
+}
+
 }  // namespace
+
+bool ImmediateLinking = false;
+bool CompileOnly = false;
 
 std::string UpperCaseName(std::string_view name) {
     std::string upper(name);
@@ -122,6 +140,58 @@ FunctionRecord* FunctionRecordAt(int index) {
     TableState& table = Table();
     if (index < 0 || index >= table.count) return nullptr;
     return table.slots[index].get();
+}
+
+int DeclareDllFunction(std::string_view name, std::string_view exportName, std::string_view libraryName,
+                       uint8_t argumentCount, bool returnsValue, bool wideText, bool sForm) {
+    int existing = FindFunctionByHash(HashUpperCaseName(name));
+    if (existing >= 0 && !FunctionRecordAt(existing)->declaredNative) {
+        ReportDeclarationError("Cannot declare " + Quoted(name) + ": the name is a built-in or keyword");
+        return -1;
+    }
+    int index = RegisterFunction(name, nullptr);
+    if (index < 0) {
+        ReportDeclarationError("Cannot declare " + Quoted(name) + ": the function table is full");
+        return -1;
+    }
+    FunctionRecord& record = *FunctionRecordAt(index);
+    record.declaredNative = true;
+    record.libraryName = libraryName;
+    record.exportName = exportName;
+    record.argumentCount = argumentCount;
+    record.returnsValue = returnsValue;
+    record.wideText = wideText;
+    record.sForm = sForm;
+    if (ImmediateLinking) LinkDllFunction(index);
+    return index;
+}
+
+LinkStatus LinkDllFunction(int index) {
+    FunctionRecord* record = FunctionRecordAt(index);
+    if (!record || !record->declaredNative) return LinkStatus::NotDeclared;
+    void* library = LoadNativeLibrary(record->libraryName);
+    if (!library) {
+        ReportLinkWarning("Library " + record->libraryName + " not found");
+        return LinkStatus::LibraryNotFound;
+    }
+    if (record->wideText) {
+        std::string wideName = record->exportName + "W";
+        if (ResolveDllEntry(library, index, wideName)) {
+            record->exportName = std::move(wideName);
+            return LinkStatus::Linked;
+        }
+    }
+    if (ResolveDllEntry(library, index, record->exportName)) return LinkStatus::Linked;
+    ReportLinkWarning("Error linking function " + record->name + " from library " + record->libraryName);
+    return LinkStatus::ExportNotFound;
+}
+
+bool ResolveDllEntry(void* library, int index, std::string_view entryName) {
+    FunctionRecord* record = FunctionRecordAt(index);
+    if (!record) return false;
+    void* entry = ResolveNativeExport(library, entryName);
+    (record->returnsValue ? record->functionEntry : record->procedureEntry) = entry;
+    return entry != nullptr;
 }
 
 }  // namespace qob

@@ -65,6 +65,39 @@ void FreeFunctionTable();
 [[nodiscard]] int FunctionCount();
 [[nodiscard]] FunctionRecord* FunctionRecordAt(int index);
 
+// --- declared native functions -------------------------------------------------
+
+// Set by the compiled-file loader while it loads, and by the code generator as
+// its mode requires: a declaration then links at once.
+extern bool ImmediateLinking;
+// Set by the driver while it compiles without running: link failures are not
+// reported then.
+extern bool CompileOnly;
+
+// Records a native function that a program declares (#DECLARE and its
+// variants, compiled files, the code generator, the import built-in) and
+// returns its index; both entries stay null until it is linked. Declarations
+// stay until shut-down. A name (or name hash) that is already a built-in or
+// keyword is refused with a compile error and nothing changes, since the
+// declaration would destroy that built-in for every later program of the
+// process; a function declared earlier is replaced. -1 when refused, or when
+// the table is full (also a compile error).
+int DeclareDllFunction(std::string_view name, std::string_view exportName, std::string_view libraryName,
+                       uint8_t argumentCount, bool returnsValue, bool wideText, bool sForm);
+
+enum class LinkStatus { Linked, LibraryNotFound, ExportNotFound, NotDeclared };
+
+// Loads the record's library (once per name) and resolves its entry: with the
+// wide-text flag the export name with "W" appended first (the export name then
+// becomes that form), else or then the plain name. A failure is reported as a
+// warning ("Library %s not found", "Error linking function %s from library %s")
+// unless CompileOnly is set; the record stays, with null entries.
+LinkStatus LinkDllFunction(int index);
+
+// Resolves entryName in the library into the record's function entry (when it
+// returns a value) or procedure entry. True when it resolved.
+bool ResolveDllEntry(void* library, int index, std::string_view entryName);
+
 // The name as registered: ASCII letters upper-cased, other bytes unchanged.
 [[nodiscard]] std::string UpperCaseName(std::string_view name);
 // HashName of the upper-cased name.

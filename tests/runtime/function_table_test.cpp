@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 
+#include "compiler/compile_messages.h"
 #include "runtime/hash.h"
 
 namespace qob {
@@ -133,6 +136,183 @@ TEST_F(FunctionTableTest, FullTableRefusesANewNameAndWritesNothing) {
     EXPECT_EQ(RegisterBuiltin("F17", HandlerB, 2, true), 17);
     EXPECT_EQ(FunctionRecordAt(17)->handler, &HandlerB);
     EXPECT_EQ(FunctionCount(), kFunctionTableCapacity);
+}
+
+// Declared native functions, linked against the sample library built beside
+// the tests (host name libqobsample.so, declared as a program would name it).
+class DeclaredFunctionTest : public FunctionTableTest {
+protected:
+    void SetUp() override {
+        FunctionTableTest::SetUp();
+        ResetCompileMessages();
+        GetCompileMessageState().warningsEnabled = true;
+        ImmediateLinking = false;
+        CompileOnly = false;
+    }
+    void TearDown() override {
+        CloseCompileLog();
+        ImmediateLinking = false;
+        CompileOnly = false;
+        FunctionTableTest::TearDown();
+    }
+
+    // What the sink logged while the body ran (warnings never reach ERROR%).
+    template <class Body>
+    static std::string Logged(Body body) {
+        std::string path = std::string(QOB_TEST_BINARY_DIR) + "/function_table_test.log";
+        EXPECT_TRUE(OpenCompileLog(path));
+        GetCompileMessageState().logEnabled = true;
+        body();
+        CloseCompileLog();
+        std::ifstream file(path);
+        std::stringstream text;
+        text << file.rdbuf();
+        return text.str();
+    }
+
+    const std::string sample = std::string(QOB_NATIVE_SAMPLE_DIR) + "qobsample.dll";
+};
+
+TEST_F(DeclaredFunctionTest, DeclarationRecordsTheNativeFunction) {
+    int index = DeclareDllFunction("sampleadd", "SampleAdd", sample, 2, true, false, true);
+    ASSERT_GE(index, 0);
+    const FunctionRecord& record = *FunctionRecordAt(index);
+    EXPECT_EQ(record.name, "SAMPLEADD");
+    EXPECT_TRUE(record.declaredNative);
+    EXPECT_EQ(record.handler, nullptr);
+    EXPECT_EQ(record.libraryName, sample);
+    EXPECT_EQ(record.exportName, "SampleAdd");
+    EXPECT_EQ(record.argumentCount, 2);
+    EXPECT_EQ(record.returnsValue, 1);
+    EXPECT_EQ(record.wideText, 0);
+    EXPECT_EQ(record.sForm, 1);
+    EXPECT_EQ(record.functionEntry, nullptr);
+    EXPECT_EQ(record.procedureEntry, nullptr);
+}
+
+TEST_F(DeclaredFunctionTest, DeclarationNamedLikeABuiltinOrKeywordIsRefused) {
+    int abs = RegisterBuiltin("abs", HandlerA, 1, true);
+    int keyword = RegisterFunctionFlags("WHILE", nullptr, true, false);
+    ASSERT_GE(abs, 0);
+    ASSERT_GE(keyword, 0);
+
+    EXPECT_EQ(DeclareDllFunction("Abs", "SampleAdd", sample, 2, true, false, true), -1);
+    EXPECT_EQ(DeclareDllFunction("while", "SampleAdd", sample, 2, true, false, true), -1);
+
+    EXPECT_EQ(FunctionCount(), 2);
+    const FunctionRecord& record = *FunctionRecordAt(abs);
+    EXPECT_EQ(record.handler, &HandlerA);
+    EXPECT_EQ(record.argumentCount, 1);
+    EXPECT_FALSE(record.declaredNative);
+    EXPECT_TRUE(record.libraryName.empty());
+    EXPECT_EQ(FunctionRecordAt(keyword)->anyArity, 1);
+    EXPECT_EQ(GetCompileMessageState().errorCount, 2);
+    EXPECT_NE(GetCompileMessageState().compileErrors.find("Cannot declare \"Abs\": the name is a built-in or keyword"),
+              std::string::npos)
+        << GetCompileMessageState().compileErrors;
+}
+
+TEST_F(DeclaredFunctionTest, RedeclarationReplacesTheEarlierDeclaration) {
+    int first = DeclareDllFunction("mine", "SampleAdd", sample, 2, true, false, true);
+    int second = DeclareDllFunction("MINE", "SampleLength", "other.dll", 1, false, true, false);
+    ASSERT_GE(first, 0);
+    EXPECT_EQ(second, first);
+    EXPECT_EQ(FunctionCount(), 1);
+    const FunctionRecord& record = *FunctionRecordAt(first);
+    EXPECT_EQ(record.libraryName, "other.dll");
+    EXPECT_EQ(record.exportName, "SampleLength");
+    EXPECT_EQ(record.returnsValue, 0);
+    EXPECT_EQ(record.wideText, 1);
+    EXPECT_EQ(record.sForm, 0);
+    EXPECT_EQ(GetCompileMessageState().errorCount, 0);
+}
+
+TEST_F(DeclaredFunctionTest, DeclarationIntoAFullTableIsAnErrorAndWritesNothing) {
+    for (int i = 0; i < kFunctionTableCapacity; ++i)
+        ASSERT_EQ(RegisterFunction("f" + std::to_string(i), HandlerA), i);
+    EXPECT_EQ(DeclareDllFunction("late", "SampleAdd", sample, 2, true, false, true), -1);
+    EXPECT_EQ(FindFunctionByName("late"), -1);
+    EXPECT_EQ(FunctionCount(), kFunctionTableCapacity);
+    EXPECT_EQ(GetCompileMessageState().errorCount, 1);
+    EXPECT_NE(GetCompileMessageState().compileErrors.find("the function table is full"), std::string::npos);
+}
+
+TEST_F(DeclaredFunctionTest, LinkingResolvesTheEntryOfItsKind) {
+    int function = DeclareDllFunction("add", "SampleAdd", sample, 2, true, false, true);
+    int procedure = DeclareDllFunction("addproc", "SampleAdd", sample, 2, false, false, false);
+    ASSERT_EQ(LinkDllFunction(function), LinkStatus::Linked);
+    ASSERT_EQ(LinkDllFunction(procedure), LinkStatus::Linked);
+
+    const FunctionRecord& f = *FunctionRecordAt(function);
+    ASSERT_NE(f.functionEntry, nullptr);
+    EXPECT_EQ(f.procedureEntry, nullptr);
+    EXPECT_EQ(reinterpret_cast<int (*)(int, int)>(f.functionEntry)(40, 2), 42);
+    EXPECT_EQ(f.exportName, "SampleAdd");
+
+    const FunctionRecord& p = *FunctionRecordAt(procedure);
+    EXPECT_NE(p.procedureEntry, nullptr);
+    EXPECT_EQ(p.functionEntry, nullptr);
+    EXPECT_EQ(GetCompileMessageState().warningCount, 0);
+}
+
+TEST_F(DeclaredFunctionTest, WideDeclarationPrefersTheWFormAndFallsBackToThePlainName) {
+    int both = DeclareDllFunction("len", "SampleLength", sample, 1, true, true, true);
+    int plainOnly = DeclareDllFunction("first", "SamplePlainOnly", sample, 1, true, true, true);
+    int narrow = DeclareDllFunction("narrowlen", "SampleLength", sample, 1, true, false, true);
+    ASSERT_EQ(LinkDllFunction(both), LinkStatus::Linked);
+    ASSERT_EQ(LinkDllFunction(plainOnly), LinkStatus::Linked);
+    ASSERT_EQ(LinkDllFunction(narrow), LinkStatus::Linked);
+
+    EXPECT_EQ(FunctionRecordAt(both)->exportName, "SampleLengthW");
+    auto wideLength = reinterpret_cast<int (*)(const char16_t*)>(FunctionRecordAt(both)->functionEntry);
+    EXPECT_EQ(wideLength(u"four"), 4);
+
+    EXPECT_EQ(FunctionRecordAt(plainOnly)->exportName, "SamplePlainOnly");
+    EXPECT_NE(FunctionRecordAt(plainOnly)->functionEntry, nullptr);
+
+    EXPECT_EQ(FunctionRecordAt(narrow)->exportName, "SampleLength");
+    auto narrowLength = reinterpret_cast<int (*)(const char*)>(FunctionRecordAt(narrow)->functionEntry);
+    EXPECT_EQ(narrowLength("four"), 4);
+}
+
+TEST_F(DeclaredFunctionTest, MissingLibraryOrExportIsAWarningAndLeavesTheEntriesNull) {
+    std::string missingLibrary = std::string(QOB_NATIVE_SAMPLE_DIR) + "nosuchlibrary.dll";
+    int noLibrary = DeclareDllFunction("nolib", "SampleAdd", missingLibrary, 2, true, false, true);
+    int noExport = DeclareDllFunction("noexport", "SampleMissing", sample, 0, false, true, true);
+    std::string log = Logged([&] {
+        EXPECT_EQ(LinkDllFunction(noLibrary), LinkStatus::LibraryNotFound);
+        EXPECT_EQ(LinkDllFunction(noExport), LinkStatus::ExportNotFound);
+    });
+    EXPECT_NE(log.find("Library " + missingLibrary + " not found"), std::string::npos) << log;
+    EXPECT_NE(log.find("Error linking function NOEXPORT from library " + sample), std::string::npos) << log;
+    EXPECT_EQ(GetCompileMessageState().warningCount, 2);
+    EXPECT_EQ(GetCompileMessageState().errorCount, 0);
+    for (int index : {noLibrary, noExport}) {
+        EXPECT_EQ(FunctionRecordAt(index)->functionEntry, nullptr);
+        EXPECT_EQ(FunctionRecordAt(index)->procedureEntry, nullptr);
+    }
+    EXPECT_EQ(FunctionRecordAt(noExport)->exportName, "SampleMissing");
+}
+
+TEST_F(DeclaredFunctionTest, CompileOnlyRunsReportNoLinkFailure) {
+    CompileOnly = true;
+    int index = DeclareDllFunction("nolib", "SampleAdd", "nosuchlibrary.dll", 2, true, false, true);
+    EXPECT_EQ(LinkDllFunction(index), LinkStatus::LibraryNotFound);
+    EXPECT_EQ(GetCompileMessageState().warningCount, 0);
+}
+
+TEST_F(DeclaredFunctionTest, ImmediateLinkingLinksAtDeclaration) {
+    ImmediateLinking = true;
+    int index = DeclareDllFunction("add", "SampleAdd", sample, 2, true, false, true);
+    ASSERT_GE(index, 0);
+    EXPECT_NE(FunctionRecordAt(index)->functionEntry, nullptr);
+}
+
+TEST_F(DeclaredFunctionTest, OnlyDeclaredRecordsLink) {
+    int builtin = RegisterBuiltin("abs", HandlerA, 1, true);
+    EXPECT_EQ(LinkDllFunction(builtin), LinkStatus::NotDeclared);
+    EXPECT_EQ(LinkDllFunction(-1), LinkStatus::NotDeclared);
+    EXPECT_EQ(LinkDllFunction(FunctionCount()), LinkStatus::NotDeclared);
 }
 
 }  // namespace

@@ -1,0 +1,55 @@
+// runtime/interned_names.cpp
+// The interned texts live in the low-memory heap: instructions hand them to
+// programs as texts, which must have a block size.
+#include "runtime/interned_names.h"
+
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "platform/memory.h"
+#include "runtime/hash.h"
+
+namespace qob {
+
+namespace {
+
+struct InternedName {
+    char* text;  // lower case, owned
+    uint32_t hash;
+};
+
+// Oldest first. Compiling script threads may intern at the same time.
+std::mutex gInternedLock;
+std::vector<InternedName> gInternedNames;
+
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+const char* InternName(const char* name) {
+    if (name == nullptr) return nullptr;
+    const size_t length = std::strlen(name);
+    char* lowered = static_cast<char*>(platform::AllocateBlock(length + 1));
+    if (lowered == nullptr) return nullptr;
+    for (size_t i = 0; i <= length; ++i) lowered[i] = LowerAscii(name[i]);
+    const uint32_t hash = HashName(lowered, length);
+
+    std::lock_guard guard(gInternedLock);
+    for (const InternedName& interned : gInternedNames) {
+        if (interned.hash != hash) continue;
+        platform::FreeBlock(lowered);
+        return interned.text;
+    }
+    gInternedNames.push_back({lowered, hash});
+    return lowered;
+}
+
+void FreeInternedNames() {
+    std::lock_guard guard(gInternedLock);
+    for (const InternedName& interned : gInternedNames) platform::FreeBlock(interned.text);
+    gInternedNames.clear();
+}
+
+}  // namespace qob
