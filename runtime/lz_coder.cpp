@@ -163,6 +163,8 @@ bool IsMatchWorthCoding(Match match) {
     }
 }
 
+// 7 bits per byte, most significant group first; every byte but the last
+// has 0x80 set.
 [[nodiscard]] bool WriteVarSize(ByteWriter& out, size_t value) {
     int groups = 1;
     while (groups < 10 && (value >> (7 * groups)) != 0)
@@ -190,6 +192,31 @@ std::optional<uint64_t> ReadVarSize(std::span<const uint8_t> input, size_t& pos)
             return value;
     }
     return std::nullopt;
+}
+
+// Reads the length and offset of a copy at `pos` and appends the copied
+// bytes to the `written` bytes of `output`.
+CoderStatus CopyFromOutput(std::span<const uint8_t> input, size_t& pos,
+                           std::span<uint8_t> output, size_t& written) {
+    const std::optional<uint64_t> length = ReadVarSize(input, pos);
+    if (!length)
+        return CoderStatus::InputTruncated;
+    const std::optional<uint64_t> offset = ReadVarSize(input, pos);
+    if (!offset)
+        return CoderStatus::InputTruncated;
+    if (*offset == 0 || *offset > written)
+        return CoderStatus::BadOffset;
+    if (*length > output.size() - written)
+        return CoderStatus::OutputFull;
+    uint8_t* to = output.data() + written;
+    const uint8_t* from = to - *offset;
+    if (*offset >= *length)
+        std::memcpy(to, from, *length);
+    else
+        for (uint64_t i = 0; i < *length; ++i)  // overlapping: repeats the last bytes
+            to[i] = from[i];
+    written += *length;
+    return CoderStatus::Ok;
 }
 
 }  // namespace
@@ -233,35 +260,19 @@ CoderResult LzUncompress(std::span<const uint8_t> input, std::span<uint8_t> outp
         return {};
     const uint8_t marker = input[0];
     size_t written = 0;
-    auto fail = [&](CoderStatus status) { return CoderResult{status, written}; };
     for (size_t pos = 1; pos < input.size();) {
         const uint8_t item = input[pos++];
-        if (item != marker || (pos < input.size() && input[pos] == 0)) {
-            if (item == marker)
-                ++pos;  // marker, 0: the marker byte itself
-            if (written == output.size())
-                return fail(CoderStatus::OutputFull);
-            output[written++] = item;
+        if (item == marker && pos < input.size() && input[pos] == 0) {
+            ++pos;  // marker, 0: the marker byte itself
+        } else if (item == marker) {
+            const CoderStatus status = CopyFromOutput(input, pos, output, written);
+            if (status != CoderStatus::Ok)
+                return {status, written};
             continue;
         }
-        const std::optional<uint64_t> length = ReadVarSize(input, pos);
-        if (!length)
-            return fail(CoderStatus::InputTruncated);
-        const std::optional<uint64_t> offset = ReadVarSize(input, pos);
-        if (!offset)
-            return fail(CoderStatus::InputTruncated);
-        if (*offset == 0 || *offset > written)
-            return fail(CoderStatus::BadOffset);
-        if (*length > output.size() - written)
-            return fail(CoderStatus::OutputFull);
-        uint8_t* to = output.data() + written;
-        const uint8_t* from = to - *offset;
-        if (*offset >= *length)
-            std::memcpy(to, from, *length);
-        else
-            for (uint64_t i = 0; i < *length; ++i)  // overlapping: repeats the last bytes
-                to[i] = from[i];
-        written += *length;
+        if (written == output.size())
+            return {CoderStatus::OutputFull, written};
+        output[written++] = item;
     }
     return {CoderStatus::Ok, written};
 }

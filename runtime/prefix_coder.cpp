@@ -7,7 +7,7 @@
 #include <array>
 #include <vector>
 
-#include "runtime/bit_stream.h"
+#include "runtime/bit_cursor.h"
 #include "runtime/byte_counts.h"
 
 namespace qob {
@@ -41,7 +41,8 @@ SymbolTable BuildSymbolTable(std::span<const uint8_t> input) {
 // Splits entries lo..hi where the running count first reaches half of
 // their total, writes the tree depth-first and gives each leaf its code.
 // Lengths above 32 are recorded as they are; the caller refuses them.
-void WriteCodeTree(SymbolTable& table, BitWriter& out, uint32_t code, int length, int lo, int hi) {
+void WriteCodeTree(SymbolTable& table, BitCursorWriter& out, uint32_t code, int length, int lo,
+                   int hi) {
     if (lo == hi) {
         out.WriteBits(1, 1);
         out.WriteBits(table[lo].symbol, 8);
@@ -85,7 +86,7 @@ struct CodeTree {
 
 // Reads one node at `depth` and its subtrees; the node's index, -1 for a
 // subtree without leaves, or a failure status.
-CoderStatus ReadCodeTree(BitReader& in, CodeTree& tree, int depth, int& index) {
+CoderStatus ReadCodeTree(BitCursorReader& in, CodeTree& tree, int depth, int& index) {
     if (depth > kMaxCodeLength)
         return CoderStatus::BadTree;
     uint32_t isLeaf;
@@ -187,7 +188,7 @@ CoderResult ShannonFanoCompress(std::span<const uint8_t> input, std::span<uint8_
             hi = i;
     if (hi == 0)  // one distinct byte: still split once, giving a 1-bit code
         hi = 1;
-    BitWriter out(output);
+    BitCursorWriter out(output);
     WriteCodeTree(table, out, 0, 0, 0, hi);
     for (const SymbolCode& entry : table)
         if (entry.length > kMaxCodeLength)
@@ -209,7 +210,7 @@ CoderResult ShannonFanoCompress(std::span<const uint8_t> input, std::span<uint8_
 CoderResult ShannonFanoUncompress(std::span<const uint8_t> input, std::span<uint8_t> output) {
     if (output.empty())
         return {};
-    BitReader in(input);
+    BitCursorReader in(input);
     CodeTree tree;
     const CoderStatus treeStatus = ReadCodeTree(in, tree, 0, tree.root);
     if (treeStatus != CoderStatus::Ok)

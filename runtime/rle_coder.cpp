@@ -14,7 +14,7 @@ namespace {
 constexpr size_t kMaxRun = 32768;  // the longest run one item can carry
 
 // One run of `count` (1 to kMaxRun) bytes of `value`.
-[[nodiscard]] bool EmitRun(ByteWriter& out, uint8_t marker, uint8_t value, size_t count) {
+[[nodiscard]] bool RleEmitRun(ByteWriter& out, uint8_t marker, uint8_t value, size_t count) {
     if (count > 3) {
         const size_t stored = count - 1;
         if (!out.Put(marker))
@@ -48,7 +48,7 @@ CoderResult RleCompress(std::span<const uint8_t> input, std::span<uint8_t> outpu
         size_t end = start + 1;
         while (end < limit && input[end] == value)
             ++end;
-        if (!EmitRun(out, marker, value, end - start))
+        if (!RleEmitRun(out, marker, value, end - start))
             return {CoderStatus::OutputFull, out.Written()};
         start = end;
     }

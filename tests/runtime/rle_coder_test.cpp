@@ -101,7 +101,8 @@ TEST(RleCoder, DecoderRefusesMalformedItems) {
         {"run fits exactly", {0x00, 0x00, 0x03, 0x41}, 4, CoderStatus::Ok, Repeat(0x41, 4)},
         {"plain byte past capacity", {0x00, 0x41, 0x42}, 1, CoderStatus::OutputFull, {0x41}},
         {"marker copies past capacity", {0x00, 0x00, 0x02}, 2, CoderStatus::OutputFull, {}},
-        {"longest run", {0x01, 0x01, 0xFF, 0xFF, 0x00}, 32768, CoderStatus::Ok, Repeat(0x00, 32768)},
+        {"longest run", {0x01, 0x01, 0xFF, 0xFF, 0x00}, 32768, CoderStatus::Ok,
+         Repeat(0x00, 32768)},
     };
     for (const Case& c : cases) {
         Bytes out(c.capacity);

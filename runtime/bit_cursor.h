@@ -1,6 +1,6 @@
-// runtime/bit_stream.h
-// Bit-level writing and reading over caller buffers, most significant bit of
-// each byte first, for the prefix coder. Neither goes past its buffer.
+// runtime/bit_cursor.h
+// Bit cursors for the prefix coder: writing and reading bits over caller
+// buffers, most significant bit of each byte first, never past the buffer.
 #pragma once
 
 #include <bit>
@@ -11,9 +11,9 @@
 
 namespace qob {
 
-class BitWriter {
+class BitCursorWriter {
 public:
-    explicit BitWriter(std::span<uint8_t> output) : output(output) {}
+    explicit BitCursorWriter(std::span<uint8_t> output) : output(output) {}
 
     // Appends the low `count` (0 to 32) bits of `value`, most significant
     // first. Once the buffer is full the rest is dropped and IsFull() says so.
@@ -55,9 +55,9 @@ private:
     bool full = false;
 };
 
-class BitReader {
+class BitCursorReader {
 public:
-    explicit BitReader(std::span<const uint8_t> input) : input(input) {}
+    explicit BitCursorReader(std::span<const uint8_t> input) : input(input) {}
 
     // Reads `count` (0 to 32) bits, most significant first, into the low bits
     // of `value`; false, with nothing consumed, when fewer bits are left.
