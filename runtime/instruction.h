@@ -41,7 +41,7 @@ struct InstructionExtra {
 
 struct Instruction {
     double operand;            // number; address of a second text; native-call table index
-    uintptr_t extraWord;       // FOREACH: iteration records; PUSHCASE/PUSHINTCASE: count; OBJRUN: kept results
+    uintptr_t extraWord;       // PUSHCASE/PUSHINTCASE: count; OBJRUN: kept results; STARTPROC: undefined start
     char* text;                // owned copy of the text operand (or 8 bytes of a double)
     uint32_t textHash;         // HashName of the text
     uint32_t opcode;
@@ -89,9 +89,5 @@ void DeleteInstructionChain(ProgramContext* context, Instruction* node);
 
 // One listing line "0x...|   name fused-step operands", a new block the caller frees.
 [[nodiscard]] char* FormatInstructionLine(const Instruction* node);
-
-// Frees the iteration records a FOREACH node keeps in its extra word (all, or
-// only the newest).
-void FreeForeachRecords(Instruction* node, bool newestOnly);
 
 }  // namespace qob

@@ -195,8 +195,9 @@ namespace qob {
 //   a conditional jump, BRANCH or STACKDROP); the step then runs the second handler.
 // - For the two-operand pushes the operand holds the address of a second text; it
 //   is freed with the node (DeleteInstruction).
-// - FOREACH keeps its stack of iteration records in the node's extra word, which
-//   is pointer-sized in memory and written as 0 to compiled files.
+// - Loops keep their first-run mark and walk position per activation (context
+//   and call depth), not in the node, so recursion and early returns cannot mix
+//   two walks of one loop.
 // - Opcode 183 (no name) marks a class declaration in compiled files; 0 marks the
 //   first node of a list and data nodes; neither has a handler.
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/memory.h"
 #include "runtime/value_stack.h"
 
 namespace qob {
@@ -16,8 +17,7 @@ struct VariableRecord;
 struct WindowRecord;
 struct TrackedAllocation;
 struct FrameCacheRecord;
-struct ContextHeap;
-struct LoopEntryState;
+struct LoopActivation;
 
 // One procedure of a program (filled by the generator or the compiled-file loader).
 struct ProcedureRecord {
@@ -80,7 +80,7 @@ struct ProgramContext {
     uint8_t rangeCheck;              // RANGEMODE toggles it
     uint8_t explicitDeclarations;    // EXPLICITMODE toggles it
     FrameCacheRecord* frameCache;    // newest first
-    ContextHeap* heap;               // private heap (a child of kinds -1..-3 uses its parent's)
+    platform::HeapHandle heap;       // private heap (a child of kinds -1..-3 uses its parent's)
     Pool* pool;                      // instruction nodes and side records
     int32_t kind;                    // kContext*
     uint8_t quietEnd;                // no end-of-run log lines
@@ -97,13 +97,14 @@ struct ProgramContext {
     // Words the driver and the loop instructions need.
     Instruction* entry;              // MAIN / WINMAIN start node
     uint8_t entryIsWinMain;
-    uint8_t ownsClassRecords;        // set when this context created its class list
     uint8_t embedded;                // the program came from an image inside the executable
     char* embeddedFile;              // the executable's path for an embedded program (process heap)
     uint32_t appSize;                // bytes of nodes, side records and texts
     uint64_t timingCounters[2];      // cleared when the program starts
     VariableRecord* localHead;       // own list head of a kind -3 child
-    LoopEntryState* loopEntries;     // first-run marks of the loops being set up
+    LoopActivation* loopActivations; // open loops: first-run marks and walk positions (process heap)
+    int32_t loopActivationCount;
+    int32_t loopActivationCapacity;
 };
 
 // The context every handler works on, and the process-wide list.
@@ -135,7 +136,23 @@ void EndProgramContext(ProgramContext* context);
 [[nodiscard]] void* AllocContextBlock(ProgramContext* context, size_t size);
 void FreeContextBlock(ProgramContext* context, void* block);
 
-// Byte size of a context-heap type.
+// Bytes of one element of a type code: -9 and -8 take 8, -5, -4 and -3 take 4,
+// -2 takes 2, -1 takes 1, any other code its absolute value.
 [[nodiscard]] int32_t ElementSize(int32_t typeCode);
+
+// --- the hot push ------------------------------------------------------------------
+
+StackEntry* PushNewStackEntry(ProgramContext* context);
+
+// Moves the top one cell up and returns the cell, reusing the cell above when
+// there is one. The caller overwrites value, text, variable, extra and flags.
+inline StackEntry* PushCell(ProgramContext* context) {
+    StackEntry* cell = context->stackTop->above;
+    if (cell == nullptr) [[unlikely]]
+        return PushNewStackEntry(context);
+    cell->ownedLinks = nullptr;
+    context->stackTop = cell;
+    return cell;
+}
 
 }  // namespace qob

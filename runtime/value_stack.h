@@ -3,6 +3,7 @@
 // on: cells, push and pop, argument frames and the stack built-ins.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace qob {
@@ -82,13 +83,19 @@ void FreeValueStack(ProgramContext* context);
 
 // --- readers (they do not pop) -------------------------------------------------
 
+// Bytes of a cell's text: its block size, or up to its terminator (16-bit
+// when wide) when it is not the start of a block.
+[[nodiscard]] size_t CellTextBytes(const char* text, bool wide);
+// A new process-heap copy of those bytes (the caller owns it); null for null.
+[[nodiscard]] char* CopyCellText(const char* text, bool wide);
+
 // The cell's text; a number as text in a block tracked at the current call depth.
 [[nodiscard]] const char* StackEntryString(const StackEntry* cell);
 // The cell's text as UTF-16 (the text itself when it already is; else a tracked conversion).
-[[nodiscard]] const char16_t* StackEntryWideString(const StackEntry* cell);
+[[nodiscard]] const uint16_t* StackEntryWideString(const StackEntry* cell);
 // Copies the caller owns (free with platform FreeBlock); null when there is no text.
 [[nodiscard]] char* StackEntryStringDup(const StackEntry* cell);
-[[nodiscard]] char16_t* StackEntryWideDup(const StackEntry* cell);
+[[nodiscard]] uint16_t* StackEntryWideDup(const StackEntry* cell);
 // The value; when zero, the extra word; when zero, the text's address (32 bits).
 [[nodiscard]] int32_t StackEntryInteger(const StackEntry* cell);
 // The number a cell stands for: a text converts with StringToNumber.

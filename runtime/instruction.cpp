@@ -1,0 +1,283 @@
+// runtime/instruction.cpp
+// Appending and deleting instruction nodes, jump targets with their reverse
+// index, instruction names and listing lines.
+
+#include "runtime/instruction.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/memory.h"
+#include "runtime/function_table.h"
+#include "runtime/hash.h"
+#include "runtime/interned_names.h"
+#include "runtime/number_text.h"
+#include "runtime/opcodes.h"
+#include "runtime/pool.h"
+#include "runtime/program_context.h"
+#include "runtime/value_stack.h"
+#include "runtime/vm.h"
+
+namespace qob {
+
+Pool* CurrentCompilerPool = nullptr;
+uint32_t CurrentNamespaceHash = 0;
+
+namespace {
+
+Instruction* AllocateNode(Pool* pool) {
+    return static_cast<Instruction*>(PoolAlloc(pool, kPoolZeroFill, sizeof(Instruction)));
+}
+
+char* CopyText(const char* text) {
+    const size_t length = std::strlen(text) + 1;
+    auto* copy = static_cast<char*>(platform::AllocateBlock(length));
+    if (copy) std::memcpy(copy, text, length);
+    return copy;
+}
+
+// Removes node from the jumper list of its current target.
+void UnlinkJumper(Instruction* node) {
+    InstructionExtra* extra = node->extra;
+    Instruction* target = extra->jumpTarget;
+    if (!target) return;
+    if (extra->previousJumper) extra->previousJumper->extra->nextJumper = extra->nextJumper;
+    else target->extra->firstJumper = extra->nextJumper;
+    if (extra->nextJumper) extra->nextJumper->extra->previousJumper = extra->previousJumper;
+    extra->nextJumper = extra->previousJumper = nullptr;
+    extra->jumpTarget = nullptr;
+}
+
+bool HasSecondText(uint32_t opcode) {
+    switch (static_cast<Opcode>(opcode)) {
+        case Opcode::PUSHSTRVAR:
+        case Opcode::PUSHSTRSTR:
+        case Opcode::PUSHVARVAR:
+        case Opcode::PARMSPUSHVARVAR:
+        case Opcode::NGPUSHVARVAR:
+        case Opcode::PUSHVARSTR:
+        case Opcode::PUSHNGVARSTR:
+        case Opcode::ASSIGN4: return true;
+        default: return false;
+    }
+}
+
+void FreeOperands(Instruction* node) {
+    if (!IsNativeCallOpcode(node->opcode)) platform::FreeBlock(node->text);
+    if (HasSecondText(node->opcode))
+        platform::FreeBlock(reinterpret_cast<void*>(static_cast<uintptr_t>(node->operand)));
+    node->text = nullptr;
+}
+
+}  // namespace
+
+InstructionExtra* RequireInstructionExtra(Pool* pool, Instruction* node) {
+    if (!node->extra)
+        node->extra = static_cast<InstructionExtra*>(PoolAlloc(pool, kPoolZeroFill, sizeof(InstructionExtra)));
+    return node->extra;
+}
+
+void SetJumpTarget(Pool* pool, Instruction* node, Instruction* target) {
+    InstructionExtra* extra = target || node->extra ? RequireInstructionExtra(pool, node) : nullptr;
+    if (!extra || extra->jumpTarget == target) return;
+    UnlinkJumper(node);
+    if (!target) return;
+    InstructionExtra* targetExtra = RequireInstructionExtra(pool, target);
+    if (!targetExtra) return;
+    targetExtra->isJumpTarget = 1;
+    extra->jumpTarget = target;
+    extra->nextJumper = targetExtra->firstJumper;
+    if (targetExtra->firstJumper) targetExtra->firstJumper->extra->previousJumper = node;
+    targetExtra->firstJumper = node;
+}
+
+Instruction* EmitInstruction(Instruction* cursor, Handler handler, const char* text, double operand,
+                             Instruction* jumpTarget, uint32_t opcode, const char* file, int32_t line,
+                             uint16_t column) {
+    Pool* pool = CurrentCompilerPool;
+    Instruction* node = AllocateNode(pool);
+    if (!node) return nullptr;
+    if (text) {
+        node->text = CopyText(text);
+        node->textHash = HashName(text, std::strlen(text));
+    }
+    node->handler = handler;
+    node->operand = operand;
+    node->opcode = opcode;
+    if (jumpTarget || CurrentNamespaceHash || file || line || column) {
+        InstructionExtra* extra = RequireInstructionExtra(pool, node);
+        if (extra) {
+            extra->sourceFile = file ? InternName(file) : nullptr;
+            extra->line = line;
+            extra->column = column;
+            extra->namespaceHash = CurrentNamespaceHash;
+            SetJumpTarget(pool, node, jumpTarget);
+        }
+    }
+    if (cursor) {
+        node->previous = cursor;
+        node->next = cursor->next;
+        if (cursor->next) cursor->next->previous = node;
+        cursor->next = node;
+    }
+    return node;
+}
+
+Instruction* DeleteInstruction(Pool* pool, Instruction** cursor, Instruction* node, bool retarget) {
+    Instruction* previous = node->previous;
+    if (previous) previous->next = node->next;
+    if (node->next) node->next->previous = previous;
+    if (cursor && *cursor == node) *cursor = previous;
+    if (InstructionExtra* extra = node->extra) {
+        // Nodes that jump here go to the predecessor instead (or lose their
+        // target when nothing is retargeted: the whole chain is going).
+        while (Instruction* jumper = extra->firstJumper)
+            SetJumpTarget(pool, jumper, retarget ? previous : nullptr);
+        UnlinkJumper(node);
+        PoolFree(pool, extra);
+    }
+    FreeOperands(node);
+    PoolFree(pool, node);
+    return previous;
+}
+
+void DeleteInstructionChain(ProgramContext* context, Instruction* node) {
+    while (node) node = DeleteInstruction(context->pool, nullptr, node, false);
+}
+
+const char* InstructionName(const Instruction* node) {
+    if (node->opcode == static_cast<uint32_t>(Opcode::INTERNALCALL)) {
+        const Handler own = node->secondHandler ? node->secondHandler : node->handler;
+        for (int i = 0, count = FunctionCount(); i < count; ++i) {
+            const FunctionRecord* record = FunctionRecordAt(i);
+            if (record && record->handler == own) return record->name.c_str();
+        }
+        return nullptr;
+    }
+    if (IsNativeCallOpcode(node->opcode)) {
+        const FunctionRecord* record = FunctionRecordAt(static_cast<int>(node->operand));
+        return record ? record->name.c_str() : nullptr;
+    }
+    return OpcodeName(node->opcode);
+}
+
+namespace {
+
+constexpr size_t kListingTextLimit = 29;
+
+// A text as the listing shows it: cut to 29 characters.
+void CutText(const char* text, char (&out)[kListingTextLimit + 1]) {
+    const size_t length = text ? strnlen(text, kListingTextLimit) : 0;
+    if (length) std::memcpy(out, text, length);
+    out[length] = '\0';
+}
+
+const char* SecondText(const Instruction* node) {
+    return reinterpret_cast<const char*>(static_cast<uintptr_t>(node->operand));
+}
+
+uintptr_t TargetSuccessor(const Instruction* node) {
+    const Instruction* target = JumpTarget(node);
+    return reinterpret_cast<uintptr_t>(target ? target->next : nullptr);
+}
+
+void FormatFusedStep(const Instruction* node, char* out, size_t size) {
+    out[0] = '\0';
+    if (!node->secondHandler) return;
+    const Handler step = node->handler;
+    if (step == Builtin___savesp) std::snprintf(out, size, "(savesp) ");
+    else if (step == Builtin___savesp2) std::snprintf(out, size, "(savesp2) ");
+    else if (step == ConditionalJumpHandler) std::snprintf(out, size, "(jeq 0X%" PRIxPTR ") ", TargetSuccessor(node));
+    else if (step == Handle_BRANCH) std::snprintf(out, size, "(jmp 0X%" PRIxPTR ") ", TargetSuccessor(node));
+    else if (step == Builtin_dropstack) std::snprintf(out, size, "(dropstack) ");
+}
+
+void FormatOperands(const Instruction* node, char* out, size_t size) {
+    char text[kListingTextLimit + 1];
+    char second[kListingTextLimit + 1];
+    char number[kNumberTextSize];
+    CutText(node->text, text);
+    FormatNumber(node->operand, number);
+    auto secondText = [&]() -> const char* {
+        CutText(SecondText(node), second);
+        return second;
+    };
+    out[0] = '\0';
+    switch (static_cast<Opcode>(node->opcode)) {
+        case Opcode::PUSHINT:
+        case Opcode::PUSHCASE:
+            std::snprintf(out, size, "%s", number);
+            break;
+        case Opcode::PUSHSTR:
+        case Opcode::ADD4:
+        case Opcode::SUB4: std::snprintf(out, size, "\"%s\"", text); break;
+        case Opcode::PUSHVARSTR:
+        case Opcode::PUSHNGVARSTR:
+        case Opcode::ASSIGN4: std::snprintf(out, size, "%s, \"%s\"", secondText(), text); break;
+        case Opcode::PUSHSTRVAR: std::snprintf(out, size, "\"%s\", %s", secondText(), text); break;
+        case Opcode::PUSHINTSTR: std::snprintf(out, size, "%s, \"%s\"", number, text); break;
+        case Opcode::PUSHSTRINT: std::snprintf(out, size, "\"%s\", %s", text, number); break;
+        case Opcode::PUSHINTVAR: std::snprintf(out, size, "%s, %s", number, text); break;
+        case Opcode::PUSHVARINT:
+        case Opcode::PUSHNGVARINT:
+        case Opcode::ASSIGN3:
+        case Opcode::ADD5: case Opcode::ADD6: case Opcode::SUB5: case Opcode::SUB6:
+        case Opcode::MUL5: case Opcode::MUL6: case Opcode::DIV5: case Opcode::DIV6:
+            std::snprintf(out, size, "%s, %s", text, number);
+            break;
+        case Opcode::PUSHSTRSTR: std::snprintf(out, size, "\"%s\", \"%s\"", text, secondText()); break;
+        case Opcode::PUSHVARVAR:
+        case Opcode::PARMSPUSHVARVAR:
+        case Opcode::NGPUSHVARVAR: std::snprintf(out, size, "%s, %s", secondText(), text); break;
+        case Opcode::PUSHINTINT:
+        case Opcode::PUSHINTCASE: {
+            double constant = 0.0;
+            if (node->text) std::memcpy(&constant, node->text, sizeof constant);
+            char first[kNumberTextSize];
+            FormatNumber(constant, first);
+            if (node->opcode == static_cast<uint32_t>(Opcode::PUSHINTINT))
+                std::snprintf(out, size, "%s, %s", first, number);
+            else
+                std::snprintf(out, size, "%s, %s, 0x%" PRIxPTR, first, number, TargetSuccessor(node));
+            break;
+        }
+        case Opcode::PULLCASE: std::snprintf(out, size, "%d", static_cast<int>(TruncToInt64(node->operand))); break;
+        case Opcode::CALL:
+        case Opcode::SELFCALL: std::snprintf(out, size, "%s, 0x%" PRIxPTR, text, TargetSuccessor(node)); break;
+        case Opcode::BRANCH:
+        case Opcode::IF:
+        case Opcode::ELSE:
+        case Opcode::WHILE:
+        case Opcode::UNTIL: std::snprintf(out, size, "0x%" PRIxPTR, TargetSuccessor(node)); break;
+        case Opcode::EQ2: case Opcode::LT2: case Opcode::GT2: case Opcode::LE2: case Opcode::GE2:
+        case Opcode::ADD2: case Opcode::SUB2: case Opcode::MUL2: case Opcode::DIV2: case Opcode::NE2:
+            std::snprintf(out, size, "%s", number);
+            break;
+        default:
+            if (IsNativeCallOpcode(node->opcode)) {
+                const FunctionRecord* record = FunctionRecordAt(static_cast<int>(node->operand));
+                CutText(record ? record->name.c_str() : nullptr, text);
+            }
+            std::snprintf(out, size, "%s", text);
+            break;
+    }
+}
+
+}  // namespace
+
+char* FormatInstructionLine(const Instruction* node) {
+    const char* name = IsNativeCallOpcode(node->opcode) ? OpcodeName(node->opcode) : InstructionName(node);
+    char step[64];
+    char operands[160];
+    FormatFusedStep(node, step, sizeof step);
+    FormatOperands(node, operands, sizeof operands);
+    char line[320];
+    const int length = std::snprintf(line, sizeof line, "0x%" PRIxPTR "|   %-20s %s%s",
+                                     reinterpret_cast<uintptr_t>(node), name ? name : "", step, operands);
+    auto* result = static_cast<char*>(platform::AllocateBlock(static_cast<size_t>(length) + 1));
+    if (result) std::memcpy(result, line, static_cast<size_t>(length) + 1);
+    return result;
+}
+
+}  // namespace qob

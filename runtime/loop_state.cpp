@@ -1,0 +1,44 @@
+// runtime/loop_state.cpp
+// A small growable stack of loop activations per context (process heap).
+
+#include "runtime/loop_state.h"
+
+#include <cstdlib>
+
+#include "runtime/program_context.h"
+
+namespace qob {
+
+void OpenLoopActivation(ProgramContext* context) {
+    // Depths only grow towards the top; a leftover of this depth is replaced.
+    DropLoopActivations(context, context->callDepth);
+    if (context->loopActivationCount == context->loopActivationCapacity) {
+        const int32_t capacity = context->loopActivationCapacity ? context->loopActivationCapacity * 2 : 16;
+        auto* grown = static_cast<LoopActivation*>(
+            std::realloc(context->loopActivations, sizeof(LoopActivation) * static_cast<size_t>(capacity)));
+        if (!grown) return;
+        context->loopActivations = grown;
+        context->loopActivationCapacity = capacity;
+    }
+    context->loopActivations[context->loopActivationCount++] = {context->callDepth, 1, 0};
+}
+
+LoopActivation* CurrentLoopActivation(ProgramContext* context) {
+    if (context->loopActivationCount == 0) return nullptr;
+    LoopActivation* top = &context->loopActivations[context->loopActivationCount - 1];
+    return top->depth == context->callDepth ? top : nullptr;
+}
+
+void DropLoopActivations(ProgramContext* context, int32_t depth) {
+    while (context->loopActivationCount > 0 &&
+           context->loopActivations[context->loopActivationCount - 1].depth >= depth)
+        --context->loopActivationCount;
+}
+
+void FreeLoopActivations(ProgramContext* context) {
+    std::free(context->loopActivations);
+    context->loopActivations = nullptr;
+    context->loopActivationCount = context->loopActivationCapacity = 0;
+}
+
+}  // namespace qob

@@ -1,0 +1,31 @@
+// runtime/loop_state.h
+// The state of each open loop activation: whether its test node has run yet and
+// where a FOREACH walk stands. Kept per context and call depth, and dropped
+// when that depth ends, so nested calls and early exits cannot disturb it.
+#pragma once
+
+#include <cstdint>
+
+namespace qob {
+
+struct ProgramContext;
+
+struct LoopActivation {
+    int32_t depth;       // call depth the loop opened (INITFOR/INITFOREACH/INITWHILE)
+    uint8_t firstRun;    // the test node has not run yet
+    int64_t position;    // FOREACH over an array: index of the current element
+};
+
+// Opens an activation at the context's current depth (the loop's own depth).
+void OpenLoopActivation(ProgramContext* context);
+
+// The activation of the loop at the context's current depth, or null.
+[[nodiscard]] LoopActivation* CurrentLoopActivation(ProgramContext* context);
+
+// Drops the activations of every depth at or above the given one.
+void DropLoopActivations(ProgramContext* context, int32_t depth);
+
+// Frees the context's activation stack.
+void FreeLoopActivations(ProgramContext* context);
+
+}  // namespace qob

@@ -1,0 +1,109 @@
+// runtime/pool.cpp
+// Chained-block pools over the low-memory allocator (instruction nodes are
+// addresses programs can see), with an address index for PoolFree.
+
+#include "runtime/pool.h"
+
+#include <cstring>
+#include <map>
+
+#include "platform/memory.h"
+
+namespace qob {
+
+// Live blocks by the address of their memory.
+struct PoolIndex {
+    std::map<uintptr_t, PoolBlock*> blocks;
+};
+
+uint32_t LastPoolRequest = 0;
+
+namespace {
+
+constexpr uint32_t kPoolAlignment = 8;
+constexpr uint32_t kPoolHeaderSize = 8;
+
+PoolBlock* FindPoolBlock(const Pool* pool, const void* pointer) {
+    const auto address = reinterpret_cast<uintptr_t>(pointer);
+    PoolBlock* current = pool->current;
+    if (current && current->memory) {
+        const auto start = reinterpret_cast<uintptr_t>(current->memory);
+        if (address >= start && address < start + current->used) return current;
+    }
+    auto& blocks = pool->index->blocks;
+    auto it = blocks.upper_bound(address);
+    if (it == blocks.begin()) return nullptr;
+    --it;
+    PoolBlock* block = it->second;
+    return address < it->first + block->used ? block : nullptr;
+}
+
+PoolBlock* AddPoolBlock(Pool* pool) {
+    auto* memory = static_cast<uint8_t*>(platform::AllocateZeroedBlock(pool->blockSize));
+    if (!memory) return nullptr;
+    auto* block = new PoolBlock{memory, 0, 0, pool->current};
+    pool->current = block;
+    pool->index->blocks.emplace(reinterpret_cast<uintptr_t>(memory), block);
+    return block;
+}
+
+}  // namespace
+
+Pool* CreatePool(uint32_t blockSize) {
+    return new Pool{nullptr, blockSize, new PoolIndex};
+}
+
+void* PoolAlloc(Pool* pool, uint32_t flags, uint32_t size) {
+    const uint64_t rounded = (static_cast<uint64_t>(size) + kPoolAlignment - 1) & ~uint64_t{kPoolAlignment - 1};
+    const uint64_t total = rounded + ((flags & kPoolLengthHeader) ? kPoolHeaderSize : 0);
+    LastPoolRequest = static_cast<uint32_t>(total);
+    if (total > pool->blockSize) return nullptr;
+    PoolBlock* block = pool->current;
+    if (!block || !block->memory || block->used + total > pool->blockSize) {
+        block = AddPoolBlock(pool);
+        if (!block) return nullptr;
+    }
+    uint8_t* allocation = block->memory + block->used;
+    block->used += static_cast<uint32_t>(total);
+    block->count += 1;
+    if (flags & kPoolZeroFill) std::memset(allocation, 0, total);
+    if (flags & kPoolLengthHeader) {
+        const auto stored = static_cast<uint32_t>(total);
+        std::memcpy(allocation + kPoolHeaderSize - sizeof stored, &stored, sizeof stored);
+        return allocation + kPoolHeaderSize;
+    }
+    return allocation;
+}
+
+void PoolFree(Pool* pool, void* pointer, uint32_t /*flags*/) {
+    if (!pool || !pointer) return;
+    PoolBlock* block = FindPoolBlock(pool, pointer);
+    if (!block || block->count == 0) return;
+    if (--block->count > 0) return;
+    pool->index->blocks.erase(reinterpret_cast<uintptr_t>(block->memory));
+    platform::FreeBlock(block->memory);
+    block->memory = nullptr;
+}
+
+char* PoolStrDup(Pool* pool, const char* text) {
+    const size_t length = std::strlen(text) + 1;
+    if (length > pool->blockSize) return nullptr;
+    auto* copy = static_cast<char*>(PoolAlloc(pool, kPoolZeroFill, static_cast<uint32_t>(length)));
+    if (copy) std::memcpy(copy, text, length);
+    return copy;
+}
+
+void FreeNodeList(Pool* pool) {
+    if (!pool) return;
+    PoolBlock* block = pool->current;
+    while (block) {
+        PoolBlock* previous = block->previous;
+        if (block->memory) platform::FreeBlock(block->memory);
+        delete block;
+        block = previous;
+    }
+    delete pool->index;
+    delete pool;
+}
+
+}  // namespace qob

@@ -1,0 +1,290 @@
+// runtime/push_instructions.cpp
+// The push family with its per-node variable caches, parameter binding and
+// the CASE comparisons.
+
+#include "runtime/push_instructions.h"
+
+#include <cstring>
+
+#include "platform/memory.h"
+#include "runtime/function_table.h"
+#include "runtime/hash.h"
+#include "runtime/instruction.h"
+#include "runtime/number_text.h"
+#include "runtime/objects.h"
+#include "runtime/program_context.h"
+#include "runtime/runtime_error.h"
+#include "runtime/value_stack.h"
+#include "runtime/variable_store.h"
+#include "runtime/vm.h"
+
+namespace qob {
+
+bool NoFollowPending = false;
+
+namespace {
+
+// A cache entry is used only while the list it was found in is in force.
+bool IsListInForce(const VariableRecord* list) {
+    return list && (list == LocalVariableList || list == CurrentContext->globalHead || list == ConstantList ||
+                    list == MemberList);
+}
+
+const char* SecondText(const Instruction* node) {
+    return reinterpret_cast<const char*>(static_cast<uintptr_t>(node->operand));
+}
+
+double ConstantInText(const Instruction* node) {
+    double value = 0.0;
+    if (node->text) std::memcpy(&value, node->text, sizeof value);
+    return value;
+}
+
+uint32_t EntryFlagsOf(const VariableRecord* variable) {
+    return ((variable->flags & kVarMatrix) ? kEntryMatrix : 0) | ((variable->flags & kVarWideText) ? kEntryWide : 0);
+}
+
+void PushVariableValue(VariableRecord* variable) {
+    if (!variable) {
+        PushValue(nullptr, 0.0, nullptr);
+        return;
+    }
+    char* text = nullptr;
+    double value = 0.0;
+    GetVariableValue(variable, &text, &value, nullptr);
+    StackEntry* cell = PushCell(CurrentContext);
+    cell->value = value;
+    cell->text = text;
+    cell->variable = variable;
+    cell->extra = 0;
+    cell->flags = EntryFlagsOf(variable);
+}
+
+// An assignment target: the variable itself, no value or text.
+void PushVariableItself(VariableRecord* variable) {
+    StackEntry* cell = PushCell(CurrentContext);
+    cell->value = 0.0;
+    cell->text = nullptr;
+    cell->variable = variable;
+    cell->extra = 0;
+    cell->flags = variable ? EntryFlagsOf(variable) : 0;
+}
+
+void PushText(const char* text) { PushValue(text, 0.0, nullptr); }
+
+VariableRecord* NodeVariable(bool second, bool noFollow) {
+    Instruction* node = CurrentInstruction;
+    return LookUpNodeVariable(node, second ? SecondText(node) : node->text, second, noFollow);
+}
+
+// The "==" operator, found once in the function table.
+Handler EqualsHandler() {
+    static Handler handler = nullptr;
+    if (!handler) {
+        const int index = FindFunctionByName("==");
+        const FunctionRecord* record = index >= 0 ? FunctionRecordAt(index) : nullptr;
+        handler = record ? record->handler : nullptr;
+    }
+    return handler;
+}
+
+// Compares the kept selector with the count values on the stack, the top one
+// first; on a match the values left are dropped and the body runs, else the
+// jump goes to the next CASE.
+void CompareCase(int32_t count) {
+    ProgramContext* context = CurrentContext;
+    Instruction* node = CurrentInstruction;
+    const int64_t slot = TruncToInt64(node->operand);
+    Handler equals = EqualsHandler();
+    if (slot < 0 || slot >= kCaseSlots || !equals) {
+        for (int32_t i = 0; i < count; ++i) PopStackEntryFrom(context);
+        if (!equals) RaiseRuntimeError("CASE: the == operator is not available", 0);
+        CurrentInstruction = JumpTarget(node);
+        return;
+    }
+    const CaseSlot selector = context->caseSlots[slot];
+    for (int32_t i = 0; i < count; ++i) {
+        PushValue(selector.text, selector.text ? 0.0 : selector.value, nullptr);
+        equals();
+        CurrentInstruction = node;
+        if (PopNumber() != 0.0) {
+            for (int32_t left = count - i - 1; left > 0; --left) PopStackEntryFrom(context);
+            return;
+        }
+    }
+    CurrentInstruction = JumpTarget(node);
+}
+
+// Binds the top cell to one parameter variable.
+void BindParameter(VariableRecord* parameter) {
+    ProgramContext* context = CurrentContext;
+    StackEntry* popped = PopStackEntryFrom(context);
+    const StackEntry cell = *popped;
+    popped->ownedLinks = nullptr;
+    if (!parameter) return;
+    VariableRecord* source = cell.variable;
+    if (!source && !cell.text) {
+        SetVariableValue(parameter, nullptr, cell.value, nullptr, 0);
+    } else if (!source) {
+        const size_t size = platform::GetBlockSize(cell.text);
+        const bool wide = (cell.flags & kEntryWide) != 0;
+        SetVariableValue(parameter, cell.text, static_cast<double>(cell.extra), nullptr,
+                         static_cast<int64_t>(size ? size : CellTextBytes(cell.text, wide)));
+        if (cell.flags & kEntryMatrix) parameter->flags |= kVarMatrix;
+        if (wide) parameter->flags |= kVarWideText;
+    } else if (source->flags & kVarObject) {
+        ReleaseVariable(context, parameter, false, false);
+        char* name = source->data ? CopyCellText(source->data, false) : nullptr;
+        for (char* c = name; c && *c; ++c)
+            if (*c >= 'a' && *c <= 'z') *c = static_cast<char>(*c - 'a' + 'A');
+        parameter->data = name;
+        parameter->value = source->value;
+        parameter->classHash = name ? HashName(name, std::strlen(name)) : 0;
+        parameter->flags = (parameter->flags | kVarObject) & ~kVarOwnsData;
+    } else if (cell.flags & kEntryByReference) {
+        AssignValue(parameter, source, nullptr, 1, 1);
+    } else if (cell.flags & kEntryObjectInArray) {
+        const size_t size = cell.text ? platform::GetBlockSize(cell.text) : 0;
+        SetVariableValue(source, cell.text, cell.value, nullptr,
+                         static_cast<int64_t>(cell.text && !size ? std::strlen(cell.text) + 1 : size));
+        AssignValue(parameter, source, nullptr, 0, 0);
+    } else if (!source->data && cell.extra == 0) {
+        SetVariableValue(parameter, nullptr, cell.value, nullptr, 0);
+    } else {
+        AssignValue(parameter, source, nullptr, 0, 0);
+    }
+}
+
+// The parameter named by the node's text (or its second text).
+VariableRecord* ParameterVariable(Instruction* node, bool second) {
+    InstructionExtra* extra = node->extra;
+    VariableRecord* cachedList = extra ? (second ? extra->cachedList2 : extra->cachedList) : nullptr;
+    if (cachedList && (cachedList == LocalVariableList || cachedList == ConstantList))
+        return second ? extra->cachedVariable2 : extra->cachedVariable;
+    const char* name = second ? SecondText(node) : node->text;
+    if (!name) return nullptr;
+    VariableRecord* parameter = FindNamedItem(LocalVariableList, name);
+    if (!parameter) parameter = CreateVariable(LocalVariableList, name, false);
+    if (!parameter) return nullptr;
+    extra = RequireInstructionExtra(CurrentContext->pool, node);
+    if (extra) {
+        (second ? extra->cachedVariable2 : extra->cachedVariable) = parameter;
+        (second ? extra->cachedList2 : extra->cachedList) = LocalVariableList;
+    }
+    return parameter;
+}
+
+}  // namespace
+
+VariableRecord* LookUpNodeVariable(Instruction* node, const char* name, bool second, bool noFollow) {
+    InstructionExtra* extra = node->extra;
+    VariableRecord* variable = nullptr;
+    if (extra && IsListInForce(second ? extra->cachedList2 : extra->cachedList)) {
+        variable = second ? extra->cachedVariable2 : extra->cachedVariable;
+    } else {
+        if (!name) return nullptr;
+        variable = FindVariable(name, second ? 0 : node->textHash);
+        if (!variable) variable = RequireVariable(LocalVariableList, name);
+        if (!variable) return nullptr;
+        extra = RequireInstructionExtra(CurrentContext->pool, node);
+        if (extra) {
+            // The cache names the list the variable really lives in, so a
+            // recursive call with another frame never reuses an outer local.
+            (second ? extra->cachedVariable2 : extra->cachedVariable) = variable;
+            (second ? extra->cachedList2 : extra->cachedList) = variable->owner;
+        }
+    }
+    if (noFollow || NoFollowPending) {
+        NoFollowPending = false;
+        return variable;
+    }
+    while (variable->reference) variable = variable->reference;
+    return variable;
+}
+
+void Handle_PUSHINT() { PushValue(nullptr, CurrentInstruction->operand, nullptr); }
+
+void Handle_PUSHSTR() { PushText(CurrentInstruction->text); }
+
+void Handle_PUSHVAR() { PushVariableValue(NodeVariable(false, false)); }
+
+void Handle_NGPUSHVAR() { PushVariableItself(NodeVariable(false, true)); }
+
+void Handle_PUSHPROCADDR() { PushValue(nullptr, CurrentInstruction->operand, nullptr); }
+
+void Handle_PUSHINTINT() {
+    PushValue(nullptr, ConstantInText(CurrentInstruction), nullptr);
+    PushValue(nullptr, CurrentInstruction->operand, nullptr);
+}
+
+void Handle_PUSHINTSTR() {
+    PushValue(nullptr, CurrentInstruction->operand, nullptr);
+    PushText(CurrentInstruction->text);
+}
+
+void Handle_PUSHVARINT() {
+    PushVariableValue(NodeVariable(false, false));
+    PushValue(nullptr, CurrentInstruction->operand, nullptr);
+}
+
+void Handle_PUSHNGVARINT() {
+    PushVariableItself(NodeVariable(false, true));
+    PushValue(nullptr, CurrentInstruction->operand, nullptr);
+}
+
+void Handle_PUSHINTVAR() {
+    PushValue(nullptr, CurrentInstruction->operand, nullptr);
+    PushVariableValue(NodeVariable(false, false));
+}
+
+void Handle_PUSHSTRVAR() {
+    PushText(SecondText(CurrentInstruction));
+    PushVariableValue(NodeVariable(false, false));
+}
+
+void Handle_PUSHSTRSTR() {
+    PushText(CurrentInstruction->text);
+    PushText(SecondText(CurrentInstruction));
+}
+
+void Handle_PUSHVARSTR() {
+    PushVariableValue(NodeVariable(true, false));
+    PushText(CurrentInstruction->text);
+}
+
+void Handle_PUSHNGVARSTR() {
+    PushVariableItself(NodeVariable(true, true));
+    PushText(CurrentInstruction->text);
+}
+
+void Handle_PUSHSTRINT() {
+    PushText(CurrentInstruction->text);
+    PushValue(nullptr, CurrentInstruction->operand, nullptr);
+}
+
+void Handle_PUSHVARVAR() {
+    PushVariableValue(NodeVariable(true, false));
+    PushVariableValue(NodeVariable(false, false));
+}
+
+void Handle_NGPUSHVARVAR() {
+    PushVariableItself(NodeVariable(true, true));
+    PushVariableItself(NodeVariable(false, true));
+}
+
+void Handle_PARMSPUSHVAR() { BindParameter(ParameterVariable(CurrentInstruction, false)); }
+
+void Handle_PARMSPUSHVARVAR() {
+    Instruction* node = CurrentInstruction;
+    BindParameter(ParameterVariable(node, true));
+    BindParameter(ParameterVariable(node, false));
+}
+
+void Handle_PUSHCASE() { CompareCase(static_cast<int32_t>(CurrentInstruction->extraWord)); }
+
+void Handle_PUSHINTCASE() {
+    PushValue(nullptr, ConstantInText(CurrentInstruction), nullptr);
+    CompareCase(static_cast<int32_t>(CurrentInstruction->extraWord));
+}
+
+}  // namespace qob

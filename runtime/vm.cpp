@@ -1,0 +1,583 @@
+// runtime/vm.cpp
+// RunProcedure with its frame cache, guard and fault recovery, and the
+// control instructions: jumps, loops, TRY, CASE selection and RETURN.
+
+#include "runtime/vm.h"
+
+#include <pthread.h>
+
+#include <cstring>
+
+#include "platform/faults.h"
+#include "platform/memory.h"
+#include "runtime/allocation_tracking.h"
+#include "runtime/instruction.h"
+#include "runtime/list_values.h"
+#include "runtime/loop_state.h"
+#include "runtime/matrix_values.h"
+#include "runtime/memory_links.h"
+#include "runtime/number_text.h"
+#include "runtime/program_context.h"
+#include "runtime/runtime_error.h"
+#include "runtime/value_stack.h"
+#include "runtime/variable_store.h"
+
+namespace qob {
+
+Instruction* CurrentInstruction = nullptr;
+bool StopFlag = false;
+ProgramContext* EndingContext = nullptr;
+VariableRecord* LocalVariableList = nullptr;
+VariableRecord* MemberList = nullptr;
+const char* CurrentProcName = nullptr;
+ProgramContext* CallInContext = nullptr;
+Instruction* CallInProcedure = nullptr;
+VariableRecord* CallInFrame = nullptr;
+int32_t EntryMode = 0;
+VariableRecord* ObjectToBind = nullptr;
+Instruction* PendingJumpNode = nullptr;
+thread_local TryStackState TryStack;
+
+// One active RunProcedure on the native stack of a thread.
+struct RunRecord {
+    RunRecord* outer;
+    ProgramContext* context;
+    Instruction* first;            // node the loop starts (or resumes) at
+    int32_t callerDepth;           // the caller's call depth: RETURN hands its copies there
+    VariableRecord* frame;         // machine state of the run, put back after a fault
+    VariableRecord* members;
+    const char* procName;
+    int32_t nesting;
+};
+
+namespace {
+
+thread_local RunRecord* tCurrentRun = nullptr;
+thread_local int32_t tRunNesting = 0;
+// A fault whose TRY belongs to an enclosing run: the runs in between end, and
+// this run resumes at its EXCEPT part. Null when no fault is being unwound.
+thread_local RunRecord* tUnwindTarget = nullptr;
+
+// Lowest address of this thread's stack that a run may reach: deeper
+// recursion is reported as an error instead of overflowing the stack.
+constexpr size_t kStackReserve = 256 * 1024;
+thread_local uintptr_t tStackLimit = 0;
+
+uintptr_t ComputeStackLimit() {
+    pthread_attr_t attributes;
+    void* base = nullptr;
+    size_t size = 0;
+    if (pthread_getattr_np(pthread_self(), &attributes) != 0) return 1;
+    pthread_attr_getstack(&attributes, &base, &size);
+    pthread_attr_destroy(&attributes);
+    const auto low = reinterpret_cast<uintptr_t>(base);
+    return size > 2 * kStackReserve ? low + kStackReserve : low + size / 2;
+}
+
+bool StackIsExhausted() {
+    if (tStackLimit == 0) tStackLimit = ComputeStackLimit();
+    char probe;
+    return reinterpret_cast<uintptr_t>(&probe) < tStackLimit;
+}
+
+// The records of ERROR% and LASTERROR%, looked up again whenever the
+// constant list has been rebuilt.
+struct ErrorConstants {
+    VariableRecord* listHead = nullptr;
+    VariableRecord* error = nullptr;
+    VariableRecord* lastError = nullptr;
+};
+ErrorConstants gErrorConstants;
+
+void CopyErrorToLastError() {
+    if (gErrorConstants.listHead != ConstantList || !gErrorConstants.error) {
+        gErrorConstants.listHead = ConstantList;
+        gErrorConstants.error = ConstantList ? FindNamedItem(ConstantList, "ERROR%") : nullptr;
+        gErrorConstants.lastError = ConstantList ? FindNamedItem(ConstantList, "LASTERROR%") : nullptr;
+    }
+    VariableRecord* error = gErrorConstants.error;
+    if (!error || !error->data || !gErrorConstants.lastError) return;
+    const size_t size = platform::GetBlockSize(error->data);
+    SetVariableValue(gErrorConstants.lastError, error->data, 0.0, nullptr,
+                     static_cast<int64_t>(size ? size : std::strlen(error->data) + 1));
+}
+
+// The dispatch loop: one indirect call per node, the stop flag tested once.
+void RunLoop(void* start) {
+    Instruction* node = static_cast<RunRecord*>(start)->first;
+    do {
+        CurrentInstruction = node;
+        node->handler();
+        node = CurrentInstruction->next;
+    } while (!StopFlag);
+}
+
+Instruction* FirstNode(Instruction* procedure, int32_t mode) {
+    const int skip = mode == 1 ? 5 : mode == 2 ? 3 : 1;
+    Instruction* node = procedure;
+    for (int i = 0; i < skip && node; ++i) node = node->next;
+    return node;
+}
+
+// Frame of the run (step 4): the caller's, a cached one or a new one.
+VariableRecord* ChooseFrame(ProgramContext* context, Instruction* procedure, VariableRecord* callInFrame,
+                            FrameCacheRecord** cacheRecord, bool* fresh) {
+    if (callInFrame) return callInFrame;
+    if (context->kind != kContextIndependent && context->kind != kContextDetached) return LocalVariableList;
+    InstructionExtra* extra = RequireInstructionExtra(context->pool, procedure);
+    if (extra && extra->freeFrames) {
+        FrameCacheRecord* record = extra->freeFrames;
+        extra->freeFrames = record->nextFree;
+        record->nextFree = nullptr;
+        record->inUse = 1;
+        *cacheRecord = record;
+        return record->frame;
+    }
+    *fresh = true;
+    return AllocateVariableRecord(context, false);
+}
+
+// Step 11: release the frame's variables and keep the frame for the next call.
+void ReleaseFrame(ProgramContext* context, Instruction* procedure, VariableRecord* frame,
+                  FrameCacheRecord* cacheRecord, bool fresh) {
+    if (!frame || (context->kind != kContextIndependent && context->kind != kContextDetached)) return;
+    if (frame != context->globalHead) FreeVariableChain(context, frame, false);
+    if (!cacheRecord && fresh) {
+        cacheRecord = static_cast<FrameCacheRecord*>(AllocContextBlock(context, sizeof(FrameCacheRecord)));
+        if (!cacheRecord) return;
+        cacheRecord->frame = frame;
+        cacheRecord->procedure = procedure;
+        cacheRecord->next = context->frameCache;
+        if (context->frameCache) context->frameCache->previous = cacheRecord;
+        context->frameCache = cacheRecord;
+    }
+    if (!cacheRecord) return;  // a caller's frame is not ours to cache
+    InstructionExtra* extra = RequireInstructionExtra(context->pool, procedure);
+    if (!extra) return;
+    cacheRecord->inUse = 0;
+    cacheRecord->nextFree = extra->freeFrames;
+    extra->freeFrames = cacheRecord;
+}
+
+void BindObject(VariableRecord* frame, VariableRecord* object) {
+    if (VariableRecord* self = CreateVariable(frame, "SELF$", true)) {
+        self->flags |= kVarObject;
+        self->value = static_cast<double>(reinterpret_cast<uintptr_t>(object));
+        self->data = object->data ? CopyCellText(object->data, false) : nullptr;
+        self->classHash = object->classHash;
+    }
+    if (VariableRecord* name = CreateVariable(frame, "OBJECTNAME$", true)) {
+        name->data = object->data;
+        name->flags |= kVarHandedOver;
+    }
+}
+
+// Restores the state a TRY entry recorded and drops what was opened after it.
+void RewindToTry(ProgramContext* context, int32_t index) {
+    const TryEntry& entry = TryStack.entries[index];
+    context->argumentFrame.count = entry.frameIndex;
+    context->stackTop = entry.stackTop;
+    FreeTrackedAllocationsFrom(context, entry.callDepth + 1);
+    DropLoopActivations(context, entry.callDepth + 1);
+    context->callDepth = entry.callDepth;
+    TryStack.depth = index + 1;
+}
+
+// The innermost TRY entry of the context on this thread, or -1.
+int32_t InnermostTryOf(const ProgramContext* context) {
+    for (int32_t i = TryStack.depth - 1; i >= 0; --i)
+        if (TryStack.entries[i].context == context) return i;
+    return -1;
+}
+
+// After a fault: resume here at an EXCEPT part, or end this run (and, when
+// the TRY belongs to an enclosing run, every run up to it).
+bool RecoverFromFault(RunRecord& run, const platform::FaultReport& report) {
+    // A fault skips whatever inner code was running: the run's own state first.
+    CurrentContext = run.context;
+    LocalVariableList = run.frame;
+    MemberList = run.members;
+    CurrentProcName = run.procName;
+    tCurrentRun = &run;
+    tRunNesting = run.nesting;
+    const FaultRecord fault{static_cast<uint32_t>(report.kind), report.instructionAddress, report.dataAddress};
+    ReportException(run.context, CurrentProcName, fault);
+    const int32_t index = InnermostTryOf(run.context);
+    if (index < 0) {
+        StopFlag = true;
+        return false;
+    }
+    if (TryStack.entries[index].run != &run) {
+        tUnwindTarget = TryStack.entries[index].run;
+        StopFlag = true;
+        return false;
+    }
+    RewindToTry(run.context, index);
+    run.first = TryStack.entries[index].node->next;
+    StopFlag = false;
+    return true;
+}
+
+// Runs the loop under the fault guard until it stops for good.
+void RunGuardedLoop(RunRecord& run) {
+    for (;;) {
+        platform::FaultReport report;
+        if (!platform::RunGuarded(RunLoop, &run, report)) {
+            if (RecoverFromFault(run, report)) continue;
+            return;
+        }
+        if (tUnwindTarget != &run) return;
+        // An inner run faulted inside a TRY of this run: resume at its EXCEPT.
+        tUnwindTarget = nullptr;
+        const int32_t index = InnermostTryOf(run.context);
+        if (index < 0 || TryStack.entries[index].run != &run) return;
+        RewindToTry(run.context, index);
+        run.first = TryStack.entries[index].node->next;
+        StopFlag = false;
+    }
+}
+
+void ConsumeCallIn() {
+    CallInProcedure = nullptr;
+    CallInFrame = nullptr;
+    EntryMode = 0;
+    ObjectToBind = nullptr;
+}
+
+}  // namespace
+
+bool IsInsideTry(const ProgramContext* context) { return InnermostTryOf(context) >= 0; }
+
+int32_t RunNesting() { return tRunNesting; }
+
+void RunProcedure() {
+    // Step 1: what to run, and where.
+    Instruction* procedure = CallInProcedure;
+    VariableRecord* callInFrame = CallInFrame;
+    ProgramContext* context = CallInContext;
+    const int32_t mode = EntryMode;
+    VariableRecord* object = ObjectToBind;
+    ConsumeCallIn();
+    if (!procedure) {
+        procedure = JumpTarget(CurrentInstruction);
+        context = CurrentContext;
+        if (procedure && procedure->extra) procedure->extra->cachedVariable = nullptr;
+    }
+    if (!context) context = CurrentContext;
+    if (!procedure || !context || tUnwindTarget) return;
+    if (StackIsExhausted()) {
+        RaiseRuntimeError("Procedure calls nested too deeply", 0);
+        return;
+    }
+
+    CopyErrorToLastError();  // step 2
+
+    // Steps 3 to 8.
+    Instruction* savedInstruction = CurrentInstruction;
+    ProgramContext* savedContext = CurrentContext;
+    VariableRecord* savedLocals = LocalVariableList;
+    VariableRecord* savedMembers = MemberList;
+    const char* savedProcName = CurrentProcName;
+    const int32_t entryDepth = context->callDepth;
+    const int32_t entryTryDepth = TryStack.depth;
+    const int32_t entryFrames = context->argumentFrame.count;
+
+    FrameCacheRecord* cacheRecord = nullptr;
+    bool fresh = false;
+    VariableRecord* frame = ChooseFrame(context, procedure, callInFrame, &cacheRecord, &fresh);
+    LocalVariableList = frame;
+    CurrentContext = context;
+    context->callDepth = entryDepth + 1;
+    if (object && frame) {
+        BindObject(frame, object);
+        MemberList = object;
+    }
+    CurrentProcName = procedure->text && std::strlen(procedure->text) >= 4 ? procedure->text + 4 : "";
+    RunRecord run{tCurrentRun, context,       FirstNode(procedure, mode), entryDepth, frame,
+                  MemberList,  CurrentProcName, tRunNesting + 1};
+    StopFlag = false;
+
+    // Step 9.
+    if (run.first) {
+        tCurrentRun = &run;
+        tRunNesting = run.nesting;
+        RunGuardedLoop(run);
+        tRunNesting = run.nesting - 1;
+        tCurrentRun = run.outer;
+    }
+
+    // Steps 10 to 14, with the depths put back whatever way the run ended.
+    if (EndingContext != context && !tUnwindTarget) StopFlag = false;
+    ReleaseFrame(context, procedure, frame, cacheRecord, fresh);
+    if (object) MemberList = savedMembers;
+    LocalVariableList = savedLocals;
+    CurrentContext = savedContext;
+    CurrentProcName = savedProcName;
+    CurrentInstruction = savedInstruction;
+    FreeTrackedAllocationsFrom(context, entryDepth + 1);
+    DropLoopActivations(context, entryDepth + 1);
+    context->callDepth = entryDepth;
+    if (TryStack.depth > entryTryDepth) TryStack.depth = entryTryDepth;
+    context->argumentFrame.count = entryFrames;
+}
+
+void RunProcedureIn(ProgramContext* context, Instruction* procedure) {
+    CallInContext = context;
+    CallInProcedure = procedure;
+    RunProcedure();
+}
+
+// --- control handlers ----------------------------------------------------------
+
+void NopHandler() {}
+
+void Handle_ENDPROC() { StopFlag = true; }
+
+void Handle_BRANCH() { CurrentInstruction = JumpTarget(CurrentInstruction); }
+
+void ConditionalJumpHandler() {
+    if (Handler second = CurrentInstruction->secondHandler) second();
+    ProgramContext* context = CurrentContext;
+    const StackEntry* top = context->stackTop;
+    if (top->value == 0.0 && !top->text) CurrentInstruction = JumpTarget(CurrentInstruction);
+    PopStackEntryFrom(context);
+}
+
+void Handle_INITFOR() {
+    ProgramContext* context = CurrentContext;
+    context->callDepth += 1;
+    OpenLoopActivation(context);
+}
+
+void Handle_INITFOREACH() { Handle_INITFOR(); }
+
+void Handle_INITWHILE() { CurrentContext->callDepth += 1; }
+
+void EndCallDepth(ProgramContext* context) {
+    FreeTrackedAllocationsFrom(context, context->callDepth);
+    DropLoopActivations(context, context->callDepth);
+    context->callDepth -= 1;
+}
+
+void Handle_ENDLOOP() { EndCallDepth(CurrentContext); }
+
+namespace {
+
+// The variable a loop cell names: its variable, else by its text or number.
+VariableRecord* LoopVariable(const StackEntry& cell) {
+    if (cell.variable) return cell.variable;
+    if (cell.text && !(cell.flags & (kEntryWide | kEntryMatrix))) return RequireVariable(LocalVariableList, cell.text);
+    char number[kNumberTextSize];
+    FormatNumber(cell.value, number);
+    return RequireVariable(LocalVariableList, number);
+}
+
+int32_t CellsAbove(const StackEntry* saved, const StackEntry* top) {
+    int32_t count = 0;
+    for (const StackEntry* cell = top; cell && cell != saved && cell->below; cell = cell->below) ++count;
+    return count;
+}
+
+void* FieldOf(int32_t extra) { return extra ? reinterpret_cast<void*>(static_cast<intptr_t>(extra)) : nullptr; }
+
+void LeaveLoop() { CurrentInstruction = JumpTarget(CurrentInstruction); }
+
+}  // namespace
+
+void Handle_FOR() {
+    ProgramContext* context = CurrentContext;
+    const StackEntry* saved = CloseArgumentFrame(context);
+    const bool haveStep = CellsAbove(saved, context->stackTop) >= 4;
+    double step = haveStep ? PopNumber() : 0.0;
+    const double end = PopNumber();
+    const double start = PopNumber();
+    if (!haveStep) step = end < start ? -1.0 : 1.0;
+    const StackEntry cell = *PopStackEntry();
+    VariableRecord* variable = LoopVariable(cell);
+    if (!variable) {
+        LeaveLoop();
+        return;
+    }
+    void* field = FieldOf(cell.extra);
+    double value = start;
+    LoopActivation* activation = CurrentLoopActivation(context);
+    if (activation && activation->firstRun) {
+        activation->firstRun = 0;
+        ReleaseVariable(context, variable, false, false);
+    } else {
+        char* text = nullptr;
+        GetVariableValue(variable, &text, &value, field);
+        value += step;
+    }
+    SetVariableValue(variable, nullptr, value, field, 0);
+    if (step > 0.0 ? value > end : value < end) LeaveLoop();
+}
+
+namespace {
+
+// The result variable becomes a view of the list variable's current element.
+void ViewListElement(ProgramContext* context, VariableRecord* result, const VariableRecord* list) {
+    ReleaseVariable(context, result, false, false);
+    result->value = list->value;
+    result->type = list->type;
+    result->elementCount = list->elementCount;
+    result->dimensionCount = list->dimensionCount;
+    std::memcpy(result->dimensions, list->dimensions, sizeof result->dimensions);
+    result->flags = list->flags & ~(kVarOwnsData | kVarList);
+    if (list->flags & kVarObject) {
+        result->data = list->data ? CopyCellText(list->data, false) : nullptr;
+        result->classHash = list->classHash;
+    } else {
+        result->data = list->data;
+        result->flags |= kVarHandedOver;
+    }
+}
+
+// One step of a walk over a list; false when the list is exhausted.
+bool StepListWalk(ProgramContext* context, VariableRecord* result, VariableRecord* list, bool first, bool backwards) {
+    ListNode* node = list->currentNode;
+    if (!node) return false;
+    if (first) node = backwards ? ListLast(node) : ListFirst(node);
+    else node = backwards ? node->previous : node->next;
+    if (!node) return false;
+    list->currentNode = node;
+    LoadListElement(list);
+    if (result != list) ViewListElement(context, result, list);
+    return true;
+}
+
+// One step of a walk over a typed array; false when it leaves the array.
+bool StepArrayWalk(ProgramContext* context, VariableRecord* result, VariableRecord* array, LoopActivation* activation,
+                   bool first, bool backwards) {
+    const int64_t count = array->elementCount;
+    int64_t position = activation->position;
+    if (first) position = backwards ? count - 1 : 0;
+    else position += backwards ? -1 : 1;
+    activation->position = position;
+    if (position < 0 || position >= count || !array->data) return false;
+    if (first) ReleaseVariable(context, result, false, false);
+    result->type = array->type;
+    result->data = array->data + position * ElementSize(array->type);
+    result->flags |= kVarHandedOver;
+    return true;
+}
+
+}  // namespace
+
+void Handle_FOREACH() {
+    ProgramContext* context = CurrentContext;
+    const StackEntry* saved = CloseArgumentFrame(context);
+    const int32_t count = CellsAbove(saved, context->stackTop);
+    if (count < 2) {
+        if (count == 1) PopStackEntryFrom(context);
+        RaiseRuntimeError("Result variable is missing", 0);
+        LeaveLoop();
+        return;
+    }
+    const StackEntry resultCell = *PopStackEntryFrom(context);
+    const StackEntry sourceCell = *PopStackEntryFrom(context);
+    VariableRecord* result = LoopVariable(resultCell);
+    VariableRecord* source = LoopVariable(sourceCell);
+    LoopActivation* activation = CurrentLoopActivation(context);
+    if (!result || !source || !activation) {
+        LeaveLoop();
+        return;
+    }
+    const bool first = activation->firstRun != 0;
+    activation->firstRun = 0;
+    const bool backwards = CurrentInstruction->operand != 0.0;
+    bool more = false;
+    if (source->flags & kVarList) more = StepListWalk(context, result, source, first, backwards);
+    else if (source->elementCount > 0 && source->type != 0)
+        more = StepArrayWalk(context, result, source, activation, first, backwards);
+    if (!more) LeaveLoop();
+}
+
+void Handle_BREAK() {
+    // The walk of the loop being left ends here; its ENDLOOP closes the depth.
+    ProgramContext* context = CurrentContext;
+    if (CurrentLoopActivation(context)) DropLoopActivations(context, context->callDepth);
+}
+
+void Handle_TRY() {
+    if (TryStack.depth >= kMaxTryEntries) {
+        RaiseRuntimeError("Too many nested TRY blocks", 0);
+        return;
+    }
+    ProgramContext* context = CurrentContext;
+    TryStack.entries[TryStack.depth++] = {JumpTarget(CurrentInstruction), tCurrentRun, context,
+                                          context->argumentFrame.count, context->stackTop, context->callDepth};
+}
+
+void PopTryHandler() {
+    if (TryStack.depth > 0) --TryStack.depth;
+}
+
+void Handle_PULLCASE() {
+    ProgramContext* context = CurrentContext;
+    const StackEntry* cell = PopStackEntryFrom(context);
+    const int64_t slot = TruncToInt64(CurrentInstruction->operand);
+    if (slot < 0 || slot >= kCaseSlots) return;
+    context->caseSlots[slot] = {cell->text, cell->value};
+}
+
+void PatchPendingJump() {
+    Instruction* pending = PendingJumpNode;
+    if (!pending) return;
+    SetJumpTarget(CurrentContext->pool, pending, CurrentInstruction->next);
+    PendingJumpNode = nullptr;
+}
+
+void CallOwnMethod() {
+    ObjectToBind = MemberList;
+    CallInContext = CurrentContext;
+    CallInProcedure = JumpTarget(CurrentInstruction);
+    if (CallInProcedure) RunProcedure();
+    else ConsumeCallIn();
+}
+
+namespace {
+
+// A returned object: a plain number holding its address. A local that owns
+// the instance gives ownership up, so releasing the frame does not destroy it.
+void ReturnObject(StackEntry* cell) {
+    VariableRecord* variable = cell->variable;
+    if (cell->value == 0.0) cell->value = variable->value;
+    if ((variable->flags & kVarOwnsData) && variable->owner == LocalVariableList) variable->flags &= ~kVarOwnsData;
+    cell->text = nullptr;
+    cell->flags = 0;
+}
+
+// A returned text, block or matrix: a copy owned by the caller's depth.
+void ReturnCopy(ProgramContext* context, StackEntry* cell) {
+    char* copy = nullptr;
+    if (cell->flags & kEntryMatrix) {
+        copy = reinterpret_cast<char*>(
+            CopyMatrixCells(reinterpret_cast<const MatrixCell*>(cell->text), &cell->ownedLinks));
+    } else {
+        copy = CopyCellText(cell->text, (cell->flags & kEntryWide) != 0);
+        if (copy && cell->variable && cell->variable->links)
+            CopyObjectMemoryLinks(cell->variable, &cell->ownedLinks, copy);
+    }
+    if (!copy) return;
+    // The caller's depth, not call depth - 1: loops open in the callee would
+    // otherwise give the copy to a depth that ends with the callee.
+    const int32_t callerDepth = tCurrentRun ? tCurrentRun->callerDepth : context->callDepth - 1;
+    TrackAllocationAtDepth(context, copy, callerDepth, kTrackedBlock);
+    cell->text = copy;
+}
+
+}  // namespace
+
+void Handle_RETURN() {
+    ProgramContext* context = CurrentContext;
+    StopFlag = true;
+    const StackEntry* saved = CloseArgumentFrame(context);
+    for (StackEntry* cell = context->stackTop; cell && cell != saved && cell->below; cell = cell->below) {
+        if (cell->variable && (cell->variable->flags & kVarObject)) ReturnObject(cell);
+        else if (cell->text) ReturnCopy(context, cell);
+        cell->variable = nullptr;
+    }
+}
+
+}  // namespace qob

@@ -1,0 +1,156 @@
+// windows/window_records.cpp
+// Window records and the script window-class list. Windows themselves come
+// with the window layer; until then a context's window list stays empty.
+
+#include "windows/window_records.h"
+
+#include <cstring>
+
+#include "platform/memory.h"
+#include "runtime/hash.h"
+#include "runtime/program_context.h"
+#include "windows/event_table.h"
+
+namespace qob {
+namespace {
+
+WindowClassRecord* gWindowClasses = nullptr;
+
+uint32_t NameHash(const char* name) { return HashName(name, std::strlen(name)); }
+
+char* CopyName(const char* name) {
+    const size_t length = std::strlen(name) + 1;
+    auto* copy = static_cast<char*>(platform::AllocateBlock(length));
+    if (copy) std::memcpy(copy, name, length);
+    return copy;
+}
+
+void FreeClassRecord(WindowClassRecord* record) {
+    platform::FreeBlock(record->name);
+    platform::FreeBlock(record->wideName);
+    platform::FreeBlock(record);
+}
+
+// Unlinks every record the predicate picks and frees it.
+template <typename Predicate>
+void RemoveClasses(Predicate pick) {
+    WindowClassRecord** link = &gWindowClasses;
+    while (*link) {
+        WindowClassRecord* record = *link;
+        if (pick(record)) {
+            *link = record->next;
+            FreeClassRecord(record);
+        } else {
+            link = &record->next;
+        }
+    }
+}
+
+}  // namespace
+
+WindowRecord* AddWindowRecord(ProgramContext* context, WindowHandle window, WindowClassRecord* windowClass,
+                              WindowHandle menuBar, Instruction* eventProcedure) {
+    auto* record = static_cast<WindowRecord*>(AllocContextBlock(context, sizeof(WindowRecord)));
+    if (!record) return nullptr;
+    record->window = window;
+    record->windowClass = windowClass;
+    record->menuBar = menuBar;
+    record->eventProcedure = eventProcedure;
+    WindowRecord* last = context->windows;
+    while (last && last->next) last = last->next;
+    record->firstWindow = last == nullptr;
+    record->previous = last;
+    if (last) last->next = record;
+    else context->windows = record;
+    return record;
+}
+
+WindowRecord* FindWindowRecordByHandle(WindowHandle window, ProgramContext** context) {
+    for (ProgramContext* c = FirstContext; c; c = c->next)
+        for (WindowRecord* record = c->windows; record; record = record->next)
+            if (record->window == window) {
+                if (context) *context = c;
+                return record;
+            }
+    return nullptr;
+}
+
+void DestroyWindowRecords(ProgramContext* context, WindowRecord* record) {
+    // Without a window layer there is no window to destroy: the record's own
+    // blocks and events go, and the record leaves the list.
+    platform::FreeBlock(record->activateInfo);
+    platform::FreeBlock(record->secondBlock);
+    if (record->windowClass) {
+        WindowClassRecord* windowClass = record->windowClass;
+        RemoveClasses([windowClass](const WindowClassRecord* r) { return r == windowClass; });
+    }
+    RemoveWindowEvents(record->window);
+    if (record->previous) record->previous->next = record->next;
+    else context->windows = record->next;
+    if (record->next) record->next->previous = record->previous;
+    FreeContextBlock(context, record);
+}
+
+void FreeWindowRecords(WindowHandle window) {
+    ProgramContext* context = nullptr;
+    if (WindowRecord* record = FindWindowRecordByHandle(window, &context)) DestroyWindowRecords(context, record);
+}
+
+void DestroyWindowByHandle(WindowHandle window) { FreeWindowRecords(window); }
+
+WindowClassRecord* AddWindowClass(const char* name, double value) {
+    auto* record = static_cast<WindowClassRecord*>(platform::AllocateZeroedBlock(sizeof(WindowClassRecord)));
+    if (!record) return nullptr;
+    record->name = CopyName(name);
+    record->nameHash = NameHash(name);
+    record->value = value;
+    record->owner = CurrentContext;
+    WindowClassRecord** link = &gWindowClasses;
+    while (*link) link = &(*link)->next;
+    *link = record;
+    return record;
+}
+
+WindowClassRecord* FindWindowClass(const char* name) {
+    const uint32_t hash = NameHash(name);
+    for (WindowClassRecord* record = gWindowClasses; record; record = record->next)
+        if (record->nameHash == hash) return record;
+    return nullptr;
+}
+
+void RemoveWindowClass(const char* name) {
+    const uint32_t hash = NameHash(name);
+    bool removed = false;
+    RemoveClasses([&](const WindowClassRecord* r) {
+        if (removed || r->nameHash != hash) return false;
+        removed = true;
+        return true;
+    });
+}
+
+void RemoveContextWindowClasses(ProgramContext* context) {
+    RemoveClasses([context](const WindowClassRecord* r) { return r->owner == context; });
+}
+
+void SuspendWindowEvents() {
+    for (ProgramContext* c = FirstContext; c; c = c->next)
+        for (WindowRecord* record = c->windows; record; record = record->next) {
+            record->savedEventProcedure = record->eventProcedure;
+            record->eventProcedure = nullptr;
+        }
+}
+
+void ResumeWindowEvents() {
+    for (ProgramContext* c = FirstContext; c; c = c->next)
+        for (WindowRecord* record = c->windows; record; record = record->next) {
+            record->eventProcedure = record->savedEventProcedure;
+            record->savedEventProcedure = nullptr;
+        }
+}
+
+void MessageLoop() {
+    // Only a window keeps a context waiting for messages, and no window can
+    // be made before the window layer exists: there is nothing to wait for.
+}
+
+}  // namespace qob
