@@ -1,6 +1,6 @@
 // runtime/interned_names.cpp
-// The interned texts live in the low-memory heap: instructions hand them to
-// programs as texts, which must have a block size.
+// The interned texts live in the low-memory heap like the runtime's other
+// texts, so code that copies a text by its block size can take them too.
 #include "runtime/interned_names.h"
 
 #include <cstdint>
