@@ -13,6 +13,7 @@
 #include "platform/c_library.h"
 #include "platform/files.h"
 #include "runtime/file_routines.h"
+#include "runtime/function_table.h"
 #include "runtime/hash.h"
 #include "runtime/interned_names.h"
 #include "runtime/number_text.h"
@@ -565,10 +566,11 @@ void SourceRun::PopNamespace() {
 }
 
 // #DECLARE name library export count result: the operands may be separated by
-// blanks or by commas (commas are skipped).
+// blanks or by commas (commas are skipped). The API forms pass texts as
+// UTF-16; #DECLARE and #DECLAREAPI call through the S form.
 void SourceRun::TakeDeclareOperand(std::string_view text) {
     if (text == ",") return;
-    NativeFunctionDeclaration& declaration = state_.declaration;
+    PendingDeclaration& declaration = state_.declaration;
     switch (state_.declareState) {
         case 1: declaration.name = Unquote(text); break;
         case 2: declaration.libraryName = Unquote(text); break;
@@ -580,13 +582,18 @@ void SourceRun::TakeDeclareOperand(std::string_view text) {
         ++state_.declareState;
         return;
     }
-    declaration.resultKind = ReadByte(text);
-    const uint32_t directive = state_.declareDirective;
-    declaration.wideTexts = directive == KeywordHashes[Keyword::DirectiveDeclareApi] || directive == KeywordHashes[Keyword::DirectiveCDeclareApi];
-    declaration.callingKind = (directive == KeywordHashes[Keyword::DirectiveDeclare] || directive == KeywordHashes[Keyword::DirectiveDeclareApi]) ? 1 : 0;
-    declaration.global = IsDefineGlobalMark();
     state_.declareState = 0;
-    if (gHooks.declareNativeFunction != nullptr) gHooks.declareNativeFunction(declaration);
+    const uint8_t resultKind = ReadByte(text);
+    const uint32_t directive = state_.declareDirective;
+    const bool wideTexts = directive == KeywordHashes[Keyword::DirectiveDeclareApi] ||
+                           directive == KeywordHashes[Keyword::DirectiveCDeclareApi];
+    const bool sForm = directive == KeywordHashes[Keyword::DirectiveDeclare] ||
+                       directive == KeywordHashes[Keyword::DirectiveDeclareApi];
+    const int index = DeclareDllFunction(declaration.name, declaration.exportName,
+                                         declaration.libraryName, declaration.argumentCount,
+                                         resultKind != 0, wideTexts, sForm);
+    if (FunctionRecord* record = FunctionRecordAt(index); record != nullptr)
+        record->ownerMark = IsDefineGlobalMark() ? kDefineOwnerGlobal : kDefineOwnerProgram;
 }
 
 // Where #INCLUDE looks, in order: beside the file being read, beside the
