@@ -182,9 +182,9 @@ void EndProgramContext(ProgramContext* context) {
     CurrentContext = savedCurrent;
 
     FreeContextVariableLists(context);
-    // Kinds -1 and -2 use their parent's class records.
-    if (context->kind != kContextSharedCurrentList && context->kind != kContextSharedGlobals)
-        FreeClassRecords(context);
+    // Kinds -1 and -2 use their parent's class records: a context frees only
+    // the list it made.
+    if (context->ownsClassRecords) FreeClassRecords(context);
     FreeInstructions(context);
     FreeProcedureTable(context);
     Unlink(context);

@@ -97,6 +97,7 @@ struct ProgramContext {
     // Words the driver and the loop instructions need.
     Instruction* entry;              // MAIN / WINMAIN start node
     uint8_t entryIsWinMain;
+    uint8_t ownsClassRecords;        // the class list was made by this context: it frees it at its end
     uint8_t embedded;                // the program came from an image inside the executable
     char* embeddedFile;              // the executable's path for an embedded program (process heap)
     uint32_t appSize;                // bytes of nodes, side records and texts

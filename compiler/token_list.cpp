@@ -1,0 +1,174 @@
+// compiler/token_list.cpp
+// Making, linking, copying and freeing token nodes, and the list queries.
+#include "compiler/token_list.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "runtime/keywords.h"
+#include "runtime/hash.h"
+#include "runtime/interned_names.h"
+
+namespace qob {
+namespace {
+
+bool gTokenOutputSuspended = false;
+
+char* CopyText(std::string_view text) {
+    auto* copy = static_cast<char*>(std::malloc(text.size() + 1));
+    std::memcpy(copy, text.data(), text.size());
+    copy[text.size()] = '\0';
+    return copy;
+}
+
+void FreeNode(TokenNode* node) {
+    std::free(node->text);
+    delete node;
+}
+
+// Joins the node's neighbours to each other.
+void Detach(TokenNode* node) {
+    if (node->previous != nullptr) node->previous->next = node->next;
+    if (node->next != nullptr) node->next->previous = node->previous;
+}
+
+}  // namespace
+
+void SetTokenOutputSuspended(bool suspended) { gTokenOutputSuspended = suspended; }
+bool IsTokenOutputSuspended() { return gTokenOutputSuspended; }
+
+void EmitToken(TokenNode*& cursor, std::string_view text, const char* fileName, int line,
+               int column) {
+    if (gTokenOutputSuspended) return;
+    EmitInternedToken(cursor, text, InternName(fileName), line, column);
+}
+
+void EmitInternedToken(TokenNode*& cursor, std::string_view text, const char* internedFile,
+                       int line, int column) {
+    if (gTokenOutputSuspended) return;
+    auto* node = new TokenNode{};
+    node->text = CopyText(text);
+    node->hash = HashName(text.data(), text.size());
+    node->file = internedFile;
+    node->line = line;
+    node->column = static_cast<uint16_t>(column);
+    node->previous = cursor;
+    if (cursor != nullptr) {
+        node->next = cursor->next;
+        if (cursor->next != nullptr) cursor->next->previous = node;
+        cursor->next = node;
+    }
+    cursor = node;
+}
+
+void SetTokenText(TokenNode* node, std::string_view text) {
+    char* copy = CopyText(text);
+    std::free(node->text);
+    node->text = copy;
+    node->hash = HashName(text.data(), text.size());
+}
+
+void CopyTokenList(TokenNode*& cursor, const TokenNode* anyNode, const char* fileName) {
+    if (anyNode == nullptr) return;
+    const TokenNode* node = anyNode;
+    while (node->previous != nullptr) node = node->previous;
+    const char* interned = InternName(fileName);
+    for (; node != nullptr; node = node->next)
+        EmitInternedToken(cursor, node->text, interned, node->line, node->column);
+}
+
+TokenNode* UnlinkToken(TokenNode* node) {
+    if (node == nullptr) return nullptr;
+    TokenNode* previous = node->previous;
+    Detach(node);
+    FreeNode(node);
+    return previous;
+}
+
+TokenNode* DeleteTokenNext(TokenNode* node) {
+    if (node == nullptr) return nullptr;
+    TokenNode* next = node->next;
+    Detach(node);
+    FreeNode(node);
+    return next;
+}
+
+void FreeTokenList(TokenNode* last) {
+    if (last == nullptr) return;
+    // The list ends here: whatever follows no longer points back into it.
+    if (last->next != nullptr) last->next->previous = nullptr;
+    while (last != nullptr) {
+        TokenNode* previous = last->previous;
+        FreeNode(last);
+        last = previous;
+    }
+}
+
+TokenNode* TokenListFirst(TokenNode* node) { return RecordListLast(node); }
+
+int TokenCountBack(const TokenNode* node) {
+    int count = 0;
+    for (; node != nullptr; node = node->previous) ++count;
+    return count;
+}
+
+TokenNode* TokenListNth(TokenNode* node, int n) {
+    for (int i = 0; i < n && node != nullptr; ++i) node = node->next;
+    return node;
+}
+
+int FindNodeIndex(const TokenNode* start, const TokenNode* stop) {
+    int index = 0;
+    for (const TokenNode* node = start; node != nullptr && node != stop; node = node->next) {
+        if (stop != nullptr && node->hash == stop->hash) return index;
+        ++index;
+    }
+    return -1;
+}
+
+std::string CutShortName(std::string_view text) {
+    constexpr size_t kMaxShortName = 20;
+    // Any line end (CR LF, LF or CR) closes the first line.
+    size_t end = text.find_first_of("\r\n");
+    if (end == std::string_view::npos) end = text.find(';');
+    if (end == std::string_view::npos) end = text.size();
+    return std::string(text.substr(0, std::min(end, kMaxShortName)));
+}
+
+bool IsLoopKeyword(uint32_t hash) {
+    return hash == KeywordHashes[Keyword::If] || hash == KeywordHashes[Keyword::While] || hash == KeywordHashes[Keyword::Repeat] ||
+           hash == KeywordHashes[Keyword::ForEach] || hash == KeywordHashes[Keyword::ForEachRev] || hash == KeywordHashes[Keyword::For] ||
+           hash == KeywordHashes[Keyword::Case] || hash == KeywordHashes[Keyword::Except];
+}
+
+bool CanFollowArgument(char code) {
+    return code == ')' || code == ',' || code == 'A' || code == 'R' || code == 'n';
+}
+
+std::string MakeProcHeaderText(bool isPrivate, int outputCount, bool forceLink,
+                               std::string_view key) {
+    std::string header;
+    header.reserve(kProcHeaderKeyOffset + key.size());
+    header += ' ';  // the kind byte, written by SetProcHeaderKind
+    header += isPrivate ? '_' : ' ';
+    header += static_cast<char>(outputCount + 32);
+    header += forceLink ? kProcHeaderForceLink : ' ';
+    header += key;
+    return header;
+}
+
+void SetProcHeaderKind(char* header, int outputCount, bool nForm, bool forward) {
+    unsigned char kind;
+    if (nForm && outputCount == 0)
+        kind = forward ? 0xEB : 0xEA;
+    else if (nForm && outputCount == 1)
+        kind = forward ? 0xEF : 0xC4;
+    else if (outputCount == 0)
+        kind = forward ? 0xE8 : 0xE9;
+    else
+        kind = forward ? 0xE7 : 0xEC;
+    header[0] = static_cast<char>(kind);
+}
+
+}  // namespace qob

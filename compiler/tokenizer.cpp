@@ -1,0 +1,344 @@
+// compiler/tokenizer.cpp
+// Token formation by the first character; strings, escapes, numbers,
+// character codes, comments and line ends.
+#include "compiler/tokenizer.h"
+
+#include "platform/c_library.h"
+#include "runtime/number_text.h"
+
+namespace qob {
+namespace {
+
+// Character classes of the C locale: bytes of 0x80 and above are no letters.
+constexpr bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+constexpr bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+constexpr bool IsHexDigit(char c) {
+    return IsDigit(c) || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+// "\" is a word character, so a path such as lib\util.qob is one word.
+constexpr bool IsWordChar(char c) {
+    return IsLetter(c) || IsDigit(c) || c == '_' || c == '&' || c == '.' || c == '\\' || c == '#';
+}
+constexpr bool IsLabelChar(char c) { return IsLetter(c) || IsDigit(c) || c == '_'; }
+constexpr char ToUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+constexpr bool IsIn(char c, std::string_view set) { return set.find(c) != std::string_view::npos; }
+
+}  // namespace
+
+Tokenizer::Tokenizer(std::string_view source) : source_(source) {
+    // Room for the longest token (the whole text plus added quotes), so
+    // forming tokens allocates nothing more.
+    buffer_.reserve(source.size() + 16);
+}
+
+bool Tokenizer::IsLineEndAt(size_t position) const {
+    return source_[position] == '\r' || source_[position] == '\n';
+}
+
+// CR LF, LF and CR each end one line.
+void Tokenizer::PassLineEnd() {
+    if (source_[position_] == '\r' && position_ + 1 < source_.size() &&
+        source_[position_ + 1] == '\n')
+        position_ += 2;
+    else
+        position_ += 1;
+    ++line_;
+    lineStart_ = position_;
+}
+
+void Tokenizer::SkipLineComment() {
+    while (position_ < source_.size() && !IsLineEndAt(position_)) ++position_;
+}
+
+// Block comments do not nest; an unclosed one runs to the end of the text.
+void Tokenizer::SkipBlockComment() {
+    position_ += 2;
+    while (position_ < source_.size()) {
+        if (source_[position_] == '*' && position_ + 1 < source_.size() &&
+            source_[position_ + 1] == '/') {
+            position_ += 2;
+            return;
+        }
+        if (IsLineEndAt(position_))
+            PassLineEnd();
+        else
+            ++position_;
+    }
+}
+
+ScannedToken Tokenizer::Next(const ScanMode& mode) {
+    const size_t length = source_.size();
+    while (position_ < length) {
+        const char c = source_[position_];
+        if (c == ' ' || c == '\t' || c == '\0') {
+            ++position_;
+        } else if (c == '/' && position_ + 1 < length && source_[position_ + 1] == '/') {
+            SkipLineComment();
+        } else if (c == '/' && position_ + 1 < length && source_[position_ + 1] == '*') {
+            SkipBlockComment();
+        } else {
+            break;
+        }
+    }
+
+    ScannedToken token;
+    token.start = position_;
+    token.line = line_;
+    token.column = static_cast<int>(position_ - lineStart_ + 1);
+    if (position_ >= length) return token;
+
+    buffer_.clear();
+    const char c = source_[position_];
+    const char next = position_ + 1 < length ? source_[position_ + 1] : '\0';
+    token.kind = ScannedKind::Symbol;
+    if (IsLineEndAt(position_)) {
+        PassLineEnd();
+        token.kind = ScannedKind::LineEnd;
+    } else if (mode.assembler && (c == ':' || c == '!')) {
+        buffer_ += c;
+        ++position_;
+        while (position_ < length && IsLabelChar(source_[position_])) buffer_ += source_[position_++];
+    } else if (IsIn(c, "+-*/%~<>=!|^@")) {
+        ScanOperator(mode, token.error);
+    } else if (IsIn(c, "(),;[]")) {
+        buffer_ += c;
+        ++position_;
+    } else if (c == ':') {
+        buffer_ += c;
+        ++position_;
+        if (next == ':') {
+            buffer_ += ':';
+            ++position_;
+        }
+    } else if (IsDigit(c)) {
+        ScanNumber();
+    } else if (c == '#' && IsDigit(next)) {
+        ScanCharCodes();
+        token.kind = ScannedKind::CharCodes;
+    } else if (c == '"') {
+        token.error = ScanString(mode);
+        token.kind = ScannedKind::String;
+    } else if (c == '{') {
+        token.error = ScanBraceString(mode);
+        token.kind = ScannedKind::String;
+    } else if (c == '\'') {
+        token.kind = ScanSingleQuote(token.error);
+    } else if (c == '&' && next == '=') {
+        buffer_ = "&=";
+        position_ += 2;
+    } else if (IsWordChar(c)) {
+        ScanWord(mode);
+        token.kind = ScannedKind::Word;
+        token.endsWithSigil = buffer_.back() == '$' || buffer_.back() == '%';
+    } else {
+        buffer_ += c;
+        ++position_;
+        token.kind = ScannedKind::Invalid;
+    }
+
+    token.written = source_.substr(token.start, position_ - token.start);
+    std::string_view text = buffer_;
+    token.text = text.substr(0, text.find('\0'));
+    return token;
+}
+
+void Tokenizer::ScanOperator(const ScanMode& mode, ScanError& error) {
+    const size_t length = source_.size();
+    const char c = source_[position_];
+    const char next = position_ + 1 < length ? source_[position_ + 1] : '\0';
+    if (mode.assembler && IsIn(c, "<=>|^@")) error = ScanError::AssemblerSyntax;
+    if (c == '|' || c == '^') return ScanRun("^|&=");
+    if (c == '@') return ScanRun("@");
+
+    buffer_ += c;
+    ++position_;
+    const bool pair = ((c == '+' || c == '-') && next == c) ||
+                      (IsIn(c, "+-*/") && next == '=') ||
+                      (c == '>' && IsIn(next, "=>")) || (c == '<' && IsIn(next, "<=>")) ||
+                      (c == '=' && next == '=') || (c == '!' && next == '=');
+    if (!pair) return;
+    buffer_ += next;
+    ++position_;
+    if (c == '!') buffer_ = "<>";  // "!=" is read as "<>"
+}
+
+void Tokenizer::ScanRun(std::string_view set) {
+    while (position_ < source_.size() && IsIn(source_[position_], set)) buffer_ += source_[position_++];
+}
+
+// A word takes word characters and ends after the first "$" or "%".
+void Tokenizer::ScanWord(const ScanMode& mode) {
+    const size_t length = source_.size();
+    while (position_ < length) {
+        const char c = source_[position_];
+        if (c == '$' || c == '%') {
+            buffer_ += c;
+            ++position_;
+            return;
+        }
+        if (!IsWordChar(c)) return;
+        buffer_ += mode.keepCase ? c : ToUpper(c);
+        ++position_;
+    }
+}
+
+// Digits, ".", hexadecimal letters and "x", and a sign right after an
+// exponent "e". Once the number starts with 0x, E is a digit and no sign
+// joins it (0x1E-5 is 0x1E, -, 5).
+void Tokenizer::ScanNumber() {
+    const size_t length = source_.size();
+    const bool hex = source_[position_] == '0' && position_ + 1 < length &&
+                     (source_[position_ + 1] == 'x' || source_[position_ + 1] == 'X');
+    while (position_ < length) {
+        const char c = source_[position_];
+        const bool sign = (c == '+' || c == '-') && !hex && !buffer_.empty() &&
+                          (buffer_.back() == 'e' || buffer_.back() == 'E');
+        if (!IsDigit(c) && c != '.' && !IsIn(c, "XABCDEFxabcdef") && !sign) return;
+        buffer_ += c;
+        ++position_;
+    }
+}
+
+// #13#10: each group is a number truncated to one byte; the bytes become a
+// double-quoted string.
+void Tokenizer::ScanCharCodes() {
+    const size_t length = source_.size();
+    buffer_ += '"';
+    ++position_;
+    for (;;) {
+        number_.clear();
+        while (position_ < length && IsHexDigit(source_[position_])) number_ += source_[position_++];
+        const auto code = platform::TruncateToInteger<int64_t>(StringToNumber(number_.c_str()));
+        buffer_ += static_cast<char>(code & 0xFF);
+        if (position_ + 1 < length && source_[position_] == '#' && IsDigit(source_[position_ + 1])) {
+            ++position_;
+            continue;
+        }
+        break;
+    }
+    buffer_ += '"';
+}
+
+// Reads the escape whose backslash stands at `at`. A backslash before a line
+// end or the text's end is dropped; the line end then closes the string.
+void Tokenizer::ScanEscape(size_t& at) {
+    ++at;
+    if (at >= source_.size() || IsLineEndAt(at)) return;
+    switch (source_[at]) {
+        case 'n': buffer_ += "\r\n"; break;
+        case 'l': buffer_ += '\n'; break;
+        case 'r': buffer_ += '\r'; break;
+        case 't': buffer_ += '\t'; break;
+        case '0': buffer_ += '\0'; break;
+        case '\\': buffer_ += '\\'; break;
+        case '"': buffer_ += '"'; break;
+        case '}': buffer_ += '}'; break;
+        default: break;  // any other pair is dropped
+    }
+    ++at;
+}
+
+// A double-quoted string ends at its closing quote or at a line end (which
+// stays for the caller). In a define value its escapes stay as written, to
+// be read when the define is used; an #INCLUDE or #IMPORT operand loses its
+// quotes.
+ScanError Tokenizer::ScanString(const ScanMode& mode) {
+    const size_t length = source_.size();
+    const bool bare = mode.bareOperand && !mode.keepWritten;
+    if (!bare) buffer_ += '"';
+    ++position_;
+    ScanError error = ScanError::MissingQuote;
+    while (position_ < length) {
+        const char c = source_[position_];
+        if (c == '"') {
+            ++position_;
+            error = ScanError::None;
+            break;
+        }
+        if (IsLineEndAt(position_)) {
+            error = ScanError::None;
+            break;
+        }
+        if (c != '\\') {
+            buffer_ += c;
+            ++position_;
+        } else if (mode.keepWritten) {
+            buffer_ += c;
+            ++position_;
+            if (position_ < length && !IsLineEndAt(position_)) buffer_ += source_[position_++];
+        } else {
+            ScanEscape(position_);
+        }
+    }
+    if (!bare) buffer_ += '"';
+    return error;
+}
+
+// {...} with nested braces, copied verbatim over any number of lines. The
+// outer braces become double quotes; a define name or a directive operand
+// drops them, and a define value keeps them, to be read when it is used.
+ScanError Tokenizer::ScanBraceString(const ScanMode& mode) {
+    const size_t length = source_.size();
+    const bool bare = !mode.keepWritten && (mode.bareOperand || mode.bareBraces);
+    const char open = mode.keepWritten ? '{' : '"';
+    const char close = mode.keepWritten ? '}' : '"';
+    if (!bare) buffer_ += open;
+    ++position_;
+    int depth = 1;
+    ScanError error = ScanError::MissingBrace;
+    while (position_ < length) {
+        const char c = source_[position_];
+        if (c == '}' && --depth == 0) {
+            ++position_;
+            error = ScanError::None;
+            break;
+        }
+        if (c == '{') ++depth;
+        if (IsLineEndAt(position_)) {
+            const size_t lineEndStart = position_;
+            PassLineEnd();
+            buffer_.append(source_.substr(lineEndStart, position_ - lineEndStart));
+            continue;
+        }
+        buffer_ += c;
+        ++position_;
+    }
+    if (!bare) buffer_ += close;
+    return error;
+}
+
+// 'A' is the character's code; any other single-quoted text, ended by its
+// quote or the line end, is a string evaluated at run time.
+ScannedKind Tokenizer::ScanSingleQuote(ScanError& error) {
+    const size_t length = source_.size();
+    if (position_ + 2 < length && source_[position_ + 2] == '\'' && !IsLineEndAt(position_ + 1)) {
+        buffer_ = std::to_string(static_cast<unsigned char>(source_[position_ + 1]));
+        position_ += 3;
+        return ScannedKind::Symbol;
+    }
+    buffer_ += '"';
+    ++position_;
+    error = ScanError::MissingSingleQuote;
+    while (position_ < length) {
+        const char c = source_[position_];
+        if (c == '\'') {
+            ++position_;
+            error = ScanError::None;
+            break;
+        }
+        if (IsLineEndAt(position_)) {
+            error = ScanError::None;
+            break;
+        }
+        if (c != '\\') {
+            buffer_ += c;
+            ++position_;
+        } else {
+            ScanEscape(position_);
+        }
+    }
+    buffer_ += '"';
+    return ScannedKind::EvalString;
+}
+
+}  // namespace qob

@@ -1,0 +1,237 @@
+// tests/compiler/token_list_test.cpp
+// Linking, copying and freeing token nodes, the list queries, short names and
+// procedure-header texts.
+#include "compiler/token_list.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "runtime/hash.h"
+#include "runtime/keywords.h"
+
+namespace qob {
+namespace {
+
+std::string Texts(const TokenNode* any) {
+    std::string texts;
+    for (const TokenNode* node = TokenListFirst(const_cast<TokenNode*>(any)); node != nullptr;
+         node = node->next) {
+        if (node->next != nullptr) {
+            EXPECT_EQ(node->next->previous, node);
+        }
+        texts += node->text;
+        texts += ' ';
+    }
+    return texts;
+}
+
+class TokenListTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        FreeTokenList(tokens);
+        SetTokenOutputSuspended(false);
+    }
+    TokenNode* Emit(std::string_view text, int line = 1, int column = 1) {
+        EmitToken(tokens, text, "list.qob", line, column);
+        return tokens;
+    }
+    TokenNode* tokens = nullptr;
+};
+
+TEST_F(TokenListTest, EmitFillsTheNodeAndAppends) {
+    TokenNode* first = Emit("PRINT", 3, 7);
+    EXPECT_STREQ(first->text, "PRINT");
+    EXPECT_EQ(first->hash, HashName("PRINT", 5));
+    EXPECT_STREQ(first->file, "list.qob");
+    EXPECT_EQ(first->line, 3);
+    EXPECT_EQ(first->column, 7);
+    EXPECT_EQ(first->procedureIndex, 0);
+    EXPECT_EQ(first->previous, nullptr);
+    Emit("X");
+    EXPECT_EQ(first->next, tokens);
+    EXPECT_EQ(Texts(tokens), "PRINT X ");
+}
+
+TEST_F(TokenListTest, EmitAfterAMiddleNodeInsertsThere) {
+    TokenNode* a = Emit("A");
+    TokenNode* c = Emit("C");
+    TokenNode* cursor = a;
+    EmitToken(cursor, "B", "list.qob", 1, 1);
+    EXPECT_EQ(a->next, cursor);
+    EXPECT_EQ(cursor->previous, a);
+    EXPECT_EQ(cursor->next, c);
+    EXPECT_EQ(c->previous, cursor);
+    EXPECT_EQ(Texts(c), "A B C ");
+}
+
+TEST_F(TokenListTest, SuspendedOutputLeavesListAndCursorAlone) {
+    TokenNode* a = Emit("A");
+    SetTokenOutputSuspended(true);
+    EmitToken(tokens, "B", "list.qob", 1, 1);
+    EXPECT_EQ(tokens, a);
+    EXPECT_EQ(a->next, nullptr);
+}
+
+TEST_F(TokenListTest, FileNamesAreInternedLowerCase) {
+    EmitToken(tokens, "A", "Main.QOB", 1, 1);
+    TokenNode* a = tokens;
+    EmitToken(tokens, "A", "main.qob", 2, 1);
+    EXPECT_EQ(a->file, tokens->file);
+    EXPECT_STREQ(tokens->file, "main.qob");
+    EmitToken(tokens, "A", nullptr, 3, 1);
+    EXPECT_EQ(tokens->file, nullptr);
+}
+
+TEST_F(TokenListTest, SetTokenTextRehashes) {
+    TokenNode* node = Emit("X$");
+    SetTokenText(node, "\xFBX$");
+    EXPECT_STREQ(node->text, "\xFBX$");
+    EXPECT_EQ(node->hash, HashName("\xFBX$", 3));
+}
+
+TEST_F(TokenListTest, QueriesWalkTheList) {
+    TokenNode* a = Emit("A");
+    TokenNode* b = Emit("B");
+    TokenNode* c = Emit("A");
+    Emit("D");
+    TokenNode* e = Emit("A");
+    TokenNode* d = e->previous;
+    EXPECT_EQ(TokenListFirst(tokens), a);
+    EXPECT_EQ(TokenListFirst(nullptr), nullptr);
+    EXPECT_EQ(TokenCountBack(c), 3);
+    EXPECT_EQ(TokenCountBack(nullptr), 0);
+    EXPECT_EQ(TokenListNth(a, 0), a);
+    EXPECT_EQ(TokenListNth(a, 3), d);
+    EXPECT_EQ(TokenListNth(a, 5), nullptr);
+    EXPECT_EQ(TokenListNth(a, 40), nullptr);
+    // FindNodeIndex compares hashes: the first node like the stop node.
+    EXPECT_EQ(FindNodeIndex(b, c), -1);  // reaches the stop node itself first
+    EXPECT_EQ(FindNodeIndex(a, c), 0);
+    EXPECT_EQ(FindNodeIndex(b, e), 1);
+    EXPECT_EQ(FindNodeIndex(nullptr, c), -1);
+    EXPECT_EQ(FindNodeIndex(d, b), -1);  // the end comes first
+}
+
+TEST_F(TokenListTest, UnlinkAndDeleteJoinTheNeighbours) {
+    TokenNode* a = Emit("A");
+    TokenNode* b = Emit("B");
+    TokenNode* c = Emit("C");
+    TokenNode* d = Emit("D");
+    EXPECT_EQ(UnlinkToken(b), a);
+    EXPECT_EQ(a->next, c);
+    EXPECT_EQ(c->previous, a);
+    EXPECT_EQ(DeleteTokenNext(c), d);
+    EXPECT_EQ(Texts(d), "A D ");
+    EXPECT_EQ(UnlinkToken(a), nullptr);  // the head: no previous
+    EXPECT_EQ(d->previous, nullptr);
+    EXPECT_EQ(UnlinkToken(nullptr), nullptr);
+    EXPECT_EQ(DeleteTokenNext(nullptr), nullptr);
+}
+
+TEST_F(TokenListTest, FreeTokenListCutsTheRestLoose) {
+    Emit("A");
+    TokenNode* b = Emit("B");
+    TokenNode* c = Emit("C");
+    FreeTokenList(b);
+    EXPECT_EQ(c->previous, nullptr);
+    EXPECT_EQ(Texts(c), "C ");
+    FreeTokenList(nullptr);
+}
+
+TEST_F(TokenListTest, CopyTakesTheWholeListWithTheGivenFile) {
+    Emit("A", 1, 2);
+    TokenNode* middle = Emit("B", 3, 4);
+    Emit("C", 5, 6);
+    TokenNode* copy = nullptr;
+    CopyTokenList(copy, middle, "Other.qob");
+    EXPECT_EQ(Texts(copy), "A B C ");
+    const TokenNode* head = TokenListFirst(copy);
+    EXPECT_STREQ(head->file, "other.qob");
+    EXPECT_EQ(head->next->line, 3);
+    EXPECT_EQ(head->next->column, 4);
+    FreeTokenList(copy);
+
+    TokenNode* none = nullptr;
+    CopyTokenList(none, nullptr, "x.qob");
+    EXPECT_EQ(none, nullptr);
+}
+
+struct Record {
+    Record* previous;
+    Record* next;
+};
+
+TEST(RecordListTest, FirstAndCountOfAnyLinkedList) {
+    Record r[3] = {{nullptr, &r[1]}, {&r[0], &r[2]}, {&r[1], nullptr}};
+    // Named "last" elsewhere, it gives the first record.
+    EXPECT_EQ(RecordListLast(&r[2]), &r[0]);
+    EXPECT_EQ(RecordListCount(&r[1]), 3);
+    EXPECT_EQ(RecordListLast<Record>(nullptr), nullptr);
+    EXPECT_EQ(RecordListCount<Record>(nullptr), 0);
+}
+
+TEST(CutShortNameTest, FirstLineOrStatementUpToTwentyCharacters) {
+    struct Case {
+        const char* text;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"PROC MAIN\r\nEND", "PROC MAIN"},
+        {"PROC MAIN\nEND", "PROC MAIN"},  // a lone LF: the last character stays
+        {"PROC MAIN\rEND", "PROC MAIN"},
+        {"\nPROC MAIN", ""},
+        {"x = 1; y = 2", "x = 1"},
+        {"123456789012345678901234567890", "12345678901234567890"},
+        {"a;b\nc", "a;b"},
+        {"", ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(CutShortName(c.text), c.expected) << c.text;
+}
+
+TEST(TokenCodeTest, LoopKeywordsAndArgumentFollowers) {
+    for (Keyword keyword : {Keyword::If, Keyword::While, Keyword::Repeat, Keyword::ForEach,
+                            Keyword::ForEachRev, Keyword::For, Keyword::Case, Keyword::Except})
+        EXPECT_TRUE(IsLoopKeyword(KeywordHashes[keyword]));
+    for (Keyword keyword : {Keyword::Else, Keyword::End, Keyword::Until, Keyword::Try})
+        EXPECT_FALSE(IsLoopKeyword(KeywordHashes[keyword]));
+    for (char code : std::string(")\x2C" "ARn")) EXPECT_TRUE(CanFollowArgument(code)) << code;
+    for (char code : std::string("(V;F ")) EXPECT_FALSE(CanFollowArgument(code)) << code;
+}
+
+TEST(ProcHeaderTest, TextAndKindBytes) {
+    std::string main = MakeProcHeaderText(false, 0, false, "MAIN");
+    SetProcHeaderKind(main.data(), 0, false, false);
+    EXPECT_EQ(main, "\xE9   MAIN");
+
+    std::string winMain = MakeProcHeaderText(false, 1, false, "WINMAIN");
+    SetProcHeaderKind(winMain.data(), 1, false, false);
+    EXPECT_EQ(winMain, "\xEC ! WINMAIN");
+
+    std::string header = MakeProcHeaderText(true, 2, true, "CALC(1,2)");
+    SetProcHeaderKind(header.data(), 2, false, false);
+    EXPECT_EQ(header, "\xEC_\x22\xA2" "CALC(1,2)");
+    EXPECT_EQ(header.substr(kProcHeaderKeyOffset), "CALC(1,2)");
+
+    struct Case {
+        int outputs;
+        bool nForm;
+        bool forward;
+        unsigned char kind;
+    };
+    const Case cases[] = {
+        {0, true, false, 0xEA}, {1, true, false, 0xC4}, {0, false, false, 0xE9},
+        {1, false, false, 0xEC}, {2, true, false, 0xEC}, {0, true, true, 0xEB},
+        {1, true, true, 0xEF},  {0, false, true, 0xE8},  {3, false, true, 0xE7},
+        {2, true, true, 0xE7},
+    };
+    for (const Case& c : cases) {
+        char text[] = "    X";
+        SetProcHeaderKind(text, c.outputs, c.nForm, c.forward);
+        EXPECT_EQ(static_cast<unsigned char>(text[0]), c.kind) << c.outputs << c.nForm << c.forward;
+    }
+}
+
+}  // namespace
+}  // namespace qob
