@@ -63,6 +63,15 @@ uint32_t HashIncludedFile(std::string_view name) {
     return HashText(path);
 }
 
+std::string Quoted(std::string_view text) {
+    std::string quoted;
+    quoted.reserve(text.size() + 2);
+    quoted += '"';
+    quoted += text;
+    quoted += '"';
+    return quoted;
+}
+
 std::string WithTrailingSeparator(std::string directory) {
     if (!directory.empty() && !platform::IsPathSeparator(directory.back())) directory += '/';
     return directory;
@@ -648,7 +657,7 @@ void SourceRun::Include(std::string_view operand, const ScannedToken& at) {
     }
 
     const bool assembler = state_.assemblerMode;
-    const std::string quotedPath = "\"" + *path + "\"";
+    const std::string quotedPath = Quoted(*path);
     if (!assembler) {
         const char* includedFile = InternName(path->c_str());
         EmitInternedToken(cursor_, "#CODE", includedFile, 1, 1);
@@ -661,7 +670,7 @@ void SourceRun::Include(std::string_view operand, const ScannedToken& at) {
     state_.expansionDepth = expansionDepth;
     if (!assembler) {
         Append("#CODE", at);
-        Append("\"" + currentFile_.value_or("") + "\"", at);
+        Append(Quoted(currentFile_.value_or("")), at);
     }
     if (!expanding_) ShowAnalyzing();
 }
