@@ -214,11 +214,12 @@ void SourceRun::Report(std::string_view message, const TokenNode* token, int cha
     ReportCompileMessage(CurrentFileName(), message, token, charPos, false);
 }
 
-// Tokens carry their own position, or inside a define's expansion the
-// position of the define's use.
+// Tokens carry their own position, or the one given for the whole text
+// (inside a define's expansion, the position of the define's use).
 void SourceRun::Append(std::string_view text, const ScannedToken& at) {
-    const int line = expanding_ ? fixedLine_ : at.line;
-    const int column = expanding_ ? fixedColumn_ : at.column;
+    const bool fixed = fixedLine_ != -1;
+    const int line = fixed ? fixedLine_ : at.line;
+    const int column = fixed ? fixedColumn_ : at.column;
     EmitInternedToken(cursor_, text, internedFile_, line, column);
 }
 
@@ -292,8 +293,8 @@ void SourceRun::Expand(int index, const ScannedToken& token) {
     }
     // A copy: the value may be changed or removed by its own directives.
     const std::string value = GetDefine(index)->value;
-    const int line = expanding_ ? fixedLine_ : token.line;
-    const int column = expanding_ ? fixedColumn_ : token.column;
+    const int line = fixedLine_ != -1 ? fixedLine_ : token.line;
+    const int column = fixedLine_ != -1 ? fixedColumn_ : token.column;
     ++state_.expansionDepth;
     cursor_ = PreprocessFile(CurrentFileName(), value, cursor_, logQuiet_, indentation_ + 2,
                              line, column);

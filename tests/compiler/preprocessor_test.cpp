@@ -151,6 +151,12 @@ TEST_F(PreprocessorTest, DefinesAreCollectedAndExpanded) {
     }
 }
 
+TEST_F(PreprocessorTest, GivenPositionIsCarriedByEveryToken) {
+    FreeTokenList(tokens);
+    tokens = PreprocessFile(nullptr, "#DEFINE N 5\na\n  N", nullptr, true, 0, 7, 3);
+    EXPECT_EQ(testing::DescribeTokens(tokens), "A@7:3 5@7:3");
+}
+
 TEST_F(PreprocessorTest, DefineValueIsStoredAsWritten) {
     Run("#DEFINE S \"a\\nb\"   {c}  'de' #9 x");
     const DefineEntry* entry = GetDefine(FindDefineByHash(Hash("S")));
