@@ -152,6 +152,24 @@ TEST_F(RegistrationTest, MixedCaseNamesAreStoredUpperCasedAndFoundInAnyCase) {
     EXPECT_NE(FindFunctionByName("rgb"), FindFunctionByName("g_rgb"));
 }
 
+TEST_F(RegistrationTest, NamesThatShareAHandlerGetItTogether) {
+    const std::pair<const char*, const char*> pairs[] = {
+        {"<<", "shl"}, {">>", "shr"}, {"^", "xor"}, {"@", "ptr"},
+        {"strtoarray", "strtoarrayex"}, {"strtoarrayint", "strtoarrayintex"},
+    };
+    for (auto [first, second] : pairs) {
+        BuiltinHandler a = Record(first).handler;
+        BuiltinHandler b = Record(second).handler;
+        ASSERT_EQ(IsPlaceholderHandler(a), IsPlaceholderHandler(b)) << first << " " << second;
+        if (!IsPlaceholderHandler(a)) {
+            EXPECT_EQ(a, b) << first << " " << second;
+        }
+    }
+    // ++2 and --2 are built-ins with handlers of their own, not those of opcodes 35 and 36.
+    EXPECT_NE(Record("++2").handler, OpcodeHandlerTable[static_cast<int>(Opcode::INC2)]);
+    EXPECT_NE(Record("--2").handler, OpcodeHandlerTable[static_cast<int>(Opcode::DEC2)]);
+}
+
 TEST_F(RegistrationTest, OnlyTheKeywordsTheCompilerResolvesHaveNoHandler) {
     int withoutHandler = 0;
     for (int i = 0; i < FunctionCount(); ++i)
