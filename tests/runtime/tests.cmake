@@ -12,6 +12,11 @@ if(TARGET qob_runtime_tests)
     QOB_NATIVE_SAMPLE_DIR="$<TARGET_FILE_DIR:qob_native_sample>/")
 endif()
 
+# Developer program: prints how many registered names and opcodes still have a
+# placeholder handler, and which (run build/<dir>/tests/qob_placeholders).
+add_executable(qob_placeholders ${CMAKE_CURRENT_LIST_DIR}/tools/placeholder_report.cpp)
+target_link_libraries(qob_placeholders PRIVATE qob_all)
+
 # The value tests once more with the leak checker on (the default test
 # environment turns it off): every value must be freed exactly once.
 if(TARGET qob_runtime_tests)
