@@ -138,8 +138,8 @@ constexpr OpcodeRegistration Single(Opcode opcode, BuiltinHandler handler) {
     return {opcode, opcode, handler};
 }
 
-// Every named opcode, in number order; none is left out, so a missing row is
-// an opcode forgotten, not one without a handler.
+// Every named opcode but those of kOpcodeBuiltins, in number order. A row with
+// a null handler says so; a missing row would be an opcode forgotten.
 constexpr OpcodeRegistration kOpcodeHandlers[] = {
     Single(Opcode::STARTPROC, NopHandler),
     Single(Opcode::ENDPROC, Handle_ENDPROC),

@@ -194,6 +194,15 @@ TEST_F(RegistrationTest, OpcodeNamesFillTheirSlots) {
     for (const Case& c : kCases) EXPECT_STREQ(OpcodeNameTable[c.opcode], c.name) << c.opcode;
 }
 
+TEST_F(RegistrationTest, EveryNamedOpcodeHasExactlyOneHandlerRow) {
+    std::vector<int> rows(kOpcodeTableSize, 0);
+    for (const OpcodeRegistration& row : OpcodeRegistrations())
+        for (int opcode = static_cast<int>(row.first); opcode <= static_cast<int>(row.last); ++opcode) ++rows[opcode];
+    for (const OpcodeBuiltin& shared : OpcodeBuiltins()) ++rows[static_cast<int>(shared.opcode)];
+    for (int opcode = 0; opcode < kOpcodeTableSize; ++opcode)
+        EXPECT_EQ(rows[opcode], OpcodeNameTable[opcode] ? 1 : 0) << opcode;
+}
+
 TEST_F(RegistrationTest, OpcodeHandlersOfTheTableAndTheSharedBuiltins) {
     // No handler: unused numbers, INTERNALCALL, ELSE, 89-96 and the declaration records.
     for (int opcode : {0, 11, 34, 85, 89, 96, 177, 180, 183, 187}) EXPECT_EQ(OpcodeHandlerTable[opcode], nullptr) << opcode;
