@@ -93,6 +93,25 @@ struct SortedValue {
     ListStructExtension* structExtension;
 };
 
+// Positional operations walk the chain; a loop over positions or appends
+// would walk it again for every step. The last answer is kept and reused
+// while no chain has changed shape since (every link change goes through the
+// operations of this file, which move the generation on).
+uint64_t ChainGeneration = 1;
+
+struct PositionMemo {
+    const ListNode* handle;   // the node the caller gave
+    ListNode* node;           // what it answered
+    int64_t index;            // ListNodeAt: the node's index from the first
+    uint64_t generation;
+};
+PositionMemo LastPosition{};
+PositionMemo LastAppend{};
+
+void ChainChanged() {
+    ++ChainGeneration;
+}
+
 }  // namespace
 
 ListNode* ListFirst(ListNode* node) {
@@ -118,12 +137,28 @@ uint32_t ListCount(ListNode* node) {
     return count;
 }
 
-ListNode* ListNodeAt(ListNode* node, int64_t index) {
-    node = ListFirst(node);
-    while (node && index > 0 && node->next) {
-        node = node->next;
-        --index;
+ListNode* ListNodeAt(ListNode* handle, int64_t index) {
+    if (!handle)
+        return nullptr;
+    index = std::max<int64_t>(index, 0);
+    ListNode* node;
+    int64_t at;
+    if (LastPosition.handle == handle && LastPosition.generation == ChainGeneration) {
+        node = LastPosition.node;
+        at = LastPosition.index;
+    } else {
+        node = ListFirst(handle);
+        at = 0;
     }
+    while (at < index && node->next) {
+        node = node->next;
+        ++at;
+    }
+    while (at > index) {
+        node = node->previous;
+        --at;
+    }
+    LastPosition = {handle, node, at, ChainGeneration};
     return node;
 }
 
@@ -138,13 +173,18 @@ ListNode* ListAppend(ListNode* node) {
     ListNode* added = NewNode();
     if (!added)
         return nullptr;
-    // Walking forward from the given node: callers that append in a loop pass
-    // the node they appended last, so the walk is one step.
-    ListNode* last = ListLast(node);
+    // From the given node forward; a caller appending to the same handle
+    // again starts from the node appended last.
+    ListNode* from = node;
+    if (node && LastAppend.handle == node && LastAppend.generation == ChainGeneration)
+        from = LastAppend.node;
+    ListNode* last = ListLast(from);
     if (last) {
         last->next = added;
         added->previous = last;
     }
+    ChainChanged();
+    LastAppend = {node, added, 0, ChainGeneration};
     return added;
 }
 
@@ -157,6 +197,7 @@ ListNode* ListInsertBefore(ListNode* node) {
     if (node->previous)
         node->previous->next = added;
     node->previous = added;
+    ChainChanged();
     return added;
 }
 
@@ -176,6 +217,7 @@ ListNode* ListDeleteNode(ListNode* node) {
     if (next)
         next->previous = previous;
     FreeValueBlock(node);
+    ChainChanged();
     return next ? next : previous;
 }
 
@@ -205,10 +247,12 @@ ListNode* ListMoveNode(ListNode** handle, int64_t from, int64_t to) {
     }
     if (*handle == b)
         *handle = a;
+    ChainChanged();
     return a;
 }
 
 void ListFree(ListNode* node, bool freeData) {
+    ChainChanged();
     node = ListLast(node);
     while (node) {
         ListNode* previous = node->previous;

@@ -9,6 +9,7 @@
 #include "runtime/instruction.h"
 #include "runtime/list_values.h"
 #include "runtime/memory_links.h"
+#include "runtime/procedure_lookup.h"
 #include "runtime/program_context.h"
 #include "runtime/runtime_error.h"
 #include "runtime/typed_fields.h"
@@ -39,40 +40,13 @@ VariableRecord* FollowReferences(VariableRecord* v) {
     return v;
 }
 
-// The start node of "__CLASSCODE_<class>.<key>" of the class or, failing
-// that, of its base classes (the chain is cut after as many steps as there
-// are classes, so a class naming itself as its base cannot loop).
-Instruction* FindClassProcedure(ProgramContext* context, const char* className, const char* key) {
-    int classes = 0;
-    for (const ClassRecord* c = context->classRecords; c; c = c->next)
-        ++classes;
-    std::string name = className;
-    for (int step = 0; step <= classes; ++step) {
-        uint32_t hash = HashVariableName(name.c_str());
-        const ClassRecord* record = context->classRecords;
-        while (record && record->nameHash != hash)
-            record = record->next;
-        if (!record)
-            return nullptr;
-        std::string wanted = "__CLASSCODE_" + name + "." + key;
-        for (Instruction* node = context->instructions; node; node = node->next)
-            if (node->handler == NopHandler && node->opcode == 1 && node->text &&
-                std::strlen(node->text) > 4 && wanted == node->text + 4)
-                return node;
-        if (!record->baseName || !*record->baseName)
-            return nullptr;
-        name = record->baseName;
-    }
-    return nullptr;
-}
-
 // Runs a class procedure ("__INIT(0,0)", "CREATE(0,0)", "DESTROY(0,0)") with
 // the instance bound; a class without it is no error.
 void RunClassProcedure(const char* className, const char* key, VariableRecord* head) {
     ProgramContext* context = CurrentContext;
     if (!context || !className)
         return;
-    Instruction* start = FindClassProcedure(context, className, key);
+    Instruction* start = FindClassCode(context, NopHandler, className, key);
     if (!start)
         return;
     ObjectToBind = head;
@@ -158,7 +132,7 @@ void FreeObjectInstance(ProgramContext* context, VariableRecord* instanceHead) {
     if (!instanceHead)
         return;
     const char* className = instanceHead->data;
-    if (className && FindClassProcedure(context, className, "DESTROY(0,0)")) {
+    if (className && FindClassCode(context, NopHandler, className, "DESTROY(0,0)")) {
         // The destructor sees the instance through ___SELF$ as well.
         if (VariableRecord* self = CreateVariable(LocalVariableList, "___SELF$", true)) {
             self->data = CopyValueText(className);

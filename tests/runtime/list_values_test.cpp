@@ -75,6 +75,35 @@ TEST_F(ListValuesTest, CountAndPositionsClampToTheEnds) {
     ListFree(lone, true);
 }
 
+TEST_F(ListValuesTest, PositionsStayRightAcrossChanges) {
+    // Repeated positional calls reuse their last answer; every change of the
+    // chain must be seen by the next call.
+    ListNode* list = MakeList({{0, nullptr}, {1, nullptr}, {2, nullptr}, {3, nullptr}});
+    EXPECT_EQ(ListNodeAt(list, 2)->value, 2);
+    EXPECT_EQ(ListNodeAt(list, 3)->value, 3);
+    EXPECT_EQ(ListNodeAt(list, 1)->value, 1);
+    ListNode* inserted = ListInsertBefore(ListNodeAt(list, 1));
+    inserted->value = 9;
+    EXPECT_EQ(ListNodeAt(list, 1), inserted);
+    EXPECT_EQ(ListNodeAt(list, 2)->value, 1);
+    ListDeleteNode(inserted);
+    EXPECT_EQ(ListNodeAt(list, 1)->value, 1);
+    ListNode* handle = list;
+    ListMoveNode(&handle, 3, 0);
+    EXPECT_EQ(ListNodeAt(list, 0)->value, 3);
+    EXPECT_EQ(ListNodeAt(list->next, 9)->value, 2);
+    // Appending through the same handle keeps going at the end.
+    ListNode* first = ListFirst(list);
+    for (int i = 0; i < 3; ++i)
+        ListAppend(first)->value = 10 + i;
+    EXPECT_EQ(Describe(first), "3,0,1,2,10,11,12");
+    ListNode* tail = ListLast(first);
+    ListDeleteNode(tail);
+    ListAppend(first)->value = 13;
+    EXPECT_EQ(Describe(first), "3,0,1,2,10,11,13");
+    ListFree(first, true);
+}
+
 TEST_F(ListValuesTest, InsertBeforeAndDeleteReturnTheNeighbour) {
     ListNode* list = MakeList({{1, nullptr}, {3, nullptr}});
     ListNode* two = ListInsertBefore(list->next);
