@@ -1,6 +1,7 @@
 // builtins/builtin_registrations.cpp
 // The language built-ins' rows of the start-up registration: operators, values,
 // texts, mathematics, files, packages, regular expressions and compression.
+#include "runtime/assignment.h"
 #include "runtime/placeholder_handlers.h"
 #include "runtime/registration.h"
 
@@ -24,7 +25,7 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"<=",                       0, Nothing, Fixed,  kNotBuilt},
     {"__offset",                 0, Nothing, Fixed,  kNotBuilt},
     {"__offset1",                0, Nothing, Fixed,  kNotBuilt},
-    {"__set_push",               0, Nothing, Fixed,  kNotBuilt},
+    {"__set_push",               0, Nothing, Fixed,  Builtin___set_push},
     {"__offsetvar",              0, Nothing, Fixed,  kNotBuilt},
     {"+",                        0, Nothing, Fixed,  kNotBuilt},
     {"-",                        0, Nothing, Fixed,  kNotBuilt},

@@ -8,7 +8,12 @@
 
 #include "platform/c_library.h"
 #include "platform/clock.h"
+#include "runtime/assignment.h"
+#include "runtime/declarations.h"
 #include "runtime/placeholder_handlers.h"
+#include "runtime/push_instructions.h"
+#include "runtime/value_stack.h"
+#include "runtime/vm.h"
 
 namespace qob {
 
@@ -133,38 +138,38 @@ constexpr OpcodeRegistration Single(Opcode opcode, BuiltinHandler handler) {
     return {opcode, opcode, handler};
 }
 
-// Every named opcode, in number order; none is left out, so a missing row is
-// an opcode forgotten, not one without a handler.
+// Every named opcode but those of kOpcodeBuiltins, in number order. A row with
+// a null handler says so; a missing row would be an opcode forgotten.
 constexpr OpcodeRegistration kOpcodeHandlers[] = {
-    Single(Opcode::STARTPROC, kNotBuilt),
-    Single(Opcode::ENDPROC, kNotBuilt),
-    Single(Opcode::BRANCH, kNotBuilt),
-    Single(Opcode::PUSHINT, kNotBuilt),
-    Single(Opcode::PUSHSTR, kNotBuilt),
-    Single(Opcode::PUSHVAR, kNotBuilt),
-    Single(Opcode::NGPUSHVAR, kNotBuilt),
-    Single(Opcode::INITFOREACH, kNotBuilt),
-    Single(Opcode::INITFOR, kNotBuilt),
-    Single(Opcode::PARMSPUSHVAR, kNotBuilt),
-    Single(Opcode::IF, kNotBuilt),
-    Single(Opcode::EXPECT, kNotBuilt),
-    Single(Opcode::WHILE, kNotBuilt),
-    Single(Opcode::FOR, kNotBuilt),
-    Single(Opcode::FOREACH, kNotBuilt),
-    Single(Opcode::TRY, kNotBuilt),
-    Single(Opcode::UNTIL, kNotBuilt),
-    Single(Opcode::BREAK, kNotBuilt),
-    Single(Opcode::PUSHPROCADDR, kNotBuilt),
-    Single(Opcode::PULLCASE, kNotBuilt),
-    Single(Opcode::PUSHCASE, kNotBuilt),
-    Single(Opcode::RETURN, kNotBuilt),
-    Single(Opcode::CALL, kNotBuilt),
+    Single(Opcode::STARTPROC, NopHandler),
+    Single(Opcode::ENDPROC, Handle_ENDPROC),
+    Single(Opcode::BRANCH, Handle_BRANCH),
+    Single(Opcode::PUSHINT, Handle_PUSHINT),
+    Single(Opcode::PUSHSTR, Handle_PUSHSTR),
+    Single(Opcode::PUSHVAR, Handle_PUSHVAR),
+    Single(Opcode::NGPUSHVAR, Handle_NGPUSHVAR),
+    Single(Opcode::INITFOREACH, Handle_INITFOREACH),
+    Single(Opcode::INITFOR, Handle_INITFOR),
+    Single(Opcode::PARMSPUSHVAR, Handle_PARMSPUSHVAR),
+    Single(Opcode::IF, ConditionalJumpHandler),
+    Single(Opcode::EXPECT, PopTryHandler),
+    Single(Opcode::WHILE, ConditionalJumpHandler),
+    Single(Opcode::FOR, Handle_FOR),
+    Single(Opcode::FOREACH, Handle_FOREACH),
+    Single(Opcode::TRY, Handle_TRY),
+    Single(Opcode::UNTIL, ConditionalJumpHandler),
+    Single(Opcode::BREAK, Handle_BREAK),
+    Single(Opcode::PUSHPROCADDR, Handle_PUSHPROCADDR),
+    Single(Opcode::PULLCASE, Handle_PULLCASE),
+    Single(Opcode::PUSHCASE, Handle_PUSHCASE),
+    Single(Opcode::RETURN, Handle_RETURN),
+    Single(Opcode::CALL, RunProcedure),
     Single(Opcode::SELFCALL, kNotBuilt),
     Single(Opcode::OBJRUN, kNotBuilt),
-    Single(Opcode::NPARMS, kNotBuilt),
-    Single(Opcode::RANGEMODE, kNotBuilt),
-    Single(Opcode::EXPLICITMODE, kNotBuilt),
-    Single(Opcode::ASSIGN2, kNotBuilt),
+    Single(Opcode::NPARMS, Handle_NPARMS),
+    Single(Opcode::RANGEMODE, Handle_RANGEMODE),
+    Single(Opcode::EXPLICITMODE, Handle_EXPLICITMODE),
+    Single(Opcode::ASSIGN2, AssignOpcode),
     Single(Opcode::INTERNALCALL, nullptr),  // a built-in call node carries the built-in's own handler
     Single(Opcode::INC2, kNotBuilt),
     Single(Opcode::DEC2, kNotBuilt),
@@ -172,16 +177,16 @@ constexpr OpcodeRegistration kOpcodeHandlers[] = {
     Single(Opcode::DEC4, kNotBuilt),
     Single(Opcode::OFFSET2, kNotBuilt),
     Single(Opcode::OFFSET2_1, kNotBuilt),
-    Single(Opcode::PUSHINTINT, kNotBuilt),
-    Single(Opcode::PUSHINTSTR, kNotBuilt),
-    Single(Opcode::PUSHVARINT, kNotBuilt),
-    Single(Opcode::PUSHNGVARINT, kNotBuilt),
-    Single(Opcode::PUSHINTCASE, kNotBuilt),
-    Single(Opcode::PUSHINTVAR, kNotBuilt),
-    Single(Opcode::PUSHSTRVAR, kNotBuilt),
-    Single(Opcode::PUSHSTRSTR, kNotBuilt),
-    Single(Opcode::PUSHVARSTR, kNotBuilt),
-    Single(Opcode::PUSHNGVARSTR, kNotBuilt),
+    Single(Opcode::PUSHINTINT, Handle_PUSHINTINT),
+    Single(Opcode::PUSHINTSTR, Handle_PUSHINTSTR),
+    Single(Opcode::PUSHVARINT, Handle_PUSHVARINT),
+    Single(Opcode::PUSHNGVARINT, Handle_PUSHNGVARINT),
+    Single(Opcode::PUSHINTCASE, Handle_PUSHINTCASE),
+    Single(Opcode::PUSHINTVAR, Handle_PUSHINTVAR),
+    Single(Opcode::PUSHSTRVAR, Handle_PUSHSTRVAR),
+    Single(Opcode::PUSHSTRSTR, Handle_PUSHSTRSTR),
+    Single(Opcode::PUSHVARSTR, Handle_PUSHVARSTR),
+    Single(Opcode::PUSHNGVARSTR, Handle_PUSHNGVARSTR),
     Single(Opcode::ASSIGN3, kNotBuilt),
     Single(Opcode::ASSIGN4, kNotBuilt),
     Single(Opcode::INC3, kNotBuilt),
@@ -206,10 +211,10 @@ constexpr OpcodeRegistration kOpcodeHandlers[] = {
     Single(Opcode::ORASSIGN2, kNotBuilt),
     Single(Opcode::XORASSIGN2, kNotBuilt),
     Single(Opcode::ANDASSIGN2, kNotBuilt),
-    Single(Opcode::STARTPROCUNDEF, kNotBuilt),
+    Single(Opcode::STARTPROCUNDEF, NopHandler),
     Single(Opcode::ELSE, nullptr),  // ELSE compiles to a BRANCH; the number stays unused
-    Single(Opcode::EXCEPT, kNotBuilt),
-    Single(Opcode::PUSHSTRINT, kNotBuilt),
+    Single(Opcode::EXCEPT, PopTryHandler),
+    Single(Opcode::PUSHSTRINT, Handle_PUSHSTRINT),
     Single(Opcode::NE2, kNotBuilt),
     {Opcode::LPOS2, Opcode::GETKEYLIST2, nullptr},  // named, never run
     Single(Opcode::ADD5, kNotBuilt),
@@ -220,15 +225,15 @@ constexpr OpcodeRegistration kOpcodeHandlers[] = {
     Single(Opcode::MUL6, kNotBuilt),
     Single(Opcode::DIV5, kNotBuilt),
     Single(Opcode::DIV6, kNotBuilt),
-    Single(Opcode::FIRST_OP, kNotBuilt),
-    Single(Opcode::PUSHVARVAR, kNotBuilt),
-    Single(Opcode::PARMSPUSHVARVAR, kNotBuilt),
-    Single(Opcode::NGPUSHVARVAR, kNotBuilt),
+    Single(Opcode::FIRST_OP, PatchPendingJump),
+    Single(Opcode::PUSHVARVAR, Handle_PUSHVARVAR),
+    Single(Opcode::PARMSPUSHVARVAR, Handle_PARMSPUSHVARVAR),
+    Single(Opcode::NGPUSHVARVAR, Handle_NGPUSHVARVAR),
     {Opcode::SCALLP0, Opcode::CALLF16, kNotBuilt},  // native calls, one handler per opcode
     {Opcode::DECLARE, Opcode::C_DECLAREAPI, nullptr},  // declaration records of compiled files
-    Single(Opcode::FORWARDPROC, kNotBuilt),
-    Single(Opcode::INITWHILE, kNotBuilt),
-    Single(Opcode::ENDLOOP, kNotBuilt),
+    Single(Opcode::FORWARDPROC, PatchPendingJump),
+    Single(Opcode::INITWHILE, Handle_INITWHILE),
+    Single(Opcode::ENDLOOP, Handle_ENDLOOP),
 };
 
 constexpr OpcodeBuiltin kOpcodeBuiltins[] = {

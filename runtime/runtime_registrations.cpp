@@ -1,8 +1,11 @@
 // runtime/runtime_registrations.cpp
 // The runtime core's rows of the start-up registration: keywords the compiler
 // resolves itself, stack and frame steps, declarations, applications and runs.
+#include "runtime/assignment.h"
+#include "runtime/declarations.h"
 #include "runtime/placeholder_handlers.h"
 #include "runtime/registration.h"
+#include "runtime/value_stack.h"
 
 namespace qob {
 namespace {
@@ -40,25 +43,25 @@ constexpr BuiltinRegistration kRuntimeBuiltins[] = {
     // name                    args returns   arity   handler
     // 0 arguments, no value
     {"__debug",                  0, Nothing, Fixed,  kNotBuilt},
-    {"HALT",                     0, Nothing, Fixed,  kNotBuilt},
-    {"EXIT",                     0, Nothing, Fixed,  kNotBuilt},
-    {"__dropfctstack",           0, Nothing, Fixed,  kNotBuilt},
-    {"__dropallfctstack",        0, Nothing, Fixed,  kNotBuilt},
-    {"__NOEXPLICITCHECK",        0, Nothing, Fixed,  kNotBuilt},
-    {"=",                        0, Nothing, Fixed,  kNotBuilt},
-    {"@",                        0, Nothing, Fixed,  kNotBuilt},
-    {"__savesp",                 0, Nothing, Fixed,  kNotBuilt},
-    {"__savesp2",                0, Nothing, Fixed,  kNotBuilt},
+    {"HALT",                     0, Nothing, Fixed,  Builtin_HALT},
+    {"EXIT",                     0, Nothing, Fixed,  Builtin_EXIT},
+    {"__dropfctstack",           0, Nothing, Fixed,  Builtin___dropfctstack},
+    {"__dropallfctstack",        0, Nothing, Fixed,  Builtin___dropallfctstack},
+    {"__NOEXPLICITCHECK",        0, Nothing, Fixed,  Builtin___NOEXPLICITCHECK},
+    {"=",                        0, Nothing, Fixed,  AssignStatement},
+    {"@",                        0, Nothing, Fixed,  Builtin_ptr},
+    {"__savesp",                 0, Nothing, Fixed,  Builtin___savesp},
+    {"__savesp2",                0, Nothing, Fixed,  Builtin___savesp2},
     {"import",                   0, Nothing, Fixed,  kNotBuilt},
-    {"dupstack",                 0, Nothing, Fixed,  kNotBuilt},
-    {"dropstack",                0, Nothing, Fixed,  kNotBuilt},
-    {"clearstack",               0, Nothing, Fixed,  kNotBuilt},
+    {"dupstack",                 0, Nothing, Fixed,  Builtin_dupstack},
+    {"dropstack",                0, Nothing, Fixed,  Builtin_dropstack},
+    {"clearstack",               0, Nothing, Fixed,  Builtin_clearstack},
     // 1 argument, no value
     {"compile",                  1, Nothing, Fixed,  kNotBuilt},
     {"debug",                    1, Nothing, Fixed,  kNotBuilt},
     {"killapp",                  1, Nothing, Fixed,  kNotBuilt},
     {"freeapp",                  1, Nothing, Fixed,  kNotBuilt},
-    {"countstack",               1, Nothing, Fixed,  kNotBuilt},
+    {"countstack",               1, Nothing, Fixed,  Builtin_countstack},
     // 1 argument, returns a value
     {"run",                      1, Value,   Fixed,  kNotBuilt},
     {"runex",                    1, Value,   Fixed,  kNotBuilt},
@@ -70,32 +73,32 @@ constexpr BuiltinRegistration kRuntimeBuiltins[] = {
     {"appbuffer",                1, Value,   Fixed,  kNotBuilt},
     {"appform",                  1, Value,   Fixed,  kNotBuilt},
     {"appuniqueid",              1, Value,   Fixed,  kNotBuilt},
-    {"ptr",                      1, Value,   Fixed,  kNotBuilt},
+    {"ptr",                      1, Value,   Fixed,  Builtin_ptr},
     // 2 arguments, no value
     {"__profile",                2, Nothing, Fixed,  kNotBuilt},
     // 2 arguments, returns a value
     {"functions",                2, Value,   Fixed,  kNotBuilt},
     {"variables",                2, Value,   Fixed,  kNotBuilt},
     // 3 arguments, no value
-    {"ReadWrite",                3, Nothing, Fixed,  kNotBuilt},
+    {"ReadWrite",                3, Nothing, Fixed,  Builtin_ReadWrite},
     {"makeexe",                  3, Nothing, Fixed,  kNotBuilt},
     // 3 arguments, returns a value
     {"eval",                     3, Value,   Fixed,  kNotBuilt},
     // 5 arguments, returns a value
     {"createthread",             5, Value,   Fixed,  kNotBuilt},
     // any number of arguments, argument frame, no value
-    {"LOCAL",                    0, Nothing, Framed, kNotBuilt},
-    {"GLOBAL",                   0, Nothing, Framed, kNotBuilt},
-    {"NGLOBAL",                  0, Nothing, Framed, kNotBuilt},
-    {"PROTECT",                  0, Nothing, Framed, kNotBuilt},
-    {"UNPROTECT",                0, Nothing, Framed, kNotBuilt},
-    {"STATIC",                   0, Nothing, Framed, kNotBuilt},
-    {"push",                     0, Nothing, Framed, kNotBuilt},
-    {"pull",                     0, Nothing, Framed, kNotBuilt},
-    {"public",                   0, Nothing, Framed, kNotBuilt},
-    {"private",                  0, Nothing, Framed, kNotBuilt},
+    {"LOCAL",                    0, Nothing, Framed, Builtin_LOCAL},
+    {"GLOBAL",                   0, Nothing, Framed, Builtin_GLOBAL},
+    {"NGLOBAL",                  0, Nothing, Framed, Builtin_NGLOBAL},
+    {"PROTECT",                  0, Nothing, Framed, Builtin_PROTECT},
+    {"UNPROTECT",                0, Nothing, Framed, Builtin_UNPROTECT},
+    {"STATIC",                   0, Nothing, Framed, Builtin_STATIC},
+    {"push",                     0, Nothing, Framed, Builtin_push},
+    {"pull",                     0, Nothing, Framed, Builtin_pull},
+    {"public",                   0, Nothing, Framed, Builtin_public},
+    {"private",                  0, Nothing, Framed, Builtin_private},
     // any number of arguments, argument frame, returns a value
-    {"__MAKEMATRIX",             0, Value,   Framed, kNotBuilt},
+    {"__MAKEMATRIX",             0, Value,   Framed, Builtin___MAKEMATRIX},
 };
 
 }  // namespace

@@ -152,6 +152,24 @@ TEST_F(RegistrationTest, MixedCaseNamesAreStoredUpperCasedAndFoundInAnyCase) {
     EXPECT_NE(FindFunctionByName("rgb"), FindFunctionByName("g_rgb"));
 }
 
+TEST_F(RegistrationTest, NamesThatShareAHandlerGetItTogether) {
+    const std::pair<const char*, const char*> pairs[] = {
+        {"<<", "shl"}, {">>", "shr"}, {"^", "xor"}, {"@", "ptr"},
+        {"strtoarray", "strtoarrayex"}, {"strtoarrayint", "strtoarrayintex"},
+    };
+    for (auto [first, second] : pairs) {
+        BuiltinHandler a = Record(first).handler;
+        BuiltinHandler b = Record(second).handler;
+        ASSERT_EQ(IsPlaceholderHandler(a), IsPlaceholderHandler(b)) << first << " " << second;
+        if (!IsPlaceholderHandler(a)) {
+            EXPECT_EQ(a, b) << first << " " << second;
+        }
+    }
+    // ++2 and --2 are built-ins with handlers of their own, not those of opcodes 35 and 36.
+    EXPECT_NE(Record("++2").handler, OpcodeHandlerTable[static_cast<int>(Opcode::INC2)]);
+    EXPECT_NE(Record("--2").handler, OpcodeHandlerTable[static_cast<int>(Opcode::DEC2)]);
+}
+
 TEST_F(RegistrationTest, OnlyTheKeywordsTheCompilerResolvesHaveNoHandler) {
     int withoutHandler = 0;
     for (int i = 0; i < FunctionCount(); ++i)
@@ -174,6 +192,15 @@ TEST_F(RegistrationTest, OpcodeNamesFillTheirSlots) {
                                {109, "SCALLP0"}, {125, "SCALLP16"}, {126, "SCALLF0"}, {143, "CALLP0"},
                                {176, "CALLF16"}, {180, "C_DECLAREAPI"}, {184, "FORWARDPROC"}, {186, "ENDLOOP"}};
     for (const Case& c : kCases) EXPECT_STREQ(OpcodeNameTable[c.opcode], c.name) << c.opcode;
+}
+
+TEST_F(RegistrationTest, EveryNamedOpcodeHasExactlyOneHandlerRow) {
+    std::vector<int> rows(kOpcodeTableSize, 0);
+    for (const OpcodeRegistration& row : OpcodeRegistrations())
+        for (int opcode = static_cast<int>(row.first); opcode <= static_cast<int>(row.last); ++opcode) ++rows[opcode];
+    for (const OpcodeBuiltin& shared : OpcodeBuiltins()) ++rows[static_cast<int>(shared.opcode)];
+    for (int opcode = 0; opcode < kOpcodeTableSize; ++opcode)
+        EXPECT_EQ(rows[opcode], OpcodeNameTable[opcode] ? 1 : 0) << opcode;
 }
 
 TEST_F(RegistrationTest, OpcodeHandlersOfTheTableAndTheSharedBuiltins) {
