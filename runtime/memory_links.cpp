@@ -4,6 +4,7 @@
 
 #include "runtime/list_values.h"
 #include "runtime/value_blocks.h"
+#include "runtime/value_stack.h"
 #include "runtime/variable_store.h"
 
 #include <cstring>
@@ -179,6 +180,10 @@ void CopyLinkChain(const MemoryLink* sourceChain, const void* sourceBase, Memory
 
 void DuplicateMemoryLinks(VariableRecord* target, const VariableRecord* source) {
     CopyLinkChain(source->links, source->data, &target->links, target->data);
+}
+
+void CopyMemoryLinks(const StackEntry* source, VariableRecord* target) {
+    CopyLinkChain(source->ownedLinks, source->text, &MemoryLinkHolder(target)->links, target->data);
 }
 
 void CopyNodeMemoryLinks(ListNode* target, const ListNode* source) {

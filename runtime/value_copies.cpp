@@ -238,6 +238,19 @@ void CopyVariable(VariableRecord* target, VariableRecord* source, int mode, int 
     ProgramContext* context = CurrentContext;
     if (mode != kCopyDeep) {
         SetReference(target, source);
+        // The members of structure elements are reached through the target's
+        // qualified names too.
+        for (ListNode* n = ListFirst(source->currentNode); n; n = n->next) {
+            if (!n->structExtension)
+                continue;
+            for (MemberDefinition* d = n->structExtension->members; d; d = d->next) {
+                if (!d->member)
+                    continue;
+                std::string name = QualifiedMemberName(target, d->member);
+                if (VariableRecord* member = CreateVariable(target->owner, name.c_str(), true))
+                    SetReference(member, d->member);
+            }
+        }
         return;
     }
     if (!keep)

@@ -131,6 +131,29 @@ TEST_F(AssignmentTest, OwnedBlocksAreTakenOverOrFreedAndTheCellForgetsThem) {
     FreeValueBlock(text);
 }
 
+TEST_F(AssignmentTest, EntryLinksAreCopiedToTheSameFieldOfTheVariable) {
+    // A value whose storage holds a text through a -4 field at offset 4.
+    char* storage = static_cast<char*>(AllocateValueBlock(8));
+    char* text = CopyValueText("moved");
+    uint32_t address = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(text));
+    std::memcpy(storage + 4, &address, 4);
+    PushValue(storage, 0, nullptr, 0);
+    PushMemoryLink(&context->stackTop->ownedLinks, text, storage + 4, -4);
+    VariableRecord* x = Local("X$");
+    x->data = static_cast<char*>(AllocateValueBlock(8));
+    x->flags = kVarOwnsData;
+    CopyMemoryLinks(context->stackTop, x);
+    ASSERT_NE(x->links, nullptr);
+    EXPECT_EQ(x->links->field, x->data + 4);
+    EXPECT_NE(x->links->block, text);
+    uint32_t stored = 0;
+    std::memcpy(&stored, x->data + 4, 4);
+    EXPECT_EQ(stored, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(x->links->block)));
+    EXPECT_STREQ(static_cast<char*>(x->links->block), "moved");
+    DropStackEntry();
+    FreeValueBlock(storage);
+}
+
 TEST_F(AssignmentTest, MatrixValuesAreStoredAsDeepCopies) {
     const char* source = "[1,{a},[2]]";
     uint32_t count = StringToMatrixCount(&source);

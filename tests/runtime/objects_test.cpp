@@ -334,5 +334,26 @@ TEST_F(ValueCopiesTest, ListCopyIsDeepAndStandsOnTheSamePosition) {
     EXPECT_EQ(NumberOf(part), 1);
 }
 
+TEST_F(ValueCopiesTest, ListReferenceAlsoReachesStructureMembers) {
+    MakeStructure("S$");
+    SetVariableValue(FindVariable("S.A$", 0), nullptr, 6, nullptr, 0);
+    VariableRecord* l = Local("L$");
+    l->flags = kVarList;
+    l->currentNode = ListAppend(nullptr);
+    l->currentNode->structExtension =
+        static_cast<ListStructExtension*>(AllocateValueBlock(sizeof(ListStructExtension)));
+    auto* definition = static_cast<MemberDefinition*>(AllocateValueBlock(sizeof(MemberDefinition)));
+    definition->member = FindVariable("S.A$", 0);
+    l->currentNode->structExtension->members = definition;
+    VariableRecord* r = Local("R$");
+    CopyVariable(r, l, kCopyShare, 1, -1, -1);
+    EXPECT_EQ(r->reference, l);
+    VariableRecord* member = FindVariable("R.A$", 0);
+    ASSERT_NE(member, nullptr);
+    EXPECT_EQ(member->reference, FindVariable("S.A$", 0));
+    r->reference = nullptr;
+    member->reference = nullptr;
+}
+
 }  // namespace
 }  // namespace qob
