@@ -696,5 +696,31 @@ TEST_F(VmTest, BreakLeavesAForeachWalk) {
     list->flags = 0;
 }
 
+TEST_F(ErrorReportTest, TryOfAnotherContextDoesNotSilenceAnError) {
+    ProgramContext other{};
+    TryStack.entries[0] = {nullptr, nullptr, &other, 0, nullptr, 0};
+    TryStack.depth = 1;
+    EXPECT_FALSE(IsInsideTry(context));
+    CurrentInstruction = nullptr;
+    RaiseRuntimeError("seen", 1);
+    TryStack.depth = 0;
+    EXPECT_THAT(ReadAll(boxOutput), HasSubstr("seen"));
+    EXPECT_TRUE(ErrorText().empty());
+}
+
+// Unbounded recursion is stopped with an error before the native stack runs out.
+TEST_F(VmTest, RunawayRecursionIsReportedNotCrashed) {
+    TryStack.entries[0] = {nullptr, nullptr, context, 0, context->stackTop, 0};
+    TryStack.depth = 1;
+    Instruction* forever = StartProc("FOREVER", false);
+    Emit(Opcode::CALL, RunProcedure, "FOREVER", 0.0, forever);
+    EndProc();
+    RunMain(forever);
+    EXPECT_THAT(ErrorText(), HasSubstr("Procedure calls nested too deeply"));
+    EXPECT_EQ(context->callDepth, 0);
+    EXPECT_EQ(RunNesting(), 0);
+    TryStack.depth = 0;
+}
+
 }  // namespace
 }  // namespace qob::testing
