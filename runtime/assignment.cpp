@@ -233,8 +233,10 @@ VariableRecord* OpcodeTarget() {
     if (!x)
         x = RequireVariable(LocalVariableList, node->text);
     if (extra && x) {
+        // Cache the list the target really lives in: inside a method the
+        // member list stays in force across a recursive call, the frame not.
         extra->cachedVariable = x;
-        extra->cachedList = MemberList ? MemberList : x->owner;
+        extra->cachedList = x->owner;
     }
     return x;
 }

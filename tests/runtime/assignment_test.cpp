@@ -243,5 +243,32 @@ TEST_F(AssignmentTest, OpcodeFormLooksItsTargetUpOncePerFrame) {
     FreeVariableList(context, otherFrame);
 }
 
+// Inside a method the current object's member list stays in force across a
+// recursive call on the same object; the cache must still follow the frame
+// the local was found in, or the inner call assigns into the outer local.
+TEST_F(AssignmentTest, OpcodeCacheInsideAMethodFollowsTheFrameNotTheObject) {
+    Instruction* node = EmitInstruction(nullptr, AssignOpcode, "X$", 0, nullptr, 33, nullptr, 1, 1);
+    CurrentInstruction = node;
+    VariableRecord* members = AllocateVariableRecord(context, false);
+    VariableRecord* savedMembers = MemberList;
+    MemberList = members;
+    VariableRecord* outer = Local("X$");
+    PushValue(nullptr, 1, nullptr, 0);
+    AssignOpcode();
+    VariableRecord* innerFrame = AllocateVariableRecord(context, false);
+    LocalVariableList = innerFrame;
+    VariableRecord* inner = CreateVariable(innerFrame, "X$", false);
+    PushValue(nullptr, 2, nullptr, 0);
+    AssignOpcode();
+    EXPECT_EQ(NumberOf(inner), 2);
+    EXPECT_EQ(NumberOf(outer), 1);
+    LocalVariableList = frame;
+    MemberList = savedMembers;
+    CurrentInstruction = nullptr;
+    FreeVariableChain(context, innerFrame, true);
+    FreeVariableList(context, innerFrame);
+    FreeVariableList(context, members);
+}
+
 }  // namespace
 }  // namespace qob
