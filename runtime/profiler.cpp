@@ -126,9 +126,10 @@ void WriteProfileReport(bool write) {
 }
 
 // The blocks still registered, oldest first, then the sum of their sizes.
-// Addresses are printed whole. The registry is empty afterwards.
-void WriteMemoryReport() {
-    std::FILE* file = OpenReport("memory.txt");
+// Addresses are printed whole. The registry is empty afterwards, whether or
+// not a file was written.
+void WriteMemoryReport(bool write) {
+    std::FILE* file = write ? OpenReport("memory.txt") : nullptr;
     if (file) {
         WriteReportHeader(file);
         const MemoryBlockRecord* oldest = GetNewestMemoryBlock();
@@ -196,7 +197,7 @@ void Builtin___profile() {
 void WriteProfileReports() {
     ReleaseProcessTables();
     WriteProfileReport(Profiling);
-    if (MemoryTracking) WriteMemoryReport();
+    WriteMemoryReport(MemoryTracking);
     // The current procedure name points into a procedure header, which is
     // no block of ours: it is left alone.
     FreeInternedNames();
