@@ -34,15 +34,6 @@ constexpr char kCodeNotEqual = 2;
 // The nesting depth at which the parse of a construct gives up.
 constexpr int kMaxParseDepth = 64;
 
-// Start-up switches the parser follows (set by the driver; all off by default).
-struct ParserOptions {
-    bool debugMode = false;        // "D": a __DEBUG line hook before each statement
-    bool profiling = false;        // "P": __PROFILE markers
-    bool warnDottedNames = false;  // "W1": the local-variable warning also covers dotted names
-};
-void SetParserOptions(const ParserOptions& options);
-[[nodiscard]] const ParserOptions& GetParserOptions();
-
 // The progress window. The parser shows one text when it starts and then
 // reports the count of tokens read against the total; null hooks do nothing.
 struct ParserProgressHooks {

@@ -13,6 +13,7 @@
 #include "compiler/parser_state.h"
 #include "compiler/procedure_table.h"
 #include "compiler/token_list.h"
+#include "runtime/command_line.h"
 #include "runtime/file_routines.h"
 #include "runtime/function_table.h"
 #include "runtime/keywords.h"
@@ -81,7 +82,7 @@ bool ParseKeywordStatement() {
     const FunctionRecord& record = *FunctionRecordAt(p.builtinIndex);
     TokenNode* token = p.input;
     const uint32_t hash = token->hash;
-    const bool debugHere = GetParserOptions().debugMode && !p.childMode;
+    const bool debugHere = Switches.debugMode && !p.childMode;
 
     if (hash == Hash(Keyword::While) || hash == Hash(Keyword::For) || hash == Hash(Keyword::ForEach) ||
         hash == Hash(Keyword::ForEachRev)) {
@@ -324,7 +325,7 @@ void ParseProcedureDefinition() {
         // Parameters take their values from the stack: the last one first.
         for (auto it = parameters.rbegin(); it != parameters.rend(); ++it) EmitText(it->name, it->token);
         EmitText(Marker(nForm ? Keyword::EndDecl2 : Keyword::EndDecl), keywordToken);
-        if (GetParserOptions().profiling) EmitProfileToken(keywordToken);
+        if (Switches.profiling) EmitProfileToken(keywordToken);
     }
     std::string headerText = MakeProcHeaderText(modifiers.isPrivate, outputs, modifiers.forceLink, key);
     SetProcHeaderKind(headerText.data(), outputs, nForm, modifiers.forward);
@@ -648,7 +649,7 @@ void SkipBrokenStatement() {
 void ParseSeparator(TokenNode* first, bool exempt) {
     ParserState& p = Parser();
     if (p.code == ';' || p.code == ',') {
-        if (GetParserOptions().profiling) EmitProfileToken(first);
+        if (Switches.profiling) EmitProfileToken(first);
         if (p.code == ';') {
             p.valueCount = 0;
             p.targetCount = 1;
@@ -668,7 +669,7 @@ void ParseOneStatement(TokenNode* first) {
     const uint32_t firstHash = first->hash;
     const char firstCode = p.code;
     const bool caseLabel = IsCaseLabelStart(firstCode);
-    const bool debug = GetParserOptions().debugMode;
+    const bool debug = Switches.debugMode;
     const bool loopStart = IsOneOf(firstHash, {Keyword::While, Keyword::For, Keyword::ForEach, Keyword::ForEachRev});
     if (debug && !caseLabel && !loopStart && !IsOneOf(firstHash, {Keyword::Repeat, Keyword::End, Keyword::DirectiveCode}))
         EmitDebugToken(first);

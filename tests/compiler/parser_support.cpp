@@ -11,6 +11,7 @@
 #include "compiler/preprocessor.h"
 #include "compiler/procedure_table.h"
 #include "compiler/statement_parser.h"
+#include "runtime/command_line.h"
 #include "runtime/function_table.h"
 
 namespace qob::testing {
@@ -140,7 +141,7 @@ void ParserTest::SetUp() {
     ASSERT_NE(messages.logStream, nullptr);
     ResetPreprocessor(1);
     SetPreprocessorHooks({});
-    SetParserOptions({});
+    Switches = RuntimeSwitches{};
     SetParserProgressHooks({});
     FreeUnitProcedures();
     FreeUnitClasses();
@@ -151,7 +152,7 @@ void ParserTest::TearDown() {
     stream = nullptr;
     FreeUnitProcedures();
     FreeUnitClasses();
-    SetParserOptions({});
+    Switches = RuntimeSwitches{};
     SetParserProgressHooks({});
     CompileMessageState& messages = GetCompileMessageState();
     if (messages.logStream != nullptr) std::fclose(messages.logStream);
