@@ -226,6 +226,8 @@ constexpr const char* kClassNotFound = "Class \"%s\" not found";
 constexpr const char* kClassNotDefined = "Class \"%s\" not defined";
 constexpr std::string_view kClassTypeArray = "Cannot classtype array here";
 constexpr std::string_view kDeclarationLevel = "Can only declare variables at func/proc/class main code level!";
+// The unit's procedure table has room for kMaxProcedures keys.
+constexpr std::string_view kTooManyProcedures = "Too many procs or funcs";
 // Reaching the depth limit ends the construct; said aloud, so that a cut
 // expression never passes for a unit that compiled.
 constexpr std::string_view kTooDeep = "Expression nested too deeply";

@@ -294,6 +294,14 @@ TEST_F(StatementParserTest, StatementMessagesWithTheirPositions) {
     }
 }
 
+TEST_F(StatementParserTest, AFullProcedureTableIsReported) {
+    std::string source;
+    for (int i = 0; i <= kMaxProcedures; ++i) source += "FORWARD PROC p" + std::to_string(i) + ";\n";
+    Parse(source);
+    EXPECT_EQ(UnitProcedureCount(), kMaxProcedures);
+    EXPECT_EQ(Errors(), ErrorAt("Too many procs or funcs", ";", kMaxProcedures + 1, 19));
+}
+
 // Broken sources of every kind end without a crash and with an error.
 TEST_F(StatementParserTest, BrokenSourcesNeverCrash) {
     const char* kSources[] = {
