@@ -13,6 +13,7 @@
 #include "platform/c_library.h"
 #include "platform/files.h"
 #include "runtime/file_routines.h"
+#include "runtime/function_table.h"
 #include "runtime/hash.h"
 #include "runtime/interned_names.h"
 #include "runtime/number_text.h"
@@ -60,6 +61,15 @@ uint32_t HashIncludedFile(std::string_view name) {
     if (!error) path = canonical.string();
     ToLowerAscii(path);
     return HashText(path);
+}
+
+std::string Quoted(std::string_view text) {
+    std::string quoted;
+    quoted.reserve(text.size() + 2);
+    quoted += '"';
+    quoted += text;
+    quoted += '"';
+    return quoted;
 }
 
 std::string WithTrailingSeparator(std::string directory) {
@@ -204,11 +214,12 @@ void SourceRun::Report(std::string_view message, const TokenNode* token, int cha
     ReportCompileMessage(CurrentFileName(), message, token, charPos, false);
 }
 
-// Tokens carry their own position, or inside a define's expansion the
-// position of the define's use.
+// Tokens carry their own position, or the one given for the whole text
+// (inside a define's expansion, the position of the define's use).
 void SourceRun::Append(std::string_view text, const ScannedToken& at) {
-    const int line = expanding_ ? fixedLine_ : at.line;
-    const int column = expanding_ ? fixedColumn_ : at.column;
+    const bool fixed = fixedLine_ != -1;
+    const int line = fixed ? fixedLine_ : at.line;
+    const int column = fixed ? fixedColumn_ : at.column;
     EmitInternedToken(cursor_, text, internedFile_, line, column);
 }
 
@@ -282,8 +293,8 @@ void SourceRun::Expand(int index, const ScannedToken& token) {
     }
     // A copy: the value may be changed or removed by its own directives.
     const std::string value = GetDefine(index)->value;
-    const int line = expanding_ ? fixedLine_ : token.line;
-    const int column = expanding_ ? fixedColumn_ : token.column;
+    const int line = fixedLine_ != -1 ? fixedLine_ : token.line;
+    const int column = fixedLine_ != -1 ? fixedColumn_ : token.column;
     ++state_.expansionDepth;
     cursor_ = PreprocessFile(CurrentFileName(), value, cursor_, logQuiet_, indentation_ + 2,
                              line, column);
@@ -565,10 +576,11 @@ void SourceRun::PopNamespace() {
 }
 
 // #DECLARE name library export count result: the operands may be separated by
-// blanks or by commas (commas are skipped).
+// blanks or by commas (commas are skipped). The API forms pass texts as
+// UTF-16; #DECLARE and #DECLAREAPI call through the S form.
 void SourceRun::TakeDeclareOperand(std::string_view text) {
     if (text == ",") return;
-    NativeFunctionDeclaration& declaration = state_.declaration;
+    PendingDeclaration& declaration = state_.declaration;
     switch (state_.declareState) {
         case 1: declaration.name = Unquote(text); break;
         case 2: declaration.libraryName = Unquote(text); break;
@@ -580,13 +592,18 @@ void SourceRun::TakeDeclareOperand(std::string_view text) {
         ++state_.declareState;
         return;
     }
-    declaration.resultKind = ReadByte(text);
-    const uint32_t directive = state_.declareDirective;
-    declaration.wideTexts = directive == KeywordHashes[Keyword::DirectiveDeclareApi] || directive == KeywordHashes[Keyword::DirectiveCDeclareApi];
-    declaration.callingKind = (directive == KeywordHashes[Keyword::DirectiveDeclare] || directive == KeywordHashes[Keyword::DirectiveDeclareApi]) ? 1 : 0;
-    declaration.global = IsDefineGlobalMark();
     state_.declareState = 0;
-    if (gHooks.declareNativeFunction != nullptr) gHooks.declareNativeFunction(declaration);
+    const uint8_t resultKind = ReadByte(text);
+    const uint32_t directive = state_.declareDirective;
+    const bool wideTexts = directive == KeywordHashes[Keyword::DirectiveDeclareApi] ||
+                           directive == KeywordHashes[Keyword::DirectiveCDeclareApi];
+    const bool sForm = directive == KeywordHashes[Keyword::DirectiveDeclare] ||
+                       directive == KeywordHashes[Keyword::DirectiveDeclareApi];
+    const int index = DeclareDllFunction(declaration.name, declaration.exportName,
+                                         declaration.libraryName, declaration.argumentCount,
+                                         resultKind != 0, wideTexts, sForm);
+    if (FunctionRecord* record = FunctionRecordAt(index); record != nullptr)
+        record->ownerMark = IsDefineGlobalMark() ? kDefineOwnerGlobal : kDefineOwnerProgram;
 }
 
 // Where #INCLUDE looks, in order: beside the file being read, beside the
@@ -641,7 +658,7 @@ void SourceRun::Include(std::string_view operand, const ScannedToken& at) {
     }
 
     const bool assembler = state_.assemblerMode;
-    const std::string quotedPath = "\"" + *path + "\"";
+    const std::string quotedPath = Quoted(*path);
     if (!assembler) {
         const char* includedFile = InternName(path->c_str());
         EmitInternedToken(cursor_, "#CODE", includedFile, 1, 1);
@@ -654,7 +671,7 @@ void SourceRun::Include(std::string_view operand, const ScannedToken& at) {
     state_.expansionDepth = expansionDepth;
     if (!assembler) {
         Append("#CODE", at);
-        Append("\"" + currentFile_.value_or("") + "\"", at);
+        Append(Quoted(currentFile_.value_or("")), at);
     }
     if (!expanding_) ShowAnalyzing();
 }

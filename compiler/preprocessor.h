@@ -22,17 +22,12 @@ constexpr int kMaxExpansionDepth = 32;
 // The tokenizer stops reading once this many errors have been reported.
 constexpr int kTokenizerErrorLimit = 64;
 
-// A native function declared by #DECLARE, #DECLAREAPI, #C_DECLARE or
-// #C_DECLAREAPI.
-struct NativeFunctionDeclaration {
+// The operands of a #DECLARE (or variant) collected so far.
+struct PendingDeclaration {
     std::string name;
-    std::string exportName;
     std::string libraryName;
-    uint8_t argumentCount;
-    uint8_t resultKind;
-    bool wideTexts;   // texts passed as UTF-16 (the API forms)
-    int callingKind;  // 1 for #DECLARE and #DECLAREAPI, 0 for the C forms
-    bool global;      // declared under #GLOBALS
+    std::string exportName;
+    uint8_t argumentCount = 0;
 };
 
 // What the preprocessor needs of the runtime, installed once the runtime
@@ -40,8 +35,6 @@ struct NativeFunctionDeclaration {
 struct PreprocessorHooks {
     // The elements of LIBPATH%, first to last (#INCLUDE's last search step).
     std::vector<std::string> (*readLibraryPath)() = nullptr;
-    // Records a declared native function in the function table.
-    void (*declareNativeFunction)(const NativeFunctionDeclaration& declaration) = nullptr;
     // #DEBUGFILE: reopens the run-time log under this name.
     void (*openDebugLog)(std::string_view path) = nullptr;
     // #DEBUGON / #DEBUGOFF: the run-time log switch.
@@ -101,7 +94,7 @@ struct PreprocessorState {
 
     int declareState = 0;  // 0 idle, 1..5: name, library, export name, count, result awaited
     uint32_t declareDirective = 0;
-    NativeFunctionDeclaration declaration{};
+    PendingDeclaration declaration;
 
     uint32_t namespaceWord = 0;  // HashName of the current namespace, 0 outside
     std::vector<uint32_t> namespaceStack;

@@ -52,7 +52,7 @@ void EmitInternedToken(TokenNode*& cursor, std::string_view text, const char* in
     node->hash = HashName(text.data(), text.size());
     node->file = internedFile;
     node->line = line;
-    node->column = static_cast<uint16_t>(column);
+    node->column = static_cast<uint16_t>(std::clamp(column, 0, 0xFFFF));  // 16 bits: longer lines stop counting
     node->previous = cursor;
     if (cursor != nullptr) {
         node->next = cursor->next;

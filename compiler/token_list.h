@@ -10,6 +10,9 @@
 
 namespace qob {
 
+// Nodes and their texts come from the C heap: a list is released with
+// FreeTokenList (or node by node with UnlinkToken / DeleteTokenNext), never
+// by freeing a pool.
 struct TokenNode {
     char* text;               // own NUL-terminated copy; freed with the node
     uint32_t hash;            // HashName of text: every keyword and name test compares this

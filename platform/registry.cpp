@@ -283,8 +283,10 @@ int32_t RegSetValueExW(HKEY key, std::span<const uint16_t> valueName, uint32_t t
         if (!IsRootKey(key)) return ERROR_KEY_DELETED;
         if (!MakeFolders(*folder)) return ERROR_ACCESS_DENIED;
     }
-    const std::string target =
-        *folder + "/" + FindEntry(*folder, valueName, false).value_or(EncodeName(valueName, true));
+    // Built by appending: GCC 12 warns falsely (-Wrestrict) on a chain of "+".
+    std::string target = *folder;
+    target += '/';
+    target += FindEntry(*folder, valueName, false).value_or(EncodeName(valueName, true));
 
     // Write a private file beside the value, then rename it over the value:
     // rename replaces the name in one step for every reader.

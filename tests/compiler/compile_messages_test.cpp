@@ -225,6 +225,8 @@ TEST(FindCompiledFileTest, PicksTheSourceOrTheCompiledFile) {
         {directory.Join("both.bas"), directory.Join("both.qob")},    // extension replaced
         {directory.Join("folder"), directory.Join("folder")},        // a directory is no file
         {directory.Join("only.qob"), directory.Join("only.qob")},
+        // Names longer than the device's 259 characters are no problem.
+        {directory.Join(std::string(300, 'n') + "/x.y"), directory.Join(std::string(300, 'n') + "/x.y")},
     };
     for (const Case& c : cases) EXPECT_EQ(FindCompiledFile(c.name), c.expected) << c.name;
 }

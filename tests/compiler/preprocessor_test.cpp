@@ -15,6 +15,7 @@
 #include "front_end_support.h"
 #include "platform/temp_directory.h"
 #include "runtime/file_routines.h"
+#include "runtime/function_table.h"
 #include "runtime/hash.h"
 
 namespace qob {
@@ -150,6 +151,12 @@ TEST_F(PreprocessorTest, DefinesAreCollectedAndExpanded) {
     }
 }
 
+TEST_F(PreprocessorTest, GivenPositionIsCarriedByEveryToken) {
+    FreeTokenList(tokens);
+    tokens = PreprocessFile(nullptr, "#DEFINE N 5\na\n  N", nullptr, true, 0, 7, 3);
+    EXPECT_EQ(testing::DescribeTokens(tokens), "A@7:3 5@7:3");
+}
+
 TEST_F(PreprocessorTest, DefineValueIsStoredAsWritten) {
     Run("#DEFINE S \"a\\nb\"   {c}  'de' #9 x");
     const DefineEntry* entry = GetDefine(FindDefineByHash(Hash("S")));
@@ -220,7 +227,6 @@ TEST_F(PreprocessorTest, MarksOfTheCompilation) {
 
 std::vector<std::string> gDebugLogs;
 std::vector<bool> gLogSwitches;
-std::vector<NativeFunctionDeclaration> gDeclarations;
 
 TEST_F(PreprocessorTest, DebugLogDirectives) {
     gDebugLogs.clear();
@@ -235,48 +241,61 @@ TEST_F(PreprocessorTest, DebugLogDirectives) {
     EXPECT_EQ(gLogSwitches, (std::vector<bool>{false, true}));
 }
 
-TEST_F(PreprocessorTest, DeclarationsKeepTheExportNameCase) {
-    gDeclarations.clear();
-    PreprocessorHooks hooks;
-    hooks.declareNativeFunction = [](const NativeFunctionDeclaration& d) { gDeclarations.push_back(d); };
-    SetPreprocessorHooks(hooks);
-    EXPECT_EQ(Run("#DECLARE Beep \"coredll\" MessageBeep 1 1\n"
-                  "#GLOBALS\n#C_DECLAREAPI \"Draw\", gdi, \"DrawTextW\", 5, 0\nafter"),
+// Looks up a declared native function; the record is removed again when
+// the test ends.
+class DeclarationTest : public PreprocessorTest {
+protected:
+    void TearDown() override {
+        for (int index : declared) ClearFunctionRecord(index);
+        PreprocessorTest::TearDown();
+    }
+    const FunctionRecord& Declared(std::string_view name) {
+        const int index = FindFunctionByName(name);
+        EXPECT_GE(index, 0) << name;
+        declared.push_back(index);
+        return *FunctionRecordAt(index);
+    }
+    std::vector<int> declared;
+};
+
+TEST_F(DeclarationTest, DeclarationsKeepTheExportNameCase) {
+    EXPECT_EQ(Run("#DECLARE FrontBeep \"coredll\" MessageBeep 1 1\n"
+                  "#GLOBALS\n#C_DECLAREAPI \"FrontDraw\", gdi, \"DrawTextW\", 5, 0\nafter"),
               "AFTER@4:1");
-    ASSERT_EQ(gDeclarations.size(), 2u);
-    const NativeFunctionDeclaration& beep = gDeclarations[0];
-    EXPECT_EQ(beep.name, "BEEP");
+    const FunctionRecord& beep = Declared("FRONTBEEP");
+    EXPECT_TRUE(beep.declaredNative);
     EXPECT_EQ(beep.libraryName, "coredll");
     EXPECT_EQ(beep.exportName, "MessageBeep");
     EXPECT_EQ(beep.argumentCount, 1);
-    EXPECT_EQ(beep.resultKind, 1);
-    EXPECT_FALSE(beep.wideTexts);
-    EXPECT_EQ(beep.callingKind, 1);
-    EXPECT_FALSE(beep.global);
-    const NativeFunctionDeclaration& draw = gDeclarations[1];
-    EXPECT_EQ(draw.name, "Draw");
-    EXPECT_EQ(draw.libraryName, "GDI");
+    EXPECT_EQ(beep.returnsValue, 1);
+    EXPECT_EQ(beep.wideText, 0);
+    EXPECT_EQ(beep.sForm, 1);
+    EXPECT_EQ(beep.ownerMark, kDefineOwnerProgram);
+    const FunctionRecord& draw = Declared("FrontDraw");
+    EXPECT_EQ(draw.libraryName, "GDI");  // a word is upper-cased
     EXPECT_EQ(draw.exportName, "DrawTextW");
     EXPECT_EQ(draw.argumentCount, 5);
-    EXPECT_EQ(draw.resultKind, 0);
-    EXPECT_TRUE(draw.wideTexts);
-    EXPECT_EQ(draw.callingKind, 0);
-    EXPECT_TRUE(draw.global);
+    EXPECT_EQ(draw.returnsValue, 0);
+    EXPECT_EQ(draw.wideText, 1);
+    EXPECT_EQ(draw.sForm, 0);
+    EXPECT_EQ(draw.ownerMark, kDefineOwnerGlobal);
 }
 
-TEST_F(PreprocessorTest, DeclarationVariantsSetTheirFlags) {
-    gDeclarations.clear();
-    PreprocessorHooks hooks;
-    hooks.declareNativeFunction = [](const NativeFunctionDeclaration& d) { gDeclarations.push_back(d); };
-    SetPreprocessorHooks(hooks);
-    Run("#DECLARE a l e 0 0\n#DECLAREAPI a l e 0 0\n#C_DECLARE a l e 0 0\n#C_DECLAREAPI a l e 300 0");
-    ASSERT_EQ(gDeclarations.size(), 4u);
-    const std::pair<bool, int> flags[] = {{false, 1}, {true, 1}, {false, 0}, {true, 0}};
-    for (size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(gDeclarations[i].wideTexts, flags[i].first) << i;
-        EXPECT_EQ(gDeclarations[i].callingKind, flags[i].second) << i;
+TEST_F(DeclarationTest, DeclarationVariantsSetTheirFlags) {
+    Run("#DECLARE FrontA l e 0 0\n#DECLAREAPI FrontB l e 0 0\n#C_DECLARE FrontC l e 0 0\n"
+        "#C_DECLAREAPI FrontD l e 300 0");
+    struct Case {
+        const char* name;
+        uint8_t wideText;
+        uint8_t sForm;
+    };
+    const Case cases[] = {{"FRONTA", 0, 1}, {"FRONTB", 1, 1}, {"FRONTC", 0, 0}, {"FRONTD", 1, 0}};
+    for (const Case& c : cases) {
+        const FunctionRecord& record = Declared(c.name);
+        EXPECT_EQ(record.wideText, c.wideText) << c.name;
+        EXPECT_EQ(record.sForm, c.sForm) << c.name;
     }
-    EXPECT_EQ(gDeclarations[3].argumentCount, 300 & 0xFF);  // truncated to a byte
+    EXPECT_EQ(Declared("FRONTD").argumentCount, 300 & 0xFF);  // truncated to a byte
 }
 
 TEST_F(PreprocessorTest, ImportWithoutTypeLibrariesIsAnError) {

@@ -54,6 +54,11 @@ TEST_F(TokenListTest, EmitFillsTheNodeAndAppends) {
     EXPECT_EQ(Texts(tokens), "PRINT X ");
 }
 
+TEST_F(TokenListTest, ColumnsPastSixteenBitsStayAtTheLimit) {
+    EXPECT_EQ(Emit("X", 1, 70000)->column, 0xFFFF);
+    EXPECT_EQ(Emit("X", 1, 65535)->column, 0xFFFF);
+}
+
 TEST_F(TokenListTest, EmitAfterAMiddleNodeInsertsThere) {
     TokenNode* a = Emit("A");
     TokenNode* c = Emit("C");
