@@ -2,8 +2,10 @@
 // The runtime core's rows of the start-up registration: keywords the compiler
 // resolves itself, stack and frame steps, declarations, applications and runs.
 #include "runtime/assignment.h"
+#include "runtime/debugger_link.h"
 #include "runtime/declarations.h"
 #include "runtime/placeholder_handlers.h"
+#include "runtime/profiler.h"
 #include "runtime/registration.h"
 #include "runtime/value_stack.h"
 
@@ -42,7 +44,7 @@ constexpr BuiltinRegistration kKeywords[] = {
 constexpr BuiltinRegistration kRuntimeBuiltins[] = {
     // name                    args returns   arity   handler
     // 0 arguments, no value
-    {"__debug",                  0, Nothing, Fixed,  kNotBuilt},
+    {"__debug",                  0, Nothing, Fixed,  Builtin___debug},
     {"HALT",                     0, Nothing, Fixed,  Builtin_HALT},
     {"EXIT",                     0, Nothing, Fixed,  Builtin_EXIT},
     {"__dropfctstack",           0, Nothing, Fixed,  Builtin___dropfctstack},
@@ -58,7 +60,7 @@ constexpr BuiltinRegistration kRuntimeBuiltins[] = {
     {"clearstack",               0, Nothing, Fixed,  Builtin_clearstack},
     // 1 argument, no value
     {"compile",                  1, Nothing, Fixed,  kNotBuilt},
-    {"debug",                    1, Nothing, Fixed,  kNotBuilt},
+    {"debug",                    1, Nothing, Fixed,  Builtin_debug},
     {"killapp",                  1, Nothing, Fixed,  kNotBuilt},
     {"freeapp",                  1, Nothing, Fixed,  kNotBuilt},
     {"countstack",               1, Nothing, Fixed,  Builtin_countstack},
@@ -75,7 +77,7 @@ constexpr BuiltinRegistration kRuntimeBuiltins[] = {
     {"appuniqueid",              1, Value,   Fixed,  kNotBuilt},
     {"ptr",                      1, Value,   Fixed,  Builtin_ptr},
     // 2 arguments, no value
-    {"__profile",                2, Nothing, Fixed,  kNotBuilt},
+    {"__profile",                2, Nothing, Fixed,  Builtin___profile},
     // 2 arguments, returns a value
     {"functions",                2, Value,   Fixed,  kNotBuilt},
     {"variables",                2, Value,   Fixed,  kNotBuilt},
