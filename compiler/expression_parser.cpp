@@ -172,6 +172,7 @@ void EmitLateBoundCall(TokenNode* nameToken, std::string_view name, TokenNode* m
     std::string method(name.substr(dot + 1));
     if (method.empty()) {
         ReportParserError(msg::kSyntaxError);
+        FreeTokenList(objectSide);
         return;
     }
     const int slots = ResultSlots();

@@ -236,6 +236,9 @@ TEST_F(StatementParserTest, DebugAndProfileMarkers) {
 TEST_F(StatementParserTest, ChildTextsAreExpressionItems) {
     EXPECT_EQ(Parse("1 + 2; a$ = 3, max(4)", 1), "1 2 + <FB>A$ 3 __SET_PUSH = __SAVESP 4 MAX");
     EXPECT_EQ(Errors(), "");
+    EXPECT_EQ(Parse("", 1), "");
+    EXPECT_EQ(Parse(""), "");
+    EXPECT_EQ(Errors(), "");
 }
 
 TEST_F(StatementParserTest, RangeCheckAndExplicitAreCopied) {
@@ -308,7 +311,7 @@ TEST_F(StatementParserTest, BrokenSourcesNeverCrash) {
         ")", "]", "(", "[", ":", "::", "&", "=", "+", "PROC", "FUNC (", "FORWARD", "OVERRIDE",
         "#CLASS", "#CLASS (", "#OBJECT", "#OBJECT C", "#ENDCLASS", "#INHERITED", "#NAMESPACE", "PROC p(", "PROC p(a$,", "FUNC f :", "a$ =", "a$[", "a$[1", "a$[1,", "x$ = [[[", "f(((",
         "IF (", "CASE (1) 1", "CASE (1) 1,", "a$, b$", "a$, b$ =", "&", "&a$[", "++", "--", "a$ ++ ++",
-        "x$ = a$ AND", "x$ = NOT", "x$ = -", "x$ = @", "obj.", ".x(", "STRUCT(", "LOCAL(", "RETURN(",
+        "x$ = a$ AND", "x$ = NOT", "x$ = -", "x$ = @", "obj.", ".x(", "a$[1].", "a$[1].(", "STRUCT(", "LOCAL(", "RETURN(",
         "PROC p\nEND;\nPROC p(a$)\nEND;\nx$ = p(p(p(1)));",
     };
     for (const char* source : kSources) {
