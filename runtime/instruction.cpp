@@ -269,10 +269,10 @@ void FormatOperands(const Instruction* node, char* out, size_t size) {
 char* FormatInstructionLine(const Instruction* node) {
     const char* name = IsNativeCallOpcode(node->opcode) ? OpcodeName(node->opcode) : InstructionName(node);
     char step[64];
-    char operands[160];
+    char operands[800];
     FormatFusedStep(node, step, sizeof step);
     FormatOperands(node, operands, sizeof operands);
-    char line[320];
+    char line[1024];
     const int length = std::snprintf(line, sizeof line, "0x%" PRIxPTR "|   %-20s %s%s",
                                      reinterpret_cast<uintptr_t>(node), name ? name : "", step, operands);
     auto* result = static_cast<char*>(platform::AllocateBlock(static_cast<size_t>(length) + 1));

@@ -56,6 +56,8 @@ struct ListNode {
     ListNode* next;
 };
 
+// Chains are linked and unlinked only through the operations below: the
+// positional ones remember their last answer until a chain changes shape.
 [[nodiscard]] ListNode* ListFirst(ListNode* node);
 [[nodiscard]] ListNode* ListLast(ListNode* node);
 [[nodiscard]] uint32_t ListCount(ListNode* node);

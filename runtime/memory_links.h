@@ -3,6 +3,7 @@
 // owns through its fields, newest first, and the ways to free and copy them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace qob {
@@ -20,7 +21,8 @@ struct MemoryLink {
 };
 
 // The record whose chain holds a variable's links: its parent structure for a
-// member without its own element count, else itself.
+// member without its own element count, else itself; for a variable sharing
+// another's storage, the owner of that storage.
 [[nodiscard]] VariableRecord* MemoryLinkHolder(VariableRecord* variable);
 
 void AddMemoryLink(VariableRecord* variable, void* block, void* field, int32_t type);
@@ -46,7 +48,9 @@ void LoadNodeMemoryLinks(VariableRecord* target, const ListNode* source);
 void CopyObjectMemoryLinks(const VariableRecord* source, MemoryLink** targetChain, void* buffer);
 // The bare-chain form all of the above use: links of sourceChain relative to
 // sourceBase are copied into targetChain relative to targetBase.
+// Only links whose field lies in [sourceBase, sourceBase + span) or that have
+// no field are copied.
 void CopyLinkChain(const MemoryLink* sourceChain, const void* sourceBase, MemoryLink** targetChain,
-                   void* targetBase);
+                   void* targetBase, size_t span = SIZE_MAX);
 
 }  // namespace qob

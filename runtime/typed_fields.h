@@ -19,7 +19,8 @@ constexpr int32_t kTypeInt16 = -2;
 constexpr int32_t kTypeByte = -1;
 
 // Write a number into the field by type code (a matrix variable's field is a
-// matrix cell). Pointer-sized codes first free the block the field held.
+// matrix cell). Pointer-sized codes first free the block the field held. A
+// text (only for byte fields and matrix cells) is a block the call takes over.
 void StoreTypedValue(VariableRecord* variable, void* address, int32_t type, const char* text, double value);
 // Write a text (copied into a block the variable owns through a memory link)
 // or, without text, a number into the field at address.

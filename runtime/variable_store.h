@@ -56,6 +56,7 @@ struct VariableRecord {
     uint8_t protect;               // 1: every write is ignored
     uint32_t stamp;                // checksum of the list element last loaded or stored
     uint8_t arrayOrder;            // non-zero: column-major array
+    VariableRecord* linkOwner;     // sharing another's storage: the variable whose links cover it
     VariableRecord* owner;         // head record of the list that holds this record
     VariableRecord* previous;
     VariableRecord* next;

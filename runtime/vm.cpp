@@ -6,7 +6,9 @@
 
 #include <pthread.h>
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "platform/faults.h"
 #include "platform/memory.h"
@@ -17,6 +19,8 @@
 #include "runtime/matrix_values.h"
 #include "runtime/memory_links.h"
 #include "runtime/number_text.h"
+#include "runtime/procedure_lookup.h"
+#include "runtime/hash.h"
 #include "runtime/program_context.h"
 #include "runtime/runtime_error.h"
 #include "runtime/value_stack.h"
@@ -578,6 +582,155 @@ void Handle_RETURN() {
         else if (cell->text) ReturnCopy(context, cell);
         cell->variable = nullptr;
     }
+}
+
+// --- method calls ------------------------------------------------------------------
+
+namespace {
+
+uint32_t TextHash(const char* text) { return text ? HashName(text, std::strlen(text)) : 0; }
+
+bool IsFunction(const Instruction* start) { return start->operand != 0.0; }
+
+bool IsPrivate(const Instruction* start) { return start->extra && start->extra->flagByte; }
+
+// The method text with the character after its first "," set to "0" (the
+// no-result form), or with its argument count replaced by 0 ("%s(0%s").
+std::string NoResultForm(const char* text) {
+    std::string form = text;
+    const size_t comma = form.find(',');
+    if (comma != std::string::npos && comma + 1 < form.size()) form[comma + 1] = '0';
+    return form;
+}
+
+std::string AnyArgumentsForm(const char* text) {
+    const char* open = std::strchr(text, '(');
+    const char* comma = open ? std::strchr(open, ',') : nullptr;
+    if (!open || !comma) return text;
+    return std::string(text, open) + "(0" + comma;
+}
+
+Instruction* LookUpMethod(ProgramContext* context, const char* className, const char* text) {
+    if (Instruction* found = FindClassCode(context, NopHandler, className, text)) return found;
+    if (Instruction* found = FindClassCode(context, NopHandler, className, NoResultForm(text).c_str())) return found;
+    const std::string any = AnyArgumentsForm(text);
+    for (const std::string& form : {any, NoResultForm(any.c_str())})
+        if (Instruction* found = FindClassCode(context, NopHandler, className, form.c_str()); found && found->extraWord)
+            return found;
+    return nullptr;
+}
+
+// An object call that cannot run: the frames its call form opened are closed,
+// its arguments dropped, and one empty value stands for each result expected.
+void AbandonObjectCall(const Instruction* node) {
+    ProgramContext* context = CurrentContext;
+    CloseArgumentFrame(context);
+    StackEntry* saved = CloseArgumentFrame(context);
+    while (context->stackTop != saved && context->stackTop->below) DropStackEntry();
+    for (uintptr_t i = 0; i < node->extraWord; ++i) PushValue(nullptr, 0.0, nullptr);
+}
+
+void RaiseObjectError(const char* format, const char* a, const char* b = "") {
+    char message[512];
+    std::snprintf(message, sizeof message, format, a, b);
+    RaiseRuntimeError(message, 0);
+}
+
+// The instance an object cell names, or null (after reporting) when it names none.
+VariableRecord* ObjectOfCell(const StackEntry& cell, ProgramContext* context) {
+    if (cell.value != 0.0) {
+        auto* head = reinterpret_cast<VariableRecord*>(static_cast<uintptr_t>(cell.value));
+        if (context->rangeCheck && !head->data) {
+            char message[64];
+            std::snprintf(message, sizeof message, "Invalid object (0x%lX)",
+                          static_cast<unsigned long>(reinterpret_cast<uintptr_t>(head)));
+            RaiseRuntimeError(message, 0);
+            return nullptr;
+        }
+        return head;
+    }
+    VariableRecord* variable = cell.variable;
+    if (!variable) return nullptr;
+    while (variable->reference) variable = variable->reference;
+    const char* name = variable->name ? variable->name : "";
+    if (!(variable->flags & (kVarObject | kVarHoldsObject)) || variable->value == 0.0 ||
+        (context->rangeCheck && !variable->data)) {
+        RaiseObjectError("Variable (%s) an invalid object", name);
+        return nullptr;
+    }
+    return reinterpret_cast<VariableRecord*>(static_cast<uintptr_t>(variable->value));
+}
+
+}  // namespace
+
+void Handle_SELFCALL() {
+    Instruction* node = CurrentInstruction;
+    ProgramContext* context = CurrentContext;
+    VariableRecord* object = MemberList;
+    const char* className = object ? object->data : nullptr;
+    const uint32_t classHash = TextHash(className);
+    const char* text = node->text ? node->text : "";
+    const char* dot = std::strchr(text, '.');
+    Instruction* target = JumpTarget(node);
+    const bool ownClass = dot && className && std::strlen(className) == static_cast<size_t>(dot - text) &&
+                          std::strncmp(text, className, static_cast<size_t>(dot - text)) == 0;
+    Instruction* method = nullptr;
+    if ((target && node->operand == classHash) || std::strncmp(text, ".__INIT(0,0)", 12) == 0 || !dot || ownClass) {
+        method = target;  // without a target there is nothing to run
+    } else if (className) {
+        method = FindClassCode(context, NopHandler, className, dot + 1);
+        if (method) {
+            SetJumpTarget(context->pool, node, method);
+            node->operand = classHash;
+        }
+    }
+    if (!method) return;
+    ObjectToBind = object;
+    RunProcedureIn(context, method);
+}
+
+void Handle_OBJRUN() {
+    Instruction* node = CurrentInstruction;
+    ProgramContext* context = CurrentContext;
+    const StackEntry cell = *PopStackEntryFrom(context);
+    VariableRecord* object = ObjectOfCell(cell, context);
+    if (!object) {
+        AbandonObjectCall(node);
+        return;
+    }
+    const char* className = object->data ? object->data : "";
+    const uint32_t classHash = TextHash(className);
+    const char* text = node->text ? node->text : "";
+    Instruction* method = JumpTarget(node);
+    if (!method || node->operand != classHash) {
+        method = LookUpMethod(context, className, text);
+        if (!method) {
+            RaiseObjectError("Proc or func \"%s\" not found for class \"%s\"", text, className);
+            AbandonObjectCall(node);
+            return;
+        }
+        if (!IsPrivate(method)) {
+            SetJumpTarget(context->pool, node, method);
+            node->operand = classHash;
+            const size_t length = std::strlen(text);
+            RequireInstructionExtra(context->pool, node)->flagByte =
+                length >= 3 && std::strcmp(text + length - 3, ",0)") == 0 && IsFunction(method);
+        }
+    }
+    if (IsPrivate(method) && object != MemberList) {
+        RaiseObjectError("Proc or func '%s' is not public!", text);
+        AbandonObjectCall(node);
+        return;
+    }
+    ObjectToBind = object;
+    RunProcedureIn(context, method);
+    if (method->extraWord == 0) CloseArgumentFrame(context);
+    if (!IsFunction(method)) {
+        CloseArgumentFrame(context);
+        return;
+    }
+    DropFunctionStack(static_cast<int32_t>(node->extraWord));
+    if (node->extra && node->extra->flagByte && node->extraWord > 0) DropStackEntry();
 }
 
 }  // namespace qob

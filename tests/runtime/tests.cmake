@@ -11,3 +11,17 @@ if(TARGET qob_runtime_tests)
   target_compile_definitions(qob_runtime_tests PRIVATE
     QOB_NATIVE_SAMPLE_DIR="$<TARGET_FILE_DIR:qob_native_sample>/")
 endif()
+
+# Developer program: prints how many registered names and opcodes still have a
+# placeholder handler, and which (run build/<dir>/tests/qob_placeholders).
+add_executable(qob_placeholders ${CMAKE_CURRENT_LIST_DIR}/tools/placeholder_report.cpp)
+target_link_libraries(qob_placeholders PRIVATE qob_all)
+
+# The value tests once more with the leak checker on (the default test
+# environment turns it off): every value must be freed exactly once.
+if(TARGET qob_runtime_tests)
+  add_test(NAME runtime/values_without_leaks
+    COMMAND qob_runtime_tests "--gtest_filter=ListValues*:MatrixValues*:TypedFields*:VariableStore*:Objects*:ValueCopies*:Assignment*:Declarations*")
+  set_tests_properties(runtime/values_without_leaks PROPERTIES ENVIRONMENT
+    "ASAN_OPTIONS=handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:allow_user_segv_handler=1:detect_leaks=1;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+endif()

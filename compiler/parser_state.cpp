@@ -1,0 +1,321 @@
+// compiler/parser_state.cpp
+// The parser's state, the token classifier and the shared emit, message and
+// local-name helpers.
+#include "compiler/parser_state.h"
+
+#include <cstdio>
+
+#include "compiler/class_list.h"
+#include "compiler/compile_messages.h"
+#include "compiler/procedure_table.h"
+#include "compiler/token_list.h"
+#include "runtime/function_table.h"
+#include "runtime/hash.h"
+#include "runtime/keywords.h"
+#include "runtime/program_context.h"
+
+namespace qob {
+namespace {
+
+ParserOptions gOptions;
+ParserProgressHooks gProgressHooks;
+ParserState gState;
+// The last input token seen: messages raised at the end of input point at it.
+const TokenNode* gLastInputToken = nullptr;
+
+// Codes of the fixed words and operators, by keyword hash.
+const std::unordered_map<uint32_t, char>& KeywordCodes() {
+    static const std::unordered_map<uint32_t, char> codes = [] {
+        std::unordered_map<uint32_t, char> map;
+        auto add = [&](Keyword keyword, char code) { map.emplace(KeywordHashes[keyword], code); };
+        add(Keyword::Default, 'V');
+        add(Keyword::And, 'A');
+        add(Keyword::Or, 'R');
+        add(Keyword::Xor, 'R');
+        add(Keyword::Not, 'N');
+        add(Keyword::Mod, 'M');
+        add(Keyword::Div, 'D');
+        add(Keyword::Asl, 'L');
+        add(Keyword::Shl, 'L');
+        add(Keyword::ShiftLeftOperator, 'L');
+        add(Keyword::Asr, 'h');
+        add(Keyword::Shr, 'h');
+        add(Keyword::ShiftRightOperator, 'h');
+        for (Keyword keyword : {Keyword::Repeat, Keyword::While, Keyword::ForEach, Keyword::ForEachRev, Keyword::For,
+                                Keyword::Until, Keyword::If, Keyword::Else, Keyword::End, Keyword::Return,
+                                Keyword::Break, Keyword::Continue, Keyword::Case, Keyword::Try, Keyword::Except,
+                                Keyword::Finally})
+            add(keyword, 'F');
+        add(Keyword::Proc, '1');
+        add(Keyword::NProc, '1');
+        add(Keyword::Func, '2');
+        add(Keyword::NFunc, '2');
+        add(Keyword::Forward, '3');
+        add(Keyword::ForceLink, 'k');
+        add(Keyword::Override, '4');
+        add(Keyword::Public, 'e');
+        add(Keyword::Private, 'E');
+        add(Keyword::Less, '<');
+        add(Keyword::Greater, '>');
+        add(Keyword::LessEqual, '!');
+        add(Keyword::GreaterEqual, '.');
+        add(Keyword::NotEqual, kCodeNotEqual);
+        add(Keyword::Equal, '=');
+        add(Keyword::Semicolon, ';');
+        add(Keyword::DirectiveCode, '`');
+        add(Keyword::DirectiveNamespace, 'U');
+        add(Keyword::DirectiveEndNamespace, 'u');
+        add(Keyword::DirectiveClass, 'S');
+        add(Keyword::DirectiveEndClass, 's');
+        add(Keyword::DirectiveObject, 'o');
+        add(Keyword::DirectiveInherited, 'i');
+        return map;
+    }();
+    return codes;
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool IsAssignmentOperator(std::string_view text) {
+    return text == "=" || text == "&=" || text == "+=" || text == "-=" || text == "*=" || text == "/=" ||
+           text == "|=" || text == "^=";
+}
+
+// FORCEGLOBAL has no record of its own: it is read as GLOBAL.
+int FindBuiltin(uint32_t hash) {
+    if (hash == KeywordHashes[Keyword::ForceGlobal]) hash = KeywordHashes[Keyword::Global];
+    return FindFunctionByHash(hash);
+}
+
+// Codes decided by the shape of the text alone; 0 when none applies.
+char ClassifyByShape(std::string_view text) {
+    if (text == "&") return 'a';
+    if (IsAssignmentOperator(text)) return '$';
+    if (text == "%") return '%';
+    const char first = text.empty() ? '\0' : text[0];
+    if (IsDigit(first) || first == '"' || first == '%') return 'V';
+    if (first == '&' && text.size() > 1) return EndsWithSigil(text) ? 'v' : 'l';
+    if (text == "::") return 'n';
+    if (first == ':') return 'C';
+    if (text == ",") return ',';
+    if (first == '~') return '~';
+    if (EndsWithSigil(text)) return 'O';
+    if (text == "++") return 'p';
+    if (text == "--") return 'm';
+    switch (first) {
+    case '+': case '-': case '*': case '/': case '(': case ')': case '@': case '[': case ']':
+        return first;
+    case '|':
+        return 'r';
+    case '^':
+        return 'x';
+    case '.':
+        return 'F';
+    default:
+        return 0;
+    }
+}
+
+// A word that is no operator or fixed keyword: a procedure, a class, a
+// method of the class being defined, a built-in, or nothing known.
+char ClassifyName(std::string_view text, uint32_t hash, int& builtinIndex) {
+    ParserState& p = gState;
+    if (text.find('.') != std::string_view::npos) return 'F';
+    if (FindUnitProcedure(text, LookupNamespace(), false, true, false) >= 0) return 'F';
+    if (p.currentClass != nullptr) {
+        ClassRecord* searched = p.currentClass;
+        if (p.inheritedPending) searched = searched->baseHash != 0 ? FindUnitClass(searched->baseHash) : nullptr;
+        if (searched != nullptr &&
+            FindClassCodeInBases(searched, nullptr, text, LookupNamespace(), true, p.inheritedPending) >= 0)
+            return 'F';
+    }
+    if (FindUnitClass(hash) != nullptr) return 'y';
+    builtinIndex = FindBuiltin(hash);
+    return builtinIndex >= 0 ? 'F' : ' ';
+}
+
+}  // namespace
+
+void SetParserOptions(const ParserOptions& options) { gOptions = options; }
+const ParserOptions& GetParserOptions() { return gOptions; }
+void SetParserProgressHooks(const ParserProgressHooks& hooks) { gProgressHooks = hooks; }
+const ParserProgressHooks& GetParserProgressHooks() { return gProgressHooks; }
+
+ParserState& Parser() { return gState; }
+
+void ResetParserState() {
+    gState = ParserState{};
+    gLastInputToken = nullptr;
+}
+
+char ClassifyToken(const TokenNode* token, int& builtinIndex) {
+    builtinIndex = -1;
+    if (token == nullptr) return kCodeEnd;
+    std::string_view text = token->text;
+    if (char code = ClassifyByShape(text); code != 0) return code;
+    const auto& keywords = KeywordCodes();
+    if (auto found = keywords.find(token->hash); found != keywords.end()) {
+        builtinIndex = FindBuiltin(token->hash);
+        char code = found->second;
+        const bool builtinForm = token->next != nullptr && token->next->text[0] == '(';
+        if ((code == 'e' || code == 'E') && builtinForm) return 'F';
+        return code;
+    }
+    return ClassifyName(text, token->hash, builtinIndex);
+}
+
+bool NextToken(bool reclassify) {
+    ParserState& p = gState;
+    if (!reclassify && p.input != nullptr) {
+        p.input = p.input->next;
+        ++p.tokensRead;
+        if (gProgressHooks.showPosition != nullptr) gProgressHooks.showPosition(p.tokensRead, p.tokenTotal);
+    }
+    if (p.input != nullptr) gLastInputToken = p.input;
+    const bool inheritedWord = p.inheritedPending && p.currentClass != nullptr;
+    p.code = ClassifyToken(p.input, p.builtinIndex);
+    // #INHERITED in a class without a base: the call's name has nowhere to go.
+    if (inheritedWord && p.code != kCodeEnd && p.currentClass->baseHash == 0 && p.input->text[0] != '(') {
+        ReportParserError(FormatParserMessage(parser_message::kNoInheritanceFound, p.currentClass->name));
+        p.inheritedPending = false;
+    }
+    return p.code != kCodeEnd && !p.depthExceeded;
+}
+
+bool CanStartOperand(char code) {
+    switch (code) {
+    case 'V': case 'O': case 'F': case 'v': case 'l': case '(': case '-': case '@':
+    case 'N': case ')': case '~': case 'y': case 'n': case '[':
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::string_view CurrentText() {
+    const TokenNode* token = gState.input;
+    return token == nullptr ? std::string_view() : std::string_view(token->text);
+}
+
+void SkipToken() {
+    if (gState.input != nullptr) NextToken();
+}
+
+void SkipUnlessSeparator() {
+    const char code = gState.code;
+    if (code != ';' && code != ',' && code != ')' && code != kCodeEnd) SkipToken();
+}
+
+void SkipPastClosingParenthesis() {
+    while (gState.code != ')' && gState.code != ';' && gState.code != kCodeEnd) SkipToken();
+    if (gState.code == ')') SkipToken();
+}
+
+TokenNode* EmitTextAt(std::string_view text, int line, int column) {
+    ParserState& p = gState;
+    EmitToken(p.output, text, p.hasFileName ? p.fileName.c_str() : nullptr, line, column);
+    return p.output;
+}
+
+TokenNode* EmitText(std::string_view text, const TokenNode* source) {
+    return source == nullptr ? EmitTextAt(text, 0, 0) : EmitTextAt(text, source->line, source->column);
+}
+
+TokenNode* InsertTextAfter(TokenNode* mark, std::string_view text, const TokenNode* source) {
+    ParserState& p = gState;
+    if (mark == nullptr) return EmitText(text, source);
+    TokenNode* cursor = mark;
+    EmitToken(cursor, text, p.hasFileName ? p.fileName.c_str() : nullptr, source ? source->line : 0,
+              source ? source->column : 0);
+    if (mark == p.output) p.output = cursor;
+    return cursor;
+}
+
+TokenNode* OutputMark(const TokenNode*) {
+    ParserState& p = gState;
+    if (p.output == nullptr) EmitTextAt(KeywordText(Keyword::Noop), 0, 0);
+    return p.output;
+}
+
+void FlushPendingNamespace() {
+    PendingNamespace& pending = gState.pendingNamespace;
+    if (!pending.active || pending.text.empty()) return;
+    EmitTextAt(KeywordText(Keyword::ScopeSeparator), pending.line, pending.column);
+    EmitTextAt(pending.text, pending.line, pending.column);
+    pending.text.clear();
+}
+
+uint32_t LookupNamespace() {
+    const ParserState& p = gState;
+    return p.pendingNamespace.active ? p.pendingNamespace.hash : p.currentNamespace;
+}
+
+void ReportParserErrorAt(std::string_view text, const TokenNode* token) {
+    const ParserState& p = gState;
+    ReportCompileMessage(p.hasFileName ? p.fileName.c_str() : nullptr, text, token, -1, false);
+}
+
+void ReportParserError(std::string_view text) {
+    ReportParserErrorAt(text, gState.input != nullptr ? gState.input : gLastInputToken);
+}
+
+void ReportParserWarningAt(std::string_view text, const TokenNode* token) {
+    const ParserState& p = gState;
+    ReportCompileMessage(p.hasFileName ? p.fileName.c_str() : nullptr, text, token, -1, true);
+}
+
+void AddLocalNameHash(uint32_t hash) {
+    ParserState& p = gState;
+    p.localNames.push_back({hash, p.blockDepth});
+    ++p.localNameCounts[hash];
+}
+
+void AddLocalName(std::string_view name) { AddLocalNameHash(HashText(name)); }
+
+void DropLocalNamesFrom(int depth) {
+    ParserState& p = gState;
+    // Entries are added at the depth of the moment and a deeper block's
+    // entries go when it ends, so the list is ordered by depth.
+    while (!p.localNames.empty() && p.localNames.back().depth >= depth) {
+        auto count = p.localNameCounts.find(p.localNames.back().hash);
+        if (count != p.localNameCounts.end() && --count->second == 0) p.localNameCounts.erase(count);
+        p.localNames.pop_back();
+    }
+}
+
+void CheckLocalName(const TokenNode* token, std::string_view name) {
+    const ParserState& p = gState;
+    if (name.empty() || name.back() != '$' || p.procedureKey.empty()) return;
+    if (name.find('.') != std::string_view::npos && !gOptions.warnDottedNames) return;
+    if (p.localNameCounts.count(HashText(name)) != 0) return;
+    ReportParserWarningAt(parser_message::kNotLocal, token);
+}
+
+std::string WithKind(unsigned char kind, std::string_view name) {
+    std::string text(1, static_cast<char>(kind));
+    text += name;
+    return text;
+}
+
+bool EndsWithSigil(std::string_view text) {
+    return !text.empty() && (text.back() == '$' || text.back() == '%');
+}
+
+uint32_t HashText(std::string_view text) { return HashName(text.data(), text.size()); }
+
+std::string FormatParserMessage(const char* format, std::string_view argument) {
+    std::string value(argument);
+    int size = std::snprintf(nullptr, 0, format, value.c_str());
+    std::string text(static_cast<size_t>(size > 0 ? size : 0), '\0');
+    std::snprintf(text.data(), text.size() + 1, format, value.c_str());
+    return text;
+}
+
+std::string FormatParserMessage(const char* format, int argument) {
+    int size = std::snprintf(nullptr, 0, format, argument);
+    std::string text(static_cast<size_t>(size > 0 ? size : 0), '\0');
+    std::snprintf(text.data(), text.size() + 1, format, argument);
+    return text;
+}
+
+}  // namespace qob

@@ -1,0 +1,829 @@
+// compiler/statement_parser.cpp
+// The statement loop, statement keywords, procedure definitions,
+// declarations, namespaces, classes and the marker emitters.
+#include "compiler/statement_parser.h"
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "compiler/class_list.h"
+#include "compiler/expression_parser.h"
+#include "compiler/parser_state.h"
+#include "compiler/procedure_table.h"
+#include "compiler/token_list.h"
+#include "runtime/file_routines.h"
+#include "runtime/function_table.h"
+#include "runtime/keywords.h"
+#include "runtime/program_context.h"
+
+namespace qob {
+namespace {
+
+namespace msg = parser_message;
+
+std::string_view Marker(Keyword keyword) { return KeywordText(keyword); }
+uint32_t Hash(Keyword keyword) { return KeywordHashes[keyword]; }
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool IsOneOf(uint32_t hash, std::initializer_list<Keyword> keywords) {
+    for (Keyword keyword : keywords)
+        if (hash == Hash(keyword)) return true;
+    return false;
+}
+
+// The most outputs a header can carry: its count byte is 32 + outputs.
+constexpr int kMaxOutputs = 255 - 32;
+
+// --- blocks -------------------------------------------------------------------
+
+void LowerBlockDepth() {
+    ParserState& p = Parser();
+    if (p.blockDepth > 0) --p.blockDepth;
+    if (p.blockDepth > 0) return;
+    p.procedureKey.clear();
+    p.classMainOpen = false;
+    if (p.classFromDottedName) {
+        p.currentClass = nullptr;
+        p.classFromDottedName = false;
+    }
+}
+
+// Ends a class's member code with END (at its first procedure or #ENDCLASS).
+void CloseClassMainCode(const TokenNode* at) {
+    ParserState& p = Parser();
+    if (!p.classMainOpen) return;
+    EmitText(Marker(Keyword::End), at);
+    DropLocalNamesFrom(1);
+    p.classMainOpen = false;
+    p.blockDepth = 0;
+    p.procedureKey.clear();
+}
+
+// --- statement keywords --------------------------------------------------------
+
+void ParseDeclaration(const FunctionRecord& record, bool structure) {
+    ParserState& p = Parser();
+    if (!p.procedureKey.empty() && p.blockDepth != 1) ReportParserError(msg::kDeclarationLevel);
+    if (!structure) EmitText(kNoExplicitCheckMarker, p.input);
+    p.declarationMode = structure ? 2 : 1;
+    p.structName.clear();
+    ParseBuiltinCall(record, false);
+    p.declarationMode = 0;
+}
+
+// Statement keywords with a form of their own; false for any other word.
+bool ParseKeywordStatement() {
+    ParserState& p = Parser();
+    if (p.builtinIndex < 0) return false;
+    const FunctionRecord& record = *FunctionRecordAt(p.builtinIndex);
+    TokenNode* token = p.input;
+    const uint32_t hash = token->hash;
+    const bool debugHere = GetParserOptions().debugMode && !p.childMode;
+
+    if (hash == Hash(Keyword::While) || hash == Hash(Keyword::For) || hash == Hash(Keyword::ForEach) ||
+        hash == Hash(Keyword::ForEachRev)) {
+        const bool isWhile = hash == Hash(Keyword::While);
+        const bool isFor = hash == Hash(Keyword::For);
+        EmitText(Marker(isWhile ? Keyword::StartWhile : isFor ? Keyword::StartFor : Keyword::StartForEach), token);
+        if (debugHere) EmitDebugToken(token);
+        if (!isWhile) EmitText(Marker(Keyword::SaveSp), token);
+        ParseBuiltinCall(record, true);
+        ++p.blockDepth;
+        return true;
+    }
+    if (hash == Hash(Keyword::Repeat)) {
+        EmitText(Marker(Keyword::StartRepeat), token);
+        if (debugHere) EmitDebugToken(token);
+        ParseBuiltinCall(record, false);
+        ++p.blockDepth;
+        return true;
+    }
+    if (IsOneOf(hash, {Keyword::If, Keyword::ElseIfMarker, Keyword::Case, Keyword::Until})) {
+        ParseBuiltinCall(record, true);
+        if (hash == Hash(Keyword::Until)) {
+            DropLocalNamesFrom(p.blockDepth);
+            LowerBlockDepth();
+        } else if (hash != Hash(Keyword::ElseIfMarker)) {
+            ++p.blockDepth;
+        }
+        return true;
+    }
+    if (hash == Hash(Keyword::Except)) {
+        ParseBuiltinCall(record, false);
+        ++p.blockDepth;
+        return true;
+    }
+    if (hash == Hash(Keyword::End) || hash == Hash(Keyword::Else)) {
+        DropLocalNamesFrom(p.blockDepth);
+        ParseBuiltinCall(record, false);
+        if (hash == Hash(Keyword::End)) LowerBlockDepth();
+        return true;
+    }
+    if (IsOneOf(hash, {Keyword::Local, Keyword::Global, Keyword::ForceGlobal, Keyword::Public, Keyword::Private})) {
+        ParseDeclaration(record, false);
+        return true;
+    }
+    if (hash == Hash(Keyword::Struct)) {
+        ParseDeclaration(record, true);
+        return true;
+    }
+    return false;
+}
+
+// --- procedures ---------------------------------------------------------------
+
+struct Parameter {
+    std::string name;
+    TokenNode* token;
+};
+
+// params: '(' [variable {',' variable}] ')'   -- "()" is an empty list
+void ParseParameterList(std::vector<Parameter>& parameters) {
+    ParserState& p = Parser();
+    NextToken();
+    bool failed = false;
+    if (p.code != ')') {
+        for (;;) {
+            if (p.code != 'O') {
+                ReportParserError(msg::kVariableExpected);
+                failed = true;
+                break;
+            }
+            parameters.push_back({std::string(CurrentText()), p.input});
+            NextToken();
+            if (p.code == ',') {
+                NextToken();
+                if (p.code == ',' || p.code == ')') {
+                    ReportParserError(msg::kVariableExpected);
+                    failed = true;
+                    break;
+                }
+                continue;
+            }
+            if (p.code != ')' && p.code != ';' && p.code != kCodeEnd) {
+                ReportParserError(msg::kSyntaxError);
+                failed = true;
+            }
+            break;
+        }
+    }
+    if (failed)
+        SkipPastClosingParenthesis();
+    else if (p.code == ')')
+        NextToken();
+    else
+        ReportParserError(msg::kClosingParenthesisMissing);
+}
+
+// ": n" after the parameters: the number of outputs, -1 when not written.
+int ParseOutputCount() {
+    ParserState& p = Parser();
+    if (p.code != 'C' || CurrentText() != ":") return -1;
+    NextToken();
+    if (p.code != 'V' || !IsDigit(CurrentText()[0])) {
+        ReportParserError(msg::kNumericValueExpected);
+        SkipUnlessSeparator();
+        return -1;
+    }
+    int count = std::atoi(std::string(CurrentText()).c_str());
+    if (count > kMaxOutputs) {
+        ReportParserError(msg::kNumericValueExpected);
+        count = -1;
+    }
+    NextToken();
+    return count;
+}
+
+// CREATE and DESTROY of a class have fixed forms.
+void CheckClassProcedureForm(uint32_t methodHash, bool nForm, int outputs, bool isPrivate) {
+    if (methodHash == Hash(Keyword::Create)) {
+        if (!nForm || outputs != 0) ReportParserError(msg::kCreateMustBeNProc);
+        if (!isPrivate) ReportParserError(msg::kCreateMustBePrivate);
+    } else if (methodHash == Hash(Keyword::Destroy)) {
+        if (nForm || outputs != 0) ReportParserError(msg::kDestroyMustBeProc);
+        if (!isPrivate) ReportParserError(msg::kDestroyMustBePrivate);
+    }
+}
+
+// Enters the finished header into the procedure table, or checks it against
+// the record its key already has.
+void RegisterProcedure(TokenNode* header, const std::string& key, int inputs, int outputs, bool nForm,
+                       const ProcModifiers& modifiers, uint32_t namespaceHash) {
+    const int found = FindUnitProcedure(key, namespaceHash, false, false, false);
+    if (found < 0) {
+        if (AddUnitProcedure(key, outputs, nForm, modifiers.isPrivate, namespaceHash,
+                             {inputs, modifiers.forward, modifiers.forceLink}) < 0)
+            ReportParserError(msg::kSyntaxError);
+        return;
+    }
+    ProcedureRecord& record = *UnitProcedureAt(found);
+    ProcedureFacts& facts = *UnitProcedureFactsAt(found);
+    const bool sameCounts = (nForm && record.undefinedStart != 0) || facts.inputs == inputs;
+    if (!sameCounts || record.countByte != outputs) {
+        ReportParserError(FormatParserMessage(msg::kDifferentDeclaration, key));
+        return;
+    }
+    if (!facts.forward) {
+        if (!modifiers.override)
+            ReportParserError(FormatParserMessage(modifiers.forward ? msg::kDuplicateForward : msg::kDuplicateProc, key));
+        return;
+    }
+    if (modifiers.forward) {
+        // Declared forward twice: the second header goes again.
+        RemoveOutputToken(header);
+        return;
+    }
+    facts.forward = false;
+    facts.forceLink = facts.forceLink || modifiers.forceLink;
+    record.underscore = modifiers.isPrivate ? 1 : 0;
+}
+
+// procedure: {modifier} (PROC | NPROC | FUNC | NFUNC) [:: namespace] name
+//            [params] [':' outputs]
+void ParseProcedureDefinition() {
+    ParserState& p = Parser();
+    const int openDepth = p.blockDepth - (p.classMainOpen ? 1 : 0);
+    if (openDepth > 0) ReportParserError(msg::kEmbeddedDefinition);
+    ProcModifiers modifiers;
+    modifiers.isPrivate = p.currentClass != nullptr && !p.classFromDottedName;
+    ParseProcModifiers(modifiers);
+    if (p.code != '1' && p.code != '2') {
+        ReportParserError(msg::kProcOrFuncExpected);
+        SkipUnlessSeparator();
+        return;
+    }
+    TokenNode* keywordToken = p.input;
+    const bool isFunc = p.code == '2';
+    const bool nForm = keywordToken->text[0] == 'N';
+    int outputs = isFunc ? 1 : 0;
+    p.firstOperationDone = false;
+    CloseClassMainCode(keywordToken);
+    NextToken();
+
+    uint32_t namespaceHash = p.currentNamespace;
+    if (modifiers.forward && p.code == 'n') {
+        NextToken();
+        if (p.input != nullptr) namespaceHash = p.input->hash;
+        NextToken();
+    }
+    if (p.code == kCodeEnd || p.code == ';' || p.code == '(' || p.code == ',') {
+        ReportParserError(msg::kSyntaxError);
+        return;
+    }
+    const std::string name(CurrentText());
+    std::string keyName = name;
+    uint32_t methodHash = p.input->hash;
+    const size_t dot = name.find('.');
+    if (p.currentClass != nullptr && !p.classFromDottedName) {
+        keyName = "__CLASSCODE_" + std::string(p.currentClass->name) + "." + name;
+    } else if (dot != std::string::npos) {
+        const std::string className = name.substr(0, dot);
+        methodHash = HashText(std::string_view(name).substr(dot + 1));
+        ClassRecord* owner = FindUnitClass(HashText(className));
+        if (owner == nullptr)
+            ReportParserError(FormatParserMessage(msg::kClassNotFound, className));
+        else if (!modifiers.forward) {
+            p.currentClass = owner;
+            p.classFromDottedName = true;
+        }
+        keyName = "__CLASSCODE_" + name;
+    }
+    if (p.currentClass != nullptr) CheckClassProcedureForm(methodHash, nForm, outputs, modifiers.isPrivate);
+    TokenNode* header = EmitText(" ", keywordToken);
+    NextToken();
+
+    std::vector<Parameter> parameters;
+    if (p.code == '(') {
+        if (nForm) ReportParserError(msg::kNFormParameters);
+        ParseParameterList(parameters);
+        if (nForm) parameters.clear();
+    }
+    if (int written = ParseOutputCount(); written >= 0) {
+        if (!isFunc)
+            ReportParserError(msg::kProcOutputs);
+        else
+            outputs = written;
+    }
+    const int inputs = static_cast<int>(parameters.size());
+    const bool bareName = (keyName == name) && (methodHash == Hash(Keyword::Main) || methodHash == Hash(Keyword::WinMain));
+    const std::string key =
+        bareName ? keyName : keyName + "(" + std::to_string(inputs) + "," + std::to_string(outputs) + ")";
+
+    if (!modifiers.forward) {
+        ++p.blockDepth;
+        p.procedureKey = key;
+        for (const Parameter& parameter : parameters) AddLocalName(parameter.name);
+        if (p.currentClass != nullptr) {
+            AddLocalName("SELF$");
+            AddLocalName("OBJECTNAME$");
+        }
+        if (nForm) AddLocalName("ARGS$");
+        // Parameters take their values from the stack: the last one first.
+        for (auto it = parameters.rbegin(); it != parameters.rend(); ++it) EmitText(it->name, it->token);
+        EmitText(Marker(nForm ? Keyword::EndDecl2 : Keyword::EndDecl), keywordToken);
+        if (GetParserOptions().profiling) EmitProfileToken(keywordToken);
+    }
+    std::string headerText = MakeProcHeaderText(modifiers.isPrivate, outputs, modifiers.forceLink, key);
+    SetProcHeaderKind(headerText.data(), outputs, nForm, modifiers.forward);
+    SetTokenText(header, headerText);
+    RegisterProcedure(header, key, inputs, outputs, nForm, modifiers, namespaceHash);
+}
+
+// --- namespaces, #CODE, classes ------------------------------------------------
+
+void ParseNamespace(bool opening) {
+    ParserState& p = Parser();
+    EmitText(CurrentText(), p.input);
+    NextToken();
+    if (!opening) {
+        if (p.namespaceStack.empty()) {
+            p.currentNamespace = 0;
+        } else {
+            p.currentNamespace = p.namespaceStack.back();
+            p.namespaceStack.pop_back();
+        }
+        return;
+    }
+    if (p.code == kCodeEnd || p.code == ';') {
+        ReportParserError(msg::kSyntaxError);
+        return;
+    }
+    EmitText(CurrentText(), p.input);
+    p.namespaceStack.push_back(p.currentNamespace);
+    p.currentNamespace = p.input->hash;
+    NextToken();
+}
+
+// #CODE "file,line": the following tokens come from this file.
+void ParseCodeDirective() {
+    ParserState& p = Parser();
+    NextToken();
+    if (p.code != 'V' || CurrentText()[0] != '"') return;
+    std::string_view text = CurrentText();
+    text = text.substr(1, text.size() >= 2 ? text.size() - 2 : 0);
+    text = text.substr(0, text.find(','));
+    p.hasFileName = text.size() >= 2;
+    p.fileName = p.hasFileName ? std::string(text) : std::string();
+    NextToken();
+}
+
+bool IsWord(const TokenNode* token) {
+    if (token == nullptr) return false;
+    const char first = token->text[0];
+    return (first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z') || first == '_';
+}
+
+void EndClass(const TokenNode* at) {
+    ParserState& p = Parser();
+    CloseClassMainCode(at);
+    p.currentClass = nullptr;
+    p.classFromDottedName = false;
+}
+
+// class: #CLASS name [base]   -- a base is a class declared before, written
+// after the name (a word followed by "(" is a statement instead)
+void ParseClassDirective() {
+    ParserState& p = Parser();
+    TokenNode* directive = p.input;
+    if (p.currentClass != nullptr) EndClass(directive);
+    NextToken();
+    if (!IsWord(p.input)) {
+        ReportParserError(msg::kSyntaxError);
+        return;
+    }
+    TokenNode* nameToken = p.input;
+    const std::string name(CurrentText());
+    NextToken();
+    std::string base;
+    const TokenNode* baseToken = directive;
+    if (p.code == 'y' && p.input->hash != nameToken->hash &&
+        !(p.input->next != nullptr && p.input->next->text[0] == '(')) {
+        base = CurrentText();
+        baseToken = p.input;
+        NextToken();
+    }
+    ClassRecord* record = AddUnitClass(name, base);
+    EmitText(Marker(Keyword::DirectiveClass), directive);
+    EmitText(base, baseToken);
+    EmitText(name, nameToken);
+    const std::string key = "__CLASSCODE_" + name + ".__INIT(0,0)";
+    std::string header = MakeProcHeaderText(false, 0, false, key);
+    SetProcHeaderKind(header.data(), 0, false, false);
+    EmitText(header, nameToken);
+    EmitText(Marker(Keyword::EndDecl), nameToken);
+    if (FindUnitProcedure(key, p.currentNamespace, false, false, true) < 0)
+        (void)AddUnitProcedure(key, 0, false, false, p.currentNamespace, {});
+    p.currentClass = record;
+    p.classFromDottedName = false;
+    p.classMainOpen = record != nullptr;
+    p.blockDepth = 1;
+    p.procedureKey = key;
+    p.firstOperationDone = false;
+    AddLocalName("SELF$");
+    AddLocalName("OBJECTNAME$");
+    if (!base.empty()) EmitText(WithKind(kKindInheritedCall, "__CLASSCODE_" + base + ".__INIT(0,0)"), baseToken);
+}
+
+void ParseEndClassDirective() {
+    ParserState& p = Parser();
+    if (p.currentClass == nullptr || p.classFromDottedName)
+        ReportParserError(msg::kSyntaxError);
+    else
+        EndClass(p.input);
+    NextToken();
+}
+
+void ParseInheritedDirective() {
+    ParserState& p = Parser();
+    if (p.currentClass == nullptr) {
+        ReportParserError(msg::kSyntaxError);
+        NextToken();
+        return;
+    }
+    if (p.currentClass->baseHash == 0)
+        ReportParserError(FormatParserMessage(msg::kNoInheritanceDefined, p.currentClass->name));
+    p.inheritedPending = true;
+    NextToken();
+}
+
+// object: #OBJECT class variable ['(' arguments ')']
+void ParseObjectDirective() {
+    ParserState& p = Parser();
+    TokenNode* directive = p.input;
+    NextToken();
+    if (!IsWord(p.input)) {
+        ReportParserError(msg::kSyntaxError);
+        return;
+    }
+    const std::string className(CurrentText());
+    if (FindUnitClass(p.input->hash) == nullptr) ReportParserError(FormatParserMessage(msg::kClassNotFound, className));
+    NextToken();
+    if (p.code != 'O') {
+        ReportParserError(msg::kVariableExpected);
+        return;
+    }
+    const std::string quoted = "\"" + className + "\"";
+    EmitText(quoted, directive);
+    EmitText(CurrentText(), p.input);
+    EmitText(kClassMarker, directive);
+    EmitText(Marker(Keyword::SaveSp2), directive);
+    NextToken();
+    if (p.code == '(') {
+        const int saved = p.valueCount;
+        ParseArgumentList();
+        p.valueCount = saved;
+    }
+    EmitText(quoted, directive);
+    EmitText(kClassCreateMarker, directive);
+}
+
+// class-typing: class '(' variable {',' variable} ')'   -- __CLASS2 per
+// variable when the statement ends there, else __CLASS3 (a value)
+void ParseClassTyping() {
+    ParserState& p = Parser();
+    TokenNode* classToken = p.input;
+    const std::string quoted = "\"" + std::string(CurrentText()) + "\"";
+    NextToken();
+    if (p.code != '(') {
+        ReportParserError(msg::kExpressionExpected);
+        return;
+    }
+    ++p.parenthesisDepth;
+    NextToken();
+    struct Typed {
+        TokenNode* side;
+        bool indexed;
+    };
+    std::vector<Typed> typed;
+    while (p.code != ')' && p.code != ';' && p.code != kCodeEnd) {
+        const bool address = p.code == 'v';
+        if (p.code != 'O' && !address) {
+            ReportParserError(msg::kVariableExpected);
+            SkipPastClosingParenthesis();
+            --p.parenthesisDepth;
+            for (const Typed& item : typed) FreeTokenList(item.side);
+            return;
+        }
+        TokenNode* nameToken = p.input;
+        std::string name(CurrentText().substr(address ? 1 : 0));
+        NextToken();
+        TokenNode* saved = std::exchange(p.output, nullptr);
+        bool indexed = false;
+        if (p.code == '[') {
+            indexed = true;
+            EmitText(WithKind(kKindWorkedOn, name), nameToken);
+            ParseOffsetIndex(address);
+        } else {
+            EmitText(name, nameToken);
+            if (address) EmitText(Marker(Keyword::VarAddr), nameToken);
+        }
+        typed.push_back({std::exchange(p.output, saved), indexed});
+        if (p.code != ',') break;
+        NextToken();
+    }
+    --p.parenthesisDepth;
+    if (p.code == ')')
+        NextToken();
+    else
+        ReportParserError(msg::kClosingParenthesisMissing);
+    const bool statementEnds = p.code == ';' || p.code == kCodeEnd;
+    const bool methodFollows = p.input != nullptr && p.input->text[0] == '.' && !EndsWithSigil(CurrentText());
+    for (const Typed& item : typed) {
+        EmitText(quoted, classToken);
+        if (statementEnds && item.indexed) ReportParserError(msg::kClassTypeArray);
+        EmitSideList(item.side);
+        EmitText(statementEnds ? kClassTypeMarker : kClassValueMarker, classToken);
+        if (!statementEnds && !methodFollows) ++p.valueCount;
+    }
+    // "Class(x$).method(...)": the method runs on the typed object.
+    if (methodFollows) ParseCall();
+}
+
+// --- the statement loop -------------------------------------------------------
+
+bool IsProcedureCode(char code) {
+    return code == '1' || code == '2' || code == '3' || code == '4' || code == 'k' || code == 'e' || code == 'E';
+}
+
+bool IsStatementOnlyCode(char code) {
+    switch (code) {
+    case '1': case '2': case '3': case '4': case 'k': case 'e': case 'E':
+    case 'S': case 's': case 'o': case 'i': case 'U': case 'u': case '`':
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool BeginsStatement(char code) {
+    switch (code) {
+    case 'V': case 'O': case 'F': case 'v': case '1': case '2': case '3': case '4': case 'k': case '`':
+    case 'S': case 's': case 'o': case 'y': case 'e': case 'E': case 'i': case '(': case '-': case 'U':
+    case 'u': case 'n':
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool IsCaseLabelStart(char code) { return code == 'V' || code == '(' || code == '-'; }
+
+// Statements that need no ";" or "," after them.
+bool EndsWithoutSeparator(uint32_t firstHash, char firstCode) {
+    if (IsProcedureCode(firstCode) || firstCode == 'C' || firstCode == 'y') return true;
+    return IsOneOf(firstHash,
+                   {Keyword::If, Keyword::ElseIfMarker, Keyword::Repeat, Keyword::While, Keyword::ForEach,
+                    Keyword::ForEachRev, Keyword::For, Keyword::Case, Keyword::Else, Keyword::DebugMarker,
+                    Keyword::DirectiveDebugFile, Keyword::DirectiveDebugOn, Keyword::DirectiveDebugOff,
+                    Keyword::DirectiveNoWarning, Keyword::DirectiveCode, Keyword::DirectiveClass,
+                    Keyword::DirectiveEndClass, Keyword::DirectiveObject, Keyword::DirectiveInherited,
+                    Keyword::Try, Keyword::Except, Keyword::Finally, Keyword::DirectiveNamespace,
+                    Keyword::DirectiveEndNamespace, Keyword::ScopeSeparator, Keyword::DirectiveRangeCheck,
+                    Keyword::DirectiveExplicit});
+}
+
+// Statements after which no FIRST_OP goes: declarations and procedure heads.
+bool IsDeclarationStart(uint32_t firstHash, char firstCode) {
+    if (IsProcedureCode(firstCode)) return true;
+    return IsOneOf(firstHash, {Keyword::Proc, Keyword::Func, Keyword::NProc, Keyword::NFunc, Keyword::Global,
+                               Keyword::ForceGlobal, Keyword::Local, Keyword::Public, Keyword::Private,
+                               Keyword::DirectiveCode});
+}
+
+// case-label: value {',' value} ':'
+void ParseCaseLabel() {
+    ParserState& p = Parser();
+    TokenNode* first = p.input;
+    const int saved = p.valueCount;
+    EmitText(Marker(Keyword::StartCase), first);
+    p.inCaseLabel = true;
+    int values = 0;
+    for (;;) {
+        ParseExpression(0);
+        ++values;
+        if (p.code != ',' || p.depthExceeded) break;
+        NextToken();
+    }
+    p.inCaseLabel = false;
+    if (p.code == 'C' && CurrentText() == ":") {
+        EmitText(":" + std::to_string(values), p.input);
+        NextToken();
+    } else if (!p.depthExceeded) {
+        ReportParserError(msg::kColonOrCommaExpected);
+    }
+    p.valueCount = saved;
+}
+
+void MaybeEmitFirstOperation(uint32_t firstHash, char firstCode) {
+    ParserState& p = Parser();
+    const bool operation = firstCode == 'O' || firstCode == 'F' || firstCode == 'v' || firstCode == 'y' ||
+                           firstCode == 'n';
+    if (p.firstOperationDone || !operation || IsDeclarationStart(firstHash, firstCode)) return;
+    EmitText(Marker(Keyword::FirstOp), p.input);
+    p.firstOperationDone = true;
+}
+
+// Skips the rest of a statement whose expression went too deep.
+void SkipBrokenStatement() {
+    ParserState& p = Parser();
+    ReportParserError(msg::kTooDeep);
+    p.depthExceeded = false;
+    while (p.code != ';' && p.code != kCodeEnd) NextToken();
+    p.valueCount = 0;
+    p.targetCount = 1;
+    p.parseDepth = 0;
+    p.argumentDepth = 0;
+    p.parenthesisDepth = 0;
+    p.valueWanted = false;
+    p.inCaseLabel = false;
+    p.declarationMode = 0;
+    p.pendingNamespace = PendingNamespace{};
+}
+
+// The separator after a statement: ";" or ",", or else "Syntax error" and
+// one token (and a ":" after it) skipped.
+void ParseSeparator(TokenNode* first, bool exempt) {
+    ParserState& p = Parser();
+    if (p.code == ';' || p.code == ',') {
+        if (GetParserOptions().profiling) EmitProfileToken(first);
+        if (p.code == ';') {
+            p.valueCount = 0;
+            p.targetCount = 1;
+        }
+        NextToken();
+        return;
+    }
+    // The end of the input ends the last statement as well.
+    if (exempt || p.code == kCodeEnd) return;
+    ReportParserError(msg::kSyntaxError);
+    SkipToken();
+    if (p.code == 'C') SkipToken();
+}
+
+void ParseOneStatement(TokenNode* first) {
+    ParserState& p = Parser();
+    const uint32_t firstHash = first->hash;
+    const char firstCode = p.code;
+    const bool caseLabel = IsCaseLabelStart(firstCode);
+    const bool debug = GetParserOptions().debugMode;
+    const bool loopStart = IsOneOf(firstHash, {Keyword::While, Keyword::For, Keyword::ForEach, Keyword::ForEachRev});
+    if (debug && !caseLabel && !loopStart && !IsOneOf(firstHash, {Keyword::Repeat, Keyword::End, Keyword::DirectiveCode}))
+        EmitDebugToken(first);
+
+    const bool directive = IsOneOf(firstHash, {Keyword::DirectiveRangeCheck, Keyword::DirectiveExplicit});
+    if (directive) {
+        EmitText(CurrentText(), first);
+        NextToken();
+    } else if (caseLabel) {
+        ParseCaseLabel();
+    } else if (BeginsStatement(firstCode) || (firstCode == ' ' && first->next != nullptr && first->next->text[0] == '(')) {
+        MaybeEmitFirstOperation(firstHash, firstCode);
+        ParseStatement();
+    }
+    if (firstCode != 'i') p.inheritedPending = false;
+    if (p.depthExceeded) {
+        SkipBrokenStatement();
+    } else if (p.targetCount <= 1) {
+        // A call whose result no one takes.
+        for (; p.valueCount > 0; --p.valueCount) EmitText(kDropStackMarker, first);
+        p.valueCount = 0;
+    }
+    ParseSeparator(first, directive || caseLabel || EndsWithoutSeparator(firstHash, firstCode));
+    if (debug && IsOneOf(firstHash, {Keyword::Repeat, Keyword::End})) EmitDebugToken(first);
+}
+
+// A child's text: expression items whose values stay for the caller.
+void ParseChildItem(TokenNode* first) {
+    ParserState& p = Parser();
+    ParseExpression(0);
+    if (p.depthExceeded) SkipBrokenStatement();
+    ParseSeparator(first, false);
+}
+
+std::string LowerCase(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return lower;
+}
+
+}  // namespace
+
+void ParseStatement() {
+    ParserState& p = Parser();
+    if (p.depthExceeded) return;
+    if (p.parseDepth >= kMaxParseDepth) {
+        p.depthExceeded = true;
+        return;
+    }
+    ++p.parseDepth;
+    const bool statementLevel = !p.valueWanted && !InArguments();
+    if (IsStatementOnlyCode(p.code) && !statementLevel) {
+        ReportParserError(msg::kSyntaxError);
+        SkipToken();
+    } else if (IsProcedureCode(p.code)) {
+        ParseProcedureDefinition();
+    } else if (p.code == 'F' && statementLevel && ParseKeywordStatement()) {
+        // done
+    } else if (p.code == ' ' && p.input->next != nullptr && p.input->next->text[0] == '(') {
+        ParseCall();  // an unknown procedure: reported by the call
+    } else {
+        switch (p.code) {
+        case 'S': ParseClassDirective(); break;
+        case 's': ParseEndClassDirective(); break;
+        case 'o': ParseObjectDirective(); break;
+        case 'i': ParseInheritedDirective(); break;
+        case 'U': ParseNamespace(true); break;
+        case 'u': ParseNamespace(false); break;
+        case '`': ParseCodeDirective(); break;
+        case 'y': ParseClassTyping(); break;
+        default:
+            if (ParseOperand()) break;
+            if (p.code == ';' || p.code == ',' || p.code == kCodeEnd) {
+                ReportParserError(msg::kExpressionExpected);
+            } else {
+                ReportParserError(msg::kSyntaxError);
+                SkipToken();
+            }
+        }
+    }
+    --p.parseDepth;
+}
+
+void ParseProcModifiers(ProcModifiers& modifiers) {
+    ParserState& p = Parser();
+    for (;; NextToken()) {
+        switch (p.code) {
+        case '3': modifiers.forward = true; continue;
+        case 'k': modifiers.forceLink = true; continue;
+        case '4':
+            if (p.currentClass != nullptr && !p.classFromDottedName) ReportParserError(msg::kOverrideInClass);
+            modifiers.override = true;
+            continue;
+        case 'E': modifiers.isPrivate = true; continue;
+        case 'e': modifiers.isPrivate = false; continue;
+        default: return;
+        }
+    }
+}
+
+void EmitDebugToken(const TokenNode* statement) {
+    if (statement->hash == Hash(Keyword::DirectiveCode)) return;
+    EmitText(Marker(Keyword::DebugMarker), statement);
+}
+
+void EmitProfileToken(const TokenNode* statement) {
+    ParserState& p = Parser();
+    // The file name: its name part when the file exists, else the text as
+    // it stands, lower-cased either way. Looked up once per name.
+    std::string shown = "<null>";
+    if (p.hasFileName) {
+        if (p.profileFileFor != p.fileName || p.profileFileShown.empty()) {
+            p.profileFileFor = p.fileName;
+            p.profileFileShown =
+                LowerCase(FileExists(p.fileName) ? ExtractFileName(p.fileName) : std::string_view(p.fileName));
+        }
+        shown = p.profileFileShown;
+    }
+    EmitTextAt("\"" + shown + "\"", statement->line, statement->column);
+    EmitTextAt(std::to_string(statement->line), statement->line, statement->column);
+    EmitTextAt(kProfileMarker, statement->line, statement->column);
+}
+
+TokenNode* ParseStatementList() {
+    ParserState& p = Parser();
+    NextToken(true);
+    while (p.code != kCodeEnd) {
+        TokenNode* first = p.input;
+        p.declarationMode = 0;
+        if (p.childMode)
+            ParseChildItem(first);
+        else
+            ParseOneStatement(first);
+        // Nothing consumed: step over the token so the loop always ends.
+        if (p.input == first) SkipToken();
+        // The statement's input tokens are read: free them.
+        for (TokenNode* token = first; token != nullptr && token != p.input;) token = DeleteTokenNext(token);
+    }
+    return p.output;
+}
+
+TokenNode* ParseSource(const char* fileName, int mode, TokenNode* lastInputToken) {
+    ResetParserState();
+    ParserState& p = Parser();
+    p.childMode = mode != 0;
+    p.hasFileName = fileName != nullptr;
+    p.fileName = fileName != nullptr ? fileName : "";
+    p.input = TokenListFirst(lastInputToken);
+    p.tokenTotal = TokenCountBack(lastInputToken);
+    if (const auto& hooks = GetParserProgressHooks(); hooks.showText != nullptr)
+        hooks.showText("Parsing (" + ExtractFileName(p.fileName) + ")...");
+    TokenNode* last = ParseStatementList();
+    ResetParserState();
+    return last;
+}
+
+}  // namespace qob

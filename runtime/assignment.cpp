@@ -1,0 +1,296 @@
+// runtime/assignment.cpp
+// The "=" assignment: its keyword and opcode forms and the dispatch over the
+// value's origin (variable or temporary, by reference or not) and the target.
+#include "runtime/assignment.h"
+
+#include "platform/c_library.h"
+#include "platform/memory.h"
+#include "runtime/instruction.h"
+#include "runtime/list_values.h"
+#include "runtime/matrix_values.h"
+#include "runtime/memory_links.h"
+#include "runtime/number_text.h"
+#include "runtime/objects.h"
+#include "runtime/program_context.h"
+#include "runtime/push_instructions.h"
+#include "runtime/typed_fields.h"
+#include "runtime/value_blocks.h"
+#include "runtime/value_stack.h"
+#include "runtime/variable_store.h"
+#include "runtime/vm.h"
+
+namespace qob {
+
+uint8_t SetPushPending = 0;
+
+namespace {
+
+// What the dispatch reads of the value entry. The links it owned are taken
+// off the cell when it is popped: each row either hands them on or frees them.
+struct SourceValue {
+    double value;
+    const char* text;
+    VariableRecord* variable;
+    int32_t extra;
+    uint32_t flags;
+    MemoryLink* links;
+};
+
+SourceValue TakeSource(StackEntry* entry) {
+    SourceValue s{entry->value, entry->text, entry->variable, entry->extra, entry->flags, entry->ownedLinks};
+    entry->ownedLinks = nullptr;
+    return s;
+}
+
+void* FieldOf(int32_t extra) {
+    return reinterpret_cast<void*>(static_cast<uintptr_t>(static_cast<uint32_t>(extra)));
+}
+
+bool IsListVariable(const VariableRecord* v) {
+    return v->currentNode && (v->flags & kVarList) && !v->reference;
+}
+
+// X takes over the blocks the value owned (they are now its data's blocks):
+// the value's chain is spliced in front of X's.
+void TakeLinks(VariableRecord* x, SourceValue& s) {
+    if (!s.links)
+        return;
+    VariableRecord* holder = MemoryLinkHolder(x);
+    MemoryLink* oldest = s.links;
+    while (oldest->older)
+        oldest = oldest->older;
+    oldest->older = holder->links;
+    if (holder->links)
+        holder->links->newer = oldest;
+    holder->links = s.links;
+    s.links = nullptr;
+}
+
+void FreeSourceLinks(SourceValue& s) {
+    FreeLinkChain(s.links);
+    s.links = nullptr;
+}
+
+void* SourceBlock(const SourceValue& s) {
+    if (s.text)
+        return const_cast<char*>(s.text);
+    return reinterpret_cast<void*>(static_cast<uintptr_t>(platform::TruncateToInteger<int64_t>(s.value)));
+}
+
+bool WouldCycle(VariableRecord* v, const VariableRecord* x) {
+    for (; v; v = v->reference)
+        if (v == x)
+            return true;
+    return false;
+}
+
+// Rows for a by-reference target without a field, by the target's kind.
+void StoreIntoReferenceTarget(VariableRecord* x, SourceValue& s, int64_t size) {
+    int64_t handSize = s.text ? size : -1;
+    if (x->flags & kVarStructure) {
+        SetVariablePointer(x, SourceBlock(s), handSize, false);
+        TakeLinks(x, s);
+    } else if (x->elementCount) {
+        SetVariableString(x, SourceBlock(s), handSize, false);
+        TakeLinks(x, s);
+    } else if (x->flags & kVarMatrix) {
+        SetVariableMatrix(x, SourceBlock(s), handSize, false);
+        TakeLinks(x, s);
+    } else if (x->flags & kVarObject) {
+        SetVariableNumberIfChanged(x, platform::TruncateToInteger<int64_t>(s.value));
+    } else {
+        SetVariableValue(x, s.text, s.value, nullptr, size);
+    }
+}
+
+// Rows for a value without variable into a target taken by value (or with a field).
+void StoreTemporary(VariableRecord* x, SourceValue& s, void* field, int64_t size) {
+    if ((s.flags & kEntryMatrix) && field) {
+        const auto* cells = reinterpret_cast<const MatrixCell*>(s.text);
+        if (x->flags & kVarMatrix) {
+            MatrixCellSetMatrix(static_cast<MatrixCell*>(field), cells, &MemoryLinkHolder(x)->links);
+        } else {
+            MemoryLink** links = &MemoryLinkHolder(x)->links;
+            MatrixCell* copy = CopyMatrixCells(cells, links);
+            StoreTypedValue(x, field, x->type, nullptr, static_cast<double>(reinterpret_cast<uintptr_t>(copy)));
+            PushMemoryLink(links, copy, field, x->type);
+        }
+        FreeSourceLinks(s);
+        return;
+    }
+    if (s.flags & kEntryMatrix) {
+        SetMatrixValue(x, reinterpret_cast<const MatrixCell*>(s.text));
+        FreeSourceLinks(s);
+        return;
+    }
+    if (field && (x->flags & kVarMatrix)) {
+        AssignTypedField(field, x, s.text, s.value, size);
+        return;
+    }
+    SetVariableValue(x, s.text, s.value, field, size);
+    if (s.links) {
+        CopyLinkChain(s.links, s.text, &MemoryLinkHolder(x)->links, x->data);
+        FreeSourceLinks(s);
+    }
+}
+
+// Returns false for the row that leaves the UTF-16 mark alone.
+bool Dispatch(VariableRecord* x, SourceValue& s, bool targetByReference, void* field) {
+    // A text that is no block (a constant of the program) is measured by its
+    // terminator, never handed over as size -1.
+    int64_t size = x->type ? x->type : -1;
+    if (s.text) {
+        size = static_cast<int64_t>(platform::GetBlockSize(s.text));
+        if (size == 0)
+            size = static_cast<int64_t>(TextBytes(s.text, s.flags & kEntryWide));
+    }
+    VariableRecord* v = s.variable;
+    bool sourceByReference = s.flags & kEntryByReference;
+    if (v) {
+        if (x->elementCount && (v->flags & kVarObject)) {
+            x->flags |= kVarHoldsObject;
+            SetVariableValue(x, nullptr, s.value, field, size);
+            return false;
+        }
+        if (!sourceByReference && !targetByReference) {
+            if (s.extra != 0)
+                SetVariableValue(x, s.text, s.value, field, size);
+            else if (v->flags & kVarStructure)
+                AssignStructureValue(x, v, kCopyDeep, 0, s.text);
+            else if (v->elementCount)
+                AssignArrayValue(x, v, kCopyDeep, 0);
+            else if (v->flags & kVarMatrix)
+                AssignMatrixValue(x, v, kCopyDeep, 0, s.text);
+            else if (x->elementCount || !(v->flags & kVarObject))
+                SetVariableValue(x, s.text, s.value, field, size);
+            else
+                CopyObjectInstance(x, v, kCopyDeep, 0);
+        } else if (!targetByReference || field) {
+            SetVariableValue(x, s.text, s.value, field, size);
+        } else if (sourceByReference) {
+            // An alias: refused when it would make a cycle of references.
+            if (s.extra == 0 && !WouldCycle(v, x))
+                x->reference = v;
+        } else if (!(x->flags & (kVarStructure | kVarMatrix | kVarObject)) && !x->elementCount &&
+                   s.text && s.text == v->data) {
+            if (x != v) {
+                ClearVariable(CurrentContext, x, true, false);
+                x->data = v->data;
+                x->type = v->type;
+                x->flags = (x->flags & ~kVarOwnsData);
+                x->linkOwner = MemoryLinkHolder(v);
+            }
+        } else {
+            StoreIntoReferenceTarget(x, s, size);
+        }
+    } else if (targetByReference && !field) {
+        if (!sourceByReference)
+            StoreIntoReferenceTarget(x, s, size);
+    } else {
+        StoreTemporary(x, s, field, size);
+    }
+    return true;
+}
+
+void FinishAssignment(VariableRecord* x, SourceValue& s, bool setWideMark) {
+    if (setWideMark) {
+        if (s.flags & kEntryWide)
+            x->flags |= kVarWideText;
+        else
+            x->flags &= ~kVarWideText;
+    }
+    if (IsListVariable(x))
+        StoreListElement(x);
+    FreeSourceLinks(s);
+    if (!SetPushPending)
+        return;
+    SetPushPending = 0;
+    VariableRecord* target = x;
+    if (NoFollowPending)
+        NoFollowPending = false;
+    else
+        while (target->reference)
+            target = target->reference;
+    char* text = nullptr;
+    double value = 0;
+    GetVariableValue(target, &text, &value, nullptr);
+    PushValue(text, value, target, 0);
+    StackEntry* top = CurrentContext->stackTop;
+    top->flags = ((target->flags & kVarMatrix) ? kEntryMatrix : 0) | ((target->flags & kVarWideText) ? kEntryWide : 0);
+}
+
+VariableRecord* OpcodeTarget() {
+    ProgramContext* context = CurrentContext;
+    Instruction* node = CurrentInstruction;
+    InstructionExtra* extra = RequireInstructionExtra(context->pool, node);
+    if (extra && extra->cachedVariable) {
+        VariableRecord* list = extra->cachedList;
+        if (list == LocalVariableList || list == context->globalHead || list == ConstantList ||
+            (MemberList && list == MemberList))
+            return extra->cachedVariable;
+    }
+    VariableRecord* x = FindVariable(node->text, node->textHash);
+    if (!x)
+        x = RequireVariable(LocalVariableList, node->text);
+    if (extra && x) {
+        // Cache the list the target really lives in: inside a method the
+        // member list stays in force across a recursive call, the frame not.
+        extra->cachedVariable = x;
+        extra->cachedList = x->owner;
+    }
+    return x;
+}
+
+}  // namespace
+
+void AssignFromEntry(StackEntry* source, VariableRecord* target, bool targetByReference, void* targetField) {
+    SourceValue s = TakeSource(source);
+    bool wide = Dispatch(target, s, targetByReference, targetField);
+    FinishAssignment(target, s, wide);
+}
+
+void AssignStatement() {
+    SourceValue s = TakeSource(PopStackEntry());
+    StackEntry* t = PopStackEntry();
+    FreeLinkChain(t->ownedLinks);
+    t->ownedLinks = nullptr;
+    bool targetByReference = t->flags & kEntryByReference;
+    void* field = FieldOf(t->extra);
+    VariableRecord* x = t->variable;
+    if (x) {
+        x->reference = nullptr;
+    } else if (t->text) {
+        x = RequireVariable(LocalVariableList, t->text);
+    }
+    if (!x) {
+        FreeSourceLinks(s);
+        return;
+    }
+    bool wide = Dispatch(x, s, targetByReference, field);
+    FinishAssignment(x, s, wide);
+}
+
+void AssignOpcode() {
+    VariableRecord* x = OpcodeTarget();
+    SourceValue s = TakeSource(PopStackEntry());
+    if (!x) {
+        FreeSourceLinks(s);
+        return;
+    }
+    if (!NoFollowPending && CurrentInstruction->extraWord == 0)
+        while (x->reference)
+            x = x->reference;
+    bool targetByReference = CurrentInstruction->operand != 0;
+    void* field = nullptr;
+    if (!targetByReference &&
+        (x->type != 0 || x->elementCount || (x->flags & (kVarMatrix | kVarHandedOver))))
+        field = x->data;
+    bool wide = Dispatch(x, s, targetByReference, field);
+    FinishAssignment(x, s, wide);
+}
+
+void Builtin___set_push() {
+    SetPushPending = 1;
+}
+
+}  // namespace qob

@@ -1,0 +1,440 @@
+// runtime/list_values.cpp
+// List chains: positions, insertion, deletion, moves, the stable sort, stamps,
+// and the list variable's load and store of its current node.
+#include "runtime/list_values.h"
+
+#include "platform/memory.h"
+#include "runtime/memory_links.h"
+#include "runtime/number_text.h"
+#include "runtime/value_blocks.h"
+#include "runtime/variable_store.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace qob {
+
+namespace {
+
+// h = h * 65599 + b over signed bytes, continued across several records.
+uint32_t ContinueHash(uint32_t h, const void* bytes, size_t count) {
+    const auto* p = static_cast<const int8_t*>(bytes);
+    for (size_t i = 0; i < count; ++i)
+        h = h * 65599u + static_cast<uint32_t>(static_cast<int32_t>(p[i]));
+    return h;
+}
+
+ListNode* NewNode() {
+    return static_cast<ListNode*>(AllocateValueBlock(sizeof(ListNode)));
+}
+
+void ReleaseOwnedData(ListNode* node) {
+    if ((node->flags & kVarOwnsData) && node->data) {
+        UnregisterValueBlock(node->data);
+        FreeValueBlock(node->data);
+    }
+    node->data = nullptr;
+}
+
+void FreeMemberDefinitionChain(MemberDefinition* definition) {
+    while (definition) {
+        MemberDefinition* next = definition->next;
+        FreeValueBlock(definition);
+        definition = next;
+    }
+}
+
+void FreeStructExtension(ListStructExtension* extension) {
+    if (!extension)
+        return;
+    FreeMemberDefinitionChain(extension->members);
+    FreeLinkChain(extension->links);
+    FreeValueBlock(extension);
+}
+
+// Moves every tracker entry standing on the node to a neighbour.
+void MoveTrackersOff(ListNode* node) {
+    ListTracker* entry = node->arrayExtension ? node->arrayExtension->tracker : nullptr;
+    for (; entry; entry = entry->next) {
+        if (entry->current != node)
+            continue;
+        entry->current = node->next ? node->next : node->previous;
+        entry->changed = 1;
+    }
+}
+
+bool ArrayExtensionIsEmpty(const ListArrayExtension* e) {
+    static const ListArrayExtension kEmpty{};
+    return std::memcmp(e, &kEmpty, sizeof kEmpty) == 0;
+}
+
+int CompareTextsIgnoringCase(const char* a, const char* b) {
+    // ASCII case folding only: bytes of 0x80 and above compare as they are.
+    for (;; ++a, ++b) {
+        int ca = static_cast<unsigned char>(*a);
+        int cb = static_cast<unsigned char>(*b);
+        if (ca >= 'A' && ca <= 'Z')
+            ca += 'a' - 'A';
+        if (cb >= 'A' && cb <= 'Z')
+            cb += 'a' - 'A';
+        if (ca != cb || ca == 0)
+            return ca - cb;
+    }
+}
+
+// The value part of a node that the sort moves between nodes.
+struct SortedValue {
+    char* data;
+    double value;
+    uint32_t flags;
+    int32_t type;
+    ListArrayExtension* arrayExtension;
+    ListStructExtension* structExtension;
+};
+
+// Positional operations walk the chain; a loop over positions or appends
+// would walk it again for every step. The last answer is kept and reused
+// while no chain has changed shape since (every link change goes through the
+// operations of this file, which move the generation on).
+uint64_t ChainGeneration = 1;
+
+struct PositionMemo {
+    const ListNode* handle;   // the node the caller gave
+    ListNode* node;           // what it answered
+    int64_t index;            // ListNodeAt: the node's index from the first
+    uint64_t generation;
+};
+PositionMemo LastPosition{};
+PositionMemo LastAppend{};
+
+void ChainChanged() {
+    ++ChainGeneration;
+}
+
+}  // namespace
+
+ListNode* ListFirst(ListNode* node) {
+    if (!node)
+        return nullptr;
+    while (node->previous)
+        node = node->previous;
+    return node;
+}
+
+ListNode* ListLast(ListNode* node) {
+    if (!node)
+        return nullptr;
+    while (node->next)
+        node = node->next;
+    return node;
+}
+
+uint32_t ListCount(ListNode* node) {
+    uint32_t count = 0;
+    for (node = ListFirst(node); node; node = node->next)
+        ++count;
+    return count;
+}
+
+ListNode* ListNodeAt(ListNode* handle, int64_t index) {
+    if (!handle)
+        return nullptr;
+    index = std::max<int64_t>(index, 0);
+    ListNode* node;
+    int64_t at;
+    if (LastPosition.handle == handle && LastPosition.generation == ChainGeneration) {
+        node = LastPosition.node;
+        at = LastPosition.index;
+    } else {
+        node = ListFirst(handle);
+        at = 0;
+    }
+    while (at < index && node->next) {
+        node = node->next;
+        ++at;
+    }
+    while (at > index) {
+        node = node->previous;
+        --at;
+    }
+    LastPosition = {handle, node, at, ChainGeneration};
+    return node;
+}
+
+uint32_t ListIndexOf(const ListNode* node) {
+    uint32_t index = 0;
+    for (; node && node->previous; node = node->previous)
+        ++index;
+    return index;
+}
+
+ListNode* ListAppend(ListNode* node) {
+    ListNode* added = NewNode();
+    if (!added)
+        return nullptr;
+    // From the given node forward; a caller appending to the same handle
+    // again starts from the node appended last.
+    ListNode* from = node;
+    if (node && LastAppend.handle == node && LastAppend.generation == ChainGeneration)
+        from = LastAppend.node;
+    ListNode* last = ListLast(from);
+    if (last) {
+        last->next = added;
+        added->previous = last;
+    }
+    ChainChanged();
+    LastAppend = {node, added, 0, ChainGeneration};
+    return added;
+}
+
+ListNode* ListInsertBefore(ListNode* node) {
+    ListNode* added = NewNode();
+    if (!added || !node)
+        return added;
+    added->next = node;
+    added->previous = node->previous;
+    if (node->previous)
+        node->previous->next = added;
+    node->previous = added;
+    ChainChanged();
+    return added;
+}
+
+ListNode* ListDeleteNode(ListNode* node) {
+    if (!node)
+        return nullptr;
+    ListNode* previous = node->previous;
+    ListNode* next = node->next;
+    ReleaseOwnedData(node);
+    if (node->arrayExtension) {
+        MoveTrackersOff(node);
+        FreeValueBlock(node->arrayExtension);
+    }
+    FreeStructExtension(node->structExtension);
+    if (previous)
+        previous->next = next;
+    if (next)
+        next->previous = previous;
+    FreeValueBlock(node);
+    ChainChanged();
+    return next ? next : previous;
+}
+
+ListNode* ListMoveNode(ListNode** handle, int64_t from, int64_t to) {
+    ListNode* a = ListNodeAt(*handle, from);
+    ListNode* b = ListNodeAt(*handle, to);
+    if (!a || !b)
+        return nullptr;
+    if (a == b)
+        return a;
+    if (a->previous)
+        a->previous->next = a->next;
+    if (a->next)
+        a->next->previous = a->previous;
+    if (from >= to) {
+        a->previous = b->previous;
+        a->next = b;
+        if (b->previous)
+            b->previous->next = a;
+        b->previous = a;
+    } else {
+        a->next = b->next;
+        a->previous = b;
+        if (b->next)
+            b->next->previous = a;
+        b->next = a;
+    }
+    if (*handle == b)
+        *handle = a;
+    ChainChanged();
+    return a;
+}
+
+void ListFree(ListNode* node, bool freeData) {
+    ChainChanged();
+    node = ListLast(node);
+    while (node) {
+        ListNode* previous = node->previous;
+        if (freeData)
+            ReleaseOwnedData(node);
+        FreeValueBlock(node->arrayExtension);
+        FreeStructExtension(node->structExtension);
+        FreeValueBlock(node);
+        node = previous;
+    }
+}
+
+void ListSort(ListNode* node, int order, int caseSensitive) {
+    node = ListFirst(node);
+    std::vector<SortedValue> values;
+    std::vector<ListTracker*> trackers;
+    for (ListNode* n = node; n; n = n->next) {
+        values.push_back({n->data, n->value, n->flags, n->type, n->arrayExtension, n->structExtension});
+        // A tracker belongs to its node: take it off the value that moves.
+        trackers.push_back(n->arrayExtension ? n->arrayExtension->tracker : nullptr);
+        if (n->arrayExtension)
+            n->arrayExtension->tracker = nullptr;
+    }
+    // Numbers come before texts; numbers by the order flag, texts ascending.
+    // A stable sort gives the same result as inserting each node after every
+    // equal one already placed.
+    auto precedes = [&](const SortedValue& x, const SortedValue& s) {
+        if (!x.data)
+            return s.data || (order ? x.value < s.value : x.value > s.value);
+        if (!s.data)
+            return false;
+        int c = caseSensitive ? std::strcmp(x.data, s.data) : CompareTextsIgnoringCase(x.data, s.data);
+        return c < 0;
+    };
+    std::stable_sort(values.begin(), values.end(), precedes);
+    size_t i = 0;
+    for (ListNode* n = node; n; n = n->next, ++i) {
+        const SortedValue& v = values[i];
+        n->data = v.data;
+        n->value = v.value;
+        n->flags = v.flags;
+        n->type = v.type;
+        n->structExtension = v.structExtension;
+        n->arrayExtension = v.arrayExtension;
+        if (trackers[i] && !n->arrayExtension)
+            n->arrayExtension = static_cast<ListArrayExtension*>(AllocateValueBlock(sizeof(ListArrayExtension)));
+        if (n->arrayExtension) {
+            n->arrayExtension->tracker = trackers[i];
+            if (ArrayExtensionIsEmpty(n->arrayExtension)) {
+                FreeValueBlock(n->arrayExtension);
+                n->arrayExtension = nullptr;
+            }
+        }
+        StampListNode(n);
+    }
+}
+
+uint64_t ListTextLength(ListNode* node) {
+    uint64_t total = 0;
+    char number[kNumberTextSize];
+    // Always the whole chain: the joined text starts at the first node.
+    for (node = ListFirst(node); node; node = node->next) {
+        if (!node->data) {
+            total += FormatNumber(node->value, number) + 1;
+            continue;
+        }
+        size_t size = platform::GetBlockSize(node->data);
+        total += size ? size : std::strlen(node->data) + 1;
+    }
+    return total;
+}
+
+uint32_t StampListNode(ListNode* node) {
+    uint32_t h = ContinueHash(0, node, sizeof *node);
+    if (node->arrayExtension)
+        h = ContinueHash(h, node->arrayExtension, sizeof *node->arrayExtension);
+    if (node->structExtension)
+        h = ContinueHash(h, node->structExtension, sizeof *node->structExtension);
+    node->stamp = h & 0x7FFFFFFFu;
+    return node->stamp;
+}
+
+void FreeListNodeExtensions(ListNode* node) {
+    FreeValueBlock(node->arrayExtension);
+    FreeStructExtension(node->structExtension);
+    node->arrayExtension = nullptr;
+    node->structExtension = nullptr;
+}
+
+void LoadListElement(VariableRecord* variable) {
+    variable->writeBackNode = nullptr;
+    ListNode* node = variable->currentNode;
+    if (!node)
+        return;
+    variable->data = node->data;
+    variable->value = node->value;
+    variable->type = node->type;
+    if (const ListArrayExtension* a = node->arrayExtension) {
+        variable->elementCount = a->elementCount;
+        std::memcpy(variable->dimensions, a->dimensions, sizeof variable->dimensions);
+        variable->dimensionCount = a->dimensionCount;
+        variable->arrayWord = a->arrayWord;
+        variable->classHash = a->classHash;
+        variable->getter = a->getter;
+        variable->setter = a->setter;
+        variable->arrayOrder = a->arrayOrder;
+    } else {
+        variable->elementCount = 0;
+        std::memset(variable->dimensions, 0, sizeof variable->dimensions);
+        variable->dimensionCount = 0;
+        variable->arrayWord = 0;
+        variable->classHash = 0;
+        variable->getter = nullptr;
+        variable->setter = nullptr;
+        variable->arrayOrder = 0;
+    }
+    if (const ListStructExtension* s = node->structExtension) {
+        variable->parent = s->parent;
+        variable->offset = s->offset;
+        variable->members = s->members;
+        variable->links = s->links;
+    } else {
+        variable->parent = nullptr;
+        variable->offset = 0;
+        variable->members = nullptr;
+        variable->links = nullptr;
+    }
+    // The record keeps only the bits that describe the record itself; every
+    // bit that describes the value comes from the node, so a stale ownership
+    // or UTF-16 mark of the element loaded before cannot survive.
+    variable->flags = node->flags | (variable->flags & (kVarPublic | kVarList));
+    if (node->flags & kVarStructure)
+        RebaseStructMembers(variable);
+    variable->stamp = node->stamp;
+}
+
+void StoreListElement(VariableRecord* variable) {
+    ListNode* node = variable->currentNode;
+    if (!node)
+        return;
+    // A record that still mirrors this node (same stamp) and now holds other
+    // data replaces the element: the block the node owned goes.
+    if (variable->stamp == node->stamp && node->data != variable->data)
+        ReleaseOwnedData(node);
+    node->data = variable->data;
+    node->value = variable->value;
+    node->type = variable->type;
+    // The definitions and links are the record's too: only the extension
+    // records are rebuilt, and the tracker stays with its node.
+    ListTracker* tracker = node->arrayExtension ? node->arrayExtension->tracker : nullptr;
+    FreeValueBlock(node->arrayExtension);
+    FreeValueBlock(node->structExtension);
+    node->arrayExtension = nullptr;
+    node->structExtension = nullptr;
+    // Built field by field over zeroed bytes: the stamp hashes the padding too.
+    ListArrayExtension array;
+    std::memset(&array, 0, sizeof array);
+    array.elementCount = variable->elementCount;
+    std::memcpy(array.dimensions, variable->dimensions, sizeof array.dimensions);
+    array.dimensionCount = variable->dimensionCount;
+    array.arrayOrder = variable->arrayOrder;
+    array.arrayWord = variable->arrayWord;
+    array.classHash = variable->classHash;
+    array.getter = variable->getter;
+    array.setter = variable->setter;
+    array.tracker = tracker;
+    if (!ArrayExtensionIsEmpty(&array)) {
+        node->arrayExtension = static_cast<ListArrayExtension*>(AllocateValueBlock(sizeof array));
+        if (node->arrayExtension)
+            std::memcpy(node->arrayExtension, &array, sizeof array);
+    }
+    if (variable->parent || variable->members || variable->offset || variable->links) {
+        node->structExtension = static_cast<ListStructExtension*>(AllocateValueBlock(sizeof(ListStructExtension)));
+        if (ListStructExtension* e = node->structExtension) {
+            e->parent = variable->parent;
+            e->members = variable->members;
+            e->offset = variable->offset;
+            e->links = variable->links;
+        }
+    }
+    node->flags = variable->flags & ~(kVarPublic | kVarList);
+    variable->stamp = StampListNode(node);
+}
+
+}  // namespace qob

@@ -1,0 +1,310 @@
+// runtime/registration.cpp
+// RegisterBuiltins: the records of the 831 registered names in their order, and
+// the opcode handler table.
+#include "runtime/registration.h"
+
+#include <cassert>
+#include <unordered_map>
+
+#include "platform/c_library.h"
+#include "platform/clock.h"
+#include "runtime/assignment.h"
+#include "runtime/declarations.h"
+#include "runtime/placeholder_handlers.h"
+#include "runtime/push_instructions.h"
+#include "runtime/value_stack.h"
+#include "runtime/vm.h"
+
+namespace qob {
+
+std::array<BuiltinHandler, kOpcodeTableSize> OpcodeHandlerTable{};
+
+const std::array<std::string_view, kRegisteredNameCount> kRegistrationOrder = {
+    "IF", "__ELSEIF", "ELSE", "REPEAT", "UNTIL", "WHILE", "FOREACH", "FOREACHREV", "FOR", "END", "CASE",
+    "RETURN", "BREAK", "CONTINUE", "__debug", "__profile", "LOCAL", "GLOBAL", "NGLOBAL", "PROTECT",
+    "UNPROTECT", "STATIC", "HALT", "EXIT", "__dropfctstack", "__dropallfctstack", "__enddecl", "__enddecl2",
+    "__MAKEMATRIX", "TRY", "EXCEPT", "FINALLY", "__NOEXPLICITCHECK", "ReadWrite", "ADDEVENT", "CLEAREVENTS",
+    "__controltoclipboard", "QuietMode", "run", "runex", "runfile", "runfileex", "compile", "eval",
+    "alloceval", "freeeval", "makeexe", "debug", "currentline", "currentfilename", "curproc", "getproc",
+    "getprocex", "call", "findapp", "killapp", "freeapp", "appname", "appsize", "appbuffer", "appform",
+    "appuniqueid", "asm", "doasm", "callasm", "freeasm", "=", "M=", "==", "<>", ">", "<", "<<", ">>", ">=",
+    "<=", "@", "__savesp", "__savesp2", "__offset", "__offset1", "__set_push", "import", "__offsetvar",
+    "countstack", "dupstack", "dropstack", "clearstack", "push", "pull", "new", "wnew", "resize", "free",
+    "malloc", "memset", "ptr", "memmove", "memchr", "memcpy", "memsize", "memcmp", "sizeof", "size", "addr",
+    "peek", "poke", "isnull", "mmcreate", "mmdestroy", "mmalloc", "mmfree", "clear", "struct", "restruct",
+    "type", "columnmajor", "rowmajor", "dim", "sdim", "tdim", "redim", "getvar", "setvar", "varexists",
+    "isvalidvar", "vartype", "vmax", "empty", "islist", "isarray", "ismatrix", "isobject", "isstruct",
+    "ispointer", "mcount", "mtype", "madd", "mdel", "mmid", "__class", "__classcreate", "__class2",
+    "__class3", "__class4", "newobject", "public", "private", "freeobject", "assign", "classes",
+    "classinherit", "objcall", "objaddr", "class", "is", "handlemessage", "processmessages", "+", "-", "++",
+    "--", "++2", "--2", "*", "/", "+=", "-=", "*=", "/=", "|=", "&=", "^=", "and", "or", "xor", "div", "mod",
+    "asl", "asr", "shl", "shr", "not", "&", "|", "^", "~", "abs", "acos", "asin", "atan", "atan2", "cos",
+    "cosh", "exp", "log", "log10", "pow", "rand", "random", "randomset", "sin", "sinh", "sqrt", "srand",
+    "tan", "tanh", "chgsign", "hypot", "lrotl", "lrotr", "rotl", "rotr", "makelong", "makeword", "hiword",
+    "loword", "hibyte", "lobyte", "hi", "lo", "ceil", "floor", "round", "roundex", "trunc", "truncex",
+    "validint", "wrap", "min", "max", "list", "add", "addlist", "del", "ins", "lmove", "count", "next",
+    "prev", "first", "last", "isfirst", "islast", "lpos", "goto", "lcopy", "lcopyex", "copy", "pop", "find",
+    "delall", "split", "sort", "ltype", "applications", "forms", "enumwindows", "enumfontfamilies",
+    "arraytolist", "listtoarray", "tlisttoarray", "strtolist", "strtolistint", "strtolistex",
+    "strtolistintex", "listtostr", "structtolist", "listtostruct", "structdeftolist", "isstructdef",
+    "carraytolist", "functions", "variables", "matrixtoarray", "matrixtostr", "strtomatrix", "strtoarray",
+    "strtoarrayint", "strtoarrayex", "strtoarrayintex", "arraytostr", "setint", "getint", "setbyte",
+    "getbyte", "setshort", "getshort", "setdouble", "getdouble", "freecarray", "fill", "isvalid", "int",
+    "str", "wstr", "fstr", "mid", "concat", "%", "length", "delete", "insert", "replace", "pos", "rpos",
+    "npos", "cpos", "crc16", "crc32", "hash", "isalnum", "isalpha", "iscntrl", "isdigit", "islower",
+    "isprint", "ispunct", "isspace", "isupper", "chr", "wchr", "upper", "lower", "wide", "char", "evalstring",
+    "apichar", "dup", "iswide", "loadstr", "wloadstr", "loadstrex", "wloadstrex", "savestr", "wsavestr",
+    "extractfilename", "extractfilepath", "extractfiledrive", "extractfileext", "sprintf", "printf",
+    "encrypt", "getclip", "setclip", "compress", "uncompress", "trim", "ltrim", "rtrim", "lpad", "rpad",
+    "swapcase", "reverse", "capitalize", "strip", "change", "tick", "showmessage", "getfile", "putfile",
+    "delay", "makelcid", "makelangid", "createthread", "reset", "showstatuswindow", "waitcursor", "_debuglog",
+    "fopen", "fclose", "fread", "fwrite", "fseek", "readstring", "writestring", "ftell", "feof", "ferror",
+    "fflush", "fgetpos", "fsetpos", "filesize", "fileexists", "directoryexists", "newform", "newformex",
+    "newdlg", "showmodal", "newfont", "setfont", "getfont", "setfontcolor", "setbackcolor", "destroywindow",
+    "showwindow", "registerclass", "unregisterclass", "setuserdata", "getuserdata", "inherited",
+    "getclientrect", "centerform", "setwndproc", "newmenu", "newbutton", "newsubmenu", "newmenuitem",
+    "menucaption", "mainmenu", "newmainmenu", "createacceltable", "newcontrol", "getselstart", "setselstart",
+    "getsellength", "setsellength", "getseltext", "setseltext", "gettext", "settext", "gettextline",
+    "wgetseltext", "wsetseltext", "wgettext", "wsettext", "wgettextline", "getitemindex", "setitemindex",
+    "getitem", "setitem", "wgetitem", "wsetitem", "ptinrect", "RGB", "g_init", "g_changeresolution", "g_shut",
+    "g_suspend", "g_resume", "g_state", "g_setstate", "g_setmainloop", "g_getmainloop", "g_fillrect",
+    "g_drawrect", "g_circle", "g_floodfill", "g_line", "g_clear", "g_RGB", "fps", "avgfps", "avgpps",
+    "showfps", "g_textout", "g_textoutex", "g_setpixel", "g_getpixel", "g_setclipping", "g_width", "g_height",
+    "g_lock", "g_unlock", "g_getdc", "g_releasedc", "g_beginscene", "g_update", "g_updaterect", "g_draw",
+    "g_drawfps", "g_updatefps", "g_speed", "g_autodraw", "g_mainloop", "g_mainloop2", "g_setproc", "g_proc",
+    "g_setpaintproc", "g_paintproc", "waitforinput", "g_fonts", "g_loadfont", "g_freefont", "g_loadvgafont",
+    "g_loadvgafontfrommem", "g_freevgafont", "g_drawtextex", "g_drawtext", "g_textwidth", "g_fontheight",
+    "g_setblend", "g_cachetext", "rendersprites", "renderspritesex", "rendersprite", "loadsprite",
+    "loadspritefrommem", "loadspritealpha", "loadspritealphafrommem", "setspritealphasurface",
+    "spritealphasurface", "replacesprite", "setspritesurface", "setspritecolormask", "spritecolormask",
+    "delsprite", "drawsprite", "movesprite", "relmovesprite", "processsprites", "spritepos", "setspritex",
+    "setspritey", "spritex", "spritey", "showsprite", "spritevisible", "setspriteangle", "spriteangle",
+    "setspritealpha", "spritealpha", "setspritewidth", "spritewidth", "setspriteheight", "spriteheight",
+    "setspriteorder", "spriteorder", "sprites", "spriteat", "spriteatrect", "spritesat", "spritesatrect",
+    "clearsprites", "setmapcolor", "mapcolor", "setspriteindex", "spriteindex", "setspriteanimspeed",
+    "spriteanimspeed", "setspriteanimspeedvel", "spriteanimspeedvel", "setspritelifetime", "spritelifetime",
+    "setspriteframes", "spritefirstframe", "spritelastframe", "setspriteframeloop", "spriteframeloop",
+    "setspritecurrentloop", "spritecurrentloop", "setspriteproc", "spriteproc", "setspritedata", "spritedata",
+    "setspritecollide", "spritecollide", "setspriteid", "spriteid", "setoriginx", "setoriginy", "originx",
+    "originy", "spriteinview", "spritesurface", "clonesprite", "setspriteoffsetx", "spriteoffsetx",
+    "setspriteoffsety", "spriteoffsety", "newsprite", "setspritelayer", "setspriteparent", "spriteparent",
+    "clearspritechildren", "spritechildren", "spritelayer", "setspriteclip", "setlayer", "setborder",
+    "collide", "rectcollide", "collides", "rectcollides", "setspriterect", "spriterect",
+    "setspritecolliderect", "setspriteoptions", "addspriteoption", "delspriteoption", "spriteoptions",
+    "offsetsprite", "setspritetilex", "spritetilex", "setspritetiley", "spritetiley", "setspriteautooffsetx",
+    "spriteautooffsetx", "setspriteautooffsety", "spriteautooffsety", "setspriteautoscrollx",
+    "spriteautoscrollx", "setspriteautoscrolly", "spriteautoscrolly", "setspriteaispeed", "spriteaispeed",
+    "calcpixelcheck", "setbacksprite", "drawbacksprite", "delsprites", "setspritemap", "delmapsprites",
+    "setspritealtindex", "spritealtindex", "setspritealtalpha", "spritealtalpha", "setspritealtradius",
+    "spritealtradius", "spritecanmovex", "spritecanmovey", "setaispeed", "adjustspriterect", "gamecollide",
+    "setcollisiongrid", "setgridcells", "cleargridcells", "delgridcells", "setspritetimer", "killspritetimer",
+    "pausespritetimer", "spritetimer", "spriteframecount", "setspriteframecount", "spritedefaultwidth",
+    "spritedefaultheight", "scalesprite", "setspritecolor", "spritecolor", "setmaplight", "setspritetint",
+    "spritetint", "setspritetintlevel", "spritetintlevel", "setspritelight", "spritelight",
+    "setspritelightradius", "spritelightradius", "issprite", "errorsprite", "getkeylist", "flushsprites",
+    "setspriteisoheight", "spriteisoheight", "setisodisplay", "drawgrid", "g_drawlist", "explode",
+    "setspritemass", "spritemass", "setspritegravity", "spritegravity", "setspritefriction", "spritefriction",
+    "setspriteelasticity", "spriteelasticity", "setspritephysic", "setgravity", "gravity", "setfriction",
+    "friction", "setspritedirection", "spritedirection", "spritevelocity", "setspritevelocity", "spriteaccel",
+    "setspriteaccel", "setspritevelx", "spritevelx", "setspritevely", "spritevely", "setspritevellimits",
+    "spritevellimitlow", "spritevellimithigh", "newparticle", "renderparticles", "processparticles",
+    "clearparticles", "countparticles", "particles", "setparticle", "setparticlecollide", "delparticle",
+    "particlex", "setparticlex", "particley", "setparticley", "particlevelx", "setparticlevelx",
+    "particlevely", "setparticlevely", "particleaccx", "setparticleaccx", "particleaccy", "setparticleaccy",
+    "particlecycle", "setparticlecycle", "particlemaxcycle", "setparticlemaxcycle", "particleindex",
+    "setparticleindex", "particleloop", "setparticleloop", "particlesprite", "setparticlesprite",
+    "particlealpha", "setparticlealpha", "particleangle", "setparticleangle", "particleoptions",
+    "setparticleoptions", "gameparticles", "newpath", "setpath", "delpath", "clearpaths", "paths",
+    "renderpaths", "newsurface", "freesurface", "setrendertarget", "loadsurface", "loadsurfacefrommem",
+    "savesurface", "drawsurfaceex", "drawsurface", "drawsurface2", "drawsurface3", "surfacewidth",
+    "surfaceheight", "setcolormask", "colormask", "copysurface", "clonesurface", "resizesurface", "distance",
+    "middle", "cos256", "sin256", "cos360", "sin360", "angle", "incangle", "incanglerad", "torad", "todeg",
+    "adjustxy", "pause", "toiso", "s_init", "s_shut", "loadsound", "loadsoundfrommem", "playsound",
+    "pausesound", "resumesound", "stopsound", "soundstate", "volume", "setvolume", "frequency",
+    "setfrequency", "pan", "setpan", "loop", "setloop", "freesound", "s_bufferlength", "CreateCOMObject",
+    "FreeCOMObject", "QueryInterface", "CreateCOMObjectFrom", "GetProperty", "SetProperty", "Invoke",
+    "Dispatch", "COMMethods", "COMProperties", "COMInfo", "COMObjects", "COMLoadTypeLib", "RegisterDLL",
+    "ActiveX", "FreeActiveX", "SetActiveXPos", "ActiveXObject", "ActiveXEvents", "ActiveXWnd", "ActiveXDraw",
+    "T", "VariantType", "ToFloat", "ToInt", "LargeInt", "ToLargeInt", "Int64", "ToInt64", "SafeArray",
+    "SafeArrayDestroy", "match", "search", "subexpcount", "subexp", "soundex", "deviceserial", "deviceowner",
+    "device", "openpackage", "openpackageex", "closepackage", "addfiletopackage", "addfiletopackageex",
+    "deletefilefrompackage", "extractfilefrompackage", "extractfilefrompackageex", "packagefileexists",
+    "packagefiles", "loadpackagefile", "wloadpackagefile", "packagechanged", "savepackage", "packagefilesize",
+};
+
+namespace {
+
+constexpr OpcodeRegistration Single(Opcode opcode, BuiltinHandler handler) {
+    return {opcode, opcode, handler};
+}
+
+// Every named opcode but those of kOpcodeBuiltins, in number order. A row with
+// a null handler says so; a missing row would be an opcode forgotten.
+constexpr OpcodeRegistration kOpcodeHandlers[] = {
+    Single(Opcode::STARTPROC, NopHandler),
+    Single(Opcode::ENDPROC, Handle_ENDPROC),
+    Single(Opcode::BRANCH, Handle_BRANCH),
+    Single(Opcode::PUSHINT, Handle_PUSHINT),
+    Single(Opcode::PUSHSTR, Handle_PUSHSTR),
+    Single(Opcode::PUSHVAR, Handle_PUSHVAR),
+    Single(Opcode::NGPUSHVAR, Handle_NGPUSHVAR),
+    Single(Opcode::INITFOREACH, Handle_INITFOREACH),
+    Single(Opcode::INITFOR, Handle_INITFOR),
+    Single(Opcode::PARMSPUSHVAR, Handle_PARMSPUSHVAR),
+    Single(Opcode::IF, ConditionalJumpHandler),
+    Single(Opcode::EXPECT, PopTryHandler),
+    Single(Opcode::WHILE, ConditionalJumpHandler),
+    Single(Opcode::FOR, Handle_FOR),
+    Single(Opcode::FOREACH, Handle_FOREACH),
+    Single(Opcode::TRY, Handle_TRY),
+    Single(Opcode::UNTIL, ConditionalJumpHandler),
+    Single(Opcode::BREAK, Handle_BREAK),
+    Single(Opcode::PUSHPROCADDR, Handle_PUSHPROCADDR),
+    Single(Opcode::PULLCASE, Handle_PULLCASE),
+    Single(Opcode::PUSHCASE, Handle_PUSHCASE),
+    Single(Opcode::RETURN, Handle_RETURN),
+    Single(Opcode::CALL, RunProcedure),
+    Single(Opcode::SELFCALL, kNotBuilt),
+    Single(Opcode::OBJRUN, kNotBuilt),
+    Single(Opcode::NPARMS, Handle_NPARMS),
+    Single(Opcode::RANGEMODE, Handle_RANGEMODE),
+    Single(Opcode::EXPLICITMODE, Handle_EXPLICITMODE),
+    Single(Opcode::ASSIGN2, AssignOpcode),
+    Single(Opcode::INTERNALCALL, nullptr),  // a built-in call node carries the built-in's own handler
+    Single(Opcode::INC2, kNotBuilt),
+    Single(Opcode::DEC2, kNotBuilt),
+    Single(Opcode::INC4, kNotBuilt),
+    Single(Opcode::DEC4, kNotBuilt),
+    Single(Opcode::OFFSET2, kNotBuilt),
+    Single(Opcode::OFFSET2_1, kNotBuilt),
+    Single(Opcode::PUSHINTINT, Handle_PUSHINTINT),
+    Single(Opcode::PUSHINTSTR, Handle_PUSHINTSTR),
+    Single(Opcode::PUSHVARINT, Handle_PUSHVARINT),
+    Single(Opcode::PUSHNGVARINT, Handle_PUSHNGVARINT),
+    Single(Opcode::PUSHINTCASE, Handle_PUSHINTCASE),
+    Single(Opcode::PUSHINTVAR, Handle_PUSHINTVAR),
+    Single(Opcode::PUSHSTRVAR, Handle_PUSHSTRVAR),
+    Single(Opcode::PUSHSTRSTR, Handle_PUSHSTRSTR),
+    Single(Opcode::PUSHVARSTR, Handle_PUSHVARSTR),
+    Single(Opcode::PUSHNGVARSTR, Handle_PUSHNGVARSTR),
+    Single(Opcode::ASSIGN3, kNotBuilt),
+    Single(Opcode::ASSIGN4, kNotBuilt),
+    Single(Opcode::INC3, kNotBuilt),
+    Single(Opcode::DEC3, kNotBuilt),
+    Single(Opcode::ASSIGN5, kNotBuilt),
+    Single(Opcode::EQ2, kNotBuilt),
+    Single(Opcode::LT2, kNotBuilt),
+    Single(Opcode::GT2, kNotBuilt),
+    Single(Opcode::LE2, kNotBuilt),
+    Single(Opcode::GE2, kNotBuilt),
+    Single(Opcode::ADD2, kNotBuilt),
+    Single(Opcode::ADD4, kNotBuilt),
+    Single(Opcode::SUB2, kNotBuilt),
+    Single(Opcode::SUB4, kNotBuilt),
+    Single(Opcode::MUL2, kNotBuilt),
+    Single(Opcode::DIV2, kNotBuilt),
+    Single(Opcode::OFFSET2_2, kNotBuilt),
+    Single(Opcode::ADDR2, kNotBuilt),
+    Single(Opcode::ADDASSIGN2, kNotBuilt),
+    Single(Opcode::SUBASSIGN2, kNotBuilt),
+    Single(Opcode::MULASSIGN2, kNotBuilt),
+    Single(Opcode::ORASSIGN2, kNotBuilt),
+    Single(Opcode::XORASSIGN2, kNotBuilt),
+    Single(Opcode::ANDASSIGN2, kNotBuilt),
+    Single(Opcode::STARTPROCUNDEF, NopHandler),
+    Single(Opcode::ELSE, nullptr),  // ELSE compiles to a BRANCH; the number stays unused
+    Single(Opcode::EXCEPT, PopTryHandler),
+    Single(Opcode::PUSHSTRINT, Handle_PUSHSTRINT),
+    Single(Opcode::NE2, kNotBuilt),
+    {Opcode::LPOS2, Opcode::GETKEYLIST2, nullptr},  // named, never run
+    Single(Opcode::ADD5, kNotBuilt),
+    Single(Opcode::ADD6, kNotBuilt),
+    Single(Opcode::SUB5, kNotBuilt),
+    Single(Opcode::SUB6, kNotBuilt),
+    Single(Opcode::MUL5, kNotBuilt),
+    Single(Opcode::MUL6, kNotBuilt),
+    Single(Opcode::DIV5, kNotBuilt),
+    Single(Opcode::DIV6, kNotBuilt),
+    Single(Opcode::FIRST_OP, PatchPendingJump),
+    Single(Opcode::PUSHVARVAR, Handle_PUSHVARVAR),
+    Single(Opcode::PARMSPUSHVARVAR, Handle_PARMSPUSHVARVAR),
+    Single(Opcode::NGPUSHVARVAR, Handle_NGPUSHVARVAR),
+    {Opcode::SCALLP0, Opcode::CALLF16, kNotBuilt},  // native calls, one handler per opcode
+    {Opcode::DECLARE, Opcode::C_DECLAREAPI, nullptr},  // declaration records of compiled files
+    Single(Opcode::FORWARDPROC, PatchPendingJump),
+    Single(Opcode::INITWHILE, Handle_INITWHILE),
+    Single(Opcode::ENDLOOP, Handle_ENDLOOP),
+};
+
+constexpr OpcodeBuiltin kOpcodeBuiltins[] = {
+    {Opcode::ADDR, "addr"},
+    {Opcode::RUNFILE, "runfile"},
+    {Opcode::CLASS4, "__class4"},
+    {Opcode::DROPFCTSTACK, "__dropfctstack"},
+    {Opcode::DROPALLFCTSTACK, "__dropallfctstack"},
+    {Opcode::SAVESP2, "__savesp2"},
+    {Opcode::SAVESP, "__savesp"},
+    {Opcode::STACKDROP, "dropstack"},
+};
+
+int RegisterRow(int orderIndex, const BuiltinRegistration& row) {
+    BuiltinHandler handler =
+        row.handler == kNotBuilt ? BindBuiltinPlaceholder(orderIndex, row) : row.handler;
+    bool returns = row.returns == Returns::Value;
+    switch (row.arity) {
+    case Arity::Fixed: return RegisterBuiltin(row.name, handler, row.argumentCount, returns);
+    case Arity::Any: return RegisterFunctionFlagsEx(row.name, handler, true, false, returns);
+    case Arity::Framed: return RegisterFunctionFlagsEx(row.name, handler, true, true, returns);
+    }
+    return -1;
+}
+
+void FillOpcodeHandlerTable() {
+    OpcodeHandlerTable.fill(nullptr);
+    for (const OpcodeRegistration& row : kOpcodeHandlers)
+        for (auto opcode = static_cast<int>(row.first); opcode <= static_cast<int>(row.last); ++opcode)
+            OpcodeHandlerTable[opcode] = row.handler == kNotBuilt ? OpcodePlaceholder(opcode) : row.handler;
+    for (const OpcodeBuiltin& shared : kOpcodeBuiltins)
+        OpcodeHandlerTable[static_cast<int>(shared.opcode)] = FunctionRecordAt(FindFunctionByName(shared.builtin))->handler;
+}
+
+}  // namespace
+
+std::span<const OpcodeRegistration> OpcodeRegistrations() {
+    return kOpcodeHandlers;
+}
+
+std::span<const OpcodeBuiltin> OpcodeBuiltins() {
+    return kOpcodeBuiltins;
+}
+
+std::vector<const BuiltinRegistration*> RowsInRegistrationOrder() {
+    std::unordered_map<std::string_view, const BuiltinRegistration*> rowsByName;
+    for (auto table : {KeywordRegistrations(), RuntimeRegistrations(), LanguageBuiltinRegistrations(),
+                       WindowsRegistrations(), NativeRegistrations(), EngineRegistrations(), SoundRegistrations()})
+        for (const BuiltinRegistration& row : table) {
+            [[maybe_unused]] bool added = rowsByName.emplace(row.name, &row).second;
+            assert(added && "a name has two registration rows");
+        }
+    assert(rowsByName.size() == kRegistrationOrder.size() && "a registration row is not in the order");
+    std::vector<const BuiltinRegistration*> rows;
+    rows.reserve(kRegistrationOrder.size());
+    for (std::string_view name : kRegistrationOrder) {
+        auto found = rowsByName.find(name);
+        assert(found != rowsByName.end() && "a name of the order has no registration row");
+        rows.push_back(found->second);
+    }
+    return rows;
+}
+
+void RegisterBuiltins() {
+    platform::SeedRandom(platform::GetTickCount());
+    std::vector<const BuiltinRegistration*> rows = RowsInRegistrationOrder();
+    for (int i = 0; i < kRegisteredNameCount; ++i) {
+        [[maybe_unused]] int index = RegisterRow(i, *rows[i]);
+        assert(index == i && "two registered names share a hash");
+    }
+    FillOpcodeHandlerTable();
+}
+
+}  // namespace qob

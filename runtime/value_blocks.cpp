@@ -1,0 +1,115 @@
+// runtime/value_blocks.cpp
+// Value blocks: allocation below 2 GiB, validated frees, copies by size or terminator.
+#include "runtime/value_blocks.h"
+
+#include "platform/memory.h"
+#include "runtime/instruction.h"
+#include "runtime/memory_blocks.h"
+#include "runtime/vm.h"
+
+#include <atomic>
+#include <cstring>
+
+namespace qob {
+
+namespace {
+
+std::atomic<int64_t> LiveBlocks{0};
+std::atomic<int64_t> RejectedFrees{0};
+
+// Value blocks have a heap of their own, so the count of live ones is not
+// disturbed by blocks of other heaps that values also hold and free.
+platform::HeapHandle ValueHeap() {
+    static platform::HeapHandle heap = platform::HeapCreate();
+    return heap;
+}
+
+void* AllocateCounted(uint32_t flags, size_t size) {
+    void* block = platform::HeapAlloc(ValueHeap(), flags, size);
+    if (block)
+        LiveBlocks.fetch_add(1, std::memory_order_relaxed);
+    return block;
+}
+
+}  // namespace
+
+void* AllocateValueBlock(size_t size) {
+    return AllocateCounted(platform::HEAP_ZERO_MEMORY, size);
+}
+
+void FreeValueBlock(void* block) {
+    if (!block)
+        return;
+    platform::HeapHandle heap = platform::GetBlockHeap(block);
+    if (!heap) {
+        RejectedFrees.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
+    if (heap != ValueHeap()) {
+        platform::FreeBlock(block);
+        return;
+    }
+    platform::HeapFree(heap, block);
+    LiveBlocks.fetch_sub(1, std::memory_order_relaxed);
+}
+
+int64_t LiveValueBlocks() {
+    return LiveBlocks.load(std::memory_order_relaxed);
+}
+
+int64_t RejectedValueBlockFrees() {
+    return RejectedFrees.load(std::memory_order_relaxed);
+}
+
+char* CopyValueBlock(const void* bytes, size_t count) {
+    auto* copy = static_cast<char*>(AllocateCounted(0, count));
+    if (!copy)
+        return nullptr;
+    if (count)
+        std::memcpy(copy, bytes, count);
+    return copy;
+}
+
+size_t TextBytes(const void* text, bool wide) {
+    if (!text)
+        return 0;
+    if (!wide)
+        return std::strlen(static_cast<const char*>(text)) + 1;
+    const auto* units = static_cast<const unsigned char*>(text);
+    size_t n = 0;
+    while (units[n] || units[n + 1])
+        n += 2;
+    return n + 2;
+}
+
+char* CopyValueText(const char* text) {
+    return text ? CopyValueBlock(text, TextBytes(text, false)) : nullptr;
+}
+
+char* CopyValueBlockOrText(const void* block, bool wide) {
+    if (!block)
+        return nullptr;
+    size_t size = platform::GetBlockSize(block);
+    return CopyValueBlock(block, size ? size : TextBytes(block, wide));
+}
+
+}  // namespace qob
+
+namespace qob {
+
+// Only while tracking is on and code runs: blocks made outside running code
+// (start-up, tests) have no source position to report.
+void RegisterValueBlock(const void* block) {
+    if (!MemoryTracking || !block || !CurrentInstruction)
+        return;
+    const InstructionExtra* extra = CurrentInstruction->extra;
+    RegisterMemoryBlock(extra ? extra->sourceFile : nullptr, extra ? static_cast<uint32_t>(extra->line) : 0,
+                        const_cast<void*>(block), 0);
+}
+
+void UnregisterValueBlock(const void* block) {
+    if (MemoryTracking && block && CurrentInstruction)
+        UnregisterMemoryBlock(const_cast<void*>(block));
+}
+
+}  // namespace qob

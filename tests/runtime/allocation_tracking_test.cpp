@@ -1,0 +1,82 @@
+// tests/runtime/allocation_tracking_test.cpp
+// Blocks and objects owned by call depths.
+
+#include "runtime/allocation_tracking.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/memory.h"
+#include "runtime/program_context.h"
+
+namespace qob {
+namespace {
+
+std::vector<void*> gReleased;
+void RecordRelease(void* object) {
+    gReleased.push_back(object);
+    platform::FreeBlock(object);
+}
+
+class AllocationTrackingTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        gReleased.clear();
+        context = static_cast<ProgramContext*>(platform::AllocateZeroedBlock(sizeof(ProgramContext)));
+    }
+    void TearDown() override {
+        FreeTrackedAllocations(context);
+        platform::FreeBlock(context);
+    }
+    ProgramContext* context = nullptr;
+};
+
+TEST_F(AllocationTrackingTest, DepthZeroMeansTheCurrentDepth) {
+    context->callDepth = 3;
+    void* block = platform::AllocateBlock(8);
+    TrackAllocation(context, block, 0, kTrackedBlock);
+    EXPECT_EQ(context->tracking->ownerDepth, 3);
+    FreeTrackedAllocationsFrom(context, 3);
+    EXPECT_FALSE(platform::IsLiveBlock(block));
+    EXPECT_EQ(CountTrackedAllocations(context), 0);
+}
+
+TEST_F(AllocationTrackingTest, EndingADepthFreesItAndDeeperOnly) {
+    void* blocks[4];
+    for (int depth = 1; depth <= 4; ++depth) {
+        blocks[depth - 1] = platform::AllocateBlock(8);
+        TrackAllocationAtDepth(context, blocks[depth - 1], depth, kTrackedBlock);
+    }
+    FreeTrackedAllocationsFrom(context, 3);
+    EXPECT_TRUE(platform::IsLiveBlock(blocks[0]));
+    EXPECT_TRUE(platform::IsLiveBlock(blocks[1]));
+    EXPECT_FALSE(platform::IsLiveBlock(blocks[2]));
+    EXPECT_FALSE(platform::IsLiveBlock(blocks[3]));
+    EXPECT_EQ(CountTrackedAllocations(context), 2);
+}
+
+TEST_F(AllocationTrackingTest, ComWrappersGoWithTheirDepthOtherKindsWithTheContext) {
+    void* wrapper = platform::AllocateBlock(8);
+    void* object = platform::AllocateBlock(8);
+    TrackAllocationAtDepth(context, wrapper, 2, kTrackedComObject, RecordRelease);
+    TrackAllocationAtDepth(context, object, 2, 'O', RecordRelease);
+    FreeTrackedAllocationsFrom(context, 2);
+    EXPECT_EQ(gReleased, std::vector<void*>{wrapper});
+    EXPECT_EQ(CountTrackedAllocations(context), 1);
+    FreeTrackedAllocations(context);
+    EXPECT_EQ(gReleased, (std::vector<void*>{wrapper, object}));
+    EXPECT_EQ(context->tracking, nullptr);
+}
+
+TEST_F(AllocationTrackingTest, RecordsOfOuterDepthsSurviveInnerDepthEnds) {
+    for (int i = 0; i < 1000; ++i) TrackAllocationAtDepth(context, platform::AllocateBlock(8), 1, kTrackedBlock);
+    for (int round = 0; round < 100; ++round) {
+        TrackAllocationAtDepth(context, platform::AllocateBlock(8), 2, kTrackedBlock);
+        FreeTrackedAllocationsFrom(context, 2);
+    }
+    EXPECT_EQ(CountTrackedAllocations(context), 1000);
+}
+
+}  // namespace
+}  // namespace qob

@@ -1,0 +1,59 @@
+// tests/runtime/embedded_program_test.cpp
+// The marker of a program carried inside an executable, and finding it.
+
+#include "runtime/embedded_program.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/temp_directory.h"
+
+namespace qob {
+namespace {
+
+std::vector<uint8_t> BytesOf(std::string_view text) { return {text.begin(), text.end()}; }
+
+TEST(EmbeddedProgramTest, TheMarkerIsItsTwelveCharacters) {
+    // Compared one character at a time (shifted by one), so that this test
+    // does not store the marker either.
+    constexpr int kShifted[] = {'R', 'P', 'D', 'E', 'B', 'U', 'B', 'T', 'U', 'B', 'S', 'U'};
+    const std::string marker = EmbeddedProgramMarker();
+    ASSERT_EQ(marker.size(), std::size(kShifted));
+    for (size_t i = 0; i < marker.size(); ++i) EXPECT_EQ(marker[i] + 1, kShifted[i]) << i;
+}
+
+TEST(EmbeddedProgramTest, FindsTheFirstWholeMarker) {
+    const std::string marker = EmbeddedProgramMarker();
+    const std::string partial = marker.substr(0, 11);
+    struct Case {
+        std::string bytes;
+        std::optional<size_t> offset;
+    };
+    const Case cases[] = {
+        {"", std::nullopt},
+        {partial, std::nullopt},
+        {"xx" + partial + "x" + marker + "image", 14},
+        {marker, 0},
+        {marker + marker, 0},
+        {"abc" + marker, 3},
+    };
+    for (const Case& c : cases) EXPECT_EQ(FindEmbeddedMarker(BytesOf(c.bytes)), c.offset) << c.bytes;
+}
+
+TEST(EmbeddedProgramTest, ReadsWhatFollowsTheMarker) {
+    testing::TempDirectory directory;
+    const std::string marker = EmbeddedProgramMarker();
+    const std::string with = directory.Write("with", "program code" + marker + "IMAGE" + marker + "more");
+    const std::string empty = directory.Write("empty", "code" + marker);
+    const std::string without = directory.Write("without", "just code");
+    EXPECT_EQ(ReadEmbeddedProgram(with), BytesOf("IMAGE" + marker + "more"));
+    EXPECT_EQ(ReadEmbeddedProgram(empty), std::vector<uint8_t>{});
+    EXPECT_EQ(ReadEmbeddedProgram(without), std::nullopt);
+    EXPECT_EQ(ReadEmbeddedProgram(directory.Join("missing")), std::nullopt);
+}
+
+TEST(EmbeddedProgramTest, ThisExecutableCarriesNoMarker) {
+    EXPECT_EQ(ReadEmbeddedProgram("/proc/self/exe"), std::nullopt);
+}
+
+}  // namespace
+}  // namespace qob

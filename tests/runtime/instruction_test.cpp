@@ -1,0 +1,143 @@
+// tests/runtime/instruction_test.cpp
+// Appending, deleting with retargeting, names and listing lines.
+
+#include "runtime/instruction.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/memory.h"
+#include "runtime/function_table.h"
+#include "runtime/hash.h"
+#include "runtime/opcodes.h"
+#include "runtime/pool.h"
+#include "runtime/push_instructions.h"
+#include "runtime/value_stack.h"
+#include "runtime/vm.h"
+
+namespace qob {
+namespace {
+
+using ::testing::MatchesRegex;
+
+class InstructionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        pool = CreatePool(64 * 1024);
+        CurrentCompilerPool = pool;
+        CurrentNamespaceHash = 0;
+        first = EmitInstruction(nullptr, NopHandler, "unit.qob", 0, nullptr, 0, nullptr, 0, 0);
+        cursor = first;
+    }
+    void TearDown() override {
+        while (cursor) cursor = DeleteInstruction(pool, nullptr, cursor, false);
+        FreeNodeList(pool);
+        CurrentCompilerPool = nullptr;
+    }
+    Instruction* Emit(Opcode opcode, Handler handler, const char* text = nullptr, double operand = 0,
+                      Instruction* target = nullptr) {
+        cursor = EmitInstruction(cursor, handler, text, operand, target, static_cast<uint32_t>(opcode), nullptr, 0, 0);
+        return cursor;
+    }
+    std::string Listing(const Instruction* node) {
+        char* line = FormatInstructionLine(node);
+        std::string text = line;
+        platform::FreeBlock(line);
+        return text;
+    }
+    Pool* pool = nullptr;
+    Instruction* first = nullptr;
+    Instruction* cursor = nullptr;
+};
+
+TEST_F(InstructionTest, SideRecordOnlyWhenSomethingNeedsIt) {
+    Instruction* plain = Emit(Opcode::PUSHINT, Handle_PUSHINT, nullptr, 4);
+    EXPECT_EQ(plain->extra, nullptr);
+    Instruction* jump = Emit(Opcode::BRANCH, Handle_BRANCH, nullptr, 0, plain);
+    ASSERT_NE(jump->extra, nullptr);
+    EXPECT_EQ(jump->extra->jumpTarget, plain);
+    ASSERT_NE(plain->extra, nullptr);
+    EXPECT_EQ(plain->extra->isJumpTarget, 1);
+    CurrentNamespaceHash = 77;
+    Instruction* scoped = Emit(Opcode::PUSHVAR, Handle_PUSHVAR, "X$");
+    ASSERT_NE(scoped->extra, nullptr);
+    EXPECT_EQ(scoped->extra->namespaceHash, 77u);
+    EXPECT_NE(scoped->text, nullptr);
+    EXPECT_EQ(scoped->textHash, HashName("X$", 2));
+    Instruction* placed = EmitInstruction(cursor, NopHandler, nullptr, 0, nullptr, 1, "a\\b.qob", 3, 9);
+    cursor = placed;
+    ASSERT_NE(placed->extra, nullptr);
+    EXPECT_STREQ(placed->extra->sourceFile, "a\\b.qob");
+    EXPECT_EQ(placed->extra->line, 3);
+    EXPECT_EQ(placed->extra->column, 9);
+}
+
+TEST_F(InstructionTest, DeletingATargetRetargetsEveryJumperToItsPredecessor) {
+    Instruction* before = Emit(Opcode::PUSHINT, Handle_PUSHINT, nullptr, 1);
+    Instruction* target = Emit(Opcode::PUSHINT, Handle_PUSHINT, nullptr, 2);
+    Instruction* after = Emit(Opcode::PUSHINT, Handle_PUSHINT, nullptr, 3);
+    Instruction* jumpA = Emit(Opcode::BRANCH, Handle_BRANCH, nullptr, 0, target);
+    Instruction* jumpB = Emit(Opcode::IF, ConditionalJumpHandler, nullptr, 0, target);
+    Instruction* previous = DeleteInstruction(pool, &cursor, target, true);
+    EXPECT_EQ(previous, before);
+    EXPECT_EQ(JumpTarget(jumpA), before);
+    EXPECT_EQ(JumpTarget(jumpB), before);
+    EXPECT_EQ(JumpTarget(jumpA)->next, after) << "the same next node runs";
+    EXPECT_EQ(before->extra->isJumpTarget, 1);
+    // Deleting a jumper takes it off its target's list.
+    DeleteInstruction(pool, &cursor, jumpA, true);
+    EXPECT_EQ(before->extra->firstJumper, jumpB);
+    EXPECT_EQ(jumpB->extra->nextJumper, nullptr);
+}
+
+TEST_F(InstructionTest, DeletingTheCursorMovesItBackAndEmitsAppendThere) {
+    Instruction* a = Emit(Opcode::PUSHINT, Handle_PUSHINT, nullptr, 1);
+    Instruction* b = Emit(Opcode::PUSHINT, Handle_PUSHINT, nullptr, 2);
+    DeleteInstruction(pool, &cursor, b, true);
+    EXPECT_EQ(cursor, a);
+    Instruction* c = Emit(Opcode::PUSHINT, Handle_PUSHINT, nullptr, 3);
+    EXPECT_EQ(a->next, c);
+    EXPECT_EQ(c->previous, a);
+}
+
+TEST_F(InstructionTest, DeletingFreesSecondTexts) {
+    char* second = static_cast<char*>(platform::AllocateBlock(4));
+    std::strcpy(second, "A$");
+    Instruction* node = Emit(Opcode::PUSHVARVAR, Handle_PUSHVARVAR, "B$",
+                             static_cast<double>(reinterpret_cast<uintptr_t>(second)));
+    DeleteInstruction(pool, &cursor, node, true);
+    EXPECT_FALSE(platform::IsLiveBlock(second));
+}
+
+TEST_F(InstructionTest, ListingLinesShowNamesFusedStepsAndOperands) {
+    Instruction* push = Emit(Opcode::PUSHINT, Handle_PUSHINT, nullptr, 2.5);
+    EXPECT_THAT(Listing(push), MatchesRegex("0x[0-9a-f]+\\|   PUSHINT              2\\.5"));
+    const std::string forty(40, 'x');
+    Instruction* text = Emit(Opcode::PUSHSTR, Handle_PUSHSTR, forty.c_str());
+    EXPECT_THAT(Listing(text), MatchesRegex(".*PUSHSTR +\"x{29}\""));
+    Instruction* fused = Emit(Opcode::PUSHVAR, Builtin___savesp, "N$");
+    fused->secondHandler = Handle_PUSHVAR;
+    EXPECT_THAT(Listing(fused), MatchesRegex(".*PUSHVAR +\\(savesp\\) N\\$"));
+    Instruction* branch = Emit(Opcode::BRANCH, Handle_BRANCH, nullptr, 0, push);
+    char expected[64];
+    std::snprintf(expected, sizeof expected, ".*BRANCH +0x%lx", reinterpret_cast<unsigned long>(push->next));
+    EXPECT_THAT(Listing(branch), MatchesRegex(expected));
+}
+
+void SomeBuiltin() {}
+
+TEST_F(InstructionTest, InternalCallIsNamedByItsBuiltin) {
+    ASSERT_GE(RegisterFunction("somebuiltin", SomeBuiltin), 0);
+    Instruction* call = Emit(Opcode::INTERNALCALL, SomeBuiltin);
+    EXPECT_STREQ(InstructionName(call), "SOMEBUILTIN");
+    Instruction* unknown = Emit(Opcode::INTERNALCALL, NopHandler);
+    EXPECT_EQ(InstructionName(unknown), nullptr);
+    Instruction* branch = Emit(Opcode::BRANCH, Handle_BRANCH);
+    EXPECT_STREQ(InstructionName(branch), "BRANCH");
+}
+
+}  // namespace
+}  // namespace qob

@@ -1,0 +1,246 @@
+// Tests of list chains: positions, insertion, deletion, moves, sort, stamps,
+// and the list variable's load and store of its current node.
+#include "runtime/list_values.h"
+
+#include "runtime/memory_links.h"
+#include "runtime/number_text.h"
+#include "runtime/value_blocks.h"
+#include "runtime/values_fixture.h"
+#include "runtime/variable_store.h"
+
+#include <string>
+#include <vector>
+
+namespace qob {
+namespace {
+
+using testing::NumberOf;
+using testing::TextOf;
+using testing::ValuesTest;
+
+// A chain of nodes: numbers as given, texts (owned by their nodes) for strings.
+struct Item {
+    double number;
+    const char* text;
+};
+
+ListNode* MakeList(std::initializer_list<Item> items) {
+    ListNode* last = nullptr;
+    ListNode* first = nullptr;
+    for (const Item& item : items) {
+        last = ListAppend(last);
+        if (!first)
+            first = last;
+        last->value = item.number;
+        if (item.text) {
+            last->data = CopyValueText(item.text);
+            last->flags = kVarOwnsData;
+        }
+        StampListNode(last);
+    }
+    return first;
+}
+
+std::string Describe(ListNode* node) {
+    std::string out;
+    for (node = ListFirst(node); node; node = node->next) {
+        if (!out.empty())
+            out += ",";
+        if (node->data) {
+            out += node->data;
+        } else {
+            char number[kNumberTextSize];
+            FormatNumber(node->value, number);
+            out += number;
+        }
+    }
+    return out;
+}
+
+using ListValuesTest = ValuesTest;
+
+TEST_F(ListValuesTest, CountAndPositionsClampToTheEnds) {
+    EXPECT_EQ(ListCount(nullptr), 0u);
+    EXPECT_EQ(ListNodeAt(nullptr, 2), nullptr);
+    ListNode* list = MakeList({{1, nullptr}, {2, nullptr}, {3, nullptr}});
+    ListNode* lone = MakeList({{7, nullptr}});
+    EXPECT_EQ(ListCount(lone), 1u);
+    EXPECT_EQ(ListCount(list->next), 3u);
+    struct Case { int64_t index; double value; };
+    constexpr Case kCases[] = {{0, 1}, {1, 2}, {2, 3}, {99, 3}, {-5, 1}};
+    for (auto c : kCases)
+        EXPECT_EQ(ListNodeAt(list->next->next, c.index)->value, c.value) << c.index;
+    EXPECT_EQ(ListIndexOf(list->next->next), 2u);
+    ListFree(list, true);
+    ListFree(lone, true);
+}
+
+TEST_F(ListValuesTest, PositionsStayRightAcrossChanges) {
+    // Repeated positional calls reuse their last answer; every change of the
+    // chain must be seen by the next call.
+    ListNode* list = MakeList({{0, nullptr}, {1, nullptr}, {2, nullptr}, {3, nullptr}});
+    EXPECT_EQ(ListNodeAt(list, 2)->value, 2);
+    EXPECT_EQ(ListNodeAt(list, 3)->value, 3);
+    EXPECT_EQ(ListNodeAt(list, 1)->value, 1);
+    ListNode* inserted = ListInsertBefore(ListNodeAt(list, 1));
+    inserted->value = 9;
+    EXPECT_EQ(ListNodeAt(list, 1), inserted);
+    EXPECT_EQ(ListNodeAt(list, 2)->value, 1);
+    ListDeleteNode(inserted);
+    EXPECT_EQ(ListNodeAt(list, 1)->value, 1);
+    ListNode* handle = list;
+    ListMoveNode(&handle, 3, 0);
+    EXPECT_EQ(ListNodeAt(list, 0)->value, 3);
+    EXPECT_EQ(ListNodeAt(list->next, 9)->value, 2);
+    // Appending through the same handle keeps going at the end.
+    ListNode* first = ListFirst(list);
+    for (int i = 0; i < 3; ++i)
+        ListAppend(first)->value = 10 + i;
+    EXPECT_EQ(Describe(first), "3,0,1,2,10,11,12");
+    ListNode* tail = ListLast(first);
+    ListDeleteNode(tail);
+    ListAppend(first)->value = 13;
+    EXPECT_EQ(Describe(first), "3,0,1,2,10,11,13");
+    ListFree(first, true);
+}
+
+TEST_F(ListValuesTest, InsertBeforeAndDeleteReturnTheNeighbour) {
+    ListNode* list = MakeList({{1, nullptr}, {3, nullptr}});
+    ListNode* two = ListInsertBefore(list->next);
+    two->value = 2;
+    EXPECT_EQ(Describe(list), "1,2,3");
+    ListNode* zero = ListInsertBefore(list);
+    EXPECT_EQ(ListFirst(list), zero);
+    // Deleting the last node gives the one before it; the only node gives null.
+    ListNode* last = ListLast(list);
+    EXPECT_EQ(ListDeleteNode(last), two);
+    EXPECT_EQ(ListDeleteNode(zero), list);
+    EXPECT_EQ(Describe(list), "1,2");
+    ListNode* lone = MakeList({{0, "text"}});
+    EXPECT_EQ(ListDeleteNode(lone), nullptr);
+    ListFree(list, true);
+}
+
+TEST_F(ListValuesTest, MoveNodeForwardAndBack) {
+    struct Case { int64_t from, to; const char* expected; };
+    constexpr Case kCases[] = {{0, 2, "b,c,a"}, {2, 0, "c,a,b"}, {1, 1, "a,b,c"}, {0, 1, "b,a,c"}};
+    for (auto c : kCases) {
+        ListNode* list = MakeList({{0, "a"}, {0, "b"}, {0, "c"}});
+        ListNode* handle = ListNodeAt(list, c.to);
+        ListNode* moved = ListMoveNode(&handle, c.from, c.to);
+        ASSERT_NE(moved, nullptr);
+        EXPECT_EQ(Describe(moved), c.expected) << c.from << "->" << c.to;
+        EXPECT_EQ(handle, moved);
+        ListFree(moved, true);
+    }
+    ListNode* none = nullptr;
+    EXPECT_EQ(ListMoveNode(&none, 0, 1), nullptr);
+}
+
+TEST_F(ListValuesTest, SortNumbersStableInBothOrders) {
+    struct Case { int order; const char* expected; };
+    constexpr Case kCases[] = {{1, "1,2,3"}, {0, "3,2,1"}};
+    for (auto c : kCases) {
+        ListNode* list = MakeList({{3, nullptr}, {1, nullptr}, {2, nullptr}});
+        ListSort(list->next, c.order, 1);
+        EXPECT_EQ(Describe(list), c.expected);
+        ListFree(list, true);
+    }
+    // Equal numbers keep their order: the array word marks which is which.
+    ListNode* list = MakeList({{2, nullptr}, {1, nullptr}, {2, nullptr}});
+    for (ListNode* n = list; n; n = n->next) {
+        n->arrayExtension = static_cast<ListArrayExtension*>(AllocateValueBlock(sizeof(ListArrayExtension)));
+        n->arrayExtension->arrayWord = 10 + ListIndexOf(n);
+    }
+    ListSort(list, 1, 1);
+    EXPECT_EQ(list->next->arrayExtension->arrayWord, 10u);
+    EXPECT_EQ(list->next->next->arrayExtension->arrayWord, 12u);
+    ListFree(list, true);
+}
+
+TEST_F(ListValuesTest, SortTextsByCaseRule) {
+    struct Case { int caseSensitive; const char* expected; };
+    constexpr Case kCases[] = {{0, "A,a,b"}, {1, "A,a,b"}};
+    for (auto c : kCases) {
+        ListNode* list = MakeList({{0, "b"}, {0, "A"}, {0, "a"}});
+        ListSort(list, 1, c.caseSensitive);
+        EXPECT_EQ(Describe(list), c.expected);
+        ListFree(list, true);
+    }
+    ListNode* list = MakeList({{0, "a"}, {0, "B"}, {0, "A"}});
+    ListSort(list, 1, 0);
+    EXPECT_EQ(Describe(list), "a,A,B");  // a and A compare equal and keep their order
+    ListFree(list, true);
+}
+
+TEST_F(ListValuesTest, SortPutsNumbersBeforeTextsWithoutCrashing) {
+    ListNode* list = MakeList({{0, "x"}, {5, nullptr}, {0, "a"}, {1, nullptr}});
+    ListSort(list, 1, 1);
+    EXPECT_EQ(Describe(list), "1,5,a,x");
+    ListFree(list, true);
+}
+
+TEST_F(ListValuesTest, SortKeepsEachTrackerWithItsNode) {
+    // A walker stands on the second node; after the sort it still stands
+    // there, and deleting that node moves the walker off it.
+    ListNode* list = MakeList({{3, nullptr}, {1, nullptr}, {2, nullptr}});
+    ListNode* second = list->next;
+    ListTracker tracker{second, 0, nullptr};
+    second->arrayExtension = static_cast<ListArrayExtension*>(AllocateValueBlock(sizeof(ListArrayExtension)));
+    second->arrayExtension->tracker = &tracker;
+    ListSort(list, 1, 1);
+    EXPECT_EQ(Describe(list), "1,2,3");
+    ASSERT_NE(second->arrayExtension, nullptr);
+    EXPECT_EQ(second->arrayExtension->tracker, &tracker);
+    for (ListNode* n = list; n; n = n->next) {
+        bool tracked = n->arrayExtension && n->arrayExtension->tracker;
+        EXPECT_EQ(tracked, n == second);
+    }
+    ListNode* next = second->next;
+    ListDeleteNode(second);
+    EXPECT_EQ(tracker.current, next);
+    EXPECT_EQ(tracker.changed, 1);
+    ListFree(list, true);
+}
+
+TEST_F(ListValuesTest, StampFollowsContentsAndPadding) {
+    ListNode* a = MakeList({{1, nullptr}});
+    ListNode* b = MakeList({{1, nullptr}});
+    EXPECT_EQ(a->stamp, b->stamp);
+    EXPECT_LE(a->stamp, 0x7FFFFFFFu);
+    b->value = 2;
+    EXPECT_NE(StampListNode(b), a->stamp);
+    ListFree(a, true);
+    ListFree(b, true);
+}
+
+TEST_F(ListValuesTest, TextLengthCountsTheWholeChain) {
+    ListNode* list = MakeList({{12, nullptr}, {0, "abc"}, {0.5, nullptr}});
+    // "12" + 1, the block of "abc" (4), "0.5" + 1.
+    EXPECT_EQ(ListTextLength(list->next->next), 3u + 4u + 4u);
+    EXPECT_EQ(ListTextLength(nullptr), 0u);
+    ListFree(list, true);
+}
+
+TEST_F(ListValuesTest, VariableLoadsAndStoresItsCurrentNode) {
+    VariableRecord* v = Local("L$");
+    v->flags = kVarList;
+    v->currentNode = MakeList({{0, "one"}, {2, nullptr}});
+    LoadListElement(v);
+    EXPECT_EQ(TextOf(v), "one");
+    EXPECT_EQ(v->stamp, v->currentNode->stamp);
+    // A write replaces the element: the node's old text goes, the new one is
+    // the node's, and both stamps agree.
+    SetVariableValue(v, "uno", 0, nullptr, 4);
+    EXPECT_STREQ(v->currentNode->data, "uno");
+    EXPECT_EQ(v->stamp, v->currentNode->stamp);
+    // A node changed behind the variable's back is reloaded on the next read.
+    v->currentNode = v->currentNode->next;
+    EXPECT_EQ(NumberOf(v), 2);
+    EXPECT_EQ(TextOf(v), "");
+    // The record keeps only its own bits: no ownership from the text element.
+    EXPECT_EQ(v->flags & kVarOwnsData, 0u);
+}
+
+}  // namespace
+}  // namespace qob

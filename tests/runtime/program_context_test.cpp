@@ -1,0 +1,137 @@
+// tests/runtime/program_context_test.cpp
+// Creating, listing and ending contexts; what each kind frees at its end.
+
+#include "runtime/program_context.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "platform/clock.h"
+#include "platform/memory.h"
+#include "runtime/hash.h"
+#include "runtime/pool.h"
+#include "runtime/vm.h"
+#include "windows/event_table.h"
+#include "windows/window_records.h"
+
+namespace qob {
+namespace {
+
+ProgramContext* NewContext(int32_t kind) {
+    ProgramContext* context = CreateProgramContext();
+    context->kind = kind;
+    context->quietEnd = 1;
+    context->pool = CreatePool(4096);
+    CreateBottomStackEntry(context);
+    return context;
+}
+
+ClassRecord* NewClass(const char* name) {
+    auto* record = static_cast<ClassRecord*>(platform::AllocateZeroedBlock(sizeof(ClassRecord)));
+    record->name = static_cast<char*>(platform::AllocateBlock(std::strlen(name) + 1));
+    std::strcpy(record->name, name);
+    record->nameHash = HashName(name, std::strlen(name));
+    return record;
+}
+
+TEST(ProgramContext, ContextsJoinAndLeaveTheList) {
+    ProgramContext* a = NewContext(kContextIndependent);
+    ProgramContext* b = NewContext(kContextIndependent);
+    EXPECT_TRUE(IsLiveContext(a));
+    EXPECT_EQ(b->previous, a);
+    EXPECT_EQ(LastContext, b);
+    EndProgramContext(a);
+    EXPECT_FALSE(IsLiveContext(a));
+    EXPECT_EQ(FirstContext, b);
+    EndProgramContext(b);
+    EXPECT_EQ(FirstContext, nullptr);
+    EXPECT_EQ(LastContext, nullptr);
+}
+
+TEST(ProgramContext, DetachedContextIsNeverTornDown) {
+    ProgramContext* detached = NewContext(kContextDetached);
+    StackEntry* bottom = detached->stackTop;
+    EndProgramContext(detached);
+    EXPECT_TRUE(IsLiveContext(detached));
+    EXPECT_EQ(detached->stackTop, bottom);
+    detached->kind = kContextIndependent;
+    EndProgramContext(detached);
+}
+
+TEST(ProgramContext, ContextsMadeWithinOneCounterTickGetDifferentIds) {
+    platform::SetTestClock(1'000'000);
+    ProgramContext* a = NewContext(kContextIndependent);
+    ProgramContext* b = NewContext(kContextIndependent);
+    MakeUniqueContextId(a);
+    MakeUniqueContextId(b);
+    platform::ClearTestClock();
+    EXPECT_NE(a->uniqueId, b->uniqueId);
+    EndProgramContext(a);
+    EndProgramContext(b);
+}
+
+// A child sharing its parent's class records must not free them.
+TEST(ProgramContext, ChildEndLeavesTheParentsClassRecords) {
+    ProgramContext* parent = NewContext(kContextIndependent);
+    parent->classRecords = NewClass("SHAPE");
+    parent->ownsClassRecords = 1;
+    ProgramContext* child = NewContext(kContextSharedGlobals);
+    child->classRecords = parent->classRecords;
+    child->parent = parent;
+    EndProgramContext(child);
+    ASSERT_TRUE(platform::IsLiveBlock(parent->classRecords));
+    EXPECT_STREQ(parent->classRecords->name, "SHAPE");
+    EndProgramContext(parent);
+}
+
+// Window classes live on the process heap, tagged with their context: one
+// context's end removes exactly its own.
+TEST(ProgramContext, EndRemovesOnlyItsOwnWindowClasses) {
+    ProgramContext* a = NewContext(kContextIndependent);
+    ProgramContext* b = NewContext(kContextIndependent);
+    CurrentContext = a;
+    AddWindowClass("ACLASS", 1);
+    CurrentContext = b;
+    AddWindowClass("BCLASS", 2);
+    EndProgramContext(a);
+    EXPECT_EQ(FindWindowClass("ACLASS"), nullptr);
+    WindowClassRecord* kept = FindWindowClass("BCLASS");
+    ASSERT_NE(kept, nullptr);
+    EXPECT_EQ(kept->value, 2);
+    RemoveWindowClass("BCLASS");
+    EXPECT_EQ(FindWindowClass("BCLASS"), nullptr);
+    CurrentContext = nullptr;
+    EndProgramContext(b);
+}
+
+TEST(ProgramContext, EndRemovesWindowsAndEventsOfTheContext) {
+    ProgramContext* a = NewContext(kContextIndependent);
+    ProgramContext* b = NewContext(kContextIndependent);
+    WindowRecord* first = AddWindowRecord(a, 11, nullptr, 0, nullptr);
+    WindowRecord* second = AddWindowRecord(a, 12, nullptr, 0, nullptr);
+    EXPECT_EQ(first->firstWindow, 1);
+    EXPECT_EQ(second->firstWindow, 0);
+    AddWindowRecord(b, 21, nullptr, 0, nullptr);
+    AddEventRecord(a, 11, 1, 0, nullptr);
+    AddEventRecord(b, 21, 1, 0, nullptr);
+    ProgramContext* owner = nullptr;
+    EXPECT_EQ(FindWindowRecordByHandle(12, &owner), second);
+    EXPECT_EQ(owner, a);
+    EndProgramContext(a);
+    EXPECT_EQ(FindWindowRecordByHandle(11, nullptr), nullptr);
+    ASSERT_NE(EventTable, nullptr);
+    EXPECT_EQ(EventTable->owner, b);
+    EXPECT_EQ(EventTable->next, nullptr);
+    EndProgramContext(b);
+    EXPECT_EQ(EventTable, nullptr);
+}
+
+TEST(ProgramContext, ElementSizes) {
+    struct Case { int32_t type, size; };
+    constexpr Case kCases[] = {{-9, 8}, {-8, 8}, {-5, 4}, {-4, 4}, {-3, 4}, {-2, 2}, {-1, 1}, {-7, 7}, {12, 12}};
+    for (const Case& c : kCases) EXPECT_EQ(ElementSize(c.type), c.size) << c.type;
+}
+
+}  // namespace
+}  // namespace qob

@@ -1,0 +1,128 @@
+// tests/runtime/vm_fixture_support.cpp
+// The machine tests' context, list-building helpers and test operators.
+
+#include "vm_fixture.h"
+
+#include <cstring>
+
+#include "platform/memory.h"
+#include "runtime/assignment.h"
+#include "runtime/pool.h"
+#include "runtime/push_instructions.h"
+#include "runtime/runtime_error.h"
+#include "runtime/value_stack.h"
+
+namespace qob::testing {
+
+std::vector<double> Recorded;
+
+namespace {
+
+void BinaryOperator(double (*op)(double, double)) {
+    const double right = PopNumber();
+    const double left = PopNumber();
+    PushValue(nullptr, op(left, right), nullptr);
+}
+
+}  // namespace
+
+void TestAdd() { BinaryOperator([](double a, double b) { return a + b; }); }
+void TestSubtract() { BinaryOperator([](double a, double b) { return a - b; }); }
+void TestMultiply() { BinaryOperator([](double a, double b) { return a * b; }); }
+void TestLess() { BinaryOperator([](double a, double b) { return a < b ? 1.0 : 0.0; }); }
+void TestEquals() { BinaryOperator([](double a, double b) { return a == b ? 1.0 : 0.0; }); }
+void RecordTop() { Recorded.push_back(PopNumber()); }
+void RaiseTestError() { RaiseRuntimeError("test error", 0); }
+
+__attribute__((no_sanitize("address", "undefined"), noinline)) void CauseAccessViolation() {
+    *reinterpret_cast<volatile int*>(uintptr_t{16}) = 1;
+}
+
+void VmTest::SetUp() {
+    Recorded.clear();
+    context = CreateProgramContext();
+    ASSERT_NE(context, nullptr);
+    context->kind = kContextIndependent;
+    context->quietEnd = 1;
+    context->pool = CreatePool(64 * 1024);
+    CreateBottomStackEntry(context);
+    context->globalHead = AllocateVariableRecord(context, false);
+    CurrentContext = context;
+    LocalVariableList = context->globalHead;
+    MemberList = nullptr;
+    CurrentInstruction = nullptr;
+    StopFlag = false;
+    EndingContext = nullptr;
+    TryStack.depth = 0;
+    CurrentCompilerPool = context->pool;
+    CurrentNamespaceHash = 0;
+    RuntimeLogSwitch = 0;
+    cursor = EmitInstruction(nullptr, NopHandler, "test.qob", 0, nullptr, 0, nullptr, 0, 0);
+    context->instructions = cursor;
+}
+
+void VmTest::TearDown() {
+    CurrentContext = context;
+    CurrentInstruction = nullptr;
+    MemberList = nullptr;
+    TryStack.depth = 0;
+    LocalVariableList = nullptr;
+    EndProgramContext(context);
+    CurrentContext = nullptr;
+    CurrentCompilerPool = nullptr;
+    if (ConstantList) {
+        FreeVariableChain(nullptr, ConstantList, true);
+        FreeVariableList(nullptr, ConstantList);
+        ConstantList = nullptr;
+    }
+    StopFlag = false;
+    EndingContext = nullptr;
+}
+
+Instruction* VmTest::Emit(Opcode opcode, Handler handler, const char* text, double operand, Instruction* target) {
+    cursor = EmitInstruction(cursor, handler, text, operand, target, static_cast<uint32_t>(opcode), nullptr, 0, 0);
+    return cursor;
+}
+
+Instruction* VmTest::Call(Handler handler) { return Emit(Opcode::INTERNALCALL, handler); }
+Instruction* VmTest::PushInt(double value) { return Emit(Opcode::PUSHINT, Handle_PUSHINT, nullptr, value); }
+Instruction* VmTest::PushVar(const char* name) { return Emit(Opcode::PUSHVAR, Handle_PUSHVAR, name); }
+Instruction* VmTest::Assign(const char* name) { return Emit(Opcode::ASSIGN2, AssignOpcode, name); }
+Instruction* VmTest::Branch(Instruction* target) { return Emit(Opcode::BRANCH, Handle_BRANCH, nullptr, 0.0, target); }
+
+Instruction* VmTest::StartProc(const char* name, bool function) {
+    const std::string header = std::string("\xE9 ! ") + name;
+    Instruction* start = Emit(Opcode::STARTPROC, NopHandler, header.c_str(), function ? 1.0 : 0.0);
+    RequireInstructionExtra(context->pool, start)->isJumpTarget = 1;
+    return start;
+}
+
+Instruction* VmTest::EndProc() { return Emit(Opcode::ENDPROC, Handle_ENDPROC); }
+
+double VmTest::CallFunction(Instruction* procedure, std::initializer_list<double> arguments) {
+    OpenArgumentFrame(context);
+    for (double argument : arguments) PushValue(nullptr, argument, nullptr);
+    RunProcedureIn(context, procedure);
+    DropFunctionStack(1);
+    return PopNumber();
+}
+
+void VmTest::RunMain(Instruction* procedure) { RunProcedureIn(context, procedure); }
+
+VariableRecord* VmTest::Global(const char* name) { return CreateVariable(context->globalHead, name, true); }
+
+double VmTest::NumberOf(const char* name) {
+    VariableRecord* variable = FindVariable(name, 0);
+    if (!variable) return -1e300;
+    char* text = nullptr;
+    double value = 0.0;
+    GetVariableValue(variable, &text, &value, nullptr);
+    return value;
+}
+
+std::string VmTest::ErrorText() const {
+    VariableRecord* error = ConstantList ? FindNamedItem(ConstantList, "ERROR%") : nullptr;
+    return error && error->data ? std::string(error->data) : std::string();
+}
+
+}  // namespace qob::testing

@@ -1,0 +1,203 @@
+// tests/runtime/vm_method_test.cpp
+// Method calls: OBJRUN and SELFCALL, binding SELF$, early exits of object
+// calls, returning local objects, and the variable cache under recursion.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/memory.h"
+#include "runtime/assignment.h"
+#include "runtime/hash.h"
+#include "runtime/objects.h"
+#include "runtime/push_instructions.h"
+#include "runtime/value_stack.h"
+#include "vm_fixture.h"
+
+namespace qob::testing {
+namespace {
+
+using ::testing::HasSubstr;
+
+class MethodTest : public VmTest {
+protected:
+    void SetUp() override {
+        VmTest::SetUp();
+        auto* shape = static_cast<ClassRecord*>(platform::AllocateZeroedBlock(sizeof(ClassRecord)));
+        shape->name = static_cast<char*>(platform::AllocateBlock(6));
+        std::strcpy(shape->name, "SHAPE");
+        shape->nameHash = HashName("SHAPE", 5);
+        context->classRecords = shape;
+        context->ownsClassRecords = 1;
+    }
+    Instruction* Method(const char* key, bool function) {
+        return StartProc((std::string("__CLASSCODE_SHAPE.") + key).c_str(), function);
+    }
+    VariableRecord* NewShape(const char* name) {
+        VariableRecord* object = Global(name);
+        CreateObjectInstance(object, "SHAPE", false);
+        return object;
+    }
+    // SAVESP2; arguments; NGPUSHVAR object; OBJRUN key (results kept: keep).
+    Instruction* ObjectCall(const char* object, const char* key, int keep, std::initializer_list<double> arguments) {
+        Emit(Opcode::SAVESP2, Builtin___savesp2);
+        for (double argument : arguments) PushInt(argument);
+        Emit(Opcode::NGPUSHVAR, Handle_NGPUSHVAR, object);
+        Instruction* call = Emit(Opcode::OBJRUN, Handle_OBJRUN, key);
+        call->extraWord = static_cast<uintptr_t>(keep);
+        return call;
+    }
+    void EnterTry() {
+        TryStack.entries[0] = {nullptr, nullptr, context, 0, context->stackTop, 0};
+        TryStack.depth = 1;
+    }
+};
+
+TEST_F(MethodTest, ObjrunRunsTheMethodWithSelfBoundAndKeepsItsResult) {
+    Method("AREA(1,1)", true);
+    Emit(Opcode::PARMSPUSHVAR, Handle_PARMSPUSHVAR, "K$");
+    Emit(Opcode::SAVESP, Builtin___savesp);
+    PushVar("K$");
+    PushInt(10);
+    Call(TestMultiply);
+    Emit(Opcode::RETURN, Handle_RETURN);
+    EndProc();
+    VariableRecord* shape = NewShape("S$");
+    Instruction* main = StartProc("MAIN", false);
+    ObjectCall("S$", "AREA(1,1)", 1, {4});
+    Call(RecordTop);
+    ObjectCall("S$", "AREA(1,1)", 1, {5});  // the cached method this time
+    Call(RecordTop);
+    EndProc();
+    RunMain(main);
+    EXPECT_EQ(Recorded, (std::vector<double>{40, 50}));
+    EXPECT_EQ(context->argumentFrame.count, 0);
+    EXPECT_EQ(CountStackEntries(context->stackTop), 1);
+    (void)shape;
+}
+
+TEST_F(MethodTest, ObjectCallsThatCannotRunLeaveTheStackAsTheCallFormExpects) {
+    Method("PRIV(0,1)", true)->extra->flagByte = 1;  // private
+    Emit(Opcode::SAVESP, Builtin___savesp);
+    PushInt(1);
+    Emit(Opcode::RETURN, Handle_RETURN);
+    EndProc();
+    NewShape("S$");
+    Global("N$")->value = 3;  // not an object
+    struct Case { const char* object; const char* key; const char* message; };
+    const Case cases[] = {
+        {"N$", "AREA(2,1)", "Variable (N$) an invalid object"},
+        {"S$", "MISSING(2,1)", "Proc or func \"MISSING(2,1)\" not found for class \"SHAPE\""},
+        {"S$", "PRIV(0,1)", "Proc or func 'PRIV(0,1)' is not public!"},
+    };
+    for (const Case& c : cases) {
+        EnterTry();
+        Instruction* main = StartProc("MAIN", false);
+        ObjectCall(c.object, c.key, 1, {7, 8});
+        Call(RecordTop);
+        EndProc();
+        Recorded.clear();
+        RunMain(main);
+        EXPECT_THAT(ErrorText(), HasSubstr(c.message)) << c.key;
+        EXPECT_EQ(Recorded, std::vector<double>{0}) << "one empty value for the expected result";
+        EXPECT_EQ(context->argumentFrame.count, 0) << c.key;
+        EXPECT_EQ(CountStackEntries(context->stackTop), 1) << c.key;
+    }
+}
+
+TEST_F(MethodTest, PrivateMethodRunsFromAnotherMethodOfTheSameObject) {
+    Instruction* secret = Method("SECRET(0,0)", false);
+    secret->extra->flagByte = 1;
+    PushInt(1);
+    Call(RecordTop);
+    EndProc();
+    Method("OPEN(0,0)", false);
+    Emit(Opcode::SAVESP2, Builtin___savesp2);
+    Emit(Opcode::NGPUSHVAR, Handle_NGPUSHVAR, "SELF$");
+    Emit(Opcode::OBJRUN, Handle_OBJRUN, "SECRET(0,0)");
+    EndProc();
+    NewShape("S$");
+    Instruction* main = StartProc("MAIN", false);
+    ObjectCall("S$", "OPEN(0,0)", 0, {});
+    EndProc();
+    RunMain(main);
+    EXPECT_EQ(Recorded, std::vector<double>{1});
+    EXPECT_EQ(context->argumentFrame.count, 0);
+}
+
+// A method returning its own local object: the instance must survive the
+// release of the method's locals (no DESTROY runs).
+TEST_F(MethodTest, ReturningALocalObjectKeepsTheInstance) {
+    Method("DESTROY(0,0)", false);
+    PushInt(99);
+    Call(RecordTop);
+    EndProc();
+    Instruction* make = StartProc("MAKE(0,1)", true);
+    Emit(Opcode::PUSHSTR, Handle_PUSHSTR, "SHAPE");
+    Emit(Opcode::NGPUSHVAR, Handle_NGPUSHVAR, "L$");
+    Call([] {
+        const StackEntry target = *PopStackEntry();
+        const StackEntry name = *PopStackEntry();
+        VariableRecord* local = CreateVariable(LocalVariableList, "L$", true);
+        (void)target;
+        CreateObjectInstance(local, name.text, false);
+    });
+    Emit(Opcode::SAVESP, Builtin___savesp);
+    PushVar("L$");
+    Emit(Opcode::RETURN, Handle_RETURN);
+    EndProc();
+    const double address = CallFunction(make, {});
+    ASSERT_NE(address, 0.0);
+    auto* head = reinterpret_cast<VariableRecord*>(static_cast<uintptr_t>(address));
+    EXPECT_TRUE(platform::IsLiveBlock(head));
+    EXPECT_STREQ(head->data, "SHAPE");
+    EXPECT_TRUE(Recorded.empty()) << "the destructor did not run";
+    FreeObjectInstance(context, head);
+    EXPECT_EQ(Recorded, std::vector<double>{99});
+}
+
+// REC(N$): X$ = N$; IF 0 < N$ THEN SELF.REC(N$ - 1); record X$. Each level
+// must read its own X$, also when the lookup cache was filled by another level.
+TEST_F(MethodTest, RecursiveMethodReadsItsOwnLocals) {
+    Instruction* rec = Method("REC(1,0)", false);
+    Emit(Opcode::PARMSPUSHVAR, Handle_PARMSPUSHVAR, "N$");
+    PushVar("N$");
+    Call([] {  // X$ = N$, as a local of this level
+        const double n = PopNumber();
+        CreateVariable(LocalVariableList, "X$", true)->value = n;
+    });
+    PushInt(0);
+    PushVar("N$");
+    Call(TestLess);
+    Instruction* test = Emit(Opcode::IF, ConditionalJumpHandler);
+    PushVar("N$");
+    PushInt(1);
+    Call(TestSubtract);
+    Instruction* self = Emit(Opcode::SELFCALL, Handle_SELFCALL, "SHAPE.REC(1,0)", 0.0, rec);
+    Target(test, self);
+    PushVar("X$");
+    Call(RecordTop);
+    EndProc();
+    NewShape("S$");
+    Instruction* main = StartProc("MAIN", false);
+    ObjectCall("S$", "REC(1,0)", 0, {2});
+    EndProc();
+    RunMain(main);
+    EXPECT_EQ(Recorded, (std::vector<double>{0, 1, 2}));
+}
+
+TEST_F(MethodTest, SelfcallWithoutDotOrTargetRunsNothing) {
+    Instruction* main = StartProc("MAIN", false);
+    Emit(Opcode::SELFCALL, Handle_SELFCALL, "NODOT");
+    PushInt(1);
+    Call(RecordTop);
+    EndProc();
+    RunMain(main);
+    EXPECT_EQ(Recorded, std::vector<double>{1});
+    EXPECT_EQ(ObjectToBind, nullptr);
+}
+
+}  // namespace
+}  // namespace qob::testing

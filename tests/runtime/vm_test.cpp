@@ -1,0 +1,726 @@
+// tests/runtime/vm_test.cpp
+// Hand-built programs through RunProcedure: calls and recursion, loops, CASE,
+// BREAK and CONTINUE, TRY with errors and faults, EXIT, and the depths a run
+// must leave as it found them however it ends.
+
+#include "runtime/vm.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/memory.h"
+#include "platform/message_box.h"
+#include "runtime/allocation_tracking.h"
+#include "runtime/declarations.h"
+#include "runtime/function_table.h"
+#include "runtime/list_values.h"
+#include "runtime/pool.h"
+#include "runtime/push_instructions.h"
+#include "runtime/runtime_error.h"
+#include "runtime/value_stack.h"
+#include "vm_fixture.h"
+
+namespace qob::testing {
+namespace {
+
+using ::testing::HasSubstr;
+
+
+class VmRunTest : public VmTest {
+protected:
+    // A function of one parameter N$ computing rec(N$) = N$ < 2 ? base : N$ op rec(N$ - 1)
+    // (op = multiply: factorial), or fib(N$ - 1) + fib(N$ - 2) when twoCalls.
+    Instruction* RecursiveFunction(const char* name, bool twoCalls) {
+        Instruction* start = StartProc(name, true);
+        Emit(Opcode::PARMSPUSHVAR, Handle_PARMSPUSHVAR, "N$");
+        PushVar("N$");
+        PushInt(2);
+        Call(TestLess);
+        Instruction* test = Emit(Opcode::IF, ConditionalJumpHandler);
+        Emit(Opcode::SAVESP, Builtin___savesp);
+        if (twoCalls) PushVar("N$");
+        else PushInt(1);
+        Instruction* early = Emit(Opcode::RETURN, Handle_RETURN);
+        Target(test, early);
+        Emit(Opcode::SAVESP, Builtin___savesp);
+        if (twoCalls) {
+            for (double minus : {1.0, 2.0}) {
+                Emit(Opcode::SAVESP, Builtin___savesp);
+                PushVar("N$");
+                PushInt(minus);
+                Call(TestSubtract);
+                Emit(Opcode::CALL, RunProcedure, name, 0.0, start);
+                Emit(Opcode::DROPFCTSTACK, Builtin___dropfctstack, nullptr, 1.0);
+            }
+            Call(TestAdd);
+        } else {
+            PushVar("N$");
+            Emit(Opcode::SAVESP, Builtin___savesp);
+            PushVar("N$");
+            PushInt(1);
+            Call(TestSubtract);
+            Emit(Opcode::CALL, RunProcedure, name, 0.0, start);
+            Emit(Opcode::DROPFCTSTACK, Builtin___dropfctstack, nullptr, 1.0);
+            Call(TestMultiply);
+        }
+        Emit(Opcode::RETURN, Handle_RETURN);
+        EndProc();
+        return start;
+    }
+};
+
+TEST_F(VmRunTest, FactorialAndFibonacciRecurse) {
+    Instruction* factorial = RecursiveFunction("FACT(1,1)", false);
+    Instruction* fibonacci = RecursiveFunction("FIB(1,1)", true);
+    struct Case { Instruction* procedure; double argument, expected; };
+    const Case cases[] = {{factorial, 1, 1}, {factorial, 5, 120}, {factorial, 10, 3628800},
+                          {fibonacci, 1, 1}, {fibonacci, 2, 1},   {fibonacci, 15, 610}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(CallFunction(c.procedure, {c.argument}), c.expected) << c.argument;
+        EXPECT_EQ(context->callDepth, 0);
+        EXPECT_EQ(context->argumentFrame.count, 0);
+        EXPECT_EQ(CountStackEntries(context->stackTop), 1) << "the stack is back to its bottom cell";
+    }
+}
+
+TEST_F(VmRunTest, RecursionReusesCachedFrames) {
+    Instruction* factorial = RecursiveFunction("FACT(1,1)", false);
+    EXPECT_EQ(CallFunction(factorial, {6}), 720);
+    int frames = 0;
+    for (FrameCacheRecord* r = context->frameCache; r; r = r->next) {
+        ++frames;
+        EXPECT_EQ(r->inUse, 0);
+    }
+    EXPECT_EQ(frames, 6) << "one frame per active call";
+    EXPECT_EQ(CallFunction(factorial, {6}), 720);
+    int again = 0;
+    for (FrameCacheRecord* r = context->frameCache; r; r = r->next) ++again;
+    EXPECT_EQ(again, 6) << "a second run takes its frames from the cache";
+}
+
+// FOR I$ = start TO end [STEP step]: records I$ each pass.
+class ForLoopTest : public VmTest {
+protected:
+    Instruction* ForProgram(double start, double end, const double* step) {
+        Global("I$");
+        Instruction* main = StartProc("MAIN", false);
+        Instruction* init = Emit(Opcode::INITFOR, Handle_INITFOR);
+        Emit(Opcode::SAVESP, Builtin___savesp);
+        PushVar("I$");
+        PushInt(start);
+        PushInt(end);
+        if (step) PushInt(*step);
+        Instruction* test = Emit(Opcode::FOR, Handle_FOR);
+        PushVar("I$");
+        Call(RecordTop);
+        Instruction* back = Branch(init);
+        Target(test, back);
+        Emit(Opcode::ENDLOOP, Handle_ENDLOOP);
+        EndProc();
+        return main;
+    }
+};
+
+TEST_F(ForLoopTest, CountsUpAndDownWithAndWithoutStep) {
+    struct Case { double start, end; bool hasStep; double step; std::vector<double> expected; };
+    const Case cases[] = {
+        {1, 5, false, 0, {1, 2, 3, 4, 5}},
+        {5, 1, false, 0, {5, 4, 3, 2, 1}},
+        {1, 10, true, 3, {1, 4, 7, 10}},
+        {10, 1, true, -4, {10, 6, 2}},
+        {1, 5, true, 0, {}},
+        {3, 3, false, 0, {3}},
+    };
+    for (const Case& c : cases) {
+        Recorded.clear();
+        RunMain(ForProgram(c.start, c.end, c.hasStep ? &c.step : nullptr));
+        EXPECT_EQ(Recorded, c.expected) << c.start << ".." << c.end << " step " << c.step;
+        EXPECT_EQ(context->callDepth, 0);
+        EXPECT_EQ(context->loopActivationCount, 0);
+    }
+}
+
+// The end expression calls a function whose own FOR runs first: the outer
+// loop must still start at its start value on its first pass.
+TEST_F(ForLoopTest, FunctionWithItsOwnLoopInTheEndExpressionLeavesTheOuterFirstPass) {
+    Global("I$");
+    Global("J$");
+    Instruction* inner = StartProc("THREE(0,1)", true);
+    Instruction* innerInit = Emit(Opcode::INITFOR, Handle_INITFOR);
+    Emit(Opcode::SAVESP, Builtin___savesp);
+    PushVar("J$");
+    PushInt(1);
+    PushInt(2);
+    Instruction* innerTest = Emit(Opcode::FOR, Handle_FOR);
+    Instruction* innerBack = Branch(innerInit);
+    Target(innerTest, innerBack);
+    Emit(Opcode::ENDLOOP, Handle_ENDLOOP);
+    Emit(Opcode::SAVESP, Builtin___savesp);
+    PushInt(3);
+    Emit(Opcode::RETURN, Handle_RETURN);
+    EndProc();
+
+    Instruction* main = StartProc("MAIN", false);
+    Instruction* init = Emit(Opcode::INITFOR, Handle_INITFOR);
+    Emit(Opcode::SAVESP, Builtin___savesp);
+    PushVar("I$");
+    PushInt(1);
+    Emit(Opcode::SAVESP, Builtin___savesp);
+    Emit(Opcode::CALL, RunProcedure, "THREE(0,1)", 0.0, inner);
+    Emit(Opcode::DROPFCTSTACK, Builtin___dropfctstack, nullptr, 1.0);
+    Instruction* test = Emit(Opcode::FOR, Handle_FOR);
+    PushVar("I$");
+    Call(RecordTop);
+    Instruction* back = Branch(init);
+    Target(test, back);
+    Emit(Opcode::ENDLOOP, Handle_ENDLOOP);
+    EndProc();
+
+    Global("I$")->value = 40;  // a loop that skipped its start would go on from here
+    RunMain(main);
+    EXPECT_EQ(Recorded, (std::vector<double>{1, 2, 3}));
+}
+
+TEST_F(VmTest, ForeachWalksAListBothWays) {
+    VariableRecord* list = Global("L$");
+    Global("X$");
+    ListNode* last = nullptr;
+    for (double value : {10.0, 20.0, 30.0}) {
+        last = ListAppend(last);
+        last->value = value;
+        StampListNode(last);
+    }
+    list->flags |= kVarList;
+    list->currentNode = ListFirst(last);
+    LoadListElement(list);
+    for (double direction : {0.0, 1.0}) {
+        Recorded.clear();
+        Instruction* main = StartProc("MAIN", false);
+        Instruction* init = Emit(Opcode::INITFOREACH, Handle_INITFOREACH);
+        Emit(Opcode::SAVESP, Builtin___savesp);
+        PushVar("L$");
+        PushVar("X$");
+        Instruction* test = Emit(Opcode::FOREACH, Handle_FOREACH, nullptr, direction);
+        PushVar("X$");
+        Call(RecordTop);
+        Instruction* back = Branch(init);
+        Target(test, back);
+        Emit(Opcode::ENDLOOP, Handle_ENDLOOP);
+        EndProc();
+        RunMain(main);
+        const std::vector<double> expected =
+            direction == 0.0 ? std::vector<double>{10, 20, 30} : std::vector<double>{30, 20, 10};
+        EXPECT_EQ(Recorded, expected);
+    }
+    ListFree(list->currentNode, true);
+    list->currentNode = nullptr;
+    list->flags = 0;
+}
+
+TEST_F(VmTest, ForeachWithoutResultVariableReportsIt) {
+    Global("L$");
+    TryStack.entries[0] = {nullptr, nullptr, context, 0, context->stackTop, 0};
+    TryStack.depth = 1;  // inside a TRY: the report goes to ERROR%
+    Instruction* main = StartProc("MAIN", false);
+    Instruction* init = Emit(Opcode::INITFOREACH, Handle_INITFOREACH);
+    Emit(Opcode::SAVESP, Builtin___savesp);
+    PushVar("L$");
+    Instruction* test = Emit(Opcode::FOREACH, Handle_FOREACH);
+    PushInt(1);
+    Call(RecordTop);
+    Instruction* back = Branch(init);
+    Target(test, back);
+    Emit(Opcode::ENDLOOP, Handle_ENDLOOP);
+    EndProc();
+    RunMain(main);
+    EXPECT_TRUE(Recorded.empty());
+    EXPECT_THAT(ErrorText(), HasSubstr("Result variable is missing"));
+    EXPECT_EQ(CountStackEntries(context->stackTop), 1);
+}
+
+// I$ = 0; WHILE I$ < 10: I$ += 1; IF I$ == 3 CONTINUE; IF I$ == 6 BREAK; record I$.
+TEST_F(VmTest, WhileWithContinueAndBreak) {
+    Global("I$");
+    Instruction* main = StartProc("MAIN", false);
+    PushInt(0);
+    Assign("I$");
+    Instruction* init = Emit(Opcode::INITWHILE, Handle_INITWHILE);
+    PushVar("I$");
+    PushInt(10);
+    Call(TestLess);
+    Instruction* test = Emit(Opcode::WHILE, ConditionalJumpHandler);
+    PushVar("I$");
+    PushInt(1);
+    Call(TestAdd);
+    Assign("I$");
+    PushVar("I$");
+    PushInt(3);
+    Call(TestEquals);
+    Instruction* ifContinue = Emit(Opcode::IF, ConditionalJumpHandler);
+    Branch(init);
+    Instruction* afterContinue = Emit(Opcode::ENDLOOP, Handle_ENDLOOP);
+    Target(ifContinue, afterContinue);
+    PushVar("I$");
+    PushInt(6);
+    Call(TestEquals);
+    Instruction* ifBreak = Emit(Opcode::IF, ConditionalJumpHandler);
+    Instruction* breakJump = Branch(nullptr);
+    Instruction* afterBreak = Emit(Opcode::ENDLOOP, Handle_ENDLOOP);
+    Target(ifBreak, afterBreak);
+    PushVar("I$");
+    Call(RecordTop);
+    Instruction* back = Branch(init);
+    Target(test, back);
+    Target(breakJump, back);
+    Emit(Opcode::ENDLOOP, Handle_ENDLOOP);
+    EndProc();
+    RunMain(main);
+    EXPECT_EQ(Recorded, (std::vector<double>{1, 2, 4, 5}));
+    EXPECT_EQ(NumberOf("I$"), 6);
+    EXPECT_EQ(context->callDepth, 0);
+}
+
+// REPEAT: record I$; I$ += 1; UNTIL I$ == 3.
+TEST_F(VmTest, RepeatRunsUntilTheConditionHolds) {
+    Global("I$");
+    Instruction* main = StartProc("MAIN", false);
+    Instruction* init = Emit(Opcode::INITWHILE, Handle_INITWHILE);
+    PushVar("I$");
+    Call(RecordTop);
+    PushVar("I$");
+    PushInt(1);
+    Call(TestAdd);
+    Assign("I$");
+    PushVar("I$");
+    PushInt(3);
+    Call(TestEquals);
+    Emit(Opcode::UNTIL, ConditionalJumpHandler, nullptr, 0.0, init);
+    Emit(Opcode::ENDLOOP, Handle_ENDLOOP);
+    EndProc();
+    RunMain(main);
+    EXPECT_EQ(Recorded, (std::vector<double>{0, 1, 2}));
+    EXPECT_EQ(context->callDepth, 0);
+}
+
+// CASE S$: 1, 2 -> 100; 3, 4, 5 (last value by PUSHINTCASE) -> 300; DEFAULT -> 999.
+TEST_F(VmTest, CaseWithSeveralLabelsAndADefault) {
+    ASSERT_GE(RegisterFunction("==", TestEquals), 0);
+    Global("S$");
+    Instruction* main = StartProc("MAIN", false);
+    PushVar("S$");
+    Emit(Opcode::PULLCASE, Handle_PULLCASE, nullptr, 0.0);
+    PushInt(1);
+    PushInt(2);
+    Instruction* label1 = Emit(Opcode::PUSHCASE, Handle_PUSHCASE, nullptr, 0.0);
+    label1->extraWord = 2;
+    PushInt(100);
+    Call(RecordTop);
+    Instruction* end1 = Branch(nullptr);
+    Target(label1, end1);
+    PushInt(3);
+    PushInt(4);
+    const double five = 5.0;
+    Instruction* label2 = Emit(Opcode::PUSHINTCASE, Handle_PUSHINTCASE, nullptr, 0.0);
+    label2->text = static_cast<char*>(platform::AllocateBlock(sizeof five));
+    std::memcpy(label2->text, &five, sizeof five);
+    label2->extraWord = 3;
+    PushInt(300);
+    Call(RecordTop);
+    Instruction* end2 = Branch(nullptr);
+    Target(label2, end2);
+    PushInt(999);
+    Instruction* last = Call(RecordTop);
+    Target(end1, last);
+    Target(end2, last);
+    EndProc();
+    for (double selector : {1.0, 2.0, 3.0, 4.0, 5.0, 6.0}) {
+        Global("S$")->value = selector;
+        RunMain(main);
+        EXPECT_EQ(CountStackEntries(context->stackTop), 1) << selector;
+    }
+    EXPECT_EQ(Recorded, (std::vector<double>{100, 100, 300, 300, 300, 999}));
+}
+
+// TRY: raise an error; record 1; EXCEPT record 2; END; record 3.
+class TryTest : public VmTest {
+protected:
+    Instruction* TryProgram(const char* name, Handler failing, Instruction* callee = nullptr) {
+        Instruction* main = StartProc(name, false);
+        Instruction* tryNode = Emit(Opcode::TRY, Handle_TRY);
+        if (callee) Emit(Opcode::CALL, RunProcedure, "CALLEE", 0.0, callee);
+        else Call(failing);
+        PushInt(1);
+        Call(RecordTop);
+        Instruction* skip = Branch(nullptr);
+        Target(tryNode, skip);
+        PushInt(2);
+        Instruction* lastExcept = Call(RecordTop);
+        Target(skip, lastExcept);
+        Emit(Opcode::EXCEPT, PopTryHandler);
+        PushInt(3);
+        Call(RecordTop);
+        EndProc();
+        return main;
+    }
+};
+
+TEST_F(TryTest, RuntimeErrorInsideTryGoesToErrorAndTheBlockGoesOn) {
+    RunMain(TryProgram("MAIN", RaiseTestError));
+    EXPECT_EQ(Recorded, (std::vector<double>{1, 3}));
+    const std::string error = ErrorText();
+    EXPECT_THAT(error, HasSubstr("App: "));
+    EXPECT_THAT(error, HasSubstr("Proc: MAIN"));
+    EXPECT_THAT(error, HasSubstr("Opcode: "));
+    EXPECT_THAT(error, HasSubstr("\n\ntest error"));
+    EXPECT_EQ(TryStack.depth, 0);
+}
+
+TEST_F(TryTest, HardwareFaultResumesAtExcept) {
+    RunMain(TryProgram("MAIN", CauseAccessViolation));
+    EXPECT_EQ(Recorded, (std::vector<double>{2, 3}));
+    EXPECT_THAT(ErrorText(), HasSubstr("Access violation at 0x"));
+    EXPECT_EQ(TryStack.depth, 0);
+    EXPECT_EQ(context->callDepth, 0);
+}
+
+TEST_F(TryTest, FaultInACalleeResumesAtTheCallersExcept) {
+    Instruction* callee = StartProc("CALLEE", false);
+    Instruction* init = Emit(Opcode::INITWHILE, Handle_INITWHILE);  // a loop left open by the fault
+    (void)init;
+    Call(CauseAccessViolation);
+    PushInt(7);
+    Call(RecordTop);
+    EndProc();
+    Instruction* main = TryProgram("MAIN", nullptr, callee);
+    RunMain(main);
+    EXPECT_EQ(Recorded, (std::vector<double>{2, 3}));
+    EXPECT_EQ(TryStack.depth, 0);
+    EXPECT_EQ(context->callDepth, 0);
+    EXPECT_EQ(RunNesting(), 0);
+    EXPECT_FALSE(StopFlag);
+}
+
+TEST_F(VmTest, ExitInANestedCallStopsEveryRunOfTheContext) {
+    Instruction* deepest = StartProc("DEEPEST", false);
+    Call(Builtin_EXIT);
+    PushInt(1);
+    Call(RecordTop);
+    EndProc();
+    Instruction* middle = StartProc("MIDDLE", false);
+    Emit(Opcode::CALL, RunProcedure, "DEEPEST", 0.0, deepest);
+    PushInt(2);
+    Call(RecordTop);
+    EndProc();
+    Instruction* main = StartProc("MAIN", false);
+    Emit(Opcode::CALL, RunProcedure, "MIDDLE", 0.0, middle);
+    PushInt(3);
+    Call(RecordTop);
+    EndProc();
+    RunMain(main);
+    EXPECT_TRUE(Recorded.empty());
+    EXPECT_EQ(context->callDepth, 0);
+
+    // A run of another context ends with the stop flag cleared.
+    ProgramContext* other = CreateProgramContext();
+    other->kind = kContextIndependent;
+    other->quietEnd = 1;
+    other->pool = CreatePool(4096);
+    CreateBottomStackEntry(other);
+    other->globalHead = AllocateVariableRecord(other, false);
+    CurrentCompilerPool = other->pool;
+    Instruction* first = EmitInstruction(nullptr, NopHandler, "other", 0, nullptr, 0, nullptr, 0, 0);
+    other->instructions = first;
+    Instruction* start = EmitInstruction(first, NopHandler, "0000OTHER", 0, nullptr, 1, nullptr, 0, 0);
+    EmitInstruction(start, Handle_ENDPROC, nullptr, 0, nullptr, 2, nullptr, 0, 0);
+    RunProcedureIn(other, start);
+    EXPECT_FALSE(StopFlag);
+    CurrentCompilerPool = context->pool;
+    EndProgramContext(other);
+}
+
+// A procedure whose TRY part returns early leaves no stale TRY entry: a later
+// error outside TRY is reported, not silenced into ERROR%.
+TEST_F(VmTest, ReturnInsideTryLeavesNoStaleEntry) {
+    Instruction* leaver = StartProc("LEAVER(0,1)", true);
+    Instruction* tryNode = Emit(Opcode::TRY, Handle_TRY);
+    Emit(Opcode::SAVESP, Builtin___savesp);
+    PushInt(5);
+    Emit(Opcode::RETURN, Handle_RETURN);
+    Instruction* skip = Branch(nullptr);
+    Target(tryNode, skip);
+    Instruction* except = Emit(Opcode::EXCEPT, PopTryHandler);
+    Target(skip, except);
+    EndProc();
+    EXPECT_EQ(CallFunction(leaver, {}), 5);
+    EXPECT_EQ(TryStack.depth, 0);
+    EXPECT_FALSE(IsInsideTry(context));
+}
+
+// Errors outside TRY: the report goes to the log and the box (standard error
+// when headless), and the procedure stops.
+class ErrorReportTest : public VmTest {
+protected:
+    void SetUp() override {
+        VmTest::SetUp();
+        boxOutput = std::tmpfile();
+        platform::SetMessageBoxOutput(boxOutput, boxOutput);
+        logPath = ::testing::TempDir() + ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_log.txt";
+        OpenDebugLog(logPath.c_str());
+    }
+    void TearDown() override {
+        platform::SetMessageBoxOutput(nullptr, nullptr);
+        std::fclose(boxOutput);
+        RuntimeLogSwitch = 0;
+        std::remove(logPath.c_str());
+        VmTest::TearDown();
+    }
+    static std::string ReadAll(std::FILE* file) {
+        std::string text;
+        std::rewind(file);
+        char buffer[512];
+        while (size_t n = std::fread(buffer, 1, sizeof buffer, file)) text.append(buffer, n);
+        return text;
+    }
+    std::string LogText() const {
+        std::FILE* file = std::fopen(logPath.c_str(), "rb");
+        if (!file) return {};
+        std::string text = ReadAll(file);
+        std::fclose(file);
+        return text;
+    }
+    std::FILE* boxOutput = nullptr;
+    std::string logPath;
+};
+
+TEST_F(ErrorReportTest, ErrorOutsideTryIsLoggedShownAndStopsTheProcedure) {
+    context->appName = static_cast<char*>(platform::AllocateBlock(8));
+    std::strcpy(context->appName, "DEMO");
+    Instruction* main = StartProc("MAIN", false);
+    cursor = EmitInstruction(cursor, RaiseTestError, nullptr, 0, nullptr, 34, "c:\\progs\\demo.qob", 12, 7);
+    PushInt(1);
+    Call(RecordTop);
+    EndProc();
+    RunMain(main);
+    EXPECT_TRUE(Recorded.empty()) << "the procedure stops after the error";
+    const std::string box = ReadAll(boxOutput);
+    EXPECT_THAT(box, HasSubstr("QOB Runtime Error: App: DEMO\nFile:demo.qob\nProc: MAIN\n"));
+    EXPECT_THAT(box, HasSubstr("Char/Line/Offset: 7, 12, 0x"));
+    EXPECT_THAT(box, HasSubstr("\n\ntest error"));
+    const std::string log = LogText();
+    EXPECT_THAT(log, HasSubstr("Generated by the QOB interpreter v.1.32.0"));
+    EXPECT_THAT(log, HasSubstr(" : ** runtime error ** (demo.qob) test error (12,7)\n"));
+    EXPECT_TRUE(ErrorText().empty());
+}
+
+TEST_F(ErrorReportTest, FaultOutsideTryEndsOnlyTheFaultingProcedure) {
+    Instruction* faulting = StartProc("FAULTING", false);
+    Call(CauseAccessViolation);
+    EndProc();
+    Instruction* main = StartProc("MAIN", false);
+    Emit(Opcode::CALL, RunProcedure, "FAULTING", 0.0, faulting);
+    PushInt(1);
+    Call(RecordTop);
+    EndProc();
+    RunMain(main);
+    EXPECT_EQ(Recorded, (std::vector<double>{1}));
+    EXPECT_THAT(ReadAll(boxOutput), HasSubstr("(FAULTING)\nAccess violation at 0x"));
+}
+
+TEST_F(ErrorReportTest, ErrorWithoutCurrentInstructionHasNoPosition) {
+    CurrentInstruction = nullptr;
+    RaiseRuntimeError("lonely", 1);
+    EXPECT_FALSE(StopFlag) << "continue flag set";
+    EXPECT_THAT(ReadAll(boxOutput), HasSubstr("Char/Line/Offset: 0, 0, 0x00000000\n"));
+    EXPECT_THAT(LogText(), HasSubstr("** runtime error ** () lonely\n"));
+}
+
+TEST_F(TryTest, FaultInsideAnOpenArgumentFrameRestoresFramesAndStack) {
+    Instruction* main = StartProc("MAIN", false);
+    Instruction* tryNode = Emit(Opcode::TRY, Handle_TRY);
+    Emit(Opcode::SAVESP, Builtin___savesp);
+    PushInt(1);
+    PushInt(2);
+    Emit(Opcode::INITFOR, Handle_INITFOR);
+    Call(CauseAccessViolation);
+    Instruction* skip = Branch(nullptr);
+    Target(tryNode, skip);
+    Call([] { Recorded.push_back(CurrentContext->argumentFrame.count); });
+    Call([] { Recorded.push_back(CountStackEntries(CurrentContext->stackTop)); });
+    Instruction* last = Call([] { Recorded.push_back(CurrentContext->callDepth); });
+    Target(skip, last);
+    Emit(Opcode::EXCEPT, PopTryHandler);
+    EndProc();
+    RunMain(main);
+    EXPECT_EQ(Recorded, (std::vector<double>{0, 1, 1})) << "frames, stack cells and the run's own depth";
+}
+
+TEST_F(VmTest, TryLimitRaisesInsteadOfWriting) {
+    StartProc("MAIN", false);
+    Instruction* tryNode = Emit(Opcode::TRY, Handle_TRY);
+    Target(tryNode, tryNode);
+    EndProc();
+    TryStack.depth = kMaxTryEntries;
+    for (int i = 0; i < kMaxTryEntries; ++i) TryStack.entries[i] = {nullptr, nullptr, context, 0, nullptr, 0};
+    CurrentInstruction = tryNode;
+    Handle_TRY();
+    EXPECT_EQ(TryStack.depth, kMaxTryEntries);
+    EXPECT_NE(ErrorText().find("Too many nested TRY blocks"), std::string::npos);
+    TryStack.depth = 0;
+}
+
+TEST_F(VmTest, ForeachWalksATypedArrayBothWays) {
+    VariableRecord* array = Global("A$");
+    Global("X$");
+    const double values[] = {1.5, 2.5, 3.5};
+    array->type = -8;
+    array->elementCount = 3;
+    array->data = static_cast<char*>(platform::AllocateBlock(sizeof values));
+    std::memcpy(array->data, values, sizeof values);
+    array->flags |= kVarOwnsData;
+    for (double direction : {0.0, 1.0}) {
+        Recorded.clear();
+        Instruction* main = StartProc("MAIN", false);
+        Instruction* init = Emit(Opcode::INITFOREACH, Handle_INITFOREACH);
+        Emit(Opcode::SAVESP, Builtin___savesp);
+        PushVar("A$");
+        PushVar("X$");
+        Instruction* test = Emit(Opcode::FOREACH, Handle_FOREACH, nullptr, direction);
+        PushVar("X$");
+        Call(RecordTop);
+        Instruction* back = Branch(init);
+        Target(test, back);
+        Emit(Opcode::ENDLOOP, Handle_ENDLOOP);
+        EndProc();
+        RunMain(main);
+        const std::vector<double> expected =
+            direction == 0.0 ? std::vector<double>{1.5, 2.5, 3.5} : std::vector<double>{3.5, 2.5, 1.5};
+        EXPECT_EQ(Recorded, expected);
+    }
+}
+
+TEST_F(VmTest, PatchPendingJumpTargetsTheSuccessor) {
+    Instruction* pending = Emit(Opcode::BRANCH, Handle_BRANCH);
+    Instruction* patch = Emit(Opcode::FIRST_OP, PatchPendingJump);
+    Instruction* next = PushInt(1);
+    PendingJumpNode = pending;
+    CurrentInstruction = patch;
+    PatchPendingJump();
+    EXPECT_EQ(JumpTarget(pending), next);
+    EXPECT_EQ(PendingJumpNode, nullptr);
+    PatchPendingJump();  // nothing pending: nothing happens
+    EXPECT_EQ(JumpTarget(pending), next);
+}
+
+TEST_F(VmTest, EntryModesSkipStoredParameterNodes) {
+    Global("P$");
+    Instruction* procedure = StartProc("P(4,0)", false);
+    for (int i = 0; i < 4; ++i) Emit(Opcode::PARMSPUSHVAR, Handle_PARMSPUSHVAR, "P$");
+    PushInt(5);
+    Call(RecordTop);
+    EndProc();
+    EntryMode = 1;
+    RunMain(procedure);
+    EXPECT_EQ(Recorded, std::vector<double>{5});
+    EXPECT_EQ(EntryMode, 0);
+    EXPECT_EQ(CountStackEntries(context->stackTop), 1) << "no parameter was popped";
+}
+
+// RETURN from inside a loop: the returned copy belongs to the caller's depth,
+// not to a depth that ends with the callee.
+TEST_F(VmTest, TextReturnedFromInsideALoopOutlivesTheCallee) {
+    Global("I$");
+    Instruction* text = StartProc("TEXT(0,1)", true);
+    Emit(Opcode::INITFOR, Handle_INITFOR);
+    Emit(Opcode::SAVESP, Builtin___savesp);
+    PushVar("I$");
+    PushInt(1);
+    PushInt(3);
+    Emit(Opcode::FOR, Handle_FOR);
+    Emit(Opcode::SAVESP, Builtin___savesp);
+    Instruction* literal = Emit(Opcode::PUSHSTR, Handle_PUSHSTR, "hello");
+    Emit(Opcode::RETURN, Handle_RETURN);
+    EndProc();
+    OpenArgumentFrame(context);
+    RunProcedureIn(context, text);
+    DropFunctionStack(1);
+    const char* result = context->stackTop->text;
+    ASSERT_NE(result, nullptr);
+    EXPECT_TRUE(platform::IsLiveBlock(result));
+    EXPECT_STREQ(result, "hello");
+    EXPECT_NE(result, literal->text) << "a copy, not the node's text";
+    EXPECT_EQ(context->callDepth, 0);
+}
+
+TEST_F(VmTest, BreakLeavesAForeachWalk) {
+    VariableRecord* list = Global("L$");
+    Global("X$");
+    ListNode* last = nullptr;
+    for (double value : {1.0, 2.0, 3.0, 4.0}) {
+        last = ListAppend(last);
+        last->value = value;
+        StampListNode(last);
+    }
+    list->flags |= kVarList;
+    list->currentNode = ListFirst(last);
+    LoadListElement(list);
+    Instruction* main = StartProc("MAIN", false);
+    Instruction* init = Emit(Opcode::INITFOREACH, Handle_INITFOREACH);
+    Emit(Opcode::SAVESP, Builtin___savesp);
+    PushVar("L$");
+    PushVar("X$");
+    Instruction* test = Emit(Opcode::FOREACH, Handle_FOREACH);
+    PushVar("X$");
+    PushInt(3);
+    Call(TestEquals);
+    Instruction* ifBreak = Emit(Opcode::IF, ConditionalJumpHandler);
+    Emit(Opcode::BREAK, Handle_BREAK, nullptr, 0.0, test);
+    Instruction* leave = Branch(nullptr);
+    Instruction* dead = Emit(Opcode::ENDLOOP, Handle_ENDLOOP);
+    Target(ifBreak, dead);
+    PushVar("X$");
+    Call(RecordTop);
+    Instruction* back = Branch(init);
+    Target(test, back);
+    Target(leave, back);
+    Emit(Opcode::ENDLOOP, Handle_ENDLOOP);
+    EndProc();
+    RunMain(main);
+    EXPECT_EQ(Recorded, (std::vector<double>{1, 2}));
+    EXPECT_EQ(context->loopActivationCount, 0);
+    EXPECT_EQ(context->callDepth, 0);
+    ListFree(list->currentNode, true);
+    list->currentNode = nullptr;
+    list->flags = 0;
+}
+
+TEST_F(ErrorReportTest, TryOfAnotherContextDoesNotSilenceAnError) {
+    ProgramContext other{};
+    TryStack.entries[0] = {nullptr, nullptr, &other, 0, nullptr, 0};
+    TryStack.depth = 1;
+    EXPECT_FALSE(IsInsideTry(context));
+    CurrentInstruction = nullptr;
+    RaiseRuntimeError("seen", 1);
+    TryStack.depth = 0;
+    EXPECT_THAT(ReadAll(boxOutput), HasSubstr("seen"));
+    EXPECT_TRUE(ErrorText().empty());
+}
+
+// Unbounded recursion is stopped with an error before the native stack runs out.
+TEST_F(VmTest, RunawayRecursionIsReportedNotCrashed) {
+    TryStack.entries[0] = {nullptr, nullptr, context, 0, context->stackTop, 0};
+    TryStack.depth = 1;
+    Instruction* forever = StartProc("FOREVER", false);
+    Emit(Opcode::CALL, RunProcedure, "FOREVER", 0.0, forever);
+    EndProc();
+    RunMain(forever);
+    EXPECT_THAT(ErrorText(), HasSubstr("Procedure calls nested too deeply"));
+    EXPECT_EQ(context->callDepth, 0);
+    EXPECT_EQ(RunNesting(), 0);
+    TryStack.depth = 0;
+}
+
+}  // namespace
+}  // namespace qob::testing

@@ -1,0 +1,129 @@
+// windows/windows_registrations.cpp
+// The rows of the start-up registration for windows, dialogs, controls, menus,
+// events, COM and ActiveX.
+#include "runtime/placeholder_handlers.h"
+#include "runtime/registration.h"
+
+namespace qob {
+namespace {
+
+using enum Returns;
+using enum Arity;
+
+constexpr BuiltinRegistration kWindowsBuiltins[] = {
+    // name                    args returns   arity   handler
+    // 0 arguments, no value
+    {"handlemessage",            0, Nothing, Fixed,  kNotBuilt},
+    {"processmessages",          0, Nothing, Fixed,  kNotBuilt},
+    // 0 arguments, returns a value
+    {"g_getmainloop",            0, Value,   Fixed,  kNotBuilt},
+    // 1 argument, no value
+    {"CLEAREVENTS",              1, Nothing, Fixed,  kNotBuilt},
+    {"__controltoclipboard",     1, Nothing, Fixed,  kNotBuilt},
+    {"delay",                    1, Nothing, Fixed,  kNotBuilt},
+    {"showstatuswindow",         1, Nothing, Fixed,  kNotBuilt},
+    {"waitcursor",               1, Nothing, Fixed,  kNotBuilt},
+    {"unregisterclass",          1, Nothing, Fixed,  kNotBuilt},
+    {"centerform",               1, Nothing, Fixed,  kNotBuilt},
+    {"newmainmenu",              1, Nothing, Fixed,  kNotBuilt},
+    {"g_setmainloop",            1, Nothing, Fixed,  kNotBuilt},
+    {"g_mainloop",               1, Nothing, Fixed,  kNotBuilt},
+    {"g_mainloop2",              1, Nothing, Fixed,  kNotBuilt},
+    {"ActiveXDraw",              1, Nothing, Fixed,  kNotBuilt},
+    // 1 argument, returns a value
+    {"enumwindows",              1, Value,   Fixed,  kNotBuilt},
+    {"getfont",                  1, Value,   Fixed,  kNotBuilt},
+    {"destroywindow",            1, Value,   Fixed,  kNotBuilt},
+    {"getuserdata",              1, Value,   Fixed,  kNotBuilt},
+    {"mainmenu",                 1, Value,   Fixed,  kNotBuilt},
+    {"getselstart",              1, Value,   Fixed,  kNotBuilt},
+    {"getsellength",             1, Value,   Fixed,  kNotBuilt},
+    {"getseltext",               1, Value,   Fixed,  kNotBuilt},
+    {"gettext",                  1, Value,   Fixed,  kNotBuilt},
+    {"wgetseltext",              1, Value,   Fixed,  kNotBuilt},
+    {"wgettext",                 1, Value,   Fixed,  kNotBuilt},
+    {"getitemindex",             1, Value,   Fixed,  kNotBuilt},
+    {"waitforinput",             1, Value,   Fixed,  kNotBuilt},
+    {"CreateCOMObject",          1, Value,   Fixed,  kNotBuilt},
+    {"CreateCOMObjectFrom",      1, Value,   Fixed,  kNotBuilt},
+    {"Dispatch",                 1, Value,   Fixed,  kNotBuilt},
+    {"COMLoadTypeLib",           1, Value,   Fixed,  kNotBuilt},
+    {"RegisterDLL",              1, Value,   Fixed,  kNotBuilt},
+    {"ActiveXObject",            1, Value,   Fixed,  kNotBuilt},
+    {"ActiveXEvents",            1, Value,   Fixed,  kNotBuilt},
+    {"ActiveXWnd",               1, Value,   Fixed,  kNotBuilt},
+    {"VariantType",              1, Value,   Fixed,  kNotBuilt},
+    // 2 arguments, no value
+    {"setfont",                  2, Nothing, Fixed,  kNotBuilt},
+    {"setfontcolor",             2, Nothing, Fixed,  kNotBuilt},
+    {"setbackcolor",             2, Nothing, Fixed,  kNotBuilt},
+    {"registerclass",            2, Nothing, Fixed,  kNotBuilt},
+    {"setuserdata",              2, Nothing, Fixed,  kNotBuilt},
+    {"setwndproc",               2, Nothing, Fixed,  kNotBuilt},
+    {"createacceltable",         2, Nothing, Fixed,  kNotBuilt},
+    {"setselstart",              2, Nothing, Fixed,  kNotBuilt},
+    {"setsellength",             2, Nothing, Fixed,  kNotBuilt},
+    {"setseltext",               2, Nothing, Fixed,  kNotBuilt},
+    {"settext",                  2, Nothing, Fixed,  kNotBuilt},
+    {"wsetseltext",              2, Nothing, Fixed,  kNotBuilt},
+    {"wsettext",                 2, Nothing, Fixed,  kNotBuilt},
+    {"setitemindex",             2, Nothing, Fixed,  kNotBuilt},
+    // 2 arguments, returns a value
+    {"showwindow",               2, Value,   Fixed,  kNotBuilt},
+    {"getclientrect",            2, Value,   Fixed,  kNotBuilt},
+    {"menucaption",              2, Value,   Fixed,  kNotBuilt},
+    {"gettextline",              2, Value,   Fixed,  kNotBuilt},
+    {"wgettextline",             2, Value,   Fixed,  kNotBuilt},
+    {"getitem",                  2, Value,   Fixed,  kNotBuilt},
+    {"wgetitem",                 2, Value,   Fixed,  kNotBuilt},
+    {"QueryInterface",           2, Value,   Fixed,  kNotBuilt},
+    {"COMMethods",               2, Value,   Fixed,  kNotBuilt},
+    {"COMProperties",            2, Value,   Fixed,  kNotBuilt},
+    {"COMObjects",               2, Value,   Fixed,  kNotBuilt},
+    {"T",                        2, Value,   Fixed,  kNotBuilt},
+    // 3 arguments, no value
+    {"setitem",                  3, Nothing, Fixed,  kNotBuilt},
+    {"wsetitem",                 3, Nothing, Fixed,  kNotBuilt},
+    // 3 arguments, returns a value
+    {"enumfontfamilies",         3, Value,   Fixed,  kNotBuilt},
+    {"newform",                  3, Value,   Fixed,  kNotBuilt},
+    {"showmodal",                3, Value,   Fixed,  kNotBuilt},
+    {"newmenu",                  3, Value,   Fixed,  kNotBuilt},
+    // 4 arguments, no value
+    {"ADDEVENT",                 4, Nothing, Fixed,  kNotBuilt},
+    {"newbutton",                4, Nothing, Fixed,  kNotBuilt},
+    {"COMInfo",                  4, Nothing, Fixed,  kNotBuilt},
+    // 4 arguments, returns a value
+    {"inherited",                4, Value,   Fixed,  kNotBuilt},
+    {"newsubmenu",               4, Value,   Fixed,  kNotBuilt},
+    {"newmenuitem",              4, Value,   Fixed,  kNotBuilt},
+    // 5 arguments, no value
+    {"SetActiveXPos",            5, Nothing, Fixed,  kNotBuilt},
+    // 5 arguments, returns a value
+    {"newdlg",                   5, Value,   Fixed,  kNotBuilt},
+    // 6 arguments, returns a value
+    {"newfont",                  6, Value,   Fixed,  kNotBuilt},
+    // 7 arguments, returns a value
+    {"ActiveX",                  7, Value,   Fixed,  kNotBuilt},
+    // 9 arguments, returns a value
+    {"newformex",                9, Value,   Fixed,  kNotBuilt},
+    // 10 arguments, returns a value
+    {"newcontrol",              10, Value,   Fixed,  kNotBuilt},
+    // any number of arguments, argument frame, no value
+    {"FreeCOMObject",            0, Nothing, Framed, kNotBuilt},
+    {"FreeActiveX",              0, Nothing, Framed, kNotBuilt},
+    {"SafeArrayDestroy",         0, Nothing, Framed, kNotBuilt},
+    // any number of arguments, argument frame, returns a value
+    {"GetProperty",              0, Value,   Framed, kNotBuilt},
+    {"SetProperty",              0, Value,   Framed, kNotBuilt},
+    {"Invoke",                   0, Value,   Framed, kNotBuilt},
+    {"SafeArray",                0, Value,   Framed, kNotBuilt},
+};
+
+}  // namespace
+
+std::span<const BuiltinRegistration> WindowsRegistrations() {
+    return kWindowsBuiltins;
+}
+
+}  // namespace qob
