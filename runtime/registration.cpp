@@ -6,6 +6,7 @@
 #include <cassert>
 #include <unordered_map>
 
+#include "builtins/comparison_operators.h"
 #include "platform/c_library.h"
 #include "platform/clock.h"
 #include "runtime/assignment.h"
@@ -164,8 +165,8 @@ constexpr OpcodeRegistration kOpcodeHandlers[] = {
     Single(Opcode::PUSHCASE, Handle_PUSHCASE),
     Single(Opcode::RETURN, Handle_RETURN),
     Single(Opcode::CALL, RunProcedure),
-    Single(Opcode::SELFCALL, kNotBuilt),
-    Single(Opcode::OBJRUN, kNotBuilt),
+    Single(Opcode::SELFCALL, Handle_SELFCALL),
+    Single(Opcode::OBJRUN, Handle_OBJRUN),
     Single(Opcode::NPARMS, Handle_NPARMS),
     Single(Opcode::RANGEMODE, Handle_RANGEMODE),
     Single(Opcode::EXPLICITMODE, Handle_EXPLICITMODE),
@@ -192,11 +193,11 @@ constexpr OpcodeRegistration kOpcodeHandlers[] = {
     Single(Opcode::INC3, kNotBuilt),
     Single(Opcode::DEC3, kNotBuilt),
     Single(Opcode::ASSIGN5, kNotBuilt),
-    Single(Opcode::EQ2, kNotBuilt),
-    Single(Opcode::LT2, kNotBuilt),
-    Single(Opcode::GT2, kNotBuilt),
-    Single(Opcode::LE2, kNotBuilt),
-    Single(Opcode::GE2, kNotBuilt),
+    Single(Opcode::EQ2, Handle_EQ2),
+    Single(Opcode::LT2, Handle_LT2),
+    Single(Opcode::GT2, Handle_GT2),
+    Single(Opcode::LE2, Handle_LE2),
+    Single(Opcode::GE2, Handle_GE2),
     Single(Opcode::ADD2, kNotBuilt),
     Single(Opcode::ADD4, kNotBuilt),
     Single(Opcode::SUB2, kNotBuilt),
@@ -215,7 +216,7 @@ constexpr OpcodeRegistration kOpcodeHandlers[] = {
     Single(Opcode::ELSE, nullptr),  // ELSE compiles to a BRANCH; the number stays unused
     Single(Opcode::EXCEPT, PopTryHandler),
     Single(Opcode::PUSHSTRINT, Handle_PUSHSTRINT),
-    Single(Opcode::NE2, kNotBuilt),
+    Single(Opcode::NE2, Handle_NE2),
     {Opcode::LPOS2, Opcode::GETKEYLIST2, nullptr},  // named, never run
     Single(Opcode::ADD5, kNotBuilt),
     Single(Opcode::ADD6, kNotBuilt),
