@@ -22,8 +22,6 @@
 namespace qob {
 namespace {
 
-constexpr int kLinkPassesAll = 999;
-
 // One procedure of a pass, made from its header token.
 struct PassProcedure {
     std::string name;        // the key, from the header's fifth character
@@ -320,13 +318,6 @@ private:
 };
 
 }  // namespace
-
-std::optional<int> LinkPassLimitForSwitch(std::string_view switchText) {
-    if (switchText == "NL") return 0;
-    if (switchText == "L1") return 1;
-    if (switchText == "LM") return kLinkPassesAll;
-    return std::nullopt;
-}
 
 TokenNode* LinkProgram(const char* fileName, TokenNode* last, const LinkOptions& options) {
     Linker linker(fileName, options);

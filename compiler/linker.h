@@ -3,9 +3,6 @@
 // stream, and puts the declarations of the native functions in use in front.
 #pragma once
 
-#include <optional>
-#include <string_view>
-
 #include "compiler/compile_progress.h"
 
 namespace qob {
@@ -28,10 +25,6 @@ struct LinkOptions {
     bool debugMode = false;  // "D": the __DEBUG hook after a deleted body's END goes too
     CompileProgress progress = nullptr;
 };
-
-// The pass limit of a start-up switch: "NL" 0, "L1" 1, "LM" 999; none for
-// any other text.
-[[nodiscard]] std::optional<int> LinkPassLimitForSwitch(std::string_view switchText);
 
 // Links the stream that ends at last (fileName: the unit's name, for the
 // declaration tokens and the progress text). Returns the stream's last token

@@ -19,6 +19,7 @@
 #include "compiler/statement_parser.h"
 #include "compiler/token_list.h"
 #include "platform/memory.h"
+#include "runtime/command_line.h"
 #include "runtime/function_table.h"
 #include "runtime/instruction.h"
 #include "runtime/pool.h"
@@ -195,7 +196,7 @@ void CodegenTest::SetUp() {
     ResetCompileMessages();
     ResetPreprocessor(1);
     SetPreprocessorHooks({});
-    SetParserOptions({});
+    Switches = RuntimeSwitches{};
     SetParserProgressHooks({});
     FreeUnitProcedures();
     FreeUnitClasses();

@@ -59,13 +59,6 @@ TEST_F(LinkerTest, PassLimitsDecideHowFarUnusedCallsAreFollowed) {
     EXPECT_EQ(Link(stream, Passes(999)), "PROC:MAIN __ENDDECL END");
 }
 
-TEST_F(LinkerTest, SwitchesSelectThePassLimit) {
-    EXPECT_EQ(LinkPassLimitForSwitch("NL"), 0);
-    EXPECT_EQ(LinkPassLimitForSwitch("L1"), 1);
-    EXPECT_EQ(LinkPassLimitForSwitch("LM"), 999);
-    EXPECT_EQ(LinkPassLimitForSwitch("L2"), std::nullopt);
-}
-
 TEST_F(LinkerTest, AReferenceCountsInItsOwnNamespace) {
     // (Procedures are defined before their callers, as the parser requires.)
     // R (no namespace) called from NS stays; P of NS called with "::" from
