@@ -31,6 +31,8 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 // would only repeat the fault.
 int ErrorsSoFar() { return GetCompileMessageState().errorCount; }
 
+void ReportOutputCount(int values) { ReportParserError(FormatParserMessage(msg::kInvalidOutputCount, values)); }
+
 // --- precedence chain -----------------------------------------------------------
 // Each level parses its left operand with the next tighter level and then,
 // while its operators follow, the right operand, and emits the operator
@@ -170,6 +172,7 @@ void EmitLateBoundCall(TokenNode* nameToken, std::string_view name, TokenNode* m
     std::string method(name.substr(dot + 1));
     if (method.empty()) {
         ReportParserError(msg::kSyntaxError);
+        FreeTokenList(objectSide);
         return;
     }
     const int slots = ResultSlots();
@@ -289,7 +292,7 @@ void ParseExpressionAssignment(VariableForm& form, TokenNode* operatorToken, con
     const int errors = ErrorsSoFar();
     p.valueCount = 0;
     ParseExpression(0);
-    if (p.valueCount != 1 && ErrorsSoFar() == errors) ReportParserError(FormatParserMessage(msg::kInvalidOutputCount, p.valueCount));
+    if (p.valueCount != 1 && ErrorsSoFar() == errors) ReportOutputCount(p.valueCount);
     EmitText(kSetPushMarker, operatorToken);
     EmitText(op, operatorToken);
     p.valueCount = saved + 1;
@@ -318,14 +321,14 @@ void ParseStatementAssignment(VariableForm& form, TokenNode* operatorToken, cons
     }
     const int values = p.valueCount - base;
     if (targets > 1) {
-        if (values > targets && ErrorsSoFar() == errors) ReportParserError(FormatParserMessage(msg::kInvalidOutputCount, values));
+        if (values > targets && ErrorsSoFar() == errors) ReportOutputCount(values);
         EmitText(std::to_string(targets), operatorToken);
         EmitText(kMultipleAssignMarker, operatorToken);
         p.valueCount = std::max(0, base - targets);
         p.targetCount = 1;
         return;
     }
-    if (values != 1 && ErrorsSoFar() == errors) ReportParserError(FormatParserMessage(msg::kInvalidOutputCount, values));
+    if (values != 1 && ErrorsSoFar() == errors) ReportOutputCount(values);
     EmitText(op, operatorToken);
     p.valueCount = base;
 }

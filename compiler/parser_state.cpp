@@ -9,6 +9,7 @@
 #include "compiler/compile_messages.h"
 #include "compiler/procedure_table.h"
 #include "compiler/token_list.h"
+#include "runtime/command_line.h"
 #include "runtime/function_table.h"
 #include "runtime/hash.h"
 #include "runtime/keywords.h"
@@ -17,7 +18,6 @@
 namespace qob {
 namespace {
 
-ParserOptions gOptions;
 ParserProgressHooks gProgressHooks;
 ParserState gState;
 // The last input token seen: messages raised at the end of input point at it.
@@ -136,8 +136,6 @@ char ClassifyName(std::string_view text, uint32_t hash, int& builtinIndex) {
 
 }  // namespace
 
-void SetParserOptions(const ParserOptions& options) { gOptions = options; }
-const ParserOptions& GetParserOptions() { return gOptions; }
 void SetParserProgressHooks(const ParserProgressHooks& hooks) { gProgressHooks = hooks; }
 const ParserProgressHooks& GetParserProgressHooks() { return gProgressHooks; }
 
@@ -286,7 +284,7 @@ void DropLocalNamesFrom(int depth) {
 void CheckLocalName(const TokenNode* token, std::string_view name) {
     const ParserState& p = gState;
     if (name.empty() || name.back() != '$' || p.procedureKey.empty()) return;
-    if (name.find('.') != std::string_view::npos && !gOptions.warnDottedNames) return;
+    if (name.find('.') != std::string_view::npos && !Switches.parserWarnings) return;
     if (p.localNameCounts.count(HashText(name)) != 0) return;
     ReportParserWarningAt(parser_message::kNotLocal, token);
 }

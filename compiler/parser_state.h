@@ -34,15 +34,6 @@ constexpr char kCodeNotEqual = 2;
 // The nesting depth at which the parse of a construct gives up.
 constexpr int kMaxParseDepth = 64;
 
-// Start-up switches the parser follows (set by the driver; all off by default).
-struct ParserOptions {
-    bool debugMode = false;        // "D": a __DEBUG line hook before each statement
-    bool profiling = false;        // "P": __PROFILE markers
-    bool warnDottedNames = false;  // "W1": the local-variable warning also covers dotted names
-};
-void SetParserOptions(const ParserOptions& options);
-[[nodiscard]] const ParserOptions& GetParserOptions();
-
 // The progress window. The parser shows one text when it starts and then
 // reports the count of tokens read against the total; null hooks do nothing.
 struct ParserProgressHooks {
@@ -235,6 +226,8 @@ constexpr const char* kClassNotFound = "Class \"%s\" not found";
 constexpr const char* kClassNotDefined = "Class \"%s\" not defined";
 constexpr std::string_view kClassTypeArray = "Cannot classtype array here";
 constexpr std::string_view kDeclarationLevel = "Can only declare variables at func/proc/class main code level!";
+// The unit's procedure table has room for kMaxProcedures keys.
+constexpr std::string_view kTooManyProcedures = "Too many procs or funcs";
 // Reaching the depth limit ends the construct; said aloud, so that a cut
 // expression never passes for a unit that compiled.
 constexpr std::string_view kTooDeep = "Expression nested too deeply";

@@ -13,6 +13,7 @@
 #include "compiler/parser_state.h"
 #include "compiler/procedure_table.h"
 #include "compiler/token_list.h"
+#include "runtime/command_line.h"
 #include "runtime/file_routines.h"
 #include "runtime/function_table.h"
 #include "runtime/keywords.h"
@@ -81,7 +82,7 @@ bool ParseKeywordStatement() {
     const FunctionRecord& record = *FunctionRecordAt(p.builtinIndex);
     TokenNode* token = p.input;
     const uint32_t hash = token->hash;
-    const bool debugHere = GetParserOptions().debugMode && !p.childMode;
+    const bool debugHere = Switches.debugMode && !p.childMode;
 
     if (hash == Hash(Keyword::While) || hash == Hash(Keyword::For) || hash == Hash(Keyword::ForEach) ||
         hash == Hash(Keyword::ForEachRev)) {
@@ -216,7 +217,7 @@ void RegisterProcedure(TokenNode* header, const std::string& key, int inputs, in
     if (found < 0) {
         if (AddUnitProcedure(key, outputs, nForm, modifiers.isPrivate, namespaceHash,
                              {inputs, modifiers.forward, modifiers.forceLink}) < 0)
-            ReportParserError(msg::kSyntaxError);
+            ReportParserError(msg::kTooManyProcedures);
         return;
     }
     ProcedureRecord& record = *UnitProcedureAt(found);
@@ -228,7 +229,8 @@ void RegisterProcedure(TokenNode* header, const std::string& key, int inputs, in
     }
     if (!facts.forward) {
         if (!modifiers.override)
-            ReportParserError(FormatParserMessage(modifiers.forward ? msg::kDuplicateForward : msg::kDuplicateProc, key));
+            ReportParserError(
+                FormatParserMessage(modifiers.forward ? msg::kDuplicateForward : msg::kDuplicateProc, key));
         return;
     }
     if (modifiers.forward) {
@@ -239,6 +241,57 @@ void RegisterProcedure(TokenNode* header, const std::string& key, int inputs, in
     facts.forward = false;
     facts.forceLink = facts.forceLink || modifiers.forceLink;
     record.underscore = modifiers.isPrivate ? 1 : 0;
+}
+
+// The name a definition gives its key: class code is
+// "__CLASSCODE_<class>.<name>"; "Class.name" outside a class opens that class
+// for the procedure's body.
+struct ProcedureName {
+    std::string keyName;
+    uint32_t methodHash = 0;  // of the name within its class
+    bool bare = false;        // MAIN and WINMAIN are keyed without counts
+};
+
+ProcedureName ResolveProcedureName(const ProcModifiers& modifiers) {
+    ParserState& p = Parser();
+    const std::string name(CurrentText());
+    ProcedureName resolved{name, p.input->hash, false};
+    const size_t dot = name.find('.');
+    if (p.currentClass != nullptr && !p.classFromDottedName) {
+        resolved.keyName = "__CLASSCODE_" + std::string(p.currentClass->name) + "." + name;
+    } else if (dot != std::string::npos) {
+        const std::string className = name.substr(0, dot);
+        resolved.methodHash = HashText(std::string_view(name).substr(dot + 1));
+        resolved.keyName = "__CLASSCODE_" + name;
+        ClassRecord* owner = FindUnitClass(HashText(className));
+        if (owner == nullptr) {
+            ReportParserError(FormatParserMessage(msg::kClassNotFound, className));
+        } else if (!modifiers.forward) {
+            p.currentClass = owner;
+            p.classFromDottedName = true;
+        }
+    } else {
+        resolved.bare = resolved.methodHash == Hash(Keyword::Main) || resolved.methodHash == Hash(Keyword::WinMain);
+    }
+    return resolved;
+}
+
+// The body's local names, the parameters (the last first: they take their
+// values from the stack in that order) and the end of the declarations.
+void OpenProcedureBody(const std::string& key, const std::vector<Parameter>& parameters, bool nForm,
+                       const TokenNode* keywordToken) {
+    ParserState& p = Parser();
+    ++p.blockDepth;
+    p.procedureKey = key;
+    for (const Parameter& parameter : parameters) AddLocalName(parameter.name);
+    if (p.currentClass != nullptr) {
+        AddLocalName("SELF$");
+        AddLocalName("OBJECTNAME$");
+    }
+    if (nForm) AddLocalName("ARGS$");
+    for (auto it = parameters.rbegin(); it != parameters.rend(); ++it) EmitText(it->name, it->token);
+    EmitText(Marker(nForm ? Keyword::EndDecl2 : Keyword::EndDecl), keywordToken);
+    if (Switches.profiling) EmitProfileToken(keywordToken);
 }
 
 // procedure: {modifier} (PROC | NPROC | FUNC | NFUNC) [:: namespace] name
@@ -262,7 +315,6 @@ void ParseProcedureDefinition() {
     p.firstOperationDone = false;
     CloseClassMainCode(keywordToken);
     NextToken();
-
     uint32_t namespaceHash = p.currentNamespace;
     if (modifiers.forward && p.code == 'n') {
         NextToken();
@@ -273,26 +325,9 @@ void ParseProcedureDefinition() {
         ReportParserError(msg::kSyntaxError);
         return;
     }
-    const std::string name(CurrentText());
-    std::string keyName = name;
-    uint32_t methodHash = p.input->hash;
-    const size_t dot = name.find('.');
-    if (p.currentClass != nullptr && !p.classFromDottedName) {
-        keyName = "__CLASSCODE_" + std::string(p.currentClass->name) + "." + name;
-    } else if (dot != std::string::npos) {
-        const std::string className = name.substr(0, dot);
-        methodHash = HashText(std::string_view(name).substr(dot + 1));
-        ClassRecord* owner = FindUnitClass(HashText(className));
-        if (owner == nullptr)
-            ReportParserError(FormatParserMessage(msg::kClassNotFound, className));
-        else if (!modifiers.forward) {
-            p.currentClass = owner;
-            p.classFromDottedName = true;
-        }
-        keyName = "__CLASSCODE_" + name;
-    }
-    if (p.currentClass != nullptr) CheckClassProcedureForm(methodHash, nForm, outputs, modifiers.isPrivate);
-    TokenNode* header = EmitText(" ", keywordToken);
+    const ProcedureName name = ResolveProcedureName(modifiers);
+    if (p.currentClass != nullptr) CheckClassProcedureForm(name.methodHash, nForm, outputs, modifiers.isPrivate);
+    TokenNode* header = EmitText(" ", keywordToken);  // its text is known once the counts are
     NextToken();
 
     std::vector<Parameter> parameters;
@@ -302,30 +337,15 @@ void ParseProcedureDefinition() {
         if (nForm) parameters.clear();
     }
     if (int written = ParseOutputCount(); written >= 0) {
-        if (!isFunc)
-            ReportParserError(msg::kProcOutputs);
-        else
+        if (isFunc)
             outputs = written;
+        else
+            ReportParserError(msg::kProcOutputs);
     }
     const int inputs = static_cast<int>(parameters.size());
-    const bool bareName = (keyName == name) && (methodHash == Hash(Keyword::Main) || methodHash == Hash(Keyword::WinMain));
     const std::string key =
-        bareName ? keyName : keyName + "(" + std::to_string(inputs) + "," + std::to_string(outputs) + ")";
-
-    if (!modifiers.forward) {
-        ++p.blockDepth;
-        p.procedureKey = key;
-        for (const Parameter& parameter : parameters) AddLocalName(parameter.name);
-        if (p.currentClass != nullptr) {
-            AddLocalName("SELF$");
-            AddLocalName("OBJECTNAME$");
-        }
-        if (nForm) AddLocalName("ARGS$");
-        // Parameters take their values from the stack: the last one first.
-        for (auto it = parameters.rbegin(); it != parameters.rend(); ++it) EmitText(it->name, it->token);
-        EmitText(Marker(nForm ? Keyword::EndDecl2 : Keyword::EndDecl), keywordToken);
-        if (GetParserOptions().profiling) EmitProfileToken(keywordToken);
-    }
+        name.bare ? name.keyName : name.keyName + "(" + std::to_string(inputs) + "," + std::to_string(outputs) + ")";
+    if (!modifiers.forward) OpenProcedureBody(key, parameters, nForm, keywordToken);
     std::string headerText = MakeProcHeaderText(modifiers.isPrivate, outputs, modifiers.forceLink, key);
     SetProcHeaderKind(headerText.data(), outputs, nForm, modifiers.forward);
     SetTokenText(header, headerText);
@@ -414,8 +434,9 @@ void ParseClassDirective() {
     SetProcHeaderKind(header.data(), 0, false, false);
     EmitText(header, nameToken);
     EmitText(Marker(Keyword::EndDecl), nameToken);
-    if (FindUnitProcedure(key, p.currentNamespace, false, false, true) < 0)
-        (void)AddUnitProcedure(key, 0, false, false, p.currentNamespace, {});
+    if (FindUnitProcedure(key, p.currentNamespace, false, false, true) < 0 &&
+        AddUnitProcedure(key, 0, false, false, p.currentNamespace, {}) < 0)
+        ReportParserError(msg::kTooManyProcedures);
     p.currentClass = record;
     p.classFromDottedName = false;
     p.classMainOpen = record != nullptr;
@@ -571,6 +592,11 @@ bool BeginsStatement(char code) {
 
 bool IsCaseLabelStart(char code) { return code == 'V' || code == '(' || code == '-'; }
 
+// A word nothing knows, followed by "(": a call of a procedure not defined.
+bool IsUnknownCall(const TokenNode* token, char code) {
+    return code == ' ' && token != nullptr && token->next != nullptr && token->next->text[0] == '(';
+}
+
 // Statements that need no ";" or "," after them.
 bool EndsWithoutSeparator(uint32_t firstHash, char firstCode) {
     if (IsProcedureCode(firstCode) || firstCode == 'C' || firstCode == 'y') return true;
@@ -648,7 +674,7 @@ void SkipBrokenStatement() {
 void ParseSeparator(TokenNode* first, bool exempt) {
     ParserState& p = Parser();
     if (p.code == ';' || p.code == ',') {
-        if (GetParserOptions().profiling) EmitProfileToken(first);
+        if (Switches.profiling) EmitProfileToken(first);
         if (p.code == ';') {
             p.valueCount = 0;
             p.targetCount = 1;
@@ -668,10 +694,10 @@ void ParseOneStatement(TokenNode* first) {
     const uint32_t firstHash = first->hash;
     const char firstCode = p.code;
     const bool caseLabel = IsCaseLabelStart(firstCode);
-    const bool debug = GetParserOptions().debugMode;
+    const bool debug = Switches.debugMode;
     const bool loopStart = IsOneOf(firstHash, {Keyword::While, Keyword::For, Keyword::ForEach, Keyword::ForEachRev});
-    if (debug && !caseLabel && !loopStart && !IsOneOf(firstHash, {Keyword::Repeat, Keyword::End, Keyword::DirectiveCode}))
-        EmitDebugToken(first);
+    const bool ownDebugPlace = IsOneOf(firstHash, {Keyword::Repeat, Keyword::End, Keyword::DirectiveCode});
+    if (debug && !caseLabel && !loopStart && !ownDebugPlace) EmitDebugToken(first);
 
     const bool directive = IsOneOf(firstHash, {Keyword::DirectiveRangeCheck, Keyword::DirectiveExplicit});
     if (directive) {
@@ -679,7 +705,7 @@ void ParseOneStatement(TokenNode* first) {
         NextToken();
     } else if (caseLabel) {
         ParseCaseLabel();
-    } else if (BeginsStatement(firstCode) || (firstCode == ' ' && first->next != nullptr && first->next->text[0] == '(')) {
+    } else if (BeginsStatement(firstCode) || IsUnknownCall(first, firstCode)) {
         MaybeEmitFirstOperation(firstHash, firstCode);
         ParseStatement();
     }
@@ -728,8 +754,8 @@ void ParseStatement() {
         ParseProcedureDefinition();
     } else if (p.code == 'F' && statementLevel && ParseKeywordStatement()) {
         // done
-    } else if (p.code == ' ' && p.input->next != nullptr && p.input->next->text[0] == '(') {
-        ParseCall();  // an unknown procedure: reported by the call
+    } else if (IsUnknownCall(p.input, p.code)) {
+        ParseCall();  // reported there, after its arguments
     } else {
         switch (p.code) {
         case 'S': ParseClassDirective(); break;

@@ -80,6 +80,13 @@ struct TokenNode;
 //
 // Counts: "<n>" before M=, __DROPFCTSTACK and __DROPALLFCTSTACK is a number
 // token; ":<n>" ends a case label of n values.
+//
+// Source forms of the class directives:
+//   #CLASS Name [Base]               Base: a class declared before, not followed
+//                                    by "(" (that would be a typing statement)
+//   #OBJECT Class var$ [(arguments)] creates the object, calling CREATE
+//   Class(var$ {, var$})             types variables (";" or the end follows)
+//   Class(var$).method(...)          calls a method of the typed value
 
 // Parses the token list that ends at lastInputToken (the list is consumed
 // and freed) and returns the last token of the postfix stream. fileName (may

@@ -1,9 +1,12 @@
 // runtime/runtime_registrations.cpp
 // The runtime core's rows of the start-up registration: keywords the compiler
 // resolves itself, stack and frame steps, declarations, applications and runs.
+#include "runtime/app_builtins.h"
 #include "runtime/assignment.h"
+#include "runtime/debugger_link.h"
 #include "runtime/declarations.h"
 #include "runtime/placeholder_handlers.h"
+#include "runtime/profiler.h"
 #include "runtime/registration.h"
 #include "runtime/value_stack.h"
 
@@ -42,7 +45,7 @@ constexpr BuiltinRegistration kKeywords[] = {
 constexpr BuiltinRegistration kRuntimeBuiltins[] = {
     // name                    args returns   arity   handler
     // 0 arguments, no value
-    {"__debug",                  0, Nothing, Fixed,  kNotBuilt},
+    {"__debug",                  0, Nothing, Fixed,  Builtin___debug},
     {"HALT",                     0, Nothing, Fixed,  Builtin_HALT},
     {"EXIT",                     0, Nothing, Fixed,  Builtin_EXIT},
     {"__dropfctstack",           0, Nothing, Fixed,  Builtin___dropfctstack},
@@ -58,34 +61,34 @@ constexpr BuiltinRegistration kRuntimeBuiltins[] = {
     {"clearstack",               0, Nothing, Fixed,  Builtin_clearstack},
     // 1 argument, no value
     {"compile",                  1, Nothing, Fixed,  kNotBuilt},
-    {"debug",                    1, Nothing, Fixed,  kNotBuilt},
-    {"killapp",                  1, Nothing, Fixed,  kNotBuilt},
-    {"freeapp",                  1, Nothing, Fixed,  kNotBuilt},
+    {"debug",                    1, Nothing, Fixed,  Builtin_debug},
+    {"killapp",                  1, Nothing, Fixed,  Builtin_killapp},
+    {"freeapp",                  1, Nothing, Fixed,  Builtin_freeapp},
     {"countstack",               1, Nothing, Fixed,  Builtin_countstack},
     // 1 argument, returns a value
     {"run",                      1, Value,   Fixed,  kNotBuilt},
     {"runex",                    1, Value,   Fixed,  kNotBuilt},
     {"runfile",                  1, Value,   Fixed,  kNotBuilt},
     {"runfileex",                1, Value,   Fixed,  kNotBuilt},
-    {"findapp",                  1, Value,   Fixed,  kNotBuilt},
-    {"appname",                  1, Value,   Fixed,  kNotBuilt},
-    {"appsize",                  1, Value,   Fixed,  kNotBuilt},
-    {"appbuffer",                1, Value,   Fixed,  kNotBuilt},
-    {"appform",                  1, Value,   Fixed,  kNotBuilt},
-    {"appuniqueid",              1, Value,   Fixed,  kNotBuilt},
+    {"findapp",                  1, Value,   Fixed,  Builtin_findapp},
+    {"appname",                  1, Value,   Fixed,  Builtin_appname},
+    {"appsize",                  1, Value,   Fixed,  Builtin_appsize},
+    {"appbuffer",                1, Value,   Fixed,  Builtin_appbuffer},
+    {"appform",                  1, Value,   Fixed,  Builtin_appform},
+    {"appuniqueid",              1, Value,   Fixed,  Builtin_appuniqueid},
     {"ptr",                      1, Value,   Fixed,  Builtin_ptr},
     // 2 arguments, no value
-    {"__profile",                2, Nothing, Fixed,  kNotBuilt},
+    {"__profile",                2, Nothing, Fixed,  Builtin___profile},
     // 2 arguments, returns a value
-    {"functions",                2, Value,   Fixed,  kNotBuilt},
-    {"variables",                2, Value,   Fixed,  kNotBuilt},
+    {"functions",                2, Value,   Fixed,  Builtin_functions},
+    {"variables",                2, Value,   Fixed,  Builtin_variables},
     // 3 arguments, no value
     {"ReadWrite",                3, Nothing, Fixed,  Builtin_ReadWrite},
     {"makeexe",                  3, Nothing, Fixed,  kNotBuilt},
     // 3 arguments, returns a value
     {"eval",                     3, Value,   Fixed,  kNotBuilt},
     // 5 arguments, returns a value
-    {"createthread",             5, Value,   Fixed,  kNotBuilt},
+    {"createthread",             5, Value,   Fixed,  Builtin_createthread},
     // any number of arguments, argument frame, no value
     {"LOCAL",                    0, Nothing, Framed, Builtin_LOCAL},
     {"GLOBAL",                   0, Nothing, Framed, Builtin_GLOBAL},

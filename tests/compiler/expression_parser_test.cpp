@@ -10,6 +10,7 @@
 
 #include "compiler/compile_messages.h"
 #include "compiler/parser_state.h"
+#include "runtime/function_table.h"
 #include "parser_support.h"
 
 namespace qob::testing {
@@ -196,6 +197,16 @@ TEST_F(ExpressionParserTest, ProcedureCallsAndTheirResults) {
         EXPECT_EQ(Body(c.source), c.stream) << c.source;
         EXPECT_EQ(Errors(), "") << c.source;
     }
+}
+
+// A function a program declares from a native library is called like a
+// built-in of fixed arity.
+TEST_F(ExpressionParserTest, DeclaredNativeFunctions) {
+    ASSERT_GE(DeclareDllFunction("NATIVEADD", "native_add", "libsample.so", 2, true, false, true), 0);
+    EXPECT_EQ(Body("x$ = nativeadd(1, 2);"), "FIRST_OP <FB>X$ 1 2 NATIVEADD =");
+    EXPECT_EQ(Errors(), "");
+    Body("x$ = nativeadd(1);");
+    EXPECT_EQ(Errors(), ErrorAt("Invalid number of input parameters", ";", 2, 18));
 }
 
 TEST_F(ExpressionParserTest, NamespaceQualifiesTheOperandItPrecedes) {

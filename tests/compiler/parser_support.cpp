@@ -1,6 +1,6 @@
 // tests/compiler/parser_support.cpp
-// The parser fixture: the vocabulary the tests call, a clean compile state
-// per test, stream and message descriptions.
+// The parser fixture: the registered vocabulary, a clean compile state per
+// test, stream and message descriptions.
 #include "parser_support.h"
 
 #include <cstdio>
@@ -11,52 +11,12 @@
 #include "compiler/preprocessor.h"
 #include "compiler/procedure_table.h"
 #include "compiler/statement_parser.h"
+#include "runtime/command_line.h"
 #include "runtime/function_table.h"
+#include "runtime/registration.h"
 
 namespace qob::testing {
 namespace {
-
-struct Word {
-    const char* name;
-    int argumentCount;  // -1: any number
-    bool frame;
-    bool returnsValue;
-};
-
-// The names the tests call, with the argument rules start-up registers them
-// with. Handlers do not matter to the parser.
-constexpr Word kVocabulary[] = {
-    {"IF", -1, false, false},       {"__ELSEIF", -1, false, false}, {"ELSE", 0, false, false},
-    {"REPEAT", 0, false, false},    {"UNTIL", -1, false, false},    {"WHILE", -1, false, false},
-    {"FOREACH", -1, false, false},  {"FOREACHREV", -1, false, false}, {"FOR", -1, false, false},
-    {"END", 0, false, false},       {"CASE", -1, false, false},     {"RETURN", -1, true, false},
-    {"BREAK", 0, false, false},     {"CONTINUE", 0, false, false},  {"TRY", 0, false, false},
-    {"EXCEPT", 0, false, false},    {"FINALLY", 0, false, false},   {"LOCAL", -1, true, false},
-    {"GLOBAL", -1, true, false},    {"public", -1, true, false},    {"private", -1, true, false},
-    {"struct", -1, true, false},    {"__MAKEMATRIX", -1, true, true}, {"=", 0, false, false},
-    {"M=", 0, false, false},        {"==", 0, false, false},        {"<>", 0, false, false},
-    {">", 0, false, false},         {"<", 0, false, false},         {"<<", 0, false, false},
-    {">>", 0, false, false},        {">=", 0, false, false},        {"<=", 0, false, false},
-    {"@", 0, false, false},         {"+", 0, false, false},         {"-", 0, false, false},
-    {"*", 0, false, false},         {"/", 0, false, false},         {"+=", 0, false, false},
-    {"and", 0, false, false},       {"or", 0, false, false},        {"xor", 0, false, false},
-    {"div", 0, false, false},       {"mod", 0, false, false},       {"shl", 0, false, false},
-    {"not", 1, false, true},        {"%", 0, false, false},         {"sqrt", 1, false, true},
-    {"rand", 0, false, true},       {"mid", 3, false, true},        {"str", 1, false, true},
-    {"showmessage", -1, true, false}, {"max", -1, true, true},      {"dropstack", 0, false, false},
-    {"__class", 2, false, false},   {"__class2", 2, false, false},  {"__class3", 2, false, true},
-    {"__classcreate", 1, false, false},
-};
-
-void RegisterVocabulary() {
-    for (const Word& word : kVocabulary) {
-        int index = word.argumentCount < 0
-                        ? RegisterFunctionFlagsEx(word.name, nullptr, true, word.frame, word.returnsValue)
-                        : RegisterBuiltin(word.name, nullptr, static_cast<uint8_t>(word.argumentCount),
-                                          word.returnsValue);
-        ASSERT_GE(index, 0) << word.name;
-    }
-}
 
 bool IsHeaderKind(unsigned char byte) {
     switch (byte) {
@@ -131,7 +91,7 @@ std::string WarningAt(std::string_view text, std::string_view token, int line, i
 
 void ParserTest::SetUp() {
     FreeFunctionTable();
-    RegisterVocabulary();
+    RegisterBuiltins();
     ResetCompileMessages();
     CompileMessageState& messages = GetCompileMessageState();
     messages.warningsEnabled = true;
@@ -140,7 +100,7 @@ void ParserTest::SetUp() {
     ASSERT_NE(messages.logStream, nullptr);
     ResetPreprocessor(1);
     SetPreprocessorHooks({});
-    SetParserOptions({});
+    Switches = RuntimeSwitches{};
     SetParserProgressHooks({});
     FreeUnitProcedures();
     FreeUnitClasses();
@@ -151,7 +111,7 @@ void ParserTest::TearDown() {
     stream = nullptr;
     FreeUnitProcedures();
     FreeUnitClasses();
-    SetParserOptions({});
+    Switches = RuntimeSwitches{};
     SetParserProgressHooks({});
     CompileMessageState& messages = GetCompileMessageState();
     if (messages.logStream != nullptr) std::fclose(messages.logStream);

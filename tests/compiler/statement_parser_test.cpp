@@ -12,6 +12,7 @@
 #include "compiler/parser_state.h"
 #include "compiler/procedure_table.h"
 #include "parser_support.h"
+#include "runtime/command_line.h"
 #include "runtime/program_context.h"
 
 namespace qob::testing {
@@ -142,7 +143,7 @@ TEST_F(StatementParserTest, UndeclaredVariablesInProceduresAreWarnedAbout) {
     // outside procedures nothing is checked.
     EXPECT_EQ(Warnings(), WarningAt("Variable is not defined as local, it might be used as global", "C$", 3, 1));
     // With "W1" dotted names are checked too.
-    SetParserOptions({.warnDottedNames = true});
+    Switches.parserWarnings = true;
     FreeUnitProcedures();
     Parse("PROC p\nLOCAL(c$);\nc$ = obj.x$;\nEND;");
     EXPECT_NE(Warnings().find("at 'OBJ.X$' (3,6)"), std::string::npos) << Warnings();
@@ -219,12 +220,13 @@ TEST_F(StatementParserTest, DottedDefinitionsObjectsAndClassTyping) {
 }
 
 TEST_F(StatementParserTest, DebugAndProfileMarkers) {
-    SetParserOptions({.debugMode = true});
+    Switches.debugMode = true;
     EXPECT_EQ(Parse("PROC MAIN\na$ = 1;\nWHILE (a$)\nEND;\nREPEAT\nUNTIL (1);\nEND;"),
               "__DEBUG <E9>-0-MAIN __ENDDECL __DEBUG FIRST_OP <FB>A$ 1 = __STARTWHILE __DEBUG A$ WHILE END __DEBUG "
               "__STARTREPEAT __DEBUG REPEAT __DEBUG __DEBUG 1 UNTIL END __DEBUG");
     FreeUnitProcedures();
-    SetParserOptions({.profiling = true});
+    Switches = RuntimeSwitches{};
+    Switches.profiling = true;
     EXPECT_EQ(Parse("PROC MAIN\na$ = 1;\nEND;"),
               "<E9>-0-MAIN __ENDDECL \"test.qob\" 1 __PROFILE FIRST_OP <FB>A$ 1 = \"test.qob\" 2 __PROFILE END "
               "\"test.qob\" 3 __PROFILE");
@@ -233,6 +235,9 @@ TEST_F(StatementParserTest, DebugAndProfileMarkers) {
 
 TEST_F(StatementParserTest, ChildTextsAreExpressionItems) {
     EXPECT_EQ(Parse("1 + 2; a$ = 3, max(4)", 1), "1 2 + <FB>A$ 3 __SET_PUSH = __SAVESP 4 MAX");
+    EXPECT_EQ(Errors(), "");
+    EXPECT_EQ(Parse("", 1), "");
+    EXPECT_EQ(Parse(""), "");
     EXPECT_EQ(Errors(), "");
 }
 
@@ -292,13 +297,21 @@ TEST_F(StatementParserTest, StatementMessagesWithTheirPositions) {
     }
 }
 
+TEST_F(StatementParserTest, AFullProcedureTableIsReported) {
+    std::string source;
+    for (int i = 0; i <= kMaxProcedures; ++i) source += "FORWARD PROC p" + std::to_string(i) + ";\n";
+    Parse(source);
+    EXPECT_EQ(UnitProcedureCount(), kMaxProcedures);
+    EXPECT_EQ(Errors(), ErrorAt("Too many procs or funcs", ";", kMaxProcedures + 1, 19));
+}
+
 // Broken sources of every kind end without a crash and with an error.
 TEST_F(StatementParserTest, BrokenSourcesNeverCrash) {
     const char* kSources[] = {
         ")", "]", "(", "[", ":", "::", "&", "=", "+", "PROC", "FUNC (", "FORWARD", "OVERRIDE",
         "#CLASS", "#CLASS (", "#OBJECT", "#OBJECT C", "#ENDCLASS", "#INHERITED", "#NAMESPACE", "PROC p(", "PROC p(a$,", "FUNC f :", "a$ =", "a$[", "a$[1", "a$[1,", "x$ = [[[", "f(((",
         "IF (", "CASE (1) 1", "CASE (1) 1,", "a$, b$", "a$, b$ =", "&", "&a$[", "++", "--", "a$ ++ ++",
-        "x$ = a$ AND", "x$ = NOT", "x$ = -", "x$ = @", "obj.", ".x(", "STRUCT(", "LOCAL(", "RETURN(",
+        "x$ = a$ AND", "x$ = NOT", "x$ = -", "x$ = @", "obj.", ".x(", "a$[1].", "a$[1].(", "STRUCT(", "LOCAL(", "RETURN(",
         "PROC p\nEND;\nPROC p(a$)\nEND;\nx$ = p(p(p(1)));",
     };
     for (const char* source : kSources) {

@@ -1,0 +1,9 @@
+-- Recursive Fibonacci: procedure calls and returns.
+local function fib(n)
+  if n < 2 then
+    return n
+  end
+  return fib(n - 1) + fib(n - 2)
+end
+
+print("fib " .. fib(27))

@@ -1,0 +1,8 @@
+# Recursive Fibonacci: procedure calls and returns.
+def fib(n):
+    if n < 2:
+        return n
+    return fib(n - 1) + fib(n - 2)
+
+
+print("fib", fib(27))

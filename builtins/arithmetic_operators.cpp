@@ -1,0 +1,124 @@
+// builtins/arithmetic_operators.cpp
+// Sum, difference, product, quotient and joining of numbers, texts and
+// matrices, and the framed built-ins concat and validint.
+
+#include "builtins/arithmetic_operators.h"
+
+#include <vector>
+
+#include "builtins/matrix_operators.h"
+#include "builtins/operator_values.h"
+#include "platform/c_library.h"
+#include "runtime/number_text.h"
+#include "runtime/program_context.h"
+
+namespace qob {
+namespace {
+
+int64_t CountOf(double value) { return platform::TruncateToInteger<int64_t>(value); }
+
+// Runs a binary operator on the two topmost cells.
+template <void (*Rule)(const StackEntry&, const StackEntry&)>
+void RunBinaryOperator() {
+    StackEntry right = TakeOperand();
+    StackEntry left = TakeOperand();
+    Rule(left, right);
+    ReleaseOperand(left);
+    ReleaseOperand(right);
+}
+
+}  // namespace
+
+void PushJoined(const StackEntry& left, const StackEntry& right) {
+    const bool wide = IsWide(left) || IsWide(right);
+    PushTextResult(JoinTexts(OperandText(left, wide), OperandText(right, wide), wide), wide);
+}
+
+void PushSum(const StackEntry& left, const StackEntry& right) {
+    if (!IsText(left) && !IsText(right)) return PushNumberResult(left.value + right.value);
+    if (MatrixOperator('+', left, right)) return;
+    if (IsNumeric(left) && IsNumeric(right)) return PushNumberResult(OperandNumber(left) + OperandNumber(right));
+    PushJoined(left, right);
+}
+
+void PushDifference(const StackEntry& left, const StackEntry& right) {
+    if (!IsText(left) && !IsText(right)) return PushNumberResult(left.value - right.value);
+    if (MatrixOperator('-', left, right)) return;
+    if (!IsText(left)) return PushNumberResult(left.value - OperandNumber(right));
+    if (!IsText(right)) {
+        const bool wide = IsWide(left);
+        return PushTextResult(CutTextTail(OperandText(left, wide), CountOf(right.value), wide), wide);
+    }
+    const bool wide = IsWide(left) || IsWide(right);
+    PushTextResult(RemoveTextOccurrences(OperandText(left, wide), OperandText(right, wide), wide), wide);
+}
+
+void PushProduct(const StackEntry& left, const StackEntry& right) {
+    if (!IsText(left) && !IsText(right)) return PushNumberResult(left.value * right.value);
+    if (MatrixOperator('*', left, right)) return;
+    if (IsText(left) && IsText(right)) return PushNumberResult(OperandNumber(left) * OperandNumber(right));
+    const StackEntry& text = IsText(left) ? left : right;
+    const StackEntry& count = IsText(left) ? right : left;
+    const bool wide = IsWide(text);
+    PushTextResult(RepeatText(OperandText(text, wide), CountOf(count.value), wide), wide);
+}
+
+void PushQuotient(const StackEntry& left, const StackEntry& right) {
+    if (!IsText(left) && !IsText(right)) return PushNumberResult(left.value / right.value);
+    if (MatrixOperator('/', left, right)) return;
+    if (IsText(left) && !IsText(right)) return PushTextPieces(left, CountOf(right.value));
+    PushNumberResult(OperandNumber(left) / OperandNumber(right));
+}
+
+void PushTextPieces(const StackEntry& text, int64_t count) {
+    if (count < 1) return;
+    const bool wide = IsWide(text);
+    const TextSpan span = OperandText(text, wide);
+    const size_t pieceLength = PieceLength(span.length, count);
+    ProgramContext* context = CurrentContext;
+    for (int64_t i = 0; i < count; ++i) {
+        const StackEntry* before = context->stackTop;
+        PushTextResult(TextPiece(span, pieceLength, i, wide), wide);
+        if (context->stackTop == before) return;  // the stack could not grow: reported already
+    }
+}
+
+void Builtin_add() { RunBinaryOperator<PushSum>(); }
+void Builtin_subtract() { RunBinaryOperator<PushDifference>(); }
+void Builtin_multiply() { RunBinaryOperator<PushProduct>(); }
+void Builtin_divide() { RunBinaryOperator<PushQuotient>(); }
+void Builtin_join() { RunBinaryOperator<PushJoined>(); }
+
+void Builtin_concat() {
+    StackEntry* saved = nullptr;
+    const std::vector<StackEntry*> cells = CloseFrameArguments(&saved);
+    bool wide = false;
+    for (const StackEntry* cell : cells) wide = wide || IsWide(*cell);
+    std::vector<TextSpan> texts;
+    texts.reserve(cells.size());
+    for (const StackEntry* cell : cells) texts.push_back(OperandText(*cell, wide));
+    void* joined = JoinAllTexts(texts, wide);
+    DropFrameArguments(saved, cells);
+    PushTextResult(joined, wide);
+}
+
+void Builtin_validint() {
+    StackEntry* saved = nullptr;
+    const std::vector<StackEntry*> cells = CloseFrameArguments(&saved);
+    bool valid = !cells.empty();
+    for (auto cell = cells.rbegin(); valid && cell != cells.rend(); ++cell) {
+        if (IsMatrix(**cell)) {
+            valid = false;
+        } else if (!(*cell)->text) {
+            char number[kNumberTextSize];
+            FormatNumber((*cell)->value, number);
+            valid = IsNumberString(number);
+        } else {
+            valid = IsNumberText((*cell)->text, IsWide(**cell));
+        }
+    }
+    DropFrameArguments(saved, cells);
+    PushTruthResult(valid);
+}
+
+}  // namespace qob

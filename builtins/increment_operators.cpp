@@ -1,0 +1,121 @@
+// builtins/increment_operators.cpp
+// Increment and decrement of popped and named variables, by one or by the
+// node's constant, and div and mod.
+
+#include "builtins/increment_operators.h"
+
+#include <cstdint>
+
+#include "builtins/matrix_operators.h"
+#include "builtins/operator_values.h"
+#include "platform/c_library.h"
+#include "platform/memory.h"
+#include "runtime/instruction.h"
+#include "runtime/matrix_values.h"
+#include "runtime/memory_links.h"
+#include "runtime/number_text.h"
+#include "runtime/variable_store.h"
+#include "runtime/vm.h"
+
+namespace qob {
+namespace {
+
+enum class Report { Before, After };
+
+// A matrix variable gets the step applied to every element.
+void StepMatrix(VariableRecord* variable, int sign, double step) {
+    MemoryLink* links = nullptr;
+    const auto* cells = reinterpret_cast<const MatrixCell*>(variable->data);
+    MatrixCell* result = MatrixOpScalar(sign > 0 ? '+' : '-', cells, nullptr, step, &links);
+    if (result) SetMatrixValue(variable, result);
+    FreeLinkChain(links);
+}
+
+// The built-in shapes: the popped cell names the variable and carries its value.
+template <int step, Report report>
+void StepPoppedVariable() {
+    StackEntry entry = TakeOperand();
+    VariableRecord* variable = TargetVariable(entry);
+    const double old = OperandNumber(entry);
+    if (variable && report == Report::Before) PushValueBeforeChange(variable);
+    if (variable) StoreNumber(variable, old + step, EntryField(entry));
+    if (!variable || report == Report::After) PushAssignedValue(variable);
+    ReleaseOperand(entry);
+}
+
+// The opcode shapes: the node names the variable; a text it holds is read
+// as its number.
+template <int step, Report report>
+void StepNamedVariable() {
+    VariableRecord* variable = NodeVariable(CurrentInstruction);
+    if (!variable) return PushAssignedValue(nullptr);
+    if (report == Report::Before) PushValueBeforeChange(variable);
+    if (variable->flags & kVarMatrix) {
+        StepMatrix(variable, step, 1.0);
+    } else {
+        void* field = VariableElementAddress(variable);
+        const StackEntry current = VariableOperand(variable, field);
+        StoreNumber(variable, OperandNumber(current) + step, field);
+    }
+    if (report == Report::After) PushAssignedValue(variable);
+}
+
+// "++3" and "--3": the value before the change is what is left.
+template <int sign>
+void StepByConstant() {
+    VariableRecord* variable = NodeVariable(CurrentInstruction);
+    const double constant = CurrentInstruction->operand;
+    if (!variable) return PushAssignedValue(nullptr);
+    PushValueBeforeChange(variable);
+    if (variable->flags & kVarMatrix) return StepMatrix(variable, sign, constant);
+    void* field = VariableElementAddress(variable);
+    const StackEntry current = VariableOperand(variable, field);
+    if (!current.text) return StoreNumber(variable, current.value + sign * constant, field);
+    const bool wide = IsWide(current);
+    void* changed;
+    if (sign > 0) {
+        StackEntry joined{};
+        joined.value = constant;
+        changed = JoinTexts(OperandText(current, wide), OperandText(joined, wide), wide);
+    } else {
+        changed = CutTextTail(OperandText(current, wide), platform::TruncateToInteger<int32_t>(constant), wide);
+    }
+    if (changed) StoreText(variable, changed, wide, field);
+    platform::FreeBlock(changed);
+}
+
+}  // namespace
+
+void Builtin_increment() { StepPoppedVariable<1, Report::Before>(); }
+void Builtin_decrement() { StepPoppedVariable<-1, Report::Before>(); }
+void Builtin_increment2() { StepPoppedVariable<1, Report::After>(); }
+void Builtin_decrement2() { StepPoppedVariable<-1, Report::After>(); }
+void IncrementOpcode2() { StepNamedVariable<1, Report::Before>(); }
+void DecrementOpcode2() { StepNamedVariable<-1, Report::Before>(); }
+void Handle_INC4() { StepNamedVariable<1, Report::After>(); }
+void Handle_DEC4() { StepNamedVariable<-1, Report::After>(); }
+void Handle_INC3() { StepByConstant<1>(); }
+void Handle_DEC3() { StepByConstant<-1>(); }
+
+void Builtin_div() {
+    StackEntry right = TakeOperand();
+    StackEntry left = TakeOperand();
+    const double divisor = OperandNumber(right);
+    const double dividend = OperandNumber(left);
+    PushNumberResult(divisor == 0.0 ? 0.0 : platform::TruncateToInteger<int32_t>(dividend / divisor));
+    ReleaseOperand(left);
+    ReleaseOperand(right);
+}
+
+void Builtin_mod() {
+    StackEntry right = TakeOperand();
+    StackEntry left = TakeOperand();
+    const int64_t divisor = platform::TruncateToInteger<int32_t>(OperandNumber(right));
+    const int64_t dividend = platform::TruncateToInteger<int32_t>(OperandNumber(left));
+    // In 64 bits: the most negative 32-bit number modulo -1 is 0, not a trap.
+    PushNumberResult(divisor == 0 ? 0.0 : static_cast<double>(dividend % divisor));
+    ReleaseOperand(left);
+    ReleaseOperand(right);
+}
+
+}  // namespace qob

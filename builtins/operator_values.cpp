@@ -1,0 +1,240 @@
+// builtins/operator_values.cpp
+// Operand access, result pushes, named-variable lookup and the push-result
+// step shared by the operator handlers.
+
+#include "builtins/operator_values.h"
+
+#include <cstring>
+
+#include "platform/memory.h"
+#include "platform/text_codec.h"
+#include "runtime/allocation_tracking.h"
+#include "runtime/assignment.h"
+#include "runtime/instruction.h"
+#include "runtime/matrix_values.h"
+#include "runtime/memory_links.h"
+#include "runtime/number_text.h"
+#include "runtime/program_context.h"
+#include "runtime/typed_fields.h"
+#include "runtime/push_instructions.h"
+#include "runtime/variable_store.h"
+#include "runtime/vm.h"
+#include "runtime/wide_text.h"
+
+namespace qob {
+namespace {
+
+// What a result that could not be made stands for. Nobody frees a pushed
+// text, so a static empty text is a valid result.
+constexpr uint16_t kEmptyText[1] = {0};
+
+void* TrackTemporary(void* block) {
+    TrackAllocation(CurrentContext, block, 0, kTrackedBlock);
+    return block;
+}
+
+// The bracket form of a matrix in a block of the current call depth.
+const char* MatrixText(const StackEntry& operand) {
+    const auto* cells = reinterpret_cast<const MatrixCell*>(operand.text);
+    const uint64_t size = MatrixToStringCount(cells) + 1;
+    auto* text = static_cast<char*>(size <= platform::kMaxBlockSize ? platform::AllocateZeroedBlock(size) : nullptr);
+    if (!text) return reinterpret_cast<const char*>(kEmptyText);
+    MatrixToString(cells, text, true);
+    return static_cast<const char*>(TrackTemporary(text));
+}
+
+}  // namespace
+
+StackEntry TakeOperand() {
+    StackEntry* cell = PopStackEntry();
+    StackEntry operand = *cell;
+    cell->ownedLinks = nullptr;
+    return operand;
+}
+
+void ReleaseOperand(StackEntry& operand) {
+    MemoryLink* links = operand.ownedLinks;
+    operand.ownedLinks = nullptr;
+    if (links) FreeLinkChain(links);
+}
+
+StackEntry VariableOperand(VariableRecord* variable, void* field) {
+    StackEntry operand{};
+    if (!variable) return operand;
+    char* text = nullptr;
+    GetVariableValue(variable, &text, &operand.value, field);
+    operand.text = text;
+    operand.variable = variable;
+    if (!field && (variable->flags & kVarMatrix)) operand.flags |= kEntryMatrix;
+    if (!field && (variable->flags & kVarWideText)) operand.flags |= kEntryWide;
+    return operand;
+}
+
+bool IsNumberText(const char* text, bool wide) {
+    if (!text || !wide) return IsNumberString(text);
+    char* narrow = WideToAnsi(reinterpret_cast<const uint16_t*>(text));
+    const bool number = narrow && IsNumberString(narrow);
+    platform::FreeBlock(narrow);
+    return number;
+}
+
+double TextNumber(const char* text, bool wide) {
+    if (!text || !wide) return StringToNumber(text);
+    char* narrow = WideToAnsi(reinterpret_cast<const uint16_t*>(text));
+    const double value = StringToNumber(narrow ? narrow : "");
+    platform::FreeBlock(narrow);
+    return value;
+}
+
+bool IsNumeric(const StackEntry& operand) {
+    if (IsMatrix(operand)) return false;
+    return IsNumberText(operand.text, IsWide(operand));
+}
+
+double OperandNumber(const StackEntry& operand) {
+    if (!operand.text || IsMatrix(operand)) return operand.value;
+    return TextNumber(operand.text, IsWide(operand));
+}
+
+TextSpan OperandText(const StackEntry& operand, bool wide) {
+    if (wide) {
+        if (IsWide(operand)) {
+            const auto* units = reinterpret_cast<const uint16_t*>(operand.text);
+            return {units, platform::WideTextLength(units)};
+        }
+        const char* narrow = IsMatrix(operand) ? MatrixText(operand) : StackEntryString(&operand);
+        auto* units = AnsiToWide(narrow);
+        if (!units) return {kEmptyText, 0};
+        TrackTemporary(units);
+        return {units, platform::WideTextLength(units)};
+    }
+    const char* text = IsMatrix(operand) ? MatrixText(operand) : StackEntryString(&operand);
+    if (!text) return {kEmptyText, 0};
+    return {text, std::strlen(text)};
+}
+
+const char* NarrowOperandText(const StackEntry& operand) {
+    if (IsMatrix(operand)) return MatrixText(operand);
+    if (!operand.text) return nullptr;
+    if (!IsWide(operand)) return operand.text;
+    char* narrow = WideToAnsi(reinterpret_cast<const uint16_t*>(operand.text));
+    if (!narrow) return reinterpret_cast<const char*>(kEmptyText);
+    return static_cast<const char*>(TrackTemporary(narrow));
+}
+
+std::vector<StackEntry*> CloseFrameArguments(StackEntry** saved) {
+    ProgramContext* context = CurrentContext;
+    *saved = CloseArgumentFrame(context);
+    std::vector<StackEntry*> cells;
+    for (StackEntry* cell = context->stackTop; cell && cell != *saved && cell->below; cell = cell->below)
+        cells.push_back(cell);
+    return {cells.rbegin(), cells.rend()};
+}
+
+void DropFrameArguments(StackEntry* saved, const std::vector<StackEntry*>& cells) {
+    for (StackEntry* cell : cells) {
+        MemoryLink* links = cell->ownedLinks;
+        cell->ownedLinks = nullptr;
+        if (links) FreeLinkChain(links);
+    }
+    if (!cells.empty()) CurrentContext->stackTop = saved;
+}
+
+void PushNumberResult(double value) {
+    StackEntry* cell = PushCell(CurrentContext);
+    cell->value = value;
+    cell->text = nullptr;
+    cell->variable = nullptr;
+    cell->extra = 0;
+    cell->flags = 0;
+}
+
+void PushTruthResult(bool value) { PushNumberResult(value ? 1.0 : 0.0); }
+
+void PushTextResult(void* block, bool wide) {
+    const char* text = block ? static_cast<const char*>(TrackTemporary(block)) : reinterpret_cast<const char*>(kEmptyText);
+    StackEntry* cell = PushCell(CurrentContext);
+    cell->value = 0.0;
+    cell->text = text;
+    cell->variable = nullptr;
+    cell->extra = 0;
+    cell->flags = wide ? kEntryWide : 0;
+}
+
+VariableRecord* NodeVariable(Instruction* node) {
+    return LookUpNodeVariable(node, node->text, false, node->extraWord != 0);
+}
+
+void* VariableElementAddress(const VariableRecord* variable) {
+    const bool typed = variable->type != 0 || variable->parent || variable->members ||
+                       (variable->flags & (kVarMatrix | kVarHandedOver));
+    return typed ? variable->data : nullptr;
+}
+
+VariableRecord* TargetVariable(const StackEntry& target) {
+    if (target.variable) return target.variable;
+    if (target.text && !(target.flags & (kEntryWide | kEntryMatrix)))
+        return RequireVariable(LocalVariableList, target.text);
+    char number[kNumberTextSize];
+    FormatNumber(target.value, number);
+    return RequireVariable(LocalVariableList, number);
+}
+
+void PushAssignedValue(VariableRecord* variable) {
+    if (!SetPushPending) return;
+    SetPushPending = 0;
+    if (!variable) {
+        PushNumberResult(0.0);
+        return;
+    }
+    if (NoFollowPending) {
+        NoFollowPending = false;
+    } else {
+        while (variable->reference) variable = variable->reference;
+    }
+    char* text = nullptr;
+    double value = 0.0;
+    GetVariableValue(variable, &text, &value, nullptr);
+    StackEntry* cell = PushCell(CurrentContext);
+    cell->value = value;
+    cell->text = text;
+    cell->variable = variable;
+    cell->extra = 0;
+    cell->flags = ((variable->flags & kVarMatrix) ? kEntryMatrix : 0) | ((variable->flags & kVarWideText) ? kEntryWide : 0);
+}
+
+void PushValueBeforeChange(VariableRecord* variable) {
+    const bool pushing = SetPushPending && variable;
+    PushAssignedValue(variable);
+    if (!pushing) return;
+    StackEntry* cell = CurrentContext->stackTop;
+    if (!cell->text) return;
+    if (cell->flags & kEntryMatrix) {
+        MemoryLink* links = nullptr;
+        MatrixCell* copy = CopyMatrixCells(reinterpret_cast<const MatrixCell*>(cell->text), &links);
+        if (copy) PushMemoryLink(&links, copy, nullptr, kTypeDouble);
+        cell->text = copy ? reinterpret_cast<const char*>(copy) : nullptr;
+        cell->ownedLinks = links;
+        return;
+    }
+    char* copy = CopyCellText(cell->text, (cell->flags & kEntryWide) != 0);
+    cell->text = copy ? static_cast<const char*>(TrackTemporary(copy)) : reinterpret_cast<const char*>(kEmptyText);
+}
+
+void StoreNumber(VariableRecord* variable, double value, void* field) {
+    SetVariableValue(variable, nullptr, value, field, 0);
+    if (!field) variable->flags &= ~kVarWideText;
+}
+
+void StoreText(VariableRecord* variable, const void* block, bool wide, void* field) {
+    const size_t units = wide ? platform::WideTextLength(static_cast<const uint16_t*>(block))
+                              : std::strlen(static_cast<const char*>(block));
+    const size_t bytes = (units + 1) * (wide ? sizeof(uint16_t) : 1);
+    SetVariableValue(variable, static_cast<const char*>(block), 0.0, field, static_cast<int64_t>(bytes));
+    if (!field) {
+        if (wide) variable->flags |= kVarWideText;
+        else variable->flags &= ~kVarWideText;
+    }
+}
+
+}  // namespace qob

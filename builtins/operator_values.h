@@ -1,0 +1,112 @@
+// builtins/operator_values.h
+// How the operator handlers read their operands (numbers, 8-bit and UTF-16
+// texts, matrices, named variables) and leave their results on the stack.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "builtins/operator_texts.h"
+#include "runtime/value_stack.h"
+
+namespace qob {
+
+struct Instruction;
+struct VariableRecord;
+
+// --- operands ------------------------------------------------------------------------
+
+// Pops the top cell into a copy. The copy takes over the cell's owned links
+// (ReleaseOperand frees them), so later pushes may reuse the cell freely.
+[[nodiscard]] StackEntry TakeOperand();
+// Frees the links a taken operand owned (a temporary matrix's blocks).
+void ReleaseOperand(StackEntry& operand);
+
+// A cell made from a variable's value, as the typed forms see it: text,
+// number, the matrix and UTF-16 marks of the variable.
+[[nodiscard]] StackEntry VariableOperand(VariableRecord* variable, void* field);
+
+[[nodiscard]] inline bool IsMatrix(const StackEntry& operand) { return (operand.flags & kEntryMatrix) != 0; }
+[[nodiscard]] inline bool IsWide(const StackEntry& operand) {
+    return operand.text && (operand.flags & (kEntryWide | kEntryMatrix)) == kEntryWide;
+}
+// A number is a cell without text or matrix mark (an empty matrix may have
+// no cells at all).
+[[nodiscard]] inline bool IsText(const StackEntry& operand) {
+    return operand.text != nullptr || IsMatrix(operand);
+}
+
+// Whether a text stands for a number; a UTF-16 text is judged by its 8-bit
+// form. A null text counts as a number text.
+[[nodiscard]] bool IsNumberText(const char* text, bool wide);
+// The number a text stands for (0.0 when it is none); UTF-16 texts are
+// narrowed first. Sets ConversionFailedFlag as StringToNumber does.
+[[nodiscard]] double TextNumber(const char* text, bool wide);
+
+// Whether the operand is a number or a text that stands for one (a matrix is not).
+[[nodiscard]] bool IsNumeric(const StackEntry& operand);
+// The operand's number: its value, or the number its text stands for. A
+// matrix gives its value word.
+[[nodiscard]] double OperandNumber(const StackEntry& operand);
+
+// The operand as text of the requested width, valid until the running
+// procedure returns: its own text, a number formatted, a matrix in its
+// bracket form, an 8-bit text widened (a UTF-16 text is never narrowed here:
+// ask for 8-bit only when no operand of the operation is UTF-16).
+[[nodiscard]] TextSpan OperandText(const StackEntry& operand, bool wide);
+// The operand's 8-bit text (a UTF-16 one narrowed, valid until the running
+// procedure returns), or null for a number.
+[[nodiscard]] const char* NarrowOperandText(const StackEntry& operand);
+
+// The cells of the innermost argument frame, which this closes, in the order
+// written; saved receives the frame's saved top.
+[[nodiscard]] std::vector<StackEntry*> CloseFrameArguments(StackEntry** saved);
+// Takes those cells off the stack, freeing the links they own.
+void DropFrameArguments(StackEntry* saved, const std::vector<StackEntry*>& cells);
+
+// --- results ---------------------------------------------------------------------------
+
+void PushNumberResult(double value);
+void PushTruthResult(bool value);
+// Pushes a new text block as a temporary of the current call depth. A null
+// block (no memory, or a size that does not fit) pushes the empty text: the
+// operators report no errors.
+void PushTextResult(void* block, bool wide);
+
+// --- named variables -------------------------------------------------------------------
+
+// The variable the node names, through its cache; its reference chain is
+// followed unless the one-shot no-follow byte is set or the node's extra word
+// is not 0.
+[[nodiscard]] VariableRecord* NodeVariable(Instruction* node);
+
+// The field a typed handler reads and writes: the variable's storage when it
+// is typed, a structure member, a matrix or a handed-over block, else none.
+[[nodiscard]] void* VariableElementAddress(const VariableRecord* variable);
+
+// The variable a target cell stands for: its own variable, else the one its
+// text (or its number as text) names, found or made in the current local list.
+[[nodiscard]] VariableRecord* TargetVariable(const StackEntry& target);
+
+// The field address a cell's extra word carries (0: none).
+[[nodiscard]] inline void* EntryField(const StackEntry& entry) {
+    return reinterpret_cast<void*>(static_cast<uintptr_t>(static_cast<uint32_t>(entry.extra)));
+}
+
+// The push-result step that ends every assignment: when __set_push asked for
+// it, clears the request and pushes the variable's new value (at the end of
+// its reference chain unless the no-follow byte is set, which is cleared
+// instead); a null variable pushes 0.
+void PushAssignedValue(VariableRecord* variable);
+// The same for a value read before a change: the pushed text or matrix is a
+// copy, since the change may free what the variable holds now.
+void PushValueBeforeChange(VariableRecord* variable);
+
+// Stores a number / a new text block into a variable or one of its fields,
+// keeping the variable's UTF-16 mark in step with what it now holds. The
+// block stays the caller's.
+void StoreNumber(VariableRecord* variable, double value, void* field);
+void StoreText(VariableRecord* variable, const void* block, bool wide, void* field);
+
+}  // namespace qob

@@ -1,0 +1,817 @@
+// compiler/code_generator.cpp
+// One forward walk over the postfix stream: every token becomes zero or more
+// instruction nodes; calls and procedure addresses are resolved by name.
+#include "compiler/code_generator.h"
+
+#include <cctype>
+#include <cstring>
+#include <new>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "compiler/control_statements.h"
+#include "compiler/node_emitter.h"
+#include "compiler/optimizer.h"
+#include "compiler/procedure_index.h"
+#include "compiler/stream_kinds.h"
+#include "compiler/token_list.h"
+#include "platform/memory.h"
+#include "runtime/function_table.h"
+#include "runtime/hash.h"
+#include "runtime/keywords.h"
+#include "runtime/number_text.h"
+#include "runtime/program_context.h"
+#include "runtime/vm.h"
+
+namespace qob {
+namespace {
+
+constexpr int kMaxNativeArguments = 16;
+constexpr uint32_t kClassOpcode = 183;  // a class declaration: base name, then a node with the class name
+const uint32_t kClass2Hash = HashNameConstant("__CLASS2");
+const uint32_t kClass3Hash = HashNameConstant("__CLASS3");
+const uint32_t kSetPushHash = HashNameConstant("__SET_PUSH");
+constexpr const char* kStackObject = "STACK";
+constexpr const char* kStackTempObject = "__STACKTEMPOBJECT$";
+
+// What a node does to the value stack, as far as the generator can tell.
+struct StackEffect {
+    enum class Kind { Values, OpenFrames, CloseFrame, Unknown } kind = Kind::Unknown;
+    int pops = 0;
+    int pushes = 0;  // OpenFrames: how many frames
+
+    static StackEffect Values(int pops, int pushes) { return {Kind::Values, pops, pushes}; }
+    static StackEffect Frames(int count) { return {Kind::OpenFrames, 0, count}; }
+    static StackEffect CloseFrame(int pushes) { return {Kind::CloseFrame, 0, pushes}; }
+    static StackEffect Unknown() { return {}; }
+};
+
+// A variable push that a following "=", compound assignment, "++", "--" or
+// index may take over by name (deleting the push). It is good only while
+// every value pushed above it is still there and, when the consumer comes,
+// exactly the consumer's operands lie above it; any node that might reach
+// down to it makes it forgotten, and then the generic form is compiled.
+struct RememberedPush {
+    Instruction* node = nullptr;
+    uint64_t serial = 0;       // emission order, to tell which of two came first
+    int above = 0;             // values pushed above it since
+    std::vector<int> frames;   // argument frames opened above it: `above` when each opened
+
+    void Remember(Instruction* pushed, uint64_t order) {
+        node = pushed;
+        serial = order;
+        above = 0;
+        frames.clear();
+    }
+    void Forget() {
+        node = nullptr;
+        frames.clear();
+    }
+    void Apply(const StackEffect& effect) {
+        if (!node) return;
+        switch (effect.kind) {
+            case StackEffect::Kind::Values:
+                if (effect.pops > above) return Forget();
+                above += effect.pushes - effect.pops;
+                while (!frames.empty() && frames.back() > above) frames.pop_back();
+                return;
+            case StackEffect::Kind::OpenFrames:
+                for (int i = 0; i < effect.pushes; ++i) frames.push_back(above);
+                return;
+            case StackEffect::Kind::CloseFrame:
+                if (frames.empty()) return Forget();  // the frame holds the remembered push
+                above = frames.back() + effect.pushes;
+                frames.pop_back();
+                return;
+            case StackEffect::Kind::Unknown: return Forget();
+        }
+    }
+    // Whether exactly `operands` values (and no open frame) lie above it.
+    [[nodiscard]] bool HasOperands(int operands) const { return node && above == operands && frames.empty(); }
+};
+
+bool IsBinaryOperator(uint32_t hash) {
+    static const std::unordered_set<uint32_t> kOperators = [] {
+        std::unordered_set<uint32_t> set;
+        for (const char* name : {"+", "-", "*", "/", "%", "&", "|", "^", "<", ">", ">=", "<=", "==", "<>", ">>", "<<",
+                                 "AND", "OR", "XOR", "MOD", "DIV", "ASL", "ASR", "SHL", "SHR"})
+            set.insert(HashNameConstant(name));
+        return set;
+    }();
+    return kOperators.count(hash) != 0;
+}
+
+bool IsUnaryOperator(uint32_t hash) { return hash == HashNameConstant("~") || hash == HashNameConstant("@"); }
+
+bool IsDeclarationKeyword(uint32_t hash) {
+    return hash == KeywordHashes[Keyword::Global] || hash == KeywordHashes[Keyword::Local] ||
+           hash == KeywordHashes[Keyword::ForceGlobal] || hash == KeywordHashes[Keyword::Public] ||
+           hash == KeywordHashes[Keyword::Private];
+}
+
+// The typed form of a compound assignment on a named variable, or None.
+Opcode CompoundAssignOpcode(uint32_t hash) {
+    if (hash == KeywordHashes[Keyword::PlusAssign]) return Opcode::ADDASSIGN2;
+    if (hash == KeywordHashes[Keyword::MinusAssign]) return Opcode::SUBASSIGN2;
+    if (hash == KeywordHashes[Keyword::MultiplyAssign]) return Opcode::MULASSIGN2;
+    if (hash == KeywordHashes[Keyword::OrAssign]) return Opcode::ORASSIGN2;
+    if (hash == KeywordHashes[Keyword::AndAssign]) return Opcode::ANDASSIGN2;
+    if (hash == KeywordHashes[Keyword::XorAssign]) return Opcode::XORASSIGN2;
+    return Opcode::None;
+}
+
+bool CanStartName(unsigned char c) {
+    return std::isalpha(c) || c == '_' || std::strchr("+-/*@^&|~_:%!=<>", c) != nullptr;
+}
+
+bool IsVariableText(const char* text) {
+    const size_t length = std::strlen(text);
+    if (length == 0 || std::strcmp(text, "%") == 0) return false;
+    return text[length - 1] == '$' || text[length - 1] == '%';
+}
+
+void UpperCaseInPlace(TokenNode* token) {
+    bool changed = false;
+    for (char* c = token->text; *c; ++c) {
+        const unsigned char byte = static_cast<unsigned char>(*c);
+        if (byte < 0x80 && std::islower(byte)) {
+            *c = static_cast<char>(std::toupper(byte));
+            changed = true;
+        }
+    }
+    if (changed) token->hash = HashName(token->text, std::strlen(token->text));
+}
+
+// A text the generator keeps: the token's text without surrounding quotes.
+std::string Unquoted(const char* text) {
+    const size_t length = std::strlen(text);
+    if (length >= 2 && text[0] == '"' && text[length - 1] == '"') return std::string(text + 1, length - 2);
+    return text;
+}
+
+char* CopyToBlock(std::string_view text) {
+    auto* copy = static_cast<char*>(platform::AllocateBlock(text.size() + 1));
+    if (!copy) throw std::bad_alloc();
+    std::memcpy(copy, text.data(), text.size());
+    copy[text.size()] = '\0';
+    return copy;
+}
+
+class CodeGenerator {
+public:
+    CodeGenerator(const char* fileName, ProgramContext* context, std::span<ProcedureRecord*> procedures,
+                  int32_t& procedureCount, const CodeGenOptions& options)
+        : fileName_(fileName ? fileName : ""), context_(context), table_(procedures), count_(procedureCount),
+          options_(options), control_(emit_) {
+        emit_.pool = CurrentCompilerPool;
+        emit_.fileName = fileName;
+        for (int32_t i = 0; i < count_ && i < static_cast<int32_t>(table_.size()); ++i)
+            if (table_[static_cast<size_t>(i)]) index_.Add(table_[static_cast<size_t>(i)], i);
+    }
+
+    Instruction* Run(TokenNode* lastToken, GeneratedEntry& entry) {
+        TokenNode* token = TokenListFirst(lastToken);
+        const int total = options_.progress ? TokenCountBack(lastToken) : 0;
+        if (options_.progress) options_.progress(StageProgressText("Compiling", fileName_).c_str(), 0, total);
+        Instruction* first = emit_.EmitPlain(Opcode::None, fileName_);
+        int position = 0;
+        while (token) {
+            if (options_.progress) options_.progress(nullptr, ++position, total);
+            TokenNode* consumed = CompileToken(token);
+            TokenNode* stop = consumed->next;
+            while (token != stop) token = DeleteTokenNext(token);
+        }
+        emit_.token = nullptr;
+        emit_.EmitPlain(Opcode::ENDPROC, fileName_);
+        control_.CheckAllClosed();
+        if (!entry_ && count_ == 0 && options_.firstNodeEntry) entry_ = first;
+        ResolveAddresses();
+        if (options_.optimize) OptimizeInstructionList(first, emit_.pool, fileName_, options_.progress);
+        entry.entry = entry_;
+        entry.isWinMain = winMain_;
+        context_->entry = entry_;
+        context_->entryIsWinMain = winMain_ ? 1 : 0;
+        return first;
+    }
+
+private:
+    // Compiles one token; returns the last token it used (itself, or a
+    // following one it took as an operand).
+    TokenNode* CompileToken(TokenNode* token) {
+        emit_.token = token;
+        if (token->text[0] != '"') UpperCaseInPlace(token);
+        const char* text = token->text;
+        const uint32_t hash = token->hash;
+        const unsigned char first = static_cast<unsigned char>(text[0]);
+
+        if (std::isdigit(first)) {
+            emit_.Emit(Opcode::PUSHINT, nullptr, StringToNumber(text));
+            return Track(token);
+        }
+        if (first == '"') {
+            emit_.Emit(Opcode::PUSHSTR, Unquoted(text).c_str());
+            return Track(token);
+        }
+        if (IsVariableText(text)) return CompileVariable(token);
+        if (hash == KeywordHashes[Keyword::DirectiveNamespace]) return OpenNamespace(token);
+        if (hash == KeywordHashes[Keyword::DirectiveEndNamespace]) return CloseNamespace(token);
+        if (hash == KeywordHashes[Keyword::ScopeSeparator]) return ScopeNextName(token);
+        if (control_.Compile(token)) {
+            ForgetPushes();
+            return token;
+        }
+        if (hash == KeywordHashes[Keyword::Return]) return CompileReturn(token);
+        if (hash == KeywordHashes[Keyword::VarAddr]) {
+            assignTarget_.Forget();
+            emit_.Emit(Opcode::ADDR);
+            return Track(token, StackEffect::Values(1, 1));
+        }
+        if (hash == KeywordHashes[Keyword::EndDecl]) {
+            declarationList_ = false;
+            return token;
+        }
+        if (hash == KeywordHashes[Keyword::EndDecl2]) {
+            declarationList_ = false;
+            emit_.Emit(Opcode::NPARMS);
+            return Track(token, StackEffect::Unknown());
+        }
+        if (hash == KeywordHashes[Keyword::DirectiveRangeCheck]) {
+            context_->rangeCheck = 1;
+            emit_.Emit(Opcode::RANGEMODE);
+            return Track(token, StackEffect::Unknown());
+        }
+        if (hash == KeywordHashes[Keyword::DirectiveExplicit]) {
+            context_->explicitDeclarations = 1;
+            emit_.Emit(Opcode::EXPLICITMODE);
+            return Track(token, StackEffect::Unknown());
+        }
+        if (IsDeclareDirective(hash)) return CompileDeclare(token);
+        if (hash == KeywordHashes[Keyword::DirectiveClass]) return CompileClass(token);
+        if (hash == KeywordHashes[Keyword::Noop]) return token;
+        if (first == '.') {
+            emit_.Emit(Opcode::RUNFILE, text + 1);
+            return Track(token, StackEffect::Unknown());
+        }
+        if (first == '&' && hash != KeywordHashes[Keyword::Ampersand] && hash != KeywordHashes[Keyword::AndAssign])
+            return CompileProcedureAddress(token);
+        if (first == kCallProcedure) return CompileCall(token);
+        if (first == kCallSelf || first == kCallInherited) return CompileSelfCall(token, first == kCallInherited);
+        if (first == kCallObject) return CompileObjectCall(token);
+        if (IsDefinitionHeaderKind(first)) return CompileHeader(token);
+        if (IsForwardHeaderKind(first)) return CompileForward(token);
+        if (!CanStartName(first)) {
+            emit_.Error("Syntax error");
+            return token;
+        }
+        return CompileName(token);
+    }
+
+    // --- values ----------------------------------------------------------------------
+
+    // Notes what the node just emitted for the token does to the stack.
+    TokenNode* Track(TokenNode* token, StackEffect effect = StackEffect::Values(0, 1)) {
+        ++serial_;
+        assignTarget_.Apply(effect);
+        plainPush_.Apply(effect);
+        return token;
+    }
+
+    void ForgetPushes() {
+        assignTarget_.Forget();
+        plainPush_.Forget();
+    }
+
+    TokenNode* CompileVariable(TokenNode* token) {
+        const uint8_t kind = TextKind(token->text);
+        const bool marked = kind == kAssignTarget || kind == kModifiedVariable;
+        const char* name = marked ? token->text + 1 : token->text;
+        if (declarationList_) {
+            emit_.Emit(Opcode::PARMSPUSHVAR, name);
+            Track(token, StackEffect::Values(1, 0));
+        } else if (kind == kAssignTarget) {
+            Instruction* push = emit_.Emit(Opcode::NGPUSHVAR, name);
+            Track(token);
+            assignTarget_.Remember(push, serial_);
+        } else {
+            Instruction* push = emit_.Emit(Opcode::PUSHVAR, name);
+            Track(token);
+            if (kind == kModifiedVariable) plainPush_.Remember(push, serial_);
+        }
+        EndScopedName();
+        return token;
+    }
+
+    // --- namespaces ------------------------------------------------------------------
+
+    TokenNode* OpenNamespace(TokenNode* token) {
+        namespaces_.push_back(CurrentNamespaceHash);
+        if (!token->next) return token;
+        UpperCaseInPlace(token->next);
+        CurrentNamespaceHash = token->next->hash;
+        return token->next;
+    }
+
+    TokenNode* CloseNamespace(TokenNode* token) {
+        CurrentNamespaceHash = namespaces_.empty() ? 0 : namespaces_.back();
+        if (!namespaces_.empty()) namespaces_.pop_back();
+        return token;
+    }
+
+    // "::" NAME: the namespace NAME holds for the next variable push or call.
+    TokenNode* ScopeNextName(TokenNode* token) {
+        if (!token->next) return token;
+        UpperCaseInPlace(token->next);
+        if (!scopedName_) outerNamespace_ = CurrentNamespaceHash;
+        scopedName_ = true;
+        CurrentNamespaceHash = token->next->hash;
+        return token->next;
+    }
+
+    void EndScopedName() {
+        if (!scopedName_) return;
+        scopedName_ = false;
+        CurrentNamespaceHash = outerNamespace_;
+    }
+
+    // --- statements with their own nodes -----------------------------------------------
+
+    TokenNode* CompileReturn(TokenNode* token) {
+        // Outside a procedure RETURN ends the unit's own run (a unit without
+        // procedures runs from its first node).
+        Instruction* procedure = control_.CurrentProcedure();
+        const char* header = procedure ? procedure->text : fileName_;
+        emit_.Emit(Opcode::RETURN, header);
+        return Track(token, StackEffect::Unknown());
+    }
+
+    static bool IsDeclareDirective(uint32_t hash) {
+        return hash == KeywordHashes[Keyword::DirectiveDeclare] || hash == KeywordHashes[Keyword::DirectiveDeclareApi] ||
+               hash == KeywordHashes[Keyword::DirectiveCDeclare] ||
+               hash == KeywordHashes[Keyword::DirectiveCDeclareApi];
+    }
+
+    // #DECLARE name entry library count result: a group of seven data nodes
+    // for the compiled file, and the function's record.
+    TokenNode* CompileDeclare(TokenNode* token) {
+        const uint32_t hash = token->hash;
+        TokenNode* operands[5] = {};
+        TokenNode* last = token;
+        for (TokenNode*& operand : operands) {
+            if (!last->next) {
+                emit_.Error("Syntax error");
+                return last;
+            }
+            operand = last = last->next;
+        }
+        Opcode opcode = Opcode::DECLARE;
+        if (hash == KeywordHashes[Keyword::DirectiveDeclareApi]) opcode = Opcode::DECLAREAPI;
+        if (hash == KeywordHashes[Keyword::DirectiveCDeclare]) opcode = Opcode::C_DECLARE;
+        if (hash == KeywordHashes[Keyword::DirectiveCDeclareApi]) opcode = Opcode::C_DECLAREAPI;
+        const bool wide = opcode == Opcode::DECLAREAPI || opcode == Opcode::C_DECLAREAPI;
+        const bool direct = opcode == Opcode::DECLARE || opcode == Opcode::DECLAREAPI;
+        UpperCaseInPlace(operands[0]);
+        const std::string name = Unquoted(operands[0]->text);
+        const std::string entryName = Unquoted(operands[1]->text);
+        const std::string library = Unquoted(operands[2]->text);
+        const double count = StringToNumber(operands[3]->text);
+        const double result = StringToNumber(operands[4]->text);
+
+        emit_.Emit(opcode, name.c_str());
+        emit_.EmitPlain(Opcode::None, entryName.c_str());
+        emit_.EmitPlain(Opcode::None, library.c_str());
+        emit_.EmitPlain(Opcode::None, nullptr, count);
+        emit_.EmitPlain(Opcode::None, nullptr, static_cast<double>(static_cast<int64_t>(result)));
+        emit_.EmitPlain(Opcode::None, nullptr, wide ? 1.0 : 0.0);
+        emit_.EmitPlain(Opcode::None, nullptr, direct ? 1.0 : 0.0);
+        ForgetPushes();
+
+        const bool resultCallable = result == 0.0 || result == 1.0;
+        const int arguments = count < 0 ? 0 : count > 255 ? 255 : static_cast<int>(count);
+        ReportUncallableNative(name, arguments, resultCallable, static_cast<int>(result));
+        const int index = DeclareDllFunction(name, entryName, library, static_cast<uint8_t>(arguments), result != 0.0,
+                                             wide, direct);
+        if (index >= 0 && resultCallable) uncallableResults_.erase(index);
+        if (index >= 0 && !resultCallable) uncallableResults_[index] = static_cast<int>(result);
+        return last;
+    }
+
+    // A native function is called through one of the CALLP0..CALLF16 family;
+    // beyond 16 arguments or with another result kind there is no opcode.
+    void ReportUncallableNative(const std::string& name, int arguments, bool resultCallable, int result) {
+        if (arguments > kMaxNativeArguments)
+            emit_.Error("Native function \"" + name + "\" takes " + std::to_string(arguments) +
+                        " arguments: at most 16 can be passed");
+        if (!resultCallable)
+            emit_.Error("Native function \"" + name + "\" has result kind " + std::to_string(result) +
+                        ": only 0 (none) and 1 (a value) can be called");
+    }
+
+    // #CLASS base name: a class record at the head of the context's list,
+    // and two nodes for the compiled file.
+    TokenNode* CompileClass(TokenNode* token) {
+        TokenNode* baseToken = token->next;
+        TokenNode* nameToken = baseToken ? baseToken->next : nullptr;
+        if (!nameToken) {
+            emit_.Error("Syntax error");
+            return baseToken ? baseToken : token;
+        }
+        UpperCaseInPlace(baseToken);
+        UpperCaseInPlace(nameToken);
+        const std::string base = Unquoted(baseToken->text);
+        const std::string name = Unquoted(nameToken->text);
+        const uint32_t nameHash = HashName(name.data(), name.size());
+        const uint32_t baseHash = base.empty() ? 0 : HashName(base.data(), base.size());
+        if (!base.empty() && InheritsFrom(baseHash, nameHash)) {
+            emit_.ErrorAt("Class \"" + name + "\" cannot inherit from itself", nameToken);
+        } else {
+            auto* record = static_cast<ClassRecord*>(platform::AllocateBlock(sizeof(ClassRecord)));
+            if (!record) throw std::bad_alloc();
+            *record = ClassRecord{};
+            record->name = CopyToBlock(name);
+            record->nameHash = nameHash;
+            if (!base.empty()) {
+                record->baseName = CopyToBlock(base);
+                record->baseHash = baseHash;
+            }
+            record->next = context_->classRecords;
+            context_->classRecords = record;
+        }
+        emit_.EmitHandler(NopHandler, static_cast<Opcode>(kClassOpcode), base.c_str());
+        emit_.EmitPlain(Opcode::None, name.c_str());
+        ForgetPushes();
+        return nameToken;
+    }
+
+    // Whether the class `from` is `target` or reaches it through its bases.
+    bool InheritsFrom(uint32_t from, uint32_t target) const {
+        int steps = 0;
+        for (const ClassRecord* c = context_->classRecords; c; c = c->next) ++steps;
+        for (int step = 0; step <= steps && from != 0; ++step) {
+            if (from == target) return true;
+            const ClassRecord* record = context_->classRecords;
+            while (record && record->nameHash != from) record = record->next;
+            from = record ? record->baseHash : 0;
+        }
+        return false;
+    }
+
+    // --- procedures -------------------------------------------------------------------
+
+    TokenNode* CompileProcedureAddress(TokenNode* token) {
+        const ProcLookup lookup = index_.Find(token->text + 1, false, false);
+        Instruction* start = nullptr;
+        if (lookup.index >= 0) start = table_[static_cast<size_t>(lookup.index)]->start;
+        else if (lookup.parentStart) start = lookup.parentStart;
+        else emit_.Error("Proc or Func \"" + std::string(token->text + 1) + "\" not found");
+        if (lookup.Found()) {
+            Instruction* node = emit_.Emit(Opcode::PUSHPROCADDR, token->text, AddressOperand(start));
+            if (!start) unresolved_.push_back(node);
+            Track(token);
+        }
+        EndScopedName();
+        return token;
+    }
+
+    static double AddressOperand(const Instruction* start) {
+        return static_cast<double>(reinterpret_cast<uintptr_t>(start));
+    }
+
+    // Calls of procedures defined further on (or only declared FORWARD) get
+    // their target after the walk.
+    Instruction* EmitCall(Opcode opcode, Handler handler, const char* key) {
+        const ProcLookup lookup = index_.Find(key, false, false);
+        const char* name = key;
+        Instruction* target = nullptr;
+        if (lookup.index >= 0) {
+            const ProcedureRecord* record = table_[static_cast<size_t>(lookup.index)];
+            name = record->name;
+            target = record->start;
+        } else if (lookup.parentStart) {
+            target = lookup.parentStart;
+        }
+        Instruction* node = emit_.EmitHandler(handler, opcode, name, 0.0, target);
+        if (!target) unresolved_.push_back(node);
+        return node;
+    }
+
+    TokenNode* CompileCall(TokenNode* token) {
+        EmitCall(Opcode::CALL, OpcodeHandler(Opcode::CALL), token->text + 1);
+        Track(token, StackEffect::Unknown());
+        EndScopedName();
+        return token;
+    }
+
+    // A call of the class's own code through SELF, or (#INHERITED, base
+    // initialisers) of the base class's code binding the current object.
+    TokenNode* CompileSelfCall(TokenNode* token, bool inherited) {
+        const Handler handler = inherited ? CallOwnMethod : OpcodeHandler(Opcode::SELFCALL);
+        EmitCall(Opcode::SELFCALL, handler, token->text + 1);
+        Track(token, StackEffect::Unknown());
+        EndScopedName();
+        return token;
+    }
+
+    // OBJECT.METHOD(i,o)[;targets]: push the object, then OBJRUN. On "STACK"
+    // the object is the value on the stack, made a temporary object by the
+    // nearest class step before.
+    TokenNode* CompileObjectCall(TokenNode* token) {
+        const std::string_view call = token->text + 1;
+        const size_t dot = call.find('.');
+        if (dot == std::string_view::npos) {
+            emit_.Error("Invalid object call");
+            return token;
+        }
+        const std::string object(call.substr(0, dot));
+        std::string method(call.substr(dot + 1));
+        uintptr_t targets = 0;
+        if (const size_t semicolon = method.find(';'); semicolon != std::string::npos) {
+            const double count = StringToNumber(method.c_str() + semicolon + 1);
+            targets = count > 0 ? static_cast<uintptr_t>(count) : 0;
+            method.resize(semicolon);
+        }
+        if (object == kStackObject) {
+            TurnClassStepIntoClass4();
+            emit_.Emit(Opcode::NGPUSHVAR, kStackTempObject);
+        } else {
+            emit_.Emit(Opcode::NGPUSHVAR, object.c_str());
+        }
+        emit_.Emit(Opcode::OBJRUN, method.c_str())->extraWord = targets;
+        Track(token, StackEffect::Unknown());
+        EndScopedName();
+        return token;
+    }
+
+    // The nearest __class2 or __class3 step before the last node becomes
+    // CLASS4. The steps are kept in emission order, so the walk back over
+    // the list is a look at the end of that vector.
+    void TurnClassStepIntoClass4() {
+        for (auto it = classSteps_.rbegin(); it != classSteps_.rend(); ++it) {
+            if (*it == emit_.last) continue;
+            Instruction* step = *it;
+            step->opcode = static_cast<uint32_t>(Opcode::CLASS4);
+            step->handler = OpcodeHandler(Opcode::CLASS4);
+            classSteps_.erase(std::next(it).base());
+            return;
+        }
+    }
+
+    TokenNode* CompileHeader(TokenNode* token) {
+        const char* text = token->text;
+        if (std::strlen(text) <= kProcHeaderKeyOffset) {
+            emit_.Error("Syntax error");
+            return token;
+        }
+        const uint8_t kind = TextKind(text);
+        const bool undefinedStart = IsNFormHeaderKind(kind);
+        const uint8_t count = HeaderCount(text);
+        ForgetPushes();
+        declarationList_ = true;
+        Instruction* start =
+            emit_.Emit(undefinedStart ? Opcode::STARTPROCUNDEF : Opcode::STARTPROC, text, static_cast<double>(count));
+        emit_.MarkTarget(start);
+        start->extraWord = undefinedStart ? 1 : 0;
+        if (text[1] == '_') RequireInstructionExtra(emit_.pool, start)->flagByte = 1;
+        control_.OpenProcedure(token, start);
+        if (ProcedureRecord* record = RequireProcedure(token)) record->start = start;
+        const std::string_view name = text + kProcHeaderKeyOffset;
+        if ((name == "MAIN" && count == 0) || (name == "WINMAIN" && count != 0)) {
+            entry_ = start;
+            winMain_ = name == "WINMAIN";
+        }
+        return token;
+    }
+
+    TokenNode* CompileForward(TokenNode* token) {
+        if (std::strlen(token->text) <= kProcHeaderKeyOffset) {
+            emit_.Error("Syntax error");
+            return token;
+        }
+        ForgetPushes();
+        emit_.Emit(Opcode::FORWARDPROC, token->text);
+        // The record's start stays null until the definition: calls met
+        // before it are resolved after the walk.
+        RequireProcedure(token);
+        return token;
+    }
+
+    static uint8_t HeaderCount(const char* text) {
+        return HeaderKindHasOutputs(TextKind(text)) ? static_cast<uint8_t>(static_cast<uint8_t>(text[2]) - 32) : 0;
+    }
+
+    // The unit's record of the header's key, made when the key is new.
+    ProcedureRecord* RequireProcedure(const TokenNode* header) {
+        const char* key = header->text + kProcHeaderKeyOffset;
+        const ProcLookup lookup = index_.Find(key, true, true);
+        if (lookup.index >= 0) return table_[static_cast<size_t>(lookup.index)];
+        if (count_ >= static_cast<int32_t>(table_.size())) {
+            emit_.Error("Too many procs or funcs (more than " + std::to_string(table_.size()) + ")");
+            return nullptr;
+        }
+        auto* record = static_cast<ProcedureRecord*>(platform::AllocateBlock(sizeof(ProcedureRecord)));
+        if (!record) throw std::bad_alloc();
+        *record = ProcedureRecord{};
+        record->name = CopyToBlock(key);
+        record->namespaceHash = CurrentNamespaceHash;
+        record->underscore = header->text[1] == '_' ? 1 : 0;
+        record->undefinedStart = IsNFormHeaderKind(TextKind(header->text)) ? 1 : 0;
+        record->countByte = HeaderCount(header->text);
+        table_[static_cast<size_t>(count_)] = record;
+        index_.Add(record, count_);
+        ++count_;
+        return record;
+    }
+
+    // --- names of the function table ---------------------------------------------------
+
+    TokenNode* CompileName(TokenNode* token) {
+        const uint32_t hash = token->hash;
+        int function = FindFunctionByHash(hash);
+        // FORCEGLOBAL has no record of its own: it declares as GLOBAL does.
+        if (function < 0 && hash == KeywordHashes[Keyword::ForceGlobal])
+            function = FindFunctionByHash(KeywordHashes[Keyword::Global]);
+        if (function < 0) {
+            if (hash != KeywordHashes[Keyword::FirstOp]) emit_.Error("Syntax error");
+            return token;
+        }
+        const FunctionRecord* record = FunctionRecordAt(function);
+        if (record->declaredNative) return CompileNativeCall(token, function, *record);
+        if (IsDeclarationKeyword(hash)) assignTarget_.Forget();
+        if (CompileNamedForm(hash)) return token;
+        if (hash == KeywordHashes[Keyword::DropFctStack] || hash == KeywordHashes[Keyword::DropAllFctStack])
+            return CompileDropResults(token, hash == KeywordHashes[Keyword::DropFctStack]);
+        if (!record->handler) {
+            emit_.Error("Syntax error");
+            return token;
+        }
+        Instruction* call = emit_.EmitHandler(record->handler, Opcode::INTERNALCALL);
+        if (hash == kClass2Hash || hash == kClass3Hash) classSteps_.push_back(call);
+        return Track(token, BuiltinEffect(hash, *record));
+    }
+
+    static StackEffect BuiltinEffect(uint32_t hash, const FunctionRecord& record) {
+        if (hash == KeywordHashes[Keyword::SaveSp]) return StackEffect::Frames(1);
+        if (hash == KeywordHashes[Keyword::SaveSp2]) return StackEffect::Frames(2);
+        if (hash == kSetPushHash) return StackEffect::Values(0, 0);
+        if (IsBinaryOperator(hash)) return StackEffect::Values(2, 1);
+        if (IsUnaryOperator(hash)) return StackEffect::Values(1, 1);
+        if (record.anyArity && record.argumentFrame) return StackEffect::CloseFrame(record.returnsValue);
+        if (!record.anyArity && (record.argumentCount > 0 || record.returnsValue))
+            return StackEffect::Values(record.argumentCount, record.returnsValue);
+        return StackEffect::Unknown();
+    }
+
+    // "=", the compound assignments, "++", "--" and the index steps on a
+    // variable pushed just for them: the push goes, the node names the
+    // variable. Returns false when the generic built-in is to be called.
+    bool CompileNamedForm(uint32_t hash) {
+        if (hash == KeywordHashes[Keyword::Assign])
+            return assignTarget_.HasOperands(1) && TakeOver(assignTarget_, plainPush_, Opcode::ASSIGN2, false);
+        Opcode opcode = CompoundAssignOpcode(hash);
+        int operands = 1;
+        bool keepsOther = false;
+        if (hash == KeywordHashes[Keyword::Increment]) opcode = Opcode::INC2, operands = 0;
+        if (hash == KeywordHashes[Keyword::Decrement]) opcode = Opcode::DEC2, operands = 0;
+        if (hash == KeywordHashes[Keyword::Increment2]) opcode = Opcode::INC4, operands = 0;
+        if (hash == KeywordHashes[Keyword::Decrement2]) opcode = Opcode::DEC4, operands = 0;
+        if (hash == KeywordHashes[Keyword::Offset1]) opcode = Opcode::OFFSET2_1, keepsOther = true;
+        if (hash == KeywordHashes[Keyword::Offset]) {
+            // The indexes follow a __savesp opened right above the array.
+            const bool indexFrame = plainPush_.node && plainPush_.frames.size() == 1 && plainPush_.frames[0] == 0;
+            return indexFrame && TakeOver(plainPush_, assignTarget_, Opcode::OFFSET2, true);
+        }
+        if (opcode == Opcode::None || !plainPush_.HasOperands(operands)) return false;
+        return TakeOver(plainPush_, assignTarget_, opcode, keepsOther);
+    }
+
+    // Deletes the remembered push and emits opcode naming its variable, in
+    // its namespace. The other remembered push survives only below it and
+    // only when the new node leaves exactly one value (the index steps).
+    bool TakeOver(RememberedPush& used, RememberedPush& other, Opcode opcode, bool keepsOther) {
+        Instruction* push = used.node;
+        const std::string name = push->text ? push->text : "";
+        const uint32_t pushNamespace = push->extra ? push->extra->namespaceHash : 0;
+        if (other.node && (!keepsOther || other.serial > used.serial)) {
+            other.Forget();
+        } else if (other.node) {
+            const int below = other.above - used.above - 1;  // values between the two pushes
+            while (!other.frames.empty() && other.frames.back() > below) other.frames.pop_back();
+            other.above = below + 1;
+        }
+        used.Forget();
+        emit_.Delete(push);
+        const uint32_t savedNamespace = CurrentNamespaceHash;
+        CurrentNamespaceHash = pushNamespace;
+        emit_.Emit(opcode, name.c_str());
+        CurrentNamespaceHash = savedNamespace;
+        ++serial_;
+        return true;
+    }
+
+    // __DROPFCTSTACK / __DROPALLFCTSTACK make the result count pushed before
+    // them the operand of the step that closes the call's frame.
+    TokenNode* CompileDropResults(TokenNode* token, bool keep) {
+        Instruction* count = emit_.last;
+        if (!count || count->opcode != static_cast<uint32_t>(Opcode::PUSHINT)) {
+            emit_.Error("Syntax error");
+            return token;
+        }
+        const Opcode opcode = keep ? Opcode::DROPFCTSTACK : Opcode::DROPALLFCTSTACK;
+        count->opcode = static_cast<uint32_t>(opcode);
+        count->handler = OpcodeHandler(opcode);
+        ForgetPushes();
+        return token;
+    }
+
+    TokenNode* CompileNativeCall(TokenNode* token, int function, const FunctionRecord& record) {
+        if (!record.procedureEntry && !record.functionEntry) (void)LinkDllFunction(function);
+        const int arguments = record.argumentCount;
+        const auto uncallable = uncallableResults_.find(function);
+        const bool resultCallable = uncallable == uncallableResults_.end();
+        if (arguments > kMaxNativeArguments || !resultCallable) {
+            ReportUncallableNative(record.name, arguments, resultCallable, resultCallable ? 0 : uncallable->second);
+            return token;
+        }
+        uint32_t base = record.sForm ? (record.returnsValue ? 126 : 109) : (record.returnsValue ? 160 : 143);
+        const auto opcode = static_cast<Opcode>(base + static_cast<uint32_t>(arguments));
+        emit_.Emit(opcode, nullptr, static_cast<double>(function));
+        return Track(token, StackEffect::Values(arguments, record.returnsValue ? 1 : 0));
+    }
+
+    // --- after the walk -----------------------------------------------------------------
+
+    // Calls and procedure addresses left without a start node. Each is looked
+    // up in the namespace it was written in.
+    void ResolveAddresses() {
+        const uint32_t savedNamespace = CurrentNamespaceHash;
+        for (Instruction* node : unresolved_) {
+            const bool isCall = node->opcode == static_cast<uint32_t>(Opcode::CALL) ||
+                                node->opcode == static_cast<uint32_t>(Opcode::SELFCALL);
+            const bool isAddress = node->opcode == static_cast<uint32_t>(Opcode::PUSHPROCADDR);
+            if ((isCall && JumpTarget(node)) || (isAddress && node->operand != 0.0) || (!isCall && !isAddress))
+                continue;
+            CurrentNamespaceHash = node->extra ? node->extra->namespaceHash : 0;
+            const char* key = isAddress ? node->text + 1 : node->text;
+            const ProcLookup lookup = index_.Find(key, false, false);
+            Instruction* start = lookup.index >= 0 ? table_[static_cast<size_t>(lookup.index)]->start : lookup.parentStart;
+            if (!start) {
+                ReportAtNode("Cannot resolve [" + std::string(node->text) + "] address", node);
+                continue;
+            }
+            if (isCall) emit_.SetTarget(node, start);
+            else node->operand = AddressOperand(start);
+        }
+        CurrentNamespaceHash = savedNamespace;
+    }
+
+    void ReportAtNode(const std::string& message, const Instruction* node) {
+        TokenNode at{};
+        at.text = node->text;
+        if (node->extra) {
+            at.file = node->extra->sourceFile;
+            at.line = node->extra->line;
+            at.column = node->extra->column;
+        }
+        emit_.ErrorAt(message, &at);
+    }
+
+    const char* fileName_;
+    ProgramContext* context_;
+    std::span<ProcedureRecord*> table_;
+    int32_t& count_;
+    const CodeGenOptions& options_;
+    NodeEmitter emit_;
+    ControlStatements control_;
+    ProcedureIndex index_;
+    RememberedPush assignTarget_;  // NGPUSHVAR of a 0xFB name, for "="
+    RememberedPush plainPush_;     // PUSHVAR of a 0xF9 name, for the compound forms and indexes
+    uint64_t serial_ = 0;
+    bool declarationList_ = false;
+    std::vector<uint32_t> namespaces_;
+    bool scopedName_ = false;
+    uint32_t outerNamespace_ = 0;
+    Instruction* entry_ = nullptr;
+    bool winMain_ = false;
+    std::vector<Instruction*> unresolved_;
+    std::vector<Instruction*> classSteps_;
+    std::unordered_map<int, int> uncallableResults_;  // declared native functions whose result kind has no call opcode
+};
+
+}  // namespace
+
+Instruction* GenerateCode(const char* fileName, ProgramContext* context, TokenNode* lastToken,
+                          std::span<ProcedureRecord*> procedures, int32_t& procedureCount, GeneratedEntry& entry,
+                          const CodeGenOptions& options) {
+    Pool* const savedPool = CurrentCompilerPool;
+    const uint32_t savedNamespace = CurrentNamespaceHash;
+    if (context->pool) CurrentCompilerPool = context->pool;
+    CurrentNamespaceHash = 0;
+    CodeGenerator generator(fileName, context, procedures, procedureCount, options);
+    Instruction* first = generator.Run(lastToken, entry);
+    CurrentCompilerPool = savedPool;
+    CurrentNamespaceHash = savedNamespace;
+    return first;
+}
+
+}  // namespace qob

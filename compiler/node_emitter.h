@@ -1,0 +1,49 @@
+// compiler/node_emitter.h
+// How the code generator appends nodes: the list's cursor, the position of the
+// token being compiled, opcode handlers from the opcode table, and messages.
+#pragma once
+
+#include <string_view>
+
+#include "runtime/instruction.h"
+#include "runtime/opcodes.h"
+
+namespace qob {
+
+struct TokenNode;
+
+struct NodeEmitter {
+    Pool* pool = nullptr;                 // the unit's instruction pool (CurrentCompilerPool)
+    const char* fileName = nullptr;       // the unit's name, for messages
+    Instruction* last = nullptr;          // the list's last node: where nodes are appended
+    const TokenNode* token = nullptr;     // the token being compiled: position of new nodes
+
+    // Appends a node (std::bad_alloc when memory runs out) of the opcode with the handler the opcode table pairs
+    // with it (NopHandler for the opcodes without one: data and marker nodes
+    // must never call a null handler), at the token's position.
+    Instruction* Emit(Opcode opcode, const char* text = nullptr, double operand = 0.0,
+                      Instruction* target = nullptr);
+    // The same with a handler of its own (built-in calls, CallOwnMethod).
+    Instruction* EmitHandler(Handler handler, Opcode opcode, const char* text = nullptr, double operand = 0.0,
+                             Instruction* target = nullptr);
+    // A node without a source position (the list's first node, data nodes).
+    Instruction* EmitPlain(Opcode opcode, const char* text, double operand = 0.0);
+
+    void SetTarget(Instruction* node, Instruction* target) const { SetJumpTarget(pool, node, target); }
+    // Marks a node as a jump target without a jump to it yet.
+    void MarkTarget(Instruction* node) const;
+    // Deletes a node, retargeting jumps to it; keeps the cursor on the last node.
+    void Delete(Instruction* node);
+
+    // An error at the token being compiled, or at the given one (null: none).
+    void Error(std::string_view message) const;
+    void ErrorAt(std::string_view message, const TokenNode* at) const;
+
+private:
+    Instruction* Append(Instruction* node);
+};
+
+// The handler the opcode table pairs with an opcode; NopHandler when none.
+[[nodiscard]] Handler OpcodeHandler(Opcode opcode);
+
+}  // namespace qob

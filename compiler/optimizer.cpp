@@ -1,0 +1,423 @@
+// compiler/optimizer.cpp
+// Two forward passes over a finished instruction list; each rule looks at
+// most two nodes back (or one ahead) and changes the list in place.
+#include "compiler/optimizer.h"
+
+#include <cstring>
+#include <new>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "compiler/token_list.h"
+#include "platform/memory.h"
+#include "runtime/function_table.h"
+#include "runtime/hash.h"
+#include "runtime/instruction.h"
+#include "runtime/opcodes.h"
+#include "runtime/registration.h"
+
+namespace qob {
+namespace {
+
+enum class Operator : uint8_t { Add, Sub, Mul, Div, Eq, Ne, Lt, Gt, Le, Ge, Assign, SaveSp, SaveSp2, DropStack };
+
+struct OperatorName {
+    const char* name;
+    Operator op;
+};
+constexpr OperatorName kOperatorNames[] = {
+    {"+", Operator::Add},    {"-", Operator::Sub},          {"*", Operator::Mul},           {"/", Operator::Div},
+    {"==", Operator::Eq},    {"<>", Operator::Ne},          {"<", Operator::Lt},            {">", Operator::Gt},
+    {"<=", Operator::Le},    {">=", Operator::Ge},          {"=", Operator::Assign},        {"__savesp", Operator::SaveSp},
+    {"__savesp2", Operator::SaveSp2}, {"dropstack", Operator::DropStack},
+};
+
+bool IsArithmetic(Operator op) {
+    return op == Operator::Add || op == Operator::Sub || op == Operator::Mul || op == Operator::Div;
+}
+
+double Fold(Operator op, double left, double right) {
+    switch (op) {
+        case Operator::Add: return left + right;
+        case Operator::Sub: return left - right;
+        case Operator::Mul: return left * right;
+        default: return left / right;  // a zero divisor gives the IEEE infinity or NaN
+    }
+}
+
+// The typed forms of an arithmetic operator: variable op constant,
+// constant op variable, op constant, op text constant (None: no such form).
+struct TypedForms {
+    Opcode variableConstant, constantVariable, constant, text;
+};
+TypedForms FormsOf(Operator op) {
+    switch (op) {
+        case Operator::Add: return {Opcode::ADD5, Opcode::ADD6, Opcode::ADD2, Opcode::ADD4};
+        case Operator::Sub: return {Opcode::SUB5, Opcode::SUB6, Opcode::SUB2, Opcode::SUB4};
+        case Operator::Mul: return {Opcode::MUL5, Opcode::MUL6, Opcode::MUL2, Opcode::None};
+        default: return {Opcode::DIV5, Opcode::DIV6, Opcode::DIV2, Opcode::None};
+    }
+}
+
+Opcode ComparisonForm(Operator op) {
+    switch (op) {
+        case Operator::Eq: return Opcode::EQ2;
+        case Operator::Ne: return Opcode::NE2;
+        case Operator::Lt: return Opcode::LT2;
+        case Operator::Gt: return Opcode::GT2;
+        case Operator::Le: return Opcode::LE2;
+        case Operator::Ge: return Opcode::GE2;
+        default: return Opcode::None;
+    }
+}
+
+Handler HandlerOf(Opcode opcode) { return OpcodeHandlerTable[static_cast<size_t>(opcode)]; }
+
+uint32_t NamespaceOf(const Instruction* node) { return node->extra ? node->extra->namespaceHash : 0; }
+
+// Whether some jump continues after this node: such a node must keep its
+// place, or the jump would run (or skip) what it is fused with.
+bool IsLandedOn(const Instruction* node) { return node->extra && node->extra->firstJumper; }
+
+// Nodes that stand outside the running code: a step fused into them would never run.
+bool IsOutsideFlow(const Instruction* node) {
+    const auto opcode = static_cast<Opcode>(node->opcode);
+    return opcode == Opcode::None || opcode == Opcode::STARTPROC || opcode == Opcode::STARTPROCUNDEF;
+}
+
+// The 8 bytes of a double as a node text (PUSHINTINT, PUSHINTCASE), with a
+// terminator after them so the block is also a valid, short, text.
+char* ValueBytes(double value) {
+    auto* bytes = static_cast<char*>(platform::AllocateBlock(sizeof value + 1));
+    if (!bytes) throw std::bad_alloc();
+    std::memcpy(bytes, &value, sizeof value);
+    bytes[sizeof value] = '\0';
+    return bytes;
+}
+
+double ValueOfBytes(const char* bytes) {
+    double value = 0.0;
+    if (bytes) std::memcpy(&value, bytes, sizeof value);
+    return value;
+}
+
+class Optimizer {
+public:
+    Optimizer(Instruction* first, Pool* pool) : first_(first), pool_(pool), last_(first) {
+        while (last_ && last_->next) last_ = last_->next;
+        for (const OperatorName& entry : kOperatorNames) {
+            const FunctionRecord* record = FunctionRecordAt(FindFunctionByName(entry.name));
+            if (!record || !record->handler) continue;
+            const auto [it, inserted] = operators_.emplace(record->handler, entry.op);
+            if (!inserted && it->second != entry.op) sharedHandlers_.insert(record->handler);
+        }
+        // Two operators behind one handler (stand-ins of unbuilt operators)
+        // cannot be told apart: no rule may take either for the other.
+        for (Handler handler : sharedHandlers_) operators_.erase(handler);
+    }
+
+    void Run(const char* fileName, CompileProgress progress) {
+        const int total = progress ? RecordListCount(first_) : 0;
+        if (progress) progress(StageProgressText("Optimizing", fileName).c_str(), 0, total);
+        int position = 0;
+        for (Instruction* x = first_; x;) {
+            if (progress) progress(nullptr, ++position, total);
+            x = Visit(x);
+        }
+        for (Instruction* step = first_; step;) step = FoldSaveStep(step);
+    }
+
+private:
+    // --- recognising nodes ------------------------------------------------------------
+
+    [[nodiscard]] bool Is(const Instruction* node, Opcode opcode) const {
+        const Handler handler = HandlerOf(opcode);
+        return node && handler && node->handler == handler && !node->secondHandler;
+    }
+    // A push that a rule may absorb into the node after it.
+    [[nodiscard]] bool IsPush(const Instruction* node, Opcode opcode) const {
+        return Is(node, opcode) && node->opcode != static_cast<uint32_t>(Opcode::PUSHPROCADDR) && !IsLandedOn(node);
+    }
+    [[nodiscard]] bool IsOperator(const Instruction* node, Operator op) const {
+        if (!node || node->secondHandler) return false;
+        const auto found = operators_.find(node->handler);
+        return found != operators_.end() && found->second == op;
+    }
+    [[nodiscard]] const Operator* OperatorOf(const Instruction* node) const {
+        if (!node || node->secondHandler) return nullptr;
+        const auto found = operators_.find(node->handler);
+        return found == operators_.end() ? nullptr : &found->second;
+    }
+
+    // --- rewriting ----------------------------------------------------------------------
+
+    void Become(Instruction* node, Opcode opcode) {
+        node->opcode = static_cast<uint32_t>(opcode);
+        node->handler = HandlerOf(opcode);
+    }
+    void SetText(Instruction* node, char* text) {
+        platform::FreeBlock(node->text);
+        node->text = text;
+        node->textHash = text ? HashName(text, std::strlen(text)) : 0;
+    }
+    // Moves from's text into node (from keeps none).
+    void TakeText(Instruction* node, Instruction* from) {
+        SetText(node, from->text);
+        from->text = nullptr;
+        from->textHash = 0;
+    }
+    // Moves from's text into node's operand slot, as the address of a second text.
+    static void TakeTextAsOperand(Instruction* node, Instruction* from) {
+        node->operand = static_cast<double>(reinterpret_cast<uintptr_t>(from->text));
+        from->text = nullptr;
+        from->textHash = 0;
+    }
+    // A node that now names the variable of an absorbed push looks it up in
+    // that push's namespace.
+    void TakeNamespace(Instruction* node, const Instruction* from) {
+        if (!from->extra) return;
+        if (InstructionExtra* extra = RequireInstructionExtra(pool_, node)) extra->namespaceHash = from->extra->namespaceHash;
+    }
+    void Delete(Instruction* node) { DeleteInstruction(pool_, &last_, node, true); }
+
+    // --- pass 1 -------------------------------------------------------------------------
+
+    // Applies the first rule that matches x; returns the node to visit next.
+    Instruction* Visit(Instruction* x) {
+        Instruction* p = x->previous;
+        Instruction* pp = p ? p->previous : nullptr;
+        // A procedure address is set again when the program is loaded: it stays a node of its own.
+        if (x->opcode == static_cast<uint32_t>(Opcode::PUSHPROCADDR)) return x->next;
+        if (Is(x, Opcode::PUSHINT)) return FusePushInt(x, p);
+        if (Is(x, Opcode::PUSHSTR)) return FusePushStr(x, p);
+        if (Is(x, Opcode::PUSHVAR)) return FusePushVar(x, p);
+        if (Is(x, Opcode::PARMSPUSHVAR) && IsPush(p, Opcode::PARMSPUSHVAR) && NamespaceOf(p) == NamespaceOf(x))
+            return AbsorbAsOperand(x, p, Opcode::PARMSPUSHVARVAR);
+        if (Is(x, Opcode::NGPUSHVAR) && IsPush(p, Opcode::NGPUSHVAR) && NamespaceOf(p) == NamespaceOf(x))
+            return AbsorbAsOperand(x, p, Opcode::NGPUSHVARVAR);
+        if (Is(x, Opcode::PUSHCASE) && IsPush(p, Opcode::PUSHINT)) {
+            SetText(x, ValueBytes(p->operand));
+            x->textHash = 0;
+            Become(x, Opcode::PUSHINTCASE);
+            return Absorbed(x, p);
+        }
+        if (const Operator* op = OperatorOf(x)) {
+            if (IsArithmetic(*op)) return FuseArithmetic(x, p, pp, *op);
+            if (const Opcode form = ComparisonForm(*op); form != Opcode::None && IsPush(p, Opcode::PUSHINT))
+                return WithConstant(x, p, form);
+            if (*op == Operator::Assign) return FuseGenericAssign(x, p);
+            if (*op == Operator::SaveSp) return FuseSaveSpPair(x);
+            if (*op == Operator::DropStack) return FuseDropStack(x, p);
+        }
+        if (Is(x, Opcode::OFFSET2_1) && IsPush(p, Opcode::PUSHINT)) return WithConstant(x, p, Opcode::OFFSET2_2);
+        if (Is(x, Opcode::ADDR) && IsPush(p, Opcode::PUSHVAR)) {
+            TakeText(x, p);
+            TakeNamespace(x, p);
+            Become(x, Opcode::ADDR2);
+            return Absorbed(x, p);
+        }
+        if (Is(x, Opcode::ASSIGN2) && x->text) {
+            if (IsPush(p, Opcode::PUSHINT)) return WithConstant(x, p, Opcode::ASSIGN3);
+            if (IsPush(p, Opcode::PUSHSTR)) {
+                TakeTextAsOperand(x, p);
+                Become(x, Opcode::ASSIGN4);
+                return Absorbed(x, p);
+            }
+        }
+        if ((Is(x, Opcode::ADDASSIGN2) || Is(x, Opcode::SUBASSIGN2)) && IsPush(p, Opcode::PUSHINT)) {
+            const bool add = Is(x, Opcode::ADDASSIGN2);
+            if (p->operand == 1.0) {
+                Become(x, add ? Opcode::INC2 : Opcode::DEC2);
+                return Absorbed(x, p);
+            }
+            return WithConstant(x, p, add ? Opcode::INC3 : Opcode::DEC3);
+        }
+        if (Is(x, Opcode::IF)) return FuseConditionalJump(x, p);
+        return x->next;
+    }
+
+    // P's work is now done by x: P goes, the walk goes on after x.
+    Instruction* Absorbed(Instruction* x, Instruction* p) {
+        Delete(p);
+        return x->next;
+    }
+
+    Instruction* WithConstant(Instruction* x, Instruction* p, Opcode form) {
+        x->operand = p->operand;
+        Become(x, form);
+        return Absorbed(x, p);
+    }
+
+    // x pushes after p: p's name or text goes into x's operand slot.
+    Instruction* AbsorbAsOperand(Instruction* x, Instruction* p, Opcode form) {
+        TakeTextAsOperand(x, p);
+        Become(x, form);
+        return Absorbed(x, p);
+    }
+
+    Instruction* FusePushInt(Instruction* x, Instruction* p) {
+        if (IsPush(p, Opcode::PUSHINT)) {
+            SetText(x, ValueBytes(p->operand));
+            x->textHash = 0;
+            Become(x, Opcode::PUSHINTINT);
+            return Absorbed(x, p);
+        }
+        Opcode form = Opcode::None;
+        if (IsPush(p, Opcode::NGPUSHVAR)) form = Opcode::PUSHNGVARINT;
+        else if (IsPush(p, Opcode::PUSHVAR)) form = Opcode::PUSHVARINT;
+        else if (IsPush(p, Opcode::PUSHSTR)) form = Opcode::PUSHSTRINT;
+        if (form == Opcode::None) return x->next;
+        if (form != Opcode::PUSHSTRINT) TakeNamespace(x, p);
+        TakeText(x, p);
+        Become(x, form);
+        return Absorbed(x, p);
+    }
+
+    Instruction* FusePushStr(Instruction* x, Instruction* p) {
+        if (IsPush(p, Opcode::PUSHINT)) return WithConstant(x, p, Opcode::PUSHINTSTR);
+        if (IsPush(p, Opcode::NGPUSHVAR) || IsPush(p, Opcode::PUSHVAR)) {
+            TakeNamespace(x, p);
+            return AbsorbAsOperand(x, p, IsPush(p, Opcode::NGPUSHVAR) ? Opcode::PUSHNGVARSTR : Opcode::PUSHVARSTR);
+        }
+        if (IsPush(p, Opcode::PUSHSTR)) {
+            // PUSHSTRSTR pushes its text first: p's text goes there, x's own
+            // text moves to the operand slot.
+            x->operand = static_cast<double>(reinterpret_cast<uintptr_t>(x->text));
+            x->text = nullptr;
+            TakeText(x, p);
+            Become(x, Opcode::PUSHSTRSTR);
+            return Absorbed(x, p);
+        }
+        return x->next;
+    }
+
+    Instruction* FusePushVar(Instruction* x, Instruction* p) {
+        if (IsPush(p, Opcode::PUSHINT)) return WithConstant(x, p, Opcode::PUSHINTVAR);
+        if (IsPush(p, Opcode::PUSHVAR) && NamespaceOf(p) == NamespaceOf(x))
+            return AbsorbAsOperand(x, p, Opcode::PUSHVARVAR);
+        if (IsPush(p, Opcode::PUSHSTR)) return AbsorbAsOperand(x, p, Opcode::PUSHSTRVAR);
+        return x->next;
+    }
+
+    Instruction* FuseArithmetic(Instruction* x, Instruction* p, Instruction* pp, Operator op) {
+        const TypedForms forms = FormsOf(op);
+        if (IsPush(p, Opcode::PUSHINTINT)) {
+            x->operand = Fold(op, ValueOfBytes(p->text), p->operand);
+            Become(x, Opcode::PUSHINT);
+            return Absorbed(x, p);
+        }
+        if (IsPush(p, Opcode::PUSHINT) && IsPush(pp, Opcode::PUSHINT)) {
+            x->operand = Fold(op, pp->operand, p->operand);
+            Become(x, Opcode::PUSHINT);
+            Delete(pp);
+            return Absorbed(x, p);
+        }
+        if (IsPush(p, Opcode::PUSHVARINT) || IsPush(p, Opcode::PUSHINTVAR)) {
+            x->operand = p->operand;
+            TakeText(x, p);
+            TakeNamespace(x, p);
+            Become(x, IsPush(p, Opcode::PUSHVARINT) ? forms.variableConstant : forms.constantVariable);
+            return Absorbed(x, p);
+        }
+        if (IsPush(p, Opcode::PUSHINT) && IsPush(pp, Opcode::PUSHVAR)) {
+            x->operand = p->operand;
+            TakeText(x, pp);
+            TakeNamespace(x, pp);
+            Become(x, forms.variableConstant);
+            Delete(pp);
+            return Absorbed(x, p);
+        }
+        if (IsPush(p, Opcode::PUSHVAR) && IsPush(pp, Opcode::PUSHINT)) {
+            x->operand = pp->operand;
+            TakeText(x, p);
+            TakeNamespace(x, p);
+            Become(x, forms.constantVariable);
+            Delete(pp);
+            return Absorbed(x, p);
+        }
+        if (IsPush(p, Opcode::PUSHINT)) return WithConstant(x, p, forms.constant);
+        if (forms.text != Opcode::None && IsPush(p, Opcode::PUSHSTR)) {
+            TakeText(x, p);
+            Become(x, forms.text);
+            return Absorbed(x, p);
+        }
+        return x->next;
+    }
+
+    // The generic "=" (its target computed, not named) with a constant value.
+    Instruction* FuseGenericAssign(Instruction* x, Instruction* p) {
+        if (x->text) return x->next;
+        if (IsPush(p, Opcode::PUSHINT)) return WithConstant(x, p, Opcode::ASSIGN5);
+        if (IsPush(p, Opcode::PUSHSTR)) {
+            TakeText(x, p);
+            x->operand = 0.0;
+            Become(x, Opcode::ASSIGN5);
+            return Absorbed(x, p);
+        }
+        return x->next;
+    }
+
+    Instruction* FuseSaveSpPair(Instruction* x) {
+        Instruction* next = x->next;
+        if (!IsOperator(next, Operator::SaveSp) || IsLandedOn(x)) return x->next;
+        Become(x, Opcode::SAVESP2);
+        Delete(next);
+        return x->next;
+    }
+
+    // dropstack runs p's own handler, then drops the value it left.
+    Instruction* FuseDropStack(Instruction* x, Instruction* p) {
+        if (!p || p->secondHandler || !p->handler || IsOperator(p, Operator::DropStack) || IsLandedOn(p) ||
+            IsOutsideFlow(p))
+            return x->next;
+        p->secondHandler = p->handler;
+        p->handler = x->handler;
+        Delete(x);
+        return p->next;
+    }
+
+    // The conditional jump runs p's own handler first, then tests its value.
+    Instruction* FuseConditionalJump(Instruction* x, Instruction* p) {
+        if (!p || p->secondHandler || !p->handler || IsLandedOn(p) || IsOutsideFlow(p)) return x->next;
+        if (x->extra && JumpTarget(p)) return x->next;
+        p->secondHandler = p->handler;
+        p->handler = x->handler;
+        SetJumpTarget(pool_, p, JumpTarget(x));
+        Delete(x);
+        return p->next;
+    }
+
+    // --- pass 2 -------------------------------------------------------------------------
+
+    [[nodiscard]] bool IsSaveStep(const Instruction* node) const {
+        return IsOperator(node, Operator::SaveSp) || IsOperator(node, Operator::SaveSp2) || Is(node, Opcode::SAVESP2);
+    }
+
+    // An argument-frame step runs as the first half of the node after it.
+    Instruction* FoldSaveStep(Instruction* step) {
+        Instruction* next = step->next;
+        if (!IsSaveStep(step) || !next || next->secondHandler || !next->handler || IsSaveStep(next) ||
+            IsLandedOn(step))
+            return next;
+        next->secondHandler = next->handler;
+        next->handler = step->handler;
+        Delete(step);
+        return next->next;
+    }
+
+    Instruction* first_;
+    Pool* pool_;
+    Instruction* last_;  // DeleteInstruction's cursor: the list's last node
+    std::unordered_map<Handler, Operator> operators_;
+    std::unordered_set<Handler> sharedHandlers_;
+};
+
+}  // namespace
+
+void OptimizeInstructionList(Instruction* first, Pool* pool, const char* fileName, CompileProgress progress) {
+    if (!first) return;
+    Optimizer optimizer(first, pool);
+    optimizer.Run(fileName, progress);
+}
+
+}  // namespace qob

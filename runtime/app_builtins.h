@@ -1,0 +1,49 @@
+// runtime/app_builtins.h
+// Built-ins over the applications loaded in the process, the names the
+// system knows (functions, variables), and script procedures on threads.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+namespace qob {
+
+// An application is named by its context's address, as a number. A number
+// that is no live context is refused: the built-in does nothing and, when it
+// returns a value, pushes 0.
+void Builtin_findapp();
+void Builtin_killapp();
+void Builtin_freeapp();
+void Builtin_appname();
+void Builtin_appsize();
+void Builtin_appbuffer();
+void Builtin_appform();
+void Builtin_appuniqueid();
+
+// functions (list variable, all) and variables (list variable, which): fill
+// the list with the names and push how many.
+void Builtin_functions();
+void Builtin_variables();
+
+// createthread (stack size, procedure, parameter, flags, fifth value): runs
+// the procedure (a start address of the current program) with the parameter
+// on a new thread and pushes the thread's handle, or 0. Only the stack size
+// is honoured, raised to kMinScriptThreadStack; the creation flags (a
+// suspended start among them) and the fifth value are ignored. A script
+// thread runs script code only while it holds the interpreter lock, so it
+// runs while the threads that started it wait (sleep, wait for a message) or
+// after they have left script code.
+void Builtin_createthread();
+
+// The least stack a script thread gets: what the machine, the fault guard
+// and the built-ins need below a deep script recursion.
+constexpr size_t kMinScriptThreadStack = 1024 * 1024;
+
+// Waits for a script thread to end and gives its exit code (the procedure's
+// value as an unsigned 32-bit number; 0 when it left none or could not run),
+// releasing its handle. Nullopt for a handle that names no thread. Lets other
+// script threads run meanwhile.
+[[nodiscard]] std::optional<uint32_t> JoinScriptThread(double handle);
+
+}  // namespace qob

@@ -1,0 +1,77 @@
+// tests/builtins/operator_fixture.h
+// A program context for the operator tests: pushing numbers, 8-bit and
+// UTF-16 texts and matrices, running a handler (alone or on a hand-built
+// node), reading results back as short descriptions, and the check that every
+// value block made during a test is freed exactly once.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+#include "runtime/instruction.h"
+#include "runtime/opcodes.h"
+#include "runtime/program_context.h"
+#include "runtime/variable_store.h"
+
+namespace qob::testing {
+
+class OperatorTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Operands. A description pushes what it names:
+    //   "n:1.5"  the number 1.5        "t:abc"  the 8-bit text abc
+    //   "w:abc"  the UTF-16 text abc   "m:[1,{a},[2]]"  a matrix (bracket form)
+    void Push(const std::string& description);
+    void PushNumber(double value);
+    void PushText(const std::string& text);
+    void PushWide(const std::string& text);
+    void PushMatrix(const std::string& form);
+    // Pushes a variable's value as a variable push does (value, text, the
+    // variable itself, its matrix and UTF-16 marks).
+    void PushVariable(VariableRecord* variable);
+
+    // Pops the top cell and describes it as Push takes it ("n:15", "t:ab",
+    // "w:ab", "m:[1,2]"). Numbers print with up to 17 significant digits.
+    std::string PopDescription();
+    [[nodiscard]] double PopValue();
+
+    // Cells above the bottom cell.
+    [[nodiscard]] int StackDepth() const;
+
+    // Runs a binary built-in on two described operands and describes the result.
+    std::string RunBinary(void (*handler)(), const std::string& left, const std::string& right);
+
+    // A hand-built node: operand and text as the optimiser sets them; it is
+    // made current. A variable node takes the variable's name as its text.
+    Instruction* Node(Opcode opcode, void (*handler)(), double operand, const char* text = nullptr);
+    // Runs the handler with the node current.
+    void RunNode(Instruction* node);
+
+    // Variables of the local frame.
+    VariableRecord* Variable(const char* name);
+    void SetNumber(VariableRecord* variable, double value);
+    void SetText(VariableRecord* variable, const std::string& text);
+    void SetWide(VariableRecord* variable, const std::string& text);
+    void SetMatrix(VariableRecord* variable, const std::string& form);
+    // The variable's value described as a cell would be ("n:..", "t:..", "w:..", "m:..").
+    std::string Describe(VariableRecord* variable);
+
+    // Opens an argument frame at the current top (what __savesp does).
+    void OpenFrame();
+
+    ProgramContext* context = nullptr;
+    VariableRecord* frame = nullptr;
+
+private:
+    int64_t liveBlocks = 0;
+    int64_t rejectedFrees = 0;
+};
+
+// The number as the descriptions print it.
+std::string FormatValue(double value);
+
+}  // namespace qob::testing

@@ -1,0 +1,236 @@
+// tests/builtins/operator_fixture_support.cpp
+// The operator tests' context, operand pushes, result descriptions and the
+// exactly-once check of value blocks.
+
+#include "builtins/operator_fixture.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/memory.h"
+#include "platform/text_codec.h"
+#include "runtime/allocation_tracking.h"
+#include "runtime/assignment.h"
+#include "runtime/matrix_values.h"
+#include "runtime/memory_links.h"
+#include "runtime/pool.h"
+#include "runtime/push_instructions.h"
+#include "runtime/runtime_error.h"
+#include "runtime/value_blocks.h"
+#include "runtime/value_stack.h"
+#include "runtime/vm.h"
+#include "runtime/wide_text.h"
+
+namespace qob::testing {
+namespace {
+
+char* TrackedCopy(ProgramContext* context, const std::string& text) {
+    auto* copy = static_cast<char*>(platform::AllocateZeroedBlock(text.size() + 1));
+    std::memcpy(copy, text.data(), text.size());
+    TrackAllocation(context, copy, 0, kTrackedBlock);
+    return copy;
+}
+
+// A matrix run (tracked) and the chain owning its blocks, from the bracket form.
+MatrixCell* ParseMatrix(ProgramContext* context, const std::string& form, MemoryLink** links) {
+    const char* start = form.c_str();
+    const uint32_t count = StringToMatrixCount(&start);
+    auto* run = static_cast<MatrixCell*>(platform::AllocateZeroedBlock((count + 1) * sizeof(MatrixCell)));
+    const char* p = form.c_str();
+    StringToMatrix(&p, run, links);
+    TrackAllocation(context, run, 0, kTrackedBlock);
+    return run;
+}
+
+std::string MatrixForm(const MatrixCell* cells) {
+    std::string form(MatrixToStringCount(cells) + 1, '\0');
+    MatrixToString(cells, form.data(), true);
+    form.resize(std::strlen(form.c_str()));
+    return form;
+}
+
+std::string Narrow(const uint16_t* units) {
+    return units ? platform::EncodeAnsi(std::span<const uint16_t>(units, platform::WideTextLength(units))) : "";
+}
+
+std::string DescribeValue(const char* text, double value, bool matrix, bool wide) {
+    if (matrix) return "m:" + MatrixForm(reinterpret_cast<const MatrixCell*>(text));
+    if (!text) return "n:" + FormatValue(value);
+    if (wide) return "w:" + Narrow(reinterpret_cast<const uint16_t*>(text));
+    return "t:" + std::string(text);
+}
+
+}  // namespace
+
+std::string FormatValue(double value) {
+    if (std::isnan(value)) return "nan";
+    char text[64];
+    std::snprintf(text, sizeof text, "%.15g", value);
+    if (std::strtod(text, nullptr) != value) std::snprintf(text, sizeof text, "%.17g", value);
+    return text;
+}
+
+void OperatorTest::SetUp() {
+    liveBlocks = LiveValueBlocks();
+    rejectedFrees = RejectedValueBlockFrees();
+    context = CreateProgramContext();
+    ASSERT_NE(context, nullptr);
+    context->kind = kContextIndependent;
+    context->quietEnd = 1;
+    context->pool = CreatePool(64 * 1024);
+    CreateBottomStackEntry(context);
+    CurrentContext = context;
+    context->globalHead = AllocateVariableRecord(context, false);
+    frame = AllocateVariableRecord(context, false);
+    LocalVariableList = frame;
+    MemberList = nullptr;
+    CurrentInstruction = nullptr;
+    CurrentCompilerPool = context->pool;
+    CurrentNamespaceHash = 0;
+    NoExplicitCheck = 0;
+    SetPushPending = 0;
+    NoFollowPending = false;
+    RuntimeLogSwitch = 0;
+    // Errors are raised inside a TRY of this context: they go to ERROR%.
+    TryStack.depth = 1;
+    TryStack.entries[0] = {};
+    TryStack.entries[0].context = context;
+}
+
+void OperatorTest::TearDown() {
+    TryStack.depth = 0;
+    CurrentContext = context;
+    CurrentInstruction = nullptr;
+    SetPushPending = 0;
+    NoFollowPending = false;
+    FreeVariableChain(context, frame, true);
+    FreeVariableList(context, frame);
+    LocalVariableList = nullptr;
+    EndProgramContext(context);
+    CurrentContext = nullptr;
+    CurrentCompilerPool = nullptr;
+    FreeVariableChain(nullptr, ConstantList, true);
+    FreeVariableList(nullptr, ConstantList);
+    ConstantList = nullptr;
+    StopFlag = false;
+    EXPECT_EQ(LiveValueBlocks(), liveBlocks) << "value blocks left behind";
+    EXPECT_EQ(RejectedValueBlockFrees(), rejectedFrees) << "a value block was freed twice";
+}
+
+void OperatorTest::Push(const std::string& description) {
+    const std::string body = description.substr(2);
+    switch (description[0]) {
+    case 'n': return PushNumber(std::strtod(body.c_str(), nullptr));
+    case 't': return PushText(body);
+    case 'w': return PushWide(body);
+    case 'm': return PushMatrix(body);
+    default: FAIL() << "bad operand description " << description;
+    }
+}
+
+void OperatorTest::PushNumber(double value) { PushValue(nullptr, value, nullptr); }
+
+void OperatorTest::PushText(const std::string& text) { PushValue(TrackedCopy(context, text), 0.0, nullptr); }
+
+void OperatorTest::PushWide(const std::string& text) {
+    uint16_t* wide = AnsiToWide(text.c_str());
+    TrackAllocation(context, wide, 0, kTrackedBlock);
+    PushValue(reinterpret_cast<const char*>(wide), 0.0, nullptr);
+    context->stackTop->flags = kEntryWide;
+}
+
+void OperatorTest::PushMatrix(const std::string& form) {
+    MemoryLink* links = nullptr;
+    MatrixCell* run = ParseMatrix(context, form, &links);
+    PushValue(reinterpret_cast<const char*>(run), 0.0, nullptr);
+    context->stackTop->flags = kEntryMatrix;
+    context->stackTop->ownedLinks = links;
+}
+
+void OperatorTest::PushVariable(VariableRecord* variable) {
+    char* text = nullptr;
+    double value = 0.0;
+    GetVariableValue(variable, &text, &value, nullptr);
+    PushValue(text, value, variable);
+    context->stackTop->flags =
+        ((variable->flags & kVarMatrix) ? kEntryMatrix : 0) | ((variable->flags & kVarWideText) ? kEntryWide : 0);
+}
+
+std::string OperatorTest::PopDescription() {
+    EXPECT_GT(StackDepth(), 0) << "nothing was pushed";
+    StackEntry* cell = PopStackEntry();
+    const std::string description =
+        DescribeValue(cell->text, cell->value, (cell->flags & kEntryMatrix) != 0, (cell->flags & kEntryWide) != 0);
+    FreeLinkChain(cell->ownedLinks);
+    cell->ownedLinks = nullptr;
+    return description;
+}
+
+double OperatorTest::PopValue() {
+    EXPECT_GT(StackDepth(), 0) << "nothing was pushed";
+    StackEntry* cell = PopStackEntry();
+    FreeLinkChain(cell->ownedLinks);
+    cell->ownedLinks = nullptr;
+    return cell->value;
+}
+
+int OperatorTest::StackDepth() const { return CountStackEntries(context->stackTop) - 1; }
+
+std::string OperatorTest::RunBinary(void (*handler)(), const std::string& left, const std::string& right) {
+    Push(left);
+    Push(right);
+    handler();
+    EXPECT_EQ(StackDepth(), 1) << left << " op " << right;
+    return PopDescription();
+}
+
+Instruction* OperatorTest::Node(Opcode opcode, void (*handler)(), double operand, const char* text) {
+    Instruction* node = EmitInstruction(nullptr, handler, text, operand, nullptr, static_cast<uint32_t>(opcode),
+                                        nullptr, 0, 0);
+    CurrentInstruction = node;
+    return node;
+}
+
+void OperatorTest::RunNode(Instruction* node) {
+    CurrentInstruction = node;
+    node->handler();
+}
+
+VariableRecord* OperatorTest::Variable(const char* name) { return RequireVariable(frame, name); }
+
+void OperatorTest::SetNumber(VariableRecord* variable, double value) {
+    SetVariableValue(variable, nullptr, value, nullptr, 0);
+    variable->flags &= ~kVarWideText;
+}
+
+void OperatorTest::SetText(VariableRecord* variable, const std::string& text) {
+    variable->flags &= ~kVarWideText;
+    SetVariableValue(variable, text.c_str(), 0.0, nullptr, static_cast<int64_t>(text.size() + 1));
+}
+
+void OperatorTest::SetWide(VariableRecord* variable, const std::string& text) {
+    uint16_t* wide = AnsiToWide(text.c_str());
+    const size_t bytes = (platform::WideTextLength(wide) + 1) * sizeof(uint16_t);
+    SetVariableValue(variable, reinterpret_cast<const char*>(wide), 0.0, nullptr, static_cast<int64_t>(bytes));
+    variable->flags |= kVarWideText;
+    platform::FreeBlock(wide);
+}
+
+void OperatorTest::SetMatrix(VariableRecord* variable, const std::string& form) {
+    MemoryLink* links = nullptr;
+    MatrixCell* run = ParseMatrix(context, form, &links);
+    SetMatrixValue(variable, run);
+    FreeLinkChain(links);
+}
+
+std::string OperatorTest::Describe(VariableRecord* variable) {
+    char* text = nullptr;
+    double value = 0.0;
+    GetVariableValue(variable, &text, &value, nullptr);
+    return DescribeValue(text, value, (variable->flags & kVarMatrix) != 0, (variable->flags & kVarWideText) != 0);
+}
+
+void OperatorTest::OpenFrame() { ASSERT_TRUE(OpenArgumentFrame(context)); }
+
+}  // namespace qob::testing
