@@ -105,15 +105,22 @@ bool IsLiveFrame(const DebuggedFrame& entry) {
     return IsLiveContext(entry.context) && entry.context->uniqueId == entry.contextId;
 }
 
-// The frame of the current context whose handle the debugger sent, or null.
-VariableRecord* FindDebuggedFrame(std::string_view handle) {
+// The address a handle token stands for ("0x..." as CALLSTACK shows it, or
+// decimal); 0 for anything else.
+uintptr_t HandleAddress(std::string_view handle) {
     char text[64];
     const size_t length = handle.size() < sizeof text - 1 ? handle.size() : sizeof text - 1;
     std::memcpy(text, handle.data(), length);
     text[length] = '\0';
     const double number = StringToNumber(text);
-    if (ConversionFailedFlag || number <= 0) return nullptr;
-    const auto address = static_cast<uintptr_t>(TruncToInt64(number));
+    if (ConversionFailedFlag || !(number > 0)) return 0;
+    return static_cast<uintptr_t>(TruncToInt64(number));
+}
+
+// The frame of the current context whose handle the debugger sent, or null.
+VariableRecord* FindDebuggedFrame(std::string_view handle) {
+    const uintptr_t address = HandleAddress(handle);
+    if (address == 0) return nullptr;
     for (int i = gFrameCount - 1; i >= 0; --i) {
         const DebuggedFrame& entry = gFrames[i];
         if (reinterpret_cast<uintptr_t>(entry.frame) == address && entry.context == CurrentContext && IsLiveFrame(entry))
@@ -375,12 +382,8 @@ void AppendStackParamsView(ViewReply& reply, std::string_view recordHandle) {
     RunView([&] {
         // The record must lie in the chain of a frame the hook saw.
         const VariableRecord* record = nullptr;
-        char text[64];
-        const size_t length = recordHandle.size() < sizeof text - 1 ? recordHandle.size() : sizeof text - 1;
-        std::memcpy(text, recordHandle.data(), length);
-        text[length] = '\0';
-        const auto address = static_cast<uintptr_t>(TruncToInt64(StringToNumber(text)));
-        if (ConversionFailedFlag || address == 0) return;
+        const uintptr_t address = HandleAddress(recordHandle);
+        if (address == 0) return;
         for (int i = gFrameCount - 1; i >= 0 && !record; --i) {
             if (gFrames[i].context != CurrentContext || !IsLiveFrame(gFrames[i])) continue;
             for (const VariableRecord* v = gFrames[i].frame; v && !record; v = v->next)

@@ -26,6 +26,7 @@ def constants(k):
 def qob_function(k):
     c1, c2, c3, c4 = constants(k)
     return f"""FUNC F{k}(A$, B$)
+  LOCAL(X$, Y$, I$);
   X$ = (A$ * {c1} + B$) MOD 1000;
   Y$ = (B$ + {c2}) MOD 997;
   IF(X$ > Y$)
@@ -117,7 +118,7 @@ def generate(target_lines):
     for g, first, last in groups:
         qob.append(qob_group(g, first, last))
         lua.append(lua_group(g, first, last))
-    qob.append("PROC MAIN\n  S$ = 1;\n")
+    qob.append("PROC MAIN\n  LOCAL(S$);\n  S$ = 1;\n")
     qob.extend(f"  S$ = G{g}(S$);\n" for g, _, _ in groups)
     qob.append('  showmessage("compile ", S$);\nEND;\n')
     lua.append("local s = 1\n")

@@ -454,6 +454,18 @@ TEST_F(DebuggerLinkTest, LocalStackTakesOnlyHandlesOfFramesTheHookSaw) {
     EXPECT_EQ(DebuggerRead("RUNTIME"), "\nVAR%\n1\nA$|4");
 }
 
+TEST_F(DebuggerLinkTest, StackParamsListsTheRecordsAfterOneOfASeenFrame) {
+    VariableRecord* first = Global("P1$");
+    first->value = 1;
+    Global("P2$")->value = 2;
+    Global("P3$")->value = 3;
+    NoteDebuggedFrame(context, context->globalHead, "MAIN");
+    DebuggerWrite("IDE", "STACKPARAMS|" + std::to_string(reinterpret_cast<uintptr_t>(first)) + "|STACKPARAMS|" +
+                             std::to_string(reinterpret_cast<uintptr_t>(&first->value)));
+    ServeDebugger(file, true);
+    EXPECT_EQ(DebuggerRead("RUNTIME"), "\nVAR%\n2\nP2$|2\nP3$|3");
+}
+
 TEST_F(DebuggerLinkTest, DebugWritesToTheRunTimeLog) {
     TempDirectory root;
     ScopedEnvironment rootSetting{"QOB_ROOT", (root.Path() + "/").c_str()};

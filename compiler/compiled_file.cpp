@@ -1,0 +1,989 @@
+// compiler/compiled_file.cpp
+// Writing and reading compiled program files. The reader trusts nothing: a
+// file is parsed and checked whole before the first node is built.
+
+#include "compiler/compiled_file.h"
+
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "compiler/compile_messages.h"
+#include "compiler/progress_window.h"
+#include "compiler/token_list.h"
+#include "platform/files.h"
+#include "platform/memory.h"
+#include "platform/message_box.h"
+#include "runtime/cipher.h"
+#include "runtime/function_table.h"
+#include "runtime/hash.h"
+#include "runtime/instruction.h"
+#include "runtime/opcodes.h"
+#include "runtime/pool.h"
+#include "runtime/prefix_coder.h"
+#include "runtime/program_context.h"
+#include "runtime/registration.h"
+#include "runtime/command_line.h"
+#include "runtime/text_routines.h"
+#include "runtime/value_stack.h"
+#include "runtime/version.h"
+#include "runtime/vm.h"
+
+namespace qob {
+
+namespace {
+
+constexpr uint16_t kKnownRecordFlags = kRecordNumber | kRecordText | kRecordSecondText | kRecordLinkValue |
+                                       kRecordFusedStep | kRecordExtraWord | kRecordFlagByte | kRecordNamespace |
+                                       kRecordTarget | kRecordIdentity | kRecordOwnMethodCall;
+
+constexpr uint32_t kClassOpcode = 183;         // a class declaration; its name follows in a data record
+constexpr int kDeclarationDataRecords = 6;     // export, library, count, result, UTF-16 flag, call kind
+constexpr const char* kMessageCaption = "Runtime Error";
+
+// Steps the optimiser fuses into a node's first handler slot, by the opcode
+// that names them in a file.
+struct FusedStep {
+    uint8_t opcode;
+    Handler handler;
+};
+constexpr FusedStep kFusedSteps[] = {
+    {static_cast<uint8_t>(Opcode::SAVESP), Builtin___savesp},
+    {static_cast<uint8_t>(Opcode::SAVESP2), Builtin___savesp2},
+    {static_cast<uint8_t>(Opcode::WHILE), ConditionalJumpHandler},
+    {static_cast<uint8_t>(Opcode::BRANCH), Handle_BRANCH},
+    {static_cast<uint8_t>(Opcode::STACKDROP), Builtin_dropstack},
+};
+
+Handler FusedStepHandler(uint8_t opcode) {
+    for (const FusedStep& step : kFusedSteps)
+        if (step.opcode == opcode) return step.handler;
+    return nullptr;
+}
+
+std::optional<uint8_t> FusedStepOpcode(Handler handler) {
+    for (const FusedStep& step : kFusedSteps)
+        if (step.handler == handler || OpcodeHandlerTable[step.opcode] == handler) return step.opcode;
+    return std::nullopt;
+}
+
+bool Is(uint32_t opcode, Opcode named) { return opcode == static_cast<uint32_t>(named); }
+
+// The pushes whose number operand holds the address of a second text.
+bool HasSecondText(uint32_t opcode) {
+    switch (static_cast<Opcode>(opcode)) {
+        case Opcode::PUSHSTRVAR:
+        case Opcode::PUSHSTRSTR:
+        case Opcode::PUSHVARVAR:
+        case Opcode::PARMSPUSHVARVAR:
+        case Opcode::NGPUSHVARVAR:
+        case Opcode::PUSHVARSTR:
+        case Opcode::PUSHNGVARSTR:
+        case Opcode::ASSIGN4: return true;
+        default: return false;
+    }
+}
+
+// The nodes whose text is the 8 bytes of a double, not a text.
+bool HoldsConstantBytes(uint32_t opcode) { return Is(opcode, Opcode::PUSHINTINT) || Is(opcode, Opcode::PUSHINTCASE); }
+bool IsCall(uint32_t opcode) { return Is(opcode, Opcode::CALL) || Is(opcode, Opcode::SELFCALL); }
+bool IsProcedureStart(uint32_t opcode) { return Is(opcode, Opcode::STARTPROC) || Is(opcode, Opcode::STARTPROCUNDEF); }
+bool IsDeclaration(uint32_t opcode) {
+    return opcode >= static_cast<uint32_t>(Opcode::DECLARE) && opcode <= static_cast<uint32_t>(Opcode::C_DECLAREAPI);
+}
+
+// The handler a node of this opcode runs when nothing else decides it: the
+// table's, and the do-nothing handler for the list's first node and data nodes.
+Handler OpcodeHandler(uint32_t opcode) {
+    if (opcode == 0) return NopHandler;
+    return opcode < static_cast<uint32_t>(kOpcodeTableSize) ? OpcodeHandlerTable[opcode] : nullptr;
+}
+
+Handler OwnHandler(const Instruction* node) { return node->secondHandler ? node->secondHandler : node->handler; }
+
+const char* SecondTextOf(const Instruction* node) {
+    return reinterpret_cast<const char*>(static_cast<uintptr_t>(node->operand));
+}
+
+std::string FileNamePart(const char* path) {
+    std::string name = path ? path : "";
+    for (size_t i = name.size(); i > 0; --i)
+        if (platform::IsPathSeparator(name[i - 1])) return name.substr(i);
+    return name;
+}
+
+char* CopyToBlock(std::string_view text) {
+    auto* copy = static_cast<char*>(platform::AllocateBlock(text.size() + 1));
+    if (!copy) return nullptr;
+    if (!text.empty()) std::memcpy(copy, text.data(), text.size());
+    copy[text.size()] = '\0';
+    return copy;
+}
+
+void ShowFileMessage(const std::string& text) { ShowMessageBox(text.c_str(), kMessageCaption, platform::MB_ICONWARNING); }
+
+void ReportRefusedFile(const char* name, const std::string& reason) {
+    ShowFileMessage("The compiled file " + FileNamePart(name) + " cannot be used: " + reason);
+}
+
+// ---------------------------------------------------------------------------
+// Writing
+
+class ImageWriter {
+public:
+    void U8(uint8_t value) { bytes.push_back(value); }
+    void U16(uint16_t value) { Little(value, 2); }
+    void U32(uint32_t value) { Little(value, 4); }
+    void Bits64(uint64_t value) { Little(value, 8); }
+    void Number(double value) {
+        uint64_t bits;
+        std::memcpy(&bits, &value, sizeof bits);
+        Bits64(bits);
+    }
+    void Text(std::string_view text) {
+        U32(static_cast<uint32_t>(text.size() + 1));
+        bytes.insert(bytes.end(), text.begin(), text.end());
+    }
+
+    std::vector<uint8_t> bytes;
+
+private:
+    void Little(uint64_t value, int count) {
+        for (int i = 0; i < count; ++i) bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    }
+};
+
+class ProgramWriter {
+public:
+    explicit ProgramWriter(Instruction* first) : first(first) {}
+
+    // Builds the image; false when some node cannot be carried by the format.
+    bool Write() {
+        if (!NumberNodes()) return false;
+        image.U8(static_cast<uint8_t>(kVersionMajor));
+        image.U8(static_cast<uint8_t>(kVersionMinor));
+        image.U8(static_cast<uint8_t>(kVersionRelease));
+        image.U8(kCompiledFeatureLevel);
+        image.U8(Switches.desktopPlatform ? 0 : 1);
+        image.U8(kCompiledFormatVersion);
+        int32_t index = 0;
+        for (const Instruction* node = first; node; node = node->next) {
+            if (!WriteRecord(node)) return false;
+            UpdateStatusWindow(nullptr, ++index, nodeCount);
+        }
+        return true;
+    }
+
+    std::vector<uint8_t>& Bytes() { return image.bytes; }
+
+private:
+    // Identities are positions in the list, so a file never depends on where
+    // the nodes happened to lie in memory.
+    bool NumberNodes() {
+        uint32_t identity = 0;
+        for (const Instruction* node = first; node; node = node->next) {
+            identities.emplace(node, ++identity);
+            if (IsDeclaration(node->opcode)) {
+                const Instruction* data = node;
+                for (int i = 0; i < kDeclarationDataRecords; ++i) {
+                    data = data->next;
+                    if (!data || data->opcode != 0) return false;
+                }
+                if (node == first) return false;  // the list's head must stay
+            }
+        }
+        nodeCount = static_cast<int32_t>(identity);
+        for (const Instruction* node = first; node; node = node->next)
+            if (const Instruction* target = JumpTarget(node)) targeted.insert(target);
+        return true;
+    }
+
+    bool WriteRecord(const Instruction* node) {
+        const uint32_t opcode = node->opcode;
+        if (opcode >= static_cast<uint32_t>(kOpcodeTableSize)) return false;
+        const Handler own = OwnHandler(node);
+        ImageWriter fields;
+        uint16_t flags = 0;
+
+        // A number operand that is an address (a second text, a procedure's
+        // start) or a function-table index is rebuilt on load, not written.
+        const bool numberIsRebuilt = HasSecondText(opcode) || Is(opcode, Opcode::PUSHPROCADDR) ||
+                                     IsNativeCallOpcode(opcode);
+        uint64_t numberBits;
+        std::memcpy(&numberBits, &node->operand, sizeof numberBits);
+        if (!numberIsRebuilt && numberBits != 0) {
+            flags |= kRecordNumber;
+            fields.Number(node->operand);
+        }
+        if (node->text && !HoldsConstantBytes(opcode) && !IsNativeCallOpcode(opcode)) {
+            flags |= kRecordText;
+            fields.Text(node->text);
+        }
+        if (HasSecondText(opcode)) {
+            const char* second = SecondTextOf(node);
+            if (!second) return false;
+            flags |= kRecordSecondText;
+            fields.Text(second);
+        }
+        if (!WriteLinkValue(node, own, flags, fields)) return false;
+        if (node->secondHandler) {
+            const std::optional<uint8_t> step = FusedStepOpcode(node->handler);
+            if (!step) return false;
+            flags |= kRecordFusedStep;
+            fields.U8(*step);
+        }
+        if (node->extraWord != 0) {
+            if (node->extraWord > UINT32_MAX) return false;
+            flags |= kRecordExtraWord;
+            fields.U32(static_cast<uint32_t>(node->extraWord));
+        }
+        if (!WriteSideRecord(node, flags, fields)) return false;
+        if (own == CallOwnMethod) {
+            if (!Is(opcode, Opcode::SELFCALL)) return false;
+            flags |= kRecordOwnMethodCall;
+        } else if (!Is(opcode, Opcode::INTERNALCALL) && !IsDeclaration(opcode) && opcode != kClassOpcode &&
+                   !Is(opcode, Opcode::FORWARDPROC) && own != OpcodeHandler(opcode)) {
+            // Loading gives every node its opcode's handler; a node running
+            // something else would come back changed.
+            return false;
+        }
+        image.U16(flags);
+        image.U8(static_cast<uint8_t>(opcode));
+        image.bytes.insert(image.bytes.end(), fields.bytes.begin(), fields.bytes.end());
+        return true;
+    }
+
+    bool WriteLinkValue(const Instruction* node, Handler own, uint16_t& flags, ImageWriter& fields) {
+        const uint32_t opcode = node->opcode;
+        if (Is(opcode, Opcode::INTERNALCALL)) {
+            const std::optional<uint32_t> hash = BuiltinHash(own);
+            if (!hash) return false;
+            flags |= kRecordLinkValue;
+            fields.Number(static_cast<double>(*hash));
+        } else if (IsNativeCallOpcode(opcode)) {
+            const FunctionRecord* record = FunctionRecordAt(static_cast<int>(node->operand));
+            if (!record) return false;
+            flags |= kRecordLinkValue;
+            fields.Number(static_cast<double>(record->nameHash));
+        } else if (HoldsConstantBytes(opcode)) {
+            if (!node->text) return false;
+            uint64_t bits;
+            std::memcpy(&bits, node->text, sizeof bits);
+            flags |= kRecordLinkValue;
+            fields.Bits64(bits);
+        }
+        return true;
+    }
+
+    bool WriteSideRecord(const Instruction* node, uint16_t& flags, ImageWriter& fields) {
+        const InstructionExtra* extra = node->extra;
+        if (!extra) return true;
+        if (extra->flagByte) {
+            flags |= kRecordFlagByte;
+            fields.U8(extra->flagByte);
+        }
+        if (extra->namespaceHash) {
+            flags |= kRecordNamespace;
+            fields.U32(extra->namespaceHash);
+        }
+        if (extra->jumpTarget) {
+            auto found = identities.find(extra->jumpTarget);
+            if (found != identities.end()) {
+                flags |= kRecordTarget;
+                fields.U32(found->second);
+            } else if (!IsCall(node->opcode)) {
+                return false;  // a jump out of the program
+            }
+            // A call into another program's code is linked by name on load.
+        }
+        if (extra->isJumpTarget || targeted.contains(node)) {
+            flags |= kRecordIdentity;
+            fields.U32(identities.at(node));
+        }
+        return true;
+    }
+
+    // The name hash of the function-table record whose handler this is.
+    std::optional<uint32_t> BuiltinHash(Handler handler) {
+        if (builtinHashes.empty())
+            for (int i = 0, count = FunctionCount(); i < count; ++i)
+                if (const FunctionRecord* record = FunctionRecordAt(i); record && record->handler)
+                    builtinHashes.emplace(record->handler, record->nameHash);
+        auto found = builtinHashes.find(handler);
+        if (found == builtinHashes.end()) return std::nullopt;
+        return found->second;
+    }
+
+    Instruction* first;
+    ImageWriter image;
+    int32_t nodeCount = 0;
+    std::unordered_map<const Instruction*, uint32_t> identities;
+    std::unordered_set<const Instruction*> targeted;
+    std::unordered_map<Handler, uint32_t> builtinHashes;
+};
+
+void DeleteDeclarationNodes(Instruction* first, Pool* pool) {
+    Instruction* node = first->next;
+    while (node) {
+        if (!IsDeclaration(node->opcode)) {
+            node = node->next;
+            continue;
+        }
+        Instruction* after = node;
+        for (int i = 0; i < kDeclarationDataRecords; ++i) after = after->next;
+        after = after->next;
+        while (node != after) {
+            Instruction* next = node->next;
+            DeleteInstruction(pool, nullptr, node, true);
+            node = next;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Reading
+
+struct FileRecord {
+    uint16_t flags = 0;
+    uint32_t opcode = 0;
+    double number = 0.0;
+    std::optional<std::string> text;
+    std::string secondText;
+    uint64_t linkBits = 0;
+    uint8_t fusedOpcode = 0;
+    uint32_t extraWord = 0;
+    uint8_t flagByte = 0;
+    uint32_t namespaceWord = 0;
+    uint32_t targetId = 0;
+    uint32_t ownId = 0;
+
+    bool Has(uint16_t flag) const { return (flags & flag) != 0; }
+    // A hash written as a double.
+    uint32_t LinkHash() const {
+        double value;
+        std::memcpy(&value, &linkBits, sizeof value);
+        return value >= 0.0 && value <= static_cast<double>(UINT32_MAX) ? static_cast<uint32_t>(value) : 0;
+    }
+    std::string_view TextOrEmpty() const { return text ? std::string_view(*text) : std::string_view(); }
+};
+
+class ImageReader {
+public:
+    explicit ImageReader(std::span<const uint8_t> bytes) : bytes(bytes) {}
+
+    bool AtEnd() const { return position == bytes.size(); }
+    size_t Position() const { return position; }
+
+    bool U8(uint8_t& value) {
+        if (bytes.size() - position < 1) return false;
+        value = bytes[position++];
+        return true;
+    }
+    bool U16(uint16_t& value) {
+        uint64_t wide;
+        if (!Little(2, wide)) return false;
+        value = static_cast<uint16_t>(wide);
+        return true;
+    }
+    bool U32(uint32_t& value) {
+        uint64_t wide;
+        if (!Little(4, wide)) return false;
+        value = static_cast<uint32_t>(wide);
+        return true;
+    }
+    bool Bits64(uint64_t& value) { return Little(8, value); }
+    bool Number(double& value) {
+        uint64_t bits;
+        if (!Little(8, bits)) return false;
+        std::memcpy(&value, &bits, sizeof value);
+        return true;
+    }
+    // n = length + 1, then the characters; n of 0 cannot be written.
+    bool Text(std::string& text) {
+        uint32_t n;
+        if (!U32(n) || n == 0) return false;
+        const size_t length = n - 1;
+        if (length > bytes.size() - position) return false;
+        text.assign(reinterpret_cast<const char*>(bytes.data() + position), length);
+        position += length;
+        return text.find('\0') == std::string::npos;
+    }
+
+private:
+    bool Little(int count, uint64_t& value) {
+        if (bytes.size() - position < static_cast<size_t>(count)) return false;
+        value = 0;
+        for (int i = 0; i < count; ++i) value |= static_cast<uint64_t>(bytes[position + i]) << (8 * i);
+        position += static_cast<size_t>(count);
+        return true;
+    }
+
+    std::span<const uint8_t> bytes;
+    size_t position = 0;
+};
+
+bool IsKnownOpcode(uint32_t opcode) {
+    return opcode == 0 || opcode == kClassOpcode ||
+           (opcode < static_cast<uint32_t>(kOpcodeTableSize) && OpcodeName(opcode) != nullptr);
+}
+
+// One record; the reason names what was wrong.
+bool ReadRecord(ImageReader& in, FileRecord& record, std::string& reason) {
+    uint8_t opcode;
+    if (!in.U16(record.flags) || !in.U8(opcode)) return reason = "a record is cut off", false;
+    record.opcode = opcode;
+    if (record.flags & ~kKnownRecordFlags) return reason = "unknown record flags", false;
+    if (!IsKnownOpcode(record.opcode)) return reason = "unknown opcode " + std::to_string(opcode), false;
+    std::string text;
+    bool complete = (!record.Has(kRecordNumber) || in.Number(record.number)) &&
+                    (!record.Has(kRecordText) || (in.Text(text) && (record.text = text, true))) &&
+                    (!record.Has(kRecordSecondText) || in.Text(record.secondText)) &&
+                    (!record.Has(kRecordLinkValue) || in.Bits64(record.linkBits)) &&
+                    (!record.Has(kRecordFusedStep) || in.U8(record.fusedOpcode)) &&
+                    (!record.Has(kRecordExtraWord) || in.U32(record.extraWord)) &&
+                    (!record.Has(kRecordFlagByte) || in.U8(record.flagByte)) &&
+                    (!record.Has(kRecordNamespace) || in.U32(record.namespaceWord)) &&
+                    (!record.Has(kRecordTarget) || in.U32(record.targetId)) &&
+                    (!record.Has(kRecordIdentity) || in.U32(record.ownId));
+    if (!complete) return reason = "a record runs past the end of the image", false;
+    if (record.Has(kRecordFusedStep) && !FusedStepHandler(record.fusedOpcode))
+        return reason = "an unknown fused step", false;
+    return true;
+}
+
+// A procedure header text: kind byte, "_" or blank, count + 32, a blank or
+// the force-link mark, then the procedure key.
+struct ProcedureHeader {
+    uint8_t kind;
+    bool underscore;
+    uint8_t countByte;
+    std::string_view name;
+};
+
+std::optional<ProcedureHeader> ParseProcedureHeader(std::string_view text) {
+    if (text.size() <= kProcHeaderKeyOffset || static_cast<uint8_t>(text[2]) < 0x20) return std::nullopt;
+    return ProcedureHeader{static_cast<uint8_t>(text[0]), text[1] == '_', static_cast<uint8_t>(text[2] - 0x20),
+                           text.substr(kProcHeaderKeyOffset)};
+}
+
+class ProgramLoader {
+public:
+    ProgramLoader(const char* name, ProgramContext* context, ProcedureRecord** table, int32_t& count)
+        : name(name), context(context), table(table), count(count), initialCount(count),
+          initialClasses(context->classRecords) {}
+
+    Instruction* Load(std::span<const uint8_t> image, bool& isWinMain) {
+        std::string reason;
+        if (!CheckHeader(image, reason) || !ParseRecords(image.subspan(kCompiledHeaderSize), reason) ||
+            !CheckStructure(reason)) {
+            ReportRefusedFile(name, reason);
+            return nullptr;
+        }
+        ShowHeaderWarnings(image);
+        Declare();
+        if (!CheckLinks(reason)) {
+            ReportRefusedFile(name, reason);
+            return nullptr;
+        }
+        Pool* savedPool = CurrentCompilerPool;
+        const uint32_t savedNamespace = CurrentNamespaceHash;
+        CurrentCompilerPool = context->pool;
+        const bool built = Build();
+        CurrentCompilerPool = savedPool;
+        CurrentNamespaceHash = savedNamespace;
+        if (!built) {
+            RollBack();
+            ReportRefusedFile(name, "not enough memory to rebuild it");
+            return nullptr;
+        }
+        LinkAll();
+        if (!entry && count == initialCount) entry = first;
+        context->entry = entry;
+        context->entryIsWinMain = entryIsWinMain;
+        isWinMain = entryIsWinMain;
+        return first;
+    }
+
+private:
+    bool CheckHeader(std::span<const uint8_t> image, std::string& reason) {
+        if (image.size() < kCompiledHeaderSize) return reason = "its header is cut off", false;
+        if (image[5] != kCompiledFormatVersion)
+            return reason = "format version " + std::to_string(image[5]) + ", not " +
+                            std::to_string(kCompiledFormatVersion), false;
+        return true;
+    }
+
+    void ShowHeaderWarnings(std::span<const uint8_t> image) {
+        const auto major = static_cast<int8_t>(image[0]);
+        const auto minor = static_cast<int8_t>(image[1]);
+        const auto release = static_cast<int8_t>(image[2]);
+        if (image[4] != 1) {
+            ShowFileMessage("2. This program was built on a different platform, it might not work properly!");
+        } else if (major == kVersionMajor && minor == kVersionMinor && release > kVersionRelease) {
+            ShowFileMessage("3. The version of this runtime is older, the program might not work properly!");
+        } else if (major == kVersionMajor && minor > kVersionMinor) {
+            ShowFileMessage("4. The version of this runtime is older, the program might not work properly!");
+        } else if (major > kVersionMajor) {
+            ShowFileMessage("5. The version of this runtime is older, the program might not work properly!");
+        }
+        if (image[3] > kCompiledFeatureLevel)
+            ShowFileMessage("6. The runtime might not support all the features used by this program, the program "
+                            "might not work properly!");
+    }
+
+    bool ParseRecords(std::span<const uint8_t> body, std::string& reason) {
+        ImageReader in(body);
+        while (!in.AtEnd()) {
+            FileRecord record;
+            if (!ReadRecord(in, record, reason)) return false;
+            records.push_back(std::move(record));
+            UpdateStatusWindow(nullptr, static_cast<int32_t>(in.Position()), static_cast<int32_t>(body.size()));
+        }
+        return true;
+    }
+
+    // Groups complete, required fields present, identities paired.
+    bool CheckStructure(std::string& reason) {
+        std::unordered_set<uint32_t> owned;
+        for (const FileRecord& record : records) {
+            if (!record.Has(kRecordIdentity)) continue;
+            if (record.ownId == 0 || !owned.insert(record.ownId).second)
+                return reason = "a node identity is given twice", false;
+        }
+        size_t procedureStarts = 0;
+        bool nodeBefore = false;  // a record before this one makes a node
+        for (size_t i = 0; i < records.size(); ++i) {
+            const FileRecord& record = records[i];
+            const uint32_t opcode = record.opcode;
+            if (record.Has(kRecordTarget) && !owned.contains(record.targetId))
+                return reason = "a jump to a node that is not in the file", false;
+            if (record.Has(kRecordOwnMethodCall) && !Is(opcode, Opcode::SELFCALL))
+                return reason = "an own-method mark on another node", false;
+            if (IsDeclaration(opcode) || opcode == kClassOpcode) {
+                const size_t data = IsDeclaration(opcode) ? kDeclarationDataRecords : 1;
+                if (records.size() - i - 1 < data) return reason = "a declaration is cut off", false;
+                for (size_t d = 1; d <= data; ++d)
+                    if (records[i + d].opcode != 0) return reason = "a declaration is cut off", false;
+                if (record.Has(kRecordIdentity) && !nodeBefore) return reason = "a jump to a declaration", false;
+                i += data;
+                continue;
+            }
+            const bool start = IsProcedureStart(opcode);
+            if ((start || Is(opcode, Opcode::FORWARDPROC)) && !ParseProcedureHeader(record.TextOrEmpty()))
+                return reason = "a damaged procedure header", false;
+            if (Is(opcode, Opcode::FORWARDPROC)) {
+                if (record.Has(kRecordIdentity) && !nodeBefore) return reason = "a jump to a declaration", false;
+                continue;
+            }
+            nodeBefore = true;
+            if (start && ++procedureStarts + static_cast<size_t>(initialCount) > kMaxProcedures)
+                return reason = "too many procedures", false;
+            if (HasSecondText(opcode) && !record.Has(kRecordSecondText))
+                return reason = "a push without its second text", false;
+            const bool needsLink =
+                Is(opcode, Opcode::INTERNALCALL) || IsNativeCallOpcode(opcode) || HoldsConstantBytes(opcode);
+            if (needsLink && !record.Has(kRecordLinkValue)) return reason = "a call without its link value", false;
+            if (!needsLink && !OpcodeHandler(opcode))
+                return reason = "a node of opcode " + std::to_string(opcode) + " that has no handler", false;
+        }
+        if (!nodeBefore) return reason = "it holds no instructions", false;
+        return true;
+    }
+
+    // Native functions are declared (and, with immediate linking, linked) as
+    // the file names them; their calls are checked against the table after.
+    void Declare() {
+        const bool savedLinking = ImmediateLinking;
+        ImmediateLinking = true;
+        for (size_t i = 0; i < records.size(); ++i) {
+            if (!IsDeclaration(records[i].opcode)) continue;
+            const FileRecord* data = &records[i + 1];
+            DeclareDllFunction(records[i].TextOrEmpty(), data[0].TextOrEmpty(), data[1].TextOrEmpty(),
+                               static_cast<uint8_t>(data[2].number), data[3].number != 0.0, data[4].number != 0.0,
+                               data[5].number != 0.0);
+            i += kDeclarationDataRecords;
+        }
+        ImmediateLinking = savedLinking;
+    }
+
+    bool CheckLinks(std::string& reason) {
+        for (const FileRecord& record : records) {
+            if (Is(record.opcode, Opcode::INTERNALCALL)) {
+                const FunctionRecord* function = FunctionRecordAt(FindFunctionByHash(record.LinkHash()));
+                if (!function || !function->handler) return reason = "a call of an unknown built-in", false;
+            } else if (IsNativeCallOpcode(record.opcode)) {
+                const FunctionRecord* function = FunctionRecordAt(FindFunctionByHash(record.LinkHash()));
+                if (!function || !function->declaredNative)
+                    return reason = "a call of an undeclared native function", false;
+            }
+        }
+        return true;
+    }
+
+    bool Build() {
+        for (size_t i = 0; i < records.size(); ++i) {
+            const FileRecord& record = records[i];
+            if (IsDeclaration(record.opcode)) {
+                RememberSkipped(record);
+                i += kDeclarationDataRecords;
+            } else if (record.opcode == kClassOpcode) {
+                if (!AddClass(record, records[i + 1])) return false;
+                RememberSkipped(record);
+                ++i;
+            } else if (Is(record.opcode, Opcode::FORWARDPROC)) {
+                if (!AddForward(record)) return false;
+                RememberSkipped(record);
+            } else if (!BuildNode(record)) {
+                return false;
+            }
+        }
+        return first != nullptr;
+    }
+
+    // A record that makes no node: a jump to it goes on after the node built
+    // before it, which is where it would have gone on.
+    void RememberSkipped(const FileRecord& record) {
+        if (record.Has(kRecordIdentity)) nodesByIdentity[record.ownId] = last;
+    }
+
+    bool BuildNode(const FileRecord& record) {
+        uint32_t opcode = record.opcode;
+        std::optional<ProcedureHeader> header;
+        if (IsProcedureStart(opcode)) {
+            header = ParseProcedureHeader(record.TextOrEmpty());
+            const bool undefinedStart = header->kind == 0xEA || header->kind == 0xC4;
+            opcode = static_cast<uint32_t>(undefinedStart ? Opcode::STARTPROCUNDEF : Opcode::STARTPROC);
+        }
+        Handler own = OpcodeHandler(opcode);
+        double operand = record.number;
+        const char* text = record.text ? record.text->c_str() : nullptr;
+        if (Is(opcode, Opcode::INTERNALCALL)) own = FunctionRecordAt(FindFunctionByHash(record.LinkHash()))->handler;
+        if (record.Has(kRecordOwnMethodCall)) own = CallOwnMethod;
+        if (IsNativeCallOpcode(opcode)) {
+            operand = FindFunctionByHash(record.LinkHash());
+            text = nullptr;
+        }
+        if (HoldsConstantBytes(opcode)) text = nullptr;
+        char* second = nullptr;
+        if (HasSecondText(opcode)) {
+            second = CopyToBlock(record.secondText);
+            if (!second) return false;
+            operand = static_cast<double>(reinterpret_cast<uintptr_t>(second));
+        }
+        CurrentNamespaceHash = record.namespaceWord;
+        Instruction* node = EmitInstruction(last, own, text, operand, nullptr, opcode, nullptr, 0, 0);
+        if (!node) {
+            platform::FreeBlock(second);
+            return false;
+        }
+        if (!first) first = node;
+        last = node;
+        node->extraWord = record.extraWord;
+        if (HoldsConstantBytes(opcode)) {
+            node->text = static_cast<char*>(platform::AllocateBlock(sizeof record.linkBits));
+            if (!node->text) return false;
+            std::memcpy(node->text, &record.linkBits, sizeof record.linkBits);
+            node->textHash = 0;
+        }
+        if (record.Has(kRecordFusedStep)) {
+            node->secondHandler = own;
+            node->handler = FusedStepHandler(record.fusedOpcode);
+        }
+        if (record.flagByte || record.Has(kRecordIdentity) || header) {
+            InstructionExtra* extra = RequireInstructionExtra(context->pool, node);
+            if (!extra) return false;
+            extra->flagByte = record.flagByte;
+            if (record.Has(kRecordIdentity)) extra->isJumpTarget = 1;
+        }
+        if (record.Has(kRecordIdentity)) nodesByIdentity[record.ownId] = node;
+        if (record.Has(kRecordTarget)) pendingTargets.emplace_back(node, record.targetId);
+        if (header) return StartProcedure(node, *header, record.namespaceWord);
+        return true;
+    }
+
+    bool StartProcedure(Instruction* node, const ProcedureHeader& header, uint32_t namespaceWord) {
+        const bool undefinedStart = header.kind == 0xEA || header.kind == 0xC4;
+        const bool counted = header.kind == 0xEC || header.kind == 0xC4;
+        ProcedureRecord* procedure = FindRecord(header.name, namespaceWord);
+        if (!procedure) {
+            procedure = AddRecord(header.name, namespaceWord, header.underscore);
+            if (!procedure) return false;
+            procedure->undefinedStart = undefinedStart;
+            procedure->countByte = counted ? header.countByte : 0;
+        }
+        procedure->start = node;
+        node->operand = procedure->countByte;
+        node->extraWord = procedure->undefinedStart;
+        node->extra->isJumpTarget = 1;
+        if (header.name == "MAIN" && procedure->countByte == 0) {
+            entry = node;
+            entryIsWinMain = false;
+        } else if (header.name == "WINMAIN" && procedure->countByte != 0) {
+            entry = node;
+            entryIsWinMain = true;
+        }
+        return true;
+    }
+
+    bool AddForward(const FileRecord& record) {
+        const ProcedureHeader header = *ParseProcedureHeader(record.TextOrEmpty());
+        ProcedureRecord* procedure = AddRecord(header.name, record.namespaceWord, header.underscore);
+        if (!procedure) return false;
+        procedure->undefinedStart = header.kind == 0xEB || header.kind == 0xEF;
+        procedure->countByte = header.kind == 0xE7 || header.kind == 0xEF ? header.countByte : 0;
+        return true;
+    }
+
+    // The class record's text is its base class (empty for none); the data
+    // record after it names the class.
+    bool AddClass(const FileRecord& record, const FileRecord& nameRecord) {
+        auto* added = static_cast<ClassRecord*>(platform::AllocateZeroedBlock(sizeof(ClassRecord)));
+        if (!added) return false;
+        const std::string_view className = nameRecord.TextOrEmpty();
+        const std::string_view baseName = record.TextOrEmpty();
+        added->name = CopyToBlock(className);
+        added->nameHash = HashName(className.data(), className.size());
+        if (!baseName.empty()) {
+            added->baseName = CopyToBlock(baseName);
+            added->baseHash = HashName(baseName.data(), baseName.size());
+        }
+        added->next = context->classRecords;
+        context->classRecords = added;
+        return added->name && (baseName.empty() || added->baseName);
+    }
+
+    // The latest record of that key whose namespace is the node's or global.
+    ProcedureRecord* FindRecord(std::string_view key, uint32_t namespaceWord) {
+        for (int32_t i = count - 1; i >= 0; --i) {
+            ProcedureRecord* record = table[i];
+            if (record && record->name && key == record->name &&
+                (record->namespaceHash == 0 || record->namespaceHash == namespaceWord))
+                return record;
+        }
+        return nullptr;
+    }
+
+    ProcedureRecord* AddRecord(std::string_view key, uint32_t namespaceWord, bool underscore) {
+        if (count >= kMaxProcedures) return nullptr;
+        auto* record = static_cast<ProcedureRecord*>(platform::AllocateZeroedBlock(sizeof(ProcedureRecord)));
+        if (!record) return nullptr;
+        record->name = CopyToBlock(key);
+        if (!record->name) {
+            platform::FreeBlock(record);
+            return nullptr;
+        }
+        record->underscore = underscore;
+        record->namespaceHash = namespaceWord;
+        table[count++] = record;
+        return record;
+    }
+
+    Instruction* StartOf(const Instruction* node) {
+        if (!node->text) return nullptr;
+        std::string_view key = node->text;
+        if (!key.empty() && key[0] == '&') key.remove_prefix(1);
+        const ProcedureRecord* record = FindRecord(key, node->extra ? node->extra->namespaceHash : 0);
+        return record ? record->start : nullptr;
+    }
+
+    // Jumps by identity; calls without one and procedure addresses by name.
+    void LinkAll() {
+        for (auto [node, identity] : pendingTargets) SetJumpTarget(context->pool, node, nodesByIdentity.at(identity));
+        for (Instruction* node = first; node; node = node->next) {
+            const bool call = IsCall(node->opcode) && !JumpTarget(node);
+            const bool address = Is(node->opcode, Opcode::PUSHPROCADDR) && node->operand == 0.0;
+            if (!call && !address) continue;
+            Instruction* start = StartOf(node);
+            if (!start) {
+                const std::string message = std::string("Cannot resolve [") + (node->text ? node->text : "") + "] address";
+                ReportCompileMessage(name, message, nullptr, -1, false);
+                continue;
+            }
+            if (call) SetJumpTarget(context->pool, node, start);
+            else node->operand = static_cast<double>(reinterpret_cast<uintptr_t>(start));
+        }
+    }
+
+    void RollBack() {
+        if (last) DeleteInstructionChain(context, last);
+        first = last = nullptr;
+        for (int32_t i = initialCount; i < count; ++i) {
+            platform::FreeBlock(table[i]->name);
+            platform::FreeBlock(table[i]);
+            table[i] = nullptr;
+        }
+        count = initialCount;
+        while (context->classRecords != initialClasses) {
+            ClassRecord* added = context->classRecords;
+            context->classRecords = added->next;
+            platform::FreeBlock(added->name);
+            platform::FreeBlock(added->baseName);
+            platform::FreeBlock(added);
+        }
+    }
+
+    const char* name;
+    ProgramContext* context;
+    ProcedureRecord** table;
+    int32_t& count;
+    const int32_t initialCount;
+    ClassRecord* const initialClasses;
+    std::vector<FileRecord> records;
+    Instruction* first = nullptr;
+    Instruction* last = nullptr;
+    Instruction* entry = nullptr;
+    bool entryIsWinMain = false;
+    std::unordered_map<uint32_t, Instruction*> nodesByIdentity;
+    std::vector<std::pair<Instruction*, uint32_t>> pendingTargets;
+};
+
+// The image IsCompiledFileCurrent decoded, kept for the load that follows
+// while the file stays as it was.
+struct DecodedFile {
+    std::string path;
+    int64_t writeTime = 0;
+    int64_t size = 0;
+    std::vector<uint8_t> image;
+};
+std::optional<DecodedFile> gDecodedFile;
+
+std::optional<DecodedFile> ReadAndDecode(const char* fileName, bool& readable) {
+    readable = false;
+    const std::optional<std::string> bytes = platform::ReadFileBytes(fileName);
+    const std::optional<int64_t> writeTime = platform::GetFileWriteTime(fileName);
+    if (!bytes || !writeTime) return std::nullopt;
+    readable = true;
+    std::optional<std::vector<uint8_t>> image =
+        DecodeCompiledImage({reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size()});
+    if (!image) return std::nullopt;
+    return DecodedFile{fileName, *writeTime, static_cast<int64_t>(bytes->size()), std::move(*image)};
+}
+
+bool IsKeptFor(const char* fileName) {
+    if (!gDecodedFile || gDecodedFile->path != fileName) return false;
+    return platform::GetFileWriteTime(fileName) == gDecodedFile->writeTime &&
+           platform::GetFileSize(fileName) == gDecodedFile->size;
+}
+
+int CompareVersion(std::span<const uint8_t> image) {
+    const int file[3] = {static_cast<int8_t>(image[0]), static_cast<int8_t>(image[1]), static_cast<int8_t>(image[2])};
+    const int runtime[3] = {kVersionMajor, kVersionMinor, kVersionRelease};
+    for (int i = 0; i < 3; ++i)
+        if (file[i] != runtime[i]) return file[i] < runtime[i] ? -1 : 1;
+    return 0;
+}
+
+}  // namespace
+
+std::optional<std::vector<uint8_t>> EncodeCompiledImage(std::span<const uint8_t> image) {
+    if (image.empty() || image.size() > INT32_MAX / 8) return std::nullopt;
+    std::vector<uint8_t> file(ShannonFanoCompressBound(image.size()) + 4);
+    const CoderResult result = ShannonFanoCompress(image, std::span(file).first(file.size() - 4));
+    if (!result.Ok() || result.length == 0) return std::nullopt;
+    file.resize(result.length);
+    const auto length = static_cast<uint32_t>(image.size());
+    for (int i = 0; i < 4; ++i) file.push_back(static_cast<uint8_t>(length >> (8 * i)));
+    CipherBytes(file.data(), static_cast<int32_t>(file.size()), kCompiledFileKey, false, 0);
+    return file;
+}
+
+std::optional<std::vector<uint8_t>> DecodeCompiledImage(std::span<const uint8_t> fileBytes) {
+    if (fileBytes.size() < 5 || fileBytes.size() > INT32_MAX) return std::nullopt;
+    std::vector<uint8_t> file(fileBytes.begin(), fileBytes.end());
+    CipherBytes(file.data(), static_cast<int32_t>(file.size()), kCompiledFileKey, true, 0);
+    const size_t coded = file.size() - 4;
+    uint32_t length = 0;
+    for (int i = 0; i < 4; ++i) length |= static_cast<uint32_t>(file[coded + i]) << (8 * i);
+    // Every coded byte takes at least one bit.
+    if (length < kCompiledHeaderSize || length / 8 > coded) return std::nullopt;
+    std::vector<uint8_t> image(length);
+    if (!ShannonFanoUncompress(std::span(file).first(coded), image).Ok()) return std::nullopt;
+    return image;
+}
+
+SaveStatus WriteCompiledFile(const char* fileName, const std::optional<std::vector<uint8_t>>& codedFile) {
+    if (!codedFile) {
+        (void)platform::DeleteFile(fileName);
+        return SaveStatus::CompressionFailed;
+    }
+    const std::string_view bytes(reinterpret_cast<const char*>(codedFile->data()), codedFile->size());
+    if (!platform::WriteFileBytes(fileName, bytes)) {
+        (void)platform::DeleteFile(fileName);
+        return SaveStatus::CannotWrite;
+    }
+    return SaveStatus::Saved;
+}
+
+SaveStatus SaveCompiledProgram(const char* fileName, Instruction* firstInstruction, Pool* pool) {
+    UpdateStatusWindow(("Saving (" + FileNamePart(fileName) + ")...").c_str(), 0, 0);
+    ProgramWriter writer(firstInstruction);
+    if (!writer.Write()) {
+        (void)platform::DeleteFile(fileName);
+        return SaveStatus::Unrepresentable;
+    }
+    const std::optional<std::vector<uint8_t>> codedFile = EncodeCompiledImage(writer.Bytes());
+    DeleteDeclarationNodes(firstInstruction, pool);
+    return WriteCompiledFile(fileName, codedFile);
+}
+
+Instruction* LoadCompiledProgram(const char* fileName, ProgramContext* context, ProcedureRecord** procedureTable,
+                                 int32_t& procedureCount, bool& isWinMain) {
+    UpdateStatusWindow(("Loading (" + FileNamePart(fileName) + ")...").c_str(), 0, 0);
+    std::optional<DecodedFile> decoded;
+    if (IsKeptFor(fileName)) {
+        decoded = std::move(gDecodedFile);
+    } else {
+        bool readable;
+        decoded = ReadAndDecode(fileName, readable);
+        if (!decoded) {
+            if (readable) ReportRefusedFile(fileName, "it is damaged");
+            return nullptr;
+        }
+    }
+    gDecodedFile.reset();
+    ProgramLoader loader(fileName, context, procedureTable, procedureCount);
+    return loader.Load(decoded->image, isWinMain);
+}
+
+Instruction* LoadCompiledImage(std::span<const uint8_t> fileBytes, const char* name, ProgramContext* context,
+                               ProcedureRecord** procedureTable, int32_t& procedureCount, bool& isWinMain) {
+    const std::optional<std::vector<uint8_t>> image = DecodeCompiledImage(fileBytes);
+    if (!image) {
+        ReportRefusedFile(name, "it is damaged");
+        return nullptr;
+    }
+    ProgramLoader loader(name, context, procedureTable, procedureCount);
+    return loader.Load(*image, isWinMain);
+}
+
+bool IsCompiledFileCurrent(const char* sourceName, const char* compiledName) {
+    gDecodedFile.reset();
+    if (IsCompiledFileName(sourceName)) return true;
+    const std::optional<int64_t> compiledTime = platform::GetFileWriteTime(compiledName);
+    const std::optional<int64_t> sourceTime = platform::GetFileWriteTime(sourceName);
+    if (!compiledTime || !sourceTime || *sourceTime > *compiledTime) return false;
+    // A runtime built after the file was written compiles its programs again.
+    const std::optional<int64_t> runtimeTime = platform::GetFileWriteTime("/proc/self/exe");
+    if (!runtimeTime || *runtimeTime >= *compiledTime) return false;
+    bool readable;
+    std::optional<DecodedFile> decoded = ReadAndDecode(compiledName, readable);
+    if (!decoded) {
+        if (readable) ReportRefusedFile(compiledName, "it is damaged");
+        return false;
+    }
+    const std::span<const uint8_t> image = decoded->image;
+    if (image[5] != kCompiledFormatVersion) {
+        ReportRefusedFile(compiledName, "format version " + std::to_string(image[5]) + ", not " +
+                                            std::to_string(kCompiledFormatVersion));
+        return false;
+    }
+    if (CompareVersion(image) < 0) return false;
+    gDecodedFile = std::move(decoded);
+    return true;
+}
+
+}  // namespace qob
