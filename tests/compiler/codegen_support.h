@@ -50,6 +50,7 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
+public:
     // Generates code for a stream (consumed) and lists it.
     std::string Generate(TokenNode* stream, CodeGenOptions options = {});
     std::string Generate(std::string_view notation, bool optimize = false);
