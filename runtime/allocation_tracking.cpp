@@ -77,6 +77,24 @@ void FreeTrackedAllocationsFrom(ProgramContext* context, int32_t depth) {
     }
 }
 
+void ForgetTrackedObject(ProgramContext* context, const void* object) {
+    if (!context || !object) return;
+    for (int32_t d = 0; d < context->trackingDepths; ++d) {
+        for (TrackedAllocation** link = &context->trackingByDepth[d]; *link;) {
+            if ((*link)->object == object) *link = (*link)->nextOfDepth;
+            else link = &(*link)->nextOfDepth;
+        }
+    }
+    for (TrackedAllocation* record = context->tracking; record;) {
+        TrackedAllocation* older = record->older;
+        if (record->object == object) {
+            Unlink(context, record);
+            delete record;
+        }
+        record = older;
+    }
+}
+
 void FreeTrackedAllocations(ProgramContext* context) {
     TrackedAllocation* record = context->tracking;
     context->tracking = nullptr;

@@ -42,6 +42,11 @@ void TrackAllocationAtDepth(ProgramContext* context, void* object, int32_t depth
 // (other kinds stay for the end of the context). Used when a procedure or loop ends.
 void FreeTrackedAllocationsFrom(ProgramContext* context, int32_t depth);
 
+// Drops every record of the object without freeing it: the object now has an
+// owner that outlives its depth (a variable it was handed to). Walks every
+// record, so it is meant for hand-overs, not for a hot path.
+void ForgetTrackedObject(ProgramContext* context, const void* object);
+
 // Frees every tracked object and record and empties the list.
 void FreeTrackedAllocations(ProgramContext* context);
 

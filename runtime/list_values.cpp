@@ -401,8 +401,10 @@ void StoreListElement(VariableRecord* variable) {
     node->value = variable->value;
     node->type = variable->type;
     // The definitions and links are the record's too: only the extension
-    // records are rebuilt, and the tracker stays with its node.
+    // records are rebuilt; the tracker and a by-reference element's variable
+    // stay with their node.
     ListTracker* tracker = node->arrayExtension ? node->arrayExtension->tracker : nullptr;
+    VariableRecord* reference = node->arrayExtension ? node->arrayExtension->reference : nullptr;
     FreeValueBlock(node->arrayExtension);
     FreeValueBlock(node->structExtension);
     node->arrayExtension = nullptr;
@@ -419,6 +421,7 @@ void StoreListElement(VariableRecord* variable) {
     array.getter = variable->getter;
     array.setter = variable->setter;
     array.tracker = tracker;
+    array.reference = reference;
     if (!ArrayExtensionIsEmpty(&array)) {
         node->arrayExtension = static_cast<ListArrayExtension*>(AllocateValueBlock(sizeof array));
         if (node->arrayExtension)

@@ -32,6 +32,7 @@ struct ListArrayExtension {
     Instruction* getter;
     Instruction* setter;
     ListTracker* tracker;  // belongs to the node, never moves with the value
+    VariableRecord* reference;  // a by-reference element: the variable it stands for
 };
 
 // Structure part of a node's value: definitions and owned blocks.
@@ -79,7 +80,9 @@ uint32_t StampListNode(ListNode* node);
 // Free a node's extensions (not its data).
 void FreeListNodeExtensions(ListNode* node);
 
-// The list variable's cache of its current node.
+// The list variable's cache of its current node. A by-reference element's
+// variable stays in the node: GetVariableValue and SetVariableValue of the
+// list variable go through to it.
 void LoadListElement(VariableRecord* variable);
 void StoreListElement(VariableRecord* variable);
 

@@ -13,7 +13,9 @@ struct ProgramContext;
 struct LoopActivation {
     int32_t depth;       // call depth the loop opened (INITFOR/INITFOREACH/INITWHILE)
     uint8_t firstRun;    // the test node has not run yet
-    int64_t position;    // FOREACH over an array: index of the current element
+    int64_t position;    // FOREACH over an array, a matrix or an object: index of the current element
+    const void* walked;  // FOREACH over a matrix: the cell run length was counted for
+    int64_t length;      // its number of cells
 };
 
 // Opens an activation at the context's current depth (the loop's own depth).

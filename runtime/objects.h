@@ -29,6 +29,11 @@ void AssignStructureValue(VariableRecord* target, VariableRecord* source, int mo
                           const char* sourceData);
 void AssignArrayValue(VariableRecord* target, VariableRecord* source, int mode, int keep);
 void AssignMatrixValue(VariableRecord* target, VariableRecord* source, int mode, int keep, const char* matrix);
+// The target becomes a structure sharing one structure of the source's
+// storage at element (not owning it), with member records named after the
+// target. A target that already shares an element of the same source only
+// moves its members onto the new element.
+void ShareStructureElement(VariableRecord* target, VariableRecord* source, char* element);
 void CopyVariable(VariableRecord* target, VariableRecord* source, int mode, int keep, int64_t start,
                   int64_t count);
 void AssignValue(VariableRecord* target, VariableRecord* source, void* fieldAddress, int mode, int keep);
@@ -45,8 +50,9 @@ void SetVariableNumberIfChanged(VariableRecord* variable, int64_t integer);
 
 void FreeVariableString(ProgramContext* context, VariableRecord* variable);
 
-// Set by the parameter-binding handlers: while set, AssignValue leaves list
-// values uncopied.
+// Held at 1 by parameter binding around one copy: while set, AssignValue
+// copies a list variable's current element instead of the whole list.
+// Procedures run meanwhile (constructors, getters) see it clear.
 extern uint8_t NoListCopy;
 
 }  // namespace qob

@@ -147,7 +147,11 @@ void BindParameter(VariableRecord* parameter) {
         const size_t size = cell.text ? platform::GetBlockSize(cell.text) : 0;
         SetVariableValue(source, cell.text, cell.value, nullptr,
                          static_cast<int64_t>(cell.text && !size ? std::strlen(cell.text) + 1 : size));
+        // The parameter takes the value just written, not a copy of a whole list.
+        const uint8_t savedSwitch = NoListCopy;
+        NoListCopy = 1;
         AssignValue(parameter, source, nullptr, 0, 0);
+        NoListCopy = savedSwitch;
     } else if (!source->data && cell.extra == 0) {
         SetVariableValue(parameter, nullptr, cell.value, nullptr, 0);
     } else {

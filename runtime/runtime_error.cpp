@@ -16,6 +16,7 @@
 #include "platform/memory.h"
 #include "platform/message_box.h"
 #include "platform/text_codec.h"
+#include "runtime/command_line.h"
 #include "runtime/instruction.h"
 #include "runtime/program_context.h"
 #include "runtime/variable_store.h"
@@ -35,6 +36,7 @@ std::string gLogPath;        // empty until the log is first opened
 bool gLogging = false;       // re-entry guard of the log writers
 int gReportNesting = 0;      // error boxes currently up
 ShutdownRoutine gShutdownRoutine = nullptr;
+DebuggerBreakRoutine gDebuggerBreak = nullptr;
 bool gShutdownDone = false;
 
 std::string DefaultLogPath() { return platform::GetApplicationDirectory() + "debuglog.txt"; }
@@ -185,6 +187,10 @@ void RaiseRuntimeError(const char* message, uint8_t continueFlag) {
     const int answer = ShowErrorBox(report);
     if (--gReportNesting == 0) ResumeWindowEvents();
     if (answer == platform::IDCANCEL) CancelProgram();
+    if (Switches.debugMode && CurrentInstruction && gDebuggerBreak) {
+        const InstructionExtra* extra = CurrentInstruction->extra;
+        gDebuggerBreak(extra ? extra->sourceFile : nullptr, extra ? extra->line : 0);
+    }
     if (!continueFlag) StopFlag = true;
 }
 
@@ -214,6 +220,8 @@ int ReportException(ProgramContext* context, const char* label, const FaultRecor
 }
 
 void SetShutdownRoutine(ShutdownRoutine routine) { gShutdownRoutine = routine; }
+
+void SetDebuggerBreakRoutine(DebuggerBreakRoutine routine) { gDebuggerBreak = routine; }
 
 void ShutdownRuntimeOnce() {
     if (gShutdownDone) return;

@@ -18,6 +18,13 @@ extern int32_t RuntimeLogSwitch;
 // node boundary. It returns normally either way (Cancel ends the process).
 void RaiseRuntimeError(const char* message, uint8_t continueFlag);
 
+// Where an attached debugger takes over after OK is chosen in debug mode: it
+// is given the current instruction's source file (null when it names none)
+// and line, tells the debugger and returns when the debugger resumes the
+// program. The debugger link installs it; null (the default) skips the wait.
+using DebuggerBreakRoutine = void (*)(const char* sourceFile, int32_t line);
+void SetDebuggerBreakRoutine(DebuggerBreakRoutine routine);
+
 // Appends "date time : text" to the run-time log when logging is on.
 void LogRuntimeError(const char* text);
 

@@ -8,6 +8,7 @@
 #include "runtime/placeholder_handlers.h"
 #include "runtime/profiler.h"
 #include "runtime/registration.h"
+#include "runtime/run_builtins.h"
 #include "runtime/value_stack.h"
 
 namespace qob {
@@ -55,21 +56,21 @@ constexpr BuiltinRegistration kRuntimeBuiltins[] = {
     {"@",                        0, Nothing, Fixed,  Builtin_ptr},
     {"__savesp",                 0, Nothing, Fixed,  Builtin___savesp},
     {"__savesp2",                0, Nothing, Fixed,  Builtin___savesp2},
-    {"import",                   0, Nothing, Fixed,  kNotBuilt},
+    {"import",                   0, Nothing, Fixed,  Builtin_import},
     {"dupstack",                 0, Nothing, Fixed,  Builtin_dupstack},
     {"dropstack",                0, Nothing, Fixed,  Builtin_dropstack},
     {"clearstack",               0, Nothing, Fixed,  Builtin_clearstack},
     // 1 argument, no value
-    {"compile",                  1, Nothing, Fixed,  kNotBuilt},
+    {"compile",                  1, Nothing, Fixed,  Builtin_compile},
     {"debug",                    1, Nothing, Fixed,  Builtin_debug},
     {"killapp",                  1, Nothing, Fixed,  Builtin_killapp},
     {"freeapp",                  1, Nothing, Fixed,  Builtin_freeapp},
     {"countstack",               1, Nothing, Fixed,  Builtin_countstack},
     // 1 argument, returns a value
-    {"run",                      1, Value,   Fixed,  kNotBuilt},
-    {"runex",                    1, Value,   Fixed,  kNotBuilt},
-    {"runfile",                  1, Value,   Fixed,  kNotBuilt},
-    {"runfileex",                1, Value,   Fixed,  kNotBuilt},
+    {"run",                      1, Value,   Fixed,  Builtin_run},
+    {"runex",                    1, Value,   Fixed,  Builtin_runex},
+    {"runfile",                  1, Value,   Fixed,  Builtin_runfile},
+    {"runfileex",                1, Value,   Fixed,  Builtin_runfileex},
     {"findapp",                  1, Value,   Fixed,  Builtin_findapp},
     {"appname",                  1, Value,   Fixed,  Builtin_appname},
     {"appsize",                  1, Value,   Fixed,  Builtin_appsize},
@@ -84,9 +85,9 @@ constexpr BuiltinRegistration kRuntimeBuiltins[] = {
     {"variables",                2, Value,   Fixed,  Builtin_variables},
     // 3 arguments, no value
     {"ReadWrite",                3, Nothing, Fixed,  Builtin_ReadWrite},
-    {"makeexe",                  3, Nothing, Fixed,  kNotBuilt},
+    {"makeexe",                  3, Nothing, Fixed,  Builtin_makeexe},
     // 3 arguments, returns a value
-    {"eval",                     3, Value,   Fixed,  kNotBuilt},
+    {"eval",                     3, Value,   Fixed,  Builtin_eval},
     // 5 arguments, returns a value
     {"createthread",             5, Value,   Fixed,  Builtin_createthread},
     // any number of arguments, argument frame, no value

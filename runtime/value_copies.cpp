@@ -4,6 +4,7 @@
 #include "runtime/objects.h"
 
 #include "platform/memory.h"
+#include "runtime/allocation_tracking.h"
 #include "runtime/list_values.h"
 #include "runtime/matrix_values.h"
 #include "runtime/memory_links.h"
@@ -98,6 +99,9 @@ void CopyNodeValue(ListNode* target, const ListNode* source) {
         if (target->arrayExtension) {
             std::memcpy(target->arrayExtension, source->arrayExtension, sizeof(ListArrayExtension));
             target->arrayExtension->tracker = nullptr;
+            // A copy may outlive the variable a by-reference element stands
+            // for: it keeps the element's own value instead.
+            target->arrayExtension->reference = nullptr;
         }
     }
     if (const ListStructExtension* s = source->structExtension) {
@@ -181,6 +185,25 @@ void AssignStructureValue(VariableRecord* target, VariableRecord* source, int mo
     }
     RebuildMembers(target, source, false);
     StoreBackIfList(target);
+}
+
+void ShareStructureElement(VariableRecord* target, VariableRecord* source, char* element) {
+    if (target == source)
+        return;
+    VariableRecord* holder = MemoryLinkHolder(source);
+    const uint32_t shared = kVarStructure | kVarHandedOver;
+    if ((target->flags & shared) == shared && target->linkOwner == holder && target->members) {
+        target->data = element;
+        RebaseStructMembers(target);
+        return;
+    }
+    ReleaseVariable(CurrentContext, target, false, false);
+    target->type = source->type;
+    target->data = element;
+    target->flags |= shared;
+    // Texts in the element's fields belong to the source's links.
+    target->linkOwner = holder;
+    RebuildMembers(target, source, false);
 }
 
 void AssignArrayValue(VariableRecord* target, VariableRecord* source, int mode, int keep) {
@@ -285,7 +308,9 @@ void AssignValue(VariableRecord* target, VariableRecord* source, void* fieldAddr
     if (!target || !source || target == source)
         return;
     ProgramContext* context = CurrentContext;
-    if (!source->data && mode == kCopyDeep && !fieldAddress && !(source->flags & kVarList)) {
+    // With the list copy switched off a list counts by its current element.
+    const bool wholeList = (source->flags & kVarList) && !NoListCopy;
+    if (!source->data && mode == kCopyDeep && !fieldAddress && !wholeList) {
         if (!keep)
             ReleaseVariable(context, target, true, false);
         target->value = source->value;
@@ -293,11 +318,9 @@ void AssignValue(VariableRecord* target, VariableRecord* source, void* fieldAddr
         return;
     }
     if (!fieldAddress) {
-        if (source->flags & kVarList) {
-            if (!NoListCopy) {
-                CopyVariable(target, source, mode, keep, -1, -1);
-                return;
-            }
+        if (wholeList) {
+            CopyVariable(target, source, mode, keep, -1, -1);
+            return;
         } else if (source->flags & kVarStructure) {
             AssignStructureValue(target, source, mode, keep, source->data);
             return;
@@ -339,17 +362,23 @@ void HandOver(VariableRecord* variable, void* block, int64_t size, bool copy, bo
     if (copy && size != -1) {
         ClearVariable(context, variable, true, structure);
         char* data;
-        if (matrix)
+        if (matrix) {
+            // Registered by the copy itself, with every block it holds.
             data = reinterpret_cast<char*>(CopyMatrixCells(static_cast<const MatrixCell*>(block), &variable->links));
-        else
+        } else {
             data = size > 0 ? CopyValueBlock(block, static_cast<size_t>(size))
                             : CopyValueBlockOrText(block, false);
-        RegisterValueBlock(data);
+            RegisterValueBlock(data);
+        }
         variable->data = data;
         // The copy was made here, so the variable frees it.
         variable->flags |= kVarOwnsData | (matrix ? kVarMatrix : 0) | (structure ? kVarStructure : 0);
     } else {
         ClearVariable(context, variable, true, true);
+        // An array or matrix keeps the block: a call depth that tracked it
+        // as a temporary must not free it under the variable.
+        if (!structure)
+            ForgetTrackedObject(context, block);
         variable->data = static_cast<char*>(block);
         variable->flags = (variable->flags & ~kVarOwnsData) | kVarHandedOver | (matrix ? kVarMatrix : 0);
     }

@@ -11,11 +11,13 @@
 #include "runtime/assignment.h"
 #include "runtime/instruction.h"
 #include "runtime/list_values.h"
+#include "runtime/matrix_values.h"
 #include "runtime/memory_links.h"
 #include "runtime/number_text.h"
 #include "runtime/program_context.h"
 #include "runtime/push_instructions.h"
 #include "runtime/runtime_error.h"
+#include "runtime/value_blocks.h"
 #include "platform/text_codec.h"
 #include "runtime/variable_store.h"
 #include "runtime/vm.h"
@@ -297,14 +299,52 @@ void Builtin___dropallfctstack() {
 
 namespace {
 
-// One argument cell as a list element: objects by their address only, texts
-// and blocks copied into a block the node owns.
-void FillArgumentNode(ListNode* node, const StackEntry* cell) {
+bool ReachesVariable(const VariableRecord* from, const VariableRecord* variable) {
+    for (; from; from = from->reference)
+        if (from == variable) return true;
+    return false;
+}
+
+// A by-reference argument: the node names the variable it stands for. False
+// when it cannot (no variable, one that leads back to the list itself, or
+// no memory), and the argument is then taken by value.
+bool ReferArgumentNode(ListNode* node, const StackEntry* cell, const VariableRecord* list) {
+    if (!(cell->flags & kEntryByReference) || !cell->variable || ReachesVariable(cell->variable, list)) return false;
+    auto* extension = static_cast<ListArrayExtension*>(AllocateValueBlock(sizeof(ListArrayExtension)));
+    if (!extension) return false;
+    extension->reference = cell->variable;
+    node->arrayExtension = extension;
+    return true;
+}
+
+// A matrix argument as a deep copy: its blocks and nested runs belong to the
+// node through its links.
+void CopyMatrixArgument(ListNode* node, const StackEntry* cell) {
+    auto* extension = static_cast<ListStructExtension*>(AllocateValueBlock(sizeof(ListStructExtension)));
+    if (!extension) return;
+    node->structExtension = extension;
+    node->data = reinterpret_cast<char*>(
+        CopyMatrixCells(reinterpret_cast<const MatrixCell*>(cell->text), &extension->links));
+    if (node->data) node->flags |= kVarOwnsData | kVarMatrix;
+}
+
+// One argument cell as a list element: a reference to the variable, an
+// object by its address only, a matrix deep-copied, a text or block copied
+// into a block the node owns. Copies are registered for the memory report
+// under the NPARMS node's source position.
+void FillArgumentNode(ListNode* node, const StackEntry* cell, const VariableRecord* list) {
     node->value = cell->value;
     const bool object = cell->variable && (cell->variable->flags & kVarObject);
-    if (!object && cell->text) {
+    if (ReferArgumentNode(node, cell, list) || object || !cell->text) {
+        StampListNode(node);
+        return;
+    }
+    if (cell->flags & kEntryMatrix) {
+        CopyMatrixArgument(node, cell);
+    } else {
         const bool wide = (cell->flags & kEntryWide) != 0;
-        node->data = CopyCellText(cell->text, wide);
+        node->data = CopyValueBlockOrText(cell->text, wide);
+        RegisterValueBlock(node->data);
         if (node->data) node->flags |= kVarOwnsData | (wide ? kVarWideText : 0);
     }
     StampListNode(node);
@@ -321,8 +361,6 @@ void Handle_NPARMS() {
         DropCells(context, count);
         return;
     }
-    if (args->currentNode) ReleaseVariable(context, args, false, false);
-    args->flags |= kVarList;
     ListNode* first = nullptr;
     ListNode* last = nullptr;
     StackEntry* cell = saved;
@@ -332,9 +370,12 @@ void Handle_NPARMS() {
         if (!node) break;
         if (!first) first = node;
         last = node;
-        FillArgumentNode(node, cell);
+        FillArgumentNode(node, cell, args);
     }
     DropCells(context, count);
+    // The old list goes only now: an argument may have been read from it.
+    if (args->currentNode) ReleaseVariable(context, args, false, false);
+    args->flags |= kVarList;
     args->currentNode = first;
     if (first) LoadListElement(args);
 }

@@ -354,6 +354,12 @@ void SetVariableValue(VariableRecord* variable, const char* text, double value, 
                       int64_t size) {
     if (!variable || variable->protect == 1)
         return;
+    if (IsListVariable(variable)) {
+        if (VariableRecord* target = ListElementTarget(variable); target != variable) {
+            SetVariableValue(target, text, value, fieldAddress, size);
+            return;
+        }
+    }
     if (variable->setter && !IsAccessorRunning(variable, true)) {
         char* newText = const_cast<char*>(text);
         if (RunAccessor(variable->setter, variable, fieldAddress, true, &newText, &value)) {
@@ -372,8 +378,14 @@ void SetVariableValue(VariableRecord* variable, const char* text, double value, 
 }
 
 void GetVariableValue(VariableRecord* variable, char** text, double* value, void* fieldAddress) {
-    if (IsListVariable(variable) && variable->stamp != variable->currentNode->stamp)
-        LoadListElement(variable);
+    if (IsListVariable(variable)) {
+        if (VariableRecord* target = ListElementTarget(variable); target != variable) {
+            GetVariableValue(target, text, value, fieldAddress);
+            return;
+        }
+        if (variable->stamp != variable->currentNode->stamp)
+            LoadListElement(variable);
+    }
     if (fieldAddress) {
         ReadTypedField(variable, fieldAddress, variable->type, text, value);
         ApplyLinkedText(variable, text, value);
@@ -387,6 +399,25 @@ void GetVariableValue(VariableRecord* variable, char** text, double* value, void
     }
     if (variable->getter && !IsAccessorRunning(variable, false))
         RunAccessor(variable->getter, variable, fieldAddress, false, text, value);
+}
+
+VariableRecord* ListElementTarget(VariableRecord* variable) {
+    // Element references are made by NPARMS, which refuses one that leads
+    // back to its own list; a chain of lists that still loops (or runs on
+    // past this bound) leaves the variable as it is.
+    constexpr int kMaxElementHops = 64;
+    VariableRecord* target = variable;
+    for (int hops = 0; hops < kMaxElementHops; ++hops) {
+        const ListArrayExtension* extension = IsListVariable(target) ? target->currentNode->arrayExtension : nullptr;
+        if (!extension || !extension->reference)
+            return target;
+        target = extension->reference;
+        while (target->reference)
+            target = target->reference;
+        if (target == variable)
+            return variable;
+    }
+    return variable;
 }
 
 void ReleaseVariable(ProgramContext* context, VariableRecord* v, bool keepList, bool keepDefinitions) {

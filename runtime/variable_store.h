@@ -107,6 +107,10 @@ void SetVariableValue(VariableRecord* variable, const char* text, double value, 
                       int64_t size);
 // Read a value: text (or null) and number.
 void GetVariableValue(VariableRecord* variable, char** text, double* value, void* fieldAddress);
+// What reads and writes of a variable reach: for a list variable whose current
+// element was passed by reference, the variable the element stands for (at the
+// end of its reference chain); otherwise the variable itself.
+[[nodiscard]] VariableRecord* ListElementTarget(VariableRecord* variable);
 
 void ReleaseVariable(ProgramContext* context, VariableRecord* variable, bool keepList, bool keepDefinitions);
 // Frees what the record owns; returns the reference it cut.

@@ -19,6 +19,7 @@
 #include "runtime/matrix_values.h"
 #include "runtime/memory_links.h"
 #include "runtime/number_text.h"
+#include "runtime/objects.h"
 #include "runtime/procedure_lookup.h"
 #include "runtime/hash.h"
 #include "runtime/program_context.h"
@@ -285,6 +286,10 @@ void RunProcedure() {
     const int32_t entryDepth = context->callDepth;
     const int32_t entryTryDepth = TryStack.depth;
     const int32_t entryFrames = context->argumentFrame.count;
+    // The list-copy switch belongs to the one copy that set it, not to the
+    // procedures that copy runs (constructors, getters).
+    const uint8_t savedListSwitch = NoListCopy;
+    NoListCopy = 0;
 
     FrameCacheRecord* cacheRecord = nullptr;
     bool fresh = false;
@@ -323,6 +328,7 @@ void RunProcedure() {
     context->callDepth = entryDepth;
     if (TryStack.depth > entryTryDepth) TryStack.depth = entryTryDepth;
     context->argumentFrame.count = entryFrames;
+    NoListCopy = savedListSwitch;
 }
 
 void RunProcedureIn(ProgramContext* context, Instruction* procedure) {
@@ -419,22 +425,44 @@ void Handle_FOR() {
 
 namespace {
 
-// The result variable becomes a view of the list variable's current element.
-void ViewListElement(ProgramContext* context, VariableRecord* result, const VariableRecord* list) {
+// A list variable's cache of its node is reloaded when the node changed
+// since (the variable store does the same before a read).
+void RefreshListCache(VariableRecord* variable) {
+    if (variable->currentNode && (variable->flags & kVarList) && !variable->reference &&
+        variable->stamp != variable->currentNode->stamp)
+        LoadListElement(variable);
+}
+
+// The result variable becomes a view of a value another record holds (a
+// list's loaded element, the variable a by-reference element stands for, an
+// object's member): it shares the data without owning it. An object keeps a
+// copy of its class name of its own; a structure gets member records.
+void ViewElement(ProgramContext* context, VariableRecord* result, VariableRecord* source) {
     ReleaseVariable(context, result, false, false);
-    result->value = list->value;
-    result->type = list->type;
-    result->elementCount = list->elementCount;
-    result->dimensionCount = list->dimensionCount;
-    std::memcpy(result->dimensions, list->dimensions, sizeof result->dimensions);
-    result->flags = list->flags & ~(kVarOwnsData | kVarList);
-    if (list->flags & kVarObject) {
-        result->data = list->data ? CopyCellText(list->data, false) : nullptr;
-        result->classHash = list->classHash;
+    if ((source->flags & kVarStructure) && source->elementCount == 0) {
+        ShareStructureElement(result, source, source->data);
+        return;
+    }
+    result->value = source->value;
+    result->type = source->type;
+    result->elementCount = source->elementCount;
+    result->dimensionCount = source->dimensionCount;
+    std::memcpy(result->dimensions, source->dimensions, sizeof result->dimensions);
+    result->flags = source->flags & ~(kVarOwnsData | kVarList);
+    if (source->flags & kVarObject) {
+        result->data = source->data ? CopyCellText(source->data, false) : nullptr;
+        result->classHash = source->classHash;
     } else {
-        result->data = list->data;
+        result->data = source->data;
         result->flags |= kVarHandedOver;
     }
+}
+
+// The next index of a walk over count elements (first: where it starts).
+int64_t StepPosition(LoopActivation* activation, bool first, bool backwards, int64_t count) {
+    const int64_t position = first ? (backwards ? count - 1 : 0) : activation->position + (backwards ? -1 : 1);
+    activation->position = position;
+    return position;
 }
 
 // One step of a walk over a list; false when the list is exhausted.
@@ -446,23 +474,90 @@ bool StepListWalk(ProgramContext* context, VariableRecord* result, VariableRecor
     if (!node) return false;
     list->currentNode = node;
     LoadListElement(list);
-    if (result != list) ViewListElement(context, result, list);
+    if (result == list) return true;
+    // A by-reference element shows the variable it stands for.
+    VariableRecord* element = ListElementTarget(list);
+    if (element == result) return true;
+    if (element != list) RefreshListCache(element);
+    ViewElement(context, result, element);
     return true;
 }
 
-// One step of a walk over a typed array; false when it leaves the array.
+// One step of a walk over a typed array; false when it leaves the array. The
+// result points at the current element; for an array of structures it is a
+// structure whose members point into the element.
 bool StepArrayWalk(ProgramContext* context, VariableRecord* result, VariableRecord* array, LoopActivation* activation,
                    bool first, bool backwards) {
-    const int64_t count = array->elementCount;
-    int64_t position = activation->position;
-    if (first) position = backwards ? count - 1 : 0;
-    else position += backwards ? -1 : 1;
-    activation->position = position;
-    if (position < 0 || position >= count || !array->data) return false;
+    const int64_t position = StepPosition(activation, first, backwards, array->elementCount);
+    if (position < 0 || position >= array->elementCount || !array->data) return false;
+    char* element = array->data + position * ElementSize(array->type);
+    if (array->flags & kVarStructure) {
+        ShareStructureElement(result, array, element);
+        return true;
+    }
     if (first) ReleaseVariable(context, result, false, false);
     result->type = array->type;
-    result->data = array->data + position * ElementSize(array->type);
+    result->data = element;
     result->flags |= kVarHandedOver;
+    // A text a field holds is one of the array's linked blocks.
+    result->linkOwner = MemoryLinkHolder(array);
+    return true;
+}
+
+// One step of a walk over a matrix's cells (a nested matrix is one element);
+// false when the cells are exhausted. A number is copied; a text or nested
+// matrix is shared, not owned.
+bool StepMatrixWalk(ProgramContext* context, VariableRecord* result, VariableRecord* matrix,
+                    LoopActivation* activation, bool first, bool backwards) {
+    const auto* cells = reinterpret_cast<const MatrixCell*>(matrix->data);
+    if (!cells) return false;
+    if (first || activation->walked != cells) {
+        activation->walked = cells;
+        activation->length = MatrixLength(cells, false);
+    }
+    const int64_t position = StepPosition(activation, first, backwards, activation->length);
+    if (position < 0 || position >= activation->length) return false;
+    // The body may have given the variable another run at the same address:
+    // never read past the block.
+    const size_t size = platform::GetBlockSize(cells);
+    if (size && static_cast<size_t>(position + 1) * sizeof(MatrixCell) > size) return false;
+    const MatrixCell* cell = cells + position;
+    if (cell->kind == kCellEnd) return false;
+    ReleaseVariable(context, result, false, false);
+    if (cell->kind == kCellBlock || cell->kind == kCellMatrix) {
+        result->data = static_cast<char*>(CellPointer(cell));
+        result->flags |= kVarHandedOver | (cell->kind == kCellMatrix ? kVarMatrix : 0);
+    } else {
+        result->value = CellValue(cell);
+    }
+    return true;
+}
+
+// The members a walk over an object sees: named records of the instance that
+// are not structure members, and only public ones unless the walk runs in a
+// method of that instance.
+bool IsWalkedMember(const VariableRecord* member, const VariableRecord* head) {
+    return member->name && !member->parent && (MemberList == head || (member->flags & kVarPublic));
+}
+
+// One step of a walk over an object's members, in the order they were made;
+// false when they are exhausted.
+bool StepObjectWalk(ProgramContext* context, VariableRecord* result, VariableRecord* object,
+                    LoopActivation* activation, bool first, bool backwards) {
+    auto* head = reinterpret_cast<VariableRecord*>(static_cast<uintptr_t>(TruncToInt64(object->value)));
+    if (!head) return false;
+    int64_t count = 0;
+    for (const VariableRecord* m = head->next; m; m = m->next) count += IsWalkedMember(m, head) ? 1 : 0;
+    const int64_t position = StepPosition(activation, first, backwards, count);
+    if (position < 0 || position >= count) return false;
+    VariableRecord* member = nullptr;
+    int64_t index = 0;
+    for (VariableRecord* m = head->next; m && !member; m = m->next)
+        if (IsWalkedMember(m, head) && index++ == position) member = m;
+    while (member->reference) member = member->reference;
+    if (member == result) return true;
+    RefreshListCache(member);
+    ViewElement(context, result, member);
     return true;
 }
 
@@ -492,8 +587,13 @@ void Handle_FOREACH() {
     const bool backwards = CurrentInstruction->operand != 0.0;
     bool more = false;
     if (source->flags & kVarList) more = StepListWalk(context, result, source, first, backwards);
+    else if (result == source) more = false;  // viewing its own element would release what it walks
     else if (source->elementCount > 0 && source->type != 0)
         more = StepArrayWalk(context, result, source, activation, first, backwards);
+    else if (source->flags & kVarMatrix)
+        more = StepMatrixWalk(context, result, source, activation, first, backwards);
+    else if (source->flags & kVarObject)
+        more = StepObjectWalk(context, result, source, activation, first, backwards);
     if (!more) LeaveLoop();
 }
 

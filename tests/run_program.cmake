@@ -1,6 +1,10 @@
 # Runs one QOB program test: copies the program (and its sibling files of the
 # same stem) into a fresh work folder, runs it with the real executable there,
-# and compares standard output, standard error and the exit code.
+# and compares standard output, standard error, the exit code and, when
+# <name>.log is present, the compile log "errorlog.txt" (with every "(N ms)"
+# read as "(# ms)"). A program that leaves its compiled file <name>.qoc then
+# runs a second time from that file, which must give the same standard output
+# and exit code; a program expected to end cleanly must leave one.
 get_filename_component(dir ${PROGRAM} DIRECTORY)
 get_filename_component(name ${PROGRAM} NAME_WE)
 file(REMOVE_RECURSE ${WORK})
@@ -41,6 +45,38 @@ if(EXISTS ${dir}/${name}.rc)
 endif()
 if(NOT rc STREQUAL expected_rc)
   message("exit code ${rc}, expected ${expected_rc}")
+  set(failed TRUE)
+endif()
+if(EXISTS ${dir}/${name}.log)
+  file(READ ${dir}/${name}.log expected_log)
+  set(log "")
+  if(EXISTS ${WORK}/errorlog.txt)
+    file(READ ${WORK}/errorlog.txt log)
+  endif()
+  string(REGEX REPLACE "\\([0-9,]+ ms\\)" "(# ms)" log "${log}")
+  if(NOT log STREQUAL expected_log)
+    message("--- expected errorlog.txt\n${expected_log}--- actual errorlog.txt\n${log}---")
+    set(failed TRUE)
+  endif()
+endif()
+
+# The round trip through the compiled file.
+if(EXISTS ${WORK}/${name}.qoc)
+  string(REPLACE "${name}.qob" "${name}.qoc" compiled_args "${args}")
+  execute_process(COMMAND ${QOB} ${compiled_args}
+    WORKING_DIRECTORY ${WORK}
+    OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc
+    TIMEOUT 60)
+  if(NOT out STREQUAL expected)
+    message("--- stdout from ${name}.qoc\n${out}--- expected\n${expected}---")
+    set(failed TRUE)
+  endif()
+  if(NOT rc STREQUAL expected_rc)
+    message("exit code ${rc} from ${name}.qoc, expected ${expected_rc}\n${err}")
+    set(failed TRUE)
+  endif()
+elseif(expected_rc STREQUAL "0")
+  message("no compiled file ${name}.qoc was written")
   set(failed TRUE)
 endif()
 if(failed)

@@ -78,5 +78,22 @@ TEST_F(AllocationTrackingTest, RecordsOfOuterDepthsSurviveInnerDepthEnds) {
     EXPECT_EQ(CountTrackedAllocations(context), 1000);
 }
 
+TEST_F(AllocationTrackingTest, ForgottenObjectOutlivesItsDepthsAndTheContext) {
+    void* kept = platform::AllocateBlock(8);
+    void* other = platform::AllocateBlock(8);
+    TrackAllocationAtDepth(context, kept, 2, kTrackedBlock);
+    TrackAllocationAtDepth(context, other, 2, kTrackedBlock);
+    TrackAllocationAtDepth(context, kept, 1, kTrackedBlock);  // tracked twice: both records go
+    ForgetTrackedObject(context, kept);
+    EXPECT_EQ(CountTrackedAllocations(context), 1);
+    FreeTrackedAllocationsFrom(context, 1);
+    EXPECT_TRUE(platform::IsLiveBlock(kept));
+    EXPECT_FALSE(platform::IsLiveBlock(other));
+    TrackAllocationAtDepth(context, platform::AllocateBlock(8), 1, kTrackedBlock);
+    FreeTrackedAllocations(context);
+    EXPECT_TRUE(platform::IsLiveBlock(kept));
+    platform::FreeBlock(kept);
+}
+
 }  // namespace
 }  // namespace qob

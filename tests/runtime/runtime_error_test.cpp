@@ -9,9 +9,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "platform/memory.h"
 #include "platform/message_box.h"
+#include "runtime/command_line.h"
 #include "runtime/vm.h"
 #include "vm_fixture.h"
 #include "windows/window_records.h"
@@ -110,6 +112,65 @@ TEST_F(VmTest, CancelShutsDownAndEndsTheProcess) {
             std::fprintf(stderr, "returned\n");
         },
         ::testing::ExitedWithCode(0), "stop here\n(.|\n)*shutdown 1\n$");
+}
+
+// After OK in debug mode the error path hands over to the debugger, and
+// the program stops only once the debugger lets it go on.
+struct DebuggerBreak {
+    std::string file;
+    int32_t line;
+    bool stopFlagSet;
+};
+std::vector<DebuggerBreak> gBreaks;
+void RecordBreak(const char* file, int32_t line) { gBreaks.push_back({file ? file : "<none>", line, StopFlag}); }
+
+TEST_F(VmTest, ErrorInDebugModeWaitsForTheDebuggerAfterOk) {
+    std::FILE* box = std::tmpfile();
+    platform::SetMessageBoxOutput(box, box);
+    SetDebuggerBreakRoutine(RecordBreak);
+    gBreaks.clear();
+    cursor = EmitInstruction(cursor, NopHandler, nullptr, 0, nullptr, 34, "c:\\progs\\demo.qob", 12, 7);
+    Instruction* withPosition = cursor;
+    Instruction* bare = Emit(Opcode::INTERNALCALL, NopHandler);
+    struct Case {
+        bool debugMode;
+        Instruction* current;
+        bool insideTry;
+        std::vector<std::string> files;
+    };
+    const Case cases[] = {
+        {true, withPosition, false, {"c:\\progs\\demo.qob"}},
+        {true, bare, false, {"<none>"}},
+        {false, withPosition, false, {}},
+        {true, nullptr, false, {}},
+        {true, withPosition, true, {}},
+    };
+    for (const Case& c : cases) {
+        gBreaks.clear();
+        Switches.debugMode = c.debugMode;
+        CurrentInstruction = c.current;
+        TryStack.depth = 0;
+        if (c.insideTry) {
+            TryStack.entries[0] = {nullptr, nullptr, context, 0, context->stackTop, 0};
+            TryStack.depth = 1;
+        }
+        StopFlag = false;
+        RaiseRuntimeError("halt", 0);
+        std::vector<std::string> files;
+        for (const DebuggerBreak& b : gBreaks) {
+            files.push_back(b.file);
+            EXPECT_EQ(b.line, c.current == withPosition ? 12 : 0);
+            EXPECT_FALSE(b.stopFlagSet) << "the stop comes after the debugger resumes";
+        }
+        EXPECT_EQ(files, c.files) << "debug " << c.debugMode << " try " << c.insideTry;
+        EXPECT_EQ(StopFlag, !c.insideTry);
+    }
+    Switches.debugMode = false;
+    TryStack.depth = 0;
+    StopFlag = false;
+    SetDebuggerBreakRoutine(nullptr);
+    platform::SetMessageBoxOutput(nullptr, nullptr);
+    std::fclose(box);
 }
 
 TEST_F(VmTest, FaultReportsByContextKind) {

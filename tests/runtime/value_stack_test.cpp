@@ -6,13 +6,18 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "platform/memory.h"
 #include "runtime/allocation_tracking.h"
 #include "runtime/list_values.h"
+#include "runtime/matrix_values.h"
+#include "runtime/memory_blocks.h"
 #include "runtime/push_instructions.h"
 #include "runtime/memory_links.h"
 #include "runtime/number_text.h"
+#include "runtime/value_blocks.h"
 #include "vm_fixture.h"
 
 namespace qob::testing {
@@ -240,6 +245,134 @@ TEST_F(ValueStackTest, StackEntryStringFormatsNumbersIntoTrackedBlocks) {
     EXPECT_EQ(StackEntryNumber(context->stackTop), 0.0);
     PushValue("42", 0.0, nullptr);
     EXPECT_EQ(StackEntryNumber(context->stackTop), 42.0);
+}
+
+// --- NPARMS in running programs --------------------------------------------------------
+
+// Pushes X$ itself, passed by reference.
+void PushXByReference() {
+    StackEntry* cell = PushStackEntry(CurrentContext, true);
+    cell->value = 0.0;
+    cell->text = nullptr;
+    cell->variable = FindVariable("X$", 0);
+    cell->extra = 0;
+    cell->flags = kEntryByReference;
+}
+
+void SetXTo7() { SetVariableValue(FindVariable("X$", 0), nullptr, 7, nullptr, 0); }
+
+// V(...): ARGS$ from the arguments; reads the first one (X$ was set to 7 in
+// the meantime), then assigns 42 to it.
+TEST_F(ValueStackTest, ByReferenceArgumentsReachTheirVariable) {
+    VariableRecord* x = Global("X$");
+    x->value = 1;
+    Instruction* variadic = StartProc("V", false);
+    Emit(Opcode::NPARMS, Handle_NPARMS);
+    Call(SetXTo7);
+    PushVar("ARGS$");
+    Call(RecordTop);
+    PushInt(42);
+    Assign("ARGS$");
+    EndProc();
+    Instruction* main = StartProc("MAIN", false);
+    Emit(Opcode::SAVESP, Builtin___savesp);
+    Call(PushXByReference);
+    PushInt(5);
+    Emit(Opcode::CALL, RunProcedure, "V", 0.0, variadic);
+    PushVar("X$");
+    Call(RecordTop);
+    EndProc();
+    RunMain(main);
+    EXPECT_EQ(Recorded, (std::vector<double>{7, 42}));
+    EXPECT_EQ(Depth(), 1);
+}
+
+struct SeenArguments {
+    uint32_t flags = 0;
+    std::string text;
+    const void* data = nullptr;
+    const void* block = nullptr;  // the text block of the second cell
+    std::string registeredFile;
+    uint32_t registeredLine = 0;
+} gSeen;
+
+std::string MatrixText(const MatrixCell* cells) {
+    std::string out(MatrixToStringCount(cells), '\0');
+    char* end = MatrixToString(cells, out.data(), true);
+    out.resize(static_cast<size_t>(end - out.data()));
+    return out;
+}
+
+void InspectArguments() {
+    VariableRecord* args = FindVariable("ARGS$", 0);
+    gSeen.flags = args->flags;
+    gSeen.data = args->data;
+    if (args->flags & kVarMatrix) {
+        const auto* cells = reinterpret_cast<const MatrixCell*>(args->data);
+        gSeen.text = MatrixText(cells);
+        gSeen.block = CellPointer(&cells[1]);
+    } else if (args->data) {
+        gSeen.text = args->data;
+    }
+    if (const MemoryBlockRecord* record = GetNewestMemoryBlock()) {
+        gSeen.registeredFile = record->block == args->data ? record->sourceName : "";
+        gSeen.registeredLine = record->line;
+    }
+}
+
+TEST_F(ValueStackTest, MatrixArgumentIsCopiedAsAMatrix) {
+    VariableRecord* matrix = Global("M$");
+    {
+        MemoryLink* links = nullptr;
+        const char* p = "[1,{ab},[3,4]]";
+        const uint32_t count = StringToMatrixCount(&p);
+        auto* cells = static_cast<MatrixCell*>(AllocateValueBlock((count + 1) * sizeof(MatrixCell)));
+        StringToMatrix(&p, cells, &links);
+        SetMatrixValue(matrix, cells);
+        FreeMatrix(cells, &links);
+        FreeLinkChain(links);
+    }
+    const auto* source = reinterpret_cast<const MatrixCell*>(matrix->data);
+    Instruction* variadic = StartProc("V", false);
+    Emit(Opcode::NPARMS, Handle_NPARMS);
+    Call(InspectArguments);
+    EndProc();
+    Instruction* main = StartProc("MAIN", false);
+    Emit(Opcode::SAVESP, Builtin___savesp);
+    PushVar("M$");
+    Emit(Opcode::CALL, RunProcedure, "V", 0.0, variadic);
+    EndProc();
+    gSeen = {};
+    const int64_t live = LiveValueBlocks();
+    RunMain(main);
+    EXPECT_EQ(gSeen.flags & (kVarMatrix | kVarOwnsData), kVarMatrix | kVarOwnsData);
+    EXPECT_EQ(gSeen.text, "[1,{ab},[3,4]]");
+    EXPECT_NE(gSeen.data, matrix->data);
+    EXPECT_NE(gSeen.block, CellPointer(&source[1])) << "the text inside is copied too";
+    EXPECT_EQ(LiveValueBlocks(), live) << "the copy goes with ARGS$";
+    EXPECT_EQ(MatrixText(source), "[1,{ab},[3,4]]");
+}
+
+TEST_F(ValueStackTest, CopiedArgumentsAreRegisteredWhereNparmsStands) {
+    Instruction* variadic = StartProc("V", false);
+    cursor = EmitInstruction(cursor, Handle_NPARMS, nullptr, 0, nullptr, static_cast<uint32_t>(Opcode::NPARMS),
+                             "args.qob", 12, 3);
+    Call(InspectArguments);
+    EndProc();
+    Instruction* main = StartProc("MAIN", false);
+    Emit(Opcode::SAVESP, Builtin___savesp);
+    Emit(Opcode::PUSHSTR, Handle_PUSHSTR, "hello");
+    Emit(Opcode::CALL, RunProcedure, "V", 0.0, variadic);
+    EndProc();
+    gSeen = {};
+    MemoryTracking = true;
+    RunMain(main);
+    const MemoryBlockRecord* newest = GetNewestMemoryBlock();
+    MemoryTracking = false;
+    EXPECT_EQ(gSeen.text, "hello");
+    EXPECT_EQ(gSeen.registeredFile, "args.qob");
+    EXPECT_EQ(gSeen.registeredLine, 12u);
+    EXPECT_TRUE(newest == nullptr || newest->block != gSeen.data) << "unregistered when ARGS$ went";
 }
 
 }  // namespace

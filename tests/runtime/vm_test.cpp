@@ -10,6 +10,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <string>
 
 #include "platform/memory.h"
 #include "platform/message_box.h"
@@ -17,10 +19,14 @@
 #include "runtime/declarations.h"
 #include "runtime/function_table.h"
 #include "runtime/list_values.h"
+#include "runtime/matrix_values.h"
+#include "runtime/memory_links.h"
+#include "runtime/objects.h"
 #include "runtime/pool.h"
 #include "runtime/push_instructions.h"
 #include "runtime/runtime_error.h"
 #include "runtime/value_stack.h"
+#include "runtime/value_blocks.h"
 #include "vm_fixture.h"
 
 namespace qob::testing {
@@ -720,6 +726,261 @@ TEST_F(VmTest, RunawayRecursionIsReportedNotCrashed) {
     EXPECT_EQ(context->callDepth, 0);
     EXPECT_EQ(RunNesting(), 0);
     TryStack.depth = 0;
+}
+
+// --- FOREACH over structures, matrices and objects ---------------------------------
+
+std::vector<std::string> gViews;
+
+std::string MatrixText(const MatrixCell* cells) {
+    std::string out(MatrixToStringCount(cells), '\0');
+    char* end = MatrixToString(cells, out.data(), true);
+    out.resize(static_cast<size_t>(end - out.data()));
+    return out;
+}
+
+// Records what R$ holds now: a matrix as its text, a text, or a number.
+void RecordResultView() {
+    VariableRecord* result = FindVariable("R$", 0);
+    char* text = nullptr;
+    double value = 0.0;
+    GetVariableValue(result, &text, &value, nullptr);
+    if (result->flags & kVarMatrix) gViews.push_back(MatrixText(reinterpret_cast<const MatrixCell*>(text)));
+    else if (text) gViews.push_back(text);
+    else gViews.push_back(std::to_string(static_cast<int>(value)));
+}
+
+// A matrix value built from its text form, owned by the variable.
+void GiveMatrix(VariableRecord* variable, const char* text) {
+    MemoryLink* links = nullptr;
+    const char* p = text;
+    const uint32_t count = StringToMatrixCount(&p);
+    auto* cells = static_cast<MatrixCell*>(AllocateValueBlock((count + 1) * sizeof(MatrixCell)));
+    StringToMatrix(&p, cells, &links);
+    SetMatrixValue(variable, cells);
+    FreeMatrix(cells, &links);
+    FreeLinkChain(links);
+}
+
+class ForeachTest : public VmTest {
+protected:
+    // MAIN: FOREACH R$ IN source (backwards when reverse) with the body the
+    // callback emits.
+    Instruction* WalkProgram(const char* source, bool reverse, const std::function<void()>& body) {
+        Instruction* main = StartProc("MAIN", false);
+        Instruction* init = Emit(Opcode::INITFOREACH, Handle_INITFOREACH);
+        Emit(Opcode::SAVESP, Builtin___savesp);
+        PushVar(source);
+        PushVar("R$");
+        Instruction* test = Emit(Opcode::FOREACH, Handle_FOREACH, nullptr, reverse ? 1.0 : 0.0);
+        body();
+        Instruction* back = Branch(init);
+        Target(test, back);
+        Emit(Opcode::ENDLOOP, Handle_ENDLOOP);
+        EndProc();
+        return main;
+    }
+    void SetUp() override {
+        VmTest::SetUp();
+        gViews.clear();
+        Global("R$");
+    }
+};
+
+// S$: three 8-byte structures, each with S.A$ (-4 at 0) and S.B$ (-4 at 4).
+VariableRecord* MakeStructureArray(ProgramContext* context) {
+    VariableRecord* array = CreateVariable(context->globalHead, "S$", true);
+    array->type = 8;
+    array->elementCount = 3;
+    array->dimensionCount = 1;
+    array->dimensions[0] = 3;
+    array->data = static_cast<char*>(AllocateValueBlock(24));
+    array->flags = kVarStructure | kVarOwnsData;
+    const int32_t fields[] = {1, 10, 2, 20, 3, 30};
+    std::memcpy(array->data, fields, sizeof fields);
+    const char* names[] = {"S.A$", "S.B$"};
+    for (uint32_t i = 0; i < 2; ++i) {
+        VariableRecord* member = CreateVariable(context->globalHead, names[i], true);
+        member->type = -4;
+        member->offset = 4 * i;
+        member->parent = array;
+        AddMemberDefinition(array, member);
+    }
+    RebaseStructMembers(array);
+    return array;
+}
+
+TEST_F(ForeachTest, ArrayOfStructuresGivesMembersPointingIntoEachElement) {
+    VariableRecord* array = MakeStructureArray(context);
+    for (bool reverse : {false, true}) {
+        Recorded.clear();
+        Instruction* main = WalkProgram("S$", reverse, [&] {
+            PushVar("R.A$");
+            Call(RecordTop);
+            PushVar("R.B$");
+            Call(RecordTop);
+            PushVar("R.A$");
+            PushInt(100);
+            Call(TestAdd);
+            Assign("R.A$");  // writes into the element itself
+        });
+        RunMain(main);
+        const std::vector<double> forwards{1, 10, 2, 20, 3, 30};
+        const std::vector<double> backwards{103, 30, 102, 20, 101, 10};
+        EXPECT_EQ(Recorded, reverse ? backwards : forwards);
+    }
+    int32_t fields[6];
+    std::memcpy(fields, array->data, sizeof fields);
+    EXPECT_EQ(std::vector<int32_t>(fields, fields + 6), (std::vector<int32_t>{201, 10, 202, 20, 203, 30}));
+    VariableRecord* result = FindVariable("R$", 0);
+    EXPECT_EQ(result->flags & kVarOwnsData, 0u) << "the result never owns the array's storage";
+}
+
+TEST_F(ForeachTest, MatrixGivesEachCellNestedMatricesWhole) {
+    GiveMatrix(Global("M$"), "[1,{ab},[3,4]]");
+    for (bool reverse : {false, true}) {
+        gViews.clear();
+        RunMain(WalkProgram("M$", reverse, [&] { Call(RecordResultView); }));
+        const std::vector<std::string> forwards{"1", "ab", "[3,4]"};
+        const std::vector<std::string> backwards{"[3,4]", "ab", "1"};
+        EXPECT_EQ(gViews, reverse ? backwards : forwards);
+    }
+    EXPECT_EQ(MatrixText(reinterpret_cast<const MatrixCell*>(FindVariable("M$", 0)->data)), "[1,{ab},[3,4]]");
+}
+
+TEST_F(ForeachTest, ObjectGivesItsPublicMembersOrAllInsideItsOwnMethods) {
+    VariableRecord* head = AllocateVariableRecord(context, false);
+    const struct { const char* name; const char* text; double value; bool isPublic; } members[] = {
+        {"A$", nullptr, 1, true}, {"B$", "two", 0, true}, {"C$", nullptr, 3, false}};
+    for (const auto& m : members) {
+        VariableRecord* member = CreateVariable(head, m.name, false);
+        SetVariableValue(member, m.text, m.value, nullptr, m.text ? 4 : 0);
+        if (m.isPublic) member->flags |= kVarPublic;
+    }
+    VariableRecord* object = Global("O$");
+    object->flags = kVarObject;
+    object->value = static_cast<double>(reinterpret_cast<uintptr_t>(head));
+    struct Case { bool reverse, insideMethod; std::vector<std::string> expected; };
+    const Case cases[] = {
+        {false, false, {"1", "two"}},
+        {true, false, {"two", "1"}},
+        {false, true, {"1", "two", "3"}},
+    };
+    for (const Case& c : cases) {
+        gViews.clear();
+        Instruction* main = WalkProgram("O$", c.reverse, [&] { Call(RecordResultView); });
+        if (c.insideMethod) ObjectToBind = head;
+        RunMain(main);
+        EXPECT_EQ(gViews, c.expected) << "reverse " << c.reverse << " inside " << c.insideMethod;
+    }
+    ReleaseVariable(context, FindVariable("R$", 0), false, false);
+    object->flags = 0;
+    FreeVariableChain(context, head, true);
+    FreeVariableList(context, head);
+}
+
+// A built-in handing its temporaries to an array and a matrix variable.
+void HandTemporariesOver() {
+    auto* text = static_cast<char*>(platform::AllocateBlock(6));
+    std::memcpy(text, "hello", 6);
+    TrackAllocation(CurrentContext, text, 0, kTrackedBlock);
+    SetVariableString(FindVariable("A$", 0), text, -1, false);
+    auto* cells = static_cast<MatrixCell*>(platform::AllocateBlock(2 * sizeof(MatrixCell)));
+    SetCellValue(&cells[0], 5.0);
+    cells[0].kind = kCellNumber;
+    SetCellValue(&cells[1], 0.0);
+    cells[1].kind = kCellEnd;
+    TrackAllocation(CurrentContext, cells, 0, kTrackedBlock);
+    SetVariableMatrix(FindVariable("M$", 0), cells, -1, false);
+}
+
+TEST_F(VmTest, BlockHandedToAVariableOutlivesTheDepthThatMadeIt) {
+    VariableRecord* array = Global("A$");
+    VariableRecord* matrix = Global("M$");
+    Instruction* main = StartProc("MAIN", false);
+    Call(HandTemporariesOver);
+    EndProc();
+    RunMain(main);
+    ASSERT_TRUE(platform::IsLiveBlock(array->data));
+    EXPECT_STREQ(array->data, "hello");
+    ASSERT_TRUE(platform::IsLiveBlock(matrix->data));
+    EXPECT_EQ(CellValue(reinterpret_cast<const MatrixCell*>(matrix->data)), 5.0);
+    EXPECT_EQ(CountTrackedAllocations(context), 0);
+    platform::FreeBlock(array->data);
+    platform::FreeBlock(matrix->data);
+    array->data = matrix->data = nullptr;
+    array->flags = matrix->flags = 0;
+}
+
+// --- the list-copy switch of parameter binding ----------------------------------------
+
+void PushListMarkedObjectInArray() {
+    StackEntry* cell = PushStackEntry(CurrentContext, true);
+    cell->value = 7;
+    cell->text = nullptr;
+    cell->variable = FindVariable("L$", 0);
+    cell->extra = 0;
+    cell->flags = kEntryObjectInArray;
+}
+
+// Records whether P$ is a list (1 or 0), then its value.
+void RecordParameterShape() {
+    VariableRecord* parameter = FindVariable("P$", 0);
+    Recorded.push_back((parameter->flags & kVarList) ? 1 : 0);
+    char* text = nullptr;
+    double value = 0.0;
+    GetVariableValue(parameter, &text, &value, nullptr);
+    Recorded.push_back(value);
+}
+
+VariableRecord* MakeNumberList(VariableRecord* list, std::initializer_list<double> values) {
+    ListNode* last = nullptr;
+    for (double value : values) {
+        last = ListAppend(last);
+        last->value = value;
+        StampListNode(last);
+    }
+    list->flags |= kVarList;
+    list->currentNode = ListFirst(last);
+    LoadListElement(list);
+    return list;
+}
+
+TEST_F(VmTest, MarkedListArgumentBindsItsElementNotTheWholeList) {
+    VariableRecord* list = MakeNumberList(Global("L$"), {10, 20});
+    Instruction* procedure = StartProc("P(1,0)", false);
+    Emit(Opcode::PARMSPUSHVAR, Handle_PARMSPUSHVAR, "P$");
+    Call(RecordParameterShape);
+    EndProc();
+    Instruction* main = StartProc("MAIN", false);
+    Call(PushListMarkedObjectInArray);
+    Emit(Opcode::CALL, RunProcedure, "P", 0.0, procedure);
+    EndProc();
+    RunMain(main);
+    EXPECT_EQ(Recorded, (std::vector<double>{0, 7})) << "a plain value, the element just written";
+    EXPECT_EQ(ListFirst(list->currentNode)->value, 7);
+    EXPECT_EQ(ListCount(list->currentNode), 2u);
+    EXPECT_EQ(NoListCopy, 0);
+}
+
+void CopyListGIntoH() {
+    VariableRecord* copy = FindVariable("H$", 0);
+    AssignValue(copy, FindVariable("G$", 0), nullptr, kCopyDeep, 0);
+    Recorded.push_back((copy->flags & kVarList) ? 1 : 0);
+}
+
+TEST_F(VmTest, ProcedureRunWhileTheSwitchIsHeldCopiesListsWhole) {
+    MakeNumberList(Global("G$"), {1, 2, 3});
+    VariableRecord* copy = Global("H$");
+    Instruction* procedure = StartProc("COPYING", false);
+    Call(CopyListGIntoH);
+    EndProc();
+    NoListCopy = 1;
+    RunMain(procedure);
+    EXPECT_EQ(NoListCopy, 1) << "the holder's switch is put back";
+    NoListCopy = 0;
+    EXPECT_EQ(Recorded, std::vector<double>{1});
+    EXPECT_EQ(ListCount(copy->currentNode), 3u);
 }
 
 }  // namespace

@@ -1,0 +1,68 @@
+// runtime/compiler_hooks.cpp
+// The runtime's side of the compiler's hooks.
+
+#include "runtime/compiler_hooks.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "compiler/compile_messages.h"
+#include "compiler/parser_state.h"
+#include "compiler/preprocessor.h"
+#include "compiler/progress_window.h"
+#include "runtime/command_line.h"
+#include "runtime/list_values.h"
+#include "runtime/program_context.h"
+#include "runtime/runtime_error.h"
+#include "runtime/variable_store.h"
+
+namespace qob {
+
+namespace {
+
+// The "I-" folder first, then the elements of LIBPATH%.
+std::vector<std::string> ReadLibraryPath() {
+    std::vector<std::string> folders;
+    if (!Switches.includePath.empty()) folders.push_back(Switches.includePath);
+    VariableRecord* libraryPath = ConstantList ? FindNamedItem(ConstantList, "LIBPATH%") : nullptr;
+    if (!libraryPath || !(libraryPath->flags & kVarList)) return folders;
+    for (ListNode* node = ListFirst(libraryPath->currentNode); node; node = node->next)
+        if (node->data) folders.emplace_back(node->data);
+    return folders;
+}
+
+void OpenNamedDebugLog(std::string_view path) { OpenDebugLog(std::string(path).c_str()); }
+void SetRuntimeLog(bool on) { RuntimeLogSwitch = on ? 1 : 0; }
+void ShowProgressText(std::string_view text) { UpdateStatusWindow(std::string(text).c_str(), 0, 0); }
+void ShowProgressPosition(size_t position, size_t last) {
+    UpdateStatusWindow(nullptr, static_cast<int32_t>(position), static_cast<int32_t>(last));
+}
+void ShowParserPosition(int current, int total) { UpdateStatusWindow(nullptr, current, total); }
+
+std::string ContextDirectory() {
+    return CurrentContext && CurrentContext->appPath ? CurrentContext->appPath : std::string();
+}
+
+// Each compile error leaves the whole error text in ERROR%.
+void WriteErrorVariable(std::string_view text) {
+    const std::string copy(text);
+    DeclareVariable("ERROR%", copy.c_str(), 0.0, nullptr, static_cast<int64_t>(copy.size() + 1));
+}
+
+}  // namespace
+
+void InstallCompilerHooks() {
+    PreprocessorHooks hooks;
+    hooks.readLibraryPath = ReadLibraryPath;
+    hooks.openDebugLog = OpenNamedDebugLog;
+    hooks.setRuntimeLog = SetRuntimeLog;
+    hooks.showProgressText = ShowProgressText;
+    hooks.showProgressPosition = ShowProgressPosition;
+    hooks.contextDirectory = ContextDirectory;
+    SetPreprocessorHooks(hooks);
+    SetParserProgressHooks({ShowProgressText, ShowParserPosition});
+    SetErrorVariableWriter(WriteErrorVariable);
+}
+
+}  // namespace qob
