@@ -324,6 +324,9 @@ bool ServeDebugger(const char* file, bool poll) {
             AppendApplicationGlobalView(gReply);
         } else if (command == "GLOBAL") {
             AppendGlobalView(gReply);
+        } else if (command == "TRACE") {
+            // Every token after it is an expression to watch.
+            for (++i; i < tokens.size(); ++i) AppendTraceView(gReply, tokens[i]);
         } else if (command == "CALLSTACK") {
             AppendCallStackView(gReply);
         } else if (command == "REGISTERS") {

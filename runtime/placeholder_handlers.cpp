@@ -52,7 +52,9 @@ void RunOpcodePlaceholder(int opcode) {
         pushesResult = (offset / kNativeCallFormSize) % 2 == 1;
     }
     for (int i = 0; i < argumentCount; ++i) DropStackEntry();
-    RaiseNotAvailable(OpcodeNameTable[opcode]);
+    // Only named opcodes get a placeholder, but one is made for every number.
+    const char* name = OpcodeNameTable[opcode];
+    RaiseNotAvailable(name != nullptr ? name : "unnamed opcode");
     if (pushesResult) PushValue(nullptr, 0.0, nullptr, 0);
 }
 

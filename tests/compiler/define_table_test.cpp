@@ -80,7 +80,7 @@ TEST_F(DefineTableTest, OwnerFollowsTheGlobalMark) {
 }
 
 TEST_F(DefineTableTest, FullTableRefusesNewNamesButChangesOldOnes) {
-    for (int i = 0; i < kMaxDefines; ++i) ASSERT_EQ(SetDefine("N" + std::to_string(i), "v"), i);
+    for (int i = 0; i < kMaxDefines; ++i) ASSERT_EQ(SetDefine(std::string("N").append(std::to_string(i)), "v"), i);
     EXPECT_EQ(SetDefine("ONEMORE", "v"), -1);
     EXPECT_EQ(FindDefineByHash(Hash("ONEMORE")), -1);
     EXPECT_EQ(SetDefine("N5", "changed"), 5);

@@ -338,7 +338,7 @@ TEST_F(PreprocessorTest, TablesRefuseToGrowPastTheirCapacity) {
     EXPECT_EQ(Errors(), "error: (more.qob) [Too many included files]\n");
 
     Restart();
-    for (int i = 0; i < kMaxDefines; ++i) ASSERT_GE(SetDefine("D" + std::to_string(i), "1"), 0);
+    for (int i = 0; i < kMaxDefines; ++i) ASSERT_GE(SetDefine(std::string("D").append(std::to_string(i)), "1"), 0);
     EXPECT_EQ(Run("#DEFINE ONEMORE 1\nONEMORE"), "ONEMORE@2:1");
     EXPECT_EQ(Errors(), "error: (test.qob) [Too many defines]\n");
 }

@@ -125,7 +125,7 @@ TEST_F(FunctionTableTest, IndexesOutsideTheSlotsInUseHaveNoRecord) {
 
 TEST_F(FunctionTableTest, FullTableRefusesANewNameAndWritesNothing) {
     for (int i = 0; i < kFunctionTableCapacity; ++i)
-        ASSERT_EQ(RegisterFunction("f" + std::to_string(i), HandlerA), i);
+        ASSERT_EQ(RegisterFunction(std::string("f").append(std::to_string(i)), HandlerA), i);
     EXPECT_EQ(RegisterFunction("onemore", HandlerB), -1);
     EXPECT_EQ(RegisterBuiltin("onemore", HandlerB, 1, true), -1);
     EXPECT_EQ(RegisterFunctionFlagsEx("onemore", HandlerB, true, true, true), -1);
@@ -229,7 +229,7 @@ TEST_F(DeclaredFunctionTest, RedeclarationReplacesTheEarlierDeclaration) {
 
 TEST_F(DeclaredFunctionTest, DeclarationIntoAFullTableIsAnErrorAndWritesNothing) {
     for (int i = 0; i < kFunctionTableCapacity; ++i)
-        ASSERT_EQ(RegisterFunction("f" + std::to_string(i), HandlerA), i);
+        ASSERT_EQ(RegisterFunction(std::string("f").append(std::to_string(i)), HandlerA), i);
     EXPECT_EQ(DeclareDllFunction("late", "SampleAdd", sample, 2, true, false, true), -1);
     EXPECT_EQ(FindFunctionByName("late"), -1);
     EXPECT_EQ(FunctionCount(), kFunctionTableCapacity);

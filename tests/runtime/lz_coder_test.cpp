@@ -117,11 +117,9 @@ TEST(LzCoder, WritesTheStreamByteForByte) {
         Bytes input;
         Bytes expected;
     };
-    Bytes distinct;
-    for (int v = 0; v < 256; ++v)
-        distinct.push_back(static_cast<uint8_t>(v));
-    Bytes lone = distinct;
-    std::reverse(lone.begin(), lone.end());
+    Bytes lone;  // every value once, from 255 down to 0
+    for (int v = 255; v >= 0; --v)
+        lone.push_back(static_cast<uint8_t>(v));
     Bytes loneExpected = {0x00};
     loneExpected.insert(loneExpected.end(), lone.begin(), lone.end() - 1);
     loneExpected.insert(loneExpected.end(), {0x00, 0x00});

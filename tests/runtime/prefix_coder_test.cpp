@@ -18,11 +18,16 @@ using test::Bytes;
 
 // Tree nodes written as text of bits, as the stream lays them out.
 std::string Leaf(uint8_t symbol) {
-    return "1" + std::bitset<8>(symbol).to_string() + " ";
+    return std::string("1").append(std::bitset<8>(symbol).to_string()).append(" ");
+}
+
+// A present subtree is announced by a 1, a missing one is a 0.
+std::string Branch(const std::string& subtree) {
+    return subtree.empty() ? std::string("0") : std::string("1").append(subtree);
 }
 
 std::string Inner(const std::string& left, const std::string& right) {
-    return "0" + (left.empty() ? "0" : "1" + left) + (right.empty() ? "0" : "1" + right);
+    return std::string("0").append(Branch(left)).append(Branch(right));
 }
 
 // A complete tree `depth` levels deep whose leaves hold their own codes.
