@@ -181,10 +181,11 @@ public:
         Instruction* first = emit_.EmitPlain(Opcode::None, fileName_);
         int position = 0;
         while (token) {
-            if (options_.progress) options_.progress(nullptr, ++position, total);
-            TokenNode* consumed = CompileToken(token);
-            TokenNode* stop = consumed->next;
-            while (token != stop) token = DeleteTokenNext(token);
+            TokenNode* stop = CompileToken(token)->next;
+            while (token != stop) {
+                token = DeleteTokenNext(token);
+                if (options_.progress) options_.progress(nullptr, ++position, total);
+            }
         }
         emit_.token = nullptr;
         emit_.EmitPlain(Opcode::ENDPROC, fileName_);
@@ -806,15 +807,20 @@ private:
 Instruction* GenerateCode(const char* fileName, ProgramContext* context, TokenNode* lastToken,
                           std::span<ProcedureRecord*> procedures, int32_t& procedureCount, GeneratedEntry& entry,
                           const CodeGenOptions& options) {
-    Pool* const savedPool = CurrentCompilerPool;
-    const uint32_t savedNamespace = CurrentNamespaceHash;
+    // The pool and the namespace word are process-wide: put back as found,
+    // also when the pool runs out of memory.
+    struct Restore {
+        Pool* pool = CurrentCompilerPool;
+        uint32_t namespaceHash = CurrentNamespaceHash;
+        ~Restore() {
+            CurrentCompilerPool = pool;
+            CurrentNamespaceHash = namespaceHash;
+        }
+    } restore;
     if (context->pool) CurrentCompilerPool = context->pool;
     CurrentNamespaceHash = 0;
     CodeGenerator generator(fileName, context, procedures, procedureCount, options);
-    Instruction* first = generator.Run(lastToken, entry);
-    CurrentCompilerPool = savedPool;
-    CurrentNamespaceHash = savedNamespace;
-    return first;
+    return generator.Run(lastToken, entry);
 }
 
 }  // namespace qob
