@@ -259,6 +259,7 @@ const Breakpoint* BreakpointAt(int32_t index) {
 }
 
 void ReadInitialBreakpoints() {
+    SetDebuggerBreakRoutine(BreakIntoDebugger);
     if (!WaitForRegistryKey(kDebuggerKey)) return;
     const std::optional<std::string> list = ReadDebuggerValue("IDE");
     if (!list) return;
