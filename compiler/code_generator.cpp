@@ -169,6 +169,9 @@ public:
         emit_.fileName = fileName;
         for (int32_t i = 0; i < count_ && i < static_cast<int32_t>(table_.size()); ++i)
             if (table_[static_cast<size_t>(i)]) index_.Add(table_[static_cast<size_t>(i)], i);
+        // The list is newest first: the first record of a name is the one in force.
+        for (ClassRecord* record = context_->classRecords; record; record = record->next)
+            classes_.emplace(record->nameHash, record);
     }
 
     Instruction* Run(TokenNode* lastToken, GeneratedEntry& entry) {
@@ -178,10 +181,11 @@ public:
         Instruction* first = emit_.EmitPlain(Opcode::None, fileName_);
         int position = 0;
         while (token) {
-            if (options_.progress) options_.progress(nullptr, ++position, total);
-            TokenNode* consumed = CompileToken(token);
-            TokenNode* stop = consumed->next;
-            while (token != stop) token = DeleteTokenNext(token);
+            TokenNode* stop = CompileToken(token)->next;
+            while (token != stop) {
+                token = DeleteTokenNext(token);
+                if (options_.progress) options_.progress(nullptr, ++position, total);
+            }
         }
         emit_.token = nullptr;
         emit_.EmitPlain(Opcode::ENDPROC, fileName_);
@@ -437,6 +441,7 @@ private:
             }
             record->next = context_->classRecords;
             context_->classRecords = record;
+            classes_[nameHash] = record;
         }
         emit_.EmitHandler(NopHandler, static_cast<Opcode>(kClassOpcode), base.c_str());
         emit_.EmitPlain(Opcode::None, name.c_str());
@@ -445,14 +450,12 @@ private:
     }
 
     // Whether the class `from` is `target` or reaches it through its bases.
+    // A chain never visits more classes than there are.
     bool InheritsFrom(uint32_t from, uint32_t target) const {
-        int steps = 0;
-        for (const ClassRecord* c = context_->classRecords; c; c = c->next) ++steps;
-        for (int step = 0; step <= steps && from != 0; ++step) {
+        for (size_t step = 0; step <= classes_.size() && from != 0; ++step) {
             if (from == target) return true;
-            const ClassRecord* record = context_->classRecords;
-            while (record && record->nameHash != from) record = record->next;
-            from = record ? record->baseHash : 0;
+            const auto found = classes_.find(from);
+            from = found == classes_.end() ? 0 : found->second->baseHash;
         }
         return false;
     }
@@ -795,6 +798,7 @@ private:
     bool winMain_ = false;
     std::vector<Instruction*> unresolved_;
     std::vector<Instruction*> classSteps_;
+    std::unordered_map<uint32_t, ClassRecord*> classes_;  // the context's classes by name hash
     std::unordered_map<int, int> uncallableResults_;  // declared native functions whose result kind has no call opcode
 };
 
@@ -803,15 +807,20 @@ private:
 Instruction* GenerateCode(const char* fileName, ProgramContext* context, TokenNode* lastToken,
                           std::span<ProcedureRecord*> procedures, int32_t& procedureCount, GeneratedEntry& entry,
                           const CodeGenOptions& options) {
-    Pool* const savedPool = CurrentCompilerPool;
-    const uint32_t savedNamespace = CurrentNamespaceHash;
+    // The pool and the namespace word are process-wide: put back as found,
+    // also when the pool runs out of memory.
+    struct Restore {
+        Pool* pool = CurrentCompilerPool;
+        uint32_t namespaceHash = CurrentNamespaceHash;
+        ~Restore() {
+            CurrentCompilerPool = pool;
+            CurrentNamespaceHash = namespaceHash;
+        }
+    } restore;
     if (context->pool) CurrentCompilerPool = context->pool;
     CurrentNamespaceHash = 0;
     CodeGenerator generator(fileName, context, procedures, procedureCount, options);
-    Instruction* first = generator.Run(lastToken, entry);
-    CurrentCompilerPool = savedPool;
-    CurrentNamespaceHash = savedNamespace;
-    return first;
+    return generator.Run(lastToken, entry);
 }
 
 }  // namespace qob

@@ -4,7 +4,6 @@
 #include "compiler/linker.h"
 
 #include <cctype>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>

@@ -9,11 +9,14 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "platform/faults.h"
 #include "platform/memory.h"
 #include "platform/text_codec.h"
+#include "runtime/command_line.h"
 #include "runtime/debugger_link.h"
+#include "runtime/driver.h"
 #include "runtime/instruction.h"
 #include "runtime/list_values.h"
 #include "runtime/number_text.h"
@@ -403,6 +406,52 @@ void AppendApplicationGlobalView(ViewReply& reply) {
 
 void AppendGlobalView(ViewReply& reply) {
     RunView([&] { AppendVariableItems(reply, ConstantList); });
+}
+
+namespace {
+
+// Whether the stack top lies above the cell.
+bool IsAbove(const StackEntry* top, const StackEntry* cell) {
+    if (top == cell) return false;
+    for (const StackEntry* c = top; c; c = c->below)
+        if (c == cell) return true;
+    return false;
+}
+
+}  // namespace
+
+void AppendTraceView(ViewReply& reply, std::string_view expression) {
+    ProgramContext* context = CurrentContext;
+    if (!context) return;
+    // The child must leave the stopped program exactly where it stands.
+    Instruction* savedInstruction = CurrentInstruction;
+    VariableRecord* savedLocals = LocalVariableList;
+    const char* savedProcName = CurrentProcName;
+    StackEntry* savedTop = context->stackTop;
+    const bool savedRangeCheck = Switches.rangeCheck;
+    Switches.rangeCheck = true;
+    const std::string source(expression);
+    // A child comes back alive; the values it left stay on the shared stack.
+    if (ProgramContext* child = CompileAndRun(nullptr, source.c_str(), false, kContextSharedCurrentList))
+        EndProgramContext(child);
+    Switches.rangeCheck = savedRangeCheck;
+    CurrentContext = context;
+    CurrentInstruction = savedInstruction;
+    LocalVariableList = savedLocals;
+    CurrentProcName = savedProcName;
+
+    reply.BeginItem();
+    reply.AddValueText(expression);
+    reply.AddRaw("|");
+    if (IsAbove(context->stackTop, savedTop)) {
+        const StackEntry* result = context->stackTop;
+        if (result->text && (result->flags & kEntryMatrix)) reply.AddAddress(result->text);
+        else if (result->text && (result->flags & kEntryWide)) AddWideText(reply, reinterpret_cast<const uint16_t*>(result->text));
+        else if (result->text) reply.AddValueText(result->text);
+        else reply.AddNumber(result->value);
+    }
+    reply.EndItem();
+    while (IsAbove(context->stackTop, savedTop)) DropStackEntry();
 }
 
 void AppendCallStackView(ViewReply& reply) {

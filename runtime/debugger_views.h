@@ -70,6 +70,10 @@ void AppendLocalStackView(ViewReply& reply, std::string_view frameHandle);
 void AppendStackParamsView(ViewReply& reply, std::string_view recordHandle);
 void AppendApplicationGlobalView(ViewReply& reply);
 void AppendGlobalView(ViewReply& reply);
+// Runs the expression as QOB source in a child that shares the program's
+// value stack and current variables, with range checking on; the item is
+// the expression and the value it left (none: an empty value).
+void AppendTraceView(ViewReply& reply, std::string_view expression);
 void AppendCallStackView(ViewReply& reply);
 void AppendRegistersView(ViewReply& reply);
 void AppendStackView(ViewReply& reply);

@@ -131,7 +131,7 @@ bool SharesClassRecords(int64_t mode) { return mode == kContextSharedCurrentList
 // record of one, or the child would write through a wild pointer.
 bool IsValidMode(int64_t mode) {
     if (mode <= 0 && mode >= kContextDetached) return true;
-    if (mode < 0 || mode > static_cast<int64_t>(UINTPTR_MAX)) return false;
+    if (mode < 0) return false;
     const void* list = reinterpret_cast<const void*>(static_cast<uintptr_t>(mode));
     return platform::GetBlockSize(list) >= sizeof(VariableRecord);
 }

@@ -94,6 +94,11 @@ ProcLookup FindProc(const char* name, ProcedureRecord* const* table, int count, 
                            : std::strncmp(candidate.c_str(), name, comparedLength) == 0;
         if (!equal) continue;
         if (byBaseName && comparedLength < searched.size()) continue;
+        // A bare key (MAIN, WINMAIN, class main code) compared whole matches
+        // only where the searched name ends or its argument list begins.
+        if (!exact && comparedLength == candidate.size() && name[comparedLength] != '\0' &&
+            name[comparedLength] != '(')
+            continue;
         return {i, nullptr};
     }
     return FindInParentContexts(name);

@@ -57,6 +57,73 @@ TEST_F(CodeGeneratorTest, ValuesAssignmentsAndCalls) {
     }
 }
 
+// Sources through the whole front end, listed without and with the optimiser.
+TEST_F(CodeGeneratorTest, SourcesCompileToTheseListings) {
+    struct SourceCase {
+        const char* body;
+        const char* plain;
+        const char* optimised;
+    };
+    const SourceCase kCases[] = {
+        {"a$ = b$ * 2 + 1;",
+         "2 PUSHVAR B$\n3 PUSHINT 2\n4 *\n5 PUSHINT 1\n6 +\n7 =2 A$\n",
+         "2 *5 B$, 2\n3 +2 1\n4 =2 A$\n"},
+        {"a$ = -b$;",
+         "2 PUSHINT 0\n3 PUSHVAR B$\n4 -\n5 =2 A$\n",
+         "2 -6 B$, 0\n3 =2 A$\n"},
+        {"a$ = NOT b$;",
+         "2 PUSHVAR B$\n3 NOT\n4 =2 A$\n",
+         "2 PUSHVAR B$\n3 NOT\n4 =2 A$\n"},
+        {"a$[i$] = 5;",
+         "2 PUSHVAR I$\n3 OFFSET2_1 A$\n4 PUSHINT 5\n5 =\n",
+         "2 PUSHVAR I$\n3 OFFSET2_1 A$\n4 =5\n"},
+        {"a$[i$, j$] += 1;",
+         "2 __SAVESP\n3 PUSHVAR I$\n4 PUSHVAR J$\n5 OFFSET2 A$\n6 PUSHINT 1\n7 +=\n",
+         "2 PUSHVARVAR (savesp) I$, J$\n3 OFFSET2 A$\n4 PUSHINT 1\n5 +=\n"},
+        {"a$ += 1; b$ -= 2; c$++;",
+         "2 PUSHINT 1\n3 +=2 A$\n4 PUSHINT 2\n5 -=2 B$\n6 ++2 C$\n",
+         "2 ++2 A$\n3 --3 B$\n4 ++2 C$\n"},
+        {"x$ = (y$ = 3);",
+         "2 NGPUSHVAR X$\n3 PUSHINT 3\n4 __SET_PUSH\n5 =2 Y$\n6 =\n",
+         "2 PUSHNGVARINT X$, 3\n3 __SET_PUSH\n4 =2 Y$\n5 =\n"},
+        {"showmessage(\"hi\", a$);",
+         "2 __SAVESP\n3 PUSHSTR \"hi\"\n4 PUSHVAR A$\n5 SHOWMESSAGE\n",
+         "2 PUSHSTRVAR (savesp) \"hi\", A$\n3 SHOWMESSAGE\n"},
+        {"x$ = max(1, 2, 3);",
+         "2 __SAVESP\n3 PUSHINT 1\n4 PUSHINT 2\n5 PUSHINT 3\n6 MAX\n7 =2 X$\n",
+         "2 PUSHINTINT (savesp) 1, 2\n3 PUSHINT 3\n4 MAX\n5 =2 X$\n"},
+        {"IF (a$ > 1) b$ = 1; ELSE b$ = 2; END;",
+         "2 PUSHVAR A$\n3 PUSHINT 1\n4 >\n5 IF @9\n6 PUSHINT 1\n7 =2 B$\n8 BRANCH @11\n9 PUSHINT 2\n10 =2 B$\n",
+         "2 PUSHVARINT A$, 1\n3 > (jeq @6)\n4 =3 B$, 1\n5 BRANCH @7\n6 =3 B$, 2\n"},
+        {"WHILE (i$ < 10) i$++; END;",
+         "2 INITWHILE\n3 PUSHVAR I$\n4 PUSHINT 10\n5 <\n6 WHILE @9\n7 ++2 I$\n8 BRANCH @3\n9 ENDLOOP\n",
+         "2 INITWHILE\n3 PUSHVARINT I$, 10\n4 < (jeq @7)\n5 ++2 I$\n6 BRANCH @3\n7 ENDLOOP\n"},
+        {"FOR (i$, 1, 10) s$ += i$; END;",
+         "2 INITFOR\n3 __SAVESP\n4 PUSHVAR I$\n5 PUSHINT 1\n6 PUSHINT 10\n7 FOR\n8 PUSHVAR I$\n9 +=2 S$\n10 BRANCH @3\n11 ENDLOOP\n",
+         "2 INITFOR\n3 PUSHVARINT (savesp) I$, 1\n4 PUSHINT 10\n5 FOR\n6 PUSHVAR I$\n7 +=2 S$\n8 BRANCH @3\n9 ENDLOOP\n"},
+        {"REPEAT i$++; UNTIL (i$ == 5);",
+         "2 INITWHILE\n3 ++2 I$\n4 PUSHVAR I$\n5 PUSHINT 5\n6 ==\n7 UNTIL @3\n8 ENDLOOP\n",
+         "2 INITWHILE\n3 ++2 I$\n4 PUSHVARINT I$, 5\n5 == (jeq @3)\n6 ENDLOOP\n"},
+        {"CASE (a$)\n 1: b$ = 1;\n DEFAULT: b$ = 0;\nEND;",
+         "2 PUSHVAR A$\n3 PULLCASE 1\n4 PUSHINT 1\n5 PUSHCASE 1\n6 PUSHINT 1\n7 =2 B$\n8 BRANCH @11\n9 PUSHINT 0\n10 =2 B$\n",
+         "2 PUSHVAR A$\n3 PULLCASE 1\n4 PUSHINTCASE 1, 1, @7\n5 =3 B$, 1\n6 BRANCH @8\n7 =3 B$, 0\n"},
+        {"TRY a$ = 1; EXCEPT a$ = 2; END;",
+         "2 TRY\n3 PUSHINT 1\n4 =2 A$\n5 BRANCH @8\n6 PUSHINT 2\n7 =2 A$\n8 EXCEPT\n",
+         "2 TRY\n3 =3 A$, 1\n4 BRANCH @6\n5 =3 A$, 2\n6 EXCEPT\n"},
+        {"p$ = &MAIN;",
+         "2 PUSHPROCADDR &MAIN\n3 =2 P$\n",
+         "2 PUSHPROCADDR &MAIN\n3 =2 P$\n"},
+        {"x$ = \"a\" % \"b\";",
+         "2 PUSHSTR \"a\"\n3 PUSHSTR \"b\"\n4 %\n5 =2 X$\n",
+         "2 PUSHSTRSTR \"a\", \"b\"\n3 %\n4 =2 X$\n"},
+    };
+    for (const SourceCase& c : kCases) {
+        EXPECT_EQ(CompileBody(c.body, false), c.plain) << c.body;
+        EXPECT_EQ(CompileBody(c.body, true), c.optimised) << c.body;
+        EXPECT_EQ(Errors(), "") << c.body;
+    }
+}
+
 TEST_F(CodeGeneratorTest, RangeCheckAndExplicitSetTheContextsBytes) {
     Generate("#RANGECHECK #EXPLICIT PROC:MAIN __ENDDECL END");
     EXPECT_EQ(context->rangeCheck, 1);

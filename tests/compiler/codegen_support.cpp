@@ -268,13 +268,25 @@ std::string CodegenTest::Generate(std::string_view notation, bool optimize) {
     return Generate(BuildStream(notation), options);
 }
 
-std::string CodegenTest::GenerateBody(std::string_view body, bool optimize) {
-    const std::string listing = Generate("PROC:MAIN __ENDDECL\n" + std::string(body) + "\nEND", optimize);
+namespace {
+
+// The lines between the STARTPROC of MAIN (line 1) and its ENDPROC.
+std::string MainBody(const std::string& listing) {
     const size_t start = listing.find('\n', listing.find('\n') + 1) + 1;
     const size_t end = listing.rfind("ENDPROC <E9> MAIN");
     if (end == std::string::npos) return listing;
     const size_t lineStart = listing.rfind('\n', end);
     return listing.substr(start, lineStart + 1 - start);
+}
+
+}  // namespace
+
+std::string CodegenTest::GenerateBody(std::string_view body, bool optimize) {
+    return MainBody(Generate("PROC:MAIN __ENDDECL\n" + std::string(body) + "\nEND", optimize));
+}
+
+std::string CodegenTest::CompileBody(std::string_view body, bool optimize) {
+    return MainBody(CompileSource("PROC MAIN\n" + std::string(body) + "\nEND;\n", optimize));
 }
 
 std::string CodegenTest::CompileSource(std::string_view source, bool optimize, int linkPasses) {

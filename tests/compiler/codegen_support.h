@@ -60,6 +60,9 @@ public:
     std::string GenerateBody(std::string_view body, bool optimize = false);
     // Tokenizes, parses, links and generates a source text as test.qob.
     std::string CompileSource(std::string_view source, bool optimize = false, int linkPasses = 1);
+    // The listing lines of source statements compiled as the body of PROC
+    // MAIN (the only procedure), as GenerateBody gives them.
+    std::string CompileBody(std::string_view body, bool optimize = false);
 
     // Runs the entry of the last generated program; false when it has none.
     bool RunEntry();

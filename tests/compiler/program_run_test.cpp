@@ -209,6 +209,12 @@ TEST_F(ProgramRunTest, FunctionsWithSeveralResultsAndRecursion) {
                 {6, 10, 720, 6});
 }
 
+// A key is found by its whole name: MAIN, defined after MAINLOOP, does not
+// answer a call of MAINLOOP (a text compare of MAIN as a prefix would).
+TEST_F(ProgramRunTest, ACallFindsItsOwnProcedureNotAPrefixOfIt) {
+    ExpectTrace("PROC mainloop\n trace(1);\nEND;\nPROC MAIN\n mainloop();\n trace(2);\nEND;\n", {1, 2});
+}
+
 TEST_F(ProgramRunTest, ProceduresOfNamespaces) {
     ExpectTrace("FUNC h(x$)\n RETURN(x$ + 1);\nEND;\n"
                 "#NAMESPACE A\nFUNC f(x$)\n RETURN(x$ + 100);\nEND;\nFUNC g(x$)\n RETURN(f(h(x$)) * 2);\nEND;\n"

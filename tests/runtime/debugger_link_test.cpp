@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 #include <pthread.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <fcntl.h>
 
 #include <atomic>
 #include <fstream>
@@ -483,6 +487,121 @@ TEST_F(DebuggerLinkTest, DebugWritesToTheRunTimeLog) {
     EXPECT_TRUE(std::regex_search(text.str(), std::regex(" : DEBUG \\([0-9,]+ bytes free\\)> checkpoint\n")))
         << text.str();
     EXPECT_EQ(text.str().find("dropped"), std::string::npos);
+}
+
+// The debugger and a real qob process in debug mode ("D"): the program is
+// compiled with a line hook before each statement and stops where the
+// debugger asks.
+class DebuggerProcessTest : public ::testing::Test {
+protected:
+    // Starts qob on the program, its output going to files.
+    pid_t Start(const std::string& program, const char* extraSwitch = nullptr) {
+        root.Write("watched.qob", program);
+        const std::string executable = std::string(QOB_TEST_BINARY_DIR) + "/../qob";
+        const std::string output = root.Join("stdout.txt");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, root.Join("stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addchdir_np(&actions, root.Path().c_str());
+        char* argv[] = {const_cast<char*>(executable.c_str()), const_cast<char*>("watched.qob"), const_cast<char*>("D"),
+                        const_cast<char*>(extraSwitch), nullptr};
+        pid_t pid = 0;
+        EXPECT_EQ(posix_spawn(&pid, executable.c_str(), &actions, nullptr, argv, environ), 0) << executable;
+        posix_spawn_file_actions_destroy(&actions);
+        return pid;
+    }
+    // Sends commands and waits for the reply that starts with prefix, or
+    // for the process to end.
+    std::string Command(std::string_view commands, std::string_view prefix) {
+        DebuggerDelete("RUNTIME");
+        DebuggerWrite("IDE", commands);
+        return AwaitRuntime(prefix);
+    }
+    std::string AwaitRuntime(std::string_view prefix) {
+        for (;;) {
+            const std::optional<std::string> reply = DebuggerRead("RUNTIME");
+            if (reply && reply->starts_with(prefix)) return *reply;
+            if (!exitStatus && waitpid(pid, &status, WNOHANG) == pid) exitStatus = status;
+            if (exitStatus) return reply.value_or("(program ended)");
+            std::this_thread::yield();
+        }
+    }
+    // The exit status (after waiting) and what the program printed.
+    int Finish() {
+        if (!exitStatus) waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string Output() const {
+        std::ifstream file(root.Join("stdout.txt"));
+        std::stringstream text;
+        text << file.rdbuf();
+        return text.str();
+    }
+
+    TempDirectory root;
+    ScopedEnvironment rootSetting{"QOB_ROOT", (root.Path() + "/").c_str()};
+    ScopedEnvironment storeSetting{"QOB_REGISTRY", root.Join("registry").c_str()};
+    pid_t pid = 0;
+    int status = 0;
+    std::optional<int> exitStatus;
+};
+
+constexpr const char* kWatchedProgram =
+    "FUNC twice(n$)\n"          // 1
+    "  r$ = n$ * 2;\n"          // 2
+    "  RETURN(r$);\n"           // 3
+    "END;\n"                    // 4
+    "\n"                        // 5
+    "PROC MAIN\n"               // 6
+    "  x$ = 20;\n"              // 7
+    "  y$ = \"hello\";\n"     // 8
+    "  z$ = twice(x$);\n"       // 9
+    "  showmessage(x$, \" \", y$, \" \", z$);\n"  // 10
+    "END;\n";
+
+TEST_F(DebuggerProcessTest, TheDebuggerWatchesStepsAndResumesAQobProcess) {
+    DebuggerWrite("RUNNING", "1");
+    DebuggerWrite("IDE", "WATCHED.QOB|9");  // the breakpoints the debugger starts with
+    pid = Start(kWatchedProgram);
+    EXPECT_EQ(AwaitRuntime("\nBREAK"), "\nBREAK\nwatched.qob\n9");
+    EXPECT_TRUE(std::regex_match(Command("LOCAL", "\nVAR%"),
+                                 std::regex("\nVAR%\n2\nX\\$\\|20\nY\\$ \\(C\\)\\|0x[0-9A-F]{8,}:\"hello\"")));
+    EXPECT_EQ(Command("TRACE|x$ + 1|y$", "\nVAR%"), "\nVAR%\n2\nx$ + 1|21\ny$|hello");
+    EXPECT_EQ(Command("STEPINTO", "\nBREAK"), "\nBREAK\nwatched.qob\n2");
+    EXPECT_TRUE(std::regex_match(Command("CALLSTACK", "\nVAR%"),
+                                 std::regex("\nVAR%\n2\nTWICE\\|0x[0-9A-F]{8,}\nMAIN\\|0x[0-9A-F]{8,}")));
+    EXPECT_EQ(Command("STEPOVER", "\nBREAK"), "\nBREAK\nwatched.qob\n3");
+    EXPECT_EQ(Command("STEPOVER", "\nBREAK"), "\nBREAK\nwatched.qob\n10");
+    DebuggerWrite("IDE", "RUN");
+    EXPECT_EQ(Finish(), 0);
+    EXPECT_EQ(Output(), "20 hello 40\n");
+    EXPECT_FALSE(DebuggerRead("RUNNING")) << "shut-down removes the debugger's values";
+}
+
+TEST_F(DebuggerProcessTest, ARunTimeErrorStopsForTheDebuggerAfterItsBox) {
+    DebuggerWrite("RUNNING", "1");
+    pid = Start("PROC MAIN\n"
+                "  showmessage(\"before\");\n"
+                "  x$ = undeclared$ + 1;\n"  // an error with explicit declarations (X)
+                "  showmessage(\"after\");\n"
+                "END;\n",
+                "X");
+    EXPECT_EQ(AwaitRuntime("\nBREAK"), "\nBREAK\nwatched.qob\n3");
+    DebuggerWrite("IDE", "RUN");
+    EXPECT_NE(Finish(), 0);
+    EXPECT_EQ(Output(), "before\n");
+}
+
+TEST_F(DebuggerProcessTest, StopEndsTheProcess) {
+    DebuggerWrite("RUNNING", "1");
+    DebuggerWrite("IDE", "watched.qob|8");
+    pid = Start(kWatchedProgram);
+    EXPECT_EQ(AwaitRuntime("\nBREAK"), "\nBREAK\nwatched.qob\n8");
+    DebuggerWrite("IDE", "STOP");
+    EXPECT_EQ(Finish(), 0);
+    EXPECT_EQ(Output(), "");
+    EXPECT_FALSE(DebuggerRead("RUNNING"));
 }
 
 }  // namespace

@@ -110,6 +110,26 @@ TEST_F(ProcedureLookupTest, KeyMatchingRules) {
         EXPECT_EQ(FindProc(c.name, table, 4, c.keepCount, c.byBaseName, c.exact).index, c.expected) << c.name;
 }
 
+// Entry procedures and class main code keep bare keys; such a key must not
+// match every name it begins (MAIN defined after MAINLOOP took its calls).
+TEST_F(ProcedureLookupTest, BareKeyMatchesOnlyAtANameBoundary) {
+    ProcedureRecord* table[] = {Procedure("MAINLOOP(0,0)"), Procedure("MAIN"), Procedure("__CLASSCODE_X")};
+    struct Case {
+        const char* name;
+        int expected;
+    };
+    constexpr Case kCases[] = {
+        {"MAINLOOP(0,0)", 0},
+        {"MAIN", 1},
+        {"MAIN(0,0)", 1},
+        {"MAINX(0,0)", -1},
+        {"__CLASSCODE_X", 2},
+        {"__CLASSCODE_XY(0,0)", -1},
+    };
+    for (const Case& c : kCases)
+        EXPECT_EQ(FindProc(c.name, table, 3, false, false, false).index, c.expected) << c.name;
+}
+
 TEST_F(ProcedureLookupTest, RecordOfAnotherNamespaceIsNotFound) {
     uint32_t tools = HashName("TOOLS", 5);
     ProcedureRecord* table[] = {Procedure("FOO(0,0)", 0, 0, tools), Procedure("BAR(0,0)")};
