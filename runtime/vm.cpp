@@ -327,7 +327,9 @@ void RunProcedure() {
     DropLoopActivations(context, entryDepth + 1);
     context->callDepth = entryDepth;
     if (TryStack.depth > entryTryDepth) TryStack.depth = entryTryDepth;
-    context->argumentFrame.count = entryFrames;
+    // Frames the run left open are closed; a frame it closed stays closed
+    // (NPARMS takes the frame its caller opened for the arguments).
+    if (context->argumentFrame.count > entryFrames) context->argumentFrame.count = entryFrames;
     NoListCopy = savedListSwitch;
 }
 
@@ -722,11 +724,15 @@ Instruction* LookUpMethod(ProgramContext* context, const char* className, const 
 
 // An object call that cannot run: the frames its call form opened are closed,
 // its arguments dropped, and one empty value stands for each result expected.
+// A statement call (its form ends in ",0)") expects none, whatever its count.
 void AbandonObjectCall(const Instruction* node) {
     ProgramContext* context = CurrentContext;
     CloseArgumentFrame(context);
     StackEntry* saved = CloseArgumentFrame(context);
     while (context->stackTop != saved && context->stackTop->below) DropStackEntry();
+    const char* text = node->text ? node->text : "";
+    const size_t length = std::strlen(text);
+    if (length >= 3 && std::strcmp(text + length - 3, ",0)") == 0) return;
     for (uintptr_t i = 0; i < node->extraWord; ++i) PushValue(nullptr, 0.0, nullptr);
 }
 
