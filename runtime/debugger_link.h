@@ -73,8 +73,10 @@ void ClearBreakpoints();
 [[nodiscard]] int32_t BreakpointCount();
 [[nodiscard]] const Breakpoint* BreakpointAt(int32_t index);
 
-// Start-up in debug mode: takes the initial breakpoint list from "IDE"
-// (file names and line numbers alternating, separated by "|") and deletes it.
+// Start-up in debug mode: connects the run-time error path to the debugger
+// (after an OK in the error box the program stops for it, as at a
+// breakpoint), then takes the initial breakpoint list from "IDE" (file names
+// and line numbers alternating, separated by "|") and deletes it.
 void ReadInitialBreakpoints();
 
 // --- the hook --------------------------------------------------------------------------

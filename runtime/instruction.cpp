@@ -213,8 +213,8 @@ void FormatOperands(const Instruction* node, char* out, size_t size) {
         case Opcode::ADD4:
         case Opcode::SUB4: std::snprintf(out, size, "\"%s\"", text); break;
         case Opcode::PUSHVARSTR:
-        case Opcode::PUSHNGVARSTR:
-        case Opcode::ASSIGN4: std::snprintf(out, size, "%s, \"%s\"", secondText(), text); break;
+        case Opcode::PUSHNGVARSTR: std::snprintf(out, size, "%s, \"%s\"", secondText(), text); break;
+        case Opcode::ASSIGN4: std::snprintf(out, size, "%s, \"%s\"", text, secondText()); break;
         case Opcode::PUSHSTRVAR: std::snprintf(out, size, "\"%s\", %s", secondText(), text); break;
         case Opcode::PUSHINTSTR: std::snprintf(out, size, "%s, \"%s\"", number, text); break;
         case Opcode::PUSHSTRINT: std::snprintf(out, size, "\"%s\", %s", text, number); break;

@@ -143,25 +143,6 @@ void DeclareText(const char* name, const std::string& text) {
     DeclareVariable(name, text.c_str(), 0.0, nullptr, 0);
 }
 
-void DeclarePredefinedSymbols(std::string_view commandLine, const std::vector<std::string>& tokens) {
-    DeclareNumber("PLATFORM%", Switches.desktopPlatform ? 0 : 1);
-    DeclareNumber("HINSTANCE%", kInstanceHandle);
-    DeclareNumber("NCMDSHOW%", kShowCommand);
-    DeclareText("CMDLINE%", std::string(commandLine));
-    DeclareTextList("ARGV%", tokens);
-    DeclareText("ROOT%", ApplicationDirectory());
-    DeclareText("VERSION%", kVersionText);
-    DeclareNumber("THREAD%", 65);
-    DeclareNumber("PROCESS%", 66);
-    DeclareNumber("THREADID%", static_cast<double>(syscall(SYS_gettid)));
-    DeclareNumber("PROCESSID%", static_cast<double>(getpid()));
-    DeclareTextList("LIBPATH%", {});
-    for (const char* name : {"ERROR%", "LASTERROR%", "CS_DBLCLKS%", "T_COLLIDE%", "S_COLLIDE%", "BUFFER%", "DELTA%",
-                             "DELTALIMIT%", "LIMITPPS%", "COMERROR%", "COMERRORDESC%", "REXERROR%"})
-        DeclareNumber(name, 0);
-    DeclareNumber("BITSPERPIXEL%", 16);
-    DeclareNumber("FREQUENCY%", 60);
-}
 
 // The platform symbol, kept by every removal of a program's defines.
 void DefinePlatformSymbol() {
@@ -192,6 +173,26 @@ bool RunNamedProgram(const std::string& program) {
 }
 
 }  // namespace
+
+void DeclarePredefinedSymbols(std::string_view commandLine, const std::vector<std::string>& tokens) {
+    DeclareNumber("PLATFORM%", Switches.desktopPlatform ? 0 : 1);
+    DeclareNumber("HINSTANCE%", kInstanceHandle);
+    DeclareNumber("NCMDSHOW%", kShowCommand);
+    DeclareText("CMDLINE%", std::string(commandLine));
+    DeclareTextList("ARGV%", tokens);
+    DeclareText("ROOT%", ApplicationDirectory());
+    DeclareText("VERSION%", kVersionText);
+    DeclareNumber("THREAD%", 65);
+    DeclareNumber("PROCESS%", 66);
+    DeclareNumber("THREADID%", static_cast<double>(syscall(SYS_gettid)));
+    DeclareNumber("PROCESSID%", static_cast<double>(getpid()));
+    DeclareTextList("LIBPATH%", {});
+    for (const char* name : {"ERROR%", "LASTERROR%", "CS_DBLCLKS%", "T_COLLIDE%", "S_COLLIDE%", "BUFFER%", "DELTA%",
+                             "DELTALIMIT%", "LIMITPPS%", "COMERROR%", "COMERRORDESC%", "REXERROR%"})
+        DeclareNumber(name, 0);
+    DeclareNumber("BITSPERPIXEL%", 16);
+    DeclareNumber("FREQUENCY%", 60);
+}
 
 bool RunEmbeddedProgram() {
     if (!gExecutableProgram) return false;

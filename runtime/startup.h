@@ -3,7 +3,9 @@
 // their order, the message loop and shut-down.
 #pragma once
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace qob {
 
@@ -11,6 +13,10 @@ namespace qob {
 // and shut-down. Returns the exit status: 0 after clean runs, 1 when a
 // program failed to compile or stopped on a run-time error nobody caught.
 int WinMain(std::string_view commandLine);
+
+// Declares the constants every program sees (PLATFORM%, CMDLINE%, ARGV%,
+// ROOT%, VERSION%, ERROR% and the rest) from the command line and its tokens.
+void DeclarePredefinedSymbols(std::string_view commandLine, const std::vector<std::string>& tokens);
 
 // Runs the compiled program carried at the end of the executable; false when
 // it carries none.

@@ -494,17 +494,18 @@ TEST_F(DebuggerLinkTest, DebugWritesToTheRunTimeLog) {
 // debugger asks.
 class DebuggerProcessTest : public ::testing::Test {
 protected:
-    // Starts qob on the program, its output going to a file.
-    pid_t Start(const std::string& program) {
+    // Starts qob on the program, its output going to files.
+    pid_t Start(const std::string& program, const char* extraSwitch = nullptr) {
         root.Write("watched.qob", program);
         const std::string executable = std::string(QOB_TEST_BINARY_DIR) + "/../qob";
         const std::string output = root.Join("stdout.txt");
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, root.Join("stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addchdir_np(&actions, root.Path().c_str());
         char* argv[] = {const_cast<char*>(executable.c_str()), const_cast<char*>("watched.qob"), const_cast<char*>("D"),
-                        nullptr};
+                        const_cast<char*>(extraSwitch), nullptr};
         pid_t pid = 0;
         EXPECT_EQ(posix_spawn(&pid, executable.c_str(), &actions, nullptr, argv, environ), 0) << executable;
         posix_spawn_file_actions_destroy(&actions);
@@ -576,6 +577,20 @@ TEST_F(DebuggerProcessTest, TheDebuggerWatchesStepsAndResumesAQobProcess) {
     EXPECT_EQ(Finish(), 0);
     EXPECT_EQ(Output(), "20 hello 40\n");
     EXPECT_FALSE(DebuggerRead("RUNNING")) << "shut-down removes the debugger's values";
+}
+
+TEST_F(DebuggerProcessTest, ARunTimeErrorStopsForTheDebuggerAfterItsBox) {
+    DebuggerWrite("RUNNING", "1");
+    pid = Start("PROC MAIN\n"
+                "  showmessage(\"before\");\n"
+                "  x$ = undeclared$ + 1;\n"  // an error with explicit declarations (X)
+                "  showmessage(\"after\");\n"
+                "END;\n",
+                "X");
+    EXPECT_EQ(AwaitRuntime("\nBREAK"), "\nBREAK\nwatched.qob\n3");
+    DebuggerWrite("IDE", "RUN");
+    EXPECT_NE(Finish(), 0);
+    EXPECT_EQ(Output(), "before\n");
 }
 
 TEST_F(DebuggerProcessTest, StopEndsTheProcess) {

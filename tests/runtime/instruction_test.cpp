@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "builtins/compound_assignment.h"
 #include "platform/memory.h"
 #include "runtime/function_table.h"
 #include "runtime/hash.h"
@@ -121,6 +122,12 @@ TEST_F(InstructionTest, ListingLinesShowNamesFusedStepsAndOperands) {
     Instruction* fused = Emit(Opcode::PUSHVAR, Builtin___savesp, "N$");
     fused->secondHandler = Handle_PUSHVAR;
     EXPECT_THAT(Listing(fused), MatchesRegex(".*PUSHVAR +\\(savesp\\) N\\$"));
+    // "=4" lists the target's name, then the quoted constant held by the operand.
+    char* constant = static_cast<char*>(platform::AllocateBlock(6));
+    std::strcpy(constant, "hello");
+    Instruction* assign = Emit(Opcode::ASSIGN4, Handle_ASSIGN4, "A$",
+                               static_cast<double>(reinterpret_cast<uintptr_t>(constant)));
+    EXPECT_THAT(Listing(assign), MatchesRegex(".* A\\$, \"hello\""));
     Instruction* branch = Emit(Opcode::BRANCH, Handle_BRANCH, nullptr, 0, push);
     char expected[64];
     std::snprintf(expected, sizeof expected, ".*BRANCH +0x%lx", reinterpret_cast<unsigned long>(push->next));
