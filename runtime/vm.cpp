@@ -53,6 +53,7 @@ struct RunRecord {
     VariableRecord* members;
     const char* procName;
     int32_t nesting;
+    int32_t entryFrames;           // open argument frames to leave behind when the run ends
 };
 
 namespace {
@@ -253,6 +254,12 @@ void ConsumeCallIn() {
 
 bool IsInsideTry(const ProgramContext* context) { return InnermostTryOf(context) >= 0; }
 
+void KeepCallerFrameClosed(const ProgramContext* context) {
+    RunRecord* run = tCurrentRun;
+    if (run && run->context == context && context->argumentFrame.count < run->entryFrames)
+        run->entryFrames = context->argumentFrame.count;
+}
+
 int32_t RunNesting() { return tRunNesting; }
 
 void RunProcedure() {
@@ -285,7 +292,6 @@ void RunProcedure() {
     const char* savedProcName = CurrentProcName;
     const int32_t entryDepth = context->callDepth;
     const int32_t entryTryDepth = TryStack.depth;
-    const int32_t entryFrames = context->argumentFrame.count;
     // The list-copy switch belongs to the one copy that set it, not to the
     // procedures that copy runs (constructors, getters).
     const uint8_t savedListSwitch = NoListCopy;
@@ -302,8 +308,9 @@ void RunProcedure() {
         MemberList = object;
     }
     CurrentProcName = procedure->text && std::strlen(procedure->text) >= 4 ? procedure->text + 4 : "";
-    RunRecord run{tCurrentRun, context,       FirstNode(procedure, mode), entryDepth, frame,
-                  MemberList,  CurrentProcName, tRunNesting + 1};
+    RunRecord run{tCurrentRun, context,         FirstNode(procedure, mode), entryDepth,
+                  frame,       MemberList,      CurrentProcName,            tRunNesting + 1,
+                  context->argumentFrame.count};
     StopFlag = false;
 
     // Step 9.
@@ -327,9 +334,7 @@ void RunProcedure() {
     DropLoopActivations(context, entryDepth + 1);
     context->callDepth = entryDepth;
     if (TryStack.depth > entryTryDepth) TryStack.depth = entryTryDepth;
-    // Frames the run left open are closed; a frame it closed stays closed
-    // (NPARMS takes the frame its caller opened for the arguments).
-    if (context->argumentFrame.count > entryFrames) context->argumentFrame.count = entryFrames;
+    context->argumentFrame.count = run.entryFrames;
     NoListCopy = savedListSwitch;
 }
 
