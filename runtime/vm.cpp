@@ -737,6 +737,7 @@ bool DropsItsResult(const char* text) {
 
 // An object call that cannot run: the frames its call form opened are closed,
 // its arguments dropped, and one empty value stands for each result expected.
+// A statement call (its form ends in ",0)") expects none, whatever its count.
 void AbandonObjectCall(const Instruction* node) {
     ProgramContext* context = CurrentContext;
     CloseArgumentFrame(context);
