@@ -7,6 +7,7 @@
 #include <pthread.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -727,6 +728,13 @@ Instruction* LookUpMethod(ProgramContext* context, const char* className, const 
     return nullptr;
 }
 
+// Whether the call form takes no result ("...,0)"): a function's result is
+// then kept by the frame and dropped again, so the call leaves nothing.
+bool DropsItsResult(const char* text) {
+    const size_t length = std::strlen(text);
+    return length >= 3 && std::strcmp(text + length - 3, ",0)") == 0;
+}
+
 // An object call that cannot run: the frames its call form opened are closed,
 // its arguments dropped, and one empty value stands for each result expected.
 // A statement call (its form ends in ",0)") expects none, whatever its count.
@@ -735,10 +743,17 @@ void AbandonObjectCall(const Instruction* node) {
     CloseArgumentFrame(context);
     StackEntry* saved = CloseArgumentFrame(context);
     while (context->stackTop != saved && context->stackTop->below) DropStackEntry();
-    const char* text = node->text ? node->text : "";
-    const size_t length = std::strlen(text);
-    if (length >= 3 && std::strcmp(text + length - 3, ",0)") == 0) return;
+    if (node->text && DropsItsResult(node->text)) return;
     for (uintptr_t i = 0; i < node->extraWord; ++i) PushValue(nullptr, 0.0, nullptr);
+}
+
+// A call of the current object's method that runs nothing: the arguments its
+// key counts ("NAME(n,r)") are dropped. A function's result frame is left to
+// the caller's DROPFCTSTACK, which puts an empty value in its place.
+void DropCallArguments(const char* text) {
+    const char* open = std::strrchr(text, '(');
+    const long count = open ? std::strtol(open + 1, nullptr, 10) : 0;
+    for (long i = 0; i < count && CurrentContext->stackTop->below; ++i) DropStackEntry();
 }
 
 void RaiseObjectError(const char* format, const char* a, const char* b = "") {
@@ -795,7 +810,10 @@ void Handle_SELFCALL() {
             node->operand = classHash;
         }
     }
-    if (!method) return;
+    if (!method) {
+        DropCallArguments(text);
+        return;
+    }
     ObjectToBind = object;
     RunProcedureIn(context, method);
 }
@@ -823,9 +841,7 @@ void Handle_OBJRUN() {
         if (!IsPrivate(method)) {
             SetJumpTarget(context->pool, node, method);
             node->operand = classHash;
-            const size_t length = std::strlen(text);
-            RequireInstructionExtra(context->pool, node)->flagByte =
-                length >= 3 && std::strcmp(text + length - 3, ",0)") == 0 && IsFunction(method);
+            RequireInstructionExtra(context->pool, node)->flagByte = DropsItsResult(text) && IsFunction(method);
         }
     }
     if (IsPrivate(method) && object != MemberList) {
