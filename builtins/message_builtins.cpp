@@ -26,11 +26,16 @@ constexpr uint16_t kWideCaption[] = {'M', 'e', 's', 's', 'a', 'g', 'e'};
 }  // namespace
 
 void Builtin_showmessage() {
+    // Reading an argument's text can fault (a text made from a bad address);
+    // the guard then jumps out of this body without running destructors, so
+    // the working lists are per-thread scratch that lives on instead of locals.
+    thread_local std::vector<StackEntry*> cells;
+    thread_local std::vector<TextSpan> texts;
     StackEntry* saved = nullptr;
-    const std::vector<StackEntry*> cells = CloseFrameArguments(&saved);
+    cells = CloseFrameArguments(&saved);
     bool wide = false;
     for (const StackEntry* cell : cells) wide = wide || IsWide(*cell);
-    std::vector<TextSpan> texts;
+    texts.clear();
     texts.reserve(cells.size());
     for (const StackEntry* cell : cells) texts.push_back(OperandText(*cell, wide));
     void* message = JoinAllTexts(texts, wide);
