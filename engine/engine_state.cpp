@@ -7,6 +7,7 @@
 namespace qob {
 
 EngineState Engine = {};
+int32_t GdiFontGlyphCount = 0;
 
 void ShutdownGraphics() {
     if (!Engine.graphicsInitialised) return;

@@ -20,6 +20,10 @@ struct EngineState {
 
 extern EngineState Engine;
 
+// How many glyphs a font rasterised through the window system receives; set
+// at registration, before any font is made.
+extern int32_t GdiFontGlyphCount;
+
 // Ends the engine's use of the display and resets its state; nothing for an
 // engine that never started.
 void ShutdownGraphics();

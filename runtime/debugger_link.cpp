@@ -342,11 +342,11 @@ bool ServeDebugger(const char* file, bool poll) {
             i += left >= 1 ? 1 : 0;
         }
     }
-    if (gReply.Count() > 0 && WaitForRegistryKey(kDebuggerKey)) {
-        std::string reply = "\nVAR%\n" + std::to_string(gReply.Count());
-        reply += gReply.Items();
-        WriteDebuggerValue("RUNTIME", reply);
-    }
+    if (gReply.Count() == 0) return resumed;
+    // Taken out before the wait, which lets other script threads serve the debugger.
+    std::string reply = "\nVAR%\n" + std::to_string(gReply.Count());
+    reply += gReply.Items();
+    if (WaitForRegistryKey(kDebuggerKey)) WriteDebuggerValue("RUNTIME", reply);
     return resumed;
 }
 

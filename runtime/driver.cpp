@@ -342,6 +342,7 @@ private:
             return false;
         }
         context->kind = static_cast<int32_t>(mode);
+        context->savedLogSwitch = savedLogSwitch;  // put back when the context ends, however it ends
         context->rangeCheck = Switches.rangeCheck || Switches.debugMode;
         context->explicitDeclarations = Switches.explicitDeclarations;
         if (SharesCallerStack(mode)) {
@@ -460,6 +461,7 @@ private:
     void ShowFailure() {
         CompileMessageState& state = GetCompileMessageState();
         if (state.compileErrors.empty() || Switches.noErrorDisplay || compileOnly) return;
+        HideStatusBar();
         const std::string errorProgram = ApplicationDirectory() + "ShowError.qob";
         if (hasFile && LowerCase(errorProgram) != file && platform::FileExists(errorProgram)) {
             const std::string errors = state.compileErrors;
@@ -501,7 +503,6 @@ private:
     void FillContext(Instruction* list) {
         context->instructions = list;
         context->appSize = ListSize(list);
-        context->savedLogSwitch = savedLogSwitch;
         if (embedded) {
             context->embedded = 1;
             context->embeddedFile = CopyToBlock(image.executable);
@@ -568,7 +569,12 @@ private:
     ProgramContext* RunEntry() {
         Instruction* entry = context->entry;
         StackEntry* topBefore = context->stackTop;
+        // The loader flag was meant for this run: the runs the program starts
+        // ask for the loader program themselves.
+        const bool savedLoaderFlag = LoaderFlag;
+        LoaderFlag = false;
         if (entry) RunProcedureIn(context, entry);
+        LoaderFlag = savedLoaderFlag;
         const bool exited = EndingContext == context;
         if (exited) {
             EndingContext = nullptr;

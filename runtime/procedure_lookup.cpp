@@ -141,23 +141,4 @@ Instruction* FindClassCode(ProgramContext* context, BuiltinHandler startHandler,
     return nullptr;
 }
 
-ProcLookup FindClassCodeInBases(ClassRecord* classList, ClassRecord* classRecord, ClassRecord** outClass,
-                                const char* methodName, ProcedureRecord* const* table, int count, bool byBaseName,
-                                bool publicOnly) {
-    int maxSteps = CountClasses(classList);
-    for (int step = 0; classRecord && step <= maxSteps; ++step) {
-        std::string key = "__CLASSCODE_" + std::string(classRecord->name) + "." + methodName;
-        ProcLookup found = FindProc(key.c_str(), table, count, false, byBaseName, false);
-        if (publicOnly && found.index >= 0 && !table[found.index]->underscore) found = {};
-        if (outClass) *outClass = classRecord;
-        if (found.Found() || classRecord->baseHash == 0) return found;
-        uint32_t baseHash = classRecord->baseHash;
-        classRecord = nullptr;
-        for (ClassRecord* cls = classList; cls && !classRecord; cls = cls->next)
-            if (cls->nameHash == baseHash) classRecord = cls;
-        publicOnly = true;
-    }
-    return {};
-}
-
 }  // namespace qob

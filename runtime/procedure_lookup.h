@@ -58,16 +58,6 @@ struct ProcLookup {
 [[nodiscard]] Instruction* FindClassCode(ProgramContext* context, BuiltinHandler startHandler, const char* className,
                                          const char* methodName);
 
-// The parser's lookup of a method in the procedure table: the class's own
-// code, else that of its base classes, found anywhere in classList (a base may
-// be declared after the class that names it). With publicOnly a private method
-// does not count; base classes are always searched for public methods only.
-// outClass receives the class at which the search stopped. The walk is cut
-// after as many steps as classList has classes.
-[[nodiscard]] ProcLookup FindClassCodeInBases(ClassRecord* classList, ClassRecord* classRecord, ClassRecord** outClass,
-                                              const char* methodName, ProcedureRecord* const* table, int count,
-                                              bool byBaseName, bool publicOnly);
-
 // Frees the first count records of an array of records whose first field is an
 // owned name (procedure tables, the linker's records), each name first, and
 // empties their slots; count becomes 0, also when it was 0 or less.

@@ -11,9 +11,11 @@
 #include "builtins/compound_assignment.h"
 #include "builtins/increment_operators.h"
 #include "builtins/typed_operators.h"
+#include "engine/engine_state.h"
 #include "platform/c_library.h"
 #include "platform/clock.h"
 #include "runtime/assignment.h"
+#include "runtime/debugger_link.h"
 #include "runtime/declarations.h"
 #include "runtime/placeholder_handlers.h"
 #include "runtime/push_instructions.h"
@@ -303,6 +305,8 @@ std::vector<const BuiltinRegistration*> RowsInRegistrationOrder() {
 }
 
 void RegisterBuiltins() {
+    GdiFontGlyphCount = 255;
+    ClearBreakpoints();
     platform::SeedRandom(platform::GetTickCount());
     std::vector<const BuiltinRegistration*> rows = RowsInRegistrationOrder();
     for (int i = 0; i < kRegisteredNameCount; ++i) {

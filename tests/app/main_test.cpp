@@ -97,6 +97,15 @@ TEST_F(ExecutableTest, TheDesktopPlatformSwitchChangesTheDefineAndPlatform) {
     EXPECT_EQ(Run({"where.qob", "FPC", "RC"}).out, "desktop 0\n");
 }
 
+TEST_F(ExecutableTest, TheIncludePathSwitchAddsAFolderForIncludes) {
+    root.Write("inc/helpers.qob", "PROC helper\n  showmessage(\"included\");\nEND;\n");
+    root.Write("uses.qob", "#INCLUDE \"helpers.qob\"\nPROC MAIN\n  helper();\nEND;\n");
+    EXPECT_EQ(Run({"uses.qob"}).status, 1);
+    const Outcome found = Run({"uses.qob", "I-" + root.Join("inc")});
+    EXPECT_EQ(found.out, "included\n");
+    EXPECT_EQ(found.status, 0) << found.err;
+}
+
 TEST_F(ExecutableTest, CompileOnlySwitchesRunNothing) {
     Program("prog.qob", "prog");
     const Outcome compiled = Run({"prog.qob", "C"});

@@ -213,33 +213,6 @@ TEST_F(ProcedureLookupTest, BaseClassCyclesEndTheSearch) {
     context->instructions = Node(last, "__CLASSCODE_OTHER.RUN(0,0)");
     for (const char* name : {"SELFISH", "PING", "PONG"})
         EXPECT_EQ(FindClassCode(context.get(), StartHandler, name, "RUN(0,0)"), nullptr) << name;
-
-    ProcedureRecord* table[] = {Procedure("__CLASSCODE_OTHER.RUN(0,0)", 0, 0, 0, 1)};
-    for (ClassRecord* cls = context->classRecords; cls; cls = cls->next) {
-        ClassRecord* stoppedAt = nullptr;
-        EXPECT_FALSE(FindClassCodeInBases(context->classRecords, cls, &stoppedAt, "RUN(0,0)", table, 1, false, false)
-                         .Found())
-            << cls->name;
-        EXPECT_NE(stoppedAt, nullptr);
-    }
-}
-
-TEST_F(ProcedureLookupTest, ParserFindsPublicBaseMethodsAnywhereInTheClassList) {
-    ClassRecord* list = nullptr;
-    ClassRecord* derived = Class(list, "DERIVED", "BASE");  // names a base declared after it
-    Class(list, "BASE", "");
-    ProcedureRecord* table[] = {
-        Procedure("__CLASSCODE_BASE.OPEN(0,0)", 0, 0, 0, 1),  // public
-        Procedure("__CLASSCODE_BASE.HIDDEN(0,0)"),            // private
-        Procedure("__CLASSCODE_DERIVED.OWN(0,0)"),
-    };
-    ClassRecord* stoppedAt = nullptr;
-    EXPECT_EQ(FindClassCodeInBases(list, derived, &stoppedAt, "OPEN(0,0)", table, 3, false, false).index, 0);
-    EXPECT_STREQ(stoppedAt->name, "BASE");
-    EXPECT_FALSE(FindClassCodeInBases(list, derived, &stoppedAt, "HIDDEN(0,0)", table, 3, false, false).Found());
-    EXPECT_EQ(FindClassCodeInBases(list, derived, &stoppedAt, "OWN(0,0)", table, 3, false, false).index, 2);
-    EXPECT_EQ(stoppedAt, derived);
-    EXPECT_FALSE(FindClassCodeInBases(list, derived, &stoppedAt, "OWN(0,0)", table, 3, false, true).Found());
 }
 
 TEST_F(ProcedureLookupTest, FreeRecordArrayFreesNamesAndRecords) {

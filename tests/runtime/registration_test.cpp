@@ -10,6 +10,8 @@
 #include <set>
 #include <string>
 
+#include "engine/engine_state.h"
+#include "runtime/debugger_link.h"
 #include "runtime/placeholder_handlers.h"
 
 namespace qob {
@@ -234,6 +236,16 @@ TEST_F(RegistrationTest, EveryRowNotBuiltGetsAPlaceholderOfItsOwn) {
     for (const OpcodeRegistration& row : OpcodeRegistrations())
         for (int opcode = static_cast<int>(row.first); opcode <= static_cast<int>(row.last); ++opcode)
             EXPECT_EQ(IsPlaceholderHandler(OpcodeHandlerTable[opcode]), row.handler == kNotBuilt) << opcode;
+}
+
+// Registration also settles the process-wide settings that later code reads:
+// the glyph count of window-system fonts and an empty breakpoint table.
+TEST_F(RegistrationTest, ProcessSettingsAreSetForLaterCode) {
+    GdiFontGlyphCount = 0;
+    ASSERT_TRUE(SetBreakpoint("prog.qob", 7, 0));
+    RegisterBuiltins();
+    EXPECT_EQ(GdiFontGlyphCount, 255);
+    EXPECT_EQ(BreakpointCount(), 0);
 }
 
 }  // namespace
