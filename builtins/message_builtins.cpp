@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <span>
-#include <vector>
 
 #include "builtins/operator_values.h"
 #include "platform/c_library.h"
@@ -26,20 +25,10 @@ constexpr uint16_t kWideCaption[] = {'M', 'e', 's', 's', 'a', 'g', 'e'};
 }  // namespace
 
 void Builtin_showmessage() {
-    // Reading an argument's text can fault (a text made from a bad address);
-    // the guard then jumps out of this body without running destructors, so
-    // the working lists are per-thread scratch that lives on instead of locals.
-    thread_local std::vector<StackEntry*> cells;
-    thread_local std::vector<TextSpan> texts;
-    StackEntry* saved = nullptr;
-    cells = CloseFrameArguments(&saved);
-    bool wide = false;
-    for (const StackEntry* cell : cells) wide = wide || IsWide(*cell);
-    texts.clear();
-    texts.reserve(cells.size());
-    for (const StackEntry* cell : cells) texts.push_back(OperandText(*cell, wide));
-    void* message = JoinAllTexts(texts, wide);
-    DropFrameArguments(saved, cells);
+    const FrameArguments arguments = CloseFrameArguments();
+    const bool wide = AnyWideArgument(arguments);
+    void* message = JoinFrameArguments(arguments, wide);
+    DropFrameArguments(arguments);
     if (wide) {
         const auto* units = static_cast<const uint16_t*>(message);
         platform::MessageBoxW(std::span<const uint16_t>(units, units ? platform::WideTextLength(units) : 0),
