@@ -183,7 +183,7 @@ bool NextToken(bool reclassify) {
 bool CanStartOperand(char code) {
     switch (code) {
     case 'V': case 'O': case 'F': case 'v': case 'l': case '(': case '-': case '@':
-    case 'N': case ')': case '~': case 'y': case 'n': case '[':
+    case 'N': case ')': case '~': case 'y': case 'n': case '[': case 'i':
         return true;
     default:
         return false;

@@ -101,6 +101,8 @@ void UpdateStatusWindow(const char* text, int32_t current, int32_t total) {
     CallLoaderUpdate(3, text, current, total);
 }
 
+void HideStatusBar() { EraseBar(); }
+
 void DestroyStatusWindow() {
     EraseBar();
     gWindow.exists = false;

@@ -22,6 +22,10 @@ void UpdateStatusWindow(const char* text, int32_t current, int32_t total);
 // and ends its context.
 void DestroyStatusWindow();
 
+// Clears the bar's line so that a message box's text starts on a clean
+// line; the next report that draws puts the bar back.
+void HideStatusBar();
+
 // The bar's step for a report: 1 + the whole part of 10 * current / total in
 // single precision; 0 when total is 0. The bar only grows between texts.
 [[nodiscard]] int32_t ComputeProgressStep(int32_t current, int32_t total);

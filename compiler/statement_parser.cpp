@@ -487,8 +487,10 @@ void ParseObjectDirective() {
         return;
     }
     const std::string quoted = "\"" + className + "\"";
+    const std::string variable(CurrentText());
+    TokenNode* variableToken = p.input;
     EmitText(quoted, directive);
-    EmitText(CurrentText(), p.input);
+    EmitText(variable, variableToken);
     EmitText(kClassMarker, directive);
     EmitText(Marker(Keyword::SaveSp2), directive);
     NextToken();
@@ -497,7 +499,8 @@ void ParseObjectDirective() {
         ParseArgumentList();
         p.valueCount = saved;
     }
-    EmitText(quoted, directive);
+    // The constructor step takes the variable: its instance is the object.
+    EmitText(variable, variableToken);
     EmitText(kClassCreateMarker, directive);
 }
 
@@ -572,7 +575,7 @@ bool IsProcedureCode(char code) {
 bool IsStatementOnlyCode(char code) {
     switch (code) {
     case '1': case '2': case '3': case '4': case 'k': case 'e': case 'E':
-    case 'S': case 's': case 'o': case 'i': case 'U': case 'u': case '`':
+    case 'S': case 's': case 'o': case 'U': case 'u': case '`':
         return true;
     default:
         return false;
@@ -761,7 +764,11 @@ void ParseStatement() {
         case 'S': ParseClassDirective(); break;
         case 's': ParseEndClassDirective(); break;
         case 'o': ParseObjectDirective(); break;
-        case 'i': ParseInheritedDirective(); break;
+        case 'i':
+            // Inside an expression the inherited call is the operand itself.
+            ParseInheritedDirective();
+            if (!statementLevel) ParseStatement();
+            break;
         case 'U': ParseNamespace(true); break;
         case 'u': ParseNamespace(false); break;
         case '`': ParseCodeDirective(); break;

@@ -72,7 +72,7 @@ struct TokenNode;
 //                    __ENDDECL, [0xE4 base __INIT], member code, END at the first
 //                    procedure or #ENDCLASS
 //   class typing     "\"CLS\"" <variable> __CLASS2 (statement) or __CLASS3 (value)
-//   #OBJECT          "\"CLS\"" V$ __CLASS __SAVESP2 <arguments> "\"CLS\"" __CLASSCREATE
+//   #OBJECT          "\"CLS\"" V$ __CLASS __SAVESP2 <arguments> V$ __CLASSCREATE
 //   other markers    __NOOP (stream head before a call), FIRST_OP (first
 //                    statement after the declarations), __NOEXPLICITCHECK,
 //                    #RANGECHECK, #EXPLICIT, __DEBUG (debug mode), "\"file\""

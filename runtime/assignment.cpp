@@ -281,9 +281,13 @@ void AssignOpcode() {
         while (x->reference)
             x = x->reference;
     bool targetByReference = CurrentInstruction->operand != 0;
+    // A typed block or an array takes the value into its storage. A matrix
+    // named whole takes the value whole, as the keyword form does: its data
+    // is a cell run, and writing into the first cell would nest the new
+    // value there, or overwrite the end cell of an empty matrix.
     void* field = nullptr;
-    if (!targetByReference &&
-        (x->type != 0 || x->elementCount || (x->flags & (kVarMatrix | kVarHandedOver))))
+    if (!targetByReference && !(x->flags & kVarMatrix) &&
+        (x->type != 0 || x->elementCount || (x->flags & kVarHandedOver)))
         field = x->data;
     bool wide = Dispatch(x, s, targetByReference, field);
     FinishAssignment(x, s, wide);

@@ -461,6 +461,7 @@ private:
     void ShowFailure() {
         CompileMessageState& state = GetCompileMessageState();
         if (state.compileErrors.empty() || Switches.noErrorDisplay || compileOnly) return;
+        HideStatusBar();
         const std::string errorProgram = ApplicationDirectory() + "ShowError.qob";
         if (hasFile && LowerCase(errorProgram) != file && platform::FileExists(errorProgram)) {
             const std::string errors = state.compileErrors;

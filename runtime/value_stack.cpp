@@ -355,6 +355,7 @@ void FillArgumentNode(ListNode* node, const StackEntry* cell, const VariableReco
 void Handle_NPARMS() {
     ProgramContext* context = CurrentContext;
     StackEntry* saved = CloseArgumentFrame(context);
+    KeepCallerFrameClosed(context);
     const int32_t count = CountAbove(saved, context->stackTop);
     VariableRecord* args = CreateVariable(LocalVariableList, "ARGS$", true);
     if (!args) {

@@ -7,6 +7,7 @@
 #include <pthread.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -53,6 +54,7 @@ struct RunRecord {
     VariableRecord* members;
     const char* procName;
     int32_t nesting;
+    int32_t entryFrames;           // open argument frames to leave behind when the run ends
 };
 
 namespace {
@@ -253,6 +255,12 @@ void ConsumeCallIn() {
 
 bool IsInsideTry(const ProgramContext* context) { return InnermostTryOf(context) >= 0; }
 
+void KeepCallerFrameClosed(const ProgramContext* context) {
+    RunRecord* run = tCurrentRun;
+    if (run && run->context == context && context->argumentFrame.count < run->entryFrames)
+        run->entryFrames = context->argumentFrame.count;
+}
+
 int32_t RunNesting() { return tRunNesting; }
 
 void RunProcedure() {
@@ -285,7 +293,6 @@ void RunProcedure() {
     const char* savedProcName = CurrentProcName;
     const int32_t entryDepth = context->callDepth;
     const int32_t entryTryDepth = TryStack.depth;
-    const int32_t entryFrames = context->argumentFrame.count;
     // The list-copy switch belongs to the one copy that set it, not to the
     // procedures that copy runs (constructors, getters).
     const uint8_t savedListSwitch = NoListCopy;
@@ -302,8 +309,9 @@ void RunProcedure() {
         MemberList = object;
     }
     CurrentProcName = procedure->text && std::strlen(procedure->text) >= 4 ? procedure->text + 4 : "";
-    RunRecord run{tCurrentRun, context,       FirstNode(procedure, mode), entryDepth, frame,
-                  MemberList,  CurrentProcName, tRunNesting + 1};
+    RunRecord run{tCurrentRun, context,         FirstNode(procedure, mode), entryDepth,
+                  frame,       MemberList,      CurrentProcName,            tRunNesting + 1,
+                  context->argumentFrame.count};
     StopFlag = false;
 
     // Step 9.
@@ -327,7 +335,7 @@ void RunProcedure() {
     DropLoopActivations(context, entryDepth + 1);
     context->callDepth = entryDepth;
     if (TryStack.depth > entryTryDepth) TryStack.depth = entryTryDepth;
-    context->argumentFrame.count = entryFrames;
+    context->argumentFrame.count = run.entryFrames;
     NoListCopy = savedListSwitch;
 }
 
@@ -720,14 +728,32 @@ Instruction* LookUpMethod(ProgramContext* context, const char* className, const 
     return nullptr;
 }
 
+// Whether the call form takes no result ("...,0)"): a function's result is
+// then kept by the frame and dropped again, so the call leaves nothing.
+bool DropsItsResult(const char* text) {
+    const size_t length = std::strlen(text);
+    return length >= 3 && std::strcmp(text + length - 3, ",0)") == 0;
+}
+
 // An object call that cannot run: the frames its call form opened are closed,
 // its arguments dropped, and one empty value stands for each result expected.
+// A statement call (its form ends in ",0)") expects none, whatever its count.
 void AbandonObjectCall(const Instruction* node) {
     ProgramContext* context = CurrentContext;
     CloseArgumentFrame(context);
     StackEntry* saved = CloseArgumentFrame(context);
     while (context->stackTop != saved && context->stackTop->below) DropStackEntry();
+    if (node->text && DropsItsResult(node->text)) return;
     for (uintptr_t i = 0; i < node->extraWord; ++i) PushValue(nullptr, 0.0, nullptr);
+}
+
+// A call of the current object's method that runs nothing: the arguments its
+// key counts ("NAME(n,r)") are dropped. A function's result frame is left to
+// the caller's DROPFCTSTACK, which puts an empty value in its place.
+void DropCallArguments(const char* text) {
+    const char* open = std::strrchr(text, '(');
+    const long count = open ? std::strtol(open + 1, nullptr, 10) : 0;
+    for (long i = 0; i < count && CurrentContext->stackTop->below; ++i) DropStackEntry();
 }
 
 void RaiseObjectError(const char* format, const char* a, const char* b = "") {
@@ -784,7 +810,10 @@ void Handle_SELFCALL() {
             node->operand = classHash;
         }
     }
-    if (!method) return;
+    if (!method) {
+        DropCallArguments(text);
+        return;
+    }
     ObjectToBind = object;
     RunProcedureIn(context, method);
 }
@@ -812,9 +841,7 @@ void Handle_OBJRUN() {
         if (!IsPrivate(method)) {
             SetJumpTarget(context->pool, node, method);
             node->operand = classHash;
-            const size_t length = std::strlen(text);
-            RequireInstructionExtra(context->pool, node)->flagByte =
-                length >= 3 && std::strcmp(text + length - 3, ",0)") == 0 && IsFunction(method);
+            RequireInstructionExtra(context->pool, node)->flagByte = DropsItsResult(text) && IsFunction(method);
         }
     }
     if (IsPrivate(method) && object != MemberList) {

@@ -72,6 +72,11 @@ void RunProcedureIn(ProgramContext* context, Instruction* procedure);
 // Number of runs active on this thread (the native nesting of RunProcedure).
 [[nodiscard]] int32_t RunNesting();
 
+// A procedure that takes its arguments as a list (NPARMS) closes the frame its
+// caller opened around them. The running procedure then leaves that frame
+// closed when it ends, instead of putting back the frame index it started with.
+void KeepCallerFrameClosed(const ProgramContext* context);
+
 // --- control handlers ------------------------------------------------------------------
 
 void NopHandler();

@@ -14,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "codegen_support.h"
 #include "compiler/compile_messages.h"
 #include "platform/files.h"
 #include "platform/memory.h"
@@ -585,6 +586,89 @@ TEST_F(CompiledFileTest, AnOlderOrDamagedOrOtherFormatFileIsNotCurrent) {
         CapturedBoxes boxes;
         EXPECT_EQ(IsCompiledFileCurrent(sourcePath.c_str(), compiledPath.c_str()), c.current) << c.what;
         EXPECT_EQ(!boxes.Text().empty(), c.message) << c.what << ": " << boxes.Text();
+    }
+}
+
+}  // namespace
+}  // namespace qob
+
+namespace qob {
+namespace {
+
+// Programs from the compiler itself, saved and loaded again: every node comes
+// back with the same handlers, operands and jumps.
+class CompiledProgramTest : public testing::CodegenTest {
+protected:
+    // What a load does not rebuild as nodes: class declarations with their
+    // name nodes and forward declarations (both become records).
+    void DropDeclarationNodes() {
+        for (Instruction* node = program->next; node;) {
+            Instruction* next = node->next;
+            if (node->opcode == 183) {
+                next = next->next;
+                DeleteInstruction(context->pool, nullptr, node->next, true);
+                DeleteInstruction(context->pool, nullptr, node, true);
+            } else if (node->opcode == static_cast<uint32_t>(Opcode::FORWARDPROC)) {
+                DeleteInstruction(context->pool, nullptr, node, true);
+            }
+            node = next;
+        }
+    }
+
+    static std::string Handlers(const Instruction* first) {
+        std::string text;
+        for (const Instruction* node = first; node; node = node->next) {
+            char line[64];
+            std::snprintf(line, sizeof line, "%p/%p\n", reinterpret_cast<void*>(node->handler),
+                          reinterpret_cast<void*>(node->secondHandler));
+            text += line;
+        }
+        return text;
+    }
+};
+
+TEST_F(CompiledProgramTest, CompiledSourcesComeBackAsTheSameInstructions) {
+    const char* kSources[] = {
+        "FUNC fact(n$)\n IF (n$ <= 1)\n  RETURN(1);\n END;\n RETURN(n$ * fact(n$ - 1));\nEND;\n"
+        "PROC MAIN\n FOR (i$, 1, 5, 2)\n  showmessage(i$, \" \", fact(i$));\n END;\n"
+        " n$ = 0;\n WHILE (n$ < 3)\n  n$++;\n END;\n REPEAT\n  n$ -= 1;\n UNTIL (n$ == 0);\nEND;\n",
+        "PROC MAIN\n a$ = \"x\";\n b$ = a$ + \"y\";\n c$ = 2.5;\n showmessage(a$, b$, 1, 2, \"z\", c$);\n"
+        " CASE (c$)\n  1, 2: showmessage(\"low\");\n  \"q\": showmessage(\"text\");\n  DEFAULT: showmessage(\"other\");\n"
+        " END;\n TRY\n  d$ = 1 / 0;\n EXCEPT\n  showmessage(\"fault\");\n END;\nEND;\n",
+        "FORWARD FUNC later(a$);\nPROC MAIN\n x$ = later(1);\n p$ = &later;\nEND;\n"
+        "FUNC later(a$)\n RETURN(a$ + 1);\nEND;\n",
+        "#NAMESPACE tools\nPROC helper\n showmessage(\"in tools\");\nEND;\n#ENDNAMESPACE\n"
+        "PROC MAIN\n ::tools helper();\nEND;\n",
+        "#CLASS Animal\nPUBLIC(name$);\nPUBLIC FUNC sound()\n RETURN(\"...\");\nEND;\n#ENDCLASS\n"
+        "#CLASS Dog Animal\nPUBLIC FUNC sound()\n RETURN(\"woof\");\nEND;\n"
+        "PUBLIC PROC both()\n showmessage(sound());\n #INHERITED sound();\nEND;\n#ENDCLASS\n"
+        "PROC MAIN\n Dog(d$);\n d.both();\nEND;\n",
+        "#DECLARE twice twice nolib.dll 1 1\nPROC MAIN\n showmessage(twice(21));\nEND;\n",
+    };
+    for (const char* source : kSources) {
+        CompileSource(source, true);
+        ASSERT_EQ(Errors(), "") << source;
+        testing::TempDirectory directory;
+        const std::string path = directory.Join("program.qoc");
+        ASSERT_EQ(SaveCompiledProgram(path.c_str(), program, context->pool), SaveStatus::Saved) << source;
+        DropDeclarationNodes();
+
+        ProgramContext* loadedContext = CreateProgramContext();
+        loadedContext->kind = kContextIndependent;
+        loadedContext->quietEnd = 1;
+        loadedContext->ownsClassRecords = 1;
+        loadedContext->pool = CreatePool(0x80000);
+        bool isWinMain = false;
+        Instruction* loaded = LoadCompiledProgram(path.c_str(), loadedContext, loadedContext->procedures,
+                                                  loadedContext->procedureCount, isWinMain);
+        loadedContext->instructions = loaded;
+        EXPECT_EQ(testing::ListInstructions(loaded), testing::ListInstructions(program)) << source;
+        EXPECT_EQ(Handlers(loaded), Handlers(program)) << source;
+        EXPECT_EQ(loadedContext->procedureCount, procedureCount) << source;
+        EXPECT_EQ(Errors(), "") << source;
+        EndProgramContext(loadedContext);
+        CurrentCompilerPool = context->pool;
+        CurrentContext = context;
     }
 }
 

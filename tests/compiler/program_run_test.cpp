@@ -215,6 +215,19 @@ TEST_F(ProgramRunTest, ACallFindsItsOwnProcedureNotAPrefixOfIt) {
     ExpectTrace("PROC mainloop\n trace(1);\nEND;\nPROC MAIN\n mainloop();\n trace(2);\nEND;\n", {1, 2});
 }
 
+// NPARMS takes the frame its caller opened: calls of an N-form procedure in
+// a loop leave no frame open (1,500 calls would exhaust the 1,024 frames).
+TEST_F(ProgramRunTest, NFormCallsInALoopLeaveNoFrameOpen) {
+    ExpectTrace("NPROC add\n FOREACH (ARGS$, x$) s$ += x$; END;\nEND;\n"
+                "PROC MAIN\n"
+                " GLOBAL(s$);\n"
+                " s$ = 0;\n"
+                " FOR (i$, 1, 1500) add(i$, 1); END;\n"
+                " trace(s$);\n"
+                "END;\n",
+                {1500 * 1501 / 2 + 1500});
+}
+
 TEST_F(ProgramRunTest, ProceduresOfNamespaces) {
     ExpectTrace("FUNC h(x$)\n RETURN(x$ + 1);\nEND;\n"
                 "#NAMESPACE A\nFUNC f(x$)\n RETURN(x$ + 100);\nEND;\nFUNC g(x$)\n RETURN(f(h(x$)) * 2);\nEND;\n"

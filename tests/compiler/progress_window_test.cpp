@@ -82,6 +82,19 @@ TEST_F(ProgressBarTest, TheBarOnlyGrowsBetweenTexts) {
     EXPECT_EQ(Written(), before + "\r\033[K") << "the line is cleared when the window goes";
 }
 
+TEST_F(ProgressBarTest, HidingTheBarClearsItsLineUntilTheNextDraw) {
+    SetStatusWindowOutput(file, true);
+    CreateStatusWindow();
+    UpdateStatusWindow("Parsing (demo.qob)...", 0, 10);
+    HideStatusBar();
+    const std::string hidden = Written();
+    EXPECT_EQ(hidden.substr(hidden.size() - 4), "\r\033[K");
+    HideStatusBar();
+    EXPECT_EQ(Written(), hidden) << "nothing to clear twice";
+    UpdateStatusWindow(nullptr, 5, 10);
+    EXPECT_EQ(Redraws(), 3) << "drawn again";
+}
+
 TEST_F(ProgressBarTest, NothingIsDrawnQuietlyOffATerminalOrWithoutAWindow) {
     struct Case {
         const char* what;

@@ -214,7 +214,7 @@ TEST_F(StatementParserTest, DottedDefinitionsObjectsAndClassTyping) {
     EXPECT_EQ(stream,
               "#CLASS <empty> SHAPE <E9>-0-__CLASSCODE_SHAPE.__INIT(0,0) __ENDDECL END "
               "<EA>_0-__CLASSCODE_SHAPE.CREATE(0,0) __ENDDECL2 FIRST_OP END "
-              "<E9>-0-MAIN __ENDDECL \"SHAPE\" S$ __CLASS __SAVESP2 1 2 \"SHAPE\" __CLASSCREATE "
+              "<E9>-0-MAIN __ENDDECL \"SHAPE\" S$ __CLASS __SAVESP2 1 2 S$ __CLASSCREATE "
               "FIRST_OP \"SHAPE\" A$ __CLASS2 \"SHAPE\" B$ __VARADDR __CLASS2 "
               "<FB>X$ \"SHAPE\" C$ __CLASS3 __SAVESP2 <E5>STACK.AREA(0,1);1 = END");
 }

@@ -243,6 +243,41 @@ TEST_F(AssignmentTest, OpcodeFormLooksItsTargetUpOncePerFrame) {
     FreeVariableList(context, otherFrame);
 }
 
+// "X = matrix" by the opcode form replaces X's matrix, as the keyword form
+// does: an empty matrix keeps its end cell and a full one is not nested into
+// its first cell.
+TEST_F(AssignmentTest, OpcodeFormReplacesAWholeMatrix) {
+    Instruction* node = EmitInstruction(nullptr, AssignOpcode, "X$", 0, nullptr, 33, nullptr, 1, 1);
+    CurrentInstruction = node;
+    VariableRecord* x = Local("X$");
+    auto pushMatrix = [&](const char* text) {
+        const char* at = text;
+        const uint32_t count = StringToMatrixCount(&at);
+        auto* cells = static_cast<MatrixCell*>(AllocateValueBlock((count + 1) * sizeof(MatrixCell)));
+        MemoryLink* links = nullptr;
+        at = text;
+        StringToMatrix(&at, cells, &links);
+        PushValue(reinterpret_cast<char*>(cells), 0, nullptr, 0);
+        context->stackTop->flags = kEntryMatrix;
+        context->stackTop->ownedLinks = links;
+        return cells;
+    };
+    auto textOfX = [&] {
+        const auto* cells = reinterpret_cast<const MatrixCell*>(x->data);
+        std::string text(MatrixToStringCount(cells), '\0');
+        MatrixToString(cells, text.data(), true);
+        return std::string(text.c_str());
+    };
+    for (const char* value : {"[]", "[1,{a}]", "[]", "[[2,3],4]", "[5]"}) {
+        MatrixCell* cells = pushMatrix(value);
+        AssignOpcode();
+        FreeValueBlock(cells);
+        ASSERT_EQ(x->flags & kVarMatrix, kVarMatrix) << value;
+        EXPECT_EQ(textOfX(), value);
+    }
+    CurrentInstruction = nullptr;
+}
+
 // Inside a method the current object's member list stays in force across a
 // recursive call on the same object; the cache must still follow the frame
 // the local was found in, or the inner call assigns into the outer local.

@@ -84,24 +84,33 @@ TEST_F(MethodTest, ObjectCallsThatCannotRunLeaveTheStackAsTheCallFormExpects) {
     PushInt(1);
     Emit(Opcode::RETURN, Handle_RETURN);
     EndProc();
+    Method("PRIV(0,0)", false)->extra->flagByte = 1;
+    EndProc();
     NewShape("S$");
     Global("N$")->value = 3;  // not an object
-    struct Case { const char* object; const char* key; const char* message; };
+    // A call form ending in ",0)" (a call made as a statement) expects no
+    // result even though it keeps one in its frame: nothing may be left for
+    // the code after it. 99 lies below the call.
+    struct Case { const char* object; const char* key; const char* message; std::vector<double> left; };
     const Case cases[] = {
-        {"N$", "AREA(2,1)", "Variable (N$) an invalid object"},
-        {"S$", "MISSING(2,1)", "Proc or func \"MISSING(2,1)\" not found for class \"SHAPE\""},
-        {"S$", "PRIV(0,1)", "Proc or func 'PRIV(0,1)' is not public!"},
+        {"N$", "AREA(2,1)", "Variable (N$) an invalid object", {0, 99}},
+        {"S$", "MISSING(2,1)", "Proc or func \"MISSING(2,1)\" not found for class \"SHAPE\"", {0, 99}},
+        {"S$", "PRIV(0,1)", "Proc or func 'PRIV(0,1)' is not public!", {0, 99}},
+        {"N$", "AREA(2,0)", "Variable (N$) an invalid object", {99}},
+        {"S$", "MISSING(2,0)", "Proc or func \"MISSING(2,0)\" not found for class \"SHAPE\"", {99}},
+        {"S$", "PRIV(0,0)", "Proc or func 'PRIV(0,0)' is not public!", {99}},
     };
     for (const Case& c : cases) {
         EnterTry();
         Instruction* main = StartProc("MAIN", false);
+        PushInt(99);
         ObjectCall(c.object, c.key, 1, {7, 8});
-        Call(RecordTop);
+        for (size_t i = 0; i < c.left.size(); ++i) Call(RecordTop);
         EndProc();
         Recorded.clear();
         RunMain(main);
         EXPECT_THAT(ErrorText(), HasSubstr(c.message)) << c.key;
-        EXPECT_EQ(Recorded, std::vector<double>{0}) << "one empty value for the expected result";
+        EXPECT_EQ(Recorded, c.left) << c.key << ": one empty value for each expected result";
         EXPECT_EQ(context->argumentFrame.count, 0) << c.key;
         EXPECT_EQ(CountStackEntries(context->stackTop), 1) << c.key;
     }
@@ -197,6 +206,30 @@ TEST_F(MethodTest, SelfcallWithoutDotOrTargetRunsNothing) {
     RunMain(main);
     EXPECT_EQ(Recorded, std::vector<double>{1});
     EXPECT_EQ(ObjectToBind, nullptr);
+}
+
+// A call of the current object's method that finds nothing to run drops the
+// arguments it pushed; a function's frame then yields an empty value.
+TEST_F(MethodTest, SelfcallThatFindsNoMethodDropsItsArguments) {
+    VariableRecord* shape = NewShape("S$");
+    Instruction* main = StartProc("MAIN", false);
+    PushInt(99);
+    PushInt(7);
+    PushInt(8);
+    Emit(Opcode::SELFCALL, Handle_SELFCALL, "OTHER.MISSING(2,0)");
+    Emit(Opcode::SAVESP, Builtin___savesp);
+    PushInt(5);
+    Emit(Opcode::SELFCALL, Handle_SELFCALL, "OTHER.VALUE(1,1)");
+    Emit(Opcode::DROPFCTSTACK, Builtin___dropfctstack, nullptr, 1.0);
+    Call(RecordTop);
+    Call(RecordTop);
+    EndProc();
+    MemberList = reinterpret_cast<VariableRecord*>(static_cast<uintptr_t>(shape->value));
+    RunMain(main);
+    MemberList = nullptr;
+    EXPECT_EQ(Recorded, (std::vector<double>{0, 99}));
+    EXPECT_EQ(context->argumentFrame.count, 0);
+    EXPECT_EQ(CountStackEntries(context->stackTop), 1);
 }
 
 }  // namespace

@@ -963,6 +963,44 @@ TEST_F(VmTest, MarkedListArgumentBindsItsElementNotTheWholeList) {
     EXPECT_EQ(NoListCopy, 0);
 }
 
+// Closes the innermost frame and records the values above it, bottom first.
+void RecordFrame() {
+    ProgramContext* context = CurrentContext;
+    StackEntry* saved = CloseArgumentFrame(context);
+    std::vector<double> values;
+    for (StackEntry* cell = context->stackTop; cell && cell != saved && cell->below; cell = cell->below)
+        values.insert(values.begin(), cell->value);
+    for (size_t i = 0; i < values.size(); ++i) DropStackEntry();
+    Recorded.insert(Recorded.end(), values.begin(), values.end());
+}
+
+// A function taking its arguments as a list closes the frame its caller
+// opened around them; when it returns, that frame stays closed, so the
+// frames of the caller's expression still pair up: f(7, sum(1, 2)).
+TEST_F(VmTest, FunctionTakingItsArgumentsAsAListLeavesTheCallersFramesPaired) {
+    Instruction* sum = StartProc("SUM(0,1)", true);
+    Emit(Opcode::NPARMS, Handle_NPARMS);
+    Emit(Opcode::SAVESP, Builtin___savesp);
+    PushInt(3);
+    Emit(Opcode::RETURN, Handle_RETURN);
+    EndProc();
+    Instruction* main = StartProc("MAIN", false);
+    Emit(Opcode::SAVESP, Builtin___savesp);
+    PushInt(7);
+    Emit(Opcode::SAVESP, Builtin___savesp);
+    Emit(Opcode::SAVESP, Builtin___savesp);
+    PushInt(1);
+    PushInt(2);
+    Emit(Opcode::CALL, RunProcedure, "SUM", 0.0, sum);
+    Emit(Opcode::DROPFCTSTACK, Builtin___dropfctstack, nullptr, 1.0);
+    Call(RecordFrame);
+    EndProc();
+    RunMain(main);
+    EXPECT_EQ(Recorded, (std::vector<double>{7, 3}));
+    EXPECT_EQ(context->argumentFrame.count, 0);
+    EXPECT_EQ(CountStackEntries(context->stackTop), 1);
+}
+
 void CopyListGIntoH() {
     VariableRecord* copy = FindVariable("H$", 0);
     AssignValue(copy, FindVariable("G$", 0), nullptr, kCopyDeep, 0);
