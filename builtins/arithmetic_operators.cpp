@@ -4,8 +4,6 @@
 
 #include "builtins/arithmetic_operators.h"
 
-#include <vector>
-
 #include "builtins/matrix_operators.h"
 #include "builtins/operator_values.h"
 #include "platform/c_library.h"
@@ -90,34 +88,30 @@ void Builtin_divide() { RunBinaryOperator<PushQuotient>(); }
 void Builtin_join() { RunBinaryOperator<PushJoined>(); }
 
 void Builtin_concat() {
-    StackEntry* saved = nullptr;
-    const std::vector<StackEntry*> cells = CloseFrameArguments(&saved);
-    bool wide = false;
-    for (const StackEntry* cell : cells) wide = wide || IsWide(*cell);
-    std::vector<TextSpan> texts;
-    texts.reserve(cells.size());
-    for (const StackEntry* cell : cells) texts.push_back(OperandText(*cell, wide));
-    void* joined = JoinAllTexts(texts, wide);
-    DropFrameArguments(saved, cells);
+    const FrameArguments arguments = CloseFrameArguments();
+    const bool wide = AnyWideArgument(arguments);
+    void* joined = JoinFrameArguments(arguments, wide);
+    DropFrameArguments(arguments);
     PushTextResult(joined, wide);
 }
 
 void Builtin_validint() {
-    StackEntry* saved = nullptr;
-    const std::vector<StackEntry*> cells = CloseFrameArguments(&saved);
-    bool valid = !cells.empty();
-    for (auto cell = cells.rbegin(); valid && cell != cells.rend(); ++cell) {
-        if (IsMatrix(**cell)) {
+    const FrameArguments arguments = CloseFrameArguments();
+    bool valid = arguments.count > 0;
+    const StackEntry* cell = arguments.saved;
+    for (int64_t i = 0; valid && i < arguments.count; ++i) {
+        cell = cell->above;
+        if (IsMatrix(*cell)) {
             valid = false;
-        } else if (!(*cell)->text) {
+        } else if (!cell->text) {
             char number[kNumberTextSize];
-            FormatNumber((*cell)->value, number);
+            FormatNumber(cell->value, number);
             valid = IsNumberString(number);
         } else {
-            valid = IsNumberText((*cell)->text, IsWide(**cell));
+            valid = IsNumberText(cell->text, IsWide(*cell));
         }
     }
-    DropFrameArguments(saved, cells);
+    DropFrameArguments(arguments);
     PushTruthResult(valid);
 }
 

@@ -6,15 +6,16 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <vector>
 
 #include "builtins/arithmetic_operators.h"
 #include "builtins/operator_values.h"
 #include "platform/c_library.h"
+#include "platform/memory.h"
 #include "runtime/allocation_tracking.h"
 #include "runtime/assignment.h"
 #include "runtime/instruction.h"
 #include "runtime/program_context.h"
+#include "runtime/variable_store.h"
 #include "runtime/vm.h"
 
 namespace qob {
@@ -100,6 +101,21 @@ void SplitIntoTargets(const StackEntry& target, VariableRecord* variable, int64_
         PushTextResult(TextPiece(text, pieceLength, index, wide), wide);
         AssignTopResult(receiver, field);
     }
+}
+
+// A value read from a plain or matrix variable points at that variable's
+// storage, which an earlier assignment of the same statement may free or
+// change (x$, y$ = y$, x$): it gets a copy of its own and stands alone, so
+// every target receives the value as it was written (the rules for a value
+// read from a variable would look at the variable again, whose kind may
+// have changed). Structures, arrays, objects and references keep their
+// own rules.
+void DetachValue(StackEntry& value) {
+    const VariableRecord* variable = value.variable;
+    if (!variable || value.ownedLinks || (value.flags & kEntryByReference)) return;
+    if (variable->elementCount || (variable->flags & (kVarStructure | kVarObject))) return;
+    CopyOutOfVariable(value);
+    value.variable = nullptr;
 }
 
 // Pushes a cell taken earlier, with the links it owns.
@@ -193,16 +209,25 @@ void Builtin_massign() {
     SetPushPending = 0;
     if (count < 1) return;
     // Both sides come off the stack first: pushed results take their cells.
-    std::vector<StackEntry> taken;
-    taken.reserve(static_cast<size_t>(count) * 2);
-    for (int64_t i = 0; i < 2 * count; ++i) taken.push_back(TakeOperand());
-    for (int64_t i = 0; i < count; ++i) {
-        PushTaken(taken[static_cast<size_t>(count + i)]);  // the target
-        PushTaken(taken[static_cast<size_t>(i)]);          // its value
+    // They wait in a plain block, not a container: an assignment may fault
+    // (a value whose text is an address), and the fault unwinds past here.
+    const auto pairs = static_cast<size_t>(count);
+    auto* taken = static_cast<StackEntry*>(platform::AllocateBlock(2 * pairs * sizeof(StackEntry)));
+    for (size_t i = 0; i < 2 * pairs; ++i) {
+        StackEntry entry = TakeOperand();
+        if (taken) taken[i] = entry;
+        else ReleaseOperand(entry);
+    }
+    if (!taken) return;
+    for (size_t i = 0; i < pairs; ++i) DetachValue(taken[i]);
+    for (size_t i = 0; i < pairs; ++i) {
+        PushTaken(taken[pairs + i]);  // the target
+        PushTaken(taken[i]);          // its value
         SetPushPending = pushResults ? 1 : 0;
         AssignStatement();
     }
     SetPushPending = 0;
+    platform::FreeBlock(taken);
 }
 
 }  // namespace qob

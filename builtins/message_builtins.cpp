@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <span>
-#include <vector>
 
 #include "builtins/operator_values.h"
 #include "platform/c_library.h"
@@ -26,15 +25,10 @@ constexpr uint16_t kWideCaption[] = {'M', 'e', 's', 's', 'a', 'g', 'e'};
 }  // namespace
 
 void Builtin_showmessage() {
-    StackEntry* saved = nullptr;
-    const std::vector<StackEntry*> cells = CloseFrameArguments(&saved);
-    bool wide = false;
-    for (const StackEntry* cell : cells) wide = wide || IsWide(*cell);
-    std::vector<TextSpan> texts;
-    texts.reserve(cells.size());
-    for (const StackEntry* cell : cells) texts.push_back(OperandText(*cell, wide));
-    void* message = JoinAllTexts(texts, wide);
-    DropFrameArguments(saved, cells);
+    const FrameArguments arguments = CloseFrameArguments();
+    const bool wide = AnyWideArgument(arguments);
+    void* message = JoinFrameArguments(arguments, wide);
+    DropFrameArguments(arguments);
     if (wide) {
         const auto* units = static_cast<const uint16_t*>(message);
         platform::MessageBoxW(std::span<const uint16_t>(units, units ? platform::WideTextLength(units) : 0),

@@ -122,22 +122,88 @@ const char* NarrowOperandText(const StackEntry& operand) {
     return static_cast<const char*>(TrackTemporary(narrow));
 }
 
-std::vector<StackEntry*> CloseFrameArguments(StackEntry** saved) {
+FrameArguments CloseFrameArguments() {
     ProgramContext* context = CurrentContext;
-    *saved = CloseArgumentFrame(context);
-    std::vector<StackEntry*> cells;
-    for (StackEntry* cell = context->stackTop; cell && cell != *saved && cell->below; cell = cell->below)
-        cells.push_back(cell);
-    return {cells.rbegin(), cells.rend()};
+    StackEntry* saved = CloseArgumentFrame(context);
+    int64_t count = 0;
+    for (const StackEntry* cell = context->stackTop; cell && cell != saved && cell->below; cell = cell->below) ++count;
+    return {saved, count};
 }
 
-void DropFrameArguments(StackEntry* saved, const std::vector<StackEntry*>& cells) {
-    for (StackEntry* cell : cells) {
+void DropFrameArguments(const FrameArguments& arguments) {
+    StackEntry* cell = arguments.saved;
+    for (int64_t i = 0; i < arguments.count; ++i) {
+        cell = cell->above;
         MemoryLink* links = cell->ownedLinks;
         cell->ownedLinks = nullptr;
         if (links) FreeLinkChain(links);
     }
-    if (!cells.empty()) CurrentContext->stackTop = saved;
+    if (arguments.count > 0) CurrentContext->stackTop = arguments.saved;
+}
+
+std::vector<StackEntry*> CloseFrameArguments(StackEntry** saved) {
+    const FrameArguments arguments = CloseFrameArguments();
+    *saved = arguments.saved;
+    std::vector<StackEntry*> cells;
+    cells.reserve(static_cast<size_t>(arguments.count));
+    StackEntry* cell = arguments.saved;
+    for (int64_t i = 0; i < arguments.count; ++i) cells.push_back(cell = cell->above);
+    return cells;
+}
+
+void DropFrameArguments(StackEntry* saved, const std::vector<StackEntry*>& cells) {
+    DropFrameArguments(FrameArguments{saved, static_cast<int64_t>(cells.size())});
+}
+
+bool AnyWideArgument(const FrameArguments& arguments) {
+    const StackEntry* cell = arguments.saved;
+    for (int64_t i = 0; i < arguments.count; ++i) {
+        cell = cell->above;
+        if (IsWide(*cell)) return true;
+    }
+    return false;
+}
+
+namespace {
+
+// Calls visit with each argument's text in the order written. A number is
+// formatted into a buffer of this frame, so the 8-bit texts of numbers and
+// texts need no block at all.
+template <typename Visit>
+void VisitArgumentTexts(const FrameArguments& arguments, bool wide, Visit&& visit) {
+    const StackEntry* cell = arguments.saved;
+    for (int64_t i = 0; i < arguments.count; ++i) {
+        cell = cell->above;
+        if (wide || IsMatrix(*cell) || cell->text) {
+            visit(OperandText(*cell, wide));
+            continue;
+        }
+        char number[kNumberTextSize];
+        const size_t length = FormatNumber(cell->value, number);
+        visit(TextSpan{number, length});
+    }
+}
+
+}  // namespace
+
+void* JoinFrameArguments(const FrameArguments& arguments, bool wide) {
+    const size_t unit = wide ? sizeof(uint16_t) : 1;
+    uint64_t total = 0;
+    VisitArgumentTexts(arguments, wide, [&total](TextSpan text) { total += text.length; });
+    if (total >= platform::kMaxBlockSize / unit) return nullptr;
+    auto* joined = static_cast<char*>(platform::AllocateZeroedBlock((total + 1) * unit));
+    if (!joined) return nullptr;
+    // The second walk reads what the first one read: it cannot fault, and it
+    // never writes past the length the first one measured.
+    uint64_t left = total;
+    char* out = joined;
+    VisitArgumentTexts(arguments, wide, [&](TextSpan text) {
+        const uint64_t length = text.length < left ? text.length : left;
+        if (length) std::memcpy(out, text.units, length * unit);
+        out += length * unit;
+        left -= length;
+    });
+    return joined;
 }
 
 void PushNumberResult(double value) {
@@ -206,19 +272,21 @@ void PushAssignedValue(VariableRecord* variable) {
 void PushValueBeforeChange(VariableRecord* variable) {
     const bool pushing = SetPushPending && variable;
     PushAssignedValue(variable);
-    if (!pushing) return;
-    StackEntry* cell = CurrentContext->stackTop;
-    if (!cell->text) return;
-    if (cell->flags & kEntryMatrix) {
+    if (pushing) CopyOutOfVariable(*CurrentContext->stackTop);
+}
+
+void CopyOutOfVariable(StackEntry& cell) {
+    if (!cell.text) return;
+    if (cell.flags & kEntryMatrix) {
         MemoryLink* links = nullptr;
-        MatrixCell* copy = CopyMatrixCells(reinterpret_cast<const MatrixCell*>(cell->text), &links);
+        MatrixCell* copy = CopyMatrixCells(reinterpret_cast<const MatrixCell*>(cell.text), &links);
         if (copy) PushMemoryLink(&links, copy, nullptr, kTypeDouble);
-        cell->text = copy ? reinterpret_cast<const char*>(copy) : nullptr;
-        cell->ownedLinks = links;
+        cell.text = copy ? reinterpret_cast<const char*>(copy) : nullptr;
+        cell.ownedLinks = links;
         return;
     }
-    char* copy = CopyCellText(cell->text, (cell->flags & kEntryWide) != 0);
-    cell->text = copy ? static_cast<const char*>(TrackTemporary(copy)) : reinterpret_cast<const char*>(kEmptyText);
+    char* copy = CopyCellText(cell.text, (cell.flags & kEntryWide) != 0);
+    cell.text = copy ? static_cast<const char*>(TrackTemporary(copy)) : reinterpret_cast<const char*>(kEmptyText);
 }
 
 void StoreNumber(VariableRecord* variable, double value, void* field) {

@@ -59,11 +59,28 @@ void ReleaseOperand(StackEntry& operand);
 // procedure returns), or null for a number.
 [[nodiscard]] const char* NarrowOperandText(const StackEntry& operand);
 
-// The cells of the innermost argument frame, which this closes, in the order
-// written; saved receives the frame's saved top.
+// The arguments of the innermost argument frame: the count cells above its
+// saved top, the first written lowest (each cell's `above` leads to the next).
+struct FrameArguments {
+    StackEntry* saved;
+    int64_t count;
+};
+// Closes the innermost frame and gives its arguments.
+[[nodiscard]] FrameArguments CloseFrameArguments();
+// Takes the arguments off the stack, freeing the links they own.
+void DropFrameArguments(const FrameArguments& arguments);
+// The same arguments as a list of cells, and their drop. The list is a heap
+// object: code that may fault while it lives (reading an argument's text)
+// walks the cells through FrameArguments instead.
 [[nodiscard]] std::vector<StackEntry*> CloseFrameArguments(StackEntry** saved);
-// Takes those cells off the stack, freeing the links they own.
 void DropFrameArguments(StackEntry* saved, const std::vector<StackEntry*>& cells);
+// Whether any argument is a UTF-16 text.
+[[nodiscard]] bool AnyWideArgument(const FrameArguments& arguments);
+// The arguments' texts joined in the order written (8-bit, or UTF-16 when
+// wide), in a new block; null when no memory is left or it would not fit.
+// Reading a text may fault (an address taken as text): nothing is held then
+// that must be destroyed or freed, as the fault unwinds past the handler.
+[[nodiscard]] void* JoinFrameArguments(const FrameArguments& arguments, bool wide);
 
 // --- results ---------------------------------------------------------------------------
 
@@ -102,6 +119,11 @@ void PushAssignedValue(VariableRecord* variable);
 // The same for a value read before a change: the pushed text or matrix is a
 // copy, since the change may free what the variable holds now.
 void PushValueBeforeChange(VariableRecord* variable);
+
+// Gives a cell read from a variable its own copy of the text or matrix it
+// points at (a matrix copy is owned by the cell), so that a later change of
+// the variable cannot free what the cell holds. The cell keeps its variable.
+void CopyOutOfVariable(StackEntry& cell);
 
 // Stores a number / a new text block into a variable or one of its fields,
 // keeping the variable's UTF-16 mark in step with what it now holds. The

@@ -4,10 +4,12 @@
 
 #include "builtins/compound_assignment.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "builtins/operator_fixture.h"
+#include "platform/faults.h"
 #include "runtime/assignment.h"
 
 namespace qob::testing {
@@ -269,6 +271,59 @@ TEST_F(MultipleAssignmentTest, SurplusValuesAreDroppedNotTakenAsTargets) {
     EXPECT_EQ(Describe(v[0]), "n:5");
     ASSERT_EQ(StackDepth(), 1);
     EXPECT_EQ(PopDescription(), "t:below");
+}
+
+// Values read from variables that are also targets: each target gets the
+// value as it was written, although an earlier assignment of the statement
+// changed (and freed) what the value pointed at, or changed the kind of the
+// variable it was read from.
+TEST_F(MultipleAssignmentTest, ValuesReadFromTheTargetsAreTakenAsWritten) {
+    const struct {
+        const char* first;
+        const char* second;
+    } cases[] = {
+        {"t:x", "t:yy"},
+        {"m:[1,{a}]", "m:[3]"},
+        {"t:text", "m:[1,2]"},
+        {"n:5", "m:[7]"},
+        {"m:[7]", "n:5"},
+        {"w:wide", "n:1"},
+    };
+    for (const auto& c : cases) {
+        VariableRecord* x = SetTo("X$", c.first);
+        VariableRecord* y = SetTo("Y$", c.second);
+        PushVariable(x);
+        PushVariable(y);
+        OpenFrame();
+        PushVariable(y);
+        PushVariable(x);
+        PushNumber(2);
+        Builtin_massign();
+        EXPECT_EQ(StackDepth(), 0);
+        EXPECT_EQ(Describe(x), c.second) << c.first << " " << c.second;
+        EXPECT_EQ(Describe(y), c.first) << c.first << " " << c.second;
+    }
+}
+
+// A value whose text is an address faults when it is assigned; the fault
+// unwinds past the handler, which then must hold no heap object. (The first
+// run may make lasting records of the context: only the second is counted.)
+TEST_F(MultipleAssignmentTest, AFaultingValueLeavesNoHeapObjectBehind) {
+    for (int run = 0; run < 2; ++run) {
+        for (int i = 0; i < 2; ++i) PushVariable(SetTo(i ? "B$" : "A$", "n:0"));
+        OpenFrame();
+        PushValue(reinterpret_cast<const char*>(uintptr_t{16}), 0.0, nullptr);
+        PushNumber(1);
+        PushNumber(2);
+        const int64_t live = LiveOperatorNewBlocks();
+        const std::optional<platform::FaultReport> fault = platform::RunGuarded([] { Builtin_massign(); });
+        const int64_t left = LiveOperatorNewBlocks() - live;
+        ASSERT_TRUE(fault.has_value());
+        if (run == 1) {
+            EXPECT_EQ(left, 0);
+        }
+        EXPECT_EQ(Describe(Variable("B$")), "n:1");
+    }
 }
 
 TEST_F(MultipleAssignmentTest, TakesMoreThanTwoHundredFiftyFiveValues) {

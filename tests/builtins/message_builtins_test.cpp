@@ -6,11 +6,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 
+#include "builtins/arithmetic_operators.h"
 #include "builtins/operator_fixture.h"
 #include "platform/clock.h"
+#include "platform/faults.h"
 #include "platform/memory.h"
 #include "platform/message_box.h"
 #include "platform/temp_directory.h"
@@ -90,6 +93,27 @@ TEST_F(MessageBuiltinsTest, ShowmessageTakesEveryArgumentAndTextsNotStartingABlo
     Builtin_showmessage();
     EXPECT_EQ(Contents(output), expected + "\n");
     EXPECT_EQ(StackDepth(), 0);
+}
+
+// An address taken as text faults when a framed built-in reads it; the fault
+// unwinds past the handler, which then must hold no heap object. (A first
+// run may make lasting records of the context: only the second is counted.)
+TEST_F(MessageBuiltinsTest, AFaultReadingAnArgumentLeavesNoHeapObjectBehind) {
+    for (void (*handler)() : {Builtin_showmessage, Builtin_concat, Builtin_validint}) {
+        for (int run = 0; run < 2; ++run) {
+            OpenFrame();
+            Push("t:1");
+            PushValue(reinterpret_cast<const char*>(uintptr_t{16}), 0.0, nullptr);
+            Push("t:2");
+            const int64_t live = LiveOperatorNewBlocks();
+            const std::optional<platform::FaultReport> fault = platform::RunGuarded(handler);
+            const int64_t left = LiveOperatorNewBlocks() - live;
+            ASSERT_TRUE(fault.has_value());
+            if (run == 1) {
+                EXPECT_EQ(left, 0);
+            }
+        }
+    }
 }
 
 TEST_F(MessageBuiltinsTest, TickReadsTheMillisecondClockAsUnsigned) {

@@ -74,4 +74,8 @@ private:
 // The number as the descriptions print it.
 std::string FormatValue(double value);
 
+// Blocks of the global operator new still live in this test program: a
+// handler that a fault unwinds must hold none (nothing would free them).
+[[nodiscard]] int64_t LiveOperatorNewBlocks();
+
 }  // namespace qob::testing

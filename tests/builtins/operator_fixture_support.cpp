@@ -4,9 +4,12 @@
 
 #include "builtins/operator_fixture.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "platform/memory.h"
 #include "platform/text_codec.h"
@@ -22,7 +25,31 @@
 #include "runtime/vm.h"
 #include "runtime/wide_text.h"
 
+namespace {
+std::atomic<int64_t> gLiveNewBlocks{0};
+}  // namespace
+
+// Counting replacements of the global allocation functions; the array and
+// sized forms come to these.
+void* operator new(std::size_t size) {
+    void* block = std::malloc(size ? size : 1);
+    if (!block) throw std::bad_alloc();
+    ++gLiveNewBlocks;
+    return block;
+}
+
+void operator delete(void* block) noexcept {
+    if (!block) return;
+    --gLiveNewBlocks;
+    std::free(block);
+}
+
+void operator delete(void* block, std::size_t) noexcept { operator delete(block); }
+
 namespace qob::testing {
+
+int64_t LiveOperatorNewBlocks() { return gLiveNewBlocks.load(); }
+
 namespace {
 
 char* TrackedCopy(ProgramContext* context, const std::string& text) {
