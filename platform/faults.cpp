@@ -42,13 +42,14 @@ FaultKind ClassifyFault(int signal, int code) {
             if (code == FPE_INTDIV) return FaultKind::IntegerDivideByZero;
             if (code == FPE_INTOVF) return FaultKind::IntegerOverflow;
             return FaultKind::Other;
+        case SIGTRAP: return code == TRAP_TRACE ? FaultKind::SingleStep : FaultKind::Breakpoint;
         default: return FaultKind::Other;
     }
 }
 
 namespace {
 
-constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE};
+constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP};
 
 struct Guard {
     sigjmp_buf jump;

@@ -1,5 +1,5 @@
 // platform/faults.h
-// The fault guard: hardware faults (SIGSEGV, SIGBUS, SIGILL, SIGFPE) inside a
+// The fault guard: hardware faults (SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP) inside a
 // guarded call come back to the caller as a report instead of ending the process.
 #pragma once
 

@@ -51,7 +51,8 @@ def run_once(command, cwd, quiet=False):
         return Outcome(failure=str(error))
     output = done.stdout.strip()
     if done.returncode != 0:
-        detail = (done.stderr.strip() or output).splitlines()[-3:]
+        lines = [line for line in (done.stderr.strip() or output).splitlines() if line.strip()]
+        detail = lines[-2:]
         return Outcome(output, f"exit code {done.returncode}: {' | '.join(detail)}")
     if not output and not quiet:
         return Outcome(output, "printed nothing")
@@ -159,6 +160,9 @@ def compile_benchmark(qob, work, runs, warmup):
     folder.mkdir(exist_ok=True)
     subprocess.run([sys.executable, str(GENERATOR), str(folder)], check=True, stdout=subprocess.DEVNULL)
     big_qob, big_lua = folder / "big.qob", folder / "big.lua"
+    # Start-up alone: a program of one statement, loaded from its compiled file.
+    tiny = folder / "tiny.qob"
+    tiny.write_text('PROC MAIN\n  showmessage("tiny");\nEND;\n')
     problems = []
     expected = run_once(["lua5.4", str(big_lua)], folder)
     if not expected.ok:
@@ -180,11 +184,15 @@ def compile_benchmark(qob, work, runs, warmup):
         else:
             commands = [("qob compile", [str(qob), str(big_qob), "C"]),
                         ("qob load", [str(qob), str(big_qob)])] + commands
+            if run_once([str(qob), str(tiny)], folder).output == "tiny":
+                commands.append(("qob start-up", [str(qob), str(tiny)]))
     medians = time_commands(commands, folder, runs, warmup)
     qob_lines, lua_lines = count_lines(big_qob), count_lines(big_lua)
     per_line = lambda seconds, lines: "-" if seconds is None else f"{seconds * 1e6 / lines:.2f}"
-    compile_time, load_time, luac_time = (medians.get(n) for n in ("qob compile", "qob load", "luac5.4 -p"))
+    compile_time, load_time, luac_time, startup_time = (
+        medians.get(n) for n in ("qob compile", "qob load", "luac5.4 -p", "qob start-up"))
     rows = [
+        ["qob: start-up (one-line program, compiled file)", count_lines(tiny), format_ms(startup_time), "-"],
         ["qob: compile (C switch)", qob_lines, format_ms(compile_time), per_line(compile_time, qob_lines)],
         ["qob: load compiled file and run", qob_lines, format_ms(load_time), per_line(load_time, qob_lines)],
         ["luac5.4 -p", lua_lines, format_ms(luac_time), per_line(luac_time, lua_lines)],

@@ -31,6 +31,8 @@ QOB_FAULTING int Divide(int dividend, int divisor) {
 
 QOB_FAULTING void ExecuteIllegalInstruction() { asm volatile("ud2"); }
 
+QOB_FAULTING void ExecuteBreakpoint() { asm volatile("int3"); }
+
 volatile bool gRecurseForever = true;  // hides the endless recursion from the compiler
 
 QOB_FAULTING int Recurse(int depth) {
@@ -84,6 +86,13 @@ TEST(FaultsTest, IllegalInstructionIsReported) {
     ASSERT_TRUE(fault.has_value());
     EXPECT_EQ(fault->kind, FaultKind::IllegalInstruction);
     EXPECT_STREQ(GetFaultName(fault->kind), "Illegal instruction");
+}
+
+TEST(FaultsTest, BreakpointInstructionIsReported) {
+    const std::optional<FaultReport> fault = RunGuarded([] { ExecuteBreakpoint(); });
+    ASSERT_TRUE(fault.has_value());
+    EXPECT_EQ(fault->kind, FaultKind::Breakpoint);
+    EXPECT_STREQ(GetFaultName(fault->kind), "Breakpoint");
 }
 
 TEST(FaultsTest, StackExhaustionIsReported) {
@@ -184,6 +193,8 @@ TEST(FaultsTest, SignalsAreClassified) {
         {SIGBUS, BUS_ADRALN, "Address misaligned"},
         {SIGBUS, BUS_ADRERR, "Access violation"},
         {SIGILL, ILL_ILLOPC, "Illegal instruction"},
+        {SIGTRAP, TRAP_BRKPT, "Breakpoint"},
+        {SIGTRAP, TRAP_TRACE, "Single step"},
         {SIGILL, ILL_PRVOPC, "Priviledged instruction"},
         {SIGILL, ILL_PRVREG, "Priviledged instruction"},
         {SIGFPE, FPE_INTDIV, "Integer divide by 0"},
