@@ -3,6 +3,7 @@
 
 #include "runtime/runtime_error.h"
 
+#include <atomic>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -35,6 +36,7 @@ namespace {
 std::string gLogPath;        // empty until the log is first opened
 bool gLogging = false;       // re-entry guard of the log writers
 int gReportNesting = 0;      // error boxes currently up
+std::atomic<int32_t> gReportedErrors{0};  // reports shown in the error box
 ShutdownRoutine gShutdownRoutine = nullptr;
 DebuggerBreakRoutine gDebuggerBreak = nullptr;
 bool gShutdownDone = false;
@@ -173,6 +175,8 @@ void OpenDebugLog(const char* path) {
 
 const char* DebugLogPath() { return gLogPath.empty() ? nullptr : gLogPath.c_str(); }
 
+int32_t ReportedRuntimeErrorCount() { return gReportedErrors; }
+
 void RaiseRuntimeError(const char* message, uint8_t continueFlag) {
     const std::string sourceFile = SourceFileText();
     const std::string report = FormatReport(message, sourceFile);
@@ -181,6 +185,7 @@ void RaiseRuntimeError(const char* message, uint8_t continueFlag) {
         return;
     }
     LogReport(message, sourceFile);
+    ++gReportedErrors;
     // Only the outermost box parks the window events; a report raised while a
     // box is up must not save the already-cleared procedures over them.
     if (gReportNesting++ == 0) SuspendWindowEvents();

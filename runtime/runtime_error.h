@@ -18,6 +18,10 @@ extern int32_t RuntimeLogSwitch;
 // node boundary. It returns normally either way (Cancel ends the process).
 void RaiseRuntimeError(const char* message, uint8_t continueFlag);
 
+// How many reports reached the error box (errors no TRY took) since start-up;
+// the executable's exit status reads it.
+[[nodiscard]] int32_t ReportedRuntimeErrorCount();
+
 // Where an attached debugger takes over after OK is chosen in debug mode: it
 // is given the current instruction's source file (null when it names none)
 // and line, tells the debugger and returns when the debugger resumes the

@@ -46,75 +46,7 @@ constexpr double kInstanceHandle = 0x10000;
 constexpr double kShowCommand = 1;
 
 constexpr const char* kOwnExecutable = "/proc/self/exe";
-constexpr const char* kRuntimeErrorCaption = "QOB Runtime Error";
 
-// The run-time error path keeps no count of the errors it reports, yet each
-// one that no TRY takes shows the "QOB Runtime Error" box, which headless
-// means one line on the error stream. The boxes' error stream passes through
-// here on its way to standard error and each such line is counted, for the
-// exit status.
-class RuntimeErrorCounter {
-public:
-    void Install() {
-        cookie_io_functions_t functions{};
-        functions.write = Write;
-        stream = fopencookie(this, "w", functions);
-        if (!stream) return;
-        std::setvbuf(stream, nullptr, _IOFBF, 1 << 16);
-        platform::SetMessageBoxOutput(nullptr, stream);
-    }
-
-    void Remove() {
-        if (!stream) return;
-        platform::SetMessageBoxOutput(nullptr, nullptr);
-        std::fclose(stream);
-        stream = nullptr;
-    }
-
-    [[nodiscard]] int Count() const { return count; }
-
-private:
-    static ssize_t Write(void* cookie, const char* data, size_t size) {
-        auto* self = static_cast<RuntimeErrorCounter*>(cookie);
-        self->Scan(data, size);
-        size_t written = 0;
-        while (written < size) {
-            const ssize_t done = ::write(STDERR_FILENO, data + written, size - written);
-            if (done <= 0) break;
-            written += static_cast<size_t>(done);
-        }
-        return static_cast<ssize_t>(size);
-    }
-
-    // Lines that start with the caption; the text may arrive in pieces.
-    void Scan(const char* data, size_t size) {
-        static const std::string prefix = std::string(kRuntimeErrorCaption) + ": ";
-        for (size_t i = 0; i < size; ++i) {
-            const char c = data[i];
-            if (matching) {
-                if (c == prefix[matched]) {
-                    if (++matched == prefix.size()) {
-                        ++count;
-                        matching = false;
-                    }
-                } else {
-                    matching = false;
-                }
-            }
-            if (c == '\n') {
-                matching = true;
-                matched = 0;
-            }
-        }
-    }
-
-    std::FILE* stream = nullptr;
-    bool matching = true;
-    size_t matched = 0;
-    int count = 0;
-};
-
-RuntimeErrorCounter gRuntimeErrors;
 bool gShutDown = false;
 std::optional<std::vector<uint8_t>> gExecutableProgram;
 
@@ -219,7 +151,6 @@ void ShutdownRuntime() {
 
 int WinMain(std::string_view commandLine) {
     AcquireInterpreterLock();
-    gRuntimeErrors.Install();
     gExecutableProgram = ReadEmbeddedProgram(kOwnExecutable);
     const std::vector<std::string> tokens = SplitCommandLine(commandLine);
     for (size_t i = 1; i < tokens.size(); ++i) (void)ApplySwitch(tokens[i], Switches);
@@ -249,8 +180,7 @@ int WinMain(std::string_view commandLine) {
     MessageLoop();
 
     ShutdownRuntimeOnce();
-    const bool failed = !programFound || FailedCompileCount() > 0 || gRuntimeErrors.Count() > 0;
-    gRuntimeErrors.Remove();
+    const bool failed = !programFound || FailedCompileCount() > 0 || ReportedRuntimeErrorCount() > 0;
     ReleaseInterpreterLock();
     return failed ? 1 : 0;
 }
