@@ -192,6 +192,8 @@ bool Dispatch(VariableRecord* x, SourceValue& s, bool targetByReference, void* f
     return true;
 }
 
+void PushAssignedTarget(VariableRecord* x);
+
 void FinishAssignment(VariableRecord* x, SourceValue& s, bool setWideMark) {
     if (setWideMark) {
         if (s.flags & kEntryWide)
@@ -202,8 +204,12 @@ void FinishAssignment(VariableRecord* x, SourceValue& s, bool setWideMark) {
     if (IsListVariable(x))
         StoreListElement(x);
     FreeSourceLinks(s);
-    if (!SetPushPending)
-        return;
+    if (SetPushPending)
+        PushAssignedTarget(x);
+}
+
+// The __set_push request: the target's new value is pushed.
+void PushAssignedTarget(VariableRecord* x) {
     SetPushPending = 0;
     VariableRecord* target = x;
     if (NoFollowPending)
@@ -222,6 +228,9 @@ void FinishAssignment(VariableRecord* x, SourceValue& s, bool setWideMark) {
 VariableRecord* OpcodeTarget() {
     ProgramContext* context = CurrentContext;
     Instruction* node = CurrentInstruction;
+    if (const InstructionExtra* cached = node->extra; cached && cached->cachedVariable &&
+                                                      IsCachedListInForce(cached->cachedList))
+        return cached->cachedVariable;
     InstructionExtra* extra = RequireInstructionExtra(context->pool, node);
     if (extra && extra->cachedVariable) {
         VariableRecord* list = extra->cachedList;
@@ -270,9 +279,24 @@ void AssignStatement() {
     FinishAssignment(x, s, wide);
 }
 
+// A number (a constant, a result, or read from a plain variable) that owns
+// nothing: every row of the dispatch stores just its value.
+bool IsPlainNumberSource(const SourceValue& s) {
+    if (s.text || s.flags || s.links)
+        return false;
+    const VariableRecord* v = s.variable;
+    return !v || (!(v->flags & (kVarStructure | kVarMatrix | kVarObject)) && !v->elementCount);
+}
+
+// A target a number goes into as its whole value: no storage of its own, no
+// list element to write back.
+bool IsPlainNumberTarget(const VariableRecord* x) {
+    return x->type == 0 && !x->elementCount && !(x->flags & kVarHandedOver) && !x->currentNode;
+}
+
 void AssignOpcode() {
     VariableRecord* x = OpcodeTarget();
-    SourceValue s = TakeSource(PopStackEntry());
+    SourceValue s = TakeSource(PopCell(CurrentContext));
     if (!x) {
         FreeSourceLinks(s);
         return;
@@ -281,6 +305,13 @@ void AssignOpcode() {
         while (x->reference)
             x = x->reference;
     bool targetByReference = CurrentInstruction->operand != 0;
+    if (!targetByReference && IsPlainNumberSource(s) && IsPlainNumberTarget(x)) {
+        SetVariableValue(x, nullptr, s.value, nullptr, -1);
+        x->flags &= ~kVarWideText;
+        if (SetPushPending)
+            PushAssignedTarget(x);
+        return;
+    }
     // A typed block or an array takes the value into its storage. A matrix
     // named whole takes the value whole, as the keyword form does: its data
     // is a cell run, and writing into the first cell would nest the new

@@ -248,11 +248,7 @@ bool OpenArgumentFrame(ProgramContext* context) {
     return true;
 }
 
-StackEntry* CloseArgumentFrame(ProgramContext* context) {
-    ArgumentFrame& frames = context->argumentFrame;
-    if (frames.count <= 0) return context->stackTop;
-    return frames.slots[--frames.count];
-}
+StackEntry* CloseArgumentFrame(ProgramContext* context) { return CloseFrame(context); }
 
 void DropFunctionStack(int32_t keep) {
     ProgramContext* context = CurrentContext;

@@ -379,7 +379,7 @@ void ConditionalJumpHandler() {
     ProgramContext* context = CurrentContext;
     const StackEntry* top = context->stackTop;
     const bool jump = top->value == 0.0 && !top->text;
-    PopStackEntryFrom(context);
+    PopCell(context);
     if (jump) TakeJump(context);
 }
 
@@ -412,6 +412,13 @@ VariableRecord* LoopVariable(const StackEntry& cell) {
     return RequireVariable(LocalVariableList, number);
 }
 
+// Whether at least count cells lie above the saved top (the bottom cell not counted).
+bool HasCellsAbove(const StackEntry* saved, const StackEntry* top, int32_t count) {
+    for (const StackEntry* cell = top; cell && cell != saved && cell->below; cell = cell->below)
+        if (--count == 0) return true;
+    return false;
+}
+
 int32_t CellsAbove(const StackEntry* saved, const StackEntry* top) {
     int32_t count = 0;
     for (const StackEntry* cell = top; cell && cell != saved && cell->below; cell = cell->below) ++count;
@@ -426,19 +433,20 @@ void LeaveLoop() { CurrentInstruction = JumpTarget(CurrentInstruction); }
 
 void Handle_FOR() {
     ProgramContext* context = CurrentContext;
-    const StackEntry* saved = CloseArgumentFrame(context);
-    const bool haveStep = CellsAbove(saved, context->stackTop) >= 4;
-    double step = haveStep ? PopNumber() : 0.0;
-    const double end = PopNumber();
-    const double start = PopNumber();
+    const StackEntry* saved = CloseFrame(context);
+    const bool haveStep = HasCellsAbove(saved, context->stackTop, 4);
+    double step = haveStep ? PopCellNumber(context) : 0.0;
+    const double end = PopCellNumber(context);
+    const double start = PopCellNumber(context);
     if (!haveStep) step = end < start ? -1.0 : 1.0;
-    const StackEntry cell = *PopStackEntry();
-    VariableRecord* variable = LoopVariable(cell);
+    // Read the variable cell before anything (a getter) pushes over it.
+    const StackEntry* cell = PopCell(context);
+    void* field = FieldOf(cell->extra);
+    VariableRecord* variable = cell->variable ? cell->variable : LoopVariable(*cell);
     if (!variable) {
         LeaveLoop();
         return;
     }
-    void* field = FieldOf(cell.extra);
     double value = start;
     LoopActivation* activation = CurrentLoopActivation(context);
     if (activation && activation->firstRun) {
