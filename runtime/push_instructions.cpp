@@ -187,15 +187,17 @@ VariableRecord* LookUpNodeVariable(Instruction* node, const char* name, bool sec
         variable = second ? extra->cachedVariable2 : extra->cachedVariable;
     } else {
         if (!name) return nullptr;
-        variable = FindVariable(name, second ? 0 : node->textHash);
-        if (!variable) variable = RequireVariable(LocalVariableList, name);
+        // A refused member gives none (and no cache entry): each access reports it.
+        variable = FindOrRequireVariable(name, second ? 0 : node->textHash);
         if (!variable) return nullptr;
         extra = RequireInstructionExtra(CurrentContext->pool, node);
         if (extra) {
             // The cache names the list the variable really lives in, so a
             // recursive call with another frame never reuses an outer local.
+            // A member reached through an object variable depends on the
+            // instance that variable holds at the time: it is never cached.
             (second ? extra->cachedVariable2 : extra->cachedVariable) = variable;
-            (second ? extra->cachedList2 : extra->cachedList) = variable->owner;
+            (second ? extra->cachedList2 : extra->cachedList) = MemberLookupInstance ? nullptr : variable->owner;
         }
     }
     if (noFollow || NoFollowPending) {
