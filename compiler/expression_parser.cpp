@@ -276,7 +276,7 @@ TokenNode* BuildIndexedSide(TokenNode* nameToken, std::string_view name, bool ad
     EmitText(WithKind(kKindWorkedOn, name), nameToken);
     ParseOffsetIndex(addressFlag);
     if (p.input != nullptr && p.input->text[0] == '.' && EndsWithSigil(CurrentText())) {
-        EmitText("\"" + std::string(CurrentText().substr(1)) + "\"", p.input);
+        EmitText(QuotedText(CurrentText().substr(1)), p.input);
         EmitText(kOffsetVarMarker, p.input);
         NextToken();
     }
@@ -428,7 +428,9 @@ void ParseProcedureAddress() {
     if (index < 0) index = FindUnitProcedure(name, LookupNamespace(), false, true, false);
     FlushPendingNamespace();
     if (index >= 0) {
-        EmitText("&" + std::string(UnitProcedureAt(index)->name), token);
+        std::string address = "&";
+        address += UnitProcedureAt(index)->name;
+        EmitText(address, token);
         ++p.valueCount;
     } else if (name.find('.') != std::string::npos) {
         EmitText(token->text, token);

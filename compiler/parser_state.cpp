@@ -295,6 +295,19 @@ std::string WithKind(unsigned char kind, std::string_view name) {
     return text;
 }
 
+std::string QuotedText(std::string_view text) {
+    std::string quoted(1, '"');
+    quoted += text;
+    quoted += '"';
+    return quoted;
+}
+
+std::string ClassCodeName(std::string_view className) {
+    std::string name = "__CLASSCODE_";
+    name += className;
+    return name;
+}
+
 bool EndsWithSigil(std::string_view text) {
     return !text.empty() && (text.back() == '$' || text.back() == '%');
 }

@@ -163,6 +163,10 @@ void CheckLocalName(const TokenNode* token, std::string_view name);
 
 // Text helpers.
 [[nodiscard]] std::string WithKind(unsigned char kind, std::string_view name);
+// The text in double quotes, as a text token of the stream.
+[[nodiscard]] std::string QuotedText(std::string_view text);
+// "__CLASSCODE_<class>", the start of the keys of a class's code.
+[[nodiscard]] std::string ClassCodeName(std::string_view className);
 [[nodiscard]] bool EndsWithSigil(std::string_view text);
 [[nodiscard]] uint32_t HashText(std::string_view text);
 

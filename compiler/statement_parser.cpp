@@ -258,11 +258,12 @@ ProcedureName ResolveProcedureName(const ProcModifiers& modifiers) {
     ProcedureName resolved{name, p.input->hash, false};
     const size_t dot = name.find('.');
     if (p.currentClass != nullptr && !p.classFromDottedName) {
-        resolved.keyName = "__CLASSCODE_" + std::string(p.currentClass->name) + "." + name;
+        resolved.keyName = ClassCodeName(p.currentClass->name);
+        resolved.keyName.append(".").append(name);
     } else if (dot != std::string::npos) {
         const std::string className = name.substr(0, dot);
         resolved.methodHash = HashText(std::string_view(name).substr(dot + 1));
-        resolved.keyName = "__CLASSCODE_" + name;
+        resolved.keyName = ClassCodeName(name);
         ClassRecord* owner = FindUnitClass(HashText(className));
         if (owner == nullptr) {
             ReportParserError(FormatParserMessage(msg::kClassNotFound, className));
@@ -429,7 +430,7 @@ void ParseClassDirective() {
     EmitText(Marker(Keyword::DirectiveClass), directive);
     EmitText(base, baseToken);
     EmitText(name, nameToken);
-    const std::string key = "__CLASSCODE_" + name + ".__INIT(0,0)";
+    const std::string key = ClassCodeName(name).append(".__INIT(0,0)");
     std::string header = MakeProcHeaderText(false, 0, false, key);
     SetProcHeaderKind(header.data(), 0, false, false);
     EmitText(header, nameToken);
@@ -445,7 +446,7 @@ void ParseClassDirective() {
     p.firstOperationDone = false;
     AddLocalName("SELF$");
     AddLocalName("OBJECTNAME$");
-    if (!base.empty()) EmitText(WithKind(kKindInheritedCall, "__CLASSCODE_" + base + ".__INIT(0,0)"), baseToken);
+    if (!base.empty()) EmitText(WithKind(kKindInheritedCall, ClassCodeName(base).append(".__INIT(0,0)")), baseToken);
 }
 
 void ParseEndClassDirective() {
@@ -486,7 +487,7 @@ void ParseObjectDirective() {
         ReportParserError(msg::kVariableExpected);
         return;
     }
-    const std::string quoted = "\"" + className + "\"";
+    const std::string quoted = QuotedText(className);
     const std::string variable(CurrentText());
     TokenNode* variableToken = p.input;
     EmitText(quoted, directive);
@@ -509,7 +510,7 @@ void ParseObjectDirective() {
 void ParseClassTyping() {
     ParserState& p = Parser();
     TokenNode* classToken = p.input;
-    const std::string quoted = "\"" + std::string(CurrentText()) + "\"";
+    const std::string quoted = QuotedText(CurrentText());
     NextToken();
     if (p.code != '(') {
         ReportParserError(msg::kExpressionExpected);
@@ -638,7 +639,7 @@ void ParseCaseLabel() {
     }
     p.inCaseLabel = false;
     if (p.code == 'C' && CurrentText() == ":") {
-        EmitText(":" + std::to_string(values), p.input);
+        EmitText(std::string(":").append(std::to_string(values)), p.input);
         NextToken();
     } else if (!p.depthExceeded) {
         ReportParserError(msg::kColonOrCommaExpected);
@@ -821,7 +822,7 @@ void EmitProfileToken(const TokenNode* statement) {
         }
         shown = p.profileFileShown;
     }
-    EmitTextAt("\"" + shown + "\"", statement->line, statement->column);
+    EmitTextAt(QuotedText(shown), statement->line, statement->column);
     EmitTextAt(std::to_string(statement->line), statement->line, statement->column);
     EmitTextAt(kProfileMarker, statement->line, statement->column);
 }
@@ -853,7 +854,7 @@ TokenNode* ParseSource(const char* fileName, int mode, TokenNode* lastInputToken
     p.input = TokenListFirst(lastInputToken);
     p.tokenTotal = TokenCountBack(lastInputToken);
     if (const auto& hooks = GetParserProgressHooks(); hooks.showText != nullptr)
-        hooks.showText("Parsing (" + ExtractFileName(p.fileName) + ")...");
+        hooks.showText(std::string("Parsing (").append(ExtractFileName(p.fileName)).append(")..."));
     TokenNode* last = ParseStatementList();
     ResetParserState();
     return last;

@@ -14,6 +14,7 @@
 #include "platform/faults.h"
 #include "platform/memory.h"
 #include "runtime/allocation_tracking.h"
+#include "runtime/opcodes.h"
 #include "runtime/instruction.h"
 #include "runtime/list_values.h"
 #include "runtime/loop_state.h"
@@ -351,14 +352,35 @@ void NopHandler() {}
 
 void Handle_ENDPROC() { StopFlag = true; }
 
-void Handle_BRANCH() { CurrentInstruction = JumpTarget(CurrentInstruction); }
+namespace {
+
+// A jump back to a loop's opening node starts the loop's next pass. Whatever
+// the previous pass left to the loop's depth is dead by then (every statement
+// leaves the stack as it found it, and variables keep copies), so it is freed
+// now instead of when the loop ends: a long loop that builds texts would
+// otherwise hold every pass's temporaries at once.
+bool IsLoopHead(const Instruction* node) {
+    const auto opcode = static_cast<Opcode>(node->opcode);
+    return opcode == Opcode::INITFOR || opcode == Opcode::INITFOREACH || opcode == Opcode::INITWHILE;
+}
+
+void TakeJump(ProgramContext* context) {
+    Instruction* target = JumpTarget(CurrentInstruction);
+    if (target && IsLoopHead(target)) FreeTrackedAllocationsFrom(context, context->callDepth);
+    CurrentInstruction = target;
+}
+
+}  // namespace
+
+void Handle_BRANCH() { TakeJump(CurrentContext); }
 
 void ConditionalJumpHandler() {
     if (Handler second = CurrentInstruction->secondHandler) second();
     ProgramContext* context = CurrentContext;
     const StackEntry* top = context->stackTop;
-    if (top->value == 0.0 && !top->text) CurrentInstruction = JumpTarget(CurrentInstruction);
+    const bool jump = top->value == 0.0 && !top->text;
     PopStackEntryFrom(context);
+    if (jump) TakeJump(context);
 }
 
 void Handle_INITFOR() {

@@ -228,7 +228,7 @@ protected:
     std::vector<VariableRecord*> Assign(int targets, std::initializer_list<const char*> values, double count) {
         std::vector<VariableRecord*> variables;
         for (int i = 0; i < targets; ++i) {
-            const std::string name = "T" + std::to_string(i) + "$";
+            const std::string name = std::string("T").append(std::to_string(i)).append("$");
             variables.push_back(SetTo(name.c_str(), "t:unset"));
             PushVariable(variables.back());
         }
@@ -329,7 +329,7 @@ TEST_F(MultipleAssignmentTest, AFaultingValueLeavesNoHeapObjectBehind) {
 TEST_F(MultipleAssignmentTest, TakesMoreThanTwoHundredFiftyFiveValues) {
     std::vector<VariableRecord*> variables;
     for (int i = 0; i < 300; ++i) {
-        const std::string name = "M" + std::to_string(i) + "$";
+        const std::string name = std::string("M").append(std::to_string(i)).append("$");
         variables.push_back(SetTo(name.c_str(), "n:0"));
         PushVariable(variables.back());
     }
@@ -338,7 +338,7 @@ TEST_F(MultipleAssignmentTest, TakesMoreThanTwoHundredFiftyFiveValues) {
     PushNumber(300);
     Builtin_massign();
     EXPECT_EQ(StackDepth(), 0);
-    for (int i = 0; i < 300; ++i) EXPECT_EQ(Describe(variables[i]), "n:" + std::to_string(i * 10)) << i;
+    for (int i = 0; i < 300; ++i) EXPECT_EQ(Describe(variables[i]), std::string("n:").append(std::to_string(i * 10))) << i;
 }
 
 TEST_F(MultipleAssignmentTest, PushResultPushesEveryTargetAndCountBelowOneAssignsNothing) {

@@ -105,7 +105,14 @@ std::string ReplaceAddresses(const std::string& line, const std::unordered_map<u
         while (end < line.size() && std::isxdigit(static_cast<unsigned char>(line[end]))) ++end;
         const uintptr_t address = std::strtoull(line.substr(i + 2, end - i - 2).c_str(), nullptr, 16);
         const auto found = index.find(address);
-        out += address == 0 ? "-" : found != index.end() ? "@" + std::to_string(found->second) : "@?";
+        if (address == 0) {
+            out += "-";
+        } else if (found != index.end()) {
+            out += "@";
+            out += std::to_string(found->second);
+        } else {
+            out += "@?";
+        }
         i = end;
     }
     return out;
@@ -188,7 +195,9 @@ std::string ListInstructions(const Instruction* first) {
     return listing;
 }
 
-std::string ErrorWithout(std::string_view text) { return "error: (test.qob) [" + std::string(text) + "]\n"; }
+std::string ErrorWithout(std::string_view text) {
+    return std::string("error: (test.qob) [").append(text).append("]\n");
+}
 
 void CodegenTest::SetUp() {
     FreeFunctionTable();
@@ -282,11 +291,11 @@ std::string MainBody(const std::string& listing) {
 }  // namespace
 
 std::string CodegenTest::GenerateBody(std::string_view body, bool optimize) {
-    return MainBody(Generate("PROC:MAIN __ENDDECL\n" + std::string(body) + "\nEND", optimize));
+    return MainBody(Generate(std::string("PROC:MAIN __ENDDECL\n").append(body).append("\nEND"), optimize));
 }
 
 std::string CodegenTest::CompileBody(std::string_view body, bool optimize) {
-    return MainBody(CompileSource("PROC MAIN\n" + std::string(body) + "\nEND;\n", optimize));
+    return MainBody(CompileSource(std::string("PROC MAIN\n").append(body).append("\nEND;\n"), optimize));
 }
 
 std::string CodegenTest::CompileSource(std::string_view source, bool optimize, int linkPasses) {

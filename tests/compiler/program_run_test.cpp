@@ -20,9 +20,11 @@ std::vector<double> traced;
 void Builtin_trace() { traced.push_back(PopNumber()); }
 // failnow(): a run-time error.
 void Builtin_failnow() { RaiseRuntimeError("test failure", 0); }
-// faultnow(): an access violation.
+// faultnow(): an access violation. The address is read from a volatile, so
+// the optimiser cannot see (and warn about) the deliberate bad store.
 __attribute__((no_sanitize("address", "undefined"), noinline)) void Builtin_faultnow() {
-    *reinterpret_cast<volatile int*>(uintptr_t{16}) = 1;
+    volatile uintptr_t address = 16;
+    *reinterpret_cast<volatile int*>(address) = 1;
 }
 
 class ProgramRunTest : public CodegenTest {
