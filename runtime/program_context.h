@@ -156,4 +156,16 @@ inline StackEntry* PushCell(ProgramContext* context) {
     return cell;
 }
 
+// Pushes {value, text, variable, extra} with flags 0: PushValue for handlers
+// that want it inline.
+inline void PushCellValue(ProgramContext* context, const char* text, double value, VariableRecord* variable,
+                          int32_t extra) {
+    StackEntry* cell = PushCell(context);
+    cell->value = value;
+    cell->text = text;
+    cell->variable = variable;
+    cell->extra = extra;
+    cell->flags = 0;
+}
+
 }  // namespace qob

@@ -123,16 +123,11 @@ StackEntry* PushStackEntry(ProgramContext* context, bool clearFlags) {
 }
 
 void PushValueTo(ProgramContext* context, const char* text, double value, VariableRecord* variable, int32_t extra) {
-    StackEntry* cell = PushCell(context);
-    cell->value = value;
-    cell->text = text;
-    cell->variable = variable;
-    cell->extra = extra;
-    cell->flags = 0;
+    PushCellValue(context, text, value, variable, extra);
 }
 
 void PushValue(const char* text, double value, VariableRecord* variable, int32_t extra) {
-    PushValueTo(CurrentContext, text, value, variable, extra);
+    PushCellValue(CurrentContext, text, value, variable, extra);
 }
 
 void PushVariableRef(const char* name) {

@@ -360,8 +360,8 @@ void GetVariableByName(const char* name, char** text, double* value, void* field
         GetVariableValue(v, text, value, fieldAddress);
 }
 
-void SetVariableValue(VariableRecord* variable, const char* text, double value, void* fieldAddress,
-                      int64_t size) {
+void SetVariableValueInFull(VariableRecord* variable, const char* text, double value, void* fieldAddress,
+                            int64_t size) {
     if (!variable || variable->protect == 1)
         return;
     if (IsListVariable(variable)) {
@@ -387,7 +387,7 @@ void SetVariableValue(VariableRecord* variable, const char* text, double value, 
         WriteListElementBack(variable);
 }
 
-void GetVariableValue(VariableRecord* variable, char** text, double* value, void* fieldAddress) {
+void GetVariableValueInFull(VariableRecord* variable, char** text, double* value, void* fieldAddress) {
     if (IsListVariable(variable)) {
         if (VariableRecord* target = ListElementTarget(variable); target != variable) {
             GetVariableValue(target, text, value, fieldAddress);

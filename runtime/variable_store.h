@@ -111,10 +111,34 @@ void GetVariableByName(const char* name, char** text, double* value, void* field
 
 // Store a value. size -1 hands the block over (it becomes the data, uncopied);
 // another size copies that many bytes of the text.
-void SetVariableValue(VariableRecord* variable, const char* text, double value, void* fieldAddress,
-                      int64_t size);
+void SetVariableValueInFull(VariableRecord* variable, const char* text, double value, void* fieldAddress,
+                            int64_t size);
+inline void SetVariableValue(VariableRecord* variable, const char* text, double value, void* fieldAddress,
+                             int64_t size) {
+    // The common write, a number into a plain variable (no list element, no
+    // typed storage, no setter, nothing owned, not protected), is done here;
+    // everything else goes the full way.
+    if (variable && !text && !fieldAddress && !variable->currentNode && variable->type == 0 && !variable->setter &&
+        variable->protect != 1 && !(variable->flags & (kVarOwnsData | kVarObject))) {
+        variable->value = value;
+        variable->flags &= ~(kVarMatrix | kVarHandedOver);
+        variable->data = nullptr;
+        return;
+    }
+    SetVariableValueInFull(variable, text, value, fieldAddress, size);
+}
 // Read a value: text (or null) and number.
-void GetVariableValue(VariableRecord* variable, char** text, double* value, void* fieldAddress);
+void GetVariableValueInFull(VariableRecord* variable, char** text, double* value, void* fieldAddress);
+inline void GetVariableValue(VariableRecord* variable, char** text, double* value, void* fieldAddress) {
+    // A plain variable (no list element to reload, no typed storage, no
+    // getter) is read here.
+    if (!fieldAddress && !variable->currentNode && variable->type == 0 && !variable->getter) {
+        *text = variable->data;
+        *value = variable->value;
+        return;
+    }
+    GetVariableValueInFull(variable, text, value, fieldAddress);
+}
 // What reads and writes of a variable reach: for a list variable whose current
 // element was passed by reference, the variable the element stands for (at the
 // end of its reference chain); otherwise the variable itself.
