@@ -232,20 +232,20 @@ VariableRecord* OpcodeTarget() {
                                                       IsCachedListInForce(cached->cachedList))
         return cached->cachedVariable;
     InstructionExtra* extra = RequireInstructionExtra(context->pool, node);
-    if (extra && extra->cachedVariable) {
+    if (extra && extra->cachedVariable && extra->cachedList) {
         VariableRecord* list = extra->cachedList;
         if (list == LocalVariableList || list == context->globalHead || list == ConstantList ||
             (MemberList && list == MemberList))
             return extra->cachedVariable;
     }
-    VariableRecord* x = FindVariable(node->text, node->textHash);
-    if (!x)
-        x = RequireVariable(LocalVariableList, node->text);
+    VariableRecord* x = FindOrRequireVariable(node->text, node->textHash);
     if (extra && x) {
         // Cache the list the target really lives in: inside a method the
         // member list stays in force across a recursive call, the frame not.
+        // A member reached through an object variable is never cached: the
+        // variable may hold another instance next time.
         extra->cachedVariable = x;
-        extra->cachedList = x->owner;
+        extra->cachedList = MemberLookupInstance ? nullptr : x->owner;
     }
     return x;
 }

@@ -178,14 +178,16 @@ VariableRecord* ParameterVariable(Instruction* node, bool second) {
 
 VariableRecord* CacheNodeVariable(Instruction* node, const char* name, bool second) {
     if (!name) return nullptr;
-    VariableRecord* variable = FindVariable(name, second ? 0 : node->textHash);
-    if (!variable) variable = RequireVariable(LocalVariableList, name);
+    // A refused member gives none (and no cache entry): each access reports it.
+    VariableRecord* variable = FindOrRequireVariable(name, second ? 0 : node->textHash);
     if (!variable) return nullptr;
     if (InstructionExtra* extra = RequireInstructionExtra(CurrentContext->pool, node)) {
         // The cache names the list the variable really lives in, so a
         // recursive call with another frame never reuses an outer local.
+        // A member reached through an object variable depends on the
+        // instance that variable holds at the time: it is never cached.
         (second ? extra->cachedVariable2 : extra->cachedVariable) = variable;
-        (second ? extra->cachedList2 : extra->cachedList) = variable->owner;
+        (second ? extra->cachedList2 : extra->cachedList) = MemberLookupInstance ? nullptr : variable->owner;
     }
     return variable;
 }

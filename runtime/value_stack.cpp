@@ -131,8 +131,7 @@ void PushValue(const char* text, double value, VariableRecord* variable, int32_t
 }
 
 void PushVariableRef(const char* name) {
-    VariableRecord* variable = FindVariable(name, 0);
-    if (!variable) variable = RequireVariable(LocalVariableList, name);
+    VariableRecord* variable = FindOrRequireVariable(name, 0);
     if (!variable) {
         PushValue(nullptr, 0.0, nullptr);
         return;

@@ -77,9 +77,13 @@ extern VariableRecord* ConstantList;
 
 // One-shot bytes. NoExplicitCheck suspends the explicit-declaration report of
 // RequireVariable until a declaration keyword clears it; MemberLookupInstance
-// names the instance head of the last dotted lookup that went through an object.
+// names the instance head of the last dotted lookup that went through an object;
+// MemberLookupRefused is set when the last lookup found a member that may not
+// be reached from here (a private one): it was reported, and no record may be
+// made in its place, or later reads would find that record instead.
 extern uint8_t NoExplicitCheck;
 extern VariableRecord* MemberLookupInstance;
+extern uint8_t MemberLookupRefused;
 
 // Hash a name exactly as given (no case folding), length from the terminator.
 [[nodiscard]] uint32_t HashVariableName(const char* name);
@@ -94,7 +98,11 @@ VariableRecord* CreateVariable(VariableRecord* list, const char* name, bool sear
 [[nodiscard]] VariableRecord* FindVariable(const char* name, uint32_t hash);
 // Find-or-create: looks the name up (upper-cased copy) and creates it in the
 // list ChooseVariableList gives when absent, with the explicit-mode reports.
+// None for a refused member.
 VariableRecord* RequireVariable(VariableRecord* list, const char* name);
+// The variable a compiled name stands for: FindVariable with the name's hash,
+// else RequireVariable in the local list; none for a refused member.
+VariableRecord* FindOrRequireVariable(const char* name, uint32_t hash);
 // Find or create, then store the value.
 VariableRecord* DeclareVariable(const char* name, const char* text, double value, void* fieldAddress,
                                 int64_t size);
