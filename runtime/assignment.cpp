@@ -147,7 +147,10 @@ bool Dispatch(VariableRecord* x, SourceValue& s, bool targetByReference, void* f
     VariableRecord* v = s.variable;
     bool sourceByReference = s.flags & kEntryByReference;
     if (v) {
-        if (x->elementCount && (v->flags & kVarObject)) {
+        // An object into an array element or a matrix cell is held there by
+        // its instance address.
+        bool cell = field && (x->flags & kVarMatrix);
+        if ((x->elementCount || cell) && (v->flags & kVarObject)) {
             x->flags |= kVarHoldsObject;
             SetVariableValue(x, nullptr, s.value, field, size);
             return false;

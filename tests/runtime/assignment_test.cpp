@@ -218,6 +218,31 @@ TEST_F(AssignmentTest, ObjectIntoArrayStoresItsAddress) {
     object->flags = 0;
 }
 
+// The same into a matrix cell: the cell takes the address as a number (its
+// old text is freed), and the matrix stays a matrix.
+TEST_F(AssignmentTest, ObjectIntoAMatrixCellStoresItsAddress) {
+    AddClass("BOX");
+    VariableRecord* object = Local("O$");
+    CreateObjectInstance(object, "BOX", false);
+    const double address = object->value;
+    const char* source = "[1,{text}]";
+    uint32_t count = StringToMatrixCount(&source);
+    auto* cells = static_cast<MatrixCell*>(AllocateValueBlock((count + 1) * sizeof(MatrixCell)));
+    MemoryLink* links = nullptr;
+    StringToMatrix(&source, cells, &links);
+    VariableRecord* m = Local("M$");
+    Assign(m, 0, reinterpret_cast<char*>(cells), 0, nullptr, kEntryMatrix, 0, links);
+    FreeValueBlock(cells);
+    auto* cell = reinterpret_cast<MatrixCell*>(m->data) + 1;
+    PushValue(nullptr, 0, m, static_cast<int32_t>(reinterpret_cast<uintptr_t>(cell)));
+    PushValue(object->data, address, object, 0);
+    AssignStatement();
+    ASSERT_EQ(m->flags & (kVarMatrix | kVarObject), kVarMatrix);
+    EXPECT_EQ(cell->kind, kCellNumber);
+    EXPECT_EQ(CellValue(cell), address);
+    EXPECT_EQ(m->links, nullptr);
+}
+
 TEST_F(AssignmentTest, OpcodeFormLooksItsTargetUpOncePerFrame) {
     Instruction* node = EmitInstruction(nullptr, AssignOpcode, "X$", 0, nullptr, 33, nullptr, 1, 1);
     CurrentInstruction = node;
