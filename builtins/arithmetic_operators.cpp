@@ -15,9 +15,21 @@ namespace {
 
 int64_t CountOf(double value) { return platform::TruncateToInteger<int64_t>(value); }
 
-// Runs a binary operator on the two topmost cells.
-template <void (*Rule)(const StackEntry&, const StackEntry&)>
+double Add(double a, double b) { return a + b; }
+double Subtract(double a, double b) { return a - b; }
+double Multiply(double a, double b) { return a * b; }
+double Divide(double a, double b) { return a / b; }
+
+// Runs a binary operator on the two topmost cells; Numbers, when given, is
+// what the rule does with two numbers.
+template <void (*Rule)(const StackEntry&, const StackEntry&), double (*Numbers)(double, double) = nullptr>
 void RunBinaryOperator() {
+    if constexpr (Numbers != nullptr) {
+        if (StackEntry* left = PopNumberPair()) {
+            SetNumberResult(left, Numbers(left->value, left->above->value));
+            return;
+        }
+    }
     StackEntry right = TakeOperand();
     StackEntry left = TakeOperand();
     Rule(left, right);
@@ -81,10 +93,10 @@ void PushTextPieces(const StackEntry& text, int64_t count) {
     }
 }
 
-void Builtin_add() { RunBinaryOperator<PushSum>(); }
-void Builtin_subtract() { RunBinaryOperator<PushDifference>(); }
-void Builtin_multiply() { RunBinaryOperator<PushProduct>(); }
-void Builtin_divide() { RunBinaryOperator<PushQuotient>(); }
+void Builtin_add() { RunBinaryOperator<PushSum, Add>(); }
+void Builtin_subtract() { RunBinaryOperator<PushDifference, Subtract>(); }
+void Builtin_multiply() { RunBinaryOperator<PushProduct, Multiply>(); }
+void Builtin_divide() { RunBinaryOperator<PushQuotient, Divide>(); }
 void Builtin_join() { RunBinaryOperator<PushJoined>(); }
 
 void Builtin_concat() {

@@ -88,6 +88,10 @@ bool CompareOperands(Comparison comparison, const StackEntry& left, const StackE
 
 template <Comparison comparison>
 void RunComparison() {
+    if (StackEntry* left = PopNumberPair()) {
+        SetNumberResult(left, CompareNumbers(comparison, left->value, left->above->value) ? 1.0 : 0.0);
+        return;
+    }
     StackEntry right = TakeOperand();
     StackEntry left = TakeOperand();
     if (!MatrixOperator(MatrixCode(comparison), left, right))
@@ -98,8 +102,12 @@ void RunComparison() {
 
 template <Comparison comparison>
 void RunTypedComparison() {
-    StackEntry left = TakeOperand();
     const double constant = CurrentInstruction->operand;
+    if (StackEntry* top = TopNumberCell()) {
+        SetNumberResult(top, CompareNumbers(comparison, top->value, constant) ? 1.0 : 0.0);
+        return;
+    }
+    StackEntry left = TakeOperand();
     if (IsMatrix(left)) MatrixOperatorNumConst(MatrixCode(comparison), left, constant);
     else PushTruthResult(CompareNumbers(comparison, OperandNumber(left), constant));
     ReleaseOperand(left);

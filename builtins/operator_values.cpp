@@ -227,10 +227,6 @@ void PushTextResult(void* block, bool wide) {
     cell->flags = wide ? kEntryWide : 0;
 }
 
-VariableRecord* NodeVariable(Instruction* node) {
-    return LookUpNodeVariable(node, node->text, false, node->extraWord != 0);
-}
-
 void* VariableElementAddress(const VariableRecord* variable) {
     const bool typed = variable->type != 0 || variable->parent || variable->members ||
                        (variable->flags & (kVarMatrix | kVarHandedOver));

@@ -8,7 +8,10 @@
 #include <vector>
 
 #include "builtins/operator_texts.h"
+#include "runtime/program_context.h"
+#include "runtime/push_instructions.h"
 #include "runtime/value_stack.h"
+#include "runtime/variable_store.h"
 
 namespace qob {
 
@@ -82,6 +85,55 @@ void DropFrameArguments(StackEntry* saved, const std::vector<StackEntry*>& cells
 // that must be destroyed or freed, as the fault unwinds past the handler.
 [[nodiscard]] void* JoinFrameArguments(const FrameArguments& arguments, bool wide);
 
+// --- the number fast path ----------------------------------------------------------------
+// Most operations meet numbers that own nothing; for them the operands are
+// read and the result written in place, with no copy of the cells. Each helper
+// says "no" (null, or false) without touching the stack when the general path
+// must run instead.
+
+// A cell that is a number for every operator (no text, no matrix mark) and owns nothing.
+[[nodiscard]] inline bool IsPlainNumberCell(const StackEntry* cell) {
+    return !cell->text && !(cell->flags & kEntryMatrix) && !cell->ownedLinks;
+}
+
+// When the two topmost cells are plain numbers, pops the right one and
+// returns the left one; the result goes into it (SetNumberResult) and the
+// right operand is its `above` cell, readable until the next push. The left
+// cell is what the general path's pops and push would reuse for the result.
+[[nodiscard]] inline StackEntry* PopNumberPair() {
+    ProgramContext* context = CurrentContext;
+    StackEntry* right = context->stackTop;
+    StackEntry* left = right->below;
+    if (!left || !left->below || !IsPlainNumberCell(right) || !IsPlainNumberCell(left)) return nullptr;
+    context->stackTop = left;
+    return left;
+}
+
+// The top cell when it is a plain number (not the bottom cell): the result of
+// a one-operand operation is written over it.
+[[nodiscard]] inline StackEntry* TopNumberCell() {
+    StackEntry* top = CurrentContext->stackTop;
+    return top->below && IsPlainNumberCell(top) ? top : nullptr;
+}
+
+inline void SetNumberResult(StackEntry* cell, double value) {
+    cell->value = value;
+    cell->text = nullptr;
+    cell->variable = nullptr;
+    cell->extra = 0;
+    cell->flags = 0;
+}
+
+// The number of a variable that holds a plain number (no text, matrix, list
+// element, typed storage or getter), read into value; false otherwise.
+[[nodiscard]] inline bool ReadPlainNumber(const VariableRecord* variable, double* value) {
+    if (!variable || variable->data || variable->currentNode || variable->type != 0 || variable->getter ||
+        (variable->flags & kVarMatrix))
+        return false;
+    *value = variable->value;
+    return true;
+}
+
 // --- results ---------------------------------------------------------------------------
 
 void PushNumberResult(double value);
@@ -96,7 +148,9 @@ void PushTextResult(void* block, bool wide);
 // The variable the node names, through its cache; its reference chain is
 // followed unless the one-shot no-follow byte is set or the node's extra word
 // is not 0.
-[[nodiscard]] VariableRecord* NodeVariable(Instruction* node);
+[[nodiscard]] inline VariableRecord* NodeVariable(Instruction* node) {
+    return LookUpNodeVariable(node, node->text, false, node->extraWord != 0);
+}
 
 // The field a typed handler reads and writes: the variable's storage when it
 // is typed, a structure member, a matrix or a handed-over block, else none.

@@ -25,16 +25,29 @@ StackEntry ConstantText() {
     return constant;
 }
 
-StackEntry NamedVariable() { return VariableOperand(NodeVariable(CurrentInstruction), nullptr); }
+StackEntry NamedOperand(VariableRecord* variable) { return VariableOperand(variable, nullptr); }
 
 // A text (not a matrix) that stands for a number.
 bool IsNumberTextValue(const StackEntry& operand) {
     return operand.text && !IsMatrix(operand) && IsNumeric(operand);
 }
 
-// Popped left operand against the node's constant.
-template <void (*Rule)(const StackEntry&, const StackEntry&), StackEntry (*Constant)()>
+double Add(double a, double b) { return a + b; }
+double Subtract(double a, double b) { return a - b; }
+double Multiply(double a, double b) { return a * b; }
+double Divide(double a, double b) { return a / b; }
+
+// Popped left operand against the node's constant; Numbers, when given, is
+// what the rule does with a number and the constant.
+template <void (*Rule)(const StackEntry&, const StackEntry&), StackEntry (*Constant)(),
+          double (*Numbers)(double, double) = nullptr>
 void RunWithConstant() {
+    if constexpr (Numbers != nullptr) {
+        if (StackEntry* top = TopNumberCell()) {
+            SetNumberResult(top, Numbers(top->value, CurrentInstruction->operand));
+            return;
+        }
+    }
     StackEntry left = TakeOperand();
     Rule(left, Constant());
     ReleaseOperand(left);
@@ -47,18 +60,34 @@ void RunNumberTextFirst(const StackEntry& variable, const StackEntry& constant) 
     Rule(variable, constant);
 }
 
-double Subtract(double a, double b) { return a - b; }
-double Multiply(double a, double b) { return a * b; }
-double Divide(double a, double b) { return a / b; }
+// The named variable against the node's constant (in that order, or the
+// constant first) when the variable holds a plain number: the result is
+// pushed and true returned. Otherwise the variable is given for the general rule.
+template <double (*Numbers)(double, double), bool constantFirst>
+bool PushNamedNumberResult(VariableRecord** variable) {
+    *variable = NodeVariable(CurrentInstruction);
+    double number = 0.0;
+    if (!ReadPlainNumber(*variable, &number)) return false;
+    const double constant = CurrentInstruction->operand;
+    PushCellValue(CurrentContext, nullptr, constantFirst ? Numbers(constant, number) : Numbers(number, constant),
+                  nullptr, 0);
+    return true;
+}
 
 }  // namespace
 
-void Handle_ADD2() { RunWithConstant<PushSum, ConstantNumber>(); }
+void Handle_ADD2() { RunWithConstant<PushSum, ConstantNumber, Add>(); }
 void Handle_ADD4() { RunWithConstant<PushSum, ConstantText>(); }
-void Handle_ADD5() { PushSum(NamedVariable(), ConstantNumber()); }
-void Handle_ADD6() { PushSum(ConstantNumber(), NamedVariable()); }
+void Handle_ADD5() {
+    VariableRecord* variable = nullptr;
+    if (!PushNamedNumberResult<Add, false>(&variable)) PushSum(NamedOperand(variable), ConstantNumber());
+}
+void Handle_ADD6() {
+    VariableRecord* variable = nullptr;
+    if (!PushNamedNumberResult<Add, true>(&variable)) PushSum(ConstantNumber(), NamedOperand(variable));
+}
 
-void Handle_SUB2() { RunWithConstant<PushDifference, ConstantNumber>(); }
+void Handle_SUB2() { RunWithConstant<PushDifference, ConstantNumber, Subtract>(); }
 
 void Handle_SUB4() {
     StackEntry left = TakeOperand();
@@ -72,24 +101,44 @@ void Handle_SUB4() {
     ReleaseOperand(left);
 }
 
-void Handle_SUB5() { RunNumberTextFirst<PushDifference, Subtract>(NamedVariable(), ConstantNumber()); }
+void Handle_SUB5() {
+    VariableRecord* variable = nullptr;
+    if (!PushNamedNumberResult<Subtract, false>(&variable))
+        RunNumberTextFirst<PushDifference, Subtract>(NamedOperand(variable), ConstantNumber());
+}
 
 void Handle_SUB6() {
-    const StackEntry variable = NamedVariable();
+    VariableRecord* named = nullptr;
+    if (PushNamedNumberResult<Subtract, true>(&named)) return;
+    const StackEntry variable = NamedOperand(named);
     const double constant = CurrentInstruction->operand;
     if (IsMatrix(variable)) return MatrixOperatorNumConst('-', variable, constant);
     PushNumberResult(constant - OperandNumber(variable));
 }
 
-void Handle_MUL2() { RunWithConstant<PushProduct, ConstantNumber>(); }
-void Handle_MUL5() { RunNumberTextFirst<PushProduct, Multiply>(NamedVariable(), ConstantNumber()); }
-void Handle_MUL6() { RunNumberTextFirst<PushProduct, Multiply>(NamedVariable(), ConstantNumber()); }
+void Handle_MUL2() { RunWithConstant<PushProduct, ConstantNumber, Multiply>(); }
+void Handle_MUL5() {
+    VariableRecord* variable = nullptr;
+    if (!PushNamedNumberResult<Multiply, false>(&variable))
+        RunNumberTextFirst<PushProduct, Multiply>(NamedOperand(variable), ConstantNumber());
+}
+void Handle_MUL6() {
+    VariableRecord* variable = nullptr;
+    if (!PushNamedNumberResult<Multiply, false>(&variable))
+        RunNumberTextFirst<PushProduct, Multiply>(NamedOperand(variable), ConstantNumber());
+}
 
-void Handle_DIV2() { RunWithConstant<PushQuotient, ConstantNumber>(); }
-void Handle_DIV5() { RunNumberTextFirst<PushQuotient, Divide>(NamedVariable(), ConstantNumber()); }
+void Handle_DIV2() { RunWithConstant<PushQuotient, ConstantNumber, Divide>(); }
+void Handle_DIV5() {
+    VariableRecord* variable = nullptr;
+    if (!PushNamedNumberResult<Divide, false>(&variable))
+        RunNumberTextFirst<PushQuotient, Divide>(NamedOperand(variable), ConstantNumber());
+}
 
 void Handle_DIV6() {
-    const StackEntry variable = NamedVariable();
+    VariableRecord* named = nullptr;
+    if (PushNamedNumberResult<Divide, true>(&named)) return;
+    const StackEntry variable = NamedOperand(named);
     const double constant = CurrentInstruction->operand;
     if (IsMatrix(variable)) return MatrixOperatorNumConst('/', variable, constant);
     if (IsText(variable) && !IsNumeric(variable)) return PushNumberResult(0.0);

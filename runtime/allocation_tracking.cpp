@@ -50,6 +50,7 @@ void TrackAllocationAtDepth(ProgramContext* context, void* object, int32_t depth
     if (!EnsureDepthSlot(context, depth)) return;  // stays until the context ends
     record->nextOfDepth = context->trackingByDepth[depth];
     context->trackingByDepth[depth] = record;
+    if (depth >= context->trackingDepthsUsed) context->trackingDepthsUsed = depth + 1;
 }
 
 void TrackAllocation(ProgramContext* context, void* object, int32_t ownerDepth, char kind, TrackedDeleter deleter) {
@@ -59,7 +60,11 @@ void TrackAllocation(ProgramContext* context, void* object, int32_t ownerDepth, 
 
 void FreeTrackedAllocationsFrom(ProgramContext* context, int32_t depth) {
     if (depth < 0) depth = 0;
-    for (int32_t d = context->trackingDepths - 1; d >= depth; --d) {
+    // Every loop pass and every return ends a depth: most hold nothing.
+    if (depth >= context->trackingDepthsUsed) return;
+    const int32_t used = context->trackingDepthsUsed;
+    context->trackingDepthsUsed = depth;
+    for (int32_t d = used - 1; d >= depth; --d) {
         TrackedAllocation* record = context->trackingByDepth[d];
         context->trackingByDepth[d] = nullptr;
         while (record) {
@@ -107,6 +112,7 @@ void FreeTrackedAllocations(ProgramContext* context) {
     std::free(context->trackingByDepth);
     context->trackingByDepth = nullptr;
     context->trackingDepths = 0;
+    context->trackingDepthsUsed = 0;
 }
 
 int32_t CountTrackedAllocations(const ProgramContext* context) {

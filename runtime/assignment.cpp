@@ -147,7 +147,10 @@ bool Dispatch(VariableRecord* x, SourceValue& s, bool targetByReference, void* f
     VariableRecord* v = s.variable;
     bool sourceByReference = s.flags & kEntryByReference;
     if (v) {
-        if (x->elementCount && (v->flags & kVarObject)) {
+        // An object into an array element or a matrix cell is held there by
+        // its instance address.
+        bool cell = field && (x->flags & kVarMatrix);
+        if ((x->elementCount || cell) && (v->flags & kVarObject)) {
             x->flags |= kVarHoldsObject;
             SetVariableValue(x, nullptr, s.value, field, size);
             return false;
@@ -192,6 +195,8 @@ bool Dispatch(VariableRecord* x, SourceValue& s, bool targetByReference, void* f
     return true;
 }
 
+void PushAssignedTarget(VariableRecord* x);
+
 void FinishAssignment(VariableRecord* x, SourceValue& s, bool setWideMark) {
     if (setWideMark) {
         if (s.flags & kEntryWide)
@@ -202,8 +207,12 @@ void FinishAssignment(VariableRecord* x, SourceValue& s, bool setWideMark) {
     if (IsListVariable(x))
         StoreListElement(x);
     FreeSourceLinks(s);
-    if (!SetPushPending)
-        return;
+    if (SetPushPending)
+        PushAssignedTarget(x);
+}
+
+// The __set_push request: the target's new value is pushed.
+void PushAssignedTarget(VariableRecord* x) {
     SetPushPending = 0;
     VariableRecord* target = x;
     if (NoFollowPending)
@@ -222,21 +231,24 @@ void FinishAssignment(VariableRecord* x, SourceValue& s, bool setWideMark) {
 VariableRecord* OpcodeTarget() {
     ProgramContext* context = CurrentContext;
     Instruction* node = CurrentInstruction;
+    if (const InstructionExtra* cached = node->extra; cached && cached->cachedVariable &&
+                                                      IsCachedListInForce(cached->cachedList))
+        return cached->cachedVariable;
     InstructionExtra* extra = RequireInstructionExtra(context->pool, node);
-    if (extra && extra->cachedVariable) {
+    if (extra && extra->cachedVariable && extra->cachedList) {
         VariableRecord* list = extra->cachedList;
         if (list == LocalVariableList || list == context->globalHead || list == ConstantList ||
             (MemberList && list == MemberList))
             return extra->cachedVariable;
     }
-    VariableRecord* x = FindVariable(node->text, node->textHash);
-    if (!x)
-        x = RequireVariable(LocalVariableList, node->text);
+    VariableRecord* x = FindOrRequireVariable(node->text, node->textHash);
     if (extra && x) {
         // Cache the list the target really lives in: inside a method the
         // member list stays in force across a recursive call, the frame not.
+        // A member reached through an object variable is never cached: the
+        // variable may hold another instance next time.
         extra->cachedVariable = x;
-        extra->cachedList = x->owner;
+        extra->cachedList = MemberLookupInstance ? nullptr : x->owner;
     }
     return x;
 }
@@ -270,9 +282,24 @@ void AssignStatement() {
     FinishAssignment(x, s, wide);
 }
 
+// A number (a constant, a result, or read from a plain variable) that owns
+// nothing: every row of the dispatch stores just its value.
+bool IsPlainNumberSource(const SourceValue& s) {
+    if (s.text || s.flags || s.links)
+        return false;
+    const VariableRecord* v = s.variable;
+    return !v || (!(v->flags & (kVarStructure | kVarMatrix | kVarObject)) && !v->elementCount);
+}
+
+// A target a number goes into as its whole value: no storage of its own, no
+// list element to write back.
+bool IsPlainNumberTarget(const VariableRecord* x) {
+    return x->type == 0 && !x->elementCount && !(x->flags & kVarHandedOver) && !x->currentNode;
+}
+
 void AssignOpcode() {
     VariableRecord* x = OpcodeTarget();
-    SourceValue s = TakeSource(PopStackEntry());
+    SourceValue s = TakeSource(PopCell(CurrentContext));
     if (!x) {
         FreeSourceLinks(s);
         return;
@@ -281,6 +308,13 @@ void AssignOpcode() {
         while (x->reference)
             x = x->reference;
     bool targetByReference = CurrentInstruction->operand != 0;
+    if (!targetByReference && IsPlainNumberSource(s) && IsPlainNumberTarget(x)) {
+        SetVariableValue(x, nullptr, s.value, nullptr, -1);
+        x->flags &= ~kVarWideText;
+        if (SetPushPending)
+            PushAssignedTarget(x);
+        return;
+    }
     // A typed block or an array takes the value into its storage. A matrix
     // named whole takes the value whole, as the keyword form does: its data
     // is a cell run, and writing into the first cell would nest the new

@@ -216,7 +216,11 @@ void Builtin___MAKEMATRIX() {
     StackEntry* entry = saved ? saved->above : nullptr;
     for (uint32_t i = 0; cells && i < count; ++i, entry = entry->above) {
         MatrixCell* cell = &cells[i];
-        if (!entry->text) {
+        // An object is held by its instance address, as programs pass objects
+        // around (its text is only the class name); the matrix refers to the
+        // instance and never frees it.
+        bool object = entry->variable && (entry->variable->flags & kVarObject) && !(entry->flags & kEntryMatrix);
+        if (!entry->text || object) {
             SetCellValue(cell, entry->value);
             cell->kind = kCellNumber;
             continue;

@@ -23,12 +23,6 @@ void OpenLoopActivation(ProgramContext* context) {
     context->loopActivations[context->loopActivationCount++] = {context->callDepth, 1, 0, nullptr, 0};
 }
 
-LoopActivation* CurrentLoopActivation(ProgramContext* context) {
-    if (context->loopActivationCount == 0) return nullptr;
-    LoopActivation* top = &context->loopActivations[context->loopActivationCount - 1];
-    return top->depth == context->callDepth ? top : nullptr;
-}
-
 void DropLoopActivations(ProgramContext* context, int32_t depth) {
     while (context->loopActivationCount > 0 &&
            context->loopActivations[context->loopActivationCount - 1].depth >= depth)

@@ -6,9 +6,9 @@
 
 #include <cstdint>
 
-namespace qob {
+#include "runtime/program_context.h"
 
-struct ProgramContext;
+namespace qob {
 
 struct LoopActivation {
     int32_t depth;       // call depth the loop opened (INITFOR/INITFOREACH/INITWHILE)
@@ -22,7 +22,11 @@ struct LoopActivation {
 void OpenLoopActivation(ProgramContext* context);
 
 // The activation of the loop at the context's current depth, or null.
-[[nodiscard]] LoopActivation* CurrentLoopActivation(ProgramContext* context);
+[[nodiscard]] inline LoopActivation* CurrentLoopActivation(ProgramContext* context) {
+    if (context->loopActivationCount == 0) return nullptr;
+    LoopActivation* top = &context->loopActivations[context->loopActivationCount - 1];
+    return top->depth == context->callDepth ? top : nullptr;
+}
 
 // Drops the activations of every depth at or above the given one.
 void DropLoopActivations(ProgramContext* context, int32_t depth);

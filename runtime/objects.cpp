@@ -85,6 +85,19 @@ void CopyInstanceMember(VariableRecord* target, VariableRecord* source) {
     target->flags = (source->flags & ~kVarOwnsData) | (target->flags & kVarOwnsData);
 }
 
+// A member of the instance at head that the running code may not reach: a
+// private one, outside the methods of that same instance. It is reported,
+// and the lookup is marked refused so that nobody makes a record in its place.
+bool RefuseMember(const VariableRecord* member, const VariableRecord* head, const char* memberName) {
+    if (!member || MemberList == head || (member->flags & kVarPublic))
+        return false;
+    char message[300];
+    std::snprintf(message, sizeof message, "Variable '%s' cannot be accessed, it is private!", memberName);
+    RaiseRuntimeError(message, 0);
+    MemberLookupRefused = 1;
+    return true;
+}
+
 // Whether following source's references reaches target.
 bool ReachesVariable(VariableRecord* source, const VariableRecord* target) {
     for (VariableRecord* v = source; v; v = v->reference)
@@ -190,6 +203,7 @@ void CopyObjectInstance(VariableRecord* target, VariableRecord* source, int mode
 }
 
 VariableRecord* FindMemberVariable(VariableRecord* instanceHead, const char* name, uint32_t scope) {
+    MemberLookupRefused = 0;
     const char* dot = name ? std::strchr(name, '.') : nullptr;
     if (!dot)
         return nullptr;
@@ -211,10 +225,14 @@ VariableRecord* FindMemberVariable(VariableRecord* instanceHead, const char* nam
         object = FindVariable("__STACKTEMPOBJECT$", 0);
     } else {
         objectPart += last;
-        if (instanceHead)
+        if (instanceHead) {
+            // A private object member is no way in to its own members.
             object = FindNamedItem(instanceHead, objectPart.c_str());
-        else
+            if (RefuseMember(object, instanceHead, objectPart.c_str()))
+                return nullptr;
+        } else {
             object = FindVariable(objectPart.c_str(), 0);
+        }
     }
     object = FollowReferences(object);
     if (!object)
@@ -242,12 +260,9 @@ VariableRecord* FindMemberVariable(VariableRecord* instanceHead, const char* nam
             if (r->hash == hash && r->scope == scope)
                 member = r;
     }
-    if (member && MemberList != head && !(member->flags & kVarPublic) && !std::strchr(memberPart, '.')) {
-        char message[300];
-        std::snprintf(message, sizeof message, "Variable '%s' cannot be accessed, it is private!", memberPart);
-        RaiseRuntimeError(message, 0);
+    // A further dot was checked level by level in the recursive lookup.
+    if (!std::strchr(memberPart, '.') && RefuseMember(member, head, memberPart))
         return nullptr;
-    }
     return member;
 }
 

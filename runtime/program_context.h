@@ -90,6 +90,7 @@ struct ProgramContext {
     TrackedAllocation* tracking;     // newest first
     TrackedAllocation** trackingByDepth; // per-depth chains (process heap), trackingDepths slots
     int32_t trackingDepths;
+    int32_t trackingDepthsUsed;      // slots from this one up hold no chain (so a depth ending frees nothing there)
     int32_t callDepth;               // procedure runs and open loops
     ProgramContext* previous;
     ProgramContext* next;
@@ -154,6 +155,44 @@ inline StackEntry* PushCell(ProgramContext* context) {
     cell->ownedLinks = nullptr;
     context->stackTop = cell;
     return cell;
+}
+
+// Closes the innermost argument frame and returns its saved top
+// (CloseArgumentFrame for handlers that want it inline).
+inline StackEntry* CloseFrame(ProgramContext* context) {
+    ArgumentFrame& frames = context->argumentFrame;
+    if (frames.count <= 0) [[unlikely]]
+        return context->stackTop;
+    return frames.slots[--frames.count];
+}
+
+// Pops the top cell (PopStackEntryFrom for handlers that want it inline):
+// its contents stay valid until the next push.
+inline StackEntry* PopCell(ProgramContext* context) {
+    StackEntry* top = context->stackTop;
+    if (top == nullptr || top->below == nullptr) [[unlikely]]
+        return PopStackEntryFrom(context);
+    context->stackTop = top->below;
+    return top;
+}
+
+// Pops the top cell as a number (PopNumber inline for the common cell without text).
+inline double PopCellNumber(ProgramContext* context) {
+    const StackEntry* cell = PopCell(context);
+    if (cell->text == nullptr) return cell->value;
+    return StackEntryNumber(cell);
+}
+
+// Pushes {value, text, variable, extra} with flags 0: PushValue for handlers
+// that want it inline.
+inline void PushCellValue(ProgramContext* context, const char* text, double value, VariableRecord* variable,
+                          int32_t extra) {
+    StackEntry* cell = PushCell(context);
+    cell->value = value;
+    cell->text = text;
+    cell->variable = variable;
+    cell->extra = extra;
+    cell->flags = 0;
 }
 
 }  // namespace qob

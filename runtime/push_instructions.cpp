@@ -24,12 +24,6 @@ bool NoFollowPending = false;
 
 namespace {
 
-// A cache entry is used only while the list it was found in is in force.
-bool IsListInForce(const VariableRecord* list) {
-    return list && (list == LocalVariableList || list == CurrentContext->globalHead || list == ConstantList ||
-                    list == MemberList);
-}
-
 const char* SecondText(const Instruction* node) {
     return reinterpret_cast<const char*>(static_cast<uintptr_t>(node->operand));
 }
@@ -40,13 +34,13 @@ double ConstantInText(const Instruction* node) {
     return value;
 }
 
-uint32_t EntryFlagsOf(const VariableRecord* variable) {
+inline uint32_t EntryFlagsOf(const VariableRecord* variable) {
     return ((variable->flags & kVarMatrix) ? kEntryMatrix : 0) | ((variable->flags & kVarWideText) ? kEntryWide : 0);
 }
 
-void PushVariableValue(VariableRecord* variable) {
-    if (!variable) {
-        PushValue(nullptr, 0.0, nullptr);
+inline void PushVariableValue(VariableRecord* variable) {
+    if (!variable) [[unlikely]] {
+        PushCellValue(CurrentContext, nullptr, 0.0, nullptr, 0);
         return;
     }
     char* text = nullptr;
@@ -61,7 +55,7 @@ void PushVariableValue(VariableRecord* variable) {
 }
 
 // An assignment target: the variable itself, no value or text.
-void PushVariableItself(VariableRecord* variable) {
+inline void PushVariableItself(VariableRecord* variable) {
     StackEntry* cell = PushCell(CurrentContext);
     cell->value = 0.0;
     cell->text = nullptr;
@@ -70,9 +64,11 @@ void PushVariableItself(VariableRecord* variable) {
     cell->flags = variable ? EntryFlagsOf(variable) : 0;
 }
 
-void PushText(const char* text) { PushValue(text, 0.0, nullptr); }
+inline void PushText(const char* text) { PushCellValue(CurrentContext, text, 0.0, nullptr, 0); }
 
-VariableRecord* NodeVariable(bool second, bool noFollow) {
+inline void PushConstant(double value) { PushCellValue(CurrentContext, nullptr, value, nullptr, 0); }
+
+inline VariableRecord* NodeVariable(bool second, bool noFollow) {
     Instruction* node = CurrentInstruction;
     return LookUpNodeVariable(node, second ? SecondText(node) : node->text, second, noFollow);
 }
@@ -180,33 +176,23 @@ VariableRecord* ParameterVariable(Instruction* node, bool second) {
 
 }  // namespace
 
-VariableRecord* LookUpNodeVariable(Instruction* node, const char* name, bool second, bool noFollow) {
-    InstructionExtra* extra = node->extra;
-    VariableRecord* variable = nullptr;
-    if (extra && IsListInForce(second ? extra->cachedList2 : extra->cachedList)) {
-        variable = second ? extra->cachedVariable2 : extra->cachedVariable;
-    } else {
-        if (!name) return nullptr;
-        variable = FindVariable(name, second ? 0 : node->textHash);
-        if (!variable) variable = RequireVariable(LocalVariableList, name);
-        if (!variable) return nullptr;
-        extra = RequireInstructionExtra(CurrentContext->pool, node);
-        if (extra) {
-            // The cache names the list the variable really lives in, so a
-            // recursive call with another frame never reuses an outer local.
-            (second ? extra->cachedVariable2 : extra->cachedVariable) = variable;
-            (second ? extra->cachedList2 : extra->cachedList) = variable->owner;
-        }
+VariableRecord* CacheNodeVariable(Instruction* node, const char* name, bool second) {
+    if (!name) return nullptr;
+    // A refused member gives none (and no cache entry): each access reports it.
+    VariableRecord* variable = FindOrRequireVariable(name, second ? 0 : node->textHash);
+    if (!variable) return nullptr;
+    if (InstructionExtra* extra = RequireInstructionExtra(CurrentContext->pool, node)) {
+        // The cache names the list the variable really lives in, so a
+        // recursive call with another frame never reuses an outer local.
+        // A member reached through an object variable depends on the
+        // instance that variable holds at the time: it is never cached.
+        (second ? extra->cachedVariable2 : extra->cachedVariable) = variable;
+        (second ? extra->cachedList2 : extra->cachedList) = MemberLookupInstance ? nullptr : variable->owner;
     }
-    if (noFollow || NoFollowPending) {
-        NoFollowPending = false;
-        return variable;
-    }
-    while (variable->reference) variable = variable->reference;
     return variable;
 }
 
-void Handle_PUSHINT() { PushValue(nullptr, CurrentInstruction->operand, nullptr); }
+void Handle_PUSHINT() { PushConstant(CurrentInstruction->operand); }
 
 void Handle_PUSHSTR() { PushText(CurrentInstruction->text); }
 
@@ -214,30 +200,30 @@ void Handle_PUSHVAR() { PushVariableValue(NodeVariable(false, false)); }
 
 void Handle_NGPUSHVAR() { PushVariableItself(NodeVariable(false, true)); }
 
-void Handle_PUSHPROCADDR() { PushValue(nullptr, CurrentInstruction->operand, nullptr); }
+void Handle_PUSHPROCADDR() { PushConstant(CurrentInstruction->operand); }
 
 void Handle_PUSHINTINT() {
-    PushValue(nullptr, ConstantInText(CurrentInstruction), nullptr);
-    PushValue(nullptr, CurrentInstruction->operand, nullptr);
+    PushConstant(ConstantInText(CurrentInstruction));
+    PushConstant(CurrentInstruction->operand);
 }
 
 void Handle_PUSHINTSTR() {
-    PushValue(nullptr, CurrentInstruction->operand, nullptr);
+    PushConstant(CurrentInstruction->operand);
     PushText(CurrentInstruction->text);
 }
 
 void Handle_PUSHVARINT() {
     PushVariableValue(NodeVariable(false, false));
-    PushValue(nullptr, CurrentInstruction->operand, nullptr);
+    PushConstant(CurrentInstruction->operand);
 }
 
 void Handle_PUSHNGVARINT() {
     PushVariableItself(NodeVariable(false, true));
-    PushValue(nullptr, CurrentInstruction->operand, nullptr);
+    PushConstant(CurrentInstruction->operand);
 }
 
 void Handle_PUSHINTVAR() {
-    PushValue(nullptr, CurrentInstruction->operand, nullptr);
+    PushConstant(CurrentInstruction->operand);
     PushVariableValue(NodeVariable(false, false));
 }
 
@@ -263,7 +249,7 @@ void Handle_PUSHNGVARSTR() {
 
 void Handle_PUSHSTRINT() {
     PushText(CurrentInstruction->text);
-    PushValue(nullptr, CurrentInstruction->operand, nullptr);
+    PushConstant(CurrentInstruction->operand);
 }
 
 void Handle_PUSHVARVAR() {
@@ -287,7 +273,7 @@ void Handle_PARMSPUSHVARVAR() {
 void Handle_PUSHCASE() { CompareCase(static_cast<int32_t>(CurrentInstruction->extraWord)); }
 
 void Handle_PUSHINTCASE() {
-    PushValue(nullptr, ConstantInText(CurrentInstruction), nullptr);
+    PushConstant(ConstantInText(CurrentInstruction));
     CompareCase(static_cast<int32_t>(CurrentInstruction->extraWord));
 }
 

@@ -3,21 +3,46 @@
 // and the CASE steps.
 #pragma once
 
-namespace qob {
+#include "runtime/instruction.h"
+#include "runtime/program_context.h"
+#include "runtime/variable_store.h"
+#include "runtime/vm.h"
 
-struct Instruction;
-struct InstructionExtra;
-struct VariableRecord;
+namespace qob {
 
 // Set by the NG pushes: the next variable read does not follow the variable's
 // reference link, and clears the byte.
 extern bool NoFollowPending;
 
+// A cache entry is used only while the list it was found in is in force.
+[[nodiscard]] inline bool IsCachedListInForce(const VariableRecord* list) {
+    return list && (list == LocalVariableList || list == CurrentContext->globalHead || list == ConstantList ||
+                    list == MemberList);
+}
+
+// The node's variable when its cache misses: found, else required, by name,
+// and stored in the first (second == false) or second pair of the side
+// record. The reference is not followed here.
+[[nodiscard]] VariableRecord* CacheNodeVariable(Instruction* node, const char* name, bool second);
+
 // The node's variable by name, through the side-record cache of the first
 // (second == false) or second name pair; finds, else requires, it and follows
 // its reference unless noFollow. Other handlers that name a variable use it.
-[[nodiscard]] VariableRecord* LookUpNodeVariable(Instruction* node, const char* name, bool second,
-                                                 bool noFollow);
+[[nodiscard]] inline VariableRecord* LookUpNodeVariable(Instruction* node, const char* name, bool second,
+                                                        bool noFollow) {
+    const InstructionExtra* extra = node->extra;
+    VariableRecord* variable = nullptr;
+    if (extra && IsCachedListInForce(second ? extra->cachedList2 : extra->cachedList))
+        variable = second ? extra->cachedVariable2 : extra->cachedVariable;
+    else if (!(variable = CacheNodeVariable(node, name, second)))
+        return nullptr;
+    if (noFollow || NoFollowPending) [[unlikely]] {
+        NoFollowPending = false;
+        return variable;
+    }
+    while (variable->reference) variable = variable->reference;
+    return variable;
+}
 
 void Handle_PUSHINT();
 void Handle_PUSHSTR();

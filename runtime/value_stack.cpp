@@ -123,21 +123,15 @@ StackEntry* PushStackEntry(ProgramContext* context, bool clearFlags) {
 }
 
 void PushValueTo(ProgramContext* context, const char* text, double value, VariableRecord* variable, int32_t extra) {
-    StackEntry* cell = PushCell(context);
-    cell->value = value;
-    cell->text = text;
-    cell->variable = variable;
-    cell->extra = extra;
-    cell->flags = 0;
+    PushCellValue(context, text, value, variable, extra);
 }
 
 void PushValue(const char* text, double value, VariableRecord* variable, int32_t extra) {
-    PushValueTo(CurrentContext, text, value, variable, extra);
+    PushCellValue(CurrentContext, text, value, variable, extra);
 }
 
 void PushVariableRef(const char* name) {
-    VariableRecord* variable = FindVariable(name, 0);
-    if (!variable) variable = RequireVariable(LocalVariableList, name);
+    VariableRecord* variable = FindOrRequireVariable(name, 0);
     if (!variable) {
         PushValue(nullptr, 0.0, nullptr);
         return;
@@ -253,11 +247,7 @@ bool OpenArgumentFrame(ProgramContext* context) {
     return true;
 }
 
-StackEntry* CloseArgumentFrame(ProgramContext* context) {
-    ArgumentFrame& frames = context->argumentFrame;
-    if (frames.count <= 0) return context->stackTop;
-    return frames.slots[--frames.count];
-}
+StackEntry* CloseArgumentFrame(ProgramContext* context) { return CloseFrame(context); }
 
 void DropFunctionStack(int32_t keep) {
     ProgramContext* context = CurrentContext;

@@ -28,6 +28,7 @@ namespace qob {
 VariableRecord* ConstantList = nullptr;
 uint8_t NoExplicitCheck = 0;
 VariableRecord* MemberLookupInstance = nullptr;
+uint8_t MemberLookupRefused = 0;
 
 namespace {
 
@@ -287,6 +288,7 @@ VariableRecord* ChooseVariableList(VariableRecord* list, const char* name) {
 
 VariableRecord* FindVariable(const char* name, uint32_t hash) {
     MemberLookupInstance = nullptr;
+    MemberLookupRefused = 0;
     uint32_t scope = CurrentScope();
     if (hash == 0)
         hash = HashVariableName(name);
@@ -315,6 +317,8 @@ VariableRecord* RequireVariable(VariableRecord* list, const char* name) {
     UpperCaseInPlace(upper.data());
     if (VariableRecord* found = FindVariable(upper.c_str(), 0))
         return found;
+    if (MemberLookupRefused)
+        return nullptr;
     ProgramContext* context = CurrentContext;
     size_t dot = upper.find('.');
     if (context && context->explicitDeclarations && !NoExplicitCheck) {
@@ -330,10 +334,16 @@ VariableRecord* RequireVariable(VariableRecord* list, const char* name) {
     return CreateVariable(ChooseVariableList(list, upper.c_str()), upper.c_str(), false);
 }
 
+VariableRecord* FindOrRequireVariable(const char* name, uint32_t hash) {
+    if (VariableRecord* found = FindVariable(name, hash))
+        return found;
+    return MemberLookupRefused ? nullptr : RequireVariable(LocalVariableList, name);
+}
+
 VariableRecord* DeclareVariable(const char* name, const char* text, double value, void* fieldAddress,
                                 int64_t size) {
     VariableRecord* v = FindVariable(name, 0);
-    if (!v)
+    if (!v && !MemberLookupRefused)
         v = CreateVariable(ChooseVariableList(LocalVariableList, name), name, false);
     if (v)
         SetVariableValue(v, text, value, fieldAddress, size);
@@ -344,14 +354,14 @@ void GetVariableByName(const char* name, char** text, double* value, void* field
     *text = nullptr;
     *value = 0;
     VariableRecord* v = FindVariable(name, 0);
-    if (!v)
+    if (!v && !MemberLookupRefused)
         v = CreateVariable(ChooseVariableList(LocalVariableList, name), name, false);
     if (v)
         GetVariableValue(v, text, value, fieldAddress);
 }
 
-void SetVariableValue(VariableRecord* variable, const char* text, double value, void* fieldAddress,
-                      int64_t size) {
+void SetVariableValueInFull(VariableRecord* variable, const char* text, double value, void* fieldAddress,
+                            int64_t size) {
     if (!variable || variable->protect == 1)
         return;
     if (IsListVariable(variable)) {
@@ -377,7 +387,7 @@ void SetVariableValue(VariableRecord* variable, const char* text, double value, 
         WriteListElementBack(variable);
 }
 
-void GetVariableValue(VariableRecord* variable, char** text, double* value, void* fieldAddress) {
+void GetVariableValueInFull(VariableRecord* variable, char** text, double* value, void* fieldAddress) {
     if (IsListVariable(variable)) {
         if (VariableRecord* target = ListElementTarget(variable); target != variable) {
             GetVariableValue(target, text, value, fieldAddress);

@@ -77,9 +77,13 @@ extern VariableRecord* ConstantList;
 
 // One-shot bytes. NoExplicitCheck suspends the explicit-declaration report of
 // RequireVariable until a declaration keyword clears it; MemberLookupInstance
-// names the instance head of the last dotted lookup that went through an object.
+// names the instance head of the last dotted lookup that went through an object;
+// MemberLookupRefused is set when the last lookup found a member that may not
+// be reached from here (a private one): it was reported, and no record may be
+// made in its place, or later reads would find that record instead.
 extern uint8_t NoExplicitCheck;
 extern VariableRecord* MemberLookupInstance;
+extern uint8_t MemberLookupRefused;
 
 // Hash a name exactly as given (no case folding), length from the terminator.
 [[nodiscard]] uint32_t HashVariableName(const char* name);
@@ -94,7 +98,11 @@ VariableRecord* CreateVariable(VariableRecord* list, const char* name, bool sear
 [[nodiscard]] VariableRecord* FindVariable(const char* name, uint32_t hash);
 // Find-or-create: looks the name up (upper-cased copy) and creates it in the
 // list ChooseVariableList gives when absent, with the explicit-mode reports.
+// None for a refused member.
 VariableRecord* RequireVariable(VariableRecord* list, const char* name);
+// The variable a compiled name stands for: FindVariable with the name's hash,
+// else RequireVariable in the local list; none for a refused member.
+VariableRecord* FindOrRequireVariable(const char* name, uint32_t hash);
 // Find or create, then store the value.
 VariableRecord* DeclareVariable(const char* name, const char* text, double value, void* fieldAddress,
                                 int64_t size);
@@ -103,10 +111,34 @@ void GetVariableByName(const char* name, char** text, double* value, void* field
 
 // Store a value. size -1 hands the block over (it becomes the data, uncopied);
 // another size copies that many bytes of the text.
-void SetVariableValue(VariableRecord* variable, const char* text, double value, void* fieldAddress,
-                      int64_t size);
+void SetVariableValueInFull(VariableRecord* variable, const char* text, double value, void* fieldAddress,
+                            int64_t size);
+inline void SetVariableValue(VariableRecord* variable, const char* text, double value, void* fieldAddress,
+                             int64_t size) {
+    // The common write, a number into a plain variable (no list element, no
+    // typed storage, no setter, nothing owned, not protected), is done here;
+    // everything else goes the full way.
+    if (variable && !text && !fieldAddress && !variable->currentNode && variable->type == 0 && !variable->setter &&
+        variable->protect != 1 && !(variable->flags & (kVarOwnsData | kVarObject))) {
+        variable->value = value;
+        variable->flags &= ~(kVarMatrix | kVarHandedOver);
+        variable->data = nullptr;
+        return;
+    }
+    SetVariableValueInFull(variable, text, value, fieldAddress, size);
+}
 // Read a value: text (or null) and number.
-void GetVariableValue(VariableRecord* variable, char** text, double* value, void* fieldAddress);
+void GetVariableValueInFull(VariableRecord* variable, char** text, double* value, void* fieldAddress);
+inline void GetVariableValue(VariableRecord* variable, char** text, double* value, void* fieldAddress) {
+    // A plain variable (no list element to reload, no typed storage, no
+    // getter) is read here.
+    if (!fieldAddress && !variable->currentNode && variable->type == 0 && !variable->getter) {
+        *text = variable->data;
+        *value = variable->value;
+        return;
+    }
+    GetVariableValueInFull(variable, text, value, fieldAddress);
+}
 // What reads and writes of a variable reach: for a list variable whose current
 // element was passed by reference, the variable the element stands for (at the
 // end of its reference chain); otherwise the variable itself.

@@ -14,6 +14,7 @@
 #include "platform/faults.h"
 #include "platform/memory.h"
 #include "runtime/allocation_tracking.h"
+#include "runtime/opcodes.h"
 #include "runtime/instruction.h"
 #include "runtime/list_values.h"
 #include "runtime/loop_state.h"
@@ -351,14 +352,35 @@ void NopHandler() {}
 
 void Handle_ENDPROC() { StopFlag = true; }
 
-void Handle_BRANCH() { CurrentInstruction = JumpTarget(CurrentInstruction); }
+namespace {
+
+// A jump back to a loop's opening node starts the loop's next pass. Whatever
+// the previous pass left to the loop's depth is dead by then (every statement
+// leaves the stack as it found it, and variables keep copies), so it is freed
+// now instead of when the loop ends: a long loop that builds texts would
+// otherwise hold every pass's temporaries at once.
+bool IsLoopHead(const Instruction* node) {
+    const auto opcode = static_cast<Opcode>(node->opcode);
+    return opcode == Opcode::INITFOR || opcode == Opcode::INITFOREACH || opcode == Opcode::INITWHILE;
+}
+
+void TakeJump(ProgramContext* context) {
+    Instruction* target = JumpTarget(CurrentInstruction);
+    if (target && IsLoopHead(target)) FreeTrackedAllocationsFrom(context, context->callDepth);
+    CurrentInstruction = target;
+}
+
+}  // namespace
+
+void Handle_BRANCH() { TakeJump(CurrentContext); }
 
 void ConditionalJumpHandler() {
     if (Handler second = CurrentInstruction->secondHandler) second();
     ProgramContext* context = CurrentContext;
     const StackEntry* top = context->stackTop;
-    if (top->value == 0.0 && !top->text) CurrentInstruction = JumpTarget(CurrentInstruction);
-    PopStackEntryFrom(context);
+    const bool jump = top->value == 0.0 && !top->text;
+    PopCell(context);
+    if (jump) TakeJump(context);
 }
 
 void Handle_INITFOR() {
@@ -390,6 +412,13 @@ VariableRecord* LoopVariable(const StackEntry& cell) {
     return RequireVariable(LocalVariableList, number);
 }
 
+// Whether at least count cells lie above the saved top (the bottom cell not counted).
+bool HasCellsAbove(const StackEntry* saved, const StackEntry* top, int32_t count) {
+    for (const StackEntry* cell = top; cell && cell != saved && cell->below; cell = cell->below)
+        if (--count == 0) return true;
+    return false;
+}
+
 int32_t CellsAbove(const StackEntry* saved, const StackEntry* top) {
     int32_t count = 0;
     for (const StackEntry* cell = top; cell && cell != saved && cell->below; cell = cell->below) ++count;
@@ -404,19 +433,20 @@ void LeaveLoop() { CurrentInstruction = JumpTarget(CurrentInstruction); }
 
 void Handle_FOR() {
     ProgramContext* context = CurrentContext;
-    const StackEntry* saved = CloseArgumentFrame(context);
-    const bool haveStep = CellsAbove(saved, context->stackTop) >= 4;
-    double step = haveStep ? PopNumber() : 0.0;
-    const double end = PopNumber();
-    const double start = PopNumber();
+    const StackEntry* saved = CloseFrame(context);
+    const bool haveStep = HasCellsAbove(saved, context->stackTop, 4);
+    double step = haveStep ? PopCellNumber(context) : 0.0;
+    const double end = PopCellNumber(context);
+    const double start = PopCellNumber(context);
     if (!haveStep) step = end < start ? -1.0 : 1.0;
-    const StackEntry cell = *PopStackEntry();
-    VariableRecord* variable = LoopVariable(cell);
+    // Read the variable cell before anything (a getter) pushes over it.
+    const StackEntry* cell = PopCell(context);
+    void* field = FieldOf(cell->extra);
+    VariableRecord* variable = cell->variable ? cell->variable : LoopVariable(*cell);
     if (!variable) {
         LeaveLoop();
         return;
     }
-    void* field = FieldOf(cell.extra);
     double value = start;
     LoopActivation* activation = CurrentLoopActivation(context);
     if (activation && activation->firstRun) {

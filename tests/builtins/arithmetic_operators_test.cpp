@@ -68,6 +68,27 @@ TEST_F(ArithmeticOperatorsTest, AddNumbersNumberTextsAndJoins) {
     });
 }
 
+// A result of two numbers is a plain value in the left operand's cell: it
+// names no variable, even when an operand was read from one.
+TEST_F(ArithmeticOperatorsTest, NumberResultNamesNoVariable) {
+    struct Case {
+        void (*handler)();
+        double expected;
+    };
+    const Case cases[] = {{Builtin_add, 7}, {Builtin_subtract, 3}, {Builtin_multiply, 10}, {Builtin_divide, 2.5}};
+    VariableRecord* variable = Variable("A$");
+    SetNumber(variable, 5);
+    for (const Case& c : cases) {
+        PushVariable(variable);
+        PushNumber(2);
+        c.handler();
+        ASSERT_EQ(StackDepth(), 1);
+        EXPECT_EQ(context->stackTop->variable, nullptr);
+        EXPECT_EQ(context->stackTop->flags, 0u);
+        EXPECT_EQ(PopValue(), c.expected);
+    }
+}
+
 TEST_F(ArithmeticOperatorsTest, SubtractCutsAndRemoves) {
     RunTable(Builtin_subtract, "-", {
         {"n:5", "n:3", "n:2"},

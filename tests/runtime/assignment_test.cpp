@@ -218,6 +218,31 @@ TEST_F(AssignmentTest, ObjectIntoArrayStoresItsAddress) {
     object->flags = 0;
 }
 
+// The same into a matrix cell: the cell takes the address as a number (its
+// old text is freed), and the matrix stays a matrix.
+TEST_F(AssignmentTest, ObjectIntoAMatrixCellStoresItsAddress) {
+    AddClass("BOX");
+    VariableRecord* object = Local("O$");
+    CreateObjectInstance(object, "BOX", false);
+    const double address = object->value;
+    const char* source = "[1,{text}]";
+    uint32_t count = StringToMatrixCount(&source);
+    auto* cells = static_cast<MatrixCell*>(AllocateValueBlock((count + 1) * sizeof(MatrixCell)));
+    MemoryLink* links = nullptr;
+    StringToMatrix(&source, cells, &links);
+    VariableRecord* m = Local("M$");
+    Assign(m, 0, reinterpret_cast<char*>(cells), 0, nullptr, kEntryMatrix, 0, links);
+    FreeValueBlock(cells);
+    auto* cell = reinterpret_cast<MatrixCell*>(m->data) + 1;
+    PushValue(nullptr, 0, m, static_cast<int32_t>(reinterpret_cast<uintptr_t>(cell)));
+    PushValue(object->data, address, object, 0);
+    AssignStatement();
+    ASSERT_EQ(m->flags & (kVarMatrix | kVarObject), kVarMatrix);
+    EXPECT_EQ(cell->kind, kCellNumber);
+    EXPECT_EQ(CellValue(cell), address);
+    EXPECT_EQ(m->links, nullptr);
+}
+
 TEST_F(AssignmentTest, OpcodeFormLooksItsTargetUpOncePerFrame) {
     Instruction* node = EmitInstruction(nullptr, AssignOpcode, "X$", 0, nullptr, 33, nullptr, 1, 1);
     CurrentInstruction = node;
@@ -303,6 +328,51 @@ TEST_F(AssignmentTest, OpcodeCacheInsideAMethodFollowsTheFrameNotTheObject) {
     FreeVariableChain(context, innerFrame, true);
     FreeVariableList(context, innerFrame);
     FreeVariableList(context, members);
+}
+
+// Inside a method the member list is in force, so a cached member of it
+// would be reused; but O.V$ names a member of whatever instance O$ holds at
+// the time, and a private member seen from outside is refused every time.
+TEST_F(AssignmentTest, OpcodeCacheNeverKeepsAMemberReachedThroughAnObject) {
+    AddClass("BOX");
+    auto newBox = [&](const char* name) {
+        VariableRecord* object = Local(name);
+        CreateObjectInstance(object, "BOX", false);
+        auto* head = reinterpret_cast<VariableRecord*>(static_cast<uintptr_t>(object->value));
+        CreateVariable(head, "V$", true)->flags |= kVarPublic;
+        SetVariableValue(CreateVariable(head, "HIDDEN$", true), nullptr, 7, nullptr, 0);
+        return head;
+    };
+    VariableRecord* a = newBox("A$");
+    VariableRecord* b = newBox("B$");
+    VariableRecord* o = Local("O$");
+    Instruction* node = EmitInstruction(nullptr, AssignOpcode, "O.V$", 0, nullptr, 33, nullptr, 1, 1);
+    CurrentInstruction = node;
+    MemberList = a;  // a method of A runs
+    CopyObjectInstance(o, FindVariable("A$", 0), kCopyShare, 0);
+    PushValue(nullptr, 5, nullptr, 0);
+    AssignOpcode();
+    CopyObjectInstance(o, FindVariable("B$", 0), kCopyShare, 0);
+    PushValue(nullptr, 6, nullptr, 0);
+    AssignOpcode();
+    EXPECT_EQ(NumberOf(FindNamedItem(a, "V$")), 5);
+    EXPECT_EQ(NumberOf(FindNamedItem(b, "V$")), 6);
+    MemberList = nullptr;
+    // Outside the methods the private member is refused on every run, and
+    // no record of the name is made for later runs to find.
+    Instruction* hidden = EmitInstruction(node, AssignOpcode, "O.HIDDEN$", 0, nullptr, 33, nullptr, 1, 1);
+    CurrentInstruction = hidden;
+    for (int run = 0; run < 2; ++run) {
+        ClearError();
+        PushValue(nullptr, 9, nullptr, 0);
+        AssignOpcode();
+        EXPECT_NE(LastError().find("Variable 'HIDDEN$' cannot be accessed, it is private!"), std::string::npos)
+            << run;
+        EXPECT_EQ(LastError().find("has not been defined"), std::string::npos) << run;
+    }
+    EXPECT_EQ(NumberOf(FindNamedItem(b, "HIDDEN$")), 7);
+    EXPECT_EQ(FindNamedItem(frame, "O.HIDDEN$"), nullptr);
+    CurrentInstruction = nullptr;
 }
 
 }  // namespace

@@ -191,6 +191,33 @@ TEST_F(DeclarationsTest, MakeMatrixCopiesItsArguments) {
     DropStackEntry();
 }
 
+// An object's entry carries its class name as text and its instance address
+// as number: the matrix holds the address (a number cell), not a copy of the
+// class name, so an element can be used as the object again.
+TEST_F(DeclarationsTest, MakeMatrixHoldsAnObjectByItsInstanceAddress) {
+    VariableRecord* object = Local("O$");
+    object->flags = kVarObject;
+    object->value = 4096;
+    char className[] = "BOX";
+    char text[] = "ab";
+    OpenArgumentFrame(context);
+    PushValue(className, 4096, object, 0);
+    PushValue(text, 0, nullptr, 0);
+    Builtin___MAKEMATRIX();
+    const auto* cells = reinterpret_cast<const MatrixCell*>(context->stackTop->text);
+    EXPECT_EQ(cells[0].kind, kCellNumber);
+    EXPECT_EQ(CellValue(&cells[0]), 4096);
+    EXPECT_EQ(cells[1].kind, kCellBlock);
+    EXPECT_STREQ(static_cast<const char*>(CellPointer(&cells[1])), "ab");
+    EXPECT_EQ(cells[2].kind, kCellEnd);
+    int owned = 0;
+    for (MemoryLink* link = context->stackTop->ownedLinks; link; link = link->older)
+        ++owned;
+    EXPECT_EQ(owned, 1);
+    DropStackEntry();
+    object->flags = 0;
+}
+
 TEST_F(DeclarationsTest, PointerOfANumberAndOfAText) {
     PushValue(nullptr, 4096, Local("V$"), 3);
     context->stackTop->flags = kEntryWide;

@@ -13,6 +13,7 @@
 #include "runtime/vm.h"
 
 #include <cstring>
+#include <iterator>
 #include <string>
 
 namespace qob {
@@ -50,6 +51,11 @@ void InitOuter() {
     ++gInitRuns;
     CreateObjectInstance(Member("IN$", true), "INNER", false);
 }
+// HIDER keeps its INNER object IN$ private.
+void InitHider() {
+    ++gInitRuns;
+    CreateObjectInstance(Member("IN$", false), "INNER", false);
+}
 
 class ObjectsTest : public testing::ValuesTest {
 protected:
@@ -59,12 +65,14 @@ protected:
         AddClass("POINT");
         AddClass("INNER");
         AddClass("OUTER");
+        AddClass("HIDER");
         AddProcedure("__CLASSCODE_POINT.__INIT(0,0)", false, {InitPoint});
         AddProcedure("__CLASSCODE_POINT.CREATE(0,0)", false, {CreatePoint});
         AddProcedure("__CLASSCODE_POINT.DESTROY(0,0)", false, {DestroyPoint});
         AddProcedure("__CLASSCODE_INNER.__INIT(0,0)", false, {InitInner});
         AddProcedure("__CLASSCODE_INNER.DESTROY(0,0)", false, {DestroyPoint});
         AddProcedure("__CLASSCODE_OUTER.__INIT(0,0)", false, {InitOuter});
+        AddProcedure("__CLASSCODE_HIDER.__INIT(0,0)", false, {InitHider});
     }
 };
 
@@ -98,6 +106,61 @@ TEST_F(ObjectsTest, PrivateMembersAreRefusedOutsideTheirInstance) {
     MemberList = nullptr;
     ASSERT_NE(name, nullptr);
     EXPECT_EQ(TextOf(name), "point");
+    EXPECT_EQ(LastError(), "");
+}
+
+// A refused member must not be made into a record by the lookups that
+// create what they miss: a later read would find that record and give an
+// empty value without any report.
+TEST_F(ObjectsTest, RefusedPrivateMemberIsNeverMadeIntoARecord) {
+    VariableRecord* p = Local("P$");
+    CreateObjectInstance(p, "POINT", false);
+    const std::string refused = "Variable 'NAME$' cannot be accessed, it is private!";
+    using Lookup = VariableRecord* (*)();
+    const Lookup lookups[] = {
+        [] { return RequireVariable(LocalVariableList, "P.NAME$"); },
+        [] { return RequireVariable(LocalVariableList, "p.name$"); },
+        [] {  // gives no record back: the report and the lists tell
+            char* text = nullptr;
+            double value = 0;
+            GetVariableByName("P.NAME$", &text, &value, nullptr);
+            return static_cast<VariableRecord*>(nullptr);
+        },
+        [] { return DeclareVariable("P.NAME$", nullptr, 5, nullptr, 0); },
+        [] { return FindOrRequireVariable("P.NAME$", 0); },
+    };
+    // Each lookup, repeated, is reported every time and with nothing else.
+    for (int round = 0; round < 2; ++round) {
+        for (size_t i = 0; i < std::size(lookups); ++i) {
+            ClearError();
+            EXPECT_EQ(lookups[i](), nullptr) << i;
+            EXPECT_NE(LastError().find(refused), std::string::npos) << i << ": " << LastError();
+            EXPECT_EQ(LastError().find("has not been defined"), std::string::npos) << i << ": " << LastError();
+        }
+    }
+    for (VariableRecord* list : {frame, context->globalHead})
+        EXPECT_EQ(FindNamedItem(list, "P.NAME$"), nullptr);
+    // The member kept its value; a found member clears the refusal.
+    MemberList = reinterpret_cast<VariableRecord*>(static_cast<uintptr_t>(p->value));
+    EXPECT_EQ(TextOf(FindVariable("NAME$", 0)), "point");
+    MemberList = nullptr;
+    EXPECT_NE(FindOrRequireVariable("P.X$", 0), nullptr);
+    EXPECT_EQ(MemberLookupRefused, 0);
+}
+
+// A private object member is no way in to its own public members from outside.
+TEST_F(ObjectsTest, PrivateObjectMemberRefusesTheMembersBehindIt) {
+    VariableRecord* h = Local("H$");
+    CreateObjectInstance(h, "HIDER", false);
+    EXPECT_EQ(FindVariable("H.IN.V$", 0), nullptr);
+    EXPECT_EQ(MemberLookupRefused, 1);
+    EXPECT_NE(LastError().find("Variable 'IN$' cannot be accessed, it is private!"), std::string::npos);
+    ClearError();
+    MemberList = reinterpret_cast<VariableRecord*>(static_cast<uintptr_t>(h->value));
+    VariableRecord* v = FindVariable("H.IN.V$", 0);
+    MemberList = nullptr;
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(NumberOf(v), 7);
     EXPECT_EQ(LastError(), "");
 }
 

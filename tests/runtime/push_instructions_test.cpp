@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/memory.h"
+#include "runtime/objects.h"
 #include "runtime/value_stack.h"
 #include "vm_fixture.h"
 
@@ -106,6 +107,51 @@ TEST_F(PushTest, EachMemberPushesItsOperandsInOrder) {
     CurrentInstruction = nullptr;
     EXPECT_EQ(context->stackTop->text, node->text);
     PopStackEntry();
+}
+
+// A private member read from outside its instance: every push reports it and
+// pushes an empty value; no record of the name is made (one would be found by
+// the next push, silently), and a refused write changes nothing.
+TEST_F(PushTest, RefusedMemberIsReportedOnEveryPushAndNeverMadeIntoARecord) {
+    VariableRecord* object = Global("O$");
+    CreateObjectInstance(object, "BOX", false);
+    auto* head = reinterpret_cast<VariableRecord*>(static_cast<uintptr_t>(object->value));
+    CreateVariable(head, "SECRET$", true)->value = 7;
+    VariableRecord* open = CreateVariable(head, "OPEN$", true);
+    open->flags |= kVarPublic;
+    open->value = 3;
+    TryStack.entries[0] = {nullptr, nullptr, context, 0, context->stackTop, 0};
+    TryStack.depth = 1;
+    const std::string refused = "Variable 'SECRET$' cannot be accessed, it is private!";
+    struct Case {
+        Handler handler;
+        int cells;
+    };
+    const Case cases[] = {{Handle_PUSHVAR, 1}, {Handle_NGPUSHVAR, 1}, {Handle_PUSHVARINT, 2}};
+    for (const Case& c : cases) {
+        Instruction* node = Emit(Opcode::PUSHVAR, c.handler, "O.SECRET$");
+        for (int push = 0; push < 2; ++push) {
+            DeclareVariable("ERROR%", nullptr, 0.0, nullptr, 0);
+            StackEntry* before = context->stackTop;
+            CurrentInstruction = node;
+            c.handler();
+            CurrentInstruction = nullptr;
+            EXPECT_EQ(CountStackEntries(context->stackTop) - CountStackEntries(before), c.cells);
+            while (context->stackTop != before) {
+                const StackEntry* cell = PopStackEntry();
+                EXPECT_TRUE(!cell->variable && !cell->text && cell->value == 0.0) << push;
+            }
+            const std::string error = ErrorText();
+            EXPECT_NE(error.find(refused), std::string::npos) << push << ": " << error;
+            EXPECT_EQ(error.find("has not been defined"), std::string::npos) << push << ": " << error;
+        }
+    }
+    EXPECT_EQ(FindNamedItem(context->globalHead, "O.SECRET$"), nullptr);
+    EXPECT_EQ(FindNamedItem(head, "SECRET$")->value, 7);
+    DeclareVariable("ERROR%", nullptr, 0.0, nullptr, 0);
+    EXPECT_EQ(Pushes(Opcode::PUSHVAR, Handle_PUSHVAR, "O.OPEN$", 0, false), std::vector<std::string>{"v:OPEN$=3"});
+    EXPECT_EQ(ErrorText(), "");
+    TryStack.depth = 0;
 }
 
 // PARMSPUSHVARVAR binds the parameter its second text names to the top cell,

@@ -129,6 +129,43 @@ TEST_F(VariableStoreTest, ProtectedVariableIgnoresWrites) {
     EXPECT_EQ(NumberOf(v), 5);
 }
 
+// A number written over each kind of value: what the variable held before is
+// freed only when it owned it, and typed storage takes the number in place.
+TEST_F(VariableStoreTest, NumberWrittenOverEachKindOfValue) {
+    VariableRecord* owned = Local("OWNED$");
+    SetVariableValue(owned, "owned", 0, nullptr, 6);
+    char* ownedBlock = owned->data;
+
+    VariableRecord* handed = Local("HANDED$");
+    char* borrowed = static_cast<char*>(platform::AllocateBlock(8));
+    std::strcpy(borrowed, "lent");
+    SetVariableValue(handed, borrowed, 0, nullptr, -1);
+    handed->flags |= kVarHandedOver;
+
+    VariableRecord* typed = Local("TYPED$");
+    int32_t storage = 0;
+    typed->type = -4;
+    typed->data = reinterpret_cast<char*>(&storage);
+
+    VariableRecord* plain = Local("PLAIN$");
+    SetVariableValue(plain, nullptr, 1, nullptr, 0);
+
+    for (VariableRecord* v : {owned, handed, typed, plain}) {
+        SetVariableValue(v, nullptr, 7, nullptr, 0);
+        EXPECT_EQ(NumberOf(v), 7) << v->name;
+        EXPECT_EQ(TextOf(v), "") << v->name;
+    }
+    EXPECT_FALSE(platform::IsLiveBlock(ownedBlock));
+    EXPECT_EQ(owned->data, nullptr);
+    EXPECT_EQ(owned->flags & kVarOwnsData, 0u);
+    EXPECT_TRUE(platform::IsLiveBlock(borrowed));
+    EXPECT_EQ(handed->data, nullptr);
+    EXPECT_EQ(handed->flags & kVarHandedOver, 0u);
+    EXPECT_EQ(storage, 7);
+    EXPECT_EQ(typed->data, reinterpret_cast<char*>(&storage));
+    platform::FreeBlock(borrowed);
+}
+
 TEST_F(VariableStoreTest, NewTextFromInsideTheOldBlockSurvives) {
     VariableRecord* v = Local("T$");
     SetVariableValue(v, "hello world", 0, nullptr, 12);

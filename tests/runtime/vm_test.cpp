@@ -8,6 +8,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -287,6 +288,58 @@ TEST_F(VmTest, WhileWithContinueAndBreak) {
     EXPECT_EQ(Recorded, (std::vector<double>{1, 2, 4, 5}));
     EXPECT_EQ(NumberOf("I$"), 6);
     EXPECT_EQ(context->callDepth, 0);
+}
+
+// A built-in that leaves a temporary block to the current depth, as a text
+// result does, and records how many temporaries the context holds.
+void MakeTemporary() {
+    void* block = platform::AllocateBlock(64);
+    TrackAllocation(CurrentContext, block, 0, kTrackedBlock);
+    Recorded.push_back(CountTrackedAllocations(CurrentContext));
+}
+
+// Each pass of a loop frees the temporaries of the pass before: WHILE through
+// its closing jump, REPEAT through UNTIL's jump back. A loop of many passes
+// then holds one pass's temporaries, not all of them.
+TEST_F(VmTest, LoopPassesFreeThePreviousPassTemporaries) {
+    for (bool repeat : {false, true}) {
+        Recorded.clear();
+        Global("I$");
+        Instruction* main = StartProc("MAIN", false);
+        PushInt(0);
+        Assign("I$");
+        Instruction* init = Emit(Opcode::INITWHILE, Handle_INITWHILE);
+        Instruction* test = nullptr;
+        if (!repeat) {
+            PushVar("I$");
+            PushInt(50);
+            Call(TestLess);
+            test = Emit(Opcode::WHILE, ConditionalJumpHandler);
+        }
+        Call(MakeTemporary);
+        Call(MakeTemporary);
+        PushVar("I$");
+        PushInt(1);
+        Call(TestAdd);
+        Assign("I$");
+        if (repeat) {
+            PushVar("I$");
+            PushInt(50);
+            Call(TestEquals);
+            Emit(Opcode::UNTIL, ConditionalJumpHandler, nullptr, 0.0, init);
+        } else {
+            Instruction* back = Branch(init);
+            Target(test, back);
+        }
+        Emit(Opcode::ENDLOOP, Handle_ENDLOOP);
+        EndProc();
+        const int32_t before = CountTrackedAllocations(context);
+        RunMain(main);
+        ASSERT_EQ(Recorded.size(), 100u) << repeat;
+        EXPECT_LE(*std::max_element(Recorded.begin(), Recorded.end()), before + 2) << repeat;
+        EXPECT_EQ(CountTrackedAllocations(context), before) << repeat;
+        EXPECT_EQ(context->callDepth, 0);
+    }
 }
 
 // REPEAT: record I$; I$ += 1; UNTIL I$ == 3.
