@@ -157,6 +157,9 @@ TEST_F(ArithmeticOperatorsTest, RepeatTooLargeForABlockGivesTheEmptyText) {
         {"t:abc", "n:1e18", "t:"},
         {"n:9.2e18", "w:ab", "w:"},
         {"t:", "n:1e18", "t:"},
+        // Sizes that wrap around in 64 bits (4 x 2^62, 2 x 2^63 units).
+        {"t:abcd", "n:4611686018427387904", "t:"},
+        {"w:ab", "n:9223372036854775808", "w:"},
     });
 }
 

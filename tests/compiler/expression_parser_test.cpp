@@ -231,6 +231,7 @@ TEST_F(ExpressionParserTest, MessagesWithTheirPositions) {
         {"x$ = (1 + 2;", ErrorAt("Closing ) missing", ";", 2, 12)},
         {"x$ = 1 + 2);", ErrorAt("Syntax error", ")", 2, 11)},
         {"x$ = ];", ErrorAt("Opening [ is missing", "]", 2, 6)},
+        {"x$ = );", ErrorAt("Opening ( is missing", ")", 2, 6)},
         {"x$ = [1, 2;", ErrorAt("Closing ] missing", ";", 2, 11)},
         {"x$ = a$[];", ErrorAt("Offset value missing", "]", 2, 9)},
         {"x$ = a$[1;", ErrorAt("Closing ] missing", ";", 2, 10)},
