@@ -58,9 +58,8 @@ void TrackAllocation(ProgramContext* context, void* object, int32_t ownerDepth, 
     TrackAllocationAtDepth(context, object, ownerDepth == 0 ? context->callDepth : ownerDepth, kind, deleter);
 }
 
-void FreeTrackedAllocationsFrom(ProgramContext* context, int32_t depth) {
+void FreeTrackedDepths(ProgramContext* context, int32_t depth) {
     if (depth < 0) depth = 0;
-    // Every loop pass and every return ends a depth: most hold nothing.
     if (depth >= context->trackingDepthsUsed) return;
     const int32_t used = context->trackingDepthsUsed;
     context->trackingDepthsUsed = depth;

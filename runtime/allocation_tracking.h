@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
-namespace qob {
+#include "runtime/program_context.h"
 
-struct ProgramContext;
+namespace qob {
 
 // Kinds of tracked objects.
 constexpr char kTrackedBlock = ' ';      // a block of the process heap: freed
@@ -39,8 +39,13 @@ void TrackAllocationAtDepth(ProgramContext* context, void* object, int32_t depth
                             TrackedDeleter deleter = nullptr);
 
 // Frees the blocks and COM wrappers of every depth at or above the given one
-// (other kinds stay for the end of the context). Used when a procedure or loop ends.
-void FreeTrackedAllocationsFrom(ProgramContext* context, int32_t depth);
+// (other kinds stay for the end of the context). Used when a procedure or loop
+// ends, and on every pass of a loop: most of those depths hold nothing, which
+// is settled here without a call.
+void FreeTrackedDepths(ProgramContext* context, int32_t depth);
+inline void FreeTrackedAllocationsFrom(ProgramContext* context, int32_t depth) {
+    if (depth < context->trackingDepthsUsed) FreeTrackedDepths(context, depth);
+}
 
 // Drops every record of the object without freeing it: the object now has an
 // owner that outlives its depth (a variable it was handed to). Walks every

@@ -235,12 +235,6 @@ VariableRecord* OpcodeTarget() {
                                                       IsCachedListInForce(cached->cachedList))
         return cached->cachedVariable;
     InstructionExtra* extra = RequireInstructionExtra(context->pool, node);
-    if (extra && extra->cachedVariable && extra->cachedList) {
-        VariableRecord* list = extra->cachedList;
-        if (list == LocalVariableList || list == context->globalHead || list == ConstantList ||
-            (MemberList && list == MemberList))
-            return extra->cachedVariable;
-    }
     VariableRecord* x = FindOrRequireVariable(node->text, node->textHash);
     if (extra && x) {
         // Cache the list the target really lives in: inside a method the

@@ -23,12 +23,6 @@ void OpenLoopActivation(ProgramContext* context) {
     context->loopActivations[context->loopActivationCount++] = {context->callDepth, 1, 0, nullptr, 0};
 }
 
-void DropLoopActivations(ProgramContext* context, int32_t depth) {
-    while (context->loopActivationCount > 0 &&
-           context->loopActivations[context->loopActivationCount - 1].depth >= depth)
-        --context->loopActivationCount;
-}
-
 void FreeLoopActivations(ProgramContext* context) {
     std::free(context->loopActivations);
     context->loopActivations = nullptr;

@@ -29,7 +29,11 @@ void OpenLoopActivation(ProgramContext* context);
 }
 
 // Drops the activations of every depth at or above the given one.
-void DropLoopActivations(ProgramContext* context, int32_t depth);
+inline void DropLoopActivations(ProgramContext* context, int32_t depth) {
+    while (context->loopActivationCount > 0 &&
+           context->loopActivations[context->loopActivationCount - 1].depth >= depth)
+        --context->loopActivationCount;
+}
 
 // Frees the context's activation stack.
 void FreeLoopActivations(ProgramContext* context);

@@ -223,10 +223,16 @@ void FreeVariableRecord(ProgramContext* context, VariableRecord* record) {
 VariableRecord* CreateVariable(VariableRecord* list, const char* name, bool searchFirst) {
     if (!EndsLikeVariable(name))
         return nullptr;
+    return CreateVariableWithHash(list, name, searchFirst ? HashVariableName(name) : 0, searchFirst);
+}
+
+VariableRecord* CreateVariableWithHash(VariableRecord* list, const char* name, uint32_t hash, bool searchFirst) {
+    if (!EndsLikeVariable(name))
+        return nullptr;
     ProgramContext* context = CurrentContext;
     bool scoped = context && CurrentInstruction;
     if (searchFirst) {
-        if (VariableRecord* found = FindByHash(list, HashVariableName(name))) {
+        if (VariableRecord* found = FindByHash(list, hash)) {
             ReleaseVariable(context, found, true, false);
             if (scoped && found->owner != context->globalHead)
                 found->scope = CurrentScope();
@@ -430,13 +436,9 @@ VariableRecord* ListElementTarget(VariableRecord* variable) {
     return variable;
 }
 
-void ReleaseVariable(ProgramContext* context, VariableRecord* v, bool keepList, bool keepDefinitions) {
+void ReleaseVariableInFull(ProgramContext* context, VariableRecord* v, bool keepList, bool keepDefinitions) {
     if (v->flags == 0 && !v->data) {
-        v->value = 0;
-        v->getter = v->setter = nullptr;
-        v->classHash = 0;
-        v->protect = 0;
-        v->reference = nullptr;
+        ReleasePlainRecord(v);
         return;
     }
     bool isList = v->flags & kVarList;
@@ -528,8 +530,9 @@ void FreeVariableChain(ProgramContext* context, VariableRecord* head, bool freeN
     if (!head)
         return;
     if (!freeNames) {
-        for (VariableRecord* r = head->next; r; r = r->next)
+        for (VariableRecord* r = head->next; r; r = r->next) {
             ReleaseVariable(context, r, false, false);
+        }
         return;
     }
     VariableRecord* last = head;

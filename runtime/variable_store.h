@@ -91,6 +91,9 @@ extern uint8_t MemberLookupRefused;
 // A new record for the name in the list (none for a name that ends in neither
 // "$" nor "%"). With searchFirst a record of the same hash is released and reused.
 VariableRecord* CreateVariable(VariableRecord* list, const char* name, bool searchFirst);
+// The same for a name whose HashVariableName the caller knows already (a fixed
+// name hashed once); the hash serves the same-hash search only.
+VariableRecord* CreateVariableWithHash(VariableRecord* list, const char* name, uint32_t hash, bool searchFirst);
 // The list where a new variable of that name belongs.
 [[nodiscard]] VariableRecord* ChooseVariableList(VariableRecord* list, const char* name);
 // Members, locals, globals (current scope, then scope 0), constants, dotted
@@ -144,7 +147,23 @@ inline void GetVariableValue(VariableRecord* variable, char** text, double* valu
 // end of its reference chain); otherwise the variable itself.
 [[nodiscard]] VariableRecord* ListElementTarget(VariableRecord* variable);
 
-void ReleaseVariable(ProgramContext* context, VariableRecord* variable, bool keepList, bool keepDefinitions);
+// The release of a record without flags or data: only its value and the
+// accessors, protection and reference go.
+inline void ReleasePlainRecord(VariableRecord* variable) {
+    variable->value = 0;
+    variable->getter = variable->setter = nullptr;
+    variable->classHash = 0;
+    variable->protect = 0;
+    variable->reference = nullptr;
+}
+void ReleaseVariableInFull(ProgramContext* context, VariableRecord* variable, bool keepList, bool keepDefinitions);
+inline void ReleaseVariable(ProgramContext* context, VariableRecord* variable, bool keepList, bool keepDefinitions) {
+    if (variable->flags == 0 && !variable->data) {
+        ReleasePlainRecord(variable);
+        return;
+    }
+    ReleaseVariableInFull(context, variable, keepList, keepDefinitions);
+}
 // Frees what the record owns; returns the reference it cut.
 VariableRecord* ClearVariable(ProgramContext* context, VariableRecord* variable, bool keepList,
                               bool keepDefinitions);

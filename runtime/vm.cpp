@@ -132,7 +132,7 @@ VariableRecord* ChooseFrame(ProgramContext* context, Instruction* procedure, Var
                             FrameCacheRecord** cacheRecord, bool* fresh) {
     if (callInFrame) return callInFrame;
     if (context->kind != kContextIndependent && context->kind != kContextDetached) return LocalVariableList;
-    InstructionExtra* extra = RequireInstructionExtra(context->pool, procedure);
+    InstructionExtra* extra = procedure->extra ? procedure->extra : RequireInstructionExtra(context->pool, procedure);
     if (extra && extra->freeFrames) {
         FrameCacheRecord* record = extra->freeFrames;
         extra->freeFrames = record->nextFree;
@@ -160,7 +160,7 @@ void ReleaseFrame(ProgramContext* context, Instruction* procedure, VariableRecor
         context->frameCache = cacheRecord;
     }
     if (!cacheRecord) return;  // a caller's frame is not ours to cache
-    InstructionExtra* extra = RequireInstructionExtra(context->pool, procedure);
+    InstructionExtra* extra = procedure->extra ? procedure->extra : RequireInstructionExtra(context->pool, procedure);
     if (!extra) return;
     cacheRecord->inUse = 0;
     cacheRecord->nextFree = extra->freeFrames;
@@ -168,13 +168,15 @@ void ReleaseFrame(ProgramContext* context, Instruction* procedure, VariableRecor
 }
 
 void BindObject(VariableRecord* frame, VariableRecord* object) {
-    if (VariableRecord* self = CreateVariable(frame, "SELF$", true)) {
+    static const uint32_t selfHash = HashVariableName("SELF$");
+    static const uint32_t objectNameHash = HashVariableName("OBJECTNAME$");
+    if (VariableRecord* self = CreateVariableWithHash(frame, "SELF$", selfHash, true)) {
         self->flags |= kVarObject;
         self->value = static_cast<double>(reinterpret_cast<uintptr_t>(object));
         self->data = object->data ? CopyCellText(object->data, false) : nullptr;
         self->classHash = object->classHash;
     }
-    if (VariableRecord* name = CreateVariable(frame, "OBJECTNAME$", true)) {
+    if (VariableRecord* name = CreateVariableWithHash(frame, "OBJECTNAME$", objectNameHash, true)) {
         name->data = object->data;
         name->flags |= kVarHandedOver;
     }
@@ -245,6 +247,9 @@ void RunGuardedLoop(RunRecord& run) {
     }
 }
 
+// Whether a STARTPROC text holds its 4-character header (the name follows it).
+bool HasHeaderText(const char* text) { return text && text[0] && text[1] && text[2] && text[3]; }
+
 void ConsumeCallIn() {
     CallInProcedure = nullptr;
     CallInFrame = nullptr;
@@ -309,7 +314,7 @@ void RunProcedure() {
         BindObject(frame, object);
         MemberList = object;
     }
-    CurrentProcName = procedure->text && std::strlen(procedure->text) >= 4 ? procedure->text + 4 : "";
+    CurrentProcName = HasHeaderText(procedure->text) ? procedure->text + 4 : "";
     RunRecord run{tCurrentRun, context,         FirstNode(procedure, mode), entryDepth,
                   frame,       MemberList,      CurrentProcName,            tRunNesting + 1,
                   context->argumentFrame.count};

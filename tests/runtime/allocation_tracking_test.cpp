@@ -78,6 +78,27 @@ TEST_F(AllocationTrackingTest, RecordsOfOuterDepthsSurviveInnerDepthEnds) {
     EXPECT_EQ(CountTrackedAllocations(context), 1000);
 }
 
+// Ending a depth lowers the mark of depths in use; blocks given to depths
+// below and above it afterwards must still be freed with their depth.
+TEST_F(AllocationTrackingTest, DepthsFilledAgainAfterAnEndAreFreedAgain) {
+    void* outer = platform::AllocateBlock(8);
+    TrackAllocationAtDepth(context, outer, 1, kTrackedBlock);
+    TrackAllocationAtDepth(context, platform::AllocateBlock(8), 5, kTrackedBlock);
+    FreeTrackedAllocationsFrom(context, 3);
+    FreeTrackedAllocationsFrom(context, 3);  // nothing left there: a second end is harmless
+    void* middle = platform::AllocateBlock(8);
+    void* deep = platform::AllocateBlock(8);
+    TrackAllocationAtDepth(context, middle, 2, kTrackedBlock);
+    TrackAllocationAtDepth(context, deep, 7, kTrackedBlock);
+    FreeTrackedAllocationsFrom(context, 7);
+    EXPECT_FALSE(platform::IsLiveBlock(deep));
+    EXPECT_TRUE(platform::IsLiveBlock(middle));
+    FreeTrackedAllocationsFrom(context, 2);
+    EXPECT_FALSE(platform::IsLiveBlock(middle));
+    EXPECT_TRUE(platform::IsLiveBlock(outer));
+    EXPECT_EQ(CountTrackedAllocations(context), 1);
+}
+
 TEST_F(AllocationTrackingTest, ForgottenObjectOutlivesItsDepthsAndTheContext) {
     void* kept = platform::AllocateBlock(8);
     void* other = platform::AllocateBlock(8);
