@@ -157,6 +157,15 @@ TEST_F(OptimizerTest, ANodeAJumpLandsAfterKeepsItsPlace) {
     EXPECT_EQ(two->opcode, static_cast<uint32_t>(Opcode::PUSHINT));
 }
 
+// A conditional jump is not fused into a node that jumps on its own (here a
+// call, whose target is the procedure it calls): one of the two targets
+// would be lost.
+TEST_F(OptimizerTest, AConditionalJumpKeepsItsOwnNodeAfterANodeWithATarget) {
+    EXPECT_EQ(Generate("PROC:P(0,0) __ENDDECL END PROC:MAIN __ENDDECL C:P(0,0) IF A$ DROPSTACK END END", true),
+              "0 test.qob\n1 STARTPROC <E9> P(0,0)\n2 ENDPROC <E9> P(0,0)\n3 STARTPROC <E9> MAIN\n"
+              "4 CALL P(0,0), @2\n5 IF @7\n6 PUSHVAR (dropstack) A$\n7 ENDPROC <E9> MAIN\n8 ENDPROC test.qob\n");
+}
+
 // Nodes deleted by the optimiser may be targets of jumps anywhere in the
 // list, after them too: every such jump moves to the node before.
 TEST_F(OptimizerTest, JumpsToDeletedNodesMoveToTheirPredecessors) {
