@@ -184,9 +184,14 @@ private:
     // Identities are positions in the list, so a file never depends on where
     // the nodes happened to lie in memory.
     bool NumberNodes() {
+        for (const Instruction* node = first; node; node = node->next)
+            if (const Instruction* target = JumpTarget(node)) targeted.insert(target);
+        // Only the nodes jumped to need their identity looked up.
         uint32_t identity = 0;
         for (const Instruction* node = first; node; node = node->next) {
-            identities.emplace(node, ++identity);
+            ++identity;
+            if ((node->extra && node->extra->isJumpTarget) || targeted.contains(node))
+                identities.emplace(node, identity);
             if (IsDeclaration(node->opcode)) {
                 const Instruction* data = node;
                 for (int i = 0; i < kDeclarationDataRecords; ++i) {
@@ -197,8 +202,6 @@ private:
             }
         }
         nodeCount = static_cast<int32_t>(identity);
-        for (const Instruction* node = first; node; node = node->next)
-            if (const Instruction* target = JumpTarget(node)) targeted.insert(target);
         return true;
     }
 
@@ -206,7 +209,8 @@ private:
         const uint32_t opcode = node->opcode;
         if (opcode >= static_cast<uint32_t>(kOpcodeTableSize)) return false;
         const Handler own = OwnHandler(node);
-        ImageWriter fields;
+        ImageWriter& fields = recordFields;  // reused: one buffer for every record
+        fields.bytes.clear();
         uint16_t flags = 0;
 
         // A number operand that is an address (a second text, a procedure's
@@ -320,6 +324,7 @@ private:
 
     Instruction* first;
     ImageWriter image;
+    ImageWriter recordFields;
     int32_t nodeCount = 0;
     std::unordered_map<const Instruction*, uint32_t> identities;
     std::unordered_set<const Instruction*> targeted;
@@ -351,8 +356,9 @@ struct FileRecord {
     uint16_t flags = 0;
     uint32_t opcode = 0;
     double number = 0.0;
-    std::optional<std::string> text;
-    std::string secondText;
+    // Texts are views into the image, which outlives the records.
+    std::optional<std::string_view> text;
+    std::string_view secondText;
     uint64_t linkBits = 0;
     uint8_t fusedOpcode = 0;
     uint32_t extraWord = 0;
@@ -368,7 +374,7 @@ struct FileRecord {
         std::memcpy(&value, &linkBits, sizeof value);
         return value >= 0.0 && value <= static_cast<double>(UINT32_MAX) ? static_cast<uint32_t>(value) : 0;
     }
-    std::string_view TextOrEmpty() const { return text ? std::string_view(*text) : std::string_view(); }
+    std::string_view TextOrEmpty() const { return text ? *text : std::string_view(); }
 };
 
 class ImageReader {
@@ -403,14 +409,14 @@ public:
         return true;
     }
     // n = length + 1, then the characters; n of 0 cannot be written.
-    bool Text(std::string& text) {
+    bool Text(std::string_view& text) {
         uint32_t n;
         if (!U32(n) || n == 0) return false;
         const size_t length = n - 1;
         if (length > bytes.size() - position) return false;
-        text.assign(reinterpret_cast<const char*>(bytes.data() + position), length);
+        text = std::string_view(reinterpret_cast<const char*>(bytes.data() + position), length);
         position += length;
-        return text.find('\0') == std::string::npos;
+        return text.find('\0') == std::string_view::npos;
     }
 
 private:
@@ -438,7 +444,7 @@ bool ReadRecord(ImageReader& in, FileRecord& record, std::string& reason) {
     record.opcode = opcode;
     if (record.flags & ~kKnownRecordFlags) return reason = "unknown record flags", false;
     if (!IsKnownOpcode(record.opcode)) return reason = "unknown opcode " + std::to_string(opcode), false;
-    std::string text;
+    std::string_view text;
     bool complete = (!record.Has(kRecordNumber) || in.Number(record.number)) &&
                     (!record.Has(kRecordText) || (in.Text(text) && (record.text = text, true))) &&
                     (!record.Has(kRecordSecondText) || in.Text(record.secondText)) &&
@@ -536,6 +542,9 @@ private:
     }
 
     bool ParseRecords(std::span<const uint8_t> body, std::string& reason) {
+        // A record takes at least 3 bytes: room for them all is set aside
+        // once (untouched room costs nothing), so the list never moves.
+        records.reserve(body.size() / 3 + 1);
         ImageReader in(body);
         while (!in.AtEnd()) {
             FileRecord record;
@@ -660,7 +669,9 @@ private:
         }
         Handler own = OpcodeHandler(opcode);
         double operand = record.number;
-        const char* text = record.text ? record.text->c_str() : nullptr;
+        // The node copies its text: a terminated copy of the view is enough.
+        if (record.text) textBuffer.assign(*record.text);
+        const char* text = record.text ? textBuffer.c_str() : nullptr;
         if (Is(opcode, Opcode::INTERNALCALL)) own = FunctionRecordAt(FindFunctionByHash(record.LinkHash()))->handler;
         if (record.Has(kRecordOwnMethodCall)) own = CallOwnMethod;
         if (IsNativeCallOpcode(opcode)) {
@@ -757,14 +768,22 @@ private:
     }
 
     // The latest record of that key whose namespace is the node's or global.
+    // Every procedure start and call asks, so the table is indexed by name.
     ProcedureRecord* FindRecord(std::string_view key, uint32_t namespaceWord) {
-        for (int32_t i = count - 1; i >= 0; --i) {
-            ProcedureRecord* record = table[i];
-            if (record && record->name && key == record->name &&
-                (record->namespaceHash == 0 || record->namespaceHash == namespaceWord))
-                return record;
+        IndexRecordsUpTo(count);
+        const auto found = recordsByName.find(key);
+        if (found == recordsByName.end()) return nullptr;
+        for (auto i = found->second.rbegin(); i != found->second.rend(); ++i) {
+            ProcedureRecord* record = table[*i];
+            if (record->namespaceHash == 0 || record->namespaceHash == namespaceWord) return record;
         }
         return nullptr;
+    }
+
+    void IndexRecordsUpTo(int32_t end) {
+        for (; indexedCount < end; ++indexedCount)
+            if (const ProcedureRecord* record = table[indexedCount]; record && record->name)
+                recordsByName[record->name].push_back(indexedCount);
     }
 
     ProcedureRecord* AddRecord(std::string_view key, uint32_t namespaceWord, bool underscore) {
@@ -817,6 +836,8 @@ private:
             table[i] = nullptr;
         }
         count = initialCount;
+        recordsByName.clear();
+        indexedCount = 0;
         while (context->classRecords != initialClasses) {
             ClassRecord* added = context->classRecords;
             context->classRecords = added->next;
@@ -833,12 +854,15 @@ private:
     const int32_t initialCount;
     ClassRecord* const initialClasses;
     std::vector<FileRecord> records;
+    std::string textBuffer;  // the text of the node being built, terminated
     Instruction* first = nullptr;
     Instruction* last = nullptr;
     Instruction* entry = nullptr;
     bool entryIsWinMain = false;
     std::unordered_map<uint32_t, Instruction*> nodesByIdentity;
     std::vector<std::pair<Instruction*, uint32_t>> pendingTargets;
+    std::unordered_map<std::string_view, std::vector<int32_t>> recordsByName;  // table positions, oldest first
+    int32_t indexedCount = 0;  // table entries indexed so far
 };
 
 // The image IsCompiledFileCurrent decoded, kept for the load that follows

@@ -89,16 +89,24 @@ void CreateStatusWindow() {
     gWindow.exists = gWindow.enabled;
 }
 
+namespace {
+
+void ShowStep(const char* text, int32_t step) {
+    gWindow.step = step;
+    if (text) gWindow.text = CaptionOf(text);
+    DrawBar();
+}
+
+}  // namespace
+
+// Called for every token and every node of a compilation: most calls change
+// nothing, and they return here without further calls.
 void UpdateStatusWindow(const char* text, int32_t current, int32_t total) {
     if (!gWindow.quiet && gWindow.exists && gWindow.enabled) {
         const int32_t step = ComputeProgressStep(current, total);
-        if (text || step > gWindow.step) {
-            gWindow.step = step;
-            if (text) gWindow.text = CaptionOf(text);
-            DrawBar();
-        }
+        if (text || step > gWindow.step) ShowStep(text, step);
     }
-    CallLoaderUpdate(3, text, current, total);
+    if (gWindow.loader) CallLoaderUpdate(3, text, current, total);
 }
 
 void HideStatusBar() { EraseBar(); }

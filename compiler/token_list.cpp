@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "runtime/keywords.h"
 #include "runtime/hash.h"
@@ -22,9 +23,25 @@ char* CopyText(std::string_view text) {
     return copy;
 }
 
+// A node and the text it is made with share one block, the text right after
+// the node: one allocation per token instead of two. A text set later has a
+// block of its own.
+char* InlineText(TokenNode* node) { return reinterpret_cast<char*>(node + 1); }
+
+TokenNode* NewNode(std::string_view text) {
+    void* block = std::malloc(sizeof(TokenNode) + text.size() + 1);
+    if (block == nullptr) throw std::bad_alloc();
+    auto* node = new (block) TokenNode{};
+    node->text = InlineText(node);
+    std::memcpy(node->text, text.data(), text.size());
+    node->text[text.size()] = '\0';
+    return node;
+}
+
 void FreeNode(TokenNode* node) {
-    std::free(node->text);
-    delete node;
+    if (node->text != InlineText(node)) std::free(node->text);
+    node->~TokenNode();
+    std::free(node);
 }
 
 // Joins the node's neighbours to each other.
@@ -47,8 +64,7 @@ void EmitToken(TokenNode*& cursor, std::string_view text, const char* fileName, 
 void EmitInternedToken(TokenNode*& cursor, std::string_view text, const char* internedFile,
                        int line, int column) {
     if (gTokenOutputSuspended) return;
-    auto* node = new TokenNode{};
-    node->text = CopyText(text);
+    TokenNode* node = NewNode(text);
     node->hash = HashName(text.data(), text.size());
     node->file = internedFile;
     node->line = line;
@@ -64,7 +80,7 @@ void EmitInternedToken(TokenNode*& cursor, std::string_view text, const char* in
 
 void SetTokenText(TokenNode* node, std::string_view text) {
     char* copy = CopyText(text);
-    std::free(node->text);
+    if (node->text != InlineText(node)) std::free(node->text);
     node->text = copy;
     node->hash = HashName(text.data(), text.size());
 }

@@ -3,7 +3,7 @@
 
 #include "runtime/embedded_program.h"
 
-#include <algorithm>
+#include <string_view>
 
 #include "platform/files.h"
 
@@ -21,10 +21,12 @@ std::string EmbeddedProgramMarker() {
 
 std::optional<size_t> FindEmbeddedMarker(std::span<const uint8_t> bytes) {
     const std::string marker = EmbeddedProgramMarker();
-    const auto found = std::search(bytes.begin(), bytes.end(), marker.begin(), marker.end(),
-                                   [](uint8_t byte, char c) { return byte == static_cast<uint8_t>(c); });
-    if (found == bytes.end()) return std::nullopt;
-    return static_cast<size_t>(found - bytes.begin());
+    // Every start of the executable runs this over the whole file: the
+    // library search skips to the marker's first character at memchr speed.
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    const size_t found = text.find(marker);
+    if (found == std::string_view::npos) return std::nullopt;
+    return found;
 }
 
 std::optional<std::vector<uint8_t>> ReadEmbeddedProgram(std::string_view executablePath) {

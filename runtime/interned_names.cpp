@@ -26,24 +26,34 @@ std::vector<InternedName> gInternedNames;
 
 char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
+// The interned text of a lowered name: the one kept already under its hash,
+// else a new copy that is kept from now on.
+const char* InternLowered(const char* lowered, size_t length) {
+    const uint32_t hash = HashName(lowered, length);
+    std::lock_guard guard(gInternedLock);
+    for (const InternedName& interned : gInternedNames)
+        if (interned.hash == hash) return interned.text;
+    auto* kept = static_cast<char*>(platform::AllocateBlock(length + 1));
+    if (kept == nullptr) return nullptr;
+    std::memcpy(kept, lowered, length + 1);
+    gInternedNames.push_back({kept, hash});
+    return kept;
+}
+
 }  // namespace
 
 const char* InternName(const char* name) {
     if (name == nullptr) return nullptr;
     const size_t length = std::strlen(name);
-    char* lowered = static_cast<char*>(platform::AllocateBlock(length + 1));
+    // The compiler interns its file name for every token and node: a name
+    // that fits is lowered on the stack, so a name interned before costs no block.
+    char local[256];
+    char* lowered = length < sizeof local ? local : static_cast<char*>(platform::AllocateBlock(length + 1));
     if (lowered == nullptr) return nullptr;
     for (size_t i = 0; i <= length; ++i) lowered[i] = LowerAscii(name[i]);
-    const uint32_t hash = HashName(lowered, length);
-
-    std::lock_guard guard(gInternedLock);
-    for (const InternedName& interned : gInternedNames) {
-        if (interned.hash != hash) continue;
-        platform::FreeBlock(lowered);
-        return interned.text;
-    }
-    gInternedNames.push_back({lowered, hash});
-    return lowered;
+    const char* interned = InternLowered(lowered, length);
+    if (lowered != local) platform::FreeBlock(lowered);
+    return interned;
 }
 
 void FreeInternedNames() {

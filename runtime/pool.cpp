@@ -23,19 +23,24 @@ namespace {
 constexpr uint32_t kPoolAlignment = 8;
 constexpr uint32_t kPoolHeaderSize = 8;
 
-PoolBlock* FindPoolBlock(const Pool* pool, const void* pointer) {
+bool BlockHolds(const PoolBlock* block, uintptr_t address) {
+    if (!block || !block->memory) return false;
+    const auto start = reinterpret_cast<uintptr_t>(block->memory);
+    return address >= start && address < start + block->used;
+}
+
+PoolBlock* FindPoolBlock(Pool* pool, const void* pointer) {
     const auto address = reinterpret_cast<uintptr_t>(pointer);
-    PoolBlock* current = pool->current;
-    if (current && current->memory) {
-        const auto start = reinterpret_cast<uintptr_t>(current->memory);
-        if (address >= start && address < start + current->used) return current;
-    }
+    if (BlockHolds(pool->current, address)) return pool->current;
+    if (BlockHolds(pool->lastFreedIn, address)) return pool->lastFreedIn;
     auto& blocks = pool->index->blocks;
     auto it = blocks.upper_bound(address);
     if (it == blocks.begin()) return nullptr;
     --it;
     PoolBlock* block = it->second;
-    return address < it->first + block->used ? block : nullptr;
+    if (address >= it->first + block->used) return nullptr;
+    pool->lastFreedIn = block;
+    return block;
 }
 
 PoolBlock* AddPoolBlock(Pool* pool) {
@@ -50,7 +55,7 @@ PoolBlock* AddPoolBlock(Pool* pool) {
 }  // namespace
 
 Pool* CreatePool(uint32_t blockSize) {
-    return new Pool{nullptr, blockSize, new PoolIndex};
+    return new Pool{nullptr, blockSize, new PoolIndex, nullptr};
 }
 
 void* PoolAlloc(Pool* pool, uint32_t flags, uint32_t size) {

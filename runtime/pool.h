@@ -22,6 +22,7 @@ struct Pool {
     PoolBlock* current;   // block new allocations come from; null before the first
     uint32_t blockSize;   // bytes per block
     PoolIndex* index;
+    PoolBlock* lastFreedIn;  // block of the last PoolFree: nodes are mostly freed in list order
 };
 
 // PoolAlloc flags.

@@ -217,6 +217,21 @@ CoderResult ShannonFanoUncompress(std::span<const uint8_t> input, std::span<uint
         return {treeStatus, 0};
     const CodeTable table(tree);
     for (size_t i = 0; i < output.size(); ++i) {
+        // Codes the table resolves (all but the longest) are taken several
+        // to a window: a peek has at least 57 exact bits.
+        const uint64_t bits = in.Peek64();
+        const size_t left = in.BitsLeft();
+        size_t used = 0;
+        while (i < output.size() && used + static_cast<size_t>(table.Bits()) <= 57) {
+            const CodeTable::Entry& entry = table.Look(bits << used);
+            if (entry.kind != CodeTable::Kind::Leaf || used + entry.length > left)
+                break;
+            used += entry.length;
+            output[i++] = static_cast<uint8_t>(entry.value);
+        }
+        in.Skip(used);
+        if (i == output.size())
+            break;
         const uint64_t window = in.Peek64();
         const CodeTable::Entry& entry = table.Look(window);
         int symbol = entry.value;

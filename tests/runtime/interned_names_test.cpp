@@ -32,6 +32,17 @@ TEST_F(InternedNamesTest, SpellingsOfOneNameShareOneLowerCaseText) {
     EXPECT_EQ(platform::GetBlockSize(first), std::strlen("main.qob") + 1) << "a block programs can be given";
 }
 
+// Names that do not fit the lowering buffer on the stack take a block.
+TEST_F(InternedNamesTest, LongNamesAreInternedLikeShortOnes) {
+    for (size_t length : {size_t{254}, size_t{255}, size_t{256}, size_t{1000}}) {
+        const std::string upper(length, 'N');
+        const char* interned = InternName(upper.c_str());
+        ASSERT_NE(interned, nullptr) << length;
+        EXPECT_EQ(std::string(interned), std::string(length, 'n')) << length;
+        EXPECT_EQ(InternName(std::string(length, 'n').c_str()), interned) << length;
+    }
+}
+
 TEST_F(InternedNamesTest, ReadOnlyNamesAndPathsAreAccepted) {
     // A literal lives in read-only memory: writing to it would fault.
     const char* path = InternName("\\Storage Card\\QOB\\Lib\\Util.QOB");

@@ -120,5 +120,28 @@ TEST(PrefixCoder, DecoderRefusesMalformedTreesAndCodes) {
     }
 }
 
+// Skewed counts give codes far longer than the decoder's table next to
+// one-bit ones; mixed in an irregular order, every kind of step between the
+// table and the tree walk is taken, and the stream must come back whole.
+TEST(PrefixCoder, LongAndShortCodesMixedRoundTrip) {
+    Bytes input;
+    for (int symbol = 0; symbol < 18; ++symbol)
+        input.insert(input.end(), size_t{1} << (17 - symbol), static_cast<uint8_t>('a' + symbol));
+    uint32_t state = 12345;
+    for (size_t i = input.size() - 1; i > 0; --i) {
+        state = state * 1103515245u + 12345u;
+        std::swap(input[i], input[(state >> 8) % (i + 1)]);
+    }
+    const Bytes stream = Compressed(input);
+    Bytes out(input.size());
+    const CoderResult result = ShannonFanoUncompress(stream, out);
+    EXPECT_TRUE(result.Ok());
+    EXPECT_EQ(result.length, input.size());
+    EXPECT_EQ(out, input);
+    // Without its last byte the stream cannot give every byte back.
+    const Bytes cut(stream.begin(), stream.end() - 1);
+    EXPECT_FALSE(ShannonFanoUncompress(cut, out).Ok());
+}
+
 }  // namespace
 }  // namespace qob
