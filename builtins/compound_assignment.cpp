@@ -50,7 +50,25 @@ void RunCompound(Rule rule) {
     ReleaseOperand(right);
 }
 
-void RunTypedCompound(Rule rule) {
+double Add(double a, double b) { return a + b; }
+double Subtract(double a, double b) { return a - b; }
+double Multiply(double a, double b) { return a * b; }
+
+// The typed forms name their target; Numbers is what the rule does when the
+// target and the value are both numbers, stored by the rules of "=" for a number.
+template <Rule rule, double (*Numbers)(double, double)>
+void RunTypedCompound() {
+    ProgramContext* context = CurrentContext;
+    if (StackEntry* top = TopNumberCell()) {
+        VariableRecord* variable = NodeVariable(CurrentInstruction);
+        if (double number = 0.0; ReadPlainNumber(variable, &number)) {
+            PopCell(context);
+            SetVariableValue(variable, nullptr, Numbers(number, top->value), nullptr, -1);
+            variable->flags &= ~kVarWideText;
+            PushAssignedValue(variable);
+            return;
+        }
+    }
     StackEntry right = TakeOperand();
     if (VariableRecord* variable = NodeVariable(CurrentInstruction)) {
         rule(VariableOperand(variable, nullptr), right);
@@ -187,9 +205,9 @@ void Builtin_divassign() {
     ReleaseOperand(right);
 }
 
-void Handle_ADDASSIGN2() { RunTypedCompound(AddAssignRule); }
-void Handle_SUBASSIGN2() { RunTypedCompound(PushDifference); }
-void Handle_MULASSIGN2() { RunTypedCompound(PushProduct); }
+void Handle_ADDASSIGN2() { RunTypedCompound<AddAssignRule, Add>(); }
+void Handle_SUBASSIGN2() { RunTypedCompound<PushDifference, Subtract>(); }
+void Handle_MULASSIGN2() { RunTypedCompound<PushProduct, Multiply>(); }
 
 void Builtin_massign() {
     ProgramContext* context = CurrentContext;

@@ -97,25 +97,39 @@ void Handle_DEC4() { StepNamedVariable<-1, Report::After>(); }
 void Handle_INC3() { StepByConstant<1>(); }
 void Handle_DEC3() { StepByConstant<-1>(); }
 
-void Builtin_div() {
+namespace {
+
+double Quotient(double dividend, double divisor) {
+    return divisor == 0.0 ? 0.0 : platform::TruncateToInteger<int32_t>(dividend / divisor);
+}
+
+double Remainder(double dividendValue, double divisorValue) {
+    const int64_t divisor = platform::TruncateToInteger<int32_t>(divisorValue);
+    const int64_t dividend = platform::TruncateToInteger<int32_t>(dividendValue);
+    // In 64 bits: the most negative 32-bit number modulo -1 is 0, not a trap.
+    return divisor == 0 ? 0.0 : static_cast<double>(dividend % divisor);
+}
+
+// div and mod read both operands as numbers (a text as the number it stands for).
+template <double (*Rule)(double, double)>
+void RunIntegerOperator() {
+    if (StackEntry* left = PopNumberPair()) {
+        SetNumberResult(left, Rule(left->value, left->above->value));
+        return;
+    }
     StackEntry right = TakeOperand();
     StackEntry left = TakeOperand();
     const double divisor = OperandNumber(right);
     const double dividend = OperandNumber(left);
-    PushNumberResult(divisor == 0.0 ? 0.0 : platform::TruncateToInteger<int32_t>(dividend / divisor));
+    PushNumberResult(Rule(dividend, divisor));
     ReleaseOperand(left);
     ReleaseOperand(right);
 }
 
-void Builtin_mod() {
-    StackEntry right = TakeOperand();
-    StackEntry left = TakeOperand();
-    const int64_t divisor = platform::TruncateToInteger<int32_t>(OperandNumber(right));
-    const int64_t dividend = platform::TruncateToInteger<int32_t>(OperandNumber(left));
-    // In 64 bits: the most negative 32-bit number modulo -1 is 0, not a trap.
-    PushNumberResult(divisor == 0 ? 0.0 : static_cast<double>(dividend % divisor));
-    ReleaseOperand(left);
-    ReleaseOperand(right);
-}
+}  // namespace
+
+void Builtin_div() { RunIntegerOperator<Quotient>(); }
+
+void Builtin_mod() { RunIntegerOperator<Remainder>(); }
 
 }  // namespace qob

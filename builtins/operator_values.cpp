@@ -227,12 +227,6 @@ void PushTextResult(void* block, bool wide) {
     cell->flags = wide ? kEntryWide : 0;
 }
 
-void* VariableElementAddress(const VariableRecord* variable) {
-    const bool typed = variable->type != 0 || variable->parent || variable->members ||
-                       (variable->flags & (kVarMatrix | kVarHandedOver));
-    return typed ? variable->data : nullptr;
-}
-
 VariableRecord* TargetVariable(const StackEntry& target) {
     if (target.variable) return target.variable;
     if (target.text && !(target.flags & (kEntryWide | kEntryMatrix)))
@@ -242,8 +236,7 @@ VariableRecord* TargetVariable(const StackEntry& target) {
     return RequireVariable(LocalVariableList, number);
 }
 
-void PushAssignedValue(VariableRecord* variable) {
-    if (!SetPushPending) return;
+void PushRequestedValue(VariableRecord* variable) {
     SetPushPending = 0;
     if (!variable) {
         PushNumberResult(0.0);
@@ -265,10 +258,9 @@ void PushAssignedValue(VariableRecord* variable) {
     cell->flags = ((variable->flags & kVarMatrix) ? kEntryMatrix : 0) | ((variable->flags & kVarWideText) ? kEntryWide : 0);
 }
 
-void PushValueBeforeChange(VariableRecord* variable) {
-    const bool pushing = SetPushPending && variable;
-    PushAssignedValue(variable);
-    if (pushing) CopyOutOfVariable(*CurrentContext->stackTop);
+void PushRequestedValueBeforeChange(VariableRecord* variable) {
+    PushRequestedValue(variable);
+    if (variable) CopyOutOfVariable(*CurrentContext->stackTop);
 }
 
 void CopyOutOfVariable(StackEntry& cell) {
@@ -283,11 +275,6 @@ void CopyOutOfVariable(StackEntry& cell) {
     }
     char* copy = CopyCellText(cell.text, (cell.flags & kEntryWide) != 0);
     cell.text = copy ? static_cast<const char*>(TrackTemporary(copy)) : reinterpret_cast<const char*>(kEmptyText);
-}
-
-void StoreNumber(VariableRecord* variable, double value, void* field) {
-    SetVariableValue(variable, nullptr, value, field, 0);
-    if (!field) variable->flags &= ~kVarWideText;
 }
 
 void StoreText(VariableRecord* variable, const void* block, bool wide, void* field) {

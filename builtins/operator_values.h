@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "builtins/operator_texts.h"
+#include "runtime/assignment.h"
 #include "runtime/program_context.h"
 #include "runtime/push_instructions.h"
 #include "runtime/value_stack.h"
@@ -154,7 +155,11 @@ void PushTextResult(void* block, bool wide);
 
 // The field a typed handler reads and writes: the variable's storage when it
 // is typed, a structure member, a matrix or a handed-over block, else none.
-[[nodiscard]] void* VariableElementAddress(const VariableRecord* variable);
+[[nodiscard]] inline void* VariableElementAddress(const VariableRecord* variable) {
+    const bool typed = variable->type != 0 || variable->parent || variable->members ||
+                       (variable->flags & (kVarMatrix | kVarHandedOver));
+    return typed ? variable->data : nullptr;
+}
 
 // The variable a target cell stands for: its own variable, else the one its
 // text (or its number as text) names, found or made in the current local list.
@@ -169,10 +174,16 @@ void PushTextResult(void* block, bool wide);
 // it, clears the request and pushes the variable's new value (at the end of
 // its reference chain unless the no-follow byte is set, which is cleared
 // instead); a null variable pushes 0.
-void PushAssignedValue(VariableRecord* variable);
+void PushRequestedValue(VariableRecord* variable);
+inline void PushAssignedValue(VariableRecord* variable) {
+    if (SetPushPending) PushRequestedValue(variable);
+}
 // The same for a value read before a change: the pushed text or matrix is a
 // copy, since the change may free what the variable holds now.
-void PushValueBeforeChange(VariableRecord* variable);
+void PushRequestedValueBeforeChange(VariableRecord* variable);
+inline void PushValueBeforeChange(VariableRecord* variable) {
+    if (SetPushPending) PushRequestedValueBeforeChange(variable);
+}
 
 // Gives a cell read from a variable its own copy of the text or matrix it
 // points at (a matrix copy is owned by the cell), so that a later change of
@@ -182,7 +193,10 @@ void CopyOutOfVariable(StackEntry& cell);
 // Stores a number / a new text block into a variable or one of its fields,
 // keeping the variable's UTF-16 mark in step with what it now holds. The
 // block stays the caller's.
-void StoreNumber(VariableRecord* variable, double value, void* field);
+inline void StoreNumber(VariableRecord* variable, double value, void* field) {
+    SetVariableValue(variable, nullptr, value, field, 0);
+    if (!field) variable->flags &= ~kVarWideText;
+}
 void StoreText(VariableRecord* variable, const void* block, bool wide, void* field);
 
 }  // namespace qob

@@ -104,7 +104,7 @@ double TruncNumber(double value) {
     return value >= 0 ? std::floor(value + 1e-12) : std::ceil(value - 1e-12);
 }
 
-int64_t TruncToInt64(double value) { return platform::TruncateToInteger<int64_t>(TruncNumber(value)); }
+int64_t TruncToInt64WithBias(double value) { return platform::TruncateToInteger<int64_t>(TruncNumber(value)); }
 
 int32_t RoundToInt(double value) { return platform::TruncateToInteger<int32_t>(TruncNumber(value)); }
 

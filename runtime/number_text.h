@@ -46,7 +46,16 @@ size_t FormatNumber(double value, char (&buffer)[kNumberTextSize]);
 // -2.9999999999995 gives -3 and 2.5 gives 2. The integer forms saturate at
 // their type's limits and give 0 for NaN.
 [[nodiscard]] double TruncNumber(double value);
-[[nodiscard]] int64_t TruncToInt64(double value);
+[[nodiscard]] int64_t TruncToInt64WithBias(double value);
+[[nodiscard]] inline int64_t TruncToInt64(double value) {
+    // A whole number (slot numbers, counts, most operands) is its own
+    // truncation whatever the bias: only fractions go the long way.
+    if (value > -9.0e15 && value < 9.0e15) {
+        const auto whole = static_cast<int64_t>(value);
+        if (static_cast<double>(whole) == value) return whole;
+    }
+    return TruncToInt64WithBias(value);
+}
 [[nodiscard]] int32_t RoundToInt(double value);
 
 // An integer in 0 .. n-1 for positive n (n-1 .. 0 for negative n) from the

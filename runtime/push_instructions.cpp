@@ -100,6 +100,15 @@ void CompareCase(int32_t count) {
     }
     const CaseSlot selector = context->caseSlots[slot];
     for (int32_t i = 0; i < count; ++i) {
+        // A number selector against a number value: what "==" would answer,
+        // without pushing the selector and popping the answer.
+        if (const StackEntry* value = context->stackTop; !selector.text && value->below && !value->text &&
+                                                          !(value->flags & kEntryMatrix) && !value->ownedLinks) {
+            PopCell(context);
+            if (value->value != selector.value) continue;
+            for (int32_t left = count - i - 1; left > 0; --left) PopStackEntryFrom(context);
+            return;
+        }
         PushValue(selector.text, selector.text ? 0.0 : selector.value, nullptr);
         equals();
         CurrentInstruction = node;

@@ -192,6 +192,16 @@ TEST_F(CompoundAssignmentTest, PushResultLeavesTheNewValue) {
     Push("n:3");
     RunNode(Node(Opcode::MULASSIGN2, Handle_MULASSIGN2, 0, "V$"));
     EXPECT_EQ(PopDescription(), "t:7a7a7a");
+
+    // A number target and value (the short way through the typed form).
+    SetNumber(v, 4);
+    SetPushPending = 1;
+    Push("n:3");
+    RunNode(Node(Opcode::SUBASSIGN2, Handle_SUBASSIGN2, 0, "V$"));
+    EXPECT_EQ(SetPushPending, 0);
+    ASSERT_EQ(StackDepth(), 1);
+    EXPECT_EQ(PopDescription(), "n:1");
+    EXPECT_EQ(Describe(v), "n:1");
 }
 
 TEST_F(CompoundAssignmentTest, ConstantAssignments) {
