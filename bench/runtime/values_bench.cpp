@@ -24,6 +24,14 @@ namespace qob {
 namespace {
 
 // A context with a local frame of count variables V0$ ... V<count-1>$.
+// "V<i>$", built by appending: GCC 12 warns falsely (-Wrestrict) on "V" + string.
+std::string VariableName(int i) {
+    std::string name = "V";
+    name += std::to_string(i);
+    name += '$';
+    return name;
+}
+
 class Program {
 public:
     explicit Program(int count) {
@@ -37,8 +45,7 @@ public:
         frame = AllocateVariableRecord(context, false);
         LocalVariableList = frame;
         CurrentCompilerPool = context->pool;
-        for (int i = 0; i < count; ++i)
-            CreateVariable(frame, ("V" + std::to_string(i) + "$").c_str(), false);
+        for (int i = 0; i < count; ++i) CreateVariable(frame, VariableName(i).c_str(), false);
     }
     ~Program() {
         FreeVariableChain(context, frame, true);
@@ -56,7 +63,7 @@ public:
 void BM_FindVariableCold(benchmark::State& state) {
     const int count = static_cast<int>(state.range(0));
     Program program(count);
-    std::string last = "V" + std::to_string(count - 1) + "$";
+    std::string last = VariableName(count - 1);
     for (auto _ : state)
         benchmark::DoNotOptimize(FindVariable(last.c_str(), 0));
 }
@@ -65,7 +72,7 @@ BENCHMARK(BM_FindVariableCold)->Arg(8)->Arg(64)->Arg(512);
 void BM_AssignOpcodeWarm(benchmark::State& state) {
     const int count = static_cast<int>(state.range(0));
     Program program(count);
-    std::string last = "V" + std::to_string(count - 1) + "$";
+    std::string last = VariableName(count - 1);
     CurrentInstruction = EmitInstruction(nullptr, AssignOpcode, last.c_str(), 0, nullptr, 33, nullptr, 1, 1);
     double value = 0;
     for (auto _ : state) {

@@ -37,10 +37,23 @@ class ExecutableTest : public ::testing::Test {
 protected:
     // Runs the executable in the work folder, which is also its root.
     Outcome Run(const std::vector<std::string>& arguments, const std::string& executable = QOB_EXECUTABLE) {
-        std::string command = "cd " + Quoted(root.Path()) + " && QOB_ROOT=" + Quoted(root.Path() + "/") +
-                              " QOB_REGISTRY=" + Quoted(root.Join("registry")) + " " + Quoted(executable);
-        for (const std::string& argument : arguments) command += " " + Quoted(argument);
-        command += " > " + Quoted(root.Join("out.txt")) + " 2> " + Quoted(root.Join("err.txt"));
+        // Built by appending: GCC 12 warns falsely (-Wrestrict) on a chain of "+".
+        std::string command = "cd ";
+        command += Quoted(root.Path());
+        command += " && QOB_ROOT=";
+        command += Quoted(root.Path() + "/");
+        command += " QOB_REGISTRY=";
+        command += Quoted(root.Join("registry"));
+        command += " ";
+        command += Quoted(executable);
+        for (const std::string& argument : arguments) {
+            command += " ";
+            command += Quoted(argument);
+        }
+        command += " > ";
+        command += Quoted(root.Join("out.txt"));
+        command += " 2> ";
+        command += Quoted(root.Join("err.txt"));
         const int status = std::system(command.c_str());
         return {platform::ReadFileBytes(root.Join("out.txt")).value_or(""),
                 platform::ReadFileBytes(root.Join("err.txt")).value_or(""),

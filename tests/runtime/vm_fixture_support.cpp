@@ -34,8 +34,12 @@ void TestEquals() { BinaryOperator([](double a, double b) { return a == b ? 1.0 
 void RecordTop() { Recorded.push_back(PopNumber()); }
 void RaiseTestError() { RaiseRuntimeError("test error", 0); }
 
-__attribute__((no_sanitize("address", "undefined"), noinline)) void CauseAccessViolation() {
-    *reinterpret_cast<volatile int*>(uintptr_t{16}) = 1;
+// The address comes through a volatile, so the optimiser cannot see (and warn
+// about) the store to a fixed bad address.
+volatile uintptr_t gFaultAddress = 16;
+
+__attribute__((no_sanitize("address", "undefined"), noipa)) void CauseAccessViolation() {
+    *reinterpret_cast<volatile int*>(gFaultAddress) = 1;
 }
 
 void VmTest::SetUp() {
