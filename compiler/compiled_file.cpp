@@ -182,11 +182,16 @@ public:
 
 private:
     // Identities are positions in the list, so a file never depends on where
-    // the nodes happened to lie in memory.
+    // the nodes happened to lie in memory. Only nodes that carry one in the
+    // file (jump targets) are kept in the map.
     bool NumberNodes() {
+        for (const Instruction* node = first; node; node = node->next)
+            if (const Instruction* target = JumpTarget(node)) targeted.insert(target);
         uint32_t identity = 0;
         for (const Instruction* node = first; node; node = node->next) {
-            identities.emplace(node, ++identity);
+            ++identity;
+            if ((node->extra && node->extra->isJumpTarget) || targeted.contains(node))
+                identities.emplace(node, identity);
             if (IsDeclaration(node->opcode)) {
                 const Instruction* data = node;
                 for (int i = 0; i < kDeclarationDataRecords; ++i) {
@@ -197,8 +202,6 @@ private:
             }
         }
         nodeCount = static_cast<int32_t>(identity);
-        for (const Instruction* node = first; node; node = node->next)
-            if (const Instruction* target = JumpTarget(node)) targeted.insert(target);
         return true;
     }
 
@@ -206,7 +209,11 @@ private:
         const uint32_t opcode = node->opcode;
         if (opcode >= static_cast<uint32_t>(kOpcodeTableSize)) return false;
         const Handler own = OwnHandler(node);
-        ImageWriter fields;
+        // The fields go straight after a header whose flags are known last.
+        const size_t headerAt = image.bytes.size();
+        image.U16(0);
+        image.U8(static_cast<uint8_t>(opcode));
+        ImageWriter& fields = image;
         uint16_t flags = 0;
 
         // A number operand that is an address (a second text, a procedure's
@@ -251,9 +258,8 @@ private:
             // something else would come back changed.
             return false;
         }
-        image.U16(flags);
-        image.U8(static_cast<uint8_t>(opcode));
-        image.bytes.insert(image.bytes.end(), fields.bytes.begin(), fields.bytes.end());
+        image.bytes[headerAt] = static_cast<uint8_t>(flags);
+        image.bytes[headerAt + 1] = static_cast<uint8_t>(flags >> 8);
         return true;
     }
 
@@ -351,8 +357,9 @@ struct FileRecord {
     uint16_t flags = 0;
     uint32_t opcode = 0;
     double number = 0.0;
-    std::optional<std::string> text;
-    std::string secondText;
+    // Both texts point into the decoded image, which outlives the records.
+    std::string_view text;
+    std::string_view secondText;
     uint64_t linkBits = 0;
     uint8_t fusedOpcode = 0;
     uint32_t extraWord = 0;
@@ -368,7 +375,7 @@ struct FileRecord {
         std::memcpy(&value, &linkBits, sizeof value);
         return value >= 0.0 && value <= static_cast<double>(UINT32_MAX) ? static_cast<uint32_t>(value) : 0;
     }
-    std::string_view TextOrEmpty() const { return text ? std::string_view(*text) : std::string_view(); }
+    std::string_view TextOrEmpty() const { return text; }
 };
 
 class ImageReader {
@@ -403,14 +410,14 @@ public:
         return true;
     }
     // n = length + 1, then the characters; n of 0 cannot be written.
-    bool Text(std::string& text) {
+    bool Text(std::string_view& text) {
         uint32_t n;
         if (!U32(n) || n == 0) return false;
         const size_t length = n - 1;
         if (length > bytes.size() - position) return false;
-        text.assign(reinterpret_cast<const char*>(bytes.data() + position), length);
+        text = std::string_view(reinterpret_cast<const char*>(bytes.data() + position), length);
         position += length;
-        return text.find('\0') == std::string::npos;
+        return std::memchr(text.data(), '\0', length) == nullptr;
     }
 
 private:
@@ -438,9 +445,8 @@ bool ReadRecord(ImageReader& in, FileRecord& record, std::string& reason) {
     record.opcode = opcode;
     if (record.flags & ~kKnownRecordFlags) return reason = "unknown record flags", false;
     if (!IsKnownOpcode(record.opcode)) return reason = "unknown opcode " + std::to_string(opcode), false;
-    std::string text;
     bool complete = (!record.Has(kRecordNumber) || in.Number(record.number)) &&
-                    (!record.Has(kRecordText) || (in.Text(text) && (record.text = text, true))) &&
+                    (!record.Has(kRecordText) || in.Text(record.text)) &&
                     (!record.Has(kRecordSecondText) || in.Text(record.secondText)) &&
                     (!record.Has(kRecordLinkValue) || in.Bits64(record.linkBits)) &&
                     (!record.Has(kRecordFusedStep) || in.U8(record.fusedOpcode)) &&
@@ -537,10 +543,12 @@ private:
 
     bool ParseRecords(std::span<const uint8_t> body, std::string& reason) {
         ImageReader in(body);
+        // A record takes at least 3 bytes and most take a few more.
+        records.reserve(body.size() / 8);
         while (!in.AtEnd()) {
             FileRecord record;
             if (!ReadRecord(in, record, reason)) return false;
-            records.push_back(std::move(record));
+            records.push_back(record);
             UpdateStatusWindow(nullptr, static_cast<int32_t>(in.Position()), static_cast<int32_t>(body.size()));
         }
         return true;
@@ -660,7 +668,12 @@ private:
         }
         Handler own = OpcodeHandler(opcode);
         double operand = record.number;
-        const char* text = record.text ? record.text->c_str() : nullptr;
+        // The node copies its text, which the image holds without a terminator.
+        const char* text = nullptr;
+        if (record.Has(kRecordText)) {
+            textBuffer.assign(record.text);
+            text = textBuffer.c_str();
+        }
         if (Is(opcode, Opcode::INTERNALCALL)) own = FunctionRecordAt(FindFunctionByHash(record.LinkHash()))->handler;
         if (record.Has(kRecordOwnMethodCall)) own = CallOwnMethod;
         if (IsNativeCallOpcode(opcode)) {
@@ -833,6 +846,7 @@ private:
     const int32_t initialCount;
     ClassRecord* const initialClasses;
     std::vector<FileRecord> records;
+    std::string textBuffer;
     Instruction* first = nullptr;
     Instruction* last = nullptr;
     Instruction* entry = nullptr;

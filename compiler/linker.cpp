@@ -131,7 +131,7 @@ public:
 
 private:
     void Collect(TokenNode* head, int pass) {
-        const int total = options_.progress ? TokenCountBack(LastOf(head)) : 0;
+        const int total = options_.progress ? TokenCountForward(head) : 0;
         if (options_.progress)
             options_.progress(StageProgressText("Link pass " + std::to_string(pass), fileName_).c_str(), 0, total);
         namespaces_.clear();

@@ -113,6 +113,19 @@ int TokenCountBack(const TokenNode* node) {
     return count;
 }
 
+TokenListHead FindTokenListHead(TokenNode* node) {
+    if (node == nullptr) return {nullptr, 0};
+    int count = 1;
+    for (; node->previous != nullptr; node = node->previous) ++count;
+    return {node, count};
+}
+
+int TokenCountForward(const TokenNode* node) {
+    int count = 0;
+    for (; node != nullptr; node = node->next) ++count;
+    return count;
+}
+
 TokenNode* TokenListNth(TokenNode* node, int n) {
     for (int i = 0; i < n && node != nullptr; ++i) node = node->next;
     return node;
