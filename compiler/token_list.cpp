@@ -120,12 +120,6 @@ TokenListHead FindTokenListHead(TokenNode* node) {
     return {node, count};
 }
 
-int TokenCountForward(const TokenNode* node) {
-    int count = 0;
-    for (; node != nullptr; node = node->next) ++count;
-    return count;
-}
-
 TokenNode* TokenListNth(TokenNode* node, int n) {
     for (int i = 0; i < n && node != nullptr; ++i) node = node->next;
     return node;

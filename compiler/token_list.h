@@ -62,8 +62,6 @@ struct TokenListHead {
     int count;
 };
 [[nodiscard]] TokenListHead FindTokenListHead(TokenNode* node);
-// Nodes from this one to the end of the list; 0 for null.
-[[nodiscard]] int TokenCountForward(const TokenNode* node);
 // The node n steps after node (n = 0: node itself); null past the end.
 [[nodiscard]] TokenNode* TokenListNth(TokenNode* node, int n);
 // Position, counted from 0 at start, of the first node whose hash equals
