@@ -81,11 +81,7 @@ bool RunClassProcedure(const char* className, const char* key, VariableRecord* h
 
 // The cells above the innermost frame's saved top leave the stack (their
 // owned links freed) and the frame closes.
-void CloseFrameDroppingArguments() {
-    StackEntry* saved = nullptr;
-    std::vector<StackEntry*> cells = CloseFrameArguments(&saved);
-    DropFrameArguments(saved, cells);
-}
+void CloseFrameDroppingArguments() { DropFrameArguments(CloseFrameArguments()); }
 
 // A new instance for the variable, then "__INIT(0,0)". An object the variable
 // held is left alone, not destroyed: other variables may still refer to it.
@@ -134,14 +130,15 @@ void TypeStackTempObject() {
 // How many arguments of the closed frame resolve to a variable that passes the test.
 template <class Test>
 void CountVariableArguments(Test test) {
-    StackEntry* saved = nullptr;
-    std::vector<StackEntry*> cells = CloseFrameArguments(&saved);
+    const FrameArguments arguments = CloseFrameArguments();
     int count = 0;
-    for (StackEntry* cell : cells) {
+    StackEntry* cell = arguments.saved;
+    for (int64_t i = 0; i < arguments.count; ++i) {
+        cell = cell->above;
         VariableRecord* variable = TargetVariable(*cell);
         if (variable && test(*variable)) ++count;
     }
-    DropFrameArguments(saved, cells);
+    DropFrameArguments(arguments);
     PushNumberResult(count);
 }
 
@@ -207,12 +204,12 @@ void Builtin_newobject() {
 
 void Builtin_freeobject() {
     ProgramContext* context = CurrentContext;
-    StackEntry* saved = nullptr;
-    std::vector<StackEntry*> cells = CloseFrameArguments(&saved);
+    const FrameArguments frame = CloseFrameArguments();
     // The destructors push and pop: take the arguments off the stack first.
     std::vector<StackEntry> arguments;
-    for (StackEntry* cell : cells) arguments.push_back(*cell);
-    DropFrameArguments(saved, cells);
+    StackEntry* cell = frame.saved;
+    for (int64_t i = 0; i < frame.count; ++i) arguments.push_back(*(cell = cell->above));
+    DropFrameArguments(frame);
     for (const StackEntry& argument : arguments) {
         VariableRecord* variable = argument.variable;
         if (variable && (variable->flags & kVarObject)) {

@@ -77,6 +77,14 @@ void Builtin_mtype() {
     ReleaseOperand(element);
 }
 
+namespace {
+
+// An object stays a number cell holding its instance address (its text is
+// only the class name); the matrix refers to it and never frees it.
+bool IsObjectValue(const StackEntry& value) { return value.variable && (value.variable->flags & kVarObject); }
+
+}  // namespace
+
 void Builtin_madd() {
     StackEntry value = TakeOperand();
     StackEntry matrix = TakeOperand();
@@ -85,7 +93,7 @@ void Builtin_madd() {
     if (IsMatrix(value)) {
         kind = kCellMatrix;
         number = static_cast<double>(reinterpret_cast<uintptr_t>(value.text));
-    } else if (value.text) {
+    } else if (value.text && !IsObjectValue(value)) {
         kind = kCellBlock;
         number = static_cast<double>(reinterpret_cast<uintptr_t>(value.text));
     }

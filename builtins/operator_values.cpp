@@ -141,20 +141,6 @@ void DropFrameArguments(const FrameArguments& arguments) {
     if (arguments.count > 0) CurrentContext->stackTop = arguments.saved;
 }
 
-std::vector<StackEntry*> CloseFrameArguments(StackEntry** saved) {
-    const FrameArguments arguments = CloseFrameArguments();
-    *saved = arguments.saved;
-    std::vector<StackEntry*> cells;
-    cells.reserve(static_cast<size_t>(arguments.count));
-    StackEntry* cell = arguments.saved;
-    for (int64_t i = 0; i < arguments.count; ++i) cells.push_back(cell = cell->above);
-    return cells;
-}
-
-void DropFrameArguments(StackEntry* saved, const std::vector<StackEntry*>& cells) {
-    DropFrameArguments(FrameArguments{saved, static_cast<int64_t>(cells.size())});
-}
-
 bool AnyWideArgument(const FrameArguments& arguments) {
     const StackEntry* cell = arguments.saved;
     for (int64_t i = 0; i < arguments.count; ++i) {

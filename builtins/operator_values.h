@@ -73,11 +73,6 @@ struct FrameArguments {
 [[nodiscard]] FrameArguments CloseFrameArguments();
 // Takes the arguments off the stack, freeing the links they own.
 void DropFrameArguments(const FrameArguments& arguments);
-// The same arguments as a list of cells, and their drop. The list is a heap
-// object: code that may fault while it lives (reading an argument's text)
-// walks the cells through FrameArguments instead.
-[[nodiscard]] std::vector<StackEntry*> CloseFrameArguments(StackEntry** saved);
-void DropFrameArguments(StackEntry* saved, const std::vector<StackEntry*>& cells);
 // Whether any argument is a UTF-16 text.
 [[nodiscard]] bool AnyWideArgument(const FrameArguments& arguments);
 // The arguments' texts joined in the order written (8-bit, or UTF-16 when

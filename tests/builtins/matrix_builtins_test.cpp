@@ -8,6 +8,8 @@
 
 #include "builtins/operator_fixture.h"
 #include "runtime/matrix_values.h"
+#include "runtime/value_stack.h"
+#include "runtime/variable_store.h"
 
 namespace qob::testing {
 namespace {
@@ -38,6 +40,18 @@ TEST_F(MatrixBuiltinsTest, McountCountsCellsShallowOrDeep) {
     EXPECT_EQ(Run(Builtin_mcount, {"m:[]", "n:1"}), "n:0");
     EXPECT_EQ(Run(Builtin_mcount, {"t:abc", "n:0"}), "n:0");
     EXPECT_EQ(Run(Builtin_mcount, {"n:5", "n:0"}), "n:0");
+}
+
+// An object is appended by its instance address, as in a matrix literal: its
+// text is only the class name, and the matrix must not hold a copy of it.
+TEST_F(MatrixBuiltinsTest, MaddAppendsAnObjectByItsAddress) {
+    VariableRecord* object = Variable("O$");
+    Push("m:[1]");
+    PushValue(const_cast<char*>("BOX"), 4096.0, object, 0);
+    object->flags |= kVarObject;
+    Builtin_madd();
+    object->flags &= ~kVarObject;
+    EXPECT_EQ(PopDescription(), "m:[1,4096]");
 }
 
 TEST_F(MatrixBuiltinsTest, MtypeReadsTheKindOfACell) {
