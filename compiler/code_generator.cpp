@@ -175,8 +175,9 @@ public:
     }
 
     Instruction* Run(TokenNode* lastToken, GeneratedEntry& entry) {
-        TokenNode* token = TokenListFirst(lastToken);
-        const int total = options_.progress ? TokenCountBack(lastToken) : 0;
+        const TokenListHead head = FindTokenListHead(lastToken);
+        TokenNode* token = head.first;
+        const int total = options_.progress ? head.count : 0;
         if (options_.progress) options_.progress(StageProgressText("Compiling", fileName_).c_str(), 0, total);
         Instruction* first = emit_.EmitPlain(Opcode::None, fileName_);
         int position = 0;

@@ -182,11 +182,11 @@ public:
 
 private:
     // Identities are positions in the list, so a file never depends on where
-    // the nodes happened to lie in memory.
+    // the nodes happened to lie in memory. Only nodes that carry one in the
+    // file (jump targets) are kept in the map.
     bool NumberNodes() {
         for (const Instruction* node = first; node; node = node->next)
             if (const Instruction* target = JumpTarget(node)) targeted.insert(target);
-        // Only the nodes jumped to need their identity looked up.
         uint32_t identity = 0;
         for (const Instruction* node = first; node; node = node->next) {
             ++identity;
@@ -209,8 +209,11 @@ private:
         const uint32_t opcode = node->opcode;
         if (opcode >= static_cast<uint32_t>(kOpcodeTableSize)) return false;
         const Handler own = OwnHandler(node);
-        ImageWriter& fields = recordFields;  // reused: one buffer for every record
-        fields.bytes.clear();
+        // The fields go straight after a header whose flags are known last.
+        const size_t headerAt = image.bytes.size();
+        image.U16(0);
+        image.U8(static_cast<uint8_t>(opcode));
+        ImageWriter& fields = image;
         uint16_t flags = 0;
 
         // A number operand that is an address (a second text, a procedure's
@@ -255,9 +258,8 @@ private:
             // something else would come back changed.
             return false;
         }
-        image.U16(flags);
-        image.U8(static_cast<uint8_t>(opcode));
-        image.bytes.insert(image.bytes.end(), fields.bytes.begin(), fields.bytes.end());
+        image.bytes[headerAt] = static_cast<uint8_t>(flags);
+        image.bytes[headerAt + 1] = static_cast<uint8_t>(flags >> 8);
         return true;
     }
 
@@ -324,7 +326,6 @@ private:
 
     Instruction* first;
     ImageWriter image;
-    ImageWriter recordFields;
     int32_t nodeCount = 0;
     std::unordered_map<const Instruction*, uint32_t> identities;
     std::unordered_set<const Instruction*> targeted;
@@ -356,8 +357,8 @@ struct FileRecord {
     uint16_t flags = 0;
     uint32_t opcode = 0;
     double number = 0.0;
-    // Texts are views into the image, which outlives the records.
-    std::optional<std::string_view> text;
+    // Both texts point into the decoded image, which outlives the records.
+    std::string_view text;
     std::string_view secondText;
     uint64_t linkBits = 0;
     uint8_t fusedOpcode = 0;
@@ -374,7 +375,7 @@ struct FileRecord {
         std::memcpy(&value, &linkBits, sizeof value);
         return value >= 0.0 && value <= static_cast<double>(UINT32_MAX) ? static_cast<uint32_t>(value) : 0;
     }
-    std::string_view TextOrEmpty() const { return text ? *text : std::string_view(); }
+    std::string_view TextOrEmpty() const { return text; }
 };
 
 class ImageReader {
@@ -416,7 +417,7 @@ public:
         if (length > bytes.size() - position) return false;
         text = std::string_view(reinterpret_cast<const char*>(bytes.data() + position), length);
         position += length;
-        return text.find('\0') == std::string_view::npos;
+        return std::memchr(text.data(), '\0', length) == nullptr;
     }
 
 private:
@@ -444,9 +445,8 @@ bool ReadRecord(ImageReader& in, FileRecord& record, std::string& reason) {
     record.opcode = opcode;
     if (record.flags & ~kKnownRecordFlags) return reason = "unknown record flags", false;
     if (!IsKnownOpcode(record.opcode)) return reason = "unknown opcode " + std::to_string(opcode), false;
-    std::string_view text;
     bool complete = (!record.Has(kRecordNumber) || in.Number(record.number)) &&
-                    (!record.Has(kRecordText) || (in.Text(text) && (record.text = text, true))) &&
+                    (!record.Has(kRecordText) || in.Text(record.text)) &&
                     (!record.Has(kRecordSecondText) || in.Text(record.secondText)) &&
                     (!record.Has(kRecordLinkValue) || in.Bits64(record.linkBits)) &&
                     (!record.Has(kRecordFusedStep) || in.U8(record.fusedOpcode)) &&
@@ -542,14 +542,13 @@ private:
     }
 
     bool ParseRecords(std::span<const uint8_t> body, std::string& reason) {
-        // A record takes at least 3 bytes: room for them all is set aside
-        // once (untouched room costs nothing), so the list never moves.
-        records.reserve(body.size() / 3 + 1);
         ImageReader in(body);
+        // A record takes at least 3 bytes and most take a few more.
+        records.reserve(body.size() / 8);
         while (!in.AtEnd()) {
             FileRecord record;
             if (!ReadRecord(in, record, reason)) return false;
-            records.push_back(std::move(record));
+            records.push_back(record);
             UpdateStatusWindow(nullptr, static_cast<int32_t>(in.Position()), static_cast<int32_t>(body.size()));
         }
         return true;
@@ -669,9 +668,12 @@ private:
         }
         Handler own = OpcodeHandler(opcode);
         double operand = record.number;
-        // The node copies its text: a terminated copy of the view is enough.
-        if (record.text) textBuffer.assign(*record.text);
-        const char* text = record.text ? textBuffer.c_str() : nullptr;
+        // The node copies its text, which the image holds without a terminator.
+        const char* text = nullptr;
+        if (record.Has(kRecordText)) {
+            textBuffer.assign(record.text);
+            text = textBuffer.c_str();
+        }
         if (Is(opcode, Opcode::INTERNALCALL)) own = FunctionRecordAt(FindFunctionByHash(record.LinkHash()))->handler;
         if (record.Has(kRecordOwnMethodCall)) own = CallOwnMethod;
         if (IsNativeCallOpcode(opcode)) {
@@ -854,7 +856,7 @@ private:
     const int32_t initialCount;
     ClassRecord* const initialClasses;
     std::vector<FileRecord> records;
-    std::string textBuffer;  // the text of the node being built, terminated
+    std::string textBuffer;
     Instruction* first = nullptr;
     Instruction* last = nullptr;
     Instruction* entry = nullptr;

@@ -113,7 +113,12 @@ public:
         : fileName_(fileName), options_(options), keepUpdate_(IsLoaderProgram(fileName)) {}
 
     TokenNode* Run(TokenNode* last) {
-        TokenNode* head = TokenListFirst(last);
+        // The list is long and scattered in memory: its head, length and last
+        // node are found once and then kept up to date, not walked for again.
+        tail_ = LastOf(last);
+        const TokenListHead found = FindTokenListHead(tail_);
+        TokenNode* head = found.first;
+        tokenCount_ = found.count;
         for (int pass = 1;; ++pass) {
             procedures_.clear();
             index_.Clear();
@@ -131,7 +136,7 @@ public:
 
 private:
     void Collect(TokenNode* head, int pass) {
-        const int total = options_.progress ? TokenCountBack(LastOf(head)) : 0;
+        const int total = options_.progress ? tokenCount_ : 0;
         if (options_.progress)
             options_.progress(StageProgressText("Link pass " + std::to_string(pass), fileName_).c_str(), 0, total);
         namespaces_.clear();
@@ -249,6 +254,8 @@ private:
     TokenNode* RemoveUnreferenced(TokenNode* head, bool& changed) {
         TokenNode* newHead = nullptr;
         TokenNode* node = head;
+        tokenCount_ = 0;
+        tail_ = nullptr;
         while (node) {
             if (IsDeletable(node)) {
                 node = DeleteProcedure(node);
@@ -256,6 +263,8 @@ private:
                 continue;
             }
             if (!newHead) newHead = node;
+            ++tokenCount_;
+            tail_ = node;
             node = node->next;
         }
         return newHead;
@@ -292,12 +301,11 @@ private:
             Emit(declarations, std::to_string(record->returnsValue));
         }
         refs_.ClearImports();
-        if (!declarations) return LastOf(head);
-        if (head) {
-            declarations->next = head;
-            head->previous = declarations;
-        }
-        return LastOf(declarations);
+        if (!declarations) return tail_;
+        if (!head) return declarations;
+        declarations->next = head;
+        head->previous = declarations;
+        return tail_;
     }
 
     void Emit(TokenNode*& cursor, std::string_view text) { EmitToken(cursor, text, fileName_, 0, 0); }
@@ -308,6 +316,8 @@ private:
     }
 
     const char* fileName_;
+    TokenNode* tail_ = nullptr;  // the list's last node
+    int tokenCount_ = 0;         // nodes in the list
     const LinkOptions& options_;
     const bool keepUpdate_;
     std::vector<std::unique_ptr<PassProcedure>> procedures_;

@@ -851,8 +851,9 @@ TokenNode* ParseSource(const char* fileName, int mode, TokenNode* lastInputToken
     p.childMode = mode != 0;
     p.hasFileName = fileName != nullptr;
     p.fileName = fileName != nullptr ? fileName : "";
-    p.input = TokenListFirst(lastInputToken);
-    p.tokenTotal = TokenCountBack(lastInputToken);
+    const TokenListHead head = FindTokenListHead(lastInputToken);
+    p.input = head.first;
+    p.tokenTotal = head.count;
     if (const auto& hooks = GetParserProgressHooks(); hooks.showText != nullptr)
         hooks.showText(std::string("Parsing (").append(ExtractFileName(p.fileName)).append(")..."));
     TokenNode* last = ParseStatementList();

@@ -129,6 +129,13 @@ int TokenCountBack(const TokenNode* node) {
     return count;
 }
 
+TokenListHead FindTokenListHead(TokenNode* node) {
+    if (node == nullptr) return {nullptr, 0};
+    int count = 1;
+    for (; node->previous != nullptr; node = node->previous) ++count;
+    return {node, count};
+}
+
 TokenNode* TokenListNth(TokenNode* node, int n) {
     for (int i = 0; i < n && node != nullptr; ++i) node = node->next;
     return node;

@@ -55,6 +55,13 @@ void FreeTokenList(TokenNode* last);
 [[nodiscard]] TokenNode* TokenListFirst(TokenNode* node);
 // Nodes from the head up to and including this one; 0 for null.
 [[nodiscard]] int TokenCountBack(const TokenNode* node);
+// The head of the list and TokenCountBack's count, found in one walk: long
+// lists lie scattered in memory, so each walk back costs a miss per node.
+struct TokenListHead {
+    TokenNode* first;
+    int count;
+};
+[[nodiscard]] TokenListHead FindTokenListHead(TokenNode* node);
 // The node n steps after node (n = 0: node itself); null past the end.
 [[nodiscard]] TokenNode* TokenListNth(TokenNode* node, int n);
 // Position, counted from 0 at start, of the first node whose hash equals

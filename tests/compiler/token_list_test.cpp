@@ -107,6 +107,11 @@ TEST_F(TokenListTest, QueriesWalkTheList) {
     EXPECT_EQ(TokenListFirst(nullptr), nullptr);
     EXPECT_EQ(TokenCountBack(c), 3);
     EXPECT_EQ(TokenCountBack(nullptr), 0);
+    EXPECT_EQ(FindTokenListHead(c).first, a);
+    EXPECT_EQ(FindTokenListHead(c).count, 3);
+    EXPECT_EQ(FindTokenListHead(a).count, 1);
+    EXPECT_EQ(FindTokenListHead(nullptr).first, nullptr);
+    EXPECT_EQ(FindTokenListHead(nullptr).count, 0);
     EXPECT_EQ(TokenListNth(a, 0), a);
     EXPECT_EQ(TokenListNth(a, 3), d);
     EXPECT_EQ(TokenListNth(a, 5), nullptr);
