@@ -172,7 +172,10 @@ VariableRecord* ParameterVariable(Instruction* node, bool second) {
         return second ? extra->cachedVariable2 : extra->cachedVariable;
     const char* name = second ? SecondText(node) : node->text;
     if (!name) return nullptr;
-    VariableRecord* parameter = FindNamedItem(LocalVariableList, name);
+    // Each call of a recursive procedure binds into another frame: the
+    // lookup by hash is what most of its bindings take.
+    VariableRecord* parameter =
+        FindItemWithHash(LocalVariableList, second ? HashVariableName(name) : node->textHash);
     if (!parameter) parameter = CreateVariable(LocalVariableList, name, false);
     if (!parameter) return nullptr;
     extra = RequireInstructionExtra(CurrentContext->pool, node);
@@ -185,10 +188,34 @@ VariableRecord* ParameterVariable(Instruction* node, bool second) {
 
 }  // namespace
 
+namespace {
+
+// FindVariable's first answer when no object's members come before the
+// running frame: a record of that frame with the name's hash and scope.
+// Recursive calls run in frames of their own, and miss the node caches
+// this way on nearly every call.
+VariableRecord* FindInRunningFrame(uint32_t hash) {
+    if (MemberList) return nullptr;
+    const uint32_t scope = CurrentInstruction && CurrentInstruction->extra ? CurrentInstruction->extra->namespaceHash : 0;
+    for (VariableRecord* r = LocalVariableList; r; r = r->next)
+        if (r->hash == hash && r->scope == scope) return r;
+    return nullptr;
+}
+
+}  // namespace
+
 VariableRecord* CacheNodeVariable(Instruction* node, const char* name, bool second) {
     if (!name) return nullptr;
-    // A refused member gives none (and no cache entry): each access reports it.
-    VariableRecord* variable = FindOrRequireVariable(name, second ? 0 : node->textHash);
+    uint32_t hash = second ? 0 : node->textHash;
+    if (hash == 0) hash = HashVariableName(name);
+    VariableRecord* variable = FindInRunningFrame(hash);
+    if (variable) {
+        MemberLookupInstance = nullptr;  // as FindVariable leaves them
+        MemberLookupRefused = 0;
+    } else {
+        // A refused member gives none (and no cache entry): each access reports it.
+        variable = FindOrRequireVariable(name, hash);
+    }
     if (!variable) return nullptr;
     if (InstructionExtra* extra = RequireInstructionExtra(CurrentContext->pool, node)) {
         // The cache names the list the variable really lives in, so a

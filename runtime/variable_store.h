@@ -182,6 +182,12 @@ void RebaseStructMembers(VariableRecord* structure);
 
 // The first record of a chain whose hash equals HashName(name), following next links.
 [[nodiscard]] VariableRecord* FindNamedItem(VariableRecord* list, const char* name);
+// The same for a hash known already.
+[[nodiscard]] inline VariableRecord* FindItemWithHash(VariableRecord* list, uint32_t hash) {
+    for (VariableRecord* r = list; r; r = r->next)
+        if (r->hash == hash) return r;
+    return nullptr;
+}
 
 // Allocate and free records: "$" records on the context's heap, "%" records
 // on the process heap.

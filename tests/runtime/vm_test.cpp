@@ -93,6 +93,17 @@ TEST_F(VmRunTest, FactorialAndFibonacciRecurse) {
     }
 }
 
+// A node whose cache names another call's frame looks again in the running
+// frame, whose own parameter hides a global of the same name.
+TEST_F(VmRunTest, RecursiveCallsReadTheirOwnParameterBeforeAGlobal) {
+    Global("N$")->value = 100;
+    Instruction* fibonacci = RecursiveFunction("FIB(1,1)", true);
+    Instruction* factorial = RecursiveFunction("FACT(1,1)", false);
+    EXPECT_EQ(CallFunction(fibonacci, {12}), 144);
+    EXPECT_EQ(CallFunction(factorial, {7}), 5040);
+    EXPECT_EQ(NumberOf("N$"), 100);
+}
+
 TEST_F(VmRunTest, RecursionReusesCachedFrames) {
     Instruction* factorial = RecursiveFunction("FACT(1,1)", false);
     EXPECT_EQ(CallFunction(factorial, {6}), 720);
