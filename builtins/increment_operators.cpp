@@ -104,10 +104,12 @@ double Quotient(double dividend, double divisor) {
 }
 
 double Remainder(double dividendValue, double divisorValue) {
-    const int64_t divisor = platform::TruncateToInteger<int32_t>(divisorValue);
-    const int64_t dividend = platform::TruncateToInteger<int32_t>(dividendValue);
-    // In 64 bits: the most negative 32-bit number modulo -1 is 0, not a trap.
-    return divisor == 0 ? 0.0 : static_cast<double>(dividend % divisor);
+    const int32_t divisor = platform::TruncateToInteger<int32_t>(divisorValue);
+    const int32_t dividend = platform::TruncateToInteger<int32_t>(dividendValue);
+    // Any number modulo -1 is 0; the 32-bit division would trap on the most
+    // negative number, so that divisor never reaches it.
+    if (divisor == 0 || divisor == -1) return 0.0;
+    return static_cast<double>(dividend % divisor);
 }
 
 // div and mod read both operands as numbers (a text as the number it stands for).

@@ -493,6 +493,12 @@ bool FreeBlock(void* block) {
     return FreeIn(ref);
 }
 
+HeapHandle FreeBlockOfAnyHeap(void* block) {
+    const BlockRef ref = FindBlock(block);
+    if (ref.header == nullptr || !FreeIn(ref)) return nullptr;
+    return ref.heap;
+}
+
 size_t GetBlockSize(const void* block) {
     const BlockRef ref = FindBlock(block);
     return ref.header == nullptr ? 0 : ReadSize(ref.header);

@@ -56,6 +56,9 @@ bool HeapFree(HeapHandle heap, void* block);
 [[nodiscard]] void* AllocateZeroedBlock(size_t size);
 [[nodiscard]] void* ReallocateBlock(void* block, size_t size);  // null block: AllocateBlock
 bool FreeBlock(void* block);  // false for null and for unknown addresses
+// Frees a live block of any heap and answers that heap; null, touching
+// nothing, for null and for an address that is not a live block.
+HeapHandle FreeBlockOfAnyHeap(void* block);
 
 // The exact size asked for when the block was made, or 0 when the address is
 // not the start of a live block (an address inside a block, a freed block, a

@@ -61,6 +61,8 @@ VariableRecord* NewInstanceHead(const char* className) {
         return nullptr;
     head->data = CopyValueText(className);
     head->flags = kVarOwnsData;
+    // Every method call on the object compares this hash with its cache.
+    if (head->data) head->classHash = HashVariableName(head->data);
     return head;
 }
 

@@ -124,18 +124,23 @@ void CompareCase(int32_t count) {
 void BindParameter(VariableRecord* parameter) {
     ProgramContext* context = CurrentContext;
     StackEntry* popped = PopStackEntryFrom(context);
-    const StackEntry cell = *popped;
+    // The caller wrote the cell field by field just before: each field is
+    // read on its own (a whole-cell copy would wait on those writes).
+    const double cellValue = popped->value;
+    const char* const cellText = popped->text;
+    VariableRecord* const source = popped->variable;
+    const int32_t cellExtra = popped->extra;
+    const uint32_t cellFlags = popped->flags;
     popped->ownedLinks = nullptr;
     if (!parameter) return;
-    VariableRecord* source = cell.variable;
-    if (!source && !cell.text) {
-        SetVariableValue(parameter, nullptr, cell.value, nullptr, 0);
+    if (!source && !cellText) {
+        SetVariableValue(parameter, nullptr, cellValue, nullptr, 0);
     } else if (!source) {
-        const size_t size = platform::GetBlockSize(cell.text);
-        const bool wide = (cell.flags & kEntryWide) != 0;
-        SetVariableValue(parameter, cell.text, static_cast<double>(cell.extra), nullptr,
-                         static_cast<int64_t>(size ? size : CellTextBytes(cell.text, wide)));
-        if (cell.flags & kEntryMatrix) parameter->flags |= kVarMatrix;
+        const size_t size = platform::GetBlockSize(cellText);
+        const bool wide = (cellFlags & kEntryWide) != 0;
+        SetVariableValue(parameter, cellText, static_cast<double>(cellExtra), nullptr,
+                         static_cast<int64_t>(size ? size : CellTextBytes(cellText, wide)));
+        if (cellFlags & kEntryMatrix) parameter->flags |= kVarMatrix;
         if (wide) parameter->flags |= kVarWideText;
     } else if (source->flags & kVarObject) {
         ReleaseVariable(context, parameter, false, false);
@@ -146,19 +151,19 @@ void BindParameter(VariableRecord* parameter) {
         parameter->value = source->value;
         parameter->classHash = name ? HashName(name, std::strlen(name)) : 0;
         parameter->flags = (parameter->flags | kVarObject) & ~kVarOwnsData;
-    } else if (cell.flags & kEntryByReference) {
+    } else if (cellFlags & kEntryByReference) {
         AssignValue(parameter, source, nullptr, 1, 1);
-    } else if (cell.flags & kEntryObjectInArray) {
-        const size_t size = cell.text ? platform::GetBlockSize(cell.text) : 0;
-        SetVariableValue(source, cell.text, cell.value, nullptr,
-                         static_cast<int64_t>(cell.text && !size ? std::strlen(cell.text) + 1 : size));
+    } else if (cellFlags & kEntryObjectInArray) {
+        const size_t size = cellText ? platform::GetBlockSize(cellText) : 0;
+        SetVariableValue(source, cellText, cellValue, nullptr,
+                         static_cast<int64_t>(cellText && !size ? std::strlen(cellText) + 1 : size));
         // The parameter takes the value just written, not a copy of a whole list.
         const uint8_t savedSwitch = NoListCopy;
         NoListCopy = 1;
         AssignValue(parameter, source, nullptr, 0, 0);
         NoListCopy = savedSwitch;
-    } else if (!source->data && cell.extra == 0) {
-        SetVariableValue(parameter, nullptr, cell.value, nullptr, 0);
+    } else if (!source->data && cellExtra == 0) {
+        SetVariableValue(parameter, nullptr, cellValue, nullptr, 0);
     } else {
         AssignValue(parameter, source, nullptr, 0, 0);
     }

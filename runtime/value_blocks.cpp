@@ -40,17 +40,13 @@ void* AllocateValueBlock(size_t size) {
 void FreeValueBlock(void* block) {
     if (!block)
         return;
-    platform::HeapHandle heap = platform::GetBlockHeap(block);
+    const platform::HeapHandle heap = platform::FreeBlockOfAnyHeap(block);
     if (!heap) {
         RejectedFrees.fetch_add(1, std::memory_order_relaxed);
         return;
     }
-    if (heap != ValueHeap()) {
-        platform::FreeBlock(block);
-        return;
-    }
-    platform::HeapFree(heap, block);
-    LiveBlocks.fetch_sub(1, std::memory_order_relaxed);
+    if (heap == ValueHeap())
+        LiveBlocks.fetch_sub(1, std::memory_order_relaxed);
 }
 
 int64_t LiveValueBlocks() {

@@ -227,8 +227,6 @@ VariableRecord* CreateVariable(VariableRecord* list, const char* name, bool sear
 }
 
 VariableRecord* CreateVariableWithHash(VariableRecord* list, const char* name, uint32_t hash, bool searchFirst) {
-    if (!EndsLikeVariable(name))
-        return nullptr;
     ProgramContext* context = CurrentContext;
     bool scoped = context && CurrentInstruction;
     if (searchFirst) {

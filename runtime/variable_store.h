@@ -91,8 +91,9 @@ extern uint8_t MemberLookupRefused;
 // A new record for the name in the list (none for a name that ends in neither
 // "$" nor "%"). With searchFirst a record of the same hash is released and reused.
 VariableRecord* CreateVariable(VariableRecord* list, const char* name, bool searchFirst);
-// The same for a name whose HashVariableName the caller knows already (a fixed
-// name hashed once); the hash serves the same-hash search only.
+// The same for a name that ends in "$" or "%" and whose HashVariableName the
+// caller knows already (a fixed name hashed once); the hash serves the
+// same-hash search only.
 VariableRecord* CreateVariableWithHash(VariableRecord* list, const char* name, uint32_t hash, bool searchFirst);
 // The list where a new variable of that name belongs.
 [[nodiscard]] VariableRecord* ChooseVariableList(VariableRecord* list, const char* name);

@@ -616,10 +616,12 @@ void Handle_FOREACH() {
         LeaveLoop();
         return;
     }
-    const StackEntry resultCell = *PopStackEntryFrom(context);
-    const StackEntry sourceCell = *PopStackEntryFrom(context);
-    VariableRecord* result = LoopVariable(resultCell);
-    VariableRecord* source = LoopVariable(sourceCell);
+    // Both cells stay readable until the next push; neither is copied whole
+    // (each was written field by field just before).
+    const StackEntry* resultCell = PopStackEntryFrom(context);
+    const StackEntry* sourceCell = PopStackEntryFrom(context);
+    VariableRecord* result = resultCell->variable ? resultCell->variable : LoopVariable(*resultCell);
+    VariableRecord* source = sourceCell->variable ? sourceCell->variable : LoopVariable(*sourceCell);
     LoopActivation* activation = CurrentLoopActivation(context);
     if (!result || !source || !activation) {
         LeaveLoop();
@@ -731,7 +733,21 @@ void Handle_RETURN() {
 
 namespace {
 
-uint32_t TextHash(const char* text) { return text ? HashName(text, std::strlen(text)) : 0; }
+// HashName of a terminated text in one pass (no length first): every object
+// call hashes its object's class name.
+uint32_t TextHash(const char* text) {
+    if (!text) return 0;
+    uint32_t h = 0;
+    for (const auto* p = reinterpret_cast<const int8_t*>(text); *p; ++p)
+        h = h * 65599u + static_cast<uint32_t>(static_cast<int32_t>(*p));
+    return h & 0x7FFFFFFFu;
+}
+
+// The hash of an object's class name: an instance head keeps it in its class
+// hash from its creation; any other record has it computed.
+uint32_t ClassHashOf(const VariableRecord* object, const char* className) {
+    return object && object->classHash ? object->classHash : TextHash(className);
+}
 
 bool IsFunction(const Instruction* start) { return start->operand != 0.0; }
 
@@ -798,9 +814,9 @@ void RaiseObjectError(const char* format, const char* a, const char* b = "") {
 }
 
 // The instance an object cell names, or null (after reporting) when it names none.
-VariableRecord* ObjectOfCell(const StackEntry& cell, ProgramContext* context) {
-    if (cell.value != 0.0) {
-        auto* head = reinterpret_cast<VariableRecord*>(static_cast<uintptr_t>(cell.value));
+VariableRecord* ObjectOfCell(double cellValue, VariableRecord* cellVariable, ProgramContext* context) {
+    if (cellValue != 0.0) {
+        auto* head = reinterpret_cast<VariableRecord*>(static_cast<uintptr_t>(cellValue));
         if (context->rangeCheck && !head->data) {
             char message[64];
             std::snprintf(message, sizeof message, "Invalid object (0x%lX)",
@@ -810,7 +826,7 @@ VariableRecord* ObjectOfCell(const StackEntry& cell, ProgramContext* context) {
         }
         return head;
     }
-    VariableRecord* variable = cell.variable;
+    VariableRecord* variable = cellVariable;
     if (!variable) return nullptr;
     while (variable->reference) variable = variable->reference;
     const char* name = variable->name ? variable->name : "";
@@ -829,7 +845,7 @@ void Handle_SELFCALL() {
     ProgramContext* context = CurrentContext;
     VariableRecord* object = MemberList;
     const char* className = object ? object->data : nullptr;
-    const uint32_t classHash = TextHash(className);
+    const uint32_t classHash = ClassHashOf(object, className);
     const char* text = node->text ? node->text : "";
     const char* dot = std::strchr(text, '.');
     Instruction* target = JumpTarget(node);
@@ -856,14 +872,16 @@ void Handle_SELFCALL() {
 void Handle_OBJRUN() {
     Instruction* node = CurrentInstruction;
     ProgramContext* context = CurrentContext;
-    const StackEntry cell = *PopStackEntryFrom(context);
-    VariableRecord* object = ObjectOfCell(cell, context);
+    // The cell was written field by field just before: reading the two
+    // fields needed spares a whole-cell copy that would wait on those writes.
+    const StackEntry* popped = PopStackEntryFrom(context);
+    VariableRecord* object = ObjectOfCell(popped->value, popped->variable, context);
     if (!object) {
         AbandonObjectCall(node);
         return;
     }
     const char* className = object->data ? object->data : "";
-    const uint32_t classHash = TextHash(className);
+    const uint32_t classHash = ClassHashOf(object, className);
     const char* text = node->text ? node->text : "";
     Instruction* method = JumpTarget(node);
     if (!method || node->operand != classHash) {

@@ -162,6 +162,26 @@ TEST(MemoryTest, RecycledPagesShowNoOldBlocks) {
     HeapDestroy(second);
 }
 
+// The free that answers the heap it freed from, and frees nothing else.
+TEST(MemoryTest, FreeOfAnyHeapAnswersTheBlocksHeap) {
+    HeapHandle privateHeap = HeapCreate();
+    ASSERT_NE(privateHeap, nullptr);
+    void* processBlock = AllocateBlock(40);
+    void* privateBlock = HeapAlloc(privateHeap, 0, 40);
+    void* large = AllocateBlock(100000);
+    char local[32];
+    EXPECT_EQ(FreeBlockOfAnyHeap(static_cast<char*>(processBlock) + 16), nullptr) << "inside a block";
+    EXPECT_EQ(FreeBlockOfAnyHeap(local), nullptr);
+    EXPECT_EQ(FreeBlockOfAnyHeap(nullptr), nullptr);
+    EXPECT_EQ(FreeBlockOfAnyHeap(processBlock), GetProcessHeap());
+    EXPECT_EQ(FreeBlockOfAnyHeap(privateBlock), privateHeap);
+    EXPECT_EQ(FreeBlockOfAnyHeap(large), GetProcessHeap());
+    EXPECT_FALSE(IsLiveBlock(processBlock));
+    EXPECT_FALSE(IsLiveBlock(privateBlock));
+    EXPECT_EQ(FreeBlockOfAnyHeap(processBlock), nullptr) << "a second free";
+    HeapDestroy(privateHeap);
+}
+
 TEST(MemoryTest, ReallocationKeepsContentAndExactSize) {
     struct Case {
         size_t from, to;

@@ -78,6 +78,40 @@ TEST_F(MethodTest, ObjrunRunsTheMethodWithSelfBoundAndKeepsItsResult) {
     (void)shape;
 }
 
+// One call node meets objects of two classes in turn: the method it
+// remembers from the last call is used only for an object of that class.
+TEST_F(MethodTest, ObjrunNodeFollowsTheClassOfEachObject) {
+    auto* box = static_cast<ClassRecord*>(platform::AllocateZeroedBlock(sizeof(ClassRecord)));
+    box->name = static_cast<char*>(platform::AllocateBlock(4));
+    std::strcpy(box->name, "BOX");
+    box->nameHash = HashName("BOX", 3);
+    box->next = context->classRecords;
+    context->classRecords = box;
+    for (const auto& [key, result] : {std::pair{"__CLASSCODE_SHAPE.KIND(0,1)", 1.0}, {"__CLASSCODE_BOX.KIND(0,1)", 2.0}}) {
+        StartProc(key, true);
+        Emit(Opcode::SAVESP, Builtin___savesp);
+        PushInt(result);
+        Emit(Opcode::RETURN, Handle_RETURN);
+        EndProc();
+    }
+    Instruction* ask = StartProc("ASK", false);
+    ObjectCall("X$", "KIND(0,1)", 1, {});
+    Call(RecordTop);
+    EndProc();
+    Instruction* main = StartProc("MAIN", false);
+    for (int round = 0; round < 2; ++round) {
+        Call([] { CreateObjectInstance(FindVariable("X$", 0), "SHAPE", false); });
+        Emit(Opcode::CALL, RunProcedure, "ASK", 0.0, ask);
+        Call([] { CreateObjectInstance(FindVariable("X$", 0), "BOX", false); });
+        Emit(Opcode::CALL, RunProcedure, "ASK", 0.0, ask);
+    }
+    EndProc();
+    Global("X$");
+    RunMain(main);
+    EXPECT_EQ(Recorded, (std::vector<double>{1, 2, 1, 2}));
+    EXPECT_EQ(CountStackEntries(context->stackTop), 1);
+}
+
 TEST_F(MethodTest, ObjectCallsThatCannotRunLeaveTheStackAsTheCallFormExpects) {
     Method("PRIV(0,1)", true)->extra->flagByte = 1;  // private
     Emit(Opcode::SAVESP, Builtin___savesp);
