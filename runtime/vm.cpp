@@ -439,7 +439,12 @@ void LeaveLoop() { CurrentInstruction = JumpTarget(CurrentInstruction); }
 void Handle_FOR() {
     ProgramContext* context = CurrentContext;
     const StackEntry* saved = CloseFrame(context);
-    const bool haveStep = HasCellsAbove(saved, context->stackTop, 4);
+    // Most loops have no step: exactly the variable, start and end lie above
+    // the saved top, which three links tell without counting.
+    const StackEntry* top = context->stackTop;
+    const StackEntry* third = top != saved && top->below && top->below != saved ? top->below->below : nullptr;
+    const bool threeCells = third && third != saved && third->below == saved && saved;
+    const bool haveStep = !threeCells && HasCellsAbove(saved, top, 4);
     double step = haveStep ? PopCellNumber(context) : 0.0;
     const double end = PopCellNumber(context);
     const double start = PopCellNumber(context);
@@ -847,12 +852,18 @@ void Handle_SELFCALL() {
     const char* className = object ? object->data : nullptr;
     const uint32_t classHash = ClassHashOf(object, className);
     const char* text = node->text ? node->text : "";
-    const char* dot = std::strchr(text, '.');
+    const char* dot = nullptr;
     Instruction* target = JumpTarget(node);
-    const bool ownClass = dot && className && std::strlen(className) == static_cast<size_t>(dot - text) &&
-                          std::strncmp(text, className, static_cast<size_t>(dot - text)) == 0;
+    // The texts are looked at only when the cached target is not for this class.
+    const auto runsOwnTarget = [&] {
+        if (target && node->operand == classHash) return true;
+        if (std::strncmp(text, ".__INIT(0,0)", 12) == 0) return true;
+        dot = std::strchr(text, '.');
+        return !dot || (className && std::strlen(className) == static_cast<size_t>(dot - text) &&
+                        std::strncmp(text, className, static_cast<size_t>(dot - text)) == 0);
+    };
     Instruction* method = nullptr;
-    if ((target && node->operand == classHash) || std::strncmp(text, ".__INIT(0,0)", 12) == 0 || !dot || ownClass) {
+    if (runsOwnTarget()) {
         method = target;  // without a target there is nothing to run
     } else if (className) {
         method = FindClassCode(context, NopHandler, className, dot + 1);
