@@ -20,6 +20,16 @@ Unit* NewUnits(uint64_t length) {
     return static_cast<Unit*>(platform::AllocateZeroedBlock((length + 1) * sizeof(Unit)));
 }
 
+// The same for a caller that writes all length units: only the terminator is
+// set here (zeroing a long text first would write it twice).
+template <typename Unit>
+Unit* NewFilledUnits(uint64_t length) {
+    if (length >= platform::kMaxBlockSize / sizeof(Unit)) return nullptr;
+    auto* units = static_cast<Unit*>(platform::AllocateBlock((length + 1) * sizeof(Unit)));
+    if (units) units[length] = 0;
+    return units;
+}
+
 template <typename Unit>
 const Unit* UnitsOf(TextSpan text) {
     return static_cast<const Unit*>(text.units);
@@ -27,7 +37,7 @@ const Unit* UnitsOf(TextSpan text) {
 
 template <typename Unit>
 Unit* CopyUnits(const Unit* units, size_t length) {
-    Unit* copy = NewUnits<Unit>(length);
+    Unit* copy = NewFilledUnits<Unit>(length);
     if (copy && length) std::memcpy(copy, units, length * sizeof(Unit));
     return copy;
 }
@@ -36,7 +46,7 @@ template <typename Unit>
 Unit* JoinAll(std::span<const TextSpan> texts) {
     uint64_t total = 0;
     for (const TextSpan& text : texts) total += text.length;
-    Unit* joined = NewUnits<Unit>(total);
+    Unit* joined = NewFilledUnits<Unit>(total);
     if (!joined) return nullptr;
     Unit* out = joined;
     for (const TextSpan& text : texts) {
@@ -86,7 +96,7 @@ Unit* Repeat(TextSpan text, int64_t count) {
     const uint64_t limit = platform::kMaxBlockSize / sizeof(Unit);
     if (static_cast<uint64_t>(count) >= limit / text.length) return nullptr;
     const uint64_t length = text.length * static_cast<uint64_t>(count);
-    Unit* repeated = NewUnits<Unit>(length);
+    Unit* repeated = NewFilledUnits<Unit>(length);
     if (!repeated) return nullptr;
     for (int64_t i = 0; i < count; ++i)
         std::memcpy(repeated + i * text.length, text.units, text.length * sizeof(Unit));

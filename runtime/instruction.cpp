@@ -72,7 +72,7 @@ void FreeOperands(Instruction* node) {
 
 }  // namespace
 
-InstructionExtra* RequireInstructionExtra(Pool* pool, Instruction* node) {
+InstructionExtra* AllocateInstructionExtra(Pool* pool, Instruction* node) {
     if (!node->extra)
         node->extra = static_cast<InstructionExtra*>(PoolAlloc(pool, kPoolZeroFill, sizeof(InstructionExtra)));
     return node->extra;

@@ -65,7 +65,10 @@ Instruction* EmitInstruction(Instruction* cursor, Handler handler, const char* t
                              uint16_t column);
 
 // The side record of a node, made from the pool when it has none.
-InstructionExtra* RequireInstructionExtra(Pool* pool, Instruction* node);
+InstructionExtra* AllocateInstructionExtra(Pool* pool, Instruction* node);
+inline InstructionExtra* RequireInstructionExtra(Pool* pool, Instruction* node) {
+    return node->extra ? node->extra : AllocateInstructionExtra(pool, node);
+}
 
 // Makes node jump to target (null: no target), marking the target. The one way
 // to change a jump target.

@@ -222,7 +222,8 @@ VariableRecord* CacheNodeVariable(Instruction* node, const char* name, bool seco
         variable = FindOrRequireVariable(name, hash);
     }
     if (!variable) return nullptr;
-    if (InstructionExtra* extra = RequireInstructionExtra(CurrentContext->pool, node)) {
+    InstructionExtra* extra = RequireInstructionExtra(CurrentContext->pool, node);
+    if (extra) {
         // The cache names the list the variable really lives in, so a
         // recursive call with another frame never reuses an outer local.
         // A member reached through an object variable depends on the

@@ -132,7 +132,7 @@ VariableRecord* ChooseFrame(ProgramContext* context, Instruction* procedure, Var
                             FrameCacheRecord** cacheRecord, bool* fresh) {
     if (callInFrame) return callInFrame;
     if (context->kind != kContextIndependent && context->kind != kContextDetached) return LocalVariableList;
-    InstructionExtra* extra = procedure->extra ? procedure->extra : RequireInstructionExtra(context->pool, procedure);
+    InstructionExtra* extra = RequireInstructionExtra(context->pool, procedure);
     if (extra && extra->freeFrames) {
         FrameCacheRecord* record = extra->freeFrames;
         extra->freeFrames = record->nextFree;
@@ -160,7 +160,7 @@ void ReleaseFrame(ProgramContext* context, Instruction* procedure, VariableRecor
         context->frameCache = cacheRecord;
     }
     if (!cacheRecord) return;  // a caller's frame is not ours to cache
-    InstructionExtra* extra = procedure->extra ? procedure->extra : RequireInstructionExtra(context->pool, procedure);
+    InstructionExtra* extra = RequireInstructionExtra(context->pool, procedure);
     if (!extra) return;
     cacheRecord->inUse = 0;
     cacheRecord->nextFree = extra->freeFrames;
