@@ -32,6 +32,20 @@ bool EnsureDepthSlot(ProgramContext* context, int32_t depth) {
     return true;
 }
 
+// Records are reused: every temporary text of an expression takes one, and
+// most are given back within the same loop pass.
+TrackedAllocation* NewRecord(ProgramContext* context) {
+    TrackedAllocation* record = context->trackingSpare;
+    if (!record) return new TrackedAllocation;
+    context->trackingSpare = record->nextOfDepth;
+    return record;
+}
+
+void GiveBackRecord(ProgramContext* context, TrackedAllocation* record) {
+    record->nextOfDepth = context->trackingSpare;
+    context->trackingSpare = record;
+}
+
 void ReleaseObject(const TrackedAllocation* record) {
     if (record->kind == kTrackedBlock) platform::FreeBlock(record->object);
     else if (record->deleter) record->deleter(record->object);
@@ -44,7 +58,8 @@ void TrackAllocationAtDepth(ProgramContext* context, void* object, int32_t depth
                             TrackedDeleter deleter) {
     if (!context || !object) return;
     if (depth < 0) depth = 0;
-    auto* record = new TrackedAllocation{object, depth, kind, deleter, context->tracking, nullptr, nullptr};
+    TrackedAllocation* record = NewRecord(context);
+    *record = {object, depth, kind, deleter, context->tracking, nullptr, nullptr};
     if (context->tracking) context->tracking->newer = record;
     context->tracking = record;
     if (!EnsureDepthSlot(context, depth)) return;  // stays until the context ends
@@ -74,7 +89,7 @@ void FreeTrackedDepths(ProgramContext* context, int32_t depth) {
             if (record->kind == kTrackedBlock || record->kind == kTrackedComObject) {
                 Unlink(context, record);
                 ReleaseObject(record);
-                delete record;
+                GiveBackRecord(context, record);
             }
             record = next;
         }
@@ -93,7 +108,7 @@ void ForgetTrackedObject(ProgramContext* context, const void* object) {
         TrackedAllocation* older = record->older;
         if (record->object == object) {
             Unlink(context, record);
-            delete record;
+            GiveBackRecord(context, record);
         }
         record = older;
     }
@@ -108,6 +123,12 @@ void FreeTrackedAllocations(ProgramContext* context) {
         delete record;
         record = older;
     }
+    for (TrackedAllocation* spare = context->trackingSpare; spare;) {
+        TrackedAllocation* next = spare->nextOfDepth;
+        delete spare;
+        spare = next;
+    }
+    context->trackingSpare = nullptr;
     std::free(context->trackingByDepth);
     context->trackingByDepth = nullptr;
     context->trackingDepths = 0;

@@ -5,6 +5,7 @@
 #include "platform/c_library.h"
 #include "platform/memory.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstring>
 
@@ -82,6 +83,16 @@ size_t FormatNumber(double value, char (&buffer)[kNumberTextSize]) {
     if (fixed) {
         std::strcpy(buffer, fixed);
         return std::strlen(fixed);
+    }
+    // A whole number (loop counters, counts, most values programs join to
+    // texts) prints its digits alone: what "%f" gives once the zeros and the
+    // point are trimmed, without the general conversion. -0 keeps its sign
+    // through the general one.
+    if (value > -9.0e15 && value < 9.0e15 && value == static_cast<double>(static_cast<int64_t>(value)) &&
+        !(value == 0.0 && std::signbit(value))) {
+        const auto written = std::to_chars(buffer, buffer + sizeof buffer - 1, static_cast<int64_t>(value));
+        *written.ptr = '\0';
+        return static_cast<size_t>(written.ptr - buffer);
     }
     size_t length = static_cast<size_t>(platform::FormatText(buffer, sizeof buffer, "%f", value));
     // "%f" of a finite value always has a point and six decimals, so the walk

@@ -91,6 +91,7 @@ struct ProgramContext {
     TrackedAllocation** trackingByDepth; // per-depth chains (process heap), trackingDepths slots
     int32_t trackingDepths;
     int32_t trackingDepthsUsed;      // slots from this one up hold no chain (so a depth ending frees nothing there)
+    TrackedAllocation* trackingSpare; // records given back, for reuse (chained through nextOfDepth)
     int32_t callDepth;               // procedure runs and open loops
     ProgramContext* previous;
     ProgramContext* next;

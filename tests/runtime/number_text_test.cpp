@@ -116,11 +116,22 @@ TEST(FormatNumber, RemovesTrailingZerosAndPoint) {
         {10, "10"}, {100, "100"}, {0.5, "0.5"}, {120.5, "120.5"}, {0.1 + 0.2, "0.3"},
         {-1.25, "-1.25"}, {0, "0"}, {-0.0, "-0"}, {1e-7, "0"}, {-1e-7, "-0"},
         {0.000001, "0.000001"}, {1234567.0000001, "1234567"}, {1e15, "1000000000000000"},
-        {4294967295.0, "4294967295"},
+        {4294967295.0, "4294967295"}, {-4294967296.0, "-4294967296"},
+        {8999999999999999.0, "8999999999999999"}, {-8999999999999999.0, "-8999999999999999"},
+        {9e15, "9000000000000000"}, {1e20, "100000000000000000000"}, {-3.0, "-3"},
         {kInf, "inf"}, {-kInf, "-inf"}, {kNan, "nan"}, {-kNan, "nan"},
     };
     for (const auto& c : kCases)
         EXPECT_EQ(Format(c.value), c.text) << c.text;
+}
+
+// Whole numbers print their digits exactly as the general rule prints them.
+TEST(FormatNumber, WholeNumbersAgreeWithTheGeneralRule) {
+    for (double value = -5000.0; value <= 5000.0; value += 1.0) {
+        char general[64];
+        std::snprintf(general, sizeof general, "%.0f", value);
+        EXPECT_EQ(Format(value), value == 0.0 ? "0" : general) << value;
+    }
 }
 
 TEST(FormatNumber, LargestValuesFit) {
