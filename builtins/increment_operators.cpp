@@ -50,7 +50,10 @@ void StepNamedVariable() {
     VariableRecord* variable = NodeVariable(CurrentInstruction);
     if (!variable) return PushAssignedValue(nullptr);
     if (report == Report::Before) PushValueBeforeChange(variable);
-    if (variable->flags & kVarMatrix) {
+    if (double number = 0.0; ReadPlainNumber(variable, &number)) {
+        // A plain number: no field, no text to read as a number.
+        StoreNumber(variable, number + step, nullptr);
+    } else if (variable->flags & kVarMatrix) {
         StepMatrix(variable, step, 1.0);
     } else {
         void* field = VariableElementAddress(variable);
@@ -67,6 +70,8 @@ void StepByConstant() {
     const double constant = CurrentInstruction->operand;
     if (!variable) return PushAssignedValue(nullptr);
     PushValueBeforeChange(variable);
+    if (double number = 0.0; ReadPlainNumber(variable, &number))
+        return StoreNumber(variable, number + sign * constant, nullptr);
     if (variable->flags & kVarMatrix) return StepMatrix(variable, sign, constant);
     void* field = VariableElementAddress(variable);
     const StackEntry current = VariableOperand(variable, field);
