@@ -32,14 +32,16 @@ bool BlockHolds(const PoolBlock* block, uintptr_t address) {
 PoolBlock* FindPoolBlock(Pool* pool, const void* pointer) {
     const auto address = reinterpret_cast<uintptr_t>(pointer);
     if (BlockHolds(pool->current, address)) return pool->current;
-    if (BlockHolds(pool->lastFreedIn, address)) return pool->lastFreedIn;
+    for (PoolBlock* recent : pool->recentlyFreedIn)
+        if (BlockHolds(recent, address)) return recent;
     auto& blocks = pool->index->blocks;
     auto it = blocks.upper_bound(address);
     if (it == blocks.begin()) return nullptr;
     --it;
     PoolBlock* block = it->second;
     if (address >= it->first + block->used) return nullptr;
-    pool->lastFreedIn = block;
+    pool->recentlyFreedIn[1] = pool->recentlyFreedIn[0];
+    pool->recentlyFreedIn[0] = block;
     return block;
 }
 
@@ -55,7 +57,7 @@ PoolBlock* AddPoolBlock(Pool* pool) {
 }  // namespace
 
 Pool* CreatePool(uint32_t blockSize) {
-    return new Pool{nullptr, blockSize, new PoolIndex, nullptr};
+    return new Pool{nullptr, blockSize, new PoolIndex, {nullptr, nullptr}};
 }
 
 void* PoolAlloc(Pool* pool, uint32_t flags, uint32_t size) {

@@ -22,7 +22,9 @@ struct Pool {
     PoolBlock* current;   // block new allocations come from; null before the first
     uint32_t blockSize;   // bytes per block
     PoolIndex* index;
-    PoolBlock* lastFreedIn;  // block of the last PoolFree: nodes are mostly freed in list order
+    // Blocks of the last frees: nodes are mostly freed in list order, each
+    // with a side record that may have been made later, in another block.
+    PoolBlock* recentlyFreedIn[2];
 };
 
 // PoolAlloc flags.
