@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -97,28 +96,10 @@ uint32_t PageOf(uintptr_t address) { return static_cast<uint32_t>(address >> kPa
 char* PageStart(uint32_t page) { return reinterpret_cast<char*>(uintptr_t{page} << kPageShift); }
 size_t SpanBytes(size_t size) { return (size + kHeaderSize + kPageSize - 1) & ~(kPageSize - 1); }
 
-// The lock of a heap. It is held for a few instructions at a time (taking
-// or giving back a slot), and threads that run script code mostly take turns
-// under the interpreter lock, so waiting is rare: a flag spun on costs far less
-// per allocation than a mutex.
-class HeapLock {
-public:
-    void lock() {
-        while (held.exchange(true, std::memory_order_acquire)) {
-            for (int spins = 0; held.load(std::memory_order_relaxed); ++spins)
-                if (spins >= 64) std::this_thread::yield();
-        }
-    }
-    void unlock() { held.store(false, std::memory_order_release); }
-
-private:
-    std::atomic<bool> held{false};
-};
-
 }  // namespace
 
 struct Arena {
-    HeapLock lock;
+    std::mutex lock;
     std::array<uint32_t, kClassCount> freeSlots{};  // header address of the first free slot, 0: none
     std::array<uint32_t, kClassCount> bumpNext{};   // never used slots of the newest page of a class
     std::array<uint32_t, kClassCount> bumpEnd{};
