@@ -3,6 +3,9 @@
 
 #include "runtime/embedded_program.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <string_view>
 
 #include "platform/files.h"
@@ -30,13 +33,37 @@ std::optional<size_t> FindEmbeddedMarker(std::span<const uint8_t> bytes) {
 }
 
 std::optional<std::vector<uint8_t>> ReadEmbeddedProgram(std::string_view executablePath) {
-    const std::optional<std::string> file = platform::ReadFileBytes(executablePath);
+    std::FILE* file = platform::OpenFile(executablePath, "rb");
     if (!file) return std::nullopt;
-    const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(file->data()), file->size());
-    const std::optional<size_t> offset = FindEmbeddedMarker(bytes);
-    if (!offset) return std::nullopt;
-    const std::span<const uint8_t> image = bytes.subspan(*offset + EmbeddedProgramMarker().size());
-    return std::vector<uint8_t>(image.begin(), image.end());
+    // Every start reads its whole executable, which mostly carries no
+    // program: it is searched through one small buffer, never held whole.
+    // The buffer starts with the tail of the bytes before, in case the
+    // marker lies across two reads.
+    const std::string marker = EmbeddedProgramMarker();
+    const size_t carried = marker.size() - 1;
+    std::vector<char> buffer(carried + 65536);
+    size_t kept = 0;  // bytes of the previous read at the buffer's start
+    std::optional<std::vector<uint8_t>> image;
+    size_t got;
+    while ((got = std::fread(buffer.data() + kept, 1, buffer.size() - kept, file)) > 0) {
+        const char* start = buffer.data();
+        const size_t length = kept + got;
+        if (image) {
+            image->insert(image->end(), start + kept, start + length);
+            continue;
+        }
+        const size_t found = std::string_view(start, length).find(marker);
+        if (found != std::string_view::npos) {
+            image.emplace(start + found + marker.size(), start + length);
+            continue;
+        }
+        kept = std::min(carried, length);
+        std::memmove(buffer.data(), start + length - kept, kept);
+    }
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed) return std::nullopt;
+    return image;
 }
 
 }  // namespace qob

@@ -51,6 +51,23 @@ TEST(EmbeddedProgramTest, ReadsWhatFollowsTheMarker) {
     EXPECT_EQ(ReadEmbeddedProgram(directory.Join("missing")), std::nullopt);
 }
 
+// The file is read in pieces: a marker across two of them, or right at the
+// start of one, is still found, and everything after it comes back.
+TEST(EmbeddedProgramTest, MarkerAcrossTheReadsOfALongFile) {
+    testing::TempDirectory directory;
+    const std::string marker = EmbeddedProgramMarker();
+    const std::string tail(200000, 'x');
+    for (size_t before : {size_t{65530}, size_t{65536}, size_t{65536 - 11}, size_t{131072 + 3}}) {
+        const std::string path = directory.Write("long", std::string(before, 'c') + marker + "IMAGE" + tail);
+        const std::optional<std::vector<uint8_t>> image = ReadEmbeddedProgram(path);
+        ASSERT_TRUE(image.has_value()) << before;
+        EXPECT_EQ(*image, BytesOf("IMAGE" + tail)) << before;
+    }
+    const std::string half = marker.substr(0, 6);
+    const std::string path = directory.Write("split", std::string(65530, 'c') + half + "zz" + marker.substr(6));
+    EXPECT_EQ(ReadEmbeddedProgram(path), std::nullopt) << "two halves apart are no marker";
+}
+
 TEST(EmbeddedProgramTest, ThisExecutableCarriesNoMarker) {
     EXPECT_EQ(ReadEmbeddedProgram("/proc/self/exe"), std::nullopt);
 }
