@@ -358,6 +358,48 @@ TEST_F(CompiledFileTest, LoadingKeepsTheNamespaceOfNodesAndProcedures) {
     EXPECT_EQ(loaded.first->next->next->extra->namespaceHash, 0x1234u);
 }
 
+// Procedures are found by name for each start and each address: the latest
+// one of the node's namespace or the global one, also among the records an
+// earlier load of the same context made.
+TEST_F(CompiledFileTest, ProcedureAddressesFollowTheirNamespaceAcrossLoads) {
+    Emit(0, NopHandler, "ns2.qob");
+    CurrentNamespaceHash = 0x1;
+    Instruction* first = Start("\xE9   SHOW(0,0)");
+    Emit(Opcode::ENDPROC);
+    CurrentNamespaceHash = 0x2;
+    Instruction* second = Start("\xE9   SHOW(0,0)");
+    Emit(Opcode::ENDPROC);
+    CurrentNamespaceHash = 0x1;
+    Emit(Opcode::PUSHPROCADDR, "&SHOW(0,0)", static_cast<double>(reinterpret_cast<uintptr_t>(first)));
+    CurrentNamespaceHash = 0x2;
+    Emit(Opcode::PUSHPROCADDR, "&SHOW(0,0)", static_cast<double>(reinterpret_cast<uintptr_t>(second)));
+    CurrentNamespaceHash = 0;
+    const std::string path = Save();
+    const auto addressOf = [](const Instruction* node) { return static_cast<double>(reinterpret_cast<uintptr_t>(node)); };
+    const Loaded loaded = Load(path);
+    ASSERT_NE(loaded.first, nullptr);
+    ASSERT_EQ(loaded.context->procedureCount, 2);
+    std::vector<Instruction*> nodes;
+    for (Instruction* node = loaded.first; node; node = node->next) nodes.push_back(node);
+    ASSERT_EQ(nodes.size(), 7u);
+    EXPECT_EQ(nodes[5]->operand, addressOf(nodes[1]));
+    EXPECT_EQ(nodes[6]->operand, addressOf(nodes[3]));
+
+    bool isWinMain = false;
+    ProgramContext* context = loaded.context;
+    Instruction* again = LoadCompiledProgram(path.c_str(), context, context->procedures, context->procedureCount, isWinMain);
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(context->procedureCount, 2) << "the records of the first load are taken again";
+    std::vector<Instruction*> reloaded;
+    for (Instruction* node = again; node; node = node->next) reloaded.push_back(node);
+    ASSERT_EQ(reloaded.size(), 7u);
+    EXPECT_EQ(context->procedures[0]->start, reloaded[1]);
+    EXPECT_EQ(context->procedures[1]->start, reloaded[3]);
+    EXPECT_EQ(reloaded[5]->operand, addressOf(reloaded[1]));
+    EXPECT_EQ(reloaded[6]->operand, addressOf(reloaded[3]));
+    DeleteInstructionChain(context, reloaded.back());
+}
+
 TEST_F(CompiledFileTest, AnInheritedCallStillBindsTheCurrentObjectAfterLoading) {
     Emit(0, NopHandler, "inherit.qob");
     Instruction* base = Start("\xE9   __CLASSCODE_BASE.HELLO(0,0)");
