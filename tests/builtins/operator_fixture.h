@@ -1,5 +1,5 @@
 // tests/builtins/operator_fixture.h
-// A program context for the operator tests: pushing numbers, 8-bit and
+// The value tests' program context, for the operator tests: pushing numbers, 8-bit and
 // UTF-16 texts and matrices, running a handler (alone or on a hand-built
 // node), reading results back as short descriptions, and the check that every
 // value block made during a test is freed exactly once.
@@ -14,10 +14,11 @@
 #include "runtime/opcodes.h"
 #include "runtime/program_context.h"
 #include "runtime/variable_store.h"
+#include "runtime/values_fixture.h"
 
 namespace qob::testing {
 
-class OperatorTest : public ::testing::Test {
+class OperatorTest : public ValuesTest {
 protected:
     void SetUp() override;
     void TearDown() override;
@@ -62,13 +63,6 @@ protected:
 
     // Opens an argument frame at the current top (what __savesp does).
     void OpenFrame();
-
-    ProgramContext* context = nullptr;
-    VariableRecord* frame = nullptr;
-
-private:
-    int64_t liveBlocks = 0;
-    int64_t rejectedFrees = 0;
 };
 
 // The number as the descriptions print it.

@@ -99,50 +99,15 @@ std::string FormatValue(double value) {
 }
 
 void OperatorTest::SetUp() {
-    liveBlocks = LiveValueBlocks();
-    rejectedFrees = RejectedValueBlockFrees();
-    context = CreateProgramContext();
-    ASSERT_NE(context, nullptr);
-    context->kind = kContextIndependent;
-    context->quietEnd = 1;
-    context->pool = CreatePool(64 * 1024);
-    CreateBottomStackEntry(context);
-    CurrentContext = context;
-    context->globalHead = AllocateVariableRecord(context, false);
-    frame = AllocateVariableRecord(context, false);
-    LocalVariableList = frame;
-    MemberList = nullptr;
-    CurrentInstruction = nullptr;
-    CurrentCompilerPool = context->pool;
-    CurrentNamespaceHash = 0;
-    NoExplicitCheck = 0;
+    ValuesTest::SetUp();
     SetPushPending = 0;
     NoFollowPending = false;
-    RuntimeLogSwitch = 0;
-    // Errors are raised inside a TRY of this context: they go to ERROR%.
-    TryStack.depth = 1;
-    TryStack.entries[0] = {};
-    TryStack.entries[0].context = context;
 }
 
 void OperatorTest::TearDown() {
-    TryStack.depth = 0;
-    CurrentContext = context;
-    CurrentInstruction = nullptr;
     SetPushPending = 0;
     NoFollowPending = false;
-    FreeVariableChain(context, frame, true);
-    FreeVariableList(context, frame);
-    LocalVariableList = nullptr;
-    EndProgramContext(context);
-    CurrentContext = nullptr;
-    CurrentCompilerPool = nullptr;
-    FreeVariableChain(nullptr, ConstantList, true);
-    FreeVariableList(nullptr, ConstantList);
-    ConstantList = nullptr;
-    StopFlag = false;
-    EXPECT_EQ(LiveValueBlocks(), liveBlocks) << "value blocks left behind";
-    EXPECT_EQ(RejectedValueBlockFrees(), rejectedFrees) << "a value block was freed twice";
+    ValuesTest::TearDown();
 }
 
 void OperatorTest::Push(const std::string& description) {
