@@ -195,8 +195,10 @@ void Builtin_mid() {
     int64_t count = ArgumentInteger(countArgument);
     if (count == -1) count = length - start;
     if (static_cast<uint32_t>(start + count) > length) count = length - start;
-    void* result = count < 0 ? CopyText({nullptr, 0}, wide)
-                             : CopyText({RestOf(text, static_cast<size_t>(start), wide).units, static_cast<size_t>(count)}, wide);
+    const TextSpan cut = count < 0 ? TextSpan{nullptr, 0}
+                                   : TextSpan{RestOf(text, static_cast<size_t>(start), wide).units,
+                                              static_cast<size_t>(count)};
+    void* result = CopyText(cut, wide);
     ReleaseOperand(argument);
     ReleaseOperand(startArgument);
     ReleaseOperand(countArgument);

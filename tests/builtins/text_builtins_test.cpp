@@ -342,9 +342,9 @@ TEST_F(TextBuiltinsTest, AProtectedTargetKeepsItsText) {
     variable->protect = 0;
 }
 
-TEST_F(TextBuiltinsTest, TheTargetIsReadAfterTheOtherArguments) {
-    // The inserted text is the variable's own: the edit works on a copy, and
-    // the old text is freed only after the new one was made.
+TEST_F(TextBuiltinsTest, TheTargetsOwnTextCanBeAnArgument) {
+    // The inserted or searched text is the variable's own: the edit works on
+    // a copy, and the old text is freed only after the new one was made.
     VariableRecord* variable = Variable("SELF$");
     SetText(variable, "ab");
     PushVariable(variable);
