@@ -132,9 +132,11 @@ const uint32_t kSelfHash = HashVariableName("SELF$");
 // SELF$ as BindObject leaves it: an object variable holding the instance's
 // address and its own copy of the class name, nothing else.
 bool IsBoundSelf(const VariableRecord* self) {
-    return self->flags == kVarObject && self->data && self->name && std::strcmp(self->name, "SELF$") == 0 &&
-           !self->reference && !self->links && !self->getter && !self->setter && self->type == 0 &&
-           self->elementCount == 0 && !self->currentNode && !self->members && !self->parent && !self->protect;
+    const char* name = self->name;
+    return self->flags == kVarObject && self->data && name && name[0] == 'S' && name[1] == 'E' && name[2] == 'L' &&
+           name[3] == 'F' && name[4] == '$' && name[5] == '\0' && !self->reference && !self->links &&
+           !self->getter && !self->setter && self->type == 0 && self->elementCount == 0 && !self->currentNode &&
+           !self->members && !self->parent && !self->protect;
 }
 
 // Releases the variables of a frame that ends, as FreeVariableChain does,
@@ -192,14 +194,17 @@ void ReleaseFrame(ProgramContext* context, Instruction* procedure, VariableRecor
     extra->freeFrames = cacheRecord;
 }
 
-void BindObject(VariableRecord* frame, VariableRecord* object) {
+// Binds SELF$ and OBJECTNAME$ in the frame. A frame taken from the cache
+// went through ReleaseFrameVariables: an object SELF$ there is one it kept.
+void BindObject(VariableRecord* frame, VariableRecord* object, bool released) {
     static const uint32_t objectNameHash = HashVariableName("OBJECTNAME$");
+    const bool scoped = CurrentContext && CurrentInstruction;
+    const uint32_t scope = scoped && CurrentInstruction->extra ? CurrentInstruction->extra->namespaceHash : 0;
     VariableRecord* self = FindItemWithHash(frame, kSelfHash);
-    if (self && IsBoundSelf(self) && self->classHash == object->classHash && object->data &&
-        std::strcmp(self->data, object->data) == 0) {
+    if (self && (released ? self->flags == kVarObject && self->data : IsBoundSelf(self)) &&
+        self->classHash == object->classHash && object->data && std::strcmp(self->data, object->data) == 0) {
         // The frame's SELF$ kept its copy of this class's name from the last call.
-        if (CurrentContext && CurrentInstruction && self->owner != CurrentContext->globalHead)
-            self->scope = CurrentInstruction->extra ? CurrentInstruction->extra->namespaceHash : 0;
+        if (scoped && self->owner != CurrentContext->globalHead) self->scope = scope;
     } else {
         self = CreateVariableWithHash(frame, "SELF$", kSelfHash, true);
         if (self) {
@@ -209,7 +214,15 @@ void BindObject(VariableRecord* frame, VariableRecord* object) {
         }
     }
     if (self) self->value = static_cast<double>(reinterpret_cast<uintptr_t>(object));
-    if (VariableRecord* name = CreateVariableWithHash(frame, "OBJECTNAME$", objectNameHash, true)) {
+    VariableRecord* name = FindItemWithHash(frame, objectNameHash);
+    if (name && name->flags == 0 && !name->data) {
+        // A released record, reused as CreateVariableWithHash would reuse it.
+        ReleasePlainRecord(name);
+        if (scoped && name->owner != CurrentContext->globalHead) name->scope = scope;
+    } else {
+        name = CreateVariableWithHash(frame, "OBJECTNAME$", objectNameHash, true);
+    }
+    if (name) {
         name->data = object->data;
         name->flags |= kVarHandedOver;
     }
@@ -344,7 +357,7 @@ void RunProcedure() {
     CurrentContext = context;
     context->callDepth = entryDepth + 1;
     if (object && frame) {
-        BindObject(frame, object);
+        BindObject(frame, object, cacheRecord != nullptr);
         MemberList = object;
     }
     CurrentProcName = HasHeaderText(procedure->text) ? procedure->text + 4 : "";
