@@ -3,6 +3,7 @@
 // side records, appending, deleting with jump retargeting, names and listings.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace qob {
@@ -64,6 +65,12 @@ Instruction* EmitInstruction(Instruction* cursor, Handler handler, const char* t
                              Instruction* jumpTarget, uint32_t opcode, const char* file, int32_t line,
                              uint16_t column);
 
+// EmitInstruction for a rebuilt node: the text comes as length bytes that
+// need no terminator (null: no text), there is no jump target, file or
+// position, and a side record is made when namespaceHash is not 0.
+Instruction* AppendInstruction(Pool* pool, Instruction* cursor, Handler handler, const char* text, size_t length,
+                               double operand, uint32_t opcode, uint32_t namespaceHash);
+
 // The side record of a node, made from the pool when it has none.
 InstructionExtra* AllocateInstructionExtra(Pool* pool, Instruction* node);
 inline InstructionExtra* RequireInstructionExtra(Pool* pool, Instruction* node) {
@@ -86,6 +93,11 @@ Instruction* DeleteInstruction(Pool* pool, Instruction** cursor, Instruction* no
 
 // Deletes the node and every node before it, without retargeting.
 void DeleteInstructionChain(ProgramContext* context, Instruction* node);
+
+// Frees the texts the node and every node before it own, and nothing else:
+// for a list whose pool is freed whole next, which takes the nodes and side
+// records with it far faster than deleting them one by one.
+void FreeChainTexts(Instruction* node);
 
 // The name a listing shows for the node (null when it has none).
 [[nodiscard]] const char* InstructionName(const Instruction* node);
