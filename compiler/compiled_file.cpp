@@ -4,6 +4,9 @@
 
 #include "compiler/compiled_file.h"
 
+#include <algorithm>
+#include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -11,6 +14,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "compiler/compile_messages.h"
 #include "compiler/progress_window.h"
@@ -384,31 +388,13 @@ public:
 
     bool AtEnd() const { return position == bytes.size(); }
     size_t Position() const { return position; }
+    void MoveTo(size_t at) { position = at; }
 
-    bool U8(uint8_t& value) {
-        if (bytes.size() - position < 1) return false;
-        value = bytes[position++];
-        return true;
-    }
-    bool U16(uint16_t& value) {
-        uint64_t wide;
-        if (!Little(2, wide)) return false;
-        value = static_cast<uint16_t>(wide);
-        return true;
-    }
-    bool U32(uint32_t& value) {
-        uint64_t wide;
-        if (!Little(4, wide)) return false;
-        value = static_cast<uint32_t>(wide);
-        return true;
-    }
-    bool Bits64(uint64_t& value) { return Little(8, value); }
-    bool Number(double& value) {
-        uint64_t bits;
-        if (!Little(8, bits)) return false;
-        std::memcpy(&value, &bits, sizeof value);
-        return true;
-    }
+    bool U8(uint8_t& value) { return Fixed(value); }
+    bool U16(uint16_t& value) { return Fixed(value); }
+    bool U32(uint32_t& value) { return Fixed(value); }
+    bool Bits64(uint64_t& value) { return Fixed(value); }
+    bool Number(double& value) { return Fixed(value); }
     // n = length + 1, then the characters; n of 0 cannot be written.
     bool Text(std::string_view& text) {
         uint32_t n;
@@ -421,11 +407,13 @@ public:
     }
 
 private:
-    bool Little(int count, uint64_t& value) {
-        if (bytes.size() - position < static_cast<size_t>(count)) return false;
-        value = 0;
-        for (int i = 0; i < count; ++i) value |= static_cast<uint64_t>(bytes[position + i]) << (8 * i);
-        position += static_cast<size_t>(count);
+    // Fields are little-endian, as this machine's own numbers are.
+    static_assert(std::endian::native == std::endian::little);
+    template <typename T>
+    bool Fixed(T& value) {
+        if (bytes.size() - position < sizeof(T)) return false;
+        std::memcpy(&value, bytes.data() + position, sizeof(T));
+        position += sizeof(T);
         return true;
     }
 
@@ -433,9 +421,17 @@ private:
     size_t position = 0;
 };
 
+// Opcodes a record may carry: the data records' 0, a class, and every named
+// opcode of the table, answered from one table made on first use.
 bool IsKnownOpcode(uint32_t opcode) {
-    return opcode == 0 || opcode == kClassOpcode ||
-           (opcode < static_cast<uint32_t>(kOpcodeTableSize) && OpcodeName(opcode) != nullptr);
+    static const std::array<bool, 256> known = [] {
+        std::array<bool, 256> table{};
+        for (uint32_t code = 0; code < table.size(); ++code)
+            table[code] = code == 0 || code == kClassOpcode ||
+                          (code < static_cast<uint32_t>(kOpcodeTableSize) && OpcodeName(code) != nullptr);
+        return table;
+    }();
+    return opcode < known.size() && known[opcode];
 }
 
 // One record; the reason names what was wrong.
@@ -461,6 +457,14 @@ bool ReadRecord(ImageReader& in, FileRecord& record, std::string& reason) {
     return true;
 }
 
+// The next record of an image already read whole once without a fault.
+FileRecord NextRecord(ImageReader& in) {
+    FileRecord record;
+    std::string unused;
+    (void)ReadRecord(in, record, unused);
+    return record;
+}
+
 // A procedure header text: kind byte, "_" or blank, count + 32, a blank or
 // the force-link mark, then the procedure key.
 struct ProcedureHeader {
@@ -476,6 +480,65 @@ std::optional<ProcedureHeader> ParseProcedureHeader(std::string_view text) {
                            text.substr(kProcHeaderKeyOffset)};
 }
 
+// The nodes of a file by their identities. The writer numbers nodes by their
+// places in the list, so identities are mostly small and a plain array
+// serves; any other numbering falls back to a map. Identities of data
+// records are known (no identity may be given twice) but lead nowhere: no
+// node stands for a data record.
+class IdentityTable {
+public:
+    // False when an identity is 0 or given twice.
+    bool Take(const std::vector<uint32_t>& nodeIds, const std::vector<uint32_t>& dataIds, size_t recordCount) {
+        uint32_t largest = 0;
+        for (const std::vector<uint32_t>* ids : {&nodeIds, &dataIds})
+            for (uint32_t identity : *ids) {
+                if (identity == 0) return false;
+                largest = std::max(largest, identity);
+            }
+        dense = largest <= 4 * recordCount + 64;
+        if (dense) {
+            present.assign(size_t{largest} + 1, kAbsent);
+            nodes.assign(present.size(), nullptr);
+        }
+        for (const std::vector<uint32_t>* ids : {&nodeIds, &dataIds}) {
+            const uint8_t kind = ids == &nodeIds ? kNode : kData;
+            for (uint32_t identity : *ids) {
+                if (dense) {
+                    if (present[identity] != kAbsent) return false;
+                    present[identity] = kind;
+                } else if (!sparse.emplace(identity, kind).second) {
+                    return false;
+                }
+            }
+        }
+        return true;
+    }
+
+    // Whether a node (or the place of a record that makes none) has it.
+    bool Contains(uint32_t identity) const {
+        if (dense) return identity < present.size() && present[identity] == kNode;
+        const auto found = sparse.find(identity);
+        return found != sparse.end() && found->second == kNode;
+    }
+    void Set(uint32_t identity, Instruction* node) {
+        if (dense) nodes[identity] = node;
+        else sparseNodes[identity] = node;
+    }
+    // Only for an identity Contains answers true for.
+    Instruction* At(uint32_t identity) const { return dense ? nodes[identity] : sparseNodes.at(identity); }
+
+private:
+    static constexpr uint8_t kAbsent = 0;
+    static constexpr uint8_t kNode = 1;
+    static constexpr uint8_t kData = 2;
+
+    bool dense = true;
+    std::vector<uint8_t> present;
+    std::vector<Instruction*> nodes;
+    std::unordered_map<uint32_t, uint8_t> sparse;
+    std::unordered_map<uint32_t, Instruction*> sparseNodes;
+};
+
 class ProgramLoader {
 public:
     ProgramLoader(const char* name, ProgramContext* context, ProcedureRecord** table, int32_t& count)
@@ -484,8 +547,8 @@ public:
 
     Instruction* Load(std::span<const uint8_t> image, bool& isWinMain) {
         std::string reason;
-        if (!CheckHeader(image, reason) || !ParseRecords(image.subspan(kCompiledHeaderSize), reason) ||
-            !CheckStructure(reason)) {
+        body = image.subspan(std::min(image.size(), kCompiledHeaderSize));
+        if (!CheckHeader(image, reason) || !Survey(reason)) {
             ReportRefusedFile(name, reason);
             return nullptr;
         }
@@ -496,11 +559,9 @@ public:
             return nullptr;
         }
         Pool* savedPool = CurrentCompilerPool;
-        const uint32_t savedNamespace = CurrentNamespaceHash;
         CurrentCompilerPool = context->pool;
         const bool built = Build();
         CurrentCompilerPool = savedPool;
-        CurrentNamespaceHash = savedNamespace;
         if (!built) {
             RollBack();
             ReportRefusedFile(name, "not enough memory to rebuild it");
@@ -541,65 +602,78 @@ private:
                             "might not work properly!");
     }
 
-    bool ParseRecords(std::span<const uint8_t> body, std::string& reason) {
+    // One pass over the records checks each one and the groups they form,
+    // keeping only what the later steps ask for, so no copy of the records
+    // is held. A record that cannot be read is reported before any fault of
+    // the structure; of those, an identity given twice comes first, then the
+    // earliest record's fault (a jump's target is checked first in its record).
+    bool Survey(std::string& reason) {
         ImageReader in(body);
-        // A record takes at least 3 bytes and most take a few more.
-        records.reserve(body.size() / 8);
+        size_t index = 0;
         while (!in.AtEnd()) {
+            const size_t at = in.Position();
             FileRecord record;
             if (!ReadRecord(in, record, reason)) return false;
-            records.push_back(record);
+            CheckRecord(record, index, static_cast<uint32_t>(at));
+            ++index;
             UpdateStatusWindow(nullptr, static_cast<int32_t>(in.Position()), static_cast<int32_t>(body.size()));
         }
+        if (owed > 0) Fail(owingRecord, "a declaration is cut off");
+        if (!identities.Take(nodeIds, dataIds, index)) return reason = "a node identity is given twice", false;
+        for (const auto& [recordIndex, target] : targets) {
+            if (recordIndex > faultIndex) break;
+            if (!identities.Contains(target)) return reason = "a jump to a node that is not in the file", false;
+        }
+        if (fault) return reason = *fault, false;
+        if (!nodeBefore) return reason = "it holds no instructions", false;
         return true;
     }
 
-    // Groups complete, required fields present, identities paired.
-    bool CheckStructure(std::string& reason) {
-        std::unordered_set<uint32_t> owned;
-        for (const FileRecord& record : records) {
-            if (!record.Has(kRecordIdentity)) continue;
-            if (record.ownId == 0 || !owned.insert(record.ownId).second)
-                return reason = "a node identity is given twice", false;
+    void Fail(size_t index, std::string what) {
+        if (fault) return;
+        fault = std::move(what);
+        faultIndex = index;
+    }
+
+    // The checks of one record in file order; the data records of a
+    // declaration or class are checked only for being data records.
+    void CheckRecord(const FileRecord& record, size_t index, uint32_t at) {
+        if (record.Has(kRecordIdentity)) (owed > 0 ? dataIds : nodeIds).push_back(record.ownId);
+        if (owed > 0) {
+            if (record.opcode != 0) Fail(owingRecord, "a declaration is cut off");
+            if (--owed == 0 && owingJumpedInto) Fail(owingRecord, "a jump to a declaration");
+            return;
         }
-        size_t procedureStarts = 0;
-        bool nodeBefore = false;  // a record before this one makes a node
-        for (size_t i = 0; i < records.size(); ++i) {
-            const FileRecord& record = records[i];
-            const uint32_t opcode = record.opcode;
-            if (record.Has(kRecordTarget) && !owned.contains(record.targetId))
-                return reason = "a jump to a node that is not in the file", false;
-            if (record.Has(kRecordOwnMethodCall) && !Is(opcode, Opcode::SELFCALL))
-                return reason = "an own-method mark on another node", false;
-            if (IsDeclaration(opcode) || opcode == kClassOpcode) {
-                const size_t data = IsDeclaration(opcode) ? kDeclarationDataRecords : 1;
-                if (records.size() - i - 1 < data) return reason = "a declaration is cut off", false;
-                for (size_t d = 1; d <= data; ++d)
-                    if (records[i + d].opcode != 0) return reason = "a declaration is cut off", false;
-                if (record.Has(kRecordIdentity) && !nodeBefore) return reason = "a jump to a declaration", false;
-                i += data;
-                continue;
-            }
-            const bool start = IsProcedureStart(opcode);
-            if ((start || Is(opcode, Opcode::FORWARDPROC)) && !ParseProcedureHeader(record.TextOrEmpty()))
-                return reason = "a damaged procedure header", false;
-            if (Is(opcode, Opcode::FORWARDPROC)) {
-                if (record.Has(kRecordIdentity) && !nodeBefore) return reason = "a jump to a declaration", false;
-                continue;
-            }
-            nodeBefore = true;
-            if (start && ++procedureStarts + static_cast<size_t>(initialCount) > kMaxProcedures)
-                return reason = "too many procedures", false;
-            if (HasSecondText(opcode) && !record.Has(kRecordSecondText))
-                return reason = "a push without its second text", false;
-            const bool needsLink =
-                Is(opcode, Opcode::INTERNALCALL) || IsNativeCallOpcode(opcode) || HoldsConstantBytes(opcode);
-            if (needsLink && !record.Has(kRecordLinkValue)) return reason = "a call without its link value", false;
-            if (!needsLink && !OpcodeHandler(opcode))
-                return reason = "a node of opcode " + std::to_string(opcode) + " that has no handler", false;
+        if (fault) return;
+        const uint32_t opcode = record.opcode;
+        if (record.Has(kRecordTarget)) targets.emplace_back(index, record.targetId);
+        if (record.Has(kRecordOwnMethodCall) && !Is(opcode, Opcode::SELFCALL))
+            return Fail(index, "an own-method mark on another node");
+        if (IsDeclaration(opcode) || opcode == kClassOpcode) {
+            if (IsDeclaration(opcode)) declarations.push_back(at);
+            owed = IsDeclaration(opcode) ? kDeclarationDataRecords : 1;
+            owingRecord = index;
+            owingJumpedInto = record.Has(kRecordIdentity) && !nodeBefore;
+            return;
         }
-        if (!nodeBefore) return reason = "it holds no instructions", false;
-        return true;
+        const bool start = IsProcedureStart(opcode);
+        if ((start || Is(opcode, Opcode::FORWARDPROC)) && !ParseProcedureHeader(record.TextOrEmpty()))
+            return Fail(index, "a damaged procedure header");
+        if (Is(opcode, Opcode::FORWARDPROC)) {
+            if (record.Has(kRecordIdentity) && !nodeBefore) Fail(index, "a jump to a declaration");
+            return;
+        }
+        nodeBefore = true;
+        if (start && ++procedureStarts + static_cast<size_t>(initialCount) > kMaxProcedures)
+            return Fail(index, "too many procedures");
+        if (HasSecondText(opcode) && !record.Has(kRecordSecondText))
+            return Fail(index, "a push without its second text");
+        const bool internalCall = Is(opcode, Opcode::INTERNALCALL);
+        const bool needsLink = internalCall || IsNativeCallOpcode(opcode) || HoldsConstantBytes(opcode);
+        if (needsLink && !record.Has(kRecordLinkValue)) return Fail(index, "a call without its link value");
+        if (!needsLink && !OpcodeHandler(opcode))
+            return Fail(index, "a node of opcode " + std::to_string(opcode) + " that has no handler");
+        if (internalCall || IsNativeCallOpcode(opcode)) links.push_back({record.LinkHash(), internalCall});
     }
 
     // Native functions are declared (and, with immediate linking, linked) as
@@ -607,41 +681,44 @@ private:
     void Declare() {
         const bool savedLinking = ImmediateLinking;
         ImmediateLinking = true;
-        for (size_t i = 0; i < records.size(); ++i) {
-            if (!IsDeclaration(records[i].opcode)) continue;
-            const FileRecord* data = &records[i + 1];
-            DeclareDllFunction(records[i].TextOrEmpty(), data[0].TextOrEmpty(), data[1].TextOrEmpty(),
+        for (uint32_t at : declarations) {
+            ImageReader in(body);
+            in.MoveTo(at);
+            const FileRecord declaration = NextRecord(in);
+            FileRecord data[kDeclarationDataRecords];
+            for (FileRecord& record : data) record = NextRecord(in);
+            DeclareDllFunction(declaration.TextOrEmpty(), data[0].TextOrEmpty(), data[1].TextOrEmpty(),
                                static_cast<uint8_t>(data[2].number), data[3].number != 0.0, data[4].number != 0.0,
                                data[5].number != 0.0);
-            i += kDeclarationDataRecords;
         }
         ImmediateLinking = savedLinking;
     }
 
+    // The table positions found here are the ones the nodes take.
     bool CheckLinks(std::string& reason) {
-        for (const FileRecord& record : records) {
-            if (Is(record.opcode, Opcode::INTERNALCALL)) {
-                const FunctionRecord* function = FunctionRecordAt(FindFunctionByHash(record.LinkHash()));
-                if (!function || !function->handler) return reason = "a call of an unknown built-in", false;
-            } else if (IsNativeCallOpcode(record.opcode)) {
-                const FunctionRecord* function = FunctionRecordAt(FindFunctionByHash(record.LinkHash()));
-                if (!function || !function->declaredNative)
-                    return reason = "a call of an undeclared native function", false;
-            }
+        linkedFunctions.reserve(links.size());
+        for (const Link& link : links) {
+            const int found = FindFunctionByHash(link.hash);
+            const FunctionRecord* function = FunctionRecordAt(found);
+            if (link.internal && (!function || !function->handler))
+                return reason = "a call of an unknown built-in", false;
+            if (!link.internal && (!function || !function->declaredNative))
+                return reason = "a call of an undeclared native function", false;
+            linkedFunctions.push_back(found);
         }
         return true;
     }
 
     bool Build() {
-        for (size_t i = 0; i < records.size(); ++i) {
-            const FileRecord& record = records[i];
+        ImageReader in(body);
+        while (!in.AtEnd()) {
+            const FileRecord record = NextRecord(in);
             if (IsDeclaration(record.opcode)) {
+                for (int i = 0; i < kDeclarationDataRecords; ++i) (void)NextRecord(in);
                 RememberSkipped(record);
-                i += kDeclarationDataRecords;
             } else if (record.opcode == kClassOpcode) {
-                if (!AddClass(record, records[i + 1])) return false;
+                if (!AddClass(record, NextRecord(in))) return false;
                 RememberSkipped(record);
-                ++i;
             } else if (Is(record.opcode, Opcode::FORWARDPROC)) {
                 if (!AddForward(record)) return false;
                 RememberSkipped(record);
@@ -655,7 +732,7 @@ private:
     // A record that makes no node: a jump to it goes on after the node built
     // before it, which is where it would have gone on.
     void RememberSkipped(const FileRecord& record) {
-        if (record.Has(kRecordIdentity)) nodesByIdentity[record.ownId] = last;
+        if (record.Has(kRecordIdentity)) identities.Set(record.ownId, last);
     }
 
     bool BuildNode(const FileRecord& record) {
@@ -668,27 +745,22 @@ private:
         }
         Handler own = OpcodeHandler(opcode);
         double operand = record.number;
-        // The node copies its text, which the image holds without a terminator.
-        const char* text = nullptr;
-        if (record.Has(kRecordText)) {
-            textBuffer.assign(record.text);
-            text = textBuffer.c_str();
-        }
-        if (Is(opcode, Opcode::INTERNALCALL)) own = FunctionRecordAt(FindFunctionByHash(record.LinkHash()))->handler;
+        bool hasText = record.Has(kRecordText);
+        if (Is(opcode, Opcode::INTERNALCALL)) own = FunctionRecordAt(linkedFunctions[nextLink++])->handler;
         if (record.Has(kRecordOwnMethodCall)) own = CallOwnMethod;
         if (IsNativeCallOpcode(opcode)) {
-            operand = FindFunctionByHash(record.LinkHash());
-            text = nullptr;
+            operand = linkedFunctions[nextLink++];
+            hasText = false;
         }
-        if (HoldsConstantBytes(opcode)) text = nullptr;
+        if (HoldsConstantBytes(opcode)) hasText = false;
         char* second = nullptr;
         if (HasSecondText(opcode)) {
             second = CopyToBlock(record.secondText);
             if (!second) return false;
             operand = static_cast<double>(reinterpret_cast<uintptr_t>(second));
         }
-        CurrentNamespaceHash = record.namespaceWord;
-        Instruction* node = EmitInstruction(last, own, text, operand, nullptr, opcode, nullptr, 0, 0);
+        Instruction* node = AppendInstruction(context->pool, last, own, hasText ? record.text.data() : nullptr,
+                                              record.text.size(), operand, opcode, record.namespaceWord);
         if (!node) {
             platform::FreeBlock(second);
             return false;
@@ -712,7 +784,7 @@ private:
             extra->flagByte = record.flagByte;
             if (record.Has(kRecordIdentity)) extra->isJumpTarget = 1;
         }
-        if (record.Has(kRecordIdentity)) nodesByIdentity[record.ownId] = node;
+        if (record.Has(kRecordIdentity)) identities.Set(record.ownId, node);
         if (record.Has(kRecordTarget)) pendingTargets.emplace_back(node, record.targetId);
         if (header) return StartProcedure(node, *header, record.namespaceWord);
         return true;
@@ -813,7 +885,7 @@ private:
 
     // Jumps by identity; calls without one and procedure addresses by name.
     void LinkAll() {
-        for (auto [node, identity] : pendingTargets) SetJumpTarget(context->pool, node, nodesByIdentity.at(identity));
+        for (auto [node, identity] : pendingTargets) SetJumpTarget(context->pool, node, identities.At(identity));
         for (Instruction* node = first; node; node = node->next) {
             const bool call = IsCall(node->opcode) && !JumpTarget(node);
             const bool address = Is(node->opcode, Opcode::PUSHPROCADDR) && node->operand == 0.0;
@@ -849,19 +921,41 @@ private:
         }
     }
 
+    // A call the function table must know: a built-in, or a native function.
+    struct Link {
+        uint32_t hash;
+        bool internal;
+    };
+
     const char* name;
     ProgramContext* context;
     ProcedureRecord** table;
     int32_t& count;
     const int32_t initialCount;
     ClassRecord* const initialClasses;
-    std::vector<FileRecord> records;
-    std::string textBuffer;
+    std::span<const uint8_t> body;  // the records, after the header
+
+    // What the survey keeps.
+    std::optional<std::string> fault;  // the earliest fault of the structure
+    size_t faultIndex = SIZE_MAX;      // its record
+    size_t owed = 0;                   // data records a declaration or class still needs
+    size_t owingRecord = 0;
+    bool owingJumpedInto = false;      // it has an identity and no node comes before it
+    bool nodeBefore = false;           // a record before this one makes a node
+    size_t procedureStarts = 0;
+    std::vector<uint32_t> nodeIds;
+    std::vector<uint32_t> dataIds;
+    std::vector<std::pair<size_t, uint32_t>> targets;  // record, identity it jumps to
+    std::vector<uint32_t> declarations;                // where their records start
+    std::vector<Link> links;
+    std::vector<int> linkedFunctions;  // table positions of the links, in file order
+    size_t nextLink = 0;
+
+    IdentityTable identities;
     Instruction* first = nullptr;
     Instruction* last = nullptr;
     Instruction* entry = nullptr;
     bool entryIsWinMain = false;
-    std::unordered_map<uint32_t, Instruction*> nodesByIdentity;
     std::vector<std::pair<Instruction*, uint32_t>> pendingTargets;
     std::unordered_map<std::string_view, std::vector<int32_t>> recordsByName;  // table positions, oldest first
     int32_t indexedCount = 0;  // table entries indexed so far

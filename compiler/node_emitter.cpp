@@ -32,8 +32,16 @@ Instruction* NodeEmitter::EmitHandler(Handler handler, Opcode opcode, const char
     const char* file = token ? token->file : nullptr;
     const int32_t line = token ? token->line : 0;
     const uint16_t column = token ? token->column : 0;
-    return Append(EmitInstruction(last, handler, text, operand, target, static_cast<uint32_t>(opcode), file, line,
-                                  column));
+    // A token's file is interned already: it goes into the side record as it
+    // is, instead of being interned again for every node.
+    Instruction* node = Append(EmitInstruction(last, handler, text, operand, target, static_cast<uint32_t>(opcode),
+                                               nullptr, line, column));
+    if (file) {
+        InstructionExtra* extra = RequireInstructionExtra(pool, node);
+        if (!extra) throw std::bad_alloc();
+        extra->sourceFile = file;
+    }
+    return node;
 }
 
 Instruction* NodeEmitter::EmitPlain(Opcode opcode, const char* text, double operand) {

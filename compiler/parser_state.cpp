@@ -12,6 +12,7 @@
 #include "runtime/command_line.h"
 #include "runtime/function_table.h"
 #include "runtime/hash.h"
+#include "runtime/interned_names.h"
 #include "runtime/keywords.h"
 #include "runtime/program_context.h"
 
@@ -141,6 +142,12 @@ const ParserProgressHooks& GetParserProgressHooks() { return gProgressHooks; }
 
 ParserState& Parser() { return gState; }
 
+void SetParserFileName(const char* fileName) {
+    gState.hasFileName = fileName != nullptr;
+    gState.fileName = fileName != nullptr ? fileName : "";
+    gState.internedFileName = InternName(fileName);
+}
+
 void ResetParserState() {
     gState = ParserState{};
     gLastInputToken = nullptr;
@@ -211,7 +218,7 @@ void SkipPastClosingParenthesis() {
 
 TokenNode* EmitTextAt(std::string_view text, int line, int column) {
     ParserState& p = gState;
-    EmitToken(p.output, text, p.hasFileName ? p.fileName.c_str() : nullptr, line, column);
+    EmitInternedToken(p.output, text, p.internedFileName, line, column);
     return p.output;
 }
 
@@ -223,8 +230,7 @@ TokenNode* InsertTextAfter(TokenNode* mark, std::string_view text, const TokenNo
     ParserState& p = gState;
     if (mark == nullptr) return EmitText(text, source);
     TokenNode* cursor = mark;
-    EmitToken(cursor, text, p.hasFileName ? p.fileName.c_str() : nullptr, source ? source->line : 0,
-              source ? source->column : 0);
+    EmitInternedToken(cursor, text, p.internedFileName, source ? source->line : 0, source ? source->column : 0);
     if (mark == p.output) p.output = cursor;
     return cursor;
 }

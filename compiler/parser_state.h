@@ -65,6 +65,7 @@ struct ParserState {
     int builtinIndex = -1;        // FunctionTable index of the current token, -1 when none
     std::string fileName;         // name tokens are emitted and reported under (#CODE changes it)
     bool hasFileName = false;
+    const char* internedFileName = nullptr;  // InternName of fileName (null without one): every emitted token's file
     int tokensRead = 0;
     int tokenTotal = 0;
     std::string profileFileFor;    // the file name the profiler's name text was made for
@@ -104,6 +105,8 @@ struct ParserState {
 };
 
 [[nodiscard]] ParserState& Parser();
+// Names the file tokens are emitted and reported under; null: none.
+void SetParserFileName(const char* fileName);
 // A fresh state for one unit; options, hooks, procedures and classes stay.
 void ResetParserState();
 

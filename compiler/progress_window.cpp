@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -32,6 +33,11 @@ struct StatusWindowState {
     ProgramContext* loader = nullptr;
     std::FILE* stream = nullptr;  // null: standard error
     int isTerminal = -1;          // -1: ask the stream
+    // Reports without a text under quietTotal at positions from 0 below
+    // quietBelow change nothing: the stages report every token and node, and
+    // nearly every report leaves the bar as it is. 0: nothing known.
+    int32_t quietTotal = 0;
+    int64_t quietBelow = 0;
 };
 
 StatusWindowState gWindow;
@@ -84,7 +90,38 @@ int32_t ComputeProgressStep(int32_t current, int32_t total) {
     return 1 + static_cast<int32_t>(tenths);
 }
 
+namespace {
+
+void ForgetQuietStretch() { gWindow.quietBelow = 0; }
+
+bool IsShown() { return !gWindow.quiet && gWindow.exists && gWindow.enabled; }
+
+// The step only grows with the position (for positions from 0 and a
+// positive total), so the smallest position past the shown step is found by
+// halving; past the largest position it is 2^31.
+int64_t FirstRedrawPosition(int32_t total, int32_t shownStep) {
+    int64_t low = 0;
+    int64_t high = int64_t{1} << 31;
+    while (low < high) {
+        const int64_t middle = low + (high - low) / 2;
+        if (ComputeProgressStep(static_cast<int32_t>(middle), total) > shownStep) high = middle;
+        else low = middle + 1;
+    }
+    return low;
+}
+
+// With a loader program every report is passed on, so none is quiet.
+void RememberQuietStretch(int32_t total) {
+    gWindow.quietTotal = total;
+    gWindow.quietBelow = 0;
+    if (gWindow.loader || total <= 0) return;
+    gWindow.quietBelow = IsShown() ? FirstRedrawPosition(total, gWindow.step) : INT64_MAX;
+}
+
+}  // namespace
+
 void CreateStatusWindow() {
+    ForgetQuietStretch();
     gWindow.step = 0;
     gWindow.exists = gWindow.enabled;
 }
@@ -97,21 +134,29 @@ void ShowStep(const char* text, int32_t step) {
     DrawBar();
 }
 
+// Kept out of line: the quiet reports then return without saving registers.
+[[gnu::noinline]] void ReportStatus(const char* text, int32_t current, int32_t total) {
+    if (IsShown()) {
+        const int32_t step = ComputeProgressStep(current, total);
+        if (text || step > gWindow.step) ShowStep(text, step);
+    }
+    if (gWindow.loader) CallLoaderUpdate(3, text, current, total);
+    RememberQuietStretch(total);
+}
+
 }  // namespace
 
 // Called for every token and every node of a compilation: most calls change
 // nothing, and they return here without further calls.
 void UpdateStatusWindow(const char* text, int32_t current, int32_t total) {
-    if (!gWindow.quiet && gWindow.exists && gWindow.enabled) {
-        const int32_t step = ComputeProgressStep(current, total);
-        if (text || step > gWindow.step) ShowStep(text, step);
-    }
-    if (gWindow.loader) CallLoaderUpdate(3, text, current, total);
+    if (!text && total == gWindow.quietTotal && current >= 0 && current < gWindow.quietBelow) return;
+    ReportStatus(text, current, total);
 }
 
 void HideStatusBar() { EraseBar(); }
 
 void DestroyStatusWindow() {
+    ForgetQuietStretch();
     EraseBar();
     gWindow.exists = false;
     gWindow.text.clear();
@@ -123,11 +168,20 @@ void DestroyStatusWindow() {
     if (IsLiveContext(loader)) EndProgramContext(loader);
 }
 
-void SetStatusWindowQuiet(bool quiet) { gWindow.quiet = quiet; }
+void SetStatusWindowQuiet(bool quiet) {
+    ForgetQuietStretch();
+    gWindow.quiet = quiet;
+}
 bool IsStatusWindowQuiet() { return gWindow.quiet; }
-void SetStatusWindowEnabled(bool enabled) { gWindow.enabled = enabled; }
+void SetStatusWindowEnabled(bool enabled) {
+    ForgetQuietStretch();
+    gWindow.enabled = enabled;
+}
 
-void SetLoaderContext(ProgramContext* context) { gWindow.loader = context; }
+void SetLoaderContext(ProgramContext* context) {
+    ForgetQuietStretch();
+    gWindow.loader = context;
+}
 ProgramContext* LoaderContext() { return gWindow.loader; }
 
 void CallLoaderUpdate(double kind, const char* text, double current, double total) {

@@ -386,8 +386,7 @@ void ParseCodeDirective() {
     std::string_view text = CurrentText();
     text = text.substr(1, text.size() >= 2 ? text.size() - 2 : 0);
     text = text.substr(0, text.find(','));
-    p.hasFileName = text.size() >= 2;
-    p.fileName = p.hasFileName ? std::string(text) : std::string();
+    SetParserFileName(text.size() >= 2 ? std::string(text).c_str() : nullptr);
     NextToken();
 }
 
@@ -849,8 +848,7 @@ TokenNode* ParseSource(const char* fileName, int mode, TokenNode* lastInputToken
     ResetParserState();
     ParserState& p = Parser();
     p.childMode = mode != 0;
-    p.hasFileName = fileName != nullptr;
-    p.fileName = fileName != nullptr ? fileName : "";
+    SetParserFileName(fileName);
     const TokenListHead head = FindTokenListHead(lastInputToken);
     p.input = head.first;
     p.tokenTotal = head.count;

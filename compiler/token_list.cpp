@@ -7,6 +7,15 @@
 #include <cstring>
 #include <new>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#define QOB_POISON(address, size) ASAN_POISON_MEMORY_REGION(address, size)
+#define QOB_UNPOISON(address, size) ASAN_UNPOISON_MEMORY_REGION(address, size)
+#else
+#define QOB_POISON(address, size) ((void)(address), (void)(size))
+#define QOB_UNPOISON(address, size) ((void)(address), (void)(size))
+#endif
+
 #include "runtime/keywords.h"
 #include "runtime/hash.h"
 #include "runtime/interned_names.h"
@@ -23,15 +32,105 @@ char* CopyText(std::string_view text) {
     return copy;
 }
 
-// A node and the text it is made with share one block, the text right after
-// the node: one allocation per token instead of two. A text set later has a
-// block of its own.
+// The store of nodes. A node and the text it is made with share one block,
+// the text right after the node. Blocks are cut from large chunks and a
+// freed block waits on the free list of its size for the next node of that
+// size: a compile makes and frees a node for nearly every token of every
+// stage, and the C heap costs several times more per node. When no node is
+// left the chunks go back to the heap. Compiles run one at a time (under the
+// interpreter lock), so the store needs no lock of its own.
+class TokenStore {
+public:
+    // bytes: a BlockBytes size.
+    void* Allocate(size_t bytes) {
+        ++live_;
+        if (bytes > kLargestPooled) return AllocateLarge(bytes);
+        FreeBlock*& list = free_[bytes / kGrain];
+        if (FreeBlock* block = list) {
+            QOB_UNPOISON(block, bytes);
+            list = block->next;
+            return block;
+        }
+        if (bytes > static_cast<size_t>(chunkEnd_ - chunkNext_)) StartChunk();
+        void* block = chunkNext_;
+        chunkNext_ += bytes;
+        QOB_UNPOISON(block, bytes);
+        return block;
+    }
+
+    void Release(void* block, size_t bytes) {
+        if (bytes > kLargestPooled) {
+            std::free(block);
+        } else {
+            auto* freed = static_cast<FreeBlock*>(block);
+            freed->next = free_[bytes / kGrain];
+            free_[bytes / kGrain] = freed;
+            QOB_POISON(block, bytes);
+        }
+        if (--live_ == 0) ReleaseChunks();
+    }
+
+    static size_t BlockBytes(size_t size) { return (size + kGrain - 1) & ~(kGrain - 1); }
+
+private:
+    struct FreeBlock {
+        FreeBlock* next;
+    };
+    struct Chunk {
+        Chunk* previous;
+    };
+    static constexpr size_t kGrain = 8;
+    static constexpr size_t kLargestPooled = 256;
+    static constexpr size_t kChunkBytes = 64 * 1024;
+
+    void* AllocateLarge(size_t bytes) {
+        void* block = std::malloc(bytes);
+        if (block == nullptr) {
+            --live_;
+            throw std::bad_alloc();
+        }
+        return block;
+    }
+
+    void StartChunk() {
+        auto* chunk = static_cast<Chunk*>(std::malloc(kChunkBytes));
+        if (chunk == nullptr) {
+            --live_;
+            throw std::bad_alloc();
+        }
+        chunk->previous = lastChunk_;
+        lastChunk_ = chunk;
+        chunkNext_ = reinterpret_cast<char*>(chunk) + kGrain;
+        chunkEnd_ = reinterpret_cast<char*>(chunk) + kChunkBytes;
+        QOB_POISON(chunkNext_, kChunkBytes - kGrain);
+    }
+
+    void ReleaseChunks() {
+        while (Chunk* chunk = lastChunk_) {
+            lastChunk_ = chunk->previous;
+            QOB_UNPOISON(chunk, kChunkBytes);
+            std::free(chunk);
+        }
+        chunkNext_ = chunkEnd_ = nullptr;
+        for (FreeBlock*& list : free_) list = nullptr;
+    }
+
+    FreeBlock* free_[kLargestPooled / kGrain + 1] = {};
+    Chunk* lastChunk_ = nullptr;
+    char* chunkNext_ = nullptr;
+    char* chunkEnd_ = nullptr;
+    size_t live_ = 0;  // nodes handed out and not yet released
+};
+
+TokenStore gStore;
+
 char* InlineText(TokenNode* node) { return reinterpret_cast<char*>(node + 1); }
 
 TokenNode* NewNode(std::string_view text) {
-    void* block = std::malloc(sizeof(TokenNode) + text.size() + 1);
-    if (block == nullptr) throw std::bad_alloc();
+    const size_t bytes = TokenStore::BlockBytes(sizeof(TokenNode) + text.size() + 1);
+    void* block = gStore.Allocate(bytes);
     auto* node = new (block) TokenNode{};
+    node->storeBytes = static_cast<uint32_t>(bytes);
     node->text = InlineText(node);
     std::memcpy(node->text, text.data(), text.size());
     node->text[text.size()] = '\0';
@@ -40,8 +139,9 @@ TokenNode* NewNode(std::string_view text) {
 
 void FreeNode(TokenNode* node) {
     if (node->text != InlineText(node)) std::free(node->text);
+    const size_t bytes = node->storeBytes;
     node->~TokenNode();
-    std::free(node);
+    gStore.Release(node, bytes);
 }
 
 // Joins the node's neighbours to each other.

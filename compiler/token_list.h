@@ -10,12 +10,13 @@
 
 namespace qob {
 
-// Nodes and their texts come from the C heap: a list is released with
-// FreeTokenList (or node by node with UnlinkToken / DeleteTokenNext), never
-// by freeing a pool.
+// Nodes and their texts come from the token lists' own store: a list is
+// released with FreeTokenList (or node by node with UnlinkToken /
+// DeleteTokenNext), never with free or by freeing a pool.
 struct TokenNode {
     char* text;               // own NUL-terminated copy; freed with the node
     uint32_t hash;            // HashName of text: every keyword and name test compares this
+    uint32_t storeBytes;      // size of the node's block in the store; set by the store alone
     const char* file;         // interned lower-case source file name; never freed with the node
     int32_t line;
     uint16_t column;

@@ -117,24 +117,26 @@ void InstallFaultHandlers() {
 // running out of stack can still be handled.
 class AlternateStack {
 public:
-    void Ensure() {
-        if (memory != nullptr || foreign) return;
+    // Whether the thread has an alternate stack (ours or someone else's).
+    bool Ensure() {
+        if (memory != nullptr || foreign) return true;
         stack_t current = {};
         if (sigaltstack(nullptr, &current) == 0 && !(current.ss_flags & SS_DISABLE)) {
             foreign = true;  // someone else's stack serves this thread already
-            return;
+            return true;
         }
         size = std::max<size_t>(static_cast<size_t>(sysconf(_SC_SIGSTKSZ)), 64 * 1024);
         void* mapped = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
-        if (mapped == MAP_FAILED) return;
+        if (mapped == MAP_FAILED) return false;
         stack_t stack = {};
         stack.ss_sp = mapped;
         stack.ss_size = size;
         if (sigaltstack(&stack, nullptr) != 0) {
             munmap(mapped, size);
-            return;
+            return false;
         }
         memory = mapped;
+        return true;
     }
 
     ~AlternateStack() {
@@ -153,6 +155,18 @@ private:
 
 thread_local AlternateStack tAlternateStack;
 
+// Set once the handlers are installed and the thread has its alternate stack:
+// every procedure run takes a guard, and a plain flag is all it then tests
+// (the stack object above has a destructor, so each touch of it checks its
+// thread-local initialisation). A thread whose stack could not be made tries
+// again at its next guard.
+thread_local bool tThreadPrepared = false;
+
+void PrepareThread() {
+    InstallFaultHandlers();
+    tThreadPrepared = tAlternateStack.Ensure();
+}
+
 // Leaves the guard however the guarded call ends: normally, by a C++
 // exception, or (already left by the handler) after a fault.
 struct GuardScope {
@@ -163,8 +177,8 @@ struct GuardScope {
 }  // namespace
 
 bool RunGuarded(void (*body)(void* context), void* context, FaultReport& report) {
-    InstallFaultHandlers();
-    tAlternateStack.Ensure();
+    if (!tThreadPrepared) [[unlikely]]
+        PrepareThread();
     Guard guard;
     guard.outer = tInnermostGuard;
     guard.report = &report;

@@ -33,8 +33,28 @@ void CipherBytes(void* buffer, int32_t length, const char* key, bool decrypt, in
     // past the terminator.
     const size_t keyLength = key ? std::strlen(key) : 0;
     if (keyLength == 0 || length <= 0) return;
-    KeyWalk walk(key, keyLength, start);
     auto* bytes = static_cast<uint8_t*>(buffer);
+    // Whole compiled files go through here at every load: the key is laid
+    // out repeatedly, already negated for deciphering, so that a fixed-size
+    // stretch of buffer takes one plain byte-wise addition the compiler can
+    // vectorise.
+    constexpr size_t kStretch = 256;
+    if (keyLength <= kStretch / 4 && static_cast<size_t>(length) >= 2 * kStretch) {
+        uint8_t laid[kStretch];
+        KeyWalk walk(key, keyLength, start);
+        const size_t period = kStretch - kStretch % keyLength;  // whole key turns per stretch
+        for (size_t i = 0; i < period; ++i) {
+            const int k = walk.Next();
+            laid[i] = static_cast<uint8_t>(decrypt ? -k : k);
+        }
+        size_t done = 0;
+        const auto total = static_cast<size_t>(length);
+        for (; done + period <= total; done += period)
+            for (size_t i = 0; i < period; ++i) bytes[done + i] = static_cast<uint8_t>(bytes[done + i] + laid[i]);
+        for (size_t i = 0; done + i < total; ++i) bytes[done + i] = static_cast<uint8_t>(bytes[done + i] + laid[i]);
+        return;
+    }
+    KeyWalk walk(key, keyLength, start);
     for (int32_t i = 0; i < length; ++i) {
         const int k = walk.Next();
         bytes[i] = static_cast<uint8_t>(decrypt ? bytes[i] - k : bytes[i] + k);

@@ -30,11 +30,30 @@ Instruction* AllocateNode(Pool* pool) {
     return static_cast<Instruction*>(PoolAlloc(pool, kPoolZeroFill, sizeof(Instruction)));
 }
 
-char* CopyText(const char* text) {
-    const size_t length = std::strlen(text) + 1;
-    auto* copy = static_cast<char*>(platform::AllocateBlock(length));
-    if (copy) std::memcpy(copy, text, length);
-    return copy;
+// A new node of the pool with its own copy of the text (null: none).
+Instruction* NewNode(Pool* pool, Handler handler, const char* text, size_t length, double operand, uint32_t opcode) {
+    Instruction* node = AllocateNode(pool);
+    if (!node) return nullptr;
+    if (text) {
+        node->text = static_cast<char*>(platform::AllocateBlock(length + 1));
+        if (node->text) {
+            std::memcpy(node->text, text, length);
+            node->text[length] = '\0';
+        }
+        node->textHash = HashName(text, length);
+    }
+    node->handler = handler;
+    node->operand = operand;
+    node->opcode = opcode;
+    return node;
+}
+
+void LinkAfter(Instruction* cursor, Instruction* node) {
+    if (!cursor) return;
+    node->previous = cursor;
+    node->next = cursor->next;
+    if (cursor->next) cursor->next->previous = node;
+    cursor->next = node;
 }
 
 // Removes node from the jumper list of its current target.
@@ -96,15 +115,8 @@ Instruction* EmitInstruction(Instruction* cursor, Handler handler, const char* t
                              Instruction* jumpTarget, uint32_t opcode, const char* file, int32_t line,
                              uint16_t column) {
     Pool* pool = CurrentCompilerPool;
-    Instruction* node = AllocateNode(pool);
+    Instruction* node = NewNode(pool, handler, text, text ? std::strlen(text) : 0, operand, opcode);
     if (!node) return nullptr;
-    if (text) {
-        node->text = CopyText(text);
-        node->textHash = HashName(text, std::strlen(text));
-    }
-    node->handler = handler;
-    node->operand = operand;
-    node->opcode = opcode;
     if (jumpTarget || CurrentNamespaceHash || file || line || column) {
         InstructionExtra* extra = RequireInstructionExtra(pool, node);
         if (extra) {
@@ -115,12 +127,17 @@ Instruction* EmitInstruction(Instruction* cursor, Handler handler, const char* t
             SetJumpTarget(pool, node, jumpTarget);
         }
     }
-    if (cursor) {
-        node->previous = cursor;
-        node->next = cursor->next;
-        if (cursor->next) cursor->next->previous = node;
-        cursor->next = node;
-    }
+    LinkAfter(cursor, node);
+    return node;
+}
+
+Instruction* AppendInstruction(Pool* pool, Instruction* cursor, Handler handler, const char* text, size_t length,
+                               double operand, uint32_t opcode, uint32_t namespaceHash) {
+    Instruction* node = NewNode(pool, handler, text, length, operand, opcode);
+    if (!node) return nullptr;
+    if (namespaceHash)
+        if (InstructionExtra* extra = RequireInstructionExtra(pool, node)) extra->namespaceHash = namespaceHash;
+    LinkAfter(cursor, node);
     return node;
 }
 

@@ -3,6 +3,7 @@
 // side records, appending, deleting with jump retargeting, names and listings.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace qob {
@@ -63,6 +64,12 @@ extern uint32_t CurrentNamespaceHash;
 Instruction* EmitInstruction(Instruction* cursor, Handler handler, const char* text, double operand,
                              Instruction* jumpTarget, uint32_t opcode, const char* file, int32_t line,
                              uint16_t column);
+
+// EmitInstruction for a rebuilt node: the text comes as length bytes that
+// need no terminator (null: no text), there is no jump target, file or
+// position, and a side record is made when namespaceHash is not 0.
+Instruction* AppendInstruction(Pool* pool, Instruction* cursor, Handler handler, const char* text, size_t length,
+                               double operand, uint32_t opcode, uint32_t namespaceHash);
 
 // The side record of a node, made from the pool when it has none.
 InstructionExtra* AllocateInstructionExtra(Pool* pool, Instruction* node);

@@ -251,6 +251,16 @@ ListNode* ListMoveNode(ListNode** handle, int64_t from, int64_t to) {
     return a;
 }
 
+ListNode* ListCutBefore(ListNode* node) {
+    ListNode* previous = node ? node->previous : nullptr;
+    if (!previous)
+        return nullptr;
+    previous->next = nullptr;
+    node->previous = nullptr;
+    ChainChanged();
+    return previous;
+}
+
 void ListFree(ListNode* node, bool freeData) {
     ChainChanged();
     node = ListLast(node);

@@ -71,6 +71,9 @@ ListNode* ListInsertBefore(ListNode* node);
 // Frees the node; returns its next node, or its previous, or null.
 ListNode* ListDeleteNode(ListNode* node);
 ListNode* ListMoveNode(ListNode** handle, int64_t from, int64_t to);
+// Cuts the chain in front of the node: the node starts a chain of its own.
+// Returns the node that was before it (now the last of the first chain), or null.
+ListNode* ListCutBefore(ListNode* node);
 void ListFree(ListNode* node, bool freeData);
 void ListSort(ListNode* node, int order, int caseSensitive);
 [[nodiscard]] uint64_t ListTextLength(ListNode* node);

@@ -7,6 +7,7 @@
 
 namespace qob {
 
+struct ListNode;
 struct ProgramContext;
 struct VariableRecord;
 
@@ -37,6 +38,16 @@ void ShareStructureElement(VariableRecord* target, VariableRecord* source, char*
 void CopyVariable(VariableRecord* target, VariableRecord* source, int mode, int keep, int64_t start,
                   int64_t count);
 void AssignValue(VariableRecord* target, VariableRecord* source, void* fieldAddress, int mode, int keep);
+
+// Deep copy of one list element's value into a fresh (zeroed) node: owned
+// blocks and matrices are duplicated, shared data stays shared, and a
+// structure element gets its own member definitions.
+void CopyNodeValue(ListNode* target, const ListNode* source);
+// Points the member definitions of a structure element at member records of
+// the list variable ("T.M$" for the list T$ and the member "S.M$"), made or
+// reused in the list's variable list: loading the element then moves the
+// list's own member names onto it, never another list's.
+void BindNodeMembers(VariableRecord* list, ListNode* node, bool makePublic);
 
 // Hand storage over to a variable (or, with copy, give it a copy).
 void SetVariablePointer(VariableRecord* variable, void* block, int64_t size, bool copy);

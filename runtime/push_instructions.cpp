@@ -10,6 +10,8 @@
 #include "runtime/function_table.h"
 #include "runtime/hash.h"
 #include "runtime/instruction.h"
+#include "runtime/matrix_values.h"
+#include "runtime/memory_links.h"
 #include "runtime/number_text.h"
 #include "runtime/objects.h"
 #include "runtime/program_context.h"
@@ -131,10 +133,30 @@ void BindParameter(VariableRecord* parameter) {
     VariableRecord* const source = popped->variable;
     const int32_t cellExtra = popped->extra;
     const uint32_t cellFlags = popped->flags;
+    MemoryLink* const cellLinks = popped->ownedLinks;
     popped->ownedLinks = nullptr;
-    if (!parameter) return;
+    if (!parameter) {
+        FreeLinkChain(cellLinks);
+        return;
+    }
     if (!source && !cellText) {
         SetVariableValue(parameter, nullptr, cellValue, nullptr, 0);
+        FreeLinkChain(cellLinks);
+    } else if (!source && cellLinks) {
+        // A result that owns blocks through its fields (RETURN copies them
+        // for the caller): the parameter gets its own copies, as an
+        // assignment of that result would give it, and the result's go.
+        if (cellFlags & kEntryMatrix) {
+            SetMatrixValue(parameter, reinterpret_cast<const MatrixCell*>(cellText));
+        } else {
+            const size_t size = platform::GetBlockSize(cellText);
+            const bool wide = (cellFlags & kEntryWide) != 0;
+            SetVariableValue(parameter, cellText, static_cast<double>(cellExtra), nullptr,
+                             static_cast<int64_t>(size ? size : CellTextBytes(cellText, wide)));
+            if (wide) parameter->flags |= kVarWideText;
+            CopyLinkChain(cellLinks, cellText, &MemoryLinkHolder(parameter)->links, parameter->data);
+        }
+        FreeLinkChain(cellLinks);
     } else if (!source) {
         const size_t size = platform::GetBlockSize(cellText);
         const bool wide = (cellFlags & kEntryWide) != 0;

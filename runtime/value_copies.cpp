@@ -89,7 +89,8 @@ void RebuildMembers(VariableRecord* target, VariableRecord* source, bool referen
     RebaseStructMembers(target);
 }
 
-// Deep copy of one node's value into a fresh node.
+}  // namespace
+
 void CopyNodeValue(ListNode* target, const ListNode* source) {
     target->value = source->value;
     target->flags = source->flags;
@@ -145,7 +146,25 @@ void CopyNodeValue(ListNode* target, const ListNode* source) {
     StampListNode(target);
 }
 
-}  // namespace
+void BindNodeMembers(VariableRecord* list, ListNode* node, bool makePublic) {
+    ListStructExtension* extension = node ? node->structExtension : nullptr;
+    if (!extension)
+        return;
+    for (MemberDefinition* d = extension->members; d; d = d->next) {
+        if (!d->member || d->member->parent == list)
+            continue;
+        std::string name = QualifiedMemberName(list, d->member);
+        VariableRecord* member = CreateVariable(list->owner, name.c_str(), true);
+        if (!member)
+            continue;
+        member->type = d->type;
+        member->offset = d->offset;
+        member->elementCount = d->elementCount;
+        member->parent = list;
+        member->flags = (member->flags & ~kVarPublic) | (makePublic ? kVarPublic : 0);
+        d->member = member;
+    }
+}
 
 void AssignStructureValue(VariableRecord* target, VariableRecord* source, int mode, int keep,
                           const char* sourceData) {
@@ -293,6 +312,9 @@ void CopyVariable(VariableRecord* target, VariableRecord* source, int mode, int 
         if (!node)
             break;
         CopyNodeValue(node, from);
+        // The copy's members are reached through the target's names; left on
+        // the source's records, loading the copy would move those onto it.
+        BindNodeMembers(target, node, (target->flags & kVarPublic) != 0);
         if (!head)
             head = node;
         if (from == source->currentNode)

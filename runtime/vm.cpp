@@ -127,6 +127,33 @@ Instruction* FirstNode(Instruction* procedure, int32_t mode) {
     return node;
 }
 
+const uint32_t kSelfHash = HashVariableName("SELF$");
+
+// SELF$ as BindObject leaves it: an object variable holding the instance's
+// address and its own copy of the class name, nothing else.
+bool IsBoundSelf(const VariableRecord* self) {
+    const char* name = self->name;
+    return self->flags == kVarObject && self->data && name && name[0] == 'S' && name[1] == 'E' && name[2] == 'L' &&
+           name[3] == 'F' && name[4] == '$' && name[5] == '\0' && !self->reference && !self->links &&
+           !self->getter && !self->setter && self->type == 0 && self->elementCount == 0 && !self->currentNode &&
+           !self->members && !self->parent && !self->protect;
+}
+
+// Releases the variables of a frame that ends, as FreeVariableChain does,
+// except that a method frame's SELF$ keeps its copy of the class name (its
+// instance address goes): the next call on an object of that class binds it
+// again without a copy and a free of that name. Releasing the frame at the
+// end of the program frees that copy.
+void ReleaseFrameVariables(ProgramContext* context, VariableRecord* frame) {
+    for (VariableRecord* r = frame->next; r; r = r->next) {
+        if (r->hash == kSelfHash && IsBoundSelf(r)) {
+            r->value = 0;
+            continue;
+        }
+        ReleaseVariable(context, r, false, false);
+    }
+}
+
 // Frame of the run (step 4): the caller's, a cached one or a new one.
 VariableRecord* ChooseFrame(ProgramContext* context, Instruction* procedure, VariableRecord* callInFrame,
                             FrameCacheRecord** cacheRecord, bool* fresh) {
@@ -149,7 +176,7 @@ VariableRecord* ChooseFrame(ProgramContext* context, Instruction* procedure, Var
 void ReleaseFrame(ProgramContext* context, Instruction* procedure, VariableRecord* frame,
                   FrameCacheRecord* cacheRecord, bool fresh) {
     if (!frame || (context->kind != kContextIndependent && context->kind != kContextDetached)) return;
-    if (frame != context->globalHead) FreeVariableChain(context, frame, false);
+    if (frame != context->globalHead) ReleaseFrameVariables(context, frame);
     if (!cacheRecord && fresh) {
         cacheRecord = static_cast<FrameCacheRecord*>(AllocContextBlock(context, sizeof(FrameCacheRecord)));
         if (!cacheRecord) return;
@@ -167,16 +194,35 @@ void ReleaseFrame(ProgramContext* context, Instruction* procedure, VariableRecor
     extra->freeFrames = cacheRecord;
 }
 
-void BindObject(VariableRecord* frame, VariableRecord* object) {
-    static const uint32_t selfHash = HashVariableName("SELF$");
+// Binds SELF$ and OBJECTNAME$ in the frame. A frame taken from the cache
+// went through ReleaseFrameVariables: an object SELF$ there is one it kept.
+void BindObject(VariableRecord* frame, VariableRecord* object, bool released) {
     static const uint32_t objectNameHash = HashVariableName("OBJECTNAME$");
-    if (VariableRecord* self = CreateVariableWithHash(frame, "SELF$", selfHash, true)) {
-        self->flags |= kVarObject;
-        self->value = static_cast<double>(reinterpret_cast<uintptr_t>(object));
-        self->data = object->data ? CopyCellText(object->data, false) : nullptr;
-        self->classHash = object->classHash;
+    const bool scoped = CurrentContext && CurrentInstruction;
+    const uint32_t scope = scoped && CurrentInstruction->extra ? CurrentInstruction->extra->namespaceHash : 0;
+    VariableRecord* self = FindItemWithHash(frame, kSelfHash);
+    if (self && (released ? self->flags == kVarObject && self->data : IsBoundSelf(self)) &&
+        self->classHash == object->classHash && object->data && std::strcmp(self->data, object->data) == 0) {
+        // The frame's SELF$ kept its copy of this class's name from the last call.
+        if (scoped && self->owner != CurrentContext->globalHead) self->scope = scope;
+    } else {
+        self = CreateVariableWithHash(frame, "SELF$", kSelfHash, true);
+        if (self) {
+            self->flags |= kVarObject;
+            self->data = object->data ? CopyCellText(object->data, false) : nullptr;
+            self->classHash = object->classHash;
+        }
     }
-    if (VariableRecord* name = CreateVariableWithHash(frame, "OBJECTNAME$", objectNameHash, true)) {
+    if (self) self->value = static_cast<double>(reinterpret_cast<uintptr_t>(object));
+    VariableRecord* name = FindItemWithHash(frame, objectNameHash);
+    if (name && name->flags == 0 && !name->data) {
+        // A released record, reused as CreateVariableWithHash would reuse it.
+        ReleasePlainRecord(name);
+        if (scoped && name->owner != CurrentContext->globalHead) name->scope = scope;
+    } else {
+        name = CreateVariableWithHash(frame, "OBJECTNAME$", objectNameHash, true);
+    }
+    if (name) {
         name->data = object->data;
         name->flags |= kVarHandedOver;
     }
@@ -311,7 +357,7 @@ void RunProcedure() {
     CurrentContext = context;
     context->callDepth = entryDepth + 1;
     if (object && frame) {
-        BindObject(frame, object);
+        BindObject(frame, object, cacheRecord != nullptr);
         MemberList = object;
     }
     CurrentProcName = HasHeaderText(procedure->text) ? procedure->text + 4 : "";

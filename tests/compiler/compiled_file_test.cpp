@@ -489,6 +489,10 @@ std::vector<RefusedImage> RefusedImages() {
         {"a record cut in its number", start().Record(kRecordNumber, 4).U16(0)},
         {"a record cut after its flags", start().U16(0)},
         {"a jump to an identity no node has", start().Record(kRecordTarget, 3).U32(77)},
+        // A data record makes no node, so its identity leads nowhere.
+        {"a jump to a class's name record", start().Record(kRecordText, 183).Text("")
+                                                .Record(kRecordText | kRecordIdentity, 0).Text("C").U32(9)
+                                                .Record(kRecordTarget, 3).U32(9)},
         {"an identity given twice", start().Record(kRecordIdentity, 4).U32(5).Record(kRecordIdentity, 4).U32(5)},
         {"a declaration without its data", start().Record(kRecordText, 177).Text("F").Record(0, 0).Record(0, 0)},
         {"a class without its name", start().Record(kRecordText, 183).Text("")},
@@ -515,6 +519,35 @@ TEST_F(CompiledFileTest, ADamagedImageIsRefusedWithNothingBuilt) {
         EXPECT_EQ(loaded.context->pool->current, nullptr) << refused.what << ": a node was made";
         EXPECT_NE(boxes.Text().find("Runtime Error: The compiled file image.qoc cannot be used: "), std::string::npos)
             << refused.what;
+    }
+}
+
+// With several faults in a file, the one reported does not depend on how the
+// loader walks it: a record it cannot read first, then an identity given
+// twice, then the earliest record's fault.
+TEST_F(CompiledFileTest, OfSeveralFaultsTheFirstIsReported) {
+    auto start = [] { return Bytes().Header().Record(kRecordText, 0).Text("bad.qob"); };
+    struct Case {
+        Bytes image;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {start().Record(kRecordOwnMethodCall, 4).Record(0x8000, 4), "unknown record flags"},
+        {start().Record(kRecordTarget, 3).U32(77).Record(kRecordIdentity, 4).U32(5).Record(kRecordIdentity, 4).U32(5),
+         "a node identity is given twice"},
+        {start().Record(kRecordText, 1).Text("\xE9 ").Record(kRecordTarget, 3).U32(77), "a damaged procedure header"},
+        {start().Record(kRecordTarget, 3).U32(77).Record(kRecordText, 1).Text("\xE9 "),
+         "a jump to a node that is not in the file"},
+        {start().Record(kRecordText, 177).Text("F").Record(0, 0).Record(0, 4).Record(kRecordOwnMethodCall, 4),
+         "a declaration is cut off"},
+        {start().Record(kRecordTarget | kRecordOwnMethodCall, 4).U32(77), "a jump to a node that is not in the file"},
+    };
+    for (const Case& c : cases) {
+        CapturedBoxes boxes;
+        const Loaded loaded = Load(WriteImage(c.image));
+        EXPECT_EQ(loaded.first, nullptr) << c.reason;
+        EXPECT_NE(boxes.Text().find(std::string("cannot be used: ") + c.reason), std::string::npos)
+            << c.reason << " / " << boxes.Text();
     }
 }
 

@@ -82,6 +82,35 @@ TEST_F(ProgressBarTest, TheBarOnlyGrowsBetweenTexts) {
     EXPECT_EQ(Written(), before + "\r\033[K") << "the line is cleared when the window goes";
 }
 
+// Walks of every position, some changing their total half-way without a
+// text: the bar redraws exactly where the step formula grows.
+TEST_F(ProgressBarTest, AWalkRedrawsWhereverTheStepGrows) {
+    struct Case {
+        int32_t total, switchAt, secondTotal;
+    };
+    constexpr Case kCases[] = {{1, -1, 0}, {3, -1, 0}, {7, -1, 0}, {100, -1, 0}, {12345, -1, 0},
+                               {100, 50, 60}, {100, 50, 1000}, {30, 20, 30}};
+    SetStatusWindowOutput(file, true);
+    for (const Case& c : kCases) {
+        CreateStatusWindow();
+        const int before = Redraws();
+        UpdateStatusWindow("Compiling (demo.qob)...", 0, c.total);
+        int expected = 1;
+        int32_t shown = ComputeProgressStep(0, c.total);
+        int32_t total = c.total;
+        for (int32_t position = 1; position <= total; ++position) {
+            if (position == c.switchAt) total = c.secondTotal;
+            UpdateStatusWindow(nullptr, position, total);
+            if (const int32_t step = ComputeProgressStep(position, total); step > shown) {
+                shown = step;
+                ++expected;
+            }
+        }
+        EXPECT_EQ(Redraws() - before, expected) << c.total << " " << c.switchAt << " " << c.secondTotal;
+        DestroyStatusWindow();
+    }
+}
+
 TEST_F(ProgressBarTest, HidingTheBarClearsItsLineUntilTheNextDraw) {
     SetStatusWindowOutput(file, true);
     CreateStatusWindow();

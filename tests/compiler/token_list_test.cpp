@@ -173,6 +173,43 @@ struct Record {
     Record* next;
 };
 
+// Nodes freed in the middle of a list are made again with other lengths
+// (short texts, texts of the largest shared sizes and longer ones): no node
+// or text may overlap another, whichever freed block a new node takes.
+TEST_F(TokenListTest, NodesMadeAfterFreesKeepTheirTexts) {
+    constexpr size_t kLengths[] = {0, 1, 7, 8, 9, 63, 64, 190, 200, 201, 202, 300, 5000};
+    std::vector<std::string> expected;
+    for (int round = 0; round < 3; ++round)
+        for (size_t length : kLengths) {
+            expected.push_back(std::string(length, static_cast<char>('a' + expected.size() % 26)));
+            Emit(expected.back());
+        }
+    // Every other node goes; the freed blocks are taken by longer and shorter texts.
+    TokenNode* node = TokenListFirst(tokens);
+    for (size_t i = 0; node != nullptr; ++i) {
+        if (i % 2 == 1) {
+            if (node == tokens) tokens = node->previous;
+            node = DeleteTokenNext(node);
+            expected[i].clear();
+        } else {
+            node = node->next;
+        }
+    }
+    std::erase(expected, std::string());
+    for (size_t i = 0; i < 40; ++i) {
+        expected.push_back(std::string(kLengths[(i * 5) % std::size(kLengths)], static_cast<char>('A' + i % 26)));
+        Emit(expected.back());
+    }
+    std::vector<std::string> found;
+    for (const TokenNode* n = TokenListFirst(tokens); n != nullptr; n = n->next) {
+        found.emplace_back(n->text);
+        EXPECT_EQ(n->hash, HashName(n->text, found.back().size())) << found.size();
+    }
+    std::erase(expected, std::string());
+    std::erase(found, std::string());
+    EXPECT_EQ(found, expected);
+}
+
 TEST(RecordListTest, FirstAndCountOfAnyLinkedList) {
     Record r[3] = {{nullptr, &r[1]}, {&r[0], &r[2]}, {&r[1], nullptr}};
     // Named "last" elsewhere, it gives the first record.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace qob {
@@ -55,6 +56,33 @@ TEST(CipherBytes, RoundTripsEveryByteValueWithTheFileKey) {
     EXPECT_NE(data, plain);
     CipherBytes(data.data(), 256, kCompiledFileKey, true, 0);
     EXPECT_EQ(data, plain);
+}
+
+// Long buffers take a laid-out key; every length, key and start must give
+// what adding the key byte by byte gives.
+TEST(CipherBytes, LongBuffersMatchTheByteWalk) {
+    const std::string longKey(70, 'k');
+    struct Case { const char* key; int32_t length; int32_t start; };
+    const Case kCases[] = {
+        {kCompiledFileKey, 1000, 0}, {kCompiledFileKey, 512, 0}, {kCompiledFileKey, 4097, 13},
+        {"A", 600, 0},               {"\xE9\x80z", 777, 5},     {longKey.c_str(), 900, 3},
+        {"key", 511, 2},
+    };
+    for (const auto& c : kCases) {
+        Bytes plain(static_cast<size_t>(c.length));
+        for (size_t i = 0; i < plain.size(); ++i) plain[i] = static_cast<uint8_t>(i * 131 + 7);
+        const size_t keyLength = std::strlen(c.key);
+        for (bool decrypt : {false, true}) {
+            Bytes expected = plain;
+            for (size_t i = 0; i < expected.size(); ++i) {
+                const int k = static_cast<int8_t>(c.key[(static_cast<size_t>(c.start) + i) % keyLength]);
+                expected[i] = static_cast<uint8_t>(decrypt ? expected[i] - k : expected[i] + k);
+            }
+            Bytes data = plain;
+            CipherBytes(data.data(), c.length, c.key, decrypt, c.start);
+            EXPECT_EQ(data, expected) << c.length << " start " << c.start << (decrypt ? " decrypt" : "");
+        }
+    }
 }
 
 TEST(CipherBytes, NothingChangesForEmptyKeyOrNoLength) {

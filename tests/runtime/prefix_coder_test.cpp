@@ -49,6 +49,14 @@ std::string Times(const std::string& bits, int count) {
     return all;
 }
 
+// "ABAB..." of the given length.
+Bytes Alternating(size_t length) {
+    Bytes bytes(length);
+    for (size_t i = 0; i < length; ++i)
+        bytes[i] = i % 2 ? 'B' : 'A';
+    return bytes;
+}
+
 Bytes Compressed(const Bytes& input) {
     // Filled with ones: the unused bits of the last byte must come out 0.
     Bytes out(ShannonFanoCompressBound(input.size()), 0xFF);
@@ -109,6 +117,14 @@ TEST(PrefixCoder, DecoderRefusesMalformedTreesAndCodes) {
         {"32 levels", LeftChain(32, 'Z') + std::string(64, '0'), 2, CoderStatus::Ok,
          test::BytesOf("ZZ")},
         {"33 levels", LeftChain(33, 'Z') + std::string(33, '0'), 1, CoderStatus::BadTree, {}},
+        // Long runs go through the decoder's fast path, which must stop at
+        // exactly the same code as the checked one: the padding bit of the
+        // last byte is the missing branch here ...
+        {"missing branch after a long run", Inner("", Leaf('A')) + std::string(100, '1'), 200,
+         CoderStatus::UnknownCode, Bytes(100, 'A')},
+        // ... and 21 tree bits and 107 code bits fill 16 bytes exactly.
+        {"stream ends after a long run", Inner(Leaf('A'), Leaf('B')) + Times("01", 53) + "0", 200,
+         CoderStatus::InputTruncated, Alternating(107)},
     };
     for (const Case& c : cases) {
         const Bytes stream = test::PackBits(c.bits);

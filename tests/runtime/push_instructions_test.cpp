@@ -12,7 +12,10 @@
 #include <vector>
 
 #include "platform/memory.h"
+#include "runtime/matrix_values.h"
+#include "runtime/memory_links.h"
 #include "runtime/objects.h"
+#include "runtime/value_blocks.h"
 #include "runtime/value_stack.h"
 #include "vm_fixture.h"
 
@@ -172,6 +175,67 @@ TEST_F(PushTest, TwoParameterNodeBindsTheTopCellToTheSecondName) {
     RunMain(main);
     EXPECT_EQ(Recorded, (std::vector<double>{10, 20}));
     EXPECT_EQ(CountStackEntries(context->stackTop), 1);
+}
+
+// What the procedure below sees of its parameter: the text its field at
+// offset 4 points to, or the matrix written out.
+std::string SeenParameter;
+void SeeParameter() {
+    VariableRecord* parameter = FindVariable("P$", 0);
+    if (!parameter || !parameter->data) return;
+    if (parameter->flags & kVarMatrix) {
+        const auto* cells = reinterpret_cast<const MatrixCell*>(parameter->data);
+        std::string text(MatrixToStringCount(cells), '\0');
+        MatrixToString(cells, text.data(), true);
+        SeenParameter = text.c_str();
+        return;
+    }
+    uint32_t address = 0;
+    std::memcpy(&address, parameter->data + 4, 4);
+    SeenParameter = reinterpret_cast<const char*>(static_cast<uintptr_t>(address));
+}
+
+// A function result that owns blocks through its fields (a structure holding
+// a text, a matrix holding a text) is bound to a parameter: the parameter
+// reads them while the procedure runs, and neither the blocks nor the links
+// that owned them are left once it has ended.
+TEST_F(PushTest, BlocksOwnedByABoundResultGoWithTheParameter) {
+    Instruction* procedure = StartProc("TAKE(1,0)", false);
+    Emit(Opcode::PARMSPUSHVAR, Handle_PARMSPUSHVAR, "P$");
+    Call(SeeParameter);
+    EndProc();
+    for (const bool matrix : {false, true}) {
+        SCOPED_TRACE(matrix ? "matrix" : "structure");
+        char* value = nullptr;
+        MemoryLink* links = nullptr;
+        if (matrix) {
+            const char* source = "[1,{inner}]";
+            const uint32_t count = StringToMatrixCount(&source);
+            auto* cells = static_cast<MatrixCell*>(AllocateValueBlock((count + 1) * sizeof(MatrixCell)));
+            source = "[1,{inner}]";
+            StringToMatrix(&source, cells, &links);
+            value = reinterpret_cast<char*>(cells);
+        } else {
+            value = static_cast<char*>(AllocateValueBlock(8));
+            char* inner = CopyValueText("inner");
+            const auto address = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(inner));
+            std::memcpy(value + 4, &address, 4);
+            PushMemoryLink(&links, inner, value + 4, -4);
+        }
+        ASSERT_NE(links, nullptr);
+        const MemoryLink* link = links;
+        const void* inner = links->block;
+        SeenParameter.clear();
+        PushValue(value, 0.0, nullptr, 0);
+        context->stackTop->flags = matrix ? kEntryMatrix : 0;
+        context->stackTop->ownedLinks = links;
+        RunProcedureIn(context, procedure);
+        EXPECT_EQ(SeenParameter, matrix ? "[1,{inner}]" : "inner");
+        EXPECT_FALSE(platform::IsLiveBlock(link));
+        EXPECT_FALSE(platform::IsLiveBlock(inner));
+        EXPECT_EQ(CountStackEntries(context->stackTop), 1);
+        FreeValueBlock(value);
+    }
 }
 
 }  // namespace
