@@ -132,16 +132,30 @@ bool IsVariableText(const char* text) {
     return text[length - 1] == '$' || text[length - 1] == '%';
 }
 
+// ASCII letters only: bytes from 0x80 are left as they are.
 void UpperCaseInPlace(TokenNode* token) {
     bool changed = false;
     for (char* c = token->text; *c; ++c) {
-        const unsigned char byte = static_cast<unsigned char>(*c);
-        if (byte < 0x80 && std::islower(byte)) {
-            *c = static_cast<char>(std::toupper(byte));
+        if (*c >= 'a' && *c <= 'z') {
+            *c = static_cast<char>(*c - 'a' + 'A');
             changed = true;
         }
     }
     if (changed) token->hash = HashName(token->text, std::strlen(token->text));
+}
+
+// A number token's value. Whole decimal numbers of up to 15 digits (nearly
+// every number of a program) are exact in a double and read here, as the
+// general reading would read them; any other form goes to it.
+double ReadNumberToken(const char* text) {
+    constexpr int kMaxExactDigits = 15;
+    uint64_t value = 0;
+    int digits = 0;
+    for (; digits <= kMaxExactDigits && text[digits] >= '0' && text[digits] <= '9'; ++digits)
+        value = value * 10 + static_cast<uint64_t>(text[digits] - '0');
+    if (text[digits] != '\0' || digits == 0 || digits > kMaxExactDigits) return StringToNumber(text);
+    ConversionFailedFlag = 0;
+    return static_cast<double>(value);
 }
 
 // A text the generator keeps: the token's text without surrounding quotes.
@@ -212,7 +226,7 @@ private:
         const unsigned char first = static_cast<unsigned char>(text[0]);
 
         if (std::isdigit(first)) {
-            emit_.Emit(Opcode::PUSHINT, nullptr, StringToNumber(text));
+            emit_.Emit(Opcode::PUSHINT, nullptr, ReadNumberToken(text));
             return Track(token);
         }
         if (first == '"') {

@@ -15,13 +15,44 @@ constexpr bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 constexpr bool IsHexDigit(char c) {
     return IsDigit(c) || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
 }
-// "\" is a word character, so a path such as lib\util.qob is one word.
-constexpr bool IsWordChar(char c) {
-    return IsLetter(c) || IsDigit(c) || c == '_' || c == '&' || c == '.' || c == '\\' || c == '#';
-}
 constexpr bool IsLabelChar(char c) { return IsLetter(c) || IsDigit(c) || c == '_'; }
 constexpr char ToUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
-constexpr bool IsIn(char c, std::string_view set) { return set.find(c) != std::string_view::npos; }
+
+}  // namespace
+
+// A set of characters as a table: one look-up per test instead of a search.
+struct ScannerCharSet {
+    bool has[256] = {};
+    [[nodiscard]] constexpr bool Has(char c) const { return has[static_cast<unsigned char>(c)]; }
+};
+
+namespace {
+
+using CharSet = ScannerCharSet;
+
+constexpr CharSet MakeCharSet(std::string_view set) {
+    CharSet table;
+    for (char c : set) table.has[static_cast<unsigned char>(c)] = true;
+    return table;
+}
+// "\" is a word character, so a path such as lib\util.qob is one word.
+constexpr CharSet kWordChars = [] {
+    CharSet table = MakeCharSet("_&.\\#");
+    for (int c = 0; c < 256; ++c)
+        if (IsLetter(static_cast<char>(c)) || IsDigit(static_cast<char>(c))) table.has[c] = true;
+    return table;
+}();
+constexpr CharSet kOperatorStarts = MakeCharSet("+-*/%~<>=!|^@");
+constexpr CharSet kSeparators = MakeCharSet("(),;[]");
+constexpr CharSet kAssemblerErrors = MakeCharSet("<=>|^@");
+constexpr CharSet kArithmetic = MakeCharSet("+-*/");
+constexpr CharSet kAfterGreater = MakeCharSet("=>");
+constexpr CharSet kAfterLess = MakeCharSet("<=>");
+constexpr CharSet kRunOfBars = MakeCharSet("^|&=");
+constexpr CharSet kRunOfAts = MakeCharSet("@");
+constexpr CharSet kNumberLetters = MakeCharSet("XABCDEFxabcdef");
+
+constexpr bool IsWordChar(char c) { return kWordChars.Has(c); }
 
 }  // namespace
 
@@ -98,9 +129,9 @@ ScannedToken Tokenizer::Next(const ScanMode& mode) {
         buffer_ += c;
         ++position_;
         while (position_ < length && IsLabelChar(source_[position_])) buffer_ += source_[position_++];
-    } else if (IsIn(c, "+-*/%~<>=!|^@")) {
+    } else if (kOperatorStarts.Has(c)) {
         ScanOperator(mode, token.error);
-    } else if (IsIn(c, "(),;[]")) {
+    } else if (kSeparators.Has(c)) {
         buffer_ += c;
         ++position_;
     } else if (c == ':') {
@@ -137,8 +168,11 @@ ScannedToken Tokenizer::Next(const ScanMode& mode) {
     }
 
     token.written = source_.substr(token.start, position_ - token.start);
+    // Only the string forms can hold a zero byte (from the source or a "\0").
     std::string_view text = buffer_;
-    token.text = text.substr(0, text.find('\0'));
+    const bool stringForm = token.kind == ScannedKind::String || token.kind == ScannedKind::CharCodes ||
+                            token.kind == ScannedKind::EvalString;
+    token.text = stringForm ? text.substr(0, text.find('\0')) : text;
     return token;
 }
 
@@ -146,15 +180,15 @@ void Tokenizer::ScanOperator(const ScanMode& mode, ScanError& error) {
     const size_t length = source_.size();
     const char c = source_[position_];
     const char next = position_ + 1 < length ? source_[position_ + 1] : '\0';
-    if (mode.assembler && IsIn(c, "<=>|^@")) error = ScanError::AssemblerSyntax;
-    if (c == '|' || c == '^') return ScanRun("^|&=");
-    if (c == '@') return ScanRun("@");
+    if (mode.assembler && kAssemblerErrors.Has(c)) error = ScanError::AssemblerSyntax;
+    if (c == '|' || c == '^') return ScanRun(kRunOfBars);
+    if (c == '@') return ScanRun(kRunOfAts);
 
     buffer_ += c;
     ++position_;
     const bool pair = ((c == '+' || c == '-') && next == c) ||
-                      (IsIn(c, "+-*/") && next == '=') ||
-                      (c == '>' && IsIn(next, "=>")) || (c == '<' && IsIn(next, "<=>")) ||
+                      (kArithmetic.Has(c) && next == '=') ||
+                      (c == '>' && kAfterGreater.Has(next)) || (c == '<' && kAfterLess.Has(next)) ||
                       (c == '=' && next == '=') || (c == '!' && next == '=');
     if (!pair) return;
     buffer_ += next;
@@ -162,24 +196,20 @@ void Tokenizer::ScanOperator(const ScanMode& mode, ScanError& error) {
     if (c == '!') buffer_ = "<>";  // "!=" is read as "<>"
 }
 
-void Tokenizer::ScanRun(std::string_view set) {
-    while (position_ < source_.size() && IsIn(source_[position_], set)) buffer_ += source_[position_++];
+void Tokenizer::ScanRun(const ScannerCharSet& set) {
+    while (position_ < source_.size() && set.Has(source_[position_])) buffer_ += source_[position_++];
 }
 
 // A word takes word characters and ends after the first "$" or "%".
 void Tokenizer::ScanWord(const ScanMode& mode) {
     const size_t length = source_.size();
-    while (position_ < length) {
-        const char c = source_[position_];
-        if (c == '$' || c == '%') {
-            buffer_ += c;
-            ++position_;
-            return;
-        }
-        if (!IsWordChar(c)) return;
-        buffer_ += mode.keepCase ? c : ToUpper(c);
-        ++position_;
-    }
+    const size_t start = position_;
+    while (position_ < length && IsWordChar(source_[position_])) ++position_;
+    if (position_ < length && (source_[position_] == '$' || source_[position_] == '%')) ++position_;
+    const size_t first = buffer_.size();
+    buffer_.append(source_.substr(start, position_ - start));
+    if (mode.keepCase) return;
+    for (size_t i = first; i < buffer_.size(); ++i) buffer_[i] = ToUpper(buffer_[i]);
 }
 
 // Digits, ".", hexadecimal letters and "x", and a sign right after an
@@ -193,7 +223,7 @@ void Tokenizer::ScanNumber() {
         const char c = source_[position_];
         const bool sign = (c == '+' || c == '-') && !hex && !buffer_.empty() &&
                           (buffer_.back() == 'e' || buffer_.back() == 'E');
-        if (!IsDigit(c) && c != '.' && !IsIn(c, "XABCDEFxabcdef") && !sign) return;
+        if (!IsDigit(c) && c != '.' && !kNumberLetters.Has(c) && !sign) return;
         buffer_ += c;
         ++position_;
     }

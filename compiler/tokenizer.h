@@ -51,6 +51,9 @@ struct ScannedToken {
     bool endsWithSigil = false;  // a word ending in "$" or "%" (never define-expanded)
 };
 
+// A table of characters the scanner tests tokens against (tokenizer.cpp).
+struct ScannerCharSet;
+
 class Tokenizer {
 public:
     explicit Tokenizer(std::string_view source);
@@ -79,7 +82,7 @@ private:
     ScannedKind ScanSingleQuote(ScanError& error);
     void ScanEscape(size_t& at);
     void ScanOperator(const ScanMode& mode, ScanError& error);
-    void ScanRun(std::string_view set);
+    void ScanRun(const ScannerCharSet& set);
 
     std::string_view source_;
     size_t position_ = 0;

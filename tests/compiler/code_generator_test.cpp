@@ -4,10 +4,13 @@
 // resolved after the walk, and the generator's messages.
 #include "codegen_support.h"
 
+#include <cstring>
+
 #include "compiler/compile_messages.h"
 #include "runtime/function_table.h"
 #include "runtime/instruction.h"
 #include "runtime/keywords.h"
+#include "runtime/number_text.h"
 #include "runtime/opcodes.h"
 #include "runtime/program_context.h"
 #include "runtime/vm.h"
@@ -54,6 +57,26 @@ TEST_F(CodeGeneratorTest, ValuesAssignmentsAndCalls) {
         EXPECT_EQ(GenerateBody(c.body), c.listing) << c.body;
         EXPECT_EQ(Errors(), "") << c.body;
         ResetCompileMessages();
+    }
+}
+
+// Whole numbers of up to 15 digits are read by the generator itself: each
+// number form gives exactly the value (and conversion flag) of the general reading.
+TEST_F(CodeGeneratorTest, NumberTokensHaveTheValueOfTheGeneralReading) {
+    constexpr const char* kNumbers[] = {"0",       "7",        "007",     "123456789012345", "999999999999999",
+                                        "1234567890123456", "99999999999999999999", "0x1F", "1.5", "1e3",
+                                        "12e-2",   "1E400"};
+    for (const char* number : kNumbers) {
+        const double expected = StringToNumber(number);
+        const uint8_t expectedFlag = ConversionFailedFlag;
+        ConversionFailedFlag = 2;
+        (void)GenerateBody(number);
+        const Instruction* node = program;
+        while (node && node->opcode != static_cast<uint32_t>(Opcode::PUSHINT)) node = node->next;
+        ASSERT_NE(node, nullptr) << number;
+        EXPECT_EQ(std::memcmp(&node->operand, &expected, sizeof expected), 0)
+            << number << ": " << node->operand << " != " << expected;
+        EXPECT_EQ(ConversionFailedFlag, expectedFlag) << number;
     }
 }
 
