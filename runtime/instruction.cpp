@@ -163,6 +163,10 @@ void DeleteInstructionChain(ProgramContext* context, Instruction* node) {
     while (node) node = DeleteInstruction(context->pool, nullptr, node, false);
 }
 
+void FreeChainTexts(Instruction* node) {
+    for (; node; node = node->previous) FreeOperands(node);
+}
+
 const char* InstructionName(const Instruction* node) {
     if (node->opcode == static_cast<uint32_t>(Opcode::INTERNALCALL)) {
         const Handler own = node->secondHandler ? node->secondHandler : node->handler;

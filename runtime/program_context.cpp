@@ -53,10 +53,11 @@ void FreeProcedureTable(ProgramContext* context) {
     context->procedureCount = 0;
 }
 
+// The pool goes whole: only the texts the nodes own are freed one by one.
 void FreeInstructions(ProgramContext* context) {
     Instruction* last = context->instructions;
     while (last && last->next) last = last->next;
-    if (last) DeleteInstructionChain(context, last);
+    FreeChainTexts(last);
     context->instructions = nullptr;
     FreeNodeList(context->pool);
     context->pool = nullptr;

@@ -113,6 +113,63 @@ TEST_F(InstructionTest, DeletingFreesSecondTexts) {
     EXPECT_FALSE(platform::IsLiveBlock(second));
 }
 
+// A rebuilt node is what EmitInstruction makes of the same text: an exact
+// copy with its terminator, its hash, and a side record only for a namespace.
+TEST_F(InstructionTest, AppendedNodesMatchEmittedOnes) {
+    struct Case {
+        const char* bytes;  // the first length bytes are the text
+        size_t length;
+        uint32_t namespaceHash;
+    };
+    const Case cases[] = {{"X$ and more", 2, 0}, {"", 0, 0}, {"NAME$", 5, 4321}, {nullptr, 0, 0}, {nullptr, 0, 9}};
+    for (const Case& c : cases) {
+        CurrentNamespaceHash = c.namespaceHash;
+        const std::string text = c.bytes ? std::string(c.bytes, c.length) : std::string();
+        Instruction* emitted = Emit(Opcode::PUSHVAR, Handle_PUSHVAR, c.bytes ? text.c_str() : nullptr, 2.5);
+        Instruction* appended =
+            AppendInstruction(pool, cursor, Handle_PUSHVAR, c.bytes, c.length, 2.5,
+                              static_cast<uint32_t>(Opcode::PUSHVAR), c.namespaceHash);
+        ASSERT_NE(appended, nullptr);
+        EXPECT_EQ(emitted->next, appended);
+        EXPECT_EQ(appended->previous, emitted);
+        cursor = appended;
+        EXPECT_EQ(appended->opcode, emitted->opcode);
+        EXPECT_EQ(appended->handler, emitted->handler);
+        EXPECT_EQ(appended->operand, emitted->operand);
+        EXPECT_EQ(appended->textHash, emitted->textHash) << text;
+        if (c.bytes) {
+            ASSERT_NE(appended->text, nullptr);
+            EXPECT_STREQ(appended->text, text.c_str());
+            EXPECT_EQ(platform::GetBlockSize(appended->text), c.length + 1);
+        } else {
+            EXPECT_EQ(appended->text, nullptr);
+        }
+        EXPECT_EQ(appended->extra != nullptr, c.namespaceHash != 0);
+        EXPECT_EQ(emitted->extra != nullptr, c.namespaceHash != 0);
+        if (appended->extra) {
+            EXPECT_EQ(appended->extra->namespaceHash, c.namespaceHash);
+        }
+    }
+}
+
+TEST_F(InstructionTest, FreeingAChainsTextsFreesEveryTextBeforeItsEnd) {
+    char* second = static_cast<char*>(platform::AllocateBlock(4));
+    std::strcpy(second, "A$");
+    Instruction* pair = Emit(Opcode::PUSHVARVAR, Handle_PUSHVARVAR, "B$",
+                             static_cast<double>(reinterpret_cast<uintptr_t>(second)));
+    char* pairText = pair->text;
+    Instruction* named = Emit(Opcode::PUSHVAR, Handle_PUSHVAR, "C$");
+    char* namedText = named->text;
+    char* firstText = first->text;
+    Instruction* after = Emit(Opcode::PUSHVAR, Handle_PUSHVAR, "D$");
+    FreeChainTexts(named);
+    for (const char* text : {second, pairText, namedText, firstText}) EXPECT_FALSE(platform::IsLiveBlock(text));
+    EXPECT_TRUE(platform::IsLiveBlock(after->text)) << "a node past the chain's end keeps its text";
+    // The pool takes the nodes; only the last one's text is left to free.
+    platform::FreeBlock(after->text);
+    cursor = nullptr;
+}
+
 TEST_F(InstructionTest, ListingLinesShowNamesFusedStepsAndOperands) {
     Instruction* push = Emit(Opcode::PUSHINT, Handle_PUSHINT, nullptr, 2.5);
     EXPECT_THAT(Listing(push), MatchesRegex("0x[0-9a-f]+\\|   PUSHINT              2\\.5"));
