@@ -44,13 +44,42 @@ bool AnyValueReads(const FrameArguments& arguments, const VariableRecord* variab
 }
 
 // A variable that add, addlist or ins meet without the list mark becomes an
-// empty list. Its old value goes first, unless one of the values to add is
-// read from it: that value must still be there when it is copied.
-void BecomeList(VariableRecord* variable, const FrameArguments& arguments) {
-    if (variable->flags & kVarList) return;
-    if (!AnyValueReads(arguments, variable)) ReleaseVariable(CurrentContext, variable, false, false);
+// empty list, and its old value goes. While one of the values to add still
+// reads it, the old value is only taken out here and released once the
+// values are copied (ReleaseDetached).
+struct DetachedValue {
+    VariableRecord record;
+    bool present;
+};
+
+DetachedValue BecomeList(VariableRecord* variable, const FrameArguments& arguments) {
+    DetachedValue detached{};
+    if (variable->flags & kVarList) return detached;
+    if (!AnyValueReads(arguments, variable)) {
+        ReleaseVariable(CurrentContext, variable, false, false);
+    } else {
+        detached = {*variable, true};
+        variable->value = 0.0;
+        variable->data = nullptr;
+        variable->type = 0;
+        variable->elementCount = 0;
+        variable->dimensionCount = 0;
+        variable->arrayWord = 0;
+        variable->classHash = 0;
+        variable->links = nullptr;
+        variable->members = nullptr;
+        variable->getter = variable->setter = nullptr;
+        variable->reference = nullptr;
+        variable->linkOwner = nullptr;
+        variable->flags &= kVarPublic;
+    }
     variable->flags |= kVarList;
     variable->currentNode = nullptr;
+    return detached;
+}
+
+void ReleaseDetached(DetachedValue& detached) {
+    if (detached.present) ReleaseVariable(CurrentContext, &detached.record, false, false);
 }
 
 // Stores one argument's value into the list's current item (a new, empty
@@ -145,7 +174,7 @@ void Builtin_listadd() {
     const FrameArguments arguments = CloseFrameArguments();
     VariableRecord* list = arguments.count > 0 ? ListArgument(*arguments.saved->above) : nullptr;
     if (list) {
-        BecomeList(list, arguments);
+        DetachedValue detached = BecomeList(list, arguments);
         if (arguments.count == 1) ShowListItem(list, ListAppend(list->currentNode));
         ForEachArgument(arguments, 1, [list](const StackEntry& cell) {
             ListNode* node = ListAppend(list->currentNode);
@@ -153,6 +182,7 @@ void Builtin_listadd() {
             list->currentNode = node;
             StoreItemValue(list, cell);
         });
+        ReleaseDetached(detached);
     }
     DropFrameArguments(arguments);
 }
@@ -161,7 +191,10 @@ void Builtin_addlist() {
     const FrameArguments arguments = CloseFrameArguments();
     VariableRecord* target = arguments.count > 0 ? ListArgument(*arguments.saved->above) : nullptr;
     if (target) {
-        BecomeList(target, arguments);
+        // A source is a list, so no source reads the old value of a target
+        // that is not one yet.
+        DetachedValue detached = BecomeList(target, arguments);
+        ReleaseDetached(detached);
         ListNode* tail = target->currentNode;
         ListNode* appended = arguments.count == 1 ? ListAppend(tail) : nullptr;
         const bool makePublic = (target->flags & kVarPublic) != 0;
@@ -191,7 +224,7 @@ void Builtin_ins() {
     const FrameArguments arguments = CloseFrameArguments();
     VariableRecord* list = arguments.count > 0 ? ListArgument(*arguments.saved->above) : nullptr;
     if (list) {
-        BecomeList(list, arguments);
+        DetachedValue detached = BecomeList(list, arguments);
         if (arguments.count == 1) ShowListItem(list, ListInsertBefore(list->currentNode));
         ForEachArgument(arguments, 1, [list](const StackEntry& cell) {
             ListNode* node = ListInsertBefore(list->currentNode);
@@ -199,6 +232,7 @@ void Builtin_ins() {
             list->currentNode = node;
             StoreItemValue(list, cell);
         });
+        ReleaseDetached(detached);
     }
     DropFrameArguments(arguments);
 }

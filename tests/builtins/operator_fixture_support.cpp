@@ -46,6 +46,16 @@ void operator delete(void* block) noexcept {
 
 void operator delete(void* block, std::size_t) noexcept { operator delete(block); }
 
+// The library's temporary buffers (a stable sort's) come from the nothrow
+// form: it must pair with the delete above.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    void* block = std::malloc(size ? size : 1);
+    if (block) ++gLiveNewBlocks;
+    return block;
+}
+
+void operator delete(void* block, const std::nothrow_t&) noexcept { operator delete(block); }
+
 namespace qob::testing {
 
 int64_t LiveOperatorNewBlocks() { return gLiveNewBlocks.load(); }

@@ -137,6 +137,25 @@ TEST_F(ListValuesTest, MoveNodeForwardAndBack) {
     EXPECT_EQ(ListMoveNode(&none, 0, 1), nullptr);
 }
 
+// Positions asked of either part after a cut must not come from a memo of
+// the chain as it was before.
+TEST_F(ListValuesTest, CutBeforeMakesTwoChains) {
+    ListNode* list = MakeList({{1, nullptr}, {2, nullptr}, {3, nullptr}, {4, nullptr}});
+    EXPECT_EQ(ListNodeAt(list, 3)->value, 4);
+    ListNode* cut = ListNodeAt(list, 2);
+    ListNode* before = ListCutBefore(cut);
+    ASSERT_NE(before, nullptr);
+    EXPECT_EQ(before->value, 2);
+    EXPECT_EQ(Describe(list), "1,2");
+    EXPECT_EQ(Describe(cut), "3,4");
+    EXPECT_EQ(ListNodeAt(list, 3)->value, 2);
+    EXPECT_EQ(ListNodeAt(cut, 0)->value, 3);
+    EXPECT_EQ(ListCutBefore(cut), nullptr) << "a first node has nothing in front";
+    EXPECT_EQ(ListCutBefore(nullptr), nullptr);
+    ListFree(list, true);
+    ListFree(cut, true);
+}
+
 TEST_F(ListValuesTest, SortNumbersStableInBothOrders) {
     struct Case { int order; const char* expected; };
     constexpr Case kCases[] = {{1, "1,2,3"}, {0, "3,2,1"}};
