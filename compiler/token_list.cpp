@@ -163,9 +163,14 @@ void EmitToken(TokenNode*& cursor, std::string_view text, const char* fileName, 
 
 void EmitInternedToken(TokenNode*& cursor, std::string_view text, const char* internedFile,
                        int line, int column) {
+    EmitHashedToken(cursor, text, HashName(text.data(), text.size()), internedFile, line, column);
+}
+
+void EmitHashedToken(TokenNode*& cursor, std::string_view text, uint32_t hash, const char* internedFile, int line,
+                     int column) {
     if (gTokenOutputSuspended) return;
     TokenNode* node = NewNode(text);
-    node->hash = HashName(text.data(), text.size());
+    node->hash = hash;
     node->file = internedFile;
     node->line = line;
     node->column = static_cast<uint16_t>(std::clamp(column, 0, 0xFFFF));  // 16 bits: longer lines stop counting

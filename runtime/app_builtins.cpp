@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/memory.h"
+#include "platform/message_queue.h"
 #include "platform/text_codec.h"
 #include "runtime/allocation_tracking.h"
 #include "runtime/function_table.h"
@@ -27,6 +28,7 @@
 #include "runtime/value_stack.h"
 #include "runtime/variable_store.h"
 #include "runtime/vm.h"
+#include "windows/message_loop.h"
 #include "windows/window_records.h"
 
 namespace qob {
@@ -54,19 +56,6 @@ std::string CellText(const StackEntry* cell) {
         return platform::EncodeAnsi(std::span(units, platform::WideTextLength(units)));
     }
     return cell->text;
-}
-
-// Ends an application, unless its code is running: a run of it on this or
-// another thread (this very call may be one) would go on in freed
-// instructions. Such a context stops the way EXIT stops it, and whoever
-// started its outermost run ends it when that run returns.
-void EndApplication(ProgramContext* context) {
-    if (context->callDepth > 0 || context == CurrentContext) {
-        EndingContext = context;
-        if (context == CurrentContext) StopFlag = true;
-        return;
-    }
-    EndProgramContext(context);
 }
 
 // The list variable a call passed: the record its cell came from, followed
@@ -191,6 +180,19 @@ uint32_t StartScriptThread(ScriptThreadRecord* record, double stackSize) {
 
 // --- applications ------------------------------------------------------------------
 
+void EndApplication(ProgramContext* context) {
+    // A run of the application on this or another thread (this very call may
+    // be one) would go on in freed instructions: such a context stops the way
+    // EXIT stops it, and whoever started its outermost run ends it when that
+    // run returns.
+    if (context->callDepth > 0 || context == CurrentContext) {
+        EndingContext = context;
+        if (context == CurrentContext) StopFlag = true;
+        return;
+    }
+    EndProgramContext(context);
+}
+
 void Builtin_findapp() {
     std::string name = CellText(PopStackEntry());
     // A copy is compared: the argument may be a variable's text or a constant of the program.
@@ -206,9 +208,15 @@ void Builtin_findapp() {
 }
 
 void Builtin_killapp() {
-    // The window layer would hand a windowed application to the message
-    // loop; until it exists no context has windows, and the end is the same.
-    if (ProgramContext* context = PopContext()) EndApplication(context);
+    ProgramContext* context = PopContext();
+    if (!context) return;
+    // An application with windows is ended by the thread of its first window,
+    // when that thread handles the message. A window the window layer no
+    // longer knows takes no message: the application ends as one without.
+    if (context->windows && platform::PostMessageW(context->windows->window, kEndApplicationMessage, 0,
+                                                   reinterpret_cast<platform::LPARAM>(context)))
+        return;
+    EndApplication(context);
 }
 
 void Builtin_freeapp() {

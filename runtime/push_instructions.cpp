@@ -125,7 +125,7 @@ void CompareCase(int32_t count) {
 // Binds the top cell to one parameter variable.
 void BindParameter(VariableRecord* parameter) {
     ProgramContext* context = CurrentContext;
-    StackEntry* popped = PopStackEntryFrom(context);
+    StackEntry* popped = PopCell(context);
     // The caller wrote the cell field by field just before: each field is
     // read on its own (a whole-cell copy would wait on those writes).
     const double cellValue = popped->value;
@@ -136,12 +136,12 @@ void BindParameter(VariableRecord* parameter) {
     MemoryLink* const cellLinks = popped->ownedLinks;
     popped->ownedLinks = nullptr;
     if (!parameter) {
-        FreeLinkChain(cellLinks);
+        if (cellLinks) FreeLinkChain(cellLinks);
         return;
     }
     if (!source && !cellText) {
         SetVariableValue(parameter, nullptr, cellValue, nullptr, 0);
-        FreeLinkChain(cellLinks);
+        if (cellLinks) FreeLinkChain(cellLinks);
     } else if (!source && cellLinks) {
         // A result that owns blocks through its fields (RETURN copies them
         // for the caller): the parameter gets its own copies, as an
@@ -195,15 +195,22 @@ void BindParameter(VariableRecord* parameter) {
 VariableRecord* ParameterVariable(Instruction* node, bool second) {
     InstructionExtra* extra = node->extra;
     VariableRecord* cachedList = extra ? (second ? extra->cachedList2 : extra->cachedList) : nullptr;
-    if (cachedList && (cachedList == LocalVariableList || cachedList == ConstantList))
+    VariableRecord* const frame = LocalVariableList;
+    if (cachedList && (cachedList == frame || cachedList == ConstantList))
         return second ? extra->cachedVariable2 : extra->cachedVariable;
-    const char* name = second ? SecondText(node) : node->text;
-    if (!name) return nullptr;
     // Each call of a recursive procedure binds into another frame: the
     // lookup by hash is what most of its bindings take.
-    VariableRecord* parameter =
-        FindItemWithHash(LocalVariableList, second ? HashVariableName(name) : node->textHash);
-    if (!parameter) parameter = CreateVariable(LocalVariableList, name, false);
+    if (!second && extra && node->textHash) {
+        if (VariableRecord* parameter = FindItemWithHash(frame, node->textHash)) {
+            extra->cachedVariable = parameter;
+            extra->cachedList = frame;
+            return parameter;
+        }
+    }
+    const char* name = second ? SecondText(node) : node->text;
+    if (!name) return nullptr;
+    VariableRecord* parameter = FindItemWithHash(frame, second ? HashVariableName(name) : node->textHash);
+    if (!parameter) parameter = CreateVariable(frame, name, false);
     if (!parameter) return nullptr;
     extra = RequireInstructionExtra(CurrentContext->pool, node);
     if (extra) {
@@ -211,22 +218,6 @@ VariableRecord* ParameterVariable(Instruction* node, bool second) {
         (second ? extra->cachedList2 : extra->cachedList) = LocalVariableList;
     }
     return parameter;
-}
-
-}  // namespace
-
-namespace {
-
-// FindVariable's first answer when no object's members come before the
-// running frame: a record of that frame with the name's hash and scope.
-// Recursive calls run in frames of their own, and miss the node caches
-// this way on nearly every call.
-VariableRecord* FindInRunningFrame(uint32_t hash) {
-    if (MemberList) return nullptr;
-    const uint32_t scope = CurrentInstruction && CurrentInstruction->extra ? CurrentInstruction->extra->namespaceHash : 0;
-    for (VariableRecord* r = LocalVariableList; r; r = r->next)
-        if (r->hash == hash && r->scope == scope) return r;
-    return nullptr;
 }
 
 }  // namespace

@@ -35,7 +35,7 @@
 #include "runtime/value_blocks.h"
 #include "runtime/variable_store.h"
 #include "runtime/version.h"
-#include "windows/window_records.h"
+#include "windows/message_loop.h"
 
 namespace qob {
 

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/memory.h"
+#include "platform/message_queue.h"
 #include "runtime/hash.h"
 #include "runtime/program_context.h"
 #include "windows/event_table.h"
@@ -76,8 +77,10 @@ WindowRecord* FindWindowRecordByHandle(WindowHandle window, ProgramContext** con
 }
 
 void DestroyWindowRecords(ProgramContext* context, WindowRecord* record) {
-    // Without a window layer there is no window to destroy: the record's own
-    // blocks and events go, and the record leaves the list.
+    // The window layer makes no windows yet: the window is forgotten (posts to
+    // it fail from now on), the record's own blocks and events go, and the
+    // record leaves the list.
+    platform::UnbindWindow(record->window);
     platform::FreeBlock(record->activateInfo);
     platform::FreeBlock(record->secondBlock);
     if (record->windowClass) {
@@ -146,11 +149,6 @@ void ResumeWindowEvents() {
             record->eventProcedure = record->savedEventProcedure;
             record->savedEventProcedure = nullptr;
         }
-}
-
-void MessageLoop() {
-    // Only a window keeps a context waiting for messages, and no window can
-    // be made before the window layer exists: there is nothing to wait for.
 }
 
 }  // namespace qob

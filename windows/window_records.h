@@ -65,8 +65,4 @@ void RemoveContextWindowClasses(ProgramContext* context);
 void SuspendWindowEvents();
 void ResumeWindowEvents();
 
-// Runs the message loop until no context is left. Until windows exist nothing
-// can deliver a message, so it returns as soon as no context has a window.
-void MessageLoop();
-
 }  // namespace qob

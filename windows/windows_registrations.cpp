@@ -3,6 +3,7 @@
 // events, COM and ActiveX.
 #include "runtime/placeholder_handlers.h"
 #include "runtime/registration.h"
+#include "windows/message_loop.h"
 
 namespace qob {
 namespace {
@@ -13,14 +14,14 @@ using enum Arity;
 constexpr BuiltinRegistration kWindowsBuiltins[] = {
     // name                    args returns   arity   handler
     // 0 arguments, no value
-    {"handlemessage",            0, Nothing, Fixed,  kNotBuilt},
-    {"processmessages",          0, Nothing, Fixed,  kNotBuilt},
+    {"handlemessage",            0, Nothing, Fixed,  Builtin_handlemessage},
+    {"processmessages",          0, Nothing, Fixed,  Builtin_processmessages},
     // 0 arguments, returns a value
     {"g_getmainloop",            0, Value,   Fixed,  kNotBuilt},
     // 1 argument, no value
     {"CLEAREVENTS",              1, Nothing, Fixed,  kNotBuilt},
     {"__controltoclipboard",     1, Nothing, Fixed,  kNotBuilt},
-    {"delay",                    1, Nothing, Fixed,  kNotBuilt},
+    {"delay",                    1, Nothing, Fixed,  Builtin_delay},
     {"showstatuswindow",         1, Nothing, Fixed,  kNotBuilt},
     {"waitcursor",               1, Nothing, Fixed,  kNotBuilt},
     {"unregisterclass",          1, Nothing, Fixed,  kNotBuilt},

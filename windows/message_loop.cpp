@@ -1,0 +1,126 @@
+// windows/message_loop.cpp
+// The message loop and the pumping built-ins. Waits sleep on the platform
+// clock with the interpreter lock released, so script threads run meanwhile.
+
+#include "windows/message_loop.h"
+
+#include "platform/clock.h"
+#include "runtime/app_builtins.h"
+#include "runtime/interpreter_lock.h"
+#include "runtime/program_context.h"
+#include "runtime/value_stack.h"
+#include "runtime/vm.h"
+#include "windows/window_records.h"
+
+namespace qob {
+
+bool QuitRequested = false;
+
+namespace {
+
+// How long the loop waits for a message before it looks at the contexts
+// again: a script thread may end the last window's application meanwhile.
+constexpr uint32_t kLoopWaitMilliseconds = 100;
+
+bool AnyContextHasWindow() {
+    for (const ProgramContext* context = FirstContext; context; context = context->next)
+        if (context->windows) return true;
+    return false;
+}
+
+// Ends the application that was told to end while its code ran, once no run
+// of it is left (its last run may have been an event procedure or a script
+// thread, with no driver waiting to end it).
+void FinishPendingEnd() {
+    ProgramContext* context = EndingContext;
+    if (!context) return;
+    if (IsLiveContext(context) && context->callDepth > 0) return;
+    EndingContext = nullptr;
+    StopFlag = false;
+    if (IsLiveContext(context)) EndProgramContext(context);
+}
+
+// Whether the caller's run must stop waiting: its application is being ended
+// (perhaps by a script thread while this one slept) or the run is stopping.
+bool MustStopWaiting(const ProgramContext* caller) {
+    if (caller && EndingContext == caller) StopFlag = true;
+    return StopFlag;
+}
+
+// The wait of delay in whole milliseconds: negative and NaN wait not at all,
+// and the longest wait is the tick count's whole range.
+uint32_t WaitMilliseconds(double value) {
+    if (!(value > 0)) return 0;
+    if (value >= 4294967295.0) return 4294967295u;
+    return static_cast<uint32_t>(value);
+}
+
+}  // namespace
+
+void DispatchAppMessage(const platform::MSG& message) {
+    // Messages addressed to windows have no window procedure to reach until
+    // the window layer makes windows; what is left is the end of an
+    // application, after the message's own processing.
+    if (message.message != kEndApplicationMessage) return;
+    // Anyone can post this number: only a context of the list is ended.
+    auto* context = reinterpret_cast<ProgramContext*>(message.lParam);
+    if (!IsLiveContext(context)) return;
+    EndApplication(context);
+}
+
+int PumpOneMessage(platform::MSG* message) {
+    if (!platform::PeekMessageW(message, platform::PM_REMOVE)) return 0;
+    DispatchAppMessage(*message);
+    return 1;
+}
+
+void MessageLoop() {
+    for (;;) {
+        FinishPendingEnd();
+        if (!FirstContext) {
+            QuitRequested = true;
+            return;
+        }
+        if (QuitRequested) return;
+        platform::MSG message;
+        // Without a window nothing can post to this thread any more, except a
+        // script thread's killapp, which ends a windowless application itself.
+        if (!AnyContextHasWindow() && !platform::PeekMessageW(&message, platform::PM_NOREMOVE)) {
+            QuitRequested = true;
+            return;
+        }
+        int got = 0;
+        {
+            InterpreterUnlockScope unlocked;
+            got = platform::GetMessageTimeout(&message, kLoopWaitMilliseconds);
+        }
+        if (got > 0) DispatchAppMessage(message);
+    }
+}
+
+void Builtin_handlemessage() {
+    platform::MSG message;
+    (void)PumpOneMessage(&message);
+}
+
+void Builtin_processmessages() {
+    platform::MSG message;
+    while (PumpOneMessage(&message)) {
+    }
+}
+
+void Builtin_delay() {
+    const uint32_t wait = WaitMilliseconds(PopNumber());
+    const ProgramContext* caller = CurrentContext;
+    const uint32_t start = platform::GetTickCount();
+    platform::MSG message;
+    for (;;) {
+        while (PumpOneMessage(&message)) {
+        }
+        if (MustStopWaiting(caller) || platform::GetTickCount() - start >= wait) return;
+        InterpreterUnlockScope unlocked;
+        platform::Sleep(1);
+    }
+}
+
+}  // namespace qob
