@@ -70,7 +70,7 @@ inline void PushText(const char* text) { PushCellValue(CurrentContext, text, 0.0
 
 inline void PushConstant(double value) { PushCellValue(CurrentContext, nullptr, value, nullptr, 0); }
 
-inline VariableRecord* NodeVariable(bool second, bool noFollow) {
+[[gnu::always_inline]] inline VariableRecord* NodeVariable(bool second, bool noFollow) {
     Instruction* node = CurrentInstruction;
     return LookUpNodeVariable(node, second ? SecondText(node) : node->text, second, noFollow);
 }

@@ -23,6 +23,7 @@
 #include "runtime/number_text.h"
 #include "runtime/objects.h"
 #include "runtime/procedure_lookup.h"
+#include "runtime/push_instructions.h"
 #include "runtime/hash.h"
 #include "runtime/program_context.h"
 #include "runtime/runtime_error.h"
@@ -423,7 +424,6 @@ void TakeJump(ProgramContext* context) {
 
 }  // namespace
 
-void Handle_BRANCH() { TakeJump(CurrentContext); }
 
 void ConditionalJumpHandler() {
     if (Handler second = CurrentInstruction->secondHandler) second();
@@ -515,6 +515,81 @@ void Handle_FOR() {
     }
     SetVariableValue(variable, nullptr, value, field, 0);
     if (step > 0.0 ? value > end : value < end) LeaveLoop();
+}
+
+namespace {
+
+// A node's variable when its cache answers for it (no lookup, nothing made),
+// at the end of its reference chain; null otherwise.
+VariableRecord* CachedNodeVariable(const Instruction* node) {
+    const InstructionExtra* extra = node->extra;
+    if (!extra || !IsCachedListInForce(extra->cachedList)) return nullptr;
+    VariableRecord* variable = extra->cachedVariable;
+    while (variable && variable->reference) variable = variable->reference;
+    return variable;
+}
+
+// A variable that is read and written as a bare number: no getter or setter,
+// no list element, typed storage, protection, owned block or object.
+bool IsBareNumberVariable(const VariableRecord* variable) {
+    return variable && !variable->data && !variable->currentNode && variable->type == 0 && !variable->getter &&
+           !variable->setter && variable->protect != 1 && !(variable->flags & (kVarOwnsData | kVarObject));
+}
+
+// The end of a counting loop's head: a constant, or a variable holding a bare number.
+bool ReadLoopEnd(const Instruction* node, double* end) {
+    if (node->opcode == static_cast<uint32_t>(Opcode::PUSHINT) && node->handler == Handle_PUSHINT) {
+        *end = node->operand;
+        return true;
+    }
+    if (node->opcode != static_cast<uint32_t>(Opcode::PUSHVAR) || node->handler != Handle_PUSHVAR) return false;
+    const VariableRecord* variable = CachedNodeVariable(node);
+    if (!IsBareNumberVariable(variable)) return false;
+    *end = variable->value;
+    return true;
+}
+
+// The back jump of a counting loop whose head is "PUSHVARINT (savesp) var,
+// start; PUSHINT end (or PUSHVAR end); FOR" and whose variable holds a bare
+// number: the pass the head would run, done without its pushes and pops.
+// The head's pushes read nothing that can change or report, so skipping
+// them leaves everything as the three nodes would; any other head, or a
+// variable its node's cache does not answer for, goes the general way.
+bool StepCountingLoop(ProgramContext* context, Instruction* head) {
+    const Instruction* pushes = head->next;
+    if (!pushes || pushes->opcode != static_cast<uint32_t>(Opcode::PUSHVARINT) ||
+        pushes->handler != Builtin___savesp || pushes->secondHandler != Handle_PUSHVARINT || NoFollowPending)
+        return false;
+    const Instruction* endNode = pushes->next;
+    Instruction* test = endNode ? endNode->next : nullptr;
+    if (!test || test->handler != Handle_FOR || context->argumentFrame.count >= kMaxArgumentFrames) return false;
+    double end = 0.0;
+    if (!ReadLoopEnd(endNode, &end)) return false;
+    VariableRecord* variable = CachedNodeVariable(pushes);
+    if (!IsBareNumberVariable(variable)) return false;
+    const LoopActivation* activation = CurrentLoopActivation(context);
+    if (activation && activation->firstRun) return false;
+    const double start = pushes->operand;
+    const double step = end < start ? -1.0 : 1.0;
+    const double value = variable->value + step;
+    variable->value = value;
+    variable->flags &= ~(kVarMatrix | kVarHandedOver);
+    CurrentInstruction = test;
+    if (step > 0.0 ? value > end : value < end) LeaveLoop();
+    return true;
+}
+
+}  // namespace
+
+void Handle_BRANCH() {
+    ProgramContext* context = CurrentContext;
+    Instruction* target = JumpTarget(CurrentInstruction);
+    if (target && target->opcode == static_cast<uint32_t>(Opcode::INITFOR)) {
+        FreeTrackedAllocationsFrom(context, context->callDepth);
+        if (!StepCountingLoop(context, target)) CurrentInstruction = target;
+        return;
+    }
+    TakeJump(context);
 }
 
 namespace {
