@@ -129,30 +129,51 @@ Instruction* FirstNode(Instruction* procedure, int32_t mode) {
 }
 
 const uint32_t kSelfHash = HashVariableName("SELF$");
+const uint32_t kObjectNameHash = HashVariableName("OBJECTNAME$");
+
+// A record that holds nothing beyond its flags, data and value.
+bool HoldsNoMore(const VariableRecord* r) {
+    return !r->reference && !r->links && !r->getter && !r->setter && r->type == 0 && r->elementCount == 0 &&
+           !r->currentNode && !r->members && !r->parent && !r->protect && r->dimensionCount == 0 && r->offset == 0 &&
+           r->arrayWord == 0 && r->arrayOrder == 0 && !r->linkOwner;
+}
 
 // SELF$ as BindObject leaves it: an object variable holding the instance's
 // address and its own copy of the class name, nothing else.
 bool IsBoundSelf(const VariableRecord* self) {
     const char* name = self->name;
     return self->flags == kVarObject && self->data && name && name[0] == 'S' && name[1] == 'E' && name[2] == 'L' &&
-           name[3] == 'F' && name[4] == '$' && name[5] == '\0' && !self->reference && !self->links &&
-           !self->getter && !self->setter && self->type == 0 && self->elementCount == 0 && !self->currentNode &&
-           !self->members && !self->parent && !self->protect;
+           name[3] == 'F' && name[4] == '$' && name[5] == '\0' && HoldsNoMore(self);
 }
 
-// Releases the variables of a frame that ends, as FreeVariableChain does,
-// except that a method frame's SELF$ keeps its copy of the class name (its
-// instance address goes): the next call on an object of that class binds it
-// again without a copy and a free of that name. Releasing the frame at the
-// end of the program frees that copy.
-void ReleaseFrameVariables(ProgramContext* context, VariableRecord* frame) {
+// OBJECTNAME$ as BindObject leaves it: the instance's class name, borrowed.
+bool IsBoundObjectName(const VariableRecord* name) {
+    return name->flags == kVarHandedOver && name->value == 0 && name->classHash == 0 && name->name &&
+           std::strcmp(name->name, "OBJECTNAME$") == 0 && HoldsNoMore(name);
+}
+
+// Releases the variables of a frame that ends, as FreeVariableChain does.
+// With keep, the SELF$ and OBJECTNAME$ that a method call bound stay bound
+// but empty: SELF$ keeps its copy of the class name (the instance address
+// goes), OBJECTNAME$ its flag (the borrowed name goes). The next call on an
+// object of that class binds them again without a copy, a free and two
+// full releases; a call without an object releases them first (see
+// RunProcedure), and releasing the frame at the end of the program frees
+// the copy. Returns whether anything was kept.
+bool ReleaseFrameVariables(ProgramContext* context, VariableRecord* frame, bool keep) {
+    bool kept = false;
     for (VariableRecord* r = frame->next; r; r = r->next) {
-        if (r->hash == kSelfHash && IsBoundSelf(r)) {
+        if (keep && r->hash == kSelfHash && IsBoundSelf(r)) {
             r->value = 0;
-            continue;
+            kept = true;
+        } else if (keep && r->hash == kObjectNameHash && IsBoundObjectName(r)) {
+            r->data = nullptr;
+            kept = true;
+        } else {
+            ReleaseVariable(context, r, false, false);
         }
-        ReleaseVariable(context, r, false, false);
     }
+    return kept;
 }
 
 // Frame of the run (step 4): the caller's, a cached one or a new one.
@@ -177,7 +198,10 @@ VariableRecord* ChooseFrame(ProgramContext* context, Instruction* procedure, Var
 void ReleaseFrame(ProgramContext* context, Instruction* procedure, VariableRecord* frame,
                   FrameCacheRecord* cacheRecord, bool fresh) {
     if (!frame || (context->kind != kContextIndependent && context->kind != kContextDetached)) return;
-    if (frame != context->globalHead) ReleaseFrameVariables(context, frame);
+    // Only a frame that goes back to the cache keeps bindings: a caller's
+    // frame is released in full.
+    const bool kept =
+        frame != context->globalHead && ReleaseFrameVariables(context, frame, cacheRecord != nullptr || fresh);
     if (!cacheRecord && fresh) {
         cacheRecord = static_cast<FrameCacheRecord*>(AllocContextBlock(context, sizeof(FrameCacheRecord)));
         if (!cacheRecord) return;
@@ -191,14 +215,15 @@ void ReleaseFrame(ProgramContext* context, Instruction* procedure, VariableRecor
     InstructionExtra* extra = RequireInstructionExtra(context->pool, procedure);
     if (!extra) return;
     cacheRecord->inUse = 0;
+    cacheRecord->keepsObject = kept;
     cacheRecord->nextFree = extra->freeFrames;
     extra->freeFrames = cacheRecord;
 }
 
 // Binds SELF$ and OBJECTNAME$ in the frame. A frame taken from the cache
-// went through ReleaseFrameVariables: an object SELF$ there is one it kept.
+// went through ReleaseFrameVariables: the records it kept bound are known by
+// their flags there.
 void BindObject(VariableRecord* frame, VariableRecord* object, bool released) {
-    static const uint32_t objectNameHash = HashVariableName("OBJECTNAME$");
     const bool scoped = CurrentContext && CurrentInstruction;
     const uint32_t scope = scoped && CurrentInstruction->extra ? CurrentInstruction->extra->namespaceHash : 0;
     VariableRecord* self = FindItemWithHash(frame, kSelfHash);
@@ -215,13 +240,13 @@ void BindObject(VariableRecord* frame, VariableRecord* object, bool released) {
         }
     }
     if (self) self->value = static_cast<double>(reinterpret_cast<uintptr_t>(object));
-    VariableRecord* name = FindItemWithHash(frame, objectNameHash);
-    if (name && name->flags == 0 && !name->data) {
-        // A released record, reused as CreateVariableWithHash would reuse it.
+    VariableRecord* name = FindItemWithHash(frame, kObjectNameHash);
+    if (name && !name->data && (name->flags == 0 || (released && name->flags == kVarHandedOver))) {
+        // A released or kept record, reused as CreateVariableWithHash would reuse it.
         ReleasePlainRecord(name);
         if (scoped && name->owner != CurrentContext->globalHead) name->scope = scope;
     } else {
-        name = CreateVariableWithHash(frame, "OBJECTNAME$", objectNameHash, true);
+        name = CreateVariableWithHash(frame, "OBJECTNAME$", kObjectNameHash, true);
     }
     if (name) {
         name->data = object->data;
@@ -354,6 +379,11 @@ void RunProcedure() {
     FrameCacheRecord* cacheRecord = nullptr;
     bool fresh = false;
     VariableRecord* frame = ChooseFrame(context, procedure, callInFrame, &cacheRecord, &fresh);
+    if (cacheRecord && cacheRecord->keepsObject && !object) {
+        // A method's frame run without an object: no binding of its last call stays.
+        FreeVariableChain(context, frame, false);
+        cacheRecord->keepsObject = 0;
+    }
     LocalVariableList = frame;
     CurrentContext = context;
     context->callDepth = entryDepth + 1;
