@@ -103,8 +103,7 @@ double ValueOfBytes(const char* bytes) {
 
 class Optimizer {
 public:
-    Optimizer(Instruction* first, Pool* pool) : first_(first), pool_(pool), last_(first) {
-        while (last_ && last_->next) last_ = last_->next;
+    Optimizer(Instruction* first, Pool* pool) : first_(first), pool_(pool) {
         for (const OperatorName& entry : kOperatorNames) {
             const FunctionRecord* record = FunctionRecordAt(FindFunctionByName(entry.name));
             if (!record || !record->handler) continue;
@@ -178,7 +177,9 @@ private:
         if (!from->extra) return;
         if (InstructionExtra* extra = RequireInstructionExtra(pool_, node)) extra->namespaceHash = from->extra->namespaceHash;
     }
-    void Delete(Instruction* node) { DeleteInstruction(pool_, &last_, node, true); }
+    // No cursor is kept: the walks go by the nodes' own links, and nothing
+    // appends after the list's last node while the optimiser runs.
+    void Delete(Instruction* node) { DeleteInstruction(pool_, nullptr, node, true); }
 
     // --- pass 1 -------------------------------------------------------------------------
 
@@ -407,7 +408,6 @@ private:
 
     Instruction* first_;
     Pool* pool_;
-    Instruction* last_;  // DeleteInstruction's cursor: the list's last node
     std::unordered_map<Handler, Operator> operators_;
     std::unordered_set<Handler> sharedHandlers_;
 };

@@ -17,11 +17,32 @@ namespace qob {
 
 namespace {
 
+constexpr uint32_t HashPower(int exponent) {
+    uint32_t power = 1;
+    for (int i = 0; i < exponent; ++i)
+        power *= 65599u;
+    return power;
+}
+
+inline uint32_t SignedByte(int8_t byte) {
+    return static_cast<uint32_t>(static_cast<int32_t>(byte));
+}
+
 // h = h * 65599 + b over signed bytes, continued across several records.
+// Eight bytes a step, h * 65599^8 + b0 * 65599^7 + ... + b7: the same sum
+// modulo 2^32, but the eight products do not wait for one another (every
+// list store stamps its node, so this runs once per element written).
 uint32_t ContinueHash(uint32_t h, const void* bytes, size_t count) {
     const auto* p = static_cast<const int8_t*>(bytes);
-    for (size_t i = 0; i < count; ++i)
-        h = h * 65599u + static_cast<uint32_t>(static_cast<int32_t>(p[i]));
+    size_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        h = h * HashPower(8) + SignedByte(p[i]) * HashPower(7) + SignedByte(p[i + 1]) * HashPower(6) +
+            SignedByte(p[i + 2]) * HashPower(5) + SignedByte(p[i + 3]) * HashPower(4) +
+            SignedByte(p[i + 4]) * HashPower(3) + SignedByte(p[i + 5]) * HashPower(2) +
+            SignedByte(p[i + 6]) * HashPower(1) + SignedByte(p[i + 7]);
+    }
+    for (; i < count; ++i)
+        h = h * 65599u + SignedByte(p[i]);
     return h;
 }
 
@@ -131,8 +152,11 @@ ListNode* ListLast(ListNode* node) {
 }
 
 uint32_t ListCount(ListNode* node) {
+    // Back from the node and on from it: each node is visited once.
     uint32_t count = 0;
-    for (node = ListFirst(node); node; node = node->next)
+    for (ListNode* n = node; n; n = n->previous)
+        ++count;
+    for (ListNode* n = node ? node->next : nullptr; n; n = n->next)
         ++count;
     return count;
 }

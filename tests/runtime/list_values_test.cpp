@@ -233,6 +233,27 @@ TEST_F(ListValuesTest, StampFollowsContentsAndPadding) {
     ListFree(b, true);
 }
 
+// The stamp is h = h * 65599 + b over the node's bytes as signed characters,
+// then over its extensions' bytes, masked to 31 bits.
+TEST_F(ListValuesTest, StampIsTheByteHashOfTheNodeAndItsExtensions) {
+    ListNode* node = MakeList({{-1.0e-300, "text"}});
+    node->type = -9;
+    node->arrayExtension = static_cast<ListArrayExtension*>(AllocateValueBlock(sizeof(ListArrayExtension)));
+    node->arrayExtension->elementCount = 0xFEDCBA98u;
+    node->arrayExtension->dimensions[7] = -3;
+    auto hash = [](uint32_t h, const void* bytes, size_t count) {
+        for (size_t i = 0; i < count; ++i)
+            h = h * 65599u + static_cast<uint32_t>(static_cast<int32_t>(static_cast<const int8_t*>(bytes)[i]));
+        return h;
+    };
+    ListNode before = *node;
+    uint32_t expected = hash(0, &before, sizeof before);
+    expected = hash(expected, node->arrayExtension, sizeof *node->arrayExtension) & 0x7FFFFFFFu;
+    EXPECT_EQ(StampListNode(node), expected);
+    EXPECT_EQ(node->stamp, expected);
+    ListFree(node, true);
+}
+
 TEST_F(ListValuesTest, TextLengthCountsTheWholeChain) {
     ListNode* list = MakeList({{12, nullptr}, {0, "abc"}, {0.5, nullptr}});
     // "12" + 1, the block of "abc" (4), "0.5" + 1.
