@@ -113,6 +113,7 @@ public:
         // Two operators behind one handler (stand-ins of unbuilt operators)
         // cannot be told apart: no rule may take either for the other.
         for (Handler handler : sharedHandlers_) operators_.erase(handler);
+        for (const auto& [handler, op] : operators_) operatorMarks_ |= MarkOf(handler);
     }
 
     void Run(const char* fileName, CompileProgress progress) {
@@ -137,13 +138,18 @@ private:
     [[nodiscard]] bool IsPush(const Instruction* node, Opcode opcode) const {
         return Is(node, opcode) && node->opcode != static_cast<uint32_t>(Opcode::PUSHPROCADDR) && !IsLandedOn(node);
     }
+    // One bit per handler address: most nodes are no operator, and their
+    // handler's bit tells so without a look-up in the map.
+    [[nodiscard]] static uint64_t MarkOf(Handler handler) {
+        return uint64_t{1} << ((reinterpret_cast<uintptr_t>(handler) >> 4) & 63);
+    }
     [[nodiscard]] bool IsOperator(const Instruction* node, Operator op) const {
-        if (!node || node->secondHandler) return false;
+        if (!node || node->secondHandler || !(operatorMarks_ & MarkOf(node->handler))) return false;
         const auto found = operators_.find(node->handler);
         return found != operators_.end() && found->second == op;
     }
     [[nodiscard]] const Operator* OperatorOf(const Instruction* node) const {
-        if (!node || node->secondHandler) return nullptr;
+        if (!node || node->secondHandler || !(operatorMarks_ & MarkOf(node->handler))) return nullptr;
         const auto found = operators_.find(node->handler);
         return found == operators_.end() ? nullptr : &found->second;
     }
@@ -410,6 +416,7 @@ private:
     Pool* pool_;
     std::unordered_map<Handler, Operator> operators_;
     std::unordered_set<Handler> sharedHandlers_;
+    uint64_t operatorMarks_ = 0;  // the MarkOf bits of the handlers in operators_
 };
 
 }  // namespace

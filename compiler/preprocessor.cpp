@@ -183,7 +183,8 @@ TokenNode* SourceRun::Run() {
     while (!stopped_ && !state_.expansionAborted) {
         if (messages.errorCount >= kTokenizerErrorLimit) break;
         if (!expanding_ && gHooks.showProgressPosition != nullptr)
-            gHooks.showProgressPosition(scanner_.Position(), scanner_.Length());
+            gHooks.showProgressPosition(nullptr, static_cast<int32_t>(scanner_.Position()),
+                                        static_cast<int32_t>(scanner_.Length()));
         const ScannedToken token = scanner_.Next(CurrentScanMode());
         if (token.kind == ScannedKind::End) break;
         HandleToken(token);
