@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+#include "builtins/number_rules.h"
+#include "builtins/operator_values.h"
 #include "platform/memory.h"
 #include "runtime/function_table.h"
 #include "runtime/hash.h"
@@ -14,6 +16,8 @@
 #include "runtime/memory_links.h"
 #include "runtime/number_text.h"
 #include "runtime/objects.h"
+#include "runtime/opcodes.h"
+#include "runtime/assignment.h"
 #include "runtime/program_context.h"
 #include "runtime/runtime_error.h"
 #include "runtime/value_stack.h"
@@ -247,6 +251,82 @@ VariableRecord* CacheNodeVariable(Instruction* node, const char* name, bool seco
     return variable;
 }
 
+namespace {
+
+// Where the two operands of an operator that follows a two-value push come from.
+enum class Operands {
+    VariableAndConstant,  // PUSHVARINT
+    ConstantAndVariable,  // PUSHINTVAR
+    TwoVariables,         // PUSHVARVAR: the second name, then the first
+};
+
+// Whether a built-in call follows the push: the only nodes an operator
+// after it can be (tested before anything else, as most pushes have none).
+inline bool IsCallAfter(const Instruction* push) {
+    return push->next && push->next->opcode == static_cast<uint32_t>(Opcode::INTERNALCALL);
+}
+
+// Whether the node is an "=2" (AssignNumberOpcode then decides whether it
+// takes a number as it is).
+inline bool IsNumberAssignment(const Instruction* node) {
+    return node && node->opcode == static_cast<uint32_t>(Opcode::ASSIGN2);
+}
+
+// A variable the push's node cache answers for, holding a plain number: its
+// number into value. False when the cache misses (the push then looks the
+// name up, which may make or report the variable) or the value is no plain
+// number; nothing has been read or changed then.
+inline bool ReadCachedNumber(const Instruction* node, bool second, double* value) {
+    const InstructionExtra* extra = node->extra;
+    if (!extra || NoFollowPending || !IsCachedListInForce(second ? extra->cachedList2 : extra->cachedList))
+        return false;
+    VariableRecord* variable = second ? extra->cachedVariable2 : extra->cachedVariable;
+    while (variable && variable->reference) variable = variable->reference;
+    return ReadPlainNumber(variable, value);
+}
+
+inline bool ReadOperands(const Instruction* push, Operands from, double* left, double* right) {
+    switch (from) {
+        case Operands::VariableAndConstant: *right = push->operand; return ReadCachedNumber(push, false, left);
+        case Operands::ConstantAndVariable: *left = push->operand; return ReadCachedNumber(push, false, right);
+        case Operands::TwoVariables: return ReadCachedNumber(push, true, left) && ReadCachedNumber(push, false, right);
+    }
+    return false;
+}
+
+// When the built-in call after a push is an operator whose two-number case
+// a rule gives (plain, or with a conditional jump fused in) and both
+// operands are plain numbers, runs the push, the operator and (when it
+// follows and takes the number) an "=2" as they would run one after the
+// other: the result is stored, decides the jump, or is pushed.
+// False, with nothing done, otherwise. Kept out of the push handlers, whose
+// own path stays as short as it was.
+template <Operands from>
+[[gnu::noinline]] bool RunOperatorAfterPush(Instruction* push) {
+    Instruction* op = push->next;
+    const bool jumps = op->secondHandler != nullptr;
+    if (jumps && op->handler != ConditionalJumpHandler) return false;
+    const NumberRule rule = NumberRuleOf(jumps ? op->secondHandler : op->handler);
+    double left = 0.0;
+    double right = 0.0;
+    if (!rule || !ReadOperands(push, from, &left, &right)) return false;
+    const double result = rule(left, right);
+    if (jumps) {
+        FinishConditionalJump(op, result == 0.0);
+        return true;
+    }
+    Instruction* next = op->next;
+    if (IsNumberAssignment(next) && AssignNumberOpcode(next, result)) {
+        CurrentInstruction = next;
+        return true;
+    }
+    CurrentInstruction = op;
+    PushConstant(result);
+    return true;
+}
+
+}  // namespace
+
 void Handle_PUSHINT() { PushConstant(CurrentInstruction->operand); }
 
 void Handle_PUSHSTR() { PushText(CurrentInstruction->text); }
@@ -268,6 +348,8 @@ void Handle_PUSHINTSTR() {
 }
 
 void Handle_PUSHVARINT() {
+    Instruction* node = CurrentInstruction;
+    if (IsCallAfter(node) && RunOperatorAfterPush<Operands::VariableAndConstant>(node)) return;
     PushVariableValue(NodeVariable(false, false));
     PushConstant(CurrentInstruction->operand);
 }
@@ -278,6 +360,8 @@ void Handle_PUSHNGVARINT() {
 }
 
 void Handle_PUSHINTVAR() {
+    Instruction* node = CurrentInstruction;
+    if (IsCallAfter(node) && RunOperatorAfterPush<Operands::ConstantAndVariable>(node)) return;
     PushConstant(CurrentInstruction->operand);
     PushVariableValue(NodeVariable(false, false));
 }
@@ -308,6 +392,8 @@ void Handle_PUSHSTRINT() {
 }
 
 void Handle_PUSHVARVAR() {
+    Instruction* node = CurrentInstruction;
+    if (IsCallAfter(node) && RunOperatorAfterPush<Operands::TwoVariables>(node)) return;
     PushVariableValue(NodeVariable(true, false));
     PushVariableValue(NodeVariable(false, false));
 }

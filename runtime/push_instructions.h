@@ -49,8 +49,8 @@ inline void CacheFrameVariable(InstructionExtra* extra, VariableRecord* variable
 // The node's variable by name, through the side-record cache of the first
 // (second == false) or second name pair; finds, else requires, it and follows
 // its reference unless noFollow. Other handlers that name a variable use it.
-[[nodiscard]] inline VariableRecord* LookUpNodeVariable(Instruction* node, const char* name, bool second,
-                                                        bool noFollow) {
+[[nodiscard, gnu::always_inline]] inline VariableRecord* LookUpNodeVariable(Instruction* node, const char* name,
+                                                                           bool second, bool noFollow) {
     InstructionExtra* extra = node->extra;
     VariableRecord* variable = nullptr;
     if (extra && IsCachedListInForce(second ? extra->cachedList2 : extra->cachedList))

@@ -476,6 +476,11 @@ void ConditionalJumpHandler() {
     if (jump) TakeJump(context);
 }
 
+void FinishConditionalJump(Instruction* node, bool jump) {
+    CurrentInstruction = node;
+    if (jump) TakeJump(CurrentContext);
+}
+
 void Handle_INITFOR() {
     ProgramContext* context = CurrentContext;
     context->callDepth += 1;
