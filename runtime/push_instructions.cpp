@@ -414,8 +414,19 @@ void Handle_PARMSPUSHVARVAR() {
 void Handle_PUSHCASE() { CompareCase(static_cast<int32_t>(CurrentInstruction->extraWord)); }
 
 void Handle_PUSHINTCASE() {
-    PushConstant(ConstantInText(CurrentInstruction));
-    CompareCase(static_cast<int32_t>(CurrentInstruction->extraWord));
+    Instruction* node = CurrentInstruction;
+    const double constant = ConstantInText(node);
+    // One number label against a number selector: what CompareCase answers
+    // for the pushed constant, without the push.
+    if (node->extraWord == 1) {
+        const int64_t slot = TruncToInt64(node->operand);
+        if (slot >= 0 && slot < kCaseSlots && !CurrentContext->caseSlots[slot].text && EqualsHandler()) {
+            if (CurrentContext->caseSlots[slot].value != constant) CurrentInstruction = JumpTarget(node);
+            return;
+        }
+    }
+    PushConstant(constant);
+    CompareCase(static_cast<int32_t>(node->extraWord));
 }
 
 }  // namespace qob
