@@ -5,6 +5,7 @@
 #include "builtins/arithmetic_operators.h"
 
 #include "builtins/matrix_operators.h"
+#include "builtins/number_rules.h"
 #include "builtins/operator_values.h"
 #include "platform/c_library.h"
 #include "runtime/number_text.h"
@@ -15,26 +16,25 @@ namespace {
 
 int64_t CountOf(double value) { return platform::TruncateToInteger<int64_t>(value); }
 
-double Add(double a, double b) { return a + b; }
-double Subtract(double a, double b) { return a - b; }
-double Multiply(double a, double b) { return a * b; }
-double Divide(double a, double b) { return a / b; }
-
-// Runs a binary operator on the two topmost cells; Numbers, when given, is
-// what the rule does with two numbers.
-template <void (*Rule)(const StackEntry&, const StackEntry&), double (*Numbers)(double, double) = nullptr>
-void RunBinaryOperator() {
-    if constexpr (Numbers != nullptr) {
-        if (StackEntry* left = PopNumberPair()) {
-            SetNumberResult(left, Numbers(left->value, left->above->value));
-            return;
-        }
-    }
+// Runs a binary operator's rule on the two topmost cells.
+template <void (*Rule)(const StackEntry&, const StackEntry&)>
+void RunGeneralOperator() {
     StackEntry right = TakeOperand();
     StackEntry left = TakeOperand();
     Rule(left, right);
     ReleaseOperand(left);
     ReleaseOperand(right);
+}
+
+// The same for an operator whose handler is self, with Numbers what its rule
+// does with two plain numbers.
+template <void (*Rule)(const StackEntry&, const StackEntry&), double (*Numbers)(double, double), Handler self>
+void RunBinaryOperator() {
+    if (StackEntry* left = PopNumberPair()) {
+        SetNumberResultOrAssign(left, Numbers(left->value, left->above->value), self);
+        return;
+    }
+    RunGeneralOperator<Rule>();
 }
 
 }  // namespace
@@ -93,11 +93,11 @@ void PushTextPieces(const StackEntry& text, int64_t count) {
     }
 }
 
-void Builtin_add() { RunBinaryOperator<PushSum, Add>(); }
-void Builtin_subtract() { RunBinaryOperator<PushDifference, Subtract>(); }
-void Builtin_multiply() { RunBinaryOperator<PushProduct, Multiply>(); }
-void Builtin_divide() { RunBinaryOperator<PushQuotient, Divide>(); }
-void Builtin_join() { RunBinaryOperator<PushJoined>(); }
+void Builtin_add() { RunBinaryOperator<PushSum, AddNumbers, Builtin_add>(); }
+void Builtin_subtract() { RunBinaryOperator<PushDifference, SubtractNumbers, Builtin_subtract>(); }
+void Builtin_multiply() { RunBinaryOperator<PushProduct, MultiplyNumbers, Builtin_multiply>(); }
+void Builtin_divide() { RunBinaryOperator<PushQuotient, DivideNumbers, Builtin_divide>(); }
+void Builtin_join() { RunGeneralOperator<PushJoined>(); }
 
 void Builtin_concat() {
     const FrameArguments arguments = CloseFrameArguments();

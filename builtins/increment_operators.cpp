@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "builtins/matrix_operators.h"
+#include "builtins/number_rules.h"
 #include "builtins/operator_values.h"
 #include "platform/c_library.h"
 #include "platform/memory.h"
@@ -104,24 +105,11 @@ void Handle_DEC3() { StepByConstant<-1>(); }
 
 namespace {
 
-double Quotient(double dividend, double divisor) {
-    return divisor == 0.0 ? 0.0 : platform::TruncateToInteger<int32_t>(dividend / divisor);
-}
-
-double Remainder(double dividendValue, double divisorValue) {
-    const int32_t divisor = platform::TruncateToInteger<int32_t>(divisorValue);
-    const int32_t dividend = platform::TruncateToInteger<int32_t>(dividendValue);
-    // Any number modulo -1 is 0; the 32-bit division would trap on the most
-    // negative number, so that divisor never reaches it.
-    if (divisor == 0 || divisor == -1) return 0.0;
-    return static_cast<double>(dividend % divisor);
-}
-
 // div and mod read both operands as numbers (a text as the number it stands for).
-template <double (*Rule)(double, double)>
+template <double (*Rule)(double, double), Handler self>
 void RunIntegerOperator() {
     if (StackEntry* left = PopNumberPair()) {
-        SetNumberResult(left, Rule(left->value, left->above->value));
+        SetNumberResultOrAssign(left, Rule(left->value, left->above->value), self);
         return;
     }
     StackEntry right = TakeOperand();
@@ -135,8 +123,8 @@ void RunIntegerOperator() {
 
 }  // namespace
 
-void Builtin_div() { RunIntegerOperator<Quotient>(); }
+void Builtin_div() { RunIntegerOperator<QuotientOfNumbers, Builtin_div>(); }
 
-void Builtin_mod() { RunIntegerOperator<Remainder>(); }
+void Builtin_mod() { RunIntegerOperator<RemainderOfNumbers, Builtin_mod>(); }
 
 }  // namespace qob

@@ -127,7 +127,7 @@ void CountListArguments(Step step) {
     PushNumberResult(static_cast<double>(count));
 }
 
-// Copies the source's items from start to end (both already in range, or -1
+// Copies count items of the source from start (start in range, or -1 and -1
 // for the whole list) into the destination, which becomes a list of its own.
 void CopyListRange(VariableRecord* source, VariableRecord* destination, int64_t start, int64_t count) {
     if (!source || !destination || source == destination) return;

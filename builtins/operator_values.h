@@ -9,6 +9,8 @@
 
 #include "builtins/operator_texts.h"
 #include "runtime/assignment.h"
+#include "runtime/instruction.h"
+#include "runtime/opcodes.h"
 #include "runtime/program_context.h"
 #include "runtime/push_instructions.h"
 #include "runtime/value_stack.h"
@@ -118,6 +120,24 @@ inline void SetNumberResult(StackEntry* cell, double value) {
     cell->variable = nullptr;
     cell->extra = 0;
     cell->flags = 0;
+}
+
+// The number result of an operation whose operands were the two topmost
+// cells, now the left one (cell). When the running node is the operator
+// itself (self) and the node after it is an "=2" that takes the number
+// straight into its variable, the number goes there, the cell is popped
+// and the machine goes on after that "=2"; otherwise the number is written
+// over the cell.
+inline void SetNumberResultOrAssign(StackEntry* cell, double value, Handler self) {
+    Instruction* node = CurrentInstruction;
+    Instruction* next = node ? node->next : nullptr;
+    if (next && next->opcode == static_cast<uint32_t>(Opcode::ASSIGN2) && node->handler == self &&
+        !node->secondHandler && AssignNumberOpcode(next, value)) {
+        CurrentInstruction = next;
+        PopCell(CurrentContext);
+        return;
+    }
+    SetNumberResult(cell, value);
 }
 
 // The number of a variable that holds a plain number (no text, matrix, list

@@ -134,6 +134,55 @@ void ReportRefusedFile(const char* name, const std::string& reason) {
     ShowFileMessage("The compiled file " + FileNamePart(name) + " cannot be used: " + reason);
 }
 
+// The bar follows a long walk through a file: a loader program's UPDATE
+// hears of every step, the bar itself only changes when its step does, so
+// the steps between are not reported to it at all. Positions only grow, and
+// so does the bar's step with them: where the step next changes is found
+// once per step.
+class ProgressReport {
+public:
+    void At(int32_t current, int32_t total) {
+        if (!toLoader) {
+            if (total == knownTotal && current >= stepFrom && current < stepUntil) return;
+            const int32_t step = ComputeProgressStep(current, total);
+            knownTotal = total;
+            stepFrom = current;
+            stepUntil = total > 0 && current >= 0 ? EndOfStep(current, total, step) : current + int64_t{1};
+            if (reported && step == lastStep) return;
+            reported = true;
+            lastStep = step;
+        }
+        UpdateStatusWindow(nullptr, current, total);
+    }
+
+private:
+    // The first position after current whose step is not step.
+    static int64_t EndOfStep(int32_t current, int32_t total, int32_t step) {
+        int64_t same = current;
+        int64_t stride = 1;
+        int64_t other = same + stride;
+        while (other <= INT32_MAX && ComputeProgressStep(static_cast<int32_t>(other), total) == step) {
+            same = other;
+            stride *= 2;
+            other = current + stride;
+        }
+        if (other > INT32_MAX) return int64_t{INT32_MAX} + 1;
+        while (other - same > 1) {
+            const int64_t middle = same + (other - same) / 2;
+            if (ComputeProgressStep(static_cast<int32_t>(middle), total) == step) same = middle;
+            else other = middle;
+        }
+        return other;
+    }
+
+    const bool toLoader = LoaderContext() != nullptr;
+    int32_t knownTotal = 0;
+    int64_t stepFrom = 0;
+    int64_t stepUntil = 0;  // positions in [stepFrom, stepUntil) share the last step computed
+    bool reported = false;
+    int32_t lastStep = 0;
+};
+
 // ---------------------------------------------------------------------------
 // Writing
 
@@ -175,9 +224,10 @@ public:
         image.U8(Switches.desktopPlatform ? 0 : 1);
         image.U8(kCompiledFormatVersion);
         int32_t index = 0;
+        ProgressReport progress;
         for (const Instruction* node = first; node; node = node->next) {
             if (!WriteRecord(node)) return false;
-            UpdateStatusWindow(nullptr, ++index, nodeCount);
+            progress.At(++index, nodeCount);
         }
         return true;
     }
@@ -388,7 +438,6 @@ public:
 
     bool AtEnd() const { return position == bytes.size(); }
     size_t Position() const { return position; }
-    void MoveTo(size_t at) { position = at; }
 
     bool U8(uint8_t& value) { return Fixed(value); }
     bool U16(uint16_t& value) { return Fixed(value); }
@@ -403,7 +452,7 @@ public:
         if (length > bytes.size() - position) return false;
         text = std::string_view(reinterpret_cast<const char*>(bytes.data() + position), length);
         position += length;
-        return std::memchr(text.data(), '\0', length) == nullptr;
+        return !HoldsNul(text);
     }
 
 private:
@@ -415,6 +464,15 @@ private:
         std::memcpy(&value, bytes.data() + position, sizeof(T));
         position += sizeof(T);
         return true;
+    }
+
+    // Most texts are names of a few characters, too short to be worth a
+    // library call.
+    static bool HoldsNul(std::string_view text) {
+        if (text.size() > 16) return std::memchr(text.data(), '\0', text.size()) != nullptr;
+        for (const char c : text)
+            if (c == '\0') return true;
+        return false;
     }
 
     std::span<const uint8_t> bytes;
@@ -457,13 +515,51 @@ bool ReadRecord(ImageReader& in, FileRecord& record, std::string& reason) {
     return true;
 }
 
-// The next record of an image already read whole once without a fault.
-FileRecord NextRecord(ImageReader& in) {
-    FileRecord record;
-    std::string unused;
-    (void)ReadRecord(in, record, unused);
-    return record;
-}
+// The next record of an image that ReadRecord has read whole once without a
+// fault: the same fields in the same order, with nothing left to check.
+class CheckedImage {
+public:
+    explicit CheckedImage(std::span<const uint8_t> bytes, size_t at = 0)
+        : next(bytes.data() + at), end(bytes.data() + bytes.size()) {}
+
+    bool AtEnd() const { return next == end; }
+
+    FileRecord NextRecord() {
+        FileRecord record;
+        Take(record.flags);
+        uint8_t opcode;
+        Take(opcode);
+        record.opcode = opcode;
+        const uint16_t flags = record.flags;
+        if (flags & kRecordNumber) Take(record.number);
+        if (flags & kRecordText) TakeText(record.text);
+        if (flags & kRecordSecondText) TakeText(record.secondText);
+        if (flags & kRecordLinkValue) Take(record.linkBits);
+        if (flags & kRecordFusedStep) Take(record.fusedOpcode);
+        if (flags & kRecordExtraWord) Take(record.extraWord);
+        if (flags & kRecordFlagByte) Take(record.flagByte);
+        if (flags & kRecordNamespace) Take(record.namespaceWord);
+        if (flags & kRecordTarget) Take(record.targetId);
+        if (flags & kRecordIdentity) Take(record.ownId);
+        return record;
+    }
+
+private:
+    template <typename T>
+    void Take(T& value) {
+        std::memcpy(&value, next, sizeof(T));
+        next += sizeof(T);
+    }
+    void TakeText(std::string_view& text) {
+        uint32_t n;
+        Take(n);
+        text = std::string_view(reinterpret_cast<const char*>(next), n - 1);
+        next += n - 1;
+    }
+
+    const uint8_t* next;
+    const uint8_t* end;
+};
 
 // A procedure header text: kind byte, "_" or blank, count + 32, a blank or
 // the force-link mark, then the procedure key.
@@ -610,13 +706,14 @@ private:
     bool Survey(std::string& reason) {
         ImageReader in(body);
         size_t index = 0;
+        ProgressReport progress;
         while (!in.AtEnd()) {
             const size_t at = in.Position();
             FileRecord record;
             if (!ReadRecord(in, record, reason)) return false;
             CheckRecord(record, index, static_cast<uint32_t>(at));
             ++index;
-            UpdateStatusWindow(nullptr, static_cast<int32_t>(in.Position()), static_cast<int32_t>(body.size()));
+            progress.At(static_cast<int32_t>(in.Position()), static_cast<int32_t>(body.size()));
         }
         if (owed > 0) Fail(owingRecord, "a declaration is cut off");
         if (!identities.Take(nodeIds, dataIds, index)) return reason = "a node identity is given twice", false;
@@ -682,11 +779,10 @@ private:
         const bool savedLinking = ImmediateLinking;
         ImmediateLinking = true;
         for (uint32_t at : declarations) {
-            ImageReader in(body);
-            in.MoveTo(at);
-            const FileRecord declaration = NextRecord(in);
+            CheckedImage in(body, at);
+            const FileRecord declaration = in.NextRecord();
             FileRecord data[kDeclarationDataRecords];
-            for (FileRecord& record : data) record = NextRecord(in);
+            for (FileRecord& record : data) record = in.NextRecord();
             DeclareDllFunction(declaration.TextOrEmpty(), data[0].TextOrEmpty(), data[1].TextOrEmpty(),
                                static_cast<uint8_t>(data[2].number), data[3].number != 0.0, data[4].number != 0.0,
                                data[5].number != 0.0);
@@ -710,14 +806,14 @@ private:
     }
 
     bool Build() {
-        ImageReader in(body);
+        CheckedImage in(body);
         while (!in.AtEnd()) {
-            const FileRecord record = NextRecord(in);
+            const FileRecord record = in.NextRecord();
             if (IsDeclaration(record.opcode)) {
-                for (int i = 0; i < kDeclarationDataRecords; ++i) (void)NextRecord(in);
+                for (int i = 0; i < kDeclarationDataRecords; ++i) (void)in.NextRecord();
                 RememberSkipped(record);
             } else if (record.opcode == kClassOpcode) {
-                if (!AddClass(record, NextRecord(in))) return false;
+                if (!AddClass(record, in.NextRecord())) return false;
                 RememberSkipped(record);
             } else if (Is(record.opcode, Opcode::FORWARDPROC)) {
                 if (!AddForward(record)) return false;

@@ -103,8 +103,7 @@ double ValueOfBytes(const char* bytes) {
 
 class Optimizer {
 public:
-    Optimizer(Instruction* first, Pool* pool) : first_(first), pool_(pool), last_(first) {
-        while (last_ && last_->next) last_ = last_->next;
+    Optimizer(Instruction* first, Pool* pool) : first_(first), pool_(pool) {
         for (const OperatorName& entry : kOperatorNames) {
             const FunctionRecord* record = FunctionRecordAt(FindFunctionByName(entry.name));
             if (!record || !record->handler) continue;
@@ -114,6 +113,7 @@ public:
         // Two operators behind one handler (stand-ins of unbuilt operators)
         // cannot be told apart: no rule may take either for the other.
         for (Handler handler : sharedHandlers_) operators_.erase(handler);
+        for (const auto& [handler, op] : operators_) operatorMarks_ |= MarkOf(handler);
     }
 
     void Run(const char* fileName, CompileProgress progress) {
@@ -138,13 +138,18 @@ private:
     [[nodiscard]] bool IsPush(const Instruction* node, Opcode opcode) const {
         return Is(node, opcode) && node->opcode != static_cast<uint32_t>(Opcode::PUSHPROCADDR) && !IsLandedOn(node);
     }
+    // One bit per handler address: most nodes are no operator, and their
+    // handler's bit tells so without a look-up in the map.
+    [[nodiscard]] static uint64_t MarkOf(Handler handler) {
+        return uint64_t{1} << ((reinterpret_cast<uintptr_t>(handler) >> 4) & 63);
+    }
     [[nodiscard]] bool IsOperator(const Instruction* node, Operator op) const {
-        if (!node || node->secondHandler) return false;
+        if (!node || node->secondHandler || !(operatorMarks_ & MarkOf(node->handler))) return false;
         const auto found = operators_.find(node->handler);
         return found != operators_.end() && found->second == op;
     }
     [[nodiscard]] const Operator* OperatorOf(const Instruction* node) const {
-        if (!node || node->secondHandler) return nullptr;
+        if (!node || node->secondHandler || !(operatorMarks_ & MarkOf(node->handler))) return nullptr;
         const auto found = operators_.find(node->handler);
         return found == operators_.end() ? nullptr : &found->second;
     }
@@ -178,7 +183,9 @@ private:
         if (!from->extra) return;
         if (InstructionExtra* extra = RequireInstructionExtra(pool_, node)) extra->namespaceHash = from->extra->namespaceHash;
     }
-    void Delete(Instruction* node) { DeleteInstruction(pool_, &last_, node, true); }
+    // No cursor is kept: the walks go by the nodes' own links, and nothing
+    // appends after the list's last node while the optimiser runs.
+    void Delete(Instruction* node) { DeleteInstruction(pool_, nullptr, node, true); }
 
     // --- pass 1 -------------------------------------------------------------------------
 
@@ -407,9 +414,9 @@ private:
 
     Instruction* first_;
     Pool* pool_;
-    Instruction* last_;  // DeleteInstruction's cursor: the list's last node
     std::unordered_map<Handler, Operator> operators_;
     std::unordered_set<Handler> sharedHandlers_;
+    uint64_t operatorMarks_ = 0;  // the MarkOf bits of the handlers in operators_
 };
 
 }  // namespace

@@ -174,7 +174,7 @@ bool NextToken(bool reclassify) {
     if (!reclassify && p.input != nullptr) {
         p.input = p.input->next;
         ++p.tokensRead;
-        if (gProgressHooks.showPosition != nullptr) gProgressHooks.showPosition(p.tokensRead, p.tokenTotal);
+        if (gProgressHooks.showPosition != nullptr) gProgressHooks.showPosition(nullptr, p.tokensRead, p.tokenTotal);
     }
     if (p.input != nullptr) gLastInputToken = p.input;
     const bool inheritedWord = p.inheritedPending && p.currentClass != nullptr;

@@ -10,6 +10,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "compiler/compile_progress.h"
+
 namespace qob {
 
 struct TokenNode;
@@ -38,7 +40,7 @@ constexpr int kMaxParseDepth = 64;
 // reports the count of tokens read against the total; null hooks do nothing.
 struct ParserProgressHooks {
     void (*showText)(std::string_view text) = nullptr;
-    void (*showPosition)(int current, int total) = nullptr;
+    CompileProgress showPosition = nullptr;  // called with a null text
 };
 void SetParserProgressHooks(const ParserProgressHooks& hooks);
 [[nodiscard]] const ParserProgressHooks& GetParserProgressHooks();

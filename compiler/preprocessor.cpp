@@ -3,6 +3,8 @@
 // collection and expansion, #INCLUDE search, declarations and the marks.
 #include "compiler/preprocessor.h"
 
+#include <array>
+
 #include <filesystem>
 #include <optional>
 
@@ -77,6 +79,24 @@ std::string WithTrailingSeparator(std::string directory) {
     return directory;
 }
 
+// The low bytes of the hashes of every word the directive handling looks
+// for (directives, conditionals, and the ELSE and IF that ELSE IF joins): a
+// token whose hash has none of them is none of these words.
+constexpr std::array<bool, 256> kDirectiveHashBytes = [] {
+    std::array<bool, 256> bytes{};
+    for (Keyword keyword :
+         {Keyword::DirectiveDeasm, Keyword::DirectiveIfdef, Keyword::DirectiveIfndef, Keyword::DirectiveElseIf,
+          Keyword::DirectiveElse, Keyword::DirectiveEndIf, Keyword::Else, Keyword::If, Keyword::DirectiveDefine,
+          Keyword::DirectiveDebugFile, Keyword::DirectiveDebugOn, Keyword::DirectiveDebugOff,
+          Keyword::DirectiveNoWarning, Keyword::DirectiveIcon, Keyword::DirectiveCode, Keyword::DirectiveLink,
+          Keyword::DirectiveGlobals, Keyword::DirectiveLocals, Keyword::DirectiveLibrary, Keyword::DirectiveNoQoc,
+          Keyword::DirectiveUndef, Keyword::DirectiveInclude, Keyword::DirectiveNamespace,
+          Keyword::DirectiveEndNamespace, Keyword::DirectiveImport, Keyword::DirectiveDeclare,
+          Keyword::DirectiveDeclareApi, Keyword::DirectiveCDeclare, Keyword::DirectiveCDeclareApi})
+        bytes[KeywordHashes[keyword] & 0xFF] = true;
+    return bytes;
+}();
+
 // One call of PreprocessFile: the reader of one text with its own line
 // counter, over the process-wide directive state.
 class SourceRun {
@@ -112,6 +132,8 @@ private:
     void SetCurrentFile(std::string_view name);
     void Report(std::string_view message, const TokenNode* token, int charPos);
     void Append(std::string_view text, const ScannedToken& at);
+    // The same for a text whose hash is known.
+    void AppendHashed(std::string_view text, uint32_t hash, const ScannedToken& at);
 
     void HandleToken(const ScannedToken& token);
     void ReportScanError(const ScannedToken& token);
@@ -119,6 +141,7 @@ private:
     [[nodiscard]] bool ExpandsAsDefine(const ScannedToken& token, uint32_t hash);
     void Expand(int index, const ScannedToken& token);
     void ProcessToken(const ScannedToken& token, std::string_view text, uint32_t hash);
+    [[nodiscard]] bool IsDirectivePending() const;
     [[nodiscard]] bool HandleConditional(uint32_t hash);
     void ResolveConditionalName(bool defined);
     void EndLine();
@@ -160,7 +183,8 @@ TokenNode* SourceRun::Run() {
     while (!stopped_ && !state_.expansionAborted) {
         if (messages.errorCount >= kTokenizerErrorLimit) break;
         if (!expanding_ && gHooks.showProgressPosition != nullptr)
-            gHooks.showProgressPosition(scanner_.Position(), scanner_.Length());
+            gHooks.showProgressPosition(nullptr, static_cast<int32_t>(scanner_.Position()),
+                                        static_cast<int32_t>(scanner_.Length()));
         const ScannedToken token = scanner_.Next(CurrentScanMode());
         if (token.kind == ScannedKind::End) break;
         HandleToken(token);
@@ -217,10 +241,14 @@ void SourceRun::Report(std::string_view message, const TokenNode* token, int cha
 // Tokens carry their own position, or the one given for the whole text
 // (inside a define's expansion, the position of the define's use).
 void SourceRun::Append(std::string_view text, const ScannedToken& at) {
+    AppendHashed(text, HashText(text), at);
+}
+
+void SourceRun::AppendHashed(std::string_view text, uint32_t hash, const ScannedToken& at) {
     const bool fixed = fixedLine_ != -1;
     const int line = fixed ? fixedLine_ : at.line;
     const int column = fixed ? fixedColumn_ : at.column;
-    EmitInternedToken(cursor_, text, internedFile_, line, column);
+    EmitHashedToken(cursor_, text, hash, internedFile_, line, column);
 }
 
 void SourceRun::HandleToken(const ScannedToken& token) {
@@ -319,6 +347,12 @@ void SourceRun::ProcessToken(const ScannedToken& token, std::string_view text, u
         EndLine();
         return;
     }
+    // Nearly every token is no directive word and meets no directive waiting
+    // for its operand: it is appended (in an active level) without the tests below.
+    if (!kDirectiveHashBytes[hash & 0xFF] && !IsDirectivePending()) {
+        if (IsActive() && !text.empty()) AppendHashed(text, hash, token);
+        return;
+    }
     if (HandleConditional(hash) || !IsActive()) return;
 
     // ELSE IF on one line becomes ELSE __ELSEIF.
@@ -332,7 +366,15 @@ void SourceRun::ProcessToken(const ScannedToken& token, std::string_view text, u
 
     // An empty operand leaves its directive waiting for the next token.
     if (text.empty() || HandleDirective(token, text, hash)) return;
-    Append(text, token);
+    AppendHashed(text, hash, token);
+}
+
+// Whether a directive takes the next token as its operand (a define's name or
+// value, an #UNDEF list, the operand of #INCLUDE, #CODE ...).
+bool SourceRun::IsDirectivePending() const {
+    return state_.defineState != DefineState::Idle || state_.pendingUndef || state_.pendingInclude ||
+           state_.pendingImport || state_.pendingNamespace || state_.pendingLink || state_.pendingIcon ||
+           state_.pendingDebugFile || state_.pendingCode || state_.declareState > 0;
 }
 
 bool SourceRun::HandleConditional(uint32_t hash) {

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "compiler/compile_progress.h"
 #include "compiler/token_list.h"
 
 namespace qob {
@@ -41,7 +42,7 @@ struct PreprocessorHooks {
     void (*setRuntimeLog)(bool on) = nullptr;
     // The progress window: a stage text, and the read position of a text.
     void (*showProgressText)(std::string_view text) = nullptr;
-    void (*showProgressPosition)(size_t position, size_t last) = nullptr;
+    CompileProgress showProgressPosition = nullptr;  // called with a null text
     // In assembler mode: the directory of the current program context.
     std::string (*contextDirectory)() = nullptr;
 };

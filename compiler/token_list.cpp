@@ -45,10 +45,11 @@ public:
     void* Allocate(size_t bytes) {
         ++live_;
         if (bytes > kLargestPooled) return AllocateLarge(bytes);
-        FreeBlock*& list = free_[bytes / kGrain];
-        if (FreeBlock* block = list) {
+        FreeList& list = free_[bytes / kGrain];
+        if (FreeBlock* block = list.first) {
             QOB_UNPOISON(block, bytes);
-            list = block->next;
+            list.first = block->next;
+            if (list.first == nullptr) list.last = nullptr;
             return block;
         }
         if (bytes > static_cast<size_t>(chunkEnd_ - chunkNext_)) StartChunk();
@@ -63,9 +64,12 @@ public:
             std::free(block);
         } else {
             auto* freed = static_cast<FreeBlock*>(block);
-            freed->next = free_[bytes / kGrain];
-            free_[bytes / kGrain] = freed;
-            QOB_POISON(block, bytes);
+            freed->next = nullptr;
+            FreeList& list = free_[bytes / kGrain];
+            if (list.last != nullptr) list.last->next = freed;
+            else list.first = freed;
+            list.last = freed;
+            QOB_POISON(freed + 1, bytes - sizeof(FreeBlock));  // the link stays open for the next release
         }
         if (--live_ == 0) ReleaseChunks();
     }
@@ -75,6 +79,13 @@ public:
 private:
     struct FreeBlock {
         FreeBlock* next;
+    };
+    // Oldest first: the nodes a stage makes take the blocks of the nodes it
+    // read in the order they were freed, so a list made in one pass lies in
+    // memory in its own order and the next stage's walk reads ahead.
+    struct FreeList {
+        FreeBlock* first = nullptr;
+        FreeBlock* last = nullptr;
     };
     struct Chunk {
         Chunk* previous;
@@ -112,10 +123,10 @@ private:
             std::free(chunk);
         }
         chunkNext_ = chunkEnd_ = nullptr;
-        for (FreeBlock*& list : free_) list = nullptr;
+        for (FreeList& list : free_) list = {};
     }
 
-    FreeBlock* free_[kLargestPooled / kGrain + 1] = {};
+    FreeList free_[kLargestPooled / kGrain + 1];
     Chunk* lastChunk_ = nullptr;
     char* chunkNext_ = nullptr;
     char* chunkEnd_ = nullptr;
@@ -163,9 +174,14 @@ void EmitToken(TokenNode*& cursor, std::string_view text, const char* fileName, 
 
 void EmitInternedToken(TokenNode*& cursor, std::string_view text, const char* internedFile,
                        int line, int column) {
+    EmitHashedToken(cursor, text, HashName(text.data(), text.size()), internedFile, line, column);
+}
+
+void EmitHashedToken(TokenNode*& cursor, std::string_view text, uint32_t hash, const char* internedFile, int line,
+                     int column) {
     if (gTokenOutputSuspended) return;
     TokenNode* node = NewNode(text);
-    node->hash = HashName(text.data(), text.size());
+    node->hash = hash;
     node->file = internedFile;
     node->line = line;
     node->column = static_cast<uint16_t>(std::clamp(column, 0, 0xFFFF));  // 16 bits: longer lines stop counting

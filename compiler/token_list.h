@@ -37,6 +37,9 @@ void EmitToken(TokenNode*& cursor, std::string_view text, const char* fileName, 
 // The same with a file name that already is the interned text.
 void EmitInternedToken(TokenNode*& cursor, std::string_view text, const char* internedFile,
                        int line, int column);
+// The same with the text's HashName known already.
+void EmitHashedToken(TokenNode*& cursor, std::string_view text, uint32_t hash, const char* internedFile, int line,
+                     int column);
 
 // Replaces a node's text (a new copy) and its hash.
 void SetTokenText(TokenNode* node, std::string_view text);

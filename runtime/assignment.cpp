@@ -11,6 +11,7 @@
 #include "runtime/memory_links.h"
 #include "runtime/number_text.h"
 #include "runtime/objects.h"
+#include "runtime/opcodes.h"
 #include "runtime/program_context.h"
 #include "runtime/push_instructions.h"
 #include "runtime/typed_fields.h"
@@ -319,6 +320,24 @@ void AssignOpcode() {
         field = x->data;
     bool wide = Dispatch(x, s, targetByReference, field);
     FinishAssignment(x, s, wide);
+}
+
+bool AssignNumberOpcode(Instruction* node, double value) {
+    if (node->opcode != static_cast<uint32_t>(Opcode::ASSIGN2) || node->handler != AssignOpcode || SetPushPending ||
+        NoFollowPending || node->operand != 0.0)
+        return false;
+    const InstructionExtra* extra = node->extra;
+    if (!extra || !extra->cachedVariable || !IsCachedListInForce(extra->cachedList))
+        return false;
+    VariableRecord* x = extra->cachedVariable;
+    if (node->extraWord == 0)
+        while (x->reference)
+            x = x->reference;
+    if (!IsPlainNumberTarget(x))
+        return false;
+    SetVariableValue(x, nullptr, value, nullptr, -1);
+    x->flags &= ~kVarWideText;
+    return true;
 }
 
 void Builtin___set_push() {

@@ -7,6 +7,7 @@
 
 namespace qob {
 
+struct Instruction;
 struct StackEntry;
 struct VariableRecord;
 
@@ -17,6 +18,11 @@ extern uint8_t SetPushPending;
 void AssignStatement();
 // Opcode "=2": the target is named by the current instruction.
 void AssignOpcode();
+// What "=2" does with a plain number on top of the stack when its target's
+// cache answers for a variable that takes a plain number as its whole value
+// (and no push of the result was asked for): the number is stored without
+// the cell. False, with nothing done, when node is no such "=2".
+[[nodiscard]] bool AssignNumberOpcode(Instruction* node, double value);
 // "__set_push": sets SetPushPending.
 void Builtin___set_push();
 

@@ -35,10 +35,6 @@ std::vector<std::string> ReadLibraryPath() {
 void OpenNamedDebugLog(std::string_view path) { OpenDebugLog(std::string(path).c_str()); }
 void SetRuntimeLog(bool on) { RuntimeLogSwitch = on ? 1 : 0; }
 void ShowProgressText(std::string_view text) { UpdateStatusWindow(std::string(text).c_str(), 0, 0); }
-void ShowProgressPosition(size_t position, size_t last) {
-    UpdateStatusWindow(nullptr, static_cast<int32_t>(position), static_cast<int32_t>(last));
-}
-void ShowParserPosition(int current, int total) { UpdateStatusWindow(nullptr, current, total); }
 
 std::string ContextDirectory() {
     return CurrentContext && CurrentContext->appPath ? CurrentContext->appPath : std::string();
@@ -58,10 +54,10 @@ void InstallCompilerHooks() {
     hooks.openDebugLog = OpenNamedDebugLog;
     hooks.setRuntimeLog = SetRuntimeLog;
     hooks.showProgressText = ShowProgressText;
-    hooks.showProgressPosition = ShowProgressPosition;
+    hooks.showProgressPosition = UpdateStatusWindow;
     hooks.contextDirectory = ContextDirectory;
     SetPreprocessorHooks(hooks);
-    SetParserProgressHooks({ShowProgressText, ShowParserPosition});
+    SetParserProgressHooks({ShowProgressText, UpdateStatusWindow});
     SetErrorVariableWriter(WriteErrorVariable);
 }
 

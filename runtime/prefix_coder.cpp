@@ -141,24 +141,23 @@ public:
         uint16_t value = 0;  // Leaf: the symbol; Node: the node index
     };
 
-    // Up to two whole codes read from the first kTableBits bits at once;
+    // Up to four whole codes read from the first kTableBits bits at once;
     // count 0 when the first code is not a leaf of the table.
-    struct Pair {
+    struct Run {
+        uint8_t symbols[4] = {};
         uint8_t count = 0;
-        uint8_t length = 0;  // bits of both codes together
-        uint8_t first = 0;
-        uint8_t second = 0;
+        uint8_t length = 0;  // bits of all its codes together
     };
 
     explicit CodeTable(const CodeTree& tree)
-        : bits(std::min(tree.maxDepth, kTableBits)), entries(size_t{1} << bits), pairs(entries.size()) {
+        : bits(std::min(tree.maxDepth, kTableBits)), entries(size_t{1} << bits), runs(entries.size()) {
         if (tree.root >= 0)
             Fill(tree, tree.root, 0, 0);
-        FillPairs();
+        FillRuns();
     }
 
-    // The pair for a left-aligned window; only for a table of at least one bit.
-    const Pair& LookPair(uint64_t window) const { return pairs[window >> (64 - bits)]; }
+    // The run for a left-aligned window; only for a table of at least one bit.
+    const Run& LookRun(uint64_t window) const { return runs[window >> (64 - bits)]; }
 
     // The entry for a left-aligned 64-bit window of the stream.
     const Entry& Look(uint64_t window) const {
@@ -187,43 +186,40 @@ private:
                 Fill(tree, node.child[bit], depth + 1, prefix * 2 + bit);
     }
 
-    // A second code belongs to the pair only when all its bits lie within
-    // the window, past the first code.
-    void FillPairs() {
+    // A code belongs to a run only when all its bits lie within the window,
+    // past the codes before it.
+    void FillRuns() {
         const size_t mask = entries.size() - 1;
         for (size_t window = 0; window < entries.size(); ++window) {
-            const Entry& head = entries[window];
-            if (head.kind != Kind::Leaf || head.length == 0)
-                continue;
-            Pair& pair = pairs[window];
-            pair = {1, head.length, static_cast<uint8_t>(head.value), 0};
-            if (head.length >= bits)
-                continue;
-            const Entry& next = entries[(window << head.length) & mask];
-            if (next.kind == Kind::Leaf && next.length > 0 && head.length + next.length <= bits)
-                pair = {2, static_cast<uint8_t>(head.length + next.length), static_cast<uint8_t>(head.value),
-                        static_cast<uint8_t>(next.value)};
+            Run& run = runs[window];
+            while (run.count < 4) {
+                const Entry& entry = entries[(window << run.length) & mask];
+                if (entry.kind != Kind::Leaf || entry.length == 0 || run.length + entry.length > bits)
+                    break;
+                run.symbols[run.count++] = static_cast<uint8_t>(entry.value);
+                run.length = static_cast<uint8_t>(run.length + entry.length);
+            }
         }
     }
 
     int bits;
     std::vector<Entry> entries;
-    std::vector<Pair> pairs;
+    std::vector<Run> runs;
 };
 
-// Decodes from bit `position` while at least 8 input bytes and 8 output
+// Decodes from bit `position` while at least 8 input bytes and 16 output
 // bytes are left, four table windows per 64-bit read, and stops at the
-// first code the pair table does not settle; the slow path takes over
+// first code the run table does not settle; the slow path takes over
 // there with all its checks. Returns the new output index.
-size_t DecodeWithPairs(const CodeTable& table, std::span<const uint8_t> input, size_t& position,
-                       std::span<uint8_t> output, size_t i) {
+size_t DecodeWithRuns(const CodeTable& table, std::span<const uint8_t> input, size_t& position,
+                      std::span<uint8_t> output, size_t i) {
     // Four windows of at most kTableBits bits fit the 57 exact bits of a read.
     static_assert(4 * CodeTable::kTableBits <= 57);
     if (table.Bits() == 0)
         return i;
     const uint8_t* data = input.data();
     uint8_t* out = output.data();
-    while (i + 8 <= output.size() && (position >> 3) + 8 <= input.size()) {
+    while (i + 16 <= output.size() && (position >> 3) + 8 <= input.size()) {
         uint64_t word;
         std::memcpy(&word, data + (position >> 3), 8);
         if constexpr (std::endian::native == std::endian::little)
@@ -231,15 +227,14 @@ size_t DecodeWithPairs(const CodeTable& table, std::span<const uint8_t> input, s
         word <<= position & 7;
         size_t used = 0;
         for (int step = 0; step < 4; ++step) {
-            const CodeTable::Pair& pair = table.LookPair(word << used);
-            if (pair.count == 0) {
+            const CodeTable::Run& run = table.LookRun(word << used);
+            if (run.count == 0) {
                 position += used;
                 return i;
             }
-            out[i] = pair.first;
-            out[i + 1] = pair.second;
-            i += pair.count;
-            used += pair.length;
+            std::memcpy(out + i, run.symbols, 4);
+            i += run.count;
+            used += run.length;
         }
         position += used;
     }
@@ -290,7 +285,7 @@ CoderResult ShannonFanoUncompress(std::span<const uint8_t> input, std::span<uint
     for (size_t i = 0; i < output.size(); ++i) {
         size_t position = inputBits - in.BitsLeft();
         const size_t before = position;
-        i = DecodeWithPairs(table, input, position, output, i);
+        i = DecodeWithRuns(table, input, position, output, i);
         in.Skip(position - before);
         if (i == output.size())
             break;

@@ -49,6 +49,7 @@ struct FrameCacheRecord {
     VariableRecord* frame;      // head record of the frame (context heap)
     Instruction* procedure;     // its STARTPROC node
     uint8_t inUse;
+    uint8_t keepsObject;        // SELF$ and OBJECTNAME$ kept bound from the last (method) call
     FrameCacheRecord* next;     // context's cache list, newest first
     FrameCacheRecord* previous;
     FrameCacheRecord* nextFree; // the procedure's free list (InstructionExtra::freeFrames)
@@ -114,6 +115,12 @@ struct ProgramContext {
 extern ProgramContext* CurrentContext;
 extern ProgramContext* FirstContext;
 extern ProgramContext* LastContext;
+
+// Set by the start-up once only the last program is left to run. When the
+// last live context then ends, nothing runs after it but the process's exit:
+// its instruction texts are left to the exit instead of being freed one by
+// one (every other part of its end still happens: destructors, files, logs).
+extern bool ExitFollowsLastContext;
 
 // A new zeroed context with its own private heap, appended to the list. The
 // caller sets kind, modes, pool, bottom stack cell and global head.

@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+#include "builtins/number_rules.h"
+#include "builtins/operator_values.h"
 #include "platform/memory.h"
 #include "runtime/function_table.h"
 #include "runtime/hash.h"
@@ -14,6 +16,8 @@
 #include "runtime/memory_links.h"
 #include "runtime/number_text.h"
 #include "runtime/objects.h"
+#include "runtime/opcodes.h"
+#include "runtime/assignment.h"
 #include "runtime/program_context.h"
 #include "runtime/runtime_error.h"
 #include "runtime/value_stack.h"
@@ -70,7 +74,7 @@ inline void PushText(const char* text) { PushCellValue(CurrentContext, text, 0.0
 
 inline void PushConstant(double value) { PushCellValue(CurrentContext, nullptr, value, nullptr, 0); }
 
-inline VariableRecord* NodeVariable(bool second, bool noFollow) {
+[[gnu::always_inline]] inline VariableRecord* NodeVariable(bool second, bool noFollow) {
     Instruction* node = CurrentInstruction;
     return LookUpNodeVariable(node, second ? SecondText(node) : node->text, second, noFollow);
 }
@@ -125,7 +129,7 @@ void CompareCase(int32_t count) {
 // Binds the top cell to one parameter variable.
 void BindParameter(VariableRecord* parameter) {
     ProgramContext* context = CurrentContext;
-    StackEntry* popped = PopStackEntryFrom(context);
+    StackEntry* popped = PopCell(context);
     // The caller wrote the cell field by field just before: each field is
     // read on its own (a whole-cell copy would wait on those writes).
     const double cellValue = popped->value;
@@ -136,12 +140,12 @@ void BindParameter(VariableRecord* parameter) {
     MemoryLink* const cellLinks = popped->ownedLinks;
     popped->ownedLinks = nullptr;
     if (!parameter) {
-        FreeLinkChain(cellLinks);
+        if (cellLinks) FreeLinkChain(cellLinks);
         return;
     }
     if (!source && !cellText) {
         SetVariableValue(parameter, nullptr, cellValue, nullptr, 0);
-        FreeLinkChain(cellLinks);
+        if (cellLinks) FreeLinkChain(cellLinks);
     } else if (!source && cellLinks) {
         // A result that owns blocks through its fields (RETURN copies them
         // for the caller): the parameter gets its own copies, as an
@@ -191,19 +195,24 @@ void BindParameter(VariableRecord* parameter) {
     }
 }
 
-// The parameter named by the node's text (or its second text).
-VariableRecord* ParameterVariable(Instruction* node, bool second) {
+// The parameter named by the node's text (or its second text) when the
+// node's cache does not answer for it.
+VariableRecord* FindParameterVariable(Instruction* node, bool second) {
     InstructionExtra* extra = node->extra;
-    VariableRecord* cachedList = extra ? (second ? extra->cachedList2 : extra->cachedList) : nullptr;
-    if (cachedList && (cachedList == LocalVariableList || cachedList == ConstantList))
-        return second ? extra->cachedVariable2 : extra->cachedVariable;
-    const char* name = second ? SecondText(node) : node->text;
-    if (!name) return nullptr;
+    VariableRecord* const frame = LocalVariableList;
     // Each call of a recursive procedure binds into another frame: the
     // lookup by hash is what most of its bindings take.
-    VariableRecord* parameter =
-        FindItemWithHash(LocalVariableList, second ? HashVariableName(name) : node->textHash);
-    if (!parameter) parameter = CreateVariable(LocalVariableList, name, false);
+    if (!second && extra && node->textHash) {
+        if (VariableRecord* parameter = FindItemWithHash(frame, node->textHash)) {
+            extra->cachedVariable = parameter;
+            extra->cachedList = frame;
+            return parameter;
+        }
+    }
+    const char* name = second ? SecondText(node) : node->text;
+    if (!name) return nullptr;
+    VariableRecord* parameter = FindItemWithHash(frame, second ? HashVariableName(name) : node->textHash);
+    if (!parameter) parameter = CreateVariable(frame, name, false);
     if (!parameter) return nullptr;
     extra = RequireInstructionExtra(CurrentContext->pool, node);
     if (extra) {
@@ -213,20 +222,26 @@ VariableRecord* ParameterVariable(Instruction* node, bool second) {
     return parameter;
 }
 
-}  // namespace
+// The parameter named by the node's text (or its second text).
+inline VariableRecord* ParameterVariable(Instruction* node, bool second) {
+    const InstructionExtra* extra = node->extra;
+    const VariableRecord* cachedList = extra ? (second ? extra->cachedList2 : extra->cachedList) : nullptr;
+    if (cachedList && (cachedList == LocalVariableList || cachedList == ConstantList))
+        return second ? extra->cachedVariable2 : extra->cachedVariable;
+    return FindParameterVariable(node, second);
+}
 
-namespace {
-
-// FindVariable's first answer when no object's members come before the
-// running frame: a record of that frame with the name's hash and scope.
-// Recursive calls run in frames of their own, and miss the node caches
-// this way on nearly every call.
-VariableRecord* FindInRunningFrame(uint32_t hash) {
-    if (MemberList) return nullptr;
-    const uint32_t scope = CurrentInstruction && CurrentInstruction->extra ? CurrentInstruction->extra->namespaceHash : 0;
-    for (VariableRecord* r = LocalVariableList; r; r = r->next)
-        if (r->hash == hash && r->scope == scope) return r;
-    return nullptr;
+// BindParameter's common case kept inline: a plain number (a constant or a
+// result that owns nothing) into a plain variable.
+inline void BindParameterInline(VariableRecord* parameter) {
+    ProgramContext* context = CurrentContext;
+    StackEntry* top = context->stackTop;
+    if (parameter && top->below && !top->text && !top->variable && !top->ownedLinks) {
+        context->stackTop = top->below;
+        SetVariableValue(parameter, nullptr, top->value, nullptr, 0);
+        return;
+    }
+    BindParameter(parameter);
 }
 
 }  // namespace
@@ -256,6 +271,82 @@ VariableRecord* CacheNodeVariable(Instruction* node, const char* name, bool seco
     return variable;
 }
 
+namespace {
+
+// Where the two operands of an operator that follows a two-value push come from.
+enum class Operands {
+    VariableAndConstant,  // PUSHVARINT
+    ConstantAndVariable,  // PUSHINTVAR
+    TwoVariables,         // PUSHVARVAR: the second name, then the first
+};
+
+// Whether a built-in call follows the push: the only nodes an operator
+// after it can be (tested before anything else, as most pushes have none).
+inline bool IsCallAfter(const Instruction* push) {
+    return push->next && push->next->opcode == static_cast<uint32_t>(Opcode::INTERNALCALL);
+}
+
+// Whether the node is an "=2" (AssignNumberOpcode then decides whether it
+// takes a number as it is).
+inline bool IsNumberAssignment(const Instruction* node) {
+    return node && node->opcode == static_cast<uint32_t>(Opcode::ASSIGN2);
+}
+
+// A variable the push's node cache answers for, holding a plain number: its
+// number into value. False when the cache misses (the push then looks the
+// name up, which may make or report the variable) or the value is no plain
+// number; nothing has been read or changed then.
+inline bool ReadCachedNumber(const Instruction* node, bool second, double* value) {
+    const InstructionExtra* extra = node->extra;
+    if (!extra || NoFollowPending || !IsCachedListInForce(second ? extra->cachedList2 : extra->cachedList))
+        return false;
+    VariableRecord* variable = second ? extra->cachedVariable2 : extra->cachedVariable;
+    while (variable && variable->reference) variable = variable->reference;
+    return ReadPlainNumber(variable, value);
+}
+
+inline bool ReadOperands(const Instruction* push, Operands from, double* left, double* right) {
+    switch (from) {
+        case Operands::VariableAndConstant: *right = push->operand; return ReadCachedNumber(push, false, left);
+        case Operands::ConstantAndVariable: *left = push->operand; return ReadCachedNumber(push, false, right);
+        case Operands::TwoVariables: return ReadCachedNumber(push, true, left) && ReadCachedNumber(push, false, right);
+    }
+    return false;
+}
+
+// When the built-in call after a push is an operator whose two-number case
+// a rule gives (plain, or with a conditional jump fused in) and both
+// operands are plain numbers, runs the push, the operator and (when it
+// follows and takes the number) an "=2" as they would run one after the
+// other: the result is stored, decides the jump, or is pushed.
+// False, with nothing done, otherwise. Kept out of the push handlers, whose
+// own path stays as short as it was.
+template <Operands from>
+[[gnu::noinline]] bool RunOperatorAfterPush(Instruction* push) {
+    Instruction* op = push->next;
+    const bool jumps = op->secondHandler != nullptr;
+    if (jumps && op->handler != ConditionalJumpHandler) return false;
+    const NumberRule rule = NumberRuleOf(jumps ? op->secondHandler : op->handler);
+    double left = 0.0;
+    double right = 0.0;
+    if (!rule || !ReadOperands(push, from, &left, &right)) return false;
+    const double result = rule(left, right);
+    if (jumps) {
+        FinishConditionalJump(op, result == 0.0);
+        return true;
+    }
+    Instruction* next = op->next;
+    if (IsNumberAssignment(next) && AssignNumberOpcode(next, result)) {
+        CurrentInstruction = next;
+        return true;
+    }
+    CurrentInstruction = op;
+    PushConstant(result);
+    return true;
+}
+
+}  // namespace
+
 void Handle_PUSHINT() { PushConstant(CurrentInstruction->operand); }
 
 void Handle_PUSHSTR() { PushText(CurrentInstruction->text); }
@@ -277,6 +368,8 @@ void Handle_PUSHINTSTR() {
 }
 
 void Handle_PUSHVARINT() {
+    Instruction* node = CurrentInstruction;
+    if (IsCallAfter(node) && RunOperatorAfterPush<Operands::VariableAndConstant>(node)) return;
     PushVariableValue(NodeVariable(false, false));
     PushConstant(CurrentInstruction->operand);
 }
@@ -287,6 +380,8 @@ void Handle_PUSHNGVARINT() {
 }
 
 void Handle_PUSHINTVAR() {
+    Instruction* node = CurrentInstruction;
+    if (IsCallAfter(node) && RunOperatorAfterPush<Operands::ConstantAndVariable>(node)) return;
     PushConstant(CurrentInstruction->operand);
     PushVariableValue(NodeVariable(false, false));
 }
@@ -317,6 +412,8 @@ void Handle_PUSHSTRINT() {
 }
 
 void Handle_PUSHVARVAR() {
+    Instruction* node = CurrentInstruction;
+    if (IsCallAfter(node) && RunOperatorAfterPush<Operands::TwoVariables>(node)) return;
     PushVariableValue(NodeVariable(true, false));
     PushVariableValue(NodeVariable(false, false));
 }
@@ -326,19 +423,30 @@ void Handle_NGPUSHVARVAR() {
     PushVariableItself(NodeVariable(false, true));
 }
 
-void Handle_PARMSPUSHVAR() { BindParameter(ParameterVariable(CurrentInstruction, false)); }
+void Handle_PARMSPUSHVAR() { BindParameterInline(ParameterVariable(CurrentInstruction, false)); }
 
 void Handle_PARMSPUSHVARVAR() {
     Instruction* node = CurrentInstruction;
-    BindParameter(ParameterVariable(node, true));
-    BindParameter(ParameterVariable(node, false));
+    BindParameterInline(ParameterVariable(node, true));
+    BindParameterInline(ParameterVariable(node, false));
 }
 
 void Handle_PUSHCASE() { CompareCase(static_cast<int32_t>(CurrentInstruction->extraWord)); }
 
 void Handle_PUSHINTCASE() {
-    PushConstant(ConstantInText(CurrentInstruction));
-    CompareCase(static_cast<int32_t>(CurrentInstruction->extraWord));
+    Instruction* node = CurrentInstruction;
+    const double constant = ConstantInText(node);
+    // One number label against a number selector: what CompareCase answers
+    // for the pushed constant, without the push.
+    if (node->extraWord == 1) {
+        const int64_t slot = TruncToInt64(node->operand);
+        if (slot >= 0 && slot < kCaseSlots && !CurrentContext->caseSlots[slot].text && EqualsHandler()) {
+            if (CurrentContext->caseSlots[slot].value != constant) CurrentInstruction = JumpTarget(node);
+            return;
+        }
+    }
+    PushConstant(constant);
+    CompareCase(static_cast<int32_t>(node->extraWord));
 }
 
 }  // namespace qob

@@ -20,6 +20,27 @@ extern bool NoFollowPending;
                     list == MemberList);
 }
 
+// A record of the running frame with that hash and the running node's scope:
+// what FindVariable answers first when no object's members come before the
+// frame. Recursive calls run in frames of their own and miss the node caches
+// on nearly every call; this is their way back to the variable.
+[[nodiscard]] inline VariableRecord* FindInRunningFrame(uint32_t hash) {
+    if (MemberList) return nullptr;
+    const Instruction* running = CurrentInstruction;
+    const uint32_t scope = running && running->extra ? running->extra->namespaceHash : 0;
+    for (VariableRecord* r = LocalVariableList; r; r = r->next)
+        if (r->hash == hash && r->scope == scope) return r;
+    return nullptr;
+}
+
+// Caches a variable FindInRunningFrame found, as CacheNodeVariable would.
+inline void CacheFrameVariable(InstructionExtra* extra, VariableRecord* variable) {
+    MemberLookupInstance = nullptr;  // as FindVariable leaves them
+    MemberLookupRefused = 0;
+    extra->cachedVariable = variable;
+    extra->cachedList = variable->owner;
+}
+
 // The node's variable when its cache misses: found, else required, by name,
 // and stored in the first (second == false) or second pair of the side
 // record. The reference is not followed here.
@@ -28,12 +49,14 @@ extern bool NoFollowPending;
 // The node's variable by name, through the side-record cache of the first
 // (second == false) or second name pair; finds, else requires, it and follows
 // its reference unless noFollow. Other handlers that name a variable use it.
-[[nodiscard]] inline VariableRecord* LookUpNodeVariable(Instruction* node, const char* name, bool second,
-                                                        bool noFollow) {
-    const InstructionExtra* extra = node->extra;
+[[nodiscard, gnu::always_inline]] inline VariableRecord* LookUpNodeVariable(Instruction* node, const char* name,
+                                                                           bool second, bool noFollow) {
+    InstructionExtra* extra = node->extra;
     VariableRecord* variable = nullptr;
     if (extra && IsCachedListInForce(second ? extra->cachedList2 : extra->cachedList))
         variable = second ? extra->cachedVariable2 : extra->cachedVariable;
+    else if (!second && extra && node->textHash && (variable = FindInRunningFrame(node->textHash)))
+        CacheFrameVariable(extra, variable);
     else if (!(variable = CacheNodeVariable(node, name, second)))
         return nullptr;
     if (noFollow || NoFollowPending) [[unlikely]] {

@@ -251,7 +251,9 @@ StackEntry* CloseArgumentFrame(ProgramContext* context) { return CloseFrame(cont
 
 void DropFunctionStack(int32_t keep) {
     ProgramContext* context = CurrentContext;
-    const StackEntry* saved = CloseArgumentFrame(context);
+    const StackEntry* saved = CloseFrame(context);
+    // The common end of a function call: its one result is all the frame holds.
+    if (keep == 1 && context->stackTop != saved && context->stackTop->below == saved && saved) return;
     const int32_t count = CountAbove(saved, context->stackTop);
     if (count == 0 && keep != 0) {
         PushValue(nullptr, 0.0, nullptr);

@@ -23,6 +23,7 @@
 #include "runtime/number_text.h"
 #include "runtime/objects.h"
 #include "runtime/procedure_lookup.h"
+#include "runtime/push_instructions.h"
 #include "runtime/hash.h"
 #include "runtime/program_context.h"
 #include "runtime/runtime_error.h"
@@ -128,30 +129,59 @@ Instruction* FirstNode(Instruction* procedure, int32_t mode) {
 }
 
 const uint32_t kSelfHash = HashVariableName("SELF$");
+const uint32_t kObjectNameHash = HashVariableName("OBJECTNAME$");
+
+// A record that holds nothing beyond its flags, data and value (the fields
+// or-ed together: one test instead of fifteen branches).
+bool HoldsNoMore(const VariableRecord* r) {
+    const uintptr_t pointers = reinterpret_cast<uintptr_t>(r->reference) | reinterpret_cast<uintptr_t>(r->links) |
+                               reinterpret_cast<uintptr_t>(r->getter) | reinterpret_cast<uintptr_t>(r->setter) |
+                               reinterpret_cast<uintptr_t>(r->currentNode) | reinterpret_cast<uintptr_t>(r->members) |
+                               reinterpret_cast<uintptr_t>(r->parent) | reinterpret_cast<uintptr_t>(r->linkOwner);
+    const uint32_t numbers = static_cast<uint32_t>(r->type) | r->elementCount | r->protect | r->dimensionCount |
+                             r->offset | r->arrayWord | r->arrayOrder;
+    return (pointers | numbers) == 0;
+}
 
 // SELF$ as BindObject leaves it: an object variable holding the instance's
 // address and its own copy of the class name, nothing else.
 bool IsBoundSelf(const VariableRecord* self) {
-    const char* name = self->name;
-    return self->flags == kVarObject && self->data && name && name[0] == 'S' && name[1] == 'E' && name[2] == 'L' &&
-           name[3] == 'F' && name[4] == '$' && name[5] == '\0' && !self->reference && !self->links &&
-           !self->getter && !self->setter && self->type == 0 && self->elementCount == 0 && !self->currentNode &&
-           !self->members && !self->parent && !self->protect;
+    return self->flags == kVarObject && self->data && HoldsNoMore(self);
 }
 
+// OBJECTNAME$ as BindObject leaves it: the instance's class name, borrowed.
+bool IsBoundObjectName(const VariableRecord* name) {
+    return name->flags == kVarHandedOver && name->value == 0 && name->classHash == 0 && HoldsNoMore(name);
+}
+
+// The SELF$ and OBJECTNAME$ records a method call bound in its frame.
+struct BoundRecords {
+    VariableRecord* self = nullptr;
+    VariableRecord* name = nullptr;
+};
+
 // Releases the variables of a frame that ends, as FreeVariableChain does,
-// except that a method frame's SELF$ keeps its copy of the class name (its
-// instance address goes): the next call on an object of that class binds it
-// again without a copy and a free of that name. Releasing the frame at the
-// end of the program frees that copy.
-void ReleaseFrameVariables(ProgramContext* context, VariableRecord* frame) {
+// except the SELF$ and OBJECTNAME$ given in kept when they are still as the
+// call bound them: they stay bound but empty, SELF$ with its copy of the
+// class name (the instance address goes), OBJECTNAME$ with its flag (the
+// borrowed name goes). The next call on an object of that class binds them
+// again without a copy, a free and two full releases; a call without an
+// object releases them first (see RunProcedure), and releasing the frame at
+// the end of the program frees the copy. Returns whether anything was kept.
+bool ReleaseFrameVariables(ProgramContext* context, VariableRecord* frame, const BoundRecords& kept) {
+    bool any = false;
     for (VariableRecord* r = frame->next; r; r = r->next) {
-        if (r->hash == kSelfHash && IsBoundSelf(r)) {
+        if (r == kept.self && IsBoundSelf(r)) {
             r->value = 0;
-            continue;
+            any = true;
+        } else if (r == kept.name && IsBoundObjectName(r)) {
+            r->data = nullptr;
+            any = true;
+        } else {
+            ReleaseVariable(context, r, false, false);
         }
-        ReleaseVariable(context, r, false, false);
     }
+    return any;
 }
 
 // Frame of the run (step 4): the caller's, a cached one or a new one.
@@ -174,9 +204,12 @@ VariableRecord* ChooseFrame(ProgramContext* context, Instruction* procedure, Var
 
 // Step 11: release the frame's variables and keep the frame for the next call.
 void ReleaseFrame(ProgramContext* context, Instruction* procedure, VariableRecord* frame,
-                  FrameCacheRecord* cacheRecord, bool fresh) {
+                  FrameCacheRecord* cacheRecord, bool fresh, const BoundRecords& bound) {
     if (!frame || (context->kind != kContextIndependent && context->kind != kContextDetached)) return;
-    if (frame != context->globalHead) ReleaseFrameVariables(context, frame);
+    // Only a frame that goes back to the cache keeps bindings: a caller's
+    // frame is released in full.
+    const bool kept = frame != context->globalHead &&
+                      ReleaseFrameVariables(context, frame, cacheRecord || fresh ? bound : BoundRecords{});
     if (!cacheRecord && fresh) {
         cacheRecord = static_cast<FrameCacheRecord*>(AllocContextBlock(context, sizeof(FrameCacheRecord)));
         if (!cacheRecord) return;
@@ -190,23 +223,26 @@ void ReleaseFrame(ProgramContext* context, Instruction* procedure, VariableRecor
     InstructionExtra* extra = RequireInstructionExtra(context->pool, procedure);
     if (!extra) return;
     cacheRecord->inUse = 0;
+    cacheRecord->keepsObject = kept;
     cacheRecord->nextFree = extra->freeFrames;
     extra->freeFrames = cacheRecord;
 }
 
 // Binds SELF$ and OBJECTNAME$ in the frame. A frame taken from the cache
-// went through ReleaseFrameVariables: an object SELF$ there is one it kept.
-void BindObject(VariableRecord* frame, VariableRecord* object, bool released) {
-    static const uint32_t objectNameHash = HashVariableName("OBJECTNAME$");
+// went through ReleaseFrameVariables: the records it kept bound are known by
+// their flags there.
+BoundRecords BindObject(VariableRecord* frame, VariableRecord* object, bool released) {
+    static const char kSelfName[] = "SELF$";
     const bool scoped = CurrentContext && CurrentInstruction;
     const uint32_t scope = scoped && CurrentInstruction->extra ? CurrentInstruction->extra->namespaceHash : 0;
     VariableRecord* self = FindItemWithHash(frame, kSelfHash);
-    if (self && (released ? self->flags == kVarObject && self->data : IsBoundSelf(self)) &&
+    if (self && (released ? self->flags == kVarObject && self->data
+                          : self->name && std::strcmp(self->name, kSelfName) == 0 && IsBoundSelf(self)) &&
         self->classHash == object->classHash && object->data && std::strcmp(self->data, object->data) == 0) {
         // The frame's SELF$ kept its copy of this class's name from the last call.
         if (scoped && self->owner != CurrentContext->globalHead) self->scope = scope;
     } else {
-        self = CreateVariableWithHash(frame, "SELF$", kSelfHash, true);
+        self = CreateVariableWithHash(frame, kSelfName, kSelfHash, true);
         if (self) {
             self->flags |= kVarObject;
             self->data = object->data ? CopyCellText(object->data, false) : nullptr;
@@ -214,18 +250,19 @@ void BindObject(VariableRecord* frame, VariableRecord* object, bool released) {
         }
     }
     if (self) self->value = static_cast<double>(reinterpret_cast<uintptr_t>(object));
-    VariableRecord* name = FindItemWithHash(frame, objectNameHash);
-    if (name && name->flags == 0 && !name->data) {
-        // A released record, reused as CreateVariableWithHash would reuse it.
+    VariableRecord* name = FindItemWithHash(frame, kObjectNameHash);
+    if (name && !name->data && (name->flags == 0 || (released && name->flags == kVarHandedOver))) {
+        // A released or kept record, reused as CreateVariableWithHash would reuse it.
         ReleasePlainRecord(name);
         if (scoped && name->owner != CurrentContext->globalHead) name->scope = scope;
     } else {
-        name = CreateVariableWithHash(frame, "OBJECTNAME$", objectNameHash, true);
+        name = CreateVariableWithHash(frame, "OBJECTNAME$", kObjectNameHash, true);
     }
     if (name) {
         name->data = object->data;
         name->flags |= kVarHandedOver;
     }
+    return {self, name};
 }
 
 // Restores the state a TRY entry recorded and drops what was opened after it.
@@ -351,13 +388,19 @@ void RunProcedure() {
     NoListCopy = 0;
 
     FrameCacheRecord* cacheRecord = nullptr;
+    BoundRecords bound;
     bool fresh = false;
     VariableRecord* frame = ChooseFrame(context, procedure, callInFrame, &cacheRecord, &fresh);
+    if (cacheRecord && cacheRecord->keepsObject && !object) {
+        // A method's frame run without an object: no binding of its last call stays.
+        FreeVariableChain(context, frame, false);
+        cacheRecord->keepsObject = 0;
+    }
     LocalVariableList = frame;
     CurrentContext = context;
     context->callDepth = entryDepth + 1;
     if (object && frame) {
-        BindObject(frame, object, cacheRecord != nullptr);
+        bound = BindObject(frame, object, cacheRecord != nullptr);
         MemberList = object;
     }
     CurrentProcName = HasHeaderText(procedure->text) ? procedure->text + 4 : "";
@@ -377,7 +420,7 @@ void RunProcedure() {
 
     // Steps 10 to 14, with the depths put back whatever way the run ended.
     if (EndingContext != context && !tUnwindTarget) StopFlag = false;
-    ReleaseFrame(context, procedure, frame, cacheRecord, fresh);
+    ReleaseFrame(context, procedure, frame, cacheRecord, fresh, bound);
     if (object) MemberList = savedMembers;
     LocalVariableList = savedLocals;
     CurrentContext = savedContext;
@@ -423,7 +466,6 @@ void TakeJump(ProgramContext* context) {
 
 }  // namespace
 
-void Handle_BRANCH() { TakeJump(CurrentContext); }
 
 void ConditionalJumpHandler() {
     if (Handler second = CurrentInstruction->secondHandler) second();
@@ -432,6 +474,11 @@ void ConditionalJumpHandler() {
     const bool jump = top->value == 0.0 && !top->text;
     PopCell(context);
     if (jump) TakeJump(context);
+}
+
+void FinishConditionalJump(Instruction* node, bool jump) {
+    CurrentInstruction = node;
+    if (jump) TakeJump(CurrentContext);
 }
 
 void Handle_INITFOR() {
@@ -515,6 +562,81 @@ void Handle_FOR() {
     }
     SetVariableValue(variable, nullptr, value, field, 0);
     if (step > 0.0 ? value > end : value < end) LeaveLoop();
+}
+
+namespace {
+
+// A node's variable when its cache answers for it (no lookup, nothing made),
+// at the end of its reference chain; null otherwise.
+VariableRecord* CachedNodeVariable(const Instruction* node) {
+    const InstructionExtra* extra = node->extra;
+    if (!extra || !IsCachedListInForce(extra->cachedList)) return nullptr;
+    VariableRecord* variable = extra->cachedVariable;
+    while (variable && variable->reference) variable = variable->reference;
+    return variable;
+}
+
+// A variable that is read and written as a bare number: no getter or setter,
+// no list element, typed storage, protection, owned block or object.
+bool IsBareNumberVariable(const VariableRecord* variable) {
+    return variable && !variable->data && !variable->currentNode && variable->type == 0 && !variable->getter &&
+           !variable->setter && variable->protect != 1 && !(variable->flags & (kVarOwnsData | kVarObject));
+}
+
+// The end of a counting loop's head: a constant, or a variable holding a bare number.
+bool ReadLoopEnd(const Instruction* node, double* end) {
+    if (node->opcode == static_cast<uint32_t>(Opcode::PUSHINT) && node->handler == Handle_PUSHINT) {
+        *end = node->operand;
+        return true;
+    }
+    if (node->opcode != static_cast<uint32_t>(Opcode::PUSHVAR) || node->handler != Handle_PUSHVAR) return false;
+    const VariableRecord* variable = CachedNodeVariable(node);
+    if (!IsBareNumberVariable(variable)) return false;
+    *end = variable->value;
+    return true;
+}
+
+// The back jump of a counting loop whose head is "PUSHVARINT (savesp) var,
+// start; PUSHINT end (or PUSHVAR end); FOR" and whose variable holds a bare
+// number: the pass the head would run, done without its pushes and pops.
+// The head's pushes read nothing that can change or report, so skipping
+// them leaves everything as the three nodes would; any other head, or a
+// variable its node's cache does not answer for, goes the general way.
+bool StepCountingLoop(ProgramContext* context, Instruction* head) {
+    const Instruction* pushes = head->next;
+    if (!pushes || pushes->opcode != static_cast<uint32_t>(Opcode::PUSHVARINT) ||
+        pushes->handler != Builtin___savesp || pushes->secondHandler != Handle_PUSHVARINT || NoFollowPending)
+        return false;
+    const Instruction* endNode = pushes->next;
+    Instruction* test = endNode ? endNode->next : nullptr;
+    if (!test || test->handler != Handle_FOR || context->argumentFrame.count >= kMaxArgumentFrames) return false;
+    double end = 0.0;
+    if (!ReadLoopEnd(endNode, &end)) return false;
+    VariableRecord* variable = CachedNodeVariable(pushes);
+    if (!IsBareNumberVariable(variable)) return false;
+    const LoopActivation* activation = CurrentLoopActivation(context);
+    if (activation && activation->firstRun) return false;
+    const double start = pushes->operand;
+    const double step = end < start ? -1.0 : 1.0;
+    const double value = variable->value + step;
+    variable->value = value;
+    variable->flags &= ~(kVarMatrix | kVarHandedOver);
+    CurrentInstruction = test;
+    if (step > 0.0 ? value > end : value < end) LeaveLoop();
+    return true;
+}
+
+}  // namespace
+
+void Handle_BRANCH() {
+    ProgramContext* context = CurrentContext;
+    Instruction* target = JumpTarget(CurrentInstruction);
+    if (target && target->opcode == static_cast<uint32_t>(Opcode::INITFOR)) {
+        FreeTrackedAllocationsFrom(context, context->callDepth);
+        if (!StepCountingLoop(context, target)) CurrentInstruction = target;
+        return;
+    }
+    TakeJump(context);
 }
 
 namespace {

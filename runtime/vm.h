@@ -83,6 +83,9 @@ void NopHandler();
 void Handle_ENDPROC();
 void Handle_BRANCH();
 void ConditionalJumpHandler();
+// What a conditional jump node does once its condition is known: the
+// machine goes on after the node, or after its target when jump is set.
+void FinishConditionalJump(Instruction* node, bool jump);
 void Handle_INITFOR();
 void Handle_INITFOREACH();
 void Handle_INITWHILE();

@@ -44,6 +44,27 @@ TEST_F(ListBuiltinsTest, AddAppendsEveryValueAndLeavesTheLastCurrent) {
     }
 }
 
+// No fixed table between the stack and the list: every value of a long
+// argument list arrives, in order.
+TEST_F(ListBuiltinsTest, AddTakesAnyNumberOfValues) {
+    VariableRecord* list = MakeList("L$", {});
+    OpenFrame();
+    PushVariable(list);
+    std::string expected;
+    for (int i = 0; i < 300; ++i) {
+        PushNumber(i);
+        expected += (i ? "," : "") + std::string(i == 299 ? "*" : "") + std::to_string(i);
+    }
+    Builtin_listadd();
+    EXPECT_EQ(StackDepth(), 0);
+    EXPECT_EQ(Items(list), expected);
+    OpenFrame();
+    PushVariable(list);
+    for (int i = 0; i < 300; ++i) PushNumber(i);
+    Builtin_ins();
+    EXPECT_EQ(RunForNumber(Builtin_count, {list}, true), 600);
+}
+
 TEST_F(ListBuiltinsTest, AddCopiesATextItReadsFromAVariable) {
     VariableRecord* source = Variable("S$");
     SetText(source, "abc");

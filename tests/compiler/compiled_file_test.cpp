@@ -16,6 +16,7 @@
 
 #include "codegen_support.h"
 #include "compiler/compile_messages.h"
+#include "compiler/progress_window.h"
 #include "platform/files.h"
 #include "platform/memory.h"
 #include "platform/message_box.h"
@@ -549,6 +550,37 @@ TEST_F(CompiledFileTest, OfSeveralFaultsTheFirstIsReported) {
         EXPECT_NE(boxes.Text().find(std::string("cannot be used: ") + c.reason), std::string::npos)
             << c.reason << " / " << boxes.Text();
     }
+}
+
+// Saving walks the nodes and loading the bytes of the image; the bar shows
+// every one of its steps once, in order, and ends full.
+TEST_F(CompiledFileTest, TheBarShowsEveryStepWhileSavingAndLoading) {
+    Emit(0, NopHandler, "bar.qob");
+    Start("\xE9   MAIN");
+    for (int i = 0; i < 197; ++i) Emit(Opcode::PUSHSTR, "some text");
+    Emit(Opcode::ENDPROC);
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    SetStatusWindowOutput(file, true);
+    CreateStatusWindow();
+    const std::string path = Save();
+    const Loaded loaded = Load(path);
+    DestroyStatusWindow();
+    SetStatusWindowOutput(nullptr, false);
+    std::fflush(file);
+    std::rewind(file);
+    std::string written;
+    for (int c; (c = std::fgetc(file)) != EOF;) written += static_cast<char>(c);
+    std::fclose(file);
+    ASSERT_NE(loaded.first, nullptr);
+    std::string expected;
+    for (const char* caption : {"Saving (prog.qoc)...", "Loading (prog.qoc)..."})
+        for (int step = 0; step <= 11; ++step) {
+            const int filled = std::min(20, 21 * step / 10);
+            expected += std::string("\r") + caption + " [" + std::string(filled, '#') + std::string(20 - filled, '.') +
+                        "]\033[K";
+        }
+    EXPECT_EQ(written, expected + "\r\033[K") << "the bar is erased at the end";
 }
 
 TEST_F(CompiledFileTest, ATruncatedOrGarbledFileIsRefused) {

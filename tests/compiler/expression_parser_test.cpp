@@ -285,7 +285,7 @@ TEST_F(ExpressionParserTest, ProgressIsReportedPerTokenRead) {
     static std::string text;
     ParserProgressHooks hooks;
     hooks.showText = [](std::string_view shown) { text = shown; };
-    hooks.showPosition = [](int current, int all) {
+    hooks.showPosition = [](const char*, int current, int all) {
         lastPosition = current;
         total = all;
     };

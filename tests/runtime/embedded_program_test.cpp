@@ -68,6 +68,49 @@ TEST(EmbeddedProgramTest, MarkerAcrossTheReadsOfALongFile) {
     EXPECT_EQ(ReadEmbeddedProgram(path), std::nullopt) << "two halves apart are no marker";
 }
 
+// A little-endian 64-bit ELF header with section headers right after it,
+// and the first section's bytes after those.
+std::string ElfFile(uint64_t sectionOffset, uint64_t sectionSize, uint32_t sectionType) {
+    std::string bytes(64 + 2 * 64, '\0');
+    auto put = [&bytes](size_t at, uint64_t value, size_t width) {
+        for (size_t i = 0; i < width; ++i) bytes[at + i] = static_cast<char>(value >> (8 * i));
+    };
+    bytes.replace(0, 4, "\x7F" "ELF");
+    bytes[4] = 2;  // 64-bit
+    bytes[5] = 1;  // little-endian
+    put(40, 64, 8);  // section headers
+    put(58, 64, 2);
+    put(60, 2, 2);
+    put(64 + 64 + 4, sectionType, 4);
+    put(64 + 64 + 24, sectionOffset, 8);
+    put(64 + 64 + 32, sectionSize, 8);
+    return bytes + std::string(100, 's');
+}
+
+// The search starts where the executable's own content ends; headers that
+// cannot be right, or a file that is no executable, are searched whole.
+TEST(EmbeddedProgramTest, AnExecutableIsSearchedAfterItsOwnContent) {
+    testing::TempDirectory directory;
+    const std::string marker = EmbeddedProgramMarker();
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::optional<std::vector<uint8_t>> image;
+    };
+    const Case cases[] = {
+        {"appended after the sections", ElfFile(192, 100, 1) + marker + "IMAGE", BytesOf("IMAGE")},
+        {"a section that takes no room", ElfFile(192, 5000, 8) + marker + "IMAGE", BytesOf("IMAGE")},
+        {"nothing appended", ElfFile(192, 100, 1), std::nullopt},
+        {"a section past the file's end", ElfFile(192, 1 << 20, 1) + marker + "IMAGE", BytesOf("IMAGE")},
+        {"a section whose end wraps", ElfFile(192, UINT64_MAX - 100, 1) + marker + "IMAGE", BytesOf("IMAGE")},
+        {"cut in its header", std::string("\x7F" "ELF\x02\x01", 6) + marker + "IMAGE", BytesOf("IMAGE")},
+    };
+    for (const Case& c : cases) {
+        const std::string path = directory.Write("program", c.bytes);
+        EXPECT_EQ(ReadEmbeddedProgram(path), c.image) << c.what;
+    }
+}
+
 TEST(EmbeddedProgramTest, ThisExecutableCarriesNoMarker) {
     EXPECT_EQ(ReadEmbeddedProgram("/proc/self/exe"), std::nullopt);
 }

@@ -233,6 +233,72 @@ TEST_F(ListValuesTest, StampFollowsContentsAndPadding) {
     ListFree(b, true);
 }
 
+// The stamp is h = h * 65599 + b over the node's bytes as signed characters,
+// then over its extensions' bytes, masked to 31 bits.
+TEST_F(ListValuesTest, StampIsTheByteHashOfTheNodeAndItsExtensions) {
+    ListNode* node = MakeList({{-1.0e-300, "text"}});
+    node->type = -9;
+    node->arrayExtension = static_cast<ListArrayExtension*>(AllocateValueBlock(sizeof(ListArrayExtension)));
+    node->arrayExtension->elementCount = 0xFEDCBA98u;
+    node->arrayExtension->dimensions[7] = -3;
+    auto hash = [](uint32_t h, const void* bytes, size_t count) {
+        for (size_t i = 0; i < count; ++i)
+            h = h * 65599u + static_cast<uint32_t>(static_cast<int32_t>(static_cast<const int8_t*>(bytes)[i]));
+        return h;
+    };
+    ListNode before = *node;
+    uint32_t expected = hash(0, &before, sizeof before);
+    expected = hash(expected, node->arrayExtension, sizeof *node->arrayExtension) & 0x7FFFFFFFu;
+    EXPECT_EQ(StampListNode(node), expected);
+    EXPECT_EQ(node->stamp, expected);
+    ListFree(node, true);
+}
+
+// Every byte of every record carries its own weight: patterns with high and
+// low bytes in each position, over a node with both extensions.
+TEST_F(ListValuesTest, StampWeighsEveryByteOfEveryRecord) {
+    auto hash = [](uint32_t h, const void* bytes, size_t count) {
+        for (size_t i = 0; i < count; ++i)
+            h = h * 65599u + static_cast<uint32_t>(static_cast<int32_t>(static_cast<const int8_t*>(bytes)[i]));
+        return h;
+    };
+    // Byte i of a record is pattern(i).
+    const std::vector<uint8_t (*)(size_t)> patterns = {
+        [](size_t) -> uint8_t { return 0xFF; },
+        [](size_t) -> uint8_t { return 0x80; },
+        [](size_t) -> uint8_t { return 0x7F; },
+        [](size_t i) -> uint8_t { return static_cast<uint8_t>(i * 37 + 11); },
+        [](size_t i) -> uint8_t { return i % 2 ? 0x80 : 0x7F; },
+        [](size_t i) -> uint8_t { return static_cast<uint8_t>(0xFF - i * 5); },
+    };
+    for (size_t p = 0; p < patterns.size(); ++p) {
+        SCOPED_TRACE(p);
+        auto* array = static_cast<ListArrayExtension*>(AllocateValueBlock(sizeof(ListArrayExtension)));
+        auto* structure = static_cast<ListStructExtension*>(AllocateValueBlock(sizeof(ListStructExtension)));
+        ListNode node;
+        auto fill = [&](void* record, size_t size) {
+            for (size_t i = 0; i < size; ++i)
+                static_cast<uint8_t*>(record)[i] = patterns[p](i);
+        };
+        fill(&node, sizeof node);
+        fill(array, sizeof *array);
+        fill(structure, sizeof *structure);
+        node.arrayExtension = array;
+        node.structExtension = structure;
+        ListNode before = node;
+        uint32_t expected = hash(0, &before, sizeof before);
+        expected = hash(expected, array, sizeof *array);
+        expected = hash(expected, structure, sizeof *structure) & 0x7FFFFFFFu;
+        EXPECT_EQ(StampListNode(&node), expected);
+        node.structExtension = nullptr;
+        before = node;
+        expected = hash(hash(0, &before, sizeof before), array, sizeof *array) & 0x7FFFFFFFu;
+        EXPECT_EQ(StampListNode(&node), expected);
+        FreeValueBlock(array);
+        FreeValueBlock(structure);
+    }
+}
+
 TEST_F(ListValuesTest, TextLengthCountsTheWholeChain) {
     ListNode* list = MakeList({{12, nullptr}, {0, "abc"}, {0.5, nullptr}});
     // "12" + 1, the block of "abc" (4), "0.5" + 1.

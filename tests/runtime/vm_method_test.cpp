@@ -231,6 +231,54 @@ TEST_F(MethodTest, RecursiveMethodReadsItsOwnLocals) {
     EXPECT_EQ(Recorded, (std::vector<double>{0, 1, 2}));
 }
 
+// What the method below saw of SELF$ and OBJECTNAME$: "<self text>/<self is
+// an address>/<object name>", one entry per run.
+std::vector<std::string> SeenBindings;
+void SeeBindings() {
+    const VariableRecord* self = FindNamedItem(LocalVariableList, "SELF$");
+    const VariableRecord* name = FindNamedItem(LocalVariableList, "OBJECTNAME$");
+    std::string seen = self && self->data ? self->data : "";
+    seen += self && self->value != 0.0 ? "/address/" : "/none/";
+    seen += name && name->data ? name->data : "";
+    SeenBindings.push_back(seen);
+}
+
+// A method's frame is kept for its next call with SELF$ and OBJECTNAME$
+// still bound: a call on an object of another class binds them afresh, and
+// a run of the same procedure without an object sees neither.
+TEST_F(MethodTest, MethodFramesBindTheObjectOfEachCallOnly) {
+    auto* box = static_cast<ClassRecord*>(platform::AllocateZeroedBlock(sizeof(ClassRecord)));
+    box->name = static_cast<char*>(platform::AllocateBlock(4));
+    std::strcpy(box->name, "BOX");
+    box->nameHash = HashName("BOX", 3);
+    box->next = context->classRecords;
+    context->classRecords = box;
+    Instruction* method = Method("SEE(0,0)", false);
+    Call(SeeBindings);
+    EndProc();
+    NewShape("S$");
+    VariableRecord* boxObject = Global("B$");
+    CreateObjectInstance(boxObject, "BOX", false);
+    Instruction* main = StartProc("MAIN", false);
+    ObjectCall("S$", "SEE(0,0)", 0, {});
+    ObjectCall("S$", "SEE(0,0)", 0, {});
+    EndProc();
+    SeenBindings.clear();
+    RunMain(main);
+    RunProcedureIn(context, method);
+    RunMain(main);
+    const std::vector<std::string> expected{"SHAPE/address/SHAPE", "SHAPE/address/SHAPE", "/none/",
+                                            "SHAPE/address/SHAPE", "SHAPE/address/SHAPE"};
+    EXPECT_EQ(SeenBindings, expected);
+    // An object of another class on the same frame, then SHAPE's again.
+    ObjectToBind = reinterpret_cast<VariableRecord*>(static_cast<uintptr_t>(boxObject->value));
+    RunProcedureIn(context, method);
+    RunMain(main);
+    EXPECT_EQ(SeenBindings.at(5), "BOX/address/BOX");
+    EXPECT_EQ(SeenBindings.at(6), "SHAPE/address/SHAPE");
+    EXPECT_EQ(CountStackEntries(context->stackTop), 1);
+}
+
 TEST_F(MethodTest, SelfcallWithoutDotOrTargetRunsNothing) {
     Instruction* main = StartProc("MAIN", false);
     Emit(Opcode::SELFCALL, Handle_SELFCALL, "NODOT");

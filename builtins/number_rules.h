@@ -1,0 +1,48 @@
+// builtins/number_rules.h
+// What the arithmetic, integer and comparison operators give for two plain
+// numbers, and the rule each operator handler follows for them.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/c_library.h"
+#include "runtime/instruction.h"
+
+namespace qob {
+
+using NumberRule = double (*)(double, double);
+
+inline double AddNumbers(double a, double b) { return a + b; }
+inline double SubtractNumbers(double a, double b) { return a - b; }
+inline double MultiplyNumbers(double a, double b) { return a * b; }
+// IEEE: a zero divisor gives an infinity or NaN.
+inline double DivideNumbers(double a, double b) { return a / b; }
+
+// div: the quotient truncated to 32 bits; 0 for a zero divisor.
+inline double QuotientOfNumbers(double dividend, double divisor) {
+    return divisor == 0.0 ? 0.0 : platform::TruncateToInteger<int32_t>(dividend / divisor);
+}
+
+// mod: the remainder of the two truncated to 32 bits.
+inline double RemainderOfNumbers(double dividendValue, double divisorValue) {
+    const int32_t divisor = platform::TruncateToInteger<int32_t>(divisorValue);
+    const int32_t dividend = platform::TruncateToInteger<int32_t>(dividendValue);
+    // Any number modulo -1 is 0; the 32-bit division would trap on the most
+    // negative number, so that divisor never reaches it.
+    if (divisor == 0 || divisor == -1) return 0.0;
+    return static_cast<double>(dividend % divisor);
+}
+
+// The comparisons give 1 for true and 0 for false.
+inline double EqualNumbers(double a, double b) { return a == b ? 1.0 : 0.0; }
+inline double NotEqualNumbers(double a, double b) { return a != b ? 1.0 : 0.0; }
+inline double LessNumbers(double a, double b) { return a < b ? 1.0 : 0.0; }
+inline double GreaterNumbers(double a, double b) { return a > b ? 1.0 : 0.0; }
+inline double LessEqualNumbers(double a, double b) { return a <= b ? 1.0 : 0.0; }
+inline double GreaterEqualNumbers(double a, double b) { return a >= b ? 1.0 : 0.0; }
+
+// The rule of the generic operator whose handler this is ("+", "-", "*",
+// "/", div, mod and the six comparisons), or null for any other handler.
+[[nodiscard]] NumberRule NumberRuleOf(Handler handler);
+
+}  // namespace qob

@@ -1,0 +1,57 @@
+// tests/builtins/number_rules_test.cpp
+// Each operator's number rule gives what its handler leaves for two plain
+// numbers, and handlers without such a rule have none.
+
+#include "builtins/number_rules.h"
+
+#include <limits>
+
+#include "builtins/arithmetic_operators.h"
+#include "builtins/bitwise_operators.h"
+#include "builtins/comparison_operators.h"
+#include "builtins/increment_operators.h"
+#include "builtins/operator_fixture.h"
+
+namespace qob::testing {
+namespace {
+
+using NumberRulesTest = OperatorTest;
+
+TEST_F(NumberRulesTest, RuleGivesWhatTheHandlerLeaves) {
+    struct Operator {
+        void (*handler)();
+        const char* name;
+    };
+    const Operator kOperators[] = {
+        {Builtin_add, "+"},         {Builtin_subtract, "-"},  {Builtin_multiply, "*"},
+        {Builtin_divide, "/"},      {Builtin_mod, "mod"},     {Builtin_div, "div"},
+        {Builtin_equal, "=="},      {Builtin_notequal, "<>"}, {Builtin_less, "<"},
+        {Builtin_greater, ">"},     {Builtin_lessequal, "<="}, {Builtin_greaterequal, ">="},
+    };
+    const double kInfinity = std::numeric_limits<double>::infinity();
+    struct Pair {
+        double left, right;
+    };
+    const Pair kPairs[] = {
+        {7, 3},    {-7, 3},  {7, -3},      {3, 7},          {5, 5},           {1, 0},
+        {0, 0},    {-5, -1}, {-2147483648.0, -1}, {2.5, 0.5}, {1e10, 3},       {-1e300, 7},
+        {kInfinity, 2}, {4, kInfinity},
+    };
+    for (const Operator& op : kOperators) {
+        const NumberRule rule = NumberRuleOf(op.handler);
+        ASSERT_NE(rule, nullptr) << op.name;
+        for (const Pair& p : kPairs) {
+            const std::string expected = "n:" + FormatValue(rule(p.left, p.right));
+            EXPECT_EQ(RunBinary(op.handler, "n:" + FormatValue(p.left), "n:" + FormatValue(p.right)), expected)
+                << p.left << " " << op.name << " " << p.right;
+        }
+    }
+}
+
+TEST_F(NumberRulesTest, OtherHandlersHaveNone) {
+    void (*const kOthers[])() = {Builtin_join, Builtin_and, Builtin_or, Builtin_bitand, Builtin_not, nullptr};
+    for (void (*handler)() : kOthers) EXPECT_EQ(NumberRuleOf(handler), nullptr);
+}
+
+}  // namespace
+}  // namespace qob::testing
