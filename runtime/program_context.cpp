@@ -27,6 +27,7 @@ namespace qob {
 ProgramContext* CurrentContext = nullptr;
 ProgramContext* FirstContext = nullptr;
 ProgramContext* LastContext = nullptr;
+bool ExitFollowsLastContext = false;
 
 namespace {
 
@@ -53,11 +54,13 @@ void FreeProcedureTable(ProgramContext* context) {
     context->procedureCount = 0;
 }
 
-// The pool goes whole: only the texts the nodes own are freed one by one.
+// The pool goes whole: only the texts the nodes own are freed one by one,
+// unless the process exits next anyway.
 void FreeInstructions(ProgramContext* context) {
+    const bool lastBeforeExit = ExitFollowsLastContext && FirstContext == context && LastContext == context;
     Instruction* last = context->instructions;
-    while (last && last->next) last = last->next;
-    FreeChainTexts(last);
+    while (!lastBeforeExit && last && last->next) last = last->next;
+    if (!lastBeforeExit) FreeChainTexts(last);
     context->instructions = nullptr;
     FreeNodeList(context->pool);
     context->pool = nullptr;

@@ -116,6 +116,12 @@ extern ProgramContext* CurrentContext;
 extern ProgramContext* FirstContext;
 extern ProgramContext* LastContext;
 
+// Set by the start-up once only the last program is left to run. When the
+// last live context then ends, nothing runs after it but the process's exit:
+// its instruction texts are left to the exit instead of being freed one by
+// one (every other part of its end still happens: destructors, files, logs).
+extern bool ExitFollowsLastContext;
+
 // A new zeroed context with its own private heap, appended to the list. The
 // caller sets kind, modes, pool, bottom stack cell and global head.
 [[nodiscard]] ProgramContext* CreateProgramContext();

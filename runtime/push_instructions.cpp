@@ -195,13 +195,11 @@ void BindParameter(VariableRecord* parameter) {
     }
 }
 
-// The parameter named by the node's text (or its second text).
-VariableRecord* ParameterVariable(Instruction* node, bool second) {
+// The parameter named by the node's text (or its second text) when the
+// node's cache does not answer for it.
+VariableRecord* FindParameterVariable(Instruction* node, bool second) {
     InstructionExtra* extra = node->extra;
-    VariableRecord* cachedList = extra ? (second ? extra->cachedList2 : extra->cachedList) : nullptr;
     VariableRecord* const frame = LocalVariableList;
-    if (cachedList && (cachedList == frame || cachedList == ConstantList))
-        return second ? extra->cachedVariable2 : extra->cachedVariable;
     // Each call of a recursive procedure binds into another frame: the
     // lookup by hash is what most of its bindings take.
     if (!second && extra && node->textHash) {
@@ -222,6 +220,28 @@ VariableRecord* ParameterVariable(Instruction* node, bool second) {
         (second ? extra->cachedList2 : extra->cachedList) = LocalVariableList;
     }
     return parameter;
+}
+
+// The parameter named by the node's text (or its second text).
+inline VariableRecord* ParameterVariable(Instruction* node, bool second) {
+    const InstructionExtra* extra = node->extra;
+    const VariableRecord* cachedList = extra ? (second ? extra->cachedList2 : extra->cachedList) : nullptr;
+    if (cachedList && (cachedList == LocalVariableList || cachedList == ConstantList))
+        return second ? extra->cachedVariable2 : extra->cachedVariable;
+    return FindParameterVariable(node, second);
+}
+
+// BindParameter's common case kept inline: a plain number (a constant or a
+// result that owns nothing) into a plain variable.
+inline void BindParameterInline(VariableRecord* parameter) {
+    ProgramContext* context = CurrentContext;
+    StackEntry* top = context->stackTop;
+    if (parameter && top->below && !top->text && !top->variable && !top->ownedLinks) {
+        context->stackTop = top->below;
+        SetVariableValue(parameter, nullptr, top->value, nullptr, 0);
+        return;
+    }
+    BindParameter(parameter);
 }
 
 }  // namespace
@@ -403,19 +423,30 @@ void Handle_NGPUSHVARVAR() {
     PushVariableItself(NodeVariable(false, true));
 }
 
-void Handle_PARMSPUSHVAR() { BindParameter(ParameterVariable(CurrentInstruction, false)); }
+void Handle_PARMSPUSHVAR() { BindParameterInline(ParameterVariable(CurrentInstruction, false)); }
 
 void Handle_PARMSPUSHVARVAR() {
     Instruction* node = CurrentInstruction;
-    BindParameter(ParameterVariable(node, true));
-    BindParameter(ParameterVariable(node, false));
+    BindParameterInline(ParameterVariable(node, true));
+    BindParameterInline(ParameterVariable(node, false));
 }
 
 void Handle_PUSHCASE() { CompareCase(static_cast<int32_t>(CurrentInstruction->extraWord)); }
 
 void Handle_PUSHINTCASE() {
-    PushConstant(ConstantInText(CurrentInstruction));
-    CompareCase(static_cast<int32_t>(CurrentInstruction->extraWord));
+    Instruction* node = CurrentInstruction;
+    const double constant = ConstantInText(node);
+    // One number label against a number selector: what CompareCase answers
+    // for the pushed constant, without the push.
+    if (node->extraWord == 1) {
+        const int64_t slot = TruncToInt64(node->operand);
+        if (slot >= 0 && slot < kCaseSlots && !CurrentContext->caseSlots[slot].text && EqualsHandler()) {
+            if (CurrentContext->caseSlots[slot].value != constant) CurrentInstruction = JumpTarget(node);
+            return;
+        }
+    }
+    PushConstant(constant);
+    CompareCase(static_cast<int32_t>(node->extraWord));
 }
 
 }  // namespace qob

@@ -28,6 +28,7 @@
 #include "runtime/list_values.h"
 #include "runtime/memory_blocks.h"
 #include "runtime/profiler.h"
+#include "runtime/program_context.h"
 #include "runtime/registration.h"
 #include "runtime/run_builtins.h"
 #include "runtime/runtime_error.h"
@@ -175,11 +176,13 @@ int WinMain(std::string_view commandLine) {
     bool programFound = true;
     if (!Switches.noDefaultProgram) RunIfPresent(root + "DEFAULT.QOB");
     RunEmbeddedProgram();
+    ExitFollowsLastContext = true;
     if (!tokens.empty()) programFound = RunNamedProgram(program);
     else RunIfPresent(root + "MAIN.QOB");
     MessageLoop();
 
     ShutdownRuntimeOnce();
+    ExitFollowsLastContext = false;
     const bool failed = !programFound || FailedCompileCount() > 0 || ReportedRuntimeErrorCount() > 0;
     ReleaseInterpreterLock();
     return failed ? 1 : 0;

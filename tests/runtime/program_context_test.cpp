@@ -10,6 +10,7 @@
 #include "platform/clock.h"
 #include "platform/memory.h"
 #include "runtime/hash.h"
+#include "runtime/instruction.h"
 #include "runtime/pool.h"
 #include "runtime/vm.h"
 #include "windows/event_table.h"
@@ -47,6 +48,36 @@ TEST(ProgramContext, ContextsJoinAndLeaveTheList) {
     EndProgramContext(b);
     EXPECT_EQ(FirstContext, nullptr);
     EXPECT_EQ(LastContext, nullptr);
+}
+
+// The texts of a list are freed with its context, except for the last live
+// context when the process exits right after it.
+TEST(ProgramContext, TheLastContextBeforeTheExitLeavesItsTextsToTheExit) {
+    ASSERT_EQ(FirstContext, nullptr) << "another test left a context behind";
+    struct Case {
+        bool exitFollows;
+        bool otherContext;
+        bool textsFreed;
+    };
+    const Case cases[] = {{false, false, true}, {true, false, false}, {true, true, true}, {false, true, true}};
+    for (const Case& c : cases) {
+        ProgramContext* other = c.otherContext ? NewContext(kContextIndependent) : nullptr;
+        ProgramContext* context = NewContext(kContextIndependent);
+        CurrentCompilerPool = context->pool;
+        Instruction* first = EmitInstruction(nullptr, NopHandler, "unit.qob", 0, nullptr, 0, nullptr, 0, 0);
+        Instruction* second = EmitInstruction(first, NopHandler, "X$", 0, nullptr, 1, nullptr, 0, 0);
+        CurrentCompilerPool = nullptr;
+        context->instructions = first;
+        char* texts[] = {first->text, second->text};
+        ExitFollowsLastContext = c.exitFollows;
+        EndProgramContext(context);
+        ExitFollowsLastContext = false;
+        for (char* text : texts) {
+            EXPECT_EQ(platform::IsLiveBlock(text), !c.textsFreed) << c.exitFollows << c.otherContext;
+            if (!c.textsFreed) platform::FreeBlock(text);
+        }
+        if (other) EndProgramContext(other);
+    }
 }
 
 TEST(ProgramContext, DetachedContextIsNeverTornDown) {
