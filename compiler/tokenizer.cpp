@@ -122,6 +122,7 @@ ScannedToken Tokenizer::Next(const ScanMode& mode) {
     const char c = source_[position_];
     const char next = position_ + 1 < length ? source_[position_ + 1] : '\0';
     token.kind = ScannedKind::Symbol;
+    bool asWritten = false;  // the text is the source characters themselves: no copy is formed
     if (IsLineEndAt(position_)) {
         PassLineEnd();
         token.kind = ScannedKind::LineEnd;
@@ -132,17 +133,14 @@ ScannedToken Tokenizer::Next(const ScanMode& mode) {
     } else if (kOperatorStarts.Has(c)) {
         ScanOperator(mode, token.error);
     } else if (kSeparators.Has(c)) {
-        buffer_ += c;
         ++position_;
+        asWritten = true;
     } else if (c == ':') {
-        buffer_ += c;
-        ++position_;
-        if (next == ':') {
-            buffer_ += ':';
-            ++position_;
-        }
+        position_ += next == ':' ? 2 : 1;
+        asWritten = true;
     } else if (IsDigit(c)) {
         ScanNumber();
+        asWritten = true;
     } else if (c == '#' && IsDigit(next)) {
         ScanCharCodes();
         token.kind = ScannedKind::CharCodes;
@@ -158,9 +156,10 @@ ScannedToken Tokenizer::Next(const ScanMode& mode) {
         buffer_ = "&=";
         position_ += 2;
     } else if (IsWordChar(c)) {
-        ScanWord(mode);
+        asWritten = !ScanWord(mode);
         token.kind = ScannedKind::Word;
-        token.endsWithSigil = buffer_.back() == '$' || buffer_.back() == '%';
+        const char last = source_[position_ - 1];
+        token.endsWithSigil = last == '$' || last == '%';
     } else {
         buffer_ += c;
         ++position_;
@@ -169,7 +168,7 @@ ScannedToken Tokenizer::Next(const ScanMode& mode) {
 
     token.written = source_.substr(token.start, position_ - token.start);
     // Only the string forms can hold a zero byte (from the source or a "\0").
-    std::string_view text = buffer_;
+    std::string_view text = asWritten ? token.written : std::string_view(buffer_);
     const bool stringForm = token.kind == ScannedKind::String || token.kind == ScannedKind::CharCodes ||
                             token.kind == ScannedKind::EvalString;
     token.text = stringForm ? text.substr(0, text.find('\0')) : text;
@@ -200,16 +199,19 @@ void Tokenizer::ScanRun(const ScannerCharSet& set) {
     while (position_ < source_.size() && set.Has(source_[position_])) buffer_ += source_[position_++];
 }
 
-// A word takes word characters and ends after the first "$" or "%".
-void Tokenizer::ScanWord(const ScanMode& mode) {
+// A word takes word characters and ends after the first "$" or "%". Only a
+// word with small letters to raise is copied (into buffer_): true then.
+bool Tokenizer::ScanWord(const ScanMode& mode) {
     const size_t length = source_.size();
     const size_t start = position_;
-    while (position_ < length && IsWordChar(source_[position_])) ++position_;
+    bool small = false;
+    for (; position_ < length && IsWordChar(source_[position_]); ++position_)
+        small |= source_[position_] >= 'a' && source_[position_] <= 'z';
     if (position_ < length && (source_[position_] == '$' || source_[position_] == '%')) ++position_;
-    const size_t first = buffer_.size();
+    if (mode.keepCase || !small) return false;
     buffer_.append(source_.substr(start, position_ - start));
-    if (mode.keepCase) return;
-    for (size_t i = first; i < buffer_.size(); ++i) buffer_[i] = ToUpper(buffer_[i]);
+    for (char& c : buffer_) c = ToUpper(c);
+    return true;
 }
 
 // Digits, ".", hexadecimal letters and "x", and a sign right after an
@@ -217,14 +219,14 @@ void Tokenizer::ScanWord(const ScanMode& mode) {
 // joins it (0x1E-5 is 0x1E, -, 5).
 void Tokenizer::ScanNumber() {
     const size_t length = source_.size();
+    const size_t start = position_;
     const bool hex = source_[position_] == '0' && position_ + 1 < length &&
                      (source_[position_ + 1] == 'x' || source_[position_ + 1] == 'X');
     while (position_ < length) {
         const char c = source_[position_];
-        const bool sign = (c == '+' || c == '-') && !hex && !buffer_.empty() &&
-                          (buffer_.back() == 'e' || buffer_.back() == 'E');
+        const char previous = position_ > start ? source_[position_ - 1] : '\0';
+        const bool sign = (c == '+' || c == '-') && !hex && (previous == 'e' || previous == 'E');
         if (!IsDigit(c) && c != '.' && !kNumberLetters.Has(c) && !sign) return;
-        buffer_ += c;
         ++position_;
     }
 }

@@ -74,7 +74,7 @@ private:
     void PassLineEnd();
     void SkipLineComment();
     void SkipBlockComment();
-    void ScanWord(const ScanMode& mode);
+    [[nodiscard]] bool ScanWord(const ScanMode& mode);
     void ScanNumber();
     void ScanCharCodes();
     ScanError ScanString(const ScanMode& mode);

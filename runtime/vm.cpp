@@ -99,6 +99,10 @@ struct ErrorConstants {
 ErrorConstants gErrorConstants;
 
 void CopyErrorToLastError() {
+    // The common entry: the records are known and ERROR% holds no text.
+    if (const VariableRecord* known = gErrorConstants.error;
+        gErrorConstants.listHead == ConstantList && known && !known->data)
+        return;
     if (gErrorConstants.listHead != ConstantList || !gErrorConstants.error) {
         gErrorConstants.listHead = ConstantList;
         gErrorConstants.error = ConstantList ? FindNamedItem(ConstantList, "ERROR%") : nullptr;
@@ -122,6 +126,7 @@ void RunLoop(void* start) {
 }
 
 Instruction* FirstNode(Instruction* procedure, int32_t mode) {
+    if (mode == 0) return procedure->next;
     const int skip = mode == 1 ? 5 : mode == 2 ? 3 : 1;
     Instruction* node = procedure;
     for (int i = 0; i < skip && node; ++i) node = node->next;
@@ -566,12 +571,13 @@ void Handle_FOR() {
 
 namespace {
 
-// A node's variable when its cache answers for it (no lookup, nothing made),
-// at the end of its reference chain; null otherwise.
-VariableRecord* CachedNodeVariable(const Instruction* node) {
+// A node's variable (of its second name when second is set) when its cache
+// answers for it (no lookup, nothing made), at the end of its reference
+// chain; null otherwise.
+VariableRecord* CachedNodeVariable(const Instruction* node, bool second = false) {
     const InstructionExtra* extra = node->extra;
-    if (!extra || !IsCachedListInForce(extra->cachedList)) return nullptr;
-    VariableRecord* variable = extra->cachedVariable;
+    if (!extra || !IsCachedListInForce(second ? extra->cachedList2 : extra->cachedList)) return nullptr;
+    VariableRecord* variable = second ? extra->cachedVariable2 : extra->cachedVariable;
     while (variable && variable->reference) variable = variable->reference;
     return variable;
 }
@@ -628,16 +634,6 @@ bool StepCountingLoop(ProgramContext* context, Instruction* head) {
 
 }  // namespace
 
-void Handle_BRANCH() {
-    ProgramContext* context = CurrentContext;
-    Instruction* target = JumpTarget(CurrentInstruction);
-    if (target && target->opcode == static_cast<uint32_t>(Opcode::INITFOR)) {
-        FreeTrackedAllocationsFrom(context, context->callDepth);
-        if (!StepCountingLoop(context, target)) CurrentInstruction = target;
-        return;
-    }
-    TakeJump(context);
-}
 
 namespace {
 
@@ -779,22 +775,10 @@ bool StepObjectWalk(ProgramContext* context, VariableRecord* result, VariableRec
 
 }  // namespace
 
-void Handle_FOREACH() {
-    ProgramContext* context = CurrentContext;
-    const StackEntry* saved = CloseArgumentFrame(context);
-    const int32_t count = CellsAbove(saved, context->stackTop);
-    if (count < 2) {
-        if (count == 1) PopStackEntryFrom(context);
-        RaiseRuntimeError("Result variable is missing", 0);
-        LeaveLoop();
-        return;
-    }
-    // Both cells stay readable until the next push; neither is copied whole
-    // (each was written field by field just before).
-    const StackEntry* resultCell = PopStackEntryFrom(context);
-    const StackEntry* sourceCell = PopStackEntryFrom(context);
-    VariableRecord* result = resultCell->variable ? resultCell->variable : LoopVariable(*resultCell);
-    VariableRecord* source = sourceCell->variable ? sourceCell->variable : LoopVariable(*sourceCell);
+namespace {
+
+// One pass of the FOREACH node (the current instruction) of result over source.
+void StepWalk(ProgramContext* context, VariableRecord* result, VariableRecord* source) {
     LoopActivation* activation = CurrentLoopActivation(context);
     if (!result || !source || !activation) {
         LeaveLoop();
@@ -813,6 +797,72 @@ void Handle_FOREACH() {
     else if (source->flags & kVarObject)
         more = StepObjectWalk(context, result, source, activation, first, backwards);
     if (!more) LeaveLoop();
+}
+
+}  // namespace
+
+void Handle_FOREACH() {
+    ProgramContext* context = CurrentContext;
+    const StackEntry* saved = CloseArgumentFrame(context);
+    const int32_t count = CellsAbove(saved, context->stackTop);
+    if (count < 2) {
+        if (count == 1) PopStackEntryFrom(context);
+        RaiseRuntimeError("Result variable is missing", 0);
+        LeaveLoop();
+        return;
+    }
+    // Both cells stay readable until the next push; neither is copied whole
+    // (each was written field by field just before).
+    const StackEntry* resultCell = PopStackEntryFrom(context);
+    const StackEntry* sourceCell = PopStackEntryFrom(context);
+    VariableRecord* result = resultCell->variable ? resultCell->variable : LoopVariable(*resultCell);
+    VariableRecord* source = sourceCell->variable ? sourceCell->variable : LoopVariable(*sourceCell);
+    StepWalk(context, result, source);
+}
+
+namespace {
+
+// A variable whose read has no effect: no getter to run, no list element to
+// reload, no typed storage to convert.
+bool HasPlainRead(const VariableRecord* variable) {
+    return variable && !variable->currentNode && variable->type == 0 && !variable->getter;
+}
+
+// The back jump of a walk whose head is "PUSHVARVAR (savesp) source,
+// result; FOREACH": the pass the head would run, without its pushes and
+// pops, when both names are answered by their node's cache and reading
+// them has no effect. Any other head goes the general way.
+bool StepWalkingLoop(ProgramContext* context, Instruction* head) {
+    const Instruction* pushes = head->next;
+    if (!pushes || pushes->opcode != static_cast<uint32_t>(Opcode::PUSHVARVAR) ||
+        pushes->handler != Builtin___savesp || pushes->secondHandler != Handle_PUSHVARVAR || NoFollowPending)
+        return false;
+    Instruction* test = pushes->next;
+    if (!test || test->handler != Handle_FOREACH || context->argumentFrame.count >= kMaxArgumentFrames) return false;
+    VariableRecord* source = CachedNodeVariable(pushes, true);
+    VariableRecord* result = CachedNodeVariable(pushes, false);
+    if (!HasPlainRead(source) || !HasPlainRead(result)) return false;
+    CurrentInstruction = test;
+    StepWalk(context, result, source);
+    return true;
+}
+
+}  // namespace
+
+void Handle_BRANCH() {
+    ProgramContext* context = CurrentContext;
+    Instruction* target = JumpTarget(CurrentInstruction);
+    if (target && target->opcode == static_cast<uint32_t>(Opcode::INITFOR)) {
+        FreeTrackedAllocationsFrom(context, context->callDepth);
+        if (!StepCountingLoop(context, target)) CurrentInstruction = target;
+        return;
+    }
+    if (target && target->opcode == static_cast<uint32_t>(Opcode::INITFOREACH)) {
+        FreeTrackedAllocationsFrom(context, context->callDepth);
+        if (!StepWalkingLoop(context, target)) CurrentInstruction = target;
+        return;
+    }
+    TakeJump(context);
 }
 
 void Handle_BREAK() {
@@ -894,8 +944,14 @@ void ReturnCopy(ProgramContext* context, StackEntry* cell) {
 void Handle_RETURN() {
     ProgramContext* context = CurrentContext;
     StopFlag = true;
-    const StackEntry* saved = CloseArgumentFrame(context);
-    for (StackEntry* cell = context->stackTop; cell && cell != saved && cell->below; cell = cell->below) {
+    const StackEntry* saved = CloseFrame(context);
+    StackEntry* top = context->stackTop;
+    if (top != saved && top->below == saved && saved && !top->text &&
+        !(top->variable && (top->variable->flags & kVarObject))) {
+        top->variable = nullptr;  // the common result: one plain number
+        return;
+    }
+    for (StackEntry* cell = top; cell && cell != saved && cell->below; cell = cell->below) {
         if (cell->variable && (cell->variable->flags & kVarObject)) ReturnObject(cell);
         else if (cell->text) ReturnCopy(context, cell);
         cell->variable = nullptr;
