@@ -48,12 +48,12 @@ bool AnyValueReads(const FrameArguments& arguments, const VariableRecord* variab
 // reads it, the old value is only taken out here and released once the
 // values are copied (ReleaseDetached).
 struct DetachedValue {
-    VariableRecord record;
-    bool present;
+    VariableRecord record;  // read only while present
+    bool present = false;
 };
 
 DetachedValue BecomeList(VariableRecord* variable, const FrameArguments& arguments) {
-    DetachedValue detached{};
+    DetachedValue detached;
     if (variable->flags & kVarList) return detached;
     if (!AnyValueReads(arguments, variable)) {
         ReleaseVariable(CurrentContext, variable, false, false);
@@ -82,6 +82,31 @@ void ReleaseDetached(DetachedValue& detached) {
     if (detached.present) ReleaseVariable(CurrentContext, &detached.record, false, false);
 }
 
+// A number or a text (copied) into the list's current item, a new and empty
+// node: what loading the item and writing the value through the variable
+// would leave, node and record alike, written to the node once and stamped
+// once. The empty node has no type, no accessor and no extension to go
+// through; a text that cannot be copied leaves the item empty.
+void StorePlainItem(VariableRecord* list, const StackEntry& cell, uint32_t flags) {
+    ListNode* node = list->currentNode;
+    node->flags = flags;
+    if (cell.text) {
+        size_t bytes = platform::GetBlockSize(cell.text);
+        if (bytes == 0) bytes = TextBytes(cell.text, (flags & kVarWideText) != 0);
+        char* copy = CopyValueBlock(cell.text, bytes);
+        if (!copy) {
+            LoadListElement(list);
+            return;
+        }
+        RegisterValueBlock(copy);
+        node->data = copy;
+        node->flags |= kVarOwnsData;
+    }
+    node->value = cell.value;
+    StampListNode(node);
+    LoadListElement(list);
+}
+
 // Stores one argument's value into the list's current item (a new, empty
 // item): structures, matrices and texts are copied, an object is referred to.
 // An element address the cell carries belongs to the source's storage: the
@@ -97,6 +122,10 @@ void StoreItemValue(VariableRecord* list, const StackEntry& cell) {
     uint32_t flags = whole ? source->flags & (kVarObject | kVarWideText) : 0;
     if (cell.flags & kEntryWide) flags |= kVarWideText;
     if (cell.flags & kEntryMatrix) flags = (flags & ~kVarWideText) | kVarMatrix;
+    if (!(flags & (kVarMatrix | kVarObject)) && list->protect != 1) {
+        StorePlainItem(list, cell, flags);
+        return;
+    }
     list->currentNode->flags = flags;
     LoadListElement(list);
     if (flags & kVarMatrix) {

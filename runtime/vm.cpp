@@ -99,6 +99,10 @@ struct ErrorConstants {
 ErrorConstants gErrorConstants;
 
 void CopyErrorToLastError() {
+    // The common entry: the records are known and ERROR% holds no text.
+    if (const VariableRecord* known = gErrorConstants.error;
+        gErrorConstants.listHead == ConstantList && known && !known->data)
+        return;
     if (gErrorConstants.listHead != ConstantList || !gErrorConstants.error) {
         gErrorConstants.listHead = ConstantList;
         gErrorConstants.error = ConstantList ? FindNamedItem(ConstantList, "ERROR%") : nullptr;
@@ -122,6 +126,7 @@ void RunLoop(void* start) {
 }
 
 Instruction* FirstNode(Instruction* procedure, int32_t mode) {
+    if (mode == 0) return procedure->next;
     const int skip = mode == 1 ? 5 : mode == 2 ? 3 : 1;
     Instruction* node = procedure;
     for (int i = 0; i < skip && node; ++i) node = node->next;
@@ -939,8 +944,14 @@ void ReturnCopy(ProgramContext* context, StackEntry* cell) {
 void Handle_RETURN() {
     ProgramContext* context = CurrentContext;
     StopFlag = true;
-    const StackEntry* saved = CloseArgumentFrame(context);
-    for (StackEntry* cell = context->stackTop; cell && cell != saved && cell->below; cell = cell->below) {
+    const StackEntry* saved = CloseFrame(context);
+    StackEntry* top = context->stackTop;
+    if (top != saved && top->below == saved && saved && !top->text &&
+        !(top->variable && (top->variable->flags & kVarObject))) {
+        top->variable = nullptr;  // the common result: one plain number
+        return;
+    }
+    for (StackEntry* cell = top; cell && cell != saved && cell->below; cell = cell->below) {
         if (cell->variable && (cell->variable->flags & kVarObject)) ReturnObject(cell);
         else if (cell->text) ReturnCopy(context, cell);
         cell->variable = nullptr;

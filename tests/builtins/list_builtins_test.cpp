@@ -115,6 +115,33 @@ TEST_F(ListBuiltinsTest, AddMakesAPlainVariableAList) {
     EXPECT_EQ(Items(self), "*kept");
 }
 
+// Each item add or ins makes is stamped as stored, and the list variable
+// shows it exactly as loading the item afresh would (every field, byte for
+// byte): a later read finds nothing to reload, a later write nothing stale.
+TEST_F(ListBuiltinsTest, AddedItemsAreStampedAndShownAsLoaded) {
+    VariableRecord* text = Variable("T$");
+    SetText(text, "from a variable");
+    VariableRecord* number = Variable("N$");
+    number->value = 7.5;
+    const ListArg values[] = {"n:1", "n:-0.25", "t:abc", "t:", "w:wide", text, number};
+    for (void (*handler)() : {Builtin_listadd, Builtin_ins}) {
+        for (const ListArg& value : values) {
+            SCOPED_TRACE(value.description);
+            VariableRecord* list = MakeList("L$", {"n:0", "t:before"});
+            Run(handler, {list, value}, true);
+            ListNode* node = list->currentNode;
+            ASSERT_NE(node, nullptr);
+            EXPECT_EQ((node->flags & kVarOwnsData) != 0, node->data != nullptr);
+            ListNode unstamped = *node;
+            unstamped.stamp = 0;
+            EXPECT_EQ(node->stamp, StampListNode(&unstamped));
+            VariableRecord loaded = *list;
+            LoadListElement(&loaded);
+            EXPECT_EQ(std::memcmp(&loaded, list, sizeof loaded), 0);
+        }
+    }
+}
+
 TEST_F(ListBuiltinsTest, InsPutsTheValuesInFrontOfTheCurrentItemInReverse) {
     struct Case {
         std::vector<std::string> start;
