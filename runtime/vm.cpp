@@ -574,7 +574,7 @@ namespace {
 // A node's variable (of its second name when second is set) when its cache
 // answers for it (no lookup, nothing made), at the end of its reference
 // chain; null otherwise.
-VariableRecord* CachedNodeVariable(const Instruction* node, bool second = false) {
+[[gnu::always_inline]] inline VariableRecord* CachedNodeVariable(const Instruction* node, bool second = false) {
     const InstructionExtra* extra = node->extra;
     if (!extra || !IsCachedListInForce(second ? extra->cachedList2 : extra->cachedList)) return nullptr;
     VariableRecord* variable = second ? extra->cachedVariable2 : extra->cachedVariable;
@@ -584,7 +584,7 @@ VariableRecord* CachedNodeVariable(const Instruction* node, bool second = false)
 
 // A variable that is read and written as a bare number: no getter or setter,
 // no list element, typed storage, protection, owned block or object.
-bool IsBareNumberVariable(const VariableRecord* variable) {
+[[gnu::always_inline]] inline bool IsBareNumberVariable(const VariableRecord* variable) {
     return variable && !variable->data && !variable->currentNode && variable->type == 0 && !variable->getter &&
            !variable->setter && variable->protect != 1 && !(variable->flags & (kVarOwnsData | kVarObject));
 }
