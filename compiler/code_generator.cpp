@@ -207,7 +207,8 @@ public:
         control_.CheckAllClosed();
         if (!entry_ && count_ == 0 && options_.firstNodeEntry) entry_ = first;
         ResolveAddresses();
-        if (options_.optimize) OptimizeInstructionList(first, emit_.pool, fileName_, options_.progress);
+        if (options_.optimize)
+            OptimizeInstructionList(first, emit_.pool, fileName_, options_.progress, emit_.nodeCount);
         entry.entry = entry_;
         entry.isWinMain = winMain_;
         context_->entry = entry_;

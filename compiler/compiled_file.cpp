@@ -13,7 +13,6 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "compiler/compile_messages.h"
@@ -188,26 +187,86 @@ private:
 
 class ImageWriter {
 public:
-    void U8(uint8_t value) { bytes.push_back(value); }
-    void U16(uint16_t value) { Little(value, 2); }
-    void U32(uint32_t value) { Little(value, 4); }
-    void Bits64(uint64_t value) { Little(value, 8); }
-    void Number(double value) {
-        uint64_t bits;
-        std::memcpy(&bits, &value, sizeof bits);
-        Bits64(bits);
-    }
+    void U8(uint8_t value) { *Room(1) = value; }
+    void U16(uint16_t value) { Fixed(value); }
+    void U32(uint32_t value) { Fixed(value); }
+    void Bits64(uint64_t value) { Fixed(value); }
+    void Number(double value) { Fixed(value); }
     void Text(std::string_view text) {
         U32(static_cast<uint32_t>(text.size() + 1));
-        bytes.insert(bytes.end(), text.begin(), text.end());
+        if (!text.empty()) std::memcpy(Room(text.size()), text.data(), text.size());
+    }
+
+    size_t Size() const { return used; }
+    uint8_t& At(size_t position) { return bytes[position]; }
+    // The image written so far, as its own vector.
+    std::vector<uint8_t>& Bytes() {
+        bytes.resize(used);
+        return bytes;
+    }
+
+private:
+    // Fields are little-endian, as this machine's own numbers are.
+    static_assert(std::endian::native == std::endian::little);
+    template <typename T>
+    void Fixed(T value) {
+        std::memcpy(Room(sizeof value), &value, sizeof value);
+    }
+    // n bytes to write at the end; the buffer grows by doubling.
+    uint8_t* Room(size_t n) {
+        if (bytes.size() - used < n) bytes.resize(std::max(bytes.size() * 2, used + n + 4096));
+        uint8_t* at = bytes.data() + used;
+        used += n;
+        return at;
     }
 
     std::vector<uint8_t> bytes;
+    size_t used = 0;
+};
+
+// Node addresses with a number each: open addressing over a table of a power
+// of two slots, kept at most half full, with no allocation per entry.
+class NodeNumbers {
+public:
+    // False when the node has a number already.
+    bool Add(const Instruction* node, uint32_t number) {
+        if (2 * (count + 1) > slots.size()) Grow();
+        Slot& slot = slots[IndexOf(node)];
+        if (slot.node) return false;
+        slot = {node, number};
+        ++count;
+        return true;
+    }
+    const uint32_t* Find(const Instruction* node) const {
+        if (slots.empty()) return nullptr;
+        const Slot& slot = slots[IndexOf(node)];
+        return slot.node ? &slot.number : nullptr;
+    }
+    bool Contains(const Instruction* node) const { return Find(node) != nullptr; }
 
 private:
-    void Little(uint64_t value, int count) {
-        for (int i = 0; i < count; ++i) bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    struct Slot {
+        const Instruction* node = nullptr;
+        uint32_t number = 0;
+    };
+
+    // The node's slot, or the empty one where it would go.
+    size_t IndexOf(const Instruction* node) const {
+        const size_t mask = slots.size() - 1;
+        // Nodes are 8-aligned: the low bits say nothing, the multiply mixes.
+        size_t at = static_cast<size_t>((reinterpret_cast<uintptr_t>(node) >> 3) * 0x9E3779B97F4A7C15ull >> 20) & mask;
+        while (slots[at].node && slots[at].node != node) at = (at + 1) & mask;
+        return at;
     }
+    void Grow() {
+        std::vector<Slot> old = std::move(slots);
+        slots.assign(old.empty() ? 64 : old.size() * 2, Slot{});
+        for (const Slot& slot : old)
+            if (slot.node) slots[IndexOf(slot.node)] = slot;
+    }
+
+    std::vector<Slot> slots;
+    size_t count = 0;
 };
 
 class ProgramWriter {
@@ -232,7 +291,7 @@ public:
         return true;
     }
 
-    std::vector<uint8_t>& Bytes() { return image.bytes; }
+    std::vector<uint8_t>& Bytes() { return image.Bytes(); }
 
 private:
     // Identities are positions in the list, so a file never depends on where
@@ -240,12 +299,11 @@ private:
     // file (jump targets) are kept in the map.
     bool NumberNodes() {
         for (const Instruction* node = first; node; node = node->next)
-            if (const Instruction* target = JumpTarget(node)) targeted.insert(target);
+            if (const Instruction* target = JumpTarget(node)) targeted.Add(target, 0);
         uint32_t identity = 0;
         for (const Instruction* node = first; node; node = node->next) {
             ++identity;
-            if ((node->extra && node->extra->isJumpTarget) || targeted.contains(node))
-                identities.emplace(node, identity);
+            if ((node->extra && node->extra->isJumpTarget) || targeted.Contains(node)) identities.Add(node, identity);
             if (IsDeclaration(node->opcode)) {
                 const Instruction* data = node;
                 for (int i = 0; i < kDeclarationDataRecords; ++i) {
@@ -264,7 +322,7 @@ private:
         if (opcode >= static_cast<uint32_t>(kOpcodeTableSize)) return false;
         const Handler own = OwnHandler(node);
         // The fields go straight after a header whose flags are known last.
-        const size_t headerAt = image.bytes.size();
+        const size_t headerAt = image.Size();
         image.U16(0);
         image.U8(static_cast<uint8_t>(opcode));
         ImageWriter& fields = image;
@@ -312,8 +370,8 @@ private:
             // something else would come back changed.
             return false;
         }
-        image.bytes[headerAt] = static_cast<uint8_t>(flags);
-        image.bytes[headerAt + 1] = static_cast<uint8_t>(flags >> 8);
+        image.At(headerAt) = static_cast<uint8_t>(flags);
+        image.At(headerAt + 1) = static_cast<uint8_t>(flags >> 8);
         return true;
     }
 
@@ -351,18 +409,17 @@ private:
             fields.U32(extra->namespaceHash);
         }
         if (extra->jumpTarget) {
-            auto found = identities.find(extra->jumpTarget);
-            if (found != identities.end()) {
+            if (const uint32_t* found = identities.Find(extra->jumpTarget)) {
                 flags |= kRecordTarget;
-                fields.U32(found->second);
+                fields.U32(*found);
             } else if (!IsCall(node->opcode)) {
                 return false;  // a jump out of the program
             }
             // A call into another program's code is linked by name on load.
         }
-        if (extra->isJumpTarget || targeted.contains(node)) {
+        if (extra->isJumpTarget || targeted.Contains(node)) {
             flags |= kRecordIdentity;
-            fields.U32(identities.at(node));
+            fields.U32(*identities.Find(node));
         }
         return true;
     }
@@ -381,8 +438,8 @@ private:
     Instruction* first;
     ImageWriter image;
     int32_t nodeCount = 0;
-    std::unordered_map<const Instruction*, uint32_t> identities;
-    std::unordered_set<const Instruction*> targeted;
+    NodeNumbers identities;
+    NodeNumbers targeted;  // every node some node jumps to (numbered 0 here)
     std::unordered_map<Handler, uint32_t> builtinHashes;
 };
 

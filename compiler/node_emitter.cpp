@@ -20,6 +20,7 @@ Handler OpcodeHandler(Opcode opcode) {
 Instruction* NodeEmitter::Append(Instruction* node) {
     if (!node) throw std::bad_alloc();
     last = node;
+    ++nodeCount;
     return node;
 }
 
@@ -53,7 +54,10 @@ void NodeEmitter::MarkTarget(Instruction* node) const {
     if (InstructionExtra* extra = RequireInstructionExtra(pool, node)) extra->isJumpTarget = 1;
 }
 
-void NodeEmitter::Delete(Instruction* node) { DeleteInstruction(pool, &last, node, true); }
+void NodeEmitter::Delete(Instruction* node) {
+    DeleteInstruction(pool, &last, node, true);
+    --nodeCount;
+}
 
 void NodeEmitter::Error(std::string_view message) const { ErrorAt(message, token); }
 

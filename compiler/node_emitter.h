@@ -17,6 +17,7 @@ struct NodeEmitter {
     const char* fileName = nullptr;       // the unit's name, for messages
     Instruction* last = nullptr;          // the list's last node: where nodes are appended
     const TokenNode* token = nullptr;     // the token being compiled: position of new nodes
+    int nodeCount = 0;                    // nodes in the list: every node is appended and deleted here
 
     // Appends a node (std::bad_alloc when memory runs out) of the opcode with the handler the opcode table pairs
     // with it (NopHandler for the opcodes without one: data and marker nodes

@@ -3,10 +3,12 @@
 // most two nodes back (or one ahead) and changes the list in place.
 #include "compiler/optimizer.h"
 
+#include <cassert>
 #include <cstring>
 #include <new>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "compiler/token_list.h"
 #include "platform/memory.h"
@@ -116,15 +118,24 @@ public:
         for (const auto& [handler, op] : operators_) operatorMarks_ |= MarkOf(handler);
     }
 
-    void Run(const char* fileName, CompileProgress progress) {
-        const int total = progress ? RecordListCount(first_) : 0;
+    // A long list lies far beyond the caches and each walk over it costs a
+    // miss per node: the nodes are walked once, and pass 2 visits the save
+    // steps pass 1 met. Pass 1 deletes only pushes, the node it visits and
+    // nodes it has not visited yet, and makes no node a save step that was
+    // none, so those are the save steps after it, in list order.
+    void Run(const char* fileName, CompileProgress progress, int nodeCount) {
+        const int total = progress ? (nodeCount >= 0 ? nodeCount : RecordListCount(first_)) : 0;
+        assert(!progress || total == RecordListCount(first_));
         if (progress) progress(StageProgressText("Optimizing", fileName).c_str(), 0, total);
         int position = 0;
+        std::vector<Instruction*> saveSteps;
         for (Instruction* x = first_; x;) {
             if (progress) progress(nullptr, ++position, total);
+            if (IsSaveStep(x)) saveSteps.push_back(x);
             x = Visit(x);
         }
-        for (Instruction* step = first_; step;) step = FoldSaveStep(step);
+        assert(AreTheSaveSteps(saveSteps));
+        for (Instruction* step : saveSteps) FoldSaveStep(step);
     }
 
 private:
@@ -396,6 +407,18 @@ private:
 
     // --- pass 2 -------------------------------------------------------------------------
 
+    // Checks the invariant pass 2 relies on: the steps are nodes of the list,
+    // in its order, and take in every save step the list holds.
+    [[nodiscard]] bool AreTheSaveSteps(const std::vector<Instruction*>& steps) const {
+        size_t next = 0;
+        for (const Instruction* node = first_; node; node = node->next) {
+            const bool listed = next < steps.size() && steps[next] == node;
+            if (listed) ++next;
+            else if (IsSaveStep(node)) return false;
+        }
+        return next == steps.size();
+    }
+
     [[nodiscard]] bool IsSaveStep(const Instruction* node) const {
         return IsOperator(node, Operator::SaveSp) || IsOperator(node, Operator::SaveSp2) || Is(node, Opcode::SAVESP2);
     }
@@ -421,10 +444,11 @@ private:
 
 }  // namespace
 
-void OptimizeInstructionList(Instruction* first, Pool* pool, const char* fileName, CompileProgress progress) {
+void OptimizeInstructionList(Instruction* first, Pool* pool, const char* fileName, CompileProgress progress,
+                             int nodeCount) {
     if (!first) return;
     Optimizer optimizer(first, pool);
-    optimizer.Run(fileName, progress);
+    optimizer.Run(fileName, progress, nodeCount);
 }
 
 }  // namespace qob

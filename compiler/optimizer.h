@@ -17,7 +17,9 @@ struct Pool;
 // every __savesp step into the node after it. Generic operators are
 // recognised by the handlers of their function-table records, whatever
 // those handlers are. A node that some jump lands after is never absorbed,
-// so a jump never starts to run another node's operands.
-void OptimizeInstructionList(Instruction* first, Pool* pool, const char* fileName, CompileProgress progress = nullptr);
+// so a jump never starts to run another node's operands. nodeCount is the
+// number of nodes in the list (the progress total), or -1 to have them counted.
+void OptimizeInstructionList(Instruction* first, Pool* pool, const char* fileName, CompileProgress progress = nullptr,
+                             int nodeCount = -1);
 
 }  // namespace qob

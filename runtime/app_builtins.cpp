@@ -104,6 +104,12 @@ std::mutex gThreadsLock;
 std::map<uint32_t, pthread_t> gThreads;  // handle -> thread, until joined
 uint32_t gNextThreadHandle = 1;
 
+// Runs of each context on script threads (under the interpreter lock). The
+// context's call depth cannot tell: it is one counter for every thread, and
+// a run that returns puts back the depth it found, whatever runs of other
+// threads went on meanwhile.
+std::map<const ProgramContext*, int32_t> gScriptThreadRuns;
+
 // Whether the node is the start of a procedure of the context's program.
 bool IsProcedureStart(const ProgramContext* context, const Instruction* node) {
     if (!node) return false;
@@ -134,7 +140,9 @@ uint32_t RunScriptThread(const ScriptThreadRecord& record) {
     const int32_t savedFrames = context->argumentFrame.count;
     if (!OpenArgumentFrame(context)) return 0;
     PushValueTo(context, nullptr, record.parameter, nullptr);
+    ++gScriptThreadRuns[context];
     RunProcedureIn(context, record.procedure);
+    if (--gScriptThreadRuns[context] == 0) gScriptThreadRuns.erase(context);
     if (!IsLiveContext(context)) return 0;
     context->argumentFrame.count = savedFrames;
     if (!IsAbove(context->stackTop, savedTop)) return 0;
@@ -185,7 +193,7 @@ void EndApplication(ProgramContext* context) {
     // be one) would go on in freed instructions: such a context stops the way
     // EXIT stops it, and whoever started its outermost run ends it when that
     // run returns.
-    if (context->callDepth > 0 || context == CurrentContext) {
+    if (context->callDepth > 0 || context == CurrentContext || HasScriptThreadRuns(context)) {
         EndingContext = context;
         if (context == CurrentContext) StopFlag = true;
         return;
@@ -315,6 +323,8 @@ void Builtin_createthread() {
     auto* record = new ScriptThreadRecord{context, context->uniqueId, start, parameter};
     PushNumber(StartScriptThread(record, stackSize));
 }
+
+bool HasScriptThreadRuns(const ProgramContext* context) { return gScriptThreadRuns.contains(context); }
 
 std::optional<uint32_t> JoinScriptThread(double handle) {
     pthread_t thread;

@@ -29,7 +29,7 @@ void Builtin_appuniqueid();
 
 // Ends a live application at once, or, when its code is running (a run on
 // any thread, or the current context), stops its runs and leaves the end to
-// whoever started its outermost run (the driver, the message loop).
+// whoever waits for its outermost run (the driver, the message loop).
 void EndApplication(ProgramContext* context);
 
 // functions (list variable, all) and variables (list variable, which): fill
@@ -50,6 +50,10 @@ void Builtin_createthread();
 // The least stack a script thread gets: what the machine, the fault guard
 // and the built-ins need below a deep script recursion.
 constexpr size_t kMinScriptThreadStack = 1024 * 1024;
+
+// Whether a script thread is inside a run of the context (perhaps waiting in
+// a blocking built-in while other threads run).
+[[nodiscard]] bool HasScriptThreadRuns(const ProgramContext* context);
 
 // Waits for a script thread to end and gives its exit code (the procedure's
 // value as an unsigned 32-bit number; 0 when it left none or could not run),

@@ -16,20 +16,25 @@ public:
     explicit BitCursorWriter(std::span<uint8_t> output) : output(output) {}
 
     // Appends the low `count` (0 to 32) bits of `value`, most significant
-    // first. Once the buffer is full the rest is dropped and IsFull() says so.
+    // first. Once the buffer is full the rest is dropped and IsFull() says so
+    // (at the latest when Flush stores the last bits).
     void WriteBits(uint32_t value, int count) {
         pending = (pending << count) | (value & ((uint64_t{1} << count) - 1));
         pendingBits += count;
+        if (pendingBits >= 32) {
+            pendingBits -= 32;
+            PutWord(static_cast<uint32_t>(pending >> pendingBits));
+            pending &= (uint64_t{1} << pendingBits) - 1;
+        }
+    }
+
+    // Writes the bits still held, a partly filled last byte with its unused
+    // low bits cleared, so the same input always gives the same bytes.
+    void Flush() {
         while (pendingBits >= 8) {
             pendingBits -= 8;
             PutByte(static_cast<uint8_t>(pending >> pendingBits));
         }
-        pending &= (uint64_t{1} << pendingBits) - 1;
-    }
-
-    // Writes a partly filled last byte with its unused low bits cleared, so
-    // the same input always gives the same bytes.
-    void Flush() {
         if (pendingBits > 0)
             PutByte(static_cast<uint8_t>(pending << (8 - pendingBits)));
         pending = 0;
@@ -48,10 +53,22 @@ private:
         output[written++] = value;
     }
 
+    // Four bytes, most significant first.
+    void PutWord(uint32_t value) {
+        if (output.size() - written >= 4) {
+            const uint32_t stored = std::endian::native == std::endian::little ? __builtin_bswap32(value) : value;
+            std::memcpy(output.data() + written, &stored, 4);
+            written += 4;
+            return;
+        }
+        for (int shift = 24; shift >= 0; shift -= 8)
+            PutByte(static_cast<uint8_t>(value >> shift));
+    }
+
     std::span<uint8_t> output;
     size_t written = 0;
     uint64_t pending = 0;  // bits not yet stored, right-aligned
-    int pendingBits = 0;   // fewer than 8 between calls
+    int pendingBits = 0;   // fewer than 32 between calls
     bool full = false;
 };
 

@@ -29,6 +29,7 @@
 #include "platform/files.h"
 #include "platform/memory.h"
 #include "platform/message_box.h"
+#include "runtime/app_builtins.h"
 #include "runtime/command_line.h"
 #include "runtime/compiler_hooks.h"
 #include "runtime/file_routines.h"
@@ -589,7 +590,11 @@ private:
             if (context->stackTop != topBefore) keep = PopNumber() != 0.0;
         }
         if (!keep) {
-            EndProgramContext(context);
+            // A script thread of the program may be inside a run of it, waiting
+            // in a blocking built-in: its runs stop, and whoever waits for them
+            // (the message loop) ends the program once they have returned.
+            if (context->callDepth > 0 || HasScriptThreadRuns(context)) EndingContext = context;
+            else EndProgramContext(context);
             return nullptr;
         }
         if (Engine.startValue != 0.0 && Engine.graphicsInitialised && !Engine.gameLoopRunning) {

@@ -258,13 +258,16 @@ CoderResult ShannonFanoCompress(std::span<const uint8_t> input, std::span<uint8_
     for (const SymbolCode& entry : table)
         if (entry.length > kMaxCodeLength)
             return {CoderStatus::CodeTooLong, 0};
-    std::array<SymbolCode, 256> bySymbol;
-    for (const SymbolCode& entry : table)
-        bySymbol[entry.symbol] = entry;
+    std::array<uint32_t, 256> codeOf;
+    std::array<uint8_t, 256> lengthOf;
+    for (const SymbolCode& entry : table) {
+        codeOf[entry.symbol] = entry.code;
+        lengthOf[entry.symbol] = static_cast<uint8_t>(entry.length);
+    }
     for (uint8_t b : input) {
         if (out.IsFull())
             break;
-        out.WriteBits(bySymbol[b].code, bySymbol[b].length);
+        out.WriteBits(codeOf[b], lengthOf[b]);
     }
     out.Flush();
     if (out.IsFull())

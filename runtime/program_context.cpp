@@ -3,6 +3,7 @@
 
 #include "runtime/program_context.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -161,10 +162,11 @@ void MakeUniqueContextId(ProgramContext* context) {
     };
     uint64_t id = static_cast<uint64_t>(platform::QueryPerformanceCounter());
     // A counter that has not moved since the last context was made would
-    // repeat the same reading: step past the ids in use instead.
+    // repeat the same reading: step past the ids in use instead. The id only
+    // grows, so the search ends however the counter moves.
     while (taken(id)) {
         const auto again = static_cast<uint64_t>(platform::QueryPerformanceCounter());
-        id = again != id ? again : id + 1;
+        id = std::max(again, id + 1);
     }
     context->uniqueId = id;
 }

@@ -322,7 +322,7 @@ inline bool ReadOperands(const Instruction* push, Operands from, double* left, d
 // False, with nothing done, otherwise. Kept out of the push handlers, whose
 // own path stays as short as it was.
 template <Operands from>
-[[gnu::noinline]] bool RunOperatorAfterPush(Instruction* push) {
+bool RunOperatorAfterPush(Instruction* push) {
     Instruction* op = push->next;
     const bool jumps = op->secondHandler != nullptr;
     if (jumps && op->handler != ConditionalJumpHandler) return false;

@@ -99,6 +99,10 @@ struct ErrorConstants {
 ErrorConstants gErrorConstants;
 
 void CopyErrorToLastError() {
+    // The common entry: the records are known and ERROR% holds no text.
+    if (const VariableRecord* known = gErrorConstants.error;
+        gErrorConstants.listHead == ConstantList && known && !known->data)
+        return;
     if (gErrorConstants.listHead != ConstantList || !gErrorConstants.error) {
         gErrorConstants.listHead = ConstantList;
         gErrorConstants.error = ConstantList ? FindNamedItem(ConstantList, "ERROR%") : nullptr;
@@ -122,6 +126,7 @@ void RunLoop(void* start) {
 }
 
 Instruction* FirstNode(Instruction* procedure, int32_t mode) {
+    if (mode == 0) return procedure->next;
     const int skip = mode == 1 ? 5 : mode == 2 ? 3 : 1;
     Instruction* node = procedure;
     for (int i = 0; i < skip && node; ++i) node = node->next;
@@ -569,7 +574,7 @@ namespace {
 // A node's variable (of its second name when second is set) when its cache
 // answers for it (no lookup, nothing made), at the end of its reference
 // chain; null otherwise.
-VariableRecord* CachedNodeVariable(const Instruction* node, bool second = false) {
+[[gnu::always_inline]] inline VariableRecord* CachedNodeVariable(const Instruction* node, bool second = false) {
     const InstructionExtra* extra = node->extra;
     if (!extra || !IsCachedListInForce(second ? extra->cachedList2 : extra->cachedList)) return nullptr;
     VariableRecord* variable = second ? extra->cachedVariable2 : extra->cachedVariable;
@@ -579,7 +584,7 @@ VariableRecord* CachedNodeVariable(const Instruction* node, bool second = false)
 
 // A variable that is read and written as a bare number: no getter or setter,
 // no list element, typed storage, protection, owned block or object.
-bool IsBareNumberVariable(const VariableRecord* variable) {
+[[gnu::always_inline]] inline bool IsBareNumberVariable(const VariableRecord* variable) {
     return variable && !variable->data && !variable->currentNode && variable->type == 0 && !variable->getter &&
            !variable->setter && variable->protect != 1 && !(variable->flags & (kVarOwnsData | kVarObject));
 }
@@ -939,8 +944,14 @@ void ReturnCopy(ProgramContext* context, StackEntry* cell) {
 void Handle_RETURN() {
     ProgramContext* context = CurrentContext;
     StopFlag = true;
-    const StackEntry* saved = CloseArgumentFrame(context);
-    for (StackEntry* cell = context->stackTop; cell && cell != saved && cell->below; cell = cell->below) {
+    const StackEntry* saved = CloseFrame(context);
+    StackEntry* top = context->stackTop;
+    if (top != saved && top->below == saved && saved && !top->text &&
+        !(top->variable && (top->variable->flags & kVarObject))) {
+        top->variable = nullptr;  // the common result: one plain number
+        return;
+    }
+    for (StackEntry* cell = top; cell && cell != saved && cell->below; cell = cell->below) {
         if (cell->variable && (cell->variable->flags & kVarObject)) ReturnObject(cell);
         else if (cell->text) ReturnCopy(context, cell);
         cell->variable = nullptr;

@@ -19,13 +19,21 @@ bool QuitRequested = false;
 namespace {
 
 // How long the loop waits for a message before it looks at the contexts
-// again: a script thread may end the last window's application meanwhile.
-constexpr uint32_t kLoopWaitMilliseconds = 100;
+// again: a script thread may end an application meanwhile, or return from
+// the last run of one that is ending.
+constexpr uint32_t kLoopWaitMilliseconds = 10;
 
 bool AnyContextHasWindow() {
     for (const ProgramContext* context = FirstContext; context; context = context->next)
         if (context->windows) return true;
     return false;
+}
+
+// Whether an application was told to end while its code ran and a run of it
+// has not returned yet. The loop runs no script code itself, so such a run
+// is a script thread's (the call depth cannot tell: threads share it).
+bool IsEndWaitingForRuns() {
+    return EndingContext && IsLiveContext(EndingContext) && HasScriptThreadRuns(EndingContext);
 }
 
 // Ends the application that was told to end while its code ran, once no run
@@ -34,7 +42,7 @@ bool AnyContextHasWindow() {
 void FinishPendingEnd() {
     ProgramContext* context = EndingContext;
     if (!context) return;
-    if (IsLiveContext(context) && context->callDepth > 0) return;
+    if (IsEndWaitingForRuns()) return;
     EndingContext = nullptr;
     StopFlag = false;
     if (IsLiveContext(context)) EndProgramContext(context);
@@ -83,9 +91,11 @@ void MessageLoop() {
         }
         if (QuitRequested) return;
         platform::MSG message;
-        // Without a window nothing can post to this thread any more, except a
-        // script thread's killapp, which ends a windowless application itself.
-        if (!AnyContextHasWindow() && !platform::PeekMessageW(&message, platform::PM_NOREMOVE)) {
+        // Without a window nothing can post to this thread any more (a script
+        // thread's killapp ends a windowless application itself); only runs
+        // that must stop before their application ends are waited for.
+        if (!AnyContextHasWindow() && !IsEndWaitingForRuns() &&
+            !platform::PeekMessageW(&message, platform::PM_NOREMOVE)) {
             QuitRequested = true;
             return;
         }

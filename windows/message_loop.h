@@ -28,8 +28,10 @@ void DispatchAppMessage(const platform::MSG& message);
 int PumpOneMessage(platform::MSG* message);
 
 // Runs after start-up until no context is left. It waits for messages only
-// while some context has a window: with no window and nothing pending it
-// returns at once. WM_QUIT does not end it. Script threads run while it waits.
+// while some context has a window, or while an application that is ending
+// still has a run on a script thread (it ends that application once the run
+// has stopped): otherwise, with nothing pending, it returns at once. WM_QUIT
+// does not end it. Script threads run while it waits.
 void MessageLoop();
 
 // handlemessage (): handles at most one pending message.

@@ -91,15 +91,18 @@ TEST(ProgramContext, DetachedContextIsNeverTornDown) {
 }
 
 TEST(ProgramContext, ContextsMadeWithinOneCounterTickGetDifferentIds) {
+    // Three, so that the counter's reading and the next id are both taken.
     platform::SetTestClock(1'000'000);
-    ProgramContext* a = NewContext(kContextIndependent);
-    ProgramContext* b = NewContext(kContextIndependent);
-    MakeUniqueContextId(a);
-    MakeUniqueContextId(b);
+    ProgramContext* contexts[3];
+    for (ProgramContext*& context : contexts) {
+        context = NewContext(kContextIndependent);
+        MakeUniqueContextId(context);
+    }
     platform::ClearTestClock();
-    EXPECT_NE(a->uniqueId, b->uniqueId);
-    EndProgramContext(a);
-    EndProgramContext(b);
+    EXPECT_NE(contexts[0]->uniqueId, contexts[1]->uniqueId);
+    EXPECT_NE(contexts[0]->uniqueId, contexts[2]->uniqueId);
+    EXPECT_NE(contexts[1]->uniqueId, contexts[2]->uniqueId);
+    for (ProgramContext* context : contexts) EndProgramContext(context);
 }
 
 // A child sharing its parent's class records must not free them.
