@@ -9,6 +9,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -926,6 +927,9 @@ private:
             if (!node->text) return false;
             std::memcpy(node->text, &record.linkBits, sizeof record.linkBits);
             node->textHash = 0;
+            textBytes += sizeof record.linkBits;
+        } else if (node->text && !IsNativeCallOpcode(opcode)) {
+            textBytes += static_cast<uint32_t>(record.text.size() + 1);
         }
         if (record.Has(kRecordFusedStep)) {
             node->secondHandler = own;
@@ -1037,21 +1041,31 @@ private:
     }
 
     // Jumps by identity; calls without one and procedure addresses by name.
+    // The same walk sizes the program: its nodes, their side records (all
+    // made by now) and the texts Build counted.
     void LinkAll() {
         for (auto [node, identity] : pendingTargets) SetJumpTarget(context->pool, node, identities.At(identity));
+        uint32_t size = textBytes;
         for (Instruction* node = first; node; node = node->next) {
-            const bool call = IsCall(node->opcode) && !JumpTarget(node);
-            const bool address = Is(node->opcode, Opcode::PUSHPROCADDR) && node->operand == 0.0;
-            if (!call && !address) continue;
-            Instruction* start = StartOf(node);
-            if (!start) {
-                const std::string message = std::string("Cannot resolve [") + (node->text ? node->text : "") + "] address";
-                ReportCompileMessage(name, message, nullptr, -1, false);
-                continue;
-            }
-            if (call) SetJumpTarget(context->pool, node, start);
-            else node->operand = static_cast<double>(reinterpret_cast<uintptr_t>(start));
+            LinkCall(node);
+            size += sizeof(Instruction);
+            if (node->extra) size += sizeof(InstructionExtra);
         }
+        context->appSize = size;
+    }
+
+    void LinkCall(Instruction* node) {
+        const bool call = IsCall(node->opcode) && !JumpTarget(node);
+        const bool address = Is(node->opcode, Opcode::PUSHPROCADDR) && node->operand == 0.0;
+        if (!call && !address) return;
+        Instruction* start = StartOf(node);
+        if (!start) {
+            const std::string message = std::string("Cannot resolve [") + (node->text ? node->text : "") + "] address";
+            ReportCompileMessage(name, message, nullptr, -1, false);
+            return;
+        }
+        if (call) SetJumpTarget(context->pool, node, start);
+        else node->operand = static_cast<double>(reinterpret_cast<uintptr_t>(start));
     }
 
     void RollBack() {
@@ -1105,6 +1119,7 @@ private:
     size_t nextLink = 0;
 
     IdentityTable identities;
+    uint32_t textBytes = 0;  // blocks of the nodes' own texts
     Instruction* first = nullptr;
     Instruction* last = nullptr;
     Instruction* entry = nullptr;
@@ -1114,26 +1129,53 @@ private:
     int32_t indexedCount = 0;  // table entries indexed so far
 };
 
+// A decoded image in a buffer of its own, written by the decoder without
+// being cleared first.
+class DecodedImage {
+public:
+    explicit DecodedImage(size_t size) : bytes(new uint8_t[size]), size(size) {}
+    std::span<uint8_t> Bytes() { return {bytes.get(), size}; }
+    std::span<const uint8_t> Bytes() const { return {bytes.get(), size}; }
+
+private:
+    std::unique_ptr<uint8_t[]> bytes;
+    size_t size;
+};
+
+// Deciphers a whole file in place and decodes the image it carries.
+std::optional<DecodedImage> DecodeInPlace(std::span<uint8_t> file) {
+    if (file.size() < 5 || file.size() > INT32_MAX) return std::nullopt;
+    CipherBytes(file.data(), static_cast<int32_t>(file.size()), kCompiledFileKey, true, 0);
+    const size_t coded = file.size() - 4;
+    uint32_t length = 0;
+    for (int i = 0; i < 4; ++i) length |= static_cast<uint32_t>(file[coded + i]) << (8 * i);
+    // Every coded byte takes at least one bit.
+    if (length < kCompiledHeaderSize || length / 8 > coded) return std::nullopt;
+    DecodedImage image(length);
+    if (!ShannonFanoUncompress(file.first(coded), image.Bytes()).Ok()) return std::nullopt;
+    return image;
+}
+
 // The image IsCompiledFileCurrent decoded, kept for the load that follows
 // while the file stays as it was.
 struct DecodedFile {
     std::string path;
     int64_t writeTime = 0;
     int64_t size = 0;
-    std::vector<uint8_t> image;
+    DecodedImage image;
 };
 std::optional<DecodedFile> gDecodedFile;
 
 std::optional<DecodedFile> ReadAndDecode(const char* fileName, bool& readable) {
     readable = false;
-    const std::optional<std::string> bytes = platform::ReadFileBytes(fileName);
+    std::optional<std::string> bytes = platform::ReadFileBytes(fileName);
     const std::optional<int64_t> writeTime = platform::GetFileWriteTime(fileName);
     if (!bytes || !writeTime) return std::nullopt;
     readable = true;
-    std::optional<std::vector<uint8_t>> image =
-        DecodeCompiledImage({reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size()});
+    const auto size = static_cast<int64_t>(bytes->size());
+    std::optional<DecodedImage> image = DecodeInPlace({reinterpret_cast<uint8_t*>(bytes->data()), bytes->size()});
     if (!image) return std::nullopt;
-    return DecodedFile{fileName, *writeTime, static_cast<int64_t>(bytes->size()), std::move(*image)};
+    return DecodedFile{fileName, *writeTime, size, std::move(*image)};
 }
 
 bool IsKeptFor(const char* fileName) {
@@ -1165,17 +1207,10 @@ std::optional<std::vector<uint8_t>> EncodeCompiledImage(std::span<const uint8_t>
 }
 
 std::optional<std::vector<uint8_t>> DecodeCompiledImage(std::span<const uint8_t> fileBytes) {
-    if (fileBytes.size() < 5 || fileBytes.size() > INT32_MAX) return std::nullopt;
     std::vector<uint8_t> file(fileBytes.begin(), fileBytes.end());
-    CipherBytes(file.data(), static_cast<int32_t>(file.size()), kCompiledFileKey, true, 0);
-    const size_t coded = file.size() - 4;
-    uint32_t length = 0;
-    for (int i = 0; i < 4; ++i) length |= static_cast<uint32_t>(file[coded + i]) << (8 * i);
-    // Every coded byte takes at least one bit.
-    if (length < kCompiledHeaderSize || length / 8 > coded) return std::nullopt;
-    std::vector<uint8_t> image(length);
-    if (!ShannonFanoUncompress(std::span(file).first(coded), image).Ok()) return std::nullopt;
-    return image;
+    const std::optional<DecodedImage> image = DecodeInPlace(file);
+    if (!image) return std::nullopt;
+    return std::vector<uint8_t>(image->Bytes().begin(), image->Bytes().end());
 }
 
 SaveStatus WriteCompiledFile(const char* fileName, const std::optional<std::vector<uint8_t>>& codedFile) {
@@ -1219,18 +1254,19 @@ Instruction* LoadCompiledProgram(const char* fileName, ProgramContext* context, 
     }
     gDecodedFile.reset();
     ProgramLoader loader(fileName, context, procedureTable, procedureCount);
-    return loader.Load(decoded->image, isWinMain);
+    return loader.Load(decoded->image.Bytes(), isWinMain);
 }
 
 Instruction* LoadCompiledImage(std::span<const uint8_t> fileBytes, const char* name, ProgramContext* context,
                                ProcedureRecord** procedureTable, int32_t& procedureCount, bool& isWinMain) {
-    const std::optional<std::vector<uint8_t>> image = DecodeCompiledImage(fileBytes);
+    std::vector<uint8_t> file(fileBytes.begin(), fileBytes.end());
+    const std::optional<DecodedImage> image = DecodeInPlace(file);
     if (!image) {
         ReportRefusedFile(name, "it is damaged");
         return nullptr;
     }
     ProgramLoader loader(name, context, procedureTable, procedureCount);
-    return loader.Load(*image, isWinMain);
+    return loader.Load(image->Bytes(), isWinMain);
 }
 
 bool IsCompiledFileCurrent(const char* sourceName, const char* compiledName) {
@@ -1248,7 +1284,7 @@ bool IsCompiledFileCurrent(const char* sourceName, const char* compiledName) {
         if (readable) ReportRefusedFile(compiledName, "it is damaged");
         return false;
     }
-    const std::span<const uint8_t> image = decoded->image;
+    const std::span<const uint8_t> image = decoded->image.Bytes();
     if (image[5] != kCompiledFormatVersion) {
         ReportRefusedFile(compiledName, "format version " + std::to_string(image[5]) + ", not " +
                                             std::to_string(kCompiledFormatVersion));

@@ -503,7 +503,7 @@ private:
 
     void FillContext(Instruction* list) {
         context->instructions = list;
-        context->appSize = ListSize(list);
+        if (!context->appSize) context->appSize = ListSize(list);  // a loaded program was sized by its loader
         if (embedded) {
             context->embedded = 1;
             context->embeddedFile = CopyToBlock(image.executable);

@@ -343,6 +343,16 @@ TEST_F(CompiledFileTest, ALoadedProgramListsTheSameInstructionsAsTheSavedOne) {
     EXPECT_STREQ(newest->next->name, "POINT");
     EXPECT_EQ(newest->next->baseName, nullptr);
     EXPECT_GE(FindFunctionByName("MYFUNC"), 0);
+
+    // The loader sizes what it built as a compiled list is sized: nodes,
+    // side records and the blocks of their own texts.
+    uint32_t size = 0;
+    for (const Instruction* node = loaded.first; node; node = node->next) {
+        size += sizeof(Instruction);
+        if (node->extra) size += sizeof(InstructionExtra);
+        if (node->text && !IsNativeCallOpcode(node->opcode)) size += platform::GetBlockSize(node->text);
+    }
+    EXPECT_EQ(context->appSize, size);
 }
 
 TEST_F(CompiledFileTest, LoadingKeepsTheNamespaceOfNodesAndProcedures) {
