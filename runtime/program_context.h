@@ -49,7 +49,8 @@ struct FrameCacheRecord {
     VariableRecord* frame;      // head record of the frame (context heap)
     Instruction* procedure;     // its STARTPROC node
     uint8_t inUse;
-    uint8_t keepsObject;        // SELF$ and OBJECTNAME$ kept bound from the last (method) call
+    VariableRecord* keptSelf;   // SELF$ and OBJECTNAME$ kept bound from the last (method) call, or null
+    VariableRecord* keptName;
     FrameCacheRecord* next;     // context's cache list, newest first
     FrameCacheRecord* previous;
     FrameCacheRecord* nextFree; // the procedure's free list (InstructionExtra::freeFrames)

@@ -166,27 +166,27 @@ struct BoundRecords {
 };
 
 // Releases the variables of a frame that ends, as FreeVariableChain does,
-// except the SELF$ and OBJECTNAME$ given in kept when they are still as the
+// except the SELF$ and OBJECTNAME$ given in bound when they are still as the
 // call bound them: they stay bound but empty, SELF$ with its copy of the
 // class name (the instance address goes), OBJECTNAME$ with its flag (the
 // borrowed name goes). The next call on an object of that class binds them
-// again without a copy, a free and two full releases; a call without an
-// object releases them first (see RunProcedure), and releasing the frame at
-// the end of the program frees the copy. Returns whether anything was kept.
-bool ReleaseFrameVariables(ProgramContext* context, VariableRecord* frame, const BoundRecords& kept) {
-    bool any = false;
+// again without a look-up, a copy, a free and two full releases; a call
+// without an object releases them first (see RunProcedure), and releasing
+// the frame at the end of the program frees the copy. Returns what it kept.
+BoundRecords ReleaseFrameVariables(ProgramContext* context, VariableRecord* frame, const BoundRecords& bound) {
+    BoundRecords kept;
     for (VariableRecord* r = frame->next; r; r = r->next) {
-        if (r == kept.self && IsBoundSelf(r)) {
+        if (r == bound.self && IsBoundSelf(r)) {
             r->value = 0;
-            any = true;
-        } else if (r == kept.name && IsBoundObjectName(r)) {
+            kept.self = r;
+        } else if (r == bound.name && IsBoundObjectName(r)) {
             r->data = nullptr;
-            any = true;
+            kept.name = r;
         } else {
             ReleaseVariable(context, r, false, false);
         }
     }
-    return any;
+    return kept;
 }
 
 // Frame of the run (step 4): the caller's, a cached one or a new one.
@@ -213,8 +213,9 @@ void ReleaseFrame(ProgramContext* context, Instruction* procedure, VariableRecor
     if (!frame || (context->kind != kContextIndependent && context->kind != kContextDetached)) return;
     // Only a frame that goes back to the cache keeps bindings: a caller's
     // frame is released in full.
-    const bool kept = frame != context->globalHead &&
-                      ReleaseFrameVariables(context, frame, cacheRecord || fresh ? bound : BoundRecords{});
+    const BoundRecords kept = frame != context->globalHead
+                                  ? ReleaseFrameVariables(context, frame, cacheRecord || fresh ? bound : BoundRecords{})
+                                  : BoundRecords{};
     if (!cacheRecord && fresh) {
         cacheRecord = static_cast<FrameCacheRecord*>(AllocContextBlock(context, sizeof(FrameCacheRecord)));
         if (!cacheRecord) return;
@@ -228,21 +229,20 @@ void ReleaseFrame(ProgramContext* context, Instruction* procedure, VariableRecor
     InstructionExtra* extra = RequireInstructionExtra(context->pool, procedure);
     if (!extra) return;
     cacheRecord->inUse = 0;
-    cacheRecord->keepsObject = kept;
+    cacheRecord->keptSelf = kept.self;
+    cacheRecord->keptName = kept.name;
     cacheRecord->nextFree = extra->freeFrames;
     extra->freeFrames = cacheRecord;
 }
 
-// Binds SELF$ and OBJECTNAME$ in the frame. A frame taken from the cache
-// went through ReleaseFrameVariables: the records it kept bound are known by
-// their flags there.
-BoundRecords BindObject(VariableRecord* frame, VariableRecord* object, bool released) {
+// Binds SELF$ and OBJECTNAME$ in the frame. kept: for a frame taken from the
+// cache, the records its last release kept bound (null for any other frame).
+BoundRecords BindObject(VariableRecord* frame, VariableRecord* object, const FrameCacheRecord* kept) {
     static const char kSelfName[] = "SELF$";
     const bool scoped = CurrentContext && CurrentInstruction;
     const uint32_t scope = scoped && CurrentInstruction->extra ? CurrentInstruction->extra->namespaceHash : 0;
-    VariableRecord* self = FindItemWithHash(frame, kSelfHash);
-    if (self && (released ? self->flags == kVarObject && self->data
-                          : self->name && std::strcmp(self->name, kSelfName) == 0 && IsBoundSelf(self)) &&
+    VariableRecord* self = kept ? kept->keptSelf : FindItemWithHash(frame, kSelfHash);
+    if (self && (kept || (self->name && std::strcmp(self->name, kSelfName) == 0 && IsBoundSelf(self))) &&
         self->classHash == object->classHash && object->data && std::strcmp(self->data, object->data) == 0) {
         // The frame's SELF$ kept its copy of this class's name from the last call.
         if (scoped && self->owner != CurrentContext->globalHead) self->scope = scope;
@@ -255,8 +255,8 @@ BoundRecords BindObject(VariableRecord* frame, VariableRecord* object, bool rele
         }
     }
     if (self) self->value = static_cast<double>(reinterpret_cast<uintptr_t>(object));
-    VariableRecord* name = FindItemWithHash(frame, kObjectNameHash);
-    if (name && !name->data && (name->flags == 0 || (released && name->flags == kVarHandedOver))) {
+    VariableRecord* name = kept && kept->keptName ? kept->keptName : FindItemWithHash(frame, kObjectNameHash);
+    if (name && !name->data && (name->flags == 0 || (kept && name == kept->keptName))) {
         // A released or kept record, reused as CreateVariableWithHash would reuse it.
         ReleasePlainRecord(name);
         if (scoped && name->owner != CurrentContext->globalHead) name->scope = scope;
@@ -396,16 +396,16 @@ void RunProcedure() {
     BoundRecords bound;
     bool fresh = false;
     VariableRecord* frame = ChooseFrame(context, procedure, callInFrame, &cacheRecord, &fresh);
-    if (cacheRecord && cacheRecord->keepsObject && !object) {
+    if (cacheRecord && (cacheRecord->keptSelf || cacheRecord->keptName) && !object) {
         // A method's frame run without an object: no binding of its last call stays.
         FreeVariableChain(context, frame, false);
-        cacheRecord->keepsObject = 0;
+        cacheRecord->keptSelf = cacheRecord->keptName = nullptr;
     }
     LocalVariableList = frame;
     CurrentContext = context;
     context->callDepth = entryDepth + 1;
     if (object && frame) {
-        bound = BindObject(frame, object, cacheRecord != nullptr);
+        bound = BindObject(frame, object, cacheRecord);
         MemberList = object;
     }
     CurrentProcName = HasHeaderText(procedure->text) ? procedure->text + 4 : "";
