@@ -172,11 +172,30 @@ void ChainChanged() {
     ++ChainGeneration;
 }
 
+// The ends and length of the chain met last. A list built by appends and then
+// walked or counted asks for its first node and its length from its last node
+// again and again: each would be a walk over every node. Appends at the known
+// end keep it; any other change of shape forgets it (by the generation).
+struct KnownChain {
+    ListNode* first;
+    ListNode* last;
+    uint32_t count;
+    uint64_t generation;
+};
+KnownChain Known{};
+
+// Whether the node is an end of the known chain, while it is in force.
+bool IsKnownEnd(const ListNode* node) {
+    return Known.generation == ChainGeneration && (node == Known.first || node == Known.last);
+}
+
 }  // namespace
 
 ListNode* ListFirst(ListNode* node) {
     if (!node)
         return nullptr;
+    if (IsKnownEnd(node))
+        return Known.first;
     while (node->previous)
         node = node->previous;
     return node;
@@ -185,18 +204,28 @@ ListNode* ListFirst(ListNode* node) {
 ListNode* ListLast(ListNode* node) {
     if (!node)
         return nullptr;
+    if (IsKnownEnd(node))
+        return Known.last;
     while (node->next)
         node = node->next;
     return node;
 }
 
 uint32_t ListCount(ListNode* node) {
-    // Back from the node and on from it: each node is visited once.
-    uint32_t count = 0;
-    for (ListNode* n = node; n; n = n->previous)
+    if (!node)
+        return 0;
+    if (IsKnownEnd(node))
+        return Known.count;
+    // Back from the node and on from it: each node is visited once, and the
+    // walk finds both ends.
+    uint32_t count = 1;
+    ListNode* first = node;
+    for (; first->previous; first = first->previous)
         ++count;
-    for (ListNode* n = node ? node->next : nullptr; n; n = n->next)
+    ListNode* last = node;
+    for (; last->next; last = last->next)
         ++count;
+    Known = {first, last, count, ChainGeneration};
     return count;
 }
 
@@ -226,6 +255,8 @@ ListNode* ListNodeAt(ListNode* handle, int64_t index) {
 }
 
 uint32_t ListIndexOf(const ListNode* node) {
+    if (node && IsKnownEnd(node))
+        return node == Known.first ? 0 : Known.count - 1;
     uint32_t index = 0;
     for (; node && node->previous; node = node->previous)
         ++index;
@@ -242,12 +273,20 @@ ListNode* ListAppend(ListNode* node) {
     if (node && LastAppend.handle == node && LastAppend.generation == ChainGeneration)
         from = LastAppend.node;
     ListNode* last = ListLast(from);
+    const bool extendsKnown = last && last == Known.last && IsKnownEnd(last);
     if (last) {
         last->next = added;
         added->previous = last;
     }
     ChainChanged();
     LastAppend = {node, added, 0, ChainGeneration};
+    if (extendsKnown) {
+        Known.last = added;
+        ++Known.count;
+        Known.generation = ChainGeneration;
+    } else if (!last) {
+        Known = {added, added, 1, ChainGeneration};
+    }
     return added;
 }
 
