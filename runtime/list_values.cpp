@@ -8,11 +8,14 @@
 #include "runtime/number_text.h"
 #include "runtime/value_blocks.h"
 #include "runtime/variable_store.h"
+#include "runtime/wide_text.h"
 
 #include <emmintrin.h>
 
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace qob {
@@ -129,18 +132,35 @@ bool ArrayExtensionIsEmpty(const ListArrayExtension* e) {
     return std::memcmp(e, &kEmpty, sizeof kEmpty) == 0;
 }
 
-int CompareTextsIgnoringCase(const char* a, const char* b) {
+int CompareTextsIgnoringCase(std::string_view a, std::string_view b) {
     // ASCII case folding only: bytes of 0x80 and above compare as they are.
-    for (;; ++a, ++b) {
-        int ca = static_cast<unsigned char>(*a);
-        int cb = static_cast<unsigned char>(*b);
+    const size_t common = std::min(a.size(), b.size());
+    for (size_t i = 0; i < common; ++i) {
+        int ca = static_cast<unsigned char>(a[i]);
+        int cb = static_cast<unsigned char>(b[i]);
         if (ca >= 'A' && ca <= 'Z')
             ca += 'a' - 'A';
         if (cb >= 'A' && cb <= 'Z')
             cb += 'a' - 'A';
-        if (ca != cb || ca == 0)
+        if (ca != cb)
             return ca - cb;
     }
+    return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
+
+// The text a sorted item is compared by: its bytes up to the terminator or
+// the end of its block, whichever comes first (a structure's bytes need not
+// hold a terminator). A UTF-16 text is compared in its 8-bit form, held in
+// narrowed, whose byte order follows its characters.
+std::string_view SortText(const char* data, uint32_t flags, std::string& narrowed) {
+    if (flags & kVarWideText) {
+        char* narrow = WideToAnsi(reinterpret_cast<const uint16_t*>(data));
+        narrowed = narrow ? narrow : "";
+        platform::FreeBlock(narrow);
+        return narrowed;
+    }
+    const size_t size = platform::GetBlockSize(data);
+    return std::string_view(data, size ? strnlen(data, size) : std::strlen(data));
 }
 
 // The value part of a node that the sort moves between nodes.
@@ -151,6 +171,7 @@ struct SortedValue {
     int32_t type;
     ListArrayExtension* arrayExtension;
     ListStructExtension* structExtension;
+    std::string_view text;  // what a text item is compared by
 };
 
 // Positional operations walk the chain; a loop over positions or appends
@@ -382,12 +403,17 @@ void ListSort(ListNode* node, int order, int caseSensitive) {
     std::vector<SortedValue> values;
     std::vector<ListTracker*> trackers;
     for (ListNode* n = node; n; n = n->next) {
-        values.push_back({n->data, n->value, n->flags, n->type, n->arrayExtension, n->structExtension});
+        values.push_back({n->data, n->value, n->flags, n->type, n->arrayExtension, n->structExtension, {}});
         // A tracker belongs to its node: take it off the value that moves.
         trackers.push_back(n->arrayExtension ? n->arrayExtension->tracker : nullptr);
         if (n->arrayExtension)
             n->arrayExtension->tracker = nullptr;
     }
+    // Sized once: the views into the narrowed texts must not move.
+    std::vector<std::string> narrowed(values.size());
+    for (size_t i = 0; i < values.size(); ++i)
+        if (values[i].data)
+            values[i].text = SortText(values[i].data, values[i].flags, narrowed[i]);
     // Numbers come before texts; numbers by the order flag, texts ascending.
     // A stable sort gives the same result as inserting each node after every
     // equal one already placed.
@@ -396,7 +422,7 @@ void ListSort(ListNode* node, int order, int caseSensitive) {
             return s.data || (order ? x.value < s.value : x.value > s.value);
         if (!s.data)
             return false;
-        int c = caseSensitive ? std::strcmp(x.data, s.data) : CompareTextsIgnoringCase(x.data, s.data);
+        int c = caseSensitive ? x.text.compare(s.text) : CompareTextsIgnoringCase(x.text, s.text);
         return c < 0;
     };
     std::stable_sort(values.begin(), values.end(), precedes);
