@@ -63,8 +63,7 @@ void RunTypedCompound() {
         VariableRecord* variable = NodeVariable(CurrentInstruction);
         if (double number = 0.0; ReadPlainNumber(variable, &number)) {
             PopCell(context);
-            SetVariableValue(variable, nullptr, Numbers(number, top->value), nullptr, -1);
-            variable->flags &= ~kVarWideText;
+            StorePlainNumber(variable, Numbers(number, top->value));
             PushAssignedValue(variable);
             return;
         }

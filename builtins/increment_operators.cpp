@@ -53,7 +53,7 @@ void StepNamedVariable() {
     if (report == Report::Before) PushValueBeforeChange(variable);
     if (double number = 0.0; ReadPlainNumber(variable, &number)) {
         // A plain number: no field, no text to read as a number.
-        StoreNumber(variable, number + step, nullptr);
+        StorePlainNumber(variable, number + step);
     } else if (variable->flags & kVarMatrix) {
         StepMatrix(variable, step, 1.0);
     } else {
@@ -72,7 +72,7 @@ void StepByConstant() {
     if (!variable) return PushAssignedValue(nullptr);
     PushValueBeforeChange(variable);
     if (double number = 0.0; ReadPlainNumber(variable, &number))
-        return StoreNumber(variable, number + sign * constant, nullptr);
+        return StorePlainNumber(variable, number + sign * constant);
     if (variable->flags & kVarMatrix) return StepMatrix(variable, sign, constant);
     void* field = VariableElementAddress(variable);
     const StackEntry current = VariableOperand(variable, field);

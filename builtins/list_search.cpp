@@ -201,10 +201,13 @@ std::string_view TrimTrailing(std::string_view text) {
     return last == std::string_view::npos ? std::string_view() : text.substr(0, last + 1);
 }
 
-bool TextMatches(std::string text, const MatchRule& rule) {
+bool TextMatches(const std::string& text, const MatchRule& rule) {
     if (!rule.hasKey) return false;
-    if (!(rule.flags & kMatchCaseSensitive)) UpperCase(text);
-    std::string_view view = FieldOf(text, rule.delimiter, rule.field);
+    // The field is cut from the text as written, then upper-cased: a
+    // delimiter with small letters must still find its match.
+    std::string field(FieldOf(text, rule.delimiter, rule.field));
+    if (!(rule.flags & kMatchCaseSensitive)) UpperCase(field);
+    std::string_view view = field;
     if (rule.flags & kMatchTrimBoth) view = TrimTrailing(TrimLeading(view));
     if (rule.flags & (kMatchTrimLeading | kMatchTrimLeadingToo)) view = TrimLeading(view);
     if (rule.flags & kMatchContains) return view.find(rule.key) != std::string_view::npos;
@@ -217,7 +220,7 @@ bool ItemMatches(const ListNode* node, const MatchRule& rule) {
     ItemView view = ViewItem(node, rule);
     switch (view.kind) {
     case ItemView::Kind::Text:
-        return TextMatches(std::move(view.text), rule);
+        return TextMatches(view.text, rule);
     case ItemView::Kind::Number:
         // A text search meets a number by its text: the number 0 must not
         // match every text key.

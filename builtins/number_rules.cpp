@@ -34,31 +34,29 @@ const RuleRow kRules[] = {
     {Builtin_greaterequal, GreaterEqualNumbers},
 };
 
-// The rows spread over a small table by their handler's address, so that
-// every push that an operator follows finds its rule (or that it has none)
-// in a probe or two. Filled once; rows never move after.
-constexpr size_t kSlots = 64;
-
-size_t SlotOf(Handler handler) { return (reinterpret_cast<uintptr_t>(handler) >> 4) % kSlots; }
-
-struct RuleTable {
-    RuleRow slots[kSlots] = {};
-    RuleTable() {
+// Fills the table once, before any program runs; rows never move after.
+struct TableFiller {
+    TableFiller() {
         for (const RuleRow& row : kRules) {
-            size_t slot = SlotOf(row.handler);
-            while (slots[slot].handler) slot = (slot + 1) % kSlots;
-            slots[slot] = row;
+            size_t slot = NumberRuleSlotOf(row.handler);
+            while (NumberRuleTable[slot].handler) slot = (slot + 1) % kNumberRuleSlots;
+            NumberRuleTable[slot] = {row.handler, row.rule};
         }
     }
 };
 
-const RuleTable kTable;
+const TableFiller kFiller;
 
 }  // namespace
 
+// The rows spread over the table by their handler's address, so that every
+// push that an operator follows finds its rule (or that it has none) in a
+// probe or two.
+NumberRuleSlot NumberRuleTable[kNumberRuleSlots];
+
 NumberRule NumberRuleOf(Handler handler) {
-    for (size_t slot = SlotOf(handler);; slot = (slot + 1) % kSlots) {
-        const RuleRow& row = kTable.slots[slot];
+    for (size_t slot = NumberRuleSlotOf(handler);; slot = (slot + 1) % kNumberRuleSlots) {
+        const NumberRuleSlot& row = NumberRuleTable[slot];
         if (row.handler == handler) return row.rule;
         if (!row.handler) return nullptr;
     }

@@ -3,6 +3,7 @@
 // numbers, and the rule each operator handler follows for them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/c_library.h"
@@ -44,5 +45,22 @@ inline double GreaterEqualNumbers(double a, double b) { return a >= b ? 1.0 : 0.
 // The rule of the generic operator whose handler this is ("+", "-", "*",
 // "/", div, mod and the six comparisons), or null for any other handler.
 [[nodiscard]] NumberRule NumberRuleOf(Handler handler);
+
+// The rows by handler address, as NumberRuleOf looks them up; its first
+// probe is made inline, where most look-ups end.
+struct NumberRuleSlot {
+    Handler handler;
+    NumberRule rule;
+};
+constexpr size_t kNumberRuleSlots = 64;
+extern NumberRuleSlot NumberRuleTable[kNumberRuleSlots];
+[[nodiscard]] inline size_t NumberRuleSlotOf(Handler handler) {
+    return (reinterpret_cast<uintptr_t>(handler) >> 4) % kNumberRuleSlots;
+}
+[[nodiscard]] inline NumberRule FindNumberRule(Handler handler) {
+    const NumberRuleSlot& slot = NumberRuleTable[NumberRuleSlotOf(handler)];
+    if (slot.handler == handler) return slot.rule;
+    return slot.handler ? NumberRuleOf(handler) : nullptr;
+}
 
 }  // namespace qob

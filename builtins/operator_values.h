@@ -214,4 +214,16 @@ inline void StoreNumber(VariableRecord* variable, double value, void* field) {
 }
 void StoreText(VariableRecord* variable, const void* block, bool wide, void* field);
 
+// StoreNumber without a field for a variable ReadPlainNumber accepted: what
+// that test has tested already (no data, list element, typed storage or
+// matrix mark) is not tested again.
+inline void StorePlainNumber(VariableRecord* variable, double value) {
+    if (!variable->setter && variable->protect != 1 && !(variable->flags & (kVarOwnsData | kVarObject))) {
+        variable->value = value;
+        variable->flags &= ~(kVarHandedOver | kVarWideText);
+        return;
+    }
+    StoreNumber(variable, value, nullptr);
+}
+
 }  // namespace qob

@@ -286,6 +286,8 @@ private:
     }
 
     // One declaration per native function in use, in front of the stream.
+    // The stream's head, last node and length are known here and are
+    // remembered: the code generator is spared a walk back over the stream.
     TokenNode* PrependDeclarations(TokenNode* head) {
         TokenNode* declarations = nullptr;
         for (int import : refs_.Imports()) {
@@ -301,10 +303,15 @@ private:
             Emit(declarations, std::to_string(record->returnsValue));
         }
         refs_.ClearImports();
-        if (!declarations) return tail_;
+        if (!declarations) {
+            if (head) RememberTokenList(head, tail_, tokenCount_);
+            return tail_;
+        }
         if (!head) return declarations;
+        const TokenListHead prepended = FindTokenListHead(declarations);
         declarations->next = head;
         head->previous = declarations;
+        RememberTokenList(prepended.first, tail_, prepended.count + tokenCount_);
         return tail_;
     }
 

@@ -3,6 +3,8 @@
 // declarations, namespaces, classes and the marker emitters.
 #include "compiler/statement_parser.h"
 
+#include <array>
+
 #include <string>
 #include <string_view>
 #include <utility>
@@ -29,11 +31,49 @@ uint32_t Hash(Keyword keyword) { return KeywordHashes[keyword]; }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-bool IsOneOf(uint32_t hash, std::initializer_list<Keyword> keywords) {
-    for (Keyword keyword : keywords)
-        if (hash == Hash(keyword)) return true;
-    return false;
+// Keywords a token is tested against. Most tokens tested are names: a hash
+// whose low byte no member's hash has is told apart by one look-up.
+template <size_t N>
+struct KeywordSet {
+    std::array<uint32_t, N> hashes{};
+    std::array<uint64_t, 4> lowBytes{};  // one bit per low byte of the members' hashes
+
+    [[nodiscard]] constexpr bool Contains(uint32_t hash) const {
+        if (((lowBytes[(hash >> 6) & 3] >> (hash & 63)) & 1) == 0) return false;
+        for (uint32_t member : hashes)
+            if (member == hash) return true;
+        return false;
+    }
+};
+
+template <size_t N>
+constexpr KeywordSet<N> MakeKeywordSet(const Keyword (&keywords)[N]) {
+    KeywordSet<N> set;
+    for (size_t i = 0; i < N; ++i) {
+        const uint32_t hash = KeywordHashes[keywords[i]];
+        set.hashes[i] = hash;
+        set.lowBytes[(hash >> 6) & 3] |= uint64_t{1} << (hash & 63);
+    }
+    return set;
 }
+
+constexpr auto kConditionWords = MakeKeywordSet({Keyword::If, Keyword::ElseIfMarker, Keyword::Case, Keyword::Until});
+constexpr auto kDeclarationWords =
+    MakeKeywordSet({Keyword::Local, Keyword::Global, Keyword::ForceGlobal, Keyword::Public, Keyword::Private});
+constexpr auto kNoSeparatorWords = MakeKeywordSet(
+    {Keyword::If, Keyword::ElseIfMarker, Keyword::Repeat, Keyword::While, Keyword::ForEach, Keyword::ForEachRev,
+     Keyword::For, Keyword::Case, Keyword::Else, Keyword::DebugMarker, Keyword::DirectiveDebugFile,
+     Keyword::DirectiveDebugOn, Keyword::DirectiveDebugOff, Keyword::DirectiveNoWarning, Keyword::DirectiveCode,
+     Keyword::DirectiveClass, Keyword::DirectiveEndClass, Keyword::DirectiveObject, Keyword::DirectiveInherited,
+     Keyword::Try, Keyword::Except, Keyword::Finally, Keyword::DirectiveNamespace, Keyword::DirectiveEndNamespace,
+     Keyword::ScopeSeparator, Keyword::DirectiveRangeCheck, Keyword::DirectiveExplicit});
+constexpr auto kDeclarationStarts =
+    MakeKeywordSet({Keyword::Proc, Keyword::Func, Keyword::NProc, Keyword::NFunc, Keyword::Global,
+                    Keyword::ForceGlobal, Keyword::Local, Keyword::Public, Keyword::Private, Keyword::DirectiveCode});
+constexpr auto kLoopStarts = MakeKeywordSet({Keyword::While, Keyword::For, Keyword::ForEach, Keyword::ForEachRev});
+constexpr auto kOwnDebugPlaces = MakeKeywordSet({Keyword::Repeat, Keyword::End, Keyword::DirectiveCode});
+constexpr auto kModeDirectives = MakeKeywordSet({Keyword::DirectiveRangeCheck, Keyword::DirectiveExplicit});
+constexpr auto kBlockEnds = MakeKeywordSet({Keyword::Repeat, Keyword::End});
 
 // The most outputs a header can carry: its count byte is 32 + outputs.
 constexpr int kMaxOutputs = 255 - 32;
@@ -102,7 +142,7 @@ bool ParseKeywordStatement() {
         ++p.blockDepth;
         return true;
     }
-    if (IsOneOf(hash, {Keyword::If, Keyword::ElseIfMarker, Keyword::Case, Keyword::Until})) {
+    if (kConditionWords.Contains(hash)) {
         ParseBuiltinCall(record, true);
         if (hash == Hash(Keyword::Until)) {
             DropLocalNamesFrom(p.blockDepth);
@@ -123,7 +163,7 @@ bool ParseKeywordStatement() {
         if (hash == Hash(Keyword::End)) LowerBlockDepth();
         return true;
     }
-    if (IsOneOf(hash, {Keyword::Local, Keyword::Global, Keyword::ForceGlobal, Keyword::Public, Keyword::Private})) {
+    if (kDeclarationWords.Contains(hash)) {
         ParseDeclaration(record, false);
         return true;
     }
@@ -603,23 +643,13 @@ bool IsUnknownCall(const TokenNode* token, char code) {
 // Statements that need no ";" or "," after them.
 bool EndsWithoutSeparator(uint32_t firstHash, char firstCode) {
     if (IsProcedureCode(firstCode) || firstCode == 'C' || firstCode == 'y') return true;
-    return IsOneOf(firstHash,
-                   {Keyword::If, Keyword::ElseIfMarker, Keyword::Repeat, Keyword::While, Keyword::ForEach,
-                    Keyword::ForEachRev, Keyword::For, Keyword::Case, Keyword::Else, Keyword::DebugMarker,
-                    Keyword::DirectiveDebugFile, Keyword::DirectiveDebugOn, Keyword::DirectiveDebugOff,
-                    Keyword::DirectiveNoWarning, Keyword::DirectiveCode, Keyword::DirectiveClass,
-                    Keyword::DirectiveEndClass, Keyword::DirectiveObject, Keyword::DirectiveInherited,
-                    Keyword::Try, Keyword::Except, Keyword::Finally, Keyword::DirectiveNamespace,
-                    Keyword::DirectiveEndNamespace, Keyword::ScopeSeparator, Keyword::DirectiveRangeCheck,
-                    Keyword::DirectiveExplicit});
+    return kNoSeparatorWords.Contains(firstHash);
 }
 
 // Statements after which no FIRST_OP goes: declarations and procedure heads.
 bool IsDeclarationStart(uint32_t firstHash, char firstCode) {
     if (IsProcedureCode(firstCode)) return true;
-    return IsOneOf(firstHash, {Keyword::Proc, Keyword::Func, Keyword::NProc, Keyword::NFunc, Keyword::Global,
-                               Keyword::ForceGlobal, Keyword::Local, Keyword::Public, Keyword::Private,
-                               Keyword::DirectiveCode});
+    return kDeclarationStarts.Contains(firstHash);
 }
 
 // case-label: value {',' value} ':'
@@ -698,11 +728,11 @@ void ParseOneStatement(TokenNode* first) {
     const char firstCode = p.code;
     const bool caseLabel = IsCaseLabelStart(firstCode);
     const bool debug = Switches.debugMode;
-    const bool loopStart = IsOneOf(firstHash, {Keyword::While, Keyword::For, Keyword::ForEach, Keyword::ForEachRev});
-    const bool ownDebugPlace = IsOneOf(firstHash, {Keyword::Repeat, Keyword::End, Keyword::DirectiveCode});
+    const bool loopStart = kLoopStarts.Contains(firstHash);
+    const bool ownDebugPlace = kOwnDebugPlaces.Contains(firstHash);
     if (debug && !caseLabel && !loopStart && !ownDebugPlace) EmitDebugToken(first);
 
-    const bool directive = IsOneOf(firstHash, {Keyword::DirectiveRangeCheck, Keyword::DirectiveExplicit});
+    const bool directive = kModeDirectives.Contains(firstHash);
     if (directive) {
         EmitText(CurrentText(), first);
         NextToken();
@@ -721,7 +751,7 @@ void ParseOneStatement(TokenNode* first) {
         p.valueCount = 0;
     }
     ParseSeparator(first, directive || caseLabel || EndsWithoutSeparator(firstHash, firstCode));
-    if (debug && IsOneOf(firstHash, {Keyword::Repeat, Keyword::End})) EmitDebugToken(first);
+    if (debug && kBlockEnds.Contains(firstHash)) EmitDebugToken(first);
 }
 
 // A child's text: expression items whose values stay for the caller.

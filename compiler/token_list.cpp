@@ -3,6 +3,7 @@
 #include "compiler/token_list.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -155,8 +156,29 @@ void FreeNode(TokenNode* node) {
     gStore.Release(node, bytes);
 }
 
+// The list last made by appending at its end, or named by RememberTokenList.
+// Each stage hands the next its list by the last node, and the list is long
+// and lies beyond the caches: FindTokenListHead answers for this one without
+// a walk. Any other change to any list forgets it.
+struct KnownList {
+    TokenNode* first = nullptr;
+    TokenNode* last = nullptr;
+    int count = 0;
+};
+KnownList gKnown;
+
+void ForgetKnownList() { gKnown = {}; }
+
+// For the assertion that the known list is what a walk finds.
+[[maybe_unused]] bool CountBackMatches(const TokenNode* last, const TokenNode* first, int count) {
+    int found = 1;
+    for (; last->previous != nullptr; last = last->previous) ++found;
+    return last == first && found == count;
+}
+
 // Joins the node's neighbours to each other.
 void Detach(TokenNode* node) {
+    ForgetKnownList();
     if (node->previous != nullptr) node->previous->next = node->next;
     if (node->next != nullptr) node->next->previous = node->previous;
 }
@@ -191,6 +213,9 @@ void EmitHashedToken(TokenNode*& cursor, std::string_view text, uint32_t hash, c
         if (cursor->next != nullptr) cursor->next->previous = node;
         cursor->next = node;
     }
+    if (cursor == nullptr) gKnown = {node, node, 1};
+    else if (cursor == gKnown.last && node->next == nullptr) gKnown = {gKnown.first, node, gKnown.count + 1};
+    else ForgetKnownList();
     cursor = node;
 }
 
@@ -228,6 +253,7 @@ TokenNode* DeleteTokenNext(TokenNode* node) {
 
 void FreeTokenList(TokenNode* last) {
     if (last == nullptr) return;
+    ForgetKnownList();
     // The list ends here: whatever follows no longer points back into it.
     if (last->next != nullptr) last->next->previous = nullptr;
     while (last != nullptr) {
@@ -247,10 +273,16 @@ int TokenCountBack(const TokenNode* node) {
 
 TokenListHead FindTokenListHead(TokenNode* node) {
     if (node == nullptr) return {nullptr, 0};
+    if (node == gKnown.last) {
+        assert(CountBackMatches(node, gKnown.first, gKnown.count));
+        return {gKnown.first, gKnown.count};
+    }
     int count = 1;
     for (; node->previous != nullptr; node = node->previous) ++count;
     return {node, count};
 }
+
+void RememberTokenList(TokenNode* first, TokenNode* last, int count) { gKnown = {first, last, count}; }
 
 TokenNode* TokenListNth(TokenNode* node, int n) {
     for (int i = 0; i < n && node != nullptr; ++i) node = node->next;

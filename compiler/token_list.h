@@ -66,6 +66,9 @@ struct TokenListHead {
     int count;
 };
 [[nodiscard]] TokenListHead FindTokenListHead(TokenNode* node);
+// Names a list's head, last node and length: FindTokenListHead answers for
+// last without a walk until any list is changed (for a stage that knows them).
+void RememberTokenList(TokenNode* first, TokenNode* last, int count);
 // The node n steps after node (n = 0: node itself); null past the end.
 [[nodiscard]] TokenNode* TokenListNth(TokenNode* node, int n);
 // Position, counted from 0 at start, of the first node whose hash equals

@@ -156,6 +156,14 @@ std::optional<std::string> ReadFileBytes(std::string_view path) {
     std::FILE* file = OpenFile(path, "rb");
     if (!file) return std::nullopt;
     std::string bytes;
+    // A regular file is read into one buffer of its size; a buffer grown
+    // piece by piece would be copied again at every growth. Reading goes on
+    // after it, for a file that grew meanwhile (or whose size is unknown).
+    struct stat info;
+    if (fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+        bytes.resize(static_cast<size_t>(info.st_size));
+        bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
+    }
     char chunk[65536];
     size_t got;
     while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, got);

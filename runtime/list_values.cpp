@@ -8,11 +8,14 @@
 #include "runtime/number_text.h"
 #include "runtime/value_blocks.h"
 #include "runtime/variable_store.h"
+#include "runtime/wide_text.h"
 
 #include <emmintrin.h>
 
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace qob {
@@ -129,18 +132,35 @@ bool ArrayExtensionIsEmpty(const ListArrayExtension* e) {
     return std::memcmp(e, &kEmpty, sizeof kEmpty) == 0;
 }
 
-int CompareTextsIgnoringCase(const char* a, const char* b) {
+int CompareTextsIgnoringCase(std::string_view a, std::string_view b) {
     // ASCII case folding only: bytes of 0x80 and above compare as they are.
-    for (;; ++a, ++b) {
-        int ca = static_cast<unsigned char>(*a);
-        int cb = static_cast<unsigned char>(*b);
+    const size_t common = std::min(a.size(), b.size());
+    for (size_t i = 0; i < common; ++i) {
+        int ca = static_cast<unsigned char>(a[i]);
+        int cb = static_cast<unsigned char>(b[i]);
         if (ca >= 'A' && ca <= 'Z')
             ca += 'a' - 'A';
         if (cb >= 'A' && cb <= 'Z')
             cb += 'a' - 'A';
-        if (ca != cb || ca == 0)
+        if (ca != cb)
             return ca - cb;
     }
+    return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
+
+// The text a sorted item is compared by: its bytes up to the terminator or
+// the end of its block, whichever comes first (a structure's bytes need not
+// hold a terminator). A UTF-16 text is compared in its 8-bit form, held in
+// narrowed, whose byte order follows its characters.
+std::string_view SortText(const char* data, uint32_t flags, std::string& narrowed) {
+    if (flags & kVarWideText) {
+        char* narrow = WideToAnsi(reinterpret_cast<const uint16_t*>(data));
+        narrowed = narrow ? narrow : "";
+        platform::FreeBlock(narrow);
+        return narrowed;
+    }
+    const size_t size = platform::GetBlockSize(data);
+    return std::string_view(data, size ? strnlen(data, size) : std::strlen(data));
 }
 
 // The value part of a node that the sort moves between nodes.
@@ -151,6 +171,7 @@ struct SortedValue {
     int32_t type;
     ListArrayExtension* arrayExtension;
     ListStructExtension* structExtension;
+    std::string_view text;  // what a text item is compared by
 };
 
 // Positional operations walk the chain; a loop over positions or appends
@@ -172,11 +193,30 @@ void ChainChanged() {
     ++ChainGeneration;
 }
 
+// The ends and length of the chain met last. A list built by appends and then
+// walked or counted asks for its first node and its length from its last node
+// again and again: each would be a walk over every node. Appends at the known
+// end keep it; any other change of shape forgets it (by the generation).
+struct KnownChain {
+    ListNode* first;
+    ListNode* last;
+    uint32_t count;
+    uint64_t generation;
+};
+KnownChain Known{};
+
+// Whether the node is an end of the known chain, while it is in force.
+bool IsKnownEnd(const ListNode* node) {
+    return Known.generation == ChainGeneration && (node == Known.first || node == Known.last);
+}
+
 }  // namespace
 
 ListNode* ListFirst(ListNode* node) {
     if (!node)
         return nullptr;
+    if (IsKnownEnd(node))
+        return Known.first;
     while (node->previous)
         node = node->previous;
     return node;
@@ -185,18 +225,28 @@ ListNode* ListFirst(ListNode* node) {
 ListNode* ListLast(ListNode* node) {
     if (!node)
         return nullptr;
+    if (IsKnownEnd(node))
+        return Known.last;
     while (node->next)
         node = node->next;
     return node;
 }
 
 uint32_t ListCount(ListNode* node) {
-    // Back from the node and on from it: each node is visited once.
-    uint32_t count = 0;
-    for (ListNode* n = node; n; n = n->previous)
+    if (!node)
+        return 0;
+    if (IsKnownEnd(node))
+        return Known.count;
+    // Back from the node and on from it: each node is visited once, and the
+    // walk finds both ends.
+    uint32_t count = 1;
+    ListNode* first = node;
+    for (; first->previous; first = first->previous)
         ++count;
-    for (ListNode* n = node ? node->next : nullptr; n; n = n->next)
+    ListNode* last = node;
+    for (; last->next; last = last->next)
         ++count;
+    Known = {first, last, count, ChainGeneration};
     return count;
 }
 
@@ -226,6 +276,8 @@ ListNode* ListNodeAt(ListNode* handle, int64_t index) {
 }
 
 uint32_t ListIndexOf(const ListNode* node) {
+    if (node && IsKnownEnd(node))
+        return node == Known.first ? 0 : Known.count - 1;
     uint32_t index = 0;
     for (; node && node->previous; node = node->previous)
         ++index;
@@ -242,12 +294,20 @@ ListNode* ListAppend(ListNode* node) {
     if (node && LastAppend.handle == node && LastAppend.generation == ChainGeneration)
         from = LastAppend.node;
     ListNode* last = ListLast(from);
+    const bool extendsKnown = last && last == Known.last && IsKnownEnd(last);
     if (last) {
         last->next = added;
         added->previous = last;
     }
     ChainChanged();
     LastAppend = {node, added, 0, ChainGeneration};
+    if (extendsKnown) {
+        Known.last = added;
+        ++Known.count;
+        Known.generation = ChainGeneration;
+    } else if (!last) {
+        Known = {added, added, 1, ChainGeneration};
+    }
     return added;
 }
 
@@ -343,12 +403,17 @@ void ListSort(ListNode* node, int order, int caseSensitive) {
     std::vector<SortedValue> values;
     std::vector<ListTracker*> trackers;
     for (ListNode* n = node; n; n = n->next) {
-        values.push_back({n->data, n->value, n->flags, n->type, n->arrayExtension, n->structExtension});
+        values.push_back({n->data, n->value, n->flags, n->type, n->arrayExtension, n->structExtension, {}});
         // A tracker belongs to its node: take it off the value that moves.
         trackers.push_back(n->arrayExtension ? n->arrayExtension->tracker : nullptr);
         if (n->arrayExtension)
             n->arrayExtension->tracker = nullptr;
     }
+    // Sized once: the views into the narrowed texts must not move.
+    std::vector<std::string> narrowed(values.size());
+    for (size_t i = 0; i < values.size(); ++i)
+        if (values[i].data)
+            values[i].text = SortText(values[i].data, values[i].flags, narrowed[i]);
     // Numbers come before texts; numbers by the order flag, texts ascending.
     // A stable sort gives the same result as inserting each node after every
     // equal one already placed.
@@ -357,7 +422,7 @@ void ListSort(ListNode* node, int order, int caseSensitive) {
             return s.data || (order ? x.value < s.value : x.value > s.value);
         if (!s.data)
             return false;
-        int c = caseSensitive ? std::strcmp(x.data, s.data) : CompareTextsIgnoringCase(x.data, s.data);
+        int c = caseSensitive ? x.text.compare(s.text) : CompareTextsIgnoringCase(x.text, s.text);
         return c < 0;
     };
     std::stable_sort(values.begin(), values.end(), precedes);

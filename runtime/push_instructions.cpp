@@ -301,7 +301,8 @@ inline bool ReadCachedNumber(const Instruction* node, bool second, double* value
     if (!extra || NoFollowPending || !IsCachedListInForce(second ? extra->cachedList2 : extra->cachedList))
         return false;
     VariableRecord* variable = second ? extra->cachedVariable2 : extra->cachedVariable;
-    while (variable && variable->reference) variable = variable->reference;
+    if (!variable) return false;
+    while (variable->reference) variable = variable->reference;
     return ReadPlainNumber(variable, value);
 }
 
@@ -319,14 +320,13 @@ inline bool ReadOperands(const Instruction* push, Operands from, double* left, d
 // operands are plain numbers, runs the push, the operator and (when it
 // follows and takes the number) an "=2" as they would run one after the
 // other: the result is stored, decides the jump, or is pushed.
-// False, with nothing done, otherwise. Kept out of the push handlers, whose
-// own path stays as short as it was.
+// False, with nothing done, otherwise.
 template <Operands from>
 bool RunOperatorAfterPush(Instruction* push) {
     Instruction* op = push->next;
     const bool jumps = op->secondHandler != nullptr;
     if (jumps && op->handler != ConditionalJumpHandler) return false;
-    const NumberRule rule = NumberRuleOf(jumps ? op->secondHandler : op->handler);
+    const NumberRule rule = FindNumberRule(jumps ? op->secondHandler : op->handler);
     double left = 0.0;
     double right = 0.0;
     if (!rule || !ReadOperands(push, from, &left, &right)) return false;

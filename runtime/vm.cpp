@@ -707,6 +707,9 @@ bool StepListWalk(ProgramContext* context, VariableRecord* result, VariableRecor
     if (first) node = backwards ? ListLast(node) : ListFirst(node);
     else node = backwards ? node->previous : node->next;
     if (!node) return false;
+    // The node after this one is fetched while the body runs: a long list's
+    // nodes are rarely in the cache, and each step waits for its node.
+    __builtin_prefetch(backwards ? node->previous : node->next);
     list->currentNode = node;
     LoadListElement(list);
     if (result == list) return true;
@@ -851,6 +854,15 @@ bool HasPlainRead(const VariableRecord* variable) {
     return variable && !variable->currentNode && variable->type == 0 && !variable->getter;
 }
 
+// The same for a list variable with a current element: the element stands for
+// no other variable and the variable's copy of it is up to date, so the read
+// neither follows a reference nor reloads.
+bool HasPlainListRead(const VariableRecord* variable) {
+    if (!variable || !(variable->flags & kVarList) || variable->type != 0 || variable->getter) return false;
+    const ListNode* node = variable->currentNode;
+    return node && node->stamp == variable->stamp && !(node->arrayExtension && node->arrayExtension->reference);
+}
+
 // The back jump of a walk whose head is "PUSHVARVAR (savesp) source,
 // result; FOREACH": the pass the head would run, without its pushes and
 // pops, when both names are answered by their node's cache and reading
@@ -864,7 +876,7 @@ bool StepWalkingLoop(ProgramContext* context, Instruction* head) {
     if (!test || test->handler != Handle_FOREACH || context->argumentFrame.count >= kMaxArgumentFrames) return false;
     VariableRecord* source = CachedNodeVariable(pushes, true);
     VariableRecord* result = CachedNodeVariable(pushes, false);
-    if (!HasPlainRead(source) || !HasPlainRead(result)) return false;
+    if (!(HasPlainRead(source) || HasPlainListRead(source)) || !HasPlainRead(result)) return false;
     CurrentInstruction = test;
     StepWalk(context, result, source);
     return true;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "builtins/list_fixture.h"
+#include "platform/memory.h"
 #include "runtime/list_values.h"
 #include "runtime/value_blocks.h"
 #include "runtime/value_stack.h"
@@ -316,6 +317,10 @@ TEST_F(ListBuiltinsTest, SortOrdersNumbersEitherWayAndTextsAscending) {
         {{"t:b", "t:a", "t:A"}, "n:0", "n:0", "a,A,*b"},
         {{"t:b", "t:a", "t:A"}, "n:1", "n:1", "A,a,*b"},
         {{"t:b", "n:2", "t:a", "n:1"}, "n:1", "n:1", "1,2,a,*b"},
+        // UTF-16 texts compare by their characters, not by their first byte.
+        {{"w:ba", "w:ab", "w:aa"}, "n:1", "n:1", "w:aa,w:ab,*w:ba"},
+        {{"w:bA", "w:Ab", "w:aa"}, "n:1", "n:0", "w:aa,w:Ab,*w:bA"},
+        {{"w:ab", "t:b", "t:aa"}, "n:1", "n:1", "aa,w:ab,*b"},
     };
     for (const Case& c : cases) {
         VariableRecord* list = MakeList("L$", c.values);
@@ -323,6 +328,26 @@ TEST_F(ListBuiltinsTest, SortOrdersNumbersEitherWayAndTextsAscending) {
         EXPECT_EQ(StackDepth(), 0);
         EXPECT_EQ(Items(list), c.items) << c.items;
     }
+}
+
+// An item whose block holds no terminator (a structure whose bytes are all
+// set) is compared only up to the end of its block: two such equal items
+// keep their order, and nothing past either block is read.
+TEST_F(ListBuiltinsTest, SortReadsNoItemPastItsBlock) {
+    VariableRecord* first = MakeStructure("S$", 1, "one");
+    VariableRecord* second = MakeStructure("R$", 2, "two");
+    VariableRecord* list = MakeList("L$", {});
+    Run(Builtin_listadd, {list, first, second}, true);
+    std::vector<char*> blocks;
+    for (ListNode* node = ListFirst(list->currentNode); node; node = node->next) {
+        ASSERT_EQ(platform::GetBlockSize(node->data), 8u);
+        std::memset(node->data, 'a', 8);
+        blocks.push_back(node->data);
+    }
+    Run(Builtin_sort, {list, "n:1", "n:1"});
+    ListNode* sorted = ListFirst(list->currentNode);
+    EXPECT_EQ(sorted->data, blocks[0]);
+    EXPECT_EQ(sorted->next->data, blocks[1]);
 }
 
 // The current item keeps its position and shows what was sorted into it.

@@ -83,6 +83,8 @@ TEST_F(ListSearchTest, FieldsOfADelimitedItem) {
         {"t:a,,b", "t:,", "n:1", "t:,b"},   {"t:a,b,", "t:,", "n:1", "t:b,"},  {"t:,a", "t:,", "n:0", "t:"},
         {"t:,a", "t:,", "n:1", "t:a"},      {"t:k=>v", "t:=>", "n:1", "t:v"}, {"t:k=>v", "t:=>", "n:0", "t:k"},
         {"t:1 2 3", "n:0", "n:1", "t:1 2 3"},
+        // The item is cut at the delimiter as written, and only then upper-cased.
+        {"t:axb", "t:x", "n:1", "t:b"},     {"t:AxBxc", "t:x", "n:2", "t:C"},
     };
     for (const Case& c : cases) {
         VariableRecord* list = MakeList("L$", {c.item});

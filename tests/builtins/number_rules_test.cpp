@@ -40,6 +40,7 @@ TEST_F(NumberRulesTest, RuleGivesWhatTheHandlerLeaves) {
     for (const Operator& op : kOperators) {
         const NumberRule rule = NumberRuleOf(op.handler);
         ASSERT_NE(rule, nullptr) << op.name;
+        EXPECT_EQ(FindNumberRule(op.handler), rule) << op.name;
         for (const Pair& p : kPairs) {
             const std::string expected = "n:" + FormatValue(rule(p.left, p.right));
             EXPECT_EQ(RunBinary(op.handler, "n:" + FormatValue(p.left), "n:" + FormatValue(p.right)), expected)
@@ -50,7 +51,10 @@ TEST_F(NumberRulesTest, RuleGivesWhatTheHandlerLeaves) {
 
 TEST_F(NumberRulesTest, OtherHandlersHaveNone) {
     void (*const kOthers[])() = {Builtin_join, Builtin_and, Builtin_or, Builtin_bitand, Builtin_not, nullptr};
-    for (void (*handler)() : kOthers) EXPECT_EQ(NumberRuleOf(handler), nullptr);
+    for (void (*handler)() : kOthers) {
+        EXPECT_EQ(NumberRuleOf(handler), nullptr);
+        EXPECT_EQ(FindNumberRule(handler), nullptr);
+    }
 }
 
 }  // namespace

@@ -593,6 +593,33 @@ TEST_F(CompiledFileTest, TheBarShowsEveryStepWhileSavingAndLoading) {
     EXPECT_EQ(written, expected + "\r\033[K") << "the bar is erased at the end";
 }
 
+// Jumps back, jumps forward (more of them open at once than the loader links
+// on the way) and a jump to itself come back with their targets, whether the
+// file numbers its nodes densely or not.
+TEST_F(CompiledFileTest, JumpsComeBackToTheirTargetsHoweverTheyAreNumbered) {
+    for (const uint32_t base : {1u, 4000000000u}) {
+        Bytes image = Bytes().Header().Record(kRecordText, 0).Text("jumps.qob");
+        image.Record(kRecordIdentity, 4).U32(base);  // the jumps back land here
+        for (int i = 0; i < 100; ++i) image.Record(kRecordTarget, 3).U32(base + 2);
+        image.Record(kRecordTarget, 3).U32(base);
+        image.Record(kRecordTarget | kRecordIdentity, 3).U32(base + 1).U32(base + 1);
+        image.Record(kRecordIdentity, 4).U32(base + 2);  // the jumps forward land here
+        image.Record(kRecordTarget, 3).U32(base);
+        CapturedBoxes boxes;
+        const Loaded loaded = Load(WriteImage(image));
+        ASSERT_NE(loaded.first, nullptr) << boxes.Text();
+        std::vector<const Instruction*> nodes;
+        for (const Instruction* node = loaded.first; node; node = node->next) nodes.push_back(node);
+        ASSERT_EQ(nodes.size(), 106u);
+        const Instruction* back = nodes[1];
+        const Instruction* forward = nodes[104];
+        for (size_t i = 2; i < 102; ++i) EXPECT_EQ(JumpTarget(nodes[i]), forward) << base << " jump " << i;
+        EXPECT_EQ(JumpTarget(nodes[102]), back) << base;
+        EXPECT_EQ(JumpTarget(nodes[103]), nodes[103]) << base;
+        EXPECT_EQ(JumpTarget(nodes[105]), back) << base;
+    }
+}
+
 TEST_F(CompiledFileTest, ATruncatedOrGarbledFileIsRefused) {
     Emit(0, NopHandler, "whole.qob");
     Start("\xE9   MAIN");

@@ -124,6 +124,40 @@ TEST_F(TokenListTest, QueriesWalkTheList) {
     EXPECT_EQ(FindNodeIndex(d, b), -1);  // the end comes first
 }
 
+// The head and length of the list last built at its end (or remembered) are
+// answered without a walk: after each kind of change they must still be what
+// a walk finds.
+TEST_F(TokenListTest, TheHeadOfTheLastBuiltListStaysRightAfterChanges) {
+    enum class Change { None, AppendAtEnd, InsertInMiddle, DeleteFirst, DeleteLast, OtherList, Remembered };
+    constexpr Change kChanges[] = {Change::None,       Change::AppendAtEnd, Change::InsertInMiddle, Change::DeleteFirst,
+                                   Change::DeleteLast, Change::OtherList,   Change::Remembered};
+    for (Change change : kChanges) {
+        TokenNode* first = Emit("A");
+        TokenNode* middle = Emit("B");
+        Emit("C");
+        TokenNode* other = nullptr;
+        switch (change) {
+            case Change::None: break;
+            case Change::AppendAtEnd: Emit("D"); break;
+            case Change::InsertInMiddle: {
+                TokenNode* cursor = middle;
+                EmitToken(cursor, "X", "list.qob", 1, 1);
+                break;
+            }
+            case Change::DeleteFirst: first = DeleteTokenNext(first); break;
+            case Change::DeleteLast: tokens = UnlinkToken(tokens); break;
+            case Change::OtherList: EmitToken(other, "Y", "list.qob", 1, 1); break;
+            case Change::Remembered: RememberTokenList(first, tokens, 3); break;
+        }
+        const TokenListHead head = FindTokenListHead(tokens);
+        EXPECT_EQ(head.first, TokenListFirst(tokens)) << static_cast<int>(change);
+        EXPECT_EQ(head.count, TokenCountBack(tokens)) << static_cast<int>(change);
+        FreeTokenList(other);
+        FreeTokenList(tokens);
+        tokens = nullptr;
+    }
+}
+
 TEST_F(TokenListTest, UnlinkAndDeleteJoinTheNeighbours) {
     TokenNode* a = Emit("A");
     TokenNode* b = Emit("B");

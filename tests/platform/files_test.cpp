@@ -139,6 +139,19 @@ TEST(ReadFileBytes, EmptyFileAndMissingFile) {
     EXPECT_FALSE(ReadFileBytes(dir.Join("none")));
 }
 
+// A regular file comes back whole in one read of its size; a file whose
+// size the system does not know (0 for the kernel's own files) is read to
+// its end all the same.
+TEST(ReadFileBytes, LongFilesAndFilesOfUnknownSize) {
+    TempDirectory dir;
+    std::string longText(300001, '\0');
+    for (size_t i = 0; i < longText.size(); ++i) longText[i] = static_cast<char>(i * 7 % 251);
+    EXPECT_EQ(ReadFileBytes(dir.Write("long.bin", longText)), longText);
+    const std::optional<std::string> status = ReadFileBytes("/proc/self/status");
+    ASSERT_TRUE(status.has_value());
+    EXPECT_NE(status->find("Name:"), std::string::npos);
+}
+
 TEST(FileHelpers, KindSizeTimeDeleteAndRename) {
     TempDirectory dir;
     const std::string file = dir.Write("Folder/Five.dat", "12345");

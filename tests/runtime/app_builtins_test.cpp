@@ -28,26 +28,6 @@ double Address(const void* pointer) { return static_cast<double>(reinterpret_cas
 
 class AppBuiltinsTest : public testing::VmTest {
 protected:
-    void TearDown() override {
-        for (ProgramContext* other : others)
-            if (IsLiveContext(other)) EndProgramContext(other);
-        VmTest::TearDown();
-    }
-
-    // A further loaded application, idle.
-    ProgramContext* Application(const char* name) {
-        ProgramContext* other = CreateProgramContext();
-        other->kind = kContextIndependent;
-        other->quietEnd = 1;
-        other->pool = CreatePool(4096);
-        CreateBottomStackEntry(other);
-        other->appName = static_cast<char*>(platform::AllocateBlock(std::strlen(name) + 1));
-        std::strcpy(other->appName, name);
-        MakeUniqueContextId(other);
-        others.push_back(other);
-        return other;
-    }
-
     // Calls a built-in of one argument; the value it pushed, if any.
     const StackEntry* CallWith(void (*builtin)(), const char* text, double value) {
         PushValue(text, value, nullptr);
@@ -63,8 +43,6 @@ protected:
         for (; node; node = node->next) texts.emplace_back(node->data ? node->data : "(none)");
         return texts;
     }
-
-    std::vector<ProgramContext*> others;
 };
 
 TEST_F(AppBuiltinsTest, FindAppComparesAnUpperCasedCopyOfTheName) {

@@ -104,6 +104,104 @@ TEST_F(ListValuesTest, PositionsStayRightAcrossChanges) {
     ListFree(first, true);
 }
 
+// The ends and length of a chain, asked from its ends after it was built by
+// appends and counted, must follow every change made since, to it or to
+// another chain, and be asked of either chain after a cut.
+TEST_F(ListValuesTest, EndsAndLengthFollowEveryChange) {
+    struct Ends {
+        ListNode* first;
+        ListNode* last;
+        uint32_t count;
+    };
+    auto walk = [](ListNode* node) {
+        Ends ends{node, node, 1};
+        while (ends.first->previous) {
+            ends.first = ends.first->previous;
+            ++ends.count;
+        }
+        while (ends.last->next) {
+            ends.last = ends.last->next;
+            ++ends.count;
+        }
+        return ends;
+    };
+    auto expectEnds = [&](ListNode* node, const char* what) {
+        const Ends expected = walk(node);
+        for (ListNode* asked : {node, expected.first, expected.last}) {
+            EXPECT_EQ(ListFirst(asked), expected.first) << what;
+            EXPECT_EQ(ListLast(asked), expected.last) << what;
+            EXPECT_EQ(ListCount(asked), expected.count) << what;
+        }
+        EXPECT_EQ(ListIndexOf(expected.first), 0u) << what;
+        EXPECT_EQ(ListIndexOf(expected.last), expected.count - 1) << what;
+        EXPECT_EQ(ListNodeAt(node, expected.count - 1), expected.last) << what;
+    };
+    // Each change returns a node of the chain that is looked at afterwards;
+    // a cut leaves the other part in *other.
+    struct Case {
+        const char* what;
+        ListNode* (*change)(ListNode* first, ListNode* last, ListNode** other);
+    };
+    const Case cases[] = {
+        {"append", [](ListNode*, ListNode* last, ListNode**) { return ListAppend(last); }},
+        {"append from the first", [](ListNode* first, ListNode*, ListNode**) { return ListAppend(first); }},
+        {"delete the last", [](ListNode*, ListNode* last, ListNode**) { return ListDeleteNode(last); }},
+        {"delete the first", [](ListNode* first, ListNode*, ListNode**) { return ListDeleteNode(first); }},
+        {"delete in the middle", [](ListNode* first, ListNode*, ListNode**) { return ListDeleteNode(first->next->next); }},
+        {"insert before the first", [](ListNode* first, ListNode*, ListNode**) { return ListInsertBefore(first); }},
+        {"insert before the last", [](ListNode*, ListNode* last, ListNode**) { return ListInsertBefore(last); }},
+        {"move the last to the front",
+         [](ListNode* first, ListNode*, ListNode**) {
+             ListNode* handle = first;
+             return ListMoveNode(&handle, 4, 0);
+         }},
+        {"move the first to the end",
+         [](ListNode* first, ListNode*, ListNode**) {
+             ListNode* handle = first;
+             return ListMoveNode(&handle, 0, 4);
+         }},
+        {"cut, asked of the front part",
+         [](ListNode* first, ListNode*, ListNode** other) {
+             *other = first->next->next;
+             ListCutBefore(*other);
+             return first;
+         }},
+        {"cut, asked of the back part",
+         [](ListNode* first, ListNode* last, ListNode** other) {
+             *other = first;
+             ListCutBefore(last->previous);
+             return last;
+         }},
+        {"sort",
+         [](ListNode* first, ListNode* last, ListNode**) {
+             ListSort(first, 0, 1);
+             return last;
+         }},
+        {"another chain built and freed",
+         [](ListNode*, ListNode* last, ListNode**) {
+             ListNode* other = ListAppend(nullptr);
+             ListAppend(other);
+             ListFree(other, true);
+             return last;
+         }},
+    };
+    for (const Case& c : cases) {
+        ListNode* list = MakeList({{1, nullptr}, {2, nullptr}, {3, nullptr}, {4, nullptr}, {5, nullptr}});
+        ListNode* last = ListLast(list);
+        ASSERT_EQ(ListCount(last), 5u);
+        expectEnds(last, c.what);
+        ListNode* other = nullptr;
+        ListNode* after = c.change(list, last, &other);
+        ASSERT_NE(after, nullptr) << c.what;
+        expectEnds(after, c.what);
+        if (other) {
+            expectEnds(other, c.what);
+            ListFree(other, true);
+        }
+        ListFree(after, true);
+    }
+}
+
 TEST_F(ListValuesTest, InsertBeforeAndDeleteReturnTheNeighbour) {
     ListNode* list = MakeList({{1, nullptr}, {3, nullptr}});
     ListNode* two = ListInsertBefore(list->next);

@@ -55,12 +55,17 @@ protected:
     double CallFunction(Instruction* procedure, std::initializer_list<double> arguments);
     void RunMain(Instruction* procedure);
 
+    // A further loaded application named name, idle; ended with the test
+    // unless the test ended it.
+    ProgramContext* Application(const char* name);
+
     VariableRecord* Global(const char* name);
     double NumberOf(const char* name);
     [[nodiscard]] std::string ErrorText() const;
 
     ProgramContext* context = nullptr;
     Instruction* cursor = nullptr;
+    std::vector<ProgramContext*> applications;
 };
 
 }  // namespace qob::testing

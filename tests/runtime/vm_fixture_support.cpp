@@ -66,6 +66,9 @@ void VmTest::SetUp() {
 }
 
 void VmTest::TearDown() {
+    for (ProgramContext* application : applications)
+        if (IsLiveContext(application)) EndProgramContext(application);
+    applications.clear();
     CurrentContext = context;
     CurrentInstruction = nullptr;
     MemberList = nullptr;
@@ -81,6 +84,19 @@ void VmTest::TearDown() {
     }
     StopFlag = false;
     EndingContext = nullptr;
+}
+
+ProgramContext* VmTest::Application(const char* name) {
+    ProgramContext* application = CreateProgramContext();
+    application->kind = kContextIndependent;
+    application->quietEnd = 1;
+    application->pool = CreatePool(4096);
+    CreateBottomStackEntry(application);
+    application->appName = static_cast<char*>(platform::AllocateBlock(std::strlen(name) + 1));
+    std::strcpy(application->appName, name);
+    MakeUniqueContextId(application);
+    applications.push_back(application);
+    return application;
 }
 
 Instruction* VmTest::Emit(Opcode opcode, Handler handler, const char* text, double operand, Instruction* target) {

@@ -35,8 +35,6 @@ protected:
     }
 
     void TearDown() override {
-        for (ProgramContext* other : others)
-            if (IsLiveContext(other)) EndProgramContext(other);
         Drain();
         QuitRequested = false;
         platform::ClearTestClock();
@@ -52,20 +50,6 @@ protected:
     // Waits in the code under test pass on the test clock, standing at 0.
     // (Applications are made before it stands: they take their ids from it.)
     static void StopTheClock() { platform::SetTestClock(0); }
-
-    // A further loaded application, idle.
-    ProgramContext* Application(const char* name) {
-        ProgramContext* other = CreateProgramContext();
-        other->kind = kContextIndependent;
-        other->quietEnd = 1;
-        other->pool = CreatePool(4096);
-        CreateBottomStackEntry(other);
-        other->appName = static_cast<char*>(platform::AllocateBlock(std::strlen(name) + 1));
-        std::strcpy(other->appName, name);
-        MakeUniqueContextId(other);
-        others.push_back(other);
-        return other;
-    }
 
     // Gives the application a window of this thread (the window layer's part
     // when it makes one).
@@ -83,8 +67,6 @@ protected:
         PushNumber(milliseconds);
         Builtin_delay();
     }
-
-    std::vector<ProgramContext*> others;
 };
 
 TEST_F(MessageLoopTest, KillappOfAWindowedApplicationEndsItWhenItsMessageIsHandled) {
