@@ -848,10 +848,14 @@ void Handle_FOREACH() {
 
 namespace {
 
-// A variable whose read has no effect: no getter to run, no list element to
-// reload, no typed storage to convert.
+// A variable (at the end of its reference chain) whose read has no effect:
+// no getter to run, no typed storage to convert and, for a list, a current
+// element loaded as it stands that stands for no other variable.
 bool HasPlainRead(const VariableRecord* variable) {
-    return variable && !variable->currentNode && variable->type == 0 && !variable->getter;
+    if (!variable || variable->type != 0 || variable->getter) return false;
+    const ListNode* node = variable->currentNode;
+    if (!node || !(variable->flags & kVarList)) return true;
+    return variable->stamp == node->stamp && (!node->arrayExtension || !node->arrayExtension->reference);
 }
 
 // The same for a list variable with a current element: the element stands for
