@@ -4,6 +4,8 @@
 
 #include "compiler/compiled_file.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -14,6 +16,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "compiler/compile_messages.h"
@@ -1129,18 +1132,58 @@ private:
     int32_t indexedCount = 0;  // table entries indexed so far
 };
 
-// A decoded image in a buffer of its own, written by the decoder without
-// being cleared first.
-class DecodedImage {
+// A buffer of the process heap, not cleared when made. Freed, its pages go
+// back to the allocator, where the program's own blocks take them over
+// instead of faulting in fresh ones.
+class HeapBuffer {
 public:
-    explicit DecodedImage(size_t size) : bytes(new uint8_t[size]), size(size) {}
-    std::span<uint8_t> Bytes() { return {bytes.get(), size}; }
-    std::span<const uint8_t> Bytes() const { return {bytes.get(), size}; }
+    explicit HeapBuffer(size_t size) : bytes(static_cast<uint8_t*>(platform::AllocateBlock(size))), size(size) {}
+    HeapBuffer(HeapBuffer&& other) noexcept : bytes(std::exchange(other.bytes, nullptr)), size(other.size) {}
+    HeapBuffer& operator=(HeapBuffer&& other) noexcept {
+        if (this != &other) {
+            platform::FreeBlock(bytes);
+            bytes = std::exchange(other.bytes, nullptr);
+            size = other.size;
+        }
+        return *this;
+    }
+    HeapBuffer(const HeapBuffer&) = delete;
+    ~HeapBuffer() { platform::FreeBlock(bytes); }
+
+    bool Made() const { return bytes != nullptr; }
+    std::span<uint8_t> Bytes() { return {bytes, bytes ? size : 0}; }
+    std::span<const uint8_t> Bytes() const { return {bytes, bytes ? size : 0}; }
 
 private:
-    std::unique_ptr<uint8_t[]> bytes;
+    uint8_t* bytes;
     size_t size;
 };
+using DecodedImage = HeapBuffer;
+
+// A whole file in one buffer read at once; none when it cannot be read.
+std::optional<HeapBuffer> ReadWholeFile(const char* fileName) {
+    std::FILE* file = platform::OpenFile(fileName, "rb");
+    if (!file) return std::nullopt;
+    struct stat info;
+    std::optional<HeapBuffer> buffer;
+    if (fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode)) {
+        const auto size = static_cast<size_t>(info.st_size);
+        buffer.emplace(size);
+        // A file that changed size meanwhile is read no further: its length
+        // field no longer fits and decoding refuses it.
+        if (!buffer->Made() || std::fread(buffer->Bytes().data(), 1, size, file) != size) buffer.reset();
+    }
+    std::fclose(file);
+    if (!buffer) {
+        // Not a plain file, or it changed: read it the general way.
+        const std::optional<std::string> bytes = platform::ReadFileBytes(fileName);
+        if (!bytes) return std::nullopt;
+        buffer.emplace(bytes->size());
+        if (!buffer->Made()) return std::nullopt;
+        std::memcpy(buffer->Bytes().data(), bytes->data(), bytes->size());
+    }
+    return buffer;
+}
 
 // Deciphers a whole file in place and decodes the image it carries.
 std::optional<DecodedImage> DecodeInPlace(std::span<uint8_t> file) {
@@ -1152,7 +1195,7 @@ std::optional<DecodedImage> DecodeInPlace(std::span<uint8_t> file) {
     // Every coded byte takes at least one bit.
     if (length < kCompiledHeaderSize || length / 8 > coded) return std::nullopt;
     DecodedImage image(length);
-    if (!ShannonFanoUncompress(file.first(coded), image.Bytes()).Ok()) return std::nullopt;
+    if (!image.Made() || !ShannonFanoUncompress(file.first(coded), image.Bytes()).Ok()) return std::nullopt;
     return image;
 }
 
@@ -1168,12 +1211,13 @@ std::optional<DecodedFile> gDecodedFile;
 
 std::optional<DecodedFile> ReadAndDecode(const char* fileName, bool& readable) {
     readable = false;
-    std::optional<std::string> bytes = platform::ReadFileBytes(fileName);
+    std::optional<HeapBuffer> bytes = ReadWholeFile(fileName);
     const std::optional<int64_t> writeTime = platform::GetFileWriteTime(fileName);
     if (!bytes || !writeTime) return std::nullopt;
     readable = true;
-    const auto size = static_cast<int64_t>(bytes->size());
-    std::optional<DecodedImage> image = DecodeInPlace({reinterpret_cast<uint8_t*>(bytes->data()), bytes->size()});
+    const auto size = static_cast<int64_t>(bytes->Bytes().size());
+    std::optional<DecodedImage> image = DecodeInPlace(bytes->Bytes());
+    bytes.reset();  // before the nodes are made, which can take its pages
     if (!image) return std::nullopt;
     return DecodedFile{fileName, *writeTime, size, std::move(*image)};
 }

@@ -287,17 +287,32 @@ SpanCache& GetSpanCache() {
 }
 
 // A span of exactly bytes: a cached one (dirty, reused is true) or a fresh
-// zeroed mapping; null when memory is exhausted.
+// zeroed mapping; null when memory is exhausted. A cached span of the same
+// size is taken first, else the front of the smallest larger one: pages the
+// process has touched once cost far less to clear than fresh ones to fault in.
 char* TakeSpan(size_t bytes, bool& reused) {
     const auto pages = static_cast<uint32_t>(bytes / kPageSize);
     SpanCache& cache = GetSpanCache();
     {
         std::lock_guard guard(cache.lock);
-        for (auto& span : cache.spans) {
-            if (span.second != pages) continue;
+        size_t best = cache.spans.size();
+        for (size_t i = 0; i < cache.spans.size(); ++i) {
+            const uint32_t count = cache.spans[i].second;
+            if (count == pages) {
+                best = i;
+                break;
+            }
+            if (count > pages && (best == cache.spans.size() || count < cache.spans[best].second)) best = i;
+        }
+        if (best < cache.spans.size()) {
+            auto& span = cache.spans[best];
             const uint32_t first = span.first;
-            span = cache.spans.back();
-            cache.spans.pop_back();
+            if (span.second == pages) {
+                span = cache.spans.back();
+                cache.spans.pop_back();
+            } else {
+                span = {first + pages, span.second - pages};
+            }
             cache.bytes -= bytes;
             reused = true;
             return PageStart(first);

@@ -23,6 +23,8 @@
 
 namespace qob {
 
+uint64_t InstancesFreed = 0;
+
 namespace {
 
 VariableRecord* InstanceHead(const VariableRecord* object) {
@@ -67,6 +69,7 @@ VariableRecord* NewInstanceHead(const char* className) {
 }
 
 void FreeInstanceChain(ProgramContext* context, VariableRecord* head) {
+    ++InstancesFreed;
     FreeVariableChain(context, head, true);
     FreeVariableList(context, head);
 }

@@ -22,6 +22,10 @@ constexpr int kCopyShare = 1;
 // "__INIT(0,0)"; with construct also "CREATE(0,0)". The target becomes an
 // object variable that owns it.
 void CreateObjectInstance(VariableRecord* target, const char* className, bool construct);
+// How many instances have been freed so far (their class-name blocks with
+// them): a class-name block seen before is still the same text while this
+// has not moved.
+extern uint64_t InstancesFreed;
 void CallDestructor(ProgramContext* context, VariableRecord* objectVariable);
 void FreeObjectInstance(ProgramContext* context, VariableRecord* instanceHead);
 void CopyObjectInstance(VariableRecord* target, VariableRecord* source, int mode, int keep);

@@ -51,6 +51,8 @@ struct FrameCacheRecord {
     uint8_t inUse;
     VariableRecord* keptSelf;   // SELF$ and OBJECTNAME$ kept bound from the last (method) call, or null
     VariableRecord* keptName;
+    const char* keptClassName;  // the instance's class-name block SELF$'s copy was last bound from
+    uint64_t keptFreedCount;    // InstancesFreed then
     FrameCacheRecord* next;     // context's cache list, newest first
     FrameCacheRecord* previous;
     FrameCacheRecord* nextFree; // the procedure's free list (InstructionExtra::freeFrames)

@@ -188,7 +188,9 @@ void BindParameter(VariableRecord* parameter) {
         NoListCopy = 1;
         AssignValue(parameter, source, nullptr, 0, 0);
         NoListCopy = savedSwitch;
-    } else if (!source->data && cellExtra == 0) {
+    } else if (!source->data && cellExtra == 0 && !(source->flags & kVarList)) {
+        // A list whose current item holds no data is still a list: only a
+        // plain variable hands over its value alone.
         SetVariableValue(parameter, nullptr, cellValue, nullptr, 0);
     } else {
         AssignValue(parameter, source, nullptr, 0, 0);

@@ -159,10 +159,13 @@ bool IsBoundObjectName(const VariableRecord* name) {
     return name->flags == kVarHandedOver && name->value == 0 && name->classHash == 0 && HoldsNoMore(name);
 }
 
-// The SELF$ and OBJECTNAME$ records a method call bound in its frame.
+// The SELF$ and OBJECTNAME$ records a method call bound in its frame, and
+// the class-name block of the instance SELF$ names, with InstancesFreed then.
 struct BoundRecords {
     VariableRecord* self = nullptr;
     VariableRecord* name = nullptr;
+    const char* className = nullptr;
+    uint64_t freedCount = 0;
 };
 
 // Releases the variables of a frame that ends, as FreeVariableChain does,
@@ -175,6 +178,8 @@ struct BoundRecords {
 // the frame at the end of the program frees the copy. Returns what it kept.
 BoundRecords ReleaseFrameVariables(ProgramContext* context, VariableRecord* frame, const BoundRecords& bound) {
     BoundRecords kept;
+    kept.className = bound.className;
+    kept.freedCount = bound.freedCount;
     for (VariableRecord* r = frame->next; r; r = r->next) {
         if (r == bound.self && IsBoundSelf(r)) {
             r->value = 0;
@@ -231,6 +236,8 @@ void ReleaseFrame(ProgramContext* context, Instruction* procedure, VariableRecor
     cacheRecord->inUse = 0;
     cacheRecord->keptSelf = kept.self;
     cacheRecord->keptName = kept.name;
+    cacheRecord->keptClassName = kept.className;
+    cacheRecord->keptFreedCount = kept.freedCount;
     cacheRecord->nextFree = extra->freeFrames;
     extra->freeFrames = cacheRecord;
 }
@@ -241,6 +248,22 @@ BoundRecords BindObject(VariableRecord* frame, VariableRecord* object, const Fra
     static const char kSelfName[] = "SELF$";
     const bool scoped = CurrentContext && CurrentInstruction;
     const uint32_t scope = scoped && CurrentInstruction->extra ? CurrentInstruction->extra->namespaceHash : 0;
+    const auto address = static_cast<double>(reinterpret_cast<uintptr_t>(object));
+    if (kept && kept->keptSelf && kept->keptName && object->data == kept->keptClassName &&
+        kept->keptFreedCount == InstancesFreed && kept->keptSelf->classHash == object->classHash) {
+        // The usual call: both records kept, and the class-name block SELF$'s
+        // copy was made or checked from is still that block (no instance has
+        // been freed since), so the copy is still its text. The kept records
+        // hold nothing else (see ReleaseFrameVariables): only the instance,
+        // the borrowed name and a changed scope are written.
+        VariableRecord* self = kept->keptSelf;
+        VariableRecord* name = kept->keptName;
+        self->value = address;
+        name->data = object->data;
+        if (scoped && self->scope != scope && self->owner != CurrentContext->globalHead) self->scope = scope;
+        if (scoped && name->scope != scope && name->owner != CurrentContext->globalHead) name->scope = scope;
+        return {self, name, object->data, InstancesFreed};
+    }
     VariableRecord* self = kept ? kept->keptSelf : FindItemWithHash(frame, kSelfHash);
     if (self && (kept || (self->name && std::strcmp(self->name, kSelfName) == 0 && IsBoundSelf(self))) &&
         self->classHash == object->classHash && object->data && std::strcmp(self->data, object->data) == 0) {
@@ -254,7 +277,7 @@ BoundRecords BindObject(VariableRecord* frame, VariableRecord* object, const Fra
             self->classHash = object->classHash;
         }
     }
-    if (self) self->value = static_cast<double>(reinterpret_cast<uintptr_t>(object));
+    if (self) self->value = address;
     VariableRecord* name = kept && kept->keptName ? kept->keptName : FindItemWithHash(frame, kObjectNameHash);
     if (name && !name->data && (name->flags == 0 || (kept && name == kept->keptName))) {
         // A released or kept record, reused as CreateVariableWithHash would reuse it.
@@ -267,7 +290,7 @@ BoundRecords BindObject(VariableRecord* frame, VariableRecord* object, const Fra
         name->data = object->data;
         name->flags |= kVarHandedOver;
     }
-    return {self, name};
+    return {self, name, object->data, InstancesFreed};
 }
 
 // Restores the state a TRY entry recorded and drops what was opened after it.
@@ -825,10 +848,14 @@ void Handle_FOREACH() {
 
 namespace {
 
-// A variable whose read has no effect: no getter to run, no list element to
-// reload, no typed storage to convert.
+// A variable (at the end of its reference chain) whose read has no effect:
+// no getter to run, no typed storage to convert and, for a list, a current
+// element loaded as it stands that stands for no other variable.
 bool HasPlainRead(const VariableRecord* variable) {
-    return variable && !variable->currentNode && variable->type == 0 && !variable->getter;
+    if (!variable || variable->type != 0 || variable->getter) return false;
+    const ListNode* node = variable->currentNode;
+    if (!node || !(variable->flags & kVarList)) return true;
+    return variable->stamp == node->stamp && (!node->arrayExtension || !node->arrayExtension->reference);
 }
 
 // The same for a list variable with a current element: the element stands for

@@ -66,6 +66,38 @@ TEST(MemoryTest, ZeroedBlocksReadZeroEvenWhenTheSlotWasUsedBefore) {
     }
 }
 
+// Large blocks may be cut from the pages of a larger one freed before:
+// each still reads zero when asked, has its exact size, overlaps no other,
+// and the freed block's address stays dead unless a new block starts there.
+TEST(MemoryTest, LargeBlocksCutFromAFreedLargerOneAreWholeAndClean) {
+    auto* big = static_cast<unsigned char*>(AllocateBlock(3u << 20));
+    ASSERT_NE(big, nullptr);
+    std::memset(big, 0xFF, 3u << 20);
+    ASSERT_TRUE(FreeBlock(big));
+    struct Piece {
+        unsigned char* at;
+        size_t size;
+    };
+    std::vector<Piece> pieces;
+    for (size_t size : {size_t{600000}, size_t{70000}, size_t{600000}, size_t{1200000}, size_t{40000}}) {
+        auto* block = static_cast<unsigned char*>(AllocateZeroedBlock(size));
+        ASSERT_NE(block, nullptr) << size;
+        EXPECT_EQ(GetBlockSize(block), size);
+        for (size_t i = 0; i < size; i += 997) ASSERT_EQ(block[i], 0) << size << " at " << i;
+        EXPECT_EQ(block[size - 1], 0) << size;
+        std::memset(block, 0x11, size);
+        pieces.push_back({block, size});
+    }
+    for (const Piece& a : pieces)
+        for (const Piece& b : pieces) {
+            const bool apart = a.at == b.at || a.at + a.size <= b.at || b.at + b.size <= a.at;
+            EXPECT_TRUE(apart) << "blocks overlap";
+        }
+    const bool bigReborn = std::any_of(pieces.begin(), pieces.end(), [&](const Piece& p) { return p.at == big; });
+    EXPECT_EQ(IsLiveBlock(big), bigReborn);
+    for (const Piece& piece : pieces) EXPECT_TRUE(FreeBlock(piece.at));
+}
+
 TEST(MemoryTest, AddressesThatAreNotBlockStartsAnswerZero) {
     std::vector<char*> blocks;
     for (size_t size : kSizes) blocks.push_back(static_cast<char*>(AllocateBlock(size)));

@@ -275,7 +275,19 @@ TEST_F(MethodTest, MethodFramesBindTheObjectOfEachCallOnly) {
     RunProcedureIn(context, method);
     RunMain(main);
     EXPECT_EQ(SeenBindings.at(5), "BOX/address/BOX");
-    EXPECT_EQ(SeenBindings.at(6), "SHAPE/address/SHAPE");
+    // The instance the frame last saw goes, and a new one (of another class,
+    // its name block where the old one's may have been) takes its variable.
+    VariableRecord* shape = FindVariable("S$", 0);
+    for (const char* className : {"BOX", "SHAPE"}) {
+        ReleaseVariable(context, shape, false, false);
+        CreateObjectInstance(shape, className, false);
+        ObjectToBind = reinterpret_cast<VariableRecord*>(static_cast<uintptr_t>(shape->value));
+        RunProcedureIn(context, method);
+    }
+    const std::vector<std::string> last(SeenBindings.begin() + 6, SeenBindings.end());
+    EXPECT_EQ(last, (std::vector<std::string>{"SHAPE/address/SHAPE", "SHAPE/address/SHAPE", "BOX/address/BOX",
+                                              "SHAPE/address/SHAPE"}));
+    EXPECT_EQ(ErrorText(), "");
     EXPECT_EQ(CountStackEntries(context->stackTop), 1);
 }
 
