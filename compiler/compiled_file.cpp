@@ -946,7 +946,13 @@ private:
         }
         if (record.Has(kRecordIdentity)) identities.Set(record.ownId, node);
         if (record.Has(kRecordTarget)) pendingTargets.emplace_back(node, record.targetId);
-        if (header) return StartProcedure(node, *header, record.namespaceWord);
+        if (IsCall(opcode) || Is(opcode, Opcode::PUSHPROCADDR)) linkedByName.push_back(node);
+        ++nodeCount;
+        if (header) {
+            ++extraCount;  // StartProcedure's node has its side record already
+            return StartProcedure(node, *header, record.namespaceWord);
+        }
+        if (node->extra) ++extraCount;
         return true;
     }
 
@@ -1044,17 +1050,23 @@ private:
     }
 
     // Jumps by identity; calls without one and procedure addresses by name.
-    // The same walk sizes the program: its nodes, their side records (all
-    // made by now) and the texts Build counted.
+    // The program is sized from what Build counted and the side records the
+    // links add, without a walk over the whole list (which would fetch every
+    // node from memory once more).
     void LinkAll() {
-        for (auto [node, identity] : pendingTargets) SetJumpTarget(context->pool, node, identities.At(identity));
-        uint32_t size = textBytes;
-        for (Instruction* node = first; node; node = node->next) {
-            LinkCall(node);
-            size += sizeof(Instruction);
-            if (node->extra) size += sizeof(InstructionExtra);
-        }
-        context->appSize = size;
+        for (auto [node, identity] : pendingTargets)
+            SetJumpTarget(context->pool, node, CountingExtras(node, identities.At(identity)));
+        for (Instruction* node : linkedByName) LinkCall(node);
+        context->appSize = static_cast<uint32_t>(textBytes + nodeCount * sizeof(Instruction) +
+                                                 extraCount * sizeof(InstructionExtra));
+    }
+
+    // Counts the side records a link of node to target is about to make.
+    Instruction* CountingExtras(Instruction* node, Instruction* target) {
+        if (!target) return target;
+        if (!node->extra) ++extraCount;
+        if (target && target != node && !target->extra) ++extraCount;
+        return target;
     }
 
     void LinkCall(Instruction* node) {
@@ -1067,7 +1079,7 @@ private:
             ReportCompileMessage(name, message, nullptr, -1, false);
             return;
         }
-        if (call) SetJumpTarget(context->pool, node, start);
+        if (call) SetJumpTarget(context->pool, node, CountingExtras(node, start));
         else node->operand = static_cast<double>(reinterpret_cast<uintptr_t>(start));
     }
 
@@ -1123,6 +1135,9 @@ private:
 
     IdentityTable identities;
     uint32_t textBytes = 0;  // blocks of the nodes' own texts
+    uint32_t nodeCount = 0;
+    uint32_t extraCount = 0;                    // nodes with a side record
+    std::vector<Instruction*> linkedByName;    // calls and procedure addresses, in list order
     Instruction* first = nullptr;
     Instruction* last = nullptr;
     Instruction* entry = nullptr;
