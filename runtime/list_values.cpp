@@ -386,15 +386,25 @@ ListNode* ListCutBefore(ListNode* node) {
 
 void ListFree(ListNode* node, bool freeData) {
     ChainChanged();
-    node = ListLast(node);
-    while (node) {
-        ListNode* previous = node->previous;
+    // On from the node, then back from the one before it: one pass over the
+    // chain, wherever the node stands in it.
+    auto freeNode = [freeData](ListNode* n) {
         if (freeData)
-            ReleaseOwnedData(node);
-        FreeValueBlock(node->arrayExtension);
-        FreeStructExtension(node->structExtension);
-        FreeValueBlock(node);
-        node = previous;
+            ReleaseOwnedData(n);
+        FreeValueBlock(n->arrayExtension);
+        FreeStructExtension(n->structExtension);
+        FreeValueBlock(n);
+    };
+    ListNode* before = node ? node->previous : nullptr;
+    while (node) {
+        ListNode* next = node->next;
+        freeNode(node);
+        node = next;
+    }
+    while (before) {
+        ListNode* previous = before->previous;
+        freeNode(before);
+        before = previous;
     }
 }
 

@@ -202,6 +202,21 @@ TEST_F(ListValuesTest, EndsAndLengthFollowEveryChange) {
     }
 }
 
+// Freeing from any item frees every node of the chain, with the blocks the
+// nodes own and their extensions, once each.
+TEST_F(ListValuesTest, FreeFromAnyItemFreesTheWholeChain) {
+    for (int from = 0; from < 4; ++from) {
+        const int64_t before = LiveValueBlocks();
+        ListNode* list = MakeList({{1, "a"}, {2, nullptr}, {3, "c"}, {4, "d"}});
+        ListNode* second = list->next;
+        second->arrayExtension = static_cast<ListArrayExtension*>(AllocateValueBlock(sizeof(ListArrayExtension)));
+        second->structExtension = static_cast<ListStructExtension*>(AllocateValueBlock(sizeof(ListStructExtension)));
+        ListFree(ListNodeAt(list, from), true);
+        EXPECT_EQ(LiveValueBlocks(), before) << from;
+    }
+    ListFree(nullptr, true);
+}
+
 TEST_F(ListValuesTest, InsertBeforeAndDeleteReturnTheNeighbour) {
     ListNode* list = MakeList({{1, nullptr}, {3, nullptr}});
     ListNode* two = ListInsertBefore(list->next);
