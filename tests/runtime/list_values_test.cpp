@@ -127,13 +127,15 @@ TEST_F(ListValuesTest, EndsAndLengthFollowEveryChange) {
     };
     auto expectEnds = [&](ListNode* node, const char* what) {
         const Ends expected = walk(node);
-        for (ListNode* asked : {node, expected.first, expected.last}) {
+        // Counts last: a count that walks would mend a wrong memo.
+        for (ListNode* asked : {expected.first, expected.last, node}) {
             EXPECT_EQ(ListFirst(asked), expected.first) << what;
             EXPECT_EQ(ListLast(asked), expected.last) << what;
-            EXPECT_EQ(ListCount(asked), expected.count) << what;
         }
         EXPECT_EQ(ListIndexOf(expected.first), 0u) << what;
         EXPECT_EQ(ListIndexOf(expected.last), expected.count - 1) << what;
+        for (ListNode* asked : {expected.first, expected.last, node})
+            EXPECT_EQ(ListCount(asked), expected.count) << what;
         EXPECT_EQ(ListNodeAt(node, expected.count - 1), expected.last) << what;
     };
     // Each change returns a node of the chain that is looked at afterwards;
