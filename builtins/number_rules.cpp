@@ -34,9 +34,34 @@ const RuleRow kRules[] = {
     {Builtin_greaterequal, GreaterEqualNumbers},
 };
 
-// Fills the table once, before any program runs; rows never move after.
+// How many rows the multiplier would keep out of their first probe's slot.
+size_t CountDisplacedRows(uint64_t multiplier) {
+    bool used[kNumberRuleSlots] = {};
+    size_t displaced = 0;
+    for (const RuleRow& row : kRules) {
+        const size_t slot = NumberRuleSlotFor(row.handler, multiplier);
+        displaced += used[slot] ? 1 : 0;
+        used[slot] = true;
+    }
+    return displaced;
+}
+
+// Fills the table once, before any program runs; rows never move after. Of a
+// few odd multipliers the first that displaces no row is kept (the best one
+// when none does: the probe then goes on to the next slots).
 struct TableFiller {
     TableFiller() {
+        const uint64_t first = NumberRuleMultiplier;
+        uint64_t best = first;
+        size_t bestDisplaced = CountDisplacedRows(best);
+        for (uint64_t candidate = first + 2; bestDisplaced > 0 && candidate != first + 2 * 64; candidate += 2) {
+            const size_t displaced = CountDisplacedRows(candidate);
+            if (displaced < bestDisplaced) {
+                best = candidate;
+                bestDisplaced = displaced;
+            }
+        }
+        NumberRuleMultiplier = best;
         for (const RuleRow& row : kRules) {
             size_t slot = NumberRuleSlotOf(row.handler);
             while (NumberRuleTable[slot].handler) slot = (slot + 1) % kNumberRuleSlots;
@@ -45,14 +70,19 @@ struct TableFiller {
     }
 };
 
-const TableFiller kFiller;
-
 }  // namespace
 
 // The rows spread over the table by their handler's address, so that every
-// push that an operator follows finds its rule (or that it has none) in a
-// probe or two.
+// push that an operator follows finds its rule (or that it has none) in one
+// probe. Both are set before the filler runs (constant initialisation).
 NumberRuleSlot NumberRuleTable[kNumberRuleSlots];
+uint64_t NumberRuleMultiplier = 0x9E3779B97F4A7C15u;
+
+namespace {
+
+const TableFiller kFiller;
+
+}  // namespace
 
 NumberRule NumberRuleOf(Handler handler) {
     for (size_t slot = NumberRuleSlotOf(handler);; slot = (slot + 1) % kNumberRuleSlots) {

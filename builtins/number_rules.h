@@ -47,15 +47,23 @@ inline double GreaterEqualNumbers(double a, double b) { return a >= b ? 1.0 : 0.
 [[nodiscard]] NumberRule NumberRuleOf(Handler handler);
 
 // The rows by handler address, as NumberRuleOf looks them up; its first
-// probe is made inline, where most look-ups end.
+// probe is made inline, where most look-ups end. The slot is the top bits of
+// the address times a multiplier picked when the table is filled, so that
+// every row sits in its first probe's slot (handler addresses share their
+// low bits and would crowd a few slots otherwise).
 struct NumberRuleSlot {
     Handler handler;
     NumberRule rule;
 };
-constexpr size_t kNumberRuleSlots = 64;
+constexpr size_t kNumberRuleSlotBits = 8;
+constexpr size_t kNumberRuleSlots = size_t{1} << kNumberRuleSlotBits;
 extern NumberRuleSlot NumberRuleTable[kNumberRuleSlots];
+extern uint64_t NumberRuleMultiplier;
+[[nodiscard]] inline size_t NumberRuleSlotFor(Handler handler, uint64_t multiplier) {
+    return static_cast<size_t>((reinterpret_cast<uintptr_t>(handler) * multiplier) >> (64 - kNumberRuleSlotBits));
+}
 [[nodiscard]] inline size_t NumberRuleSlotOf(Handler handler) {
-    return (reinterpret_cast<uintptr_t>(handler) >> 4) % kNumberRuleSlots;
+    return NumberRuleSlotFor(handler, NumberRuleMultiplier);
 }
 [[nodiscard]] inline NumberRule FindNumberRule(Handler handler) {
     const NumberRuleSlot& slot = NumberRuleTable[NumberRuleSlotOf(handler)];

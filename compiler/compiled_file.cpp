@@ -286,38 +286,58 @@ public:
         image.U8(kCompiledFeatureLevel);
         image.U8(Switches.desktopPlatform ? 0 : 1);
         image.U8(kCompiledFormatVersion);
-        int32_t index = 0;
         ProgressReport progress;
-        for (const Instruction* node = first; node; node = node->next) {
-            if (!WriteRecord(node)) return false;
-            progress.At(++index, nodeCount);
+        for (size_t i = 0; i < order.size(); ++i) {
+            FetchAhead(i);
+            if (!WriteRecord(order[i])) return false;
+            progress.At(static_cast<int32_t>(i + 1), nodeCount);
         }
         return true;
     }
 
     std::vector<uint8_t>& Bytes() { return image.Bytes(); }
 
+    // The declaration nodes, in list order, once Write has succeeded.
+    const std::vector<Instruction*>& Declarations() const { return declarations; }
+
 private:
+    // A compiled list lies scattered in memory: following its links costs a
+    // fetch from memory per node that nothing can start early. It is followed
+    // once, into an array; the passes after it read the array and fetch the
+    // nodes (and their side records and texts) some way ahead of use.
+    static constexpr size_t kFetchDistance = 8;
+
+    void FetchAhead(size_t i) const {
+        if (i + 2 * kFetchDistance < order.size()) __builtin_prefetch(order[i + 2 * kFetchDistance]);
+        if (i + kFetchDistance < order.size()) {
+            const Instruction* node = order[i + kFetchDistance];
+            __builtin_prefetch(node->extra);
+            __builtin_prefetch(node->text);
+        }
+    }
+
     // Identities are positions in the list, so a file never depends on where
     // the nodes happened to lie in memory. Only nodes that carry one in the
     // file (jump targets) are kept in the map.
     bool NumberNodes() {
-        for (const Instruction* node = first; node; node = node->next)
-            if (const Instruction* target = JumpTarget(node)) targeted.Add(target, 0);
-        uint32_t identity = 0;
-        for (const Instruction* node = first; node; node = node->next) {
-            ++identity;
+        for (Instruction* node = first; node; node = node->next) order.push_back(node);
+        for (size_t i = 0; i < order.size(); ++i) {
+            FetchAhead(i);
+            if (const Instruction* target = JumpTarget(order[i])) targeted.Add(target, 0);
+        }
+        for (size_t i = 0; i < order.size(); ++i) {
+            Instruction* node = order[i];
+            const auto identity = static_cast<uint32_t>(i + 1);
             if ((node->extra && node->extra->isJumpTarget) || targeted.Contains(node)) identities.Add(node, identity);
             if (IsDeclaration(node->opcode)) {
-                const Instruction* data = node;
-                for (int i = 0; i < kDeclarationDataRecords; ++i) {
-                    data = data->next;
-                    if (!data || data->opcode != 0) return false;
-                }
+                if (order.size() - i - 1 < kDeclarationDataRecords) return false;
+                for (size_t d = 1; d <= kDeclarationDataRecords; ++d)
+                    if (order[i + d]->opcode != 0) return false;
                 if (node == first) return false;  // the list's head must stay
+                declarations.push_back(node);
             }
         }
-        nodeCount = static_cast<int32_t>(identity);
+        nodeCount = static_cast<int32_t>(order.size());
         return true;
     }
 
@@ -440,6 +460,8 @@ private:
     }
 
     Instruction* first;
+    std::vector<Instruction*> order;         // the list's nodes in list order
+    std::vector<Instruction*> declarations;  // declaration nodes, each with its data nodes after it
     ImageWriter image;
     int32_t nodeCount = 0;
     NodeNumbers identities;
@@ -447,16 +469,11 @@ private:
     std::unordered_map<Handler, uint32_t> builtinHashes;
 };
 
-void DeleteDeclarationNodes(Instruction* first, Pool* pool) {
-    Instruction* node = first->next;
-    while (node) {
-        if (!IsDeclaration(node->opcode)) {
-            node = node->next;
-            continue;
-        }
+// Each declaration node goes with the data nodes after it.
+void DeleteDeclarationNodes(const std::vector<Instruction*>& declarations, Pool* pool) {
+    for (Instruction* node : declarations) {
         Instruction* after = node;
-        for (int i = 0; i < kDeclarationDataRecords; ++i) after = after->next;
-        after = after->next;
+        for (int i = 0; i <= kDeclarationDataRecords; ++i) after = after->next;
         while (node != after) {
             Instruction* next = node->next;
             DeleteInstruction(pool, nullptr, node, true);
@@ -946,7 +963,13 @@ private:
         }
         if (record.Has(kRecordIdentity)) identities.Set(record.ownId, node);
         if (record.Has(kRecordTarget)) pendingTargets.emplace_back(node, record.targetId);
-        if (header) return StartProcedure(node, *header, record.namespaceWord);
+        if (IsCall(opcode) || Is(opcode, Opcode::PUSHPROCADDR)) linkedByName.push_back(node);
+        ++nodeCount;
+        if (header) {
+            ++extraCount;  // StartProcedure's node has its side record already
+            return StartProcedure(node, *header, record.namespaceWord);
+        }
+        if (node->extra) ++extraCount;
         return true;
     }
 
@@ -1044,17 +1067,23 @@ private:
     }
 
     // Jumps by identity; calls without one and procedure addresses by name.
-    // The same walk sizes the program: its nodes, their side records (all
-    // made by now) and the texts Build counted.
+    // The program is sized from what Build counted and the side records the
+    // links add, without a walk over the whole list (which would fetch every
+    // node from memory once more).
     void LinkAll() {
-        for (auto [node, identity] : pendingTargets) SetJumpTarget(context->pool, node, identities.At(identity));
-        uint32_t size = textBytes;
-        for (Instruction* node = first; node; node = node->next) {
-            LinkCall(node);
-            size += sizeof(Instruction);
-            if (node->extra) size += sizeof(InstructionExtra);
-        }
-        context->appSize = size;
+        for (auto [node, identity] : pendingTargets)
+            SetJumpTarget(context->pool, node, CountingExtras(node, identities.At(identity)));
+        for (Instruction* node : linkedByName) LinkCall(node);
+        context->appSize = static_cast<uint32_t>(textBytes + nodeCount * sizeof(Instruction) +
+                                                 extraCount * sizeof(InstructionExtra));
+    }
+
+    // Counts the side records a link of node to target is about to make.
+    Instruction* CountingExtras(Instruction* node, Instruction* target) {
+        if (!target) return target;
+        if (!node->extra) ++extraCount;
+        if (target && target != node && !target->extra) ++extraCount;
+        return target;
     }
 
     void LinkCall(Instruction* node) {
@@ -1067,7 +1096,7 @@ private:
             ReportCompileMessage(name, message, nullptr, -1, false);
             return;
         }
-        if (call) SetJumpTarget(context->pool, node, start);
+        if (call) SetJumpTarget(context->pool, node, CountingExtras(node, start));
         else node->operand = static_cast<double>(reinterpret_cast<uintptr_t>(start));
     }
 
@@ -1123,6 +1152,9 @@ private:
 
     IdentityTable identities;
     uint32_t textBytes = 0;  // blocks of the nodes' own texts
+    uint32_t nodeCount = 0;
+    uint32_t extraCount = 0;                    // nodes with a side record
+    std::vector<Instruction*> linkedByName;    // calls and procedure addresses, in list order
     Instruction* first = nullptr;
     Instruction* last = nullptr;
     Instruction* entry = nullptr;
@@ -1278,7 +1310,7 @@ SaveStatus SaveCompiledProgram(const char* fileName, Instruction* firstInstructi
         return SaveStatus::Unrepresentable;
     }
     const std::optional<std::vector<uint8_t>> codedFile = EncodeCompiledImage(writer.Bytes());
-    DeleteDeclarationNodes(firstInstruction, pool);
+    DeleteDeclarationNodes(writer.Declarations(), pool);
     return WriteCompiledFile(fileName, codedFile);
 }
 

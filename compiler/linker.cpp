@@ -126,7 +126,7 @@ public:
             refs_.ClearImports();
             Collect(head, pass);
             bool changed = false;
-            if (options_.passLimit >= 1) head = RemoveUnreferenced(head, changed);
+            if (options_.passLimit >= 1 && AnyDeletable()) head = RemoveUnreferenced(head, changed);
             if (options_.passLimit == 0 || pass + 1 > options_.passLimit || !changed) break;
         }
         procedures_.clear();
@@ -140,6 +140,7 @@ private:
         if (options_.progress)
             options_.progress(StageProgressText("Link pass " + std::to_string(pass), fileName_).c_str(), 0, total);
         namespaces_.clear();
+        definitionHeaders_.clear();
         const uint32_t savedNamespace = CurrentNamespaceHash;
         CurrentNamespaceHash = 0;
         bool scopedName = false;   // a "::" namespace holds for the next token
@@ -164,12 +165,14 @@ private:
             AddProcedureRef(text + 1);
         } else if (IsDefinitionHeaderKind(kind)) {
             AddDefinition(node);
+            definitionHeaders_.push_back(node);
         } else if (IsForwardHeaderKind(kind)) {
             AddProcedure(node, true);
         } else if (node->hash == KeywordHashes[Keyword::DirectiveNamespace]) {
             namespaces_.push_back(CurrentNamespaceHash);
             if (!node->next) return nullptr;
             CurrentNamespaceHash = node->next->hash;
+            NoteSkippedHeader(node->next);
             return node->next;
         } else if (node->hash == KeywordHashes[Keyword::DirectiveEndNamespace]) {
             CurrentNamespaceHash = namespaces_.empty() ? 0 : namespaces_.back();
@@ -179,6 +182,7 @@ private:
             outerScope = CurrentNamespaceHash;
             CurrentNamespaceHash = node->next->hash;
             scopedName = true;
+            NoteSkippedHeader(node->next);
             return node->next;
         } else if (text[0] && IsNameToken(text)) {
             if (text[0] == '&') {
@@ -239,6 +243,20 @@ private:
 
     static const char* HeaderKey(const TokenNode* header) {
         return std::strlen(header->text) > kProcHeaderKeyOffset ? header->text + kProcHeaderKeyOffset : nullptr;
+    }
+
+    // A definition header taken as the name after #NAMESPACE or "::" is no
+    // definition to the collection, but the removal walk would still test it.
+    void NoteSkippedHeader(TokenNode* node) {
+        if (IsDefinitionHeaderKind(TextKind(node->text))) definitionHeaders_.push_back(node);
+    }
+
+    // Only definition headers can be deletable: when none of them is, the
+    // removal walk over the whole stream would change nothing.
+    bool AnyDeletable() const {
+        for (const TokenNode* header : definitionHeaders_)
+            if (IsDeletable(header)) return true;
+        return false;
     }
 
     bool IsDeletable(const TokenNode* header) const {
@@ -331,6 +349,7 @@ private:
     ProcedureIndex index_;
     LinkRefs refs_;
     std::vector<uint32_t> namespaces_;
+    std::vector<TokenNode*> definitionHeaders_;  // every definition header of the stream, from the last collection
 };
 
 }  // namespace

@@ -262,7 +262,7 @@ void SourceRun::HandleToken(const ScannedToken& token) {
         HandleImmediate(token);
         return;
     }
-    ReportScanError(token);
+    if (token.error != ScanError::None) ReportScanError(token);
     const uint32_t hash = HashText(token.text);
     if (token.kind == ScannedKind::Word && ExpandsAsDefine(token, hash)) return;
     ProcessToken(token, token.text, hash);

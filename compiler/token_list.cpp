@@ -156,10 +156,10 @@ void FreeNode(TokenNode* node) {
     gStore.Release(node, bytes);
 }
 
-// The list last made by appending at its end, or named by RememberTokenList.
+// The list last started and grown at its end, or named by RememberTokenList.
 // Each stage hands the next its list by the last node, and the list is long
 // and lies beyond the caches: FindTokenListHead answers for this one without
-// a walk. Any other change to any list forgets it.
+// a walk. Appends to other lists leave it; any other change forgets it.
 struct KnownList {
     TokenNode* first = nullptr;
     TokenNode* last = nullptr;
@@ -208,14 +208,22 @@ void EmitHashedToken(TokenNode*& cursor, std::string_view text, uint32_t hash, c
     node->line = line;
     node->column = static_cast<uint16_t>(std::clamp(column, 0, 0xFFFF));  // 16 bits: longer lines stop counting
     node->previous = cursor;
-    if (cursor != nullptr) {
-        node->next = cursor->next;
-        if (cursor->next != nullptr) cursor->next->previous = node;
+    if (cursor == nullptr) {
+        gKnown = {node, node, 1};
+    } else if (TokenNode* next = cursor->next) {
+        // Inserted in the middle of some list: perhaps the known one.
+        node->next = next;
+        next->previous = node;
         cursor->next = node;
+        ForgetKnownList();
+    } else {
+        // Appended at the end of a list; only the known list's end is its last node.
+        cursor->next = node;
+        if (cursor == gKnown.last) {
+            gKnown.last = node;
+            ++gKnown.count;
+        }
     }
-    if (cursor == nullptr) gKnown = {node, node, 1};
-    else if (cursor == gKnown.last && node->next == nullptr) gKnown = {gKnown.first, node, gKnown.count + 1};
-    else ForgetKnownList();
     cursor = node;
 }
 

@@ -4,6 +4,7 @@
 #include "platform/memory.h"
 
 #include <sys/mman.h>
+#include <sys/single_threaded.h>
 
 #include <algorithm>
 #include <array>
@@ -96,10 +97,36 @@ uint32_t PageOf(uintptr_t address) { return static_cast<uint32_t>(address >> kPa
 char* PageStart(uint32_t page) { return reinterpret_cast<char*>(uintptr_t{page} << kPageShift); }
 size_t SpanBytes(size_t size) { return (size + kHeaderSize + kPageSize - 1) & ~(kPageSize - 1); }
 
+// The allocator's locks. While the process runs a single thread nothing can
+// race it, and the library's flag for that turns false before a second
+// thread starts and never back: a section entered without the mutex ends
+// before any other thread exists. Programs mostly run on one thread, and
+// every allocation and free pays for its lock.
+class HeapLock {
+public:
+    class Guard {
+    public:
+        explicit Guard(HeapLock& lock) : mutex(__libc_single_threaded ? nullptr : &lock.mutex) {
+            if (mutex) mutex->lock();
+        }
+        ~Guard() {
+            if (mutex) mutex->unlock();
+        }
+        Guard(const Guard&) = delete;
+        Guard& operator=(const Guard&) = delete;
+
+    private:
+        std::mutex* mutex;
+    };
+
+private:
+    std::mutex mutex;
+};
+
 }  // namespace
 
 struct Arena {
-    std::mutex lock;
+    HeapLock lock;
     std::array<uint32_t, kClassCount> freeSlots{};  // header address of the first free slot, 0: none
     std::array<uint32_t, kClassCount> bumpNext{};   // never used slots of the newest page of a class
     std::array<uint32_t, kClassCount> bumpEnd{};
@@ -155,7 +182,7 @@ char* MapLowPages(size_t bytes) {
 // Size-class pages are shared by all heaps through one pool; a page goes back
 // to it, zeroed, when its heap is destroyed.
 struct PagePool {
-    std::mutex lock;
+    HeapLock lock;
     std::vector<uint32_t> freePages;
 };
 
@@ -167,7 +194,7 @@ PagePool& GetPagePool() {
 // A zeroed, poisoned page, or kPageCount when memory is exhausted.
 uint32_t AcquirePage() {
     PagePool& pool = GetPagePool();
-    std::lock_guard guard(pool.lock);
+    HeapLock::Guard guard(pool.lock);
     if (pool.freePages.empty()) {
         char* chunk = MapLowPages(kChunkPages * kPageSize);
         if (chunk == nullptr) return kPageCount;
@@ -187,7 +214,7 @@ void ReleasePage(uint32_t page) {
     madvise(start, kPageSize, MADV_DONTNEED);
     QOB_POISON(start, kPageSize);
     PagePool& pool = GetPagePool();
-    std::lock_guard guard(pool.lock);
+    HeapLock::Guard guard(pool.lock);
     pool.freePages.push_back(page);
 }
 
@@ -276,7 +303,7 @@ constexpr size_t kMaxCachedSpanBytes = 8u << 20;
 constexpr size_t kSpanCacheBytes = 32u << 20;
 
 struct SpanCache {
-    std::mutex lock;
+    HeapLock lock;
     std::vector<std::pair<uint32_t, uint32_t>> spans;  // first page, page count
     size_t bytes = 0;
 };
@@ -294,7 +321,7 @@ char* TakeSpan(size_t bytes, bool& reused) {
     const auto pages = static_cast<uint32_t>(bytes / kPageSize);
     SpanCache& cache = GetSpanCache();
     {
-        std::lock_guard guard(cache.lock);
+        HeapLock::Guard guard(cache.lock);
         size_t best = cache.spans.size();
         for (size_t i = 0; i < cache.spans.size(); ++i) {
             const uint32_t count = cache.spans[i].second;
@@ -328,7 +355,7 @@ void ReleaseSpan(uint32_t first, size_t bytes) {
     for (uint32_t page = first; page < first + bytes / kPageSize; ++page) ClearPageEntry(page);
     if (bytes <= kMaxCachedSpanBytes) {
         SpanCache& cache = GetSpanCache();
-        std::lock_guard guard(cache.lock);
+        HeapLock::Guard guard(cache.lock);
         if (cache.bytes + bytes <= kSpanCacheBytes) {
             QOB_POISON(PageStart(first), bytes);
             cache.spans.emplace_back(first, static_cast<uint32_t>(bytes / kPageSize));
@@ -348,7 +375,7 @@ void* AllocateSpan(Arena& heap, size_t size, bool zero) {
     auto* header = reinterpret_cast<BlockHeader*>(start);
     const uint32_t first = PageOf(Address(start));
     {
-        std::lock_guard guard(heap.lock);
+        HeapLock::Guard guard(heap.lock);
         WriteHeader(header, kLiveTag, static_cast<uint32_t>(size), static_cast<uint32_t>(heap.spans.size()));
         heap.spans.push_back(first);
     }
@@ -369,7 +396,7 @@ void* AllocateIn(Arena& heap, size_t size, bool zero) {
     const int sizeClass = ClassOf(total);
     BlockHeader* header;
     {
-        std::lock_guard guard(heap.lock);
+        HeapLock::Guard guard(heap.lock);
         header = TakeSlot(heap, sizeClass);
         if (header == nullptr) return nullptr;
         WriteHeader(header, kLiveTag, static_cast<uint32_t>(size), 0);
@@ -384,7 +411,7 @@ bool FreeIn(const BlockRef& ref) {
     Arena& heap = *ref.heap;
     if (ref.info & kSmallPage) {
         const int sizeClass = static_cast<int>(ref.info & kPageInfoValue);
-        std::lock_guard guard(heap.lock);
+        HeapLock::Guard guard(heap.lock);
         if (ReadTag(ref.header) != kLiveTag) return false;  // freed meanwhile by another thread
         QOB_POISON(PayloadOf(ref.header), kSlotSizes[sizeClass] - kHeaderSize);
         WriteHeader(ref.header, kFreeTag, 0, heap.freeSlots[sizeClass]);
@@ -393,7 +420,7 @@ bool FreeIn(const BlockRef& ref) {
     }
     size_t bytes;
     {
-        std::lock_guard guard(heap.lock);
+        HeapLock::Guard guard(heap.lock);
         if (ReadTag(ref.header) != kLiveTag) return false;
         bytes = SpanBytes(ReadSize(ref.header));
         // Swap the last span into this one's place in the list.

@@ -335,7 +335,15 @@ bool AssignNumberOpcode(Instruction* node, double value) {
             x = x->reference;
     if (!IsPlainNumberTarget(x))
         return false;
-    SetVariableValue(x, nullptr, value, nullptr, -1);
+    // What SetVariableValue tests before its plain write, less what
+    // IsPlainNumberTarget has just tested; the flags are cleared in one write.
+    if (!x->setter && x->protect != 1 && !(x->flags & (kVarOwnsData | kVarObject))) {
+        x->value = value;
+        x->flags &= ~(kVarMatrix | kVarHandedOver | kVarWideText);
+        x->data = nullptr;
+        return true;
+    }
+    SetVariableValueInFull(x, nullptr, value, nullptr, -1);
     x->flags &= ~kVarWideText;
     return true;
 }

@@ -195,8 +195,9 @@ void ChainChanged() {
 
 // The ends and length of the chain met last. A list built by appends and then
 // walked or counted asks for its first node and its length from its last node
-// again and again: each would be a walk over every node. Appends at the known
-// end keep it; any other change of shape forgets it (by the generation).
+// again and again: each would be a walk over every node. Appends at its end,
+// insertions in front of an end and deletions of an end keep it up to date;
+// any other change of shape forgets it (by the generation).
 struct KnownChain {
     ListNode* first;
     ListNode* last;
@@ -315,12 +316,19 @@ ListNode* ListInsertBefore(ListNode* node) {
     ListNode* added = NewNode();
     if (!added || !node)
         return added;
+    const bool known = IsKnownEnd(node);
     added->next = node;
     added->previous = node->previous;
     if (node->previous)
         node->previous->next = added;
     node->previous = added;
     ChainChanged();
+    if (known) {
+        if (node == Known.first)
+            Known.first = added;
+        ++Known.count;
+        Known.generation = ChainGeneration;
+    }
     return added;
 }
 
@@ -329,6 +337,7 @@ ListNode* ListDeleteNode(ListNode* node) {
         return nullptr;
     ListNode* previous = node->previous;
     ListNode* next = node->next;
+    const bool known = IsKnownEnd(node) && Known.count > 1;
     ReleaseOwnedData(node);
     if (node->arrayExtension) {
         MoveTrackersOff(node);
@@ -341,6 +350,14 @@ ListNode* ListDeleteNode(ListNode* node) {
         next->previous = previous;
     FreeValueBlock(node);
     ChainChanged();
+    if (known) {
+        if (node == Known.first)
+            Known.first = next;
+        else
+            Known.last = previous;
+        --Known.count;
+        Known.generation = ChainGeneration;
+    }
     return next ? next : previous;
 }
 
@@ -386,15 +403,25 @@ ListNode* ListCutBefore(ListNode* node) {
 
 void ListFree(ListNode* node, bool freeData) {
     ChainChanged();
-    node = ListLast(node);
-    while (node) {
-        ListNode* previous = node->previous;
+    // On from the node, then back from the one before it: one pass over the
+    // chain, wherever the node stands in it.
+    auto freeNode = [freeData](ListNode* n) {
         if (freeData)
-            ReleaseOwnedData(node);
-        FreeValueBlock(node->arrayExtension);
-        FreeStructExtension(node->structExtension);
-        FreeValueBlock(node);
-        node = previous;
+            ReleaseOwnedData(n);
+        FreeValueBlock(n->arrayExtension);
+        FreeStructExtension(n->structExtension);
+        FreeValueBlock(n);
+    };
+    ListNode* before = node ? node->previous : nullptr;
+    while (node) {
+        ListNode* next = node->next;
+        freeNode(node);
+        node = next;
+    }
+    while (before) {
+        ListNode* previous = before->previous;
+        freeNode(before);
+        before = previous;
     }
 }
 

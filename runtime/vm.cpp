@@ -668,12 +668,37 @@ void RefreshListCache(VariableRecord* variable) {
         LoadListElement(variable);
 }
 
+// What ReleaseVariable leaves of a record that only shows a value handed
+// over to it, as the view of a walk's previous pass does: nothing it owns,
+// no reference, members or links, so only the fields are cleared. False for
+// any other record, which goes the general way.
+bool ReleaseHandedOverView(VariableRecord* v) {
+    if ((v->flags & ~(kVarHandedOver | kVarWideText | kVarPublic)) != 0 || !(v->flags & kVarHandedOver) ||
+        v->reference || v->members || v->links)
+        return false;
+    v->parent = nullptr;
+    v->data = nullptr;
+    v->classHash = 0;
+    v->elementCount = 0;
+    v->arrayWord = 0;
+    v->dimensionCount = 0;
+    v->value = 0;
+    v->offset = 0;
+    v->type = 0;
+    v->protect = 0;
+    v->getter = v->setter = nullptr;
+    v->arrayOrder = 0;
+    v->linkOwner = nullptr;
+    v->flags &= kVarPublic;
+    return true;
+}
+
 // The result variable becomes a view of a value another record holds (a
 // list's loaded element, the variable a by-reference element stands for, an
 // object's member): it shares the data without owning it. An object keeps a
 // copy of its class name of its own; a structure gets member records.
 void ViewElement(ProgramContext* context, VariableRecord* result, VariableRecord* source) {
-    ReleaseVariable(context, result, false, false);
+    if (!ReleaseHandedOverView(result)) ReleaseVariable(context, result, false, false);
     if ((source->flags & kVarStructure) && source->elementCount == 0) {
         ShareStructureElement(result, source, source->data);
         return;

@@ -41,6 +41,8 @@ TEST_F(NumberRulesTest, RuleGivesWhatTheHandlerLeaves) {
         const NumberRule rule = NumberRuleOf(op.handler);
         ASSERT_NE(rule, nullptr) << op.name;
         EXPECT_EQ(FindNumberRule(op.handler), rule) << op.name;
+        // Every row is found by the inline first probe.
+        EXPECT_EQ(NumberRuleTable[NumberRuleSlotOf(op.handler)].handler, op.handler) << op.name;
         for (const Pair& p : kPairs) {
             const std::string expected = "n:" + FormatValue(rule(p.left, p.right));
             EXPECT_EQ(RunBinary(op.handler, "n:" + FormatValue(p.left), "n:" + FormatValue(p.right)), expected)

@@ -617,6 +617,13 @@ TEST_F(CompiledFileTest, JumpsComeBackToTheirTargetsHoweverTheyAreNumbered) {
         EXPECT_EQ(JumpTarget(nodes[102]), back) << base;
         EXPECT_EQ(JumpTarget(nodes[103]), nodes[103]) << base;
         EXPECT_EQ(JumpTarget(nodes[105]), back) << base;
+        uint32_t size = 0;
+        for (const Instruction* node : nodes) {
+            size += sizeof(Instruction);
+            if (node->extra) size += sizeof(InstructionExtra);
+            if (node->text) size += platform::GetBlockSize(node->text);
+        }
+        EXPECT_EQ(loaded.context->appSize, size) << base;
     }
 }
 

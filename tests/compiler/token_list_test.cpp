@@ -128,14 +128,18 @@ TEST_F(TokenListTest, QueriesWalkTheList) {
 // answered without a walk: after each kind of change they must still be what
 // a walk finds.
 TEST_F(TokenListTest, TheHeadOfTheLastBuiltListStaysRightAfterChanges) {
-    enum class Change { None, AppendAtEnd, InsertInMiddle, DeleteFirst, DeleteLast, OtherList, Remembered };
-    constexpr Change kChanges[] = {Change::None,       Change::AppendAtEnd, Change::InsertInMiddle, Change::DeleteFirst,
-                                   Change::DeleteLast, Change::OtherList,   Change::Remembered};
+    enum class Change {
+        None, AppendAtEnd, InsertInMiddle, DeleteFirst, DeleteLast, OtherList, AppendToOtherList, Remembered
+    };
+    constexpr Change kChanges[] = {Change::None,       Change::AppendAtEnd,       Change::InsertInMiddle,
+                                   Change::DeleteFirst, Change::DeleteLast,       Change::OtherList,
+                                   Change::AppendToOtherList, Change::Remembered};
     for (Change change : kChanges) {
+        TokenNode* other = nullptr;
+        if (change == Change::AppendToOtherList) EmitToken(other, "Y", "list.qob", 1, 1);
         TokenNode* first = Emit("A");
         TokenNode* middle = Emit("B");
         Emit("C");
-        TokenNode* other = nullptr;
         switch (change) {
             case Change::None: break;
             case Change::AppendAtEnd: Emit("D"); break;
@@ -147,11 +151,15 @@ TEST_F(TokenListTest, TheHeadOfTheLastBuiltListStaysRightAfterChanges) {
             case Change::DeleteFirst: first = DeleteTokenNext(first); break;
             case Change::DeleteLast: tokens = UnlinkToken(tokens); break;
             case Change::OtherList: EmitToken(other, "Y", "list.qob", 1, 1); break;
+            case Change::AppendToOtherList: EmitToken(other, "Z", "list.qob", 1, 1); break;
             case Change::Remembered: RememberTokenList(first, tokens, 3); break;
         }
         const TokenListHead head = FindTokenListHead(tokens);
         EXPECT_EQ(head.first, TokenListFirst(tokens)) << static_cast<int>(change);
         EXPECT_EQ(head.count, TokenCountBack(tokens)) << static_cast<int>(change);
+        if (other) {
+            EXPECT_EQ(FindTokenListHead(other).count, TokenCountBack(other)) << static_cast<int>(change);
+        }
         FreeTokenList(other);
         FreeTokenList(tokens);
         tokens = nullptr;
