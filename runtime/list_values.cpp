@@ -211,6 +211,31 @@ bool IsKnownEnd(const ListNode* node) {
     return Known.generation == ChainGeneration && (node == Known.first || node == Known.last);
 }
 
+// The index (from the first) of the node a positional call met last. A
+// program stepping through a list and asking where it stands, or going to
+// the positions one after another, asks about that node or a neighbour.
+struct KnownPosition {
+    const ListNode* node;
+    int64_t index;
+    uint64_t generation;
+};
+KnownPosition Position{};
+
+// The node's index when the known position answers it, else -1.
+int64_t KnownIndexOf(const ListNode* node) {
+    if (Position.generation == ChainGeneration && Position.node) {
+        if (node == Position.node)
+            return Position.index;
+        if (node->previous == Position.node)
+            return Position.index + 1;
+        if (node->next == Position.node)
+            return Position.index - 1;
+    }
+    if (IsKnownEnd(node))
+        return node == Known.first ? 0 : Known.count - 1;
+    return -1;
+}
+
 }  // namespace
 
 ListNode* ListFirst(ListNode* node) {
@@ -260,6 +285,9 @@ ListNode* ListNodeAt(ListNode* handle, int64_t index) {
     if (LastPosition.handle == handle && LastPosition.generation == ChainGeneration) {
         node = LastPosition.node;
         at = LastPosition.index;
+    } else if (const int64_t known = KnownIndexOf(handle); known >= 0) {
+        node = handle;
+        at = known;
     } else {
         node = ListFirst(handle);
         at = 0;
@@ -273,15 +301,21 @@ ListNode* ListNodeAt(ListNode* handle, int64_t index) {
         --at;
     }
     LastPosition = {handle, node, at, ChainGeneration};
+    Position = {node, at, ChainGeneration};
     return node;
 }
 
 uint32_t ListIndexOf(const ListNode* node) {
-    if (node && IsKnownEnd(node))
-        return node == Known.first ? 0 : Known.count - 1;
+    if (!node)
+        return 0;
+    if (const int64_t known = KnownIndexOf(node); known >= 0) {
+        Position = {node, known, ChainGeneration};
+        return static_cast<uint32_t>(known);
+    }
     uint32_t index = 0;
-    for (; node && node->previous; node = node->previous)
+    for (const ListNode* n = node; n->previous; n = n->previous)
         ++index;
+    Position = {node, index, ChainGeneration};
     return index;
 }
 

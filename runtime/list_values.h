@@ -58,9 +58,9 @@ struct ListNode {
 };
 
 // Chains are linked and unlinked only through the operations below: the
-// positional ones remember their last answer, and the ends and length of the
-// chain met last, until a chain changes shape (changes at that chain's ends
-// keep its ends and length up to date).
+// positional ones remember their last answer and where it stands, and the
+// ends and length of the chain met last, until a chain changes shape
+// (changes at that chain's ends keep its ends and length up to date).
 [[nodiscard]] ListNode* ListFirst(ListNode* node);
 [[nodiscard]] ListNode* ListLast(ListNode* node);
 [[nodiscard]] uint32_t ListCount(ListNode* node);

@@ -8,6 +8,7 @@
 #include "runtime/values_fixture.h"
 #include "runtime/variable_store.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -200,6 +201,67 @@ TEST_F(ListValuesTest, EndsAndLengthFollowEveryChange) {
             expectEnds(other, c.what);
             ListFree(other, true);
         }
+        ListFree(after, true);
+    }
+}
+
+// Indexes and positions asked while stepping through a chain (each goto
+// starting from the node the last one found, each index asked of the node
+// next to the last one asked) and after every kind of change in between.
+TEST_F(ListValuesTest, IndexesFollowStepsAndChanges) {
+    auto indexByWalk = [](const ListNode* node) {
+        uint32_t index = 0;
+        for (; node->previous; node = node->previous)
+            ++index;
+        return index;
+    };
+    auto expectPositions = [&](ListNode* from, const char* what) {
+        const uint32_t count = ListCount(from);
+        ListNode* current = from;
+        for (int64_t i = 0; i <= count; ++i) {
+            current = ListNodeAt(current, i);
+            EXPECT_EQ(indexByWalk(current), std::min<uint32_t>(static_cast<uint32_t>(i), count - 1)) << what;
+            EXPECT_EQ(ListIndexOf(current), indexByWalk(current)) << what;
+        }
+        for (int64_t i = count - 1; i >= 0; --i) {
+            current = ListNodeAt(current, i);
+            EXPECT_EQ(ListIndexOf(current), static_cast<uint32_t>(i)) << what;
+        }
+        for (ListNode* n = ListFirst(from); n; n = n->next)
+            EXPECT_EQ(ListIndexOf(n), indexByWalk(n)) << what;
+        for (ListNode* n = ListLast(from); n; n = n->previous)
+            EXPECT_EQ(ListIndexOf(n), indexByWalk(n)) << what;
+    };
+    // Each change is made right after the index of the fourth node was asked;
+    // it returns a node of the chain to look at afterwards.
+    struct Case {
+        const char* what;
+        ListNode* (*change)(ListNode* fourth);
+    };
+    const Case cases[] = {
+        {"none", [](ListNode* fourth) { return fourth; }},
+        {"insert before it", [](ListNode* fourth) { return ListInsertBefore(fourth); }},
+        {"insert before the one before it", [](ListNode* fourth) { return ListInsertBefore(fourth->previous); }},
+        {"delete the one before it",
+         [](ListNode* fourth) {
+             ListDeleteNode(fourth->previous);
+             return fourth;
+         }},
+        {"delete it", [](ListNode* fourth) { return ListDeleteNode(fourth); }},
+        {"move it to the front",
+         [](ListNode* fourth) {
+             ListNode* handle = fourth;
+             return ListMoveNode(&handle, 3, 0);
+         }},
+        {"append", [](ListNode* fourth) { return ListAppend(fourth); }},
+    };
+    for (const Case& c : cases) {
+        ListNode* list = MakeList({{1, nullptr}, {2, nullptr}, {3, nullptr}, {4, nullptr}, {5, nullptr}, {6, nullptr}});
+        expectPositions(list, c.what);
+        ListNode* fourth = ListNodeAt(list, 3);
+        ASSERT_EQ(ListIndexOf(fourth), 3u);
+        ListNode* after = c.change(fourth);
+        expectPositions(after, c.what);
         ListFree(after, true);
     }
 }
