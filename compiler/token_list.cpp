@@ -8,17 +8,9 @@
 #include <cstring>
 #include <new>
 
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/asan_interface.h>
-#define QOB_POISON(address, size) ASAN_POISON_MEMORY_REGION(address, size)
-#define QOB_UNPOISON(address, size) ASAN_UNPOISON_MEMORY_REGION(address, size)
-#else
-#define QOB_POISON(address, size) ((void)(address), (void)(size))
-#define QOB_UNPOISON(address, size) ((void)(address), (void)(size))
-#endif
-
-#include "runtime/keywords.h"
+#include "platform/sanitizer.h"
 #include "runtime/hash.h"
+#include "runtime/keywords.h"
 #include "runtime/interned_names.h"
 
 namespace qob {

@@ -18,14 +18,7 @@
 #include <utility>
 #include <vector>
 
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/asan_interface.h>
-#define QOB_POISON(address, size) ASAN_POISON_MEMORY_REGION(address, size)
-#define QOB_UNPOISON(address, size) ASAN_UNPOISON_MEMORY_REGION(address, size)
-#else
-#define QOB_POISON(address, size) ((void)(address), (void)(size))
-#define QOB_UNPOISON(address, size) ((void)(address), (void)(size))
-#endif
+#include "platform/sanitizer.h"
 
 // Block headers sit in memory that the address sanitizer sees as poisoned
 // (only payloads are open), so the few routines that read or write them are
