@@ -79,16 +79,18 @@ inline void PushConstant(double value) { PushCellValue(CurrentContext, nullptr, 
     return LookUpNodeVariable(node, second ? SecondText(node) : node->text, second, noFollow);
 }
 
-// The "==" operator, found once in the function table.
-Handler EqualsHandler() {
-    static Handler handler = nullptr;
-    if (!handler) {
-        const int index = FindFunctionByName("==");
-        const FunctionRecord* record = index >= 0 ? FunctionRecordAt(index) : nullptr;
-        handler = record ? record->handler : nullptr;
-    }
-    return handler;
+// The "==" operator, found once in the function table (every CASE label
+// asks for it: once found, the answer is one load).
+Handler FoundEqualsHandler = nullptr;
+
+Handler FindEqualsHandler() {
+    const int index = FindFunctionByName("==");
+    const FunctionRecord* record = index >= 0 ? FunctionRecordAt(index) : nullptr;
+    FoundEqualsHandler = record ? record->handler : nullptr;
+    return FoundEqualsHandler;
 }
+
+inline Handler EqualsHandler() { return FoundEqualsHandler ? FoundEqualsHandler : FindEqualsHandler(); }
 
 // Compares the kept selector with the count values on the stack, the top one
 // first; on a match the values left are dropped and the body runs, else the
@@ -441,9 +443,9 @@ void Handle_PUSHINTCASE() {
     // One number label against a number selector: what CompareCase answers
     // for the pushed constant, without the push.
     if (node->extraWord == 1) {
-        const int64_t slot = TruncToInt64(node->operand);
-        if (slot >= 0 && slot < kCaseSlots && !CurrentContext->caseSlots[slot].text && EqualsHandler()) {
-            if (CurrentContext->caseSlots[slot].value != constant) CurrentInstruction = JumpTarget(node);
+        const CaseSlot* selector = CaseSlotOf(CurrentContext, node);
+        if (selector && !selector->text && EqualsHandler()) {
+            if (selector->value != constant) CurrentInstruction = JumpTarget(node);
             return;
         }
     }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "runtime/instruction.h"
+#include "runtime/number_text.h"
 #include "runtime/program_context.h"
 #include "runtime/variable_store.h"
 #include "runtime/vm.h"
@@ -65,6 +66,18 @@ inline void CacheFrameVariable(InstructionExtra* extra, VariableRecord* variable
     }
     while (variable->reference) variable = variable->reference;
     return variable;
+}
+
+// The CASE slot the node's operand names, or null when it names none. A
+// whole number in range (what the compiler writes) is its own slot.
+[[nodiscard]] inline CaseSlot* CaseSlotOf(ProgramContext* context, const Instruction* node) {
+    const double operand = node->operand;
+    if (operand >= 0.0 && operand < kCaseSlots) {
+        const auto whole = static_cast<int64_t>(operand);
+        if (static_cast<double>(whole) == operand) return &context->caseSlots[whole];
+    }
+    const int64_t slot = TruncToInt64(operand);
+    return slot >= 0 && slot < kCaseSlots ? &context->caseSlots[slot] : nullptr;
 }
 
 void Handle_PUSHINT();

@@ -951,10 +951,8 @@ void PopTryHandler() {
 
 void Handle_PULLCASE() {
     ProgramContext* context = CurrentContext;
-    const StackEntry* cell = PopStackEntryFrom(context);
-    const int64_t slot = TruncToInt64(CurrentInstruction->operand);
-    if (slot < 0 || slot >= kCaseSlots) return;
-    context->caseSlots[slot] = {cell->text, cell->value};
+    const StackEntry* cell = PopCell(context);
+    if (CaseSlot* slot = CaseSlotOf(context, CurrentInstruction)) *slot = {cell->text, cell->value};
 }
 
 void PatchPendingJump() {
