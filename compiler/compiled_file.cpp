@@ -801,6 +801,12 @@ private:
         }
         if (fault) return reason = *fault, false;
         if (!nodeBefore) return reason = "it holds no instructions", false;
+        // The jumps are made again by Build, no more of them than were seen
+        // here; the survey's own lists are done with.
+        pendingTargets.reserve(targets.size());
+        std::vector<std::pair<uint32_t, uint32_t>>().swap(targets);
+        std::vector<uint32_t>().swap(nodeIds);
+        std::vector<uint32_t>().swap(dataIds);
         return true;
     }
 
@@ -821,7 +827,7 @@ private:
         }
         if (fault) return;
         const uint32_t opcode = record.opcode;
-        if (record.Has(kRecordTarget)) targets.emplace_back(index, record.targetId);
+        if (record.Has(kRecordTarget)) targets.emplace_back(static_cast<uint32_t>(index), record.targetId);
         if (record.Has(kRecordOwnMethodCall) && !Is(opcode, Opcode::SELFCALL))
             return Fail(index, "an own-method mark on another node");
         if (IsDeclaration(opcode) || opcode == kClassOpcode) {
@@ -1144,7 +1150,7 @@ private:
     size_t procedureStarts = 0;
     std::vector<uint32_t> nodeIds;
     std::vector<uint32_t> dataIds;
-    std::vector<std::pair<size_t, uint32_t>> targets;  // record, identity it jumps to
+    std::vector<std::pair<uint32_t, uint32_t>> targets;  // record, identity it jumps to
     std::vector<uint32_t> declarations;                // where their records start
     std::vector<Link> links;
     std::vector<int> linkedFunctions;  // table positions of the links, in file order

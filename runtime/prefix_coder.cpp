@@ -132,7 +132,7 @@ CoderStatus ReadCodeTree(BitCursorReader& in, CodeTree& tree, int depth, int& in
 // leaf they lead to, the inner node to walk on from, or nothing.
 class CodeTable {
 public:
-    static constexpr int kTableBits = 11;
+    static constexpr int kTableBits = 13;
 
     enum class Kind : uint8_t { None, Leaf, Node };
     struct Entry {
@@ -141,13 +141,16 @@ public:
         uint16_t value = 0;  // Leaf: the symbol; Node: the node index
     };
 
-    // Up to four whole codes read from the first kTableBits bits at once;
-    // count 0 when the first code is not a leaf of the table.
+    // Up to kRunSymbols whole codes read from the first kTableBits bits at
+    // once; count 0 when the first code is not a leaf of the table. Eight
+    // bytes, so that a look-up is one scaled load.
+    static constexpr int kRunSymbols = 6;
     struct Run {
-        uint8_t symbols[4] = {};
+        uint8_t symbols[kRunSymbols] = {};
         uint8_t count = 0;
         uint8_t length = 0;  // bits of all its codes together
     };
+    static_assert(sizeof(Run) == 8);
 
     explicit CodeTable(const CodeTree& tree)
         : bits(std::min(tree.maxDepth, kTableBits)), entries(size_t{1} << bits), runs(entries.size()) {
@@ -192,7 +195,7 @@ private:
         const size_t mask = entries.size() - 1;
         for (size_t window = 0; window < entries.size(); ++window) {
             Run& run = runs[window];
-            while (run.count < 4) {
+            while (run.count < kRunSymbols) {
                 const Entry& entry = entries[(window << run.length) & mask];
                 if (entry.kind != Kind::Leaf || entry.length == 0 || run.length + entry.length > bits)
                     break;
@@ -207,8 +210,8 @@ private:
     std::vector<Run> runs;
 };
 
-// Decodes from bit `position` while at least 8 input bytes and 16 output
-// bytes are left, four table windows per 64-bit read, and stops at the
+// Decodes from bit `position` while at least 8 input bytes and room for four
+// runs of output are left, four table windows per 64-bit read, and stops at the
 // first code the run table does not settle; the slow path takes over
 // there with all its checks. Returns the new output index.
 size_t DecodeWithRuns(const CodeTable& table, std::span<const uint8_t> input, size_t& position,
@@ -219,7 +222,7 @@ size_t DecodeWithRuns(const CodeTable& table, std::span<const uint8_t> input, si
         return i;
     const uint8_t* data = input.data();
     uint8_t* out = output.data();
-    while (i + 16 <= output.size() && (position >> 3) + 8 <= input.size()) {
+    while (i + 4 * CodeTable::kRunSymbols <= output.size() && (position >> 3) + 8 <= input.size()) {
         uint64_t word;
         std::memcpy(&word, data + (position >> 3), 8);
         if constexpr (std::endian::native == std::endian::little)
@@ -232,7 +235,7 @@ size_t DecodeWithRuns(const CodeTable& table, std::span<const uint8_t> input, si
                 position += used;
                 return i;
             }
-            std::memcpy(out + i, run.symbols, 4);
+            std::memcpy(out + i, run.symbols, CodeTable::kRunSymbols);
             i += run.count;
             used += run.length;
         }

@@ -473,6 +473,61 @@ TEST_F(TryTest, FaultInACalleeResumesAtTheCallersExcept) {
     EXPECT_FALSE(StopFlag);
 }
 
+// A fault two calls deep resumes at the innermost TRY, whichever run it
+// belongs to; every run between ends, and the depths, frames and nesting
+// come back to where they were.
+TEST_F(TryTest, FaultsInNestedCallsReachTheInnermostTry) {
+    struct Case {
+        const char* name;
+        bool tryInMiddle;  // else the TRY is MAIN's
+        std::vector<double> recorded;
+    };
+    const Case cases[] = {
+        // MIDDLE's own TRY catches INNER's fault; MIDDLE and MAIN go on.
+        {"try in the middle", true, {2, 3, 9}},
+        // MAIN's TRY catches it: MIDDLE ends without recording 8.
+        {"try in main", false, {2, 3}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Recorded.clear();
+        Instruction* inner = StartProc("INNER", false);
+        Call(CauseAccessViolation);
+        PushInt(7);
+        Call(RecordTop);
+        EndProc();
+        Instruction* middle = nullptr;
+        if (c.tryInMiddle) {
+            middle = TryProgram("CALLEE", nullptr, inner);
+        } else {
+            middle = StartProc("CALLEE", false);
+            Emit(Opcode::CALL, RunProcedure, "INNER", 0.0, inner);
+            PushInt(8);
+            Call(RecordTop);
+            EndProc();
+        }
+        Instruction* main = nullptr;
+        if (c.tryInMiddle) {
+            main = StartProc("MAIN", false);
+            Emit(Opcode::CALL, RunProcedure, "CALLEE", 0.0, middle);
+            PushInt(9);
+            Call(RecordTop);
+            EndProc();
+        } else {
+            main = TryProgram("MAIN", nullptr, middle);
+        }
+        RunMain(main);
+        EXPECT_EQ(Recorded, c.recorded);
+        EXPECT_THAT(ErrorText(), HasSubstr("Access violation at 0x"));
+        EXPECT_EQ(TryStack.depth, 0);
+        EXPECT_EQ(context->callDepth, 0);
+        EXPECT_EQ(context->argumentFrame.count, 0);
+        EXPECT_EQ(RunNesting(), 0);
+        EXPECT_FALSE(StopFlag);
+        EXPECT_EQ(CountStackEntries(context->stackTop), 1);
+    }
+}
+
 TEST_F(VmTest, ExitInANestedCallStopsEveryRunOfTheContext) {
     Instruction* deepest = StartProc("DEEPEST", false);
     Call(Builtin_EXIT);
