@@ -143,9 +143,12 @@ inline void SetNumberResultOrAssign(StackEntry* cell, double value, Handler self
 // The number of a variable that holds a plain number (no text, matrix, list
 // element, typed storage or getter), read into value; false otherwise.
 [[nodiscard]] inline bool ReadPlainNumber(const VariableRecord* variable, double* value) {
-    if (!variable || variable->data || variable->currentNode || variable->type != 0 || variable->getter ||
-        (variable->flags & kVarMatrix))
-        return false;
+    if (!variable) return false;
+    // The fields that could say otherwise, or-ed into one test.
+    const uintptr_t pointers = reinterpret_cast<uintptr_t>(variable->data) |
+                               reinterpret_cast<uintptr_t>(variable->currentNode) |
+                               reinterpret_cast<uintptr_t>(variable->getter);
+    if ((pointers | static_cast<uint32_t>(variable->type) | (variable->flags & kVarMatrix)) != 0) return false;
     *value = variable->value;
     return true;
 }
