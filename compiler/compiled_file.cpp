@@ -803,6 +803,13 @@ private:
         ImageReader in(body);
         size_t index = 0;
         ProgressReport progress;
+        // Room for more entries than these lists ever take: a list that grows
+        // copies itself onto fresh memory, while room never written costs
+        // nothing.
+        const size_t room = body.size() / 16;
+        for (auto* ids : {&nodeIds, &dataIds}) ids->reserve(room);
+        targets.reserve(room);
+        links.reserve(room);
         while (!in.AtEnd()) {
             const size_t at = in.Position();
             FileRecord record;
