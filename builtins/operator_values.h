@@ -91,7 +91,8 @@ void DropFrameArguments(const FrameArguments& arguments);
 
 // A cell that is a number for every operator (no text, no matrix mark) and owns nothing.
 [[nodiscard]] inline bool IsPlainNumberCell(const StackEntry* cell) {
-    return !cell->text && !(cell->flags & kEntryMatrix) && !cell->ownedLinks;
+    return (reinterpret_cast<uintptr_t>(cell->text) | reinterpret_cast<uintptr_t>(cell->ownedLinks) |
+            (cell->flags & kEntryMatrix)) == 0;
 }
 
 // When the two topmost cells are plain numbers, pops the right one and
