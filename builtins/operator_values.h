@@ -91,7 +91,8 @@ void DropFrameArguments(const FrameArguments& arguments);
 
 // A cell that is a number for every operator (no text, no matrix mark) and owns nothing.
 [[nodiscard]] inline bool IsPlainNumberCell(const StackEntry* cell) {
-    return !cell->text && !(cell->flags & kEntryMatrix) && !cell->ownedLinks;
+    return (reinterpret_cast<uintptr_t>(cell->text) | reinterpret_cast<uintptr_t>(cell->ownedLinks) |
+            (cell->flags & kEntryMatrix)) == 0;
 }
 
 // When the two topmost cells are plain numbers, pops the right one and
@@ -143,9 +144,12 @@ inline void SetNumberResultOrAssign(StackEntry* cell, double value, Handler self
 // The number of a variable that holds a plain number (no text, matrix, list
 // element, typed storage or getter), read into value; false otherwise.
 [[nodiscard]] inline bool ReadPlainNumber(const VariableRecord* variable, double* value) {
-    if (!variable || variable->data || variable->currentNode || variable->type != 0 || variable->getter ||
-        (variable->flags & kVarMatrix))
-        return false;
+    if (!variable) return false;
+    // The fields that could say otherwise, or-ed into one test.
+    const uintptr_t pointers = reinterpret_cast<uintptr_t>(variable->data) |
+                               reinterpret_cast<uintptr_t>(variable->currentNode) |
+                               reinterpret_cast<uintptr_t>(variable->getter);
+    if ((pointers | static_cast<uint32_t>(variable->type) | (variable->flags & kVarMatrix)) != 0) return false;
     *value = variable->value;
     return true;
 }

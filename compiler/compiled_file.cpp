@@ -655,10 +655,12 @@ std::optional<ProcedureHeader> ParseProcedureHeader(std::string_view text) {
 }
 
 // The nodes of a file by their identities. The writer numbers nodes by their
-// places in the list, so identities are mostly small and a plain array
-// serves; any other numbering falls back to a map. Identities of data
-// records are known (no identity may be given twice) but lead nowhere: no
-// node stands for a data record.
+// places in the list, so identities are mostly small: a bit per number says
+// which are taken, and a node's slot is the count of taken numbers below its
+// own (a count per 64 numbers, the rest counted in one word). Any other
+// numbering falls back to maps. Identities of data records are known (no
+// identity may be given twice) but lead nowhere: no node stands for a data
+// record.
 class IdentityTable {
 public:
     // False when an identity is 0 or given twice.
@@ -670,44 +672,60 @@ public:
                 largest = std::max(largest, identity);
             }
         dense = largest <= 4 * recordCount + 64;
-        if (dense) {
-            present.assign(size_t{largest} + 1, kAbsent);
-            nodes.assign(present.size(), nullptr);
+        if (!dense) {
+            for (const std::vector<uint32_t>* ids : {&nodeIds, &dataIds}) {
+                const uint8_t kind = ids == &nodeIds ? kNode : kData;
+                for (uint32_t identity : *ids)
+                    if (!sparse.emplace(identity, kind).second) return false;
+            }
+            return true;
         }
+        const size_t words = size_t{largest} / 64 + 1;
+        nodeBits.assign(words, 0);
+        std::vector<uint64_t> dataBits(words, 0);
         for (const std::vector<uint32_t>* ids : {&nodeIds, &dataIds}) {
-            const uint8_t kind = ids == &nodeIds ? kNode : kData;
+            std::vector<uint64_t>& bits = ids == &nodeIds ? nodeBits : dataBits;
             for (uint32_t identity : *ids) {
-                if (dense) {
-                    if (present[identity] != kAbsent) return false;
-                    present[identity] = kind;
-                } else if (!sparse.emplace(identity, kind).second) {
-                    return false;
-                }
+                const uint64_t bit = uint64_t{1} << (identity % 64);
+                if ((nodeBits[identity / 64] | dataBits[identity / 64]) & bit) return false;
+                bits[identity / 64] |= bit;
             }
         }
+        ranks.resize(words);
+        uint32_t below = 0;
+        for (size_t w = 0; w < words; ++w) {
+            ranks[w] = below;
+            below += static_cast<uint32_t>(std::popcount(nodeBits[w]));
+        }
+        nodes.assign(below, nullptr);
         return true;
     }
 
     // Whether a node (or the place of a record that makes none) has it.
     bool Contains(uint32_t identity) const {
-        if (dense) return identity < present.size() && present[identity] == kNode;
+        if (dense) return identity / 64 < nodeBits.size() && (nodeBits[identity / 64] >> (identity % 64)) & 1;
         const auto found = sparse.find(identity);
         return found != sparse.end() && found->second == kNode;
     }
+    // Set and At only for an identity Contains answers true for.
     void Set(uint32_t identity, Instruction* node) {
-        if (dense) nodes[identity] = node;
+        if (dense) nodes[SlotOf(identity)] = node;
         else sparseNodes[identity] = node;
     }
-    // Only for an identity Contains answers true for.
-    Instruction* At(uint32_t identity) const { return dense ? nodes[identity] : sparseNodes.at(identity); }
+    Instruction* At(uint32_t identity) const { return dense ? nodes[SlotOf(identity)] : sparseNodes.at(identity); }
 
 private:
-    static constexpr uint8_t kAbsent = 0;
     static constexpr uint8_t kNode = 1;
     static constexpr uint8_t kData = 2;
 
+    size_t SlotOf(uint32_t identity) const {
+        const uint64_t below = nodeBits[identity / 64] & ((uint64_t{1} << (identity % 64)) - 1);
+        return ranks[identity / 64] + static_cast<size_t>(std::popcount(below));
+    }
+
     bool dense = true;
-    std::vector<uint8_t> present;
+    std::vector<uint64_t> nodeBits;  // the taken numbers
+    std::vector<uint32_t> ranks;     // taken numbers below each word's first
     std::vector<Instruction*> nodes;
     std::unordered_map<uint32_t, uint8_t> sparse;
     std::unordered_map<uint32_t, Instruction*> sparseNodes;
@@ -785,6 +803,13 @@ private:
         ImageReader in(body);
         size_t index = 0;
         ProgressReport progress;
+        // Room for more entries than these lists ever take: a list that grows
+        // copies itself onto fresh memory, while room never written costs
+        // nothing.
+        const size_t room = body.size() / 16;
+        for (auto* ids : {&nodeIds, &dataIds}) ids->reserve(room);
+        targets.reserve(room);
+        links.reserve(room);
         while (!in.AtEnd()) {
             const size_t at = in.Position();
             FileRecord record;
@@ -801,6 +826,12 @@ private:
         }
         if (fault) return reason = *fault, false;
         if (!nodeBefore) return reason = "it holds no instructions", false;
+        // The jumps are made again by Build, no more of them than were seen
+        // here; the survey's own lists are done with.
+        pendingTargets.reserve(targets.size());
+        std::vector<std::pair<uint32_t, uint32_t>>().swap(targets);
+        std::vector<uint32_t>().swap(nodeIds);
+        std::vector<uint32_t>().swap(dataIds);
         return true;
     }
 
@@ -821,7 +852,7 @@ private:
         }
         if (fault) return;
         const uint32_t opcode = record.opcode;
-        if (record.Has(kRecordTarget)) targets.emplace_back(index, record.targetId);
+        if (record.Has(kRecordTarget)) targets.emplace_back(static_cast<uint32_t>(index), record.targetId);
         if (record.Has(kRecordOwnMethodCall) && !Is(opcode, Opcode::SELFCALL))
             return Fail(index, "an own-method mark on another node");
         if (IsDeclaration(opcode) || opcode == kClassOpcode) {
@@ -1144,7 +1175,7 @@ private:
     size_t procedureStarts = 0;
     std::vector<uint32_t> nodeIds;
     std::vector<uint32_t> dataIds;
-    std::vector<std::pair<size_t, uint32_t>> targets;  // record, identity it jumps to
+    std::vector<std::pair<uint32_t, uint32_t>> targets;  // record, identity it jumps to
     std::vector<uint32_t> declarations;                // where their records start
     std::vector<Link> links;
     std::vector<int> linkedFunctions;  // table positions of the links, in file order

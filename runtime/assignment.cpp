@@ -322,28 +322,10 @@ void AssignOpcode() {
     FinishAssignment(x, s, wide);
 }
 
-bool AssignNumberOpcode(Instruction* node, double value) {
-    if (node->opcode != static_cast<uint32_t>(Opcode::ASSIGN2) || node->handler != AssignOpcode || SetPushPending ||
-        NoFollowPending || node->operand != 0.0)
-        return false;
-    const InstructionExtra* extra = node->extra;
-    if (!extra || !extra->cachedVariable || !IsCachedListInForce(extra->cachedList))
-        return false;
-    VariableRecord* x = extra->cachedVariable;
-    if (node->extraWord == 0)
-        while (x->reference)
-            x = x->reference;
+bool AssignNumberToTarget(VariableRecord* x, double value) {
     if (!IsPlainNumberTarget(x))
         return false;
-    // What SetVariableValue tests before its plain write, less what
-    // IsPlainNumberTarget has just tested; the flags are cleared in one write.
-    if (!x->setter && x->protect != 1 && !(x->flags & (kVarOwnsData | kVarObject))) {
-        x->value = value;
-        x->flags &= ~(kVarMatrix | kVarHandedOver | kVarWideText);
-        x->data = nullptr;
-        return true;
-    }
-    SetVariableValueInFull(x, nullptr, value, nullptr, -1);
+    SetVariableValue(x, nullptr, value, nullptr, -1);
     x->flags &= ~kVarWideText;
     return true;
 }

@@ -136,7 +136,8 @@ void GetVariableValueInFull(VariableRecord* variable, char** text, double* value
 inline void GetVariableValue(VariableRecord* variable, char** text, double* value, void* fieldAddress) {
     // A plain variable (no list element to reload, no typed storage, no
     // getter) is read here.
-    if (!fieldAddress && !variable->currentNode && variable->type == 0 && !variable->getter) {
+    if ((reinterpret_cast<uintptr_t>(fieldAddress) | reinterpret_cast<uintptr_t>(variable->currentNode) |
+         reinterpret_cast<uintptr_t>(variable->getter) | static_cast<uint32_t>(variable->type)) == 0) {
         *text = variable->data;
         *value = variable->value;
         return;

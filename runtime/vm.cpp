@@ -606,8 +606,13 @@ namespace {
 // A variable that is read and written as a bare number: no getter or setter,
 // no list element, typed storage, protection, owned block or object.
 [[gnu::always_inline]] inline bool IsBareNumberVariable(const VariableRecord* variable) {
-    return variable && !variable->data && !variable->currentNode && variable->type == 0 && !variable->getter &&
-           !variable->setter && variable->protect != 1 && !(variable->flags & (kVarOwnsData | kVarObject));
+    if (!variable) return false;
+    // The fields that could say otherwise, or-ed into one test.
+    const uintptr_t pointers =
+        reinterpret_cast<uintptr_t>(variable->data) | reinterpret_cast<uintptr_t>(variable->currentNode) |
+        reinterpret_cast<uintptr_t>(variable->getter) | reinterpret_cast<uintptr_t>(variable->setter);
+    return (pointers | static_cast<uint32_t>(variable->type) | (variable->flags & (kVarOwnsData | kVarObject))) == 0 &&
+           variable->protect != 1;
 }
 
 // The end of a counting loop's head: a constant, or a variable holding a bare number.
