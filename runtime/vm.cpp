@@ -61,8 +61,8 @@ struct RunRecord {
 
 namespace {
 
+// The innermost run of this thread; its nesting is RunNesting().
 thread_local RunRecord* tCurrentRun = nullptr;
-thread_local int32_t tRunNesting = 0;
 // A fault whose TRY belongs to an enclosing run: the runs in between end, and
 // this run resumes at its EXCEPT part. Null when no fault is being unwound.
 thread_local RunRecord* tUnwindTarget = nullptr;
@@ -320,7 +320,6 @@ bool RecoverFromFault(RunRecord& run, const platform::FaultReport& report) {
     MemberList = run.members;
     CurrentProcName = run.procName;
     tCurrentRun = &run;
-    tRunNesting = run.nesting;
     const FaultRecord fault{static_cast<uint32_t>(report.kind), report.instructionAddress, report.dataAddress};
     ReportException(run.context, CurrentProcName, fault);
     const int32_t index = InnermostTryOf(run.context);
@@ -378,7 +377,7 @@ void KeepCallerFrameClosed(const ProgramContext* context) {
         run->entryFrames = context->argumentFrame.count;
 }
 
-int32_t RunNesting() { return tRunNesting; }
+int32_t RunNesting() { return tCurrentRun ? tCurrentRun->nesting : 0; }
 
 void RunProcedure() {
     // Step 1: what to run, and where.
@@ -432,17 +431,16 @@ void RunProcedure() {
         MemberList = object;
     }
     CurrentProcName = HasHeaderText(procedure->text) ? procedure->text + 4 : "";
-    RunRecord run{tCurrentRun, context,         FirstNode(procedure, mode), entryDepth,
-                  frame,       MemberList,      CurrentProcName,            tRunNesting + 1,
+    RunRecord* const outer = tCurrentRun;
+    RunRecord run{outer,       context,         FirstNode(procedure, mode), entryDepth,
+                  frame,       MemberList,      CurrentProcName,            (outer ? outer->nesting : 0) + 1,
                   context->argumentFrame.count};
     StopFlag = false;
 
     // Step 9.
     if (run.first) {
         tCurrentRun = &run;
-        tRunNesting = run.nesting;
         RunGuardedLoop(run);
-        tRunNesting = run.nesting - 1;
         tCurrentRun = run.outer;
     }
 
