@@ -215,13 +215,16 @@ private:
     void Fixed(T value) {
         std::memcpy(Room(sizeof value), &value, sizeof value);
     }
-    // n bytes to write at the end; the buffer grows by doubling.
+    // n bytes to write at the end; the buffer grows by doubling, out of the
+    // way of the common case, which stays small enough to inline.
     uint8_t* Room(size_t n) {
-        if (bytes.size() - used < n) bytes.resize(std::max(bytes.size() * 2, used + n + 4096));
+        if (bytes.size() - used < n) [[unlikely]]
+            Grow(n);
         uint8_t* at = bytes.data() + used;
         used += n;
         return at;
     }
+    [[gnu::noinline]] void Grow(size_t n) { bytes.resize(std::max(bytes.size() * 2, used + n + 4096)); }
 
     std::vector<uint8_t> bytes;
     size_t used = 0;
