@@ -28,6 +28,27 @@ public:
         }
     }
 
+    // Appends the code of every input byte: codes[b], right-aligned, its low
+    // lengths[b] bits (at most 32, the rest of it clear). The same stream as
+    // a WriteBits per byte, with the pending bits kept in a register.
+    void WriteCodes(std::span<const uint8_t> input, const uint32_t* codes, const uint8_t* lengths) {
+        uint64_t bits = pending;
+        int count = pendingBits;
+        for (const uint8_t b : input) {
+            if (full)
+                break;
+            bits = (bits << lengths[b]) | codes[b];
+            count += lengths[b];
+            if (count >= 32) {
+                count -= 32;
+                PutWord(static_cast<uint32_t>(bits >> count));
+                bits &= (uint64_t{1} << count) - 1;
+            }
+        }
+        pending = bits;
+        pendingBits = count;
+    }
+
     // Writes the bits still held, a partly filled last byte with its unused
     // low bits cleared, so the same input always gives the same bytes.
     void Flush() {

@@ -267,11 +267,7 @@ CoderResult ShannonFanoCompress(std::span<const uint8_t> input, std::span<uint8_
         codeOf[entry.symbol] = entry.code;
         lengthOf[entry.symbol] = static_cast<uint8_t>(entry.length);
     }
-    for (uint8_t b : input) {
-        if (out.IsFull())
-            break;
-        out.WriteBits(codeOf[b], lengthOf[b]);
-    }
+    out.WriteCodes(input, codeOf.data(), lengthOf.data());
     out.Flush();
     if (out.IsFull())
         return {CoderStatus::OutputFull, out.Written()};
