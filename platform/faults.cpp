@@ -188,10 +188,11 @@ struct GuardScope {
 }  // namespace
 
 bool RunGuarded(void (*body)(void* context), void* context, FaultReport& report) {
-    if (!tThreadPrepared) [[unlikely]]
-        PrepareThread();
     Guard guard;
     guard.outer = tInnermostGuard;
+    // Inside another guard the thread is prepared already.
+    if (!guard.outer && !tThreadPrepared) [[unlikely]]
+        PrepareThread();
     guard.report = &report;
     GuardScope scope{guard.outer};
     if (__builtin_setjmp(guard.jump) != 0) return false;
