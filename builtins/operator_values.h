@@ -129,7 +129,7 @@ inline void SetNumberResult(StackEntry* cell, double value) {
 // straight into its variable, the number goes there, the cell is popped
 // and the machine goes on after that "=2"; otherwise the number is written
 // over the cell.
-inline void SetNumberResultOrAssign(StackEntry* cell, double value, Handler self) {
+[[gnu::always_inline]] inline void SetNumberResultOrAssign(StackEntry* cell, double value, Handler self) {
     Instruction* node = CurrentInstruction;
     Instruction* next = node ? node->next : nullptr;
     if (next && next->opcode == static_cast<uint32_t>(Opcode::ASSIGN2) && node->handler == self &&
