@@ -400,6 +400,15 @@ void* AllocateIn(Arena& heap, size_t size, bool zero) {
     return payload;
 }
 
+// One more block released or resized. Without a second thread a plain read
+// and write do (the heap lock skips its mutex the same way).
+void NoteBlockRelease() {
+    if (__libc_single_threaded)
+        BlockReleaseCount.store(BlockReleaseCount.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    else
+        BlockReleaseCount.fetch_add(1, std::memory_order_relaxed);
+}
+
 bool FreeIn(const BlockRef& ref) {
     Arena& heap = *ref.heap;
     if (ref.info & kSmallPage) {
@@ -409,6 +418,7 @@ bool FreeIn(const BlockRef& ref) {
         QOB_POISON(PayloadOf(ref.header), kSlotSizes[sizeClass] - kHeaderSize);
         WriteHeader(ref.header, kFreeTag, 0, heap.freeSlots[sizeClass]);
         heap.freeSlots[sizeClass] = Compact(ref.header);
+        NoteBlockRelease();
         return true;
     }
     size_t bytes;
@@ -424,6 +434,7 @@ bool FreeIn(const BlockRef& ref) {
         heap.spans.pop_back();
         WriteHeader(ref.header, kFreeTag, 0, 0);
     }
+    NoteBlockRelease();
     ReleaseSpan(PageOf(Address(ref.header)), bytes);
     return true;
 }
@@ -440,6 +451,7 @@ void* ReallocateIn(const BlockRef& ref, size_t size, bool zero) {
         QOB_UNPOISON(payload, size);
         if (zero && size > oldSize) std::memset(static_cast<char*>(payload) + oldSize, 0, size - oldSize);
         WriteSize(ref.header, static_cast<uint32_t>(size));
+        NoteBlockRelease();
         return payload;
     }
     void* moved = AllocateIn(*ref.heap, size, false);
@@ -457,6 +469,8 @@ Arena& ProcessHeap() {
 
 }  // namespace
 
+std::atomic<uint64_t> BlockReleaseCount{0};
+
 HeapHandle GetProcessHeap() { return &ProcessHeap(); }
 
 HeapHandle HeapCreate() { return new Arena; }
@@ -464,6 +478,7 @@ HeapHandle HeapCreate() { return new Arena; }
 void HeapDestroy(HeapHandle heap) {
     assert(heap != &ProcessHeap() && "the process heap lives as long as the process");
     if (heap == nullptr || heap == &ProcessHeap()) return;
+    NoteBlockRelease();
     for (uint32_t page : heap->pages) {
         ClearPageEntry(page);
         ReleasePage(page);

@@ -3,6 +3,7 @@
 // knows its exact size, and belongs to a heap that can be freed as a whole.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -67,6 +68,12 @@ HeapHandle FreeBlockOfAnyHeap(void* block);
 
 // True when the address is the start of a live block, including blocks of size 0.
 [[nodiscard]] bool IsLiveBlock(const void* block);
+
+// Counts every block released or resized in place and every heap destroyed.
+// While it stands still, a live block keeps its address and its size: a
+// caller that asked GetBlockSize may keep a non-zero answer that long.
+extern std::atomic<uint64_t> BlockReleaseCount;
+[[nodiscard]] inline uint64_t CountBlockReleases() { return BlockReleaseCount.load(std::memory_order_relaxed); }
 
 // The heap a live block belongs to, or null.
 [[nodiscard]] HeapHandle GetBlockHeap(const void* block);

@@ -20,7 +20,7 @@ void OpenLoopActivation(ProgramContext* context) {
         context->loopActivations = grown;
         context->loopActivationCapacity = capacity;
     }
-    context->loopActivations[context->loopActivationCount++] = {context->callDepth, 1, 0, nullptr, 0};
+    context->loopActivations[context->loopActivationCount++] = {context->callDepth, 1, 0, nullptr, 0, nullptr, 0, 0};
 }
 
 void FreeLoopActivations(ProgramContext* context) {

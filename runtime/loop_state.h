@@ -16,6 +16,9 @@ struct LoopActivation {
     int64_t position;    // FOREACH over an array, a matrix or an object: index of the current element
     const void* walked;  // FOREACH over a matrix: the cell run length was counted for
     int64_t length;      // its number of cells
+    const void* sized;   // the run blockSize was asked for ...
+    uint64_t sizedAt;    // ... at this count of block releases
+    size_t blockSize;    // its block's size (0: no block starts there)
 };
 
 // Opens an activation at the context's current depth (the loop's own depth).

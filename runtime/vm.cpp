@@ -784,8 +784,16 @@ bool StepMatrixWalk(ProgramContext* context, VariableRecord* result, VariableRec
     const int64_t position = StepPosition(activation, first, backwards, activation->length);
     if (position < 0 || position >= activation->length) return false;
     // The body may have given the variable another run at the same address:
-    // never read past the block.
-    const size_t size = platform::GetBlockSize(cells);
+    // never read past the block. Its size is asked again only when some
+    // block was released or resized since (or no block started there: one
+    // may start there now).
+    if (const uint64_t releases = platform::CountBlockReleases();
+        activation->sized != cells || activation->sizedAt != releases || activation->blockSize == 0) {
+        activation->blockSize = platform::GetBlockSize(cells);
+        activation->sized = cells;
+        activation->sizedAt = releases;
+    }
+    const size_t size = activation->blockSize;
     if (size && static_cast<size_t>(position + 1) * sizeof(MatrixCell) > size) return false;
     const MatrixCell* cell = cells + position;
     if (cell->kind == kCellEnd) return false;

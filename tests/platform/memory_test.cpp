@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <thread>
 #include <vector>
@@ -384,6 +385,38 @@ TEST(MemoryTest, SanitizerSeesFreedBlocksAndBlockEnds) {
     EXPECT_TRUE(__asan_address_is_poisoned(block)) << "a freed block";
 }
 #endif
+
+// Whatever ends a block or changes its size moves the release count, and
+// nothing else does: a size read while the count stands still holds.
+TEST(MemoryTest, ReleaseCountMovesWhenABlockEndsOrChangesSize) {
+    void* kept = AllocateBlock(400);
+    ASSERT_NE(kept, nullptr);
+    HeapHandle heap = HeapCreate();
+    ASSERT_NE(heap, nullptr);
+    void* inHeap = HeapAlloc(heap, 0, 64);
+    ASSERT_NE(inHeap, nullptr);
+    struct Step {
+        const char* what;
+        std::function<void()> run;
+        bool moves;
+    };
+    void* freed = nullptr;
+    const Step kSteps[] = {
+        {"allocate", [&] { freed = AllocateBlock(100); }, false},
+        {"size asked", [&] { EXPECT_EQ(GetBlockSize(kept), 400u); }, false},
+        {"free", [&] { EXPECT_TRUE(FreeBlock(freed)); }, true},
+        {"free of no block", [&] { EXPECT_FALSE(FreeBlock(freed)); }, false},
+        {"resize in place", [&] { EXPECT_EQ(ReallocateBlock(kept, 390), kept); }, true},
+        {"move", [&] { kept = ReallocateBlock(kept, 5000); }, true},
+        {"heap destroyed", [&] { HeapDestroy(heap); }, true},
+    };
+    for (const Step& step : kSteps) {
+        const uint64_t before = CountBlockReleases();
+        step.run();
+        EXPECT_EQ(CountBlockReleases() != before, step.moves) << step.what;
+    }
+    EXPECT_TRUE(FreeBlock(kept));
+}
 
 }  // namespace
 }  // namespace qob::platform

@@ -967,6 +967,32 @@ TEST_F(ForeachTest, MatrixGivesEachCellNestedMatricesWhole) {
     EXPECT_EQ(MatrixText(reinterpret_cast<const MatrixCell*>(FindVariable("M$", 0)->data)), "[1,{ab},[3,4]]");
 }
 
+// The body shrinks the walked run's block where it stands to 42 cells (same
+// address, so the walk keeps the length of 47 it counted): the walk stops at
+// the block's new end instead of reading past it.
+constexpr int kShrunkCells = 42;
+
+void ShrinkWalkedBlockOnce() {
+    RecordResultView();
+    if (gViews.size() != 1) return;
+    VariableRecord* matrix = FindVariable("M$", 0);
+    EXPECT_EQ(platform::ReallocateBlock(matrix->data, kShrunkCells * sizeof(MatrixCell)), matrix->data);
+}
+
+TEST_F(ForeachTest, MatrixWalkStopsAtTheEndOfABlockShrunkInPlace) {
+    // 47 numbers and the end cell fill their block's slot to the last byte,
+    // so the shrink stays in that slot.
+    std::string text = "[";
+    for (int i = 1; i <= 47; ++i) text += std::to_string(i) + (i < 47 ? "," : "]");
+    GiveMatrix(Global("M$"), text.c_str());
+    RunMain(WalkProgram("M$", false, [&] { Call(ShrinkWalkedBlockOnce); }));
+    std::vector<std::string> expected;
+    for (int i = 1; i <= kShrunkCells; ++i) expected.push_back(std::to_string(i));
+    EXPECT_EQ(gViews, expected);
+    // The last cell left becomes the end, so the variable can be freed.
+    reinterpret_cast<MatrixCell*>(FindVariable("M$", 0)->data)[kShrunkCells - 1].kind = kCellEnd;
+}
+
 TEST_F(ForeachTest, ObjectGivesItsPublicMembersOrAllInsideItsOwnMethods) {
     VariableRecord* head = AllocateVariableRecord(context, false);
     const struct { const char* name; const char* text; double value; bool isPublic; } members[] = {
