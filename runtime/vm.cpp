@@ -887,8 +887,9 @@ namespace {
 // A variable (at the end of its reference chain) whose read has no effect:
 // no getter to run, no typed storage to convert and, for a list, a current
 // element loaded as it stands that stands for no other variable.
-bool HasPlainRead(const VariableRecord* variable) {
-    if (!variable || variable->type != 0 || variable->getter) return false;
+[[gnu::always_inline]] inline bool HasPlainRead(const VariableRecord* variable) {
+    if (!variable || (reinterpret_cast<uintptr_t>(variable->getter) | static_cast<uint32_t>(variable->type)) != 0)
+        return false;
     const ListNode* node = variable->currentNode;
     if (!node || !(variable->flags & kVarList)) return true;
     return variable->stamp == node->stamp && (!node->arrayExtension || !node->arrayExtension->reference);
