@@ -40,8 +40,11 @@ double ConstantInText(const Instruction* node) {
     return value;
 }
 
+// The variable's matrix and UTF-16 marks as a cell's: each bit is moved to
+// its place, with no test.
 inline uint32_t EntryFlagsOf(const VariableRecord* variable) {
-    return ((variable->flags & kVarMatrix) ? kEntryMatrix : 0) | ((variable->flags & kVarWideText) ? kEntryWide : 0);
+    static_assert(kVarMatrix >> 8 == kEntryMatrix && kVarWideText >> 4 == kEntryWide);
+    return ((variable->flags >> 8) & kEntryMatrix) | ((variable->flags >> 4) & kEntryWide);
 }
 
 inline void PushVariableValue(VariableRecord* variable) {
