@@ -709,12 +709,17 @@ public:
         const auto found = sparse.find(identity);
         return found != sparse.end() && found->second == kNode;
     }
-    // Set and At only for an identity Contains answers true for.
+    // Set and At only for an identity Contains answers true for; At answers
+    // null while its node is not placed yet.
     void Set(uint32_t identity, Instruction* node) {
         if (dense) nodes[SlotOf(identity)] = node;
         else sparseNodes[identity] = node;
     }
-    Instruction* At(uint32_t identity) const { return dense ? nodes[SlotOf(identity)] : sparseNodes.at(identity); }
+    Instruction* At(uint32_t identity) const {
+        if (dense) return nodes[SlotOf(identity)];
+        const auto found = sparseNodes.find(identity);
+        return found == sparseNodes.end() ? nullptr : found->second;
+    }
 
 private:
     static constexpr uint8_t kNode = 1;
@@ -917,6 +922,7 @@ private:
     }
 
     bool Build() {
+        extrasBefore = InstructionExtrasMade;
         CheckedImage in(body);
         while (!in.AtEnd()) {
             const FileRecord record = in.NextRecord();
@@ -939,7 +945,7 @@ private:
     // A record that makes no node: a jump to it goes on after the node built
     // before it, which is where it would have gone on.
     void RememberSkipped(const FileRecord& record) {
-        if (record.Has(kRecordIdentity)) identities.Set(record.ownId, last);
+        if (record.Has(kRecordIdentity)) Place(record.ownId, last);
     }
 
     bool BuildNode(const FileRecord& record) {
@@ -994,16 +1000,40 @@ private:
             extra->flagByte = record.flagByte;
             if (record.Has(kRecordIdentity)) extra->isJumpTarget = 1;
         }
-        if (record.Has(kRecordIdentity)) identities.Set(record.ownId, node);
-        if (record.Has(kRecordTarget)) pendingTargets.emplace_back(node, record.targetId);
+        if (record.Has(kRecordIdentity)) Place(record.ownId, node);
+        if (record.Has(kRecordTarget)) Jump(node, record.targetId);
         if (IsCall(opcode) || Is(opcode, Opcode::PUSHPROCADDR)) linkedByName.push_back(node);
         ++nodeCount;
-        if (header) {
-            ++extraCount;  // StartProcedure's node has its side record already
-            return StartProcedure(node, *header, record.namespaceWord);
-        }
-        if (node->extra) ++extraCount;
+        if (header) return StartProcedure(node, *header, record.namespaceWord);
         return true;
+    }
+
+    // Jumps are linked while their nodes are fresh in the cache: a jump back
+    // at once, a jump forward when its target is placed. Jumps forward that
+    // pile up (the nodes between are many) wait for the end of the load.
+    static constexpr size_t kMaxWaitingJumps = 64;
+
+    void Jump(Instruction* node, uint32_t target) {
+        if (Instruction* placed = identities.At(target)) {
+            SetJumpTarget(context->pool, node, placed);
+        } else if (waitingJumps.size() < kMaxWaitingJumps) {
+            waitingJumps.emplace_back(node, target);
+        } else {
+            pendingTargets.emplace_back(node, target);
+        }
+    }
+
+    void Place(uint32_t identity, Instruction* node) {
+        identities.Set(identity, node);
+        for (size_t i = 0; i < waitingJumps.size();) {
+            if (waitingJumps[i].second != identity) {
+                ++i;
+                continue;
+            }
+            SetJumpTarget(context->pool, waitingJumps[i].first, node);
+            waitingJumps[i] = waitingJumps.back();
+            waitingJumps.pop_back();
+        }
     }
 
     bool StartProcedure(Instruction* node, const ProcedureHeader& header, uint32_t namespaceWord) {
@@ -1104,19 +1134,12 @@ private:
     // links add, without a walk over the whole list (which would fetch every
     // node from memory once more).
     void LinkAll() {
-        for (auto [node, identity] : pendingTargets)
-            SetJumpTarget(context->pool, node, CountingExtras(node, identities.At(identity)));
+        for (const auto* jumps : {&waitingJumps, &pendingTargets})
+            for (auto [node, identity] : *jumps) SetJumpTarget(context->pool, node, identities.At(identity));
         for (Instruction* node : linkedByName) LinkCall(node);
+        const uint64_t extras = InstructionExtrasMade - extrasBefore;
         context->appSize = static_cast<uint32_t>(textBytes + nodeCount * sizeof(Instruction) +
-                                                 extraCount * sizeof(InstructionExtra));
-    }
-
-    // Counts the side records a link of node to target is about to make.
-    Instruction* CountingExtras(Instruction* node, Instruction* target) {
-        if (!target) return target;
-        if (!node->extra) ++extraCount;
-        if (target && target != node && !target->extra) ++extraCount;
-        return target;
+                                                 extras * sizeof(InstructionExtra));
     }
 
     void LinkCall(Instruction* node) {
@@ -1129,7 +1152,7 @@ private:
             ReportCompileMessage(name, message, nullptr, -1, false);
             return;
         }
-        if (call) SetJumpTarget(context->pool, node, CountingExtras(node, start));
+        if (call) SetJumpTarget(context->pool, node, start);
         else node->operand = static_cast<double>(reinterpret_cast<uintptr_t>(start));
     }
 
@@ -1186,13 +1209,14 @@ private:
     IdentityTable identities;
     uint32_t textBytes = 0;  // blocks of the nodes' own texts
     uint32_t nodeCount = 0;
-    uint32_t extraCount = 0;                    // nodes with a side record
+    uint64_t extrasBefore = 0;                  // the side-record count when Build began
     std::vector<Instruction*> linkedByName;    // calls and procedure addresses, in list order
     Instruction* first = nullptr;
     Instruction* last = nullptr;
     Instruction* entry = nullptr;
     bool entryIsWinMain = false;
-    std::vector<std::pair<Instruction*, uint32_t>> pendingTargets;
+    std::vector<std::pair<Instruction*, uint32_t>> waitingJumps;    // jumps forward, their targets not placed yet
+    std::vector<std::pair<Instruction*, uint32_t>> pendingTargets;  // jumps linked at the end
     std::unordered_map<std::string_view, std::vector<int32_t>> recordsByName;  // table positions, oldest first
     int32_t indexedCount = 0;  // table entries indexed so far
 };

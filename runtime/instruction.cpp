@@ -23,6 +23,7 @@ namespace qob {
 
 Pool* CurrentCompilerPool = nullptr;
 uint32_t CurrentNamespaceHash = 0;
+uint64_t InstructionExtrasMade = 0;
 
 namespace {
 
@@ -92,8 +93,10 @@ void FreeOperands(Instruction* node) {
 }  // namespace
 
 InstructionExtra* AllocateInstructionExtra(Pool* pool, Instruction* node) {
-    if (!node->extra)
+    if (!node->extra) {
         node->extra = static_cast<InstructionExtra*>(PoolAlloc(pool, kPoolZeroFill, sizeof(InstructionExtra)));
+        if (node->extra) ++InstructionExtrasMade;
+    }
     return node->extra;
 }
 

@@ -73,6 +73,9 @@ Instruction* AppendInstruction(Pool* pool, Instruction* cursor, Handler handler,
 
 // The side record of a node, made from the pool when it has none.
 InstructionExtra* AllocateInstructionExtra(Pool* pool, Instruction* node);
+// Side records made so far in the process: a loader sizes what it built by
+// the difference.
+extern uint64_t InstructionExtrasMade;
 inline InstructionExtra* RequireInstructionExtra(Pool* pool, Instruction* node) {
     return node->extra ? node->extra : AllocateInstructionExtra(pool, node);
 }
