@@ -36,7 +36,12 @@ constexpr unsigned kPageShift = 16;
 constexpr size_t kPageSize = size_t{1} << kPageShift;
 constexpr uint32_t kPageCount = static_cast<uint32_t>(kLowMemoryLimit >> kPageShift);
 constexpr size_t kHeaderSize = 16;
-constexpr size_t kChunkPages = 16;  // pages mapped at once for size-class pages
+// Size-class pages are mapped 32 at a time, 2 MiB aligned: once a process has
+// filled a few such chunks it is making blocks by the million, and the kernel
+// may then back a chunk with one huge page (one fault where there were 512).
+constexpr size_t kChunkPages = 32;
+constexpr size_t kChunkBytes = kChunkPages * kPageSize;
+constexpr size_t kSmallChunksBeforeHugePages = 2;
 constexpr size_t kMaxSlotSize = 32768;
 
 // Slot sizes (header included): 32 to 256 in steps of 16, then four sizes per
@@ -153,10 +158,11 @@ void* MapAnywhereLow(size_t length) {
     return nullptr;
 }
 
-// bytes (a multiple of kPageSize) of fresh zeroed memory, page aligned and
-// wholly below kLowMemoryLimit; null when there is no room left.
-char* MapLowPages(size_t bytes) {
-    const size_t length = bytes + kPageSize;
+// bytes (a multiple of kPageSize) of fresh zeroed memory, aligned to
+// alignment (a multiple of kPageSize) and wholly below kLowMemoryLimit; null
+// when there is no room left.
+char* MapLowPages(size_t bytes, size_t alignment = kPageSize) {
+    const size_t length = bytes + alignment;
     void* p = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
     if (p != MAP_FAILED && Address(p) + length > kLowMemoryLimit) {
         munmap(p, length);
@@ -165,7 +171,7 @@ char* MapLowPages(size_t bytes) {
     if (p == MAP_FAILED) p = MapAnywhereLow(length);
     if (p == nullptr || p == MAP_FAILED) return nullptr;
     const uintptr_t start = Address(p);
-    const uintptr_t aligned = (start + kPageSize - 1) & ~(kPageSize - 1);
+    const uintptr_t aligned = (start + alignment - 1) & ~(alignment - 1);
     if (aligned > start) munmap(p, aligned - start);
     const uintptr_t end = start + length;
     if (end > aligned + bytes) munmap(reinterpret_cast<void*>(aligned + bytes), end - aligned - bytes);
@@ -177,6 +183,7 @@ char* MapLowPages(size_t bytes) {
 struct PagePool {
     HeapLock lock;
     std::vector<uint32_t> freePages;
+    size_t chunksMapped = 0;
 };
 
 PagePool& GetPagePool() {
@@ -189,9 +196,12 @@ uint32_t AcquirePage() {
     PagePool& pool = GetPagePool();
     HeapLock::Guard guard(pool.lock);
     if (pool.freePages.empty()) {
-        char* chunk = MapLowPages(kChunkPages * kPageSize);
+        char* chunk = MapLowPages(kChunkBytes, kChunkBytes);
         if (chunk == nullptr) return kPageCount;
-        QOB_POISON(chunk, kChunkPages * kPageSize);
+        // A small program's first chunks stay in small pages: a huge page
+        // would make it touch 2 MiB for a few blocks of each size.
+        if (++pool.chunksMapped > kSmallChunksBeforeHugePages) madvise(chunk, kChunkBytes, MADV_HUGEPAGE);
+        QOB_POISON(chunk, kChunkBytes);
         for (size_t i = kChunkPages; i-- > 0;) pool.freePages.push_back(PageOf(Address(chunk)) + i);
     }
     const uint32_t page = pool.freePages.back();
