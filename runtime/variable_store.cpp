@@ -455,19 +455,7 @@ void ReleaseVariableInFull(ProgramContext* context, VariableRecord* v, bool keep
     // are its node's).
     if (!isList && v->links)
         FreeMemoryLinks(v);
-    v->data = nullptr;
-    v->classHash = 0;
-    v->elementCount = 0;
-    v->arrayWord = 0;
-    v->dimensionCount = 0;
-    v->value = 0;
-    v->offset = 0;
-    v->type = 0;
-    v->protect = 0;
-    v->links = nullptr;
-    v->getter = v->setter = nullptr;
-    v->arrayOrder = 0;
-    v->linkOwner = nullptr;
+    ClearValueFields(v);
     v->flags = (v->flags & kVarPublic) | (isList && keepList ? kVarList : 0);
 }
 

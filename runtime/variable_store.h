@@ -158,6 +158,23 @@ inline void ReleasePlainRecord(VariableRecord* variable) {
     variable->protect = 0;
     variable->reference = nullptr;
 }
+// Empties the value fields of a record whose owned data, members and links
+// have been dealt with already (the flags are the caller's).
+inline void ClearValueFields(VariableRecord* variable) {
+    variable->data = nullptr;
+    variable->classHash = 0;
+    variable->elementCount = 0;
+    variable->arrayWord = 0;
+    variable->dimensionCount = 0;
+    variable->value = 0;
+    variable->offset = 0;
+    variable->type = 0;
+    variable->protect = 0;
+    variable->links = nullptr;
+    variable->getter = variable->setter = nullptr;
+    variable->arrayOrder = 0;
+    variable->linkOwner = nullptr;
+}
 void ReleaseVariableInFull(ProgramContext* context, VariableRecord* variable, bool keepList, bool keepDefinitions);
 inline void ReleaseVariable(ProgramContext* context, VariableRecord* variable, bool keepList, bool keepDefinitions) {
     if (variable->flags == 0 && !variable->data) {

@@ -680,18 +680,7 @@ bool ReleaseHandedOverView(VariableRecord* v) {
         v->reference || v->members || v->links)
         return false;
     v->parent = nullptr;
-    v->data = nullptr;
-    v->classHash = 0;
-    v->elementCount = 0;
-    v->arrayWord = 0;
-    v->dimensionCount = 0;
-    v->value = 0;
-    v->offset = 0;
-    v->type = 0;
-    v->protect = 0;
-    v->getter = v->setter = nullptr;
-    v->arrayOrder = 0;
-    v->linkOwner = nullptr;
+    ClearValueFields(v);
     v->flags &= kVarPublic;
     return true;
 }
