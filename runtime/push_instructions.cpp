@@ -300,14 +300,21 @@ inline bool IsNumberAssignment(const Instruction* node) {
 }
 
 // A variable the push's node cache answers for, holding a plain number: its
-// number into value. False when the cache misses (the push then looks the
-// name up, which may make or report the variable) or the value is no plain
-// number; nothing has been read or changed then.
+// number into value. A first name the cache misses is looked for in the
+// running frame and cached, as the push's own lookup does first: each call of
+// a recursive procedure has a frame of its own, and the operator stays fused
+// with the push there too. False when neither answers (the push then looks
+// the name up, which may make or report the variable) or the value is no
+// plain number; nothing has been read then, and a cache entry made stays
+// what the push's lookup would have made.
 inline bool ReadCachedNumber(const Instruction* node, bool second, double* value) {
-    const InstructionExtra* extra = node->extra;
-    if (!extra || NoFollowPending || !IsCachedListInForce(second ? extra->cachedList2 : extra->cachedList))
-        return false;
-    VariableRecord* variable = second ? extra->cachedVariable2 : extra->cachedVariable;
+    InstructionExtra* extra = node->extra;
+    if (!extra || NoFollowPending) return false;
+    VariableRecord* variable = nullptr;
+    if (IsCachedListInForce(second ? extra->cachedList2 : extra->cachedList))
+        variable = second ? extra->cachedVariable2 : extra->cachedVariable;
+    else if (!second && node->textHash && (variable = FindInRunningFrame(node->textHash)))
+        CacheFrameVariable(extra, variable);
     if (!variable) return false;
     while (variable->reference) variable = variable->reference;
     return ReadPlainNumber(variable, value);
