@@ -59,6 +59,16 @@ constexpr std::array<uint32_t, kClassCount> kSlotSizes = [] {
 }();
 static_assert(kSlotSizes[kClassCount - 1] == kMaxSlotSize);
 
+// ceil(2^32 / slot size) per class: for an offset below 2^16 and a slot size
+// of at most 2^15, (offset * it) >> 32 is exactly offset / slot size, since
+// the error it adds stays under 2^-16 while a fraction short of the next whole
+// number is at least 1 / slot size. Block queries divide by it on every free.
+constexpr std::array<uint64_t, kClassCount> kSlotReciprocals = [] {
+    std::array<uint64_t, kClassCount> reciprocals{};
+    for (int i = 0; i < kClassCount; ++i) reciprocals[i] = ((uint64_t{1} << 32) + kSlotSizes[i] - 1) / kSlotSizes[i];
+    return reciprocals;
+}();
+
 // The smallest class whose slots hold total bytes (header included).
 int ClassOf(size_t total) {
     if (total <= 256) return total <= 32 ? 0 : static_cast<int>((total + 15) / 16) - 2;
@@ -259,10 +269,12 @@ QOB_HEADER_ACCESS BlockRef FindBlock(const void* block) {
     const uint32_t info = gPageTable[page].info.load(std::memory_order_acquire);
     const size_t offset = address & (kPageSize - 1);
     if (info & kSmallPage) {
-        const size_t slot = kSlotSizes[info & kPageInfoValue];
+        const uint32_t sizeClass = info & kPageInfoValue;
+        const size_t slot = kSlotSizes[sizeClass];
         if (offset < kHeaderSize) return {};
         const size_t slotStart = offset - kHeaderSize;
-        if (slotStart % slot != 0 || slotStart + slot > kPageSize) return {};
+        const size_t slotIndex = (slotStart * kSlotReciprocals[sizeClass]) >> 32;
+        if (slotIndex * slot != slotStart || slotStart + slot > kPageSize) return {};
     } else if (info & kSpanPage) {
         if ((info & kPageInfoValue) != page || offset != kHeaderSize) return {};
     } else {
@@ -276,7 +288,10 @@ QOB_HEADER_ACCESS BlockRef FindBlock(const void* block) {
 // Allocation and release ------------------------------------------------------
 
 // A header of a fresh slot of the class, or null. Caller holds heap.lock.
-BlockHeader* TakeSlot(Arena& heap, int sizeClass) {
+// untouched tells a slot never handed out before, whose payload still reads
+// zero: pages come to a heap zeroed and a slot is bumped out of them once.
+BlockHeader* TakeSlot(Arena& heap, int sizeClass, bool& untouched) {
+    untouched = false;
     if (const uint32_t first = heap.freeSlots[sizeClass]) {
         BlockHeader* header = HeaderAt(first);
         heap.freeSlots[sizeClass] = ReadLink(header);
@@ -286,6 +301,7 @@ BlockHeader* TakeSlot(Arena& heap, int sizeClass) {
     if (heap.bumpNext[sizeClass] != heap.bumpEnd[sizeClass]) {
         BlockHeader* header = HeaderAt(heap.bumpNext[sizeClass]);
         heap.bumpNext[sizeClass] += slot;
+        untouched = true;
         return header;
     }
     const uint32_t page = AcquirePage();
@@ -296,6 +312,7 @@ BlockHeader* TakeSlot(Arena& heap, int sizeClass) {
     const uint32_t start = static_cast<uint32_t>(Address(PageStart(page)));
     heap.bumpNext[sizeClass] = start + slot;
     heap.bumpEnd[sizeClass] = start + static_cast<uint32_t>(kPageSize / slot * slot);
+    untouched = true;
     return HeaderAt(start);
 }
 
@@ -398,15 +415,16 @@ void* AllocateIn(Arena& heap, size_t size, bool zero) {
     if (total > kMaxSlotSize) return AllocateSpan(heap, size, zero);
     const int sizeClass = ClassOf(total);
     BlockHeader* header;
+    bool untouched;
     {
         HeapLock::Guard guard(heap.lock);
-        header = TakeSlot(heap, sizeClass);
+        header = TakeSlot(heap, sizeClass, untouched);
         if (header == nullptr) return nullptr;
         WriteHeader(header, kLiveTag, static_cast<uint32_t>(size), 0);
     }
     void* payload = PayloadOf(header);
     QOB_UNPOISON(payload, size);
-    if (zero) std::memset(payload, 0, size);
+    if (zero && !untouched) std::memset(payload, 0, size);
     return payload;
 }
 

@@ -174,6 +174,50 @@ TEST(MemoryTest, DestroyingAHeapFreesAllItsBlocksAndOnlyThose) {
     FreeBlock(outside);
 }
 
+// Blocks packed side by side in a fresh heap, for slot sizes small and large:
+// every 16-byte step between and inside them is asked, and only the block
+// starts answer a size.
+TEST(MemoryTest, OnlyBlockStartsOfPackedSlotsAnswerASize) {
+    for (size_t size : {size_t{0}, size_t{16}, size_t{40}, size_t{100}, size_t{240}, size_t{241}, size_t{500},
+                        size_t{1000}, size_t{3000}, size_t{5000}, size_t{10000}, size_t{20000}, size_t{32752}}) {
+        HeapHandle heap = HeapCreate();
+        std::vector<uintptr_t> starts{Address(HeapAlloc(heap, 0, size))};
+        starts.push_back(Address(HeapAlloc(heap, 0, size)));
+        const uintptr_t stride = starts[1] - starts[0];
+        ASSERT_GT(stride, size) << size;
+        // The run of evenly spaced blocks ends where a new page is taken.
+        for (;;) {
+            const uintptr_t next = Address(HeapAlloc(heap, 0, size));
+            if (next != starts.back() + stride) break;
+            starts.push_back(next);
+        }
+        for (uintptr_t at = starts.front() - 16; at < starts.back() + stride; at += 16) {
+            const bool isStart = (at - starts.front()) % stride == 0;
+            ASSERT_EQ(GetBlockSize(reinterpret_cast<void*>(at)), isStart ? size : 0u)
+                << "blocks of " << size << ", " << (at - starts.front()) << " bytes past the first";
+        }
+        HeapDestroy(heap);
+    }
+}
+
+// Slots are zeroed once, when their page comes to a heap: pages a destroyed
+// heap filled with other bytes still give zeroed blocks of any size.
+TEST(MemoryTest, ZeroedBlocksOnRecycledPagesReadZero) {
+    HeapHandle first = HeapCreate();
+    for (size_t size : {size_t{8}, size_t{72}, size_t{700}, size_t{5000}})
+        for (int i = 0; i < 400; ++i) std::memset(HeapAlloc(first, 0, size), 0xFF, size);
+    HeapDestroy(first);
+
+    HeapHandle second = HeapCreate();
+    for (size_t size : {size_t{72}, size_t{24}, size_t{5000}, size_t{300}})
+        for (int i = 0; i < 400; ++i) {
+            const auto* block = static_cast<const unsigned char*>(HeapAlloc(second, HEAP_ZERO_MEMORY, size));
+            ASSERT_NE(block, nullptr);
+            for (size_t byte = 0; byte < size; ++byte) ASSERT_EQ(block[byte], 0) << size << " at " << byte;
+        }
+    HeapDestroy(second);
+}
+
 // A destroyed heap's pages go to the next heap, which may cut them into
 // another slot size: the old block starts must not read as live blocks.
 TEST(MemoryTest, RecycledPagesShowNoOldBlocks) {
