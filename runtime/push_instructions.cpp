@@ -202,20 +202,11 @@ void BindParameter(VariableRecord* parameter) {
     }
 }
 
-// The parameter named by the node's text (or its second text) when the
-// node's cache does not answer for it.
+// The parameter named by the node's text (or its second text) when neither
+// the node's cache nor the frame's record of the first name's hash answers.
 VariableRecord* FindParameterVariable(Instruction* node, bool second) {
     InstructionExtra* extra = node->extra;
     VariableRecord* const frame = LocalVariableList;
-    // Each call of a recursive procedure binds into another frame: the
-    // lookup by hash is what most of its bindings take.
-    if (!second && extra && node->textHash) {
-        if (VariableRecord* parameter = FindItemWithHash(frame, node->textHash)) {
-            extra->cachedVariable = parameter;
-            extra->cachedList = frame;
-            return parameter;
-        }
-    }
     const char* name = second ? SecondText(node) : node->text;
     if (!name) return nullptr;
     VariableRecord* parameter = FindItemWithHash(frame, second ? HashVariableName(name) : node->textHash);
@@ -231,10 +222,20 @@ VariableRecord* FindParameterVariable(Instruction* node, bool second) {
 
 // The parameter named by the node's text (or its second text).
 inline VariableRecord* ParameterVariable(Instruction* node, bool second) {
-    const InstructionExtra* extra = node->extra;
+    InstructionExtra* extra = node->extra;
     const VariableRecord* cachedList = extra ? (second ? extra->cachedList2 : extra->cachedList) : nullptr;
     if (cachedList && (cachedList == LocalVariableList || cachedList == ConstantList))
         return second ? extra->cachedVariable2 : extra->cachedVariable;
+    // Each call of a recursive procedure binds into another frame: the
+    // lookup by hash is what most of its bindings take.
+    if (!second && extra && node->textHash) {
+        VariableRecord* const frame = LocalVariableList;
+        if (VariableRecord* parameter = FindItemWithHash(frame, node->textHash)) {
+            extra->cachedVariable = parameter;
+            extra->cachedList = frame;
+            return parameter;
+        }
+    }
     return FindParameterVariable(node, second);
 }
 
