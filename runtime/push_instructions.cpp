@@ -202,20 +202,11 @@ void BindParameter(VariableRecord* parameter) {
     }
 }
 
-// The parameter named by the node's text (or its second text) when the
-// node's cache does not answer for it.
+// The parameter named by the node's text (or its second text) when neither
+// the node's cache nor the frame's record of the first name's hash answers.
 VariableRecord* FindParameterVariable(Instruction* node, bool second) {
     InstructionExtra* extra = node->extra;
     VariableRecord* const frame = LocalVariableList;
-    // Each call of a recursive procedure binds into another frame: the
-    // lookup by hash is what most of its bindings take.
-    if (!second && extra && node->textHash) {
-        if (VariableRecord* parameter = FindItemWithHash(frame, node->textHash)) {
-            extra->cachedVariable = parameter;
-            extra->cachedList = frame;
-            return parameter;
-        }
-    }
     const char* name = second ? SecondText(node) : node->text;
     if (!name) return nullptr;
     VariableRecord* parameter = FindItemWithHash(frame, second ? HashVariableName(name) : node->textHash);
@@ -231,10 +222,20 @@ VariableRecord* FindParameterVariable(Instruction* node, bool second) {
 
 // The parameter named by the node's text (or its second text).
 inline VariableRecord* ParameterVariable(Instruction* node, bool second) {
-    const InstructionExtra* extra = node->extra;
+    InstructionExtra* extra = node->extra;
     const VariableRecord* cachedList = extra ? (second ? extra->cachedList2 : extra->cachedList) : nullptr;
     if (cachedList && (cachedList == LocalVariableList || cachedList == ConstantList))
         return second ? extra->cachedVariable2 : extra->cachedVariable;
+    // Each call of a recursive procedure binds into another frame: the
+    // lookup by hash is what most of its bindings take.
+    if (!second && extra && node->textHash) {
+        VariableRecord* const frame = LocalVariableList;
+        if (VariableRecord* parameter = FindItemWithHash(frame, node->textHash)) {
+            extra->cachedVariable = parameter;
+            extra->cachedList = frame;
+            return parameter;
+        }
+    }
     return FindParameterVariable(node, second);
 }
 
@@ -300,14 +301,21 @@ inline bool IsNumberAssignment(const Instruction* node) {
 }
 
 // A variable the push's node cache answers for, holding a plain number: its
-// number into value. False when the cache misses (the push then looks the
-// name up, which may make or report the variable) or the value is no plain
-// number; nothing has been read or changed then.
+// number into value. A first name the cache misses is looked for in the
+// running frame and cached, as the push's own lookup does first: each call of
+// a recursive procedure has a frame of its own, and the operator stays fused
+// with the push there too. False when neither answers (the push then looks
+// the name up, which may make or report the variable) or the value is no
+// plain number; nothing has been read then, and a cache entry made stays
+// what the push's lookup would have made.
 inline bool ReadCachedNumber(const Instruction* node, bool second, double* value) {
-    const InstructionExtra* extra = node->extra;
-    if (!extra || NoFollowPending || !IsCachedListInForce(second ? extra->cachedList2 : extra->cachedList))
-        return false;
-    VariableRecord* variable = second ? extra->cachedVariable2 : extra->cachedVariable;
+    InstructionExtra* extra = node->extra;
+    if (!extra || NoFollowPending) return false;
+    VariableRecord* variable = nullptr;
+    if (IsCachedListInForce(second ? extra->cachedList2 : extra->cachedList))
+        variable = second ? extra->cachedVariable2 : extra->cachedVariable;
+    else if (!second && node->textHash && (variable = FindInRunningFrame(node->textHash)))
+        CacheFrameVariable(extra, variable);
     if (!variable) return false;
     while (variable->reference) variable = variable->reference;
     return ReadPlainNumber(variable, value);
