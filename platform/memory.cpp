@@ -287,6 +287,22 @@ QOB_HEADER_ACCESS BlockRef FindBlock(const void* block) {
 
 // Allocation and release ------------------------------------------------------
 
+// The first slot of a new page for the class, or null. Caller holds heap.lock.
+// Kept out of line, like the other rare paths below, so that the per-block
+// paths stay short enough to need no saved registers.
+[[gnu::noinline]] BlockHeader* TakeSlotFromNewPage(Arena& heap, int sizeClass) {
+    const uint32_t page = AcquirePage();
+    if (page == kPageCount) return nullptr;
+    heap.pages.push_back(page);
+    gPageTable[page].heap.store(&heap, std::memory_order_release);
+    gPageTable[page].info.store(kSmallPage | static_cast<uint32_t>(sizeClass), std::memory_order_release);
+    const uint32_t slot = kSlotSizes[sizeClass];
+    const uint32_t start = static_cast<uint32_t>(Address(PageStart(page)));
+    heap.bumpNext[sizeClass] = start + slot;
+    heap.bumpEnd[sizeClass] = start + static_cast<uint32_t>(kPageSize / slot * slot);
+    return HeaderAt(start);
+}
+
 // A header of a fresh slot of the class, or null. Caller holds heap.lock.
 // untouched tells a slot never handed out before, whose payload still reads
 // zero: pages come to a heap zeroed and a slot is bumped out of them once.
@@ -304,16 +320,8 @@ BlockHeader* TakeSlot(Arena& heap, int sizeClass, bool& untouched) {
         untouched = true;
         return header;
     }
-    const uint32_t page = AcquirePage();
-    if (page == kPageCount) return nullptr;
-    heap.pages.push_back(page);
-    gPageTable[page].heap.store(&heap, std::memory_order_release);
-    gPageTable[page].info.store(kSmallPage | static_cast<uint32_t>(sizeClass), std::memory_order_release);
-    const uint32_t start = static_cast<uint32_t>(Address(PageStart(page)));
-    heap.bumpNext[sizeClass] = start + slot;
-    heap.bumpEnd[sizeClass] = start + static_cast<uint32_t>(kPageSize / slot * slot);
     untouched = true;
-    return HeaderAt(start);
+    return TakeSlotFromNewPage(heap, sizeClass);
 }
 
 // Released spans are kept for reuse up to a bound, since mapping and
@@ -387,7 +395,7 @@ void ReleaseSpan(uint32_t first, size_t bytes) {
     munmap(PageStart(first), bytes);
 }
 
-void* AllocateSpan(Arena& heap, size_t size, bool zero) {
+[[gnu::noinline]] void* AllocateSpan(Arena& heap, size_t size, bool zero) {
     const size_t bytes = SpanBytes(size);
     bool reused = false;
     char* start = TakeSpan(bytes, reused);
@@ -409,19 +417,30 @@ void* AllocateSpan(Arena& heap, size_t size, bool zero) {
     return payload;
 }
 
+// A slot of the class made a live block of size bytes, or null. Caller holds
+// heap.lock, or the process has one thread.
+BlockHeader* TakeLiveSlot(Arena& heap, int sizeClass, size_t size, bool& untouched) {
+    BlockHeader* header = TakeSlot(heap, sizeClass, untouched);
+    if (header != nullptr) WriteHeader(header, kLiveTag, static_cast<uint32_t>(size), 0);
+    return header;
+}
+
+// The per-block paths take the heap's mutex out of line: the call it needs
+// would make the common single-threaded path save registers on every block.
+[[gnu::noinline]] BlockHeader* TakeLiveSlotLocked(Arena& heap, int sizeClass, size_t size, bool& untouched) {
+    HeapLock::Guard guard(heap.lock);
+    return TakeLiveSlot(heap, sizeClass, size, untouched);
+}
+
 void* AllocateIn(Arena& heap, size_t size, bool zero) {
     if (size > kMaxBlockSize) return nullptr;
     const size_t total = size + kHeaderSize;
     if (total > kMaxSlotSize) return AllocateSpan(heap, size, zero);
     const int sizeClass = ClassOf(total);
-    BlockHeader* header;
     bool untouched;
-    {
-        HeapLock::Guard guard(heap.lock);
-        header = TakeSlot(heap, sizeClass, untouched);
-        if (header == nullptr) return nullptr;
-        WriteHeader(header, kLiveTag, static_cast<uint32_t>(size), 0);
-    }
+    BlockHeader* header = __libc_single_threaded ? TakeLiveSlot(heap, sizeClass, size, untouched)
+                                                 : TakeLiveSlotLocked(heap, sizeClass, size, untouched);
+    if (header == nullptr) return nullptr;
     void* payload = PayloadOf(header);
     QOB_UNPOISON(payload, size);
     if (zero && !untouched) std::memset(payload, 0, size);
@@ -437,34 +456,46 @@ void NoteBlockRelease() {
         BlockReleaseCount.fetch_add(1, std::memory_order_relaxed);
 }
 
-bool FreeIn(const BlockRef& ref) {
-    Arena& heap = *ref.heap;
-    if (ref.info & kSmallPage) {
-        const int sizeClass = static_cast<int>(ref.info & kPageInfoValue);
-        HeapLock::Guard guard(heap.lock);
-        if (ReadTag(ref.header) != kLiveTag) return false;  // freed meanwhile by another thread
-        QOB_POISON(PayloadOf(ref.header), kSlotSizes[sizeClass] - kHeaderSize);
-        WriteHeader(ref.header, kFreeTag, 0, heap.freeSlots[sizeClass]);
-        heap.freeSlots[sizeClass] = Compact(ref.header);
-        NoteBlockRelease();
-        return true;
-    }
+// Puts a slot on its class's free list. Caller holds heap.lock, or the
+// process has one thread.
+QOB_HEADER_ACCESS bool FreeSlot(BlockHeader* header, Arena& heap, int sizeClass) {
+    if (header->tag != kLiveTag) return false;  // freed meanwhile by another thread
+    QOB_POISON(PayloadOf(header), kSlotSizes[sizeClass] - kHeaderSize);
+    WriteHeader(header, kFreeTag, 0, heap.freeSlots[sizeClass]);
+    heap.freeSlots[sizeClass] = Compact(header);
+    NoteBlockRelease();
+    return true;
+}
+
+[[gnu::noinline]] bool FreeSlotLocked(BlockHeader* header, Arena& heap, int sizeClass) {
+    HeapLock::Guard guard(heap.lock);
+    return FreeSlot(header, heap, sizeClass);
+}
+
+[[gnu::noinline]] bool FreeSpan(BlockHeader* header, Arena& heap) {
     size_t bytes;
     {
         HeapLock::Guard guard(heap.lock);
-        if (ReadTag(ref.header) != kLiveTag) return false;
-        bytes = SpanBytes(ReadSize(ref.header));
+        if (ReadTag(header) != kLiveTag) return false;
+        bytes = SpanBytes(ReadSize(header));
         // Swap the last span into this one's place in the list.
-        const uint32_t index = ReadLink(ref.header);
+        const uint32_t index = ReadLink(header);
         const uint32_t moved = heap.spans.back();
         heap.spans[index] = moved;
         WriteLink(HeaderAt(Address(PageStart(moved))), index);
         heap.spans.pop_back();
-        WriteHeader(ref.header, kFreeTag, 0, 0);
+        WriteHeader(header, kFreeTag, 0, 0);
     }
     NoteBlockRelease();
-    ReleaseSpan(PageOf(Address(ref.header)), bytes);
+    ReleaseSpan(PageOf(Address(header)), bytes);
     return true;
+}
+
+bool FreeIn(const BlockRef& ref) {
+    if (!(ref.info & kSmallPage)) return FreeSpan(ref.header, *ref.heap);
+    const int sizeClass = static_cast<int>(ref.info & kPageInfoValue);
+    return __libc_single_threaded ? FreeSlot(ref.header, *ref.heap, sizeClass)
+                                  : FreeSlotLocked(ref.header, *ref.heap, sizeClass);
 }
 
 void* ReallocateIn(const BlockRef& ref, size_t size, bool zero) {
