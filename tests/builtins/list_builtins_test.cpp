@@ -54,7 +54,9 @@ TEST_F(ListBuiltinsTest, AddTakesAnyNumberOfValues) {
     std::string expected;
     for (int i = 0; i < 300; ++i) {
         PushNumber(i);
-        expected += (i ? "," : "") + std::string(i == 299 ? "*" : "") + std::to_string(i);
+        if (i) expected += ',';
+        if (i == 299) expected += '*';
+        expected += std::to_string(i);
     }
     Builtin_listadd();
     EXPECT_EQ(StackDepth(), 0);
