@@ -194,6 +194,9 @@ void EndApplication(ProgramContext* context) {
     // EXIT stops it, and whoever started its outermost run ends it when that
     // run returns.
     if (context->callDepth > 0 || context == CurrentContext || HasScriptThreadRuns(context)) {
+        // The ending context is one slot; each pending end keeps its own
+        // mark, so a later end does not make this one forgotten.
+        context->endPending = 1;
         EndingContext = context;
         if (context == CurrentContext) StopFlag = true;
         return;

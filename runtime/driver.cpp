@@ -576,9 +576,9 @@ private:
         LoaderFlag = false;
         if (entry) RunProcedureIn(context, entry);
         LoaderFlag = savedLoaderFlag;
-        const bool exited = EndingContext == context;
+        const bool exited = EndingContext == context || context->endPending;
         if (exited) {
-            EndingContext = nullptr;
+            if (EndingContext == context) EndingContext = nullptr;
             StopFlag = false;
         }
         if (!IsLiveContext(context)) return nullptr;
@@ -593,7 +593,10 @@ private:
             // A script thread of the program may be inside a run of it, waiting
             // in a blocking built-in: its runs stop, and whoever waits for them
             // (the message loop) ends the program once they have returned.
-            if (context->callDepth > 0 || HasScriptThreadRuns(context)) EndingContext = context;
+            if (context->callDepth > 0 || HasScriptThreadRuns(context)) {
+                context->endPending = 1;
+                EndingContext = context;
+            }
             else EndProgramContext(context);
             return nullptr;
         }

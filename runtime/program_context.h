@@ -105,6 +105,7 @@ struct ProgramContext {
     uint8_t entryIsWinMain;
     uint8_t ownsClassRecords;        // the class list was made by this context: it frees it at its end
     uint8_t embedded;                // the program came from an image inside the executable
+    uint8_t endPending;              // told to end while code of it ran: ended when its last run returns
     char* embeddedFile;              // the executable's path for an embedded program (process heap)
     uint32_t appSize;                // bytes of nodes, side records and texts
     uint64_t timingCounters[2];      // cleared when the program starts

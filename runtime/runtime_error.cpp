@@ -210,7 +210,7 @@ char* FormatExceptionText(const FaultRecord& fault) {
 }
 
 int ReportException(ProgramContext* context, const char* label, const FaultRecord& fault) {
-    if (context && context == EndingContext) return 1;
+    if (context && (context == EndingContext || context->endPending)) return 1;
     LastFault = fault;
     char text[512];
     if (context && context->kind == kContextIndependent && !IsInsideTry(context)) {

@@ -445,7 +445,7 @@ void RunProcedure() {
     }
 
     // Steps 10 to 14, with the depths put back whatever way the run ended.
-    if (EndingContext != context && !tUnwindTarget) StopFlag = false;
+    if (EndingContext != context && !context->endPending && !tUnwindTarget) StopFlag = false;
     ReleaseFrame(context, procedure, frame, cacheRecord, fresh, bound);
     if (object) MemberList = savedMembers;
     LocalVariableList = savedLocals;

@@ -29,29 +29,39 @@ bool AnyContextHasWindow() {
     return false;
 }
 
+bool IsEndPending(const ProgramContext* context) { return context == EndingContext || context->endPending; }
+
 // Whether an application was told to end while its code ran and a run of it
 // has not returned yet. The loop runs no script code itself, so such a run
 // is a script thread's (the call depth cannot tell: threads share it).
 bool IsEndWaitingForRuns() {
-    return EndingContext && IsLiveContext(EndingContext) && HasScriptThreadRuns(EndingContext);
+    for (const ProgramContext* context = FirstContext; context; context = context->next)
+        if (IsEndPending(context) && HasScriptThreadRuns(context)) return true;
+    return false;
 }
 
-// Ends the application that was told to end while its code ran, once no run
-// of it is left (its last run may have been an event procedure or a script
-// thread, with no driver waiting to end it).
-void FinishPendingEnd() {
-    ProgramContext* context = EndingContext;
-    if (!context) return;
-    if (IsEndWaitingForRuns()) return;
-    EndingContext = nullptr;
-    StopFlag = false;
-    if (IsLiveContext(context)) EndProgramContext(context);
+// Ends the applications that were told to end while their code ran, once no
+// run of theirs is left (the last run may have been an event procedure or a
+// script thread, with no driver waiting to end it).
+void FinishPendingEnds() {
+    for (ProgramContext* context = FirstContext; context;) {
+        ProgramContext* next = context->next;
+        if (IsEndPending(context) && !HasScriptThreadRuns(context)) {
+            if (EndingContext == context) EndingContext = nullptr;
+            context->endPending = 0;  // a context that cannot end is not met again
+            StopFlag = false;
+            EndProgramContext(context);
+            next = FirstContext;  // an end may take other contexts with it
+        }
+        context = next;
+    }
+    if (EndingContext && !IsLiveContext(EndingContext)) EndingContext = nullptr;
 }
 
 // Whether the caller's run must stop waiting: its application is being ended
 // (perhaps by a script thread while this one slept) or the run is stopping.
 bool MustStopWaiting(const ProgramContext* caller) {
-    if (caller && EndingContext == caller) StopFlag = true;
+    if (caller && IsEndPending(caller)) StopFlag = true;
     return StopFlag;
 }
 
@@ -84,7 +94,7 @@ int PumpOneMessage(platform::MSG* message) {
 
 void MessageLoop() {
     for (;;) {
-        FinishPendingEnd();
+        FinishPendingEnds();
         if (!FirstContext) {
             QuitRequested = true;
             return;

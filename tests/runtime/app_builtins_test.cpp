@@ -132,8 +132,10 @@ TEST_F(AppBuiltinsTest, EndingTheRunningApplicationWaitsForItsRunToReturn) {
         RunMain(main);
         EXPECT_TRUE(IsLiveContext(context));
         EXPECT_EQ(EndingContext, context);
+        EXPECT_EQ(context->endPending, 1);
         EXPECT_TRUE(testing::Recorded.empty());
         EndingContext = nullptr;
+        context->endPending = 0;
         StopFlag = false;
     }
 }

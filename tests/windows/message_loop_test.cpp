@@ -163,6 +163,7 @@ TEST_F(MessageLoopTest, TheRunningApplicationEndedThroughItsWindowStopsAndEndsAf
     EXPECT_EQ(EndingContext, context) << "whoever started its run ends it";
     EXPECT_EQ(platform::GetTickCount(), 0u) << "delay did not wait";
     EndingContext = nullptr;
+    context->endPending = 0;
     StopFlag = false;
 }
 
@@ -174,6 +175,25 @@ TEST_F(MessageLoopTest, TheLoopEndsAnApplicationWhoseEndWaitedForItsRuns) {
     EXPECT_FALSE(IsLiveContext(application));
     EXPECT_EQ(EndingContext, nullptr);
     EXPECT_TRUE(QuitRequested);
+}
+
+// Two applications told to end while code of theirs ran: the second end
+// must not make the loop forget the first.
+TEST_F(MessageLoopTest, EveryApplicationWhoseEndWaitedIsEndedNotOnlyTheLastOne) {
+    ProgramContext* first = Application("FIRST.QOB");
+    ProgramContext* second = Application("SECOND.QOB");
+    for (ProgramContext* application : {first, second}) {
+        application->callDepth = 1;  // a run of it is under way
+        PushNumber(Address(application));
+        Builtin_freeapp();
+        EXPECT_TRUE(IsLiveContext(application)) << "its run is still going";
+    }
+    first->callDepth = second->callDepth = 0;  // both runs have returned
+    MessageLoop();
+    EXPECT_FALSE(IsLiveContext(first));
+    EXPECT_FALSE(IsLiveContext(second));
+    EXPECT_EQ(EndingContext, nullptr);
+    QuitRequested = false;
 }
 
 TEST_F(MessageLoopTest, TheLoopReturnsAtOnceWhenNoApplicationHasAWindow) {
