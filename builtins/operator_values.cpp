@@ -228,20 +228,7 @@ void PushRequestedValue(VariableRecord* variable) {
         PushNumberResult(0.0);
         return;
     }
-    if (NoFollowPending) {
-        NoFollowPending = false;
-    } else {
-        while (variable->reference) variable = variable->reference;
-    }
-    char* text = nullptr;
-    double value = 0.0;
-    GetVariableValue(variable, &text, &value, nullptr);
-    StackEntry* cell = PushCell(CurrentContext);
-    cell->value = value;
-    cell->text = text;
-    cell->variable = variable;
-    cell->extra = 0;
-    cell->flags = ((variable->flags & kVarMatrix) ? kEntryMatrix : 0) | ((variable->flags & kVarWideText) ? kEntryWide : 0);
+    PushVariableCell(variable);
 }
 
 void PushRequestedValueBeforeChange(VariableRecord* variable) {

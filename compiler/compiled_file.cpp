@@ -79,21 +79,6 @@ std::optional<uint8_t> FusedStepOpcode(Handler handler) {
 
 bool Is(uint32_t opcode, Opcode named) { return opcode == static_cast<uint32_t>(named); }
 
-// The pushes whose number operand holds the address of a second text.
-bool HasSecondText(uint32_t opcode) {
-    switch (static_cast<Opcode>(opcode)) {
-        case Opcode::PUSHSTRVAR:
-        case Opcode::PUSHSTRSTR:
-        case Opcode::PUSHVARVAR:
-        case Opcode::PARMSPUSHVARVAR:
-        case Opcode::NGPUSHVARVAR:
-        case Opcode::PUSHVARSTR:
-        case Opcode::PUSHNGVARSTR:
-        case Opcode::ASSIGN4: return true;
-        default: return false;
-    }
-}
-
 // The nodes whose text is the 8 bytes of a double, not a text.
 bool HoldsConstantBytes(uint32_t opcode) { return Is(opcode, Opcode::PUSHINTINT) || Is(opcode, Opcode::PUSHINTCASE); }
 bool IsCall(uint32_t opcode) { return Is(opcode, Opcode::CALL) || Is(opcode, Opcode::SELFCALL); }

@@ -25,6 +25,20 @@ Pool* CurrentCompilerPool = nullptr;
 uint32_t CurrentNamespaceHash = 0;
 uint64_t InstructionExtrasMade = 0;
 
+bool HasSecondText(uint32_t opcode) {
+    switch (static_cast<Opcode>(opcode)) {
+        case Opcode::PUSHSTRVAR:
+        case Opcode::PUSHSTRSTR:
+        case Opcode::PUSHVARVAR:
+        case Opcode::PARMSPUSHVARVAR:
+        case Opcode::NGPUSHVARVAR:
+        case Opcode::PUSHVARSTR:
+        case Opcode::PUSHNGVARSTR:
+        case Opcode::ASSIGN4: return true;
+        default: return false;
+    }
+}
+
 namespace {
 
 Instruction* AllocateNode(Pool* pool) {
@@ -67,20 +81,6 @@ void UnlinkJumper(Instruction* node) {
     if (extra->nextJumper) extra->nextJumper->extra->previousJumper = extra->previousJumper;
     extra->nextJumper = extra->previousJumper = nullptr;
     extra->jumpTarget = nullptr;
-}
-
-bool HasSecondText(uint32_t opcode) {
-    switch (static_cast<Opcode>(opcode)) {
-        case Opcode::PUSHSTRVAR:
-        case Opcode::PUSHSTRSTR:
-        case Opcode::PUSHVARVAR:
-        case Opcode::PARMSPUSHVARVAR:
-        case Opcode::NGPUSHVARVAR:
-        case Opcode::PUSHVARSTR:
-        case Opcode::PUSHNGVARSTR:
-        case Opcode::ASSIGN4: return true;
-        default: return false;
-    }
 }
 
 void FreeOperands(Instruction* node) {

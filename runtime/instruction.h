@@ -102,6 +102,9 @@ void DeleteInstructionChain(ProgramContext* context, Instruction* node);
 // records with it far faster than deleting them one by one.
 void FreeChainTexts(Instruction* node);
 
+// Whether the node's number operand holds the address of a second text it owns.
+[[nodiscard]] bool HasSecondText(uint32_t opcode);
+
 // The name a listing shows for the node (null when it has none).
 [[nodiscard]] const char* InstructionName(const Instruction* node);
 

@@ -136,6 +136,11 @@ void PushVariableRef(const char* name) {
         PushValue(nullptr, 0.0, nullptr);
         return;
     }
+    PushVariableCell(variable);
+}
+
+void PushVariableCell(VariableRecord* variable) {
+    if (!variable) return;
     if (NoFollowPending) {
         NoFollowPending = false;
     } else {

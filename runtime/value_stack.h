@@ -61,6 +61,8 @@ inline void PushNumber(double value) { PushValue(nullptr, value, nullptr, 0); }
 // Finds (or requires) the variable by name and pushes its value, text and
 // itself, following its reference unless the one-shot no-follow byte is set.
 void PushVariableRef(const char* name);
+// The same for a variable already found (null pushes nothing).
+void PushVariableCell(VariableRecord* variable);
 
 // Pushes the 8 bytes at address as a number.
 void PushDoubleAt(const void* address);
