@@ -471,6 +471,11 @@ TEST_F(ListValuesTest, StampWeighsEveryByteOfEveryRecord) {
         before = node;
         expected = hash(hash(0, &before, sizeof before), array, sizeof *array) & 0x7FFFFFFFu;
         EXPECT_EQ(StampListNode(&node), expected);
+        // No extension at all: the node's own bytes, every other one as filled.
+        node.arrayExtension = nullptr;
+        before = node;
+        expected = hash(0, &before, sizeof before) & 0x7FFFFFFFu;
+        EXPECT_EQ(StampListNode(&node), expected);
         FreeValueBlock(array);
         FreeValueBlock(structure);
     }
