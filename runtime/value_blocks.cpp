@@ -61,6 +61,19 @@ void FreeValueBlock(void* block) {
         AddToCount(LiveBlocks, -1);
 }
 
+void FreeValueBlocks(void* const* blocks, size_t count) {
+    // Runs of this family's blocks go in one call; any other goes the
+    // general way.
+    size_t i = 0;
+    while (i < count) {
+        const size_t freed = platform::HeapFreeRun(ValueHeap(), blocks + i, count - i);
+        AddToCount(LiveBlocks, -static_cast<int64_t>(freed));
+        i += freed;
+        if (i < count)
+            FreeValueBlock(blocks[i++]);
+    }
+}
+
 int64_t LiveValueBlocks() {
     return LiveBlocks.load(std::memory_order_relaxed);
 }
