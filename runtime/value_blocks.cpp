@@ -30,10 +30,20 @@ void AddToCount(std::atomic<int64_t>& counter, int64_t delta) {
 }
 
 // Value blocks have a heap of their own, so the count of live ones is not
-// disturbed by blocks of other heaps that values also hold and free.
-platform::HeapHandle ValueHeap() {
-    static platform::HeapHandle heap = platform::HeapCreate();
+// disturbed by blocks of other heaps that values also hold and free. It is
+// made on first use; every block made or freed after that reads it from a
+// plain pointer, without the guarded start-up test of a local static.
+std::atomic<platform::HeapHandle> MadeValueHeap{nullptr};
+
+[[gnu::noinline]] platform::HeapHandle MakeValueHeap() {
+    static const platform::HeapHandle heap = platform::HeapCreate();
+    MadeValueHeap.store(heap, std::memory_order_release);
     return heap;
+}
+
+platform::HeapHandle ValueHeap() {
+    const platform::HeapHandle heap = MadeValueHeap.load(std::memory_order_acquire);
+    return heap ? heap : MakeValueHeap();
 }
 
 void* AllocateCounted(uint32_t flags, size_t size) {
