@@ -98,11 +98,17 @@ struct ErrorConstants {
 };
 ErrorConstants gErrorConstants;
 
-void CopyErrorToLastError() {
+void CopyErrorToLastErrorSlowly();
+
+inline void CopyErrorToLastError() {
     // The common entry: the records are known and ERROR% holds no text.
     if (const VariableRecord* known = gErrorConstants.error;
-        gErrorConstants.listHead == ConstantList && known && !known->data)
+        gErrorConstants.listHead == ConstantList && known && !known->data) [[likely]]
         return;
+    CopyErrorToLastErrorSlowly();
+}
+
+[[gnu::noinline]] void CopyErrorToLastErrorSlowly() {
     if (gErrorConstants.listHead != ConstantList || !gErrorConstants.error) {
         gErrorConstants.listHead = ConstantList;
         gErrorConstants.error = ConstantList ? FindNamedItem(ConstantList, "ERROR%") : nullptr;
@@ -338,13 +344,15 @@ bool RecoverFromFault(RunRecord& run, const platform::FaultReport& report) {
     return true;
 }
 
-// Runs the loop under the fault guard until it stops for good.
-void RunGuardedLoop(RunRecord& run) {
+// What follows a run's loop that a fault stopped (completed false), or
+// that stopped for an inner run's fault whose TRY is this run's: the loop
+// goes on at the EXCEPT part, or the run ends.
+[[gnu::noinline]] void ResumeAfterFault(RunRecord& run, bool completed, platform::FaultReport& report) {
     for (;;) {
-        platform::FaultReport report;
-        if (!platform::RunGuarded(RunLoop, &run, report)) {
-            if (RecoverFromFault(run, report)) continue;
-            return;
+        if (!completed) {
+            if (!RecoverFromFault(run, report)) return;
+            completed = platform::RunGuarded(RunLoop, &run, report);
+            continue;
         }
         if (tUnwindTarget != &run) return;
         // An inner run faulted inside a TRY of this run: resume at its EXCEPT.
@@ -354,7 +362,17 @@ void RunGuardedLoop(RunRecord& run) {
         RewindToTry(run.context, index);
         run.first = TryStack.entries[index].node->next;
         StopFlag = false;
+        completed = platform::RunGuarded(RunLoop, &run, report);
     }
+}
+
+// Runs the loop under the fault guard until it stops for good.
+inline void RunGuardedLoop(RunRecord& run) {
+    platform::FaultReport report;
+    const bool completed = platform::RunGuarded(RunLoop, &run, report);
+    if (completed && tUnwindTarget != &run) [[likely]]
+        return;
+    ResumeAfterFault(run, completed, report);
 }
 
 // Whether a STARTPROC text holds its 4-character header (the name follows it).
@@ -365,6 +383,74 @@ void ConsumeCallIn() {
     CallInFrame = nullptr;
     EntryMode = 0;
     ObjectToBind = nullptr;
+}
+
+// The call most programs make most: a CALL node of the running program whose
+// procedure has a frame free in its cache that no method call left bound,
+// with nothing handed in (no procedure, frame, entry mode or object) and no
+// fault being unwound. It runs here in one straight line, doing for it
+// exactly what the general way below does, without the general way's
+// choices. Any other call returns false before anything has changed.
+bool RunPlainCall() {
+    if ((reinterpret_cast<uintptr_t>(CallInProcedure) | reinterpret_cast<uintptr_t>(CallInFrame) |
+         reinterpret_cast<uintptr_t>(ObjectToBind) | static_cast<uint32_t>(EntryMode)) != 0)
+        return false;
+    Instruction* const caller = CurrentInstruction;
+    Instruction* const procedure = JumpTarget(caller);
+    ProgramContext* const context = CurrentContext;
+    if (!procedure || !procedure->extra || !procedure->next || !context || tUnwindTarget ||
+        (context->kind != kContextIndependent && context->kind != kContextDetached))
+        return false;
+    InstructionExtra* const extra = procedure->extra;
+    FrameCacheRecord* const record = extra->freeFrames;
+    // The general way finds the thread's stack limit on its first run, and
+    // reports a call that goes below it.
+    if (!record || record->keptSelf || record->keptName ||
+        reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < tStackLimit)
+        return false;
+
+    extra->cachedVariable = nullptr;
+    CopyErrorToLastError();
+    extra->freeFrames = record->nextFree;
+    record->nextFree = nullptr;
+    record->inUse = 1;
+    VariableRecord* const frame = record->frame;
+    VariableRecord* const savedLocals = LocalVariableList;
+    const char* const savedProcName = CurrentProcName;
+    const int32_t entryDepth = context->callDepth;
+    const int32_t entryTryDepth = TryStack.depth;
+    const uint8_t savedListSwitch = NoListCopy;
+    NoListCopy = 0;
+    LocalVariableList = frame;
+    context->callDepth = entryDepth + 1;
+    CurrentProcName = HasHeaderText(procedure->text) ? procedure->text + 4 : "";
+    RunRecord* const outer = tCurrentRun;
+    RunRecord run{outer,      context,         procedure->next, entryDepth,
+                  frame,      MemberList,      CurrentProcName, (outer ? outer->nesting : 0) + 1,
+                  context->argumentFrame.count};
+    StopFlag = false;
+    tCurrentRun = &run;
+    RunGuardedLoop(run);
+    tCurrentRun = outer;
+
+    if (EndingContext != context && !context->endPending && !tUnwindTarget) StopFlag = false;
+    for (VariableRecord* r = frame->next; r; r = r->next) ReleaseVariable(context, r, false, false);
+    record->inUse = 0;
+    record->keptClassName = nullptr;
+    record->keptFreedCount = 0;
+    record->nextFree = extra->freeFrames;
+    extra->freeFrames = record;
+    LocalVariableList = savedLocals;
+    CurrentContext = context;
+    CurrentProcName = savedProcName;
+    CurrentInstruction = caller;
+    FreeTrackedAllocationsFrom(context, entryDepth + 1);
+    DropLoopActivations(context, entryDepth + 1);
+    context->callDepth = entryDepth;
+    if (TryStack.depth > entryTryDepth) TryStack.depth = entryTryDepth;
+    context->argumentFrame.count = run.entryFrames;
+    NoListCopy = savedListSwitch;
+    return true;
 }
 
 }  // namespace
@@ -380,6 +466,7 @@ void KeepCallerFrameClosed(const ProgramContext* context) {
 int32_t RunNesting() { return tCurrentRun ? tCurrentRun->nesting : 0; }
 
 void RunProcedure() {
+    if (RunPlainCall()) return;
     // Step 1: what to run, and where.
     Instruction* procedure = CallInProcedure;
     VariableRecord* callInFrame = CallInFrame;

@@ -28,12 +28,20 @@
 #include "runtime/runtime_error.h"
 #include "runtime/value_stack.h"
 #include "runtime/value_blocks.h"
+#include "runtime/variable_store.h"
 #include "vm_fixture.h"
 
 namespace qob::testing {
 namespace {
 
 using ::testing::HasSubstr;
+
+// Empties ERROR% (when an error made it), so that a check of the next run
+// sees only what that run reported.
+void ClearErrorText(ProgramContext* context) {
+    if (VariableRecord* error = ConstantList ? FindNamedItem(ConstantList, "ERROR%") : nullptr)
+        ReleaseVariable(context, error, false, false);
+}
 
 
 class VmRunTest : public VmTest {
@@ -516,15 +524,22 @@ TEST_F(TryTest, FaultsInNestedCallsReachTheInnermostTry) {
         } else {
             main = TryProgram("MAIN", nullptr, middle);
         }
-        RunMain(main);
-        EXPECT_EQ(Recorded, c.recorded);
-        EXPECT_THAT(ErrorText(), HasSubstr("Access violation at 0x"));
-        EXPECT_EQ(TryStack.depth, 0);
-        EXPECT_EQ(context->callDepth, 0);
-        EXPECT_EQ(context->argumentFrame.count, 0);
-        EXPECT_EQ(RunNesting(), 0);
-        EXPECT_FALSE(StopFlag);
-        EXPECT_EQ(CountStackEntries(context->stackTop), 1);
+        // The second run's calls take the frames the first one left in the cache.
+        for (const char* run : {"first run", "second run"}) {
+            SCOPED_TRACE(run);
+            Recorded.clear();
+            ClearErrorText(context);
+            ASSERT_EQ(ErrorText(), "");
+            RunMain(main);
+            EXPECT_EQ(Recorded, c.recorded);
+            EXPECT_THAT(ErrorText(), HasSubstr("Access violation at 0x"));
+            EXPECT_EQ(TryStack.depth, 0);
+            EXPECT_EQ(context->callDepth, 0);
+            EXPECT_EQ(context->argumentFrame.count, 0);
+            EXPECT_EQ(RunNesting(), 0);
+            EXPECT_FALSE(StopFlag);
+            EXPECT_EQ(CountStackEntries(context->stackTop), 1);
+        }
     }
 }
 
@@ -651,6 +666,11 @@ TEST_F(ErrorReportTest, FaultOutsideTryEndsOnlyTheFaultingProcedure) {
     EndProc();
     RunMain(main);
     EXPECT_EQ(Recorded, (std::vector<double>{1}));
+    EXPECT_THAT(ReadAll(boxOutput), HasSubstr("(FAULTING)\nAccess violation at 0x"));
+    // Again with the frame the first call left in the cache.
+    std::rewind(boxOutput);
+    RunMain(main);
+    EXPECT_EQ(Recorded, (std::vector<double>{1, 1}));
     EXPECT_THAT(ReadAll(boxOutput), HasSubstr("(FAULTING)\nAccess violation at 0x"));
 }
 
@@ -840,10 +860,16 @@ TEST_F(VmTest, RunawayRecursionIsReportedNotCrashed) {
     Instruction* forever = StartProc("FOREVER", false);
     Emit(Opcode::CALL, RunProcedure, "FOREVER", 0.0, forever);
     EndProc();
-    RunMain(forever);
-    EXPECT_THAT(ErrorText(), HasSubstr("Procedure calls nested too deeply"));
-    EXPECT_EQ(context->callDepth, 0);
-    EXPECT_EQ(RunNesting(), 0);
+    // The second time every call but the deepest takes a cached frame.
+    for (const char* run : {"first run", "second run"}) {
+        SCOPED_TRACE(run);
+        ClearErrorText(context);
+        ASSERT_EQ(ErrorText(), "");
+        RunMain(forever);
+        EXPECT_THAT(ErrorText(), HasSubstr("Procedure calls nested too deeply"));
+        EXPECT_EQ(context->callDepth, 0);
+        EXPECT_EQ(RunNesting(), 0);
+    }
     TryStack.depth = 0;
 }
 
