@@ -4,6 +4,7 @@
 #include "compiler/expression_parser.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <string>
 #include <utility>
@@ -34,46 +35,56 @@ int ErrorsSoFar() { return GetCompileMessageState().errorCount; }
 void ReportOutputCount(int values) { ReportParserError(FormatParserMessage(msg::kInvalidOutputCount, values)); }
 
 // --- precedence chain -----------------------------------------------------------
-// Each level parses its left operand with the next tighter level and then,
-// while its operators follow, the right operand, and emits the operator
-// after both. Every level is left-associative; NOT and "~" are prefix
-// operators that come with an empty left operand.
+// Four levels, loosest first: compare, add, mul, div. Each level parses its
+// left operand with the next tighter level and then, while its operators
+// follow, the right operand, and emits the operator after both. Every level
+// is left-associative; NOT and "~" are prefix operators that come with an
+// empty left operand.
 
-bool IsDivLevelOperator(char code) {
-    return code == '/' || code == 'D' || code == 'N' || code == '%' || code == '~';
-}
-bool IsMulLevelOperator(char code) { return code == '*' || code == 'M'; }
-bool IsAddLevelOperator(char code) {
-    return code == '+' || code == '-' || code == 'r' || code == 'x' || code == 'a';
-}
-bool IsCompareLevelOperator(char code) {
-    return code == '<' || code == '!' || code == '=' || code == kCodeNotEqual || code == '.' || code == '>' ||
-           code == 'h' || code == 'L';
-}
+constexpr int kCompareLevel = 0;
+constexpr int kDivLevel = 3;
+constexpr int kNoLevel = -1;
 
-template <bool (*IsOperator)(char), void (*ParseOperandLevel)()>
-void ParseLevel() {
+// The level of each operator code; kNoLevel for any other code.
+constexpr auto kOperatorLevels = [] {
+    std::array<signed char, 256> levels{};
+    levels.fill(kNoLevel);
+    auto set = [&](std::string_view codes, int level) {
+        for (char code : codes) levels[static_cast<unsigned char>(code)] = static_cast<signed char>(level);
+    };
+    set("/DN%~", kDivLevel);                      // "/" DIV NOT "%" "~"
+    set("*M", kDivLevel - 1);                     // "*" MOD
+    set("+-rxa", kCompareLevel + 1);              // "+" "-" "|" "^" "&"
+    set("<!=.>hL", kCompareLevel);                // comparisons and shifts
+    levels[kCodeNotEqual] = kCompareLevel;        // "<>"
+    return levels;
+}();
+
+int OperatorLevel(char code) { return kOperatorLevels[static_cast<unsigned char>(code)]; }
+
+// Parses the chain from level on. A level's left operand is the whole chain
+// of the tighter levels, so the left spine is one primary followed by the
+// operator loops of the tighter levels first: one call per operand instead
+// of one per level.
+void ParseChain(int level) {
     ParserState& p = Parser();
-    ParseOperandLevel();
-    while (IsOperator(p.code) && !p.depthExceeded) {
-        TokenNode* operatorToken = p.input;
-        const std::string text = operatorToken->text;
-        const bool prefix = p.code == 'N' || p.code == '~';
-        NextToken();
-        ParseOperandLevel();
-        EmitText(text, operatorToken);
-        if (!prefix) --p.valueCount;
+    ParseStatement();
+    for (int current = kDivLevel; current >= level; --current) {
+        while (OperatorLevel(p.code) == current && !p.depthExceeded) {
+            // Input tokens live until their statement is parsed: the
+            // operator's own node gives its text and hash.
+            const TokenNode* operatorToken = p.input;
+            const bool prefix = p.code == 'N' || p.code == '~';
+            NextToken();
+            if (current == kDivLevel)
+                ParseStatement();
+            else
+                ParseChain(current + 1);
+            EmitTokenCopy(operatorToken);
+            if (!prefix) --p.valueCount;
+        }
     }
 }
-
-// div-level: primary {("/" | DIV | NOT | "%" | "~") primary}
-void ParseDivLevel() { ParseLevel<IsDivLevelOperator, ParseStatement>(); }
-// mul-level: div-level {("*" | MOD) div-level}
-void ParseMulLevel() { ParseLevel<IsMulLevelOperator, ParseDivLevel>(); }
-// add-level: mul-level {("+" | "-" | "|" | "^" | "&") mul-level}
-void ParseAddLevel() { ParseLevel<IsAddLevelOperator, ParseMulLevel>(); }
-// compare-level: add-level {(comparison | shift) add-level}
-void ParseCompareLevel() { ParseLevel<IsCompareLevelOperator, ParseAddLevel>(); }
 
 // --- calls ------------------------------------------------------------------------
 
@@ -253,7 +264,11 @@ void EmitVariable(VariableForm& form, unsigned char kind) {
         return;
     }
     FlushPendingNamespace();
-    EmitText(kind == 0 ? form.name : WithKind(kind, form.name), form.nameToken);
+    // Without a side list the name is the name token's own text.
+    if (kind == 0)
+        EmitTokenCopy(form.nameToken);
+    else
+        EmitText(WithKind(kind, form.name), form.nameToken);
 }
 
 void NoteVariableName(const TokenNode* token, std::string_view name) {
@@ -294,7 +309,7 @@ void ParseExpressionAssignment(VariableForm& form, TokenNode* operatorToken, con
     ParseExpression(0);
     if (p.valueCount != 1 && ErrorsSoFar() == errors) ReportOutputCount(p.valueCount);
     EmitText(kSetPushMarker, operatorToken);
-    EmitText(op, operatorToken);
+    EmitTokenCopy(operatorToken);
     p.valueCount = saved + 1;
 }
 
@@ -329,7 +344,7 @@ void ParseStatementAssignment(VariableForm& form, TokenNode* operatorToken, cons
         return;
     }
     if (values != 1 && ErrorsSoFar() == errors) ReportOutputCount(values);
-    EmitText(op, operatorToken);
+    EmitTokenCopy(operatorToken);
     p.valueCount = base;
 }
 
@@ -349,14 +364,13 @@ void ParseVariableForms(VariableForm& form) {
     }
     if (p.code == 'p' || p.code == 'm') {
         TokenNode* operatorToken = p.input;
-        const std::string op = operatorToken->text;
         NextToken();
         EmitVariable(form, kKindWorkedOn);
         if (p.valueWanted) {
             EmitText(kSetPushMarker, operatorToken);
             ++p.valueCount;
         }
-        EmitText(op, operatorToken);
+        EmitTokenCopy(operatorToken);
         return;
     }
     if (!p.valueWanted && !InArguments()) {
@@ -467,10 +481,9 @@ void ParsePrefixStep() {
 void ParseLogicalOperator() {
     ParserState& p = Parser();
     TokenNode* operatorToken = p.input;
-    const std::string op = operatorToken->text;
     NextToken();
     ParseExpression(0);
-    EmitText(op, operatorToken);
+    EmitTokenCopy(operatorToken);
     --p.valueCount;
 }
 
@@ -478,12 +491,11 @@ void ParseLogicalOperator() {
 void ParseSign() {
     ParserState& p = Parser();
     TokenNode* operatorToken = p.input;
-    const std::string op = operatorToken->text;
     EmitText("0", operatorToken);
     ++p.valueCount;
     NextToken();
     ParseStatement();
-    EmitText(op, operatorToken);
+    EmitTokenCopy(operatorToken);
     --p.valueCount;
 }
 
@@ -528,10 +540,10 @@ void ParseExpression(int valueFlag) {
     ParserState& p = Parser();
     const bool saved = p.valueWanted;
     if (valueFlag != 1) p.valueWanted = true;
-    ParseCompareLevel();
+    ParseChain(kCompareLevel);
     // AND, OR and XOR: the primary parser takes the operator itself and the
     // whole rest of the expression as its right operand.
-    if ((p.code == 'A' || p.code == 'R') && !p.depthExceeded) ParseCompareLevel();
+    if ((p.code == 'A' || p.code == 'R') && !p.depthExceeded) ParseChain(kCompareLevel);
     p.valueWanted = saved;
 }
 
@@ -672,7 +684,7 @@ bool ParseOperand() {
             std::string_view member = CurrentText().substr(1, CurrentText().size() - 2);
             AddLocalName(p.structName + "." + UpperCaseName(member) + "$");
         }
-        EmitText(CurrentText(), p.input);
+        EmitTokenCopy(p.input);
         ++p.valueCount;
         NextToken();
         return true;

@@ -3,6 +3,7 @@
 // local-name helpers.
 #include "compiler/parser_state.h"
 
+#include <array>
 #include <cstdio>
 
 #include "compiler/class_list.h"
@@ -88,12 +89,21 @@ int FindBuiltin(uint32_t hash) {
     return FindFunctionByHash(hash);
 }
 
+// First characters after which a text may have a code of its shape other
+// than a name's: any other first character leaves only the "$"/"%" ending.
+constexpr auto kShapedFirsts = [] {
+    std::array<bool, 256> table{};
+    for (unsigned char c : std::string_view("&=%+-*/|^\":,~()@[].0123456789")) table[c] = true;
+    return table;
+}();
+
 // Codes decided by the shape of the text alone; 0 when none applies.
 char ClassifyByShape(std::string_view text) {
+    if (text.empty() || !kShapedFirsts[static_cast<unsigned char>(text[0])]) return EndsWithSigil(text) ? 'O' : 0;
     if (text == "&") return 'a';
     if (IsAssignmentOperator(text)) return '$';
     if (text == "%") return '%';
-    const char first = text.empty() ? '\0' : text[0];
+    const char first = text[0];
     if (IsDigit(first) || first == '"' || first == '%') return 'V';
     if (first == '&' && text.size() > 1) return EndsWithSigil(text) ? 'v' : 'l';
     if (text == "::") return 'n';
@@ -224,6 +234,12 @@ TokenNode* EmitTextAt(std::string_view text, int line, int column) {
 
 TokenNode* EmitText(std::string_view text, const TokenNode* source) {
     return source == nullptr ? EmitTextAt(text, 0, 0) : EmitTextAt(text, source->line, source->column);
+}
+
+TokenNode* EmitTokenCopy(const TokenNode* source) {
+    ParserState& p = gState;
+    EmitHashedToken(p.output, source->text, source->hash, p.internedFileName, source->line, source->column);
+    return p.output;
 }
 
 TokenNode* InsertTextAfter(TokenNode* mark, std::string_view text, const TokenNode* source) {

@@ -141,6 +141,8 @@ void SkipPastClosingParenthesis();
 // Appends a token to the postfix stream at source's position (line 0 and
 // column 0 without one).
 TokenNode* EmitText(std::string_view text, const TokenNode* source);
+// The same with source's own text, whose hash it has already.
+TokenNode* EmitTokenCopy(const TokenNode* source);
 // The same with an explicit position.
 TokenNode* EmitTextAt(std::string_view text, int line, int column);
 // Inserts a token directly after mark (a token of the current output list)

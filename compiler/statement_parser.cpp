@@ -869,7 +869,7 @@ TokenNode* ParseStatementList() {
         // Nothing consumed: step over the token so the loop always ends.
         if (p.input == first) SkipToken();
         // The statement's input tokens are read: free them.
-        for (TokenNode* token = first; token != nullptr && token != p.input;) token = DeleteTokenNext(token);
+        DeleteTokensBefore(first, p.input);
     }
     return p.output;
 }

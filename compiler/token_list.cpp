@@ -194,6 +194,8 @@ void EmitInternedToken(TokenNode*& cursor, std::string_view text, const char* in
 void EmitHashedToken(TokenNode*& cursor, std::string_view text, uint32_t hash, const char* internedFile, int line,
                      int column) {
     if (gTokenOutputSuspended) return;
+    // Stages copy a node with the hash it carries: it must be its text's.
+    assert(hash == HashName(text.data(), text.size()));
     TokenNode* node = NewNode(text);
     node->hash = hash;
     node->file = internedFile;
@@ -249,6 +251,20 @@ TokenNode* DeleteTokenNext(TokenNode* node) {
     Detach(node);
     FreeNode(node);
     return next;
+}
+
+void DeleteTokensBefore(TokenNode* first, TokenNode* stop) {
+    if (first == nullptr || first == stop) return;
+    TokenNode* before = first->previous;
+    // A range from the head of a list other than the known one leaves that one as it is.
+    if (before != nullptr || first == gKnown.first) ForgetKnownList();
+    if (before != nullptr) before->next = stop;
+    if (stop != nullptr) stop->previous = before;
+    for (TokenNode* node = first; node != stop;) {
+        TokenNode* next = node->next;
+        FreeNode(node);
+        node = next;
+    }
 }
 
 void FreeTokenList(TokenNode* last) {

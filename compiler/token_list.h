@@ -53,6 +53,10 @@ void CopyTokenList(TokenNode*& cursor, const TokenNode* anyNode, const char* fil
 TokenNode* UnlinkToken(TokenNode* node);
 TokenNode* DeleteTokenNext(TokenNode* node);
 
+// Frees first and the nodes after it up to stop (not stop itself; null: to
+// the end), and joins first's previous node to stop.
+void DeleteTokensBefore(TokenNode* first, TokenNode* stop);
+
 // Frees the node and every node before it.
 void FreeTokenList(TokenNode* last);
 

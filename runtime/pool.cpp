@@ -7,6 +7,7 @@
 #include <cstring>
 #include <map>
 
+#include "platform/huge_pages.h"
 #include "platform/memory.h"
 
 namespace qob {
@@ -45,10 +46,22 @@ PoolBlock* FindPoolBlock(Pool* pool, const void* pointer) {
     return block;
 }
 
-PoolBlock* AddPoolBlock(Pool* pool) {
-    auto* memory = static_cast<uint8_t*>(platform::AllocateZeroedBlock(pool->blockSize));
-    if (!memory) return nullptr;
-    auto* block = new PoolBlock{memory, 0, 0, pool->current};
+// Out of line: the per-allocation path then saves no registers. A large
+// block is taken a huge page longer than it needs, and starts on the first
+// huge-page boundary inside: the bytes before it are never touched.
+[[gnu::noinline]] PoolBlock* AddPoolBlock(Pool* pool) {
+    const bool large = pool->madeBytes >= kLargePoolAfter && kLargePoolBlock > pool->blockSize;
+    const uint32_t size = large ? kLargePoolBlock : pool->blockSize;
+    void* allocation = platform::AllocateZeroedBlock(large ? size + platform::kHugePageSize : size);
+    if (!allocation) return nullptr;
+    auto* memory = static_cast<uint8_t*>(allocation);
+    if (large) {
+        constexpr uintptr_t kMask = platform::kHugePageSize - 1;
+        memory = reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(allocation) + kMask) & ~kMask);
+        platform::AdviseHugePages(memory, size);
+    }
+    pool->madeBytes += size;
+    auto* block = new PoolBlock{memory, 0, 0, pool->current, size, allocation};
     pool->current = block;
     pool->index->blocks.emplace(reinterpret_cast<uintptr_t>(memory), block);
     return block;
@@ -57,7 +70,7 @@ PoolBlock* AddPoolBlock(Pool* pool) {
 }  // namespace
 
 Pool* CreatePool(uint32_t blockSize) {
-    return new Pool{nullptr, blockSize, new PoolIndex, {nullptr, nullptr}};
+    return new Pool{nullptr, blockSize, new PoolIndex, {nullptr, nullptr}, 0};
 }
 
 void* PoolAlloc(Pool* pool, uint32_t flags, uint32_t size) {
@@ -66,7 +79,7 @@ void* PoolAlloc(Pool* pool, uint32_t flags, uint32_t size) {
     LastPoolRequest = static_cast<uint32_t>(total);
     if (total > pool->blockSize) return nullptr;
     PoolBlock* block = pool->current;
-    if (!block || !block->memory || block->used + total > pool->blockSize) {
+    if (!block || !block->memory || block->size - block->used < total) [[unlikely]] {
         block = AddPoolBlock(pool);
         if (!block) return nullptr;
     }
@@ -89,7 +102,7 @@ void PoolFree(Pool* pool, void* pointer, uint32_t /*flags*/) {
     if (!block || block->count == 0) return;
     if (--block->count > 0) return;
     pool->index->blocks.erase(reinterpret_cast<uintptr_t>(block->memory));
-    platform::FreeBlock(block->memory);
+    platform::FreeBlock(block->allocation);
     block->memory = nullptr;
 }
 
@@ -106,7 +119,7 @@ void FreeNodeList(Pool* pool) {
     PoolBlock* block = pool->current;
     while (block) {
         PoolBlock* previous = block->previous;
-        if (block->memory) platform::FreeBlock(block->memory);
+        if (block->memory) platform::FreeBlock(block->allocation);
         delete block;
         block = previous;
     }

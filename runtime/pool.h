@@ -10,22 +10,33 @@ namespace qob {
 // One block of a pool. Once its live count drops to zero its memory is freed
 // and the descriptor stays in the chain with a null memory pointer.
 struct PoolBlock {
-    uint8_t* memory;      // zeroed block of the pool's block size; null once freed
+    uint8_t* memory;      // size zeroed bytes handed out from the front; null once freed
     uint32_t used;        // bytes handed out
     uint32_t count;       // live allocations
     PoolBlock* previous;  // older block
+    uint32_t size;        // the pool's block size, or kLargePoolBlock
+    void* allocation;     // the allocator's block holding memory (it starts there but for large blocks)
 };
 
 struct PoolIndex;  // address -> block lookup, so PoolFree need not walk the chain
 
 struct Pool {
     PoolBlock* current;   // block new allocations come from; null before the first
-    uint32_t blockSize;   // bytes per block
+    uint32_t blockSize;   // bytes per block, and the largest allocation
     PoolIndex* index;
     // Blocks of the last frees: nodes are mostly freed in list order, each
     // with a side record that may have been made later, in another block.
     PoolBlock* recentlyFreedIn[2];
+    uint64_t madeBytes;   // memory of every block made so far
 };
+
+// A pool that has made this much memory in blocks is building a large
+// program: its next blocks are of kLargePoolBlock bytes (when that is more
+// than its block size) that start on a huge-page boundary and are advised
+// for huge pages, so that filling them costs a fault per 2 MiB rather than
+// one per 4 KiB page.
+constexpr uint64_t kLargePoolAfter = uint64_t{512} << 10;
+constexpr uint32_t kLargePoolBlock = uint32_t{8} << 20;
 
 // PoolAlloc flags.
 constexpr uint32_t kPoolZeroFill = 0x8;       // zero the allocation

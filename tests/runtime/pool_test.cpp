@@ -7,7 +7,9 @@
 
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
+#include "platform/huge_pages.h"
 #include "platform/memory.h"
 
 namespace qob {
@@ -101,6 +103,39 @@ TEST(Pool, FreesAcrossManyBlocksFindTheirBlock) {
         EXPECT_EQ(block->count, 0u);
         EXPECT_EQ(block->memory, nullptr);
     }
+    FreeNodeList(pool);
+}
+
+TEST(Pool, ALargePoolTurnsToLargeBlocksOnHugePageBoundaries) {
+    constexpr uint32_t kBlock = 64 * 1024;
+    Pool* pool = CreatePool(kBlock);
+    // Small blocks until the pool has made kLargePoolAfter bytes, then large ones.
+    std::vector<void*> small;
+    while (pool->madeBytes < kLargePoolAfter) small.push_back(PoolAlloc(pool, 0, kBlock));
+    EXPECT_EQ(pool->current->size, kBlock);
+    EXPECT_EQ(pool->current->allocation, pool->current->memory);
+    void* first = PoolAlloc(pool, kPoolZeroFill, 16);
+    void* second = PoolAlloc(pool, kPoolZeroFill, kBlock);
+    PoolBlock* large = pool->current;
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(large->size, kLargePoolBlock);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(large->memory) % platform::kHugePageSize, 0u);
+    EXPECT_EQ(first, large->memory) << "allocations start at the boundary";
+    EXPECT_EQ(large->count, 2u);
+    EXPECT_TRUE(platform::IsLiveBlock(large->allocation));
+    // The whole large block is the pool's: an allocation fills its last byte.
+    void* rest = PoolAlloc(pool, 0, kBlock);
+    while (large->size - large->used >= kBlock) rest = PoolAlloc(pool, 0, kBlock);
+    EXPECT_EQ(pool->current, large);
+    static_cast<uint8_t*>(rest)[kBlock - 1] = 1;
+    const uint32_t count = large->count;
+    uint8_t* bytes = large->memory;
+    for (uint32_t i = 0; i < count; ++i) PoolFree(pool, i == 0 ? first : bytes + 16 + (i - 1) * size_t{kBlock});
+    void* allocation = large->allocation;
+    EXPECT_EQ(large->memory, nullptr) << "freed whole once its last allocation goes";
+    EXPECT_FALSE(platform::IsLiveBlock(allocation));
+    for (void* p : small) PoolFree(pool, p);
     FreeNodeList(pool);
 }
 

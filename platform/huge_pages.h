@@ -1,0 +1,18 @@
+// platform/huge_pages.h
+// Asking the kernel to back a large block of our own with huge pages: one
+// fault per 2 MiB instead of one per 4 KiB page.
+#pragma once
+
+#include <cstddef>
+
+namespace qob::platform {
+
+// The size of a huge page, and so the alignment of the stretches advised.
+constexpr size_t kHugePageSize = size_t{2} << 20;
+
+// Advises the whole huge pages that lie inside [start, start + length); the
+// edges stay in small pages. Memory already touched keeps what it has. A
+// kernel without the feature ignores the advice: nothing fails either way.
+void AdviseHugePages(void* start, size_t length);
+
+}  // namespace qob::platform
