@@ -702,6 +702,14 @@ namespace {
            variable->protect != 1;
 }
 
+// The end of a counting loop's head read from a variable holding a bare number.
+bool ReadVariableEnd(const Instruction* node, double* end) {
+    const VariableRecord* variable = CachedNodeVariable(node);
+    if (!IsBareNumberVariable(variable)) return false;
+    *end = variable->value;
+    return true;
+}
+
 // The end of a counting loop's head: a constant, or a variable holding a bare number.
 bool ReadLoopEnd(const Instruction* node, double* end) {
     if (node->opcode == static_cast<uint32_t>(Opcode::PUSHINT) && node->handler == Handle_PUSHINT) {
@@ -709,10 +717,16 @@ bool ReadLoopEnd(const Instruction* node, double* end) {
         return true;
     }
     if (node->opcode != static_cast<uint32_t>(Opcode::PUSHVAR) || node->handler != Handle_PUSHVAR) return false;
-    const VariableRecord* variable = CachedNodeVariable(node);
-    if (!IsBareNumberVariable(variable)) return false;
-    *end = variable->value;
-    return true;
+    return ReadVariableEnd(node, end);
+}
+
+// Steps the variable as FOR would and goes on after the test node, or leaves the loop.
+void AdvanceCountingLoop(VariableRecord* variable, double end, double step, Instruction* test) {
+    const double value = variable->value + step;
+    variable->value = value;
+    variable->flags &= ~(kVarMatrix | kVarHandedOver);
+    CurrentInstruction = test;
+    if (step > 0.0 ? value > end : value < end) LeaveLoop();
 }
 
 // The back jump of a counting loop whose head is "PUSHVARINT (savesp) var,
@@ -721,7 +735,8 @@ bool ReadLoopEnd(const Instruction* node, double* end) {
 // The head's pushes read nothing that can change or report, so skipping
 // them leaves everything as the three nodes would; any other head, or a
 // variable its node's cache does not answer for, goes the general way.
-bool StepCountingLoop(ProgramContext* context, Instruction* head) {
+// The shape found is kept in the loop's activation for the next passes.
+bool StepCountingLoop(ProgramContext* context, Instruction* head, LoopActivation* activation) {
     const Instruction* pushes = head->next;
     if (!pushes || pushes->opcode != static_cast<uint32_t>(Opcode::PUSHVARINT) ||
         pushes->handler != Builtin___savesp || pushes->secondHandler != Handle_PUSHVARINT || NoFollowPending)
@@ -733,15 +748,48 @@ bool StepCountingLoop(ProgramContext* context, Instruction* head) {
     if (!ReadLoopEnd(endNode, &end)) return false;
     VariableRecord* variable = CachedNodeVariable(pushes);
     if (!IsBareNumberVariable(variable)) return false;
-    const LoopActivation* activation = CurrentLoopActivation(context);
     if (activation && activation->firstRun) return false;
     const double start = pushes->operand;
     const double step = end < start ? -1.0 : 1.0;
-    const double value = variable->value + step;
-    variable->value = value;
-    variable->flags &= ~(kVarMatrix | kVarHandedOver);
-    CurrentInstruction = test;
-    if (step > 0.0 ? value > end : value < end) LeaveLoop();
+    if (activation) {
+        activation->countedHead = head;
+        activation->countedPushes = pushes;
+        activation->countedEndNode = endNode->opcode == static_cast<uint32_t>(Opcode::PUSHINT) ? nullptr : endNode;
+        activation->countedTest = test;
+        activation->countedEnd = end;
+        activation->countedStep = step;
+    }
+    AdvanceCountingLoop(variable, end, step, test);
+    return true;
+}
+
+// The variable of a later pass of a counting loop whose head StepCountingLoop
+// proved, when it is still a bare number its node's cache answers for: what
+// the body can have changed is checked again, the rest is taken as found.
+[[gnu::always_inline]] inline VariableRecord* ProvedLoopVariable(const ProgramContext* context,
+                                                                  const LoopActivation& activation) {
+    if (NoFollowPending || context->argumentFrame.count >= kMaxArgumentFrames) return nullptr;
+    VariableRecord* variable = CachedNodeVariable(activation.countedPushes);
+    return IsBareNumberVariable(variable) ? variable : nullptr;
+}
+
+// Such a pass when the loop's end is a constant.
+[[gnu::always_inline]] inline bool StepProvedConstantLoop(const ProgramContext* context,
+                                                          const LoopActivation& activation) {
+    if (activation.countedEndNode) return false;
+    VariableRecord* variable = ProvedLoopVariable(context, activation);
+    if (!variable) return false;
+    AdvanceCountingLoop(variable, activation.countedEnd, activation.countedStep, activation.countedTest);
+    return true;
+}
+
+// Such a pass with any end.
+bool StepProvedCountingLoop(const ProgramContext* context, const LoopActivation& activation) {
+    if (!activation.countedEndNode) return StepProvedConstantLoop(context, activation);
+    VariableRecord* variable = ProvedLoopVariable(context, activation);
+    double end = 0.0;
+    if (!variable || !ReadVariableEnd(activation.countedEndNode, &end)) return false;
+    AdvanceCountingLoop(variable, end, end < activation.countedPushes->operand ? -1.0 : 1.0, activation.countedTest);
     return true;
 }
 
@@ -1003,20 +1051,49 @@ bool StepWalkingLoop(ProgramContext* context, Instruction* head) {
 
 }  // namespace
 
-void Handle_BRANCH() {
-    ProgramContext* context = CurrentContext;
-    Instruction* target = JumpTarget(CurrentInstruction);
-    if (target && target->opcode == static_cast<uint32_t>(Opcode::INITFOR)) {
-        FreeTrackedAllocationsFrom(context, context->callDepth);
-        if (!StepCountingLoop(context, target)) CurrentInstruction = target;
+namespace {
+
+// Every back jump but a later pass of a proved counting loop with nothing to free.
+[[gnu::noinline]] void TakeBranch(ProgramContext* context, Instruction* target) {
+    if (!target) {
+        TakeJump(context);
         return;
     }
-    if (target && target->opcode == static_cast<uint32_t>(Opcode::INITFOREACH)) {
+    switch (static_cast<Opcode>(target->opcode)) {
+    case Opcode::INITFOR: {
+        FreeTrackedAllocationsFrom(context, context->callDepth);
+        LoopActivation* activation = CurrentLoopActivation(context);
+        if (activation && activation->countedHead == target && StepProvedCountingLoop(context, *activation)) return;
+        if (!StepCountingLoop(context, target, activation)) CurrentInstruction = target;
+        return;
+    }
+    case Opcode::INITFOREACH:
         FreeTrackedAllocationsFrom(context, context->callDepth);
         if (!StepWalkingLoop(context, target)) CurrentInstruction = target;
         return;
+    case Opcode::INITWHILE:
+        FreeTrackedAllocationsFrom(context, context->callDepth);
+        CurrentInstruction = target;
+        return;
+    default:
+        CurrentInstruction = target;
+        return;
     }
-    TakeJump(context);
+}
+
+}  // namespace
+
+void Handle_BRANCH() {
+    ProgramContext* context = CurrentContext;
+    Instruction* target = JumpTarget(CurrentInstruction);
+    // The common case first, without a call: the next pass of a counting
+    // loop whose head is proved, when the pass left nothing to free.
+    if (target && target->opcode == static_cast<uint32_t>(Opcode::INITFOR) &&
+        context->callDepth >= context->trackingDepthsUsed) [[likely]] {
+        const LoopActivation* activation = CurrentLoopActivation(context);
+        if (activation && activation->countedHead == target && StepProvedConstantLoop(context, *activation)) return;
+    }
+    TakeBranch(context, target);
 }
 
 void Handle_BREAK() {
