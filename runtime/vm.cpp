@@ -914,8 +914,10 @@ bool StepListWalk(ProgramContext* context, VariableRecord* result, VariableRecor
     else node = backwards ? node->previous : node->next;
     if (!node) return false;
     // The node after this one is fetched while the body runs: a long list's
-    // nodes are rarely in the cache, and each step waits for its node.
+    // nodes are rarely in the cache, and each step waits for its node. So is
+    // the memory further on, where the nodes after it mostly lie.
     __builtin_prefetch(backwards ? node->previous : node->next);
+    PrefetchListAhead(node, backwards);
     list->currentNode = node;
     LoadListElement(list);
     if (result == list) return true;
