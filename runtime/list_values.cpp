@@ -488,18 +488,6 @@ ListNode* ListCutBefore(ListNode* node) {
     return previous;
 }
 
-namespace {
-
-// How far ahead of the node being freed its chain is asked for, in bytes.
-constexpr intptr_t kFreeLookAhead = 2048;
-
-// Asks for the memory at an address near a node; a hint only, never an access.
-void PrefetchNear(const ListNode* node, intptr_t offset) {
-    __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(node) + offset));
-}
-
-}  // namespace
-
 void ListFree(ListNode* node, bool freeData) {
     ChainChanged();
     // The nodes themselves go back in batches (their links are read before
@@ -520,21 +508,17 @@ void ListFree(ListNode* node, bool freeData) {
         }
     };
     // On from the node, then back from the one before it: one pass over the
-    // chain, wherever the node stands in it. Each step waits for its node's
-    // link, and a long list's nodes are rarely in the cache: nodes appended
-    // one after another mostly lie next to each other, in the order they were
-    // made, so the memory a few dozen nodes further on is asked for early (a
-    // hint only: a guess that misses costs nothing but the hint).
+    // chain, wherever the node stands in it.
     ListNode* before = node ? node->previous : nullptr;
     while (node) {
         ListNode* next = node->next;
-        PrefetchNear(node, kFreeLookAhead);
+        PrefetchListAhead(node, false);
         freeNode(node);
         node = next;
     }
     while (before) {
         ListNode* previous = before->previous;
-        PrefetchNear(before, -kFreeLookAhead);
+        PrefetchListAhead(before, true);
         freeNode(before);
         before = previous;
     }
