@@ -17,21 +17,22 @@ namespace {
 struct RuleRow {
     Handler handler;
     NumberRule rule;
+    NumberRuleIndex index;
 };
 
 const RuleRow kRules[] = {
-    {Builtin_add, AddNumbers},
-    {Builtin_subtract, SubtractNumbers},
-    {Builtin_multiply, MultiplyNumbers},
-    {Builtin_divide, DivideNumbers},
-    {Builtin_mod, RemainderOfNumbers},
-    {Builtin_div, QuotientOfNumbers},
-    {Builtin_equal, EqualNumbers},
-    {Builtin_notequal, NotEqualNumbers},
-    {Builtin_less, LessNumbers},
-    {Builtin_greater, GreaterNumbers},
-    {Builtin_lessequal, LessEqualNumbers},
-    {Builtin_greaterequal, GreaterEqualNumbers},
+    {Builtin_add, AddNumbers, kAddRule},
+    {Builtin_subtract, SubtractNumbers, kSubtractRule},
+    {Builtin_multiply, MultiplyNumbers, kMultiplyRule},
+    {Builtin_divide, DivideNumbers, kDivideRule},
+    {Builtin_mod, RemainderOfNumbers, kRemainderRule},
+    {Builtin_div, QuotientOfNumbers, kQuotientRule},
+    {Builtin_equal, EqualNumbers, kEqualRule},
+    {Builtin_notequal, NotEqualNumbers, kNotEqualRule},
+    {Builtin_less, LessNumbers, kLessRule},
+    {Builtin_greater, GreaterNumbers, kGreaterRule},
+    {Builtin_lessequal, LessEqualNumbers, kLessEqualRule},
+    {Builtin_greaterequal, GreaterEqualNumbers, kGreaterEqualRule},
 };
 
 // How many rows the multiplier would keep out of their first probe's slot.
@@ -90,6 +91,12 @@ NumberRule NumberRuleOf(Handler handler) {
         if (row.handler == handler) return row.rule;
         if (!row.handler) return nullptr;
     }
+}
+
+NumberRuleIndex NumberRuleIndexOf(Handler handler) {
+    for (const RuleRow& row : kRules)
+        if (row.handler == handler) return row.index;
+    return kNoNumberRule;
 }
 
 }  // namespace qob

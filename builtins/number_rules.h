@@ -42,6 +42,47 @@ inline double GreaterNumbers(double a, double b) { return a > b ? 1.0 : 0.0; }
 inline double LessEqualNumbers(double a, double b) { return a <= b ? 1.0 : 0.0; }
 inline double GreaterEqualNumbers(double a, double b) { return a >= b ? 1.0 : 0.0; }
 
+// The rules by a small number, for a node that keeps in a byte which rule the
+// operator after it follows (0: none).
+enum NumberRuleIndex : uint8_t {
+    kNoNumberRule,
+    kAddRule,
+    kSubtractRule,
+    kMultiplyRule,
+    kDivideRule,
+    kRemainderRule,
+    kQuotientRule,
+    kEqualRule,
+    kNotEqualRule,
+    kLessRule,
+    kGreaterRule,
+    kLessEqualRule,
+    kGreaterEqualRule,
+};
+
+// The number of the rule of the operator whose handler this is (kNoNumberRule
+// for any other handler).
+[[nodiscard]] NumberRuleIndex NumberRuleIndexOf(Handler handler);
+
+// The rule of that number applied to two numbers (the index is one
+// NumberRuleIndexOf gave, not kNoNumberRule).
+[[nodiscard, gnu::always_inline]] inline double ApplyNumberRule(uint8_t index, double a, double b) {
+    switch (index) {
+        case kAddRule: return AddNumbers(a, b);
+        case kSubtractRule: return SubtractNumbers(a, b);
+        case kMultiplyRule: return MultiplyNumbers(a, b);
+        case kDivideRule: return DivideNumbers(a, b);
+        case kRemainderRule: return RemainderOfNumbers(a, b);
+        case kQuotientRule: return QuotientOfNumbers(a, b);
+        case kEqualRule: return EqualNumbers(a, b);
+        case kNotEqualRule: return NotEqualNumbers(a, b);
+        case kLessRule: return LessNumbers(a, b);
+        case kGreaterRule: return GreaterNumbers(a, b);
+        case kLessEqualRule: return LessEqualNumbers(a, b);
+        default: return GreaterEqualNumbers(a, b);
+    }
+}
+
 // The rule of the generic operator whose handler this is ("+", "-", "*",
 // "/", div, mod and the six comparisons), or null for any other handler.
 [[nodiscard]] NumberRule NumberRuleOf(Handler handler);

@@ -30,6 +30,8 @@ struct InstructionExtra {
     uint8_t flagByte;                 // STARTPROC: private method; OBJRUN: result dropped
     uint8_t isJumpTarget;             // 1 when some node jumps here
     uint32_t namespaceHash;           // scope id of the node's variable lookups
+    uint8_t fusedShape;               // push nodes: how the operator after them runs fused (0: not decided yet)
+    uint8_t fusedRule;                // ... and the number rule it follows
     VariableRecord* cachedVariable;   // last lookup of the text's name; STARTPROC: frame a callback bound
     VariableRecord* cachedList;       // list (or object) it was found in; valid while that list is in force
     VariableRecord* cachedVariable2;  // the same pair for the second name of two-name forms

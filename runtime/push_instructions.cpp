@@ -288,16 +288,33 @@ enum class Operands {
     TwoVariables,         // PUSHVARVAR: the second name, then the first
 };
 
-// Whether a built-in call follows the push: the only nodes an operator
-// after it can be (tested before anything else, as most pushes have none).
-inline bool IsCallAfter(const Instruction* push) {
-    return push->next && push->next->opcode == static_cast<uint32_t>(Opcode::INTERNALCALL);
-}
+// How the operator after a push runs fused with it, kept in the push's side
+// record. The nodes after a push never change once the program runs, so
+// what they are is found on the push's first run; each later run tests only
+// what can change from one run to the next (caches, the variables' kinds).
+enum FusedShape : uint8_t {
+    kFusedUndecided,  // zeroed side record: not looked at yet
+    kFusedNone,       // no operator with a number rule follows
+    kFusedAssign,     // operator, then an "=2" that takes a number as it is
+    kFusedPush,       // operator whose result is pushed
+    kFusedJump,       // operator with a conditional jump fused in
+};
 
-// Whether the node is an "=2" (AssignNumberOpcode then decides whether it
-// takes a number as it is).
-inline bool IsNumberAssignment(const Instruction* node) {
-    return node && node->opcode == static_cast<uint32_t>(Opcode::ASSIGN2);
+// What follows the push: a built-in call (the only node an operator can be)
+// whose handler, or fused-in own handler under a conditional jump, has a
+// number rule, and whether an "=2" of a number comes after it.
+[[gnu::noinline]] void DecideFusedShape(const Instruction* push, InstructionExtra* extra) {
+    const Instruction* op = push->next;
+    extra->fusedShape = kFusedNone;
+    if (!op || op->opcode != static_cast<uint32_t>(Opcode::INTERNALCALL)) return;
+    const bool jumps = op->secondHandler != nullptr;
+    if (jumps && op->handler != ConditionalJumpHandler) return;
+    const NumberRuleIndex rule = NumberRuleIndexOf(jumps ? op->secondHandler : op->handler);
+    if (rule == kNoNumberRule) return;
+    extra->fusedRule = rule;
+    if (jumps) extra->fusedShape = kFusedJump;
+    else if (op->next && IsNumberAssignOpcode(op->next)) extra->fusedShape = kFusedAssign;
+    else extra->fusedShape = kFusedPush;
 }
 
 // A variable the push's node cache answers for, holding a plain number: its
@@ -308,11 +325,10 @@ inline bool IsNumberAssignment(const Instruction* node) {
 // the name up, which may make or report the variable) or the value is no
 // plain number; nothing has been read then, and a cache entry made stays
 // what the push's lookup would have made.
-inline bool ReadCachedNumber(const Instruction* node, bool second, double* value) {
-    InstructionExtra* extra = node->extra;
-    if (!extra || NoFollowPending) return false;
+[[gnu::always_inline]] inline bool ReadCachedNumber(const Instruction* node, InstructionExtra* extra, bool second,
+                                                    double* value) {
     VariableRecord* variable = nullptr;
-    if (IsCachedListInForce(second ? extra->cachedList2 : extra->cachedList))
+    if (IsCachedListInForce(second ? extra->cachedList2 : extra->cachedList)) [[likely]]
         variable = second ? extra->cachedVariable2 : extra->cachedVariable;
     else if (!second && node->textHash && (variable = FindInRunningFrame(node->textHash)))
         CacheFrameVariable(extra, variable);
@@ -321,11 +337,18 @@ inline bool ReadCachedNumber(const Instruction* node, bool second, double* value
     return ReadPlainNumber(variable, value);
 }
 
-inline bool ReadOperands(const Instruction* push, Operands from, double* left, double* right) {
+template <Operands from>
+[[gnu::always_inline]] inline bool ReadOperands(const Instruction* push, InstructionExtra* extra, double* left,
+                                                double* right) {
     switch (from) {
-        case Operands::VariableAndConstant: *right = push->operand; return ReadCachedNumber(push, false, left);
-        case Operands::ConstantAndVariable: *left = push->operand; return ReadCachedNumber(push, false, right);
-        case Operands::TwoVariables: return ReadCachedNumber(push, true, left) && ReadCachedNumber(push, false, right);
+        case Operands::VariableAndConstant:
+            *right = push->operand;
+            return ReadCachedNumber(push, extra, false, left);
+        case Operands::ConstantAndVariable:
+            *left = push->operand;
+            return ReadCachedNumber(push, extra, false, right);
+        case Operands::TwoVariables:
+            return ReadCachedNumber(push, extra, true, left) && ReadCachedNumber(push, extra, false, right);
     }
     return false;
 }
@@ -337,36 +360,211 @@ inline bool ReadOperands(const Instruction* push, Operands from, double* left, d
 // other: the result is stored, decides the jump, or is pushed.
 // False, with nothing done, otherwise.
 template <Operands from>
-bool RunOperatorAfterPush(Instruction* push) {
-    Instruction* op = push->next;
-    const bool jumps = op->secondHandler != nullptr;
-    if (jumps && op->handler != ConditionalJumpHandler) return false;
-    const NumberRule rule = FindNumberRule(jumps ? op->secondHandler : op->handler);
+[[gnu::always_inline]] inline bool RunOperatorAfterPush(Instruction* push) {
+    InstructionExtra* extra = push->extra;
+    if (!extra) return false;  // first run: the push's lookup makes the record
+    if (extra->fusedShape == kFusedUndecided) [[unlikely]]
+        DecideFusedShape(push, extra);
+    const uint8_t shape = extra->fusedShape;
+    if (shape == kFusedNone || NoFollowPending) return false;
     double left = 0.0;
     double right = 0.0;
-    if (!rule || !ReadOperands(push, from, &left, &right)) return false;
-    const double result = rule(left, right);
-    if (jumps) {
+    if (!ReadOperands<from>(push, extra, &left, &right)) return false;
+    const double result = ApplyNumberRule(extra->fusedRule, left, right);
+    Instruction* op = push->next;
+    if (shape == kFusedJump) {
         FinishConditionalJump(op, result == 0.0);
         return true;
     }
-    Instruction* next = op->next;
-    if (IsNumberAssignment(next) && AssignNumberOpcode(next, result)) {
-        CurrentInstruction = next;
-        return true;
+    if (shape == kFusedAssign) {
+        Instruction* next = op->next;
+        if (AssignNumberToCachedTarget(next, result)) {
+            CurrentInstruction = next;
+            return true;
+        }
     }
     CurrentInstruction = op;
     PushConstant(result);
     return true;
 }
 
+// A cached name's plain number when its cache is in force, read without a
+// call on the way; false when anything else holds (the full path decides).
+[[gnu::always_inline]] inline bool ReadHitNumber(const VariableRecord* list, const VariableRecord* variable,
+                                                 double* value) {
+    if (!IsCachedListInForce(list) || !variable) return false;
+    while (variable->reference) variable = variable->reference;
+    return ReadPlainNumber(variable, value);
+}
+
+template <Operands from>
+[[gnu::always_inline]] inline bool ReadHitOperands(const Instruction* push, const InstructionExtra* extra,
+                                                   double* left, double* right) {
+    switch (from) {
+        case Operands::VariableAndConstant:
+            *right = push->operand;
+            return ReadHitNumber(extra->cachedList, extra->cachedVariable, left);
+        case Operands::ConstantAndVariable:
+            *left = push->operand;
+            return ReadHitNumber(extra->cachedList, extra->cachedVariable, right);
+        case Operands::TwoVariables:
+            return ReadHitNumber(extra->cachedList2, extra->cachedVariable2, left) &&
+                   ReadHitNumber(extra->cachedList, extra->cachedVariable, right);
+    }
+    return false;
+}
+
+// The fused run as most passes of a loop meet it: the shape decided, every
+// cache in force, every variable a plain number, a free cell for a pushed
+// result. It reads everything before it writes anything, and each case it
+// does not settle goes to full (the push with RunOperatorAfterPush), which
+// then runs from the start as if this had not looked; a push that no
+// operator follows goes to plain (the push alone).
+template <Operands from, void (*full)(Instruction*), void (*plain)(Instruction*)>
+[[gnu::always_inline]] inline void RunFusedStep(Instruction* push) {
+    const InstructionExtra* extra = push->extra;
+    if (extra && extra->fusedShape == kFusedNone) return plain(push);
+    double left = 0.0;
+    double right = 0.0;
+    if (!extra || extra->fusedShape < kFusedAssign || NoFollowPending ||
+        !ReadHitOperands<from>(push, extra, &left, &right))
+        return full(push);
+    const double result = ApplyNumberRule(extra->fusedRule, left, right);
+    Instruction* op = push->next;
+    if (extra->fusedShape == kFusedAssign) {
+        Instruction* target = op->next;
+        VariableRecord* x = CachedAssignTarget(target);
+        if (!x || !TakesPlainNumber(x)) return full(push);
+        StoreWholeNumber(x, result);
+        CurrentInstruction = target;
+        return;
+    }
+    if (extra->fusedShape == kFusedJump) return FinishConditionalJump(op, result == 0.0);
+    ProgramContext* context = CurrentContext;
+    StackEntry* cell = context->stackTop->above;
+    if (!cell) return full(push);
+    cell->ownedLinks = nullptr;
+    context->stackTop = cell;
+    cell->value = result;
+    cell->text = nullptr;
+    cell->variable = nullptr;
+    cell->extra = 0;
+    cell->flags = 0;
+    CurrentInstruction = op;
+}
+
+[[gnu::noinline]] void PushVariableAndConstant(Instruction*) {
+    PushVariableValue(NodeVariable(false, false));
+    PushConstant(CurrentInstruction->operand);
+}
+
+[[gnu::noinline]] void RunPushVariableAndConstant(Instruction* node) {
+    if (!RunOperatorAfterPush<Operands::VariableAndConstant>(node)) PushVariableAndConstant(node);
+}
+
+[[gnu::noinline]] void PushConstantAndVariable(Instruction*) {
+    PushConstant(CurrentInstruction->operand);
+    PushVariableValue(NodeVariable(false, false));
+}
+
+[[gnu::noinline]] void RunPushConstantAndVariable(Instruction* node) {
+    if (!RunOperatorAfterPush<Operands::ConstantAndVariable>(node)) PushConstantAndVariable(node);
+}
+
+[[gnu::noinline]] void PushTwoVariables(Instruction*) {
+    PushVariableValue(NodeVariable(true, false));
+    PushVariableValue(NodeVariable(false, false));
+}
+
+[[gnu::noinline]] void RunPushTwoVariables(Instruction* node) {
+    if (!RunOperatorAfterPush<Operands::TwoVariables>(node)) PushTwoVariables(node);
+}
+
+// A push of one value that an operator follows, with the operator's left
+// operand the cell on top of the stack: when that cell is a plain number
+// (not the bottom one) and the pushed value (right) is one too, runs the
+// operator as it would run after the push -- the result stored by the "=2"
+// after it, deciding the jump, or written over the top cell. False, with
+// nothing done, for anything else (the push and the operator then run).
+[[gnu::always_inline]] inline bool RunOperatorOnTop(Instruction* push, const InstructionExtra* extra, double right) {
+    ProgramContext* context = CurrentContext;
+    StackEntry* top = context->stackTop;
+    if (!top->below || !IsPlainNumberCell(top)) return false;
+    const double result = ApplyNumberRule(extra->fusedRule, top->value, right);
+    Instruction* op = push->next;
+    if (extra->fusedShape == kFusedAssign) {
+        Instruction* target = op->next;
+        VariableRecord* x = CachedAssignTarget(target);
+        if (!x || !TakesPlainNumber(x)) return false;
+        StoreWholeNumber(x, result);
+        context->stackTop = top->below;
+        CurrentInstruction = target;
+        return true;
+    }
+    if (extra->fusedShape == kFusedJump) {
+        context->stackTop = top->below;
+        FinishConditionalJump(op, result == 0.0);
+        return true;
+    }
+    SetNumberResult(top, result);
+    CurrentInstruction = op;
+    return true;
+}
+
+// The variable push as the lookup and the read make it, deciding first (on
+// the first run with a side record) what follows the push.
+[[gnu::noinline]] void PushVariableFully(Instruction* node) {
+    if (InstructionExtra* extra = node->extra; extra && extra->fusedShape == kFusedUndecided)
+        DecideFusedShape(node, extra);
+    PushVariableValue(NodeVariable(false, false));
+}
+
+// A constant push that a built-in call follows: an operator runs fused with
+// it when it can (the side record that keeps the decision is made here).
+[[gnu::noinline]] void PushConstantBeforeCall(Instruction* node) {
+    InstructionExtra* extra = RequireInstructionExtra(CurrentContext->pool, node);
+    if (extra && extra->fusedShape == kFusedUndecided) DecideFusedShape(node, extra);
+    if (extra && extra->fusedShape >= kFusedAssign && RunOperatorOnTop(node, extra, node->operand)) return;
+    PushConstant(node->operand);
+}
+
 }  // namespace
 
-void Handle_PUSHINT() { PushConstant(CurrentInstruction->operand); }
+void Handle_PUSHINT() {
+    Instruction* node = CurrentInstruction;
+    if (const Instruction* next = node->next; next && next->opcode == static_cast<uint32_t>(Opcode::INTERNALCALL))
+        return PushConstantBeforeCall(node);
+    PushConstant(node->operand);
+}
 
 void Handle_PUSHSTR() { PushText(CurrentInstruction->text); }
 
-void Handle_PUSHVAR() { PushVariableValue(NodeVariable(false, false)); }
+void Handle_PUSHVAR() {
+    Instruction* node = CurrentInstruction;
+    const InstructionExtra* extra = node->extra;
+    if (!extra || extra->fusedShape == kFusedUndecided || NoFollowPending || !IsCachedListInForce(extra->cachedList) ||
+        !extra->cachedVariable)
+        return PushVariableFully(node);
+    VariableRecord* variable = extra->cachedVariable;
+    while (variable->reference) variable = variable->reference;
+    if (double right = 0.0; extra->fusedShape >= kFusedAssign && ReadPlainNumber(variable, &right) &&
+                            RunOperatorOnTop(node, extra, right))
+        return;
+    // The push of a variable whose read has no effect, as PushVariableValue
+    // makes it.
+    ProgramContext* context = CurrentContext;
+    StackEntry* cell = context->stackTop->above;
+    if (!cell || (reinterpret_cast<uintptr_t>(variable->currentNode) | reinterpret_cast<uintptr_t>(variable->getter) |
+                  static_cast<uint32_t>(variable->type)) != 0)
+        return PushVariableFully(node);
+    cell->ownedLinks = nullptr;
+    context->stackTop = cell;
+    cell->value = variable->value;
+    cell->text = variable->data;
+    cell->variable = variable;
+    cell->extra = 0;
+    cell->flags = EntryFlagsOf(variable);
+}
 
 void Handle_NGPUSHVAR() { PushVariableItself(NodeVariable(false, true)); }
 
@@ -383,10 +581,7 @@ void Handle_PUSHINTSTR() {
 }
 
 void Handle_PUSHVARINT() {
-    Instruction* node = CurrentInstruction;
-    if (IsCallAfter(node) && RunOperatorAfterPush<Operands::VariableAndConstant>(node)) return;
-    PushVariableValue(NodeVariable(false, false));
-    PushConstant(CurrentInstruction->operand);
+    RunFusedStep<Operands::VariableAndConstant, RunPushVariableAndConstant, PushVariableAndConstant>(CurrentInstruction);
 }
 
 void Handle_PUSHNGVARINT() {
@@ -395,10 +590,7 @@ void Handle_PUSHNGVARINT() {
 }
 
 void Handle_PUSHINTVAR() {
-    Instruction* node = CurrentInstruction;
-    if (IsCallAfter(node) && RunOperatorAfterPush<Operands::ConstantAndVariable>(node)) return;
-    PushConstant(CurrentInstruction->operand);
-    PushVariableValue(NodeVariable(false, false));
+    RunFusedStep<Operands::ConstantAndVariable, RunPushConstantAndVariable, PushConstantAndVariable>(CurrentInstruction);
 }
 
 void Handle_PUSHSTRVAR() {
@@ -426,12 +618,7 @@ void Handle_PUSHSTRINT() {
     PushConstant(CurrentInstruction->operand);
 }
 
-void Handle_PUSHVARVAR() {
-    Instruction* node = CurrentInstruction;
-    if (IsCallAfter(node) && RunOperatorAfterPush<Operands::TwoVariables>(node)) return;
-    PushVariableValue(NodeVariable(true, false));
-    PushVariableValue(NodeVariable(false, false));
-}
+void Handle_PUSHVARVAR() { RunFusedStep<Operands::TwoVariables, RunPushTwoVariables, PushTwoVariables>(CurrentInstruction); }
 
 void Handle_NGPUSHVARVAR() {
     PushVariableItself(NodeVariable(true, true));

@@ -45,6 +45,9 @@ TEST_F(NumberRulesTest, RuleGivesWhatTheHandlerLeaves) {
         EXPECT_EQ(NumberRuleTable[NumberRuleSlotOf(op.handler)].handler, op.handler) << op.name;
         for (const Pair& p : kPairs) {
             const std::string expected = "n:" + FormatValue(rule(p.left, p.right));
+            // The rule by its number (what a fused push keeps) gives the same.
+            EXPECT_EQ("n:" + FormatValue(ApplyNumberRule(NumberRuleIndexOf(op.handler), p.left, p.right)), expected)
+                << p.left << " " << op.name << " " << p.right;
             EXPECT_EQ(RunBinary(op.handler, "n:" + FormatValue(p.left), "n:" + FormatValue(p.right)), expected)
                 << p.left << " " << op.name << " " << p.right;
         }
@@ -56,6 +59,7 @@ TEST_F(NumberRulesTest, OtherHandlersHaveNone) {
     for (void (*handler)() : kOthers) {
         EXPECT_EQ(NumberRuleOf(handler), nullptr);
         EXPECT_EQ(FindNumberRule(handler), nullptr);
+        EXPECT_EQ(NumberRuleIndexOf(handler), kNoNumberRule);
     }
 }
 
