@@ -57,7 +57,7 @@ double Multiply(double a, double b) { return a * b; }
 // The typed forms name their target; Numbers is what the rule does when the
 // target and the value are both numbers, stored by the rules of "=" for a number.
 template <Rule rule, double (*Numbers)(double, double)>
-void RunTypedCompound() {
+[[gnu::noinline]] void RunTypedCompoundFully() {
     ProgramContext* context = CurrentContext;
     if (StackEntry* top = TopNumberCell()) {
         VariableRecord* variable = NodeVariable(CurrentInstruction);
@@ -76,6 +76,22 @@ void RunTypedCompound() {
         PushAssignedValue(nullptr);
     }
     ReleaseOperand(right);
+}
+
+// A plain number on top into a plain number variable the node's cache
+// answers for, with no push of the result asked for, at once; the rest the
+// full way.
+template <Rule rule, double (*Numbers)(double, double)>
+void RunTypedCompound() {
+    ProgramContext* context = CurrentContext;
+    StackEntry* top = context->stackTop;
+    VariableRecord* variable = SetPushPending ? nullptr : NodeVariableAtOnce(CurrentInstruction);
+    double number = 0.0;
+    if (!variable || !top->below || !IsPlainNumberCell(top) || !ReadPlainNumber(variable, &number) ||
+        !StoresPlainNumberAtOnce(variable))
+        return RunTypedCompoundFully<rule, Numbers>();
+    context->stackTop = top->below;
+    StorePlainNumberAtOnce(variable, Numbers(number, top->value));
 }
 
 // Whether one more cell may be popped: never the bottom cell, never a cell

@@ -11,6 +11,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -1377,10 +1378,15 @@ int CompareVersion(std::span<const uint8_t> image) {
 
 std::optional<std::vector<uint8_t>> EncodeCompiledImage(std::span<const uint8_t> image) {
     if (image.empty() || image.size() > INT32_MAX / 8) return std::nullopt;
-    std::vector<uint8_t> file(ShannonFanoCompressBound(image.size()) + 4);
-    const CoderResult result = ShannonFanoCompress(image, std::span(file).first(file.size() - 4));
+    // The coder's bound is four times the image: a buffer left unfilled keeps
+    // the pages the stream never reaches untouched, and the file copies what it wrote.
+    const size_t bound = ShannonFanoCompressBound(image.size());
+    const auto stream = std::make_unique_for_overwrite<uint8_t[]>(bound);
+    const CoderResult result = ShannonFanoCompress(image, std::span(stream.get(), bound));
     if (!result.Ok() || result.length == 0) return std::nullopt;
-    file.resize(result.length);
+    std::vector<uint8_t> file;
+    file.reserve(result.length + 4);
+    file.assign(stream.get(), stream.get() + result.length);
     const auto length = static_cast<uint32_t>(image.size());
     for (int i = 0; i < 4; ++i) file.push_back(static_cast<uint8_t>(length >> (8 * i)));
     CipherBytes(file.data(), static_cast<int32_t>(file.size()), kCompiledFileKey, false, 0);

@@ -568,6 +568,16 @@ bool HeapFree(HeapHandle heap, void* block) {
     return FreeIn(ref);
 }
 
+// A list of a million items is released node by node: one call for the lot,
+// its checks inlined, instead of one per block.
+__attribute__((flatten)) size_t HeapFreeRun(HeapHandle heap, void* const* blocks, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        const BlockRef ref = FindBlock(blocks[i]);
+        if (ref.header == nullptr || ref.heap != heap || !FreeIn(ref)) return i;
+    }
+    return count;
+}
+
 void* AllocateBlock(size_t size) { return AllocateIn(ProcessHeap(), size, false); }
 
 void* AllocateZeroedBlock(size_t size) { return AllocateIn(ProcessHeap(), size, true); }

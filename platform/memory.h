@@ -51,6 +51,11 @@ void HeapDestroy(HeapHandle heap);
 // address that is not a live block of that heap.
 bool HeapFree(HeapHandle heap, void* block);
 
+// Frees the blocks in order while each is a live block of that heap, and
+// answers how many it freed: the first one that is not (null, another
+// heap's, freed already) ends the run and is left as it is.
+size_t HeapFreeRun(HeapHandle heap, void* const* blocks, size_t count);
+
 // The C-heap family, served by the process heap. FreeBlock and
 // ReallocateBlock also accept a block of any private heap (it stays there).
 [[nodiscard]] void* AllocateBlock(size_t size);

@@ -143,7 +143,7 @@ Instruction* EmitInstruction(Instruction* cursor, Handler handler, const char* t
             extra->line = line;
             extra->column = column;
             extra->namespaceHash = CurrentNamespaceHash;
-            SetJumpTarget(pool, node, jumpTarget);
+            if (jumpTarget) SetJumpTarget(pool, node, jumpTarget);  // a new node jumps nowhere yet
         }
     }
     LinkAfter(cursor, node);

@@ -13,6 +13,7 @@
 #include <emmintrin.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -57,6 +58,9 @@ constexpr ByteWeights<N> MakeByteWeights() {
     return weights;
 }
 
+template <size_t N>
+inline constexpr ByteWeights<N> kByteWeights = MakeByteWeights<N>();
+
 // Eight signed bytes widened to 16 bits, times their weights, pairs summed.
 inline __m128i WeighEight(__m128i bytes, const int16_t* low, const int16_t* high, __m128i* highSums) {
     const __m128i widened = _mm_srai_epi16(_mm_unpacklo_epi8(bytes, bytes), 8);
@@ -64,28 +68,77 @@ inline __m128i WeighEight(__m128i bytes, const int16_t* low, const int16_t* high
     return _mm_madd_epi16(widened, _mm_load_si128(reinterpret_cast<const __m128i*>(low)));
 }
 
+// Bytes i to i + 15 of an N-byte record, weighed into the sums.
+template <size_t N>
+inline void WeighSixteen(__m128i chunk, size_t i, __m128i* lowSums, __m128i* highSums) {
+    constexpr const ByteWeights<N>& kWeights = kByteWeights<N>;
+    *lowSums = _mm_add_epi32(*lowSums, WeighEight(chunk, kWeights.low + i, kWeights.high + i, highSums));
+    *lowSums = _mm_add_epi32(*lowSums, WeighEight(_mm_unpackhi_epi64(chunk, chunk), kWeights.low + i + 8,
+                                                  kWeights.high + i + 8, highSums));
+}
+
+// The hash h continued over an N-byte record whose weighed bytes are in the sums.
+template <size_t N>
+inline uint32_t FinishHash(uint32_t h, __m128i lowSums, __m128i highSums) {
+    __m128i sums = _mm_add_epi32(lowSums, _mm_slli_epi32(highSums, 16));
+    sums = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, 0x4E));
+    sums = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, 0xB1));
+    return h * kByteWeights<N>.power + static_cast<uint32_t>(_mm_cvtsi128_si32(sums));
+}
+
 template <size_t N>
 uint32_t ContinueHash(uint32_t h, const void* record) {
-    static constexpr ByteWeights<N> kWeights = MakeByteWeights<N>();
+    constexpr const ByteWeights<N>& kWeights = kByteWeights<N>;
     const auto* bytes = static_cast<const char*>(record);
     __m128i lowSums = _mm_setzero_si128();
     __m128i highSums = _mm_setzero_si128();
     size_t i = 0;
-    for (; i + 16 <= N; i += 16) {
-        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
-        lowSums = _mm_add_epi32(lowSums, WeighEight(chunk, kWeights.low + i, kWeights.high + i, &highSums));
-        lowSums = _mm_add_epi32(lowSums, WeighEight(_mm_unpackhi_epi64(chunk, chunk), kWeights.low + i + 8,
-                                                    kWeights.high + i + 8, &highSums));
-    }
+#pragma GCC unroll 8
+    for (; i + 16 <= N; i += 16)
+        WeighSixteen<N>(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i)), i, &lowSums, &highSums);
     if constexpr (N % 16 != 0) {
         // The last eight bytes; the weights past the record are zero.
         const __m128i chunk = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes + i));
         lowSums = _mm_add_epi32(lowSums, WeighEight(chunk, kWeights.low + i, kWeights.high + i, &highSums));
     }
-    __m128i sums = _mm_add_epi32(lowSums, _mm_slli_epi32(highSums, 16));
-    sums = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, 0x4E));
-    sums = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, 0xB1));
-    return h * kWeights.power + static_cast<uint32_t>(_mm_cvtsi128_si32(sums));
+    return FinishHash<N>(h, lowSums, highSums);
+}
+
+// Eight bytes of a record as they lie in memory.
+template <class T>
+uint64_t BytesOf(const T& field) {
+    static_assert(sizeof field == 8);
+    uint64_t bytes;
+    std::memcpy(&bytes, &field, sizeof bytes);
+    // Opaque to the optimiser, which would otherwise join neighbouring fields
+    // into the one wide load this is meant to avoid.
+    asm("" : "+r"(bytes));
+    return bytes;
+}
+
+// The hash of a node whose extension pointers are both null: those sixteen
+// bytes add nothing. The other fields are read at their own widths and put
+// together in registers: they were mostly written just before by narrower
+// stores, and a sixteen-byte load over several of them would wait for those
+// stores to reach the cache instead of taking their values on the way.
+uint32_t HashNodeWithoutExtensions(const ListNode* node) {
+    static_assert(sizeof(ListNode) == 64 && offsetof(ListNode, value) == 8 && offsetof(ListNode, flags) == 16 &&
+                  offsetof(ListNode, stamp) == 20 && offsetof(ListNode, type) == 24 &&
+                  offsetof(ListNode, arrayExtension) == 32 && offsetof(ListNode, structExtension) == 40 &&
+                  offsetof(ListNode, previous) == 48 && offsetof(ListNode, next) == 56);
+    uint32_t padding;  // bytes 28 to 31, zero since the node was made
+    std::memcpy(&padding, reinterpret_cast<const char*>(node) + 28, sizeof padding);
+    const uint64_t flagsAndStamp = node->flags | uint64_t{node->stamp} << 32;
+    const uint64_t typeAndPadding = static_cast<uint32_t>(node->type) | uint64_t{padding} << 32;
+    __m128i lowSums = _mm_setzero_si128();
+    __m128i highSums = _mm_setzero_si128();
+    WeighSixteen<64>(_mm_set_epi64x(static_cast<int64_t>(BytesOf(node->value)), static_cast<int64_t>(BytesOf(node->data))),
+                     0, &lowSums, &highSums);
+    WeighSixteen<64>(_mm_set_epi64x(static_cast<int64_t>(typeAndPadding), static_cast<int64_t>(flagsAndStamp)), 16,
+                     &lowSums, &highSums);
+    WeighSixteen<64>(_mm_set_epi64x(static_cast<int64_t>(BytesOf(node->next)), static_cast<int64_t>(BytesOf(node->previous))),
+                     48, &lowSums, &highSums);
+    return FinishHash<64>(0, lowSums, highSums);
 }
 
 ListNode* NewNode() {
@@ -437,26 +490,39 @@ ListNode* ListCutBefore(ListNode* node) {
 
 void ListFree(ListNode* node, bool freeData) {
     ChainChanged();
-    // On from the node, then back from the one before it: one pass over the
-    // chain, wherever the node stands in it.
-    auto freeNode = [freeData](ListNode* n) {
+    // The nodes themselves go back in batches (their links are read before
+    // they go); what each owns goes at once.
+    constexpr size_t kBatch = 256;
+    void* batch[kBatch];
+    size_t held = 0;
+    auto freeNode = [&](ListNode* n) {
         if (freeData)
             ReleaseOwnedData(n);
-        FreeValueBlock(n->arrayExtension);
+        if (n->arrayExtension)
+            FreeValueBlock(n->arrayExtension);
         FreeStructExtension(n->structExtension);
-        FreeValueBlock(n);
+        batch[held++] = n;
+        if (held == kBatch) {
+            FreeValueBlocks(batch, held);
+            held = 0;
+        }
     };
+    // On from the node, then back from the one before it: one pass over the
+    // chain, wherever the node stands in it.
     ListNode* before = node ? node->previous : nullptr;
     while (node) {
         ListNode* next = node->next;
+        PrefetchListAhead(node, false);
         freeNode(node);
         node = next;
     }
     while (before) {
         ListNode* previous = before->previous;
+        PrefetchListAhead(before, true);
         freeNode(before);
         before = previous;
     }
+    FreeValueBlocks(batch, held);
 }
 
 void ListSort(ListNode* node, int order, int caseSensitive) {
@@ -525,6 +591,11 @@ uint64_t ListTextLength(ListNode* node) {
 }
 
 uint32_t StampListNode(ListNode* node) {
+    // Most nodes hold a plain number or text.
+    if (!node->arrayExtension && !node->structExtension) {
+        node->stamp = HashNodeWithoutExtensions(node) & 0x7FFFFFFFu;
+        return node->stamp;
+    }
     uint32_t h = ContinueHash<sizeof *node>(0, node);
     if (node->arrayExtension)
         h = ContinueHash<sizeof *node->arrayExtension>(h, node->arrayExtension);

@@ -20,7 +20,10 @@ void OpenLoopActivation(ProgramContext* context) {
         context->loopActivations = grown;
         context->loopActivationCapacity = capacity;
     }
-    context->loopActivations[context->loopActivationCount++] = {context->callDepth, 1, 0, nullptr, 0, nullptr, 0, 0};
+    LoopActivation& opened = context->loopActivations[context->loopActivationCount++];
+    opened = LoopActivation{};
+    opened.depth = context->callDepth;
+    opened.firstRun = 1;
 }
 
 void FreeLoopActivations(ProgramContext* context) {

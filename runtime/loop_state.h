@@ -10,6 +10,8 @@
 
 namespace qob {
 
+struct Instruction;
+
 struct LoopActivation {
     int32_t depth;       // call depth the loop opened (INITFOR/INITFOREACH/INITWHILE)
     uint8_t firstRun;    // the test node has not run yet
@@ -19,6 +21,15 @@ struct LoopActivation {
     const void* sized;   // the run blockSize was asked for ...
     uint64_t sizedAt;    // ... at this count of block releases
     size_t blockSize;    // its block's size (0: no block starts there)
+    // What the back jump of a counting loop proved about the loop's head on
+    // an earlier pass: nodes do not change while they run, so later passes
+    // check only what the body can change (the variable and its cache).
+    const Instruction* countedHead;    // the opening node proved (null: nothing proved)
+    const Instruction* countedPushes;  // the pushes of the variable and the start
+    const Instruction* countedEndNode; // the end's push when it reads a variable, else null
+    Instruction* countedTest;          // the FOR node
+    double countedEnd;                 // a constant end ...
+    double countedStep;                // ... and the step it gives
 };
 
 // Opens an activation at the context's current depth (the loop's own depth).

@@ -397,6 +397,34 @@ template <Operands from>
     return ReadPlainNumber(variable, value);
 }
 
+// A cached name's variable (at the end of its reference chain) when its
+// cache is in force; null otherwise. No call on its way.
+[[gnu::always_inline]] inline VariableRecord* HitVariable(const VariableRecord* list, VariableRecord* variable) {
+    if (!IsCachedListInForce(list) || !variable) return nullptr;
+    while (variable->reference) variable = variable->reference;
+    return variable;
+}
+
+// Whether reading the variable has no effect (no list element to reload,
+// typed storage or getter): its cell is then its fields as they stand.
+[[gnu::always_inline]] inline bool HasEffectFreeRead(const VariableRecord* variable) {
+    return (reinterpret_cast<uintptr_t>(variable->currentNode) | reinterpret_cast<uintptr_t>(variable->getter) |
+            static_cast<uint32_t>(variable->type)) == 0;
+}
+
+// Writes the cell PushVariableValue pushes for a variable with an
+// effect-free read into a free cell above the top, and makes it the top.
+[[gnu::always_inline]] inline void FillVariableCell(ProgramContext* context, StackEntry* cell,
+                                                    const VariableRecord* variable) {
+    cell->ownedLinks = nullptr;
+    context->stackTop = cell;
+    cell->value = variable->value;
+    cell->text = variable->data;
+    cell->variable = const_cast<VariableRecord*>(variable);
+    cell->extra = 0;
+    cell->flags = EntryFlagsOf(variable);
+}
+
 template <Operands from>
 [[gnu::always_inline]] inline bool ReadHitOperands(const Instruction* push, const InstructionExtra* extra,
                                                    double* left, double* right) {
@@ -542,28 +570,16 @@ void Handle_PUSHSTR() { PushText(CurrentInstruction->text); }
 void Handle_PUSHVAR() {
     Instruction* node = CurrentInstruction;
     const InstructionExtra* extra = node->extra;
-    if (!extra || extra->fusedShape == kFusedUndecided || NoFollowPending || !IsCachedListInForce(extra->cachedList) ||
-        !extra->cachedVariable)
-        return PushVariableFully(node);
-    VariableRecord* variable = extra->cachedVariable;
-    while (variable->reference) variable = variable->reference;
+    if (!extra || extra->fusedShape == kFusedUndecided || NoFollowPending) return PushVariableFully(node);
+    VariableRecord* variable = HitVariable(extra->cachedList, extra->cachedVariable);
+    if (!variable) return PushVariableFully(node);
     if (double right = 0.0; extra->fusedShape >= kFusedAssign && ReadPlainNumber(variable, &right) &&
                             RunOperatorOnTop(node, extra, right))
         return;
-    // The push of a variable whose read has no effect, as PushVariableValue
-    // makes it.
     ProgramContext* context = CurrentContext;
     StackEntry* cell = context->stackTop->above;
-    if (!cell || (reinterpret_cast<uintptr_t>(variable->currentNode) | reinterpret_cast<uintptr_t>(variable->getter) |
-                  static_cast<uint32_t>(variable->type)) != 0)
-        return PushVariableFully(node);
-    cell->ownedLinks = nullptr;
-    context->stackTop = cell;
-    cell->value = variable->value;
-    cell->text = variable->data;
-    cell->variable = variable;
-    cell->extra = 0;
-    cell->flags = EntryFlagsOf(variable);
+    if (!cell || !HasEffectFreeRead(variable)) return PushVariableFully(node);
+    FillVariableCell(context, cell, variable);
 }
 
 void Handle_NGPUSHVAR() { PushVariableItself(NodeVariable(false, true)); }
@@ -618,7 +634,25 @@ void Handle_PUSHSTRINT() {
     PushConstant(CurrentInstruction->operand);
 }
 
-void Handle_PUSHVARVAR() { RunFusedStep<Operands::TwoVariables, RunPushTwoVariables, PushTwoVariables>(CurrentInstruction); }
+void Handle_PUSHVARVAR() {
+    Instruction* node = CurrentInstruction;
+    // Two values pushed for what comes later: both read at once when their
+    // caches answer and the reads have no effect.
+    if (const InstructionExtra* extra = node->extra; extra && extra->fusedShape == kFusedNone) {
+        VariableRecord* first = HitVariable(extra->cachedList2, extra->cachedVariable2);
+        VariableRecord* second = HitVariable(extra->cachedList, extra->cachedVariable);
+        ProgramContext* context = CurrentContext;
+        StackEntry* firstCell = context->stackTop->above;
+        StackEntry* secondCell = firstCell ? firstCell->above : nullptr;
+        if (NoFollowPending || !first || !second || !secondCell || !HasEffectFreeRead(first) ||
+            !HasEffectFreeRead(second))
+            return PushTwoVariables(node);
+        FillVariableCell(context, firstCell, first);
+        FillVariableCell(context, secondCell, second);
+        return;
+    }
+    RunFusedStep<Operands::TwoVariables, RunPushTwoVariables, PushTwoVariables>(node);
+}
 
 void Handle_NGPUSHVARVAR() {
     PushVariableItself(NodeVariable(true, true));

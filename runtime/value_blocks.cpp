@@ -7,6 +7,8 @@
 #include "runtime/memory_blocks.h"
 #include "runtime/vm.h"
 
+#include <sys/single_threaded.h>
+
 #include <atomic>
 #include <cstring>
 
@@ -17,17 +19,37 @@ namespace {
 std::atomic<int64_t> LiveBlocks{0};
 std::atomic<int64_t> RejectedFrees{0};
 
+// Moves a counter by delta. While the process has one thread a plain read and
+// write do: a locked add costs more than the rest of a list node's free, and
+// the library's flag turns false before a second thread starts, never back.
+void AddToCount(std::atomic<int64_t>& counter, int64_t delta) {
+    if (__libc_single_threaded)
+        counter.store(counter.load(std::memory_order_relaxed) + delta, std::memory_order_relaxed);
+    else
+        counter.fetch_add(delta, std::memory_order_relaxed);
+}
+
 // Value blocks have a heap of their own, so the count of live ones is not
-// disturbed by blocks of other heaps that values also hold and free.
-platform::HeapHandle ValueHeap() {
-    static platform::HeapHandle heap = platform::HeapCreate();
+// disturbed by blocks of other heaps that values also hold and free. It is
+// made on first use; every block made or freed after that reads it from a
+// plain pointer, without the guarded start-up test of a local static.
+std::atomic<platform::HeapHandle> MadeValueHeap{nullptr};
+
+[[gnu::noinline]] platform::HeapHandle MakeValueHeap() {
+    static const platform::HeapHandle heap = platform::HeapCreate();
+    MadeValueHeap.store(heap, std::memory_order_release);
     return heap;
+}
+
+platform::HeapHandle ValueHeap() {
+    const platform::HeapHandle heap = MadeValueHeap.load(std::memory_order_acquire);
+    return heap ? heap : MakeValueHeap();
 }
 
 void* AllocateCounted(uint32_t flags, size_t size) {
     void* block = platform::HeapAlloc(ValueHeap(), flags, size);
     if (block)
-        LiveBlocks.fetch_add(1, std::memory_order_relaxed);
+        AddToCount(LiveBlocks, 1);
     return block;
 }
 
@@ -42,11 +64,24 @@ void FreeValueBlock(void* block) {
         return;
     const platform::HeapHandle heap = platform::FreeBlockOfAnyHeap(block);
     if (!heap) {
-        RejectedFrees.fetch_add(1, std::memory_order_relaxed);
+        AddToCount(RejectedFrees, 1);
         return;
     }
     if (heap == ValueHeap())
-        LiveBlocks.fetch_sub(1, std::memory_order_relaxed);
+        AddToCount(LiveBlocks, -1);
+}
+
+void FreeValueBlocks(void* const* blocks, size_t count) {
+    // Runs of this family's blocks go in one call; any other goes the
+    // general way.
+    size_t i = 0;
+    while (i < count) {
+        const size_t freed = platform::HeapFreeRun(ValueHeap(), blocks + i, count - i);
+        AddToCount(LiveBlocks, -static_cast<int64_t>(freed));
+        i += freed;
+        if (i < count)
+            FreeValueBlock(blocks[i++]);
+    }
 }
 
 int64_t LiveValueBlocks() {

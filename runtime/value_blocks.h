@@ -13,6 +13,8 @@ namespace qob {
 // Frees a block of the low-memory allocator; null and unknown addresses are
 // ignored (every free is validated: a bad one must not abort the process).
 void FreeValueBlock(void* block);
+// FreeValueBlock of each of count blocks, in order.
+void FreeValueBlocks(void* const* blocks, size_t count);
 // A block holding a copy of count bytes (count may be 0).
 [[nodiscard]] char* CopyValueBlock(const void* bytes, size_t count);
 // A terminated copy of a text, measured by its terminator.

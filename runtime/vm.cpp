@@ -144,7 +144,7 @@ const uint32_t kObjectNameHash = HashVariableName("OBJECTNAME$");
 
 // A record that holds nothing beyond its flags, data and value (the fields
 // or-ed together: one test instead of fifteen branches).
-bool HoldsNoMore(const VariableRecord* r) {
+[[gnu::always_inline]] inline bool HoldsNoMore(const VariableRecord* r) {
     const uintptr_t pointers = reinterpret_cast<uintptr_t>(r->reference) | reinterpret_cast<uintptr_t>(r->links) |
                                reinterpret_cast<uintptr_t>(r->getter) | reinterpret_cast<uintptr_t>(r->setter) |
                                reinterpret_cast<uintptr_t>(r->currentNode) | reinterpret_cast<uintptr_t>(r->members) |
@@ -182,7 +182,8 @@ struct BoundRecords {
 // again without a look-up, a copy, a free and two full releases; a call
 // without an object releases them first (see RunProcedure), and releasing
 // the frame at the end of the program frees the copy. Returns what it kept.
-BoundRecords ReleaseFrameVariables(ProgramContext* context, VariableRecord* frame, const BoundRecords& bound) {
+[[gnu::always_inline]] inline BoundRecords ReleaseFrameVariables(ProgramContext* context, VariableRecord* frame,
+                                                                const BoundRecords& bound) {
     BoundRecords kept;
     kept.className = bound.className;
     kept.freedCount = bound.freedCount;
@@ -385,19 +386,32 @@ void ConsumeCallIn() {
     ObjectToBind = nullptr;
 }
 
-// The call most programs make most: a CALL node of the running program whose
-// procedure has a frame free in its cache that no method call left bound,
-// with nothing handed in (no procedure, frame, entry mode or object) and no
-// fault being unwound. It runs here in one straight line, doing for it
-// exactly what the general way below does, without the general way's
-// choices. Any other call returns false before anything has changed.
-bool RunPlainCall() {
-    if ((reinterpret_cast<uintptr_t>(CallInProcedure) | reinterpret_cast<uintptr_t>(CallInFrame) |
-         reinterpret_cast<uintptr_t>(ObjectToBind) | static_cast<uint32_t>(EntryMode)) != 0)
-        return false;
+// Whether the frame kept bound by its last method call binds the object
+// again as BindObject's first case does: its SELF$ and OBJECTNAME$ kept, and
+// the instance's class-name block the one SELF$'s copy was made or checked
+// from, with no instance freed since.
+bool KeepsBindingFor(const FrameCacheRecord* record, const VariableRecord* object) {
+    return record->keptSelf && record->keptName && object->data == record->keptClassName &&
+           record->keptFreedCount == InstancesFreed && record->keptSelf->classHash == object->classHash;
+}
+
+// The calls most programs make most: a CALL node of the running program, or
+// a method call on an object (a procedure handed in with the object to
+// bind), whose procedure has a frame free in its cache -- for a CALL one that
+// no method call left bound, for a method one that binds the object again
+// without a look-up -- with no frame or entry mode handed in and no fault
+// being unwound. They run here in one straight line, doing for them exactly
+// what the general way below does, without the general way's choices. Any
+// other call returns false before anything has changed.
+template <bool kHandedIn>
+[[gnu::always_inline]] inline bool RunPlainCall() {
+    if ((reinterpret_cast<uintptr_t>(CallInFrame) | static_cast<uint32_t>(EntryMode)) != 0) return false;
     Instruction* const caller = CurrentInstruction;
-    Instruction* const procedure = JumpTarget(caller);
-    ProgramContext* const context = CurrentContext;
+    ProgramContext* const savedContext = CurrentContext;
+    VariableRecord* const object = kHandedIn ? ObjectToBind : nullptr;
+    Instruction* const procedure = kHandedIn ? CallInProcedure : JumpTarget(caller);
+    ProgramContext* const context = kHandedIn && CallInContext ? CallInContext : savedContext;
+    if (!kHandedIn && ObjectToBind) return false;
     if (!procedure || !procedure->extra || !procedure->next || !context || tUnwindTarget ||
         (context->kind != kContextIndependent && context->kind != kContextDetached))
         return false;
@@ -405,24 +419,41 @@ bool RunPlainCall() {
     FrameCacheRecord* const record = extra->freeFrames;
     // The general way finds the thread's stack limit on its first run, and
     // reports a call that goes below it.
-    if (!record || record->keptSelf || record->keptName ||
+    if (!record || (object ? !KeepsBindingFor(record, object) : (record->keptSelf || record->keptName)) ||
         reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < tStackLimit)
         return false;
 
-    extra->cachedVariable = nullptr;
+    if constexpr (kHandedIn) ConsumeCallIn();
+    else extra->cachedVariable = nullptr;
     CopyErrorToLastError();
     extra->freeFrames = record->nextFree;
     record->nextFree = nullptr;
     record->inUse = 1;
     VariableRecord* const frame = record->frame;
     VariableRecord* const savedLocals = LocalVariableList;
+    VariableRecord* const savedMembers = MemberList;
     const char* const savedProcName = CurrentProcName;
     const int32_t entryDepth = context->callDepth;
     const int32_t entryTryDepth = TryStack.depth;
     const uint8_t savedListSwitch = NoListCopy;
     NoListCopy = 0;
     LocalVariableList = frame;
+    CurrentContext = context;
     context->callDepth = entryDepth + 1;
+    BoundRecords bound;
+    if (object) {
+        // BindObject's first case: only the instance, the borrowed name and
+        // a changed scope are written.
+        bound = {record->keptSelf, record->keptName, object->data, InstancesFreed};
+        bound.self->value = static_cast<double>(reinterpret_cast<uintptr_t>(object));
+        bound.name->data = object->data;
+        if (caller) {
+            const uint32_t scope = caller->extra ? caller->extra->namespaceHash : 0;
+            if (bound.self->scope != scope && bound.self->owner != context->globalHead) bound.self->scope = scope;
+            if (bound.name->scope != scope && bound.name->owner != context->globalHead) bound.name->scope = scope;
+        }
+        MemberList = object;
+    }
     CurrentProcName = HasHeaderText(procedure->text) ? procedure->text + 4 : "";
     RunRecord* const outer = tCurrentRun;
     RunRecord run{outer,      context,         procedure->next, entryDepth,
@@ -434,14 +465,23 @@ bool RunPlainCall() {
     tCurrentRun = outer;
 
     if (EndingContext != context && !context->endPending && !tUnwindTarget) StopFlag = false;
-    for (VariableRecord* r = frame->next; r; r = r->next) ReleaseVariable(context, r, false, false);
+    if (object) {
+        const BoundRecords kept = ReleaseFrameVariables(context, frame, bound);
+        record->keptSelf = kept.self;
+        record->keptName = kept.name;
+        record->keptClassName = kept.className;
+        record->keptFreedCount = kept.freedCount;
+        MemberList = savedMembers;
+    } else {
+        for (VariableRecord* r = frame->next; r; r = r->next) ReleaseVariable(context, r, false, false);
+        record->keptClassName = nullptr;
+        record->keptFreedCount = 0;
+    }
     record->inUse = 0;
-    record->keptClassName = nullptr;
-    record->keptFreedCount = 0;
     record->nextFree = extra->freeFrames;
     extra->freeFrames = record;
     LocalVariableList = savedLocals;
-    CurrentContext = context;
+    CurrentContext = savedContext;
     CurrentProcName = savedProcName;
     CurrentInstruction = caller;
     FreeTrackedAllocationsFrom(context, entryDepth + 1);
@@ -465,8 +505,20 @@ void KeepCallerFrameClosed(const ProgramContext* context) {
 
 int32_t RunNesting() { return tCurrentRun ? tCurrentRun->nesting : 0; }
 
+namespace {
+[[gnu::noinline]] void RunAnyCall();
+[[gnu::noinline]] bool RunHandedInCall() { return RunPlainCall<true>(); }
+}  // namespace
+
 void RunProcedure() {
-    if (RunPlainCall()) return;
+    if (CallInProcedure ? RunHandedInCall() : RunPlainCall<false>()) return;
+    RunAnyCall();
+}
+
+namespace {
+
+// Every call the plain ways above do not take.
+void RunAnyCall() {
     // Step 1: what to run, and where.
     Instruction* procedure = CallInProcedure;
     VariableRecord* callInFrame = CallInFrame;
@@ -547,10 +599,12 @@ void RunProcedure() {
     NoListCopy = savedListSwitch;
 }
 
+}  // namespace
+
 void RunProcedureIn(ProgramContext* context, Instruction* procedure) {
     CallInContext = context;
     CallInProcedure = procedure;
-    RunProcedure();
+    if (!procedure || !RunHandedInCall()) RunAnyCall();
 }
 
 // --- control handlers ----------------------------------------------------------
@@ -702,6 +756,14 @@ namespace {
            variable->protect != 1;
 }
 
+// The end of a counting loop's head read from a variable holding a bare number.
+bool ReadVariableEnd(const Instruction* node, double* end) {
+    const VariableRecord* variable = CachedNodeVariable(node);
+    if (!IsBareNumberVariable(variable)) return false;
+    *end = variable->value;
+    return true;
+}
+
 // The end of a counting loop's head: a constant, or a variable holding a bare number.
 bool ReadLoopEnd(const Instruction* node, double* end) {
     if (node->opcode == static_cast<uint32_t>(Opcode::PUSHINT) && node->handler == Handle_PUSHINT) {
@@ -709,10 +771,16 @@ bool ReadLoopEnd(const Instruction* node, double* end) {
         return true;
     }
     if (node->opcode != static_cast<uint32_t>(Opcode::PUSHVAR) || node->handler != Handle_PUSHVAR) return false;
-    const VariableRecord* variable = CachedNodeVariable(node);
-    if (!IsBareNumberVariable(variable)) return false;
-    *end = variable->value;
-    return true;
+    return ReadVariableEnd(node, end);
+}
+
+// Steps the variable as FOR would and goes on after the test node, or leaves the loop.
+void AdvanceCountingLoop(VariableRecord* variable, double end, double step, Instruction* test) {
+    const double value = variable->value + step;
+    variable->value = value;
+    variable->flags &= ~(kVarMatrix | kVarHandedOver);
+    CurrentInstruction = test;
+    if (step > 0.0 ? value > end : value < end) LeaveLoop();
 }
 
 // The back jump of a counting loop whose head is "PUSHVARINT (savesp) var,
@@ -721,7 +789,8 @@ bool ReadLoopEnd(const Instruction* node, double* end) {
 // The head's pushes read nothing that can change or report, so skipping
 // them leaves everything as the three nodes would; any other head, or a
 // variable its node's cache does not answer for, goes the general way.
-bool StepCountingLoop(ProgramContext* context, Instruction* head) {
+// The shape found is kept in the loop's activation for the next passes.
+bool StepCountingLoop(ProgramContext* context, Instruction* head, LoopActivation* activation) {
     const Instruction* pushes = head->next;
     if (!pushes || pushes->opcode != static_cast<uint32_t>(Opcode::PUSHVARINT) ||
         pushes->handler != Builtin___savesp || pushes->secondHandler != Handle_PUSHVARINT || NoFollowPending)
@@ -733,15 +802,48 @@ bool StepCountingLoop(ProgramContext* context, Instruction* head) {
     if (!ReadLoopEnd(endNode, &end)) return false;
     VariableRecord* variable = CachedNodeVariable(pushes);
     if (!IsBareNumberVariable(variable)) return false;
-    const LoopActivation* activation = CurrentLoopActivation(context);
     if (activation && activation->firstRun) return false;
     const double start = pushes->operand;
     const double step = end < start ? -1.0 : 1.0;
-    const double value = variable->value + step;
-    variable->value = value;
-    variable->flags &= ~(kVarMatrix | kVarHandedOver);
-    CurrentInstruction = test;
-    if (step > 0.0 ? value > end : value < end) LeaveLoop();
+    if (activation) {
+        activation->countedHead = head;
+        activation->countedPushes = pushes;
+        activation->countedEndNode = endNode->opcode == static_cast<uint32_t>(Opcode::PUSHINT) ? nullptr : endNode;
+        activation->countedTest = test;
+        activation->countedEnd = end;
+        activation->countedStep = step;
+    }
+    AdvanceCountingLoop(variable, end, step, test);
+    return true;
+}
+
+// The variable of a later pass of a counting loop whose head StepCountingLoop
+// proved, when it is still a bare number its node's cache answers for: what
+// the body can have changed is checked again, the rest is taken as found.
+[[gnu::always_inline]] inline VariableRecord* ProvedLoopVariable(const ProgramContext* context,
+                                                                  const LoopActivation& activation) {
+    if (NoFollowPending || context->argumentFrame.count >= kMaxArgumentFrames) return nullptr;
+    VariableRecord* variable = CachedNodeVariable(activation.countedPushes);
+    return IsBareNumberVariable(variable) ? variable : nullptr;
+}
+
+// Such a pass when the loop's end is a constant.
+[[gnu::always_inline]] inline bool StepProvedConstantLoop(const ProgramContext* context,
+                                                          const LoopActivation& activation) {
+    if (activation.countedEndNode) return false;
+    VariableRecord* variable = ProvedLoopVariable(context, activation);
+    if (!variable) return false;
+    AdvanceCountingLoop(variable, activation.countedEnd, activation.countedStep, activation.countedTest);
+    return true;
+}
+
+// Such a pass with any end.
+bool StepProvedCountingLoop(const ProgramContext* context, const LoopActivation& activation) {
+    if (!activation.countedEndNode) return StepProvedConstantLoop(context, activation);
+    VariableRecord* variable = ProvedLoopVariable(context, activation);
+    double end = 0.0;
+    if (!variable || !ReadVariableEnd(activation.countedEndNode, &end)) return false;
+    AdvanceCountingLoop(variable, end, end < activation.countedPushes->operand ? -1.0 : 1.0, activation.countedTest);
     return true;
 }
 
@@ -812,8 +914,10 @@ bool StepListWalk(ProgramContext* context, VariableRecord* result, VariableRecor
     else node = backwards ? node->previous : node->next;
     if (!node) return false;
     // The node after this one is fetched while the body runs: a long list's
-    // nodes are rarely in the cache, and each step waits for its node.
+    // nodes are rarely in the cache, and each step waits for its node. So is
+    // the memory further on, where the nodes after it mostly lie.
     __builtin_prefetch(backwards ? node->previous : node->next);
+    PrefetchListAhead(node, backwards);
     list->currentNode = node;
     LoadListElement(list);
     if (result == list) return true;
@@ -1001,20 +1105,49 @@ bool StepWalkingLoop(ProgramContext* context, Instruction* head) {
 
 }  // namespace
 
-void Handle_BRANCH() {
-    ProgramContext* context = CurrentContext;
-    Instruction* target = JumpTarget(CurrentInstruction);
-    if (target && target->opcode == static_cast<uint32_t>(Opcode::INITFOR)) {
-        FreeTrackedAllocationsFrom(context, context->callDepth);
-        if (!StepCountingLoop(context, target)) CurrentInstruction = target;
+namespace {
+
+// Every back jump but a later pass of a proved counting loop with nothing to free.
+[[gnu::noinline]] void TakeBranch(ProgramContext* context, Instruction* target) {
+    if (!target) {
+        TakeJump(context);
         return;
     }
-    if (target && target->opcode == static_cast<uint32_t>(Opcode::INITFOREACH)) {
+    switch (static_cast<Opcode>(target->opcode)) {
+    case Opcode::INITFOR: {
+        FreeTrackedAllocationsFrom(context, context->callDepth);
+        LoopActivation* activation = CurrentLoopActivation(context);
+        if (activation && activation->countedHead == target && StepProvedCountingLoop(context, *activation)) return;
+        if (!StepCountingLoop(context, target, activation)) CurrentInstruction = target;
+        return;
+    }
+    case Opcode::INITFOREACH:
         FreeTrackedAllocationsFrom(context, context->callDepth);
         if (!StepWalkingLoop(context, target)) CurrentInstruction = target;
         return;
+    case Opcode::INITWHILE:
+        FreeTrackedAllocationsFrom(context, context->callDepth);
+        CurrentInstruction = target;
+        return;
+    default:
+        CurrentInstruction = target;
+        return;
     }
-    TakeJump(context);
+}
+
+}  // namespace
+
+void Handle_BRANCH() {
+    ProgramContext* context = CurrentContext;
+    Instruction* target = JumpTarget(CurrentInstruction);
+    // The common case first, without a call: the next pass of a counting
+    // loop whose head is proved, when the pass left nothing to free.
+    if (target && target->opcode == static_cast<uint32_t>(Opcode::INITFOR) &&
+        context->callDepth >= context->trackingDepthsUsed) [[likely]] {
+        const LoopActivation* activation = CurrentLoopActivation(context);
+        if (activation && activation->countedHead == target && StepProvedConstantLoop(context, *activation)) return;
+    }
+    TakeBranch(context, target);
 }
 
 void Handle_BREAK() {

@@ -259,6 +259,47 @@ TEST(MemoryTest, FreeOfAnyHeapAnswersTheBlocksHeap) {
     HeapDestroy(privateHeap);
 }
 
+// A run ends at the first address that is not a live block of the heap,
+// leaving it and everything after it as they were.
+TEST(MemoryTest, FreeRunStopsAtTheFirstBlockItMayNotFree) {
+    HeapHandle heap = HeapCreate();
+    HeapHandle other = HeapCreate();
+    ASSERT_NE(heap, nullptr);
+    ASSERT_NE(other, nullptr);
+    char local[32];
+    void* freedBefore = HeapAlloc(heap, 0, 40);
+    ASSERT_TRUE(HeapFree(heap, freedBefore));
+    struct Stopper {
+        const char* what;
+        void* address;
+    };
+    const Stopper stoppers[] = {
+        {"null", nullptr},
+        {"another heap's block", HeapAlloc(other, 0, 40)},
+        {"a stack address", local},
+        {"a block freed before", freedBefore},
+        {"an address inside a block", static_cast<char*>(HeapAlloc(heap, 0, 64)) + 16},
+    };
+    for (const Stopper& stopper : stoppers) {
+        SCOPED_TRACE(stopper.what);
+        std::vector<void*> run;
+        for (size_t size : {size_t{1}, size_t{64}, size_t{64}, size_t{5000}, size_t{100000}}) run.push_back(HeapAlloc(heap, 0, size));
+        void* after = HeapAlloc(heap, 0, 64);
+        std::vector<void*> blocks = run;
+        blocks.push_back(stopper.address);
+        blocks.push_back(after);
+        EXPECT_EQ(HeapFreeRun(heap, blocks.data(), blocks.size()), run.size());
+        for (void* block : run) EXPECT_FALSE(IsLiveBlock(block));
+        EXPECT_EQ(GetBlockSize(after), 64u) << "a block after the stop stays";
+        EXPECT_EQ(HeapFreeRun(heap, &after, 1), 1u);
+        EXPECT_FALSE(IsLiveBlock(after));
+    }
+    EXPECT_EQ(GetBlockHeap(stoppers[1].address), other) << "another heap's block stays";
+    EXPECT_EQ(HeapFreeRun(heap, nullptr, 0), 0u);
+    HeapDestroy(other);
+    HeapDestroy(heap);
+}
+
 TEST(MemoryTest, ReallocationKeepsContentAndExactSize) {
     struct Case {
         size_t from, to;

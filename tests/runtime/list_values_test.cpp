@@ -281,6 +281,36 @@ TEST_F(ListValuesTest, FreeFromAnyItemFreesTheWholeChain) {
     ListFree(nullptr, true);
 }
 
+// A long chain's nodes go back in several runs, whatever node the free
+// starts from; the texts the nodes own go only when asked for.
+TEST_F(ListValuesTest, FreeOfALongChainReleasesEveryNodeOnce) {
+    for (const bool freeData : {true, false}) {
+        for (const int from : {0, 300, 999}) {
+            SCOPED_TRACE(std::to_string(from) + (freeData ? " with data" : " without data"));
+            const int64_t before = LiveValueBlocks();
+            ListNode* last = nullptr;
+            std::vector<char*> texts;
+            for (int i = 0; i < 1000; ++i) {
+                last = ListAppend(last);
+                last->value = i;
+                if (i % 3 == 0) {
+                    last->data = CopyValueText("text");
+                    last->flags = kVarOwnsData;
+                    texts.push_back(last->data);
+                }
+                StampListNode(last);
+            }
+            ASSERT_EQ(ListCount(last), 1000u);
+            ListFree(ListNodeAt(last, from), freeData);
+            EXPECT_EQ(LiveValueBlocks(), before + (freeData ? 0 : static_cast<int64_t>(texts.size())));
+            if (!freeData)
+                for (char* text : texts)
+                    FreeValueBlock(text);
+            EXPECT_EQ(LiveValueBlocks(), before);
+        }
+    }
+}
+
 TEST_F(ListValuesTest, InsertBeforeAndDeleteReturnTheNeighbour) {
     ListNode* list = MakeList({{1, nullptr}, {3, nullptr}});
     ListNode* two = ListInsertBefore(list->next);
@@ -470,6 +500,11 @@ TEST_F(ListValuesTest, StampWeighsEveryByteOfEveryRecord) {
         node.structExtension = nullptr;
         before = node;
         expected = hash(hash(0, &before, sizeof before), array, sizeof *array) & 0x7FFFFFFFu;
+        EXPECT_EQ(StampListNode(&node), expected);
+        // No extension at all: the node's own bytes, every other one as filled.
+        node.arrayExtension = nullptr;
+        before = node;
+        expected = hash(0, &before, sizeof before) & 0x7FFFFFFFu;
         EXPECT_EQ(StampListNode(&node), expected);
         FreeValueBlock(array);
         FreeValueBlock(structure);
