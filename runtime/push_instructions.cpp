@@ -132,6 +132,12 @@ void CompareCase(int32_t count) {
     CurrentInstruction = JumpTarget(node);
 }
 
+// A CASE label's constant pushed and compared as CompareCase compares it.
+[[gnu::noinline]] void CompareCaseWithConstant(Instruction* node) {
+    PushConstant(ConstantInText(node));
+    CompareCase(static_cast<int32_t>(node->extraWord));
+}
+
 // Binds the top cell to one parameter variable.
 void BindParameter(VariableRecord* parameter) {
     ProgramContext* context = CurrentContext;
@@ -716,18 +722,16 @@ void Handle_PUSHCASE() { CompareCase(static_cast<int32_t>(CurrentInstruction->ex
 
 void Handle_PUSHINTCASE() {
     Instruction* node = CurrentInstruction;
-    const double constant = ConstantInText(node);
     // One number label against a number selector: what CompareCase answers
-    // for the pushed constant, without the push.
+    // for the pushed constant, without the push (once "==" has been found).
     if (node->extraWord == 1) {
         const CaseSlot* selector = CaseSlotOf(CurrentContext, node);
-        if (selector && !selector->text && EqualsHandler()) {
-            if (selector->value != constant) CurrentInstruction = JumpTarget(node);
+        if (selector && !selector->text && FoundEqualsHandler) {
+            if (selector->value != ConstantInText(node)) CurrentInstruction = JumpTarget(node);
             return;
         }
     }
-    PushConstant(constant);
-    CompareCase(static_cast<int32_t>(node->extraWord));
+    CompareCaseWithConstant(node);
 }
 
 }  // namespace qob
