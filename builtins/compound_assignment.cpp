@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "builtins/arithmetic_operators.h"
+#include "builtins/number_rules.h"
 #include "builtins/operator_values.h"
 #include "platform/c_library.h"
 #include "platform/memory.h"
@@ -49,10 +50,6 @@ void RunCompound(Rule rule) {
     ReleaseOperand(target);
     ReleaseOperand(right);
 }
-
-double Add(double a, double b) { return a + b; }
-double Subtract(double a, double b) { return a - b; }
-double Multiply(double a, double b) { return a * b; }
 
 // The typed forms name their target; Numbers is what the rule does when the
 // target and the value are both numbers, stored by the rules of "=" for a number.
@@ -220,9 +217,9 @@ void Builtin_divassign() {
     ReleaseOperand(right);
 }
 
-void Handle_ADDASSIGN2() { RunTypedCompound<AddAssignRule, Add>(); }
-void Handle_SUBASSIGN2() { RunTypedCompound<PushDifference, Subtract>(); }
-void Handle_MULASSIGN2() { RunTypedCompound<PushProduct, Multiply>(); }
+void Handle_ADDASSIGN2() { RunTypedCompound<AddAssignRule, AddNumbers>(); }
+void Handle_SUBASSIGN2() { RunTypedCompound<PushDifference, SubtractNumbers>(); }
+void Handle_MULASSIGN2() { RunTypedCompound<PushProduct, MultiplyNumbers>(); }
 
 void Builtin_massign() {
     ProgramContext* context = CurrentContext;

@@ -377,11 +377,12 @@ ListNode* ListAppend(ListNode* node) {
     if (!added)
         return nullptr;
     // From the given node forward; a caller appending to the same handle
-    // again starts from the node appended last.
+    // again starts from the node appended last. A node with no next is the
+    // last already (a list variable appended to stands on its last node).
     ListNode* from = node;
-    if (node && LastAppend.handle == node && LastAppend.generation == ChainGeneration)
+    if (node && node->next && LastAppend.handle == node && LastAppend.generation == ChainGeneration)
         from = LastAppend.node;
-    ListNode* last = ListLast(from);
+    ListNode* last = from && !from->next ? from : ListLast(from);
     const bool extendsKnown = last && last == Known.last && IsKnownEnd(last);
     if (last) {
         last->next = added;
@@ -654,9 +655,10 @@ void LoadListElement(VariableRecord* variable) {
     // bit that describes the value comes from the node, so a stale ownership
     // or UTF-16 mark of the element loaded before cannot survive.
     variable->flags = node->flags | (variable->flags & (kVarPublic | kVarList));
+    variable->stamp = node->stamp;
+    // Last, as a tail call: the common path then saves no registers.
     if (node->flags & kVarStructure)
         RebaseStructMembers(variable);
-    variable->stamp = node->stamp;
 }
 
 void StoreListElement(VariableRecord* variable) {

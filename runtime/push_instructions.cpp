@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "builtins/compound_assignment.h"
 #include "builtins/number_rules.h"
 #include "builtins/operator_values.h"
 #include "platform/memory.h"
@@ -129,6 +130,12 @@ void CompareCase(int32_t count) {
         }
     }
     CurrentInstruction = JumpTarget(node);
+}
+
+// A CASE label's constant pushed and compared as CompareCase compares it.
+[[gnu::noinline]] void CompareCaseWithConstant(Instruction* node) {
+    PushConstant(ConstantInText(node));
+    CompareCase(static_cast<int32_t>(node->extraWord));
 }
 
 // Binds the top cell to one parameter variable.
@@ -298,6 +305,7 @@ enum FusedShape : uint8_t {
     kFusedAssign,     // operator, then an "=2" that takes a number as it is
     kFusedPush,       // operator whose result is pushed
     kFusedJump,       // operator with a conditional jump fused in
+    kFusedCompound,   // a variable push, then "+=2", "-=2" or "*=2"
 };
 
 // What follows the push: a built-in call (the only node an operator can be)
@@ -386,6 +394,32 @@ template <Operands from>
     CurrentInstruction = op;
     PushConstant(result);
     return true;
+}
+
+// What follows a variable push: a typed compound assignment ("+=2", "-=2",
+// "*=2" as such, no step fused into it) that the pushed value is the right
+// operand of, or what follows any push.
+[[gnu::noinline]] void DecideVariablePushShape(const Instruction* push, InstructionExtra* extra) {
+    struct Compound {
+        Opcode opcode;
+        Handler handler;
+        NumberRuleIndex rule;
+    };
+    static constexpr Compound kCompounds[] = {
+        {Opcode::ADDASSIGN2, Handle_ADDASSIGN2, kAddRule},
+        {Opcode::SUBASSIGN2, Handle_SUBASSIGN2, kSubtractRule},
+        {Opcode::MULASSIGN2, Handle_MULASSIGN2, kMultiplyRule},
+    };
+    if (const Instruction* op = push->next; op && !op->secondHandler) {
+        for (const Compound& compound : kCompounds) {
+            if (op->opcode == static_cast<uint32_t>(compound.opcode) && op->handler == compound.handler) {
+                extra->fusedRule = compound.rule;
+                extra->fusedShape = kFusedCompound;
+                return;
+            }
+        }
+    }
+    DecideFusedShape(push, extra);
 }
 
 // A cached name's plain number when its cache is in force, read without a
@@ -539,11 +573,23 @@ template <Operands from, void (*full)(Instruction*), void (*plain)(Instruction*)
     return true;
 }
 
+// A typed compound assignment whose right operand is a plain number: what
+// it does with it when the variable its node's cache answers for holds a
+// plain number and no push of the result is asked for. False, with nothing
+// done, otherwise.
+[[gnu::always_inline]] inline bool RunCompoundAtOnce(const Instruction* op, uint8_t rule, double right) {
+    VariableRecord* target = SetPushPending ? nullptr : NodeVariableAtOnce(op);
+    double number = 0.0;
+    if (!target || !ReadPlainNumber(target, &number) || !StoresPlainNumberAtOnce(target)) return false;
+    StorePlainNumberAtOnce(target, ApplyNumberRule(rule, number, right));
+    return true;
+}
+
 // The variable push as the lookup and the read make it, deciding first (on
 // the first run with a side record) what follows the push.
 [[gnu::noinline]] void PushVariableFully(Instruction* node) {
     if (InstructionExtra* extra = node->extra; extra && extra->fusedShape == kFusedUndecided)
-        DecideFusedShape(node, extra);
+        DecideVariablePushShape(node, extra);
     PushVariableValue(NodeVariable(false, false));
 }
 
@@ -573,9 +619,14 @@ void Handle_PUSHVAR() {
     if (!extra || extra->fusedShape == kFusedUndecided || NoFollowPending) return PushVariableFully(node);
     VariableRecord* variable = HitVariable(extra->cachedList, extra->cachedVariable);
     if (!variable) return PushVariableFully(node);
-    if (double right = 0.0; extra->fusedShape >= kFusedAssign && ReadPlainNumber(variable, &right) &&
-                            RunOperatorOnTop(node, extra, right))
-        return;
+    if (double right = 0.0; extra->fusedShape >= kFusedAssign && ReadPlainNumber(variable, &right)) {
+        if (extra->fusedShape != kFusedCompound) {
+            if (RunOperatorOnTop(node, extra, right)) return;
+        } else if (Instruction* op = node->next; RunCompoundAtOnce(op, extra->fusedRule, right)) {
+            CurrentInstruction = op;
+            return;
+        }
+    }
     ProgramContext* context = CurrentContext;
     StackEntry* cell = context->stackTop->above;
     if (!cell || !HasEffectFreeRead(variable)) return PushVariableFully(node);
@@ -671,18 +722,16 @@ void Handle_PUSHCASE() { CompareCase(static_cast<int32_t>(CurrentInstruction->ex
 
 void Handle_PUSHINTCASE() {
     Instruction* node = CurrentInstruction;
-    const double constant = ConstantInText(node);
     // One number label against a number selector: what CompareCase answers
-    // for the pushed constant, without the push.
+    // for the pushed constant, without the push (once "==" has been found).
     if (node->extraWord == 1) {
         const CaseSlot* selector = CaseSlotOf(CurrentContext, node);
-        if (selector && !selector->text && EqualsHandler()) {
-            if (selector->value != constant) CurrentInstruction = JumpTarget(node);
+        if (selector && !selector->text && FoundEqualsHandler) {
+            if (selector->value != ConstantInText(node)) CurrentInstruction = JumpTarget(node);
             return;
         }
     }
-    PushConstant(constant);
-    CompareCase(static_cast<int32_t>(node->extraWord));
+    CompareCaseWithConstant(node);
 }
 
 }  // namespace qob
