@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "builtins/arithmetic_operators.h"
+#include "builtins/number_rules.h"
 #include "builtins/operator_values.h"
 #include "platform/c_library.h"
 #include "platform/memory.h"
@@ -50,14 +51,10 @@ void RunCompound(Rule rule) {
     ReleaseOperand(right);
 }
 
-double Add(double a, double b) { return a + b; }
-double Subtract(double a, double b) { return a - b; }
-double Multiply(double a, double b) { return a * b; }
-
 // The typed forms name their target; Numbers is what the rule does when the
 // target and the value are both numbers, stored by the rules of "=" for a number.
 template <Rule rule, double (*Numbers)(double, double)>
-void RunTypedCompound() {
+[[gnu::noinline]] void RunTypedCompoundFully() {
     ProgramContext* context = CurrentContext;
     if (StackEntry* top = TopNumberCell()) {
         VariableRecord* variable = NodeVariable(CurrentInstruction);
@@ -76,6 +73,22 @@ void RunTypedCompound() {
         PushAssignedValue(nullptr);
     }
     ReleaseOperand(right);
+}
+
+// A plain number on top into a plain number variable the node's cache
+// answers for, with no push of the result asked for, at once; the rest the
+// full way.
+template <Rule rule, double (*Numbers)(double, double)>
+void RunTypedCompound() {
+    ProgramContext* context = CurrentContext;
+    StackEntry* top = context->stackTop;
+    VariableRecord* variable = SetPushPending ? nullptr : NodeVariableAtOnce(CurrentInstruction);
+    double number = 0.0;
+    if (!variable || !top->below || !IsPlainNumberCell(top) || !ReadPlainNumber(variable, &number) ||
+        !StoresPlainNumberAtOnce(variable))
+        return RunTypedCompoundFully<rule, Numbers>();
+    context->stackTop = top->below;
+    StorePlainNumberAtOnce(variable, Numbers(number, top->value));
 }
 
 // Whether one more cell may be popped: never the bottom cell, never a cell
@@ -204,9 +217,9 @@ void Builtin_divassign() {
     ReleaseOperand(right);
 }
 
-void Handle_ADDASSIGN2() { RunTypedCompound<AddAssignRule, Add>(); }
-void Handle_SUBASSIGN2() { RunTypedCompound<PushDifference, Subtract>(); }
-void Handle_MULASSIGN2() { RunTypedCompound<PushProduct, Multiply>(); }
+void Handle_ADDASSIGN2() { RunTypedCompound<AddAssignRule, AddNumbers>(); }
+void Handle_SUBASSIGN2() { RunTypedCompound<PushDifference, SubtractNumbers>(); }
+void Handle_MULASSIGN2() { RunTypedCompound<PushProduct, MultiplyNumbers>(); }
 
 void Builtin_massign() {
     ProgramContext* context = CurrentContext;

@@ -52,9 +52,8 @@ struct DetachedValue {
     bool present = false;
 };
 
-DetachedValue BecomeList(VariableRecord* variable, const FrameArguments& arguments) {
+[[gnu::noinline]] DetachedValue MakeList(VariableRecord* variable, const FrameArguments& arguments) {
     DetachedValue detached;
-    if (variable->flags & kVarList) return detached;
     if (!AnyValueReads(arguments, variable)) {
         ReleaseVariable(CurrentContext, variable, false, false);
     } else {
@@ -76,6 +75,15 @@ DetachedValue BecomeList(VariableRecord* variable, const FrameArguments& argumen
     variable->flags |= kVarList;
     variable->currentNode = nullptr;
     return detached;
+}
+
+// Inlined: a list already is one on nearly every call.
+[[gnu::always_inline]] inline DetachedValue BecomeList(VariableRecord* variable, const FrameArguments& arguments) {
+    if (variable->flags & kVarList) {
+        DetachedValue none;  // its record is never read: not cleared
+        return none;
+    }
+    return MakeList(variable, arguments);
 }
 
 void ReleaseDetached(DetachedValue& detached) {

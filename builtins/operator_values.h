@@ -218,16 +218,36 @@ inline void StoreNumber(VariableRecord* variable, double value, void* field) {
 }
 void StoreText(VariableRecord* variable, const void* block, bool wide, void* field);
 
+// Whether StorePlainNumber stores into a variable ReadPlainNumber accepted
+// at once: no setter, protection, owned block or object.
+[[nodiscard, gnu::always_inline]] inline bool StoresPlainNumberAtOnce(const VariableRecord* variable) {
+    return !variable->setter && variable->protect != 1 && !(variable->flags & (kVarOwnsData | kVarObject));
+}
+// The store StorePlainNumber makes into such a variable.
+[[gnu::always_inline]] inline void StorePlainNumberAtOnce(VariableRecord* variable, double value) {
+    variable->value = value;
+    variable->flags &= ~(kVarHandedOver | kVarWideText);
+}
+
 // StoreNumber without a field for a variable ReadPlainNumber accepted: what
 // that test has tested already (no data, list element, typed storage or
 // matrix mark) is not tested again.
 inline void StorePlainNumber(VariableRecord* variable, double value) {
-    if (!variable->setter && variable->protect != 1 && !(variable->flags & (kVarOwnsData | kVarObject))) {
-        variable->value = value;
-        variable->flags &= ~(kVarHandedOver | kVarWideText);
-        return;
-    }
+    if (StoresPlainNumberAtOnce(variable)) return StorePlainNumberAtOnce(variable, value);
     StoreNumber(variable, value, nullptr);
+}
+
+// What NodeVariable gives when the node's cache answers at once (in force,
+// the reference chain followed: no no-follow read asked for by the node or
+// pending); null otherwise, with nothing done. No call on its way: the
+// handlers that step a plain number try it before anything else.
+[[nodiscard, gnu::always_inline]] inline VariableRecord* NodeVariableAtOnce(const Instruction* node) {
+    const InstructionExtra* extra = node->extra;
+    if (!extra || node->extraWord != 0 || NoFollowPending || !IsCachedListInForce(extra->cachedList)) return nullptr;
+    VariableRecord* variable = extra->cachedVariable;
+    if (!variable) return nullptr;
+    while (variable->reference) variable = variable->reference;
+    return variable;
 }
 
 }  // namespace qob

@@ -3,6 +3,7 @@
 // most two nodes back (or one ahead) and changes the list in place.
 #include "compiler/optimizer.h"
 
+#include <array>
 #include <cassert>
 #include <cstring>
 #include <new>
@@ -103,6 +104,26 @@ double ValueOfBytes(const char* bytes) {
     return value;
 }
 
+// The opcodes whose nodes Visit rewrites (besides the operators).
+constexpr Opcode kVisitedOpcodes[] = {
+    Opcode::PUSHINT,   Opcode::PUSHSTR, Opcode::PUSHVAR, Opcode::PARMSPUSHVAR, Opcode::NGPUSHVAR,  Opcode::PUSHCASE,
+    Opcode::OFFSET2_1, Opcode::ADDR,    Opcode::ASSIGN2, Opcode::ADDASSIGN2,   Opcode::SUBASSIGN2, Opcode::IF,
+};
+
+// A set of handlers that may answer "perhaps" for one it does not hold,
+// never "no" for one it holds: one bit per handler address, of 1024.
+class HandlerMarks {
+public:
+    void Add(Handler handler) { bits_[BitOf(handler) / 64] |= uint64_t{1} << (BitOf(handler) % 64); }
+    [[nodiscard]] bool MayHold(Handler handler) const {
+        return (bits_[BitOf(handler) / 64] >> (BitOf(handler) % 64)) & 1;
+    }
+
+private:
+    static size_t BitOf(Handler handler) { return (reinterpret_cast<uintptr_t>(handler) >> 4) % 1024; }
+    std::array<uint64_t, 16> bits_{};
+};
+
 class Optimizer {
 public:
     Optimizer(Instruction* first, Pool* pool) : first_(first), pool_(pool) {
@@ -115,7 +136,12 @@ public:
         // Two operators behind one handler (stand-ins of unbuilt operators)
         // cannot be told apart: no rule may take either for the other.
         for (Handler handler : sharedHandlers_) operators_.erase(handler);
-        for (const auto& [handler, op] : operators_) operatorMarks_ |= MarkOf(handler);
+        for (const auto& [handler, op] : operators_) {
+            operatorMarks_ |= MarkOf(handler);
+            visitedForms_.Add(handler);
+        }
+        for (Opcode opcode : kVisitedOpcodes)
+            if (const Handler handler = HandlerOf(opcode)) visitedForms_.Add(handler);
     }
 
     // A long list lies far beyond the caches and each walk over it costs a
@@ -206,6 +232,9 @@ private:
         Instruction* pp = p ? p->previous : nullptr;
         // A procedure address is set again when the program is loaded: it stays a node of its own.
         if (x->opcode == static_cast<uint32_t>(Opcode::PUSHPROCADDR)) return x->next;
+        // Every form below is a node of its own handler alone, one of the
+        // visited opcodes' or an operator's: most nodes are none.
+        if (x->secondHandler || !visitedForms_.MayHold(x->handler)) return x->next;
         if (Is(x, Opcode::PUSHINT)) return FusePushInt(x, p);
         if (Is(x, Opcode::PUSHSTR)) return FusePushStr(x, p);
         if (Is(x, Opcode::PUSHVAR)) return FusePushVar(x, p);
@@ -440,6 +469,7 @@ private:
     std::unordered_map<Handler, Operator> operators_;
     std::unordered_set<Handler> sharedHandlers_;
     uint64_t operatorMarks_ = 0;  // the MarkOf bits of the handlers in operators_
+    HandlerMarks visitedForms_;   // the handlers of kVisitedOpcodes and of operators_
 };
 
 }  // namespace

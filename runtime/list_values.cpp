@@ -377,11 +377,12 @@ ListNode* ListAppend(ListNode* node) {
     if (!added)
         return nullptr;
     // From the given node forward; a caller appending to the same handle
-    // again starts from the node appended last.
+    // again starts from the node appended last. A node with no next is the
+    // last already (a list variable appended to stands on its last node).
     ListNode* from = node;
-    if (node && LastAppend.handle == node && LastAppend.generation == ChainGeneration)
+    if (node && node->next && LastAppend.handle == node && LastAppend.generation == ChainGeneration)
         from = LastAppend.node;
-    ListNode* last = ListLast(from);
+    ListNode* last = from && !from->next ? from : ListLast(from);
     const bool extendsKnown = last && last == Known.last && IsKnownEnd(last);
     if (last) {
         last->next = added;
@@ -488,18 +489,6 @@ ListNode* ListCutBefore(ListNode* node) {
     return previous;
 }
 
-namespace {
-
-// How far ahead of the node being freed its chain is asked for, in bytes.
-constexpr intptr_t kFreeLookAhead = 2048;
-
-// Asks for the memory at an address near a node; a hint only, never an access.
-void PrefetchNear(const ListNode* node, intptr_t offset) {
-    __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(node) + offset));
-}
-
-}  // namespace
-
 void ListFree(ListNode* node, bool freeData) {
     ChainChanged();
     // The nodes themselves go back in batches (their links are read before
@@ -520,21 +509,17 @@ void ListFree(ListNode* node, bool freeData) {
         }
     };
     // On from the node, then back from the one before it: one pass over the
-    // chain, wherever the node stands in it. Each step waits for its node's
-    // link, and a long list's nodes are rarely in the cache: nodes appended
-    // one after another mostly lie next to each other, in the order they were
-    // made, so the memory a few dozen nodes further on is asked for early (a
-    // hint only: a guess that misses costs nothing but the hint).
+    // chain, wherever the node stands in it.
     ListNode* before = node ? node->previous : nullptr;
     while (node) {
         ListNode* next = node->next;
-        PrefetchNear(node, kFreeLookAhead);
+        PrefetchListAhead(node, false);
         freeNode(node);
         node = next;
     }
     while (before) {
         ListNode* previous = before->previous;
-        PrefetchNear(before, -kFreeLookAhead);
+        PrefetchListAhead(before, true);
         freeNode(before);
         before = previous;
     }
@@ -670,9 +655,10 @@ void LoadListElement(VariableRecord* variable) {
     // bit that describes the value comes from the node, so a stale ownership
     // or UTF-16 mark of the element loaded before cannot survive.
     variable->flags = node->flags | (variable->flags & (kVarPublic | kVarList));
+    variable->stamp = node->stamp;
+    // Last, as a tail call: the common path then saves no registers.
     if (node->flags & kVarStructure)
         RebaseStructMembers(variable);
-    variable->stamp = node->stamp;
 }
 
 void StoreListElement(VariableRecord* variable) {

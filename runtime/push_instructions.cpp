@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "builtins/compound_assignment.h"
 #include "builtins/number_rules.h"
 #include "builtins/operator_values.h"
 #include "platform/memory.h"
@@ -129,6 +130,12 @@ void CompareCase(int32_t count) {
         }
     }
     CurrentInstruction = JumpTarget(node);
+}
+
+// A CASE label's constant pushed and compared as CompareCase compares it.
+[[gnu::noinline]] void CompareCaseWithConstant(Instruction* node) {
+    PushConstant(ConstantInText(node));
+    CompareCase(static_cast<int32_t>(node->extraWord));
 }
 
 // Binds the top cell to one parameter variable.
@@ -298,6 +305,7 @@ enum FusedShape : uint8_t {
     kFusedAssign,     // operator, then an "=2" that takes a number as it is
     kFusedPush,       // operator whose result is pushed
     kFusedJump,       // operator with a conditional jump fused in
+    kFusedCompound,   // a variable push, then "+=2", "-=2" or "*=2"
 };
 
 // What follows the push: a built-in call (the only node an operator can be)
@@ -388,6 +396,32 @@ template <Operands from>
     return true;
 }
 
+// What follows a variable push: a typed compound assignment ("+=2", "-=2",
+// "*=2" as such, no step fused into it) that the pushed value is the right
+// operand of, or what follows any push.
+[[gnu::noinline]] void DecideVariablePushShape(const Instruction* push, InstructionExtra* extra) {
+    struct Compound {
+        Opcode opcode;
+        Handler handler;
+        NumberRuleIndex rule;
+    };
+    static constexpr Compound kCompounds[] = {
+        {Opcode::ADDASSIGN2, Handle_ADDASSIGN2, kAddRule},
+        {Opcode::SUBASSIGN2, Handle_SUBASSIGN2, kSubtractRule},
+        {Opcode::MULASSIGN2, Handle_MULASSIGN2, kMultiplyRule},
+    };
+    if (const Instruction* op = push->next; op && !op->secondHandler) {
+        for (const Compound& compound : kCompounds) {
+            if (op->opcode == static_cast<uint32_t>(compound.opcode) && op->handler == compound.handler) {
+                extra->fusedRule = compound.rule;
+                extra->fusedShape = kFusedCompound;
+                return;
+            }
+        }
+    }
+    DecideFusedShape(push, extra);
+}
+
 // A cached name's plain number when its cache is in force, read without a
 // call on the way; false when anything else holds (the full path decides).
 [[gnu::always_inline]] inline bool ReadHitNumber(const VariableRecord* list, const VariableRecord* variable,
@@ -395,6 +429,34 @@ template <Operands from>
     if (!IsCachedListInForce(list) || !variable) return false;
     while (variable->reference) variable = variable->reference;
     return ReadPlainNumber(variable, value);
+}
+
+// A cached name's variable (at the end of its reference chain) when its
+// cache is in force; null otherwise. No call on its way.
+[[gnu::always_inline]] inline VariableRecord* HitVariable(const VariableRecord* list, VariableRecord* variable) {
+    if (!IsCachedListInForce(list) || !variable) return nullptr;
+    while (variable->reference) variable = variable->reference;
+    return variable;
+}
+
+// Whether reading the variable has no effect (no list element to reload,
+// typed storage or getter): its cell is then its fields as they stand.
+[[gnu::always_inline]] inline bool HasEffectFreeRead(const VariableRecord* variable) {
+    return (reinterpret_cast<uintptr_t>(variable->currentNode) | reinterpret_cast<uintptr_t>(variable->getter) |
+            static_cast<uint32_t>(variable->type)) == 0;
+}
+
+// Writes the cell PushVariableValue pushes for a variable with an
+// effect-free read into a free cell above the top, and makes it the top.
+[[gnu::always_inline]] inline void FillVariableCell(ProgramContext* context, StackEntry* cell,
+                                                    const VariableRecord* variable) {
+    cell->ownedLinks = nullptr;
+    context->stackTop = cell;
+    cell->value = variable->value;
+    cell->text = variable->data;
+    cell->variable = const_cast<VariableRecord*>(variable);
+    cell->extra = 0;
+    cell->flags = EntryFlagsOf(variable);
 }
 
 template <Operands from>
@@ -511,11 +573,23 @@ template <Operands from, void (*full)(Instruction*), void (*plain)(Instruction*)
     return true;
 }
 
+// A typed compound assignment whose right operand is a plain number: what
+// it does with it when the variable its node's cache answers for holds a
+// plain number and no push of the result is asked for. False, with nothing
+// done, otherwise.
+[[gnu::always_inline]] inline bool RunCompoundAtOnce(const Instruction* op, uint8_t rule, double right) {
+    VariableRecord* target = SetPushPending ? nullptr : NodeVariableAtOnce(op);
+    double number = 0.0;
+    if (!target || !ReadPlainNumber(target, &number) || !StoresPlainNumberAtOnce(target)) return false;
+    StorePlainNumberAtOnce(target, ApplyNumberRule(rule, number, right));
+    return true;
+}
+
 // The variable push as the lookup and the read make it, deciding first (on
 // the first run with a side record) what follows the push.
 [[gnu::noinline]] void PushVariableFully(Instruction* node) {
     if (InstructionExtra* extra = node->extra; extra && extra->fusedShape == kFusedUndecided)
-        DecideFusedShape(node, extra);
+        DecideVariablePushShape(node, extra);
     PushVariableValue(NodeVariable(false, false));
 }
 
@@ -542,28 +616,21 @@ void Handle_PUSHSTR() { PushText(CurrentInstruction->text); }
 void Handle_PUSHVAR() {
     Instruction* node = CurrentInstruction;
     const InstructionExtra* extra = node->extra;
-    if (!extra || extra->fusedShape == kFusedUndecided || NoFollowPending || !IsCachedListInForce(extra->cachedList) ||
-        !extra->cachedVariable)
-        return PushVariableFully(node);
-    VariableRecord* variable = extra->cachedVariable;
-    while (variable->reference) variable = variable->reference;
-    if (double right = 0.0; extra->fusedShape >= kFusedAssign && ReadPlainNumber(variable, &right) &&
-                            RunOperatorOnTop(node, extra, right))
-        return;
-    // The push of a variable whose read has no effect, as PushVariableValue
-    // makes it.
+    if (!extra || extra->fusedShape == kFusedUndecided || NoFollowPending) return PushVariableFully(node);
+    VariableRecord* variable = HitVariable(extra->cachedList, extra->cachedVariable);
+    if (!variable) return PushVariableFully(node);
+    if (double right = 0.0; extra->fusedShape >= kFusedAssign && ReadPlainNumber(variable, &right)) {
+        if (extra->fusedShape != kFusedCompound) {
+            if (RunOperatorOnTop(node, extra, right)) return;
+        } else if (Instruction* op = node->next; RunCompoundAtOnce(op, extra->fusedRule, right)) {
+            CurrentInstruction = op;
+            return;
+        }
+    }
     ProgramContext* context = CurrentContext;
     StackEntry* cell = context->stackTop->above;
-    if (!cell || (reinterpret_cast<uintptr_t>(variable->currentNode) | reinterpret_cast<uintptr_t>(variable->getter) |
-                  static_cast<uint32_t>(variable->type)) != 0)
-        return PushVariableFully(node);
-    cell->ownedLinks = nullptr;
-    context->stackTop = cell;
-    cell->value = variable->value;
-    cell->text = variable->data;
-    cell->variable = variable;
-    cell->extra = 0;
-    cell->flags = EntryFlagsOf(variable);
+    if (!cell || !HasEffectFreeRead(variable)) return PushVariableFully(node);
+    FillVariableCell(context, cell, variable);
 }
 
 void Handle_NGPUSHVAR() { PushVariableItself(NodeVariable(false, true)); }
@@ -618,7 +685,25 @@ void Handle_PUSHSTRINT() {
     PushConstant(CurrentInstruction->operand);
 }
 
-void Handle_PUSHVARVAR() { RunFusedStep<Operands::TwoVariables, RunPushTwoVariables, PushTwoVariables>(CurrentInstruction); }
+void Handle_PUSHVARVAR() {
+    Instruction* node = CurrentInstruction;
+    // Two values pushed for what comes later: both read at once when their
+    // caches answer and the reads have no effect.
+    if (const InstructionExtra* extra = node->extra; extra && extra->fusedShape == kFusedNone) {
+        VariableRecord* first = HitVariable(extra->cachedList2, extra->cachedVariable2);
+        VariableRecord* second = HitVariable(extra->cachedList, extra->cachedVariable);
+        ProgramContext* context = CurrentContext;
+        StackEntry* firstCell = context->stackTop->above;
+        StackEntry* secondCell = firstCell ? firstCell->above : nullptr;
+        if (NoFollowPending || !first || !second || !secondCell || !HasEffectFreeRead(first) ||
+            !HasEffectFreeRead(second))
+            return PushTwoVariables(node);
+        FillVariableCell(context, firstCell, first);
+        FillVariableCell(context, secondCell, second);
+        return;
+    }
+    RunFusedStep<Operands::TwoVariables, RunPushTwoVariables, PushTwoVariables>(node);
+}
 
 void Handle_NGPUSHVARVAR() {
     PushVariableItself(NodeVariable(true, true));
@@ -637,18 +722,16 @@ void Handle_PUSHCASE() { CompareCase(static_cast<int32_t>(CurrentInstruction->ex
 
 void Handle_PUSHINTCASE() {
     Instruction* node = CurrentInstruction;
-    const double constant = ConstantInText(node);
     // One number label against a number selector: what CompareCase answers
-    // for the pushed constant, without the push.
+    // for the pushed constant, without the push (once "==" has been found).
     if (node->extraWord == 1) {
         const CaseSlot* selector = CaseSlotOf(CurrentContext, node);
-        if (selector && !selector->text && EqualsHandler()) {
-            if (selector->value != constant) CurrentInstruction = JumpTarget(node);
+        if (selector && !selector->text && FoundEqualsHandler) {
+            if (selector->value != ConstantInText(node)) CurrentInstruction = JumpTarget(node);
             return;
         }
     }
-    PushConstant(constant);
-    CompareCase(static_cast<int32_t>(node->extraWord));
+    CompareCaseWithConstant(node);
 }
 
 }  // namespace qob

@@ -24,6 +24,7 @@
 #include "runtime/objects.h"
 #include "runtime/procedure_lookup.h"
 #include "runtime/push_instructions.h"
+#include "runtime/function_table.h"
 #include "runtime/hash.h"
 #include "runtime/program_context.h"
 #include "runtime/runtime_error.h"
@@ -1082,8 +1083,10 @@ bool StepListWalk(ProgramContext* context, VariableRecord* result, VariableRecor
     else node = backwards ? node->previous : node->next;
     if (!node) return false;
     // The node after this one is fetched while the body runs: a long list's
-    // nodes are rarely in the cache, and each step waits for its node.
+    // nodes are rarely in the cache, and each step waits for its node. So is
+    // the memory further on, where the nodes after it mostly lie.
     __builtin_prefetch(backwards ? node->previous : node->next);
+    PrefetchListAhead(node, backwards);
     list->currentNode = node;
     LoadListElement(list);
     if (result == list) return true;
@@ -1306,12 +1309,20 @@ namespace {
 void Handle_BRANCH() {
     ProgramContext* context = CurrentContext;
     Instruction* target = JumpTarget(CurrentInstruction);
-    // The common case first, without a call: the next pass of a counting
-    // loop whose head is proved, when the pass left nothing to free.
-    if (target && target->opcode == static_cast<uint32_t>(Opcode::INITFOR) &&
-        context->callDepth >= context->trackingDepthsUsed) [[likely]] {
-        const LoopActivation* activation = CurrentLoopActivation(context);
-        if (activation && activation->countedHead == target && StepProvedConstantLoop(context, *activation)) return;
+    // The common cases first, without a call: the next pass of a counting
+    // loop whose head is proved or of a WHILE, when the pass left nothing to
+    // free, and a jump to any node that opens no loop.
+    if (target) [[likely]] {
+        const auto opcode = static_cast<Opcode>(target->opcode);
+        const bool nothingToFree = context->callDepth >= context->trackingDepthsUsed;
+        if (opcode == Opcode::INITFOR) {
+            const LoopActivation* activation = nothingToFree ? CurrentLoopActivation(context) : nullptr;
+            if (activation && activation->countedHead == target && StepProvedConstantLoop(context, *activation))
+                return;
+        } else if (opcode != Opcode::INITFOREACH && (opcode != Opcode::INITWHILE || nothingToFree)) {
+            CurrentInstruction = target;
+            return;
+        }
     }
     TakeBranch(context, target);
 }
@@ -1336,10 +1347,51 @@ void PopTryHandler() {
     if (TryStack.depth > 0) --TryStack.depth;
 }
 
+namespace {
+
+// Whether the == operator is registered: a CASE label compares with it, and
+// says so when it is missing.
+bool HasEqualsOperator() {
+    static Handler found = nullptr;
+    if (!found) {
+        const int index = FindFunctionByName("==");
+        const FunctionRecord* record = index >= 0 ? FunctionRecordAt(index) : nullptr;
+        found = record ? record->handler : nullptr;
+    }
+    return found != nullptr;
+}
+
+// A CASE on a number tries its labels that are one number each here, one
+// after another as their own nodes would (a label that matches goes on into
+// its body, one that does not jumps past it to the next label), without
+// running each label node; the first other node runs as usual.
+void SelectNumberLabel(const Instruction* pull, double selector) {
+    Instruction* last = CurrentInstruction;
+    for (Instruction* label = last->next; label && label->handler == Handle_PUSHINTCASE && label->extraWord == 1 &&
+                                          label->operand == pull->operand;
+         label = last->next) {
+        double constant = 0.0;
+        if (label->text) std::memcpy(&constant, label->text, sizeof constant);
+        if (constant == selector) {
+            CurrentInstruction = label;
+            return;
+        }
+        Instruction* skip = JumpTarget(label);
+        if (!skip) break;
+        last = skip;
+    }
+    CurrentInstruction = last;
+}
+
+}  // namespace
+
 void Handle_PULLCASE() {
     ProgramContext* context = CurrentContext;
     const StackEntry* cell = PopCell(context);
-    if (CaseSlot* slot = CaseSlotOf(context, CurrentInstruction)) *slot = {cell->text, cell->value};
+    CaseSlot* slot = CaseSlotOf(context, CurrentInstruction);
+    if (!slot) return;
+    *slot = {cell->text, cell->value};
+    if (!slot->text && HasEqualsOperator()) SelectNumberLabel(CurrentInstruction, slot->value);
 }
 
 void PatchPendingJump() {
