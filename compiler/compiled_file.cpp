@@ -533,38 +533,84 @@ private:
     }
 
     // Most texts are names of a few characters, too short to be worth a
-    // library call.
+    // library call: a word of them is tested at once, and two overlapping
+    // words cover 4 to 16 bytes without reading outside the text.
     static bool HoldsNul(std::string_view text) {
-        if (text.size() > 16) return std::memchr(text.data(), '\0', text.size()) != nullptr;
-        for (const char c : text)
-            if (c == '\0') return true;
+        const char* p = text.data();
+        const size_t n = text.size();
+        if (n > 16) return std::memchr(p, '\0', n) != nullptr;
+        if (n >= 8) return HasZeroByte(Load<uint64_t>(p)) || HasZeroByte(Load<uint64_t>(p + n - 8));
+        if (n >= 4) return HasZeroByte(Load<uint32_t>(p)) || HasZeroByte(Load<uint32_t>(p + n - 4));
+        for (size_t i = 0; i < n; ++i)
+            if (p[i] == '\0') return true;
         return false;
+    }
+    template <typename T>
+    static T Load(const char* p) {
+        T word;
+        std::memcpy(&word, p, sizeof word);
+        return word;
+    }
+    template <typename T>
+    static bool HasZeroByte(T word) {
+        constexpr T kOnes = static_cast<T>(~T{0}) / 0xFF;
+        return ((word - kOnes) & ~word & (kOnes << 7)) != 0;
     }
 
     std::span<const uint8_t> bytes;
     size_t position = 0;
 };
 
-// Opcodes a record may carry: the data records' 0, a class, and every named
-// opcode of the table, answered from one table made on first use.
-bool IsKnownOpcode(uint32_t opcode) {
-    static const std::array<bool, 256> known = [] {
-        std::array<bool, 256> table{};
-        for (uint32_t code = 0; code < table.size(); ++code)
-            table[code] = code == 0 || code == kClassOpcode ||
-                          (code < static_cast<uint32_t>(kOpcodeTableSize) && OpcodeName(code) != nullptr);
+// What the reader asks of a record's opcode, answered from one table made on
+// first use instead of a chain of compares per record.
+enum OpcodeTrait : uint16_t {
+    kKnownOpcode = 0x001,       // a record may carry it: the data records' 0, a class, every named opcode
+    kSecondTextOpcode = 0x002,  // HasSecondText
+    kStartOpcode = 0x004,       // a procedure start
+    kSkippedOpcode = 0x008,     // a declaration or class: no node, data records follow
+    kForwardOpcode = 0x010,     // a forward declaration: no node
+    kInternalOpcode = 0x020,    // a built-in call
+    kNativeOpcode = 0x040,      // a native-function call
+    kConstantOpcode = 0x080,    // HoldsConstantBytes
+    kByNameOpcode = 0x100,      // a call or procedure address, linked by name at the end
+    kHandledOpcode = 0x200,     // OpcodeHandler answers a handler
+};
+
+using OpcodeTraitTable = std::array<uint16_t, 256>;
+
+// Records carry opcodes in a byte: every one has an entry.
+const OpcodeTraitTable& OpcodeTraits() {
+    static const OpcodeTraitTable traits = [] {
+        std::array<uint16_t, 256> table{};
+        for (uint32_t code = 0; code < table.size(); ++code) {
+            uint16_t t = 0;
+            if (code == 0 || code == kClassOpcode ||
+                (code < static_cast<uint32_t>(kOpcodeTableSize) && OpcodeName(code) != nullptr))
+                t |= kKnownOpcode;
+            if (HasSecondText(code)) t |= kSecondTextOpcode;
+            if (IsProcedureStart(code)) t |= kStartOpcode;
+            if (IsDeclaration(code) || code == kClassOpcode) t |= kSkippedOpcode;
+            if (Is(code, Opcode::FORWARDPROC)) t |= kForwardOpcode;
+            if (Is(code, Opcode::INTERNALCALL)) t |= kInternalOpcode;
+            if (IsNativeCallOpcode(code)) t |= kNativeOpcode;
+            if (HoldsConstantBytes(code)) t |= kConstantOpcode;
+            if (IsCall(code) || Is(code, Opcode::PUSHPROCADDR)) t |= kByNameOpcode;
+            if (OpcodeHandler(code)) t |= kHandledOpcode;
+            table[code] = t;
+        }
         return table;
     }();
-    return opcode < known.size() && known[opcode];
+    return traits;
 }
 
 // One record; the reason names what was wrong.
-bool ReadRecord(ImageReader& in, FileRecord& record, std::string& reason) {
+bool ReadRecord(ImageReader& in, const OpcodeTraitTable& traits, FileRecord& record, std::string& reason) {
     uint8_t opcode;
     if (!in.U16(record.flags) || !in.U8(opcode)) return reason = "a record is cut off", false;
     record.opcode = opcode;
     if (record.flags & ~kKnownRecordFlags) return reason = "unknown record flags", false;
-    if (!IsKnownOpcode(record.opcode)) return reason = "unknown opcode " + std::to_string(opcode), false;
+    if (!(traits[opcode] & kKnownOpcode)) [[unlikely]]
+        return reason = "unknown opcode " + std::to_string(opcode), false;
     bool complete = (!record.Has(kRecordNumber) || in.Number(record.number)) &&
                     (!record.Has(kRecordText) || in.Text(record.text)) &&
                     (!record.Has(kRecordSecondText) || in.Text(record.secondText)) &&
@@ -806,7 +852,7 @@ private:
         while (!in.AtEnd()) {
             const size_t at = in.Position();
             FileRecord record;
-            if (!ReadRecord(in, record, reason)) return false;
+            if (!ReadRecord(in, opcodeTraits, record, reason)) return false;
             CheckRecord(record, index, static_cast<uint32_t>(at));
             ++index;
             progress.At(static_cast<int32_t>(in.Position()), static_cast<int32_t>(body.size()));
@@ -845,34 +891,37 @@ private:
         }
         if (fault) return;
         const uint32_t opcode = record.opcode;
+        const uint16_t traits = opcodeTraits[opcode];
         if (record.Has(kRecordTarget)) targets.emplace_back(static_cast<uint32_t>(index), record.targetId);
         if (record.Has(kRecordOwnMethodCall) && !Is(opcode, Opcode::SELFCALL))
             return Fail(index, "an own-method mark on another node");
-        if (IsDeclaration(opcode) || opcode == kClassOpcode) {
-            if (IsDeclaration(opcode)) declarations.push_back(at);
-            owed = IsDeclaration(opcode) ? kDeclarationDataRecords : 1;
+        if (traits & kSkippedOpcode) {
+            const bool declaration = opcode != kClassOpcode;
+            if (declaration) declarations.push_back(at);
+            owed = declaration ? kDeclarationDataRecords : 1;
             owingRecord = index;
             owingJumpedInto = record.Has(kRecordIdentity) && !nodeBefore;
             return;
         }
-        const bool start = IsProcedureStart(opcode);
-        if ((start || Is(opcode, Opcode::FORWARDPROC)) && !ParseProcedureHeader(record.TextOrEmpty()))
+        const bool start = traits & kStartOpcode;
+        const bool forward = traits & kForwardOpcode;
+        if ((start || forward) && !ParseProcedureHeader(record.TextOrEmpty()))
             return Fail(index, "a damaged procedure header");
-        if (Is(opcode, Opcode::FORWARDPROC)) {
+        if (forward) {
             if (record.Has(kRecordIdentity) && !nodeBefore) Fail(index, "a jump to a declaration");
             return;
         }
         nodeBefore = true;
         if (start && ++procedureStarts + static_cast<size_t>(initialCount) > kMaxProcedures)
             return Fail(index, "too many procedures");
-        if (HasSecondText(opcode) && !record.Has(kRecordSecondText))
+        if ((traits & kSecondTextOpcode) && !record.Has(kRecordSecondText))
             return Fail(index, "a push without its second text");
-        const bool internalCall = Is(opcode, Opcode::INTERNALCALL);
-        const bool needsLink = internalCall || IsNativeCallOpcode(opcode) || HoldsConstantBytes(opcode);
+        const bool internalCall = traits & kInternalOpcode;
+        const bool needsLink = traits & (kInternalOpcode | kNativeOpcode | kConstantOpcode);
         if (needsLink && !record.Has(kRecordLinkValue)) return Fail(index, "a call without its link value");
-        if (!needsLink && !OpcodeHandler(opcode))
+        if (!needsLink && !(traits & kHandledOpcode))
             return Fail(index, "a node of opcode " + std::to_string(opcode) + " that has no handler");
-        if (internalCall || IsNativeCallOpcode(opcode)) links.push_back({record.LinkHash(), internalCall});
+        if (traits & (kInternalOpcode | kNativeOpcode)) links.push_back({record.LinkHash(), internalCall});
     }
 
     // Native functions are declared (and, with immediate linking, linked) as
@@ -892,17 +941,29 @@ private:
         ImmediateLinking = savedLinking;
     }
 
-    // The table positions found here are the ones the nodes take.
+    // The table positions found here are the ones the nodes take. A program
+    // calls few distinct functions many times: the latest lookups are kept
+    // by hash.
     bool CheckLinks(std::string& reason) {
         linkedFunctions.reserve(links.size());
+        struct Known {
+            uint32_t hash = 0;
+            int index = -1;
+            const FunctionRecord* function = nullptr;
+        };
+        std::array<Known, 256> known{};
         for (const Link& link : links) {
-            const int found = FindFunctionByHash(link.hash);
-            const FunctionRecord* function = FunctionRecordAt(found);
+            Known& slot = known[(link.hash ^ (link.hash >> 8) ^ (link.hash >> 16)) & 0xFF];
+            if (slot.index < 0 || slot.hash != link.hash) {
+                const int found = FindFunctionByHash(link.hash);
+                slot = {link.hash, found, FunctionRecordAt(found)};
+            }
+            const FunctionRecord* function = slot.function;
             if (link.internal && (!function || !function->handler))
                 return reason = "a call of an unknown built-in", false;
             if (!link.internal && (!function || !function->declaredNative))
                 return reason = "a call of an undeclared native function", false;
-            linkedFunctions.push_back(found);
+            linkedFunctions.push_back({slot.index, function->handler});
         }
         return true;
     }
@@ -912,7 +973,9 @@ private:
         CheckedImage in(body);
         while (!in.AtEnd()) {
             const FileRecord record = in.NextRecord();
-            if (IsDeclaration(record.opcode)) {
+            if (!(opcodeTraits[record.opcode] & (kSkippedOpcode | kForwardOpcode))) [[likely]] {
+                if (!BuildNode(record)) return false;
+            } else if (IsDeclaration(record.opcode)) {
                 for (int i = 0; i < kDeclarationDataRecords; ++i) (void)in.NextRecord();
                 RememberSkipped(record);
             } else if (record.opcode == kClassOpcode) {
@@ -921,8 +984,6 @@ private:
             } else if (Is(record.opcode, Opcode::FORWARDPROC)) {
                 if (!AddForward(record)) return false;
                 RememberSkipped(record);
-            } else if (!BuildNode(record)) {
-                return false;
             }
         }
         return first != nullptr;
@@ -936,24 +997,21 @@ private:
 
     bool BuildNode(const FileRecord& record) {
         uint32_t opcode = record.opcode;
+        const uint16_t traits = opcodeTraits[opcode];
         std::optional<ProcedureHeader> header;
-        if (IsProcedureStart(opcode)) {
+        if (traits & kStartOpcode) [[unlikely]] {
             header = ParseProcedureHeader(record.TextOrEmpty());
             const bool undefinedStart = header->kind == 0xEA || header->kind == 0xC4;
             opcode = static_cast<uint32_t>(undefinedStart ? Opcode::STARTPROCUNDEF : Opcode::STARTPROC);
         }
         Handler own = OpcodeHandler(opcode);
         double operand = record.number;
-        bool hasText = record.Has(kRecordText);
-        if (Is(opcode, Opcode::INTERNALCALL)) own = FunctionRecordAt(linkedFunctions[nextLink++])->handler;
+        bool hasText = record.Has(kRecordText) && !(traits & (kNativeOpcode | kConstantOpcode));
+        if (traits & kInternalOpcode) own = linkedFunctions[nextLink++].handler;
         if (record.Has(kRecordOwnMethodCall)) own = CallOwnMethod;
-        if (IsNativeCallOpcode(opcode)) {
-            operand = linkedFunctions[nextLink++];
-            hasText = false;
-        }
-        if (HoldsConstantBytes(opcode)) hasText = false;
+        if (traits & kNativeOpcode) operand = linkedFunctions[nextLink++].index;
         char* second = nullptr;
-        if (HasSecondText(opcode)) {
+        if (traits & kSecondTextOpcode) {
             second = CopyToBlock(record.secondText);
             if (!second) return false;
             operand = static_cast<double>(reinterpret_cast<uintptr_t>(second));
@@ -967,13 +1025,13 @@ private:
         if (!first) first = node;
         last = node;
         node->extraWord = record.extraWord;
-        if (HoldsConstantBytes(opcode)) {
+        if (traits & kConstantOpcode) {
             node->text = static_cast<char*>(platform::AllocateBlock(sizeof record.linkBits));
             if (!node->text) return false;
             std::memcpy(node->text, &record.linkBits, sizeof record.linkBits);
             node->textHash = 0;
             textBytes += sizeof record.linkBits;
-        } else if (node->text && !IsNativeCallOpcode(opcode)) {
+        } else if (node->text) {
             textBytes += static_cast<uint32_t>(record.text.size() + 1);
         }
         if (record.Has(kRecordFusedStep)) {
@@ -988,7 +1046,7 @@ private:
         }
         if (record.Has(kRecordIdentity)) Place(record.ownId, node);
         if (record.Has(kRecordTarget)) Jump(node, record.targetId);
-        if (IsCall(opcode) || Is(opcode, Opcode::PUSHPROCADDR)) linkedByName.push_back(node);
+        if (traits & kByNameOpcode) linkedByName.push_back(node);
         ++nodeCount;
         if (header) return StartProcedure(node, *header, record.namespaceWord);
         return true;
@@ -1174,6 +1232,7 @@ private:
     int32_t& count;
     const int32_t initialCount;
     ClassRecord* const initialClasses;
+    const OpcodeTraitTable& opcodeTraits = OpcodeTraits();
     std::span<const uint8_t> body;  // the records, after the header
 
     // What the survey keeps.
@@ -1189,7 +1248,11 @@ private:
     std::vector<std::pair<uint32_t, uint32_t>> targets;  // record, identity it jumps to
     std::vector<uint32_t> declarations;                // where their records start
     std::vector<Link> links;
-    std::vector<int> linkedFunctions;  // table positions of the links, in file order
+    struct LinkedFunction {
+        int index;        // table position
+        Handler handler;  // a built-in's handler
+    };
+    std::vector<LinkedFunction> linkedFunctions;  // the links found, in file order
     size_t nextLink = 0;
 
     IdentityTable identities;

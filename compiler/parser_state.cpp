@@ -21,7 +21,6 @@ namespace qob {
 namespace {
 
 ParserProgressHooks gProgressHooks;
-ParserState gState;
 // The last input token seen: messages raised at the end of input point at it.
 const TokenNode* gLastInputToken = nullptr;
 
@@ -130,7 +129,7 @@ char ClassifyByShape(std::string_view text) {
 // A word that is no operator or fixed keyword: a procedure, a class, a
 // method of the class being defined, a built-in, or nothing known.
 char ClassifyName(std::string_view text, uint32_t hash, int& builtinIndex) {
-    ParserState& p = gState;
+    ParserState& p = gParserState;
     if (text.find('.') != std::string_view::npos) return 'F';
     if (FindUnitProcedure(text, LookupNamespace(), false, true, false) >= 0) return 'F';
     if (p.currentClass != nullptr) {
@@ -150,16 +149,16 @@ char ClassifyName(std::string_view text, uint32_t hash, int& builtinIndex) {
 void SetParserProgressHooks(const ParserProgressHooks& hooks) { gProgressHooks = hooks; }
 const ParserProgressHooks& GetParserProgressHooks() { return gProgressHooks; }
 
-ParserState& Parser() { return gState; }
+ParserState gParserState;
 
 void SetParserFileName(const char* fileName) {
-    gState.hasFileName = fileName != nullptr;
-    gState.fileName = fileName != nullptr ? fileName : "";
-    gState.internedFileName = InternName(fileName);
+    gParserState.hasFileName = fileName != nullptr;
+    gParserState.fileName = fileName != nullptr ? fileName : "";
+    gParserState.internedFileName = InternName(fileName);
 }
 
 void ResetParserState() {
-    gState = ParserState{};
+    gParserState = ParserState{};
     gLastInputToken = nullptr;
 }
 
@@ -180,7 +179,7 @@ char ClassifyToken(const TokenNode* token, int& builtinIndex) {
 }
 
 bool NextToken(bool reclassify) {
-    ParserState& p = gState;
+    ParserState& p = gParserState;
     if (!reclassify && p.input != nullptr) {
         p.input = p.input->next;
         ++p.tokensRead;
@@ -208,26 +207,26 @@ bool CanStartOperand(char code) {
 }
 
 std::string_view CurrentText() {
-    const TokenNode* token = gState.input;
+    const TokenNode* token = gParserState.input;
     return token == nullptr ? std::string_view() : std::string_view(token->text);
 }
 
 void SkipToken() {
-    if (gState.input != nullptr) NextToken();
+    if (gParserState.input != nullptr) NextToken();
 }
 
 void SkipUnlessSeparator() {
-    const char code = gState.code;
+    const char code = gParserState.code;
     if (code != ';' && code != ',' && code != ')' && code != kCodeEnd) SkipToken();
 }
 
 void SkipPastClosingParenthesis() {
-    while (gState.code != ')' && gState.code != ';' && gState.code != kCodeEnd) SkipToken();
-    if (gState.code == ')') SkipToken();
+    while (gParserState.code != ')' && gParserState.code != ';' && gParserState.code != kCodeEnd) SkipToken();
+    if (gParserState.code == ')') SkipToken();
 }
 
 TokenNode* EmitTextAt(std::string_view text, int line, int column) {
-    ParserState& p = gState;
+    ParserState& p = gParserState;
     EmitInternedToken(p.output, text, p.internedFileName, line, column);
     return p.output;
 }
@@ -237,13 +236,13 @@ TokenNode* EmitText(std::string_view text, const TokenNode* source) {
 }
 
 TokenNode* EmitTokenCopy(const TokenNode* source) {
-    ParserState& p = gState;
+    ParserState& p = gParserState;
     EmitHashedToken(p.output, source->text, source->hash, p.internedFileName, source->line, source->column);
     return p.output;
 }
 
 TokenNode* InsertTextAfter(TokenNode* mark, std::string_view text, const TokenNode* source) {
-    ParserState& p = gState;
+    ParserState& p = gParserState;
     if (mark == nullptr) return EmitText(text, source);
     TokenNode* cursor = mark;
     EmitInternedToken(cursor, text, p.internedFileName, source ? source->line : 0, source ? source->column : 0);
@@ -252,13 +251,13 @@ TokenNode* InsertTextAfter(TokenNode* mark, std::string_view text, const TokenNo
 }
 
 TokenNode* OutputMark(const TokenNode*) {
-    ParserState& p = gState;
+    ParserState& p = gParserState;
     if (p.output == nullptr) EmitTextAt(KeywordText(Keyword::Noop), 0, 0);
     return p.output;
 }
 
 void FlushPendingNamespace() {
-    PendingNamespace& pending = gState.pendingNamespace;
+    PendingNamespace& pending = gParserState.pendingNamespace;
     if (!pending.active || pending.text.empty()) return;
     EmitTextAt(KeywordText(Keyword::ScopeSeparator), pending.line, pending.column);
     EmitTextAt(pending.text, pending.line, pending.column);
@@ -266,26 +265,26 @@ void FlushPendingNamespace() {
 }
 
 uint32_t LookupNamespace() {
-    const ParserState& p = gState;
+    const ParserState& p = gParserState;
     return p.pendingNamespace.active ? p.pendingNamespace.hash : p.currentNamespace;
 }
 
 void ReportParserErrorAt(std::string_view text, const TokenNode* token) {
-    const ParserState& p = gState;
+    const ParserState& p = gParserState;
     ReportCompileMessage(p.hasFileName ? p.fileName.c_str() : nullptr, text, token, -1, false);
 }
 
 void ReportParserError(std::string_view text) {
-    ReportParserErrorAt(text, gState.input != nullptr ? gState.input : gLastInputToken);
+    ReportParserErrorAt(text, gParserState.input != nullptr ? gParserState.input : gLastInputToken);
 }
 
 void ReportParserWarningAt(std::string_view text, const TokenNode* token) {
-    const ParserState& p = gState;
+    const ParserState& p = gParserState;
     ReportCompileMessage(p.hasFileName ? p.fileName.c_str() : nullptr, text, token, -1, true);
 }
 
 void AddLocalNameHash(uint32_t hash) {
-    ParserState& p = gState;
+    ParserState& p = gParserState;
     p.localNames.push_back({hash, p.blockDepth});
     ++p.localNameCounts[hash];
 }
@@ -293,7 +292,7 @@ void AddLocalNameHash(uint32_t hash) {
 void AddLocalName(std::string_view name) { AddLocalNameHash(HashText(name)); }
 
 void DropLocalNamesFrom(int depth) {
-    ParserState& p = gState;
+    ParserState& p = gParserState;
     // Entries are added at the depth of the moment and a deeper block's
     // entries go when it ends, so the list is ordered by depth.
     while (!p.localNames.empty() && p.localNames.back().depth >= depth) {
@@ -304,7 +303,7 @@ void DropLocalNamesFrom(int depth) {
 }
 
 void CheckLocalName(const TokenNode* token, std::string_view name) {
-    const ParserState& p = gState;
+    const ParserState& p = gParserState;
     if (name.empty() || name.back() != '$' || p.procedureKey.empty()) return;
     if (name.find('.') != std::string_view::npos && !Switches.parserWarnings) return;
     if (p.localNameCounts.count(HashText(name)) != 0) return;

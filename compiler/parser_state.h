@@ -106,7 +106,10 @@ struct ParserState {
     bool inheritedPending = false;   // #INHERITED: the next call goes to the base class
 };
 
-[[nodiscard]] ParserState& Parser();
+// The one parser state of the process (compiles run one at a time); read
+// through Parser(), which every parse step calls.
+extern ParserState gParserState;
+[[nodiscard]] inline ParserState& Parser() { return gParserState; }
 // Names the file tokens are emitted and reported under; null: none.
 void SetParserFileName(const char* fileName);
 // A fresh state for one unit; options, hooks, procedures and classes stay.

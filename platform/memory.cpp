@@ -317,6 +317,11 @@ BlockHeader* TakeSlot(Arena& heap, int sizeClass, bool& untouched) {
     if (heap.bumpNext[sizeClass] != heap.bumpEnd[sizeClass]) {
         BlockHeader* header = HeaderAt(heap.bumpNext[sizeClass]);
         heap.bumpNext[sizeClass] += slot;
+        // Slots bumped one after another are filled at once by a program that
+        // makes blocks by the thousand; a fresh slot's memory is rarely in the
+        // cache, and its first read would wait for it. The memory a few slots
+        // on is asked for now (a hint: never a fault, even past the page).
+        __builtin_prefetch(reinterpret_cast<const void*>(uintptr_t{heap.bumpNext[sizeClass]} + 1024), 1);
         untouched = true;
         return header;
     }

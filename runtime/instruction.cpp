@@ -41,21 +41,37 @@ bool HasSecondText(uint32_t opcode) {
 
 namespace {
 
-Instruction* AllocateNode(Pool* pool) {
-    return static_cast<Instruction*>(PoolAlloc(pool, kPoolZeroFill, sizeof(Instruction)));
+static_assert(sizeof(Instruction) % 8 == 0 && sizeof(InstructionExtra) % 8 == 0, "pool sizes need no rounding");
+
+// Copies length bytes and answers their HashName. Most texts are names of a
+// few characters: one pass over the bytes does both, without a library call.
+uint32_t CopyAndHashText(char* to, const char* from, size_t length) {
+    if (length > 32) {
+        std::memcpy(to, from, length);
+        return HashName(from, length);
+    }
+    uint32_t h = 0;
+    for (size_t i = 0; i < length; ++i) {
+        const char c = from[i];
+        to[i] = c;
+        h = h * 65599u + static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(c)));
+    }
+    return h & 0x7FFFFFFFu;
 }
 
 // A new node of the pool with its own copy of the text (null: none).
 Instruction* NewNode(Pool* pool, Handler handler, const char* text, size_t length, double operand, uint32_t opcode) {
-    Instruction* node = AllocateNode(pool);
+    auto* node = static_cast<Instruction*>(PoolAllocZeroed(pool, sizeof(Instruction)));
     if (!node) return nullptr;
     if (text) {
-        node->text = static_cast<char*>(platform::AllocateBlock(length + 1));
-        if (node->text) {
-            std::memcpy(node->text, text, length);
-            node->text[length] = '\0';
+        char* copy = static_cast<char*>(platform::AllocateBlock(length + 1));
+        node->text = copy;
+        if (copy) {
+            node->textHash = CopyAndHashText(copy, text, length);
+            copy[length] = '\0';
+        } else {
+            node->textHash = HashName(text, length);
         }
-        node->textHash = HashName(text, length);
     }
     node->handler = handler;
     node->operand = operand;
@@ -94,7 +110,7 @@ void FreeOperands(Instruction* node) {
 
 InstructionExtra* AllocateInstructionExtra(Pool* pool, Instruction* node) {
     if (!node->extra) {
-        node->extra = static_cast<InstructionExtra*>(PoolAlloc(pool, kPoolZeroFill, sizeof(InstructionExtra)));
+        node->extra = static_cast<InstructionExtra*>(PoolAllocZeroed(pool, sizeof(InstructionExtra)));
         if (node->extra) ++InstructionExtrasMade;
     }
     return node->extra;

@@ -52,6 +52,21 @@ extern uint32_t LastPoolRequest;
 // total is larger than the block size.
 [[nodiscard]] void* PoolAlloc(Pool* pool, uint32_t flags, uint32_t size);
 
+// PoolAlloc(pool, kPoolZeroFill, size) for a size that is a multiple of 8
+// and at most the block size, as node lists make by the hundred thousand:
+// the common case inline, a new block through PoolAlloc.
+[[nodiscard]] inline void* PoolAllocZeroed(Pool* pool, uint32_t size) {
+    PoolBlock* block = pool->current;
+    if (block && block->memory && block->size - block->used >= size) [[likely]] {
+        LastPoolRequest = size;
+        void* allocation = block->memory + block->used;
+        block->used += size;
+        block->count += 1;
+        return allocation;
+    }
+    return PoolAlloc(pool, kPoolZeroFill, size);
+}
+
 // Gives one allocation back; a pointer that no block of the pool holds is
 // ignored. The flags are accepted and not used.
 void PoolFree(Pool* pool, void* pointer, uint32_t flags = 0);

@@ -24,6 +24,7 @@
 #include "runtime/objects.h"
 #include "runtime/procedure_lookup.h"
 #include "runtime/push_instructions.h"
+#include "runtime/function_table.h"
 #include "runtime/hash.h"
 #include "runtime/program_context.h"
 #include "runtime/runtime_error.h"
@@ -1170,10 +1171,51 @@ void PopTryHandler() {
     if (TryStack.depth > 0) --TryStack.depth;
 }
 
+namespace {
+
+// Whether the == operator is registered: a CASE label compares with it, and
+// says so when it is missing.
+bool HasEqualsOperator() {
+    static Handler found = nullptr;
+    if (!found) {
+        const int index = FindFunctionByName("==");
+        const FunctionRecord* record = index >= 0 ? FunctionRecordAt(index) : nullptr;
+        found = record ? record->handler : nullptr;
+    }
+    return found != nullptr;
+}
+
+// A CASE on a number tries its labels that are one number each here, one
+// after another as their own nodes would (a label that matches goes on into
+// its body, one that does not jumps past it to the next label), without
+// running each label node; the first other node runs as usual.
+void SelectNumberLabel(const Instruction* pull, double selector) {
+    Instruction* last = CurrentInstruction;
+    for (Instruction* label = last->next; label && label->handler == Handle_PUSHINTCASE && label->extraWord == 1 &&
+                                          label->operand == pull->operand;
+         label = last->next) {
+        double constant = 0.0;
+        if (label->text) std::memcpy(&constant, label->text, sizeof constant);
+        if (constant == selector) {
+            CurrentInstruction = label;
+            return;
+        }
+        Instruction* skip = JumpTarget(label);
+        if (!skip) break;
+        last = skip;
+    }
+    CurrentInstruction = last;
+}
+
+}  // namespace
+
 void Handle_PULLCASE() {
     ProgramContext* context = CurrentContext;
     const StackEntry* cell = PopCell(context);
-    if (CaseSlot* slot = CaseSlotOf(context, CurrentInstruction)) *slot = {cell->text, cell->value};
+    CaseSlot* slot = CaseSlotOf(context, CurrentInstruction);
+    if (!slot) return;
+    *slot = {cell->text, cell->value};
+    if (!slot->text && HasEqualsOperator()) SelectNumberLabel(CurrentInstruction, slot->value);
 }
 
 void PatchPendingJump() {
