@@ -1141,12 +1141,20 @@ namespace {
 void Handle_BRANCH() {
     ProgramContext* context = CurrentContext;
     Instruction* target = JumpTarget(CurrentInstruction);
-    // The common case first, without a call: the next pass of a counting
-    // loop whose head is proved, when the pass left nothing to free.
-    if (target && target->opcode == static_cast<uint32_t>(Opcode::INITFOR) &&
-        context->callDepth >= context->trackingDepthsUsed) [[likely]] {
-        const LoopActivation* activation = CurrentLoopActivation(context);
-        if (activation && activation->countedHead == target && StepProvedConstantLoop(context, *activation)) return;
+    // The common cases first, without a call: the next pass of a counting
+    // loop whose head is proved or of a WHILE, when the pass left nothing to
+    // free, and a jump to any node that opens no loop.
+    if (target) [[likely]] {
+        const auto opcode = static_cast<Opcode>(target->opcode);
+        const bool nothingToFree = context->callDepth >= context->trackingDepthsUsed;
+        if (opcode == Opcode::INITFOR) {
+            const LoopActivation* activation = nothingToFree ? CurrentLoopActivation(context) : nullptr;
+            if (activation && activation->countedHead == target && StepProvedConstantLoop(context, *activation))
+                return;
+        } else if (opcode != Opcode::INITFOREACH && (opcode != Opcode::INITWHILE || nothingToFree)) {
+            CurrentInstruction = target;
+            return;
+        }
     }
     TakeBranch(context, target);
 }
