@@ -143,14 +143,18 @@ public:
 
     // Up to kRunSymbols whole codes read from the first kTableBits bits at
     // once; count 0 when the first code is not a leaf of the table. Eight
-    // bytes, so that a look-up is one scaled load.
+    // bytes, so that a look-up is one scaled load, and the decoder stores
+    // the whole word at the output: the symbols come first, and the count
+    // and length bytes after them are overwritten by the symbols that follow.
     static constexpr int kRunSymbols = 6;
     struct Run {
         uint8_t symbols[kRunSymbols] = {};
-        uint8_t count = 0;
         uint8_t length = 0;  // bits of all its codes together
+        uint8_t count = 0;   // the top byte: the word shifted down is the count
     };
     static_assert(sizeof(Run) == 8);
+    static constexpr int kRunLengthShift = 8 * kRunSymbols;
+    static constexpr int kRunCountShift = kRunLengthShift + 8;
 
     explicit CodeTable(const CodeTree& tree)
         : bits(std::min(tree.maxDepth, kTableBits)), entries(size_t{1} << bits), runs(entries.size()) {
@@ -159,8 +163,13 @@ public:
         FillRuns();
     }
 
-    // The run for a left-aligned window; only for a table of at least one bit.
-    const Run& LookRun(uint64_t window) const { return runs[window >> (64 - bits)]; }
+    // The run for a left-aligned window as its eight bytes in memory order;
+    // only for a table of at least one bit.
+    uint64_t LookRun(uint64_t window) const {
+        uint64_t run;
+        std::memcpy(&run, &runs[window >> (64 - bits)], sizeof run);
+        return run;
+    }
 
     // The entry for a left-aligned 64-bit window of the stream.
     const Entry& Look(uint64_t window) const {
@@ -211,35 +220,39 @@ private:
 };
 
 // Decodes from bit `position` while at least 8 input bytes and room for four
-// runs of output are left, four table windows per 64-bit read, and stops at the
-// first code the run table does not settle; the slow path takes over
-// there with all its checks. Returns the new output index.
+// runs of output (and the last run's whole word) are left, four table windows
+// per 64-bit read, and stops at the first code the run table does not
+// settle; the slow path takes over there with all its checks. Returns the
+// new output index.
 size_t DecodeWithRuns(const CodeTable& table, std::span<const uint8_t> input, size_t& position,
                       std::span<uint8_t> output, size_t i) {
     // Four windows of at most kTableBits bits fit the 57 exact bits of a read.
     static_assert(4 * CodeTable::kTableBits <= 57);
+    static_assert(std::endian::native == std::endian::little, "a run's symbols are its low bytes");
     if (table.Bits() == 0)
         return i;
+    constexpr size_t kRoom = 3 * CodeTable::kRunSymbols + sizeof(uint64_t);
     const uint8_t* data = input.data();
     uint8_t* out = output.data();
-    while (i + 4 * CodeTable::kRunSymbols <= output.size() && (position >> 3) + 8 <= input.size()) {
+    while (i + kRoom <= output.size() && (position >> 3) + 8 <= input.size()) {
         uint64_t word;
         std::memcpy(&word, data + (position >> 3), 8);
-        if constexpr (std::endian::native == std::endian::little)
-            word = __builtin_bswap64(word);
+        word = __builtin_bswap64(word);
         word <<= position & 7;
+        // A run of count 0 has length 0 too: the steps after it look at the
+        // same window again and add nothing, so one test after the four
+        // steps finds it.
         size_t used = 0;
+        uint64_t run = 0;
         for (int step = 0; step < 4; ++step) {
-            const CodeTable::Run& run = table.LookRun(word << used);
-            if (run.count == 0) {
-                position += used;
-                return i;
-            }
-            std::memcpy(out + i, run.symbols, CodeTable::kRunSymbols);
-            i += run.count;
-            used += run.length;
+            run = table.LookRun(word << used);
+            std::memcpy(out + i, &run, sizeof run);
+            i += run >> CodeTable::kRunCountShift;
+            used += (run >> CodeTable::kRunLengthShift) & 0xFF;
         }
         position += used;
+        if ((run >> CodeTable::kRunCountShift) == 0)
+            return i;
     }
     return i;
 }
