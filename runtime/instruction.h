@@ -32,6 +32,7 @@ struct InstructionExtra {
     uint32_t namespaceHash;           // scope id of the node's variable lookups
     uint8_t fusedShape;               // push nodes: how the operator after them runs fused (0: not decided yet)
     uint8_t fusedRule;                // ... and the number rule it follows
+    uint16_t caseSlot;                // PUSHINTCASE: the CASE slot its operand names, plus one (0: not found yet)
     VariableRecord* cachedVariable;   // last lookup of the text's name; STARTPROC: frame a callback bound
     VariableRecord* cachedList;       // list (or object) it was found in; valid while that list is in force
     VariableRecord* cachedVariable2;  // the same pair for the second name of two-name forms

@@ -29,6 +29,12 @@ namespace qob {
 
 bool NoFollowPending = false;
 
+// The bytes a push or CASE node keeps its decisions in fill what was padding
+// after the namespace word: a side record's size, which programs see in the
+// size of a context's instruction list, stays what it was.
+static_assert(sizeof(InstructionExtra) == 12 * sizeof(void*));
+static_assert(kCaseSlots < UINT16_MAX);
+
 namespace {
 
 const char* SecondText(const Instruction* node) {
@@ -724,8 +730,14 @@ void Handle_PUSHINTCASE() {
     Instruction* node = CurrentInstruction;
     // One number label against a number selector: what CompareCase answers
     // for the pushed constant, without the push (once "==" has been found).
-    if (node->extraWord == 1) {
-        const CaseSlot* selector = CaseSlotOf(CurrentContext, node);
+    if (InstructionExtra* extra = node->extra; extra && node->extraWord == 1) {
+        ProgramContext* context = CurrentContext;
+        if (extra->caseSlot == 0) [[unlikely]] {
+            // The slot the operand names is found once: the operand never changes.
+            if (const CaseSlot* slot = CaseSlotOf(context, node))
+                extra->caseSlot = static_cast<uint16_t>(slot - context->caseSlots + 1);
+        }
+        const CaseSlot* selector = extra->caseSlot ? &context->caseSlots[extra->caseSlot - 1] : nullptr;
         if (selector && !selector->text && FoundEqualsHandler) {
             if (selector->value != ConstantInText(node)) CurrentInstruction = JumpTarget(node);
             return;

@@ -26,7 +26,7 @@ uintptr_t Address(const void* p) { return reinterpret_cast<uintptr_t>(p); }
 
 // Sizes around every boundary: the smallest slot, class steps, the largest
 // slot (32768 with its 16-byte header) and whole 64 KiB pages of large blocks.
-constexpr size_t kSizes[] = {0,     1,     7,     8,     15,     16,     17,     31,     100,
+constexpr size_t kSizes[] = {0,     1,     7,     8,     15,     16,     17,     31,     63,     64,     65,     100,
                              240,   241,   1000,  4096,  32751,  32752,  32753,  65519,  65520,
                              65521, 65536, 70000, 196592, 196593, 1000000};
 
@@ -48,7 +48,7 @@ TEST(MemoryTest, BlocksHaveTheirExactSizeAndLieBelowTwoGigabytes) {
 }
 
 TEST(MemoryTest, ZeroedBlocksReadZeroEvenWhenTheSlotWasUsedBefore) {
-    for (size_t size : {size_t{24}, size_t{3000}, size_t{100000}}) {
+    for (size_t size : {size_t{24}, size_t{64}, size_t{3000}, size_t{100000}}) {
         void* dirty = AllocateBlock(size);
         std::memset(dirty, 0xFF, size);
         ASSERT_TRUE(FreeBlock(dirty));
@@ -178,13 +178,17 @@ TEST(MemoryTest, DestroyingAHeapFreesAllItsBlocksAndOnlyThose) {
 // every 16-byte step between and inside them is asked, and only the block
 // starts answer a size.
 TEST(MemoryTest, OnlyBlockStartsOfPackedSlotsAnswerASize) {
-    for (size_t size : {size_t{0}, size_t{16}, size_t{40}, size_t{100}, size_t{240}, size_t{241}, size_t{500},
+    for (size_t size : {size_t{0}, size_t{16}, size_t{40}, size_t{64}, size_t{100}, size_t{240}, size_t{241}, size_t{500},
                         size_t{1000}, size_t{3000}, size_t{5000}, size_t{10000}, size_t{20000}, size_t{32752}}) {
         HeapHandle heap = HeapCreate();
         std::vector<uintptr_t> starts{Address(HeapAlloc(heap, 0, size))};
         starts.push_back(Address(HeapAlloc(heap, 0, size)));
         const uintptr_t stride = starts[1] - starts[0];
-        ASSERT_GT(stride, size) << size;
+        // Slots carry a header in front, but for blocks of 64, which fill theirs.
+        if (size == 64)
+            ASSERT_EQ(stride, size);
+        else
+            ASSERT_GT(stride, size) << size;
         // The run of evenly spaced blocks ends where a new page is taken.
         for (;;) {
             const uintptr_t next = Address(HeapAlloc(heap, 0, size));
@@ -204,12 +208,12 @@ TEST(MemoryTest, OnlyBlockStartsOfPackedSlotsAnswerASize) {
 // heap filled with other bytes still give zeroed blocks of any size.
 TEST(MemoryTest, ZeroedBlocksOnRecycledPagesReadZero) {
     HeapHandle first = HeapCreate();
-    for (size_t size : {size_t{8}, size_t{72}, size_t{700}, size_t{5000}})
+    for (size_t size : {size_t{8}, size_t{64}, size_t{72}, size_t{700}, size_t{5000}})
         for (int i = 0; i < 400; ++i) std::memset(HeapAlloc(first, 0, size), 0xFF, size);
     HeapDestroy(first);
 
     HeapHandle second = HeapCreate();
-    for (size_t size : {size_t{72}, size_t{24}, size_t{5000}, size_t{300}})
+    for (size_t size : {size_t{72}, size_t{64}, size_t{24}, size_t{5000}, size_t{300}})
         for (int i = 0; i < 400; ++i) {
             const auto* block = static_cast<const unsigned char*>(HeapAlloc(second, HEAP_ZERO_MEMORY, size));
             ASSERT_NE(block, nullptr);
@@ -237,6 +241,59 @@ TEST(MemoryTest, RecycledPagesShowNoOldBlocks) {
     }
     EXPECT_GT(reused, 0u) << "the second heap should have taken over pages of the first";
     HeapDestroy(second);
+}
+
+// Blocks of 64 bytes have pages of their own, with no header in front: the
+// page's first 128 bytes are its own bookkeeping, never a block, and a block
+// is live exactly from its allocation to its free, in either kind of page.
+TEST(MemoryTest, SixtyFourByteBlocksHaveExactPages) {
+    HeapHandle heap = HeapCreate();
+    std::vector<char*> blocks;
+    for (int i = 0; i < 1100; ++i) blocks.push_back(static_cast<char*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, 64)));
+    std::vector<char*> sorted = blocks;
+    std::sort(sorted.begin(), sorted.end());
+    for (size_t i = 1; i < sorted.size(); ++i) ASSERT_GE(sorted[i] - sorted[i - 1], 64) << "blocks overlap";
+    for (char* block : blocks) {
+        ASSERT_NE(block, nullptr);
+        char* page = reinterpret_cast<char*>(Address(block) & ~uintptr_t{0xFFFF});
+        ASSERT_GE(block - page, 128) << "a block over the page's bookkeeping";
+        for (size_t offset : {size_t{0}, size_t{16}, size_t{64}, size_t{112}}) {
+            EXPECT_EQ(GetBlockSize(page + offset), 0u) << offset;
+            EXPECT_FALSE(FreeBlock(page + offset)) << offset;
+        }
+        EXPECT_EQ(GetBlockSize(block + 16), 0u);
+        EXPECT_EQ(GetBlockSize(block + 48), 0u);
+        EXPECT_EQ(GetBlockHeap(block), heap);
+        for (int byte = 0; byte < 64; ++byte) ASSERT_EQ(block[byte], 0);
+        std::memset(block, 0xFF, 64);
+    }
+    // Every other block freed: its neighbours stay, a second free is refused,
+    // and the freed slots come back zeroed when asked.
+    for (size_t i = 0; i < blocks.size(); i += 2) ASSERT_TRUE(HeapFree(heap, blocks[i]));
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        EXPECT_EQ(GetBlockSize(blocks[i]), i % 2 ? 64u : 0u) << i;
+        if (i % 2 == 0) {
+            EXPECT_FALSE(HeapFree(heap, blocks[i])) << "a second free of " << i;
+        }
+    }
+    for (size_t i = 0; i < blocks.size(); i += 2) {
+        blocks[i] = static_cast<char*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, 64));
+        for (int byte = 0; byte < 64; ++byte) ASSERT_EQ(blocks[i][byte], 0) << i;
+    }
+    // Resizing moves a block between the two kinds of page, keeping its bytes.
+    std::memset(blocks[1], 0x3C, 64);
+    char* grown = static_cast<char*>(HeapReAlloc(heap, 0, blocks[1], 100));
+    ASSERT_NE(grown, nullptr);
+    EXPECT_EQ(GetBlockSize(grown), 100u);
+    EXPECT_EQ(grown[63], 0x3C);
+    char* back = static_cast<char*>(HeapReAlloc(heap, 0, grown, 64));
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(GetBlockSize(back), 64u);
+    EXPECT_EQ(back[0], 0x3C);
+    void* same = HeapReAlloc(heap, 0, blocks[3], 64);
+    EXPECT_EQ(same, blocks[3]) << "a block of 64 resized to 64 stays";
+    HeapDestroy(heap);
+    for (char* block : blocks) EXPECT_EQ(GetBlockSize(block), 0u);
 }
 
 // The free that answers the heap it freed from, and frees nothing else.
