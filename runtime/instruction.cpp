@@ -63,16 +63,7 @@ uint32_t CopyAndHashText(char* to, const char* from, size_t length) {
 Instruction* NewNode(Pool* pool, Handler handler, const char* text, size_t length, double operand, uint32_t opcode) {
     auto* node = static_cast<Instruction*>(PoolAllocZeroed(pool, sizeof(Instruction)));
     if (!node) return nullptr;
-    if (text) {
-        char* copy = static_cast<char*>(platform::AllocateBlock(length + 1));
-        node->text = copy;
-        if (copy) {
-            node->textHash = CopyAndHashText(copy, text, length);
-            copy[length] = '\0';
-        } else {
-            node->textHash = HashName(text, length);
-        }
-    }
+    if (text) SetNodeText(node, text, length);
     node->handler = handler;
     node->operand = operand;
     node->opcode = opcode;
@@ -107,6 +98,17 @@ void FreeOperands(Instruction* node) {
 }
 
 }  // namespace
+
+void SetNodeText(Instruction* node, const char* text, size_t length) {
+    char* copy = static_cast<char*>(platform::AllocateBlock(length + 1));
+    node->text = copy;
+    if (copy) {
+        node->textHash = CopyAndHashText(copy, text, length);
+        copy[length] = '\0';
+    } else {
+        node->textHash = HashName(text, length);
+    }
+}
 
 InstructionExtra* AllocateInstructionExtra(Pool* pool, Instruction* node) {
     if (!node->extra) {
@@ -146,16 +148,6 @@ Instruction* EmitInstruction(Instruction* cursor, Handler handler, const char* t
             if (jumpTarget) SetJumpTarget(pool, node, jumpTarget);  // a new node jumps nowhere yet
         }
     }
-    LinkAfter(cursor, node);
-    return node;
-}
-
-Instruction* AppendInstruction(Pool* pool, Instruction* cursor, Handler handler, const char* text, size_t length,
-                               double operand, uint32_t opcode, uint32_t namespaceHash) {
-    Instruction* node = NewNode(pool, handler, text, length, operand, opcode);
-    if (!node) return nullptr;
-    if (namespaceHash)
-        if (InstructionExtra* extra = RequireInstructionExtra(pool, node)) extra->namespaceHash = namespaceHash;
     LinkAfter(cursor, node);
     return node;
 }

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "runtime/pool.h"
+
 namespace qob {
 
 struct Instruction;
@@ -68,12 +70,6 @@ Instruction* EmitInstruction(Instruction* cursor, Handler handler, const char* t
                              Instruction* jumpTarget, uint32_t opcode, const char* file, int32_t line,
                              uint16_t column);
 
-// EmitInstruction for a rebuilt node: the text comes as length bytes that
-// need no terminator (null: no text), there is no jump target, file or
-// position, and a side record is made when namespaceHash is not 0.
-Instruction* AppendInstruction(Pool* pool, Instruction* cursor, Handler handler, const char* text, size_t length,
-                               double operand, uint32_t opcode, uint32_t namespaceHash);
-
 // The side record of a node, made from the pool when it has none.
 InstructionExtra* AllocateInstructionExtra(Pool* pool, Instruction* node);
 // Side records made so far in the process: a loader sizes what it built by
@@ -81,6 +77,33 @@ InstructionExtra* AllocateInstructionExtra(Pool* pool, Instruction* node);
 extern uint64_t InstructionExtrasMade;
 inline InstructionExtra* RequireInstructionExtra(Pool* pool, Instruction* node) {
     return node->extra ? node->extra : AllocateInstructionExtra(pool, node);
+}
+
+// Gives a new node its own block holding the length bytes of text and a
+// terminator (the text stays null when no block can be made), and their hash.
+void SetNodeText(Instruction* node, const char* text, size_t length);
+
+// EmitInstruction for a rebuilt node: the text comes as length bytes that
+// need no terminator (null: no text), there is no jump target, file or
+// position, and a side record is made when namespaceHash is not 0. Inline:
+// a loader makes its nodes by the hundred thousand.
+inline Instruction* AppendInstruction(Pool* pool, Instruction* cursor, Handler handler, const char* text,
+                                      size_t length, double operand, uint32_t opcode, uint32_t namespaceHash) {
+    auto* node = static_cast<Instruction*>(PoolAllocZeroed(pool, sizeof(Instruction)));
+    if (!node) return nullptr;
+    if (text) SetNodeText(node, text, length);
+    node->handler = handler;
+    node->operand = operand;
+    node->opcode = opcode;
+    if (namespaceHash)
+        if (InstructionExtra* extra = RequireInstructionExtra(pool, node)) extra->namespaceHash = namespaceHash;
+    if (cursor) {
+        node->previous = cursor;
+        node->next = cursor->next;
+        if (cursor->next) cursor->next->previous = node;
+        cursor->next = node;
+    }
+    return node;
 }
 
 // Makes node jump to target (null: no target), marking the target. The one way

@@ -149,12 +149,12 @@ public:
     static constexpr int kRunSymbols = 6;
     struct Run {
         uint8_t symbols[kRunSymbols] = {};
-        uint8_t count = 0;
         uint8_t length = 0;  // bits of all its codes together
+        uint8_t count = 0;   // the top byte: the word shifted down is the count
     };
     static_assert(sizeof(Run) == 8);
-    static constexpr int kRunCountShift = 8 * kRunSymbols;
-    static constexpr int kRunLengthShift = kRunCountShift + 8;
+    static constexpr int kRunLengthShift = 8 * kRunSymbols;
+    static constexpr int kRunCountShift = kRunLengthShift + 8;
 
     explicit CodeTable(const CodeTree& tree)
         : bits(std::min(tree.maxDepth, kTableBits)), entries(size_t{1} << bits), runs(entries.size()) {
@@ -247,11 +247,11 @@ size_t DecodeWithRuns(const CodeTable& table, std::span<const uint8_t> input, si
         for (int step = 0; step < 4; ++step) {
             run = table.LookRun(word << used);
             std::memcpy(out + i, &run, sizeof run);
-            i += (run >> CodeTable::kRunCountShift) & 0xFF;
-            used += run >> CodeTable::kRunLengthShift;
+            i += run >> CodeTable::kRunCountShift;
+            used += (run >> CodeTable::kRunLengthShift) & 0xFF;
         }
         position += used;
-        if (((run >> CodeTable::kRunCountShift) & 0xFF) == 0)
+        if ((run >> CodeTable::kRunCountShift) == 0)
             return i;
     }
     return i;
