@@ -170,7 +170,7 @@ constexpr OpcodeRegistration kOpcodeHandlers[] = {
     Single(Opcode::PULLCASE, Handle_PULLCASE),
     Single(Opcode::PUSHCASE, Handle_PUSHCASE),
     Single(Opcode::RETURN, Handle_RETURN),
-    Single(Opcode::CALL, RunProcedure),
+    Single(Opcode::CALL, Handle_CALL),
     Single(Opcode::SELFCALL, Handle_SELFCALL),
     Single(Opcode::OBJRUN, Handle_OBJRUN),
     Single(Opcode::NPARMS, Handle_NPARMS),

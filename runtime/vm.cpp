@@ -47,7 +47,9 @@ VariableRecord* ObjectToBind = nullptr;
 Instruction* PendingJumpNode = nullptr;
 thread_local TryStackState TryStack;
 
-// One active RunProcedure on the native stack of a thread.
+// One active run of a procedure on a thread: a RunProcedure on the native
+// stack with a dispatch loop of its own, or a run the loop of an enclosing
+// one took on in place (see Handle_CALL).
 struct RunRecord {
     RunRecord* outer;
     ProgramContext* context;
@@ -58,6 +60,7 @@ struct RunRecord {
     const char* procName;
     int32_t nesting;
     int32_t entryFrames;           // open argument frames to leave behind when the run ends
+    RunRecord* loop;               // in place: the run whose loop runs it; null for a run with its own loop
 };
 
 namespace {
@@ -67,6 +70,27 @@ thread_local RunRecord* tCurrentRun = nullptr;
 // A fault whose TRY belongs to an enclosing run: the runs in between end, and
 // this run resumes at its EXCEPT part. Null when no fault is being unwound.
 thread_local RunRecord* tUnwindTarget = nullptr;
+
+// A run taken on in place: what its end puts back, besides what its record
+// holds. The record comes first, so a run's record leads to this.
+struct InPlaceRun {
+    RunRecord run;
+    Instruction* caller;           // its CALL node: the loop goes on after it
+    FrameCacheRecord* cacheRecord;
+    InstructionExtra* procedureExtra;
+    VariableRecord* savedLocals;
+    const char* savedProcName;
+    int32_t entryTryDepth;
+    uint8_t savedListSwitch;
+};
+
+// The runs in place of this thread, innermost last. They end in the reverse
+// order of their start whichever loop runs them (a loop ends every run it
+// took on before it returns), so a stack serves. Deeper calls take the
+// native way, whose stack check reports runaway recursion.
+constexpr int32_t kMaxInPlaceRuns = 128;
+thread_local InPlaceRun tInPlaceRuns[kMaxInPlaceRuns];
+thread_local int32_t tInPlaceCount = 0;
 
 // Lowest address of this thread's stack that a run may reach: deeper
 // recursion is reported as an error instead of overflowing the stack.
@@ -122,15 +146,9 @@ inline void CopyErrorToLastError() {
                      static_cast<int64_t>(size ? size : std::strlen(error->data) + 1));
 }
 
-// The dispatch loop: one indirect call per node, the stop flag tested once.
-void RunLoop(void* start) {
-    Instruction* node = static_cast<RunRecord*>(start)->first;
-    do {
-        CurrentInstruction = node;
-        node->handler();
-        node = CurrentInstruction->next;
-    } while (!StopFlag);
-}
+// The dispatch loop of a run, and the end of the runs it took on in place (see below).
+void RunLoop(void* start);
+Instruction* EndRunsInPlace(RunRecord* base);
 
 Instruction* FirstNode(Instruction* procedure, int32_t mode) {
     if (mode == 0) return procedure->next;
@@ -157,12 +175,12 @@ const uint32_t kObjectNameHash = HashVariableName("OBJECTNAME$");
 
 // SELF$ as BindObject leaves it: an object variable holding the instance's
 // address and its own copy of the class name, nothing else.
-bool IsBoundSelf(const VariableRecord* self) {
+[[gnu::always_inline]] inline bool IsBoundSelf(const VariableRecord* self) {
     return self->flags == kVarObject && self->data && HoldsNoMore(self);
 }
 
 // OBJECTNAME$ as BindObject leaves it: the instance's class name, borrowed.
-bool IsBoundObjectName(const VariableRecord* name) {
+[[gnu::always_inline]] inline bool IsBoundObjectName(const VariableRecord* name) {
     return name->flags == kVarHandedOver && name->value == 0 && name->classHash == 0 && HoldsNoMore(name);
 }
 
@@ -319,9 +337,10 @@ int32_t InnermostTryOf(const ProgramContext* context) {
     return -1;
 }
 
-// After a fault: resume here at an EXCEPT part, or end this run (and, when
-// the TRY belongs to an enclosing run, every run up to it).
-bool RecoverFromFault(RunRecord& run, const platform::FaultReport& report) {
+// After a fault in the run: the node of its EXCEPT part where it resumes,
+// or null when it ends (and, when the TRY belongs to an enclosing run, every
+// run up to it).
+Instruction* RecoverFromFault(RunRecord& run, const platform::FaultReport& report) {
     // A fault skips whatever inner code was running: the run's own state first.
     CurrentContext = run.context;
     LocalVariableList = run.frame;
@@ -333,37 +352,42 @@ bool RecoverFromFault(RunRecord& run, const platform::FaultReport& report) {
     const int32_t index = InnermostTryOf(run.context);
     if (index < 0) {
         StopFlag = true;
-        return false;
+        return nullptr;
     }
     if (TryStack.entries[index].run != &run) {
         tUnwindTarget = TryStack.entries[index].run;
         StopFlag = true;
-        return false;
+        return nullptr;
     }
     RewindToTry(run.context, index);
-    run.first = TryStack.entries[index].node->next;
     StopFlag = false;
-    return true;
+    return TryStack.entries[index].node->next;
 }
 
 // What follows a run's loop that a fault stopped (completed false), or
 // that stopped for an inner run's fault whose TRY is this run's: the loop
 // goes on at the EXCEPT part, or the run ends.
+// A fault in a run the loop took on in place is that run's: it is reported
+// there, and the runs in place that end with it end as their stops say.
 [[gnu::noinline]] void ResumeAfterFault(RunRecord& run, bool completed, platform::FaultReport& report) {
     for (;;) {
+        Instruction* resume = nullptr;
         if (!completed) {
-            if (!RecoverFromFault(run, report)) return;
-            completed = platform::RunGuarded(RunLoop, &run, report);
-            continue;
+            RunRecord* const faulting = tCurrentRun && tCurrentRun->loop == &run ? tCurrentRun : &run;
+            resume = RecoverFromFault(*faulting, report);
+            if (!resume && faulting != &run) resume = EndRunsInPlace(&run);
         }
-        if (tUnwindTarget != &run) return;
-        // An inner run faulted inside a TRY of this run: resume at its EXCEPT.
-        tUnwindTarget = nullptr;
-        const int32_t index = InnermostTryOf(run.context);
-        if (index < 0 || TryStack.entries[index].run != &run) return;
-        RewindToTry(run.context, index);
-        run.first = TryStack.entries[index].node->next;
-        StopFlag = false;
+        if (!resume) {
+            if (tUnwindTarget != &run) return;
+            // An inner run faulted inside a TRY of this run: resume at its EXCEPT.
+            tUnwindTarget = nullptr;
+            const int32_t index = InnermostTryOf(run.context);
+            if (index < 0 || TryStack.entries[index].run != &run) return;
+            RewindToTry(run.context, index);
+            resume = TryStack.entries[index].node->next;
+            StopFlag = false;
+        }
+        run.first = resume;
         completed = platform::RunGuarded(RunLoop, &run, report);
     }
 }
@@ -459,7 +483,7 @@ template <bool kHandedIn>
     RunRecord* const outer = tCurrentRun;
     RunRecord run{outer,      context,         procedure->next, entryDepth,
                   frame,      MemberList,      CurrentProcName, (outer ? outer->nesting : 0) + 1,
-                  context->argumentFrame.count};
+                  context->argumentFrame.count, nullptr};
     StopFlag = false;
     tCurrentRun = &run;
     RunGuardedLoop(run);
@@ -492,6 +516,143 @@ template <bool kHandedIn>
     context->argumentFrame.count = run.entryFrames;
     NoListCopy = savedListSwitch;
     return true;
+}
+
+// Starts the run of a CALL node's procedure in place: the loop running the
+// node goes on at the procedure's first node, and the stop that ends the run
+// brings it back after the node (see RunLoop). Taken for the calls the
+// straight way above would take, when the loop itself called the node's
+// handler (a handler that runs the call as its fused step goes on after it)
+// and the thread's stack of runs in place has room; false, with nothing
+// changed, for any other call.
+[[gnu::always_inline]] inline bool StartRunInPlace() {
+    if ((reinterpret_cast<uintptr_t>(CallInProcedure) | reinterpret_cast<uintptr_t>(CallInFrame) |
+         reinterpret_cast<uintptr_t>(ObjectToBind) | static_cast<uint32_t>(EntryMode)) != 0)
+        return false;
+    RunRecord* const outer = tCurrentRun;
+    Instruction* const caller = CurrentInstruction;
+    if (!outer || tInPlaceCount >= kMaxInPlaceRuns || caller->handler != Handle_CALL) return false;
+    Instruction* const procedure = JumpTarget(caller);
+    ProgramContext* const context = CurrentContext;
+    if (!procedure || !procedure->extra || !procedure->next || !context || tUnwindTarget ||
+        (context->kind != kContextIndependent && context->kind != kContextDetached))
+        return false;
+    InstructionExtra* const extra = procedure->extra;
+    FrameCacheRecord* const record = extra->freeFrames;
+    if (!record || record->keptSelf || record->keptName) return false;
+
+    extra->cachedVariable = nullptr;
+    CopyErrorToLastError();
+    extra->freeFrames = record->nextFree;
+    record->nextFree = nullptr;
+    record->inUse = 1;
+    InPlaceRun& in = tInPlaceRuns[tInPlaceCount++];
+    in.caller = caller;
+    in.cacheRecord = record;
+    in.procedureExtra = extra;
+    in.savedLocals = LocalVariableList;
+    in.savedProcName = CurrentProcName;
+    in.entryTryDepth = TryStack.depth;
+    in.savedListSwitch = NoListCopy;
+    NoListCopy = 0;
+    VariableRecord* const frame = record->frame;
+    LocalVariableList = frame;
+    const int32_t entryDepth = context->callDepth;
+    context->callDepth = entryDepth + 1;
+    CurrentProcName = HasHeaderText(procedure->text) ? procedure->text + 4 : "";
+    in.run = {outer,           context,     procedure->next,
+              entryDepth,      frame,       MemberList,
+              CurrentProcName, outer->nesting + 1, context->argumentFrame.count,
+              outer->loop ? outer->loop : outer};
+    StopFlag = false;
+    tCurrentRun = &in.run;
+    CurrentInstruction = procedure;
+    return true;
+}
+
+// Ends the innermost run in place, as the straight way ends its run, and
+// leaves the machine on its CALL node.
+[[gnu::always_inline]] inline void EndRunInPlace(InPlaceRun& in) {
+    RunRecord& run = in.run;
+    ProgramContext* const context = run.context;
+    tCurrentRun = run.outer;
+    if (EndingContext != context && !context->endPending && !tUnwindTarget) StopFlag = false;
+    for (VariableRecord* r = run.frame->next; r; r = r->next) ReleaseVariable(context, r, false, false);
+    FrameCacheRecord* const record = in.cacheRecord;
+    record->keptClassName = nullptr;
+    record->keptFreedCount = 0;
+    record->inUse = 0;
+    record->nextFree = in.procedureExtra->freeFrames;
+    in.procedureExtra->freeFrames = record;
+    LocalVariableList = in.savedLocals;
+    CurrentContext = context;
+    CurrentProcName = in.savedProcName;
+    CurrentInstruction = in.caller;
+    const int32_t entryDepth = run.callerDepth;
+    FreeTrackedAllocationsFrom(context, entryDepth + 1);
+    DropLoopActivations(context, entryDepth + 1);
+    context->callDepth = entryDepth;
+    if (TryStack.depth > in.entryTryDepth) TryStack.depth = in.entryTryDepth;
+    context->argumentFrame.count = run.entryFrames;
+    NoListCopy = in.savedListSwitch;
+    --tInPlaceCount;
+}
+
+// After a stop in a run the base's loop took on in place: ends the runs in
+// place the stop ends, innermost first. Returns the node the loop goes on
+// at -- after the CALL node of the last run ended, or in the EXCEPT part of
+// a run in place whose TRY an inner run's fault unwinds to -- or null when
+// the stop reaches the base run (or a run the loop did not take on).
+Instruction* EndRunsInPlace(RunRecord* base) {
+    for (;;) {
+        RunRecord* const run = tCurrentRun;
+        if (!run || run == base || run->loop != base) return nullptr;
+        if (tUnwindTarget == run) [[unlikely]] {
+            // An inner run faulted inside a TRY of this run: resume at its EXCEPT.
+            tUnwindTarget = nullptr;
+            const int32_t index = InnermostTryOf(run->context);
+            if (index >= 0 && TryStack.entries[index].run == run) {
+                RewindToTry(run->context, index);
+                StopFlag = false;
+                return TryStack.entries[index].node->next;
+            }
+        }
+        EndRunInPlace(*reinterpret_cast<InPlaceRun*>(run));
+        if (!StopFlag) return CurrentInstruction->next;
+    }
+}
+
+// What RETURN and ENDPROC leave for a run in place to do when it ends: it
+// ends at once, as it would when the loop stopped for it, and the loop goes
+// on after its CALL node without stopping (unless the stop holds on).
+// (RETURN, which ends most functions, has the end inline; ENDPROC calls it.)
+[[gnu::noinline]] void EndCurrentRunInPlace() { EndRunInPlace(*reinterpret_cast<InPlaceRun*>(tCurrentRun)); }
+
+template <bool kInline>
+[[gnu::always_inline]] inline void EndRunIfInPlace() {
+    RunRecord* const run = tCurrentRun;
+    if (!run || !run->loop || tUnwindTarget == run) return;
+    if constexpr (kInline) EndRunInPlace(*reinterpret_cast<InPlaceRun*>(run));
+    else EndCurrentRunInPlace();
+}
+
+// The dispatch loop: one indirect call per node, the stop flag tested once.
+// A stop in a run taken on in place ends that run, and the loop goes on
+// after its CALL node unless the stop holds for the caller as well.
+void RunLoop(void* start) {
+    Instruction* node = static_cast<RunRecord*>(start)->first;
+    for (;;) {
+        do {
+            CurrentInstruction = node;
+            node->handler();
+            node = CurrentInstruction->next;
+        } while (!StopFlag);
+        // The innermost run is this loop's own, or one it took on in place.
+        const RunRecord* const run = tCurrentRun;
+        if (!run || !run->loop) return;
+        node = EndRunsInPlace(run->loop);
+        if (!node) return;
+    }
 }
 
 }  // namespace
@@ -574,7 +735,7 @@ void RunAnyCall() {
     RunRecord* const outer = tCurrentRun;
     RunRecord run{outer,       context,         FirstNode(procedure, mode), entryDepth,
                   frame,       MemberList,      CurrentProcName,            (outer ? outer->nesting : 0) + 1,
-                  context->argumentFrame.count};
+                  context->argumentFrame.count, nullptr};
     StopFlag = false;
 
     // Step 9.
@@ -602,6 +763,10 @@ void RunAnyCall() {
 
 }  // namespace
 
+void Handle_CALL() {
+    if (!StartRunInPlace()) RunProcedure();
+}
+
 void RunProcedureIn(ProgramContext* context, Instruction* procedure) {
     CallInContext = context;
     CallInProcedure = procedure;
@@ -612,7 +777,10 @@ void RunProcedureIn(ProgramContext* context, Instruction* procedure) {
 
 void NopHandler() {}
 
-void Handle_ENDPROC() { StopFlag = true; }
+void Handle_ENDPROC() {
+    StopFlag = true;
+    EndRunIfInPlace<false>();
+}
 
 namespace {
 
@@ -1282,13 +1450,14 @@ void Handle_RETURN() {
     if (top != saved && top->below == saved && saved && !top->text &&
         !(top->variable && (top->variable->flags & kVarObject))) {
         top->variable = nullptr;  // the common result: one plain number
-        return;
+    } else {
+        for (StackEntry* cell = top; cell && cell != saved && cell->below; cell = cell->below) {
+            if (cell->variable && (cell->variable->flags & kVarObject)) ReturnObject(cell);
+            else if (cell->text) ReturnCopy(context, cell);
+            cell->variable = nullptr;
+        }
     }
-    for (StackEntry* cell = top; cell && cell != saved && cell->below; cell = cell->below) {
-        if (cell->variable && (cell->variable->flags & kVarObject)) ReturnObject(cell);
-        else if (cell->text) ReturnCopy(context, cell);
-        cell->variable = nullptr;
-    }
+    EndRunIfInPlace<true>();
 }
 
 // --- method calls ------------------------------------------------------------------

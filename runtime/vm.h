@@ -66,6 +66,11 @@ extern thread_local TryStackState TryStack;
 // argument frame; a function leaves its result on top of the value stack.
 void RunProcedure();
 
+// The CALL handler of compiled programs: RunProcedure's work, with the
+// common call run in place by the dispatch loop that meets the node instead
+// of by a nested loop (what the call does and reports is the same).
+void Handle_CALL();
+
 // Runs a procedure of a context the way other subsystems call back into scripts.
 void RunProcedureIn(ProgramContext* context, Instruction* procedure);
 

@@ -36,6 +36,15 @@ namespace {
 
 using ::testing::HasSubstr;
 
+// The CALL handler compiled programs run, which takes the common call on in
+// the running loop, and the one that always runs a nested loop: a program
+// must behave the same under both.
+struct CallWay {
+    const char* name;
+    Handler handler;
+};
+const CallWay kCallWays[] = {{"nested loop", RunProcedure}, {"in place", Handle_CALL}};
+
 // Empties ERROR% (when an error made it), so that a check of the next run
 // sees only what that run reported.
 void ClearErrorText(ProgramContext* context) {
@@ -48,7 +57,7 @@ class VmRunTest : public VmTest {
 protected:
     // A function of one parameter N$ computing rec(N$) = N$ < 2 ? base : N$ op rec(N$ - 1)
     // (op = multiply: factorial), or fib(N$ - 1) + fib(N$ - 2) when twoCalls.
-    Instruction* RecursiveFunction(const char* name, bool twoCalls) {
+    Instruction* RecursiveFunction(const char* name, bool twoCalls, Handler call = RunProcedure) {
         Instruction* start = StartProc(name, true);
         Emit(Opcode::PARMSPUSHVAR, Handle_PARMSPUSHVAR, "N$");
         PushVar("N$");
@@ -67,7 +76,7 @@ protected:
                 PushVar("N$");
                 PushInt(minus);
                 Call(TestSubtract);
-                Emit(Opcode::CALL, RunProcedure, name, 0.0, start);
+                Emit(Opcode::CALL, call, name, 0.0, start);
                 Emit(Opcode::DROPFCTSTACK, Builtin___dropfctstack, nullptr, 1.0);
             }
             Call(TestAdd);
@@ -77,7 +86,7 @@ protected:
             PushVar("N$");
             PushInt(1);
             Call(TestSubtract);
-            Emit(Opcode::CALL, RunProcedure, name, 0.0, start);
+            Emit(Opcode::CALL, call, name, 0.0, start);
             Emit(Opcode::DROPFCTSTACK, Builtin___dropfctstack, nullptr, 1.0);
             Call(TestMultiply);
         }
@@ -88,16 +97,21 @@ protected:
 };
 
 TEST_F(VmRunTest, FactorialAndFibonacciRecurse) {
-    Instruction* factorial = RecursiveFunction("FACT(1,1)", false);
-    Instruction* fibonacci = RecursiveFunction("FIB(1,1)", true);
-    struct Case { Instruction* procedure; double argument, expected; };
-    const Case cases[] = {{factorial, 1, 1}, {factorial, 5, 120}, {factorial, 10, 3628800},
-                          {fibonacci, 1, 1}, {fibonacci, 2, 1},   {fibonacci, 15, 610}};
-    for (const Case& c : cases) {
-        EXPECT_EQ(CallFunction(c.procedure, {c.argument}), c.expected) << c.argument;
-        EXPECT_EQ(context->callDepth, 0);
-        EXPECT_EQ(context->argumentFrame.count, 0);
-        EXPECT_EQ(CountStackEntries(context->stackTop), 1) << "the stack is back to its bottom cell";
+    for (const CallWay& way : kCallWays) {
+        SCOPED_TRACE(way.name);
+        Instruction* factorial = RecursiveFunction("FACT(1,1)", false, way.handler);
+        Instruction* fibonacci = RecursiveFunction("FIB(1,1)", true, way.handler);
+        struct Case { Instruction* procedure; double argument, expected; };
+        // Each procedure's first run makes its frames; the runs after take them from the cache.
+        const Case cases[] = {{factorial, 1, 1}, {factorial, 5, 120}, {factorial, 10, 3628800}, {factorial, 10, 3628800},
+                              {fibonacci, 1, 1}, {fibonacci, 2, 1},   {fibonacci, 15, 610},     {fibonacci, 15, 610}};
+        for (const Case& c : cases) {
+            EXPECT_EQ(CallFunction(c.procedure, {c.argument}), c.expected) << c.argument;
+            EXPECT_EQ(context->callDepth, 0);
+            EXPECT_EQ(context->argumentFrame.count, 0);
+            EXPECT_EQ(RunNesting(), 0);
+            EXPECT_EQ(CountStackEntries(context->stackTop), 1) << "the stack is back to its bottom cell";
+        }
     }
 }
 
@@ -113,18 +127,24 @@ TEST_F(VmRunTest, RecursiveCallsReadTheirOwnParameterBeforeAGlobal) {
 }
 
 TEST_F(VmRunTest, RecursionReusesCachedFrames) {
-    Instruction* factorial = RecursiveFunction("FACT(1,1)", false);
-    EXPECT_EQ(CallFunction(factorial, {6}), 720);
-    int frames = 0;
-    for (FrameCacheRecord* r = context->frameCache; r; r = r->next) {
-        ++frames;
-        EXPECT_EQ(r->inUse, 0);
+    for (const CallWay& way : kCallWays) {
+        SCOPED_TRACE(way.name);
+        Instruction* factorial = RecursiveFunction(way.handler == RunProcedure ? "FACT(1,1)" : "FACT2(1,1)", false,
+                                                   way.handler);
+        const auto countFrames = [&] {
+            int frames = 0;
+            for (FrameCacheRecord* r = context->frameCache; r; r = r->next) {
+                if (r->procedure != factorial) continue;
+                ++frames;
+                EXPECT_EQ(r->inUse, 0);
+            }
+            return frames;
+        };
+        EXPECT_EQ(CallFunction(factorial, {6}), 720);
+        EXPECT_EQ(countFrames(), 6) << "one frame per active call";
+        EXPECT_EQ(CallFunction(factorial, {6}), 720);
+        EXPECT_EQ(countFrames(), 6) << "a second run takes its frames from the cache";
     }
-    EXPECT_EQ(frames, 6) << "one frame per active call";
-    EXPECT_EQ(CallFunction(factorial, {6}), 720);
-    int again = 0;
-    for (FrameCacheRecord* r = context->frameCache; r; r = r->next) ++again;
-    EXPECT_EQ(again, 6) << "a second run takes its frames from the cache";
 }
 
 // FOR I$ = start TO end [STEP step]: records I$ each pass.
@@ -425,10 +445,11 @@ TEST_F(VmTest, CaseWithSeveralLabelsAndADefault) {
 // TRY: raise an error; record 1; EXCEPT record 2; END; record 3.
 class TryTest : public VmTest {
 protected:
-    Instruction* TryProgram(const char* name, Handler failing, Instruction* callee = nullptr) {
+    Instruction* TryProgram(const char* name, Handler failing, Instruction* callee = nullptr,
+                            Handler call = RunProcedure) {
         Instruction* main = StartProc(name, false);
         Instruction* tryNode = Emit(Opcode::TRY, Handle_TRY);
-        if (callee) Emit(Opcode::CALL, RunProcedure, "CALLEE", 0.0, callee);
+        if (callee) Emit(Opcode::CALL, call, "CALLEE", 0.0, callee);
         else Call(failing);
         PushInt(1);
         Call(RecordTop);
@@ -496,8 +517,11 @@ TEST_F(TryTest, FaultsInNestedCallsReachTheInnermostTry) {
         // MAIN's TRY catches it: MIDDLE ends without recording 8.
         {"try in main", false, {2, 3}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    // Each of the two calls runs in a nested loop or in place, in every mix.
+    for (const Case& c : cases)
+    for (const CallWay& outerWay : kCallWays)
+    for (const CallWay& innerWay : kCallWays) {
+        SCOPED_TRACE(std::string(c.name) + ", middle call " + outerWay.name + ", inner call " + innerWay.name);
         Recorded.clear();
         Instruction* inner = StartProc("INNER", false);
         Call(CauseAccessViolation);
@@ -506,10 +530,10 @@ TEST_F(TryTest, FaultsInNestedCallsReachTheInnermostTry) {
         EndProc();
         Instruction* middle = nullptr;
         if (c.tryInMiddle) {
-            middle = TryProgram("CALLEE", nullptr, inner);
+            middle = TryProgram("CALLEE", nullptr, inner, innerWay.handler);
         } else {
             middle = StartProc("CALLEE", false);
-            Emit(Opcode::CALL, RunProcedure, "INNER", 0.0, inner);
+            Emit(Opcode::CALL, innerWay.handler, "INNER", 0.0, inner);
             PushInt(8);
             Call(RecordTop);
             EndProc();
@@ -517,12 +541,12 @@ TEST_F(TryTest, FaultsInNestedCallsReachTheInnermostTry) {
         Instruction* main = nullptr;
         if (c.tryInMiddle) {
             main = StartProc("MAIN", false);
-            Emit(Opcode::CALL, RunProcedure, "CALLEE", 0.0, middle);
+            Emit(Opcode::CALL, outerWay.handler, "CALLEE", 0.0, middle);
             PushInt(9);
             Call(RecordTop);
             EndProc();
         } else {
-            main = TryProgram("MAIN", nullptr, middle);
+            main = TryProgram("MAIN", nullptr, middle, outerWay.handler);
         }
         // The second run's calls take the frames the first one left in the cache.
         for (const char* run : {"first run", "second run"}) {
@@ -544,24 +568,34 @@ TEST_F(TryTest, FaultsInNestedCallsReachTheInnermostTry) {
 }
 
 TEST_F(VmTest, ExitInANestedCallStopsEveryRunOfTheContext) {
-    Instruction* deepest = StartProc("DEEPEST", false);
-    Call(Builtin_EXIT);
-    PushInt(1);
-    Call(RecordTop);
-    EndProc();
-    Instruction* middle = StartProc("MIDDLE", false);
-    Emit(Opcode::CALL, RunProcedure, "DEEPEST", 0.0, deepest);
-    PushInt(2);
-    Call(RecordTop);
-    EndProc();
-    Instruction* main = StartProc("MAIN", false);
-    Emit(Opcode::CALL, RunProcedure, "MIDDLE", 0.0, middle);
-    PushInt(3);
-    Call(RecordTop);
-    EndProc();
-    RunMain(main);
-    EXPECT_TRUE(Recorded.empty());
-    EXPECT_EQ(context->callDepth, 0);
+    for (const CallWay& way : kCallWays) {
+        SCOPED_TRACE(way.name);
+        Instruction* deepest = StartProc("DEEPEST", false);
+        Call(Builtin_EXIT);
+        PushInt(1);
+        Call(RecordTop);
+        EndProc();
+        Instruction* middle = StartProc("MIDDLE", false);
+        Emit(Opcode::CALL, way.handler, "DEEPEST", 0.0, deepest);
+        PushInt(2);
+        Call(RecordTop);
+        EndProc();
+        Instruction* main = StartProc("MAIN", false);
+        Emit(Opcode::CALL, way.handler, "MIDDLE", 0.0, middle);
+        PushInt(3);
+        Call(RecordTop);
+        EndProc();
+        // The second run's calls take cached frames.
+        for (int run = 0; run < 2; ++run) {
+            RunMain(main);
+            EXPECT_TRUE(Recorded.empty());
+            EXPECT_EQ(context->callDepth, 0);
+            EXPECT_EQ(RunNesting(), 0);
+            EndingContext = nullptr;
+            context->endPending = 0;
+            StopFlag = false;
+        }
+    }
 
     // A run of another context ends with the stop flag cleared.
     ProgramContext* other = CreateProgramContext();
@@ -631,6 +665,18 @@ protected:
         std::fclose(file);
         return text;
     }
+    // Where the next report goes, and what has been written there since.
+    long EndOfBox() const {
+        std::fseek(boxOutput, 0, SEEK_END);
+        return std::ftell(boxOutput);
+    }
+    std::string BoxSince(long start) const {
+        std::string text;
+        std::fseek(boxOutput, start, SEEK_SET);
+        char buffer[512];
+        while (size_t n = std::fread(buffer, 1, sizeof buffer, boxOutput)) text.append(buffer, n);
+        return text;
+    }
     std::FILE* boxOutput = nullptr;
     std::string logPath;
 };
@@ -656,22 +702,54 @@ TEST_F(ErrorReportTest, ErrorOutsideTryIsLoggedShownAndStopsTheProcedure) {
 }
 
 TEST_F(ErrorReportTest, FaultOutsideTryEndsOnlyTheFaultingProcedure) {
-    Instruction* faulting = StartProc("FAULTING", false);
-    Call(CauseAccessViolation);
-    EndProc();
-    Instruction* main = StartProc("MAIN", false);
-    Emit(Opcode::CALL, RunProcedure, "FAULTING", 0.0, faulting);
-    PushInt(1);
-    Call(RecordTop);
-    EndProc();
-    RunMain(main);
-    EXPECT_EQ(Recorded, (std::vector<double>{1}));
-    EXPECT_THAT(ReadAll(boxOutput), HasSubstr("(FAULTING)\nAccess violation at 0x"));
-    // Again with the frame the first call left in the cache.
-    std::rewind(boxOutput);
-    RunMain(main);
-    EXPECT_EQ(Recorded, (std::vector<double>{1, 1}));
-    EXPECT_THAT(ReadAll(boxOutput), HasSubstr("(FAULTING)\nAccess violation at 0x"));
+    for (const CallWay& way : kCallWays) {
+        SCOPED_TRACE(way.name);
+        Recorded.clear();
+        Instruction* faulting = StartProc("FAULTING", false);
+        Call(CauseAccessViolation);
+        EndProc();
+        Instruction* main = StartProc("MAIN", false);
+        Emit(Opcode::CALL, way.handler, "FAULTING", 0.0, faulting);
+        PushInt(1);
+        Call(RecordTop);
+        EndProc();
+        // The second time with the frame the first call left in the cache.
+        for (int run = 1; run <= 2; ++run) {
+            const long start = EndOfBox();
+            RunMain(main);
+            EXPECT_EQ(Recorded.size(), static_cast<size_t>(run)) << "the caller goes on";
+            EXPECT_THAT(BoxSince(start), HasSubstr("(FAULTING)\nAccess violation at 0x"));
+            EXPECT_EQ(context->callDepth, 0);
+            EXPECT_EQ(RunNesting(), 0);
+        }
+    }
+}
+
+// A run-time error outside TRY stops the procedure it is raised in; its
+// caller goes on.
+TEST_F(ErrorReportTest, ErrorInACalledProcedureStopsOnlyThatProcedure) {
+    for (const CallWay& way : kCallWays) {
+        SCOPED_TRACE(way.name);
+        Recorded.clear();
+        Instruction* failing = StartProc("FAILING", false);
+        Call(RaiseTestError);
+        PushInt(7);
+        Call(RecordTop);
+        EndProc();
+        Instruction* main = StartProc("MAIN", false);
+        Emit(Opcode::CALL, way.handler, "FAILING", 0.0, failing);
+        PushInt(1);
+        Call(RecordTop);
+        EndProc();
+        for (int run = 1; run <= 2; ++run) {
+            const long start = EndOfBox();
+            RunMain(main);
+            EXPECT_EQ(Recorded, std::vector<double>(static_cast<size_t>(run), 1.0));
+            EXPECT_THAT(BoxSince(start), HasSubstr("Proc: FAILING\n"));
+            EXPECT_EQ(context->callDepth, 0);
+            EXPECT_EQ(RunNesting(), 0);
+        }
+    }
 }
 
 TEST_F(ErrorReportTest, ErrorWithoutCurrentInstructionHasNoPosition) {
@@ -857,18 +935,20 @@ TEST_F(ErrorReportTest, TryOfAnotherContextDoesNotSilenceAnError) {
 TEST_F(VmTest, RunawayRecursionIsReportedNotCrashed) {
     TryStack.entries[0] = {nullptr, nullptr, context, 0, context->stackTop, 0};
     TryStack.depth = 1;
-    Instruction* forever = StartProc("FOREVER", false);
-    Emit(Opcode::CALL, RunProcedure, "FOREVER", 0.0, forever);
-    EndProc();
-    // The second time every call but the deepest takes a cached frame.
-    for (const char* run : {"first run", "second run"}) {
-        SCOPED_TRACE(run);
-        ClearErrorText(context);
-        ASSERT_EQ(ErrorText(), "");
-        RunMain(forever);
-        EXPECT_THAT(ErrorText(), HasSubstr("Procedure calls nested too deeply"));
-        EXPECT_EQ(context->callDepth, 0);
-        EXPECT_EQ(RunNesting(), 0);
+    for (const CallWay& way : kCallWays) {
+        Instruction* forever = StartProc("FOREVER", false);
+        Emit(Opcode::CALL, way.handler, "FOREVER", 0.0, forever);
+        EndProc();
+        // The second time every call but the deepest takes a cached frame.
+        for (const char* run : {"first run", "second run"}) {
+            SCOPED_TRACE(std::string(way.name) + ", " + run);
+            ClearErrorText(context);
+            ASSERT_EQ(ErrorText(), "");
+            RunMain(forever);
+            EXPECT_THAT(ErrorText(), HasSubstr("Procedure calls nested too deeply"));
+            EXPECT_EQ(context->callDepth, 0);
+            EXPECT_EQ(RunNesting(), 0);
+        }
     }
     TryStack.depth = 0;
 }
