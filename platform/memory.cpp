@@ -285,9 +285,9 @@ QOB_HEADER_ACCESS bool IsExactSlotLive(uintptr_t slot) {
     const ExactBit bit = ExactBitOf(slot);
     return (*bit.word & bit.mask) != 0;
 }
-QOB_HEADER_ACCESS void MarkExactSlot(uintptr_t slot, bool live) {
+QOB_HEADER_ACCESS void MarkExactSlotLive(uintptr_t slot) {
     const ExactBit bit = ExactBitOf(slot);
-    *bit.word = live ? *bit.word | bit.mask : *bit.word & ~bit.mask;
+    *bit.word |= bit.mask;
 }
 QOB_HEADER_ACCESS uint32_t ReadExactLink(uintptr_t slot) { return *reinterpret_cast<const uint32_t*>(slot); }
 QOB_HEADER_ACCESS void WriteExactLink(uintptr_t slot, uint32_t link) { *reinterpret_cast<uint32_t*>(slot) = link; }
@@ -401,7 +401,7 @@ QOB_HEADER_ACCESS uintptr_t TakeExactSlot(Arena& heap, bool& untouched) {
         if (slot == 0) return 0;
         untouched = true;
     }
-    MarkExactSlot(slot, true);
+    MarkExactSlotLive(slot);
     return slot;
 }
 
@@ -567,8 +567,9 @@ QOB_HEADER_ACCESS bool FreeSlot(BlockHeader* header, Arena& heap, int sizeClass)
 // Puts an exact-size slot on its free list. Caller holds heap.lock, or the
 // process has one thread.
 QOB_HEADER_ACCESS bool FreeExactSlot(uintptr_t slot, Arena& heap) {
-    if (!IsExactSlotLive(slot)) return false;  // freed meanwhile by another thread
-    MarkExactSlot(slot, false);
+    const ExactBit bit = ExactBitOf(slot);
+    if (!(*bit.word & bit.mask)) return false;  // freed meanwhile by another thread
+    *bit.word &= ~bit.mask;
     QOB_POISON(reinterpret_cast<void*>(slot), kExactSize);
     WriteExactLink(slot, heap.freeSlots[kExactClass]);
     heap.freeSlots[kExactClass] = static_cast<uint32_t>(slot);

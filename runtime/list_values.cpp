@@ -490,6 +490,9 @@ ListNode* ListCutBefore(ListNode* node) {
 }
 
 void ListFree(ListNode* node, bool freeData) {
+    // From the first node when it is known: forward through memory.
+    if (node && IsKnownEnd(node))
+        node = Known.first;
     ChainChanged();
     // The nodes themselves go back in batches (their links are read before
     // they go); what each owns goes at once.
