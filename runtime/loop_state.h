@@ -12,6 +12,9 @@ namespace qob {
 
 struct Instruction;
 
+// Values a CASE table answers for directly: 0 up to this, exclusive.
+constexpr int kCaseTableSize = 16;
+
 struct LoopActivation {
     int32_t depth;       // call depth the loop opened (INITFOR/INITFOREACH/INITWHILE)
     uint8_t firstRun;    // the test node has not run yet
@@ -30,6 +33,13 @@ struct LoopActivation {
     Instruction* countedTest;          // the FOR node
     double countedEnd;                 // a constant end ...
     double countedStep;                // ... and the step it gives
+    // The first CASE on a number the body runs keeps here which of its
+    // one-number labels each small whole selector goes to (the body's nodes
+    // stay as they are while the loop runs, and a CASE at the loop's depth
+    // is one of them).
+    const Instruction* casePull;                 // its PULLCASE (null: no table)
+    Instruction* caseNoMatch;                    // the node after which none of those labels matched
+    Instruction* caseLabels[kCaseTableSize];     // the first label of each value, or null
 };
 
 // Opens an activation at the context's current depth (the loop's own depth).

@@ -1361,26 +1361,69 @@ bool HasEqualsOperator() {
     return found != nullptr;
 }
 
-// A CASE on a number tries its labels that are one number each here, one
-// after another as their own nodes would (a label that matches goes on into
-// its body, one that does not jumps past it to the next label), without
-// running each label node; the first other node runs as usual.
-void SelectNumberLabel(const Instruction* pull, double selector) {
-    Instruction* last = CurrentInstruction;
+// The labels of a CASE on a number that are one number each: from the node
+// after the PULLCASE, each label that does not match jumps past its body to
+// the next label. Calls visit(label, constant) for each until it returns
+// true; returns the last node a mismatch jumped to (the PULLCASE when none),
+// after which the run goes on when no label was taken.
+template <typename Visit>
+Instruction* WalkNumberLabels(Instruction* pull, Visit visit) {
+    Instruction* last = pull;
     for (Instruction* label = last->next; label && label->handler == Handle_PUSHINTCASE && label->extraWord == 1 &&
                                           label->operand == pull->operand;
          label = last->next) {
         double constant = 0.0;
         if (label->text) std::memcpy(&constant, label->text, sizeof constant);
-        if (constant == selector) {
-            CurrentInstruction = label;
-            return;
-        }
+        if (visit(label, constant)) return nullptr;
         Instruction* skip = JumpTarget(label);
         if (!skip) break;
         last = skip;
     }
-    CurrentInstruction = last;
+    return last;
+}
+
+// A CASE on a number tries those labels here, one after another as their
+// own nodes would (a label that matches goes on into its body), without
+// running each label node; the first other node runs as usual.
+void SelectNumberLabel(Instruction* pull, double selector) {
+    Instruction* taken = nullptr;
+    Instruction* last = WalkNumberLabels(pull, [&](Instruction* label, double constant) {
+        if (constant != selector) return false;
+        taken = label;
+        return true;
+    });
+    CurrentInstruction = taken ? taken : last;
+}
+
+// Fills the activation's CASE table for the PULLCASE: the first label of
+// each small whole value, and where the run goes on when none matches.
+void BuildCaseTable(LoopActivation* activation, Instruction* pull) {
+    activation->casePull = pull;
+    for (Instruction*& label : activation->caseLabels) label = nullptr;
+    activation->caseNoMatch = WalkNumberLabels(pull, [&](Instruction* label, double constant) {
+        if (constant >= 0.0 && constant < kCaseTableSize) {
+            const auto index = static_cast<int>(constant);
+            if (static_cast<double>(index) == constant && !activation->caseLabels[index])
+                activation->caseLabels[index] = label;
+        }
+        return false;
+    });
+}
+
+// The label a small whole selector goes to by the table of the loop the
+// CASE runs in, or null when the table cannot tell.
+Instruction* LookUpCaseTable(ProgramContext* context, Instruction* pull, double selector) {
+    if (!(selector >= 0.0 && selector < kCaseTableSize)) return nullptr;
+    const auto index = static_cast<int>(selector);
+    if (static_cast<double>(index) != selector) return nullptr;
+    LoopActivation* activation = CurrentLoopActivation(context);
+    if (!activation) return nullptr;
+    if (activation->casePull != pull) {
+        if (activation->casePull) return nullptr;  // another CASE of the body has the table
+        BuildCaseTable(activation, pull);
+    }
+    Instruction* label = activation->caseLabels[index];
+    return label ? label : activation->caseNoMatch;
 }
 
 }  // namespace
@@ -1388,10 +1431,13 @@ void SelectNumberLabel(const Instruction* pull, double selector) {
 void Handle_PULLCASE() {
     ProgramContext* context = CurrentContext;
     const StackEntry* cell = PopCell(context);
-    CaseSlot* slot = CaseSlotOf(context, CurrentInstruction);
+    Instruction* pull = CurrentInstruction;
+    CaseSlot* slot = CaseSlotOf(context, pull);
     if (!slot) return;
     *slot = {cell->text, cell->value};
-    if (!slot->text && HasEqualsOperator()) SelectNumberLabel(CurrentInstruction, slot->value);
+    if (slot->text || !HasEqualsOperator()) return;
+    if (Instruction* landing = LookUpCaseTable(context, pull, slot->value)) CurrentInstruction = landing;
+    else SelectNumberLabel(pull, slot->value);
 }
 
 void PatchPendingJump() {
