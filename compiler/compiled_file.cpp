@@ -143,6 +143,10 @@ public:
         UpdateStatusWindow(nullptr, current, total);
     }
 
+    // For the same total, positions from the last one given up to this one
+    // need no call of At: a walk of many small steps tests only this.
+    int64_t QuietUntil() const { return toLoader ? INT64_MIN : stepUntil; }
+
 private:
     // The first position after current whose step is not step.
     static int64_t EndOfStep(int32_t current, int32_t total, int32_t step) {
@@ -849,13 +853,18 @@ private:
         for (auto* ids : {&nodeIds, &dataIds}) ids->reserve(room);
         targets.reserve(room);
         links.reserve(room);
+        int64_t quietUntil = 0;
+        size_t at = 0;
         while (!in.AtEnd()) {
-            const size_t at = in.Position();
             FileRecord record;
             if (!ReadRecord(in, opcodeTraits, record, reason)) return false;
             CheckRecord(record, index, static_cast<uint32_t>(at));
             ++index;
-            progress.At(static_cast<int32_t>(in.Position()), static_cast<int32_t>(body.size()));
+            at = in.Position();
+            if (static_cast<int64_t>(at) >= quietUntil) {
+                progress.At(static_cast<int32_t>(at), static_cast<int32_t>(body.size()));
+                quietUntil = progress.QuietUntil();
+            }
         }
         if (owed > 0) Fail(owingRecord, "a declaration is cut off");
         if (!identities.Take(nodeIds, dataIds, index)) return reason = "a node identity is given twice", false;

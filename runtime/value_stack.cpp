@@ -254,11 +254,10 @@ bool OpenArgumentFrame(ProgramContext* context) {
 
 StackEntry* CloseArgumentFrame(ProgramContext* context) { return CloseFrame(context); }
 
-void DropFunctionStack(int32_t keep) {
-    ProgramContext* context = CurrentContext;
-    const StackEntry* saved = CloseFrame(context);
-    // The common end of a function call: its one result is all the frame holds.
-    if (keep == 1 && context->stackTop != saved && context->stackTop->below == saved && saved) return;
+namespace {
+
+// Leaves exactly keep cells above the closed frame's saved top.
+[[gnu::noinline]] void KeepCellsAbove(ProgramContext* context, const StackEntry* saved, int32_t keep) {
     const int32_t count = CountAbove(saved, context->stackTop);
     if (count == 0 && keep != 0) {
         PushValue(nullptr, 0.0, nullptr);
@@ -266,6 +265,18 @@ void DropFunctionStack(int32_t keep) {
     }
     if (count > keep) DropCells(context, count - keep);
 }
+
+[[gnu::always_inline]] inline void DropFunctionFrame(int32_t keep) {
+    ProgramContext* context = CurrentContext;
+    const StackEntry* saved = CloseFrame(context);
+    // The common end of a function call: its one result is all the frame holds.
+    if (keep == 1 && context->stackTop != saved && context->stackTop->below == saved && saved) return;
+    KeepCellsAbove(context, saved, keep);
+}
+
+}  // namespace
+
+void DropFunctionStack(int32_t keep) { DropFunctionFrame(keep); }
 
 void Builtin___savesp() {
     if (!OpenArgumentFrame(CurrentContext)) return;
@@ -283,7 +294,9 @@ void Builtin___savesp2() {
 }
 
 void Builtin___dropfctstack() {
-    DropFunctionStack(static_cast<int32_t>(TruncToInt64(CurrentInstruction->operand)));
+    // One kept result is what nearly every call site asks for.
+    const double keep = CurrentInstruction->operand;
+    DropFunctionFrame(keep == 1.0 ? 1 : static_cast<int32_t>(TruncToInt64(keep)));
 }
 
 void Builtin___dropallfctstack() {
