@@ -16,9 +16,10 @@ namespace {
 
 int64_t CountOf(double value) { return platform::TruncateToInteger<int64_t>(value); }
 
-// Runs a binary operator's rule on the two topmost cells.
+// Runs a binary operator's rule on the two topmost cells (out of line: the
+// number case before it then needs no frame of its own).
 template <void (*Rule)(const StackEntry&, const StackEntry&)>
-void RunGeneralOperator() {
+[[gnu::noinline]] void RunGeneralOperator() {
     StackEntry right = TakeOperand();
     StackEntry left = TakeOperand();
     Rule(left, right);

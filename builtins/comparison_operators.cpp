@@ -86,18 +86,25 @@ bool CompareOperands(Comparison comparison, const StackEntry& left, const StackE
                         : CompareNumbers(comparison, left.value, converted);
 }
 
+// The comparison of anything but two plain numbers (out of line, so the
+// number case needs no frame of its own).
 template <Comparison comparison>
-void RunComparison() {
-    if (StackEntry* left = PopNumberPair()) {
-        SetNumberResult(left, CompareNumbers(comparison, left->value, left->above->value) ? 1.0 : 0.0);
-        return;
-    }
+[[gnu::noinline]] void RunGeneralComparison() {
     StackEntry right = TakeOperand();
     StackEntry left = TakeOperand();
     if (!MatrixOperator(MatrixCode(comparison), left, right))
         PushTruthResult(CompareOperands(comparison, left, right));
     ReleaseOperand(left);
     ReleaseOperand(right);
+}
+
+template <Comparison comparison>
+void RunComparison() {
+    if (StackEntry* left = PopNumberPair()) {
+        SetNumberResult(left, CompareNumbers(comparison, left->value, left->above->value) ? 1.0 : 0.0);
+        return;
+    }
+    RunGeneralComparison<comparison>();
 }
 
 template <Comparison comparison>

@@ -129,13 +129,10 @@ void Handle_DEC3() { StepByConstant<-1>(); }
 
 namespace {
 
-// div and mod read both operands as numbers (a text as the number it stands for).
-template <double (*Rule)(double, double), Handler self>
-void RunIntegerOperator() {
-    if (StackEntry* left = PopNumberPair()) {
-        SetNumberResultOrAssign(left, Rule(left->value, left->above->value), self);
-        return;
-    }
+// div and mod read both operands as numbers (a text as the number it stands
+// for); out of line, so the number case needs no frame of its own.
+template <double (*Rule)(double, double)>
+[[gnu::noinline]] void RunGeneralIntegerOperator() {
     StackEntry right = TakeOperand();
     StackEntry left = TakeOperand();
     const double divisor = OperandNumber(right);
@@ -143,6 +140,15 @@ void RunIntegerOperator() {
     PushNumberResult(Rule(dividend, divisor));
     ReleaseOperand(left);
     ReleaseOperand(right);
+}
+
+template <double (*Rule)(double, double), Handler self>
+void RunIntegerOperator() {
+    if (StackEntry* left = PopNumberPair()) {
+        SetNumberResultOrAssign(left, Rule(left->value, left->above->value), self);
+        return;
+    }
+    RunGeneralIntegerOperator<Rule>();
 }
 
 }  // namespace

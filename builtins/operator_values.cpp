@@ -192,6 +192,12 @@ void* JoinFrameArguments(const FrameArguments& arguments, bool wide) {
     return joined;
 }
 
+void AssignTargetOrSetResult(StackEntry* cell, double value, Instruction* next, VariableRecord* target) {
+    if (!AssignNumberToTarget(target, value)) return SetNumberResult(cell, value);
+    CurrentInstruction = next;
+    CurrentContext->stackTop = cell->below;
+}
+
 void PushNumberResult(double value) {
     StackEntry* cell = PushCell(CurrentContext);
     cell->value = value;

@@ -123,20 +123,29 @@ inline void SetNumberResult(StackEntry* cell, double value) {
     cell->flags = 0;
 }
 
+// SetNumberResultOrAssign's way for a target that is no plain number
+// variable: AssignNumberToTarget decides whether it takes the number.
+void AssignTargetOrSetResult(StackEntry* cell, double value, Instruction* next, VariableRecord* target);
+
 // The number result of an operation whose operands were the two topmost
-// cells, now the left one (cell). When the running node is the operator
-// itself (self) and the node after it is an "=2" that takes the number
-// straight into its variable, the number goes there, the cell is popped
-// and the machine goes on after that "=2"; otherwise the number is written
-// over the cell.
+// cells, now the left one (cell, the top cell, never the bottom one). When
+// the running node is the operator itself (self) and the node after it is
+// an "=2" that takes the number straight into its variable, the number goes
+// there, the cell is popped and the machine goes on after that "=2";
+// otherwise the number is written over the cell.
 [[gnu::always_inline]] inline void SetNumberResultOrAssign(StackEntry* cell, double value, Handler self) {
     Instruction* node = CurrentInstruction;
     Instruction* next = node ? node->next : nullptr;
     if (next && next->opcode == static_cast<uint32_t>(Opcode::ASSIGN2) && node->handler == self &&
-        !node->secondHandler && AssignNumberOpcode(next, value)) {
-        CurrentInstruction = next;
-        PopCell(CurrentContext);
-        return;
+        !node->secondHandler && IsNumberAssignOpcode(next)) {
+        if (VariableRecord* target = CachedAssignTarget(next)) {
+            if (!TakesPlainNumber(target)) [[unlikely]]
+                return AssignTargetOrSetResult(cell, value, next, target);
+            StoreWholeNumber(target, value);
+            CurrentInstruction = next;
+            CurrentContext->stackTop = cell->below;
+            return;
+        }
     }
     SetNumberResult(cell, value);
 }

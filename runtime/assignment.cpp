@@ -292,7 +292,9 @@ bool IsPlainNumberTarget(const VariableRecord* x) {
     return x->type == 0 && !x->elementCount && !(x->flags & kVarHandedOver) && !x->currentNode;
 }
 
-void AssignOpcode() {
+// The "=2" of anything but a plain number into a plain number variable its
+// cache answers for (out of line: that case then needs no frame of its own).
+[[gnu::noinline]] void AssignOpcodeFully() {
     VariableRecord* x = OpcodeTarget();
     SourceValue s = TakeSource(PopCell(CurrentContext));
     if (!x) {
@@ -320,6 +322,25 @@ void AssignOpcode() {
         field = x->data;
     bool wide = Dispatch(x, s, targetByReference, field);
     FinishAssignment(x, s, wide);
+}
+
+void AssignOpcode() {
+    ProgramContext* context = CurrentContext;
+    StackEntry* top = context->stackTop;
+    // What the full way does with a number cell that owns nothing and names
+    // no variable that is more than a number, into a variable that takes a
+    // plain number as its whole value: the number is stored, the cell popped.
+    if (top->below && !top->text && top->flags == 0 && !top->ownedLinks && CurrentInstruction->operand == 0.0) {
+        const VariableRecord* v = top->variable;
+        VariableRecord* x = CachedAssignTarget(CurrentInstruction);
+        if (x && TakesPlainNumber(x) &&
+            (!v || (!(v->flags & (kVarStructure | kVarMatrix | kVarObject)) && !v->elementCount))) {
+            context->stackTop = top->below;
+            StoreWholeNumber(x, top->value);
+            return;
+        }
+    }
+    AssignOpcodeFully();
 }
 
 bool AssignNumberToTarget(VariableRecord* x, double value) {

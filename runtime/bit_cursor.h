@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <span>
+#include <vector>
 
 namespace qob {
 
@@ -30,22 +31,30 @@ public:
 
     // Appends the code of every input byte: codes[b], right-aligned, its low
     // lengths[b] bits (at most 32, the rest of it clear). The same stream as
-    // a WriteBits per byte, with the pending bits kept in a register.
+    // a WriteBits per byte, with the pending bits kept in a register. Once
+    // the buffer is full the words after are dropped as they come: the loop
+    // needs no test of its own per byte.
     void WriteCodes(std::span<const uint8_t> input, const uint32_t* codes, const uint8_t* lengths) {
         uint64_t bits = pending;
         int count = pendingBits;
-        for (const uint8_t b : input) {
-            if (full)
-                break;
-            bits = (bits << lengths[b]) | codes[b];
-            count += lengths[b];
-            if (count >= 32) {
-                count -= 32;
-                PutWord(static_cast<uint32_t>(bits >> count));
-                bits &= (uint64_t{1} << count) - 1;
+        size_t i = 0;
+        // Codes of at most 16 bits: a table of the codes of every two bytes
+        // (at most 32 bits) halves the steps; it pays for itself on long inputs.
+        if (input.size() >= kPairTableWorth && MaxLength(lengths) <= 16) {
+            std::vector<uint32_t> pairCodes(65536);
+            std::vector<uint8_t> pairLengths(65536);
+            for (unsigned first = 0; first < 256; ++first)
+                for (unsigned second = 0; second < 256; ++second) {
+                    pairCodes[first << 8 | second] = codes[first] << lengths[second] | codes[second];
+                    pairLengths[first << 8 | second] = static_cast<uint8_t>(lengths[first] + lengths[second]);
+                }
+            for (; i + 2 <= input.size(); i += 2) {
+                const unsigned pair = unsigned{input[i]} << 8 | input[i + 1];
+                Append(bits, count, pairCodes[pair], pairLengths[pair]);
             }
         }
-        pending = bits;
+        for (; i < input.size(); ++i) Append(bits, count, codes[input[i]], lengths[input[i]]);
+        pending = bits & ((uint64_t{1} << count) - 1);
         pendingBits = count;
     }
 
@@ -66,6 +75,26 @@ public:
     size_t Written() const { return written; }
 
 private:
+    static constexpr size_t kPairTableWorth = size_t{1} << 20;
+
+    static int MaxLength(const uint8_t* lengths) {
+        int longest = 0;
+        for (int b = 0; b < 256; ++b) longest = lengths[b] > longest ? lengths[b] : longest;
+        return longest;
+    }
+
+    // Adds length (at most 32) bits to the count (under 32) held in bits and
+    // stores a word once 32 are there. Bits above the count are left as they
+    // are: a word takes only its own 32, and the rest shift out of the top.
+    void Append(uint64_t& bits, int& count, uint32_t code, int length) {
+        bits = (bits << length) | code;
+        count += length;
+        if (count >= 32) {
+            count -= 32;
+            PutWord(static_cast<uint32_t>(bits >> count));
+        }
+    }
+
     void PutByte(uint8_t value) {
         if (written == output.size()) {
             full = true;

@@ -144,6 +144,16 @@ void CompareCase(int32_t count) {
     CompareCase(static_cast<int32_t>(node->extraWord));
 }
 
+// The same, when the slot a one-label step's operand names is not known yet:
+// it is found once (the operand never changes) and kept plus one (none found
+// keeps 0).
+[[gnu::noinline]] void CompareCaseFindingSlot(Instruction* node, InstructionExtra* extra) {
+    ProgramContext* context = CurrentContext;
+    if (const CaseSlot* slot = CaseSlotOf(context, node))
+        extra->caseSlot = static_cast<uint16_t>(slot - context->caseSlots + 1);
+    CompareCaseWithConstant(node);
+}
+
 // Binds the top cell to one parameter variable.
 void BindParameter(VariableRecord* parameter) {
     ProgramContext* context = CurrentContext;
@@ -732,13 +742,10 @@ void Handle_PUSHINTCASE() {
     // for the pushed constant, without the push (once "==" has been found).
     if (InstructionExtra* extra = node->extra; extra && node->extraWord == 1) {
         ProgramContext* context = CurrentContext;
-        if (extra->caseSlot == 0) [[unlikely]] {
-            // The slot the operand names is found once: the operand never changes.
-            if (const CaseSlot* slot = CaseSlotOf(context, node))
-                extra->caseSlot = static_cast<uint16_t>(slot - context->caseSlots + 1);
-        }
-        const CaseSlot* selector = extra->caseSlot ? &context->caseSlots[extra->caseSlot - 1] : nullptr;
-        if (selector && !selector->text && FoundEqualsHandler) {
+        if (extra->caseSlot == 0) [[unlikely]]
+            return CompareCaseFindingSlot(node, extra);
+        const CaseSlot* selector = &context->caseSlots[extra->caseSlot - 1];
+        if (!selector->text && FoundEqualsHandler) {
             if (selector->value != ConstantInText(node)) CurrentInstruction = JumpTarget(node);
             return;
         }
