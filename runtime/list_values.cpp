@@ -10,7 +10,7 @@
 #include "runtime/variable_store.h"
 #include "runtime/wide_text.h"
 
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -116,30 +116,91 @@ uint64_t BytesOf(const T& field) {
     return bytes;
 }
 
-// The hash of a node whose extension pointers are both null: those sixteen
-// bytes add nothing. The other fields are read at their own widths and put
-// together in registers: they were mostly written just before by narrower
-// stores, and a sixteen-byte load over several of them would wait for those
-// stores to reach the cache instead of taking their values on the way.
-uint32_t HashNodeWithoutExtensions(const ListNode* node) {
+// A node's eight-byte words, for the hash of a node whose extension pointers
+// are both null (those sixteen bytes add nothing). The fields are read at
+// their own widths and put together in registers: they were mostly written
+// just before by narrower stores, and a wider load over several of them would
+// wait for those stores to reach the cache instead of taking their values.
+struct PlainNodeWords {
+    uint64_t data, value, flagsAndStamp, typeAndPadding, previous, next;
+};
+
+PlainNodeWords WordsOf(const ListNode* node) {
     static_assert(sizeof(ListNode) == 64 && offsetof(ListNode, value) == 8 && offsetof(ListNode, flags) == 16 &&
                   offsetof(ListNode, stamp) == 20 && offsetof(ListNode, type) == 24 &&
                   offsetof(ListNode, arrayExtension) == 32 && offsetof(ListNode, structExtension) == 40 &&
                   offsetof(ListNode, previous) == 48 && offsetof(ListNode, next) == 56);
     uint32_t padding;  // bytes 28 to 31, zero since the node was made
     std::memcpy(&padding, reinterpret_cast<const char*>(node) + 28, sizeof padding);
-    const uint64_t flagsAndStamp = node->flags | uint64_t{node->stamp} << 32;
-    const uint64_t typeAndPadding = static_cast<uint32_t>(node->type) | uint64_t{padding} << 32;
+    return {BytesOf(node->data),
+            BytesOf(node->value),
+            node->flags | uint64_t{node->stamp} << 32,
+            static_cast<uint32_t>(node->type) | uint64_t{padding} << 32,
+            BytesOf(node->previous),
+            BytesOf(node->next)};
+}
+
+// The weight of each byte of a 64-byte record, whole (65599^(63 - i)).
+struct WholeWeights {
+    alignas(32) int32_t weight[64];
+};
+
+constexpr WholeWeights MakeWholeWeights() {
+    WholeWeights weights{};
+    uint32_t power = 1;
+    for (size_t fromEnd = 0; fromEnd < 64; ++fromEnd) {
+        weights.weight[63 - fromEnd] = static_cast<int32_t>(power);
+        power *= 65599u;
+    }
+    return weights;
+}
+
+constexpr WholeWeights kWholeWeights = MakeWholeWeights();
+
+// Eight signed bytes widened to 32 bits, times their whole weights.
+[[gnu::target("avx2")]] inline __m256i WeighWord(uint64_t word, size_t at) {
+    const __m256i bytes = _mm256_cvtepi8_epi32(_mm_cvtsi64_si128(static_cast<int64_t>(word)));
+    return _mm256_mullo_epi32(bytes, _mm256_load_si256(reinterpret_cast<const __m256i*>(kWholeWeights.weight + at)));
+}
+
+// Whether the processor has AVX2; false until this file's start-up has run,
+// which only makes an early stamp take the other steps.
+const bool HasAvx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}();
+
+}  // namespace
+
+uint32_t HashPlainListNodeSse2(const ListNode* node) {
+    const PlainNodeWords words = WordsOf(node);
     __m128i lowSums = _mm_setzero_si128();
     __m128i highSums = _mm_setzero_si128();
-    WeighSixteen<64>(_mm_set_epi64x(static_cast<int64_t>(BytesOf(node->value)), static_cast<int64_t>(BytesOf(node->data))),
-                     0, &lowSums, &highSums);
-    WeighSixteen<64>(_mm_set_epi64x(static_cast<int64_t>(typeAndPadding), static_cast<int64_t>(flagsAndStamp)), 16,
-                     &lowSums, &highSums);
-    WeighSixteen<64>(_mm_set_epi64x(static_cast<int64_t>(BytesOf(node->next)), static_cast<int64_t>(BytesOf(node->previous))),
-                     48, &lowSums, &highSums);
+    auto pair = [](uint64_t low, uint64_t high) {
+        return _mm_set_epi64x(static_cast<int64_t>(high), static_cast<int64_t>(low));
+    };
+    WeighSixteen<64>(pair(words.data, words.value), 0, &lowSums, &highSums);
+    WeighSixteen<64>(pair(words.flagsAndStamp, words.typeAndPadding), 16, &lowSums, &highSums);
+    WeighSixteen<64>(pair(words.previous, words.next), 48, &lowSums, &highSums);
     return FinishHash<64>(0, lowSums, highSums);
 }
+
+[[gnu::target("avx2")]] uint32_t HashPlainListNodeAvx2(const ListNode* node) {
+    const PlainNodeWords words = WordsOf(node);
+    __m256i sums = _mm256_add_epi32(WeighWord(words.data, 0), WeighWord(words.value, 8));
+    sums = _mm256_add_epi32(sums, _mm256_add_epi32(WeighWord(words.flagsAndStamp, 16), WeighWord(words.typeAndPadding, 24)));
+    sums = _mm256_add_epi32(sums, _mm256_add_epi32(WeighWord(words.previous, 48), WeighWord(words.next, 56)));
+    __m128i half = _mm_add_epi32(_mm256_castsi256_si128(sums), _mm256_extracti128_si256(sums, 1));
+    half = _mm_add_epi32(half, _mm_shuffle_epi32(half, 0x4E));
+    half = _mm_add_epi32(half, _mm_shuffle_epi32(half, 0xB1));
+    return static_cast<uint32_t>(_mm_cvtsi128_si32(half));
+}
+
+bool ProcessorHasAvx2() {
+    return HasAvx2;
+}
+
+namespace {
 
 ListNode* NewNode() {
     return static_cast<ListNode*>(AllocateValueBlock(sizeof(ListNode)));
@@ -597,7 +658,7 @@ uint64_t ListTextLength(ListNode* node) {
 uint32_t StampListNode(ListNode* node) {
     // Most nodes hold a plain number or text.
     if (!node->arrayExtension && !node->structExtension) {
-        node->stamp = HashNodeWithoutExtensions(node) & 0x7FFFFFFFu;
+        node->stamp = (HasAvx2 ? HashPlainListNodeAvx2(node) : HashPlainListNodeSse2(node)) & 0x7FFFFFFFu;
         return node->stamp;
     }
     uint32_t h = ContinueHash<sizeof *node>(0, node);

@@ -92,6 +92,12 @@ inline void PrefetchListAhead(const ListNode* node, bool backwards) {
 
 // Recompute a node's stamp over its bytes and its extensions' bytes.
 uint32_t StampListNode(ListNode* node);
+// The hash a node without extensions is stamped with (before the 31-bit
+// mask), by SSE2 steps and by AVX2 steps; the stamp takes the AVX2 ones when
+// the processor has them. Both must agree: tests check one against the other.
+[[nodiscard]] uint32_t HashPlainListNodeSse2(const ListNode* node);
+[[nodiscard]] uint32_t HashPlainListNodeAvx2(const ListNode* node);  // only where ProcessorHasAvx2()
+[[nodiscard]] bool ProcessorHasAvx2();
 // Free a node's extensions (not its data).
 void FreeListNodeExtensions(ListNode* node);
 
