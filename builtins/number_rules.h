@@ -19,15 +19,24 @@ inline double MultiplyNumbers(double a, double b) { return a * b; }
 // IEEE: a zero divisor gives an infinity or NaN.
 inline double DivideNumbers(double a, double b) { return a / b; }
 
+// TruncateToInteger<int32_t> with its common case first: a number strictly
+// between -2^31 - 1 and 2^31 truncates to an int32_t as it is; NaN and every
+// other number take the saturating way.
+inline int32_t TruncateToInt32(double value) {
+    if (value > -2147483649.0 && value < 2147483648.0) [[likely]]
+        return static_cast<int32_t>(value);
+    return platform::TruncateToInteger<int32_t>(value);
+}
+
 // div: the quotient truncated to 32 bits; 0 for a zero divisor.
 inline double QuotientOfNumbers(double dividend, double divisor) {
-    return divisor == 0.0 ? 0.0 : platform::TruncateToInteger<int32_t>(dividend / divisor);
+    return divisor == 0.0 ? 0.0 : TruncateToInt32(dividend / divisor);
 }
 
 // mod: the remainder of the two truncated to 32 bits.
 inline double RemainderOfNumbers(double dividendValue, double divisorValue) {
-    const int32_t divisor = platform::TruncateToInteger<int32_t>(divisorValue);
-    const int32_t dividend = platform::TruncateToInteger<int32_t>(dividendValue);
+    const int32_t divisor = TruncateToInt32(divisorValue);
+    const int32_t dividend = TruncateToInt32(dividendValue);
     // Any number modulo -1 is 0; the 32-bit division would trap on the most
     // negative number, so that divisor never reaches it.
     if (divisor == 0 || divisor == -1) return 0.0;

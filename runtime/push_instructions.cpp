@@ -622,8 +622,12 @@ template <Operands from, void (*full)(Instruction*), void (*plain)(Instruction*)
 
 void Handle_PUSHINT() {
     Instruction* node = CurrentInstruction;
-    if (const Instruction* next = node->next; next && next->opcode == static_cast<uint32_t>(Opcode::INTERNALCALL))
+    if (const Instruction* next = node->next; next && next->opcode == static_cast<uint32_t>(Opcode::INTERNALCALL)) {
+        if (const InstructionExtra* extra = node->extra;
+            extra && extra->fusedShape >= kFusedAssign && RunOperatorOnTop(node, extra, node->operand))
+            return;
         return PushConstantBeforeCall(node);
+    }
     PushConstant(node->operand);
 }
 

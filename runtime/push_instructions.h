@@ -98,6 +98,24 @@ void Handle_PUSHSTRINT();
 void Handle_PUSHVARVAR();
 void Handle_NGPUSHVARVAR();
 void Handle_PARMSPUSHVAR();
+
+// What a PARMSPUSHVAR node does when its procedure has just started in the
+// frame and the value on top is a plain number (a constant or a result that
+// owns nothing): the frame's parameter record of the node's name, the one
+// the node would find, takes the number. False, with nothing done, when the
+// node would look further (no side record or name hash, a cache naming a
+// constant, no such record in the frame) or the value is anything else.
+[[nodiscard]] inline bool BindPlainParameter(const Instruction* node, VariableRecord* frame, ProgramContext* context) {
+    const InstructionExtra* extra = node->extra;
+    if (!extra || !node->textHash || extra->cachedList == ConstantList) return false;
+    VariableRecord* parameter =
+        extra->cachedList == frame ? extra->cachedVariable : FindItemWithHash(frame, node->textHash);
+    StackEntry* top = context->stackTop;
+    if (!parameter || !top->below || top->text || top->variable || top->ownedLinks) return false;
+    context->stackTop = top->below;
+    SetVariableValue(parameter, nullptr, top->value, nullptr, 0);
+    return true;
+}
 void Handle_PARMSPUSHVARVAR();
 void Handle_PUSHCASE();
 void Handle_PUSHINTCASE();

@@ -566,7 +566,11 @@ template <bool kHandedIn>
               outer->loop ? outer->loop : outer};
     StopFlag = false;
     tCurrentRun = &in.run;
-    CurrentInstruction = procedure;
+    // A procedure that starts by binding one parameter from a plain number
+    // has it bound here, and the loop goes on after that node.
+    Instruction* const first = procedure->next;
+    CurrentInstruction =
+        first->handler == Handle_PARMSPUSHVAR && BindPlainParameter(first, frame, context) ? first : procedure;
     return true;
 }
 

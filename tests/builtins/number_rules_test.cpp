@@ -63,5 +63,17 @@ TEST_F(NumberRulesTest, OtherHandlersHaveNone) {
     }
 }
 
+// The in-range shortcut truncates every number as the saturating
+// conversion does, at the edges of the range and outside it.
+TEST(NumberRulesTruncation, ShortcutAgreesWithTheSaturatingConversion) {
+    const double kInfinity = std::numeric_limits<double>::infinity();
+    const double kValues[] = {0.0,           -0.0,          0.5,           -0.5,          -1.5,
+                              2147483647.0,  2147483647.9,  2147483648.0,  2147483648.5,  -2147483648.0,
+                              -2147483648.5, -2147483649.0, -2147483649.5, 1e300,         -1e300,
+                              kInfinity,     -kInfinity,    std::numeric_limits<double>::quiet_NaN()};
+    for (double value : kValues)
+        EXPECT_EQ(TruncateToInt32(value), platform::TruncateToInteger<int32_t>(value)) << value;
+}
+
 }  // namespace
 }  // namespace qob::testing
