@@ -23,6 +23,7 @@
 #include "compiler/progress_window.h"
 #include "compiler/token_list.h"
 #include "platform/files.h"
+#include "platform/huge_pages.h"
 #include "platform/memory.h"
 #include "platform/message_box.h"
 #include "runtime/cipher.h"
@@ -192,10 +193,11 @@ public:
 
     size_t Size() const { return used; }
     uint8_t& At(size_t position) { return bytes[position]; }
-    // The image written so far, as its own vector.
-    std::vector<uint8_t>& Bytes() {
-        bytes.resize(used);
-        return bytes;
+    std::span<const uint8_t> Bytes() const { return {bytes.get(), used}; }
+    // Room for about this many bytes in one piece: each growth copies the
+    // bytes so far and touches a new stretch of memory.
+    void Expect(size_t total) {
+        if (total > capacity) Resize(total);
     }
 
 private:
@@ -208,15 +210,23 @@ private:
     // n bytes to write at the end; the buffer grows by doubling, out of the
     // way of the common case, which stays small enough to inline.
     uint8_t* Room(size_t n) {
-        if (bytes.size() - used < n) [[unlikely]]
+        if (capacity - used < n) [[unlikely]]
             Grow(n);
-        uint8_t* at = bytes.data() + used;
+        uint8_t* at = bytes.get() + used;
         used += n;
         return at;
     }
-    [[gnu::noinline]] void Grow(size_t n) { bytes.resize(std::max(bytes.size() * 2, used + n + 4096)); }
+    [[gnu::noinline]] void Grow(size_t n) { Resize(std::max(capacity * 2, used + n + 4096)); }
+    // Bytes past the used ones are written before they are read: the buffer is left unfilled.
+    void Resize(size_t total) {
+        auto larger = std::make_unique_for_overwrite<uint8_t[]>(total);
+        if (used != 0) std::memcpy(larger.get(), bytes.get(), used);
+        bytes = std::move(larger);
+        capacity = total;
+    }
 
-    std::vector<uint8_t> bytes;
+    std::unique_ptr<uint8_t[]> bytes;
+    size_t capacity = 0;
     size_t used = 0;
 };
 
@@ -269,9 +279,15 @@ class ProgramWriter {
 public:
     explicit ProgramWriter(Instruction* first) : first(first) {}
 
+    // The version bytes, and a little more than a record takes on the whole
+    // (its header, a name or number, a position): the image's room is taken once.
+    static constexpr size_t kImageHeaderBytes = 6;
+    static constexpr size_t kExpectedRecordBytes = 24;
+
     // Builds the image; false when some node cannot be carried by the format.
     bool Write() {
         if (!NumberNodes()) return false;
+        image.Expect(kImageHeaderBytes + order.size() * kExpectedRecordBytes);
         image.U8(static_cast<uint8_t>(kVersionMajor));
         image.U8(static_cast<uint8_t>(kVersionMinor));
         image.U8(static_cast<uint8_t>(kVersionRelease));
@@ -287,7 +303,7 @@ public:
         return true;
     }
 
-    std::vector<uint8_t>& Bytes() { return image.Bytes(); }
+    std::span<const uint8_t> Bytes() const { return image.Bytes(); }
 
     // The declaration nodes, in list order, once Write has succeeded.
     const std::vector<Instruction*>& Declarations() const { return declarations; }
@@ -930,7 +946,10 @@ private:
         if (needsLink && !record.Has(kRecordLinkValue)) return Fail(index, "a call without its link value");
         if (!needsLink && !(traits & kHandledOpcode))
             return Fail(index, "a node of opcode " + std::to_string(opcode) + " that has no handler");
-        if (traits & (kInternalOpcode | kNativeOpcode)) links.push_back({record.LinkHash(), internalCall});
+        if (traits & (kInternalOpcode | kNativeOpcode)) {
+            Link& link = links.emplace_back();
+            link.call = {record.LinkHash(), internalCall};
+        }
     }
 
     // Native functions are declared (and, with immediate linking, linked) as
@@ -954,25 +973,28 @@ private:
     // calls few distinct functions many times: the latest lookups are kept
     // by hash.
     bool CheckLinks(std::string& reason) {
-        linkedFunctions.reserve(links.size());
         struct Known {
             uint32_t hash = 0;
             int index = -1;
             const FunctionRecord* function = nullptr;
         };
         std::array<Known, 256> known{};
-        for (const Link& link : links) {
-            Known& slot = known[(link.hash ^ (link.hash >> 8) ^ (link.hash >> 16)) & 0xFF];
-            if (slot.index < 0 || slot.hash != link.hash) {
-                const int found = FindFunctionByHash(link.hash);
-                slot = {link.hash, found, FunctionRecordAt(found)};
+        for (Link& link : links) {
+            const auto call = link.call;
+            Known& slot = known[(call.hash ^ (call.hash >> 8) ^ (call.hash >> 16)) & 0xFF];
+            if (slot.index < 0 || slot.hash != call.hash) {
+                const int found = FindFunctionByHash(call.hash);
+                slot = {call.hash, found, FunctionRecordAt(found)};
             }
             const FunctionRecord* function = slot.function;
-            if (link.internal && (!function || !function->handler))
-                return reason = "a call of an unknown built-in", false;
-            if (!link.internal && (!function || !function->declaredNative))
-                return reason = "a call of an undeclared native function", false;
-            linkedFunctions.push_back({slot.index, function->handler});
+            if (call.internal) {
+                if (!function || !function->handler) return reason = "a call of an unknown built-in", false;
+                link.handler = function->handler;
+            } else {
+                if (!function || !function->declaredNative)
+                    return reason = "a call of an undeclared native function", false;
+                link.index = slot.index;
+            }
         }
         return true;
     }
@@ -1016,9 +1038,9 @@ private:
         Handler own = OpcodeHandler(opcode);
         double operand = record.number;
         bool hasText = record.Has(kRecordText) && !(traits & (kNativeOpcode | kConstantOpcode));
-        if (traits & kInternalOpcode) own = linkedFunctions[nextLink++].handler;
+        if (traits & kInternalOpcode) own = links[nextLink++].handler;
         if (record.Has(kRecordOwnMethodCall)) own = CallOwnMethod;
-        if (traits & kNativeOpcode) operand = linkedFunctions[nextLink++].index;
+        if (traits & kNativeOpcode) operand = links[nextLink++].index;
         char* second = nullptr;
         if (traits & kSecondTextOpcode) {
             second = CopyToBlock(record.secondText);
@@ -1229,11 +1251,18 @@ private:
         }
     }
 
-    // A call the function table must know: a built-in, or a native function.
-    struct Link {
-        uint32_t hash;
-        bool internal;
+    // A call the function table must know, a built-in or a native function,
+    // as the survey writes it; the link check writes over it what the node
+    // takes: a built-in's handler, a native function's table position.
+    union Link {
+        struct {
+            uint32_t hash;
+            uint32_t internal;
+        } call;
+        Handler handler;
+        int32_t index;
     };
+    static_assert(sizeof(Link) == 8, "one link per call of a large program");
 
     const char* name;
     ProgramContext* context;
@@ -1256,12 +1285,7 @@ private:
     std::vector<uint32_t> dataIds;
     std::vector<std::pair<uint32_t, uint32_t>> targets;  // record, identity it jumps to
     std::vector<uint32_t> declarations;                // where their records start
-    std::vector<Link> links;
-    struct LinkedFunction {
-        int index;        // table position
-        Handler handler;  // a built-in's handler
-    };
-    std::vector<LinkedFunction> linkedFunctions;  // the links found, in file order
+    std::vector<Link> links;  // in file order
     size_t nextLink = 0;
 
     IdentityTable identities;
@@ -1281,28 +1305,48 @@ private:
 
 // A buffer of the process heap, not cleared when made. Freed, its pages go
 // back to the allocator, where the program's own blocks take them over
-// instead of faulting in fresh ones.
+// instead of faulting in fresh ones. A large buffer (a whole file, its
+// decoded image) is filled at once: it starts on a huge-page boundary inside
+// a block taken that much longer, advised for huge pages, so that filling it
+// costs a fault per 2 MiB rather than one per 4 KiB page.
 class HeapBuffer {
 public:
-    explicit HeapBuffer(size_t size) : bytes(static_cast<uint8_t*>(platform::AllocateBlock(size))), size(size) {}
-    HeapBuffer(HeapBuffer&& other) noexcept : bytes(std::exchange(other.bytes, nullptr)), size(other.size) {}
+    explicit HeapBuffer(size_t size) : size(size) {
+        if (size < kLargeBuffer) {
+            block = platform::AllocateBlock(size);
+            bytes = static_cast<uint8_t*>(block);
+            return;
+        }
+        constexpr size_t kMask = platform::kHugePageSize - 1;
+        const size_t whole = (size + kMask) & ~kMask;
+        block = platform::AllocateBlock(whole + platform::kHugePageSize);
+        if (!block) return;
+        bytes = reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(block) + kMask) & ~uintptr_t{kMask});
+        platform::AdviseHugePages(bytes, whole);
+    }
+    HeapBuffer(HeapBuffer&& other) noexcept
+        : block(std::exchange(other.block, nullptr)), bytes(std::exchange(other.bytes, nullptr)), size(other.size) {}
     HeapBuffer& operator=(HeapBuffer&& other) noexcept {
         if (this != &other) {
-            platform::FreeBlock(bytes);
+            platform::FreeBlock(block);
+            block = std::exchange(other.block, nullptr);
             bytes = std::exchange(other.bytes, nullptr);
             size = other.size;
         }
         return *this;
     }
     HeapBuffer(const HeapBuffer&) = delete;
-    ~HeapBuffer() { platform::FreeBlock(bytes); }
+    ~HeapBuffer() { platform::FreeBlock(block); }
 
     bool Made() const { return bytes != nullptr; }
     std::span<uint8_t> Bytes() { return {bytes, bytes ? size : 0}; }
     std::span<const uint8_t> Bytes() const { return {bytes, bytes ? size : 0}; }
 
 private:
-    uint8_t* bytes;
+    static constexpr size_t kLargeBuffer = size_t{1} << 20;
+
+    void* block = nullptr;     // the allocator's block
+    uint8_t* bytes = nullptr;  // the buffer inside it
     size_t size;
 };
 using DecodedImage = HeapBuffer;
