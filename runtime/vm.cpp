@@ -1700,7 +1700,7 @@ void Handle_OBJRUN() {
     ProgramContext* context = CurrentContext;
     // The cell was written field by field just before: reading the two
     // fields needed spares a whole-cell copy that would wait on those writes.
-    const StackEntry* popped = PopStackEntryFrom(context);
+    const StackEntry* popped = PopCell(context);
     VariableRecord* object = ObjectOfCell(popped->value, popped->variable, context);
     if (!object) {
         AbandonObjectCall(node);
@@ -1730,9 +1730,9 @@ void Handle_OBJRUN() {
     }
     ObjectToBind = object;
     RunProcedureIn(context, method);
-    if (method->extraWord == 0) CloseArgumentFrame(context);
+    if (method->extraWord == 0) CloseFrame(context);
     if (!IsFunction(method)) {
-        CloseArgumentFrame(context);
+        CloseFrame(context);
         return;
     }
     DropFunctionStack(static_cast<int32_t>(node->extraWord));
