@@ -193,10 +193,11 @@ public:
 
     size_t Size() const { return used; }
     uint8_t& At(size_t position) { return bytes[position]; }
-    // The image written so far, as its own vector.
-    std::vector<uint8_t>& Bytes() {
-        bytes.resize(used);
-        return bytes;
+    std::span<const uint8_t> Bytes() const { return {bytes.get(), used}; }
+    // Room for about this many bytes in one piece: each growth copies the
+    // bytes so far and touches a new stretch of memory.
+    void Expect(size_t total) {
+        if (total > capacity) Resize(total);
     }
 
 private:
@@ -209,15 +210,23 @@ private:
     // n bytes to write at the end; the buffer grows by doubling, out of the
     // way of the common case, which stays small enough to inline.
     uint8_t* Room(size_t n) {
-        if (bytes.size() - used < n) [[unlikely]]
+        if (capacity - used < n) [[unlikely]]
             Grow(n);
-        uint8_t* at = bytes.data() + used;
+        uint8_t* at = bytes.get() + used;
         used += n;
         return at;
     }
-    [[gnu::noinline]] void Grow(size_t n) { bytes.resize(std::max(bytes.size() * 2, used + n + 4096)); }
+    [[gnu::noinline]] void Grow(size_t n) { Resize(std::max(capacity * 2, used + n + 4096)); }
+    // Bytes past the used ones are written before they are read: the buffer is left unfilled.
+    void Resize(size_t total) {
+        auto larger = std::make_unique_for_overwrite<uint8_t[]>(total);
+        if (used != 0) std::memcpy(larger.get(), bytes.get(), used);
+        bytes = std::move(larger);
+        capacity = total;
+    }
 
-    std::vector<uint8_t> bytes;
+    std::unique_ptr<uint8_t[]> bytes;
+    size_t capacity = 0;
     size_t used = 0;
 };
 
@@ -270,9 +279,15 @@ class ProgramWriter {
 public:
     explicit ProgramWriter(Instruction* first) : first(first) {}
 
+    // The version bytes, and a little more than a record takes on the whole
+    // (its header, a name or number, a position): the image's room is taken once.
+    static constexpr size_t kImageHeaderBytes = 6;
+    static constexpr size_t kExpectedRecordBytes = 24;
+
     // Builds the image; false when some node cannot be carried by the format.
     bool Write() {
         if (!NumberNodes()) return false;
+        image.Expect(kImageHeaderBytes + order.size() * kExpectedRecordBytes);
         image.U8(static_cast<uint8_t>(kVersionMajor));
         image.U8(static_cast<uint8_t>(kVersionMinor));
         image.U8(static_cast<uint8_t>(kVersionRelease));
@@ -288,7 +303,7 @@ public:
         return true;
     }
 
-    std::vector<uint8_t>& Bytes() { return image.Bytes(); }
+    std::span<const uint8_t> Bytes() const { return image.Bytes(); }
 
     // The declaration nodes, in list order, once Write has succeeded.
     const std::vector<Instruction*>& Declarations() const { return declarations; }

@@ -33,6 +33,10 @@ struct LoopActivation {
     Instruction* countedTest;          // the FOR node
     double countedEnd;                 // a constant end ...
     double countedStep;                // ... and the step it gives
+    // The same for a walk: its head proved on an earlier pass.
+    const Instruction* walkedHead;     // the opening node proved (null: nothing proved)
+    const Instruction* walkedPushes;   // the pushes of the source and the result
+    Instruction* walkedTest;           // the FOREACH node
     // The first CASE on a number the body runs keeps here which of its
     // one-number labels each small whole selector goes to (the body's nodes
     // stay as they are while the loop runs, and a CASE at the loop's depth

@@ -1192,13 +1192,9 @@ bool StepObjectWalk(ProgramContext* context, VariableRecord* result, VariableRec
 
 namespace {
 
-// One pass of the FOREACH node (the current instruction) of result over source.
-void StepWalk(ProgramContext* context, VariableRecord* result, VariableRecord* source) {
-    LoopActivation* activation = CurrentLoopActivation(context);
-    if (!result || !source || !activation) {
-        LeaveLoop();
-        return;
-    }
+// One pass of the FOREACH node (the current instruction) of result over
+// source, both there, in the loop's activation.
+void StepWalkIn(ProgramContext* context, LoopActivation* activation, VariableRecord* result, VariableRecord* source) {
     const bool first = activation->firstRun != 0;
     activation->firstRun = 0;
     const bool backwards = CurrentInstruction->operand != 0.0;
@@ -1212,6 +1208,16 @@ void StepWalk(ProgramContext* context, VariableRecord* result, VariableRecord* s
     else if (source->flags & kVarObject)
         more = StepObjectWalk(context, result, source, activation, first, backwards);
     if (!more) LeaveLoop();
+}
+
+// One pass of the FOREACH node (the current instruction) of result over source.
+void StepWalk(ProgramContext* context, VariableRecord* result, VariableRecord* source) {
+    LoopActivation* activation = CurrentLoopActivation(context);
+    if (!result || !source || !activation) {
+        LeaveLoop();
+        return;
+    }
+    StepWalkIn(context, activation, result, source);
 }
 
 }  // namespace
@@ -1257,22 +1263,51 @@ bool HasPlainListRead(const VariableRecord* variable) {
     return node && node->stamp == variable->stamp && !(node->arrayExtension && node->arrayExtension->reference);
 }
 
+// The source and the result of a walk's head when both names are answered
+// by their node's cache and reading them has no effect; false otherwise.
+[[gnu::always_inline]] inline bool ReadWalkNames(const Instruction* pushes, VariableRecord** source,
+                                                 VariableRecord** result) {
+    *source = CachedNodeVariable(pushes, true);
+    *result = CachedNodeVariable(pushes, false);
+    return (HasPlainRead(*source) || HasPlainListRead(*source)) && HasPlainRead(*result);
+}
+
 // The back jump of a walk whose head is "PUSHVARVAR (savesp) source,
 // result; FOREACH": the pass the head would run, without its pushes and
 // pops, when both names are answered by their node's cache and reading
-// them has no effect. Any other head goes the general way.
-bool StepWalkingLoop(ProgramContext* context, Instruction* head) {
+// them has no effect. Any other head goes the general way. The shape found
+// is kept in the loop's activation for the next passes.
+bool StepWalkingLoop(ProgramContext* context, Instruction* head, LoopActivation* activation) {
     const Instruction* pushes = head->next;
     if (!pushes || pushes->opcode != static_cast<uint32_t>(Opcode::PUSHVARVAR) ||
         pushes->handler != Builtin___savesp || pushes->secondHandler != Handle_PUSHVARVAR || NoFollowPending)
         return false;
     Instruction* test = pushes->next;
     if (!test || test->handler != Handle_FOREACH || context->argumentFrame.count >= kMaxArgumentFrames) return false;
-    VariableRecord* source = CachedNodeVariable(pushes, true);
-    VariableRecord* result = CachedNodeVariable(pushes, false);
-    if (!(HasPlainRead(source) || HasPlainListRead(source)) || !HasPlainRead(result)) return false;
+    VariableRecord* source = nullptr;
+    VariableRecord* result = nullptr;
+    if (!ReadWalkNames(pushes, &source, &result)) return false;
     CurrentInstruction = test;
-    StepWalk(context, result, source);
+    if (!activation) {
+        LeaveLoop();
+        return true;
+    }
+    activation->walkedHead = head;
+    activation->walkedPushes = pushes;
+    activation->walkedTest = test;
+    StepWalkIn(context, activation, result, source);
+    return true;
+}
+
+// A later pass of a walk whose head StepWalkingLoop proved: only what the
+// body can have changed (the two variables and their caches) is checked again.
+[[gnu::always_inline]] inline bool StepProvedWalkingLoop(ProgramContext* context, LoopActivation* activation) {
+    if (NoFollowPending || context->argumentFrame.count >= kMaxArgumentFrames) return false;
+    VariableRecord* source = nullptr;
+    VariableRecord* result = nullptr;
+    if (!ReadWalkNames(activation->walkedPushes, &source, &result)) return false;
+    CurrentInstruction = activation->walkedTest;
+    StepWalkIn(context, activation, result, source);
     return true;
 }
 
@@ -1294,10 +1329,13 @@ namespace {
         if (!StepCountingLoop(context, target, activation)) CurrentInstruction = target;
         return;
     }
-    case Opcode::INITFOREACH:
+    case Opcode::INITFOREACH: {
         FreeTrackedAllocationsFrom(context, context->callDepth);
-        if (!StepWalkingLoop(context, target)) CurrentInstruction = target;
+        LoopActivation* activation = CurrentLoopActivation(context);
+        if (activation && activation->walkedHead == target && StepProvedWalkingLoop(context, activation)) return;
+        if (!StepWalkingLoop(context, target, activation)) CurrentInstruction = target;
         return;
+    }
     case Opcode::INITWHILE:
         FreeTrackedAllocationsFrom(context, context->callDepth);
         CurrentInstruction = target;
@@ -1661,7 +1699,7 @@ void Handle_OBJRUN() {
     ProgramContext* context = CurrentContext;
     // The cell was written field by field just before: reading the two
     // fields needed spares a whole-cell copy that would wait on those writes.
-    const StackEntry* popped = PopStackEntryFrom(context);
+    const StackEntry* popped = PopCell(context);
     VariableRecord* object = ObjectOfCell(popped->value, popped->variable, context);
     if (!object) {
         AbandonObjectCall(node);
@@ -1691,9 +1729,9 @@ void Handle_OBJRUN() {
     }
     ObjectToBind = object;
     RunProcedureIn(context, method);
-    if (method->extraWord == 0) CloseArgumentFrame(context);
+    if (method->extraWord == 0) CloseFrame(context);
     if (!IsFunction(method)) {
-        CloseArgumentFrame(context);
+        CloseFrame(context);
         return;
     }
     DropFunctionStack(static_cast<int32_t>(node->extraWord));
