@@ -193,10 +193,11 @@ public:
 
     size_t Size() const { return used; }
     uint8_t& At(size_t position) { return bytes[position]; }
-    // The image written so far, as its own vector.
-    std::vector<uint8_t>& Bytes() {
-        bytes.resize(used);
-        return bytes;
+    std::span<const uint8_t> Bytes() const { return {bytes.get(), used}; }
+    // Room for about this many bytes in one piece: each growth copies the
+    // bytes so far and touches a new stretch of memory.
+    void Expect(size_t total) {
+        if (total > capacity) Resize(total);
     }
 
 private:
@@ -209,15 +210,23 @@ private:
     // n bytes to write at the end; the buffer grows by doubling, out of the
     // way of the common case, which stays small enough to inline.
     uint8_t* Room(size_t n) {
-        if (bytes.size() - used < n) [[unlikely]]
+        if (capacity - used < n) [[unlikely]]
             Grow(n);
-        uint8_t* at = bytes.data() + used;
+        uint8_t* at = bytes.get() + used;
         used += n;
         return at;
     }
-    [[gnu::noinline]] void Grow(size_t n) { bytes.resize(std::max(bytes.size() * 2, used + n + 4096)); }
+    [[gnu::noinline]] void Grow(size_t n) { Resize(std::max(capacity * 2, used + n + 4096)); }
+    // Bytes past the used ones are written before they are read: the buffer is left unfilled.
+    void Resize(size_t total) {
+        auto larger = std::make_unique_for_overwrite<uint8_t[]>(total);
+        if (used != 0) std::memcpy(larger.get(), bytes.get(), used);
+        bytes = std::move(larger);
+        capacity = total;
+    }
 
-    std::vector<uint8_t> bytes;
+    std::unique_ptr<uint8_t[]> bytes;
+    size_t capacity = 0;
     size_t used = 0;
 };
 
@@ -270,9 +279,15 @@ class ProgramWriter {
 public:
     explicit ProgramWriter(Instruction* first) : first(first) {}
 
+    // The version bytes, and a little more than a record takes on the whole
+    // (its header, a name or number, a position): the image's room is taken once.
+    static constexpr size_t kImageHeaderBytes = 6;
+    static constexpr size_t kExpectedRecordBytes = 24;
+
     // Builds the image; false when some node cannot be carried by the format.
     bool Write() {
         if (!NumberNodes()) return false;
+        image.Expect(kImageHeaderBytes + order.size() * kExpectedRecordBytes);
         image.U8(static_cast<uint8_t>(kVersionMajor));
         image.U8(static_cast<uint8_t>(kVersionMinor));
         image.U8(static_cast<uint8_t>(kVersionRelease));
@@ -288,7 +303,7 @@ public:
         return true;
     }
 
-    std::vector<uint8_t>& Bytes() { return image.Bytes(); }
+    std::span<const uint8_t> Bytes() const { return image.Bytes(); }
 
     // The declaration nodes, in list order, once Write has succeeded.
     const std::vector<Instruction*>& Declarations() const { return declarations; }
@@ -734,7 +749,7 @@ public:
         uint32_t below = 0;
         for (size_t w = 0; w < words; ++w) {
             ranks[w] = below;
-            below += static_cast<uint32_t>(std::popcount(nodeBits[w]));
+            below += CountBits(nodeBits[w]);
         }
         nodes.assign(below, nullptr);
         return true;
@@ -762,9 +777,18 @@ private:
     static constexpr uint8_t kNode = 1;
     static constexpr uint8_t kData = 2;
 
+    // The set bits of a word, counted inline: built for any x86-64, the
+    // library's count is a call, and every jump placed asks for one.
+    static uint32_t CountBits(uint64_t word) {
+        word -= (word >> 1) & 0x5555555555555555ull;
+        word = (word & 0x3333333333333333ull) + ((word >> 2) & 0x3333333333333333ull);
+        word = (word + (word >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+        return static_cast<uint32_t>((word * 0x0101010101010101ull) >> 56);
+    }
+
     size_t SlotOf(uint32_t identity) const {
         const uint64_t below = nodeBits[identity / 64] & ((uint64_t{1} << (identity % 64)) - 1);
-        return ranks[identity / 64] + static_cast<size_t>(std::popcount(below));
+        return ranks[identity / 64] + CountBits(below);
     }
 
     bool dense = true;

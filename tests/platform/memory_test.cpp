@@ -12,6 +12,7 @@
 #include <cstring>
 #include <functional>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -336,14 +337,26 @@ TEST(MemoryTest, FreeRunStopsAtTheFirstBlockItMayNotFree) {
         {"a stack address", local},
         {"a block freed before", freedBefore},
         {"an address inside a block", static_cast<char*>(HeapAlloc(heap, 0, 64)) + 16},
+        {"another heap's block of 64", HeapAlloc(other, 0, 64)},
+        {"a block of 64 freed before", nullptr},  // made in the loop: a later block could take its slot
+        {"an address inside a block of 80", static_cast<char*>(HeapAlloc(heap, 0, 80)) + 64},
     };
+    // Runs of mixed sizes, and runs of 64-byte blocks only, which go the
+    // quickest way up to the stop.
+    const std::vector<std::vector<size_t>> runs = {{1, 64, 64, 5000, 100000}, {64, 64, 64}};
+    for (const auto& sizes : runs)
     for (const Stopper& stopper : stoppers) {
-        SCOPED_TRACE(stopper.what);
+        SCOPED_TRACE(std::string(stopper.what) + (sizes.size() == 3 ? " after blocks of 64" : " after mixed blocks"));
         std::vector<void*> run;
-        for (size_t size : {size_t{1}, size_t{64}, size_t{64}, size_t{5000}, size_t{100000}}) run.push_back(HeapAlloc(heap, 0, size));
+        for (size_t size : sizes) run.push_back(HeapAlloc(heap, 0, size));
         void* after = HeapAlloc(heap, 0, 64);
+        void* stop = stopper.address;
+        if (&stopper == &stoppers[6]) {
+            stop = HeapAlloc(heap, 0, 64);
+            ASSERT_TRUE(HeapFree(heap, stop));
+        }
         std::vector<void*> blocks = run;
-        blocks.push_back(stopper.address);
+        blocks.push_back(stop);
         blocks.push_back(after);
         EXPECT_EQ(HeapFreeRun(heap, blocks.data(), blocks.size()), run.size());
         for (void* block : run) EXPECT_FALSE(IsLiveBlock(block));
@@ -352,6 +365,7 @@ TEST(MemoryTest, FreeRunStopsAtTheFirstBlockItMayNotFree) {
         EXPECT_FALSE(IsLiveBlock(after));
     }
     EXPECT_EQ(GetBlockHeap(stoppers[1].address), other) << "another heap's block stays";
+    EXPECT_EQ(GetBlockHeap(stoppers[5].address), other) << "another heap's block stays";
     EXPECT_EQ(HeapFreeRun(heap, nullptr, 0), 0u);
     HeapDestroy(other);
     HeapDestroy(heap);
