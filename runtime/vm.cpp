@@ -979,9 +979,11 @@ bool StepCountingLoop(ProgramContext* context, Instruction* head, LoopActivation
     const double start = pushes->operand;
     const double step = end < start ? -1.0 : 1.0;
     if (activation) {
+        const bool constantEnd = endNode->opcode == static_cast<uint32_t>(Opcode::PUSHINT);
         activation->countedHead = head;
+        activation->constantHead = constantEnd ? head : nullptr;
         activation->countedPushes = pushes;
-        activation->countedEndNode = endNode->opcode == static_cast<uint32_t>(Opcode::PUSHINT) ? nullptr : endNode;
+        activation->countedEndNode = constantEnd ? nullptr : endNode;
         activation->countedTest = test;
         activation->countedEnd = end;
         activation->countedStep = step;
@@ -1003,7 +1005,6 @@ bool StepCountingLoop(ProgramContext* context, Instruction* head, LoopActivation
 // Such a pass when the loop's end is a constant.
 [[gnu::always_inline]] inline bool StepProvedConstantLoop(const ProgramContext* context,
                                                           const LoopActivation& activation) {
-    if (activation.countedEndNode) return false;
     VariableRecord* variable = ProvedLoopVariable(context, activation);
     if (!variable) return false;
     AdvanceCountingLoop(variable, activation.countedEnd, activation.countedStep, activation.countedTest);
@@ -1359,7 +1360,7 @@ void Handle_BRANCH() {
         const bool nothingToFree = context->callDepth >= context->trackingDepthsUsed;
         if (opcode == Opcode::INITFOR) {
             const LoopActivation* activation = nothingToFree ? CurrentLoopActivation(context) : nullptr;
-            if (activation && activation->countedHead == target && StepProvedConstantLoop(context, *activation))
+            if (activation && activation->constantHead == target && StepProvedConstantLoop(context, *activation))
                 return;
         } else if (opcode != Opcode::INITFOREACH && (opcode != Opcode::INITWHILE || nothingToFree)) {
             CurrentInstruction = target;
