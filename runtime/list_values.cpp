@@ -104,15 +104,15 @@ uint32_t ContinueHash(uint32_t h, const void* record) {
     return FinishHash<N>(h, lowSums, highSums);
 }
 
-// Eight bytes of a record as they lie in memory.
-// Opaque to the optimiser, which would otherwise see that a word put
-// together from neighbouring fields is the bytes in memory, and read it with
-// the one wide load this is meant to avoid.
+// The word as it stands, opaque to the optimiser, which would otherwise see
+// that a word put together from neighbouring fields is the bytes in memory,
+// and read it with the one wide load the words below are meant to avoid.
 uint64_t Opaque(uint64_t word) {
     asm("" : "+r"(word));
     return word;
 }
 
+// Eight bytes of a record as they lie in memory.
 template <class T>
 uint64_t BytesOf(const T& field) {
     static_assert(sizeof field == 8);
