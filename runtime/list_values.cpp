@@ -104,16 +104,21 @@ uint32_t ContinueHash(uint32_t h, const void* record) {
     return FinishHash<N>(h, lowSums, highSums);
 }
 
+// The word as it stands, opaque to the optimiser, which would otherwise see
+// that a word put together from neighbouring fields is the bytes in memory,
+// and read it with the one wide load the words below are meant to avoid.
+uint64_t Opaque(uint64_t word) {
+    asm("" : "+r"(word));
+    return word;
+}
+
 // Eight bytes of a record as they lie in memory.
 template <class T>
 uint64_t BytesOf(const T& field) {
     static_assert(sizeof field == 8);
     uint64_t bytes;
     std::memcpy(&bytes, &field, sizeof bytes);
-    // Opaque to the optimiser, which would otherwise join neighbouring fields
-    // into the one wide load this is meant to avoid.
-    asm("" : "+r"(bytes));
-    return bytes;
+    return Opaque(bytes);
 }
 
 // A node's eight-byte words, for the hash of a node whose extension pointers
@@ -134,8 +139,8 @@ PlainNodeWords WordsOf(const ListNode* node) {
     std::memcpy(&padding, reinterpret_cast<const char*>(node) + 28, sizeof padding);
     return {BytesOf(node->data),
             BytesOf(node->value),
-            node->flags | uint64_t{node->stamp} << 32,
-            static_cast<uint32_t>(node->type) | uint64_t{padding} << 32,
+            Opaque(node->flags) | Opaque(node->stamp) << 32,
+            Opaque(static_cast<uint32_t>(node->type)) | Opaque(padding) << 32,
             BytesOf(node->previous),
             BytesOf(node->next)};
 }

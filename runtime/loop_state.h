@@ -28,6 +28,7 @@ struct LoopActivation {
     // an earlier pass: nodes do not change while they run, so later passes
     // check only what the body can change (the variable and its cache).
     const Instruction* countedHead;    // the opening node proved (null: nothing proved)
+    const Instruction* constantHead;   // the same when the end is a constant, else null
     const Instruction* countedPushes;  // the pushes of the variable and the start
     const Instruction* countedEndNode; // the end's push when it reads a variable, else null
     Instruction* countedTest;          // the FOR node
