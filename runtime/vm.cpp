@@ -1484,7 +1484,7 @@ Instruction* WalkNumberLabels(Instruction* pull, Visit visit) {
 // A CASE on a number tries those labels here, one after another as their
 // own nodes would (a label that matches goes on into its body), without
 // running each label node; the first other node runs as usual.
-void SelectNumberLabel(Instruction* pull, double selector) {
+[[gnu::noinline]] void SelectNumberLabel(Instruction* pull, double selector) {
     Instruction* taken = nullptr;
     Instruction* last = WalkNumberLabels(pull, [&](Instruction* label, double constant) {
         if (constant != selector) return false;
@@ -1496,7 +1496,7 @@ void SelectNumberLabel(Instruction* pull, double selector) {
 
 // Fills the activation's CASE table for the PULLCASE: the first label of
 // each small whole value, and where the run goes on when none matches.
-void BuildCaseTable(LoopActivation* activation, Instruction* pull) {
+[[gnu::noinline]] void BuildCaseTable(LoopActivation* activation, Instruction* pull) {
     activation->casePull = pull;
     for (Instruction*& label : activation->caseLabels) label = nullptr;
     activation->caseNoMatch = WalkNumberLabels(pull, [&](Instruction* label, double constant) {
