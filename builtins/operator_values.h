@@ -246,17 +246,12 @@ inline void StorePlainNumber(VariableRecord* variable, double value) {
     StoreNumber(variable, value, nullptr);
 }
 
-// What NodeVariable gives when the node's cache answers at once (in force,
-// the reference chain followed: no no-follow read asked for by the node or
-// pending); null otherwise, with nothing done. No call on its way: the
+// What NodeVariable gives for the running node (node is CurrentInstruction)
+// when its cache or the running frame answers at once (see
+// RunningNodeVariableAtOnce) and the node asks for the reference chain to be
+// followed; null otherwise, with nothing done. No call on its way: the
 // handlers that step a plain number try it before anything else.
 [[nodiscard, gnu::always_inline]] inline VariableRecord* NodeVariableAtOnce(const Instruction* node) {
-    const InstructionExtra* extra = node->extra;
-    if (!extra || node->extraWord != 0 || NoFollowPending || !IsCachedListInForce(extra->cachedList)) return nullptr;
-    VariableRecord* variable = extra->cachedVariable;
-    if (!variable) return nullptr;
-    while (variable->reference) variable = variable->reference;
-    return variable;
+    return node->extraWord == 0 ? RunningNodeVariableAtOnce(node) : nullptr;
 }
-
 }  // namespace qob

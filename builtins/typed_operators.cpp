@@ -63,6 +63,27 @@ void RunNumberTextFirst(const StackEntry& variable, const StackEntry& constant) 
 // The named variable against the node's constant (in that order, or the
 // constant first) when the variable holds a plain number: the result is
 // pushed and true returned. Otherwise the variable is given for the general rule.
+// PushNamedNumberResult when the variable is found at once (see
+// NodeVariableAtOnce) and a free cell waits above the top; false, with
+// nothing done, otherwise (the handler's full way then runs).
+template <double (*Numbers)(double, double), bool constantFirst>
+[[gnu::always_inline]] inline bool PushNamedNumberAtOnce() {
+    const Instruction* node = CurrentInstruction;
+    ProgramContext* context = CurrentContext;
+    StackEntry* cell = context->stackTop->above;
+    double number = 0.0;
+    if (!cell || !ReadPlainNumber(NodeVariableAtOnce(node), &number)) return false;
+    const double constant = node->operand;
+    cell->ownedLinks = nullptr;
+    context->stackTop = cell;
+    cell->value = constantFirst ? Numbers(constant, number) : Numbers(number, constant);
+    cell->text = nullptr;
+    cell->variable = nullptr;
+    cell->extra = 0;
+    cell->flags = 0;
+    return true;
+}
+
 template <double (*Numbers)(double, double), bool constantFirst>
 bool PushNamedNumberResult(VariableRecord** variable) {
     *variable = NodeVariable(CurrentInstruction);
@@ -74,17 +95,70 @@ bool PushNamedNumberResult(VariableRecord** variable) {
     return true;
 }
 
+// The named forms the long way: anything but a plain number variable found
+// at once with a free cell above the top.
+[[gnu::noinline]] void RunADD5Fully() {
+    VariableRecord* variable = nullptr;
+    if (!PushNamedNumberResult<Add, false>(&variable)) PushSum(NamedOperand(variable), ConstantNumber());
+}
+
+[[gnu::noinline]] void RunADD6Fully() {
+    VariableRecord* variable = nullptr;
+    if (!PushNamedNumberResult<Add, true>(&variable)) PushSum(ConstantNumber(), NamedOperand(variable));
+}
+
+[[gnu::noinline]] void RunSUB5Fully() {
+    VariableRecord* variable = nullptr;
+    if (!PushNamedNumberResult<Subtract, false>(&variable))
+        RunNumberTextFirst<PushDifference, Subtract>(NamedOperand(variable), ConstantNumber());
+}
+
+[[gnu::noinline]] void RunSUB6Fully() {
+    VariableRecord* named = nullptr;
+    if (PushNamedNumberResult<Subtract, true>(&named)) return;
+    const StackEntry variable = NamedOperand(named);
+    const double constant = CurrentInstruction->operand;
+    if (IsMatrix(variable)) return MatrixOperatorNumConst('-', variable, constant);
+    PushNumberResult(constant - OperandNumber(variable));
+}
+
+[[gnu::noinline]] void RunMUL5Fully() {
+    VariableRecord* variable = nullptr;
+    if (!PushNamedNumberResult<Multiply, false>(&variable))
+        RunNumberTextFirst<PushProduct, Multiply>(NamedOperand(variable), ConstantNumber());
+}
+
+[[gnu::noinline]] void RunMUL6Fully() {
+    VariableRecord* variable = nullptr;
+    if (!PushNamedNumberResult<Multiply, false>(&variable))
+        RunNumberTextFirst<PushProduct, Multiply>(NamedOperand(variable), ConstantNumber());
+}
+
+[[gnu::noinline]] void RunDIV5Fully() {
+    VariableRecord* variable = nullptr;
+    if (!PushNamedNumberResult<Divide, false>(&variable))
+        RunNumberTextFirst<PushQuotient, Divide>(NamedOperand(variable), ConstantNumber());
+}
+
+[[gnu::noinline]] void RunDIV6Fully() {
+    VariableRecord* named = nullptr;
+    if (PushNamedNumberResult<Divide, true>(&named)) return;
+    const StackEntry variable = NamedOperand(named);
+    const double constant = CurrentInstruction->operand;
+    if (IsMatrix(variable)) return MatrixOperatorNumConst('/', variable, constant);
+    if (IsText(variable) && !IsNumeric(variable)) return PushNumberResult(0.0);
+    PushNumberResult(constant / OperandNumber(variable));
+}
+
 }  // namespace
 
 void Handle_ADD2() { RunWithConstant<PushSum, ConstantNumber, Add>(); }
 void Handle_ADD4() { RunWithConstant<PushSum, ConstantText>(); }
 void Handle_ADD5() {
-    VariableRecord* variable = nullptr;
-    if (!PushNamedNumberResult<Add, false>(&variable)) PushSum(NamedOperand(variable), ConstantNumber());
+    if (!PushNamedNumberAtOnce<Add, false>()) RunADD5Fully();
 }
 void Handle_ADD6() {
-    VariableRecord* variable = nullptr;
-    if (!PushNamedNumberResult<Add, true>(&variable)) PushSum(ConstantNumber(), NamedOperand(variable));
+    if (!PushNamedNumberAtOnce<Add, true>()) RunADD6Fully();
 }
 
 void Handle_SUB2() { RunWithConstant<PushDifference, ConstantNumber, Subtract>(); }
@@ -102,47 +176,28 @@ void Handle_SUB4() {
 }
 
 void Handle_SUB5() {
-    VariableRecord* variable = nullptr;
-    if (!PushNamedNumberResult<Subtract, false>(&variable))
-        RunNumberTextFirst<PushDifference, Subtract>(NamedOperand(variable), ConstantNumber());
+    if (!PushNamedNumberAtOnce<Subtract, false>()) RunSUB5Fully();
 }
 
 void Handle_SUB6() {
-    VariableRecord* named = nullptr;
-    if (PushNamedNumberResult<Subtract, true>(&named)) return;
-    const StackEntry variable = NamedOperand(named);
-    const double constant = CurrentInstruction->operand;
-    if (IsMatrix(variable)) return MatrixOperatorNumConst('-', variable, constant);
-    PushNumberResult(constant - OperandNumber(variable));
+    if (!PushNamedNumberAtOnce<Subtract, true>()) RunSUB6Fully();
 }
 
 void Handle_MUL2() { RunWithConstant<PushProduct, ConstantNumber, Multiply>(); }
 void Handle_MUL5() {
-    VariableRecord* variable = nullptr;
-    if (!PushNamedNumberResult<Multiply, false>(&variable))
-        RunNumberTextFirst<PushProduct, Multiply>(NamedOperand(variable), ConstantNumber());
+    if (!PushNamedNumberAtOnce<Multiply, false>()) RunMUL5Fully();
 }
 void Handle_MUL6() {
-    VariableRecord* variable = nullptr;
-    if (!PushNamedNumberResult<Multiply, false>(&variable))
-        RunNumberTextFirst<PushProduct, Multiply>(NamedOperand(variable), ConstantNumber());
+    if (!PushNamedNumberAtOnce<Multiply, false>()) RunMUL6Fully();
 }
 
 void Handle_DIV2() { RunWithConstant<PushQuotient, ConstantNumber, Divide>(); }
 void Handle_DIV5() {
-    VariableRecord* variable = nullptr;
-    if (!PushNamedNumberResult<Divide, false>(&variable))
-        RunNumberTextFirst<PushQuotient, Divide>(NamedOperand(variable), ConstantNumber());
+    if (!PushNamedNumberAtOnce<Divide, false>()) RunDIV5Fully();
 }
 
 void Handle_DIV6() {
-    VariableRecord* named = nullptr;
-    if (PushNamedNumberResult<Divide, true>(&named)) return;
-    const StackEntry variable = NamedOperand(named);
-    const double constant = CurrentInstruction->operand;
-    if (IsMatrix(variable)) return MatrixOperatorNumConst('/', variable, constant);
-    if (IsText(variable) && !IsNumeric(variable)) return PushNumberResult(0.0);
-    PushNumberResult(constant / OperandNumber(variable));
+    if (!PushNamedNumberAtOnce<Divide, true>()) RunDIV6Fully();
 }
 
 }  // namespace qob

@@ -481,13 +481,13 @@ template <Operands from>
     switch (from) {
         case Operands::VariableAndConstant:
             *right = push->operand;
-            return ReadHitNumber(extra->cachedList, extra->cachedVariable, left);
+            return ReadPlainNumber(RunningNodeVariableAtOnce(push), left);
         case Operands::ConstantAndVariable:
             *left = push->operand;
-            return ReadHitNumber(extra->cachedList, extra->cachedVariable, right);
+            return ReadPlainNumber(RunningNodeVariableAtOnce(push), right);
         case Operands::TwoVariables:
             return ReadHitNumber(extra->cachedList2, extra->cachedVariable2, left) &&
-                   ReadHitNumber(extra->cachedList, extra->cachedVariable, right);
+                   ReadPlainNumber(RunningNodeVariableAtOnce(push), right);
     }
     return false;
 }
@@ -594,7 +594,9 @@ template <Operands from, void (*full)(Instruction*), void (*plain)(Instruction*)
 // plain number and no push of the result is asked for. False, with nothing
 // done, otherwise.
 [[gnu::always_inline]] inline bool RunCompoundAtOnce(const Instruction* op, uint8_t rule, double right) {
-    VariableRecord* target = SetPushPending ? nullptr : NodeVariableAtOnce(op);
+    const InstructionExtra* extra = op->extra;
+    VariableRecord* target = SetPushPending || op->extraWord != 0 || !extra ? nullptr
+                                                                            : HitVariable(extra->cachedList, extra->cachedVariable);
     double number = 0.0;
     if (!target || !ReadPlainNumber(target, &number) || !StoresPlainNumberAtOnce(target)) return false;
     StorePlainNumberAtOnce(target, ApplyNumberRule(rule, number, right));
@@ -637,7 +639,7 @@ void Handle_PUSHVAR() {
     Instruction* node = CurrentInstruction;
     const InstructionExtra* extra = node->extra;
     if (!extra || extra->fusedShape == kFusedUndecided || NoFollowPending) return PushVariableFully(node);
-    VariableRecord* variable = HitVariable(extra->cachedList, extra->cachedVariable);
+    VariableRecord* variable = RunningNodeVariableAtOnce(node);
     if (!variable) return PushVariableFully(node);
     if (double right = 0.0; extra->fusedShape >= kFusedAssign && ReadPlainNumber(variable, &right)) {
         if (extra->fusedShape != kFusedCompound) {
@@ -711,7 +713,7 @@ void Handle_PUSHVARVAR() {
     // caches answer and the reads have no effect.
     if (const InstructionExtra* extra = node->extra; extra && extra->fusedShape == kFusedNone) {
         VariableRecord* first = HitVariable(extra->cachedList2, extra->cachedVariable2);
-        VariableRecord* second = HitVariable(extra->cachedList, extra->cachedVariable);
+        VariableRecord* second = RunningNodeVariableAtOnce(node);
         ProgramContext* context = CurrentContext;
         StackEntry* firstCell = context->stackTop->above;
         StackEntry* secondCell = firstCell ? firstCell->above : nullptr;

@@ -42,6 +42,24 @@ inline void CacheFrameVariable(InstructionExtra* extra, VariableRecord* variable
     extra->cachedList = variable->owner;
 }
 
+// What LookUpNodeVariable gives for the running node's first name (node is
+// CurrentInstruction) when its cache answers or the running frame holds the
+// name (then cached, as the lookup caches it), the reference chain followed:
+// found without a call on the way, or null with nothing done (the lookup
+// then runs in full). A no-follow read pending gives null.
+[[nodiscard, gnu::always_inline]] inline VariableRecord* RunningNodeVariableAtOnce(const Instruction* node) {
+    InstructionExtra* extra = node->extra;
+    if (!extra || NoFollowPending) return nullptr;
+    VariableRecord* variable = nullptr;
+    if (IsCachedListInForce(extra->cachedList)) [[likely]]
+        variable = extra->cachedVariable;
+    else if (node->textHash && (variable = FindInRunningFrame(node->textHash)))
+        CacheFrameVariable(extra, variable);
+    if (!variable) return nullptr;
+    while (variable->reference) variable = variable->reference;
+    return variable;
+}
+
 // The node's variable when its cache misses: found, else required, by name,
 // and stored in the first (second == false) or second pair of the side
 // record. The reference is not followed here.

@@ -75,13 +75,19 @@ thread_local RunRecord* tUnwindTarget = nullptr;
 // holds. The record comes first, so a run's record leads to this.
 struct InPlaceRun {
     RunRecord run;
-    Instruction* caller;           // its CALL node: the loop goes on after it
+    Instruction* caller;           // its CALL (or OBJRUN) node: the loop goes on after it
     FrameCacheRecord* cacheRecord;
     InstructionExtra* procedureExtra;
     VariableRecord* savedLocals;
     const char* savedProcName;
     int32_t entryTryDepth;
     uint8_t savedListSwitch;
+    // A method run (null for a CALL): what its OBJRUN does after the run,
+    // and the binding of SELF$ and OBJECTNAME$ its frame keeps.
+    Instruction* method;
+    VariableRecord* savedMembers;
+    const char* boundClassName;
+    uint64_t boundFreedCount;
 };
 
 // The runs in place of this thread, innermost last. They end in the reverse
@@ -145,6 +151,9 @@ inline void CopyErrorToLastError() {
     SetVariableValue(gErrorConstants.lastError, error->data, 0.0, nullptr,
                      static_cast<int64_t>(size ? size : std::strlen(error->data) + 1));
 }
+
+// What OBJRUN does after its method's run (see the method calls below).
+void FinishObjectCall(ProgramContext* context, Instruction* node, Instruction* method);
 
 // The dispatch loop of a run, and the end of the runs it took on in place (see below).
 void RunLoop(void* start);
@@ -525,23 +534,30 @@ template <bool kHandedIn>
 // handler (a handler that runs the call as its fused step goes on after it)
 // and the thread's stack of runs in place has room; false, with nothing
 // changed, for any other call.
-[[gnu::always_inline]] inline bool StartRunInPlace() {
+//
+// A method call of an OBJRUN node (object given) starts the same way when
+// its cached frame keeps the object's binding (see RunPlainCall); the end
+// of its run then does what OBJRUN does after a method.
+template <bool kMethod>
+[[gnu::always_inline]] inline bool StartRunInPlace(Instruction* procedure, VariableRecord* object) {
     if ((reinterpret_cast<uintptr_t>(CallInProcedure) | reinterpret_cast<uintptr_t>(CallInFrame) |
          reinterpret_cast<uintptr_t>(ObjectToBind) | static_cast<uint32_t>(EntryMode)) != 0)
         return false;
     RunRecord* const outer = tCurrentRun;
     Instruction* const caller = CurrentInstruction;
-    if (!outer || tInPlaceCount >= kMaxInPlaceRuns || caller->handler != Handle_CALL) return false;
-    Instruction* const procedure = JumpTarget(caller);
+    if (!outer || tInPlaceCount >= kMaxInPlaceRuns || caller->handler != (kMethod ? Handle_OBJRUN : Handle_CALL))
+        return false;
+    if constexpr (!kMethod) procedure = JumpTarget(caller);
     ProgramContext* const context = CurrentContext;
     if (!procedure || !procedure->extra || !procedure->next || !context || tUnwindTarget ||
         (context->kind != kContextIndependent && context->kind != kContextDetached))
         return false;
     InstructionExtra* const extra = procedure->extra;
     FrameCacheRecord* const record = extra->freeFrames;
-    if (!record || record->keptSelf || record->keptName) return false;
+    if (!record || (kMethod ? !KeepsBindingFor(record, object) : (record->keptSelf || record->keptName)))
+        return false;
 
-    extra->cachedVariable = nullptr;
+    if constexpr (!kMethod) extra->cachedVariable = nullptr;
     CopyErrorToLastError();
     extra->freeFrames = record->nextFree;
     record->nextFree = nullptr;
@@ -554,11 +570,26 @@ template <bool kHandedIn>
     in.savedProcName = CurrentProcName;
     in.entryTryDepth = TryStack.depth;
     in.savedListSwitch = NoListCopy;
+    in.method = kMethod ? procedure : nullptr;
     NoListCopy = 0;
     VariableRecord* const frame = record->frame;
     LocalVariableList = frame;
     const int32_t entryDepth = context->callDepth;
     context->callDepth = entryDepth + 1;
+    if constexpr (kMethod) {
+        // BindObject's first case, as the straight way binds it.
+        VariableRecord* const self = record->keptSelf;
+        VariableRecord* const name = record->keptName;
+        in.savedMembers = MemberList;
+        in.boundClassName = object->data;
+        in.boundFreedCount = InstancesFreed;
+        self->value = static_cast<double>(reinterpret_cast<uintptr_t>(object));
+        name->data = object->data;
+        const uint32_t scope = caller->extra ? caller->extra->namespaceHash : 0;
+        if (self->scope != scope && self->owner != context->globalHead) self->scope = scope;
+        if (name->scope != scope && name->owner != context->globalHead) name->scope = scope;
+        MemberList = object;
+    }
     CurrentProcName = HasHeaderText(procedure->text) ? procedure->text + 4 : "";
     in.run = {outer,           context,     procedure->next,
               entryDepth,      frame,       MemberList,
@@ -574,17 +605,41 @@ template <bool kHandedIn>
     return true;
 }
 
+// A method run's frame keeps its binding for the next call, as the straight
+// way's does, and the caller's current object comes back.
+[[gnu::always_inline]] inline void ReleaseMethodFrameInline(InPlaceRun& in) {
+    FrameCacheRecord* const record = in.cacheRecord;
+    const BoundRecords kept = ReleaseFrameVariables(
+        in.run.context, in.run.frame, {record->keptSelf, record->keptName, in.boundClassName, in.boundFreedCount});
+    record->keptSelf = kept.self;
+    record->keptName = kept.name;
+    record->keptClassName = kept.className;
+    record->keptFreedCount = kept.freedCount;
+    MemberList = in.savedMembers;
+}
+
+[[gnu::noinline]] void ReleaseMethodFrame(InPlaceRun& in) { ReleaseMethodFrameInline(in); }
+
 // Ends the innermost run in place, as the straight way ends its run, and
 // leaves the machine on its CALL node.
+// (kMethodInline: a method run's frame is released inline, not by a call;
+// RETURN, which ends most functions, keeps the call off its own way.)
+template <bool kMethodInline = true>
 [[gnu::always_inline]] inline void EndRunInPlace(InPlaceRun& in) {
     RunRecord& run = in.run;
     ProgramContext* const context = run.context;
     tCurrentRun = run.outer;
     if (EndingContext != context && !context->endPending && !tUnwindTarget) StopFlag = false;
-    for (VariableRecord* r = run.frame->next; r; r = r->next) ReleaseVariable(context, r, false, false);
     FrameCacheRecord* const record = in.cacheRecord;
-    record->keptClassName = nullptr;
-    record->keptFreedCount = 0;
+    Instruction* const method = in.method;
+    if (method) {
+        if constexpr (kMethodInline) ReleaseMethodFrameInline(in);
+        else ReleaseMethodFrame(in);
+    } else {
+        for (VariableRecord* r = run.frame->next; r; r = r->next) ReleaseVariable(context, r, false, false);
+        record->keptClassName = nullptr;
+        record->keptFreedCount = 0;
+    }
     record->inUse = 0;
     record->nextFree = in.procedureExtra->freeFrames;
     in.procedureExtra->freeFrames = record;
@@ -600,6 +655,7 @@ template <bool kHandedIn>
     context->argumentFrame.count = run.entryFrames;
     NoListCopy = in.savedListSwitch;
     --tInPlaceCount;
+    if (method) FinishObjectCall(context, in.caller, method);
 }
 
 // After a stop in a run the base's loop took on in place: ends the runs in
@@ -636,7 +692,7 @@ template <bool kInline>
 [[gnu::always_inline]] inline void EndRunIfInPlace() {
     RunRecord* const run = tCurrentRun;
     if (!run || !run->loop || tUnwindTarget == run) return;
-    if constexpr (kInline) EndRunInPlace(*reinterpret_cast<InPlaceRun*>(run));
+    if constexpr (kInline) EndRunInPlace<false>(*reinterpret_cast<InPlaceRun*>(run));
     else EndCurrentRunInPlace();
 }
 
@@ -768,7 +824,7 @@ void RunAnyCall() {
 }  // namespace
 
 void Handle_CALL() {
-    if (!StartRunInPlace()) RunProcedure();
+    if (!StartRunInPlace<false>(nullptr, nullptr)) RunProcedure();
 }
 
 void RunProcedureIn(ProgramContext* context, Instruction* procedure) {
@@ -1428,7 +1484,7 @@ Instruction* WalkNumberLabels(Instruction* pull, Visit visit) {
 // A CASE on a number tries those labels here, one after another as their
 // own nodes would (a label that matches goes on into its body), without
 // running each label node; the first other node runs as usual.
-void SelectNumberLabel(Instruction* pull, double selector) {
+[[gnu::noinline]] void SelectNumberLabel(Instruction* pull, double selector) {
     Instruction* taken = nullptr;
     Instruction* last = WalkNumberLabels(pull, [&](Instruction* label, double constant) {
         if (constant != selector) return false;
@@ -1440,7 +1496,7 @@ void SelectNumberLabel(Instruction* pull, double selector) {
 
 // Fills the activation's CASE table for the PULLCASE: the first label of
 // each small whole value, and where the run goes on when none matches.
-void BuildCaseTable(LoopActivation* activation, Instruction* pull) {
+[[gnu::noinline]] void BuildCaseTable(LoopActivation* activation, Instruction* pull) {
     activation->casePull = pull;
     for (Instruction*& label : activation->caseLabels) label = nullptr;
     activation->caseNoMatch = WalkNumberLabels(pull, [&](Instruction* label, double constant) {
@@ -1553,6 +1609,20 @@ void Handle_RETURN() {
 
 namespace {
 
+bool IsFunction(const Instruction* start) { return start->operand != 0.0; }
+
+// The frames the call form opened close; a function's results are kept as
+// the node asks.
+void FinishObjectCall(ProgramContext* context, Instruction* node, Instruction* method) {
+    if (method->extraWord == 0) CloseFrame(context);
+    if (!IsFunction(method)) {
+        CloseFrame(context);
+        return;
+    }
+    DropFunctionStack(static_cast<int32_t>(node->extraWord));
+    if (node->extra && node->extra->flagByte && node->extraWord > 0) DropStackEntry();
+}
+
 // HashName of a terminated text in one pass (no length first): every object
 // call hashes its object's class name.
 uint32_t TextHash(const char* text) {
@@ -1568,8 +1638,6 @@ uint32_t TextHash(const char* text) {
 uint32_t ClassHashOf(const VariableRecord* object, const char* className) {
     return object && object->classHash ? object->classHash : TextHash(className);
 }
-
-bool IsFunction(const Instruction* start) { return start->operand != 0.0; }
 
 bool IsPrivate(const Instruction* start) { return start->extra && start->extra->flagByte; }
 
@@ -1728,15 +1796,10 @@ void Handle_OBJRUN() {
         AbandonObjectCall(node);
         return;
     }
+    if (StartRunInPlace<true>(method, object)) return;
     ObjectToBind = object;
     RunProcedureIn(context, method);
-    if (method->extraWord == 0) CloseFrame(context);
-    if (!IsFunction(method)) {
-        CloseFrame(context);
-        return;
-    }
-    DropFunctionStack(static_cast<int32_t>(node->extraWord));
-    if (node->extra && node->extra->flagByte && node->extraWord > 0) DropStackEntry();
+    FinishObjectCall(context, node, method);
 }
 
 }  // namespace qob

@@ -326,5 +326,87 @@ TEST_F(MethodTest, SelfcallThatFindsNoMethodDropsItsArguments) {
     EXPECT_EQ(CountStackEntries(context->stackTop), 1);
 }
 
+// A method that faults ends there, on its first call and on the calls that
+// take its cached frame: outside TRY its caller goes on, inside a TRY of the
+// caller the EXCEPT part runs. The binding, frames and depths come back.
+TEST_F(MethodTest, FaultInAMethodEndsItWhicheverWayItRuns) {
+    Instruction* failing = Method("FAIL(0,0)", false);
+    PushInt(7);
+    Call(RecordTop);
+    Call(CauseAccessViolation);
+    PushInt(8);
+    Call(RecordTop);
+    EndProc();
+    (void)failing;
+    NewShape("S$");
+    Instruction* plain = StartProc("PLAIN", false);
+    ObjectCall("S$", "FAIL(0,0)", 0, {});
+    ObjectCall("S$", "FAIL(0,0)", 0, {});
+    PushInt(1);
+    Call(RecordTop);
+    EndProc();
+    Instruction* guarded = StartProc("GUARDED", false);
+    Instruction* tryNode = Emit(Opcode::TRY, Handle_TRY);
+    ObjectCall("S$", "FAIL(0,0)", 0, {});
+    PushInt(1);
+    Call(RecordTop);
+    Instruction* skip = Branch(nullptr);
+    Target(tryNode, skip);
+    PushInt(2);
+    Instruction* lastExcept = Call(RecordTop);
+    Target(skip, lastExcept);
+    Emit(Opcode::EXCEPT, PopTryHandler);
+    PushInt(3);
+    Call(RecordTop);
+    EndProc();
+    struct Case {
+        Instruction* main;
+        std::vector<double> recorded;
+    };
+    const Case cases[] = {{plain, {7, 7, 1}}, {plain, {7, 7, 1}}, {guarded, {7, 2, 3}}, {guarded, {7, 2, 3}}};
+    for (const Case& c : cases) {
+        Recorded.clear();
+        RunMain(c.main);
+        EXPECT_EQ(Recorded, c.recorded);
+        EXPECT_EQ(MemberList, nullptr);
+        EXPECT_EQ(TryStack.depth, 0);
+        EXPECT_EQ(context->callDepth, 0);
+        EXPECT_EQ(context->argumentFrame.count, 0);
+        EXPECT_EQ(RunNesting(), 0);
+        EXPECT_EQ(CountStackEntries(context->stackTop), 1);
+    }
+}
+
+// A method function's result stays for its caller when the method runs on
+// a cached frame too, and a function run as a statement leaves nothing.
+TEST_F(MethodTest, RepeatedMethodCallsKeepOrDropTheirResults) {
+    Method("TWICE(1,1)", true);
+    Emit(Opcode::PARMSPUSHVAR, Handle_PARMSPUSHVAR, "K$");
+    PushVar("K$");
+    Call(RecordTop);
+    Emit(Opcode::SAVESP, Builtin___savesp);
+    PushVar("K$");
+    PushInt(2);
+    Call(TestMultiply);
+    Emit(Opcode::RETURN, Handle_RETURN);
+    EndProc();
+    NewShape("S$");
+    Instruction* main = StartProc("MAIN", false);
+    for (double k : {1.0, 2.0, 3.0}) {
+        ObjectCall("S$", "TWICE(1,1)", 1, {k});
+        Call(RecordTop);
+        ObjectCall("S$", "TWICE(1,0)", 0, {k});
+    }
+    EndProc();
+    for (int run = 0; run < 2; ++run) {
+        Recorded.clear();
+        RunMain(main);
+        // Each argument as the method sees it, then what the caller kept.
+        EXPECT_EQ(Recorded, (std::vector<double>{1, 2, 1, 2, 4, 2, 3, 6, 3}));
+        EXPECT_EQ(context->argumentFrame.count, 0);
+        EXPECT_EQ(CountStackEntries(context->stackTop), 1);
+    }
+}
+
 }  // namespace
 }  // namespace qob::testing
