@@ -82,10 +82,10 @@ template <Rule rule, double (*Numbers)(double, double)>
 void RunTypedCompound() {
     ProgramContext* context = CurrentContext;
     StackEntry* top = context->stackTop;
-    VariableRecord* variable = SetPushPending ? nullptr : NodeVariableAtOnce(CurrentInstruction);
     double number = 0.0;
-    if (!variable || !top->below || !IsPlainNumberCell(top) || !ReadPlainNumber(variable, &number) ||
-        !StoresPlainNumberAtOnce(variable))
+    VariableRecord* variable =
+        SetPushPending ? nullptr : PlainNumberAtEnd(NodeRecordAtOnce(CurrentInstruction), &number);
+    if (!variable || !top->below || !IsPlainNumberCell(top) || !StoresPlainNumberAtOnce(variable))
         return RunTypedCompoundFully<rule, Numbers>();
     context->stackTop = top->below;
     StorePlainNumberAtOnce(variable, Numbers(number, top->value));

@@ -48,9 +48,9 @@ void StepPoppedVariable() {
 // push of the value is asked for: the whole of what the shapes below do then.
 // False, with nothing done, otherwise.
 [[gnu::always_inline]] inline bool StepPlainNumberAtOnce(const Instruction* node, double step) {
-    VariableRecord* variable = SetPushPending ? nullptr : NodeVariableAtOnce(node);
     double number = 0.0;
-    if (!variable || !ReadPlainNumber(variable, &number) || !StoresPlainNumberAtOnce(variable)) return false;
+    VariableRecord* variable = SetPushPending ? nullptr : PlainNumberAtEnd(NodeRecordAtOnce(node), &number);
+    if (!variable || !StoresPlainNumberAtOnce(variable)) return false;
     StorePlainNumberAtOnce(variable, number + step);
     return true;
 }

@@ -163,6 +163,26 @@ void AssignTargetOrSetResult(StackEntry* cell, double value, Instruction* next, 
     return true;
 }
 
+// ReadPlainNumber for the record at the end of the chain that starts at
+// variable (null: none), giving that record, or null when it holds anything
+// but a plain number. A record that stands for itself, as nearly every one
+// does, takes one test: its reference link is or-ed in with the fields
+// ReadPlainNumber tests.
+[[nodiscard, gnu::always_inline]] inline VariableRecord* PlainNumberAtEnd(VariableRecord* variable, double* value) {
+    if (!variable) return nullptr;
+    const uintptr_t pointers =
+        reinterpret_cast<uintptr_t>(variable->data) | reinterpret_cast<uintptr_t>(variable->currentNode) |
+        reinterpret_cast<uintptr_t>(variable->getter) | reinterpret_cast<uintptr_t>(variable->reference);
+    if ((pointers | static_cast<uint32_t>(variable->type) | (variable->flags & kVarMatrix)) == 0) [[likely]] {
+        *value = variable->value;
+        return variable;
+    }
+    if (!variable->reference) return nullptr;
+    do variable = variable->reference;
+    while (variable->reference);
+    return ReadPlainNumber(variable, value) ? variable : nullptr;
+}
+
 // --- results ---------------------------------------------------------------------------
 
 void PushNumberResult(double value);
@@ -246,12 +266,13 @@ inline void StorePlainNumber(VariableRecord* variable, double value) {
     StoreNumber(variable, value, nullptr);
 }
 
-// What NodeVariable gives for the running node (node is CurrentInstruction)
-// when its cache or the running frame answers at once (see
-// RunningNodeVariableAtOnce) and the node asks for the reference chain to be
-// followed; null otherwise, with nothing done. No call on its way: the
-// handlers that step a plain number try it before anything else.
-[[nodiscard, gnu::always_inline]] inline VariableRecord* NodeVariableAtOnce(const Instruction* node) {
-    return node->extraWord == 0 ? RunningNodeVariableAtOnce(node) : nullptr;
+// The record NodeVariable starts from for the running node (node is
+// CurrentInstruction), its reference chain not followed yet (PlainNumberAtEnd
+// follows it), when its cache or the running frame answers at once (see
+// RunningNodeRecordAtOnce) and the node asks for the chain to be followed;
+// null otherwise, with nothing done. No call on its way: the handlers that
+// step a plain number try it before anything else.
+[[nodiscard, gnu::always_inline]] inline VariableRecord* NodeRecordAtOnce(const Instruction* node) {
+    return node->extraWord == 0 ? RunningNodeRecordAtOnce(node) : nullptr;
 }
 }  // namespace qob

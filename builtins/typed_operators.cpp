@@ -64,7 +64,7 @@ void RunNumberTextFirst(const StackEntry& variable, const StackEntry& constant) 
 // constant first) when the variable holds a plain number: the result is
 // pushed and true returned. Otherwise the variable is given for the general rule.
 // PushNamedNumberResult when the variable is found at once (see
-// NodeVariableAtOnce) and a free cell waits above the top; false, with
+// NodeRecordAtOnce) and a free cell waits above the top; false, with
 // nothing done, otherwise (the handler's full way then runs).
 template <double (*Numbers)(double, double), bool constantFirst>
 [[gnu::always_inline]] inline bool PushNamedNumberAtOnce() {
@@ -72,7 +72,7 @@ template <double (*Numbers)(double, double), bool constantFirst>
     ProgramContext* context = CurrentContext;
     StackEntry* cell = context->stackTop->above;
     double number = 0.0;
-    if (!cell || !ReadPlainNumber(NodeVariableAtOnce(node), &number)) return false;
+    if (!cell || !PlainNumberAtEnd(NodeRecordAtOnce(node), &number)) return false;
     const double constant = node->operand;
     cell->ownedLinks = nullptr;
     context->stackTop = cell;

@@ -52,6 +52,12 @@ void AssignOpcode();
                              (x->flags & (kVarHandedOver | kVarOwnsData | kVarObject));
     return (pointers | numbers) == 0 && x->protect != 1;
 }
+// TakesPlainNumber for a variable ReadPlainNumber has just accepted: what
+// that read tested (no list element, typed storage) is not tested again.
+[[nodiscard, gnu::always_inline]] inline bool TakesPlainNumberAfterRead(const VariableRecord* x) {
+    const uint32_t numbers = x->elementCount | (x->flags & (kVarHandedOver | kVarOwnsData | kVarObject));
+    return (reinterpret_cast<uintptr_t>(x->setter) | numbers) == 0 && x->protect != 1;
+}
 // The store into a variable TakesPlainNumber accepted.
 [[gnu::always_inline]] inline void StoreWholeNumber(VariableRecord* x, double value) {
     x->value = value;

@@ -438,13 +438,12 @@ template <Operands from>
     DecideFusedShape(push, extra);
 }
 
-// A cached name's plain number when its cache is in force, read without a
-// call on the way; false when anything else holds (the full path decides).
-[[gnu::always_inline]] inline bool ReadHitNumber(const VariableRecord* list, const VariableRecord* variable,
-                                                 double* value) {
-    if (!IsCachedListInForce(list) || !variable) return false;
-    while (variable->reference) variable = variable->reference;
-    return ReadPlainNumber(variable, value);
+// A cached name's record holding a plain number (at the end of its
+// reference chain) when its cache is in force, its number read without a
+// call on the way; null when anything else holds (the full path decides).
+[[gnu::always_inline]] inline VariableRecord* ReadHitNumber(const VariableRecord* list, VariableRecord* variable,
+                                                            double* value) {
+    return IsCachedListInForce(list) ? PlainNumberAtEnd(variable, value) : nullptr;
 }
 
 // A cached name's variable (at the end of its reference chain) when its
@@ -475,21 +474,38 @@ template <Operands from>
     cell->flags = EntryFlagsOf(variable);
 }
 
+// The operands' numbers when ReadHitNumber answers for each named one; the
+// left one's record (null for a constant) into leftRecord.
 template <Operands from>
 [[gnu::always_inline]] inline bool ReadHitOperands(const Instruction* push, const InstructionExtra* extra,
-                                                   double* left, double* right) {
+                                                   double* left, double* right, VariableRecord** leftRecord) {
     switch (from) {
         case Operands::VariableAndConstant:
             *right = push->operand;
-            return ReadPlainNumber(RunningNodeVariableAtOnce(push), left);
+            return (*leftRecord = PlainNumberAtEnd(RunningNodeRecordAtOnce(push), left)) != nullptr;
         case Operands::ConstantAndVariable:
             *left = push->operand;
-            return ReadPlainNumber(RunningNodeVariableAtOnce(push), right);
+            return PlainNumberAtEnd(RunningNodeRecordAtOnce(push), right) != nullptr;
         case Operands::TwoVariables:
-            return ReadHitNumber(extra->cachedList2, extra->cachedVariable2, left) &&
-                   ReadPlainNumber(RunningNodeVariableAtOnce(push), right);
+            return (*leftRecord = ReadHitNumber(extra->cachedList2, extra->cachedVariable2, left)) &&
+                   PlainNumberAtEnd(RunningNodeRecordAtOnce(push), right);
     }
     return false;
+}
+
+// The "=2" target's variable when its node caches the very record the push
+// read its left operand through, from the same list, and follows the chain
+// as that read did: then it is that read's record (a plain number), and its
+// cache is in force as the push's is. Null when not so proved (the target's
+// own tests decide then).
+[[gnu::always_inline]] inline VariableRecord* TargetIsLeftOperand(const Instruction* target,
+                                                                  const InstructionExtra* extra,
+                                                                  VariableRecord* leftRecord) {
+    const InstructionExtra* targetExtra = target->extra;
+    if (!leftRecord || !targetExtra || targetExtra->cachedVariable != extra->cachedVariable2 ||
+        targetExtra->cachedList != extra->cachedList2 || target->extraWord != 0)
+        return nullptr;
+    return leftRecord;
 }
 
 // The fused run as most passes of a loop meet it: the shape decided, every
@@ -504,13 +520,25 @@ template <Operands from, void (*full)(Instruction*), void (*plain)(Instruction*)
     if (extra && extra->fusedShape == kFusedNone) return plain(push);
     double left = 0.0;
     double right = 0.0;
+    VariableRecord* leftRecord = nullptr;
     if (!extra || extra->fusedShape < kFusedAssign || NoFollowPending ||
-        !ReadHitOperands<from>(push, extra, &left, &right))
+        !ReadHitOperands<from>(push, extra, &left, &right, &leftRecord))
         return full(push);
     const double result = ApplyNumberRule(extra->fusedRule, left, right);
     Instruction* op = push->next;
     if (extra->fusedShape == kFusedAssign) {
         Instruction* target = op->next;
+        if (SetPushPending) return full(push);
+        if (from == Operands::TwoVariables) {
+            // X = X op Y: the record just read is the target; only what a
+            // store tests beyond a read is left to test.
+            if (VariableRecord* x = TargetIsLeftOperand(target, extra, leftRecord)) {
+                if (!TakesPlainNumberAfterRead(x)) return full(push);
+                StoreWholeNumber(x, result);
+                CurrentInstruction = target;
+                return;
+            }
+        }
         VariableRecord* x = CachedAssignTarget(target);
         if (!x || !TakesPlainNumber(x)) return full(push);
         StoreWholeNumber(x, result);
@@ -595,10 +623,11 @@ template <Operands from, void (*full)(Instruction*), void (*plain)(Instruction*)
 // done, otherwise.
 [[gnu::always_inline]] inline bool RunCompoundAtOnce(const Instruction* op, uint8_t rule, double right) {
     const InstructionExtra* extra = op->extra;
-    VariableRecord* target = SetPushPending || op->extraWord != 0 || !extra ? nullptr
-                                                                            : HitVariable(extra->cachedList, extra->cachedVariable);
     double number = 0.0;
-    if (!target || !ReadPlainNumber(target, &number) || !StoresPlainNumberAtOnce(target)) return false;
+    VariableRecord* target = SetPushPending || op->extraWord != 0 || !extra
+                                 ? nullptr
+                                 : ReadHitNumber(extra->cachedList, extra->cachedVariable, &number);
+    if (!target || !StoresPlainNumberAtOnce(target)) return false;
     StorePlainNumberAtOnce(target, ApplyNumberRule(rule, number, right));
     return true;
 }
@@ -642,9 +671,9 @@ void Handle_PUSHVAR() {
     Instruction* node = CurrentInstruction;
     const InstructionExtra* extra = node->extra;
     if (!extra || extra->fusedShape == kFusedUndecided || NoFollowPending) return PushVariableFully(node);
-    VariableRecord* variable = RunningNodeVariableAtOnce(node);
+    VariableRecord* variable = RunningNodeRecordAtOnce(node);
     if (!variable) return PushVariableFully(node);
-    if (double right = 0.0; extra->fusedShape >= kFusedAssign && ReadPlainNumber(variable, &right)) {
+    if (double right = 0.0; extra->fusedShape >= kFusedAssign && PlainNumberAtEnd(variable, &right)) {
         if (extra->fusedShape != kFusedCompound) {
             if (RunOperatorOnTop(node, extra, right)) return;
         } else if (Instruction* op = node->next; RunCompoundAtOnce(op, extra->fusedRule, right)) {
@@ -652,6 +681,7 @@ void Handle_PUSHVAR() {
             return;
         }
     }
+    while (variable->reference) variable = variable->reference;
     ProgramContext* context = CurrentContext;
     StackEntry* cell = context->stackTop->above;
     if (!cell || !HasEffectFreeRead(variable)) return PushVariableFully(node);

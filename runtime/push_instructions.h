@@ -42,12 +42,13 @@ inline void CacheFrameVariable(InstructionExtra* extra, VariableRecord* variable
     extra->cachedList = variable->owner;
 }
 
-// What LookUpNodeVariable gives for the running node's first name (node is
-// CurrentInstruction) when its cache answers or the running frame holds the
-// name (then cached, as the lookup caches it), the reference chain followed:
-// found without a call on the way, or null with nothing done (the lookup
-// then runs in full). A no-follow read pending gives null.
-[[nodiscard, gnu::always_inline]] inline VariableRecord* RunningNodeVariableAtOnce(const Instruction* node) {
+// The record LookUpNodeVariable starts from for the running node's first
+// name (node is CurrentInstruction) when its cache answers or the running
+// frame holds the name (then cached, as the lookup caches it), its reference
+// chain not followed yet: found without a call on the way, or null with
+// nothing done (the lookup then runs in full). A no-follow read pending
+// gives null.
+[[nodiscard, gnu::always_inline]] inline VariableRecord* RunningNodeRecordAtOnce(const Instruction* node) {
     InstructionExtra* extra = node->extra;
     if (!extra || NoFollowPending) return nullptr;
     VariableRecord* variable = nullptr;
@@ -55,6 +56,11 @@ inline void CacheFrameVariable(InstructionExtra* extra, VariableRecord* variable
         variable = extra->cachedVariable;
     else if (node->textHash && (variable = FindInRunningFrame(node->textHash)))
         CacheFrameVariable(extra, variable);
+    return variable;
+}
+// The same with the reference chain followed.
+[[nodiscard, gnu::always_inline]] inline VariableRecord* RunningNodeVariableAtOnce(const Instruction* node) {
+    VariableRecord* variable = RunningNodeRecordAtOnce(node);
     if (!variable) return nullptr;
     while (variable->reference) variable = variable->reference;
     return variable;
