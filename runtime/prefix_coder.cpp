@@ -146,15 +146,17 @@ public:
     // bytes, so that a look-up is one scaled load, and the decoder stores
     // the whole word at the output: the symbols come first, and the count
     // and length bytes after them are overwritten by the symbols that follow.
+    // The length is the top byte: the next window waits on it, and the word
+    // shifted down is the length without a mask.
     static constexpr int kRunSymbols = 6;
     struct Run {
         uint8_t symbols[kRunSymbols] = {};
+        uint8_t count = 0;
         uint8_t length = 0;  // bits of all its codes together
-        uint8_t count = 0;   // the top byte: the word shifted down is the count
     };
     static_assert(sizeof(Run) == 8);
-    static constexpr int kRunLengthShift = 8 * kRunSymbols;
-    static constexpr int kRunCountShift = kRunLengthShift + 8;
+    static constexpr int kRunCountShift = 8 * kRunSymbols;
+    static constexpr int kRunLengthShift = kRunCountShift + 8;
 
     explicit CodeTable(const CodeTree& tree)
         : bits(std::min(tree.maxDepth, kTableBits)), entries(size_t{1} << bits), runs(entries.size()) {
@@ -247,11 +249,11 @@ size_t DecodeWithRuns(const CodeTable& table, std::span<const uint8_t> input, si
         for (int step = 0; step < 4; ++step) {
             run = table.LookRun(word << used);
             std::memcpy(out + i, &run, sizeof run);
-            i += run >> CodeTable::kRunCountShift;
-            used += (run >> CodeTable::kRunLengthShift) & 0xFF;
+            i += (run >> CodeTable::kRunCountShift) & 0xFF;
+            used += run >> CodeTable::kRunLengthShift;
         }
         position += used;
-        if ((run >> CodeTable::kRunCountShift) == 0)
+        if (((run >> CodeTable::kRunCountShift) & 0xFF) == 0)
             return i;
     }
     return i;

@@ -611,6 +611,9 @@ template <Operands from, void (*full)(Instruction*), void (*plain)(Instruction*)
     PushVariableValue(NodeVariable(false, false));
 }
 
+// The variable itself pushed as an assignment target, by the full lookup.
+[[gnu::noinline]] void PushNodeVariableItself(Instruction*) { PushVariableItself(NodeVariable(false, true)); }
+
 // A constant push that a built-in call follows: an operator runs fused with
 // it when it can (the side record that keeps the decision is made here).
 [[gnu::noinline]] void PushConstantBeforeCall(Instruction* node) {
@@ -655,7 +658,24 @@ void Handle_PUSHVAR() {
     FillVariableCell(context, cell, variable);
 }
 
-void Handle_NGPUSHVAR() { PushVariableItself(NodeVariable(false, true)); }
+void Handle_NGPUSHVAR() {
+    Instruction* node = CurrentInstruction;
+    const InstructionExtra* extra = node->extra;
+    ProgramContext* context = CurrentContext;
+    StackEntry* cell = context->stackTop->above;
+    // The variable itself when its cache answers (the reference is not
+    // followed), written as PushVariableItself writes it.
+    if (!extra || !cell || NoFollowPending || !IsCachedListInForce(extra->cachedList) || !extra->cachedVariable)
+        return PushNodeVariableItself(node);
+    VariableRecord* variable = extra->cachedVariable;
+    cell->ownedLinks = nullptr;
+    context->stackTop = cell;
+    cell->value = 0.0;
+    cell->text = nullptr;
+    cell->variable = variable;
+    cell->extra = 0;
+    cell->flags = EntryFlagsOf(variable);
+}
 
 void Handle_PUSHPROCADDR() { PushConstant(CurrentInstruction->operand); }
 
