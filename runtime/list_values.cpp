@@ -682,6 +682,31 @@ void FreeListNodeExtensions(ListNode* node) {
     node->structExtension = nullptr;
 }
 
+namespace {
+
+// Every field of the record that a node's extensions fill, set to zero: most
+// of them lie in one run of the record (from offset to arrayWord, padding
+// included), which goes in a few wide stores.
+void ClearExtensionFields(VariableRecord* variable) {
+    constexpr size_t kRunStart = offsetof(VariableRecord, offset);
+    constexpr size_t kRunEnd = offsetof(VariableRecord, arrayWord) + sizeof variable->arrayWord;
+    // The run holds these fields and nothing else (a change of the record's
+    // layout must come back here).
+    static_assert(offsetof(VariableRecord, flags) + 4 == kRunStart && kRunStart == 44 &&
+                  offsetof(VariableRecord, parent) == 48 && offsetof(VariableRecord, members) == 56 &&
+                  offsetof(VariableRecord, dimensions) == 64 && offsetof(VariableRecord, dimensionCount) == 96 &&
+                  offsetof(VariableRecord, elementCount) == 100 && offsetof(VariableRecord, arrayWord) == 104 &&
+                  kRunEnd == 108 && offsetof(VariableRecord, currentNode) == 112);
+    std::memset(reinterpret_cast<char*>(variable) + kRunStart, 0, kRunEnd - kRunStart);
+    variable->links = nullptr;
+    variable->getter = nullptr;
+    variable->setter = nullptr;
+    variable->classHash = 0;
+    variable->arrayOrder = 0;
+}
+
+}  // namespace
+
 void LoadListElement(VariableRecord* variable) {
     variable->writeBackNode = nullptr;
     ListNode* node = variable->currentNode;
@@ -690,35 +715,41 @@ void LoadListElement(VariableRecord* variable) {
     variable->data = node->data;
     variable->value = node->value;
     variable->type = node->type;
-    if (const ListArrayExtension* a = node->arrayExtension) {
-        variable->elementCount = a->elementCount;
-        std::memcpy(variable->dimensions, a->dimensions, sizeof variable->dimensions);
-        variable->dimensionCount = a->dimensionCount;
-        variable->arrayWord = a->arrayWord;
-        variable->classHash = a->classHash;
-        variable->getter = a->getter;
-        variable->setter = a->setter;
-        variable->arrayOrder = a->arrayOrder;
+    const ListArrayExtension* a = node->arrayExtension;
+    const ListStructExtension* s = node->structExtension;
+    if (!a && !s) {
+        ClearExtensionFields(variable);  // a plain element, as most are
     } else {
-        variable->elementCount = 0;
-        std::memset(variable->dimensions, 0, sizeof variable->dimensions);
-        variable->dimensionCount = 0;
-        variable->arrayWord = 0;
-        variable->classHash = 0;
-        variable->getter = nullptr;
-        variable->setter = nullptr;
-        variable->arrayOrder = 0;
-    }
-    if (const ListStructExtension* s = node->structExtension) {
-        variable->parent = s->parent;
-        variable->offset = s->offset;
-        variable->members = s->members;
-        variable->links = s->links;
-    } else {
-        variable->parent = nullptr;
-        variable->offset = 0;
-        variable->members = nullptr;
-        variable->links = nullptr;
+        if (a) {
+            variable->elementCount = a->elementCount;
+            std::memcpy(variable->dimensions, a->dimensions, sizeof variable->dimensions);
+            variable->dimensionCount = a->dimensionCount;
+            variable->arrayWord = a->arrayWord;
+            variable->classHash = a->classHash;
+            variable->getter = a->getter;
+            variable->setter = a->setter;
+            variable->arrayOrder = a->arrayOrder;
+        } else {
+            variable->elementCount = 0;
+            std::memset(variable->dimensions, 0, sizeof variable->dimensions);
+            variable->dimensionCount = 0;
+            variable->arrayWord = 0;
+            variable->classHash = 0;
+            variable->getter = nullptr;
+            variable->setter = nullptr;
+            variable->arrayOrder = 0;
+        }
+        if (s) {
+            variable->parent = s->parent;
+            variable->offset = s->offset;
+            variable->members = s->members;
+            variable->links = s->links;
+        } else {
+            variable->parent = nullptr;
+            variable->offset = 0;
+            variable->members = nullptr;
+            variable->links = nullptr;
+        }
     }
     // The record keeps only the bits that describe the record itself; every
     // bit that describes the value comes from the node, so a stale ownership

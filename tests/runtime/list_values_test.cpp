@@ -544,5 +544,62 @@ TEST_F(ListValuesTest, VariableLoadsAndStoresItsCurrentNode) {
     EXPECT_EQ(v->flags & kVarOwnsData, 0u);
 }
 
+// Loading a plain element after one with both extensions leaves nothing of
+// the extensions in the record, and the record's own fields as they were.
+TEST_F(ListValuesTest, APlainElementClearsWhatAnExtendedOneLoaded) {
+    VariableRecord* v = Local("L$");
+    v->flags = kVarList | kVarPublic;
+    ListNode* list = MakeList({{1, nullptr}, {2, nullptr}});
+    auto* array = static_cast<ListArrayExtension*>(AllocateValueBlock(sizeof(ListArrayExtension)));
+    array->elementCount = 6;
+    array->dimensions[0] = 2;
+    array->dimensions[7] = 3;
+    array->dimensionCount = 2;
+    array->arrayOrder = 1;
+    array->arrayWord = 0x1234;
+    array->classHash = 99;
+    array->getter = reinterpret_cast<Instruction*>(uintptr_t{0x1000});
+    array->setter = reinterpret_cast<Instruction*>(uintptr_t{0x2000});
+    auto* structure = static_cast<ListStructExtension*>(AllocateValueBlock(sizeof(ListStructExtension)));
+    structure->parent = v;
+    structure->offset = 8;
+    list->arrayExtension = array;
+    list->structExtension = structure;
+    StampListNode(list);
+    v->currentNode = list;
+    LoadListElement(v);
+    ASSERT_EQ(v->elementCount, 6u);
+    ASSERT_EQ(v->getter, array->getter);
+    const VariableRecord before = *v;
+    v->currentNode = list->next;
+    LoadListElement(v);
+    EXPECT_EQ(v->value, 2);
+    EXPECT_EQ(v->elementCount, 0u);
+    EXPECT_EQ(v->dimensionCount, 0);
+    for (int32_t dimension : v->dimensions) EXPECT_EQ(dimension, 0);
+    EXPECT_EQ(v->arrayWord, 0u);
+    EXPECT_EQ(v->arrayOrder, 0);
+    EXPECT_EQ(v->classHash, 0u);
+    EXPECT_EQ(v->getter, nullptr);
+    EXPECT_EQ(v->setter, nullptr);
+    EXPECT_EQ(v->parent, nullptr);
+    EXPECT_EQ(v->offset, 0u);
+    EXPECT_EQ(v->members, nullptr);
+    EXPECT_EQ(v->links, nullptr);
+    EXPECT_EQ(v->flags, kVarList | kVarPublic);
+    EXPECT_EQ(v->stamp, list->next->stamp);
+    // The record's own fields stay.
+    EXPECT_EQ(v->name, before.name);
+    EXPECT_EQ(v->hash, before.hash);
+    EXPECT_EQ(v->scope, before.scope);
+    EXPECT_EQ(v->currentNode, list->next);
+    EXPECT_EQ(v->reference, before.reference);
+    EXPECT_EQ(v->protect, before.protect);
+    EXPECT_EQ(v->owner, before.owner);
+    v->currentNode = nullptr;
+    v->flags = 0;
+    ListFree(list, true);
+}
+
 }  // namespace
 }  // namespace qob
