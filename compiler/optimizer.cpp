@@ -124,19 +124,51 @@ private:
     std::array<uint64_t, 16> bits_{};
 };
 
+// The operators by handler, open-addressed: the walk looks one up for
+// nearly every node that the marks let through.
+class OperatorTable {
+public:
+    void Add(Handler handler, Operator op) {
+        size_t at = SlotOf(handler);
+        while (slots_[at].handler != nullptr) at = (at + 1) % kSlots;
+        slots_[at] = {handler, op};
+    }
+    [[nodiscard]] const Operator* Find(Handler handler) const {
+        for (size_t at = SlotOf(handler); slots_[at].handler != nullptr; at = (at + 1) % kSlots)
+            if (slots_[at].handler == handler) return &slots_[at].op;
+        return nullptr;
+    }
+
+private:
+    // Far more slots than operators: a miss ends at a free slot soon.
+    static constexpr size_t kSlots = 256;
+    static_assert(std::size(kOperatorNames) * 4 <= kSlots);
+    static size_t SlotOf(Handler handler) {
+        return static_cast<size_t>((reinterpret_cast<uintptr_t>(handler) >> 4) * 0x9E3779B97F4A7C15ull >> 56);
+    }
+    struct Slot {
+        Handler handler = nullptr;
+        Operator op{};
+    };
+    std::array<Slot, kSlots> slots_{};
+};
+
 class Optimizer {
 public:
     Optimizer(Instruction* first, Pool* pool) : first_(first), pool_(pool) {
+        std::unordered_map<Handler, Operator> operators;
+        std::unordered_set<Handler> sharedHandlers;
         for (const OperatorName& entry : kOperatorNames) {
             const FunctionRecord* record = FunctionRecordAt(FindFunctionByName(entry.name));
             if (!record || !record->handler) continue;
-            const auto [it, inserted] = operators_.emplace(record->handler, entry.op);
-            if (!inserted && it->second != entry.op) sharedHandlers_.insert(record->handler);
+            const auto [it, inserted] = operators.emplace(record->handler, entry.op);
+            if (!inserted && it->second != entry.op) sharedHandlers.insert(record->handler);
         }
         // Two operators behind one handler (stand-ins of unbuilt operators)
         // cannot be told apart: no rule may take either for the other.
-        for (Handler handler : sharedHandlers_) operators_.erase(handler);
-        for (const auto& [handler, op] : operators_) {
+        for (Handler handler : sharedHandlers) operators.erase(handler);
+        for (const auto& [handler, op] : operators) {
+            operatorTable_.Add(handler, op);
             operatorMarks_ |= MarkOf(handler);
             visitedForms_.Add(handler);
         }
@@ -176,19 +208,18 @@ private:
         return Is(node, opcode) && node->opcode != static_cast<uint32_t>(Opcode::PUSHPROCADDR) && !IsLandedOn(node);
     }
     // One bit per handler address: most nodes are no operator, and their
-    // handler's bit tells so without a look-up in the map.
+    // handler's bit tells so without a look-up in the table.
     [[nodiscard]] static uint64_t MarkOf(Handler handler) {
         return uint64_t{1} << ((reinterpret_cast<uintptr_t>(handler) >> 4) & 63);
     }
     [[nodiscard]] bool IsOperator(const Instruction* node, Operator op) const {
         if (!node || node->secondHandler || !(operatorMarks_ & MarkOf(node->handler))) return false;
-        const auto found = operators_.find(node->handler);
-        return found != operators_.end() && found->second == op;
+        const Operator* found = operatorTable_.Find(node->handler);
+        return found != nullptr && *found == op;
     }
     [[nodiscard]] const Operator* OperatorOf(const Instruction* node) const {
         if (!node || node->secondHandler || !(operatorMarks_ & MarkOf(node->handler))) return nullptr;
-        const auto found = operators_.find(node->handler);
-        return found == operators_.end() ? nullptr : &found->second;
+        return operatorTable_.Find(node->handler);
     }
 
     // --- rewriting ----------------------------------------------------------------------
@@ -466,10 +497,9 @@ private:
 
     Instruction* first_;
     Pool* pool_;
-    std::unordered_map<Handler, Operator> operators_;
-    std::unordered_set<Handler> sharedHandlers_;
-    uint64_t operatorMarks_ = 0;  // the MarkOf bits of the handlers in operators_
-    HandlerMarks visitedForms_;   // the handlers of kVisitedOpcodes and of operators_
+    OperatorTable operatorTable_;  // the operators by handler, each handler of one operator only
+    uint64_t operatorMarks_ = 0;  // the MarkOf bits of the handlers in operatorTable_
+    HandlerMarks visitedForms_;   // the handlers of kVisitedOpcodes and of operatorTable_
 };
 
 }  // namespace

@@ -24,55 +24,73 @@ ParserProgressHooks gProgressHooks;
 // The last input token seen: messages raised at the end of input point at it.
 const TokenNode* gLastInputToken = nullptr;
 
-// Codes of the fixed words and operators, by keyword hash.
-const std::unordered_map<uint32_t, char>& KeywordCodes() {
-    static const std::unordered_map<uint32_t, char> codes = [] {
-        std::unordered_map<uint32_t, char> map;
-        auto add = [&](Keyword keyword, char code) { map.emplace(KeywordHashes[keyword], code); };
-        add(Keyword::Default, 'V');
-        add(Keyword::And, 'A');
-        add(Keyword::Or, 'R');
-        add(Keyword::Xor, 'R');
-        add(Keyword::Not, 'N');
-        add(Keyword::Mod, 'M');
-        add(Keyword::Div, 'D');
-        add(Keyword::Asl, 'L');
-        add(Keyword::Shl, 'L');
-        add(Keyword::ShiftLeftOperator, 'L');
-        add(Keyword::Asr, 'h');
-        add(Keyword::Shr, 'h');
-        add(Keyword::ShiftRightOperator, 'h');
-        for (Keyword keyword : {Keyword::Repeat, Keyword::While, Keyword::ForEach, Keyword::ForEachRev, Keyword::For,
-                                Keyword::Until, Keyword::If, Keyword::Else, Keyword::End, Keyword::Return,
-                                Keyword::Break, Keyword::Continue, Keyword::Case, Keyword::Try, Keyword::Except,
-                                Keyword::Finally})
-            add(keyword, 'F');
-        add(Keyword::Proc, '1');
-        add(Keyword::NProc, '1');
-        add(Keyword::Func, '2');
-        add(Keyword::NFunc, '2');
-        add(Keyword::Forward, '3');
-        add(Keyword::ForceLink, 'k');
-        add(Keyword::Override, '4');
-        add(Keyword::Public, 'e');
-        add(Keyword::Private, 'E');
-        add(Keyword::Less, '<');
-        add(Keyword::Greater, '>');
-        add(Keyword::LessEqual, '!');
-        add(Keyword::GreaterEqual, '.');
-        add(Keyword::NotEqual, kCodeNotEqual);
-        add(Keyword::Equal, '=');
-        add(Keyword::Semicolon, ';');
-        add(Keyword::DirectiveCode, '`');
-        add(Keyword::DirectiveNamespace, 'U');
-        add(Keyword::DirectiveEndNamespace, 'u');
-        add(Keyword::DirectiveClass, 'S');
-        add(Keyword::DirectiveEndClass, 's');
-        add(Keyword::DirectiveObject, 'o');
-        add(Keyword::DirectiveInherited, 'i');
-        return map;
-    }();
-    return codes;
+// Codes of the fixed words and operators, by keyword hash: an open-addressed
+// table laid out by the C++ compiler (a code is never 0; 0 marks a free slot).
+struct KeywordCodeSlot {
+    uint32_t hash = 0;
+    char code = 0;
+};
+constexpr size_t kKeywordCodeSlots = 256;  // a power of two, under a quarter full
+
+constexpr size_t KeywordCodeSlotOf(uint32_t hash) { return (hash * 0x9E3779B1u >> 24) & (kKeywordCodeSlots - 1); }
+
+constexpr auto kKeywordCodes = [] {
+    std::array<KeywordCodeSlot, kKeywordCodeSlots> slots{};
+    auto add = [&](Keyword keyword, char code) {
+        const uint32_t hash = KeywordHashes[keyword];
+        size_t at = KeywordCodeSlotOf(hash);
+        while (slots[at].code != 0) at = (at + 1) & (kKeywordCodeSlots - 1);
+        slots[at] = {hash, code};
+    };
+    add(Keyword::Default, 'V');
+    add(Keyword::And, 'A');
+    add(Keyword::Or, 'R');
+    add(Keyword::Xor, 'R');
+    add(Keyword::Not, 'N');
+    add(Keyword::Mod, 'M');
+    add(Keyword::Div, 'D');
+    add(Keyword::Asl, 'L');
+    add(Keyword::Shl, 'L');
+    add(Keyword::ShiftLeftOperator, 'L');
+    add(Keyword::Asr, 'h');
+    add(Keyword::Shr, 'h');
+    add(Keyword::ShiftRightOperator, 'h');
+    for (Keyword keyword : {Keyword::Repeat, Keyword::While, Keyword::ForEach, Keyword::ForEachRev, Keyword::For,
+                            Keyword::Until, Keyword::If, Keyword::Else, Keyword::End, Keyword::Return,
+                            Keyword::Break, Keyword::Continue, Keyword::Case, Keyword::Try, Keyword::Except,
+                            Keyword::Finally})
+        add(keyword, 'F');
+    add(Keyword::Proc, '1');
+    add(Keyword::NProc, '1');
+    add(Keyword::Func, '2');
+    add(Keyword::NFunc, '2');
+    add(Keyword::Forward, '3');
+    add(Keyword::ForceLink, 'k');
+    add(Keyword::Override, '4');
+    add(Keyword::Public, 'e');
+    add(Keyword::Private, 'E');
+    add(Keyword::Less, '<');
+    add(Keyword::Greater, '>');
+    add(Keyword::LessEqual, '!');
+    add(Keyword::GreaterEqual, '.');
+    add(Keyword::NotEqual, kCodeNotEqual);
+    add(Keyword::Equal, '=');
+    add(Keyword::Semicolon, ';');
+    add(Keyword::DirectiveCode, '`');
+    add(Keyword::DirectiveNamespace, 'U');
+    add(Keyword::DirectiveEndNamespace, 'u');
+    add(Keyword::DirectiveClass, 'S');
+    add(Keyword::DirectiveEndClass, 's');
+    add(Keyword::DirectiveObject, 'o');
+    add(Keyword::DirectiveInherited, 'i');
+    return slots;
+}();
+
+// The code of a fixed word or operator; 0 for any other hash.
+char KeywordCode(uint32_t hash) {
+    for (size_t at = KeywordCodeSlotOf(hash); kKeywordCodes[at].code != 0; at = (at + 1) & (kKeywordCodeSlots - 1))
+        if (kKeywordCodes[at].hash == hash) return kKeywordCodes[at].code;
+    return 0;
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -167,10 +185,8 @@ char ClassifyToken(const TokenNode* token, int& builtinIndex) {
     if (token == nullptr) return kCodeEnd;
     std::string_view text = token->text;
     if (char code = ClassifyByShape(text); code != 0) return code;
-    const auto& keywords = KeywordCodes();
-    if (auto found = keywords.find(token->hash); found != keywords.end()) {
+    if (const char code = KeywordCode(token->hash); code != 0) {
         builtinIndex = FindBuiltin(token->hash);
-        char code = found->second;
         const bool builtinForm = token->next != nullptr && token->next->text[0] == '(';
         if ((code == 'e' || code == 'E') && builtinForm) return 'F';
         return code;
