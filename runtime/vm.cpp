@@ -96,7 +96,7 @@ struct InPlaceRun {
 // native way, whose stack check reports runaway recursion.
 constexpr int32_t kMaxInPlaceRuns = 128;
 thread_local InPlaceRun tInPlaceRuns[kMaxInPlaceRuns];
-thread_local int32_t tInPlaceCount = 0;
+thread_local InPlaceRun* tInPlaceTop = nullptr;  // its next free entry; null until the thread's first run
 
 // Lowest address of this thread's stack that a run may reach: deeper
 // recursion is reported as an error instead of overflowing the stack.
@@ -545,7 +545,9 @@ template <bool kMethod>
         return false;
     RunRecord* const outer = tCurrentRun;
     Instruction* const caller = CurrentInstruction;
-    if (!outer || tInPlaceCount >= kMaxInPlaceRuns || caller->handler != (kMethod ? Handle_OBJRUN : Handle_CALL))
+    InPlaceRun* const top = tInPlaceTop;
+    if (!outer || !top || top == tInPlaceRuns + kMaxInPlaceRuns ||
+        caller->handler != (kMethod ? Handle_OBJRUN : Handle_CALL))
         return false;
     if constexpr (!kMethod) procedure = JumpTarget(caller);
     ProgramContext* const context = CurrentContext;
@@ -562,7 +564,8 @@ template <bool kMethod>
     extra->freeFrames = record->nextFree;
     record->nextFree = nullptr;
     record->inUse = 1;
-    InPlaceRun& in = tInPlaceRuns[tInPlaceCount++];
+    InPlaceRun& in = *top;
+    tInPlaceTop = top + 1;
     in.caller = caller;
     in.cacheRecord = record;
     in.procedureExtra = extra;
@@ -654,7 +657,7 @@ template <bool kMethodInline = true>
     if (TryStack.depth > in.entryTryDepth) TryStack.depth = in.entryTryDepth;
     context->argumentFrame.count = run.entryFrames;
     NoListCopy = in.savedListSwitch;
-    --tInPlaceCount;
+    tInPlaceTop = &in;
     if (method) FinishObjectCall(context, in.caller, method);
 }
 
@@ -828,6 +831,9 @@ void Handle_CALL() {
 }
 
 void RunProcedureIn(ProgramContext* context, Instruction* procedure) {
+    // A thread's runs begin here: its stack of runs in place is ready from then on.
+    if (!tInPlaceTop) [[unlikely]]
+        tInPlaceTop = tInPlaceRuns;
     CallInContext = context;
     CallInProcedure = procedure;
     if (!procedure || !RunHandedInCall()) RunAnyCall();
