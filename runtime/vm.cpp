@@ -1018,13 +1018,24 @@ void AdvanceCountingLoop(VariableRecord* variable, double end, double step, Inst
     if (step > 0.0 ? value > end : value < end) LeaveLoop();
 }
 
+// The end and the step of a counting loop's head "PUSHINTINT end, step":
+// two constants, the step given.
+bool ReadConstantEndAndStep(const Instruction* node, double* end, double* step) {
+    if (node->opcode != static_cast<uint32_t>(Opcode::PUSHINTINT) || node->handler != Handle_PUSHINTINT) return false;
+    *end = 0.0;
+    if (node->text) std::memcpy(end, node->text, sizeof *end);
+    *step = node->operand;
+    return true;
+}
+
 // The back jump of a counting loop whose head is "PUSHVARINT (savesp) var,
-// start; PUSHINT end (or PUSHVAR end); FOR" and whose variable holds a bare
-// number: the pass the head would run, done without its pushes and pops.
-// The head's pushes read nothing that can change or report, so skipping
-// them leaves everything as the three nodes would; any other head, or a
-// variable its node's cache does not answer for, goes the general way.
-// The shape found is kept in the loop's activation for the next passes.
+// start; PUSHINT end (PUSHVAR end, or PUSHINTINT end, step); FOR" and whose
+// variable holds a bare number: the pass the head would run, done without
+// its pushes and pops. The head's pushes read nothing that can change or
+// report, so skipping them leaves everything as the nodes would; any other
+// head, or a variable its node's cache does not answer for, goes the
+// general way. The shape found is kept in the loop's activation for the
+// next passes.
 bool StepCountingLoop(ProgramContext* context, Instruction* head, LoopActivation* activation) {
     const Instruction* pushes = head->next;
     if (!pushes || pushes->opcode != static_cast<uint32_t>(Opcode::PUSHVARINT) ||
@@ -1034,14 +1045,18 @@ bool StepCountingLoop(ProgramContext* context, Instruction* head, LoopActivation
     Instruction* test = endNode ? endNode->next : nullptr;
     if (!test || test->handler != Handle_FOR || context->argumentFrame.count >= kMaxArgumentFrames) return false;
     double end = 0.0;
-    if (!ReadLoopEnd(endNode, &end)) return false;
+    double step = 0.0;
+    // Without a step the loop counts towards its end from the start.
+    const bool stepGiven = ReadConstantEndAndStep(endNode, &end, &step);
+    if (!stepGiven) {
+        if (!ReadLoopEnd(endNode, &end)) return false;
+        step = end < pushes->operand ? -1.0 : 1.0;
+    }
     VariableRecord* variable = CachedNodeVariable(pushes);
     if (!IsBareNumberVariable(variable)) return false;
     if (activation && activation->firstRun) return false;
-    const double start = pushes->operand;
-    const double step = end < start ? -1.0 : 1.0;
     if (activation) {
-        const bool constantEnd = endNode->opcode == static_cast<uint32_t>(Opcode::PUSHINT);
+        const bool constantEnd = stepGiven || endNode->opcode == static_cast<uint32_t>(Opcode::PUSHINT);
         activation->countedHead = head;
         activation->constantHead = constantEnd ? head : nullptr;
         activation->countedPushes = pushes;
