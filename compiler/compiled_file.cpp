@@ -946,6 +946,7 @@ private:
             return;
         }
         nodeBefore = true;
+        ++nodeRecords;
         if (start && ++procedureStarts + static_cast<size_t>(initialCount) > kMaxProcedures)
             return Fail(index, "too many procedures");
         if ((traits & kSecondTextOpcode) && !record.Has(kRecordSecondText))
@@ -1010,6 +1011,7 @@ private:
 
     bool Build() {
         extrasBefore = InstructionExtrasMade;
+        ExpectPoolBytes(context->pool, nodeRecords * sizeof(Instruction));
         CheckedImage in(body);
         while (!in.AtEnd()) {
             const FileRecord record = in.NextRecord();
@@ -1290,6 +1292,7 @@ private:
     bool owingJumpedInto = false;      // it has an identity and no node comes before it
     bool nodeBefore = false;           // a record before this one makes a node
     size_t procedureStarts = 0;
+    size_t nodeRecords = 0;            // records that make a node
     std::vector<uint32_t> nodeIds;
     std::vector<uint32_t> dataIds;
     std::vector<std::pair<uint32_t, uint32_t>> targets;  // record, identity it jumps to

@@ -25,50 +25,40 @@ ControlStatements::ControlStatements(NodeEmitter& emitter) : emitter_(emitter) {
 bool ControlStatements::Compile(const TokenNode* token) {
     token_ = token;
     const uint32_t hash = token->hash;
-    if (hash == KeywordHashes[Keyword::If]) {
+    // Most tokens are none of these words: a switch sorts them out in a few compares.
+    switch (hash) {
+    case KeywordHashes[Keyword::If]:
         if (!HasRoom(1, 0, 1, 0, 0, 0)) return true;
         ++ifLevel_;
         OpenIf();
-    } else if (hash == KeywordHashes[Keyword::ElseIfMarker]) {
+        return true;
+    case KeywordHashes[Keyword::ElseIfMarker]:
         if (HasRoom(1, 0, 1, 0, 0, 0)) OpenIf();
-    } else if (hash == KeywordHashes[Keyword::Else]) {
-        CompileElse();
-    } else if (hash == KeywordHashes[Keyword::End]) {
-        CompileEnd();
-    } else if (hash == KeywordHashes[Keyword::StartWhile] || hash == KeywordHashes[Keyword::StartRepeat]) {
-        SetLoopStart(emitter_.Emit(Opcode::INITWHILE));
-    } else if (hash == KeywordHashes[Keyword::StartFor]) {
-        SetLoopStart(emitter_.Emit(Opcode::INITFOR));
-    } else if (hash == KeywordHashes[Keyword::StartForEach]) {
-        SetLoopStart(emitter_.Emit(Opcode::INITFOREACH));
-    } else if (hash == KeywordHashes[Keyword::While] || hash == KeywordHashes[Keyword::For] ||
-               hash == KeywordHashes[Keyword::ForEach] || hash == KeywordHashes[Keyword::ForEachRev]) {
-        OpenLoop(hash);
-    } else if (hash == KeywordHashes[Keyword::Repeat]) {
-        OpenRepeat();
-    } else if (hash == KeywordHashes[Keyword::Until]) {
-        CompileUntil();
-    } else if (hash == KeywordHashes[Keyword::Try]) {
-        OpenTry();
-    } else if (hash == KeywordHashes[Keyword::Except]) {
-        CompileExcept();
-    } else if (hash == KeywordHashes[Keyword::Finally]) {
-        CompileFinally();
-    } else if (hash == KeywordHashes[Keyword::Continue]) {
-        CompileLeave(false);
-    } else if (hash == KeywordHashes[Keyword::Break]) {
-        CompileLeave(true);
-    } else if (hash == KeywordHashes[Keyword::Case]) {
-        OpenCase();
-    } else if (hash == KeywordHashes[Keyword::Default]) {
-        defaultLabel_ = true;
-    } else if (hash == KeywordHashes[Keyword::StartCase]) {
-        StartCaseBranch();
-    } else if (IsCaseLabel(token->text)) {
-        CompileCaseLabel(token->text);
-    } else {
-        return false;
+        return true;
+    case KeywordHashes[Keyword::Else]: CompileElse(); return true;
+    case KeywordHashes[Keyword::End]: CompileEnd(); return true;
+    case KeywordHashes[Keyword::StartWhile]:
+    case KeywordHashes[Keyword::StartRepeat]: SetLoopStart(emitter_.Emit(Opcode::INITWHILE)); return true;
+    case KeywordHashes[Keyword::StartFor]: SetLoopStart(emitter_.Emit(Opcode::INITFOR)); return true;
+    case KeywordHashes[Keyword::StartForEach]: SetLoopStart(emitter_.Emit(Opcode::INITFOREACH)); return true;
+    case KeywordHashes[Keyword::While]:
+    case KeywordHashes[Keyword::For]:
+    case KeywordHashes[Keyword::ForEach]:
+    case KeywordHashes[Keyword::ForEachRev]: OpenLoop(hash); return true;
+    case KeywordHashes[Keyword::Repeat]: OpenRepeat(); return true;
+    case KeywordHashes[Keyword::Until]: CompileUntil(); return true;
+    case KeywordHashes[Keyword::Try]: OpenTry(); return true;
+    case KeywordHashes[Keyword::Except]: CompileExcept(); return true;
+    case KeywordHashes[Keyword::Finally]: CompileFinally(); return true;
+    case KeywordHashes[Keyword::Continue]: CompileLeave(false); return true;
+    case KeywordHashes[Keyword::Break]: CompileLeave(true); return true;
+    case KeywordHashes[Keyword::Case]: OpenCase(); return true;
+    case KeywordHashes[Keyword::Default]: defaultLabel_ = true; return true;
+    case KeywordHashes[Keyword::StartCase]: StartCaseBranch(); return true;
+    default: break;
     }
+    if (!IsCaseLabel(token->text)) return false;
+    CompileCaseLabel(token->text);
     return true;
 }
 

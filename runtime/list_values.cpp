@@ -684,20 +684,18 @@ void FreeListNodeExtensions(ListNode* node) {
 
 namespace {
 
-// Every field of the record that a node's extensions fill, set to zero: most
-// of them lie in one run of the record (from offset to arrayWord, padding
-// included), which goes in a few wide stores.
+// Every field of the record that a node's extensions fill, set to zero. Field
+// by field: one wide store over several fields would make a later read of a
+// field that straddles two such stores (the walk's view copies the dimensions
+// sixteen bytes at a time) wait for them to reach the cache.
 void ClearExtensionFields(VariableRecord* variable) {
-    constexpr size_t kRunStart = offsetof(VariableRecord, offset);
-    constexpr size_t kRunEnd = offsetof(VariableRecord, arrayWord) + sizeof variable->arrayWord;
-    // The run holds these fields and nothing else (a change of the record's
-    // layout must come back here).
-    static_assert(offsetof(VariableRecord, flags) + 4 == kRunStart && kRunStart == 44 &&
-                  offsetof(VariableRecord, parent) == 48 && offsetof(VariableRecord, members) == 56 &&
-                  offsetof(VariableRecord, dimensions) == 64 && offsetof(VariableRecord, dimensionCount) == 96 &&
-                  offsetof(VariableRecord, elementCount) == 100 && offsetof(VariableRecord, arrayWord) == 104 &&
-                  kRunEnd == 108 && offsetof(VariableRecord, currentNode) == 112);
-    std::memset(reinterpret_cast<char*>(variable) + kRunStart, 0, kRunEnd - kRunStart);
+    variable->offset = 0;
+    variable->parent = nullptr;
+    variable->members = nullptr;
+    std::memset(variable->dimensions, 0, sizeof variable->dimensions);
+    variable->dimensionCount = 0;
+    variable->elementCount = 0;
+    variable->arrayWord = 0;
     variable->links = nullptr;
     variable->getter = nullptr;
     variable->setter = nullptr;

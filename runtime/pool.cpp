@@ -50,7 +50,9 @@ PoolBlock* FindPoolBlock(Pool* pool, const void* pointer) {
 // block is taken a huge page longer than it needs, and starts on the first
 // huge-page boundary inside: the bytes before it are never touched.
 [[gnu::noinline]] PoolBlock* AddPoolBlock(Pool* pool) {
-    const bool large = pool->madeBytes >= kLargePoolAfter && kLargePoolBlock > pool->blockSize;
+    const bool largeProgram =
+        pool->madeBytes >= kLargePoolAfter || pool->expectedBytes >= kLargePoolAfter + pool->blockSize;
+    const bool large = largeProgram && kLargePoolBlock > pool->blockSize;
     const uint32_t size = large ? kLargePoolBlock : pool->blockSize;
     void* allocation = platform::AllocateZeroedBlock(large ? size + platform::kHugePageSize : size);
     if (!allocation) return nullptr;
@@ -70,7 +72,7 @@ PoolBlock* FindPoolBlock(Pool* pool, const void* pointer) {
 }  // namespace
 
 Pool* CreatePool(uint32_t blockSize) {
-    return new Pool{nullptr, blockSize, new PoolIndex, {nullptr, nullptr}, 0};
+    return new Pool{nullptr, blockSize, new PoolIndex, {nullptr, nullptr}, 0, 0};
 }
 
 void* PoolAlloc(Pool* pool, uint32_t flags, uint32_t size) {
@@ -113,6 +115,8 @@ char* PoolStrDup(Pool* pool, const char* text) {
     if (copy) std::memcpy(copy, text, length);
     return copy;
 }
+
+void ExpectPoolBytes(Pool* pool, uint64_t bytes) { pool->expectedBytes = bytes; }
 
 void FreeNodeList(Pool* pool) {
     if (!pool) return;

@@ -27,14 +27,15 @@ struct Pool {
     // Blocks of the last frees: nodes are mostly freed in list order, each
     // with a side record that may have been made later, in another block.
     PoolBlock* recentlyFreedIn[2];
-    uint64_t madeBytes;   // memory of every block made so far
+    uint64_t madeBytes;      // memory of every block made so far
+    uint64_t expectedBytes;  // what ExpectPoolBytes last announced
 };
 
-// A pool that has made this much memory in blocks is building a large
-// program: its next blocks are of kLargePoolBlock bytes (when that is more
-// than its block size) that start on a huge-page boundary and are advised
-// for huge pages, so that filling them costs a fault per 2 MiB rather than
-// one per 4 KiB page.
+// A pool that has made this much memory in blocks (or was told that a block
+// more than that is coming) is building a large program: its next blocks are
+// of kLargePoolBlock bytes (when that is more than its block size), start on
+// a huge-page boundary and are advised for huge pages, so that filling them
+// costs a fault per 2 MiB rather than one per 4 KiB page.
 constexpr uint64_t kLargePoolAfter = uint64_t{512} << 10;
 constexpr uint32_t kLargePoolBlock = uint32_t{8} << 20;
 
@@ -73,6 +74,10 @@ void PoolFree(Pool* pool, void* pointer, uint32_t flags = 0);
 
 // A zero-filled copy of the text with its terminator; null when it does not fit a block.
 [[nodiscard]] char* PoolStrDup(Pool* pool, const char* text);
+
+// Tells the pool that about this many bytes are coming: when that is more
+// than kLargePoolAfter and a block, its next block is already a large one.
+void ExpectPoolBytes(Pool* pool, uint64_t bytes);
 
 // Frees every block and descriptor, then the pool.
 void FreeNodeList(Pool* pool);

@@ -96,7 +96,7 @@ struct InPlaceRun {
 // native way, whose stack check reports runaway recursion.
 constexpr int32_t kMaxInPlaceRuns = 128;
 thread_local InPlaceRun tInPlaceRuns[kMaxInPlaceRuns];
-thread_local int32_t tInPlaceCount = 0;
+thread_local InPlaceRun* tInPlaceTop = nullptr;  // its next free entry; null until the thread's first run
 
 // Lowest address of this thread's stack that a run may reach: deeper
 // recursion is reported as an error instead of overflowing the stack.
@@ -247,6 +247,14 @@ VariableRecord* ChooseFrame(ProgramContext* context, Instruction* procedure, Var
     return AllocateVariableRecord(context, false);
 }
 
+// Whether a STARTPROC text holds its 4-character header (the name follows it).
+bool HasHeaderText(const char* text) { return text && text[0] && text[1] && text[2] && text[3]; }
+
+// The name a procedure's runs report (CurrentProcName): its node's text after the header.
+const char* ProcedureName(const Instruction* procedure) {
+    return HasHeaderText(procedure->text) ? procedure->text + 4 : "";
+}
+
 // Step 11: release the frame's variables and keep the frame for the next call.
 void ReleaseFrame(ProgramContext* context, Instruction* procedure, VariableRecord* frame,
                   FrameCacheRecord* cacheRecord, bool fresh, const BoundRecords& bound) {
@@ -261,6 +269,7 @@ void ReleaseFrame(ProgramContext* context, Instruction* procedure, VariableRecor
         if (!cacheRecord) return;
         cacheRecord->frame = frame;
         cacheRecord->procedure = procedure;
+        cacheRecord->procName = ProcedureName(procedure);
         cacheRecord->next = context->frameCache;
         if (context->frameCache) context->frameCache->previous = cacheRecord;
         context->frameCache = cacheRecord;
@@ -410,8 +419,6 @@ inline void RunGuardedLoop(RunRecord& run) {
     ResumeAfterFault(run, completed, report);
 }
 
-// Whether a STARTPROC text holds its 4-character header (the name follows it).
-bool HasHeaderText(const char* text) { return text && text[0] && text[1] && text[2] && text[3]; }
 
 void ConsumeCallIn() {
     CallInProcedure = nullptr;
@@ -488,7 +495,7 @@ template <bool kHandedIn>
         }
         MemberList = object;
     }
-    CurrentProcName = HasHeaderText(procedure->text) ? procedure->text + 4 : "";
+    CurrentProcName = record->procName;
     RunRecord* const outer = tCurrentRun;
     RunRecord run{outer,      context,         procedure->next, entryDepth,
                   frame,      MemberList,      CurrentProcName, (outer ? outer->nesting : 0) + 1,
@@ -545,7 +552,9 @@ template <bool kMethod>
         return false;
     RunRecord* const outer = tCurrentRun;
     Instruction* const caller = CurrentInstruction;
-    if (!outer || tInPlaceCount >= kMaxInPlaceRuns || caller->handler != (kMethod ? Handle_OBJRUN : Handle_CALL))
+    InPlaceRun* const top = tInPlaceTop;
+    if (!outer || !top || top == tInPlaceRuns + kMaxInPlaceRuns ||
+        caller->handler != (kMethod ? Handle_OBJRUN : Handle_CALL))
         return false;
     if constexpr (!kMethod) procedure = JumpTarget(caller);
     ProgramContext* const context = CurrentContext;
@@ -562,7 +571,8 @@ template <bool kMethod>
     extra->freeFrames = record->nextFree;
     record->nextFree = nullptr;
     record->inUse = 1;
-    InPlaceRun& in = tInPlaceRuns[tInPlaceCount++];
+    InPlaceRun& in = *top;
+    tInPlaceTop = top + 1;
     in.caller = caller;
     in.cacheRecord = record;
     in.procedureExtra = extra;
@@ -590,7 +600,7 @@ template <bool kMethod>
         if (name->scope != scope && name->owner != context->globalHead) name->scope = scope;
         MemberList = object;
     }
-    CurrentProcName = HasHeaderText(procedure->text) ? procedure->text + 4 : "";
+    CurrentProcName = record->procName;
     in.run = {outer,           context,     procedure->next,
               entryDepth,      frame,       MemberList,
               CurrentProcName, outer->nesting + 1, context->argumentFrame.count,
@@ -654,7 +664,7 @@ template <bool kMethodInline = true>
     if (TryStack.depth > in.entryTryDepth) TryStack.depth = in.entryTryDepth;
     context->argumentFrame.count = run.entryFrames;
     NoListCopy = in.savedListSwitch;
-    --tInPlaceCount;
+    tInPlaceTop = &in;
     if (method) FinishObjectCall(context, in.caller, method);
 }
 
@@ -791,7 +801,7 @@ void RunAnyCall() {
         bound = BindObject(frame, object, cacheRecord);
         MemberList = object;
     }
-    CurrentProcName = HasHeaderText(procedure->text) ? procedure->text + 4 : "";
+    CurrentProcName = ProcedureName(procedure);
     RunRecord* const outer = tCurrentRun;
     RunRecord run{outer,       context,         FirstNode(procedure, mode), entryDepth,
                   frame,       MemberList,      CurrentProcName,            (outer ? outer->nesting : 0) + 1,
@@ -828,6 +838,9 @@ void Handle_CALL() {
 }
 
 void RunProcedureIn(ProgramContext* context, Instruction* procedure) {
+    // A thread's runs begin here: its stack of runs in place is ready from then on.
+    if (!tInPlaceTop) [[unlikely]]
+        tInPlaceTop = tInPlaceRuns;
     CallInContext = context;
     CallInProcedure = procedure;
     if (!procedure || !RunHandedInCall()) RunAnyCall();
@@ -985,7 +998,8 @@ namespace {
            variable->protect != 1;
 }
 
-// The end of a counting loop's head read from a variable holding a bare number.
+// The end (or the start) of a counting loop's head read from a variable
+// holding a bare number.
 bool ReadVariableEnd(const Instruction* node, double* end) {
     const VariableRecord* variable = CachedNodeVariable(node);
     if (!IsBareNumberVariable(variable)) return false;
@@ -1012,45 +1026,69 @@ void AdvanceCountingLoop(VariableRecord* variable, double end, double step, Inst
     if (step > 0.0 ? value > end : value < end) LeaveLoop();
 }
 
+// The end and the step of a counting loop's head "PUSHINTINT end, step":
+// two constants, the step given.
+bool ReadConstantEndAndStep(const Instruction* node, double* end, double* step) {
+    if (node->opcode != static_cast<uint32_t>(Opcode::PUSHINTINT) || node->handler != Handle_PUSHINTINT) return false;
+    *end = 0.0;
+    if (node->text) std::memcpy(end, node->text, sizeof *end);
+    *step = node->operand;
+    return true;
+}
+
 // The back jump of a counting loop whose head is "PUSHVARINT (savesp) var,
-// start; PUSHINT end (or PUSHVAR end); FOR" and whose variable holds a bare
-// number: the pass the head would run, done without its pushes and pops.
-// The head's pushes read nothing that can change or report, so skipping
-// them leaves everything as the three nodes would; any other head, or a
-// variable its node's cache does not answer for, goes the general way.
-// The shape found is kept in the loop's activation for the next passes.
+// start" (or "PUSHVARVAR (savesp) var, start" with the start a variable),
+// then "PUSHINT end" ("PUSHVAR end", or "PUSHINTINT end, step") and "FOR",
+// and whose variable holds a bare number: the pass the head would run, done
+// without its pushes and pops. The head's pushes read nothing that can
+// change or report, so skipping them leaves everything as the nodes would;
+// any other head, or a variable its node's cache does not answer for, goes
+// the general way. The shape found is kept in the loop's activation for the
+// next passes.
 bool StepCountingLoop(ProgramContext* context, Instruction* head, LoopActivation* activation) {
     const Instruction* pushes = head->next;
-    if (!pushes || pushes->opcode != static_cast<uint32_t>(Opcode::PUSHVARINT) ||
-        pushes->handler != Builtin___savesp || pushes->secondHandler != Handle_PUSHVARINT || NoFollowPending)
+    if (!pushes || pushes->handler != Builtin___savesp || NoFollowPending) return false;
+    bool fromVariable = false;
+    if (pushes->opcode == static_cast<uint32_t>(Opcode::PUSHVARVAR) && pushes->secondHandler == Handle_PUSHVARVAR)
+        fromVariable = true;
+    else if (pushes->opcode != static_cast<uint32_t>(Opcode::PUSHVARINT) || pushes->secondHandler != Handle_PUSHVARINT)
         return false;
     const Instruction* endNode = pushes->next;
     Instruction* test = endNode ? endNode->next : nullptr;
     if (!test || test->handler != Handle_FOR || context->argumentFrame.count >= kMaxArgumentFrames) return false;
+    double start = pushes->operand;
+    if (fromVariable && !ReadVariableEnd(pushes, &start)) return false;
     double end = 0.0;
-    if (!ReadLoopEnd(endNode, &end)) return false;
-    VariableRecord* variable = CachedNodeVariable(pushes);
+    double step = 0.0;
+    // Without a step the loop counts towards its end from the start.
+    const bool stepGiven = ReadConstantEndAndStep(endNode, &end, &step);
+    if (!stepGiven) {
+        if (!ReadLoopEnd(endNode, &end)) return false;
+        step = end < start ? -1.0 : 1.0;
+    }
+    VariableRecord* variable = CachedNodeVariable(pushes, fromVariable);
     if (!IsBareNumberVariable(variable)) return false;
     if (activation && activation->firstRun) return false;
-    const double start = pushes->operand;
-    const double step = end < start ? -1.0 : 1.0;
     if (activation) {
-        const bool constantEnd = endNode->opcode == static_cast<uint32_t>(Opcode::PUSHINT);
+        const bool constantEnd = stepGiven || endNode->opcode == static_cast<uint32_t>(Opcode::PUSHINT);
         activation->countedHead = head;
-        activation->constantHead = constantEnd ? head : nullptr;
+        activation->constantHead = constantEnd && !fromVariable ? head : nullptr;
         activation->countedPushes = pushes;
         activation->countedEndNode = constantEnd ? nullptr : endNode;
         activation->countedTest = test;
         activation->countedEnd = end;
         activation->countedStep = step;
+        activation->countedFromVariable = fromVariable;
+        activation->countedStepGiven = stepGiven;
     }
     AdvanceCountingLoop(variable, end, step, test);
     return true;
 }
 
 // The variable of a later pass of a counting loop whose head StepCountingLoop
-// proved, when it is still a bare number its node's cache answers for: what
-// the body can have changed is checked again, the rest is taken as found.
+// proved (the pushes' first name), when it is still a bare number its node's
+// cache answers for: what the body can have changed is checked again, the
+// rest is taken as found.
 [[gnu::always_inline]] inline VariableRecord* ProvedLoopVariable(const ProgramContext* context,
                                                                   const LoopActivation& activation) {
     if (NoFollowPending || context->argumentFrame.count >= kMaxArgumentFrames) return nullptr;
@@ -1058,7 +1096,8 @@ bool StepCountingLoop(ProgramContext* context, Instruction* head, LoopActivation
     return IsBareNumberVariable(variable) ? variable : nullptr;
 }
 
-// Such a pass when the loop's end is a constant.
+// Such a pass when the loop's start, end and step are constants (the quick
+// path: constantHead is set only for those).
 [[gnu::always_inline]] inline bool StepProvedConstantLoop(const ProgramContext* context,
                                                           const LoopActivation& activation) {
     VariableRecord* variable = ProvedLoopVariable(context, activation);
@@ -1067,13 +1106,22 @@ bool StepCountingLoop(ProgramContext* context, Instruction* head, LoopActivation
     return true;
 }
 
-// Such a pass with any end.
+// Such a pass of any proved head: a variable end or start is read again.
 bool StepProvedCountingLoop(const ProgramContext* context, const LoopActivation& activation) {
-    if (!activation.countedEndNode) return StepProvedConstantLoop(context, activation);
-    VariableRecord* variable = ProvedLoopVariable(context, activation);
-    double end = 0.0;
-    if (!variable || !ReadVariableEnd(activation.countedEndNode, &end)) return false;
-    AdvanceCountingLoop(variable, end, end < activation.countedPushes->operand ? -1.0 : 1.0, activation.countedTest);
+    if (activation.constantHead) return StepProvedConstantLoop(context, activation);
+    if (NoFollowPending || context->argumentFrame.count >= kMaxArgumentFrames) return false;
+    const Instruction* pushes = activation.countedPushes;
+    VariableRecord* variable = CachedNodeVariable(pushes, activation.countedFromVariable != 0);
+    if (!IsBareNumberVariable(variable)) return false;
+    double end = activation.countedEnd;
+    if (activation.countedEndNode && !ReadVariableEnd(activation.countedEndNode, &end)) return false;
+    double step = activation.countedStep;
+    if (!activation.countedStepGiven) {
+        double start = pushes->operand;
+        if (activation.countedFromVariable && !ReadVariableEnd(pushes, &start)) return false;
+        step = end < start ? -1.0 : 1.0;
+    }
+    AdvanceCountingLoop(variable, end, step, activation.countedTest);
     return true;
 }
 

@@ -139,5 +139,23 @@ TEST(Pool, ALargePoolTurnsToLargeBlocksOnHugePageBoundaries) {
     FreeNodeList(pool);
 }
 
+TEST(Pool, AnAnnouncedLargeProgramStartsWithALargeBlock) {
+    constexpr uint32_t kBlock = 64 * 1024;
+    struct Case { uint64_t expected; bool large; };
+    constexpr Case kCases[] = {{0, false}, {kLargePoolAfter, false}, {kLargePoolAfter + kBlock, true}};
+    for (const Case& c : kCases) {
+        Pool* pool = CreatePool(kBlock);
+        ExpectPoolBytes(pool, c.expected);
+        void* first = PoolAlloc(pool, kPoolZeroFill, 16);
+        ASSERT_NE(first, nullptr);
+        EXPECT_EQ(pool->current->size, c.large ? kLargePoolBlock : kBlock) << c.expected;
+        EXPECT_EQ(first, pool->current->memory) << c.expected;
+        if (c.large) {
+            EXPECT_EQ(reinterpret_cast<uintptr_t>(first) % platform::kHugePageSize, 0u);
+        }
+        FreeNodeList(pool);
+    }
+}
+
 }  // namespace
 }  // namespace qob
