@@ -33,7 +33,9 @@ struct LoopActivation {
     const Instruction* countedEndNode; // the end's push when it reads a variable, else null
     Instruction* countedTest;          // the FOR node
     double countedEnd;                 // a constant end ...
-    double countedStep;                // ... and the step it gives
+    double countedStep;                // ... and the step it gives (or the step given)
+    uint8_t countedFromVariable;       // the start is a variable (the loop's variable is the pushes' second name)
+    uint8_t countedStepGiven;          // the head gives a constant step
     // The same for a walk: its head proved on an earlier pass.
     const Instruction* walkedHead;     // the opening node proved (null: nothing proved)
     const Instruction* walkedPushes;   // the pushes of the source and the result

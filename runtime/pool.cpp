@@ -50,8 +50,9 @@ PoolBlock* FindPoolBlock(Pool* pool, const void* pointer) {
 // block is taken a huge page longer than it needs, and starts on the first
 // huge-page boundary inside: the bytes before it are never touched.
 [[gnu::noinline]] PoolBlock* AddPoolBlock(Pool* pool) {
-    const bool large = (pool->madeBytes >= kLargePoolAfter || pool->expectedBytes >= kLargePoolAfter + pool->blockSize) &&
-                       kLargePoolBlock > pool->blockSize;
+    const bool largeProgram =
+        pool->madeBytes >= kLargePoolAfter || pool->expectedBytes >= kLargePoolAfter + pool->blockSize;
+    const bool large = largeProgram && kLargePoolBlock > pool->blockSize;
     const uint32_t size = large ? kLargePoolBlock : pool->blockSize;
     void* allocation = platform::AllocateZeroedBlock(large ? size + platform::kHugePageSize : size);
     if (!allocation) return nullptr;

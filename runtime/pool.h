@@ -32,10 +32,10 @@ struct Pool {
 };
 
 // A pool that has made this much memory in blocks (or was told that a block
-// more than that is coming) is building a large program: its next blocks are of kLargePoolBlock bytes (when that is more
-// than its block size) that start on a huge-page boundary and are advised
-// for huge pages, so that filling them costs a fault per 2 MiB rather than
-// one per 4 KiB page.
+// more than that is coming) is building a large program: its next blocks are
+// of kLargePoolBlock bytes (when that is more than its block size), start on
+// a huge-page boundary and are advised for huge pages, so that filling them
+// costs a fault per 2 MiB rather than one per 4 KiB page.
 constexpr uint64_t kLargePoolAfter = uint64_t{512} << 10;
 constexpr uint32_t kLargePoolBlock = uint32_t{8} << 20;
 

@@ -991,7 +991,8 @@ namespace {
            variable->protect != 1;
 }
 
-// The end of a counting loop's head read from a variable holding a bare number.
+// The end (or the start) of a counting loop's head read from a variable
+// holding a bare number.
 bool ReadVariableEnd(const Instruction* node, double* end) {
     const VariableRecord* variable = CachedNodeVariable(node);
     if (!IsBareNumberVariable(variable)) return false;
@@ -1029,49 +1030,58 @@ bool ReadConstantEndAndStep(const Instruction* node, double* end, double* step) 
 }
 
 // The back jump of a counting loop whose head is "PUSHVARINT (savesp) var,
-// start; PUSHINT end (PUSHVAR end, or PUSHINTINT end, step); FOR" and whose
-// variable holds a bare number: the pass the head would run, done without
-// its pushes and pops. The head's pushes read nothing that can change or
-// report, so skipping them leaves everything as the nodes would; any other
-// head, or a variable its node's cache does not answer for, goes the
-// general way. The shape found is kept in the loop's activation for the
+// start" (or "PUSHVARVAR (savesp) var, start" with the start a variable),
+// then "PUSHINT end" ("PUSHVAR end", or "PUSHINTINT end, step") and "FOR",
+// and whose variable holds a bare number: the pass the head would run, done
+// without its pushes and pops. The head's pushes read nothing that can
+// change or report, so skipping them leaves everything as the nodes would;
+// any other head, or a variable its node's cache does not answer for, goes
+// the general way. The shape found is kept in the loop's activation for the
 // next passes.
 bool StepCountingLoop(ProgramContext* context, Instruction* head, LoopActivation* activation) {
     const Instruction* pushes = head->next;
-    if (!pushes || pushes->opcode != static_cast<uint32_t>(Opcode::PUSHVARINT) ||
-        pushes->handler != Builtin___savesp || pushes->secondHandler != Handle_PUSHVARINT || NoFollowPending)
+    if (!pushes || pushes->handler != Builtin___savesp || NoFollowPending) return false;
+    bool fromVariable = false;
+    if (pushes->opcode == static_cast<uint32_t>(Opcode::PUSHVARVAR) && pushes->secondHandler == Handle_PUSHVARVAR)
+        fromVariable = true;
+    else if (pushes->opcode != static_cast<uint32_t>(Opcode::PUSHVARINT) || pushes->secondHandler != Handle_PUSHVARINT)
         return false;
     const Instruction* endNode = pushes->next;
     Instruction* test = endNode ? endNode->next : nullptr;
     if (!test || test->handler != Handle_FOR || context->argumentFrame.count >= kMaxArgumentFrames) return false;
+    double start = pushes->operand;
+    if (fromVariable && !ReadVariableEnd(pushes, &start)) return false;
     double end = 0.0;
     double step = 0.0;
     // Without a step the loop counts towards its end from the start.
     const bool stepGiven = ReadConstantEndAndStep(endNode, &end, &step);
     if (!stepGiven) {
         if (!ReadLoopEnd(endNode, &end)) return false;
-        step = end < pushes->operand ? -1.0 : 1.0;
+        step = end < start ? -1.0 : 1.0;
     }
-    VariableRecord* variable = CachedNodeVariable(pushes);
+    VariableRecord* variable = CachedNodeVariable(pushes, fromVariable);
     if (!IsBareNumberVariable(variable)) return false;
     if (activation && activation->firstRun) return false;
     if (activation) {
         const bool constantEnd = stepGiven || endNode->opcode == static_cast<uint32_t>(Opcode::PUSHINT);
         activation->countedHead = head;
-        activation->constantHead = constantEnd ? head : nullptr;
+        activation->constantHead = constantEnd && !fromVariable ? head : nullptr;
         activation->countedPushes = pushes;
         activation->countedEndNode = constantEnd ? nullptr : endNode;
         activation->countedTest = test;
         activation->countedEnd = end;
         activation->countedStep = step;
+        activation->countedFromVariable = fromVariable;
+        activation->countedStepGiven = stepGiven;
     }
     AdvanceCountingLoop(variable, end, step, test);
     return true;
 }
 
 // The variable of a later pass of a counting loop whose head StepCountingLoop
-// proved, when it is still a bare number its node's cache answers for: what
-// the body can have changed is checked again, the rest is taken as found.
+// proved (the pushes' first name), when it is still a bare number its node's
+// cache answers for: what the body can have changed is checked again, the
+// rest is taken as found.
 [[gnu::always_inline]] inline VariableRecord* ProvedLoopVariable(const ProgramContext* context,
                                                                   const LoopActivation& activation) {
     if (NoFollowPending || context->argumentFrame.count >= kMaxArgumentFrames) return nullptr;
@@ -1079,7 +1089,8 @@ bool StepCountingLoop(ProgramContext* context, Instruction* head, LoopActivation
     return IsBareNumberVariable(variable) ? variable : nullptr;
 }
 
-// Such a pass when the loop's end is a constant.
+// Such a pass when the loop's start, end and step are constants (the quick
+// path: constantHead is set only for those).
 [[gnu::always_inline]] inline bool StepProvedConstantLoop(const ProgramContext* context,
                                                           const LoopActivation& activation) {
     VariableRecord* variable = ProvedLoopVariable(context, activation);
@@ -1088,13 +1099,22 @@ bool StepCountingLoop(ProgramContext* context, Instruction* head, LoopActivation
     return true;
 }
 
-// Such a pass with any end.
+// Such a pass of any proved head: a variable end or start is read again.
 bool StepProvedCountingLoop(const ProgramContext* context, const LoopActivation& activation) {
-    if (!activation.countedEndNode) return StepProvedConstantLoop(context, activation);
-    VariableRecord* variable = ProvedLoopVariable(context, activation);
-    double end = 0.0;
-    if (!variable || !ReadVariableEnd(activation.countedEndNode, &end)) return false;
-    AdvanceCountingLoop(variable, end, end < activation.countedPushes->operand ? -1.0 : 1.0, activation.countedTest);
+    if (activation.constantHead) return StepProvedConstantLoop(context, activation);
+    if (NoFollowPending || context->argumentFrame.count >= kMaxArgumentFrames) return false;
+    const Instruction* pushes = activation.countedPushes;
+    VariableRecord* variable = CachedNodeVariable(pushes, activation.countedFromVariable != 0);
+    if (!IsBareNumberVariable(variable)) return false;
+    double end = activation.countedEnd;
+    if (activation.countedEndNode && !ReadVariableEnd(activation.countedEndNode, &end)) return false;
+    double step = activation.countedStep;
+    if (!activation.countedStepGiven) {
+        double start = pushes->operand;
+        if (activation.countedFromVariable && !ReadVariableEnd(pushes, &start)) return false;
+        step = end < start ? -1.0 : 1.0;
+    }
+    AdvanceCountingLoop(variable, end, step, activation.countedTest);
     return true;
 }
 
