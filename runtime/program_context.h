@@ -48,6 +48,7 @@ struct CaseSlot {
 struct FrameCacheRecord {
     VariableRecord* frame;      // head record of the frame (context heap)
     Instruction* procedure;     // its STARTPROC node
+    const char* procName;       // the procedure's name as its runs report it (in the node's text)
     uint8_t inUse;
     VariableRecord* keptSelf;   // SELF$ and OBJECTNAME$ kept bound from the last (method) call, or null
     VariableRecord* keptName;

@@ -247,6 +247,14 @@ VariableRecord* ChooseFrame(ProgramContext* context, Instruction* procedure, Var
     return AllocateVariableRecord(context, false);
 }
 
+// Whether a STARTPROC text holds its 4-character header (the name follows it).
+bool HasHeaderText(const char* text) { return text && text[0] && text[1] && text[2] && text[3]; }
+
+// The name a procedure's runs report (CurrentProcName): its node's text after the header.
+const char* ProcedureName(const Instruction* procedure) {
+    return HasHeaderText(procedure->text) ? procedure->text + 4 : "";
+}
+
 // Step 11: release the frame's variables and keep the frame for the next call.
 void ReleaseFrame(ProgramContext* context, Instruction* procedure, VariableRecord* frame,
                   FrameCacheRecord* cacheRecord, bool fresh, const BoundRecords& bound) {
@@ -261,6 +269,7 @@ void ReleaseFrame(ProgramContext* context, Instruction* procedure, VariableRecor
         if (!cacheRecord) return;
         cacheRecord->frame = frame;
         cacheRecord->procedure = procedure;
+        cacheRecord->procName = ProcedureName(procedure);
         cacheRecord->next = context->frameCache;
         if (context->frameCache) context->frameCache->previous = cacheRecord;
         context->frameCache = cacheRecord;
@@ -410,8 +419,6 @@ inline void RunGuardedLoop(RunRecord& run) {
     ResumeAfterFault(run, completed, report);
 }
 
-// Whether a STARTPROC text holds its 4-character header (the name follows it).
-bool HasHeaderText(const char* text) { return text && text[0] && text[1] && text[2] && text[3]; }
 
 void ConsumeCallIn() {
     CallInProcedure = nullptr;
@@ -488,7 +495,7 @@ template <bool kHandedIn>
         }
         MemberList = object;
     }
-    CurrentProcName = HasHeaderText(procedure->text) ? procedure->text + 4 : "";
+    CurrentProcName = record->procName;
     RunRecord* const outer = tCurrentRun;
     RunRecord run{outer,      context,         procedure->next, entryDepth,
                   frame,      MemberList,      CurrentProcName, (outer ? outer->nesting : 0) + 1,
@@ -593,7 +600,7 @@ template <bool kMethod>
         if (name->scope != scope && name->owner != context->globalHead) name->scope = scope;
         MemberList = object;
     }
-    CurrentProcName = HasHeaderText(procedure->text) ? procedure->text + 4 : "";
+    CurrentProcName = record->procName;
     in.run = {outer,           context,     procedure->next,
               entryDepth,      frame,       MemberList,
               CurrentProcName, outer->nesting + 1, context->argumentFrame.count,
@@ -794,7 +801,7 @@ void RunAnyCall() {
         bound = BindObject(frame, object, cacheRecord);
         MemberList = object;
     }
-    CurrentProcName = HasHeaderText(procedure->text) ? procedure->text + 4 : "";
+    CurrentProcName = ProcedureName(procedure);
     RunRecord* const outer = tCurrentRun;
     RunRecord run{outer,       context,         FirstNode(procedure, mode), entryDepth,
                   frame,       MemberList,      CurrentProcName,            (outer ? outer->nesting : 0) + 1,
