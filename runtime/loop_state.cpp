@@ -20,10 +20,23 @@ void OpenLoopActivation(ProgramContext* context) {
         context->loopActivations = grown;
         context->loopActivationCapacity = capacity;
     }
+    // Only the fields read before they are written are set: a proof's details
+    // are read only after its head field names the node they were proved
+    // for, and a CASE table's labels only after the table was built. Short
+    // inner loops open an activation on every pass of the outer one.
     LoopActivation& opened = context->loopActivations[context->loopActivationCount++];
-    opened = LoopActivation{};
     opened.depth = context->callDepth;
     opened.firstRun = 1;
+    opened.position = 0;
+    opened.walked = nullptr;
+    opened.length = 0;
+    opened.sized = nullptr;
+    opened.sizedAt = 0;
+    opened.blockSize = 0;
+    opened.countedHead = nullptr;
+    opened.constantHead = nullptr;
+    opened.walkedHead = nullptr;
+    opened.casePull = nullptr;
 }
 
 void FreeLoopActivations(ProgramContext* context) {
