@@ -126,22 +126,26 @@ bool CanStartName(unsigned char c) {
     return std::isalpha(c) || c == '_' || std::strchr("+-/*@^&|~_:%!=<>", c) != nullptr;
 }
 
-bool IsVariableText(const char* text) {
-    const size_t length = std::strlen(text);
-    if (length == 0 || std::strcmp(text, "%") == 0) return false;
+// text has length characters; "%" alone is the operator.
+bool IsVariableText(const char* text, size_t length) {
+    if (length == 0 || (length == 1 && text[0] == '%')) return false;
     return text[length - 1] == '$' || text[length - 1] == '%';
 }
 
-// ASCII letters only: bytes from 0x80 are left as they are.
-void UpperCaseInPlace(TokenNode* token) {
+// ASCII letters only: bytes from 0x80 are left as they are. Returns the
+// text's length, which the walk finds anyway.
+size_t UpperCaseInPlace(TokenNode* token) {
     bool changed = false;
-    for (char* c = token->text; *c; ++c) {
+    char* c = token->text;
+    for (; *c; ++c) {
         if (*c >= 'a' && *c <= 'z') {
             *c = static_cast<char>(*c - 'a' + 'A');
             changed = true;
         }
     }
-    if (changed) token->hash = HashName(token->text, std::strlen(token->text));
+    const auto length = static_cast<size_t>(c - token->text);
+    if (changed) token->hash = HashName(token->text, length);
+    return length;
 }
 
 // A number token's value. Whole decimal numbers of up to 15 digits (nearly
@@ -221,7 +225,7 @@ private:
     // following one it took as an operand).
     TokenNode* CompileToken(TokenNode* token) {
         emit_.token = token;
-        if (token->text[0] != '"') UpperCaseInPlace(token);
+        const size_t length = token->text[0] != '"' ? UpperCaseInPlace(token) : 0;
         const char* text = token->text;
         const uint32_t hash = token->hash;
         const unsigned char first = static_cast<unsigned char>(text[0]);
@@ -234,7 +238,7 @@ private:
             emit_.Emit(Opcode::PUSHSTR, Unquoted(text).c_str());
             return Track(token);
         }
-        if (IsVariableText(text)) return CompileVariable(token);
+        if (IsVariableText(text, length)) return CompileVariable(token);
         if (hash == KeywordHashes[Keyword::DirectiveNamespace]) return OpenNamespace(token);
         if (hash == KeywordHashes[Keyword::DirectiveEndNamespace]) return CloseNamespace(token);
         if (hash == KeywordHashes[Keyword::ScopeSeparator]) return ScopeNextName(token);
