@@ -47,15 +47,28 @@ size_t CountDisplacedRows(uint64_t multiplier) {
     return displaced;
 }
 
-// Fills the table once, before any program runs; rows never move after. Of a
-// few odd multipliers the first that displaces no row is kept (the best one
-// when none does: the probe then goes on to the next slots).
+// The candidate after x: a full mix of it. Multipliers a small step apart
+// would move the top bits of every product by almost nothing, and so place
+// the rows the same way; mixed ones place them independently.
+uint64_t NextMultiplier(uint64_t x) {
+    x += 0x9E3779B97F4A7C15u;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9u;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBu;
+    return (x ^ (x >> 31)) | 1;
+}
+
+// Fills the table once, before any program runs; rows never move after. Of up
+// to 256 odd multipliers the first that displaces no row is kept (the best one
+// when none does: the probe then goes on to the next slots). Twelve rows in
+// 256 slots sit apart for about three multipliers in four, so one is found
+// within the first few whatever addresses the linker gave the handlers.
 struct TableFiller {
     TableFiller() {
-        const uint64_t first = NumberRuleMultiplier;
-        uint64_t best = first;
+        uint64_t candidate = NumberRuleMultiplier;
+        uint64_t best = candidate;
         size_t bestDisplaced = CountDisplacedRows(best);
-        for (uint64_t candidate = first + 2; bestDisplaced > 0 && candidate != first + 2 * 64; candidate += 2) {
+        for (int tried = 1; bestDisplaced > 0 && tried < 256; ++tried) {
+            candidate = NextMultiplier(candidate);
             const size_t displaced = CountDisplacedRows(candidate);
             if (displaced < bestDisplaced) {
                 best = candidate;
