@@ -304,6 +304,14 @@ VariableRecord* CacheNodeVariable(Instruction* node, const char* name, bool seco
 
 namespace {
 
+// ApplyNumberRule with the sum, by far the most common rule of the fused
+// steps, tested before the table jump.
+[[gnu::always_inline]] inline double ApplyFusedRule(uint8_t rule, double left, double right) {
+    if (rule == kAddRule) [[likely]]
+        return AddNumbers(left, right);
+    return ApplyNumberRule(rule, left, right);
+}
+
 // Where the two operands of an operator that follows a two-value push come from.
 enum class Operands {
     VariableAndConstant,  // PUSHVARINT
@@ -524,7 +532,7 @@ template <Operands from, void (*full)(Instruction*), void (*plain)(Instruction*)
     if (!extra || extra->fusedShape < kFusedAssign || NoFollowPending ||
         !ReadHitOperands<from>(push, extra, &left, &right, &leftRecord))
         return full(push);
-    const double result = ApplyNumberRule(extra->fusedRule, left, right);
+    const double result = ApplyFusedRule(extra->fusedRule, left, right);
     Instruction* op = push->next;
     if (extra->fusedShape == kFusedAssign) {
         Instruction* target = op->next;
@@ -628,7 +636,7 @@ template <Operands from, void (*full)(Instruction*), void (*plain)(Instruction*)
                                  ? nullptr
                                  : ReadHitNumber(extra->cachedList, extra->cachedVariable, &number);
     if (!target || !StoresPlainNumberAtOnce(target)) return false;
-    StorePlainNumberAtOnce(target, ApplyNumberRule(rule, number, right));
+    StorePlainNumberAtOnce(target, ApplyFusedRule(rule, number, right));
     return true;
 }
 
