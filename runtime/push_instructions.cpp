@@ -365,7 +365,7 @@ enum FusedShape : uint8_t {
     else if (!second && node->textHash && (variable = FindInRunningFrame(node->textHash)))
         CacheFrameVariable(extra, variable);
     if (!variable) return false;
-    while (variable->reference) variable = variable->reference;
+    variable = EndOfReferences(variable);
     return ReadPlainNumber(variable, value);
 }
 
@@ -458,7 +458,7 @@ template <Operands from>
 // cache is in force; null otherwise. No call on its way.
 [[gnu::always_inline]] inline VariableRecord* HitVariable(const VariableRecord* list, VariableRecord* variable) {
     if (!IsCachedListInForce(list) || !variable) return nullptr;
-    while (variable->reference) variable = variable->reference;
+    variable = EndOfReferences(variable);
     return variable;
 }
 
@@ -689,7 +689,7 @@ void Handle_PUSHVAR() {
             return;
         }
     }
-    while (variable->reference) variable = variable->reference;
+    variable = EndOfReferences(variable);
     ProgramContext* context = CurrentContext;
     StackEntry* cell = context->stackTop->above;
     if (!cell || !HasEffectFreeRead(variable)) return PushVariableFully(node);
