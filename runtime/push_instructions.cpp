@@ -51,7 +51,11 @@ double ConstantInText(const Instruction* node) {
 // its place, with no test.
 inline uint32_t EntryFlagsOf(const VariableRecord* variable) {
     static_assert(kVarMatrix >> 8 == kEntryMatrix && kVarWideText >> 4 == kEntryWide);
-    return ((variable->flags >> 8) & kEntryMatrix) | ((variable->flags >> 4) & kEntryWide);
+    const uint32_t flags = variable->flags;
+    // Most variables hold neither: one test gives their cell's flags.
+    if (!(flags & (kVarMatrix | kVarWideText))) [[likely]]
+        return 0;
+    return ((flags >> 8) & kEntryMatrix) | ((flags >> 4) & kEntryWide);
 }
 
 inline void PushVariableValue(VariableRecord* variable) {
