@@ -265,15 +265,19 @@ private:
         if (x->opcode == static_cast<uint32_t>(Opcode::PUSHPROCADDR)) return x->next;
         // Every form below is a node of its own handler alone, one of the
         // visited opcodes' or an operator's: most nodes are none.
-        if (x->secondHandler || !visitedForms_.MayHold(x->handler)) return x->next;
-        if (Is(x, Opcode::PUSHINT)) return FusePushInt(x, p);
-        if (Is(x, Opcode::PUSHSTR)) return FusePushStr(x, p);
-        if (Is(x, Opcode::PUSHVAR)) return FusePushVar(x, p);
-        if (Is(x, Opcode::PARMSPUSHVAR) && IsPush(p, Opcode::PARMSPUSHVAR) && NamespaceOf(p) == NamespaceOf(x))
+        if (x->secondHandler || x->handler == nullptr || !visitedForms_.MayHold(x->handler)) return x->next;
+        // From here x runs its own handler, which is some handler: Is(x, opcode)
+        // is this compare alone.
+        const Handler own = x->handler;
+        const auto is = [own](Opcode opcode) { return own == HandlerOf(opcode); };
+        if (is(Opcode::PUSHINT)) return FusePushInt(x, p);
+        if (is(Opcode::PUSHSTR)) return FusePushStr(x, p);
+        if (is(Opcode::PUSHVAR)) return FusePushVar(x, p);
+        if (is(Opcode::PARMSPUSHVAR) && IsPush(p, Opcode::PARMSPUSHVAR) && NamespaceOf(p) == NamespaceOf(x))
             return AbsorbAsOperand(x, p, Opcode::PARMSPUSHVARVAR);
-        if (Is(x, Opcode::NGPUSHVAR) && IsPush(p, Opcode::NGPUSHVAR) && NamespaceOf(p) == NamespaceOf(x))
+        if (is(Opcode::NGPUSHVAR) && IsPush(p, Opcode::NGPUSHVAR) && NamespaceOf(p) == NamespaceOf(x))
             return AbsorbAsOperand(x, p, Opcode::NGPUSHVARVAR);
-        if (Is(x, Opcode::PUSHCASE) && IsPush(p, Opcode::PUSHINT)) {
+        if (is(Opcode::PUSHCASE) && IsPush(p, Opcode::PUSHINT)) {
             SetText(x, ValueBytes(p->operand));
             x->textHash = 0;
             Become(x, Opcode::PUSHINTCASE);
@@ -287,14 +291,14 @@ private:
             if (*op == Operator::SaveSp) return FuseSaveSpPair(x);
             if (*op == Operator::DropStack) return FuseDropStack(x, p);
         }
-        if (Is(x, Opcode::OFFSET2_1) && IsPush(p, Opcode::PUSHINT)) return WithConstant(x, p, Opcode::OFFSET2_2);
-        if (Is(x, Opcode::ADDR) && IsPush(p, Opcode::PUSHVAR)) {
+        if (is(Opcode::OFFSET2_1) && IsPush(p, Opcode::PUSHINT)) return WithConstant(x, p, Opcode::OFFSET2_2);
+        if (is(Opcode::ADDR) && IsPush(p, Opcode::PUSHVAR)) {
             TakeText(x, p);
             TakeNamespace(x, p);
             Become(x, Opcode::ADDR2);
             return Absorbed(x, p);
         }
-        if (Is(x, Opcode::ASSIGN2) && x->text) {
+        if (is(Opcode::ASSIGN2) && x->text) {
             if (IsPush(p, Opcode::PUSHINT)) return WithConstant(x, p, Opcode::ASSIGN3);
             if (IsPush(p, Opcode::PUSHSTR)) {
                 TakeTextAsOperand(x, p);
@@ -302,15 +306,15 @@ private:
                 return Absorbed(x, p);
             }
         }
-        if ((Is(x, Opcode::ADDASSIGN2) || Is(x, Opcode::SUBASSIGN2)) && IsPush(p, Opcode::PUSHINT)) {
-            const bool add = Is(x, Opcode::ADDASSIGN2);
+        if ((is(Opcode::ADDASSIGN2) || is(Opcode::SUBASSIGN2)) && IsPush(p, Opcode::PUSHINT)) {
+            const bool add = is(Opcode::ADDASSIGN2);
             if (p->operand == 1.0) {
                 Become(x, add ? Opcode::INC2 : Opcode::DEC2);
                 return Absorbed(x, p);
             }
             return WithConstant(x, p, add ? Opcode::INC3 : Opcode::DEC3);
         }
-        if (Is(x, Opcode::IF)) return FuseConditionalJump(x, p);
+        if (is(Opcode::IF)) return FuseConditionalJump(x, p);
         return x->next;
     }
 

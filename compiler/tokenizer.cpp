@@ -131,7 +131,7 @@ ScannedToken Tokenizer::Next(const ScanMode& mode) {
         ++position_;
         while (position_ < length && IsLabelChar(source_[position_])) buffer_ += source_[position_++];
     } else if (kOperatorStarts.Has(c)) {
-        ScanOperator(mode, token.error);
+        asWritten = ScanOperator(mode, token.error);
     } else if (kSeparators.Has(c)) {
         ++position_;
         asWritten = true;
@@ -175,28 +175,29 @@ ScannedToken Tokenizer::Next(const ScanMode& mode) {
     return token;
 }
 
-void Tokenizer::ScanOperator(const ScanMode& mode, ScanError& error) {
+bool Tokenizer::ScanOperator(const ScanMode& mode, ScanError& error) {
     const size_t length = source_.size();
     const char c = source_[position_];
     const char next = position_ + 1 < length ? source_[position_ + 1] : '\0';
     if (mode.assembler && kAssemblerErrors.Has(c)) error = ScanError::AssemblerSyntax;
-    if (c == '|' || c == '^') return ScanRun(kRunOfBars);
-    if (c == '@') return ScanRun(kRunOfAts);
+    if (c == '|' || c == '^') return SkipRun(kRunOfBars);
+    if (c == '@') return SkipRun(kRunOfAts);
 
-    buffer_ += c;
     ++position_;
     const bool pair = ((c == '+' || c == '-') && next == c) ||
                       (kArithmetic.Has(c) && next == '=') ||
                       (c == '>' && kAfterGreater.Has(next)) || (c == '<' && kAfterLess.Has(next)) ||
                       (c == '=' && next == '=') || (c == '!' && next == '=');
-    if (!pair) return;
-    buffer_ += next;
+    if (!pair) return true;
     ++position_;
-    if (c == '!') buffer_ = "<>";  // "!=" is read as "<>"
+    if (c != '!') return true;
+    buffer_ = "<>";  // "!=" is read as "<>"
+    return false;
 }
 
-void Tokenizer::ScanRun(const ScannerCharSet& set) {
-    while (position_ < source_.size() && set.Has(source_[position_])) buffer_ += source_[position_++];
+bool Tokenizer::SkipRun(const ScannerCharSet& set) {
+    while (position_ < source_.size() && set.Has(source_[position_])) ++position_;
+    return true;
 }
 
 // A word takes word characters and ends after the first "$" or "%". Only a

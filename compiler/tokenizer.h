@@ -81,8 +81,9 @@ private:
     ScanError ScanBraceString(const ScanMode& mode);
     ScannedKind ScanSingleQuote(ScanError& error);
     void ScanEscape(size_t& at);
-    void ScanOperator(const ScanMode& mode, ScanError& error);
-    void ScanRun(const ScannerCharSet& set);
+    // Both true when the token's text is its source characters as they stand.
+    bool ScanOperator(const ScanMode& mode, ScanError& error);
+    bool SkipRun(const ScannerCharSet& set);
 
     std::string_view source_;
     size_t position_ = 0;

@@ -39,9 +39,7 @@ void AssignOpcode();
     if (SetPushPending || NoFollowPending || !extra || !extra->cachedVariable || !IsCachedListInForce(extra->cachedList))
         return nullptr;
     VariableRecord* x = extra->cachedVariable;
-    if (node->extraWord == 0)
-        while (x->reference) x = x->reference;
-    return x;
+    return x->reference && node->extraWord == 0 ? EndOfReferences(x) : x;
 }
 // Whether a number becomes the variable's whole value, every field that
 // could say otherwise tested at once: no list element, setter, typed
