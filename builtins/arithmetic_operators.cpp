@@ -4,10 +4,15 @@
 
 #include "builtins/arithmetic_operators.h"
 
+#include <cstring>
+
 #include "builtins/matrix_operators.h"
 #include "builtins/number_rules.h"
 #include "builtins/operator_values.h"
 #include "platform/c_library.h"
+#include "platform/memory.h"
+#include "runtime/instruction.h"
+#include "runtime/opcodes.h"
 #include "runtime/number_text.h"
 #include "runtime/program_context.h"
 
@@ -36,6 +41,60 @@ void RunBinaryOperator() {
         return;
     }
     RunGeneralOperator<Rule>();
+}
+
+// The text the last "%" pushed, while it may still be extended where it
+// lies. It is a fresh block that only its cell shows; the next "%" may take
+// it as its left operand and append to it instead of copying it, when the
+// one instruction run between the two pushed a constant (a constant push runs
+// no code of the program that could have seen or kept the cell) and no block
+// was released or resized since (so the block is still the one made).
+struct JoinedTemporary {
+    const Instruction* join;  // the "%" that pushed it
+    const StackEntry* cell;
+    char* text;                // null: nothing to extend
+    size_t length;             // its exact length, the block holding one more byte
+    uint64_t releases;         // CountBlockReleases() when it was pushed
+};
+JoinedTemporary LastJoined{};
+
+void NoteJoinedTemporary(const StackEntry* cell) {
+    LastJoined.text = nullptr;
+    if (!cell || cell->variable || cell->flags || cell->extra || cell->ownedLinks || !cell->text) return;
+    const size_t size = platform::GetBlockSize(cell->text);
+    if (size == 0) return;  // the empty result of a failed join: no block
+    LastJoined = {CurrentInstruction, cell, const_cast<char*>(cell->text), size - 1, platform::CountBlockReleases()};
+}
+
+bool IsConstantPush(const Instruction* node) {
+    return node && (node->opcode == static_cast<uint32_t>(Opcode::PUSHSTR) ||
+                    node->opcode == static_cast<uint32_t>(Opcode::PUSHINT));
+}
+
+// Appends the right operand to the left one's block where it lies, when the
+// left operand is the text the previous "%" pushed (see JoinedTemporary) and
+// its block has the room. False, with nothing changed, otherwise.
+bool ExtendJoinedTemporary() {
+    const JoinedTemporary last = LastJoined;
+    LastJoined.text = nullptr;
+    if (!last.text || last.releases != platform::CountBlockReleases()) return false;
+    const Instruction* between = CurrentInstruction ? CurrentInstruction->previous : nullptr;
+    if (!IsConstantPush(between) || between->previous != last.join) return false;
+    ProgramContext* context = CurrentContext;
+    const StackEntry* right = context->stackTop;
+    StackEntry* left = right ? right->below : nullptr;
+    if (left != last.cell || left->text != last.text || left->variable || left->flags || left->extra ||
+        left->ownedLinks || right->variable || right->flags || right->ownedLinks)
+        return false;
+    const TextSpan tail = OperandText(*right, false);
+    if (tail.length >= platform::kMaxBlockSize - last.length) return false;
+    const size_t length = last.length + tail.length;
+    if (!platform::ResizeBlockInPlace(last.text, length + 1)) return false;
+    if (tail.length) std::memcpy(last.text + last.length, tail.units, tail.length);
+    last.text[length] = '\0';
+    DropStackEntry();
+    LastJoined = {CurrentInstruction, left, last.text, length, platform::CountBlockReleases()};
+    return true;
 }
 
 }  // namespace
@@ -98,7 +157,17 @@ void Builtin_add() { RunBinaryOperator<PushSum, AddNumbers, Builtin_add>(); }
 void Builtin_subtract() { RunBinaryOperator<PushDifference, SubtractNumbers, Builtin_subtract>(); }
 void Builtin_multiply() { RunBinaryOperator<PushProduct, MultiplyNumbers, Builtin_multiply>(); }
 void Builtin_divide() { RunBinaryOperator<PushQuotient, DivideNumbers, Builtin_divide>(); }
-void Builtin_join() { RunGeneralOperator<PushJoined>(); }
+void Builtin_join() {
+    if (ExtendJoinedTemporary()) return;
+    StackEntry right = TakeOperand();
+    StackEntry left = TakeOperand();
+    const StackEntry* below = CurrentContext->stackTop;
+    PushJoined(left, right);
+    ReleaseOperand(left);
+    ReleaseOperand(right);
+    const StackEntry* pushed = CurrentContext->stackTop;
+    NoteJoinedTemporary(pushed != below ? pushed : nullptr);
+}
 
 void Builtin_concat() {
     const FrameArguments arguments = CloseFrameArguments();

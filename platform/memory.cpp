@@ -616,19 +616,30 @@ bool FreeIn(const BlockRef& ref) {
                                   : FreeSlotLocked(ref.header, *ref.heap, sizeClass);
 }
 
+// Whether the block can take size bytes where it is: the slot class or the
+// span's page count stays the same.
+bool FitsInPlace(const BlockRef& ref, size_t size, size_t oldSize) {
+    if (size > kMaxBlockSize) return false;
+    if (ref.header == nullptr) return size == kExactSize;
+    if (ref.info & kSmallPage) return ClassOf(size + kHeaderSize) == static_cast<int>(ref.info & kPageInfoValue);
+    return size + kHeaderSize > kMaxSlotSize && SpanBytes(size) == SpanBytes(oldSize);
+}
+
+void ResizeInPlace(const BlockRef& ref, size_t size, size_t oldSize, bool zero) {
+    void* payload = ref.payload;
+    if (size < oldSize) QOB_POISON(static_cast<char*>(payload) + size, oldSize - size);
+    QOB_UNPOISON(payload, size);
+    if (zero && size > oldSize) std::memset(static_cast<char*>(payload) + oldSize, 0, size - oldSize);
+    if (ref.header) WriteSize(ref.header, static_cast<uint32_t>(size));
+    NoteBlockRelease();
+}
+
 void* ReallocateIn(const BlockRef& ref, size_t size, bool zero) {
     if (size > kMaxBlockSize) return nullptr;
     const size_t oldSize = SizeOf(ref);
     void* payload = ref.payload;
-    const bool fitsInPlace = ref.header == nullptr        ? size == kExactSize
-                             : (ref.info & kSmallPage) ? ClassOf(size + kHeaderSize) == static_cast<int>(ref.info & kPageInfoValue)
-                                                       : size + kHeaderSize > kMaxSlotSize && SpanBytes(size) == SpanBytes(oldSize);
-    if (fitsInPlace) {
-        if (size < oldSize) QOB_POISON(static_cast<char*>(payload) + size, oldSize - size);
-        QOB_UNPOISON(payload, size);
-        if (zero && size > oldSize) std::memset(static_cast<char*>(payload) + oldSize, 0, size - oldSize);
-        if (ref.header) WriteSize(ref.header, static_cast<uint32_t>(size));
-        NoteBlockRelease();
+    if (FitsInPlace(ref, size, oldSize)) {
+        ResizeInPlace(ref, size, oldSize, zero);
         return payload;
     }
     void* moved = AllocateIn(*ref.heap, size, false);
@@ -729,6 +740,15 @@ void* ReallocateBlock(void* block, size_t size) {
     const BlockRef ref = FindBlock(block);
     if (ref.payload == nullptr) return nullptr;
     return ReallocateIn(ref, size, false);
+}
+
+bool ResizeBlockInPlace(void* block, size_t size) {
+    const BlockRef ref = FindBlock(block);
+    if (ref.payload == nullptr) return false;
+    const size_t oldSize = SizeOf(ref);
+    if (!FitsInPlace(ref, size, oldSize)) return false;
+    ResizeInPlace(ref, size, oldSize, false);
+    return true;
 }
 
 bool FreeBlock(void* block) {

@@ -62,6 +62,11 @@ size_t HeapFreeRun(HeapHandle heap, void* const* blocks, size_t count);
 [[nodiscard]] void* AllocateZeroedBlock(size_t size);
 [[nodiscard]] void* ReallocateBlock(void* block, size_t size);  // null block: AllocateBlock
 bool FreeBlock(void* block);  // false for null and for unknown addresses
+// Resizes a live block of any heap without moving it, when the room its slot
+// or span already has allows; its first min(old, new) bytes stay and its
+// recorded size becomes exactly size. False, touching nothing, when the block
+// would have to move or the address is not a live block.
+[[nodiscard]] bool ResizeBlockInPlace(void* block, size_t size);
 // Frees a live block of any heap and answers that heap; null, touching
 // nothing, for null and for an address that is not a live block.
 HeapHandle FreeBlockOfAnyHeap(void* block);

@@ -397,6 +397,46 @@ TEST(MemoryTest, ReallocationKeepsContentAndExactSize) {
     FreeBlock(fresh);
 }
 
+// A resize in place keeps the address and the content and records the exact
+// new size; one that would need another slot class or more pages is refused
+// with the block untouched.
+TEST(MemoryTest, ResizeInPlaceKeepsTheBlockOrRefuses) {
+    struct Case {
+        size_t from, to;
+        bool fits;
+    };
+    constexpr Case kCases[] = {{10, 12, true},          {12, 10, true},           {10, 1000, false},
+                               {100, 101, true},        {64, 64, true},           {64, 65, false},
+                               {65, 64, false},         {70000, 70010, true},     {70000, 131056, true},
+                               {70000, 131057, false},  {131056, 65521, true},    {131056, 65519, false},
+                               {32752, 32753, false},   {200000, kMaxBlockSize + 1, false}};
+    for (const Case& c : kCases) {
+        auto* block = static_cast<unsigned char*>(AllocateBlock(c.from));
+        ASSERT_NE(block, nullptr);
+        for (size_t i = 0; i < c.from; ++i) block[i] = static_cast<unsigned char>(i * 7);
+        const uint64_t before = CountBlockReleases();
+        EXPECT_EQ(ResizeBlockInPlace(block, c.to), c.fits) << c.from << "->" << c.to;
+        EXPECT_EQ(CountBlockReleases() != before, c.fits) << c.from << "->" << c.to;
+        const size_t size = c.fits ? c.to : c.from;
+        EXPECT_EQ(GetBlockSize(block), size) << c.from << "->" << c.to;
+        for (size_t i = 0; i < std::min(c.from, size); ++i)
+            ASSERT_EQ(block[i], static_cast<unsigned char>(i * 7)) << c.from << "->" << c.to << " at " << i;
+        std::memset(block, 1, size);
+        EXPECT_TRUE(FreeBlock(block));
+    }
+    void* freed = AllocateBlock(100);
+    ASSERT_TRUE(FreeBlock(freed));
+    int local = 0;
+    for (void* address : {freed, static_cast<void*>(&local), static_cast<void*>(nullptr)})
+        EXPECT_FALSE(ResizeBlockInPlace(address, 50)) << address;
+    HeapHandle heap = HeapCreate();
+    void* inHeap = HeapAlloc(heap, 0, 300);
+    EXPECT_TRUE(ResizeBlockInPlace(inHeap, 304)) << "a block of a private heap";
+    EXPECT_EQ(GetBlockSize(inHeap), 304u);
+    EXPECT_EQ(GetBlockHeap(inHeap), heap);
+    HeapDestroy(heap);
+}
+
 TEST(MemoryTest, ZeroingReallocationClearsTheGainedBytes) {
     HeapHandle heap = HeapCreate();
     for (size_t large : {size_t{110}, size_t{70000}}) {
