@@ -135,15 +135,23 @@ void Handle_PARMSPUSHVAR();
 // the node would find, takes the number. False, with nothing done, when the
 // node would look further (no side record or name hash, a cache naming a
 // constant, no such record in the frame) or the value is anything else.
-[[nodiscard]] inline bool BindPlainParameter(const Instruction* node, VariableRecord* frame, ProgramContext* context) {
+[[nodiscard, gnu::always_inline]] inline bool BindPlainParameter(const Instruction* node, VariableRecord* frame,
+                                                              ProgramContext* context) {
     const InstructionExtra* extra = node->extra;
     if (!extra || !node->textHash || extra->cachedList == ConstantList) return false;
     VariableRecord* parameter =
         extra->cachedList == frame ? extra->cachedVariable : FindItemWithHash(frame, node->textHash);
     StackEntry* top = context->stackTop;
     if (!parameter || !top->below || top->text || top->variable || top->ownedLinks) return false;
+    // Only a record SetVariableValue writes the short way: the rest is left
+    // to the node, so the call's start calls nothing.
+    if (parameter->currentNode || parameter->type != 0 || parameter->setter || parameter->protect == 1 ||
+        (parameter->flags & (kVarOwnsData | kVarObject)))
+        return false;
     context->stackTop = top->below;
-    SetVariableValue(parameter, nullptr, top->value, nullptr, 0);
+    parameter->value = top->value;
+    parameter->flags &= ~(kVarMatrix | kVarHandedOver);
+    parameter->data = nullptr;
     return true;
 }
 void Handle_PARMSPUSHVARVAR();

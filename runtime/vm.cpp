@@ -545,7 +545,19 @@ template <bool kHandedIn>
 // A method call of an OBJRUN node (object given) starts the same way when
 // its cached frame keeps the object's binding (see RunPlainCall); the end
 // of its run then does what OBJRUN does after a method.
+template <bool kMethod, bool kErrorCopied = false>
+[[gnu::always_inline]] inline bool StartRunInPlace(Instruction* procedure, VariableRecord* object);
+
+// The start in place when ERROR% holds a text: LASTERROR% takes it first. Its
+// own function, so the usual start calls nothing on its way and keeps its
+// state in scratch registers.
 template <bool kMethod>
+[[gnu::noinline]] bool StartRunInPlaceCopyingError(Instruction* procedure, VariableRecord* object) {
+    CopyErrorToLastErrorSlowly();
+    return StartRunInPlace<kMethod, true>(procedure, object);
+}
+
+template <bool kMethod, bool kErrorCopied>
 [[gnu::always_inline]] inline bool StartRunInPlace(Instruction* procedure, VariableRecord* object) {
     if ((reinterpret_cast<uintptr_t>(CallInProcedure) | reinterpret_cast<uintptr_t>(CallInFrame) |
          reinterpret_cast<uintptr_t>(ObjectToBind) | static_cast<uint32_t>(EntryMode)) != 0)
@@ -566,8 +578,12 @@ template <bool kMethod>
     if (!record || (kMethod ? !KeepsBindingFor(record, object) : (record->keptSelf || record->keptName)))
         return false;
 
+    if constexpr (!kErrorCopied) {
+        const VariableRecord* const error = gErrorConstants.error;
+        if (gErrorConstants.listHead != ConstantList || !error || error->data) [[unlikely]]
+            return StartRunInPlaceCopyingError<kMethod>(procedure, object);
+    }
     if constexpr (!kMethod) extra->cachedVariable = nullptr;
-    CopyErrorToLastError();
     extra->freeFrames = record->nextFree;
     record->nextFree = nullptr;
     record->inUse = 1;
@@ -617,7 +633,7 @@ template <bool kMethod>
 
 // A method run's frame keeps its binding for the next call, as the straight
 // way's does, and the caller's current object comes back.
-[[gnu::always_inline]] inline void ReleaseMethodFrameInline(InPlaceRun& in) {
+[[gnu::always_inline]] inline void ReleaseMethodFrame(InPlaceRun& in) {
     FrameCacheRecord* const record = in.cacheRecord;
     const BoundRecords kept = ReleaseFrameVariables(
         in.run.context, in.run.frame, {record->keptSelf, record->keptName, in.boundClassName, in.boundFreedCount});
@@ -628,28 +644,13 @@ template <bool kMethod>
     MemberList = in.savedMembers;
 }
 
-[[gnu::noinline]] void ReleaseMethodFrame(InPlaceRun& in) { ReleaseMethodFrameInline(in); }
-
-// Ends the innermost run in place, as the straight way ends its run, and
-// leaves the machine on its CALL node.
-// (kMethodInline: a method run's frame is released inline, not by a call;
-// RETURN, which ends most functions, keeps the call off its own way.)
-template <bool kMethodInline = true>
-[[gnu::always_inline]] inline void EndRunInPlace(InPlaceRun& in) {
+// What ends a run in place once its frame is released: the frame goes back
+// to its cache and the caller's state comes back. (kTracked false: the
+// caller has checked that the run leaves no tracked allocation to free.)
+template <bool kTracked = true>
+[[gnu::always_inline]] inline void FinishRunInPlace(InPlaceRun& in, ProgramContext* context, Instruction* method) {
     RunRecord& run = in.run;
-    ProgramContext* const context = run.context;
-    tCurrentRun = run.outer;
-    if (EndingContext != context && !context->endPending && !tUnwindTarget) StopFlag = false;
     FrameCacheRecord* const record = in.cacheRecord;
-    Instruction* const method = in.method;
-    if (method) {
-        if constexpr (kMethodInline) ReleaseMethodFrameInline(in);
-        else ReleaseMethodFrame(in);
-    } else {
-        for (VariableRecord* r = run.frame->next; r; r = r->next) ReleaseVariable(context, r, false, false);
-        record->keptClassName = nullptr;
-        record->keptFreedCount = 0;
-    }
     record->inUse = 0;
     record->nextFree = in.procedureExtra->freeFrames;
     in.procedureExtra->freeFrames = record;
@@ -658,7 +659,7 @@ template <bool kMethodInline = true>
     CurrentProcName = in.savedProcName;
     CurrentInstruction = in.caller;
     const int32_t entryDepth = run.callerDepth;
-    FreeTrackedAllocationsFrom(context, entryDepth + 1);
+    if constexpr (kTracked) FreeTrackedAllocationsFrom(context, entryDepth + 1);
     DropLoopActivations(context, entryDepth + 1);
     context->callDepth = entryDepth;
     if (TryStack.depth > in.entryTryDepth) TryStack.depth = in.entryTryDepth;
@@ -666,6 +667,25 @@ template <bool kMethodInline = true>
     NoListCopy = in.savedListSwitch;
     tInPlaceTop = &in;
     if (method) FinishObjectCall(context, in.caller, method);
+}
+
+// Ends the innermost run in place, as the straight way ends its run, and
+// leaves the machine on its CALL node.
+[[gnu::always_inline]] inline void EndRunInPlace(InPlaceRun& in) {
+    RunRecord& run = in.run;
+    ProgramContext* const context = run.context;
+    tCurrentRun = run.outer;
+    if (EndingContext != context && !context->endPending && !tUnwindTarget) StopFlag = false;
+    FrameCacheRecord* const record = in.cacheRecord;
+    Instruction* const method = in.method;
+    if (method) {
+        ReleaseMethodFrame(in);
+    } else {
+        for (VariableRecord* r = run.frame->next; r; r = r->next) ReleaseVariable(context, r, false, false);
+        record->keptClassName = nullptr;
+        record->keptFreedCount = 0;
+    }
+    FinishRunInPlace(in, context, method);
 }
 
 // After a stop in a run the base's loop took on in place: ends the runs in
@@ -698,11 +718,42 @@ Instruction* EndRunsInPlace(RunRecord* base) {
 // (RETURN, which ends most functions, has the end inline; ENDPROC calls it.)
 [[gnu::noinline]] void EndCurrentRunInPlace() { EndRunInPlace(*reinterpret_cast<InPlaceRun*>(tCurrentRun)); }
 
+// The end of a CALL's run in place from the frame's record from on, the
+// records before it released already (see EndPlainRunInPlace).
+[[gnu::noinline]] void EndRunInPlaceFrom(InPlaceRun& in, VariableRecord* from) {
+    ProgramContext* const context = in.run.context;
+    for (VariableRecord* r = from; r; r = r->next) ReleaseVariable(context, r, false, false);
+    in.cacheRecord->keptClassName = nullptr;
+    in.cacheRecord->keptFreedCount = 0;
+    FinishRunInPlace(in, context, nullptr);
+}
+
+// EndRunInPlace for the run RETURN ends, calling nothing on the usual way (a
+// CALL's run whose records are plain and that leaves nothing tracked), so it
+// keeps its state in scratch registers; anything else goes the full way.
+[[gnu::always_inline]] inline void EndPlainRunInPlace(InPlaceRun& in) {
+    RunRecord& run = in.run;
+    ProgramContext* const context = run.context;
+    if (in.method || run.callerDepth + 1 < context->trackingDepthsUsed) [[unlikely]]
+        return EndCurrentRunInPlace();
+    tCurrentRun = run.outer;
+    if (EndingContext != context && !context->endPending && !tUnwindTarget) StopFlag = false;
+    for (VariableRecord* r = run.frame->next; r; r = r->next) {
+        // ReleaseVariable's short way, the rest from the first record it does not take.
+        if (r->flags != 0 || r->data) [[unlikely]]
+            return EndRunInPlaceFrom(in, r);
+        ReleasePlainRecord(r);
+    }
+    in.cacheRecord->keptClassName = nullptr;
+    in.cacheRecord->keptFreedCount = 0;
+    FinishRunInPlace<false>(in, context, nullptr);
+}
+
 template <bool kInline>
 [[gnu::always_inline]] inline void EndRunIfInPlace() {
     RunRecord* const run = tCurrentRun;
     if (!run || !run->loop || tUnwindTarget == run) return;
-    if constexpr (kInline) EndRunInPlace<false>(*reinterpret_cast<InPlaceRun*>(run));
+    if constexpr (kInline) EndPlainRunInPlace(*reinterpret_cast<InPlaceRun*>(run));
     else EndCurrentRunInPlace();
 }
 
@@ -1633,6 +1684,16 @@ void ReturnCopy(ProgramContext* context, StackEntry* cell) {
     cell->text = copy;
 }
 
+// The results RETURN leaves above the saved cell, each made the caller's.
+// Its own function: RETURN's usual way calls nothing.
+[[gnu::noinline]] void KeepResults(ProgramContext* context, StackEntry* top, const StackEntry* saved) {
+    for (StackEntry* cell = top; cell && cell != saved && cell->below; cell = cell->below) {
+        if (cell->variable && (cell->variable->flags & kVarObject)) ReturnObject(cell);
+        else if (cell->text) ReturnCopy(context, cell);
+        cell->variable = nullptr;
+    }
+}
+
 }  // namespace
 
 void Handle_RETURN() {
@@ -1641,15 +1702,10 @@ void Handle_RETURN() {
     const StackEntry* saved = CloseFrame(context);
     StackEntry* top = context->stackTop;
     if (top != saved && top->below == saved && saved && !top->text &&
-        !(top->variable && (top->variable->flags & kVarObject))) {
+        !(top->variable && (top->variable->flags & kVarObject))) [[likely]]
         top->variable = nullptr;  // the common result: one plain number
-    } else {
-        for (StackEntry* cell = top; cell && cell != saved && cell->below; cell = cell->below) {
-            if (cell->variable && (cell->variable->flags & kVarObject)) ReturnObject(cell);
-            else if (cell->text) ReturnCopy(context, cell);
-            cell->variable = nullptr;
-        }
-    }
+    else
+        KeepResults(context, top, saved);
     EndRunIfInPlace<true>();
 }
 
