@@ -11,6 +11,7 @@
 #include "builtins/operator_values.h"
 #include "platform/c_library.h"
 #include "platform/memory.h"
+#include "runtime/fresh_text.h"
 #include "runtime/instruction.h"
 #include "runtime/opcodes.h"
 #include "runtime/number_text.h"
@@ -94,6 +95,7 @@ bool ExtendJoinedTemporary() {
     last.text[length] = '\0';
     DropStackEntry();
     LastJoined = {CurrentInstruction, left, last.text, length, platform::CountBlockReleases()};
+    NoteFreshText(left);
     return true;
 }
 
@@ -165,8 +167,9 @@ void Builtin_join() {
     PushJoined(left, right);
     ReleaseOperand(left);
     ReleaseOperand(right);
-    const StackEntry* pushed = CurrentContext->stackTop;
-    NoteJoinedTemporary(pushed != below ? pushed : nullptr);
+    const StackEntry* pushed = CurrentContext->stackTop != below ? CurrentContext->stackTop : nullptr;
+    NoteJoinedTemporary(pushed);
+    if (LastJoined.text) NoteFreshText(pushed);
 }
 
 void Builtin_concat() {

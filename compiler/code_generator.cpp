@@ -230,7 +230,7 @@ private:
         const uint32_t hash = token->hash;
         const unsigned char first = static_cast<unsigned char>(text[0]);
 
-        if (std::isdigit(first)) {
+        if (first >= '0' && first <= '9') {
             emit_.Emit(Opcode::PUSHINT, nullptr, ReadNumberToken(text));
             return Track(token);
         }

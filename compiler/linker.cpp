@@ -102,7 +102,9 @@ bool IsLoaderProgram(const char* fileName) {
 // A name token: a word that may name a procedure address or a native function.
 bool IsNameToken(const char* text) {
     const unsigned char first = static_cast<unsigned char>(text[0]);
-    if (!(std::isalpha(first) || first == '_' || first == '&')) return false;
+    // The process keeps the "C" locale: its letters are the ASCII ones, tested here without a call.
+    const bool letter = (first | 0x20) >= 'a' && (first | 0x20) <= 'z';
+    if (!(letter || first == '_' || first == '&')) return false;
     const size_t length = std::strlen(text);
     return text[length - 1] != '$' && text[length - 1] != '%';
 }

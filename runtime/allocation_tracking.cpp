@@ -114,6 +114,17 @@ void ForgetTrackedObject(ProgramContext* context, const void* object) {
     }
 }
 
+bool ForgetNewestTrackedBlock(ProgramContext* context, const void* block) {
+    TrackedAllocation* record = context ? context->tracking : nullptr;
+    if (!record || !block || record->object != block || record->kind != kTrackedBlock) return false;
+    const int32_t depth = record->ownerDepth;
+    if (depth >= context->trackingDepths || context->trackingByDepth[depth] != record) return false;
+    context->trackingByDepth[depth] = record->nextOfDepth;
+    Unlink(context, record);
+    GiveBackRecord(context, record);
+    return true;
+}
+
 void FreeTrackedAllocations(ProgramContext* context) {
     TrackedAllocation* record = context->tracking;
     context->tracking = nullptr;

@@ -52,6 +52,11 @@ inline void FreeTrackedAllocationsFrom(ProgramContext* context, int32_t depth) {
 // record, so it is meant for hand-overs, not for a hot path.
 void ForgetTrackedObject(ProgramContext* context, const void* object);
 
+// The same for a block that is the newest record of all, as a result just
+// made is: answered without a walk. False, dropping nothing, when the newest
+// record is another object's or not a block's.
+[[nodiscard]] bool ForgetNewestTrackedBlock(ProgramContext* context, const void* block);
+
 // Frees every tracked object and record and empties the list.
 void FreeTrackedAllocations(ProgramContext* context);
 

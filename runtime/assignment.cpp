@@ -5,6 +5,8 @@
 
 #include "platform/c_library.h"
 #include "platform/memory.h"
+#include "runtime/allocation_tracking.h"
+#include "runtime/fresh_text.h"
 #include "runtime/instruction.h"
 #include "runtime/list_values.h"
 #include "runtime/matrix_values.h"
@@ -292,11 +294,27 @@ bool IsPlainNumberTarget(const VariableRecord* x) {
     return x->type == 0 && !x->elementCount && !(x->flags & kVarHandedOver) && !x->currentNode;
 }
 
+// A fresh text (see IsFreshText) stored by value into a plain untyped
+// variable: the variable takes the block over, where the general rows would
+// store a copy of it and let the temporary go at the end of the pass.
+bool AdoptFreshText(VariableRecord* x, const SourceValue& s) {
+    if (x->type != 0 || x->elementCount || x->setter || x->currentNode || x->reference || x->protect == 1 ||
+        (x->flags & (kVarStructure | kVarMatrix | kVarObject | kVarHandedOver)))
+        return false;
+    char* block = const_cast<char*>(s.text);
+    if (!ForgetNewestTrackedBlock(CurrentContext, block))
+        return false;
+    AdoptUntypedText(x, block, s.value);
+    return true;
+}
+
 // The "=2" of anything but a plain number into a plain number variable its
 // cache answers for (out of line: that case then needs no frame of its own).
 [[gnu::noinline]] void AssignOpcodeFully() {
     VariableRecord* x = OpcodeTarget();
-    SourceValue s = TakeSource(PopCell(CurrentContext));
+    StackEntry* source = PopCell(CurrentContext);
+    const bool fresh = IsFreshText(source);
+    SourceValue s = TakeSource(source);
     if (!x) {
         FreeSourceLinks(s);
         return;
@@ -320,6 +338,10 @@ bool IsPlainNumberTarget(const VariableRecord* x) {
     if (!targetByReference && !(x->flags & kVarMatrix) &&
         (x->type != 0 || x->elementCount || (x->flags & kVarHandedOver)))
         field = x->data;
+    if (fresh && !targetByReference && !field && AdoptFreshText(x, s)) {
+        FinishAssignment(x, s, true);
+        return;
+    }
     bool wide = Dispatch(x, s, targetByReference, field);
     FinishAssignment(x, s, wide);
 }

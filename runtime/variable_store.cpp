@@ -364,6 +364,16 @@ void GetVariableByName(const char* name, char** text, double* value, void* field
         GetVariableValue(v, text, value, fieldAddress);
 }
 
+void AdoptUntypedText(VariableRecord* v, char* block, double value) {
+    RegisterValueBlock(block);
+    if (v->flags & (kVarOwnsData | kVarObject))
+        ClearVariable(CurrentContext, v, true, false);
+    v->value = value;
+    v->flags &= ~(kVarMatrix | kVarHandedOver);
+    v->data = block;
+    v->flags |= kVarOwnsData;
+}
+
 void SetVariableValueInFull(VariableRecord* variable, const char* text, double value, void* fieldAddress,
                             int64_t size) {
     if (!variable || variable->protect == 1)

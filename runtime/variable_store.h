@@ -113,6 +113,11 @@ VariableRecord* DeclareVariable(const char* name, const char* text, double value
 // Find, or create with a zero value; then read it.
 void GetVariableByName(const char* name, char** text, double* value, void* fieldAddress);
 
+// Makes a fresh text block (a temporary nothing else holds or will free) the
+// data of a plain untyped variable, as storing a copy of it would, without
+// the copy: the variable owns and frees it from now on.
+void AdoptUntypedText(VariableRecord* variable, char* block, double value);
+
 // Store a value. size -1 hands the block over (it becomes the data, uncopied);
 // another size copies that many bytes of the text.
 void SetVariableValueInFull(VariableRecord* variable, const char* text, double value, void* fieldAddress,

@@ -116,5 +116,31 @@ TEST_F(AllocationTrackingTest, ForgottenObjectOutlivesItsDepthsAndTheContext) {
     platform::FreeBlock(kept);
 }
 
+// Only the newest record goes, and only a block's: any other object asked
+// for is refused with every record left in place.
+TEST_F(AllocationTrackingTest, NewestBlockIsForgottenWithoutAWalk) {
+    void* older = platform::AllocateBlock(8);
+    void* object = platform::AllocateBlock(8);
+    void* newest = platform::AllocateBlock(8);
+    TrackAllocationAtDepth(context, older, 2, kTrackedBlock);
+    TrackAllocationAtDepth(context, object, 2, 'O', RecordRelease);
+    EXPECT_FALSE(ForgetNewestTrackedBlock(context, object)) << "not a block";
+    TrackAllocationAtDepth(context, newest, 2, kTrackedBlock);
+    EXPECT_FALSE(ForgetNewestTrackedBlock(context, older)) << "not the newest";
+    EXPECT_FALSE(ForgetNewestTrackedBlock(context, nullptr));
+    EXPECT_EQ(CountTrackedAllocations(context), 3);
+    EXPECT_TRUE(ForgetNewestTrackedBlock(context, newest));
+    EXPECT_EQ(CountTrackedAllocations(context), 2);
+    EXPECT_FALSE(ForgetNewestTrackedBlock(context, newest)) << "forgotten already";
+    FreeTrackedAllocationsFrom(context, 2);
+    EXPECT_TRUE(platform::IsLiveBlock(newest));
+    EXPECT_FALSE(platform::IsLiveBlock(older));
+    EXPECT_TRUE(platform::IsLiveBlock(object)) << "other kinds stay for the context's end";
+    FreeTrackedAllocations(context);
+    EXPECT_EQ(gReleased, std::vector<void*>{object});
+    EXPECT_TRUE(platform::IsLiveBlock(newest));
+    platform::FreeBlock(newest);
+}
+
 }  // namespace
 }  // namespace qob
