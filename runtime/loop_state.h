@@ -45,6 +45,7 @@ struct LoopActivation {
     // stay as they are while the loop runs, and a CASE at the loop's depth
     // is one of them).
     const Instruction* casePull;                 // its PULLCASE (null: no table)
+    CaseSlot* caseSlot;                          // the context's slot that PULLCASE fills
     Instruction* caseNoMatch;                    // the node after which none of those labels matched
     Instruction* caseLabels[kCaseTableSize];     // the first label of each value, or null
 };

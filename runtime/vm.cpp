@@ -1593,10 +1593,12 @@ Instruction* WalkNumberLabels(Instruction* pull, Visit visit) {
     CurrentInstruction = taken ? taken : last;
 }
 
-// Fills the activation's CASE table for the PULLCASE: the first label of
-// each small whole value, and where the run goes on when none matches.
-[[gnu::noinline]] void BuildCaseTable(LoopActivation* activation, Instruction* pull) {
+// Fills the activation's CASE table for the PULLCASE filling that slot: the
+// first label of each small whole value, and where the run goes on when
+// none matches.
+[[gnu::noinline]] void BuildCaseTable(LoopActivation* activation, Instruction* pull, CaseSlot* slot) {
     activation->casePull = pull;
+    activation->caseSlot = slot;
     for (Instruction*& label : activation->caseLabels) label = nullptr;
     activation->caseNoMatch = WalkNumberLabels(pull, [&](Instruction* label, double constant) {
         if (constant >= 0.0 && constant < kCaseTableSize) {
@@ -1610,7 +1612,7 @@ Instruction* WalkNumberLabels(Instruction* pull, Visit visit) {
 
 // The label a small whole selector goes to by the table of the loop the
 // CASE runs in, or null when the table cannot tell.
-Instruction* LookUpCaseTable(ProgramContext* context, Instruction* pull, double selector) {
+Instruction* LookUpCaseTable(ProgramContext* context, Instruction* pull, CaseSlot* slot, double selector) {
     if (!(selector >= 0.0 && selector < kCaseTableSize)) return nullptr;
     const auto index = static_cast<int>(selector);
     if (static_cast<double>(index) != selector) return nullptr;
@@ -1618,24 +1620,48 @@ Instruction* LookUpCaseTable(ProgramContext* context, Instruction* pull, double 
     if (!activation) return nullptr;
     if (activation->casePull != pull) {
         if (activation->casePull) return nullptr;  // another CASE of the body has the table
-        BuildCaseTable(activation, pull);
+        BuildCaseTable(activation, pull, slot);
     }
     Instruction* label = activation->caseLabels[index];
     return label ? label : activation->caseNoMatch;
+}
+
+// Every CASE selection but a number on a CASE whose table is built.
+[[gnu::noinline]] void PullCase(ProgramContext* context, Instruction* pull) {
+    const StackEntry* cell = PopCell(context);
+    CaseSlot* slot = CaseSlotOf(context, pull);
+    if (!slot) return;
+    *slot = {cell->text, cell->value};
+    if (slot->text || !HasEqualsOperator()) return;
+    if (Instruction* landing = LookUpCaseTable(context, pull, slot, slot->value)) CurrentInstruction = landing;
+    else SelectNumberLabel(pull, slot->value);
 }
 
 }  // namespace
 
 void Handle_PULLCASE() {
     ProgramContext* context = CurrentContext;
-    const StackEntry* cell = PopCell(context);
     Instruction* pull = CurrentInstruction;
-    CaseSlot* slot = CaseSlotOf(context, pull);
-    if (!slot) return;
-    *slot = {cell->text, cell->value};
-    if (slot->text || !HasEqualsOperator()) return;
-    if (Instruction* landing = LookUpCaseTable(context, pull, slot->value)) CurrentInstruction = landing;
-    else SelectNumberLabel(pull, slot->value);
+    StackEntry* top = context->stackTop;
+    const LoopActivation* activation = CurrentLoopActivation(context);
+    // The table was built for this node: its slot is known, and the ==
+    // operator was there then (it stays registered once found).
+    if (!activation || activation->casePull != pull || !top || !top->below || top->text) [[unlikely]] {
+        PullCase(context, pull);
+        return;
+    }
+    context->stackTop = top->below;
+    const double selector = top->value;
+    *activation->caseSlot = {nullptr, selector};
+    if (selector >= 0.0 && selector < kCaseTableSize) {
+        const auto index = static_cast<int>(selector);
+        if (static_cast<double>(index) == selector) {
+            Instruction* label = activation->caseLabels[index];
+            CurrentInstruction = label ? label : activation->caseNoMatch;
+            return;
+        }
+    }
+    SelectNumberLabel(pull, selector);
 }
 
 void PatchPendingJump() {
