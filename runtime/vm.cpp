@@ -202,6 +202,23 @@ struct BoundRecords {
     uint64_t freedCount = 0;
 };
 
+// Releases a frame's records from the given one on as ReleaseFrameVariables
+// below does, setting in kept the bound records it keeps.
+[[gnu::always_inline]] inline void ReleaseFrameVariablesFrom(ProgramContext* context, VariableRecord* from,
+                                                             const BoundRecords& bound, BoundRecords& kept) {
+    for (VariableRecord* r = from; r; r = r->next) {
+        if (r == bound.self && IsBoundSelf(r)) {
+            r->value = 0;
+            kept.self = r;
+        } else if (r == bound.name && IsBoundObjectName(r)) {
+            r->data = nullptr;
+            kept.name = r;
+        } else {
+            ReleaseVariable(context, r, false, false);
+        }
+    }
+}
+
 // Releases the variables of a frame that ends, as FreeVariableChain does,
 // except the SELF$ and OBJECTNAME$ given in bound when they are still as the
 // call bound them: they stay bound but empty, SELF$ with its copy of the
@@ -215,17 +232,7 @@ struct BoundRecords {
     BoundRecords kept;
     kept.className = bound.className;
     kept.freedCount = bound.freedCount;
-    for (VariableRecord* r = frame->next; r; r = r->next) {
-        if (r == bound.self && IsBoundSelf(r)) {
-            r->value = 0;
-            kept.self = r;
-        } else if (r == bound.name && IsBoundObjectName(r)) {
-            r->data = nullptr;
-            kept.name = r;
-        } else {
-            ReleaseVariable(context, r, false, false);
-        }
-    }
+    ReleaseFrameVariablesFrom(context, frame->next, bound, kept);
     return kept;
 }
 
@@ -749,12 +756,68 @@ Instruction* EndRunsInPlace(RunRecord* base) {
     FinishRunInPlace<false>(in, context, nullptr);
 }
 
-template <bool kInline>
+// A method run's frame keeps its binding (see ReleaseMethodFrame), and the
+// caller's current object comes back.
+[[gnu::always_inline]] inline void KeepMethodBinding(InPlaceRun& in, const BoundRecords& kept) {
+    FrameCacheRecord* const record = in.cacheRecord;
+    record->keptSelf = kept.self;
+    record->keptName = kept.name;
+    record->keptClassName = kept.className;
+    record->keptFreedCount = kept.freedCount;
+    MemberList = in.savedMembers;
+}
+
+// The records a method run's start bound in its frame (see StartRunInPlace).
+[[gnu::always_inline]] inline BoundRecords BoundByMethodRun(const InPlaceRun& in) {
+    return {in.cacheRecord->keptSelf, in.cacheRecord->keptName, in.boundClassName, in.boundFreedCount};
+}
+
+// The end of a method run in place from the frame's record from on, the
+// records before it released already or kept as kept says (see EndPlainMethodRunInPlace).
+[[gnu::noinline]] void EndMethodRunInPlaceFrom(InPlaceRun& in, VariableRecord* from, BoundRecords kept) {
+    ProgramContext* const context = in.run.context;
+    ReleaseFrameVariablesFrom(context, from, BoundByMethodRun(in), kept);
+    KeepMethodBinding(in, kept);
+    FinishRunInPlace(in, context, in.method);
+}
+
+// EndPlainRunInPlace for a method run: its bound records kept, the others
+// plain, nothing tracked to free; anything else goes the full way.
+[[gnu::always_inline]] inline void EndPlainMethodRunInPlace(InPlaceRun& in) {
+    RunRecord& run = in.run;
+    ProgramContext* const context = run.context;
+    if (run.callerDepth + 1 < context->trackingDepthsUsed) [[unlikely]]
+        return EndCurrentRunInPlace();
+    tCurrentRun = run.outer;
+    if (EndingContext != context && !context->endPending && !tUnwindTarget) StopFlag = false;
+    const BoundRecords bound = BoundByMethodRun(in);
+    BoundRecords kept{nullptr, nullptr, bound.className, bound.freedCount};
+    for (VariableRecord* r = run.frame->next; r; r = r->next) {
+        if (r == bound.self && IsBoundSelf(r)) {
+            r->value = 0;
+            kept.self = r;
+        } else if (r == bound.name && IsBoundObjectName(r)) {
+            r->data = nullptr;
+            kept.name = r;
+        } else if (r->flags == 0 && !r->data) {
+            ReleasePlainRecord(r);
+        } else [[unlikely]] {
+            return EndMethodRunInPlaceFrom(in, r, kept);
+        }
+    }
+    KeepMethodBinding(in, kept);
+    FinishRunInPlace<false>(in, context, in.method);
+}
+
+// What RETURN and ENDPROC do for a run in place. (kMethods: a method run
+// ends inline too -- ENDPROC, which ends most methods.)
+template <bool kMethods>
 [[gnu::always_inline]] inline void EndRunIfInPlace() {
     RunRecord* const run = tCurrentRun;
     if (!run || !run->loop || tUnwindTarget == run) return;
-    if constexpr (kInline) EndPlainRunInPlace(*reinterpret_cast<InPlaceRun*>(run));
-    else EndCurrentRunInPlace();
+    InPlaceRun& in = *reinterpret_cast<InPlaceRun*>(run);
+    if (kMethods && in.method) EndPlainMethodRunInPlace(in);
+    else EndPlainRunInPlace(in);
 }
 
 // The dispatch loop: one indirect call per node, the stop flag tested once.
@@ -903,7 +966,7 @@ void NopHandler() {}
 
 void Handle_ENDPROC() {
     StopFlag = true;
-    EndRunIfInPlace<false>();
+    EndRunIfInPlace<true>();
 }
 
 namespace {
@@ -1733,7 +1796,7 @@ void Handle_RETURN() {
         top->variable = nullptr;  // the common result: one plain number
     else
         KeepResults(context, top, saved);
-    EndRunIfInPlace<true>();
+    EndRunIfInPlace<false>();
 }
 
 // --- method calls ------------------------------------------------------------------
