@@ -69,9 +69,11 @@ void NoteJoinedTemporary(const StackEntry* cell) {
     LastJoined = {CurrentInstruction, cell, const_cast<char*>(cell->text), size - 1, platform::CountBlockReleases()};
 }
 
+// A push of a constant and nothing else (no step fused into the node).
 bool IsConstantPush(const Instruction* node) {
-    return node && (node->opcode == static_cast<uint32_t>(Opcode::PUSHSTR) ||
-                    node->opcode == static_cast<uint32_t>(Opcode::PUSHINT));
+    return node && !node->secondHandler &&
+           (node->opcode == static_cast<uint32_t>(Opcode::PUSHSTR) ||
+            node->opcode == static_cast<uint32_t>(Opcode::PUSHINT));
 }
 
 // Appends the right operand to the left one's block where it lies, when the
