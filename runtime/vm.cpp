@@ -1190,9 +1190,14 @@ bool StepCountingLoop(ProgramContext* context, Instruction* head, LoopActivation
     if (activation && activation->firstRun) return false;
     if (activation) {
         const bool constantEnd = stepGiven || endNode->opcode == static_cast<uint32_t>(Opcode::PUSHINT);
+        // The quick path takes the variable its cache names as it stands: one
+        // reached through a reference goes the longer proved way.
+        const bool direct = pushes->extra->cachedVariable == variable;
         activation->countedHead = head;
-        activation->constantHead = constantEnd && !fromVariable ? head : nullptr;
+        activation->constantHead = constantEnd && !fromVariable && direct ? head : nullptr;
         activation->countedPushes = pushes;
+        activation->countedExtra = pushes->extra;
+        activation->countedVariable = variable;
         activation->countedEndNode = constantEnd ? nullptr : endNode;
         activation->countedTest = test;
         activation->countedEnd = end;
@@ -1204,23 +1209,19 @@ bool StepCountingLoop(ProgramContext* context, Instruction* head, LoopActivation
     return true;
 }
 
-// The variable of a later pass of a counting loop whose head StepCountingLoop
-// proved (the pushes' first name), when it is still a bare number its node's
-// cache answers for: what the body can have changed is checked again, the
-// rest is taken as found.
-[[gnu::always_inline]] inline VariableRecord* ProvedLoopVariable(const ProgramContext* context,
-                                                                  const LoopActivation& activation) {
-    if (NoFollowPending || context->argumentFrame.count >= kMaxArgumentFrames) return nullptr;
-    VariableRecord* variable = CachedNodeVariable(activation.countedPushes);
-    return IsBareNumberVariable(variable) ? variable : nullptr;
-}
-
-// Such a pass when the loop's start, end and step are constants (the quick
-// path: constantHead is set only for those).
+// A later pass of a counting loop whose head StepCountingLoop proved, when
+// its start, end and step are constants (constantHead is set only for those):
+// what the body can have changed (the variable and its node's cache) is
+// checked again, the rest is taken as found. The variable is the record the
+// cache named when proved, with no reference: the cache is asked whether it
+// still names that record rather than followed.
 [[gnu::always_inline]] inline bool StepProvedConstantLoop(const ProgramContext* context,
                                                           const LoopActivation& activation) {
-    VariableRecord* variable = ProvedLoopVariable(context, activation);
-    if (!variable) return false;
+    VariableRecord* variable = activation.countedVariable;
+    const InstructionExtra* extra = activation.countedExtra;
+    if (NoFollowPending || context->argumentFrame.count >= kMaxArgumentFrames) return false;
+    if (extra->cachedVariable != variable || !IsCachedListInForce(extra->cachedList)) return false;
+    if (variable->reference || !IsBareNumberVariable(variable)) return false;
     AdvanceCountingLoop(variable, activation.countedEnd, activation.countedStep, activation.countedTest);
     return true;
 }
