@@ -51,7 +51,9 @@ void RunBinaryOperator() {
 // it as its left operand and append to it instead of copying it, when the
 // one instruction run between the two pushed a constant (a constant push runs
 // no code of the program that could have seen or kept the cell) and no block
-// was released or resized since (so the block is still the one made).
+// was released or resized since (so the block is still the one made). Neither
+// that push nor the second "%" may be a jump target: then the only way to the
+// second "%" is straight on from the first.
 struct JoinedTemporary {
     const Instruction* join;  // the "%" that pushed it
     const StackEntry* cell;
@@ -76,6 +78,8 @@ bool IsConstantPush(const Instruction* node) {
             node->opcode == static_cast<uint32_t>(Opcode::PUSHINT));
 }
 
+bool IsJumpedTo(const Instruction* node) { return node->extra && node->extra->isJumpTarget; }
+
 // Appends the right operand to the left one's block where it lies, when the
 // left operand is the text the previous "%" pushed (see JoinedTemporary) and
 // its block has the room. False, with nothing changed, otherwise.
@@ -84,7 +88,9 @@ bool ExtendJoinedTemporary() {
     LastJoined.text = nullptr;
     if (!last.text || last.releases != platform::CountBlockReleases()) return false;
     const Instruction* between = CurrentInstruction ? CurrentInstruction->previous : nullptr;
-    if (!IsConstantPush(between) || between->previous != last.join) return false;
+    if (!IsConstantPush(between) || between->previous != last.join || IsJumpedTo(between) ||
+        IsJumpedTo(CurrentInstruction))
+        return false;
     ProgramContext* context = CurrentContext;
     const StackEntry* right = context->stackTop;
     StackEntry* left = right ? right->below : nullptr;
