@@ -1576,9 +1576,9 @@ namespace {
 void Handle_BRANCH() {
     ProgramContext* context = CurrentContext;
     Instruction* target = JumpTarget(CurrentInstruction);
-    // The common cases first, without a call: the next pass of a counting
-    // loop whose head is proved or of a WHILE, when the pass left nothing to
-    // free, and a jump to any node that opens no loop.
+    // The common cases first: the next pass of a counting loop or a walk
+    // whose head is proved or of a WHILE, when the pass left nothing to free,
+    // and a jump to any node that opens no loop.
     if (target) [[likely]] {
         const auto opcode = static_cast<Opcode>(target->opcode);
         const bool nothingToFree = context->callDepth >= context->trackingDepthsUsed;
@@ -1586,7 +1586,10 @@ void Handle_BRANCH() {
             const LoopActivation* activation = nothingToFree ? CurrentLoopActivation(context) : nullptr;
             if (activation && activation->constantHead == target && StepProvedConstantLoop(context, *activation))
                 return;
-        } else if (opcode != Opcode::INITFOREACH && (opcode != Opcode::INITWHILE || nothingToFree)) {
+        } else if (opcode == Opcode::INITFOREACH) {
+            LoopActivation* activation = nothingToFree ? CurrentLoopActivation(context) : nullptr;
+            if (activation && activation->walkedHead == target && StepProvedWalkingLoop(context, activation)) return;
+        } else if (opcode != Opcode::INITWHILE || nothingToFree) {
             CurrentInstruction = target;
             return;
         }
