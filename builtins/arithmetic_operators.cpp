@@ -11,8 +11,10 @@
 #include "builtins/operator_values.h"
 #include "platform/c_library.h"
 #include "platform/memory.h"
+#include "runtime/assignment.h"
 #include "runtime/fresh_text.h"
 #include "runtime/instruction.h"
+#include "runtime/memory_blocks.h"
 #include "runtime/opcodes.h"
 #include "runtime/number_text.h"
 #include "runtime/program_context.h"
@@ -49,7 +51,9 @@ void RunBinaryOperator() {
 // it as its left operand and append to it instead of copying it, when the
 // one instruction run between the two pushed a constant (a constant push runs
 // no code of the program that could have seen or kept the cell) and no block
-// was released or resized since (so the block is still the one made).
+// was released or resized since (so the block is still the one made). Neither
+// that push nor the second "%" may be a jump target: then the only way to the
+// second "%" is straight on from the first.
 struct JoinedTemporary {
     const Instruction* join;  // the "%" that pushed it
     const StackEntry* cell;
@@ -67,10 +71,14 @@ void NoteJoinedTemporary(const StackEntry* cell) {
     LastJoined = {CurrentInstruction, cell, const_cast<char*>(cell->text), size - 1, platform::CountBlockReleases()};
 }
 
+// A push of a constant and nothing else (no step fused into the node).
 bool IsConstantPush(const Instruction* node) {
-    return node && (node->opcode == static_cast<uint32_t>(Opcode::PUSHSTR) ||
-                    node->opcode == static_cast<uint32_t>(Opcode::PUSHINT));
+    return node && !node->secondHandler &&
+           (node->opcode == static_cast<uint32_t>(Opcode::PUSHSTR) ||
+            node->opcode == static_cast<uint32_t>(Opcode::PUSHINT));
 }
+
+bool IsJumpedTo(const Instruction* node) { return node->extra && node->extra->isJumpTarget; }
 
 // Appends the right operand to the left one's block where it lies, when the
 // left operand is the text the previous "%" pushed (see JoinedTemporary) and
@@ -80,7 +88,9 @@ bool ExtendJoinedTemporary() {
     LastJoined.text = nullptr;
     if (!last.text || last.releases != platform::CountBlockReleases()) return false;
     const Instruction* between = CurrentInstruction ? CurrentInstruction->previous : nullptr;
-    if (!IsConstantPush(between) || between->previous != last.join) return false;
+    if (!IsConstantPush(between) || between->previous != last.join || IsJumpedTo(between) ||
+        IsJumpedTo(CurrentInstruction))
+        return false;
     ProgramContext* context = CurrentContext;
     const StackEntry* right = context->stackTop;
     StackEntry* left = right ? right->below : nullptr;
@@ -96,6 +106,74 @@ bool ExtendJoinedTemporary() {
     DropStackEntry();
     LastJoined = {CurrentInstruction, left, last.text, length, platform::CountBlockReleases()};
     NoteFreshText(left);
+    return true;
+}
+
+// The variable of "X$ = X$ % a % "b"" when the running "%" is the first of
+// that statement and X$ holds a text of its own that nothing else is known to
+// see: a plain untyped variable owning its block, with no links, reference,
+// list node, accessor, structure or protection. Null otherwise.
+VariableRecord* AppendTarget(const StackEntry* left) {
+    const Instruction* join = CurrentInstruction;
+    if (!join || join->handler != Builtin_join || join->secondHandler || MemoryTracking) return nullptr;
+    const Instruction* constant = join->next;
+    if (!constant || constant->opcode != static_cast<uint32_t>(Opcode::PUSHSTR) || constant->secondHandler ||
+        !constant->text)
+        return nullptr;
+    const Instruction* second = constant->next;
+    if (!second || second->handler != Builtin_join || second->secondHandler) return nullptr;
+    const Instruction* assign = second->next;
+    if (!assign || !IsNumberAssignOpcode(assign)) return nullptr;
+    VariableRecord* x = CachedAssignTarget(assign);
+    if (!x || left->variable != x || left->text != x->data || !x->data || left->flags || left->extra ||
+        left->ownedLinks)
+        return nullptr;
+    if (x->type != 0 || x->elementCount || x->currentNode || x->reference || x->links || x->linkOwner ||
+        x->getter || x->setter || x->parent || x->protect == 1 || !(x->flags & kVarOwnsData) ||
+        (x->flags & (kVarStructure | kVarMatrix | kVarObject | kVarHandedOver | kVarWideText | kVarList)))
+        return nullptr;
+    return x;
+}
+
+bool Overlaps(const TextSpan& text, const char* block, size_t size) {
+    const auto* units = static_cast<const char*>(text.units);
+    return text.length && units < block + size && block < units + text.length;
+}
+
+// Runs "X$ = X$ % a % "b"" at once (see AppendTarget): a and "b" are
+// appended to X$'s own block where it lies, when the block has the room, and
+// the machine goes on after the "=2" -- what the three steps would leave,
+// without the two copies of the whole text. False, with nothing changed,
+// when the statement is not of that form or the block would have to move.
+bool AppendToOwnText() {
+    ProgramContext* context = CurrentContext;
+    StackEntry* right = context->stackTop;
+    StackEntry* left = right ? right->below : nullptr;
+    if (!left || !left->below || right->flags || right->ownedLinks) return false;
+    VariableRecord* x = AppendTarget(left);
+    if (!x) return false;
+    Instruction* constant = CurrentInstruction->next;
+    char* block = x->data;
+    const size_t size = platform::GetBlockSize(block);
+    if (size == 0) return false;
+    const TextSpan tail = OperandText(*right, false);
+    const TextSpan last = {constant->text, std::strlen(constant->text)};
+    if (Overlaps(tail, block, size) || Overlaps(last, block, size)) return false;
+    // The text ends at its first zero, which a program may have written
+    // anywhere into the block.
+    const size_t length = strnlen(block, size);
+    if (length == size || tail.length + last.length >= platform::kMaxBlockSize - length) return false;
+    const size_t joined = length + tail.length + last.length;
+    if (!platform::ResizeBlockInPlace(block, joined + 1)) return false;
+    if (tail.length) std::memcpy(block + length, tail.units, tail.length);
+    if (last.length) std::memcpy(block + length + tail.length, last.units, last.length);
+    block[joined] = '\0';
+    // What the "=2" does with a text result kept as the variable's own block.
+    x->value = 0.0;
+    context->stackTop = left->below;
+    LastJoined.text = nullptr;
+    NoteFreshText(nullptr);
+    CurrentInstruction = constant->next->next;
     return true;
 }
 
@@ -160,7 +238,7 @@ void Builtin_subtract() { RunBinaryOperator<PushDifference, SubtractNumbers, Bui
 void Builtin_multiply() { RunBinaryOperator<PushProduct, MultiplyNumbers, Builtin_multiply>(); }
 void Builtin_divide() { RunBinaryOperator<PushQuotient, DivideNumbers, Builtin_divide>(); }
 void Builtin_join() {
-    if (ExtendJoinedTemporary()) return;
+    if (ExtendJoinedTemporary() || AppendToOwnText()) return;
     StackEntry right = TakeOperand();
     StackEntry left = TakeOperand();
     const StackEntry* below = CurrentContext->stackTop;

@@ -10,7 +10,8 @@ namespace qob {
 namespace {
 
 // The noting instruction proves that no other instruction ran between the
-// push and the pop: the only node that follows it is its own next one. The
+// push and the pop: the popping node comes right after it, and no node jumps
+// to the popping node, so nothing else can have run on the way there. The
 // release count proves the block is still the one made (not freed, and no
 // other block made at its address).
 struct FreshText {
@@ -34,6 +35,7 @@ bool IsFreshText(const StackEntry* cell) {
     LastFreshText.text = nullptr;
     return last.text && cell == last.cell && cell->text == last.text && !cell->variable && !cell->flags &&
            !cell->ownedLinks && CurrentInstruction && CurrentInstruction->previous == last.maker &&
+           !(CurrentInstruction->extra && CurrentInstruction->extra->isJumpTarget) &&
            platform::CountBlockReleases() == last.releases;
 }
 

@@ -11,6 +11,8 @@
 namespace qob {
 
 struct Instruction;
+struct InstructionExtra;
+struct VariableRecord;
 
 // Values a CASE table answers for directly: 0 up to this, exclusive.
 constexpr int kCaseTableSize = 16;
@@ -30,6 +32,8 @@ struct LoopActivation {
     const Instruction* countedHead;    // the opening node proved (null: nothing proved)
     const Instruction* constantHead;   // the same when the end is a constant, else null
     const Instruction* countedPushes;  // the pushes of the variable and the start
+    const InstructionExtra* countedExtra;  // their side record (for constantHead)
+    VariableRecord* countedVariable;       // the variable its cache answered with (for constantHead)
     const Instruction* countedEndNode; // the end's push when it reads a variable, else null
     Instruction* countedTest;          // the FOR node
     double countedEnd;                 // a constant end ...

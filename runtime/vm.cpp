@@ -82,9 +82,11 @@ struct InPlaceRun {
     const char* savedProcName;
     int32_t entryTryDepth;
     uint8_t savedListSwitch;
-    // A method run (null for a CALL): what its OBJRUN does after the run,
-    // and the binding of SELF$ and OBJECTNAME$ its frame keeps.
+    // A method run (null for a CALL): what its OBJRUN does after the run
+    // (objectCall; a SELFCALL does nothing more), and the binding of SELF$
+    // and OBJECTNAME$ its frame keeps.
     Instruction* method;
+    bool objectCall;
     VariableRecord* savedMembers;
     const char* boundClassName;
     uint64_t boundFreedCount;
@@ -549,23 +551,25 @@ template <bool kHandedIn>
 // and the thread's stack of runs in place has room; false, with nothing
 // changed, for any other call.
 //
-// A method call of an OBJRUN node (object given) starts the same way when
-// its cached frame keeps the object's binding (see RunPlainCall); the end
-// of its run then does what OBJRUN does after a method.
-template <bool kMethod, bool kErrorCopied = false>
+// A method call of an OBJRUN or SELFCALL node (object given) starts the
+// same way when its cached frame keeps the object's binding (see
+// RunPlainCall); the end of an OBJRUN's run then does what OBJRUN does after
+// a method. (kCaller: the handler of the node.)
+template <Handler kCaller, bool kErrorCopied = false>
 [[gnu::always_inline]] inline bool StartRunInPlace(Instruction* procedure, VariableRecord* object);
 
 // The start in place when ERROR% holds a text: LASTERROR% takes it first. Its
 // own function, so the usual start calls nothing on its way and keeps its
 // state in scratch registers.
-template <bool kMethod>
+template <Handler kCaller>
 [[gnu::noinline]] bool StartRunInPlaceCopyingError(Instruction* procedure, VariableRecord* object) {
     CopyErrorToLastErrorSlowly();
-    return StartRunInPlace<kMethod, true>(procedure, object);
+    return StartRunInPlace<kCaller, true>(procedure, object);
 }
 
-template <bool kMethod, bool kErrorCopied>
+template <Handler kCaller, bool kErrorCopied>
 [[gnu::always_inline]] inline bool StartRunInPlace(Instruction* procedure, VariableRecord* object) {
+    constexpr bool kMethod = kCaller != Handle_CALL;
     if ((reinterpret_cast<uintptr_t>(CallInProcedure) | reinterpret_cast<uintptr_t>(CallInFrame) |
          reinterpret_cast<uintptr_t>(ObjectToBind) | static_cast<uint32_t>(EntryMode)) != 0)
         return false;
@@ -573,7 +577,7 @@ template <bool kMethod, bool kErrorCopied>
     Instruction* const caller = CurrentInstruction;
     InPlaceRun* const top = tInPlaceTop;
     if (!outer || !top || top == tInPlaceRuns + kMaxInPlaceRuns ||
-        caller->handler != (kMethod ? Handle_OBJRUN : Handle_CALL))
+        caller->handler != kCaller)
         return false;
     if constexpr (!kMethod) procedure = JumpTarget(caller);
     ProgramContext* const context = CurrentContext;
@@ -588,7 +592,7 @@ template <bool kMethod, bool kErrorCopied>
     if constexpr (!kErrorCopied) {
         const VariableRecord* const error = gErrorConstants.error;
         if (gErrorConstants.listHead != ConstantList || !error || error->data) [[unlikely]]
-            return StartRunInPlaceCopyingError<kMethod>(procedure, object);
+            return StartRunInPlaceCopyingError<kCaller>(procedure, object);
     }
     if constexpr (!kMethod) extra->cachedVariable = nullptr;
     extra->freeFrames = record->nextFree;
@@ -604,6 +608,7 @@ template <bool kMethod, bool kErrorCopied>
     in.entryTryDepth = TryStack.depth;
     in.savedListSwitch = NoListCopy;
     in.method = kMethod ? procedure : nullptr;
+    in.objectCall = kCaller == Handle_OBJRUN;
     NoListCopy = 0;
     VariableRecord* const frame = record->frame;
     LocalVariableList = frame;
@@ -673,7 +678,7 @@ template <bool kTracked = true>
     context->argumentFrame.count = run.entryFrames;
     NoListCopy = in.savedListSwitch;
     tInPlaceTop = &in;
-    if (method) FinishObjectCall(context, in.caller, method);
+    if (method && in.objectCall) FinishObjectCall(context, in.caller, method);
 }
 
 // Ends the innermost run in place, as the straight way ends its run, and
@@ -948,7 +953,7 @@ void RunAnyCall() {
 }  // namespace
 
 void Handle_CALL() {
-    if (!StartRunInPlace<false>(nullptr, nullptr)) RunProcedure();
+    if (!StartRunInPlace<Handle_CALL>(nullptr, nullptr)) RunProcedure();
 }
 
 void RunProcedureIn(ProgramContext* context, Instruction* procedure) {
@@ -1185,9 +1190,14 @@ bool StepCountingLoop(ProgramContext* context, Instruction* head, LoopActivation
     if (activation && activation->firstRun) return false;
     if (activation) {
         const bool constantEnd = stepGiven || endNode->opcode == static_cast<uint32_t>(Opcode::PUSHINT);
+        // The quick path takes the variable its cache names as it stands: one
+        // reached through a reference goes the longer proved way.
+        const bool direct = pushes->extra->cachedVariable == variable;
         activation->countedHead = head;
-        activation->constantHead = constantEnd && !fromVariable ? head : nullptr;
+        activation->constantHead = constantEnd && !fromVariable && direct ? head : nullptr;
         activation->countedPushes = pushes;
+        activation->countedExtra = pushes->extra;
+        activation->countedVariable = variable;
         activation->countedEndNode = constantEnd ? nullptr : endNode;
         activation->countedTest = test;
         activation->countedEnd = end;
@@ -1199,23 +1209,19 @@ bool StepCountingLoop(ProgramContext* context, Instruction* head, LoopActivation
     return true;
 }
 
-// The variable of a later pass of a counting loop whose head StepCountingLoop
-// proved (the pushes' first name), when it is still a bare number its node's
-// cache answers for: what the body can have changed is checked again, the
-// rest is taken as found.
-[[gnu::always_inline]] inline VariableRecord* ProvedLoopVariable(const ProgramContext* context,
-                                                                  const LoopActivation& activation) {
-    if (NoFollowPending || context->argumentFrame.count >= kMaxArgumentFrames) return nullptr;
-    VariableRecord* variable = CachedNodeVariable(activation.countedPushes);
-    return IsBareNumberVariable(variable) ? variable : nullptr;
-}
-
-// Such a pass when the loop's start, end and step are constants (the quick
-// path: constantHead is set only for those).
+// A later pass of a counting loop whose head StepCountingLoop proved, when
+// its start, end and step are constants (constantHead is set only for those):
+// what the body can have changed (the variable and its node's cache) is
+// checked again, the rest is taken as found. The variable is the record the
+// cache named when proved, with no reference: the cache is asked whether it
+// still names that record rather than followed.
 [[gnu::always_inline]] inline bool StepProvedConstantLoop(const ProgramContext* context,
                                                           const LoopActivation& activation) {
-    VariableRecord* variable = ProvedLoopVariable(context, activation);
-    if (!variable) return false;
+    VariableRecord* variable = activation.countedVariable;
+    const InstructionExtra* extra = activation.countedExtra;
+    if (NoFollowPending || context->argumentFrame.count >= kMaxArgumentFrames) return false;
+    if (extra->cachedVariable != variable || !IsCachedListInForce(extra->cachedList)) return false;
+    if (variable->reference || !IsBareNumberVariable(variable)) return false;
     AdvanceCountingLoop(variable, activation.countedEnd, activation.countedStep, activation.countedTest);
     return true;
 }
@@ -1570,9 +1576,9 @@ namespace {
 void Handle_BRANCH() {
     ProgramContext* context = CurrentContext;
     Instruction* target = JumpTarget(CurrentInstruction);
-    // The common cases first, without a call: the next pass of a counting
-    // loop whose head is proved or of a WHILE, when the pass left nothing to
-    // free, and a jump to any node that opens no loop.
+    // The common cases first: the next pass of a counting loop or a walk
+    // whose head is proved or of a WHILE, when the pass left nothing to free,
+    // and a jump to any node that opens no loop.
     if (target) [[likely]] {
         const auto opcode = static_cast<Opcode>(target->opcode);
         const bool nothingToFree = context->callDepth >= context->trackingDepthsUsed;
@@ -1580,7 +1586,10 @@ void Handle_BRANCH() {
             const LoopActivation* activation = nothingToFree ? CurrentLoopActivation(context) : nullptr;
             if (activation && activation->constantHead == target && StepProvedConstantLoop(context, *activation))
                 return;
-        } else if (opcode != Opcode::INITFOREACH && (opcode != Opcode::INITWHILE || nothingToFree)) {
+        } else if (opcode == Opcode::INITFOREACH) {
+            LoopActivation* activation = nothingToFree ? CurrentLoopActivation(context) : nullptr;
+            if (activation && activation->walkedHead == target && StepProvedWalkingLoop(context, activation)) return;
+        } else if (opcode != Opcode::INITWHILE || nothingToFree) {
             CurrentInstruction = target;
             return;
         }
@@ -1952,6 +1961,7 @@ void Handle_SELFCALL() {
         DropCallArguments(text);
         return;
     }
+    if (StartRunInPlace<Handle_SELFCALL>(method, object)) return;
     ObjectToBind = object;
     RunProcedureIn(context, method);
 }
@@ -1989,7 +1999,7 @@ void Handle_OBJRUN() {
         AbandonObjectCall(node);
         return;
     }
-    if (StartRunInPlace<true>(method, object)) return;
+    if (StartRunInPlace<Handle_OBJRUN>(method, object)) return;
     ObjectToBind = object;
     RunProcedureIn(context, method);
     FinishObjectCall(context, node, method);
