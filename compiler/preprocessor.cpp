@@ -24,6 +24,10 @@ namespace qob {
 namespace {
 
 PreprocessorState gState;
+
+// Runs of files (not expansions) started so far: each reports its own
+// progress, and a run that nested another reports again before it skips.
+uint64_t gFileRunsStarted = 0;
 PreprocessorHooks gHooks;
 
 uint32_t HashText(std::string_view text) { return HashName(text.data(), text.size()); }
@@ -180,11 +184,23 @@ TokenNode* SourceRun::Run() {
     if (!expanding_) ShowAnalyzing();
 
     const CompileMessageState& messages = GetCompileMessageState();
+    const bool reporting = !expanding_ && gHooks.showProgressPosition != nullptr;
+    if (!expanding_) ++gFileRunsStarted;
+    // Positions before nextReport need no report while no nested file
+    // reported its own (the window's answer holds for this file's total).
+    int64_t nextReport = INT64_MIN;
+    uint64_t runsSeen = gFileRunsStarted;
     while (!stopped_ && !state_.expansionAborted) {
         if (messages.errorCount >= kTokenizerErrorLimit) break;
-        if (!expanding_ && gHooks.showProgressPosition != nullptr)
-            gHooks.showProgressPosition(nullptr, static_cast<int32_t>(scanner_.Position()),
-                                        static_cast<int32_t>(scanner_.Length()));
+        if (reporting) {
+            if (runsSeen != gFileRunsStarted) {
+                runsSeen = gFileRunsStarted;
+                nextReport = INT64_MIN;
+            }
+            const auto position = static_cast<int32_t>(scanner_.Position());
+            if (position >= nextReport)
+                nextReport = gHooks.showProgressPosition(nullptr, position, static_cast<int32_t>(scanner_.Length()));
+        }
         const ScannedToken token = scanner_.Next(CurrentScanMode());
         if (token.kind == ScannedKind::End) break;
         HandleToken(token);

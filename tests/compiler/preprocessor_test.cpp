@@ -8,6 +8,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 #include "compiler/compile_messages.h"
@@ -409,6 +410,30 @@ protected:
     static inline std::vector<std::string> libraryPath;
     static inline std::vector<std::string> progress;
 };
+
+// A report may answer that no later position of the file needs one; an
+// included file reports its own, and the including file then reports again.
+TEST_F(IncludeTest, AFileReportsAgainAfterAnIncludedFileReportedItsOwn) {
+    static std::vector<std::pair<int, int>> positions;
+    positions.clear();
+    PreprocessorHooks hooks;
+    hooks.readLibraryPath = [] { return libraryPath; };
+    hooks.showProgressPosition = [](const char*, int position, int total) -> int64_t {
+        positions.emplace_back(position, total);
+        return INT64_MAX;
+    };
+    SetPreprocessorHooks(hooks);
+    directory.Write("prog/inner.qob", "a b c");
+    const std::string source = "#INCLUDE \"inner\"\nx y z";
+    RunMain(source);
+    EXPECT_EQ(Errors(), "");
+    const int length = static_cast<int>(source.size());
+    ASSERT_EQ(positions.size(), 3u);
+    EXPECT_EQ(positions[0], std::make_pair(0, length));
+    EXPECT_EQ(positions[1], std::make_pair(0, 5));
+    EXPECT_GT(positions[2].first, 0);
+    EXPECT_EQ(positions[2].second, length);
+}
 
 TEST_F(IncludeTest, EachSearchStepFindsItsFile) {
     directory.Write("prog/beside.qob", "beside");
