@@ -199,11 +199,12 @@ public:
         if (options_.progress) options_.progress(StageProgressText("Compiling", fileName_).c_str(), 0, total);
         Instruction* first = emit_.EmitPlain(Opcode::None, fileName_);
         int position = 0;
+        int64_t nextReport = options_.progress ? 0 : INT64_MAX;
         while (token) {
             TokenNode* stop = CompileToken(token)->next;
             while (token != stop) {
                 token = DeleteTokenNext(token);
-                if (options_.progress) options_.progress(nullptr, ++position, total);
+                if (++position >= nextReport) nextReport = options_.progress(nullptr, position, total);
             }
         }
         emit_.token = nullptr;

@@ -148,8 +148,9 @@ private:
         bool scopedName = false;   // a "::" namespace holds for the next token
         uint32_t outerScope = 0;
         int position = 0;
+        int64_t nextReport = options_.progress ? 0 : INT64_MAX;
         for (TokenNode* node = head; node; node = node->next) {
-            if (options_.progress) options_.progress(nullptr, ++position, total);
+            if (++position >= nextReport) nextReport = options_.progress(nullptr, position, total);
             const bool restore = scopedName;
             scopedName = false;
             node = CollectToken(node, scopedName, outerScope);

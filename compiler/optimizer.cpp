@@ -186,9 +186,10 @@ public:
         assert(!progress || total == RecordListCount(first_));
         if (progress) progress(StageProgressText("Optimizing", fileName).c_str(), 0, total);
         int position = 0;
+        int64_t nextReport = progress ? 0 : INT64_MAX;
         std::vector<Instruction*> saveSteps;
         for (Instruction* x = first_; x;) {
-            if (progress) progress(nullptr, ++position, total);
+            if (++position >= nextReport) nextReport = progress(nullptr, position, total);
             if (IsSaveStep(x)) saveSteps.push_back(x);
             x = Visit(x);
         }

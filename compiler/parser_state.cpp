@@ -198,8 +198,8 @@ bool NextToken(bool reclassify) {
     ParserState& p = gParserState;
     if (!reclassify && p.input != nullptr) {
         p.input = p.input->next;
-        ++p.tokensRead;
-        if (gProgressHooks.showPosition != nullptr) gProgressHooks.showPosition(nullptr, p.tokensRead, p.tokenTotal);
+        if (++p.tokensRead >= p.nextReport && gProgressHooks.showPosition != nullptr)
+            p.nextReport = gProgressHooks.showPosition(nullptr, p.tokensRead, p.tokenTotal);
     }
     if (p.input != nullptr) gLastInputToken = p.input;
     const bool inheritedWord = p.inheritedPending && p.currentClass != nullptr;

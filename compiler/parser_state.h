@@ -70,6 +70,7 @@ struct ParserState {
     const char* internedFileName = nullptr;  // InternName of fileName (null without one): every emitted token's file
     int tokensRead = 0;
     int tokenTotal = 0;
+    int64_t nextReport = 0;       // reports of positions before it change nothing
     std::string profileFileFor;    // the file name the profiler's name text was made for
     std::string profileFileShown;
 

@@ -148,9 +148,11 @@ void ShowStep(const char* text, int32_t step) {
 
 // Called for every token and every node of a compilation: most calls change
 // nothing, and they return here without further calls.
-void UpdateStatusWindow(const char* text, int32_t current, int32_t total) {
-    if (!text && total == gWindow.quietTotal && current >= 0 && current < gWindow.quietBelow) return;
-    ReportStatus(text, current, total);
+int64_t UpdateStatusWindow(const char* text, int32_t current, int32_t total) {
+    if (text || total != gWindow.quietTotal || current < 0 || current >= gWindow.quietBelow)
+        ReportStatus(text, current, total);
+    // The quiet stretch now holds for this total (kept by ReportStatus).
+    return current >= 0 ? std::max(gWindow.quietBelow, int64_t{current} + 1) : int64_t{current} + 1;
 }
 
 void HideStatusBar() { EraseBar(); }

@@ -15,8 +15,10 @@ void CreateStatusWindow();
 
 // A report: with a text it sets the caption line and redraws all; without one
 // it only advances the bar. Independently of the window and of quiet mode, the
-// loader program's UPDATE receives (3, text, current, total).
-void UpdateStatusWindow(const char* text, int32_t current, int32_t total);
+// loader program's UPDATE receives (3, text, current, total). Returns the
+// next position under the same total that a report could change anything
+// for: positions before it may be skipped (none with a loader program).
+int64_t UpdateStatusWindow(const char* text, int32_t current, int32_t total);
 
 // Removes the bar, then gives the loader program its last UPDATE (2, 0, 0, 0)
 // and ends its context.

@@ -4,8 +4,8 @@
 #include "runtime/function_table.h"
 
 #include <array>
+#include <cstdint>
 #include <memory>
-#include <unordered_map>
 
 #include "compiler/compile_messages.h"
 #include "runtime/hash.h"
@@ -14,15 +14,73 @@
 namespace qob {
 namespace {
 
-struct TableState {
-    // Reserved once for the whole capacity: the index never rehashes, so script
-    // threads that only read it never see its buckets move.
-    TableState() { indexByHash.reserve(kFunctionTableCapacity); }
+// The hash index: open addressing with linear probing in a fixed power-of-two
+// table at most half full, so a look-up is a multiply, a shift and a probe or
+// two, and no division. It never grows: script threads that only read it
+// never see its entries move.
+class HashIndex {
+public:
+    HashIndex() { Clear(); }
 
+    [[nodiscard]] int Find(uint32_t hash) const {
+        for (uint32_t at = HomeOf(hash);; at = (at + 1) & kMask) {
+            const Entry& entry = entries_[at];
+            if (entry.slot < 0) return -1;
+            if (entry.hash == hash) return entry.slot;
+        }
+    }
+
+    void Set(uint32_t hash, int slot) {
+        uint32_t at = HomeOf(hash);
+        while (entries_[at].slot >= 0 && entries_[at].hash != hash) at = (at + 1) & kMask;
+        entries_[at] = {hash, slot};
+    }
+
+    // Removes the entry when it maps hash to slot. The entries after it in the
+    // same run move back into the gap where their probe passes it, so a run
+    // never has a hole that would end a later look-up early.
+    void Erase(uint32_t hash, int slot) {
+        uint32_t at = HomeOf(hash);
+        while (true) {
+            if (entries_[at].slot < 0) return;
+            if (entries_[at].hash == hash) break;
+            at = (at + 1) & kMask;
+        }
+        if (entries_[at].slot != slot) return;
+        uint32_t gap = at;
+        for (uint32_t next = (gap + 1) & kMask; entries_[next].slot >= 0; next = (next + 1) & kMask) {
+            const uint32_t home = HomeOf(entries_[next].hash);
+            // The entry may fill the gap when its home is not in (gap, next].
+            const bool homeAfterGap = ((next - home) & kMask) < ((next - gap) & kMask);
+            if (homeAfterGap) continue;
+            entries_[gap] = entries_[next];
+            gap = next;
+        }
+        entries_[gap] = {0, -1};
+    }
+
+    void Clear() { entries_.fill({0, -1}); }
+
+private:
+    struct Entry {
+        uint32_t hash;
+        int32_t slot;  // -1: empty
+    };
+    static constexpr int kBits = 14;
+    static constexpr uint32_t kMask = (uint32_t{1} << kBits) - 1;
+    static_assert((kMask + 1) / 2 >= kFunctionTableCapacity, "the index stays at most half full");
+
+    // Names hash with a simple text hash; the multiply spreads its low bits.
+    static uint32_t HomeOf(uint32_t hash) { return (hash * 0x9E3779B1u) >> (32 - kBits); }
+
+    std::array<Entry, kMask + 1> entries_;
+};
+
+struct TableState {
     std::array<std::unique_ptr<FunctionRecord>, kFunctionTableCapacity> slots;
     int count = 0;
     // Invariant: maps the hash of every record in use to its slot, and nothing else.
-    std::unordered_map<uint32_t, int> indexByHash;
+    HashIndex indexByHash;
 };
 
 // Inlined: as a call of its own it saved the registers its one-time
@@ -83,7 +141,7 @@ int RegisterFunction(std::string_view name, BuiltinHandler handler) {
     record.name = std::move(upper);
     record.nameHash = hash;
     record.handler = handler;
-    table.indexByHash[hash] = index;
+    table.indexByHash.Set(hash, index);
     return index;
 }
 
@@ -117,8 +175,7 @@ void ClearFunctionRecord(int index) {
     FunctionRecord* record = FunctionRecordAt(index);
     if (!record) return;
     TableState& table = Table();
-    auto found = table.indexByHash.find(record->nameHash);
-    if (found != table.indexByHash.end() && found->second == index) table.indexByHash.erase(found);
+    table.indexByHash.Erase(record->nameHash, index);
     *record = FunctionRecord{};
 }
 
@@ -126,13 +183,11 @@ void FreeFunctionTable() {
     TableState& table = Table();
     for (int i = 0; i < table.count; ++i) table.slots[i].reset();
     table.count = 0;
-    table.indexByHash.clear();
+    table.indexByHash.Clear();
 }
 
 int FindFunctionByHash(uint32_t hash) {
-    const TableState& table = Table();
-    auto found = table.indexByHash.find(hash);
-    return found == table.indexByHash.end() ? -1 : found->second;
+    return Table().indexByHash.Find(hash);
 }
 
 int FindFunctionByName(std::string_view name) {

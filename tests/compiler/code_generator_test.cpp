@@ -423,10 +423,11 @@ TEST_F(CodeGeneratorTest, ProgressIsReportedOncePerToken) {
     last = 0;
     CodeGenOptions options;
     options.optimize = false;
-    options.progress = [](const char* text, int position, int total) {
+    options.progress = [](const char* text, int position, int total) -> int64_t {
         if (text) texts.push_back(text);
         EXPECT_EQ(total, 5);
         last = position;
+        return position + 1;
     };
     Generate(BuildStream("PROC:MAIN __ENDDECL 1 DROPSTACK END"), options);
     EXPECT_EQ(texts, std::vector<std::string>{"Compiling (test.qob)..."});

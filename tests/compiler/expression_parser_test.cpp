@@ -285,9 +285,10 @@ TEST_F(ExpressionParserTest, ProgressIsReportedPerTokenRead) {
     static std::string text;
     ParserProgressHooks hooks;
     hooks.showText = [](std::string_view shown) { text = shown; };
-    hooks.showPosition = [](const char*, int current, int all) {
+    hooks.showPosition = [](const char*, int current, int all) -> int64_t {
         lastPosition = current;
         total = all;
+        return current + 1;
     };
     SetParserProgressHooks(hooks);
     Parse("x$ = 1 + 2;", 0);

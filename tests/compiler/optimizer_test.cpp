@@ -195,9 +195,10 @@ TEST_F(OptimizerTest, ProgressIsReportedOncePerNode) {
     texts.clear();
     last = 0;
     CodeGenOptions options;
-    options.progress = [](const char* text, int position, int) {
+    options.progress = [](const char* text, int position, int) -> int64_t {
         if (text) texts.push_back(text);
         last = position;
+        return position + 1;
     };
     Generate(BuildStream("PROC:MAIN __ENDDECL 1 DROPSTACK END"), options);
     EXPECT_EQ(texts, (std::vector<std::string>{"Compiling (test.qob)...", "Optimizing (test.qob)..."}));

@@ -111,6 +111,34 @@ TEST_F(ProgressBarTest, AWalkRedrawsWhereverTheStepGrows) {
     }
 }
 
+// A walk may skip to the position each report returns: what it draws is
+// exactly what reporting every position draws.
+TEST_F(ProgressBarTest, AWalkSkippingToTheReturnedPositionDrawsTheSameBar) {
+    SetStatusWindowOutput(file, true);
+    for (int32_t total : {1, 3, 7, 100, 12345}) {
+        std::string drawn[2];
+        for (int skipping = 0; skipping < 2; ++skipping) {
+            CreateStatusWindow();
+            const size_t before = Written().size();
+            UpdateStatusWindow("Compiling (demo.qob)...", 0, total);
+            int64_t next = 0;
+            int reports = 0;
+            for (int32_t position = 1; position <= total; ++position) {
+                if (skipping && position < next) continue;
+                next = UpdateStatusWindow(nullptr, position, total);
+                ++reports;
+                ASSERT_GT(next, position);
+            }
+            if (skipping) {
+                EXPECT_LE(reports, 11) << total << ": one report per step at most";
+            }
+            DestroyStatusWindow();
+            drawn[skipping] = Written().substr(before);
+        }
+        EXPECT_EQ(drawn[1], drawn[0]) << total;
+    }
+}
+
 TEST_F(ProgressBarTest, HidingTheBarClearsItsLineUntilTheNextDraw) {
     SetStatusWindowOutput(file, true);
     CreateStatusWindow();
@@ -216,8 +244,8 @@ TEST_F(LoaderUpdateTest, UpdateHearsEveryReportEvenInQuietMode) {
     SetStatusWindowQuiet(true);
     CreateStatusWindow();
     UpdateStatusWindow("Compiling (demo.qob)...", 0, 40);
-    UpdateStatusWindow(nullptr, 3, 40);
-    UpdateStatusWindow(nullptr, 4, 40);
+    EXPECT_EQ(UpdateStatusWindow(nullptr, 3, 40), 4) << "a walk skips no position";
+    EXPECT_EQ(UpdateStatusWindow(nullptr, 4, 40), 5);
     EXPECT_EQ(gUpdates,
               (std::vector<std::string>{"3|Compiling (demo.qob)...|0|40", "3|0|3|40", "3|0|4|40"}));
     EXPECT_EQ(CountStackEntries(loader->stackTop), 1) << "the arguments do not stay on the loader's stack";

@@ -107,6 +107,21 @@ TEST_F(FunctionTableTest, ClearedRecordKeepsItsSlotButIsNoLongerFound) {
     EXPECT_EQ(FindFunctionByName("kept"), index + 1);
 }
 
+// Many names share probe runs in the index; clearing some of them must leave
+// every other name found in its own slot, and the cleared ones gone.
+TEST_F(FunctionTableTest, ClearingRecordsAmongManyKeepsEveryOtherNameFound) {
+    for (int i = 0; i < kFunctionTableCapacity; ++i)
+        ASSERT_EQ(RegisterFunction("n" + std::to_string(i), HandlerA), i);
+    for (int i = 0; i < kFunctionTableCapacity; i += 3) ClearFunctionRecord(i);
+    for (int i = 0; i < kFunctionTableCapacity; ++i)
+        ASSERT_EQ(FindFunctionByName("n" + std::to_string(i)), i % 3 == 0 ? -1 : i) << i;
+    // A cleared name registers again into a new slot and is found there.
+    ASSERT_EQ(RegisterFunction("n0", HandlerB), -1);
+    ClearFunctionRecord(1);
+    EXPECT_EQ(FindFunctionByName("n1"), -1);
+    EXPECT_EQ(FindFunctionByName("n2"), 2);
+}
+
 TEST_F(FunctionTableTest, FreeFunctionTableEmptiesTheTable) {
     ASSERT_GE(RegisterFunction("one", HandlerA), 0);
     ASSERT_GE(RegisterFunction("two", HandlerA), 0);
