@@ -59,17 +59,6 @@ uint32_t CopyAndHashText(char* to, const char* from, size_t length) {
     return h & 0x7FFFFFFFu;
 }
 
-// A new node of the pool with its own copy of the text (null: none).
-Instruction* NewNode(Pool* pool, Handler handler, const char* text, size_t length, double operand, uint32_t opcode) {
-    auto* node = static_cast<Instruction*>(PoolAllocZeroed(pool, sizeof(Instruction)));
-    if (!node) return nullptr;
-    if (text) SetNodeText(node, text, length);
-    node->handler = handler;
-    node->operand = operand;
-    node->opcode = opcode;
-    return node;
-}
-
 void LinkAfter(Instruction* cursor, Instruction* node) {
     if (!cursor) return;
     node->previous = cursor;
@@ -136,7 +125,7 @@ Instruction* EmitInstruction(Instruction* cursor, Handler handler, const char* t
                              Instruction* jumpTarget, uint32_t opcode, const char* file, int32_t line,
                              uint16_t column) {
     Pool* pool = CurrentCompilerPool;
-    Instruction* node = NewNode(pool, handler, text, text ? std::strlen(text) : 0, operand, opcode);
+    Instruction* node = NewInstructionNode(pool, handler, text, text ? std::strlen(text) : 0, operand, opcode);
     if (!node) return nullptr;
     if (jumpTarget || CurrentNamespaceHash || file || line || column) {
         InstructionExtra* extra = RequireInstructionExtra(pool, node);

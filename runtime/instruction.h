@@ -83,18 +83,27 @@ inline InstructionExtra* RequireInstructionExtra(Pool* pool, Instruction* node) 
 // terminator (the text stays null when no block can be made), and their hash.
 void SetNodeText(Instruction* node, const char* text, size_t length);
 
-// EmitInstruction for a rebuilt node: the text comes as length bytes that
-// need no terminator (null: no text), there is no jump target, file or
-// position, and a side record is made when namespaceHash is not 0. Inline:
-// a loader makes its nodes by the hundred thousand.
-inline Instruction* AppendInstruction(Pool* pool, Instruction* cursor, Handler handler, const char* text,
-                                      size_t length, double operand, uint32_t opcode, uint32_t namespaceHash) {
+// A new node of the pool with its own copy of the text (null: none), linked
+// to nothing yet.
+inline Instruction* NewInstructionNode(Pool* pool, Handler handler, const char* text, size_t length,
+                                       double operand, uint32_t opcode) {
     auto* node = static_cast<Instruction*>(PoolAllocZeroed(pool, sizeof(Instruction)));
     if (!node) return nullptr;
     if (text) SetNodeText(node, text, length);
     node->handler = handler;
     node->operand = operand;
     node->opcode = opcode;
+    return node;
+}
+
+// EmitInstruction for a rebuilt node: the text comes as length bytes that
+// need no terminator (null: no text), there is no jump target, file or
+// position, and a side record is made when namespaceHash is not 0. Inline:
+// a loader makes its nodes by the hundred thousand.
+inline Instruction* AppendInstruction(Pool* pool, Instruction* cursor, Handler handler, const char* text,
+                                      size_t length, double operand, uint32_t opcode, uint32_t namespaceHash) {
+    Instruction* node = NewInstructionNode(pool, handler, text, length, operand, opcode);
+    if (!node) return nullptr;
     if (namespaceHash)
         if (InstructionExtra* extra = RequireInstructionExtra(pool, node)) extra->namespaceHash = namespaceHash;
     if (cursor) {

@@ -445,6 +445,41 @@ bool KeepsBindingFor(const FrameCacheRecord* record, const VariableRecord* objec
            record->keptFreedCount == InstancesFreed && record->keptSelf->classHash == object->classHash;
 }
 
+// What a run of a procedure puts back in its caller when it ends, whatever
+// way it ended, saved when the run starts.
+struct CallerState {
+    Instruction* instruction;
+    ProgramContext* context;
+    VariableRecord* locals;
+    const char* procName;
+    int32_t depth;       // the run's context's call depth before the run
+    int32_t tryDepth;
+    // The list-copy switch belongs to the one copy that set it, not to the
+    // procedures that copy runs (constructors, getters).
+    uint8_t listSwitch;
+};
+
+[[gnu::always_inline]] inline CallerState SaveCallerState(Instruction* instruction, ProgramContext* callerContext,
+                                                          const ProgramContext* context) {
+    return {instruction,       callerContext,  LocalVariableList, CurrentProcName,
+            context->callDepth, TryStack.depth, NoListCopy};
+}
+
+// Puts the caller's state back and ends what the run opened at its depths.
+[[gnu::always_inline]] inline void PutBackCallerState(const CallerState& caller, ProgramContext* context,
+                                                      int32_t entryFrames) {
+    LocalVariableList = caller.locals;
+    CurrentContext = caller.context;
+    CurrentProcName = caller.procName;
+    CurrentInstruction = caller.instruction;
+    FreeTrackedAllocationsFrom(context, caller.depth + 1);
+    DropLoopActivations(context, caller.depth + 1);
+    context->callDepth = caller.depth;
+    if (TryStack.depth > caller.tryDepth) TryStack.depth = caller.tryDepth;
+    context->argumentFrame.count = entryFrames;
+    NoListCopy = caller.listSwitch;
+}
+
 // The calls most programs make most: a CALL node of the running program, or
 // a method call on an object (a procedure handed in with the object to
 // bind), whose procedure has a frame free in its cache -- for a CALL one that
@@ -480,12 +515,9 @@ template <bool kHandedIn>
     record->nextFree = nullptr;
     record->inUse = 1;
     VariableRecord* const frame = record->frame;
-    VariableRecord* const savedLocals = LocalVariableList;
     VariableRecord* const savedMembers = MemberList;
-    const char* const savedProcName = CurrentProcName;
-    const int32_t entryDepth = context->callDepth;
-    const int32_t entryTryDepth = TryStack.depth;
-    const uint8_t savedListSwitch = NoListCopy;
+    const CallerState saved = SaveCallerState(caller, savedContext, context);
+    const int32_t entryDepth = saved.depth;
     NoListCopy = 0;
     LocalVariableList = frame;
     CurrentContext = context;
@@ -530,16 +562,7 @@ template <bool kHandedIn>
     record->inUse = 0;
     record->nextFree = extra->freeFrames;
     extra->freeFrames = record;
-    LocalVariableList = savedLocals;
-    CurrentContext = savedContext;
-    CurrentProcName = savedProcName;
-    CurrentInstruction = caller;
-    FreeTrackedAllocationsFrom(context, entryDepth + 1);
-    DropLoopActivations(context, entryDepth + 1);
-    context->callDepth = entryDepth;
-    if (TryStack.depth > entryTryDepth) TryStack.depth = entryTryDepth;
-    context->argumentFrame.count = run.entryFrames;
-    NoListCopy = savedListSwitch;
+    PutBackCallerState(saved, context, run.entryFrames);
     return true;
 }
 
@@ -892,16 +915,9 @@ void RunAnyCall() {
     CopyErrorToLastError();  // step 2
 
     // Steps 3 to 8.
-    Instruction* savedInstruction = CurrentInstruction;
-    ProgramContext* savedContext = CurrentContext;
-    VariableRecord* savedLocals = LocalVariableList;
     VariableRecord* savedMembers = MemberList;
-    const char* savedProcName = CurrentProcName;
-    const int32_t entryDepth = context->callDepth;
-    const int32_t entryTryDepth = TryStack.depth;
-    // The list-copy switch belongs to the one copy that set it, not to the
-    // procedures that copy runs (constructors, getters).
-    const uint8_t savedListSwitch = NoListCopy;
+    const CallerState saved = SaveCallerState(CurrentInstruction, CurrentContext, context);
+    const int32_t entryDepth = saved.depth;
     NoListCopy = 0;
 
     FrameCacheRecord* cacheRecord = nullptr;
@@ -938,16 +954,7 @@ void RunAnyCall() {
     if (EndingContext != context && !context->endPending && !tUnwindTarget) StopFlag = false;
     ReleaseFrame(context, procedure, frame, cacheRecord, fresh, bound);
     if (object) MemberList = savedMembers;
-    LocalVariableList = savedLocals;
-    CurrentContext = savedContext;
-    CurrentProcName = savedProcName;
-    CurrentInstruction = savedInstruction;
-    FreeTrackedAllocationsFrom(context, entryDepth + 1);
-    DropLoopActivations(context, entryDepth + 1);
-    context->callDepth = entryDepth;
-    if (TryStack.depth > entryTryDepth) TryStack.depth = entryTryDepth;
-    context->argumentFrame.count = run.entryFrames;
-    NoListCopy = savedListSwitch;
+    PutBackCallerState(saved, context, run.entryFrames);
 }
 
 }  // namespace
