@@ -249,6 +249,13 @@ public:
         return slot.node ? &slot.number : nullptr;
     }
     bool Contains(const Instruction* node) const { return Find(node) != nullptr; }
+    size_t Size() const { return count; }
+    // Room for expected nodes in all without growing on the way.
+    void Reserve(size_t expected) {
+        size_t size = slots.empty() ? 64 : slots.size();
+        while (size < 2 * expected) size *= 2;
+        if (size != slots.size()) Rehash(size);
+    }
 
 private:
     struct Slot {
@@ -264,9 +271,10 @@ private:
         while (slots[at].node && slots[at].node != node) at = (at + 1) & mask;
         return at;
     }
-    void Grow() {
+    void Grow() { Rehash(slots.empty() ? 64 : slots.size() * 2); }
+    void Rehash(size_t size) {
         std::vector<Slot> old = std::move(slots);
-        slots.assign(old.empty() ? 64 : old.size() * 2, Slot{});
+        slots.assign(size, Slot{});
         for (const Slot& slot : old)
             if (slot.node) slots[IndexOf(slot.node)] = slot;
     }
@@ -333,6 +341,8 @@ private:
             FetchAhead(i);
             if (const Instruction* target = JumpTarget(order[i])) targeted.Add(target, 0);
         }
+        // Nearly every numbered node is a target some node names.
+        identities.Reserve(targeted.Size());
         for (size_t i = 0; i < order.size(); ++i) {
             Instruction* node = order[i];
             const auto identity = static_cast<uint32_t>(i + 1);
