@@ -1,0 +1,39 @@
+// tests/runtime/byte_counts_test.cpp
+// Byte-value counts over buffers of every short length and alignment, and the
+// marker byte choice.
+#include "runtime/byte_counts.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace qob {
+namespace {
+
+TEST(ByteCountsTest, EveryByteOfEveryLengthAndAlignmentIsCounted) {
+    std::vector<uint8_t> buffer(40);
+    for (size_t i = 0; i < buffer.size(); ++i) buffer[i] = static_cast<uint8_t>(i * 37 + (i % 3 == 0 ? 0xF0 : 0));
+    buffer[5] = 0xFF;
+    buffer[6] = 0x00;
+    for (size_t offset = 0; offset < 8; ++offset) {
+        for (size_t length = 0; offset + length <= buffer.size(); ++length) {
+            const std::span<const uint8_t> input(buffer.data() + offset, length);
+            ByteCounts expected{};
+            for (uint8_t b : input) ++expected[b];
+            EXPECT_EQ(CountByteValues(input), expected) << "offset " << offset << " length " << length;
+        }
+    }
+}
+
+TEST(ByteCountsTest, TheMarkerIsTheRarestValueAndTheLowestAmongEquals) {
+    ByteCounts counts{};
+    counts.fill(3);
+    counts[9] = 1;
+    counts[200] = 1;
+    EXPECT_EQ(PickMarkerByte(counts), 9);
+    counts[250] = 0;
+    EXPECT_EQ(PickMarkerByte(counts), 250);
+}
+
+}  // namespace
+}  // namespace qob
