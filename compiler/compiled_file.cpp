@@ -303,10 +303,14 @@ public:
         image.U8(Switches.desktopPlatform ? 0 : 1);
         image.U8(kCompiledFormatVersion);
         ProgressReport progress;
+        int64_t quietUntil = 0;
         for (size_t i = 0; i < order.size(); ++i) {
             FetchAhead(i);
             if (!WriteRecord(order[i])) return false;
-            progress.At(static_cast<int32_t>(i + 1), nodeCount);
+            if (static_cast<int64_t>(i + 1) >= quietUntil) {
+                progress.At(static_cast<int32_t>(i + 1), nodeCount);
+                quietUntil = progress.QuietUntil();
+            }
         }
         return true;
     }
