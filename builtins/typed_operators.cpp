@@ -8,6 +8,7 @@
 #include "builtins/matrix_operators.h"
 #include "builtins/operator_values.h"
 #include "runtime/instruction.h"
+#include "runtime/program_context.h"
 #include "runtime/vm.h"
 
 namespace qob {
@@ -74,13 +75,8 @@ template <double (*Numbers)(double, double), bool constantFirst>
     double number = 0.0;
     if (!cell || !PlainNumberAtEnd(NodeRecordAtOnce(node), &number)) return false;
     const double constant = node->operand;
-    cell->ownedLinks = nullptr;
-    context->stackTop = cell;
-    cell->value = constantFirst ? Numbers(constant, number) : Numbers(number, constant);
-    cell->text = nullptr;
-    cell->variable = nullptr;
-    cell->extra = 0;
-    cell->flags = 0;
+    FillCellAbove(context, cell, constantFirst ? Numbers(constant, number) : Numbers(number, constant), nullptr,
+                  nullptr, 0);
     return true;
 }
 

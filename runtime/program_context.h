@@ -170,6 +170,19 @@ inline StackEntry* PushCell(ProgramContext* context) {
     return cell;
 }
 
+// PushCell's reuse for a caller that has already found the cell above the top:
+// that cell becomes the top, holding what is given.
+[[gnu::always_inline]] inline void FillCellAbove(ProgramContext* context, StackEntry* above, double value,
+                                                 const char* text, VariableRecord* variable, uint32_t flags) {
+    above->ownedLinks = nullptr;
+    context->stackTop = above;
+    above->value = value;
+    above->text = text;
+    above->variable = variable;
+    above->extra = 0;
+    above->flags = flags;
+}
+
 // Closes the innermost argument frame and returns its saved top
 // (CloseArgumentFrame for handlers that want it inline).
 inline StackEntry* CloseFrame(ProgramContext* context) {

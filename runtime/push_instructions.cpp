@@ -477,13 +477,8 @@ template <Operands from>
 // effect-free read into a free cell above the top, and makes it the top.
 [[gnu::always_inline]] inline void FillVariableCell(ProgramContext* context, StackEntry* cell,
                                                     const VariableRecord* variable) {
-    cell->ownedLinks = nullptr;
-    context->stackTop = cell;
-    cell->value = variable->value;
-    cell->text = variable->data;
-    cell->variable = const_cast<VariableRecord*>(variable);
-    cell->extra = 0;
-    cell->flags = EntryFlagsOf(variable);
+    FillCellAbove(context, cell, variable->value, variable->data, const_cast<VariableRecord*>(variable),
+                  EntryFlagsOf(variable));
 }
 
 // The operands' numbers when ReadHitNumber answers for each named one; the
@@ -561,13 +556,7 @@ template <Operands from, void (*full)(Instruction*), void (*plain)(Instruction*)
     ProgramContext* context = CurrentContext;
     StackEntry* cell = context->stackTop->above;
     if (!cell) return full(push);
-    cell->ownedLinks = nullptr;
-    context->stackTop = cell;
-    cell->value = result;
-    cell->text = nullptr;
-    cell->variable = nullptr;
-    cell->extra = 0;
-    cell->flags = 0;
+    FillCellAbove(context, cell, result, nullptr, nullptr, 0);
     CurrentInstruction = op;
 }
 
@@ -710,13 +699,7 @@ void Handle_NGPUSHVAR() {
     if (!extra || !cell || NoFollowPending || !IsCachedListInForce(extra->cachedList) || !extra->cachedVariable)
         return PushNodeVariableItself(node);
     VariableRecord* variable = extra->cachedVariable;
-    cell->ownedLinks = nullptr;
-    context->stackTop = cell;
-    cell->value = 0.0;
-    cell->text = nullptr;
-    cell->variable = variable;
-    cell->extra = 0;
-    cell->flags = EntryFlagsOf(variable);
+    FillCellAbove(context, cell, 0.0, nullptr, variable, EntryFlagsOf(variable));
 }
 
 void Handle_PUSHPROCADDR() { PushConstant(CurrentInstruction->operand); }
