@@ -221,6 +221,21 @@ void EmitHashedToken(TokenNode*& cursor, std::string_view text, uint32_t hash, c
     cursor = node;
 }
 
+void MoveToken(TokenNode*& cursor, TokenNode* node, const char* internedFile) {
+    if (gTokenOutputSuspended) return;
+    assert(node != cursor);
+    Detach(node);
+    node->file = internedFile;
+    node->previous = cursor;
+    node->next = nullptr;
+    if (cursor != nullptr) {
+        node->next = cursor->next;
+        if (node->next != nullptr) node->next->previous = node;
+        cursor->next = node;
+    }
+    cursor = node;
+}
+
 void SetTokenText(TokenNode* node, std::string_view text) {
     char* copy = CopyText(text);
     if (node->text != InlineText(node)) std::free(node->text);
