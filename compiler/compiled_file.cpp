@@ -585,38 +585,92 @@ struct FileRecord {
     std::string_view TextOrEmpty() const { return text; }
 };
 
+// The records of an image read with every check: a field that runs past
+// the end, a text length of 0 and a text holding a NUL all fail the read.
 class ImageReader {
 public:
-    explicit ImageReader(std::span<const uint8_t> bytes) : bytes(bytes) {}
+    explicit ImageReader(std::span<const uint8_t> bytes)
+        : start(bytes.data()), next(bytes.data()), end(bytes.data() + bytes.size()) {}
 
-    bool AtEnd() const { return position == bytes.size(); }
-    size_t Position() const { return position; }
+    bool AtEnd() const { return next == end; }
+    size_t Position() const { return static_cast<size_t>(next - start); }
 
-    bool U8(uint8_t& value) { return Fixed(value); }
-    bool U16(uint16_t& value) { return Fixed(value); }
-    bool U32(uint32_t& value) { return Fixed(value); }
-    bool Bits64(uint64_t& value) { return Fixed(value); }
-    bool Number(double& value) { return Fixed(value); }
-    // n = length + 1, then the characters; n of 0 cannot be written.
-    bool Text(std::string_view& text) {
-        uint32_t n;
-        if (!U32(n) || n == 0) return false;
-        const size_t length = n - 1;
-        if (length > bytes.size() - position) return false;
-        text = std::string_view(reinterpret_cast<const char*>(bytes.data() + position), length);
-        position += length;
-        return !HoldsNul(text);
+    // The fields of a record whose flags and opcode are already taken. The
+    // fixed part of the fields (all but the characters of the texts) is
+    // sized from the flags and checked at once: if it does not fit, reading
+    // field by field would have failed too. Each text is then checked
+    // against what is left after the fixed part still to come.
+    bool Fields(FileRecord& record) {
+        const uint16_t flags = record.flags;
+        const uint8_t* p = next;
+        size_t fixedLeft = FixedSize(flags);
+        if (fixedLeft > static_cast<size_t>(end - p)) return false;
+        if (flags & kRecordNumber) Take(p, record.number, fixedLeft);
+        if ((flags & kRecordText) && !TakeText(p, record.text, fixedLeft)) return false;
+        if ((flags & kRecordSecondText) && !TakeText(p, record.secondText, fixedLeft)) return false;
+        if (flags & kRecordLinkValue) Take(p, record.linkBits, fixedLeft);
+        if (flags & kRecordFusedStep) Take(p, record.fusedOpcode, fixedLeft);
+        if (flags & kRecordExtraWord) Take(p, record.extraWord, fixedLeft);
+        if (flags & kRecordFlagByte) Take(p, record.flagByte, fixedLeft);
+        if (flags & kRecordNamespace) Take(p, record.namespaceWord, fixedLeft);
+        if (flags & kRecordTarget) Take(p, record.targetId, fixedLeft);
+        if (flags & kRecordIdentity) Take(p, record.ownId, fixedLeft);
+        next = p;
+        return true;
+    }
+
+    // The flags and the opcode; false when the image ends first.
+    bool Head(uint16_t& flags, uint8_t& opcode) {
+        if (end - next < 3) return false;
+        std::memcpy(&flags, next, sizeof flags);
+        opcode = next[2];
+        next += 3;
+        return true;
     }
 
 private:
     // Fields are little-endian, as this machine's own numbers are.
     static_assert(std::endian::native == std::endian::little);
+
+    // The bytes of the fields that flags announce, counting a text as its
+    // length word only; from one table per flag byte.
+    static size_t FixedSize(uint16_t flags) {
+        static constexpr auto kSizes = [] {
+            struct Sizes {
+                std::array<uint8_t, 256> low{};
+                std::array<uint8_t, 256> high{};
+            } sizes;
+            constexpr std::pair<uint16_t, uint8_t> kFields[] = {
+                {kRecordNumber, 8},    {kRecordText, 4},      {kRecordSecondText, 4}, {kRecordLinkValue, 8},
+                {kRecordFusedStep, 1}, {kRecordExtraWord, 4}, {kRecordFlagByte, 1},   {kRecordNamespace, 4},
+                {kRecordTarget, 4},    {kRecordIdentity, 4}};
+            for (unsigned byte = 0; byte < 256; ++byte)
+                for (const auto& [flag, size] : kFields) {
+                    if (flag & byte) sizes.low[byte] = static_cast<uint8_t>(sizes.low[byte] + size);
+                    if ((flag >> 8) & byte) sizes.high[byte] = static_cast<uint8_t>(sizes.high[byte] + size);
+                }
+            return sizes;
+        }();
+        return size_t{kSizes.low[flags & 0xFF]} + kSizes.high[flags >> 8];
+    }
+
     template <typename T>
-    bool Fixed(T& value) {
-        if (bytes.size() - position < sizeof(T)) return false;
-        std::memcpy(&value, bytes.data() + position, sizeof(T));
-        position += sizeof(T);
-        return true;
+    static void Take(const uint8_t*& p, T& value, size_t& fixedLeft) {
+        std::memcpy(&value, p, sizeof(T));
+        p += sizeof(T);
+        fixedLeft -= sizeof(T);
+    }
+
+    // n = length + 1, then the characters; n of 0 cannot be written.
+    bool TakeText(const uint8_t*& p, std::string_view& text, size_t& fixedLeft) const {
+        uint32_t n;
+        Take(p, n, fixedLeft);
+        if (n == 0) return false;
+        const size_t length = n - 1;
+        if (length > static_cast<size_t>(end - p) - fixedLeft) return false;
+        text = std::string_view(reinterpret_cast<const char*>(p), length);
+        p += length;
+        return !HoldsNul(text);
     }
 
     // Most texts are names of a few characters, too short to be worth a
@@ -644,8 +698,9 @@ private:
         return ((word - kOnes) & ~word & (kOnes << 7)) != 0;
     }
 
-    std::span<const uint8_t> bytes;
-    size_t position = 0;
+    const uint8_t* start;
+    const uint8_t* next;
+    const uint8_t* end;
 };
 
 // What the reader asks of a record's opcode, answered from one table made on
@@ -693,22 +748,12 @@ const OpcodeTraitTable& OpcodeTraits() {
 // One record; the reason names what was wrong.
 bool ReadRecord(ImageReader& in, const OpcodeTraitTable& traits, FileRecord& record, std::string& reason) {
     uint8_t opcode;
-    if (!in.U16(record.flags) || !in.U8(opcode)) return reason = "a record is cut off", false;
+    if (!in.Head(record.flags, opcode)) return reason = "a record is cut off", false;
     record.opcode = opcode;
     if (record.flags & ~kKnownRecordFlags) return reason = "unknown record flags", false;
     if (!(traits[opcode] & kKnownOpcode)) [[unlikely]]
         return reason = "unknown opcode " + std::to_string(opcode), false;
-    bool complete = (!record.Has(kRecordNumber) || in.Number(record.number)) &&
-                    (!record.Has(kRecordText) || in.Text(record.text)) &&
-                    (!record.Has(kRecordSecondText) || in.Text(record.secondText)) &&
-                    (!record.Has(kRecordLinkValue) || in.Bits64(record.linkBits)) &&
-                    (!record.Has(kRecordFusedStep) || in.U8(record.fusedOpcode)) &&
-                    (!record.Has(kRecordExtraWord) || in.U32(record.extraWord)) &&
-                    (!record.Has(kRecordFlagByte) || in.U8(record.flagByte)) &&
-                    (!record.Has(kRecordNamespace) || in.U32(record.namespaceWord)) &&
-                    (!record.Has(kRecordTarget) || in.U32(record.targetId)) &&
-                    (!record.Has(kRecordIdentity) || in.U32(record.ownId));
-    if (!complete) return reason = "a record runs past the end of the image", false;
+    if (!in.Fields(record)) return reason = "a record runs past the end of the image", false;
     if (record.Has(kRecordFusedStep) && !FusedStepHandler(record.fusedOpcode))
         return reason = "an unknown fused step", false;
     return true;
