@@ -716,6 +716,7 @@ enum OpcodeTrait : uint16_t {
     kConstantOpcode = 0x080,    // HoldsConstantBytes
     kByNameOpcode = 0x100,      // a call or procedure address, linked by name at the end
     kHandledOpcode = 0x200,     // OpcodeHandler answers a handler
+    kPlainOpcode = 0x400,       // handled, and none of the kinds above that the survey or the build treat apart
 };
 
 using OpcodeTraitTable = std::array<uint16_t, 256>;
@@ -738,6 +739,9 @@ const OpcodeTraitTable& OpcodeTraits() {
             if (HoldsConstantBytes(code)) t |= kConstantOpcode;
             if (IsCall(code) || Is(code, Opcode::PUSHPROCADDR)) t |= kByNameOpcode;
             if (OpcodeHandler(code)) t |= kHandledOpcode;
+            constexpr uint16_t kApart = kSkippedOpcode | kForwardOpcode | kStartOpcode | kSecondTextOpcode |
+                                        kInternalOpcode | kNativeOpcode | kConstantOpcode;
+            if ((t & kHandledOpcode) && !(t & kApart)) t |= kPlainOpcode;
             table[code] = t;
         }
         return table;
@@ -1029,6 +1033,16 @@ private:
     // The checks of one record in file order; the data records of a
     // declaration or class are checked only for being data records.
     void CheckRecord(const FileRecord& record, size_t index, uint32_t at) {
+        // Most records are plain nodes, which pass every check below but the
+        // own-method mark's.
+        if ((opcodeTraits[record.opcode] & kPlainOpcode) && !record.Has(kRecordOwnMethodCall) && owed == 0 &&
+            !fault) [[likely]] {
+            if (record.Has(kRecordIdentity)) nodeIds.push_back(record.ownId);
+            if (record.Has(kRecordTarget)) targets.emplace_back(static_cast<uint32_t>(index), record.targetId);
+            nodeBefore = true;
+            ++nodeRecords;
+            return;
+        }
         if (record.Has(kRecordIdentity)) (owed > 0 ? dataIds : nodeIds).push_back(record.ownId);
         if (owed > 0) {
             if (record.opcode != 0) Fail(owingRecord, "a declaration is cut off");
@@ -1153,23 +1167,29 @@ private:
         uint32_t opcode = record.opcode;
         const uint16_t traits = opcodeTraits[opcode];
         std::optional<ProcedureHeader> header;
-        if (traits & kStartOpcode) [[unlikely]] {
-            header = ParseProcedureHeader(record.TextOrEmpty());
-            const bool undefinedStart = header->kind == 0xEA || header->kind == 0xC4;
-            opcode = static_cast<uint32_t>(undefinedStart ? Opcode::STARTPROCUNDEF : Opcode::STARTPROC);
-        }
-        Handler own = OpcodeHandler(opcode);
+        Handler own;
         double operand = record.number;
-        bool hasText = record.Has(kRecordText) && !(traits & (kNativeOpcode | kConstantOpcode));
-        if (traits & kInternalOpcode) own = links[nextLink++].handler;
-        if (record.Has(kRecordOwnMethodCall)) own = CallOwnMethod;
-        if (traits & kNativeOpcode) operand = links[nextLink++].index;
+        bool hasText = record.Has(kRecordText);
         char* second = nullptr;
-        if (traits & kSecondTextOpcode) {
-            second = CopyToBlock(record.secondText);
-            if (!second) return false;
-            operand = static_cast<double>(reinterpret_cast<uintptr_t>(second));
+        if (traits & kPlainOpcode) [[likely]] {
+            own = OpcodeHandler(opcode);
+        } else {
+            if (traits & kStartOpcode) {
+                header = ParseProcedureHeader(record.TextOrEmpty());
+                const bool undefinedStart = header->kind == 0xEA || header->kind == 0xC4;
+                opcode = static_cast<uint32_t>(undefinedStart ? Opcode::STARTPROCUNDEF : Opcode::STARTPROC);
+            }
+            own = OpcodeHandler(opcode);
+            hasText = hasText && !(traits & (kNativeOpcode | kConstantOpcode));
+            if (traits & kInternalOpcode) own = links[nextLink++].handler;
+            if (traits & kNativeOpcode) operand = links[nextLink++].index;
+            if (traits & kSecondTextOpcode) {
+                second = CopyToBlock(record.secondText);
+                if (!second) return false;
+                operand = static_cast<double>(reinterpret_cast<uintptr_t>(second));
+            }
         }
+        if (record.Has(kRecordOwnMethodCall)) own = CallOwnMethod;
         Instruction* node = AppendInstruction(context->pool, last, own, hasText ? record.text.data() : nullptr,
                                               record.text.size(), operand, opcode, record.namespaceWord);
         if (!node) {
