@@ -664,7 +664,8 @@ template <Handler kCaller, bool kErrorCopied>
 }
 
 // A method run's frame keeps its binding for the next call, as the straight
-// way's does, and the caller's current object comes back.
+// way's does, and the caller's current object comes back. (The class name
+// and count the record kept are the binding's own: they stay.)
 [[gnu::always_inline]] inline void ReleaseMethodFrame(InPlaceRun& in) {
     FrameCacheRecord* const record = in.cacheRecord;
     const BoundRecords kept = ReleaseFrameVariables(
@@ -672,8 +673,6 @@ template <Handler kCaller, bool kErrorCopied>
         {record->keptSelf, record->keptName, record->keptClassName, record->keptFreedCount});
     record->keptSelf = kept.self;
     record->keptName = kept.name;
-    record->keptClassName = kept.className;
-    record->keptFreedCount = kept.freedCount;
     MemberList = in.savedMembers;
 }
 
@@ -773,14 +772,12 @@ Instruction* EndRunsInPlace(RunRecord* base) {
     FinishRunInPlace<false>(in, context, nullptr);
 }
 
-// A method run's frame keeps its binding (see ReleaseMethodFrame), and the
-// caller's current object comes back.
+// A method run's frame keeps its binding (see ReleaseMethodFrame; the class
+// name and count stay), and the caller's current object comes back.
 [[gnu::always_inline]] inline void KeepMethodBinding(InPlaceRun& in, const BoundRecords& kept) {
     FrameCacheRecord* const record = in.cacheRecord;
     record->keptSelf = kept.self;
     record->keptName = kept.name;
-    record->keptClassName = kept.className;
-    record->keptFreedCount = kept.freedCount;
     MemberList = in.savedMembers;
 }
 
