@@ -664,7 +664,8 @@ template <Handler kCaller, bool kErrorCopied>
 }
 
 // A method run's frame keeps its binding for the next call, as the straight
-// way's does, and the caller's current object comes back.
+// way's does, and the caller's current object comes back. (The class name
+// and count the record kept are the binding's own: they stay.)
 [[gnu::always_inline]] inline void ReleaseMethodFrame(InPlaceRun& in) {
     FrameCacheRecord* const record = in.cacheRecord;
     const BoundRecords kept = ReleaseFrameVariables(
@@ -672,8 +673,6 @@ template <Handler kCaller, bool kErrorCopied>
         {record->keptSelf, record->keptName, record->keptClassName, record->keptFreedCount});
     record->keptSelf = kept.self;
     record->keptName = kept.name;
-    record->keptClassName = kept.className;
-    record->keptFreedCount = kept.freedCount;
     MemberList = in.savedMembers;
 }
 
@@ -773,14 +772,12 @@ Instruction* EndRunsInPlace(RunRecord* base) {
     FinishRunInPlace<false>(in, context, nullptr);
 }
 
-// A method run's frame keeps its binding (see ReleaseMethodFrame), and the
-// caller's current object comes back.
+// A method run's frame keeps its binding (see ReleaseMethodFrame; the class
+// name and count stay), and the caller's current object comes back.
 [[gnu::always_inline]] inline void KeepMethodBinding(InPlaceRun& in, const BoundRecords& kept) {
     FrameCacheRecord* const record = in.cacheRecord;
     record->keptSelf = kept.self;
     record->keptName = kept.name;
-    record->keptClassName = kept.className;
-    record->keptFreedCount = kept.freedCount;
     MemberList = in.savedMembers;
 }
 
@@ -1578,6 +1575,22 @@ namespace {
 
 }  // namespace
 
+namespace {
+
+// After a jump: runs the node the machine goes on at as the dispatch loop
+// would run it next, without the loop's turn in between; the loop then goes
+// on after wherever that node leaves the machine. Not while a stop is
+// pending (the loop sees it first), and not into another jump, so that a
+// loop of nothing but jumps never nests these calls.
+[[gnu::always_inline]] inline void RunNodeAfterJump() {
+    Instruction* const node = CurrentInstruction->next;
+    if (StopFlag || !node || node->handler == Handle_BRANCH) return;
+    CurrentInstruction = node;
+    node->handler();
+}
+
+}  // namespace
+
 void Handle_BRANCH() {
     ProgramContext* context = CurrentContext;
     Instruction* target = JumpTarget(CurrentInstruction);
@@ -1594,9 +1607,13 @@ void Handle_BRANCH() {
         } else if (opcode == Opcode::INITFOREACH) {
             LoopActivation* activation = nothingToFree ? CurrentLoopActivation(context) : nullptr;
             if (activation && activation->walkedHead == target && StepProvedWalkingLoop(context, activation)) return;
-        } else if (opcode != Opcode::INITWHILE || nothingToFree) {
+        } else if (opcode != Opcode::INITWHILE) {
             CurrentInstruction = target;
             return;
+        } else if (nothingToFree) {
+            // The WHILE's test runs at once.
+            CurrentInstruction = target;
+            return RunNodeAfterJump();
         }
     }
     TakeBranch(context, target);
@@ -1917,35 +1934,65 @@ void DropCallArguments(const char* text) {
     for (long i = 0; i < count && CurrentContext->stackTop->below; ++i) DropStackEntry();
 }
 
-void RaiseObjectError(const char* format, const char* a, const char* b = "") {
+[[gnu::noinline]] void RaiseObjectError(const char* format, const char* a, const char* b = "") {
     char message[512];
     std::snprintf(message, sizeof message, format, a, b);
     RaiseRuntimeError(message, 0);
+}
+
+[[gnu::noinline]] VariableRecord* ReportInvalidObject(const VariableRecord* head) {
+    char message[64];
+    std::snprintf(message, sizeof message, "Invalid object (0x%lX)",
+                  static_cast<unsigned long>(reinterpret_cast<uintptr_t>(head)));
+    RaiseRuntimeError(message, 0);
+    return nullptr;
 }
 
 // The instance an object cell names, or null (after reporting) when it names none.
 VariableRecord* ObjectOfCell(double cellValue, VariableRecord* cellVariable, ProgramContext* context) {
     if (cellValue != 0.0) {
         auto* head = reinterpret_cast<VariableRecord*>(static_cast<uintptr_t>(cellValue));
-        if (context->rangeCheck && !head->data) {
-            char message[64];
-            std::snprintf(message, sizeof message, "Invalid object (0x%lX)",
-                          static_cast<unsigned long>(reinterpret_cast<uintptr_t>(head)));
-            RaiseRuntimeError(message, 0);
-            return nullptr;
-        }
+        if (context->rangeCheck && !head->data) [[unlikely]]
+            return ReportInvalidObject(head);
         return head;
     }
     VariableRecord* variable = cellVariable;
     if (!variable) return nullptr;
     while (variable->reference) variable = variable->reference;
-    const char* name = variable->name ? variable->name : "";
     if (!(variable->flags & (kVarObject | kVarHoldsObject)) || variable->value == 0.0 ||
-        (context->rangeCheck && !variable->data)) {
-        RaiseObjectError("Variable (%s) an invalid object", name);
+        (context->rangeCheck && !variable->data)) [[unlikely]] {
+        RaiseObjectError("Variable (%s) an invalid object", variable->name ? variable->name : "");
         return nullptr;
     }
     return reinterpret_cast<VariableRecord*>(static_cast<uintptr_t>(variable->value));
+}
+
+const char* NodeText(const Instruction* node) { return node->text ? node->text : ""; }
+
+// The method an OBJRUN node calls on an instance of the class when the
+// node's cache is for another class: looked up, and cached on the node
+// unless private. Null, reported and with the call abandoned, when there is none.
+[[gnu::noinline]] Instruction* LookUpObjectMethod(ProgramContext* context, Instruction* node, const char* className,
+                                                  uint32_t classHash) {
+    const char* text = NodeText(node);
+    Instruction* method = LookUpMethod(context, className, text);
+    if (!method) {
+        RaiseObjectError("Proc or func \"%s\" not found for class \"%s\"", text, className);
+        AbandonObjectCall(node);
+        return nullptr;
+    }
+    if (!IsPrivate(method)) {
+        SetJumpTarget(context->pool, node, method);
+        node->operand = classHash;
+        RequireInstructionExtra(context->pool, node)->flagByte = DropsItsResult(text) && IsFunction(method);
+    }
+    return method;
+}
+
+// An OBJRUN of a private method from outside the instance: reported, and the call abandoned.
+[[gnu::noinline]] void RefusePrivateMethod(const Instruction* node) {
+    RaiseObjectError("Proc or func '%s' is not public!", NodeText(node));
+    AbandonObjectCall(node);
 }
 
 }  // namespace
@@ -1999,26 +2046,13 @@ void Handle_OBJRUN() {
     }
     const char* className = object->data ? object->data : "";
     const uint32_t classHash = ClassHashOf(object, className);
-    const char* text = node->text ? node->text : "";
     Instruction* method = JumpTarget(node);
-    if (!method || node->operand != classHash) {
-        method = LookUpMethod(context, className, text);
-        if (!method) {
-            RaiseObjectError("Proc or func \"%s\" not found for class \"%s\"", text, className);
-            AbandonObjectCall(node);
-            return;
-        }
-        if (!IsPrivate(method)) {
-            SetJumpTarget(context->pool, node, method);
-            node->operand = classHash;
-            RequireInstructionExtra(context->pool, node)->flagByte = DropsItsResult(text) && IsFunction(method);
-        }
+    if (!method || node->operand != classHash) [[unlikely]] {
+        method = LookUpObjectMethod(context, node, className, classHash);
+        if (!method) return;
     }
-    if (IsPrivate(method) && object != MemberList) {
-        RaiseObjectError("Proc or func '%s' is not public!", text);
-        AbandonObjectCall(node);
-        return;
-    }
+    if (IsPrivate(method) && object != MemberList) [[unlikely]]
+        return RefusePrivateMethod(node);
     if (StartRunInPlace<Handle_OBJRUN>(method, object)) return;
     ObjectToBind = object;
     RunProcedureIn(context, method);
