@@ -298,8 +298,9 @@ private:
     // Notes what the node just emitted for the token does to the stack.
     TokenNode* Track(TokenNode* token, StackEffect effect = StackEffect::Values(0, 1)) {
         ++serial_;
-        assignTarget_.Apply(effect);
-        plainPush_.Apply(effect);
+        // Mostly nothing is remembered: no call then.
+        if (assignTarget_.node) assignTarget_.Apply(effect);
+        if (plainPush_.node) plainPush_.Apply(effect);
         return token;
     }
 
