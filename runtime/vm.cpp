@@ -156,6 +156,8 @@ inline void CopyErrorToLastError() {
 
 // What OBJRUN does after its method's run (see the method calls below).
 void FinishObjectCall(ProgramContext* context, Instruction* node, Instruction* method);
+// Whether a STARTPROC node starts a function (one that gives results).
+bool IsFunction(const Instruction* start) { return start->operand != 0.0; }
 
 // The dispatch loop of a run, and the end of the runs it took on in place (see below).
 void RunLoop(void* start);
@@ -695,10 +697,18 @@ template <bool kTracked = true>
     DropLoopActivations(context, entryDepth + 1);
     context->callDepth = entryDepth;
     if (TryStack.depth > in.entryTryDepth) TryStack.depth = in.entryTryDepth;
-    context->argumentFrame.count = run.entryFrames;
     NoListCopy = in.savedListSwitch;
     tInPlaceTop = &in;
-    if (method && in.objectCall) FinishObjectCall(context, in.caller, method);
+    const int32_t frames = run.entryFrames;
+    if (!method || !in.objectCall) {
+        context->argumentFrame.count = frames;
+    } else if (method->extraWord == 0 && !IsFunction(method) && frames >= 2) [[likely]] {
+        // What OBJRUN does after a procedure: the two frames its call form opened close.
+        context->argumentFrame.count = frames - 2;
+    } else {
+        context->argumentFrame.count = frames;
+        FinishObjectCall(context, in.caller, method);
+    }
 }
 
 // Ends the innermost run in place, as the straight way ends its run, and
@@ -1847,8 +1857,6 @@ void Handle_RETURN() {
 // --- method calls ------------------------------------------------------------------
 
 namespace {
-
-bool IsFunction(const Instruction* start) { return start->operand != 0.0; }
 
 // The frames the call form opened close; a function's results are kept as
 // the node asks.
