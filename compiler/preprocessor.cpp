@@ -279,9 +279,8 @@ void SourceRun::HandleToken(const ScannedToken& token) {
         return;
     }
     if (token.error != ScanError::None) ReportScanError(token);
-    const uint32_t hash = HashText(token.text);
-    if (token.kind == ScannedKind::Word && ExpandsAsDefine(token, hash)) return;
-    ProcessToken(token, token.text, hash);
+    if (token.kind == ScannedKind::Word && ExpandsAsDefine(token, token.hash)) return;
+    ProcessToken(token, token.text, token.hash);
 }
 
 void SourceRun::ReportScanError(const ScannedToken& token) {

@@ -130,15 +130,34 @@ TokenStore gStore;
 
 char* InlineText(TokenNode* node) { return reinterpret_cast<char*>(node + 1); }
 
-TokenNode* NewNode(std::string_view text) {
+// Copies a token's text (most are a few characters) without a library call;
+// reads and writes only the count bytes.
+inline void CopyShortText(char* to, const char* from, size_t count) {
+    if (count >= 8 && count <= 16) {
+        std::memcpy(to, from, 8);
+        std::memcpy(to + count - 8, from + count - 8, 8);
+    } else if (count >= 4 && count < 8) {
+        std::memcpy(to, from, 4);
+        std::memcpy(to + count - 4, from + count - 4, 4);
+    } else if (count > 0 && count < 4) {
+        to[0] = from[0];
+        to[count / 2] = from[count / 2];
+        to[count - 1] = from[count - 1];
+    } else if (count > 16) {
+        std::memcpy(to, from, count);
+    }
+}
+
+// A node with its text in its own block; the links are the caller's to set.
+TokenNode* NewNode(std::string_view text, uint32_t hash, const char* file, int line, int column) {
     const size_t bytes = TokenStore::BlockBytes(sizeof(TokenNode) + text.size() + 1);
     void* block = gStore.Allocate(bytes);
-    auto* node = new (block) TokenNode{};
-    node->storeBytes = static_cast<uint32_t>(bytes);
-    node->text = InlineText(node);
-    std::memcpy(node->text, text.data(), text.size());
-    node->text[text.size()] = '\0';
-    return node;
+    char* copy = static_cast<char*>(block) + sizeof(TokenNode);
+    CopyShortText(copy, text.data(), text.size());
+    copy[text.size()] = '\0';
+    // 16 bits: longer lines stop counting.
+    const auto column16 = static_cast<uint16_t>(std::clamp(column, 0, 0xFFFF));
+    return new (block) TokenNode{copy, hash, static_cast<uint32_t>(bytes), file, line, column16, 0, nullptr, nullptr};
 }
 
 void FreeNode(TokenNode* node) {
@@ -196,11 +215,7 @@ void EmitHashedToken(TokenNode*& cursor, std::string_view text, uint32_t hash, c
     if (gTokenOutputSuspended) return;
     // Stages copy a node with the hash it carries: it must be its text's.
     assert(hash == HashName(text.data(), text.size()));
-    TokenNode* node = NewNode(text);
-    node->hash = hash;
-    node->file = internedFile;
-    node->line = line;
-    node->column = static_cast<uint16_t>(std::clamp(column, 0, 0xFFFF));  // 16 bits: longer lines stop counting
+    TokenNode* node = NewNode(text, hash, internedFile, line, column);
     node->previous = cursor;
     if (cursor == nullptr) {
         gKnown = {node, node, 1};

@@ -3,7 +3,10 @@
 // character codes, comments and line ends.
 #include "compiler/tokenizer.h"
 
+#include <array>
+
 #include "platform/c_library.h"
+#include "runtime/hash.h"
 #include "runtime/number_text.h"
 
 namespace qob {
@@ -52,7 +55,63 @@ constexpr CharSet kRunOfBars = MakeCharSet("^|&=");
 constexpr CharSet kRunOfAts = MakeCharSet("@");
 constexpr CharSet kNumberLetters = MakeCharSet("XABCDEFxabcdef");
 
-constexpr bool IsWordChar(char c) { return kWordChars.Has(c); }
+// What a token's first character starts; one look-up instead of a chain of
+// tests. Some leads depend on the next character or the mode (see Next).
+enum class Lead : uint8_t {
+    Invalid,
+    Blank,      // blank, tab or zero byte: skipped
+    LineEnd,
+    Slash,      // an operator, or a comment
+    Operator,
+    Bang,       // an operator, or a label in assembler source
+    Colon,      // ":" or "::", or a label in assembler source
+    Separator,
+    Digit,
+    Hash,       // character codes before a digit, else a word
+    Quote,
+    Brace,
+    SingleQuote,
+    Ampersand,  // "&=", else a word
+    Word,
+    Label,            // set by Next: ":" or "!" in assembler source
+    AmpersandEquals,  // set by Next
+};
+
+constexpr std::array<Lead, 256> kLeads = [] {
+    std::array<Lead, 256> leads{};
+    for (int c = 0; c < 256; ++c)
+        if (kWordChars.has[c]) leads[static_cast<size_t>(c)] = Lead::Word;
+    for (int c = 0; c < 256; ++c)
+        if (kOperatorStarts.has[c]) leads[static_cast<size_t>(c)] = Lead::Operator;
+    for (int c = 0; c < 256; ++c)
+        if (kSeparators.has[c]) leads[static_cast<size_t>(c)] = Lead::Separator;
+    for (char c = '0'; c <= '9'; ++c) leads[static_cast<unsigned char>(c)] = Lead::Digit;
+    leads[' '] = leads['\t'] = leads[0] = Lead::Blank;
+    leads['\r'] = leads['\n'] = Lead::LineEnd;
+    leads['/'] = Lead::Slash;
+    leads['!'] = Lead::Bang;
+    leads[':'] = Lead::Colon;
+    leads['#'] = Lead::Hash;
+    leads['"'] = Lead::Quote;
+    leads['{'] = Lead::Brace;
+    leads['\''] = Lead::SingleQuote;
+    leads['&'] = Lead::Ampersand;
+    return leads;
+}();
+
+constexpr Lead LeadOf(char c) { return kLeads[static_cast<unsigned char>(c)]; }
+
+// For each word character the character a word's text holds (raised to
+// capitals, or as written); zero for any other character.
+constexpr std::array<unsigned char, 256> MakeWordFold(bool raise) {
+    std::array<unsigned char, 256> fold{};
+    for (int c = 0; c < 256; ++c)
+        if (kWordChars.has[c])
+            fold[static_cast<size_t>(c)] = static_cast<unsigned char>(raise ? ToUpper(static_cast<char>(c)) : c);
+    return fold;
+}
+constexpr std::array<unsigned char, 256> kWordRaised = MakeWordFold(true);
+constexpr std::array<unsigned char, 256> kWordAsWritten = MakeWordFold(false);
 
 }  // namespace
 
@@ -97,15 +156,43 @@ void Tokenizer::SkipBlockComment() {
     }
 }
 
+// A word takes word characters and ends after the first "$" or "%". Only a
+// word with small letters to raise is copied (into buffer_): true then. The
+// word's text is hashed on the way (HashName of the text the token holds).
+bool Tokenizer::ScanWord(const ScanMode& mode, uint32_t& hash) {
+    const size_t length = source_.size();
+    const char* const source = source_.data();
+    const size_t start = position_;
+    const std::array<unsigned char, 256>& fold = mode.keepCase ? kWordAsWritten : kWordRaised;
+    uint32_t h = 0;
+    unsigned raised = 0;  // nonzero once a character was changed
+    for (; position_ < length; ++position_) {
+        const auto c = static_cast<unsigned char>(source[position_]);
+        const unsigned char folded = fold[c];
+        if (folded == 0) break;
+        h = h * 65599u + folded;  // word characters are all below 0x80: no sign to extend
+        raised |= folded ^ c;
+    }
+    if (position_ < length && (source[position_] == '$' || source[position_] == '%'))
+        h = h * 65599u + static_cast<unsigned char>(source[position_++]);
+    hash = h & 0x7FFFFFFFu;
+    if (raised == 0) return false;
+    buffer_.append(source_.substr(start, position_ - start));
+    for (char& c : buffer_) c = ToUpper(c);
+    return true;
+}
+
 ScannedToken Tokenizer::Next(const ScanMode& mode) {
     const size_t length = source_.size();
+    const char* const source = source_.data();
+    Lead lead = Lead::Invalid;
     while (position_ < length) {
-        const char c = source_[position_];
-        if (c == ' ' || c == '\t' || c == '\0') {
+        lead = LeadOf(source[position_]);
+        if (lead == Lead::Blank) {
             ++position_;
-        } else if (c == '/' && position_ + 1 < length && source_[position_ + 1] == '/') {
+        } else if (lead == Lead::Slash && position_ + 1 < length && source[position_ + 1] == '/') {
             SkipLineComment();
-        } else if (c == '/' && position_ + 1 < length && source_[position_ + 1] == '*') {
+        } else if (lead == Lead::Slash && position_ + 1 < length && source[position_ + 1] == '*') {
             SkipBlockComment();
         } else {
             break;
@@ -119,59 +206,86 @@ ScannedToken Tokenizer::Next(const ScanMode& mode) {
     if (position_ >= length) return token;
 
     buffer_.clear();
-    const char c = source_[position_];
-    const char next = position_ + 1 < length ? source_[position_ + 1] : '\0';
+    const char c = source[position_];
+    const char next = position_ + 1 < length ? source[position_ + 1] : '\0';
     token.kind = ScannedKind::Symbol;
     bool asWritten = false;  // the text is the source characters themselves: no copy is formed
-    if (IsLineEndAt(position_)) {
-        PassLineEnd();
-        token.kind = ScannedKind::LineEnd;
-    } else if (mode.assembler && (c == ':' || c == '!')) {
-        buffer_ += c;
-        ++position_;
-        while (position_ < length && IsLabelChar(source_[position_])) buffer_ += source_[position_++];
-    } else if (kOperatorStarts.Has(c)) {
-        asWritten = ScanOperator(mode, token.error);
-    } else if (kSeparators.Has(c)) {
-        ++position_;
-        asWritten = true;
-    } else if (c == ':') {
-        position_ += next == ':' ? 2 : 1;
-        asWritten = true;
-    } else if (IsDigit(c)) {
-        ScanNumber();
-        asWritten = true;
-    } else if (c == '#' && IsDigit(next)) {
-        ScanCharCodes();
-        token.kind = ScannedKind::CharCodes;
-    } else if (c == '"') {
-        token.error = ScanString(mode);
-        token.kind = ScannedKind::String;
-    } else if (c == '{') {
-        token.error = ScanBraceString(mode);
-        token.kind = ScannedKind::String;
-    } else if (c == '\'') {
-        token.kind = ScanSingleQuote(token.error);
-    } else if (c == '&' && next == '=') {
-        buffer_ = "&=";
-        position_ += 2;
-    } else if (IsWordChar(c)) {
-        asWritten = !ScanWord(mode);
-        token.kind = ScannedKind::Word;
-        const char last = source_[position_ - 1];
-        token.endsWithSigil = last == '$' || last == '%';
-    } else {
-        buffer_ += c;
-        ++position_;
-        token.kind = ScannedKind::Invalid;
+    if (mode.assembler && (lead == Lead::Colon || lead == Lead::Bang)) lead = Lead::Label;
+    if (lead == Lead::Hash && !IsDigit(next)) lead = Lead::Word;
+    if (lead == Lead::Ampersand) lead = next == '=' ? Lead::AmpersandEquals : Lead::Word;
+    switch (lead) {
+        case Lead::LineEnd:
+            PassLineEnd();
+            token.kind = ScannedKind::LineEnd;
+            break;
+        case Lead::Label:
+            buffer_ += c;
+            ++position_;
+            while (position_ < length && IsLabelChar(source[position_])) buffer_ += source[position_++];
+            break;
+        case Lead::Operator:
+        case Lead::Slash:
+        case Lead::Bang:
+            asWritten = ScanOperator(mode, token.error);
+            break;
+        case Lead::Separator:
+            ++position_;
+            asWritten = true;
+            break;
+        case Lead::Colon:
+            position_ += next == ':' ? 2 : 1;
+            asWritten = true;
+            break;
+        case Lead::Digit:
+            ScanNumber();
+            asWritten = true;
+            break;
+        case Lead::Hash:
+            ScanCharCodes();
+            token.kind = ScannedKind::CharCodes;
+            break;
+        case Lead::Quote:
+            token.error = ScanString(mode);
+            token.kind = ScannedKind::String;
+            break;
+        case Lead::Brace:
+            token.error = ScanBraceString(mode);
+            token.kind = ScannedKind::String;
+            break;
+        case Lead::SingleQuote:
+            token.kind = ScanSingleQuote(token.error);
+            break;
+        case Lead::AmpersandEquals:
+            buffer_ = "&=";
+            position_ += 2;
+            break;
+        case Lead::Word: {
+            asWritten = !ScanWord(mode, token.hash);
+            token.kind = ScannedKind::Word;
+            const char last = source[position_ - 1];
+            token.endsWithSigil = last == '$' || last == '%';
+            break;
+        }
+        case Lead::Blank:
+        case Lead::Ampersand:
+        case Lead::Invalid:
+            buffer_ += c;
+            ++position_;
+            token.kind = ScannedKind::Invalid;
+            break;
     }
 
-    token.written = source_.substr(token.start, position_ - token.start);
-    // Only the string forms can hold a zero byte (from the source or a "\0").
+    token.written = std::string_view(source + token.start, position_ - token.start);
     std::string_view text = asWritten ? token.written : std::string_view(buffer_);
+    if (token.kind == ScannedKind::Word) {
+        token.text = text;  // hashed by ScanWord on the way
+        return token;
+    }
+    // Only the string forms can hold a zero byte (from the source or a "\0").
     const bool stringForm = token.kind == ScannedKind::String || token.kind == ScannedKind::CharCodes ||
                             token.kind == ScannedKind::EvalString;
     token.text = stringForm ? text.substr(0, text.find('\0')) : text;
+    token.hash = HashName(token.text.data(), token.text.size());
     return token;
 }
 
@@ -197,21 +311,6 @@ bool Tokenizer::ScanOperator(const ScanMode& mode, ScanError& error) {
 
 bool Tokenizer::SkipRun(const ScannerCharSet& set) {
     while (position_ < source_.size() && set.Has(source_[position_])) ++position_;
-    return true;
-}
-
-// A word takes word characters and ends after the first "$" or "%". Only a
-// word with small letters to raise is copied (into buffer_): true then.
-bool Tokenizer::ScanWord(const ScanMode& mode) {
-    const size_t length = source_.size();
-    const size_t start = position_;
-    bool small = false;
-    for (; position_ < length && IsWordChar(source_[position_]); ++position_)
-        small |= source_[position_] >= 'a' && source_[position_] <= 'z';
-    if (position_ < length && (source_[position_] == '$' || source_[position_] == '%')) ++position_;
-    if (mode.keepCase || !small) return false;
-    buffer_.append(source_.substr(start, position_ - start));
-    for (char& c : buffer_) c = ToUpper(c);
     return true;
 }
 

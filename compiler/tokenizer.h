@@ -49,6 +49,7 @@ struct ScannedToken {
     int column = 1;
     ScanError error = ScanError::None;
     bool endsWithSigil = false;  // a word ending in "$" or "%" (never define-expanded)
+    uint32_t hash = 0;           // HashName of text
 };
 
 // A table of characters the scanner tests tokens against (tokenizer.cpp).
@@ -74,7 +75,7 @@ private:
     void PassLineEnd();
     void SkipLineComment();
     void SkipBlockComment();
-    [[nodiscard]] bool ScanWord(const ScanMode& mode);
+    [[nodiscard]] bool ScanWord(const ScanMode& mode, uint32_t& hash);
     void ScanNumber();
     void ScanCharCodes();
     ScanError ScanString(const ScanMode& mode);

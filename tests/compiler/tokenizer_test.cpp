@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "compiler/compile_messages.h"
+#include "runtime/hash.h"
 #include "front_end_support.h"
 
 namespace qob {
@@ -184,6 +185,31 @@ TEST(TokenizerScanTest, ModesChangeStringsAndCase) {
     for (const Case& c : cases) {
         Tokenizer scanner(c.source);
         EXPECT_EQ(scanner.Next(c.mode).text, c.text) << c.source;
+    }
+}
+
+// The scanner hashes each token's text as it forms it: the hash must be the
+// one the text itself gives, in every mode and for every kind of token.
+TEST(TokenizerScanTest, TokensCarryTheHashOfTheirText) {
+    ScanMode keep;
+    keep.keepCase = true;
+    keep.keepWritten = true;
+    ScanMode operand;
+    operand.bareOperand = true;
+    ScanMode assembler;
+    assembler.assembler = true;
+    const ScanMode modes[] = {ScanMode{}, keep, operand, assembler};
+    const char* const source =
+        "Print a$ Mixed_Case% lib\\util.qob .5 #range &v &= 0x1F 1e-3 ++ != |&= :: :lbl !x ( ; "
+        "\"s\\tq\" \"a\\0b\" {br {n}} #65#66 'A' 'ab' ~ \r\n z";
+    for (const ScanMode& mode : modes) {
+        Tokenizer scanner(source);
+        int tokens = 0;
+        for (ScannedToken token = scanner.Next(mode); token.kind != ScannedKind::End; token = scanner.Next(mode)) {
+            EXPECT_EQ(token.hash, HashName(token.text.data(), token.text.size())) << token.text;
+            ++tokens;
+        }
+        EXPECT_GT(tokens, 25);
     }
 }
 
