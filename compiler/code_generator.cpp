@@ -714,7 +714,6 @@ private:
     // only when the new node leaves exactly one value (the index steps).
     bool TakeOver(RememberedPush& used, RememberedPush& other, Opcode opcode, bool keepsOther) {
         Instruction* push = used.node;
-        const std::string name = push->text ? push->text : "";
         const uint32_t pushNamespace = push->extra ? push->extra->namespaceHash : 0;
         if (other.node && (!keepsOther || other.serial > used.serial)) {
             other.Forget();
@@ -724,10 +723,13 @@ private:
             other.above = below + 1;
         }
         used.Forget();
-        emit_.Delete(push);
         const uint32_t savedNamespace = CurrentNamespaceHash;
         CurrentNamespaceHash = pushNamespace;
-        emit_.Emit(opcode, name.c_str());
+        if (!emit_.MoveToEnd(push, opcode)) {
+            const std::string name = push->text ? push->text : "";
+            emit_.Delete(push);
+            emit_.Emit(opcode, name.c_str());
+        }
         CurrentNamespaceHash = savedNamespace;
         ++serial_;
         return true;

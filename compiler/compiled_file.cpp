@@ -191,9 +191,16 @@ public:
         if (!text.empty()) std::memcpy(Room(text.size()), text.data(), text.size());
     }
 
-    size_t Size() const { return used; }
-    uint8_t& At(size_t position) { return bytes[position]; }
     std::span<const uint8_t> Bytes() const { return {bytes.get(), used}; }
+    // Room for a record of at most n bytes, written through the pointer and
+    // ended by Commit with the pointer past its last byte: one check per
+    // record instead of one per field.
+    uint8_t* Reserve(size_t n) {
+        if (capacity - used < n) [[unlikely]]
+            Grow(n);
+        return bytes.get() + used;
+    }
+    void Commit(const uint8_t* end) { used = static_cast<size_t>(end - bytes.get()); }
     // Room for about this many bytes in one piece: each growth copies the
     // bytes so far and touches a new stretch of memory.
     void Expect(size_t total) {
@@ -306,7 +313,7 @@ public:
         int64_t quietUntil = 0;
         for (size_t i = 0; i < order.size(); ++i) {
             FetchAhead(i);
-            if (!WriteRecord(order[i])) return false;
+            if (!WriteRecord(order[i], static_cast<uint32_t>(i + 1))) return false;
             if (static_cast<int64_t>(i + 1) >= quietUntil) {
                 progress.At(static_cast<int32_t>(i + 1), nodeCount);
                 quietUntil = progress.QuietUntil();
@@ -341,16 +348,22 @@ private:
     // file (jump targets) are kept in the map.
     bool NumberNodes() {
         for (Instruction* node = first; node; node = node->next) order.push_back(node);
+        size_t marked = 0;
         for (size_t i = 0; i < order.size(); ++i) {
             FetchAhead(i);
-            if (const Instruction* target = JumpTarget(order[i])) targeted.Add(target, 0);
+            const InstructionExtra* extra = order[i]->extra;
+            if (!extra) continue;
+            if (extra->isJumpTarget) ++marked;
+            // A target is marked as one when the jump to it is set: a target
+            // without the mark is looked up by address, and there are hardly any.
+            if (const Instruction* target = extra->jumpTarget; target && !(target->extra && target->extra->isJumpTarget))
+                unmarkedTargets.Add(target, 0);
         }
-        // Nearly every numbered node is a target some node names.
-        identities.Reserve(targeted.Size());
+        identities.Reserve(marked + unmarkedTargets.Size());
         for (size_t i = 0; i < order.size(); ++i) {
             Instruction* node = order[i];
             const auto identity = static_cast<uint32_t>(i + 1);
-            if ((node->extra && node->extra->isJumpTarget) || targeted.Contains(node)) identities.Add(node, identity);
+            if (IsNumbered(node)) identities.Add(node, identity);
             if (IsDeclaration(node->opcode)) {
                 if (order.size() - i - 1 < kDeclarationDataRecords) return false;
                 for (size_t d = 1; d <= kDeclarationDataRecords; ++d)
@@ -363,110 +376,149 @@ private:
         return true;
     }
 
-    bool WriteRecord(const Instruction* node) {
+    // Whether the node carries its identity: some node jumps to it, or it is marked as a target.
+    bool IsNumbered(const Instruction* node) const {
+        return (node->extra && node->extra->isJumpTarget) ||
+               (unmarkedTargets.Size() != 0 && unmarkedTargets.Contains(node));
+    }
+
+    // A record's fields, each little-endian straight after the other.
+    template <typename T>
+    static uint8_t* Put(uint8_t* at, T value) {
+        std::memcpy(at, &value, sizeof value);
+        return at + sizeof value;
+    }
+    static uint8_t* PutText(uint8_t* at, const char* text, size_t length) {
+        at = Put(at, static_cast<uint32_t>(length + 1));
+        std::memcpy(at, text, length);
+        return at + length;
+    }
+    // Every field a record can have but the two texts: header, number, two
+    // text lengths, link value, fused step, extra word, flag byte, namespace,
+    // target and identity.
+    static constexpr size_t kMostFixedRecordBytes = 3 + 8 + 4 + 4 + 8 + 1 + 4 + 1 + 4 + 4 + 4;
+
+    // What the writer asks of a record's opcode, from a table made once.
+    enum OpcodeTrait : uint8_t {
+        kNumberRebuilt = 1,      // the number operand is an address or an index, rebuilt on load
+        kTwoTexts = 2,           // the number operand is the address of a second text
+        kTextIsConstant = 4,     // the text is the 8 bytes of a double
+        kNativeCall = 8,
+        kHandlerNotChecked = 16  // the loader finds the handler by other means than the opcode
+    };
+    static std::array<uint8_t, kOpcodeTableSize> MakeOpcodeTraits() {
+        std::array<uint8_t, kOpcodeTableSize> traits{};
+        for (uint32_t opcode = 0; opcode < traits.size(); ++opcode) {
+            uint8_t& t = traits[opcode];
+            if (HasSecondText(opcode)) t |= kTwoTexts | kNumberRebuilt;
+            if (Is(opcode, Opcode::PUSHPROCADDR)) t |= kNumberRebuilt;
+            if (IsNativeCallOpcode(opcode)) t |= kNativeCall | kNumberRebuilt;
+            if (HoldsConstantBytes(opcode)) t |= kTextIsConstant;
+            if (Is(opcode, Opcode::INTERNALCALL) || IsDeclaration(opcode) || opcode == kClassOpcode ||
+                Is(opcode, Opcode::FORWARDPROC))
+                t |= kHandlerNotChecked;
+        }
+        return traits;
+    }
+
+    // identity: the node's place in the list, counted from 1.
+    bool WriteRecord(const Instruction* node, uint32_t identity) {
         const uint32_t opcode = node->opcode;
         if (opcode >= static_cast<uint32_t>(kOpcodeTableSize)) return false;
+        const uint8_t traits = opcodeTraits[opcode];
         const Handler own = OwnHandler(node);
-        // The fields go straight after a header whose flags are known last.
-        const size_t headerAt = image.Size();
-        image.U16(0);
-        image.U8(static_cast<uint8_t>(opcode));
-        ImageWriter& fields = image;
-        uint16_t flags = 0;
-
-        // A number operand that is an address (a second text, a procedure's
-        // start) or a function-table index is rebuilt on load, not written.
-        const bool numberIsRebuilt = HasSecondText(opcode) || Is(opcode, Opcode::PUSHPROCADDR) ||
-                                     IsNativeCallOpcode(opcode);
-        uint64_t numberBits;
-        std::memcpy(&numberBits, &node->operand, sizeof numberBits);
-        if (!numberIsRebuilt && numberBits != 0) {
-            flags |= kRecordNumber;
-            fields.Number(node->operand);
-        }
-        if (node->text && !HoldsConstantBytes(opcode) && !IsNativeCallOpcode(opcode)) {
-            flags |= kRecordText;
-            fields.Text(node->text);
-        }
-        if (HasSecondText(opcode)) {
-            const char* second = SecondTextOf(node);
-            if (!second) return false;
-            flags |= kRecordSecondText;
-            fields.Text(second);
-        }
-        if (!WriteLinkValue(node, own, flags, fields)) return false;
-        if (node->secondHandler) {
-            const std::optional<uint8_t> step = FusedStepOpcode(node->handler);
-            if (!step) return false;
-            flags |= kRecordFusedStep;
-            fields.U8(*step);
-        }
-        if (node->extraWord != 0) {
-            if (node->extraWord > UINT32_MAX) return false;
-            flags |= kRecordExtraWord;
-            fields.U32(static_cast<uint32_t>(node->extraWord));
-        }
-        if (!WriteSideRecord(node, flags, fields)) return false;
         if (own == CallOwnMethod) {
             if (!Is(opcode, Opcode::SELFCALL)) return false;
-            flags |= kRecordOwnMethodCall;
-        } else if (!Is(opcode, Opcode::INTERNALCALL) && !IsDeclaration(opcode) && opcode != kClassOpcode &&
-                   !Is(opcode, Opcode::FORWARDPROC) && own != OpcodeHandler(opcode)) {
+        } else if (!(traits & kHandlerNotChecked) && own != OpcodeHandler(opcode)) {
             // Loading gives every node its opcode's handler; a node running
             // something else would come back changed.
             return false;
         }
-        image.At(headerAt) = static_cast<uint8_t>(flags);
-        image.At(headerAt + 1) = static_cast<uint8_t>(flags >> 8);
-        return true;
-    }
+        const char* text = node->text && !(traits & (kTextIsConstant | kNativeCall)) ? node->text : nullptr;
+        const size_t textLength = text ? std::strlen(text) : 0;
+        const char* second = nullptr;
+        size_t secondLength = 0;
+        if (traits & kTwoTexts) {
+            second = SecondTextOf(node);
+            if (!second) return false;
+            secondLength = std::strlen(second);
+        }
+        // The fields go straight after a header whose flags are known last.
+        uint8_t* const header = image.Reserve(kMostFixedRecordBytes + textLength + secondLength);
+        uint8_t* at = header + 3;
+        header[2] = static_cast<uint8_t>(opcode);
+        uint16_t flags = own == CallOwnMethod ? kRecordOwnMethodCall : 0;
 
-    bool WriteLinkValue(const Instruction* node, Handler own, uint16_t& flags, ImageWriter& fields) {
-        const uint32_t opcode = node->opcode;
+        // A number operand that is an address (a second text, a procedure's
+        // start) or a function-table index is rebuilt on load, not written.
+        uint64_t numberBits;
+        std::memcpy(&numberBits, &node->operand, sizeof numberBits);
+        if (!(traits & kNumberRebuilt) && numberBits != 0) {
+            flags |= kRecordNumber;
+            at = Put(at, node->operand);
+        }
+        if (text) {
+            flags |= kRecordText;
+            at = PutText(at, text, textLength);
+        }
+        if (second) {
+            flags |= kRecordSecondText;
+            at = PutText(at, second, secondLength);
+        }
         if (Is(opcode, Opcode::INTERNALCALL)) {
             const std::optional<uint32_t> hash = BuiltinHash(own);
             if (!hash) return false;
             flags |= kRecordLinkValue;
-            fields.Number(static_cast<double>(*hash));
-        } else if (IsNativeCallOpcode(opcode)) {
+            at = Put(at, static_cast<double>(*hash));
+        } else if (traits & kNativeCall) {
             const FunctionRecord* record = FunctionRecordAt(static_cast<int>(node->operand));
             if (!record) return false;
             flags |= kRecordLinkValue;
-            fields.Number(static_cast<double>(record->nameHash));
-        } else if (HoldsConstantBytes(opcode)) {
+            at = Put(at, static_cast<double>(record->nameHash));
+        } else if (traits & kTextIsConstant) {
             if (!node->text) return false;
             uint64_t bits;
             std::memcpy(&bits, node->text, sizeof bits);
             flags |= kRecordLinkValue;
-            fields.Bits64(bits);
+            at = Put(at, bits);
         }
-        return true;
-    }
-
-    bool WriteSideRecord(const Instruction* node, uint16_t& flags, ImageWriter& fields) {
-        const InstructionExtra* extra = node->extra;
-        if (!extra) return true;
-        if (extra->flagByte) {
-            flags |= kRecordFlagByte;
-            fields.U8(extra->flagByte);
+        if (node->secondHandler) {
+            const std::optional<uint8_t> step = FusedStepOpcode(node->handler);
+            if (!step) return false;
+            flags |= kRecordFusedStep;
+            at = Put(at, *step);
         }
-        if (extra->namespaceHash) {
-            flags |= kRecordNamespace;
-            fields.U32(extra->namespaceHash);
+        if (node->extraWord != 0) {
+            if (node->extraWord > UINT32_MAX) return false;
+            flags |= kRecordExtraWord;
+            at = Put(at, static_cast<uint32_t>(node->extraWord));
         }
-        if (extra->jumpTarget) {
-            if (const uint32_t* found = identities.Find(extra->jumpTarget)) {
-                flags |= kRecordTarget;
-                fields.U32(*found);
-            } else if (!IsCall(node->opcode)) {
-                return false;  // a jump out of the program
+        if (const InstructionExtra* extra = node->extra) {
+            if (extra->flagByte) {
+                flags |= kRecordFlagByte;
+                at = Put(at, extra->flagByte);
             }
-            // A call into another program's code is linked by name on load.
+            if (extra->namespaceHash) {
+                flags |= kRecordNamespace;
+                at = Put(at, extra->namespaceHash);
+            }
+            if (extra->jumpTarget) {
+                if (const uint32_t* found = identities.Find(extra->jumpTarget)) {
+                    flags |= kRecordTarget;
+                    at = Put(at, *found);
+                } else if (!IsCall(opcode)) {
+                    return false;  // a jump out of the program
+                }
+                // A call into another program's code is linked by name on load.
+            }
+            if (IsNumbered(node)) {
+                flags |= kRecordIdentity;
+                at = Put(at, identity);
+            }
         }
-        if (extra->isJumpTarget || targeted.Contains(node)) {
-            flags |= kRecordIdentity;
-            fields.U32(*identities.Find(node));
-        }
+        header[0] = static_cast<uint8_t>(flags);
+        header[1] = static_cast<uint8_t>(flags >> 8);
+        image.Commit(at);
         return true;
     }
 
@@ -487,7 +539,8 @@ private:
     ImageWriter image;
     int32_t nodeCount = 0;
     NodeNumbers identities;
-    NodeNumbers targeted;  // every node some node jumps to (numbered 0 here)
+    NodeNumbers unmarkedTargets;  // nodes some node jumps to without the target mark (numbered 0 here)
+    const std::array<uint8_t, kOpcodeTableSize> opcodeTraits = MakeOpcodeTraits();
     std::unordered_map<Handler, uint32_t> builtinHashes;
 };
 

@@ -253,7 +253,7 @@ void ParseProcedureCall(TokenNode* nameToken, TokenNode* objectSide) {
 // and address forms), emitted as a target or as a value.
 struct VariableForm {
     TokenNode* nameToken = nullptr;
-    std::string name;
+    std::string_view name;      // in the name token's text, which lives until the statement is parsed
     TokenNode* side = nullptr;  // emitted as it stands, for both uses
     bool indexed = false;
 };
@@ -271,14 +271,15 @@ void EmitVariable(VariableForm& form, unsigned char kind) {
         EmitText(WithKind(kind, form.name), form.nameToken);
 }
 
-void NoteVariableName(const TokenNode* token, std::string_view name) {
+// hash: the name's HashText.
+void NoteVariableName(const TokenNode* token, std::string_view name, uint32_t hash) {
     ParserState& p = Parser();
     if (p.declarationMode == 0) {
-        CheckLocalName(token, name);
+        CheckLocalName(token, name, hash);
         return;
     }
     if (name.back() != '$') return;
-    AddLocalName(name);
+    AddLocalNameHash(hash);
     if (p.declarationMode == 2 && p.structName.empty()) p.structName = std::string(name.substr(0, name.size() - 1));
 }
 
@@ -300,7 +301,7 @@ TokenNode* BuildIndexedSide(TokenNode* nameToken, std::string_view name, bool ad
 
 // Assignment inside an expression: the target, the right side, __SET_PUSH and
 // the operator; it stands for the one value it leaves.
-void ParseExpressionAssignment(VariableForm& form, TokenNode* operatorToken, const std::string& op) {
+void ParseExpressionAssignment(VariableForm& form, TokenNode* operatorToken, std::string_view op) {
     ParserState& p = Parser();
     EmitVariable(form, op == "=" ? kKindTarget : kKindWorkedOn);
     const int saved = p.valueCount;
@@ -315,7 +316,7 @@ void ParseExpressionAssignment(VariableForm& form, TokenNode* operatorToken, con
 
 // Assignment statement: one target and its operator, or several targets
 // (counted by TargetCount) taking values in a frame through "M=".
-void ParseStatementAssignment(VariableForm& form, TokenNode* operatorToken, const std::string& op) {
+void ParseStatementAssignment(VariableForm& form, TokenNode* operatorToken, std::string_view op) {
     ParserState& p = Parser();
     int targets = p.targetCount;
     if (targets > 1 && op != "=") {
@@ -354,7 +355,7 @@ void ParseVariableForms(VariableForm& form) {
     ParserState& p = Parser();
     if (p.code == '$') {
         TokenNode* operatorToken = p.input;
-        const std::string op = operatorToken->text;
+        const std::string_view op = operatorToken->text;
         NextToken();
         if (p.valueWanted)
             ParseExpressionAssignment(form, operatorToken, op);
@@ -395,7 +396,7 @@ void ParseVariableOperand() {
     VariableForm form;
     form.nameToken = p.input;
     form.name = p.input->text;
-    NoteVariableName(form.nameToken, form.name);
+    NoteVariableName(form.nameToken, form.name, form.nameToken->hash);
     NextToken();
     if (p.code == '[') {
         form.indexed = true;
@@ -413,8 +414,8 @@ void ParseVariableAddress() {
     ParserState& p = Parser();
     VariableForm form;
     form.nameToken = p.input;
-    form.name = std::string(CurrentText().substr(1));
-    NoteVariableName(form.nameToken, form.name);
+    form.name = CurrentText().substr(1);
+    NoteVariableName(form.nameToken, form.name, HashText(form.name));
     NextToken();
     if (p.code == '[') {
         form.indexed = true;
@@ -424,7 +425,10 @@ void ParseVariableAddress() {
         const bool target = p.code == '$' && CurrentText() == "=";
         TokenNode* saved = std::exchange(p.output, nullptr);
         FlushPendingNamespace();
-        EmitText(target ? WithKind(kKindTarget, form.name) : form.name, form.nameToken);
+        if (target)
+            EmitText(WithKind(kKindTarget, form.name), form.nameToken);
+        else
+            EmitText(form.name, form.nameToken);
         EmitText(Marker(Keyword::VarAddr), form.nameToken);
         form.side = std::exchange(p.output, saved);
     }
@@ -466,7 +470,7 @@ void ParsePrefixStep() {
         SkipUnlessSeparator();
         return;
     }
-    NoteVariableName(p.input, CurrentText());
+    NoteVariableName(p.input, CurrentText(), p.input->hash);
     if (p.valueWanted) {
         EmitText(kSetPushMarker, operatorToken);
         ++p.valueCount;

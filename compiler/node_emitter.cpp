@@ -2,6 +2,7 @@
 // Appending generator nodes with positions and opcode handlers.
 #include "compiler/node_emitter.h"
 
+#include <cstring>
 #include <new>
 
 #include "compiler/compile_messages.h"
@@ -17,37 +18,48 @@ Handler OpcodeHandler(Opcode opcode) {
 }
 
 // The pool only fails when memory runs out; nothing sensible can be compiled then.
-Instruction* NodeEmitter::Append(Instruction* node) {
+Instruction* NodeEmitter::Append(Handler handler, Opcode opcode, const char* text, double operand,
+                                 Instruction* target, const TokenNode* at) {
+    Instruction* node = NewInstructionNode(pool, handler, text, text ? std::strlen(text) : 0, operand,
+                                           static_cast<uint32_t>(opcode));
     if (!node) throw std::bad_alloc();
+    // A token's file is interned already: it goes into the side record as it
+    // is. Nearly every node has a position, so the record is made here at
+    // once, filled in one go, instead of through the general appending.
+    const char* file = at ? at->file : nullptr;
+    const int32_t line = at ? at->line : 0;
+    const uint16_t column = at ? at->column : 0;
+    if (target || CurrentNamespaceHash || file || line || column) {
+        InstructionExtra* extra = AllocateInstructionExtra(pool, node);
+        if (!extra) throw std::bad_alloc();
+        extra->sourceFile = file;
+        extra->line = line;
+        extra->column = column;
+        extra->namespaceHash = CurrentNamespaceHash;
+        if (target) SetJumpTarget(pool, node, target);  // a new node jumps nowhere yet
+    }
+    if (last) {
+        node->previous = last;
+        node->next = last->next;
+        if (last->next) last->next->previous = node;
+        last->next = node;
+    }
     last = node;
     ++nodeCount;
     return node;
 }
 
 Instruction* NodeEmitter::Emit(Opcode opcode, const char* text, double operand, Instruction* target) {
-    return EmitHandler(OpcodeHandler(opcode), opcode, text, operand, target);
+    return Append(OpcodeHandler(opcode), opcode, text, operand, target, token);
 }
 
 Instruction* NodeEmitter::EmitHandler(Handler handler, Opcode opcode, const char* text, double operand,
                                       Instruction* target) {
-    const char* file = token ? token->file : nullptr;
-    const int32_t line = token ? token->line : 0;
-    const uint16_t column = token ? token->column : 0;
-    // A token's file is interned already: it goes into the side record as it
-    // is, instead of being interned again for every node.
-    Instruction* node = Append(EmitInstruction(last, handler, text, operand, target, static_cast<uint32_t>(opcode),
-                                               nullptr, line, column));
-    if (file) {
-        InstructionExtra* extra = RequireInstructionExtra(pool, node);
-        if (!extra) throw std::bad_alloc();
-        extra->sourceFile = file;
-    }
-    return node;
+    return Append(handler, opcode, text, operand, target, token);
 }
 
 Instruction* NodeEmitter::EmitPlain(Opcode opcode, const char* text, double operand) {
-    return Append(EmitInstruction(last, OpcodeHandler(opcode), text, operand, nullptr,
-                                  static_cast<uint32_t>(opcode), nullptr, 0, 0));
+    return Append(OpcodeHandler(opcode), opcode, text, operand, nullptr, nullptr);
 }
 
 void NodeEmitter::MarkTarget(Instruction* node) const {
@@ -57,6 +69,37 @@ void NodeEmitter::MarkTarget(Instruction* node) const {
 void NodeEmitter::Delete(Instruction* node) {
     DeleteInstruction(pool, &last, node, true);
     --nodeCount;
+}
+
+bool NodeEmitter::MoveToEnd(Instruction* node, Opcode opcode) {
+    InstructionExtra* extra = node->extra;
+    const char* file = token ? token->file : nullptr;
+    const int32_t line = token ? token->line : 0;
+    const uint16_t column = token ? token->column : 0;
+    if (!node->text || !node->previous || !extra || extra->jumpTarget || extra->firstJumper || extra->isJumpTarget ||
+        !(CurrentNamespaceHash || file || line || column))
+        return false;
+    if (node != last) {
+        node->previous->next = node->next;
+        node->next->previous = node->previous;
+        node->previous = last;
+        node->next = last->next;
+        if (last->next) last->next->previous = node;
+        last->next = node;
+        last = node;
+    }
+    // As a new node's: nothing cached, found or fused yet.
+    *extra = InstructionExtra{};
+    extra->sourceFile = file;
+    extra->line = line;
+    extra->column = column;
+    extra->namespaceHash = CurrentNamespaceHash;
+    node->operand = 0.0;
+    node->extraWord = 0;
+    node->opcode = static_cast<uint32_t>(opcode);
+    node->handler = OpcodeHandler(opcode);
+    node->secondHandler = nullptr;
+    return true;
 }
 
 void NodeEmitter::Error(std::string_view message) const { ErrorAt(message, token); }

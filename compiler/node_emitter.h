@@ -35,13 +35,23 @@ struct NodeEmitter {
     void MarkTarget(Instruction* node) const;
     // Deletes a node, retargeting jumps to it; keeps the cursor on the last node.
     void Delete(Instruction* node);
+    // Does what Delete(node) and then Emit(opcode, its text) do, keeping the
+    // node's memory and text: it moves to the end of the list as a node of
+    // the opcode at the token's position. False, with nothing done, when the
+    // result would differ: nodes jump to it or from it, it is marked as a
+    // target, it has no text, or one of the two would have a side record and
+    // the other not.
+    bool MoveToEnd(Instruction* node, Opcode opcode);
 
     // An error at the token being compiled, or at the given one (null: none).
     void Error(std::string_view message) const;
     void ErrorAt(std::string_view message, const TokenNode* at) const;
 
 private:
-    Instruction* Append(Instruction* node);
+    // Makes the node, its side record when it has a position (at), a target
+    // or a namespace, and links it after the last node.
+    Instruction* Append(Handler handler, Opcode opcode, const char* text, double operand, Instruction* target,
+                        const TokenNode* at);
 };
 
 // The handler the opcode table pairs with an opcode; NopHandler when none.

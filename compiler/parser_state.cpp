@@ -3,8 +3,10 @@
 // local-name helpers.
 #include "compiler/parser_state.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstring>
 
 #include "compiler/class_list.h"
 #include "compiler/compile_messages.h"
@@ -93,13 +95,6 @@ char KeywordCode(uint32_t hash) {
     return 0;
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-bool IsAssignmentOperator(std::string_view text) {
-    return text == "=" || text == "&=" || text == "+=" || text == "-=" || text == "*=" || text == "/=" ||
-           text == "|=" || text == "^=";
-}
-
 // FORCEGLOBAL has no record of its own: it is read as GLOBAL.
 int FindBuiltin(uint32_t hash) {
     if (hash == KeywordHashes[Keyword::ForceGlobal]) hash = KeywordHashes[Keyword::Global];
@@ -114,33 +109,56 @@ constexpr auto kShapedFirsts = [] {
     return table;
 }();
 
-// Codes decided by the shape of the text alone; 0 when none applies.
-char ClassifyByShape(std::string_view text) {
-    if (text.empty() || !kShapedFirsts[static_cast<unsigned char>(text[0])]) return EndsWithSigil(text) ? 'O' : 0;
-    if (text == "&") return 'a';
-    if (IsAssignmentOperator(text)) return '$';
-    if (text == "%") return '%';
+bool IsSigil(char c) { return c == '$' || c == '%'; }
+
+// Codes decided by the shape of the text alone; 0 when none applies. text
+// has size characters and its NUL after them. Each case keeps the order of
+// the tests that decide it: an assignment operator before a "$"/"%" ending,
+// that ending before the shape of the operator itself.
+char ClassifyByShape(const char* text, size_t size) {
     const char first = text[0];
-    if (IsDigit(first) || first == '"' || first == '%') return 'V';
-    if (first == '&' && text.size() > 1) return EndsWithSigil(text) ? 'v' : 'l';
-    if (text == "::") return 'n';
-    if (first == ':') return 'C';
-    if (text == ",") return ',';
-    if (first == '~') return '~';
-    if (EndsWithSigil(text)) return 'O';
-    if (text == "++") return 'p';
-    if (text == "--") return 'm';
+    if (!kShapedFirsts[static_cast<unsigned char>(first)]) return size != 0 && IsSigil(text[size - 1]) ? 'O' : 0;
+    const bool sigil = IsSigil(text[size - 1]);
+    const bool assignment = size == 2 && text[1] == '=';  // "&=" "+=" "-=" "*=" "/=" "|=" "^="
     switch (first) {
-    case '+': case '-': case '*': case '/': case '(': case ')': case '@': case '[': case ']':
+    case '&':
+        if (size == 1) return 'a';
+        if (assignment) return '$';
+        return sigil ? 'v' : 'l';
+    case '=':
+        if (size == 1) return '$';
+        return sigil ? 'O' : 0;
+    case '%':
+        return size == 1 ? '%' : 'V';
+    case ':':
+        return size == 2 && text[1] == ':' ? 'n' : 'C';
+    case ',':
+        if (size == 1) return ',';
+        return sigil ? 'O' : 0;
+    case '~':
+        return '~';
+    case '+':
+    case '-':
+        if (assignment) return '$';
+        if (sigil) return 'O';
+        if (size == 2 && text[1] == first) return first == '+' ? 'p' : 'm';
         return first;
+    case '*':
+    case '/':
+        if (assignment) return '$';
+        return sigil ? 'O' : first;
     case '|':
-        return 'r';
+        if (assignment) return '$';
+        return sigil ? 'O' : 'r';
     case '^':
-        return 'x';
+        if (assignment) return '$';
+        return sigil ? 'O' : 'x';
+    case '(': case ')': case '@': case '[': case ']':
+        return sigil ? 'O' : first;
     case '.':
-        return 'F';
+        return sigil ? 'O' : 'F';
     default:
-        return 0;
+        return 'V';  // a digit or '"'
     }
 }
 
@@ -160,6 +178,18 @@ char ClassifyName(std::string_view text, uint32_t hash, int& builtinIndex) {
     if (FindUnitClass(hash) != nullptr) return 'y';
     builtinIndex = FindBuiltin(hash);
     return builtinIndex >= 0 ? 'F' : ' ';
+}
+
+// A text of no operator shape: a fixed word or operator, else a name.
+// Apart from the shapes so that their common path stays short.
+[[gnu::noinline]] char ClassifyWord(const TokenNode* token, std::string_view text, int& builtinIndex) {
+    if (const char code = KeywordCode(token->hash); code != 0) {
+        builtinIndex = FindBuiltin(token->hash);
+        const bool builtinForm = token->next != nullptr && token->next->text[0] == '(';
+        if ((code == 'e' || code == 'E') && builtinForm) return 'F';
+        return code;
+    }
+    return ClassifyName(text, token->hash, builtinIndex);
 }
 
 }  // namespace
@@ -183,15 +213,10 @@ void ResetParserState() {
 char ClassifyToken(const TokenNode* token, int& builtinIndex) {
     builtinIndex = -1;
     if (token == nullptr) return kCodeEnd;
-    std::string_view text = token->text;
-    if (char code = ClassifyByShape(text); code != 0) return code;
-    if (const char code = KeywordCode(token->hash); code != 0) {
-        builtinIndex = FindBuiltin(token->hash);
-        const bool builtinForm = token->next != nullptr && token->next->text[0] == '(';
-        if ((code == 'e' || code == 'E') && builtinForm) return 'F';
-        return code;
-    }
-    return ClassifyName(text, token->hash, builtinIndex);
+    const char* text = token->text;
+    const size_t size = std::strlen(text);
+    if (const char code = ClassifyByShape(text, size); code != 0) return code;
+    return ClassifyWord(token, std::string_view(text, size), builtinIndex);
 }
 
 bool NextToken(bool reclassify) {
@@ -299,10 +324,63 @@ void ReportParserWarningAt(std::string_view text, const TokenNode* token) {
     ReportCompileMessage(p.hasFileName ? p.fileName.c_str() : nullptr, text, token, -1, true);
 }
 
+size_t LocalNameCounts::SlotOf(uint32_t key) const { return (key * 0x9E3779B1u >> 8) & (slots_.size() - 1); }
+
+void LocalNameCounts::Add(uint32_t hash) {
+    if ((used_ + 1) * 2 > slots_.size()) Grow();
+    const uint32_t key = hash | 0x80000000u;
+    size_t at = SlotOf(key);
+    while (slots_[at].key != 0 && slots_[at].key != key) at = (at + 1) & (slots_.size() - 1);
+    if (slots_[at].key == 0) {
+        slots_[at].key = key;
+        ++used_;
+    }
+    ++slots_[at].count;
+}
+
+void LocalNameCounts::Remove(uint32_t hash) {
+    if (slots_.empty()) return;
+    const uint32_t key = hash | 0x80000000u;
+    for (size_t at = SlotOf(key); slots_[at].key != 0; at = (at + 1) & (slots_.size() - 1)) {
+        if (slots_[at].key == key) {
+            if (slots_[at].count > 0) --slots_[at].count;
+            return;
+        }
+    }
+}
+
+bool LocalNameCounts::Contains(uint32_t hash) const {
+    if (slots_.empty()) return false;
+    const uint32_t key = hash | 0x80000000u;
+    for (size_t at = SlotOf(key); slots_[at].key != 0; at = (at + 1) & (slots_.size() - 1))
+        if (slots_[at].key == key) return slots_[at].count > 0;
+    return false;
+}
+
+void LocalNameCounts::Clear() {
+    if (used_ == 0) return;
+    std::fill(slots_.begin(), slots_.end(), Slot{});
+    used_ = 0;
+}
+
+// Keeps the names still counted; the table stays at most half full.
+void LocalNameCounts::Grow() {
+    std::vector<Slot> old = std::move(slots_);
+    slots_.assign(old.empty() ? 16 : old.size() * 2, Slot{});
+    used_ = 0;
+    for (const Slot& slot : old) {
+        if (slot.count == 0) continue;
+        size_t at = SlotOf(slot.key);
+        while (slots_[at].key != 0) at = (at + 1) & (slots_.size() - 1);
+        slots_[at] = slot;
+        ++used_;
+    }
+}
+
 void AddLocalNameHash(uint32_t hash) {
     ParserState& p = gParserState;
     p.localNames.push_back({hash, p.blockDepth});
-    ++p.localNameCounts[hash];
+    p.localNameCounts.Add(hash);
 }
 
 void AddLocalName(std::string_view name) { AddLocalNameHash(HashText(name)); }
@@ -312,17 +390,17 @@ void DropLocalNamesFrom(int depth) {
     // Entries are added at the depth of the moment and a deeper block's
     // entries go when it ends, so the list is ordered by depth.
     while (!p.localNames.empty() && p.localNames.back().depth >= depth) {
-        auto count = p.localNameCounts.find(p.localNames.back().hash);
-        if (count != p.localNameCounts.end() && --count->second == 0) p.localNameCounts.erase(count);
+        p.localNameCounts.Remove(p.localNames.back().hash);
         p.localNames.pop_back();
     }
+    if (p.localNames.empty()) p.localNameCounts.Clear();
 }
 
-void CheckLocalName(const TokenNode* token, std::string_view name) {
+void CheckLocalName(const TokenNode* token, std::string_view name, uint32_t hash) {
     const ParserState& p = gParserState;
     if (name.empty() || name.back() != '$' || p.procedureKey.empty()) return;
     if (name.find('.') != std::string_view::npos && !Switches.parserWarnings) return;
-    if (p.localNameCounts.count(HashText(name)) != 0) return;
+    if (p.localNameCounts.Contains(hash)) return;
     ReportParserWarningAt(parser_message::kNotLocal, token);
 }
 

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "compiler/compile_progress.h"
@@ -48,6 +47,29 @@ void SetParserProgressHooks(const ParserProgressHooks& hooks);
 struct LocalName {
     uint32_t hash;
     int depth;
+};
+
+// How many of the local names have each hash: asked once per variable use,
+// so an open table of power-of-two size rather than a node map. A slot
+// keeps its hash when the count drops to 0 (0 counts as absent) until the
+// table is cleared or grows.
+class LocalNameCounts {
+public:
+    void Add(uint32_t hash);
+    // hash was added before.
+    void Remove(uint32_t hash);
+    [[nodiscard]] bool Contains(uint32_t hash) const;
+    void Clear();
+
+private:
+    struct Slot {
+        uint32_t key = 0;  // hash with the top bit set; 0: a free slot
+        int count = 0;
+    };
+    [[nodiscard]] size_t SlotOf(uint32_t key) const;
+    void Grow();
+    std::vector<Slot> slots_;
+    size_t used_ = 0;
 };
 
 // A "::" and its namespace name, waiting for the operand they qualify.
@@ -93,7 +115,7 @@ struct ParserState {
     int blockDepth = 0;
     std::string procedureKey;     // the procedure whose body is open
     std::vector<LocalName> localNames;
-    std::unordered_map<uint32_t, int> localNameCounts;
+    LocalNameCounts localNameCounts;
 
     // Namespaces.
     uint32_t currentNamespace = 0;
@@ -169,8 +191,9 @@ void ReportParserWarningAt(std::string_view text, const TokenNode* token);
 void AddLocalName(std::string_view name);
 void AddLocalNameHash(uint32_t hash);
 void DropLocalNamesFrom(int depth);
-// Warns when a "$" name used in a procedure body is not a local name there.
-void CheckLocalName(const TokenNode* token, std::string_view name);
+// Warns when a "$" name used in a procedure body is not a local name there;
+// hash is the name's HashText.
+void CheckLocalName(const TokenNode* token, std::string_view name, uint32_t hash);
 
 // Text helpers.
 [[nodiscard]] std::string WithKind(unsigned char kind, std::string_view name);

@@ -851,13 +851,21 @@ template <bool kMethods>
 // The dispatch loop: one indirect call per node, the stop flag tested once.
 // A stop in a run taken on in place ends that run, and the loop goes on
 // after its CALL node unless the stop holds for the caller as well.
+//
+// The node after the running one is read before its handler runs (no
+// handler relinks the list it runs in): when the handler left the global
+// where it was (it did not jump), the loop goes on there, and the chain
+// from node to node is one load each, not a store, a reload of the global
+// and a load. A handler that jumped stored its target, read back here.
 void RunLoop(void* start) {
     Instruction* node = static_cast<RunRecord*>(start)->first;
     for (;;) {
         do {
             CurrentInstruction = node;
+            Instruction* const following = node->next;
             node->handler();
-            node = CurrentInstruction->next;
+            Instruction* const landed = CurrentInstruction;
+            node = landed == node ? following : landed->next;
         } while (!StopFlag);
         // The innermost run is this loop's own, or one it took on in place.
         const RunRecord* const run = tCurrentRun;

@@ -6,7 +6,8 @@ bench/peers/python/ that prints the same checksum line. Every program is
 first run once on each interpreter to check that the checksums agree; the
 agreeing ones are then timed with hyperfine (the median of several runs).
 The compile benchmark times compiling a generated program of about 50,000
-lines, loading its compiled file, and `luac5.4 -p` on its Lua twin.
+lines, loading its compiled file (with its run, and alone), and
+`luac5.4 -p` on its Lua twin.
 
 scripts/bench-peers builds qob and calls this; run it through that script.
 """
@@ -184,17 +185,30 @@ def compile_benchmark(qob, work, runs, warmup):
         else:
             commands = [("qob compile", [str(qob), str(big_qob), "C"]),
                         ("qob load", [str(qob), str(big_qob)])] + commands
+            # The same program whose run makes no call: its load is timed alone.
+            idle_qob = folder / "idle.qob"
+            idle = run_once([str(qob), str(idle_qob), "C"], folder, quiet=True)
+            if idle.ok:
+                idle = run_once([str(qob), str(idle_qob)], folder)
+            if not idle.ok:
+                problems.append(f"compile benchmark, qob loading idle.qob: {idle.failure}")
+            elif idle.output != "compile 1":
+                problems.append(f"compile benchmark on qob: idle.qob printed {idle.output!r}, expected 'compile 1'")
+            else:
+                commands.append(("qob load alone", [str(qob), str(idle_qob)]))
             if run_once([str(qob), str(tiny)], folder).output == "tiny":
                 commands.append(("qob start-up", [str(qob), str(tiny)]))
     medians = time_commands(commands, folder, runs, warmup)
     qob_lines, lua_lines = count_lines(big_qob), count_lines(big_lua)
     per_line = lambda seconds, lines: "-" if seconds is None else f"{seconds * 1e6 / lines:.2f}"
-    compile_time, load_time, luac_time, startup_time = (
-        medians.get(n) for n in ("qob compile", "qob load", "luac5.4 -p", "qob start-up"))
+    compile_time, load_time, alone_time, luac_time, startup_time = (
+        medians.get(n) for n in ("qob compile", "qob load", "qob load alone", "luac5.4 -p", "qob start-up"))
     rows = [
         ["qob: start-up (one-line program, compiled file)", count_lines(tiny), format_ms(startup_time), "-"],
         ["qob: compile (C switch)", qob_lines, format_ms(compile_time), per_line(compile_time, qob_lines)],
         ["qob: load compiled file and run", qob_lines, format_ms(load_time), per_line(load_time, qob_lines)],
+        ["qob: load compiled file, run makes no call", qob_lines, format_ms(alone_time),
+         per_line(alone_time, qob_lines)],
         ["luac5.4 -p", lua_lines, format_ms(luac_time), per_line(luac_time, lua_lines)],
     ]
     print(f"\nCompile benchmark (median of {runs} runs; whole process, start-up included)\n")
@@ -203,7 +217,9 @@ def compile_benchmark(qob, work, runs, warmup):
         ratio = (compile_time / qob_lines) / (luac_time / lua_lines)
         print(f"\nqob compile per line / luac5.4 -p per line: {ratio:.2f}")
     if compile_time is not None and load_time is not None:
-        print(f"qob compile / qob load: {compile_time / load_time:.2f}")
+        print(f"qob compile / qob load and run: {compile_time / load_time:.2f}")
+    if compile_time is not None and alone_time is not None:
+        print(f"qob compile / qob load alone: {compile_time / alone_time:.2f}")
     return problems
 
 

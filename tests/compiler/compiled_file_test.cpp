@@ -230,6 +230,43 @@ TEST_F(CompiledFileTest, WritesTheHeaderAndRecordsByteForByte) {
     EXPECT_EQ(ImageOf(Save()), expected.data);
 }
 
+// A node carries its identity when it is marked as a target or when a jump
+// names it, marked or not (the mark may have been cleared since).
+TEST_F(CompiledFileTest, ANodeCarriesItsIdentityWhenMarkedOrJumpedTo) {
+    struct Case {
+        const char* name;
+        bool jump;
+        bool mark;
+    };
+    const Case kCases[] = {
+        {"jumped to and marked", true, true},
+        {"jumped to, mark cleared", true, false},
+        {"marked only", false, true},
+        {"neither", false, false},
+    };
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.name);
+        cursor = nullptr;
+        source->instructions = nullptr;
+        Emit(0, NopHandler, "a.qob");
+        Instruction* branch = Emit(Opcode::BRANCH);
+        Instruction* label = Emit(Opcode::PUSHINT, nullptr, 1.5);
+        Emit(Opcode::ENDPROC);
+        if (c.jump) SetJumpTarget(source->pool, branch, label);
+        if (c.jump || c.mark) RequireInstructionExtra(source->pool, label)->isJumpTarget = c.mark ? 1 : 0;
+
+        Bytes expected;
+        expected.Header();
+        expected.Record(kRecordText, 0).Text("a.qob");
+        if (c.jump) expected.Record(kRecordTarget, 3).U32(3);
+        else expected.Record(0, 3);
+        if (c.jump || c.mark) expected.Record(kRecordNumber | kRecordIdentity, 4).F64(1.5).U32(3);
+        else expected.Record(kRecordNumber, 4).F64(1.5);
+        expected.Record(0, 2);
+        EXPECT_EQ(ImageOf(Save()), expected.data);
+    }
+}
+
 TEST_F(CompiledFileTest, PlatformByteIsZeroOnlyForTheDesktop) {
     Emit(0, NopHandler);
     EXPECT_EQ(ImageOf(Save())[4], 1);

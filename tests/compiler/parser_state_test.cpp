@@ -22,6 +22,11 @@ TEST(ClassifyTokenTest, EachShapeOfTextGetsItsCode) {
         {"B%", 'O'},   {"++", 'p'},    {"--", 'm'},   {"+", '+'},    {"-", '-'},    {"+-", '+'},   {"*", '*'},
         {"/", '/'},    {"(", '('},     {")", ')'},    {"@", '@'},    {"[", '['},    {"]", ']'},    {"|", 'r'},
         {"||", 'r'},   {"^", 'x'},     {".X", 'F'},   {"AND", 'A'},  {"MOD", 'M'},  {";", ';'},    {"QWERTY", ' '},
+        // A "$" or "%" ending outranks the operator shape, but not an
+        // assignment operator, a number, a text, ":" or "~".
+        {".X$", 'O'},  {"+X$", 'O'},   {"-$", 'O'},   {"*B%", 'O'},  {"(A$", 'O'},  {"|$", 'O'},   {"^$", 'O'},
+        {",A$", 'O'},  {"=A$", 'O'},   {"&$", 'v'},   {"1$", 'V'},   {"\"A$\"", 'V'}, {"%=", 'V'}, {":A$", 'C'},
+        {"~A$", '~'},  {"::X", 'C'},   {"--X", '-'},  {"+++", '+'},  {"&&", 'l'},   {",,", ' '},   {"=X", ' '},
     };
     ResetParserState();
     for (const Case& c : kCases) {

@@ -149,6 +149,20 @@ TEST_F(StatementParserTest, UndeclaredVariablesInProceduresAreWarnedAbout) {
     EXPECT_NE(Warnings().find("at 'OBJ.X$' (3,6)"), std::string::npos) << Warnings();
 }
 
+// Many local names (more than the name table starts with), names that go
+// with their procedure, and a name declared again in the next procedure.
+TEST_F(StatementParserTest, LocalNamesLastUntilTheirProcedureEnds) {
+    std::string declared;
+    std::string used = "x$ = 0";
+    for (int i = 0; i < 40; ++i) {
+        declared += (i == 0 ? "v" : ", v") + std::to_string(i) + "$";
+        used += " + v" + std::to_string(i) + "$";
+    }
+    Parse("PROC p\nLOCAL(x$, " + declared + ");\n" + used + ";\nEND;\nPROC q\nLOCAL(v7$);\nv7$ = v8$;\nEND;");
+    EXPECT_EQ(Errors(), "");
+    EXPECT_EQ(Warnings(), WarningAt("Variable is not defined as local, it might be used as global", "V8$", 7, 7));
+}
+
 TEST_F(StatementParserTest, NamespacesAndCodeDirectives) {
     EXPECT_EQ(Parse("#NAMESPACE NS\nPROC p\nEND;\n#ENDNAMESPACE\nPROC MAIN\n::NS p();\nEND;"),
               "#NAMESPACE NS <E9>-0-P(0,0) __ENDDECL FIRST_OP END #ENDNAMESPACE <E9>-0-MAIN __ENDDECL FIRST_OP :: NS "
