@@ -146,17 +146,18 @@ public:
     // bytes, so that a look-up is one scaled load, and the decoder stores
     // the whole word at the output: the symbols come first, and the count
     // and length bytes after them are overwritten by the symbols that follow.
-    // The length is the top byte: the next window waits on it, and the word
-    // shifted down is the length without a mask.
+    // The count is the top byte, so the word shifted down is the count
+    // without a mask; a shift by the length byte needs none either, as a
+    // 64-bit shift takes only the low six bits of its count.
     static constexpr int kRunSymbols = 6;
     struct Run {
         uint8_t symbols[kRunSymbols] = {};
-        uint8_t count = 0;
         uint8_t length = 0;  // bits of all its codes together
+        uint8_t count = 0;
     };
     static_assert(sizeof(Run) == 8);
-    static constexpr int kRunCountShift = 8 * kRunSymbols;
-    static constexpr int kRunLengthShift = kRunCountShift + 8;
+    static constexpr int kRunLengthShift = 8 * kRunSymbols;
+    static constexpr int kRunCountShift = kRunLengthShift + 8;
 
     explicit CodeTable(const CodeTree& tree)
         : bits(std::min(tree.maxDepth, kTableBits)), entries(size_t{1} << bits), runs(entries.size()) {
@@ -165,13 +166,8 @@ public:
         FillRuns();
     }
 
-    // The run for a left-aligned window as its eight bytes in memory order;
-    // only for a table of at least one bit.
-    uint64_t LookRun(uint64_t window) const {
-        uint64_t run;
-        std::memcpy(&run, &runs[window >> (64 - bits)], sizeof run);
-        return run;
-    }
+    // The runs by window, for a table of at least one bit.
+    const Run* Runs() const { return runs.data(); }
 
     // The entry for a left-aligned 64-bit window of the stream.
     const Entry& Look(uint64_t window) const {
@@ -225,35 +221,46 @@ private:
 // runs of output (and the last run's whole word) are left, four table windows
 // per 64-bit read, and stops at the first code the run table does not
 // settle; the slow path takes over there with all its checks. Returns the
-// new output index.
+// new output index. kFixedBits is the table's width when it is known here
+// (a shift by a constant is one instruction less), 0 for any width.
+template <int kFixedBits>
 size_t DecodeWithRuns(const CodeTable& table, std::span<const uint8_t> input, size_t& position,
                       std::span<uint8_t> output, size_t i) {
     // Four windows of at most kTableBits bits fit the 57 exact bits of a read.
     static_assert(4 * CodeTable::kTableBits <= 57);
     static_assert(std::endian::native == std::endian::little, "a run's symbols are its low bytes");
-    if (table.Bits() == 0)
-        return i;
+    const int windowShift = 64 - (kFixedBits ? kFixedBits : table.Bits());
+    // Locals, not the table's fields: the stores of output bytes could
+    // otherwise change them as far as the compiler knows.
+    const CodeTable::Run* const runs = table.Runs();
     constexpr size_t kRoom = 3 * CodeTable::kRunSymbols + sizeof(uint64_t);
     const uint8_t* data = input.data();
     uint8_t* out = output.data();
-    while (i + kRoom <= output.size() && (position >> 3) + 8 <= input.size()) {
+    const size_t outputEnd = output.size();
+    const size_t inputEnd = input.size();
+    while (i + kRoom <= outputEnd && (position >> 3) + 8 <= inputEnd) {
         uint64_t word;
         std::memcpy(&word, data + (position >> 3), 8);
-        word = __builtin_bswap64(word);
-        word <<= position & 7;
+        // The read's exact bits, left-aligned, with a mark in the lowest bit:
+        // every window lies above it (at most 52 bits are taken), and where
+        // the mark ends up is the number of bits taken.
+        word = (__builtin_bswap64(word) << (position & 7)) | 1;
         // A run of count 0 has length 0 too: the steps after it look at the
         // same window again and add nothing, so one test after the four
         // steps finds it.
-        size_t used = 0;
         uint64_t run = 0;
-        for (int step = 0; step < 4; ++step) {
-            run = table.LookRun(word << used);
+        const auto step = [&] {
+            std::memcpy(&run, &runs[word >> windowShift], sizeof run);
             std::memcpy(out + i, &run, sizeof run);
-            i += (run >> CodeTable::kRunCountShift) & 0xFF;
-            used += run >> CodeTable::kRunLengthShift;
-        }
-        position += used;
-        if (((run >> CodeTable::kRunCountShift) & 0xFF) == 0)
+            i += run >> CodeTable::kRunCountShift;
+            word <<= (run >> CodeTable::kRunLengthShift) & 63;
+        };
+        step();
+        step();
+        step();
+        step();
+        position += static_cast<size_t>(std::countr_zero(word));
+        if ((run >> CodeTable::kRunCountShift) == 0)
             return i;
     }
     return i;
@@ -302,7 +309,10 @@ CoderResult ShannonFanoUncompress(std::span<const uint8_t> input, std::span<uint
     for (size_t i = 0; i < output.size(); ++i) {
         size_t position = inputBits - in.BitsLeft();
         const size_t before = position;
-        i = DecodeWithRuns(table, input, position, output, i);
+        if (table.Bits() == CodeTable::kTableBits)
+            i = DecodeWithRuns<CodeTable::kTableBits>(table, input, position, output, i);
+        else if (table.Bits() > 0)
+            i = DecodeWithRuns<0>(table, input, position, output, i);
         in.Skip(position - before);
         if (i == output.size())
             break;

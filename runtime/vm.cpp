@@ -83,13 +83,13 @@ struct InPlaceRun {
     int32_t entryTryDepth;
     uint8_t savedListSwitch;
     // A method run (null for a CALL): what its OBJRUN does after the run
-    // (objectCall; a SELFCALL does nothing more), and the binding of SELF$
-    // and OBJECTNAME$ its frame keeps.
+    // (objectCall; a SELFCALL does nothing more), and the caller's current
+    // object. The binding of SELF$ and OBJECTNAME$ its frame keeps is the
+    // one its cache record kept (see KeepsBindingFor): nothing else writes
+    // a record in use.
     Instruction* method;
     bool objectCall;
     VariableRecord* savedMembers;
-    const char* boundClassName;
-    uint64_t boundFreedCount;
 };
 
 // The runs in place of this thread, innermost last. They end in the reverse
@@ -440,6 +440,8 @@ void ConsumeCallIn() {
 // again as BindObject's first case does: its SELF$ and OBJECTNAME$ kept, and
 // the instance's class-name block the one SELF$'s copy was made or checked
 // from, with no instance freed since.
+// (The kept class name and count mean something only while both records are
+// kept: a call without an object, which starts with neither, leaves them.)
 bool KeepsBindingFor(const FrameCacheRecord* record, const VariableRecord* object) {
     return record->keptSelf && record->keptName && object->data == record->keptClassName &&
            record->keptFreedCount == InstancesFreed && record->keptSelf->classHash == object->classHash;
@@ -512,7 +514,6 @@ template <bool kHandedIn>
     else extra->cachedVariable = nullptr;
     CopyErrorToLastError();
     extra->freeFrames = record->nextFree;
-    record->nextFree = nullptr;
     record->inUse = 1;
     VariableRecord* const frame = record->frame;
     VariableRecord* const savedMembers = MemberList;
@@ -556,8 +557,6 @@ template <bool kHandedIn>
         MemberList = savedMembers;
     } else {
         for (VariableRecord* r = frame->next; r; r = r->next) ReleaseVariable(context, r, false, false);
-        record->keptClassName = nullptr;
-        record->keptFreedCount = 0;
     }
     record->inUse = 0;
     record->nextFree = extra->freeFrames;
@@ -618,8 +617,8 @@ template <Handler kCaller, bool kErrorCopied>
             return StartRunInPlaceCopyingError<kCaller>(procedure, object);
     }
     if constexpr (!kMethod) extra->cachedVariable = nullptr;
+    // (A record in use is on no free list: its next-free link waits for its return.)
     extra->freeFrames = record->nextFree;
-    record->nextFree = nullptr;
     record->inUse = 1;
     InPlaceRun& in = *top;
     tInPlaceTop = top + 1;
@@ -631,7 +630,7 @@ template <Handler kCaller, bool kErrorCopied>
     in.entryTryDepth = TryStack.depth;
     in.savedListSwitch = NoListCopy;
     in.method = kMethod ? procedure : nullptr;
-    in.objectCall = kCaller == Handle_OBJRUN;
+    if constexpr (kMethod) in.objectCall = kCaller == Handle_OBJRUN;
     NoListCopy = 0;
     VariableRecord* const frame = record->frame;
     LocalVariableList = frame;
@@ -642,8 +641,6 @@ template <Handler kCaller, bool kErrorCopied>
         VariableRecord* const self = record->keptSelf;
         VariableRecord* const name = record->keptName;
         in.savedMembers = MemberList;
-        in.boundClassName = object->data;
-        in.boundFreedCount = InstancesFreed;
         self->value = static_cast<double>(reinterpret_cast<uintptr_t>(object));
         name->data = object->data;
         const uint32_t scope = caller->extra ? caller->extra->namespaceHash : 0;
@@ -671,7 +668,8 @@ template <Handler kCaller, bool kErrorCopied>
 [[gnu::always_inline]] inline void ReleaseMethodFrame(InPlaceRun& in) {
     FrameCacheRecord* const record = in.cacheRecord;
     const BoundRecords kept = ReleaseFrameVariables(
-        in.run.context, in.run.frame, {record->keptSelf, record->keptName, in.boundClassName, in.boundFreedCount});
+        in.run.context, in.run.frame,
+        {record->keptSelf, record->keptName, record->keptClassName, record->keptFreedCount});
     record->keptSelf = kept.self;
     record->keptName = kept.name;
     record->keptClassName = kept.className;
@@ -711,15 +709,10 @@ template <bool kTracked = true>
     ProgramContext* const context = run.context;
     tCurrentRun = run.outer;
     if (EndingContext != context && !context->endPending && !tUnwindTarget) StopFlag = false;
-    FrameCacheRecord* const record = in.cacheRecord;
     Instruction* const method = in.method;
-    if (method) {
-        ReleaseMethodFrame(in);
-    } else {
+    if (method) ReleaseMethodFrame(in);
+    else
         for (VariableRecord* r = run.frame->next; r; r = r->next) ReleaseVariable(context, r, false, false);
-        record->keptClassName = nullptr;
-        record->keptFreedCount = 0;
-    }
     FinishRunInPlace(in, context, method);
 }
 
@@ -758,8 +751,6 @@ Instruction* EndRunsInPlace(RunRecord* base) {
 [[gnu::noinline]] void EndRunInPlaceFrom(InPlaceRun& in, VariableRecord* from) {
     ProgramContext* const context = in.run.context;
     for (VariableRecord* r = from; r; r = r->next) ReleaseVariable(context, r, false, false);
-    in.cacheRecord->keptClassName = nullptr;
-    in.cacheRecord->keptFreedCount = 0;
     FinishRunInPlace(in, context, nullptr);
 }
 
@@ -779,8 +770,6 @@ Instruction* EndRunsInPlace(RunRecord* base) {
             return EndRunInPlaceFrom(in, r);
         ReleasePlainRecord(r);
     }
-    in.cacheRecord->keptClassName = nullptr;
-    in.cacheRecord->keptFreedCount = 0;
     FinishRunInPlace<false>(in, context, nullptr);
 }
 
@@ -797,7 +786,8 @@ Instruction* EndRunsInPlace(RunRecord* base) {
 
 // The records a method run's start bound in its frame (see StartRunInPlace).
 [[gnu::always_inline]] inline BoundRecords BoundByMethodRun(const InPlaceRun& in) {
-    return {in.cacheRecord->keptSelf, in.cacheRecord->keptName, in.boundClassName, in.boundFreedCount};
+    const FrameCacheRecord* const record = in.cacheRecord;
+    return {record->keptSelf, record->keptName, record->keptClassName, record->keptFreedCount};
 }
 
 // The end of a method run in place from the frame's record from on, the
