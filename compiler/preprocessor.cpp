@@ -147,6 +147,7 @@ private:
     // The same for a text whose hash is known.
     void AppendHashed(std::string_view text, uint32_t hash, const ScannedToken& at);
 
+    [[nodiscard]] bool IsPlainToken(const ScannedToken& token) const;
     void HandleToken(const ScannedToken& token);
     void ReportScanError(const ScannedToken& token);
     void HandleImmediate(const ScannedToken& token);
@@ -169,7 +170,9 @@ private:
     void Include(std::string_view operand, const ScannedToken& at);
     [[nodiscard]] std::vector<std::string> IncludeCandidates(const std::string& name) const;
 
-    PreprocessorState& state_ = gState;
+    // The process-wide state, named as a constant so that its fields are
+    // addressed directly rather than through a stored reference.
+    static constexpr PreprocessorState& state_ = gState;
     std::string_view text_;
     Tokenizer scanner_;
     TokenNode* cursor_;
@@ -210,11 +213,21 @@ TokenNode* SourceRun::Run() {
                 nextReport = gHooks.showProgressPosition(nullptr, position, static_cast<int32_t>(scanner_.Length()));
         }
         // Without a directive waiting for its operand, and outside assembler
-        // source, every mode switch is off.
-        static constexpr ScanMode kPlainMode{};
+        // source, every mode switch is off. A line end then means nothing
+        // unless an ELSE waits for an IF on its line or a conditional for its
+        // name; the scanner passes it over while no progress report falls due
+        // on the way (a loader program sees every report).
+        ScanMode plainMode;
         const bool plain = !state_.assemblerMode && !IsDirectivePending();
-        const ScannedToken token = scanner_.Next(plain ? kPlainMode : CurrentScanMode());
+        if (plain && !elseSeen_ && !state_.expectConditionalName)
+            plainMode.passLineEndsBefore =
+                !reporting ? SIZE_MAX : nextReport > 0 ? static_cast<size_t>(nextReport) : 0;
+        const ScannedToken token = scanner_.Next(plain ? plainMode : CurrentScanMode());
         if (token.kind == ScannedKind::End) break;
+        if (plain && IsPlainToken(token)) {
+            if (IsActive() && !token.text.empty()) AppendHashed(token.text, token.hash, token);
+            continue;
+        }
         HandleToken(token);
     }
     // The end of a text is the end of its last line (an expansion's value
@@ -277,6 +290,21 @@ void SourceRun::AppendHashed(std::string_view text, uint32_t hash, const Scanned
     const int line = fixed ? fixedLine_ : at.line;
     const int column = fixed ? fixedColumn_ : at.column;
     EmitHashedToken(cursor_, text, hash, internedFile_, line, column);
+}
+
+// Whether HandleToken would do no more than append the token (asked while no
+// directive waits for its operand, outside assembler source): no scan error,
+// no conditional waiting for its name, no directive word, no define to
+// expand. Nearly every token is such a one.
+bool SourceRun::IsPlainToken(const ScannedToken& token) const {
+    if (token.error != ScanError::None || state_.expectConditionalName || kDirectiveHashBits.Has(token.hash))
+        return false;
+    switch (token.kind) {
+        case ScannedKind::Word: return token.endsWithSigil || FindDefineByHash(token.hash) < 0;
+        case ScannedKind::Symbol:
+        case ScannedKind::String: return true;
+        default: return false;
+    }
 }
 
 void SourceRun::HandleToken(const ScannedToken& token) {

@@ -126,12 +126,13 @@ bool Tokenizer::IsLineEndAt(size_t position) const {
 }
 
 // CR LF, LF and CR each end one line.
+size_t Tokenizer::LineEndStop(size_t position) const {
+    const bool pair = source_[position] == '\r' && position + 1 < source_.size() && source_[position + 1] == '\n';
+    return position + (pair ? 2 : 1);
+}
+
 void Tokenizer::PassLineEnd() {
-    if (source_[position_] == '\r' && position_ + 1 < source_.size() &&
-        source_[position_ + 1] == '\n')
-        position_ += 2;
-    else
-        position_ += 1;
+    position_ = LineEndStop(position_);
     ++line_;
     lineStart_ = position_;
 }
@@ -159,7 +160,8 @@ void Tokenizer::SkipBlockComment() {
 // A word takes word characters and ends after the first "$" or "%". Only a
 // word with small letters to raise is copied (into buffer_): true then. The
 // word's text is hashed on the way (HashName of the text the token holds).
-bool Tokenizer::ScanWord(const ScanMode& mode, uint32_t& hash) {
+// Inlined into Next: one call per word costs as much as the scan of a short word.
+[[gnu::always_inline]] inline bool Tokenizer::ScanWord(const ScanMode& mode, uint32_t& hash) {
     const size_t length = source_.size();
     const char* const source = source_.data();
     const size_t start = position_;
@@ -190,6 +192,8 @@ ScannedToken Tokenizer::Next(const ScanMode& mode) {
         lead = LeadOf(source[position_]);
         if (lead == Lead::Blank) {
             ++position_;
+        } else if (lead == Lead::LineEnd && LineEndStop(position_) < mode.passLineEndsBefore) {
+            PassLineEnd();
         } else if (lead == Lead::Slash && position_ + 1 < length && source[position_ + 1] == '/') {
             SkipLineComment();
         } else if (lead == Lead::Slash && position_ + 1 < length && source[position_ + 1] == '*') {

@@ -36,6 +36,9 @@ struct ScanMode {
     bool bareOperand = false;  // #INCLUDE / #IMPORT: strings and brace strings lose their quotes
     bool bareBraces = false;   // a define name: brace strings lose their braces
     bool assembler = false;    // ":" and "!" start labels; some operators are errors
+    // A line end that ends before this position is passed like a blank
+    // (counted, never returned): for a caller to whom it means nothing there.
+    size_t passLineEndsBefore = 0;
 };
 
 struct ScannedToken {
@@ -72,6 +75,8 @@ public:
 
 private:
     [[nodiscard]] bool IsLineEndAt(size_t position) const;
+    // The position right after the line end that starts at position.
+    [[nodiscard]] size_t LineEndStop(size_t position) const;
     void PassLineEnd();
     void SkipLineComment();
     void SkipBlockComment();
