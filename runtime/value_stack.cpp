@@ -285,6 +285,15 @@ void Builtin___savesp() {
 
 void Builtin___savesp2() {
     ProgramContext* context = CurrentContext;
+    // Both frames at once when both fit: each saves the same top.
+    if (ArgumentFrame& frames = context->argumentFrame; frames.count <= kMaxArgumentFrames - 2) [[likely]] {
+        StackEntry* const top = context->stackTop;
+        frames.slots[frames.count] = top;
+        frames.slots[frames.count + 1] = top;
+        frames.count += 2;
+        RunSecondHandler();
+        return;
+    }
     if (!OpenArgumentFrame(context)) return;
     if (!OpenArgumentFrame(context)) {
         CloseArgumentFrame(context);
