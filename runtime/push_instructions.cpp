@@ -334,6 +334,7 @@ enum FusedShape : uint8_t {
     kFusedPush,       // operator whose result is pushed
     kFusedJump,       // operator with a conditional jump fused in
     kFusedCompound,   // a variable push, then "+=2", "-=2" or "*=2"
+    kFusedCase,       // a variable push, then the PULLCASE that pops it as a CASE's selector
 };
 
 // What follows the push: a built-in call (the only node an operator can be)
@@ -424,9 +425,9 @@ template <Operands from>
     return true;
 }
 
-// What follows a variable push: a typed compound assignment ("+=2", "-=2",
-// "*=2" as such, no step fused into it) that the pushed value is the right
-// operand of, or what follows any push.
+// What follows a variable push: the PULLCASE of a CASE on it, a typed
+// compound assignment ("+=2", "-=2", "*=2" as such, no step fused into it)
+// that the pushed value is the right operand of, or what follows any push.
 [[gnu::noinline]] void DecideVariablePushShape(const Instruction* push, InstructionExtra* extra) {
     struct Compound {
         Opcode opcode;
@@ -439,6 +440,10 @@ template <Operands from>
         {Opcode::MULASSIGN2, Handle_MULASSIGN2, kMultiplyRule},
     };
     if (const Instruction* op = push->next; op && !op->secondHandler) {
+        if (op->opcode == static_cast<uint32_t>(Opcode::PULLCASE) && op->handler == Handle_PULLCASE) {
+            extra->fusedShape = kFusedCase;
+            return;
+        }
         for (const Compound& compound : kCompounds) {
             if (op->opcode == static_cast<uint32_t>(compound.opcode) && op->handler == compound.handler) {
                 extra->fusedRule = compound.rule;
@@ -641,6 +646,14 @@ template <Operands from, void (*full)(Instruction*), void (*plain)(Instruction*)
     PushVariableValue(NodeVariable(false, false));
 }
 
+// A variable push whose PULLCASE follows, the variable holding the number
+// selector: the selector goes into the CASE's slot without the cell when the
+// loop's table answers for the PULLCASE, else the push runs in full. Out of
+// line, so the push's other shapes need no frame for the call.
+[[gnu::noinline]] void SelectCaseOrPush(Instruction* node, double selector) {
+    if (!SelectCaseAtOnce(node->next, selector)) PushVariableFully(node);
+}
+
 // The variable itself pushed as an assignment target, by the full lookup.
 [[gnu::noinline]] void PushNodeVariableItself(Instruction*) { PushVariableItself(NodeVariable(false, true)); }
 
@@ -675,11 +688,16 @@ void Handle_PUSHVAR() {
     VariableRecord* variable = RunningNodeRecordAtOnce(node);
     if (!variable) return PushVariableFully(node);
     if (double right = 0.0; extra->fusedShape >= kFusedAssign && PlainNumberAtEnd(variable, &right)) {
-        if (extra->fusedShape != kFusedCompound) {
+        // The shapes of a variable push alone come last, told apart by one compare.
+        if (extra->fusedShape < kFusedCompound) {
             if (RunOperatorOnTop(node, extra, right)) return;
-        } else if (Instruction* op = node->next; RunCompoundAtOnce(op, extra->fusedRule, right)) {
-            CurrentInstruction = op;
-            return;
+        } else if (extra->fusedShape == kFusedCompound) {
+            if (Instruction* op = node->next; RunCompoundAtOnce(op, extra->fusedRule, right)) {
+                CurrentInstruction = op;
+                return;
+            }
+        } else {
+            return SelectCaseOrPush(node, right);
         }
     }
     variable = EndOfReferences(variable);

@@ -1716,6 +1716,24 @@ Instruction* LookUpCaseTable(ProgramContext* context, Instruction* pull, CaseSlo
 
 }  // namespace
 
+namespace {
+
+// A number selector by the table built for its PULLCASE (see Handle_PULLCASE).
+[[gnu::always_inline]] inline void SelectByTable(const LoopActivation* activation, Instruction* pull, double selector) {
+    *activation->caseSlot = {nullptr, selector};
+    if (selector >= 0.0 && selector < kCaseTableSize) {
+        const auto index = static_cast<int>(selector);
+        if (static_cast<double>(index) == selector) {
+            Instruction* label = activation->caseLabels[index];
+            CurrentInstruction = label ? label : activation->caseNoMatch;
+            return;
+        }
+    }
+    SelectNumberLabel(pull, selector);
+}
+
+}  // namespace
+
 void Handle_PULLCASE() {
     ProgramContext* context = CurrentContext;
     Instruction* pull = CurrentInstruction;
@@ -1728,17 +1746,14 @@ void Handle_PULLCASE() {
         return;
     }
     context->stackTop = top->below;
-    const double selector = top->value;
-    *activation->caseSlot = {nullptr, selector};
-    if (selector >= 0.0 && selector < kCaseTableSize) {
-        const auto index = static_cast<int>(selector);
-        if (static_cast<double>(index) == selector) {
-            Instruction* label = activation->caseLabels[index];
-            CurrentInstruction = label ? label : activation->caseNoMatch;
-            return;
-        }
-    }
-    SelectNumberLabel(pull, selector);
+    SelectByTable(activation, pull, top->value);
+}
+
+bool SelectCaseAtOnce(Instruction* pull, double selector) {
+    const LoopActivation* activation = CurrentLoopActivation(CurrentContext);
+    if (!activation || activation->casePull != pull) return false;
+    SelectByTable(activation, pull, selector);
+    return true;
 }
 
 void PatchPendingJump() {

@@ -101,6 +101,11 @@ void Handle_BREAK();
 void Handle_TRY();
 void PopTryHandler();
 void Handle_PULLCASE();
+// What the PULLCASE node pull does with a number selector it would pop, when
+// the table of the loop it runs in was built for it: the selector kept in its
+// slot, the machine on at the label the number goes to. False, with nothing
+// done, when there is no such table (the node then runs as it is).
+bool SelectCaseAtOnce(Instruction* pull, double selector);
 void PatchPendingJump();
 void Handle_RETURN();
 void Handle_SELFCALL();
