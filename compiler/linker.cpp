@@ -143,6 +143,8 @@ private:
             options_.progress(StageProgressText("Link pass " + std::to_string(pass), fileName_).c_str(), 0, total);
         namespaces_.clear();
         definitionHeaders_.clear();
+        // Nothing is declared while the stream is walked.
+        nativeDeclared_ = AnyNativeDeclared();
         const uint32_t savedNamespace = CurrentNamespaceHash;
         CurrentNamespaceHash = 0;
         bool scopedName = false;   // a "::" namespace holds for the next token
@@ -187,7 +189,7 @@ private:
             scopedName = true;
             NoteSkippedHeader(node->next);
             return node->next;
-        } else if (text[0] && IsNameToken(text)) {
+        } else if (text[0] && (text[0] == '&' || nativeDeclared_) && IsNameToken(text)) {
             if (text[0] == '&') {
                 if (node->hash != KeywordHashes[Keyword::Ampersand] && node->hash != KeywordHashes[Keyword::AndAssign])
                     AddProcedureRef(text + 1);
@@ -353,6 +355,7 @@ private:
     LinkRefs refs_;
     std::vector<uint32_t> namespaces_;
     std::vector<TokenNode*> definitionHeaders_;  // every definition header of the stream, from the last collection
+    bool nativeDeclared_ = false;                // AnyNativeDeclared, when the collection started
 };
 
 }  // namespace

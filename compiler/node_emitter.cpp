@@ -30,8 +30,10 @@ Instruction* NodeEmitter::Append(Handler handler, Opcode opcode, const char* tex
     const int32_t line = at ? at->line : 0;
     const uint16_t column = at ? at->column : 0;
     if (target || CurrentNamespaceHash || file || line || column) {
-        InstructionExtra* extra = AllocateInstructionExtra(pool, node);
+        auto* extra = static_cast<InstructionExtra*>(PoolAllocZeroed(pool, sizeof(InstructionExtra)));
         if (!extra) throw std::bad_alloc();
+        node->extra = extra;
+        ++InstructionExtrasMade;
         extra->sourceFile = file;
         extra->line = line;
         extra->column = column;

@@ -81,6 +81,8 @@ struct TableState {
     int count = 0;
     // Invariant: maps the hash of every record in use to its slot, and nothing else.
     HashIndex indexByHash;
+    // Set by the first native declaration, cleared with the table only.
+    bool nativeDeclared = false;
 };
 
 // Inlined: as a call of its own it saved the registers its one-time
@@ -184,7 +186,10 @@ void FreeFunctionTable() {
     for (int i = 0; i < table.count; ++i) table.slots[i].reset();
     table.count = 0;
     table.indexByHash.Clear();
+    table.nativeDeclared = false;
 }
+
+bool AnyNativeDeclared() { return Table().nativeDeclared; }
 
 int FindFunctionByHash(uint32_t hash) {
     return Table().indexByHash.Find(hash);
@@ -218,6 +223,7 @@ int DeclareDllFunction(std::string_view name, std::string_view exportName, std::
     }
     FunctionRecord& record = *FunctionRecordAt(index);
     record.declaredNative = true;
+    Table().nativeDeclared = true;
     record.libraryName = libraryName;
     record.exportName = exportName;
     record.argumentCount = argumentCount;

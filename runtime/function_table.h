@@ -63,6 +63,9 @@ void FreeFunctionTable();
 // Number of slots in use, and the record in a slot (null when the index is
 // outside them).
 [[nodiscard]] int FunctionCount();
+// False while no record has been declared native since the table was last
+// freed: a name then names no native function, without a look-up.
+[[nodiscard]] bool AnyNativeDeclared();
 [[nodiscard]] FunctionRecord* FunctionRecordAt(int index);
 
 // --- declared native functions -------------------------------------------------

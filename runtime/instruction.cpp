@@ -80,7 +80,8 @@ void UnlinkJumper(Instruction* node) {
 }
 
 void FreeOperands(Instruction* node) {
-    if (!IsNativeCallOpcode(node->opcode)) platform::FreeBlock(node->text);
+    // Most nodes a list loses have no text (or gave theirs to another node).
+    if (node->text && !IsNativeCallOpcode(node->opcode)) platform::FreeBlock(node->text);
     if (HasSecondText(node->opcode))
         platform::FreeBlock(reinterpret_cast<void*>(static_cast<uintptr_t>(node->operand)));
     node->text = nullptr;

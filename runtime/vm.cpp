@@ -664,7 +664,8 @@ template <Handler kCaller, bool kErrorCopied>
 }
 
 // A method run's frame keeps its binding for the next call, as the straight
-// way's does, and the caller's current object comes back.
+// way's does, and the caller's current object comes back. (The class name
+// and count the record kept are the binding's own: they stay.)
 [[gnu::always_inline]] inline void ReleaseMethodFrame(InPlaceRun& in) {
     FrameCacheRecord* const record = in.cacheRecord;
     const BoundRecords kept = ReleaseFrameVariables(
@@ -672,8 +673,6 @@ template <Handler kCaller, bool kErrorCopied>
         {record->keptSelf, record->keptName, record->keptClassName, record->keptFreedCount});
     record->keptSelf = kept.self;
     record->keptName = kept.name;
-    record->keptClassName = kept.className;
-    record->keptFreedCount = kept.freedCount;
     MemberList = in.savedMembers;
 }
 
@@ -773,14 +772,12 @@ Instruction* EndRunsInPlace(RunRecord* base) {
     FinishRunInPlace<false>(in, context, nullptr);
 }
 
-// A method run's frame keeps its binding (see ReleaseMethodFrame), and the
-// caller's current object comes back.
+// A method run's frame keeps its binding (see ReleaseMethodFrame; the class
+// name and count stay), and the caller's current object comes back.
 [[gnu::always_inline]] inline void KeepMethodBinding(InPlaceRun& in, const BoundRecords& kept) {
     FrameCacheRecord* const record = in.cacheRecord;
     record->keptSelf = kept.self;
     record->keptName = kept.name;
-    record->keptClassName = kept.className;
-    record->keptFreedCount = kept.freedCount;
     MemberList = in.savedMembers;
 }
 
@@ -1578,6 +1575,22 @@ namespace {
 
 }  // namespace
 
+namespace {
+
+// After a jump: runs the node the machine goes on at as the dispatch loop
+// would run it next, without the loop's turn in between; the loop then goes
+// on after wherever that node leaves the machine. Not while a stop is
+// pending (the loop sees it first), and not into another jump, so that a
+// loop of nothing but jumps never nests these calls.
+[[gnu::always_inline]] inline void RunNodeAfterJump() {
+    Instruction* const node = CurrentInstruction->next;
+    if (StopFlag || !node || node->handler == Handle_BRANCH) return;
+    CurrentInstruction = node;
+    node->handler();
+}
+
+}  // namespace
+
 void Handle_BRANCH() {
     ProgramContext* context = CurrentContext;
     Instruction* target = JumpTarget(CurrentInstruction);
@@ -1594,9 +1607,13 @@ void Handle_BRANCH() {
         } else if (opcode == Opcode::INITFOREACH) {
             LoopActivation* activation = nothingToFree ? CurrentLoopActivation(context) : nullptr;
             if (activation && activation->walkedHead == target && StepProvedWalkingLoop(context, activation)) return;
-        } else if (opcode != Opcode::INITWHILE || nothingToFree) {
+        } else if (opcode != Opcode::INITWHILE) {
             CurrentInstruction = target;
             return;
+        } else if (nothingToFree) {
+            // The WHILE's test runs at once.
+            CurrentInstruction = target;
+            return RunNodeAfterJump();
         }
     }
     TakeBranch(context, target);

@@ -212,6 +212,24 @@ TEST_F(DeclaredFunctionTest, DeclarationRecordsTheNativeFunction) {
     EXPECT_EQ(record.procedureEntry, nullptr);
 }
 
+// The linker skips its look-up of every name while nothing is declared
+// native: a refused declaration must not count, and clearing one record
+// must not make the others invisible.
+TEST_F(DeclaredFunctionTest, AnyNativeDeclaredFollowsDeclarationsUntilTheTableIsFreed) {
+    ASSERT_GE(RegisterBuiltin("abs", HandlerA, 1, true), 0);
+    EXPECT_FALSE(AnyNativeDeclared());
+    EXPECT_EQ(DeclareDllFunction("abs", "SampleAdd", sample, 2, true, false, true), -1);
+    EXPECT_FALSE(AnyNativeDeclared());
+    const int first = DeclareDllFunction("sampleadd", "SampleAdd", sample, 2, true, false, true);
+    ASSERT_GE(DeclareDllFunction("samplesub", "SampleSub", sample, 2, true, false, true), 0);
+    ASSERT_GE(first, 0);
+    EXPECT_TRUE(AnyNativeDeclared());
+    ClearFunctionRecord(first);
+    EXPECT_TRUE(AnyNativeDeclared());
+    FreeFunctionTable();
+    EXPECT_FALSE(AnyNativeDeclared());
+}
+
 TEST_F(DeclaredFunctionTest, DeclarationNamedLikeABuiltinOrKeywordIsRefused) {
     int abs = RegisterBuiltin("abs", HandlerA, 1, true);
     int keyword = RegisterFunctionFlags("WHILE", nullptr, true, false);
