@@ -585,38 +585,92 @@ struct FileRecord {
     std::string_view TextOrEmpty() const { return text; }
 };
 
+// The records of an image read with every check: a field that runs past
+// the end, a text length of 0 and a text holding a NUL all fail the read.
 class ImageReader {
 public:
-    explicit ImageReader(std::span<const uint8_t> bytes) : bytes(bytes) {}
+    explicit ImageReader(std::span<const uint8_t> bytes)
+        : start(bytes.data()), next(bytes.data()), end(bytes.data() + bytes.size()) {}
 
-    bool AtEnd() const { return position == bytes.size(); }
-    size_t Position() const { return position; }
+    bool AtEnd() const { return next == end; }
+    size_t Position() const { return static_cast<size_t>(next - start); }
 
-    bool U8(uint8_t& value) { return Fixed(value); }
-    bool U16(uint16_t& value) { return Fixed(value); }
-    bool U32(uint32_t& value) { return Fixed(value); }
-    bool Bits64(uint64_t& value) { return Fixed(value); }
-    bool Number(double& value) { return Fixed(value); }
-    // n = length + 1, then the characters; n of 0 cannot be written.
-    bool Text(std::string_view& text) {
-        uint32_t n;
-        if (!U32(n) || n == 0) return false;
-        const size_t length = n - 1;
-        if (length > bytes.size() - position) return false;
-        text = std::string_view(reinterpret_cast<const char*>(bytes.data() + position), length);
-        position += length;
-        return !HoldsNul(text);
+    // The fields of a record whose flags and opcode are already taken. The
+    // fixed part of the fields (all but the characters of the texts) is
+    // sized from the flags and checked at once: if it does not fit, reading
+    // field by field would have failed too. Each text is then checked
+    // against what is left after the fixed part still to come.
+    bool Fields(FileRecord& record) {
+        const uint16_t flags = record.flags;
+        const uint8_t* p = next;
+        size_t fixedLeft = FixedSize(flags);
+        if (fixedLeft > static_cast<size_t>(end - p)) return false;
+        if (flags & kRecordNumber) Take(p, record.number, fixedLeft);
+        if ((flags & kRecordText) && !TakeText(p, record.text, fixedLeft)) return false;
+        if ((flags & kRecordSecondText) && !TakeText(p, record.secondText, fixedLeft)) return false;
+        if (flags & kRecordLinkValue) Take(p, record.linkBits, fixedLeft);
+        if (flags & kRecordFusedStep) Take(p, record.fusedOpcode, fixedLeft);
+        if (flags & kRecordExtraWord) Take(p, record.extraWord, fixedLeft);
+        if (flags & kRecordFlagByte) Take(p, record.flagByte, fixedLeft);
+        if (flags & kRecordNamespace) Take(p, record.namespaceWord, fixedLeft);
+        if (flags & kRecordTarget) Take(p, record.targetId, fixedLeft);
+        if (flags & kRecordIdentity) Take(p, record.ownId, fixedLeft);
+        next = p;
+        return true;
+    }
+
+    // The flags and the opcode; false when the image ends first.
+    bool Head(uint16_t& flags, uint8_t& opcode) {
+        if (end - next < 3) return false;
+        std::memcpy(&flags, next, sizeof flags);
+        opcode = next[2];
+        next += 3;
+        return true;
     }
 
 private:
     // Fields are little-endian, as this machine's own numbers are.
     static_assert(std::endian::native == std::endian::little);
+
+    // The bytes of the fields that flags announce, counting a text as its
+    // length word only; from one table per flag byte.
+    static size_t FixedSize(uint16_t flags) {
+        static constexpr auto kSizes = [] {
+            struct Sizes {
+                std::array<uint8_t, 256> low{};
+                std::array<uint8_t, 256> high{};
+            } sizes;
+            constexpr std::pair<uint16_t, uint8_t> kFields[] = {
+                {kRecordNumber, 8},    {kRecordText, 4},      {kRecordSecondText, 4}, {kRecordLinkValue, 8},
+                {kRecordFusedStep, 1}, {kRecordExtraWord, 4}, {kRecordFlagByte, 1},   {kRecordNamespace, 4},
+                {kRecordTarget, 4},    {kRecordIdentity, 4}};
+            for (unsigned byte = 0; byte < 256; ++byte)
+                for (const auto& [flag, size] : kFields) {
+                    if (flag & byte) sizes.low[byte] = static_cast<uint8_t>(sizes.low[byte] + size);
+                    if ((flag >> 8) & byte) sizes.high[byte] = static_cast<uint8_t>(sizes.high[byte] + size);
+                }
+            return sizes;
+        }();
+        return size_t{kSizes.low[flags & 0xFF]} + kSizes.high[flags >> 8];
+    }
+
     template <typename T>
-    bool Fixed(T& value) {
-        if (bytes.size() - position < sizeof(T)) return false;
-        std::memcpy(&value, bytes.data() + position, sizeof(T));
-        position += sizeof(T);
-        return true;
+    static void Take(const uint8_t*& p, T& value, size_t& fixedLeft) {
+        std::memcpy(&value, p, sizeof(T));
+        p += sizeof(T);
+        fixedLeft -= sizeof(T);
+    }
+
+    // n = length + 1, then the characters; n of 0 cannot be written.
+    bool TakeText(const uint8_t*& p, std::string_view& text, size_t& fixedLeft) const {
+        uint32_t n;
+        Take(p, n, fixedLeft);
+        if (n == 0) return false;
+        const size_t length = n - 1;
+        if (length > static_cast<size_t>(end - p) - fixedLeft) return false;
+        text = std::string_view(reinterpret_cast<const char*>(p), length);
+        p += length;
+        return !HoldsNul(text);
     }
 
     // Most texts are names of a few characters, too short to be worth a
@@ -644,8 +698,9 @@ private:
         return ((word - kOnes) & ~word & (kOnes << 7)) != 0;
     }
 
-    std::span<const uint8_t> bytes;
-    size_t position = 0;
+    const uint8_t* start;
+    const uint8_t* next;
+    const uint8_t* end;
 };
 
 // What the reader asks of a record's opcode, answered from one table made on
@@ -661,6 +716,7 @@ enum OpcodeTrait : uint16_t {
     kConstantOpcode = 0x080,    // HoldsConstantBytes
     kByNameOpcode = 0x100,      // a call or procedure address, linked by name at the end
     kHandledOpcode = 0x200,     // OpcodeHandler answers a handler
+    kPlainOpcode = 0x400,       // handled, and none of the kinds above that the survey or the build treat apart
 };
 
 using OpcodeTraitTable = std::array<uint16_t, 256>;
@@ -683,6 +739,9 @@ const OpcodeTraitTable& OpcodeTraits() {
             if (HoldsConstantBytes(code)) t |= kConstantOpcode;
             if (IsCall(code) || Is(code, Opcode::PUSHPROCADDR)) t |= kByNameOpcode;
             if (OpcodeHandler(code)) t |= kHandledOpcode;
+            constexpr uint16_t kApart = kSkippedOpcode | kForwardOpcode | kStartOpcode | kSecondTextOpcode |
+                                        kInternalOpcode | kNativeOpcode | kConstantOpcode;
+            if ((t & kHandledOpcode) && !(t & kApart)) t |= kPlainOpcode;
             table[code] = t;
         }
         return table;
@@ -693,22 +752,12 @@ const OpcodeTraitTable& OpcodeTraits() {
 // One record; the reason names what was wrong.
 bool ReadRecord(ImageReader& in, const OpcodeTraitTable& traits, FileRecord& record, std::string& reason) {
     uint8_t opcode;
-    if (!in.U16(record.flags) || !in.U8(opcode)) return reason = "a record is cut off", false;
+    if (!in.Head(record.flags, opcode)) return reason = "a record is cut off", false;
     record.opcode = opcode;
     if (record.flags & ~kKnownRecordFlags) return reason = "unknown record flags", false;
     if (!(traits[opcode] & kKnownOpcode)) [[unlikely]]
         return reason = "unknown opcode " + std::to_string(opcode), false;
-    bool complete = (!record.Has(kRecordNumber) || in.Number(record.number)) &&
-                    (!record.Has(kRecordText) || in.Text(record.text)) &&
-                    (!record.Has(kRecordSecondText) || in.Text(record.secondText)) &&
-                    (!record.Has(kRecordLinkValue) || in.Bits64(record.linkBits)) &&
-                    (!record.Has(kRecordFusedStep) || in.U8(record.fusedOpcode)) &&
-                    (!record.Has(kRecordExtraWord) || in.U32(record.extraWord)) &&
-                    (!record.Has(kRecordFlagByte) || in.U8(record.flagByte)) &&
-                    (!record.Has(kRecordNamespace) || in.U32(record.namespaceWord)) &&
-                    (!record.Has(kRecordTarget) || in.U32(record.targetId)) &&
-                    (!record.Has(kRecordIdentity) || in.U32(record.ownId));
-    if (!complete) return reason = "a record runs past the end of the image", false;
+    if (!in.Fields(record)) return reason = "a record runs past the end of the image", false;
     if (record.Has(kRecordFusedStep) && !FusedStepHandler(record.fusedOpcode))
         return reason = "an unknown fused step", false;
     return true;
@@ -984,6 +1033,16 @@ private:
     // The checks of one record in file order; the data records of a
     // declaration or class are checked only for being data records.
     void CheckRecord(const FileRecord& record, size_t index, uint32_t at) {
+        // Most records are plain nodes, which pass every check below but the
+        // own-method mark's.
+        if ((opcodeTraits[record.opcode] & kPlainOpcode) && !record.Has(kRecordOwnMethodCall) && owed == 0 &&
+            !fault) [[likely]] {
+            if (record.Has(kRecordIdentity)) nodeIds.push_back(record.ownId);
+            if (record.Has(kRecordTarget)) targets.emplace_back(static_cast<uint32_t>(index), record.targetId);
+            nodeBefore = true;
+            ++nodeRecords;
+            return;
+        }
         if (record.Has(kRecordIdentity)) (owed > 0 ? dataIds : nodeIds).push_back(record.ownId);
         if (owed > 0) {
             if (record.opcode != 0) Fail(owingRecord, "a declaration is cut off");
@@ -1108,23 +1167,29 @@ private:
         uint32_t opcode = record.opcode;
         const uint16_t traits = opcodeTraits[opcode];
         std::optional<ProcedureHeader> header;
-        if (traits & kStartOpcode) [[unlikely]] {
-            header = ParseProcedureHeader(record.TextOrEmpty());
-            const bool undefinedStart = header->kind == 0xEA || header->kind == 0xC4;
-            opcode = static_cast<uint32_t>(undefinedStart ? Opcode::STARTPROCUNDEF : Opcode::STARTPROC);
-        }
-        Handler own = OpcodeHandler(opcode);
+        Handler own;
         double operand = record.number;
-        bool hasText = record.Has(kRecordText) && !(traits & (kNativeOpcode | kConstantOpcode));
-        if (traits & kInternalOpcode) own = links[nextLink++].handler;
-        if (record.Has(kRecordOwnMethodCall)) own = CallOwnMethod;
-        if (traits & kNativeOpcode) operand = links[nextLink++].index;
+        bool hasText = record.Has(kRecordText);
         char* second = nullptr;
-        if (traits & kSecondTextOpcode) {
-            second = CopyToBlock(record.secondText);
-            if (!second) return false;
-            operand = static_cast<double>(reinterpret_cast<uintptr_t>(second));
+        if (traits & kPlainOpcode) [[likely]] {
+            own = OpcodeHandler(opcode);
+        } else {
+            if (traits & kStartOpcode) {
+                header = ParseProcedureHeader(record.TextOrEmpty());
+                const bool undefinedStart = header->kind == 0xEA || header->kind == 0xC4;
+                opcode = static_cast<uint32_t>(undefinedStart ? Opcode::STARTPROCUNDEF : Opcode::STARTPROC);
+            }
+            own = OpcodeHandler(opcode);
+            hasText = hasText && !(traits & (kNativeOpcode | kConstantOpcode));
+            if (traits & kInternalOpcode) own = links[nextLink++].handler;
+            if (traits & kNativeOpcode) operand = links[nextLink++].index;
+            if (traits & kSecondTextOpcode) {
+                second = CopyToBlock(record.secondText);
+                if (!second) return false;
+                operand = static_cast<double>(reinterpret_cast<uintptr_t>(second));
+            }
         }
+        if (record.Has(kRecordOwnMethodCall)) own = CallOwnMethod;
         Instruction* node = AppendInstruction(context->pool, last, own, hasText ? record.text.data() : nullptr,
                                               record.text.size(), operand, opcode, record.namespaceWord);
         if (!node) {

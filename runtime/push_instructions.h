@@ -44,9 +44,9 @@ extern bool NoFollowPending;
 }
 
 // Caches a variable FindInRunningFrame found, as CacheNodeVariable would.
+// (The member-lookup bytes are left as a cache hit leaves them: they are
+// read only right after the FindVariable that sets them.)
 inline void CacheFrameVariable(InstructionExtra* extra, VariableRecord* variable) {
-    MemberLookupInstance = nullptr;  // as FindVariable leaves them
-    MemberLookupRefused = 0;
     extra->cachedVariable = variable;
     extra->cachedList = variable->owner;
 }
