@@ -1,6 +1,6 @@
 // compiler/tokenizer.cpp
-// Token formation by the first character; strings, escapes, numbers,
-// character codes, comments and line ends.
+// The scanner's character tables and its token forms past words and
+// separators: operators, numbers, strings, escapes, character codes, comments.
 #include "compiler/tokenizer.h"
 
 #include <array>
@@ -55,29 +55,9 @@ constexpr CharSet kRunOfBars = MakeCharSet("^|&=");
 constexpr CharSet kRunOfAts = MakeCharSet("@");
 constexpr CharSet kNumberLetters = MakeCharSet("XABCDEFxabcdef");
 
-// What a token's first character starts; one look-up instead of a chain of
-// tests. Some leads depend on the next character or the mode (see Next).
-enum class Lead : uint8_t {
-    Invalid,
-    Blank,      // blank, tab or zero byte: skipped
-    LineEnd,
-    Slash,      // an operator, or a comment
-    Operator,
-    Bang,       // an operator, or a label in assembler source
-    Colon,      // ":" or "::", or a label in assembler source
-    Separator,
-    Digit,
-    Hash,       // character codes before a digit, else a word
-    Quote,
-    Brace,
-    SingleQuote,
-    Ampersand,  // "&=", else a word
-    Word,
-    Label,            // set by Next: ":" or "!" in assembler source
-    AmpersandEquals,  // set by Next
-};
+}  // namespace
 
-constexpr std::array<Lead, 256> kLeads = [] {
+constinit const std::array<Tokenizer::Lead, 256> Tokenizer::kLeads = [] {
     std::array<Lead, 256> leads{};
     for (int c = 0; c < 256; ++c)
         if (kWordChars.has[c]) leads[static_cast<size_t>(c)] = Lead::Word;
@@ -99,10 +79,8 @@ constexpr std::array<Lead, 256> kLeads = [] {
     return leads;
 }();
 
-constexpr Lead LeadOf(char c) { return kLeads[static_cast<unsigned char>(c)]; }
+namespace {
 
-// For each word character the character a word's text holds (raised to
-// capitals, or as written); zero for any other character.
 constexpr std::array<unsigned char, 256> MakeWordFold(bool raise) {
     std::array<unsigned char, 256> fold{};
     for (int c = 0; c < 256; ++c)
@@ -110,10 +88,11 @@ constexpr std::array<unsigned char, 256> MakeWordFold(bool raise) {
             fold[static_cast<size_t>(c)] = static_cast<unsigned char>(raise ? ToUpper(static_cast<char>(c)) : c);
     return fold;
 }
-constexpr std::array<unsigned char, 256> kWordRaised = MakeWordFold(true);
-constexpr std::array<unsigned char, 256> kWordAsWritten = MakeWordFold(false);
 
 }  // namespace
+
+constinit const std::array<unsigned char, 256> Tokenizer::kWordRaised = MakeWordFold(true);
+constinit const std::array<unsigned char, 256> Tokenizer::kWordAsWritten = MakeWordFold(false);
 
 Tokenizer::Tokenizer(std::string_view source) : source_(source) {
     // Room for the longest token (the whole text plus added quotes), so
@@ -123,18 +102,6 @@ Tokenizer::Tokenizer(std::string_view source) : source_(source) {
 
 bool Tokenizer::IsLineEndAt(size_t position) const {
     return source_[position] == '\r' || source_[position] == '\n';
-}
-
-// CR LF, LF and CR each end one line.
-size_t Tokenizer::LineEndStop(size_t position) const {
-    const bool pair = source_[position] == '\r' && position + 1 < source_.size() && source_[position + 1] == '\n';
-    return position + (pair ? 2 : 1);
-}
-
-void Tokenizer::PassLineEnd() {
-    position_ = LineEndStop(position_);
-    ++line_;
-    lineStart_ = position_;
 }
 
 void Tokenizer::SkipLineComment() {
@@ -157,140 +124,16 @@ void Tokenizer::SkipBlockComment() {
     }
 }
 
-// A word takes word characters and ends after the first "$" or "%". Only a
-// word with small letters to raise is copied (into buffer_): true then. The
-// word's text is hashed on the way (HashName of the text the token holds).
-// Inlined into Next: one call per word costs as much as the scan of a short word.
-[[gnu::always_inline]] inline bool Tokenizer::ScanWord(const ScanMode& mode, uint32_t& hash) {
-    const size_t length = source_.size();
-    const char* const source = source_.data();
-    const size_t start = position_;
-    const std::array<unsigned char, 256>& fold = mode.keepCase ? kWordAsWritten : kWordRaised;
-    uint32_t h = 0;
-    unsigned raised = 0;  // nonzero once a character was changed
-    for (; position_ < length; ++position_) {
-        const auto c = static_cast<unsigned char>(source[position_]);
-        const unsigned char folded = fold[c];
-        if (folded == 0) break;
-        h = h * 65599u + folded;  // word characters are all below 0x80: no sign to extend
-        raised |= folded ^ c;
-    }
-    if (position_ < length && (source[position_] == '$' || source[position_] == '%'))
-        h = h * 65599u + static_cast<unsigned char>(source[position_++]);
-    hash = h & 0x7FFFFFFFu;
-    if (raised == 0) return false;
-    buffer_.append(source_.substr(start, position_ - start));
+// The word from start to the scan position, raised to capitals, as the token's text.
+void Tokenizer::RaiseWord(size_t start) {
+    buffer_.assign(source_.substr(start, position_ - start));
     for (char& c : buffer_) c = ToUpper(c);
-    return true;
 }
 
-ScannedToken Tokenizer::Next(const ScanMode& mode) {
-    const size_t length = source_.size();
-    const char* const source = source_.data();
-    Lead lead = Lead::Invalid;
-    while (position_ < length) {
-        lead = LeadOf(source[position_]);
-        if (lead == Lead::Blank) {
-            ++position_;
-        } else if (lead == Lead::LineEnd && LineEndStop(position_) < mode.passLineEndsBefore) {
-            PassLineEnd();
-        } else if (lead == Lead::Slash && position_ + 1 < length && source[position_ + 1] == '/') {
-            SkipLineComment();
-        } else if (lead == Lead::Slash && position_ + 1 < length && source[position_ + 1] == '*') {
-            SkipBlockComment();
-        } else {
-            break;
-        }
-    }
-
-    ScannedToken token;
-    token.start = position_;
-    token.line = line_;
-    token.column = static_cast<int>(position_ - lineStart_ + 1);
-    if (position_ >= length) return token;
-
-    buffer_.clear();
-    const char c = source[position_];
-    const char next = position_ + 1 < length ? source[position_ + 1] : '\0';
-    token.kind = ScannedKind::Symbol;
-    bool asWritten = false;  // the text is the source characters themselves: no copy is formed
-    if (mode.assembler && (lead == Lead::Colon || lead == Lead::Bang)) lead = Lead::Label;
-    if (lead == Lead::Hash && !IsDigit(next)) lead = Lead::Word;
-    if (lead == Lead::Ampersand) lead = next == '=' ? Lead::AmpersandEquals : Lead::Word;
-    switch (lead) {
-        case Lead::LineEnd:
-            PassLineEnd();
-            token.kind = ScannedKind::LineEnd;
-            break;
-        case Lead::Label:
-            buffer_ += c;
-            ++position_;
-            while (position_ < length && IsLabelChar(source[position_])) buffer_ += source[position_++];
-            break;
-        case Lead::Operator:
-        case Lead::Slash:
-        case Lead::Bang:
-            asWritten = ScanOperator(mode, token.error);
-            break;
-        case Lead::Separator:
-            ++position_;
-            asWritten = true;
-            break;
-        case Lead::Colon:
-            position_ += next == ':' ? 2 : 1;
-            asWritten = true;
-            break;
-        case Lead::Digit:
-            ScanNumber();
-            asWritten = true;
-            break;
-        case Lead::Hash:
-            ScanCharCodes();
-            token.kind = ScannedKind::CharCodes;
-            break;
-        case Lead::Quote:
-            token.error = ScanString(mode);
-            token.kind = ScannedKind::String;
-            break;
-        case Lead::Brace:
-            token.error = ScanBraceString(mode);
-            token.kind = ScannedKind::String;
-            break;
-        case Lead::SingleQuote:
-            token.kind = ScanSingleQuote(token.error);
-            break;
-        case Lead::AmpersandEquals:
-            buffer_ = "&=";
-            position_ += 2;
-            break;
-        case Lead::Word: {
-            asWritten = !ScanWord(mode, token.hash);
-            token.kind = ScannedKind::Word;
-            const char last = source[position_ - 1];
-            token.endsWithSigil = last == '$' || last == '%';
-            break;
-        }
-        case Lead::Blank:
-        case Lead::Ampersand:
-        case Lead::Invalid:
-            buffer_ += c;
-            ++position_;
-            token.kind = ScannedKind::Invalid;
-            break;
-    }
-
-    token.written = std::string_view(source + token.start, position_ - token.start);
-    std::string_view text = asWritten ? token.written : std::string_view(buffer_);
-    if (token.kind == ScannedKind::Word) {
-        token.text = text;  // hashed by ScanWord on the way
-        return token;
-    }
-    // Only the string forms can hold a zero byte (from the source or a "\0").
-    const bool stringForm = token.kind == ScannedKind::String || token.kind == ScannedKind::CharCodes ||
-                            token.kind == ScannedKind::EvalString;
-    token.text = stringForm ? text.substr(0, text.find('\0')) : text;
-    token.hash = HashName(token.text.data(), token.text.size());
-    return token;
+// In assembler source ":" and "!" start a label of letters, digits and "_".
+void Tokenizer::ScanLabel() {
+    buffer_.assign(1, source_[position_++]);
+    while (position_ < source_.size() && IsLabelChar(source_[position_])) buffer_ += source_[position_++];
 }
 
 bool Tokenizer::ScanOperator(const ScanMode& mode, ScanError& error) {
@@ -339,7 +182,7 @@ void Tokenizer::ScanNumber() {
 // double-quoted string.
 void Tokenizer::ScanCharCodes() {
     const size_t length = source_.size();
-    buffer_ += '"';
+    buffer_.assign(1, '"');
     ++position_;
     for (;;) {
         number_.clear();
@@ -381,6 +224,7 @@ void Tokenizer::ScanEscape(size_t& at) {
 ScanError Tokenizer::ScanString(const ScanMode& mode) {
     const size_t length = source_.size();
     const bool bare = mode.bareOperand && !mode.keepWritten;
+    buffer_.clear();
     if (!bare) buffer_ += '"';
     ++position_;
     ScanError error = ScanError::MissingQuote;
@@ -418,6 +262,7 @@ ScanError Tokenizer::ScanBraceString(const ScanMode& mode) {
     const bool bare = !mode.keepWritten && (mode.bareOperand || mode.bareBraces);
     const char open = mode.keepWritten ? '{' : '"';
     const char close = mode.keepWritten ? '}' : '"';
+    buffer_.clear();
     if (!bare) buffer_ += open;
     ++position_;
     int depth = 1;
@@ -452,7 +297,7 @@ ScannedKind Tokenizer::ScanSingleQuote(ScanError& error) {
         position_ += 3;
         return ScannedKind::Symbol;
     }
-    buffer_ += '"';
+    buffer_.assign(1, '"');
     ++position_;
     error = ScanError::MissingSingleQuote;
     while (position_ < length) {
