@@ -156,6 +156,8 @@ inline void CopyErrorToLastError() {
 
 // What OBJRUN does after its method's run (see the method calls below).
 void FinishObjectCall(ProgramContext* context, Instruction* node, Instruction* method);
+// Whether a STARTPROC node starts a function (one that gives results).
+bool IsFunction(const Instruction* start) { return start->operand != 0.0; }
 
 // The dispatch loop of a run, and the end of the runs it took on in place (see below).
 void RunLoop(void* start);
@@ -695,10 +697,18 @@ template <bool kTracked = true>
     DropLoopActivations(context, entryDepth + 1);
     context->callDepth = entryDepth;
     if (TryStack.depth > in.entryTryDepth) TryStack.depth = in.entryTryDepth;
-    context->argumentFrame.count = run.entryFrames;
     NoListCopy = in.savedListSwitch;
     tInPlaceTop = &in;
-    if (method && in.objectCall) FinishObjectCall(context, in.caller, method);
+    const int32_t frames = run.entryFrames;
+    if (!method || !in.objectCall) {
+        context->argumentFrame.count = frames;
+    } else if (method->extraWord == 0 && !IsFunction(method) && frames >= 2) [[likely]] {
+        // What OBJRUN does after a procedure: the two frames its call form opened close.
+        context->argumentFrame.count = frames - 2;
+    } else {
+        context->argumentFrame.count = frames;
+        FinishObjectCall(context, in.caller, method);
+    }
 }
 
 // Ends the innermost run in place, as the straight way ends its run, and
@@ -1848,8 +1858,6 @@ void Handle_RETURN() {
 
 namespace {
 
-bool IsFunction(const Instruction* start) { return start->operand != 0.0; }
-
 // The frames the call form opened close; a function's results are kept as
 // the node asks.
 void FinishObjectCall(ProgramContext* context, Instruction* node, Instruction* method) {
@@ -1934,35 +1942,65 @@ void DropCallArguments(const char* text) {
     for (long i = 0; i < count && CurrentContext->stackTop->below; ++i) DropStackEntry();
 }
 
-void RaiseObjectError(const char* format, const char* a, const char* b = "") {
+[[gnu::noinline]] void RaiseObjectError(const char* format, const char* a, const char* b = "") {
     char message[512];
     std::snprintf(message, sizeof message, format, a, b);
     RaiseRuntimeError(message, 0);
+}
+
+[[gnu::noinline]] VariableRecord* ReportInvalidObject(const VariableRecord* head) {
+    char message[64];
+    std::snprintf(message, sizeof message, "Invalid object (0x%lX)",
+                  static_cast<unsigned long>(reinterpret_cast<uintptr_t>(head)));
+    RaiseRuntimeError(message, 0);
+    return nullptr;
 }
 
 // The instance an object cell names, or null (after reporting) when it names none.
 VariableRecord* ObjectOfCell(double cellValue, VariableRecord* cellVariable, ProgramContext* context) {
     if (cellValue != 0.0) {
         auto* head = reinterpret_cast<VariableRecord*>(static_cast<uintptr_t>(cellValue));
-        if (context->rangeCheck && !head->data) {
-            char message[64];
-            std::snprintf(message, sizeof message, "Invalid object (0x%lX)",
-                          static_cast<unsigned long>(reinterpret_cast<uintptr_t>(head)));
-            RaiseRuntimeError(message, 0);
-            return nullptr;
-        }
+        if (context->rangeCheck && !head->data) [[unlikely]]
+            return ReportInvalidObject(head);
         return head;
     }
     VariableRecord* variable = cellVariable;
     if (!variable) return nullptr;
     while (variable->reference) variable = variable->reference;
-    const char* name = variable->name ? variable->name : "";
     if (!(variable->flags & (kVarObject | kVarHoldsObject)) || variable->value == 0.0 ||
-        (context->rangeCheck && !variable->data)) {
-        RaiseObjectError("Variable (%s) an invalid object", name);
+        (context->rangeCheck && !variable->data)) [[unlikely]] {
+        RaiseObjectError("Variable (%s) an invalid object", variable->name ? variable->name : "");
         return nullptr;
     }
     return reinterpret_cast<VariableRecord*>(static_cast<uintptr_t>(variable->value));
+}
+
+const char* NodeText(const Instruction* node) { return node->text ? node->text : ""; }
+
+// The method an OBJRUN node calls on an instance of the class when the
+// node's cache is for another class: looked up, and cached on the node
+// unless private. Null, reported and with the call abandoned, when there is none.
+[[gnu::noinline]] Instruction* LookUpObjectMethod(ProgramContext* context, Instruction* node, const char* className,
+                                                  uint32_t classHash) {
+    const char* text = NodeText(node);
+    Instruction* method = LookUpMethod(context, className, text);
+    if (!method) {
+        RaiseObjectError("Proc or func \"%s\" not found for class \"%s\"", text, className);
+        AbandonObjectCall(node);
+        return nullptr;
+    }
+    if (!IsPrivate(method)) {
+        SetJumpTarget(context->pool, node, method);
+        node->operand = classHash;
+        RequireInstructionExtra(context->pool, node)->flagByte = DropsItsResult(text) && IsFunction(method);
+    }
+    return method;
+}
+
+// An OBJRUN of a private method from outside the instance: reported, and the call abandoned.
+[[gnu::noinline]] void RefusePrivateMethod(const Instruction* node) {
+    RaiseObjectError("Proc or func '%s' is not public!", NodeText(node));
+    AbandonObjectCall(node);
 }
 
 }  // namespace
@@ -2016,26 +2054,13 @@ void Handle_OBJRUN() {
     }
     const char* className = object->data ? object->data : "";
     const uint32_t classHash = ClassHashOf(object, className);
-    const char* text = node->text ? node->text : "";
     Instruction* method = JumpTarget(node);
-    if (!method || node->operand != classHash) {
-        method = LookUpMethod(context, className, text);
-        if (!method) {
-            RaiseObjectError("Proc or func \"%s\" not found for class \"%s\"", text, className);
-            AbandonObjectCall(node);
-            return;
-        }
-        if (!IsPrivate(method)) {
-            SetJumpTarget(context->pool, node, method);
-            node->operand = classHash;
-            RequireInstructionExtra(context->pool, node)->flagByte = DropsItsResult(text) && IsFunction(method);
-        }
+    if (!method || node->operand != classHash) [[unlikely]] {
+        method = LookUpObjectMethod(context, node, className, classHash);
+        if (!method) return;
     }
-    if (IsPrivate(method) && object != MemberList) {
-        RaiseObjectError("Proc or func '%s' is not public!", text);
-        AbandonObjectCall(node);
-        return;
-    }
+    if (IsPrivate(method) && object != MemberList) [[unlikely]]
+        return RefusePrivateMethod(node);
     if (StartRunInPlace<Handle_OBJRUN>(method, object)) return;
     ObjectToBind = object;
     RunProcedureIn(context, method);
