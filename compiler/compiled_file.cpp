@@ -49,6 +49,12 @@ constexpr uint16_t kKnownRecordFlags = kRecordNumber | kRecordText | kRecordSeco
                                        kRecordFusedStep | kRecordExtraWord | kRecordFlagByte | kRecordNamespace |
                                        kRecordTarget | kRecordIdentity | kRecordOwnMethodCall;
 
+// The fields in the order a record holds them: a record has few of them, so
+// each group is skipped at once when it has none.
+constexpr uint16_t kRecordLeadFields = kRecordNumber | kRecordText | kRecordSecondText;
+constexpr uint16_t kRecordTailFields = kRecordLinkValue | kRecordFusedStep | kRecordExtraWord | kRecordFlagByte |
+                                       kRecordNamespace | kRecordTarget | kRecordIdentity;
+
 constexpr uint32_t kClassOpcode = 183;         // a class declaration; its name follows in a data record
 constexpr int kDeclarationDataRecords = 6;     // export, library, count, result, UTF-16 flag, call kind
 constexpr const char* kMessageCaption = "Runtime Error";
@@ -605,16 +611,20 @@ public:
         const uint8_t* p = next;
         size_t fixedLeft = FixedSize(flags);
         if (fixedLeft > static_cast<size_t>(end - p)) return false;
-        if (flags & kRecordNumber) Take(p, record.number, fixedLeft);
-        if ((flags & kRecordText) && !TakeText(p, record.text, fixedLeft)) return false;
-        if ((flags & kRecordSecondText) && !TakeText(p, record.secondText, fixedLeft)) return false;
-        if (flags & kRecordLinkValue) Take(p, record.linkBits, fixedLeft);
-        if (flags & kRecordFusedStep) Take(p, record.fusedOpcode, fixedLeft);
-        if (flags & kRecordExtraWord) Take(p, record.extraWord, fixedLeft);
-        if (flags & kRecordFlagByte) Take(p, record.flagByte, fixedLeft);
-        if (flags & kRecordNamespace) Take(p, record.namespaceWord, fixedLeft);
-        if (flags & kRecordTarget) Take(p, record.targetId, fixedLeft);
-        if (flags & kRecordIdentity) Take(p, record.ownId, fixedLeft);
+        if (flags & kRecordLeadFields) {
+            if (flags & kRecordNumber) Take(p, record.number, fixedLeft);
+            if ((flags & kRecordText) && !TakeText(p, record.text, fixedLeft)) return false;
+            if ((flags & kRecordSecondText) && !TakeText(p, record.secondText, fixedLeft)) return false;
+        }
+        if (flags & kRecordTailFields) {
+            if (flags & kRecordLinkValue) Take(p, record.linkBits, fixedLeft);
+            if (flags & kRecordFusedStep) Take(p, record.fusedOpcode, fixedLeft);
+            if (flags & kRecordExtraWord) Take(p, record.extraWord, fixedLeft);
+            if (flags & kRecordFlagByte) Take(p, record.flagByte, fixedLeft);
+            if (flags & kRecordNamespace) Take(p, record.namespaceWord, fixedLeft);
+            if (flags & kRecordTarget) Take(p, record.targetId, fixedLeft);
+            if (flags & kRecordIdentity) Take(p, record.ownId, fixedLeft);
+        }
         next = p;
         return true;
     }
@@ -682,9 +692,8 @@ private:
         if (n > 16) return std::memchr(p, '\0', n) != nullptr;
         if (n >= 8) return HasZeroByte(Load<uint64_t>(p)) || HasZeroByte(Load<uint64_t>(p + n - 8));
         if (n >= 4) return HasZeroByte(Load<uint32_t>(p)) || HasZeroByte(Load<uint32_t>(p + n - 4));
-        for (size_t i = 0; i < n; ++i)
-            if (p[i] == '\0') return true;
-        return false;
+        // The first, middle and last byte are every byte of 1 to 3.
+        return n > 0 && (p[0] == '\0' || p[n / 2] == '\0' || p[n - 1] == '\0');
     }
     template <typename T>
     static T Load(const char* p) {
@@ -779,16 +788,20 @@ public:
         Take(opcode);
         record.opcode = opcode;
         const uint16_t flags = record.flags;
-        if (flags & kRecordNumber) Take(record.number);
-        if (flags & kRecordText) TakeText(record.text);
-        if (flags & kRecordSecondText) TakeText(record.secondText);
-        if (flags & kRecordLinkValue) Take(record.linkBits);
-        if (flags & kRecordFusedStep) Take(record.fusedOpcode);
-        if (flags & kRecordExtraWord) Take(record.extraWord);
-        if (flags & kRecordFlagByte) Take(record.flagByte);
-        if (flags & kRecordNamespace) Take(record.namespaceWord);
-        if (flags & kRecordTarget) Take(record.targetId);
-        if (flags & kRecordIdentity) Take(record.ownId);
+        if (flags & kRecordLeadFields) {
+            if (flags & kRecordNumber) Take(record.number);
+            if (flags & kRecordText) TakeText(record.text);
+            if (flags & kRecordSecondText) TakeText(record.secondText);
+        }
+        if (flags & kRecordTailFields) {
+            if (flags & kRecordLinkValue) Take(record.linkBits);
+            if (flags & kRecordFusedStep) Take(record.fusedOpcode);
+            if (flags & kRecordExtraWord) Take(record.extraWord);
+            if (flags & kRecordFlagByte) Take(record.flagByte);
+            if (flags & kRecordNamespace) Take(record.namespaceWord);
+            if (flags & kRecordTarget) Take(record.targetId);
+            if (flags & kRecordIdentity) Take(record.ownId);
+        }
         return record;
     }
 
@@ -1166,7 +1179,6 @@ private:
     bool BuildNode(const FileRecord& record) {
         uint32_t opcode = record.opcode;
         const uint16_t traits = opcodeTraits[opcode];
-        std::optional<ProcedureHeader> header;
         Handler own;
         double operand = record.number;
         bool hasText = record.Has(kRecordText);
@@ -1175,8 +1187,8 @@ private:
             own = OpcodeHandler(opcode);
         } else {
             if (traits & kStartOpcode) {
-                header = ParseProcedureHeader(record.TextOrEmpty());
-                const bool undefinedStart = header->kind == 0xEA || header->kind == 0xC4;
+                const uint8_t kind = ParseProcedureHeader(record.TextOrEmpty())->kind;
+                const bool undefinedStart = kind == 0xEA || kind == 0xC4;
                 opcode = static_cast<uint32_t>(undefinedStart ? Opcode::STARTPROCUNDEF : Opcode::STARTPROC);
             }
             own = OpcodeHandler(opcode);
@@ -1212,7 +1224,8 @@ private:
             node->secondHandler = own;
             node->handler = FusedStepHandler(record.fusedOpcode);
         }
-        if (record.flagByte || record.Has(kRecordIdentity) || header) {
+        const bool start = traits & kStartOpcode;
+        if (record.flagByte || record.Has(kRecordIdentity) || start) {
             InstructionExtra* extra = RequireInstructionExtra(context->pool, node);
             if (!extra) return false;
             extra->flagByte = record.flagByte;
@@ -1222,7 +1235,8 @@ private:
         if (record.Has(kRecordTarget)) Jump(node, record.targetId);
         if (traits & kByNameOpcode) linkedByName.push_back(node);
         ++nodeCount;
-        if (header) return StartProcedure(node, *header, record.namespaceWord);
+        // The survey found every start's header sound.
+        if (start) return StartProcedure(node, *ParseProcedureHeader(record.TextOrEmpty()), record.namespaceWord);
         return true;
     }
 
