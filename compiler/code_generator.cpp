@@ -8,7 +8,6 @@
 #include <new>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "compiler/control_statements.h"
@@ -30,9 +29,9 @@ namespace {
 
 constexpr int kMaxNativeArguments = 16;
 constexpr uint32_t kClassOpcode = 183;  // a class declaration: base name, then a node with the class name
-const uint32_t kClass2Hash = HashNameConstant("__CLASS2");
-const uint32_t kClass3Hash = HashNameConstant("__CLASS3");
-const uint32_t kSetPushHash = HashNameConstant("__SET_PUSH");
+constexpr uint32_t kClass2Hash = HashNameConstant("__CLASS2");
+constexpr uint32_t kClass3Hash = HashNameConstant("__CLASS3");
+constexpr uint32_t kSetPushHash = HashNameConstant("__SET_PUSH");
 constexpr const char* kStackObject = "STACK";
 constexpr const char* kStackTempObject = "__STACKTEMPOBJECT$";
 
@@ -93,33 +92,31 @@ struct RememberedPush {
 };
 
 bool IsBinaryOperator(uint32_t hash) {
-    static const std::unordered_set<uint32_t> kOperators = [] {
-        std::unordered_set<uint32_t> set;
-        for (const char* name : {"+", "-", "*", "/", "%", "&", "|", "^", "<", ">", ">=", "<=", "==", "<>", ">>", "<<",
-                                 "AND", "OR", "XOR", "MOD", "DIV", "ASL", "ASR", "SHL", "SHR"})
-            set.insert(HashNameConstant(name));
-        return set;
-    }();
-    return kOperators.count(hash) != 0;
+    switch (hash) {
+        case HashNameConstant("+"): case HashNameConstant("-"): case HashNameConstant("*"):
+        case HashNameConstant("/"): case HashNameConstant("%"): case HashNameConstant("&"):
+        case HashNameConstant("|"): case HashNameConstant("^"): case HashNameConstant("<"):
+        case HashNameConstant(">"): case HashNameConstant(">="): case HashNameConstant("<="):
+        case HashNameConstant("=="): case HashNameConstant("<>"): case HashNameConstant(">>"):
+        case HashNameConstant("<<"): case HashNameConstant("AND"): case HashNameConstant("OR"):
+        case HashNameConstant("XOR"): case HashNameConstant("MOD"): case HashNameConstant("DIV"):
+        case HashNameConstant("ASL"): case HashNameConstant("ASR"): case HashNameConstant("SHL"):
+        case HashNameConstant("SHR"): return true;
+        default: return false;
+    }
 }
 
 bool IsUnaryOperator(uint32_t hash) { return hash == HashNameConstant("~") || hash == HashNameConstant("@"); }
 
 bool IsDeclarationKeyword(uint32_t hash) {
-    return hash == KeywordHashes[Keyword::Global] || hash == KeywordHashes[Keyword::Local] ||
-           hash == KeywordHashes[Keyword::ForceGlobal] || hash == KeywordHashes[Keyword::Public] ||
-           hash == KeywordHashes[Keyword::Private];
-}
-
-// The typed form of a compound assignment on a named variable, or None.
-Opcode CompoundAssignOpcode(uint32_t hash) {
-    if (hash == KeywordHashes[Keyword::PlusAssign]) return Opcode::ADDASSIGN2;
-    if (hash == KeywordHashes[Keyword::MinusAssign]) return Opcode::SUBASSIGN2;
-    if (hash == KeywordHashes[Keyword::MultiplyAssign]) return Opcode::MULASSIGN2;
-    if (hash == KeywordHashes[Keyword::OrAssign]) return Opcode::ORASSIGN2;
-    if (hash == KeywordHashes[Keyword::AndAssign]) return Opcode::ANDASSIGN2;
-    if (hash == KeywordHashes[Keyword::XorAssign]) return Opcode::XORASSIGN2;
-    return Opcode::None;
+    switch (hash) {
+        case KeywordHashes[Keyword::Global]:
+        case KeywordHashes[Keyword::Local]:
+        case KeywordHashes[Keyword::ForceGlobal]:
+        case KeywordHashes[Keyword::Public]:
+        case KeywordHashes[Keyword::Private]: return true;
+        default: return false;
+    }
 }
 
 bool CanStartName(unsigned char c) {
@@ -240,41 +237,44 @@ private:
             return Track(token);
         }
         if (IsVariableText(text, length)) return CompileVariable(token);
-        if (hash == KeywordHashes[Keyword::DirectiveNamespace]) return OpenNamespace(token);
-        if (hash == KeywordHashes[Keyword::DirectiveEndNamespace]) return CloseNamespace(token);
-        if (hash == KeywordHashes[Keyword::ScopeSeparator]) return ScopeNextName(token);
+        // Most tokens are none of the words below: a switch sorts them out in a few compares.
+        switch (hash) {
+            case KeywordHashes[Keyword::DirectiveNamespace]: return OpenNamespace(token);
+            case KeywordHashes[Keyword::DirectiveEndNamespace]: return CloseNamespace(token);
+            case KeywordHashes[Keyword::ScopeSeparator]: return ScopeNextName(token);
+            default: break;
+        }
         if (control_.Compile(token)) {
             ForgetPushes();
             return token;
         }
-        if (hash == KeywordHashes[Keyword::Return]) return CompileReturn(token);
-        if (hash == KeywordHashes[Keyword::VarAddr]) {
-            assignTarget_.Forget();
-            emit_.Emit(Opcode::ADDR);
-            return Track(token, StackEffect::Values(1, 1));
+        switch (hash) {
+            case KeywordHashes[Keyword::Return]: return CompileReturn(token);
+            case KeywordHashes[Keyword::VarAddr]:
+                assignTarget_.Forget();
+                emit_.Emit(Opcode::ADDR);
+                return Track(token, StackEffect::Values(1, 1));
+            case KeywordHashes[Keyword::EndDecl]: declarationList_ = false; return token;
+            case KeywordHashes[Keyword::EndDecl2]:
+                declarationList_ = false;
+                emit_.Emit(Opcode::NPARMS);
+                return Track(token, StackEffect::Unknown());
+            case KeywordHashes[Keyword::DirectiveRangeCheck]:
+                context_->rangeCheck = 1;
+                emit_.Emit(Opcode::RANGEMODE);
+                return Track(token, StackEffect::Unknown());
+            case KeywordHashes[Keyword::DirectiveExplicit]:
+                context_->explicitDeclarations = 1;
+                emit_.Emit(Opcode::EXPLICITMODE);
+                return Track(token, StackEffect::Unknown());
+            case KeywordHashes[Keyword::DirectiveDeclare]:
+            case KeywordHashes[Keyword::DirectiveDeclareApi]:
+            case KeywordHashes[Keyword::DirectiveCDeclare]:
+            case KeywordHashes[Keyword::DirectiveCDeclareApi]: return CompileDeclare(token);
+            case KeywordHashes[Keyword::DirectiveClass]: return CompileClass(token);
+            case KeywordHashes[Keyword::Noop]: return token;
+            default: break;
         }
-        if (hash == KeywordHashes[Keyword::EndDecl]) {
-            declarationList_ = false;
-            return token;
-        }
-        if (hash == KeywordHashes[Keyword::EndDecl2]) {
-            declarationList_ = false;
-            emit_.Emit(Opcode::NPARMS);
-            return Track(token, StackEffect::Unknown());
-        }
-        if (hash == KeywordHashes[Keyword::DirectiveRangeCheck]) {
-            context_->rangeCheck = 1;
-            emit_.Emit(Opcode::RANGEMODE);
-            return Track(token, StackEffect::Unknown());
-        }
-        if (hash == KeywordHashes[Keyword::DirectiveExplicit]) {
-            context_->explicitDeclarations = 1;
-            emit_.Emit(Opcode::EXPLICITMODE);
-            return Track(token, StackEffect::Unknown());
-        }
-        if (IsDeclareDirective(hash)) return CompileDeclare(token);
-        if (hash == KeywordHashes[Keyword::DirectiveClass]) return CompileClass(token);
-        if (hash == KeywordHashes[Keyword::Noop]) return token;
         if (first == '.') {
             emit_.Emit(Opcode::RUNFILE, text + 1);
             return Track(token, StackEffect::Unknown());
@@ -298,8 +298,9 @@ private:
     // Notes what the node just emitted for the token does to the stack.
     TokenNode* Track(TokenNode* token, StackEffect effect = StackEffect::Values(0, 1)) {
         ++serial_;
-        assignTarget_.Apply(effect);
-        plainPush_.Apply(effect);
+        // Mostly nothing is remembered: no call then.
+        if (assignTarget_.node) assignTarget_.Apply(effect);
+        if (plainPush_.node) plainPush_.Apply(effect);
         return token;
     }
 
@@ -369,12 +370,6 @@ private:
         const char* header = procedure ? procedure->text : fileName_;
         emit_.Emit(Opcode::RETURN, header);
         return Track(token, StackEffect::Unknown());
-    }
-
-    static bool IsDeclareDirective(uint32_t hash) {
-        return hash == KeywordHashes[Keyword::DirectiveDeclare] || hash == KeywordHashes[Keyword::DirectiveDeclareApi] ||
-               hash == KeywordHashes[Keyword::DirectiveCDeclare] ||
-               hash == KeywordHashes[Keyword::DirectiveCDeclareApi];
     }
 
     // #DECLARE name entry library count result: a group of seven data nodes
@@ -675,9 +670,12 @@ private:
     }
 
     static StackEffect BuiltinEffect(uint32_t hash, const FunctionRecord& record) {
-        if (hash == KeywordHashes[Keyword::SaveSp]) return StackEffect::Frames(1);
-        if (hash == KeywordHashes[Keyword::SaveSp2]) return StackEffect::Frames(2);
-        if (hash == kSetPushHash) return StackEffect::Values(0, 0);
+        switch (hash) {
+            case KeywordHashes[Keyword::SaveSp]: return StackEffect::Frames(1);
+            case KeywordHashes[Keyword::SaveSp2]: return StackEffect::Frames(2);
+            case kSetPushHash: return StackEffect::Values(0, 0);
+            default: break;
+        }
         if (IsBinaryOperator(hash)) return StackEffect::Values(2, 1);
         if (IsUnaryOperator(hash)) return StackEffect::Values(1, 1);
         if (record.anyArity && record.argumentFrame) return StackEffect::CloseFrame(record.returnsValue);
@@ -690,22 +688,31 @@ private:
     // variable pushed just for them: the push goes, the node names the
     // variable. Returns false when the generic built-in is to be called.
     bool CompileNamedForm(uint32_t hash) {
-        if (hash == KeywordHashes[Keyword::Assign])
-            return assignTarget_.HasOperands(1) && TakeOver(assignTarget_, plainPush_, Opcode::ASSIGN2, false);
-        Opcode opcode = CompoundAssignOpcode(hash);
+        Opcode opcode = Opcode::None;
         int operands = 1;
         bool keepsOther = false;
-        if (hash == KeywordHashes[Keyword::Increment]) opcode = Opcode::INC2, operands = 0;
-        if (hash == KeywordHashes[Keyword::Decrement]) opcode = Opcode::DEC2, operands = 0;
-        if (hash == KeywordHashes[Keyword::Increment2]) opcode = Opcode::INC4, operands = 0;
-        if (hash == KeywordHashes[Keyword::Decrement2]) opcode = Opcode::DEC4, operands = 0;
-        if (hash == KeywordHashes[Keyword::Offset1]) opcode = Opcode::OFFSET2_1, keepsOther = true;
-        if (hash == KeywordHashes[Keyword::Offset]) {
-            // The indexes follow a __savesp opened right above the array.
-            const bool indexFrame = plainPush_.node && plainPush_.frames.size() == 1 && plainPush_.frames[0] == 0;
-            return indexFrame && TakeOver(plainPush_, assignTarget_, Opcode::OFFSET2, true);
+        switch (hash) {
+            case KeywordHashes[Keyword::Assign]:
+                return assignTarget_.HasOperands(1) && TakeOver(assignTarget_, plainPush_, Opcode::ASSIGN2, false);
+            case KeywordHashes[Keyword::PlusAssign]: opcode = Opcode::ADDASSIGN2; break;
+            case KeywordHashes[Keyword::MinusAssign]: opcode = Opcode::SUBASSIGN2; break;
+            case KeywordHashes[Keyword::MultiplyAssign]: opcode = Opcode::MULASSIGN2; break;
+            case KeywordHashes[Keyword::OrAssign]: opcode = Opcode::ORASSIGN2; break;
+            case KeywordHashes[Keyword::AndAssign]: opcode = Opcode::ANDASSIGN2; break;
+            case KeywordHashes[Keyword::XorAssign]: opcode = Opcode::XORASSIGN2; break;
+            case KeywordHashes[Keyword::Increment]: opcode = Opcode::INC2, operands = 0; break;
+            case KeywordHashes[Keyword::Decrement]: opcode = Opcode::DEC2, operands = 0; break;
+            case KeywordHashes[Keyword::Increment2]: opcode = Opcode::INC4, operands = 0; break;
+            case KeywordHashes[Keyword::Decrement2]: opcode = Opcode::DEC4, operands = 0; break;
+            case KeywordHashes[Keyword::Offset1]: opcode = Opcode::OFFSET2_1, keepsOther = true; break;
+            case KeywordHashes[Keyword::Offset]: {
+                // The indexes follow a __savesp opened right above the array.
+                const bool indexFrame = plainPush_.node && plainPush_.frames.size() == 1 && plainPush_.frames[0] == 0;
+                return indexFrame && TakeOver(plainPush_, assignTarget_, Opcode::OFFSET2, true);
+            }
+            default: return false;
         }
-        if (opcode == Opcode::None || !plainPush_.HasOperands(operands)) return false;
+        if (!plainPush_.HasOperands(operands)) return false;
         return TakeOver(plainPush_, assignTarget_, opcode, keepsOther);
     }
 

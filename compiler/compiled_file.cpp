@@ -353,11 +353,11 @@ private:
     // the nodes happened to lie in memory. Only nodes that carry one in the
     // file (jump targets) are kept in the map.
     bool NumberNodes() {
-        for (Instruction* node = first; node; node = node->next) order.push_back(node);
         size_t marked = 0;
-        for (size_t i = 0; i < order.size(); ++i) {
-            FetchAhead(i);
-            const InstructionExtra* extra = order[i]->extra;
+        for (Instruction* node = first; node; node = node->next) {
+            order.push_back(node);
+            // The side record mostly lies right after its node: it is read on the way.
+            const InstructionExtra* extra = node->extra;
             if (!extra) continue;
             if (extra->isJumpTarget) ++marked;
             // A target is marked as one when the jump to it is set: a target
@@ -366,10 +366,14 @@ private:
                 unmarkedTargets.Add(target, 0);
         }
         identities.Reserve(marked + unmarkedTargets.Size());
+        numbered.assign(order.size(), 0);
         for (size_t i = 0; i < order.size(); ++i) {
             Instruction* node = order[i];
             const auto identity = static_cast<uint32_t>(i + 1);
-            if (IsNumbered(node)) identities.Add(node, identity);
+            if (IsNumbered(node)) {
+                identities.Add(node, identity);
+                numbered[i] = 1;
+            }
             if (IsDeclaration(node->opcode)) {
                 if (order.size() - i - 1 < kDeclarationDataRecords) return false;
                 for (size_t d = 1; d <= kDeclarationDataRecords; ++d)
@@ -427,6 +431,13 @@ private:
         return traits;
     }
 
+    // What a loaded node of each opcode runs.
+    static std::array<Handler, kOpcodeTableSize> MakeOpcodeHandlers() {
+        std::array<Handler, kOpcodeTableSize> handlers{};
+        for (uint32_t opcode = 0; opcode < handlers.size(); ++opcode) handlers[opcode] = OpcodeHandler(opcode);
+        return handlers;
+    }
+
     // identity: the node's place in the list, counted from 1.
     bool WriteRecord(const Instruction* node, uint32_t identity) {
         const uint32_t opcode = node->opcode;
@@ -435,7 +446,7 @@ private:
         const Handler own = OwnHandler(node);
         if (own == CallOwnMethod) {
             if (!Is(opcode, Opcode::SELFCALL)) return false;
-        } else if (!(traits & kHandlerNotChecked) && own != OpcodeHandler(opcode)) {
+        } else if (!(traits & kHandlerNotChecked) && own != opcodeHandlers[opcode]) {
             // Loading gives every node its opcode's handler; a node running
             // something else would come back changed.
             return false;
@@ -517,7 +528,7 @@ private:
                 }
                 // A call into another program's code is linked by name on load.
             }
-            if (IsNumbered(node)) {
+            if (numbered[identity - 1]) {
                 flags |= kRecordIdentity;
                 at = Put(at, identity);
             }
@@ -546,7 +557,9 @@ private:
     int32_t nodeCount = 0;
     NodeNumbers identities;
     NodeNumbers unmarkedTargets;  // nodes some node jumps to without the target mark (numbered 0 here)
+    std::vector<uint8_t> numbered;  // by list place: whether the node carries its identity
     const std::array<uint8_t, kOpcodeTableSize> opcodeTraits = MakeOpcodeTraits();
+    const std::array<Handler, kOpcodeTableSize> opcodeHandlers = MakeOpcodeHandlers();
     std::unordered_map<Handler, uint32_t> builtinHashes;
 };
 

@@ -408,5 +408,43 @@ TEST_F(MethodTest, RepeatedMethodCallsKeepOrDropTheirResults) {
     }
 }
 
+// The argument frames open where the caller records them.
+void RecordFrames() { Recorded.push_back(CurrentContext->argumentFrame.count); }
+
+// Every method call closes the frames its call form opened, whether it runs
+// the general way (the first call, with no cached frame yet) or in place on
+// a cached one, as a procedure, a function kept or a function dropped.
+TEST_F(MethodTest, MethodCallsCloseTheFramesTheirCallFormOpened) {
+    Method("STORE(0,1)", false);
+    Emit(Opcode::PARMSPUSHVAR, Handle_PARMSPUSHVAR, "K$");
+    EndProc();
+    Method("ECHO(1,1)", true);
+    Emit(Opcode::PARMSPUSHVAR, Handle_PARMSPUSHVAR, "K$");
+    Emit(Opcode::SAVESP, Builtin___savesp);
+    PushVar("K$");
+    Emit(Opcode::RETURN, Handle_RETURN);
+    EndProc();
+    NewShape("S$");
+    Instruction* main = StartProc("MAIN", false);
+    Call(RecordFrames);
+    for (double k : {1.0, 2.0, 3.0}) {
+        ObjectCall("S$", "STORE(0,1)", 0, {k});
+        Call(RecordFrames);
+        ObjectCall("S$", "ECHO(1,1)", 1, {k});
+        Call(RecordTop);
+        Call(RecordFrames);
+        ObjectCall("S$", "ECHO(1,0)", 0, {k});
+        Call(RecordFrames);
+    }
+    EndProc();
+    Recorded.clear();
+    RunMain(main);
+    ASSERT_FALSE(Recorded.empty());
+    const double open = Recorded.front();
+    EXPECT_EQ(Recorded, (std::vector<double>{open, open, 1, open, open, open, 2, open, open, open, 3, open, open}));
+    EXPECT_EQ(ErrorText(), "");
+    EXPECT_EQ(CountStackEntries(context->stackTop), 1);
+}
+
 }  // namespace
 }  // namespace qob::testing

@@ -329,6 +329,28 @@ TEST_F(VmTest, WhileWithContinueAndBreak) {
     EXPECT_EQ(context->callDepth, 0);
 }
 
+// The machine goes on after the node a handler leaves it at: after the jump's
+// target, and after the running node itself when that is the target.
+TEST_F(VmTest, RunGoesOnAfterTheNodeAJumpLeavesItAt) {
+    Instruction* main = StartProc("MAIN", false);
+    PushInt(1);
+    Call(RecordTop);
+    Instruction* toItself = Branch(nullptr);
+    Target(toItself, toItself);
+    PushInt(2);
+    Call(RecordTop);
+    PushInt(4);
+    Instruction* forward = Branch(nullptr);
+    PushInt(3);
+    Call(RecordTop);
+    Instruction* landing = PushInt(30);
+    Target(forward, landing);
+    Call(RecordTop);
+    EndProc();
+    RunMain(main);
+    EXPECT_EQ(Recorded, (std::vector<double>{1, 2, 4}));
+}
+
 // A built-in that leaves a temporary block to the current depth, as a text
 // result does, and records how many temporaries the context holds.
 void MakeTemporary() {
