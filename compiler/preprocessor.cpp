@@ -4,7 +4,7 @@
 #include "compiler/preprocessor.h"
 
 #include <array>
-
+#include <bit>
 #include <filesystem>
 #include <optional>
 
@@ -83,11 +83,17 @@ std::string WithTrailingSeparator(std::string directory) {
     return directory;
 }
 
-// The low bytes of the hashes of every word the directive handling looks
-// for (directives, conditionals, and the ELSE and IF that ELSE IF joins): a
-// token whose hash has none of them is none of these words.
-constexpr std::array<bool, 256> kDirectiveHashBytes = [] {
-    std::array<bool, 256> bytes{};
+// The low 16 bits of the hashes of every word the directive handling looks
+// for (directives, conditionals, and the ELSE and IF that ELSE IF joins), as
+// a table of bits: a token whose hash has none of them is none of these words.
+struct DirectiveHashBits {
+    std::array<uint64_t, 1024> words{};
+    [[nodiscard]] constexpr bool Has(uint32_t hash) const {
+        return (words[(hash >> 6) & 1023] >> (hash & 63)) & 1;
+    }
+};
+constexpr DirectiveHashBits kDirectiveHashBits = [] {
+    DirectiveHashBits bits;
     for (Keyword keyword :
          {Keyword::DirectiveDeasm, Keyword::DirectiveIfdef, Keyword::DirectiveIfndef, Keyword::DirectiveElseIf,
           Keyword::DirectiveElse, Keyword::DirectiveEndIf, Keyword::Else, Keyword::If, Keyword::DirectiveDefine,
@@ -96,9 +102,11 @@ constexpr std::array<bool, 256> kDirectiveHashBytes = [] {
           Keyword::DirectiveGlobals, Keyword::DirectiveLocals, Keyword::DirectiveLibrary, Keyword::DirectiveNoQoc,
           Keyword::DirectiveUndef, Keyword::DirectiveInclude, Keyword::DirectiveNamespace,
           Keyword::DirectiveEndNamespace, Keyword::DirectiveImport, Keyword::DirectiveDeclare,
-          Keyword::DirectiveDeclareApi, Keyword::DirectiveCDeclare, Keyword::DirectiveCDeclareApi})
-        bytes[KeywordHashes[keyword] & 0xFF] = true;
-    return bytes;
+          Keyword::DirectiveDeclareApi, Keyword::DirectiveCDeclare, Keyword::DirectiveCDeclareApi}) {
+        const uint32_t hash = KeywordHashes[keyword];
+        bits.words[(hash >> 6) & 1023] |= uint64_t{1} << (hash & 63);
+    }
+    return bits;
 }();
 
 // One call of PreprocessFile: the reader of one text with its own line
@@ -139,6 +147,7 @@ private:
     // The same for a text whose hash is known.
     void AppendHashed(std::string_view text, uint32_t hash, const ScannedToken& at);
 
+    [[nodiscard]] bool IsPlainToken(const ScannedToken& token) const;
     void HandleToken(const ScannedToken& token);
     void ReportScanError(const ScannedToken& token);
     void HandleImmediate(const ScannedToken& token);
@@ -161,7 +170,9 @@ private:
     void Include(std::string_view operand, const ScannedToken& at);
     [[nodiscard]] std::vector<std::string> IncludeCandidates(const std::string& name) const;
 
-    PreprocessorState& state_ = gState;
+    // The process-wide state, named as a constant so that its fields are
+    // addressed directly rather than through a stored reference.
+    static constexpr PreprocessorState& state_ = gState;
     std::string_view text_;
     Tokenizer scanner_;
     TokenNode* cursor_;
@@ -201,8 +212,22 @@ TokenNode* SourceRun::Run() {
             if (position >= nextReport)
                 nextReport = gHooks.showProgressPosition(nullptr, position, static_cast<int32_t>(scanner_.Length()));
         }
-        const ScannedToken token = scanner_.Next(CurrentScanMode());
+        // Without a directive waiting for its operand, and outside assembler
+        // source, every mode switch is off. A line end then means nothing
+        // unless an ELSE waits for an IF on its line or a conditional for its
+        // name; the scanner passes it over while no progress report falls due
+        // on the way (a loader program sees every report).
+        ScanMode plainMode;
+        const bool plain = !state_.assemblerMode && !IsDirectivePending();
+        if (plain && !elseSeen_ && !state_.expectConditionalName)
+            plainMode.passLineEndsBefore =
+                !reporting ? SIZE_MAX : nextReport > 0 ? static_cast<size_t>(nextReport) : 0;
+        const ScannedToken token = scanner_.Next(plain ? plainMode : CurrentScanMode());
         if (token.kind == ScannedKind::End) break;
+        if (plain && IsPlainToken(token)) {
+            if (IsActive() && !token.text.empty()) AppendHashed(token.text, token.hash, token);
+            continue;
+        }
         HandleToken(token);
     }
     // The end of a text is the end of its last line (an expansion's value
@@ -244,7 +269,7 @@ ScanMode SourceRun::CurrentScanMode() const {
     const bool collecting = state_.defineState == DefineState::CollectingValue;
     mode.keepCase = collecting || state_.declareState == 3;  // 3: the export name keeps its case
     mode.keepWritten = collecting;
-    mode.bareOperand = state_.pendingInclude || state_.pendingImport;
+    mode.bareOperand = state_.pending.include || state_.pending.import;
     mode.bareBraces = state_.defineState == DefineState::NameAwaited;
     mode.assembler = state_.assemblerMode;
     return mode;
@@ -267,6 +292,21 @@ void SourceRun::AppendHashed(std::string_view text, uint32_t hash, const Scanned
     EmitHashedToken(cursor_, text, hash, internedFile_, line, column);
 }
 
+// Whether HandleToken would do no more than append the token (asked while no
+// directive waits for its operand, outside assembler source): no scan error,
+// no conditional waiting for its name, no directive word, no define to
+// expand. Nearly every token is such a one.
+bool SourceRun::IsPlainToken(const ScannedToken& token) const {
+    if (token.error != ScanError::None || state_.expectConditionalName || kDirectiveHashBits.Has(token.hash))
+        return false;
+    switch (token.kind) {
+        case ScannedKind::Word: return token.endsWithSigil || FindDefineByHash(token.hash) < 0;
+        case ScannedKind::Symbol:
+        case ScannedKind::String: return true;
+        default: return false;
+    }
+}
+
 void SourceRun::HandleToken(const ScannedToken& token) {
     if (token.kind == ScannedKind::Invalid) {
         Report("Invalid character '" + std::string(token.written) + "'", nullptr,
@@ -279,9 +319,8 @@ void SourceRun::HandleToken(const ScannedToken& token) {
         return;
     }
     if (token.error != ScanError::None) ReportScanError(token);
-    const uint32_t hash = HashText(token.text);
-    if (token.kind == ScannedKind::Word && ExpandsAsDefine(token, hash)) return;
-    ProcessToken(token, token.text, hash);
+    if (token.kind == ScannedKind::Word && ExpandsAsDefine(token, token.hash)) return;
+    ProcessToken(token, token.text, token.hash);
 }
 
 void SourceRun::ReportScanError(const ScannedToken& token) {
@@ -320,8 +359,8 @@ void SourceRun::HandleImmediate(const ScannedToken& token) {
 // end in "$" or "%". The word itself is never appended.
 bool SourceRun::ExpandsAsDefine(const ScannedToken& token, uint32_t hash) {
     if (token.endsWithSigil || state_.expectConditionalName ||
-        state_.defineState == DefineState::NameAwaited || state_.pendingUndef ||
-        state_.pendingNamespace)
+        state_.defineState == DefineState::NameAwaited || state_.pending.undef ||
+        state_.pending.nameSpace)
         return false;
     const int index = FindDefineByHash(hash);
     if (index < 0) return false;
@@ -365,7 +404,7 @@ void SourceRun::ProcessToken(const ScannedToken& token, std::string_view text, u
     }
     // Nearly every token is no directive word and meets no directive waiting
     // for its operand: it is appended (in an active level) without the tests below.
-    if (!kDirectiveHashBytes[hash & 0xFF] && !IsDirectivePending()) {
+    if (!kDirectiveHashBits.Has(hash) && !IsDirectivePending()) {
         if (IsActive() && !text.empty()) AppendHashed(text, hash, token);
         return;
     }
@@ -388,9 +427,8 @@ void SourceRun::ProcessToken(const ScannedToken& token, std::string_view text, u
 // Whether a directive takes the next token as its operand (a define's name or
 // value, an #UNDEF list, the operand of #INCLUDE, #CODE ...).
 bool SourceRun::IsDirectivePending() const {
-    return state_.defineState != DefineState::Idle || state_.pendingUndef || state_.pendingInclude ||
-           state_.pendingImport || state_.pendingNamespace || state_.pendingLink || state_.pendingIcon ||
-           state_.pendingDebugFile || state_.pendingCode || state_.declareState > 0;
+    return state_.defineState != DefineState::Idle || std::bit_cast<uint64_t>(state_.pending) != 0 ||
+           state_.declareState > 0;
 }
 
 bool SourceRun::HandleConditional(uint32_t hash) {
@@ -449,7 +487,7 @@ void SourceRun::EndLine() {
         else
             FinishDefine();
     }
-    state_.pendingUndef = false;
+    state_.pending.undef = false;
     elseSeen_ = false;
 }
 
@@ -477,13 +515,13 @@ bool SourceRun::HandleDirective(const ScannedToken& token, std::string_view text
         state_.defineContinued = false;
         return true;
     }
-    if (state_.pendingDebugFile) {
-        state_.pendingDebugFile = false;
+    if (state_.pending.debugFile) {
+        state_.pending.debugFile = false;
         if (state_.marks.runtimeLog && gHooks.openDebugLog != nullptr)
             gHooks.openDebugLog(Unquote(text));
         return true;
     }
-    if (hash == KeywordHashes[Keyword::DirectiveDebugFile]) return state_.pendingDebugFile = true;
+    if (hash == KeywordHashes[Keyword::DirectiveDebugFile]) return state_.pending.debugFile = true;
     if (hash == KeywordHashes[Keyword::DirectiveDebugOn] || hash == KeywordHashes[Keyword::DirectiveDebugOff]) {
         state_.marks.runtimeLog = hash == KeywordHashes[Keyword::DirectiveDebugOn];
         if (gHooks.setRuntimeLog != nullptr) gHooks.setRuntimeLog(state_.marks.runtimeLog);
@@ -493,55 +531,55 @@ bool SourceRun::HandleDirective(const ScannedToken& token, std::string_view text
         GetCompileMessageState().warningsEnabled = false;
         return true;
     }
-    if (state_.pendingIcon) {
-        state_.pendingIcon = false;
+    if (state_.pending.icon) {
+        state_.pending.icon = false;
         if (!state_.marks.iconSet) state_.marks.iconFile = Unquote(text);
         state_.marks.iconSet = true;
         return true;
     }
-    if (hash == KeywordHashes[Keyword::DirectiveIcon]) return state_.pendingIcon = true;
-    if (!assembler && state_.pendingCode) {
-        state_.pendingCode = false;
+    if (hash == KeywordHashes[Keyword::DirectiveIcon]) return state_.pending.icon = true;
+    if (!assembler && state_.pending.code) {
+        state_.pending.code = false;
         Append(text, token);
         ApplyCode(Unquote(text));
         return true;
     }
     if (!assembler && hash == KeywordHashes[Keyword::DirectiveCode]) {
         Append(text, token);
-        return state_.pendingCode = true;
+        return state_.pending.code = true;
     }
-    if (state_.pendingLink) {
-        state_.pendingLink = false;
+    if (state_.pending.link) {
+        state_.pending.link = false;
         SetLinkOption(text);
         return true;
     }
-    if (hash == KeywordHashes[Keyword::DirectiveLink]) return state_.pendingLink = true;
+    if (hash == KeywordHashes[Keyword::DirectiveLink]) return state_.pending.link = true;
     if (!assembler && (hash == KeywordHashes[Keyword::DirectiveGlobals] || hash == KeywordHashes[Keyword::DirectiveLocals])) {
         SetDefineGlobalMark(hash == KeywordHashes[Keyword::DirectiveGlobals]);
         return true;
     }
     if (!assembler && hash == KeywordHashes[Keyword::DirectiveLibrary]) return state_.marks.library = true;
     if (!assembler && hash == KeywordHashes[Keyword::DirectiveNoQoc]) return state_.marks.noCompiledFile = true;
-    if (state_.pendingUndef) {
+    if (state_.pending.undef) {
         RemoveDefine(FindDefineByHash(hash));
         return true;
     }
-    if (hash == KeywordHashes[Keyword::DirectiveUndef]) return state_.pendingUndef = true;
-    if (state_.pendingInclude) {
-        state_.pendingInclude = false;
+    if (hash == KeywordHashes[Keyword::DirectiveUndef]) return state_.pending.undef = true;
+    if (state_.pending.include) {
+        state_.pending.include = false;
         Include(text, token);
         return true;
     }
-    if (hash == KeywordHashes[Keyword::DirectiveInclude]) return state_.pendingInclude = true;
-    if (state_.pendingNamespace) {
-        state_.pendingNamespace = false;
+    if (hash == KeywordHashes[Keyword::DirectiveInclude]) return state_.pending.include = true;
+    if (state_.pending.nameSpace) {
+        state_.pending.nameSpace = false;
         Append(text, token);
         PushNamespace(hash);
         return true;
     }
     if (hash == KeywordHashes[Keyword::DirectiveNamespace]) {
         Append(text, token);
-        return state_.pendingNamespace = true;
+        return state_.pending.nameSpace = true;
     }
     if (hash == KeywordHashes[Keyword::DirectiveEndNamespace]) {
         Append(text, token);
@@ -549,12 +587,12 @@ bool SourceRun::HandleDirective(const ScannedToken& token, std::string_view text
         return true;
     }
     if (assembler) return false;
-    if (state_.pendingImport) {
-        state_.pendingImport = false;
+    if (state_.pending.import) {
+        state_.pending.import = false;
         ImportTypeLibrary(CurrentFileName(), text);
         return true;
     }
-    if (hash == KeywordHashes[Keyword::DirectiveImport]) return state_.pendingImport = true;
+    if (hash == KeywordHashes[Keyword::DirectiveImport]) return state_.pending.import = true;
     if (state_.declareState > 0) {
         TakeDeclareOperand(text);
         return true;

@@ -71,6 +71,20 @@ struct IncludedFile {
     uint32_t namespaceWord;  // namespace at its first inclusion
 };
 
+// The directives that wait for their operand. Eight flags in eight bytes,
+// so that "none waits" is one test on every token.
+struct PendingOperands {
+    bool undef = false;  // until the end of the line
+    bool include = false;
+    bool import = false;
+    bool nameSpace = false;
+    bool link = false;
+    bool icon = false;
+    bool debugFile = false;
+    bool code = false;
+};
+static_assert(sizeof(PendingOperands) == 8);
+
 // Process-wide state shared by every PreprocessFile call of a compilation.
 struct PreprocessorState {
     std::array<ConditionalLevel, kMaxConditionalDepth> levels{};
@@ -84,14 +98,7 @@ struct PreprocessorState {
     bool defineContinued = false;  // a lone "\" carries the value over one line end
     int lastDefineIndex = -1;
 
-    bool pendingUndef = false;  // until the end of the line
-    bool pendingInclude = false;
-    bool pendingImport = false;
-    bool pendingNamespace = false;
-    bool pendingLink = false;
-    bool pendingIcon = false;
-    bool pendingDebugFile = false;
-    bool pendingCode = false;
+    PendingOperands pending;
 
     int declareState = 0;  // 0 idle, 1..5: name, library, export name, count, result awaited
     uint32_t declareDirective = 0;

@@ -52,6 +52,26 @@ public:
         return block;
     }
 
+    // A block of bytes (at most kLargestPooled) from a free list or the
+    // current chunk; null when only the heap can give one.
+    void* TakeReady(size_t bytes) {
+        FreeList& list = free_[bytes / kGrain];
+        void* block = list.first;
+        if (block != nullptr) {
+            QOB_UNPOISON(block, bytes);
+            list.first = list.first->next;
+            if (list.first == nullptr) list.last = nullptr;
+        } else if (bytes <= static_cast<size_t>(chunkEnd_ - chunkNext_)) {
+            block = chunkNext_;
+            chunkNext_ += bytes;
+            QOB_UNPOISON(block, bytes);
+        } else {
+            return nullptr;
+        }
+        ++live_;
+        return block;
+    }
+
     void Release(void* block, size_t bytes) {
         if (bytes > kLargestPooled) {
             std::free(block);
@@ -130,15 +150,41 @@ TokenStore gStore;
 
 char* InlineText(TokenNode* node) { return reinterpret_cast<char*>(node + 1); }
 
-TokenNode* NewNode(std::string_view text) {
-    const size_t bytes = TokenStore::BlockBytes(sizeof(TokenNode) + text.size() + 1);
-    void* block = gStore.Allocate(bytes);
-    auto* node = new (block) TokenNode{};
-    node->storeBytes = static_cast<uint32_t>(bytes);
-    node->text = InlineText(node);
-    std::memcpy(node->text, text.data(), text.size());
-    node->text[text.size()] = '\0';
-    return node;
+// Texts up to this long are copied in place by CopyShortText.
+constexpr size_t kShortText = 16;
+
+// Copies a token's text (most are a few characters) without a library call:
+// at most kShortText bytes, in overlapping pieces that read and write only
+// the count bytes.
+inline void CopyShortText(char* to, const char* from, size_t count) {
+    if (count >= 8) {
+        std::memcpy(to, from, 8);
+        std::memcpy(to + count - 8, from + count - 8, 8);
+    } else if (count >= 4) {
+        std::memcpy(to, from, 4);
+        std::memcpy(to + count - 4, from + count - 4, 4);
+    } else if (count > 0) {
+        to[0] = from[0];
+        to[count / 2] = from[count / 2];
+        to[count - 1] = from[count - 1];
+    }
+}
+
+size_t NodeBytes(std::string_view text) { return TokenStore::BlockBytes(sizeof(TokenNode) + text.size() + 1); }
+
+// Makes the node in its block (NodeBytes long) with its text right after it;
+// the links are the caller's to set.
+inline TokenNode* FillNode(void* block, size_t bytes, std::string_view text, uint32_t hash, const char* file,
+                           int line, int column) {
+    char* copy = static_cast<char*>(block) + sizeof(TokenNode);
+    if (text.size() <= kShortText)
+        CopyShortText(copy, text.data(), text.size());
+    else
+        std::memcpy(copy, text.data(), text.size());
+    copy[text.size()] = '\0';
+    // 16 bits: longer lines stop counting.
+    const auto column16 = static_cast<uint16_t>(std::clamp(column, 0, 0xFFFF));
+    return new (block) TokenNode{copy, hash, static_cast<uint32_t>(bytes), file, line, column16, 0, nullptr, nullptr};
 }
 
 void FreeNode(TokenNode* node) {
@@ -191,16 +237,10 @@ void EmitInternedToken(TokenNode*& cursor, std::string_view text, const char* in
     EmitHashedToken(cursor, text, HashName(text.data(), text.size()), internedFile, line, column);
 }
 
-void EmitHashedToken(TokenNode*& cursor, std::string_view text, uint32_t hash, const char* internedFile, int line,
-                     int column) {
-    if (gTokenOutputSuspended) return;
-    // Stages copy a node with the hash it carries: it must be its text's.
-    assert(hash == HashName(text.data(), text.size()));
-    TokenNode* node = NewNode(text);
-    node->hash = hash;
-    node->file = internedFile;
-    node->line = line;
-    node->column = static_cast<uint16_t>(std::clamp(column, 0, 0xFFFF));  // 16 bits: longer lines stop counting
+namespace {
+
+// Links node directly after cursor (null: a new list) and moves cursor to it.
+inline void LinkAfter(TokenNode*& cursor, TokenNode* node) {
     node->previous = cursor;
     if (cursor == nullptr) {
         gKnown = {node, node, 1};
@@ -219,6 +259,30 @@ void EmitHashedToken(TokenNode*& cursor, std::string_view text, uint32_t hash, c
         }
     }
     cursor = node;
+}
+
+// EmitHashedToken for a long text or when the store must turn to the heap.
+// Kept apart so that the usual way calls nothing and saves no registers.
+[[gnu::noinline]] void EmitWithAllocation(TokenNode*& cursor, std::string_view text, uint32_t hash,
+                                          const char* internedFile, int line, int column) {
+    const size_t bytes = NodeBytes(text);
+    LinkAfter(cursor, FillNode(gStore.Allocate(bytes), bytes, text, hash, internedFile, line, column));
+}
+
+}  // namespace
+
+void EmitHashedToken(TokenNode*& cursor, std::string_view text, uint32_t hash, const char* internedFile, int line,
+                     int column) {
+    if (gTokenOutputSuspended) return;
+    // Stages copy a node with the hash it carries: it must be its text's.
+    assert(hash == HashName(text.data(), text.size()));
+    const size_t bytes = NodeBytes(text);
+    void* block = text.size() <= kShortText ? gStore.TakeReady(bytes) : nullptr;
+    if (block == nullptr) {
+        EmitWithAllocation(cursor, text, hash, internedFile, line, column);
+        return;
+    }
+    LinkAfter(cursor, FillNode(block, bytes, text, hash, internedFile, line, column));
 }
 
 void SetTokenText(TokenNode* node, std::string_view text) {

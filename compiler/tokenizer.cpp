@@ -1,9 +1,12 @@
 // compiler/tokenizer.cpp
-// Token formation by the first character; strings, escapes, numbers,
-// character codes, comments and line ends.
+// The scanner's character tables and its token forms past words and
+// separators: operators, numbers, strings, escapes, character codes, comments.
 #include "compiler/tokenizer.h"
 
+#include <array>
+
 #include "platform/c_library.h"
+#include "runtime/hash.h"
 #include "runtime/number_text.h"
 
 namespace qob {
@@ -52,9 +55,44 @@ constexpr CharSet kRunOfBars = MakeCharSet("^|&=");
 constexpr CharSet kRunOfAts = MakeCharSet("@");
 constexpr CharSet kNumberLetters = MakeCharSet("XABCDEFxabcdef");
 
-constexpr bool IsWordChar(char c) { return kWordChars.Has(c); }
+}  // namespace
+
+constinit const std::array<Tokenizer::Lead, 256> Tokenizer::kLeads = [] {
+    std::array<Lead, 256> leads{};
+    for (int c = 0; c < 256; ++c)
+        if (kWordChars.has[c]) leads[static_cast<size_t>(c)] = Lead::Word;
+    for (int c = 0; c < 256; ++c)
+        if (kOperatorStarts.has[c]) leads[static_cast<size_t>(c)] = Lead::Operator;
+    for (int c = 0; c < 256; ++c)
+        if (kSeparators.has[c]) leads[static_cast<size_t>(c)] = Lead::Separator;
+    for (char c = '0'; c <= '9'; ++c) leads[static_cast<unsigned char>(c)] = Lead::Digit;
+    leads[' '] = leads['\t'] = leads[0] = Lead::Blank;
+    leads['\r'] = leads['\n'] = Lead::LineEnd;
+    leads['/'] = Lead::Slash;
+    leads['!'] = Lead::Bang;
+    leads[':'] = Lead::Colon;
+    leads['#'] = Lead::Hash;
+    leads['"'] = Lead::Quote;
+    leads['{'] = Lead::Brace;
+    leads['\''] = Lead::SingleQuote;
+    leads['&'] = Lead::Ampersand;
+    return leads;
+}();
+
+namespace {
+
+constexpr std::array<unsigned char, 256> MakeWordFold(bool raise) {
+    std::array<unsigned char, 256> fold{};
+    for (int c = 0; c < 256; ++c)
+        if (kWordChars.has[c])
+            fold[static_cast<size_t>(c)] = static_cast<unsigned char>(raise ? ToUpper(static_cast<char>(c)) : c);
+    return fold;
+}
 
 }  // namespace
+
+constinit const std::array<unsigned char, 256> Tokenizer::kWordRaised = MakeWordFold(true);
+constinit const std::array<unsigned char, 256> Tokenizer::kWordAsWritten = MakeWordFold(false);
 
 Tokenizer::Tokenizer(std::string_view source) : source_(source) {
     // Room for the longest token (the whole text plus added quotes), so
@@ -64,17 +102,6 @@ Tokenizer::Tokenizer(std::string_view source) : source_(source) {
 
 bool Tokenizer::IsLineEndAt(size_t position) const {
     return source_[position] == '\r' || source_[position] == '\n';
-}
-
-// CR LF, LF and CR each end one line.
-void Tokenizer::PassLineEnd() {
-    if (source_[position_] == '\r' && position_ + 1 < source_.size() &&
-        source_[position_ + 1] == '\n')
-        position_ += 2;
-    else
-        position_ += 1;
-    ++line_;
-    lineStart_ = position_;
 }
 
 void Tokenizer::SkipLineComment() {
@@ -97,82 +124,16 @@ void Tokenizer::SkipBlockComment() {
     }
 }
 
-ScannedToken Tokenizer::Next(const ScanMode& mode) {
-    const size_t length = source_.size();
-    while (position_ < length) {
-        const char c = source_[position_];
-        if (c == ' ' || c == '\t' || c == '\0') {
-            ++position_;
-        } else if (c == '/' && position_ + 1 < length && source_[position_ + 1] == '/') {
-            SkipLineComment();
-        } else if (c == '/' && position_ + 1 < length && source_[position_ + 1] == '*') {
-            SkipBlockComment();
-        } else {
-            break;
-        }
-    }
+// The word from start to the scan position, raised to capitals, as the token's text.
+void Tokenizer::RaiseWord(size_t start) {
+    buffer_.assign(source_.substr(start, position_ - start));
+    for (char& c : buffer_) c = ToUpper(c);
+}
 
-    ScannedToken token;
-    token.start = position_;
-    token.line = line_;
-    token.column = static_cast<int>(position_ - lineStart_ + 1);
-    if (position_ >= length) return token;
-
-    buffer_.clear();
-    const char c = source_[position_];
-    const char next = position_ + 1 < length ? source_[position_ + 1] : '\0';
-    token.kind = ScannedKind::Symbol;
-    bool asWritten = false;  // the text is the source characters themselves: no copy is formed
-    if (IsLineEndAt(position_)) {
-        PassLineEnd();
-        token.kind = ScannedKind::LineEnd;
-    } else if (mode.assembler && (c == ':' || c == '!')) {
-        buffer_ += c;
-        ++position_;
-        while (position_ < length && IsLabelChar(source_[position_])) buffer_ += source_[position_++];
-    } else if (kOperatorStarts.Has(c)) {
-        asWritten = ScanOperator(mode, token.error);
-    } else if (kSeparators.Has(c)) {
-        ++position_;
-        asWritten = true;
-    } else if (c == ':') {
-        position_ += next == ':' ? 2 : 1;
-        asWritten = true;
-    } else if (IsDigit(c)) {
-        ScanNumber();
-        asWritten = true;
-    } else if (c == '#' && IsDigit(next)) {
-        ScanCharCodes();
-        token.kind = ScannedKind::CharCodes;
-    } else if (c == '"') {
-        token.error = ScanString(mode);
-        token.kind = ScannedKind::String;
-    } else if (c == '{') {
-        token.error = ScanBraceString(mode);
-        token.kind = ScannedKind::String;
-    } else if (c == '\'') {
-        token.kind = ScanSingleQuote(token.error);
-    } else if (c == '&' && next == '=') {
-        buffer_ = "&=";
-        position_ += 2;
-    } else if (IsWordChar(c)) {
-        asWritten = !ScanWord(mode);
-        token.kind = ScannedKind::Word;
-        const char last = source_[position_ - 1];
-        token.endsWithSigil = last == '$' || last == '%';
-    } else {
-        buffer_ += c;
-        ++position_;
-        token.kind = ScannedKind::Invalid;
-    }
-
-    token.written = source_.substr(token.start, position_ - token.start);
-    // Only the string forms can hold a zero byte (from the source or a "\0").
-    std::string_view text = asWritten ? token.written : std::string_view(buffer_);
-    const bool stringForm = token.kind == ScannedKind::String || token.kind == ScannedKind::CharCodes ||
-                            token.kind == ScannedKind::EvalString;
-    token.text = stringForm ? text.substr(0, text.find('\0')) : text;
-    return token;
+// In assembler source ":" and "!" start a label of letters, digits and "_".
+void Tokenizer::ScanLabel() {
+    buffer_.assign(1, source_[position_++]);
+    while (position_ < source_.size() && IsLabelChar(source_[position_])) buffer_ += source_[position_++];
 }
 
 bool Tokenizer::ScanOperator(const ScanMode& mode, ScanError& error) {
@@ -200,21 +161,6 @@ bool Tokenizer::SkipRun(const ScannerCharSet& set) {
     return true;
 }
 
-// A word takes word characters and ends after the first "$" or "%". Only a
-// word with small letters to raise is copied (into buffer_): true then.
-bool Tokenizer::ScanWord(const ScanMode& mode) {
-    const size_t length = source_.size();
-    const size_t start = position_;
-    bool small = false;
-    for (; position_ < length && IsWordChar(source_[position_]); ++position_)
-        small |= source_[position_] >= 'a' && source_[position_] <= 'z';
-    if (position_ < length && (source_[position_] == '$' || source_[position_] == '%')) ++position_;
-    if (mode.keepCase || !small) return false;
-    buffer_.append(source_.substr(start, position_ - start));
-    for (char& c : buffer_) c = ToUpper(c);
-    return true;
-}
-
 // Digits, ".", hexadecimal letters and "x", and a sign right after an
 // exponent "e". Once the number starts with 0x, E is a digit and no sign
 // joins it (0x1E-5 is 0x1E, -, 5).
@@ -236,7 +182,7 @@ void Tokenizer::ScanNumber() {
 // double-quoted string.
 void Tokenizer::ScanCharCodes() {
     const size_t length = source_.size();
-    buffer_ += '"';
+    buffer_.assign(1, '"');
     ++position_;
     for (;;) {
         number_.clear();
@@ -278,6 +224,7 @@ void Tokenizer::ScanEscape(size_t& at) {
 ScanError Tokenizer::ScanString(const ScanMode& mode) {
     const size_t length = source_.size();
     const bool bare = mode.bareOperand && !mode.keepWritten;
+    buffer_.clear();
     if (!bare) buffer_ += '"';
     ++position_;
     ScanError error = ScanError::MissingQuote;
@@ -315,6 +262,7 @@ ScanError Tokenizer::ScanBraceString(const ScanMode& mode) {
     const bool bare = !mode.keepWritten && (mode.bareOperand || mode.bareBraces);
     const char open = mode.keepWritten ? '{' : '"';
     const char close = mode.keepWritten ? '}' : '"';
+    buffer_.clear();
     if (!bare) buffer_ += open;
     ++position_;
     int depth = 1;
@@ -349,7 +297,7 @@ ScannedKind Tokenizer::ScanSingleQuote(ScanError& error) {
         position_ += 3;
         return ScannedKind::Symbol;
     }
-    buffer_ += '"';
+    buffer_.assign(1, '"');
     ++position_;
     error = ScanError::MissingSingleQuote;
     while (position_ < length) {

@@ -38,20 +38,42 @@ public:
         uint64_t bits = pending;
         int count = pendingBits;
         size_t i = 0;
-        // Codes of at most 16 bits: a table of the codes of every two bytes
-        // (at most 32 bits) halves the steps; it pays for itself on long inputs.
-        if (input.size() >= kPairTableWorth && MaxLength(lengths) <= 16) {
+        // Long inputs: a table of the codes of every two bytes halves the
+        // steps (it pays for itself there), and while the output has room
+        // for all that eight bytes can make, the words are stored without a
+        // test each. Two codes of more than 32 bits together are marked by
+        // length 0 in the table and go one at a time; no byte of the input
+        // has a code of length 0.
+        if (input.size() >= kPairTableWorth && !full) {
+            // Indexed by the two bytes as a little-endian load reads them:
+            // the first byte low.
+            static_assert(std::endian::native == std::endian::little, "the first byte of a pair is its low one");
             std::vector<uint32_t> pairCodes(65536);
             std::vector<uint8_t> pairLengths(65536);
             for (unsigned first = 0; first < 256; ++first)
                 for (unsigned second = 0; second < 256; ++second) {
-                    pairCodes[first << 8 | second] = codes[first] << lengths[second] | codes[second];
-                    pairLengths[first << 8 | second] = static_cast<uint8_t>(lengths[first] + lengths[second]);
+                    const unsigned length = lengths[first] + lengths[second];
+                    if (length > 32) continue;
+                    pairCodes[second << 8 | first] =
+                        static_cast<uint32_t>(uint64_t{codes[first]} << lengths[second]) | codes[second];
+                    pairLengths[second << 8 | first] = static_cast<uint8_t>(length);
                 }
-            for (; i + 2 <= input.size(); i += 2) {
-                const unsigned pair = unsigned{input[i]} << 8 | input[i + 1];
-                Append(bits, count, pairCodes[pair], pairLengths[pair]);
+            const uint32_t* const pairCode = pairCodes.data();
+            const uint8_t* const pairLength = pairLengths.data();
+            uint8_t* const out = output.data();
+            size_t at = written;
+            constexpr size_t kMostPerEight = 8 * 4;  // eight codes of at most 32 bits
+            for (; i + 8 <= input.size() && output.size() - at >= kMostPerEight; i += 8) {
+                uint64_t eight;
+                std::memcpy(&eight, input.data() + i, sizeof eight);
+                // Written out: a loop over the shifts is not unrolled by an -O2 build.
+                const PairTable table{pairCode, pairLength, codes, lengths};
+                AppendPairWithRoom(bits, count, table, static_cast<unsigned>(eight & 0xFFFF), out, at);
+                AppendPairWithRoom(bits, count, table, static_cast<unsigned>((eight >> 16) & 0xFFFF), out, at);
+                AppendPairWithRoom(bits, count, table, static_cast<unsigned>((eight >> 32) & 0xFFFF), out, at);
+                AppendPairWithRoom(bits, count, table, static_cast<unsigned>(eight >> 48), out, at);
             }
+            written = at;
         }
         for (; i < input.size(); ++i) Append(bits, count, codes[input[i]], lengths[input[i]]);
         pending = bits & ((uint64_t{1} << count) - 1);
@@ -77,12 +99,6 @@ public:
 private:
     static constexpr size_t kPairTableWorth = size_t{1} << 20;
 
-    static int MaxLength(const uint8_t* lengths) {
-        int longest = 0;
-        for (int b = 0; b < 256; ++b) longest = lengths[b] > longest ? lengths[b] : longest;
-        return longest;
-    }
-
     // Adds length (at most 32) bits to the count (under 32) held in bits and
     // stores a word once 32 are there. Bits above the count are left as they
     // are: a word takes only its own 32, and the rest shift out of the top.
@@ -92,6 +108,39 @@ private:
         if (count >= 32) {
             count -= 32;
             PutWord(static_cast<uint32_t>(bits >> count));
+        }
+    }
+
+    struct PairTable {
+        const uint32_t* pairCode;
+        const uint8_t* pairLength;  // 0: the two codes go one at a time
+        const uint32_t* codes;
+        const uint8_t* lengths;
+    };
+
+    [[gnu::always_inline]] static void AppendPairWithRoom(uint64_t& bits, int& count, const PairTable& table,
+                                                          unsigned pair, uint8_t* out, size_t& at) {
+        const int length = table.pairLength[pair];
+        if (length != 0) [[likely]] {
+            AppendWithRoom(bits, count, table.pairCode[pair], length, out, at);
+            return;
+        }
+        const unsigned first = pair & 0xFF;
+        const unsigned second = pair >> 8;
+        AppendWithRoom(bits, count, table.codes[first], table.lengths[first], out, at);
+        AppendWithRoom(bits, count, table.codes[second], table.lengths[second], out, at);
+    }
+
+    // Append for a caller that made sure of room for the word, stored most
+    // significant byte first on this little-endian machine.
+    [[gnu::always_inline]] static void AppendWithRoom(uint64_t& bits, int& count, uint32_t code, int length, uint8_t* out, size_t& at) {
+        bits = (bits << length) | code;
+        count += length;
+        if (count >= 32) {
+            count -= 32;
+            const uint32_t word = __builtin_bswap32(static_cast<uint32_t>(bits >> count));
+            std::memcpy(out + at, &word, sizeof word);
+            at += 4;
         }
     }
 

@@ -435,6 +435,38 @@ TEST_F(IncludeTest, AFileReportsAgainAfterAnIncludedFileReportedItsOwn) {
     EXPECT_EQ(positions[2].second, length);
 }
 
+// Line ends that mean nothing may be passed by the scanner, but a report
+// falls due at the start of every token the window asks for, line ends
+// included: a loader program asks for every one.
+TEST_F(IncludeTest, ReportsFallDueAtEveryPositionTheWindowAsksFor) {
+    static std::vector<int> positions;
+    static int64_t step;
+    PreprocessorHooks hooks;
+    hooks.showProgressPosition = [](const char*, int position, int) -> int64_t {
+        positions.push_back(position);
+        return position + step;
+    };
+    SetPreprocessorHooks(hooks);
+    // a=0 LF=1 LF=2 b=3 c=5 CR LF=6 d=8, end at 9
+    const std::string source = "a\n\nb c\r\nd";
+    struct Case {
+        int64_t step;
+        std::vector<int> positions;
+    };
+    const Case cases[] = {
+        {1, {0, 1, 2, 3, 4, 6, 8, 9}},
+        {2, {0, 2, 4, 6, 8}},
+        {3, {0, 3, 6, 9}},
+        {INT64_MAX / 2, {0}},
+    };
+    for (const Case& c : cases) {
+        positions.clear();
+        step = c.step;
+        EXPECT_EQ(RunMain(source), "A@1:1 B@3:1 C@3:3 D@4:1") << c.step;
+        EXPECT_EQ(positions, c.positions) << c.step;
+    }
+}
+
 TEST_F(IncludeTest, EachSearchStepFindsItsFile) {
     directory.Write("prog/beside.qob", "beside");
     directory.Write("app/inapp.qob", "inapp");

@@ -252,6 +252,18 @@ TEST_F(TokenListTest, NodesMadeAfterFreesKeepTheirTexts) {
     EXPECT_EQ(found, expected);
 }
 
+// Short texts are copied in overlapping pieces: each length copies every
+// character to its place and ends the copy right after the text.
+TEST_F(TokenListTest, TextsOfEveryShortLengthAreCopiedWhole) {
+    const std::string source = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnop";
+    for (size_t length = 0; length <= source.size(); ++length) {
+        const std::string text = source.substr(0, length);
+        Emit(text);
+        EXPECT_EQ(std::string(tokens->text), text) << length;
+        EXPECT_EQ(tokens->hash, HashName(text.data(), length)) << length;
+    }
+}
+
 TEST(RecordListTest, FirstAndCountOfAnyLinkedList) {
     Record r[3] = {{nullptr, &r[1]}, {&r[0], &r[2]}, {&r[1], nullptr}};
     // Named "last" elsewhere, it gives the first record.

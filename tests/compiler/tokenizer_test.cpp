@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "compiler/compile_messages.h"
+#include "runtime/hash.h"
 #include "front_end_support.h"
 
 namespace qob {
@@ -184,6 +185,66 @@ TEST(TokenizerScanTest, ModesChangeStringsAndCase) {
     for (const Case& c : cases) {
         Tokenizer scanner(c.source);
         EXPECT_EQ(scanner.Next(c.mode).text, c.text) << c.source;
+    }
+}
+
+// Line ends that end before the given position are passed and counted; the
+// first one that does not is returned.
+TEST(TokenizerScanTest, LineEndsBeforeTheGivenPositionArePassed) {
+    // a=0 LF=1 CR LF=2 b=4 CR=5 CR=6 c=7
+    const std::string_view source = "a\n\r\nb\r\rc";
+    struct Case {
+        size_t before;
+        const char* stream;  // text@line:column of each token, "|" for a line end
+    };
+    const Case cases[] = {
+        {0, "A@1:1 | | B@3:1 | | C@5:1"},
+        {2, "A@1:1 | | B@3:1 | | C@5:1"},
+        {3, "A@1:1 | B@3:1 | | C@5:1"},
+        {4, "A@1:1 | B@3:1 | | C@5:1"},
+        {5, "A@1:1 B@3:1 | | C@5:1"},
+        {7, "A@1:1 B@3:1 | C@5:1"},
+        {SIZE_MAX, "A@1:1 B@3:1 C@5:1"},
+    };
+    for (const Case& c : cases) {
+        Tokenizer scanner(source);
+        ScanMode mode;
+        mode.passLineEndsBefore = c.before;
+        std::string stream;
+        for (ScannedToken token = scanner.Next(mode); token.kind != ScannedKind::End; token = scanner.Next(mode)) {
+            if (!stream.empty()) stream += ' ';
+            if (token.kind == ScannedKind::LineEnd)
+                stream += '|';
+            else
+                stream += std::string(token.text) + "@" + std::to_string(token.line) + ":" + std::to_string(token.column);
+        }
+        EXPECT_EQ(stream, c.stream) << c.before;
+        EXPECT_EQ(scanner.Line(), 5) << c.before;
+    }
+}
+
+// The scanner hashes each token's text as it forms it: the hash must be the
+// one the text itself gives, in every mode and for every kind of token.
+TEST(TokenizerScanTest, TokensCarryTheHashOfTheirText) {
+    ScanMode keep;
+    keep.keepCase = true;
+    keep.keepWritten = true;
+    ScanMode operand;
+    operand.bareOperand = true;
+    ScanMode assembler;
+    assembler.assembler = true;
+    const ScanMode modes[] = {ScanMode{}, keep, operand, assembler};
+    const char* const source =
+        "Print a$ Mixed_Case% lib\\util.qob .5 #range &v &= 0x1F 1e-3 ++ != |&= :: :lbl !x ( ; "
+        "\"s\\tq\" \"a\\0b\" {br {n}} #65#66 'A' 'ab' ~ \r\n z";
+    for (const ScanMode& mode : modes) {
+        Tokenizer scanner(source);
+        int tokens = 0;
+        for (ScannedToken token = scanner.Next(mode); token.kind != ScannedKind::End; token = scanner.Next(mode)) {
+            EXPECT_EQ(token.hash, HashName(token.text.data(), token.text.size())) << token.text;
+            ++tokens;
+        }
+        EXPECT_GT(tokens, 25);
     }
 }
 
