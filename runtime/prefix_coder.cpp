@@ -236,9 +236,12 @@ size_t DecodeWithRuns(const CodeTable& table, std::span<const uint8_t> input, si
     constexpr size_t kRoom = 3 * CodeTable::kRunSymbols + sizeof(uint64_t);
     const uint8_t* data = input.data();
     uint8_t* out = output.data();
-    const size_t outputEnd = output.size();
-    const size_t inputEnd = input.size();
-    while (i + kRoom <= outputEnd && (position >> 3) + 8 <= inputEnd) {
+    if (output.size() < kRoom || input.size() < 8)
+        return i;
+    // The last output index and bit position at which a step may start.
+    const size_t lastOutput = output.size() - kRoom;
+    const size_t lastPosition = (input.size() - 8) * 8 + 7;
+    while (i <= lastOutput && position <= lastPosition) {
         uint64_t word;
         std::memcpy(&word, data + (position >> 3), 8);
         // The read's exact bits, left-aligned, with a mark in the lowest bit:
@@ -259,7 +262,7 @@ size_t DecodeWithRuns(const CodeTable& table, std::span<const uint8_t> input, si
         step();
         step();
         step();
-        position += static_cast<size_t>(std::countr_zero(word));
+        position += static_cast<size_t>(__builtin_ctzll(word));  // the mark keeps the word from 0
         if ((run >> CodeTable::kRunCountShift) == 0)
             return i;
     }
