@@ -962,6 +962,7 @@ public:
         }
         Pool* savedPool = CurrentCompilerPool;
         CurrentCompilerPool = context->pool;
+        latestByName.reserve(static_cast<size_t>(count) + procedureStarts);
         const bool built = Build();
         CurrentCompilerPool = savedPool;
         if (!built) {
@@ -1336,19 +1337,23 @@ private:
     // Every procedure start and call asks, so the table is indexed by name.
     ProcedureRecord* FindRecord(std::string_view key, uint32_t namespaceWord) {
         IndexRecordsUpTo(count);
-        const auto found = recordsByName.find(key);
-        if (found == recordsByName.end()) return nullptr;
-        for (auto i = found->second.rbegin(); i != found->second.rend(); ++i) {
-            ProcedureRecord* record = table[*i];
+        const auto found = latestByName.find(key);
+        if (found == latestByName.end()) return nullptr;
+        for (int32_t i = found->second; i >= 0; i = previousWithName[i]) {
+            ProcedureRecord* record = table[i];
             if (record->namespaceHash == 0 || record->namespaceHash == namespaceWord) return record;
         }
         return nullptr;
     }
 
     void IndexRecordsUpTo(int32_t end) {
+        if (previousWithName.size() < static_cast<size_t>(end)) previousWithName.resize(end, -1);
         for (; indexedCount < end; ++indexedCount)
-            if (const ProcedureRecord* record = table[indexedCount]; record && record->name)
-                recordsByName[record->name].push_back(indexedCount);
+            if (const ProcedureRecord* record = table[indexedCount]; record && record->name) {
+                const auto [latest, added] = latestByName.try_emplace(record->name, indexedCount);
+                previousWithName[indexedCount] = added ? -1 : latest->second;
+                latest->second = indexedCount;
+            }
     }
 
     ProcedureRecord* AddRecord(std::string_view key, uint32_t namespaceWord, bool underscore) {
@@ -1410,7 +1415,8 @@ private:
             table[i] = nullptr;
         }
         count = initialCount;
-        recordsByName.clear();
+        latestByName.clear();
+        previousWithName.clear();
         indexedCount = 0;
         while (context->classRecords != initialClasses) {
             ClassRecord* added = context->classRecords;
@@ -1470,7 +1476,9 @@ private:
     bool entryIsWinMain = false;
     std::vector<std::pair<Instruction*, uint32_t>> waitingJumps;    // jumps forward, their targets not placed yet
     std::vector<std::pair<Instruction*, uint32_t>> pendingTargets;  // jumps linked at the end
-    std::unordered_map<std::string_view, std::vector<int32_t>> recordsByName;  // table positions, oldest first
+    // Table positions by name: the latest, and for each the one before it.
+    std::unordered_map<std::string_view, int32_t> latestByName;
+    std::vector<int32_t> previousWithName;  // -1: none
     int32_t indexedCount = 0;  // table entries indexed so far
 };
 
