@@ -73,14 +73,14 @@ void ParseChain(int level) {
         while (OperatorLevel(p.code) == current && !p.depthExceeded) {
             // Input tokens live until their statement is parsed: the
             // operator's own node gives its text and hash.
-            const TokenNode* operatorToken = p.input;
+            TokenNode* operatorToken = p.input;
             const bool prefix = p.code == 'N' || p.code == '~';
             NextToken();
             if (current == kDivLevel)
                 ParseStatement();
             else
                 ParseChain(current + 1);
-            EmitTokenCopy(operatorToken);
+            EmitInputToken(operatorToken);
             if (!prefix) --p.valueCount;
         }
     }
@@ -266,7 +266,7 @@ void EmitVariable(VariableForm& form, unsigned char kind) {
     FlushPendingNamespace();
     // Without a side list the name is the name token's own text.
     if (kind == 0)
-        EmitTokenCopy(form.nameToken);
+        EmitInputToken(form.nameToken);
     else
         EmitText(WithKind(kind, form.name), form.nameToken);
 }
@@ -310,7 +310,7 @@ void ParseExpressionAssignment(VariableForm& form, TokenNode* operatorToken, std
     ParseExpression(0);
     if (p.valueCount != 1 && ErrorsSoFar() == errors) ReportOutputCount(p.valueCount);
     EmitText(kSetPushMarker, operatorToken);
-    EmitTokenCopy(operatorToken);
+    EmitInputToken(operatorToken);
     p.valueCount = saved + 1;
 }
 
@@ -345,7 +345,7 @@ void ParseStatementAssignment(VariableForm& form, TokenNode* operatorToken, std:
         return;
     }
     if (values != 1 && ErrorsSoFar() == errors) ReportOutputCount(values);
-    EmitTokenCopy(operatorToken);
+    EmitInputToken(operatorToken);
     p.valueCount = base;
 }
 
@@ -371,7 +371,7 @@ void ParseVariableForms(VariableForm& form) {
             EmitText(kSetPushMarker, operatorToken);
             ++p.valueCount;
         }
-        EmitTokenCopy(operatorToken);
+        EmitInputToken(operatorToken);
         return;
     }
     if (!p.valueWanted && !InArguments()) {
@@ -487,7 +487,7 @@ void ParseLogicalOperator() {
     TokenNode* operatorToken = p.input;
     NextToken();
     ParseExpression(0);
-    EmitTokenCopy(operatorToken);
+    EmitInputToken(operatorToken);
     --p.valueCount;
 }
 
@@ -499,7 +499,7 @@ void ParseSign() {
     ++p.valueCount;
     NextToken();
     ParseStatement();
-    EmitTokenCopy(operatorToken);
+    EmitInputToken(operatorToken);
     --p.valueCount;
 }
 
@@ -683,15 +683,18 @@ void ParseCall(TokenNode* objectSide) {
 bool ParseOperand() {
     ParserState& p = Parser();
     switch (p.code) {
-    case 'V':
+    case 'V': {
         if (p.declarationMode == 2 && CurrentText()[0] == '"' && !p.structName.empty()) {
             std::string_view member = CurrentText().substr(1, CurrentText().size() - 2);
             AddLocalName(p.structName + "." + UpperCaseName(member) + "$");
         }
-        EmitTokenCopy(p.input);
-        ++p.valueCount;
+        // The value's node moves to the stream once the cursor has left it.
+        TokenNode* value = p.input;
         NextToken();
+        EmitInputToken(value);
+        ++p.valueCount;
         return true;
+    }
     case '(':
         ParseArgumentList();
         return true;

@@ -26,6 +26,23 @@ ParserProgressHooks gProgressHooks;
 // The last input token seen: messages raised at the end of input point at it.
 const TokenNode* gLastInputToken = nullptr;
 
+// A copy of the input's last token, made as the cursor steps past it: its
+// node may then move to the output, and go with a side list that is freed.
+struct EndToken {
+    TokenNode node{};
+    std::string text;
+};
+EndToken gEndToken;
+
+void KeepEndToken(const TokenNode* last) {
+    gEndToken.text = last->text;
+    gEndToken.node = *last;
+    gEndToken.node.text = gEndToken.text.data();
+    gEndToken.node.next = nullptr;
+    gEndToken.node.previous = nullptr;
+    gLastInputToken = &gEndToken.node;
+}
+
 // Codes of the fixed words and operators, by keyword hash: an open-addressed
 // table laid out by the C++ compiler (a code is never 0; 0 marks a free slot).
 struct KeywordCodeSlot {
@@ -222,6 +239,7 @@ char ClassifyToken(const TokenNode* token, int& builtinIndex) {
 bool NextToken(bool reclassify) {
     ParserState& p = gParserState;
     if (!reclassify && p.input != nullptr) {
+        if (p.input->next == nullptr) KeepEndToken(p.input);
         p.input = p.input->next;
         if (++p.tokensRead >= p.nextReport && gProgressHooks.showPosition != nullptr)
             p.nextReport = gProgressHooks.showPosition(nullptr, p.tokensRead, p.tokenTotal);
@@ -276,9 +294,11 @@ TokenNode* EmitText(std::string_view text, const TokenNode* source) {
     return source == nullptr ? EmitTextAt(text, 0, 0) : EmitTextAt(text, source->line, source->column);
 }
 
-TokenNode* EmitTokenCopy(const TokenNode* source) {
+TokenNode* EmitInputToken(TokenNode* source) {
     ParserState& p = gParserState;
-    EmitHashedToken(p.output, source->text, source->hash, p.internedFileName, source->line, source->column);
+    if (IsTokenOutputSuspended()) return p.output;
+    if (source == p.inputHead) p.inputHead = source->next;
+    MoveToken(p.output, source, p.internedFileName);
     return p.output;
 }
 

@@ -84,6 +84,7 @@ struct PendingNamespace {
 struct ParserState {
     // Cursors and the current token.
     TokenNode* input = nullptr;   // current input token; null at the end
+    TokenNode* inputHead = nullptr;  // first input token neither freed nor moved to the output
     TokenNode* output = nullptr;  // last token of the postfix stream
     char code = kCodeEnd;
     int builtinIndex = -1;        // FunctionTable index of the current token, -1 when none
@@ -167,8 +168,9 @@ void SkipPastClosingParenthesis();
 // Appends a token to the postfix stream at source's position (line 0 and
 // column 0 without one).
 TokenNode* EmitText(std::string_view text, const TokenNode* source);
-// The same with source's own text, whose hash it has already.
-TokenNode* EmitTokenCopy(const TokenNode* source);
+// Appends an input token the cursor has passed to the stream as it stands:
+// the node itself moves (no copy, no free), so it is emitted at most once.
+TokenNode* EmitInputToken(TokenNode* source);
 // The same with an explicit position.
 TokenNode* EmitTextAt(std::string_view text, int line, int column);
 // Inserts a token directly after mark (a token of the current output list)
