@@ -96,23 +96,20 @@ void ReleaseDetached(DetachedValue& detached) {
 // once. The empty node has no type, no accessor and no extension to go
 // through; a text that cannot be copied leaves the item empty.
 void StorePlainItem(VariableRecord* list, const StackEntry& cell, uint32_t flags) {
-    ListNode* node = list->currentNode;
-    node->flags = flags;
-    if (cell.text) {
-        size_t bytes = platform::GetBlockSize(cell.text);
-        if (bytes == 0) bytes = TextBytes(cell.text, (flags & kVarWideText) != 0);
-        char* copy = CopyValueBlock(cell.text, bytes);
-        if (!copy) {
-            LoadListElement(list);
-            return;
-        }
-        RegisterValueBlock(copy);
-        node->data = copy;
-        node->flags |= kVarOwnsData;
+    if (!cell.text) {
+        FillNewListItem(list, nullptr, cell.value, flags);
+        return;
     }
-    node->value = cell.value;
-    StampListNode(node);
-    LoadListElement(list);
+    size_t bytes = platform::GetBlockSize(cell.text);
+    if (bytes == 0) bytes = TextBytes(cell.text, (flags & kVarWideText) != 0);
+    char* copy = CopyValueBlock(cell.text, bytes);
+    if (!copy) {
+        list->currentNode->flags = flags;
+        LoadListElement(list);
+        return;
+    }
+    RegisterValueBlock(copy);
+    FillNewListItem(list, copy, cell.value, flags | kVarOwnsData);
 }
 
 // Stores one argument's value into the list's current item (a new, empty
@@ -207,20 +204,37 @@ void Builtin_list() {
     DropFrameArguments(arguments);
 }
 
+namespace {
+
+// Appends the values after the list's current item, or one empty item when
+// there are none; the last one appended becomes the current item.
+[[gnu::always_inline]] inline void AppendItems(VariableRecord* list, const FrameArguments& arguments) {
+    if (arguments.count == 1) ShowListItem(list, ListAppend(list->currentNode));
+    ForEachArgument(arguments, 1, [list](const StackEntry& cell) {
+        ListNode* node = ListAppend(list->currentNode);
+        if (!node) return;
+        list->currentNode = node;
+        StoreItemValue(list, cell);
+    });
+}
+
+// The rare add to a variable that is no list yet, out of line: the add to a
+// list then keeps no room for an old value on its stack.
+[[gnu::noinline]] void AppendItemsToNewList(VariableRecord* list, const FrameArguments& arguments) {
+    DetachedValue detached = MakeList(list, arguments);
+    AppendItems(list, arguments);
+    ReleaseDetached(detached);
+}
+
+}  // namespace
+
 void Builtin_listadd() {
     const FrameArguments arguments = CloseFrameArguments();
     VariableRecord* list = arguments.count > 0 ? ListArgument(*arguments.saved->above) : nullptr;
-    if (list) {
-        DetachedValue detached = BecomeList(list, arguments);
-        if (arguments.count == 1) ShowListItem(list, ListAppend(list->currentNode));
-        ForEachArgument(arguments, 1, [list](const StackEntry& cell) {
-            ListNode* node = ListAppend(list->currentNode);
-            if (!node) return;
-            list->currentNode = node;
-            StoreItemValue(list, cell);
-        });
-        ReleaseDetached(detached);
-    }
+    if (IsList(list))
+        AppendItems(list, arguments);
+    else if (list)
+        AppendItemsToNewList(list, arguments);
     DropFrameArguments(arguments);
 }
 

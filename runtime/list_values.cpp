@@ -177,8 +177,11 @@ const bool HasAvx2 = [] {
 
 }  // namespace
 
-uint32_t HashPlainListNodeSse2(const ListNode* node) {
-    const PlainNodeWords words = WordsOf(node);
+namespace {
+
+// The hash of a node without extensions from its words, by SSE2 steps and by
+// AVX2 steps.
+inline uint32_t HashWordsSse2(const PlainNodeWords& words) {
     __m128i lowSums = _mm_setzero_si128();
     __m128i highSums = _mm_setzero_si128();
     auto pair = [](uint64_t low, uint64_t high) {
@@ -190,8 +193,7 @@ uint32_t HashPlainListNodeSse2(const ListNode* node) {
     return FinishHash<64>(0, lowSums, highSums);
 }
 
-[[gnu::target("avx2")]] uint32_t HashPlainListNodeAvx2(const ListNode* node) {
-    const PlainNodeWords words = WordsOf(node);
+[[gnu::target("avx2")]] inline uint32_t HashWordsAvx2(const PlainNodeWords& words) {
     __m256i sums = _mm256_add_epi32(WeighWord(words.data, 0), WeighWord(words.value, 8));
     sums = _mm256_add_epi32(sums, _mm256_add_epi32(WeighWord(words.flagsAndStamp, 16), WeighWord(words.typeAndPadding, 24)));
     sums = _mm256_add_epi32(sums, _mm256_add_epi32(WeighWord(words.previous, 48), WeighWord(words.next, 56)));
@@ -199,6 +201,27 @@ uint32_t HashPlainListNodeSse2(const ListNode* node) {
     half = _mm_add_epi32(half, _mm_shuffle_epi32(half, 0x4E));
     half = _mm_add_epi32(half, _mm_shuffle_epi32(half, 0xB1));
     return static_cast<uint32_t>(_mm_cvtsi128_si32(half));
+}
+
+// The hash of a new node (type, stamp, padding and extensions still zero)
+// from the values about to fill it: nothing to read back from the node.
+uint32_t HashNewNodeSse2(uint64_t data, uint64_t value, uint32_t flags, uint64_t previous, uint64_t next) {
+    return HashWordsSse2({data, value, flags, 0, previous, next});
+}
+
+[[gnu::target("avx2")]] uint32_t HashNewNodeAvx2(uint64_t data, uint64_t value, uint32_t flags, uint64_t previous,
+                                                 uint64_t next) {
+    return HashWordsAvx2({data, value, flags, 0, previous, next});
+}
+
+}  // namespace
+
+uint32_t HashPlainListNodeSse2(const ListNode* node) {
+    return HashWordsSse2(WordsOf(node));
+}
+
+[[gnu::target("avx2")]] uint32_t HashPlainListNodeAvx2(const ListNode* node) {
+    return HashWordsAvx2(WordsOf(node));
 }
 
 bool ProcessorHasAvx2() {
@@ -757,6 +780,30 @@ void LoadListElement(VariableRecord* variable) {
     // Last, as a tail call: the common path then saves no registers.
     if (node->flags & kVarStructure)
         RebaseStructMembers(variable);
+}
+
+void FillNewListItem(VariableRecord* list, char* data, double value, uint32_t flags) {
+    ListNode* node = list->currentNode;
+    node->data = data;
+    node->value = value;
+    node->flags = flags;
+    uint64_t valueBits;
+    std::memcpy(&valueBits, &value, sizeof valueBits);
+    const uint64_t dataBits = reinterpret_cast<uintptr_t>(data);
+    const uint64_t previous = BytesOf(node->previous);
+    const uint64_t next = BytesOf(node->next);
+    const uint32_t stamp = (HasAvx2 ? HashNewNodeAvx2(dataBits, valueBits, flags, previous, next)
+                                    : HashNewNodeSse2(dataBits, valueBits, flags, previous, next)) &
+                           0x7FFFFFFFu;
+    node->stamp = stamp;
+    // What LoadListElement leaves for a plain element of no type.
+    list->writeBackNode = nullptr;
+    list->data = data;
+    list->value = value;
+    list->type = 0;
+    ClearExtensionFields(list);
+    list->flags = flags | (list->flags & (kVarPublic | kVarList));
+    list->stamp = stamp;
 }
 
 void StoreListElement(VariableRecord* variable) {

@@ -106,5 +106,10 @@ void FreeListNodeExtensions(ListNode* node);
 // list variable go through to it.
 void LoadListElement(VariableRecord* variable);
 void StoreListElement(VariableRecord* variable);
+// Fills the list variable's current node, a node just made (zero but for its
+// links), with a number or a text, and loads it: the node and the record end
+// as StampListNode and LoadListElement would leave them. flags holds no
+// structure, matrix or object bit.
+void FillNewListItem(VariableRecord* list, char* data, double value, uint32_t flags);
 
 }  // namespace qob

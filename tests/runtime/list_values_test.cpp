@@ -9,6 +9,7 @@
 #include "runtime/variable_store.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -522,6 +523,70 @@ TEST_F(ListValuesTest, TextLengthCountsTheWholeChain) {
     EXPECT_EQ(ListTextLength(list->next->next), 3u + 4u + 4u);
     EXPECT_EQ(ListTextLength(nullptr), 0u);
     ListFree(list, true);
+}
+
+// A new item filled in one pass ends as filling its node, stamping it and
+// loading it would leave node and record: at the end, in the middle and as
+// the only node, for numbers and texts, over a record that held an element
+// with extensions.
+TEST_F(ListValuesTest, FillingANewItemMatchesStampAndLoad) {
+    auto hash = [](const ListNode& node) {
+        ListNode copy = node;
+        copy.stamp = 0;  // a new node is hashed before it has a stamp
+        uint32_t h = 0;
+        for (size_t i = 0; i < sizeof copy; ++i)
+            h = h * 65599u + static_cast<uint32_t>(static_cast<int32_t>(reinterpret_cast<const int8_t*>(&copy)[i]));
+        return h & 0x7FFFFFFFu;
+    };
+    enum Where { kAtEnd, kInMiddle, kAlone };
+    struct Case {
+        Where where;
+        double value;
+        const char* text;
+        uint32_t flags;
+    };
+    const Case cases[] = {
+        {kAtEnd, 42.5, nullptr, 0},
+        {kAtEnd, -1e300, nullptr, kVarWideText},
+        {kInMiddle, 7, nullptr, 0},
+        {kAlone, 0, nullptr, 0},
+        {kAtEnd, 0, "text", kVarOwnsData},
+        {kInMiddle, 3, "\x80\xFF", kVarOwnsData},
+        {kAlone, 0, "x", kVarOwnsData},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        VariableRecord* v = Local("L$");
+        v->flags = kVarList | kVarPublic | kVarOwnsData;  // a stale ownership bit goes
+        v->elementCount = 4;
+        v->dimensions[3] = 9;
+        v->dimensionCount = 1;
+        v->getter = reinterpret_cast<Instruction*>(uintptr_t{0x1000});
+        v->offset = 16;
+        v->classHash = 5;
+        ListNode* list = c.where == kAlone ? nullptr : MakeList({{1, nullptr}, {2, "two"}});
+        ListNode* node = c.where == kAtEnd ? ListAppend(list ? list->next : nullptr)
+                         : c.where == kInMiddle ? ListInsertBefore(list->next)
+                                                : ListAppend(nullptr);
+        ASSERT_NE(node, nullptr);
+        v->currentNode = node;
+        char* data = c.text ? CopyValueText(c.text) : nullptr;
+        FillNewListItem(v, data, c.value, c.flags);
+        EXPECT_EQ(node->data, data);
+        EXPECT_EQ(node->value, c.value);
+        EXPECT_EQ(node->flags, c.flags);
+        EXPECT_EQ(node->stamp, hash(*node));
+        EXPECT_EQ(v->stamp, node->stamp);
+        EXPECT_EQ(v->flags, c.flags | kVarList | kVarPublic);
+        // Loading the node again changes nothing in the record.
+        VariableRecord loaded;
+        std::memcpy(&loaded, v, sizeof loaded);
+        LoadListElement(&loaded);
+        EXPECT_EQ(std::memcmp(&loaded, v, sizeof loaded), 0);
+        v->currentNode = nullptr;
+        v->flags = 0;
+        ListFree(node, true);
+    }
 }
 
 TEST_F(ListValuesTest, VariableLoadsAndStoresItsCurrentNode) {
