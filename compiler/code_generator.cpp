@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <unordered_map>
@@ -182,6 +183,8 @@ public:
           options_(options), control_(emit_) {
         emit_.pool = CurrentCompilerPool;
         emit_.fileName = fileName;
+        if (options_.optimize)
+            optimizer_ = std::make_unique<ListOptimizer>(emit_.pool, &NodeEmitter::RecycleNode, &emit_);
         for (int32_t i = 0; i < count_ && i < static_cast<int32_t>(table_.size()); ++i)
             if (table_[static_cast<size_t>(i)]) index_.Add(table_[static_cast<size_t>(i)], i);
         // The list is newest first: the first record of a name is the one in force.
@@ -209,8 +212,7 @@ public:
         control_.CheckAllClosed();
         if (!entry_ && count_ == 0 && options_.firstNodeEntry) entry_ = first;
         ResolveAddresses();
-        if (options_.optimize)
-            OptimizeInstructionList(first, emit_.pool, fileName_, options_.progress, emit_.nodeCount);
+        if (optimizer_) optimizer_->Finish(first, fileName_, options_.progress, emit_.nodeCount);
         entry.entry = entry_;
         entry.isWinMain = winMain_;
         context_->entry = entry_;
@@ -246,6 +248,7 @@ private:
         }
         if (control_.Compile(token)) {
             ForgetPushes();
+            if (optimizer_ && openStart_ && !control_.CurrentProcedure()) OptimizeClosedProcedure();
             return token;
         }
         switch (hash) {
@@ -593,6 +596,9 @@ private:
         start->extraWord = undefinedStart ? 1 : 0;
         if (text[1] == '_') RequireInstructionExtra(emit_.pool, start)->flagByte = 1;
         control_.OpenProcedure(token, start);
+        // A header inside an open procedure: the procedures are not done one by one then.
+        if (openStart_) nestedProcedures_ = true;
+        openStart_ = start;
         if (ProcedureRecord* record = RequireProcedure(token)) record->start = start;
         const std::string_view name = text + kProcHeaderKeyOffset;
         if ((name == "MAIN" && count == 0) || (name == "WINMAIN" && count != 0)) {
@@ -772,6 +778,38 @@ private:
         return Track(token, StackEffect::Values(arguments, record.returnsValue ? 1 : 0));
     }
 
+    // --- a procedure just closed ---------------------------------------------------------
+
+    // Whether a node of this opcode gets its jump target from the generator.
+    static bool IsJumpOpcode(uint32_t opcode) {
+        switch (static_cast<Opcode>(opcode)) {
+            case Opcode::BRANCH: case Opcode::IF: case Opcode::WHILE: case Opcode::FOR: case Opcode::FOREACH:
+            case Opcode::TRY: case Opcode::UNTIL: case Opcode::BREAK: case Opcode::PUSHCASE: case Opcode::PUSHINTCASE:
+            case Opcode::CALL: case Opcode::SELFCALL: return true;
+            default: return false;
+        }
+    }
+
+    // The procedure whose END was just compiled is optimised at once, while
+    // its nodes are in the caches, and the nodes the optimiser deletes are
+    // made again as the next ones, when nothing but the optimiser will change
+    // its nodes any more: every jump in it has its target (a call of a
+    // procedure further on gets its own after the walk), no class step of it
+    // may still become CLASS4, and no push of it is remembered for a take-over.
+    // Blocks nest strictly and BREAK and CONTINUE never leave a procedure, so
+    // nothing else of the generator keeps a node of it.
+    void OptimizeClosedProcedure() {
+        Instruction* start = openStart_;
+        openStart_ = nullptr;
+        Instruction* end = emit_.last;
+        if (nestedProcedures_ || !classSteps_.empty() || assignTarget_.node || plainPush_.node || !end ||
+            end->opcode != static_cast<uint32_t>(Opcode::ENDPROC) || end->next)
+            return;
+        for (const Instruction* node = start; node; node = node->next)
+            if (IsJumpOpcode(node->opcode) && !JumpTarget(node)) return;
+        optimizer_->Procedure(start, end);
+    }
+
     // --- after the walk -----------------------------------------------------------------
 
     // Calls and procedure addresses left without a start node. Each is looked
@@ -828,6 +866,9 @@ private:
     bool winMain_ = false;
     std::vector<Instruction*> unresolved_;
     std::vector<Instruction*> classSteps_;
+    std::unique_ptr<ListOptimizer> optimizer_;  // when optimising
+    Instruction* openStart_ = nullptr;          // STARTPROC of the procedure being compiled
+    bool nestedProcedures_ = false;
     std::unordered_map<uint32_t, ClassRecord*> classes_;  // the context's classes by name hash
     std::unordered_map<int, int> uncallableResults_;  // declared native functions whose result kind has no call opcode
 };

@@ -18,11 +18,46 @@ Handler OpcodeHandler(Opcode opcode) {
 }
 
 // The pool only fails when memory runs out; nothing sensible can be compiled then.
+Instruction* NodeEmitter::NewNode() {
+    if (freeNodes_.empty()) {
+        auto* node = static_cast<Instruction*>(PoolAllocZeroed(pool, sizeof(Instruction)));
+        if (!node) throw std::bad_alloc();
+        return node;
+    }
+    Instruction* node = freeNodes_.back();
+    freeNodes_.pop_back();
+    *node = Instruction{};
+    return node;
+}
+
+InstructionExtra* NodeEmitter::NewExtra() {
+    if (freeExtras_.empty()) {
+        auto* extra = static_cast<InstructionExtra*>(PoolAllocZeroed(pool, sizeof(InstructionExtra)));
+        if (!extra) throw std::bad_alloc();
+        return extra;
+    }
+    InstructionExtra* extra = freeExtras_.back();
+    freeExtras_.pop_back();
+    *extra = InstructionExtra{};
+    return extra;
+}
+
+// The memory stays counted in its pool block as a live allocation, so the
+// block is never given back while a recycled node lies in it.
+void NodeEmitter::Recycle(Instruction* node) {
+    InstructionExtra* extra = node->extra;
+    UnlinkInstruction(pool, &last, node, true);
+    freeNodes_.push_back(node);
+    if (extra) freeExtras_.push_back(extra);
+}
+
 Instruction* NodeEmitter::Append(Handler handler, Opcode opcode, const char* text, double operand,
                                  Instruction* target, const TokenNode* at) {
-    Instruction* node = NewInstructionNode(pool, handler, text, text ? std::strlen(text) : 0, operand,
-                                           static_cast<uint32_t>(opcode));
-    if (!node) throw std::bad_alloc();
+    Instruction* node = NewNode();
+    if (text) SetNodeText(node, text, std::strlen(text));
+    node->handler = handler;
+    node->operand = operand;
+    node->opcode = static_cast<uint32_t>(opcode);
     // A token's file is interned already: it goes into the side record as it
     // is. Nearly every node has a position, so the record is made here at
     // once, filled in one go, instead of through the general appending.
@@ -30,8 +65,7 @@ Instruction* NodeEmitter::Append(Handler handler, Opcode opcode, const char* tex
     const int32_t line = at ? at->line : 0;
     const uint16_t column = at ? at->column : 0;
     if (target || CurrentNamespaceHash || file || line || column) {
-        auto* extra = static_cast<InstructionExtra*>(PoolAllocZeroed(pool, sizeof(InstructionExtra)));
-        if (!extra) throw std::bad_alloc();
+        InstructionExtra* extra = NewExtra();
         node->extra = extra;
         ++InstructionExtrasMade;
         extra->sourceFile = file;

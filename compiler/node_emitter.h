@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string_view>
+#include <vector>
 
 #include "runtime/instruction.h"
 #include "runtime/opcodes.h"
@@ -43,11 +44,23 @@ struct NodeEmitter {
     // the other not.
     bool MoveToEnd(Instruction* node, Opcode opcode);
 
+    // Deletes a node the optimiser took out of the list, keeping its memory
+    // and its side record's for the next nodes to be made.
+    void Recycle(Instruction* node);
+    static void RecycleNode(void* emitter, Instruction* node) { static_cast<NodeEmitter*>(emitter)->Recycle(node); }
+
     // An error at the token being compiled, or at the given one (null: none).
     void Error(std::string_view message) const;
     void ErrorAt(std::string_view message, const TokenNode* at) const;
 
 private:
+    // Zeroed memory for a node and a side record: recycled, or new from the pool.
+    Instruction* NewNode();
+    InstructionExtra* NewExtra();
+
+    std::vector<Instruction*> freeNodes_;
+    std::vector<InstructionExtra*> freeExtras_;
+
     // Makes the node, its side record when it has a position (at), a target
     // or a namespace, and links it after the last node.
     Instruction* Append(Handler handler, Opcode opcode, const char* text, double operand, Instruction* target,

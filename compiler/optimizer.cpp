@@ -153,9 +153,12 @@ private:
     std::array<Slot, kSlots> slots_{};
 };
 
-class Optimizer {
+}  // namespace
+
+class ListOptimizer::Optimizer {
 public:
-    Optimizer(Instruction* first, Pool* pool) : first_(first), pool_(pool) {
+    Optimizer(Pool* pool, ListOptimizer::Recycle recycle, void* owner)
+        : pool_(pool), recycle_(recycle), owner_(owner) {
         std::unordered_map<Handler, Operator> operators;
         std::unordered_set<Handler> sharedHandlers;
         for (const OperatorName& entry : kOperatorNames) {
@@ -176,28 +179,80 @@ public:
             if (const Handler handler = HandlerOf(opcode)) visitedForms_.Add(handler);
     }
 
+    // Pass 1 over a procedure that ends the list so far: the nodes it
+    // deletes are recycled. A rule looks at most two nodes back and one
+    // ahead, and none takes a STARTPROC or what lies before it, nor anything
+    // after an ENDPROC: the walk over the whole list would do the same with
+    // these nodes later, as nothing else changes them any more.
+    void Procedure(Instruction* start, Instruction* end) {
+        assert(end->next == nullptr);
+        Range range{start, end, {}, 0, 0};
+        recycling_ = recycle_ != nullptr;
+        deleted_ = 0;
+        Reports none{nullptr, 0, 0, INT64_MAX};
+        range.visits = Walk(start, ranges_.size(), range.saveSteps, none);
+        recycling_ = false;
+        range.deleted = deleted_;
+        deletedInRanges_ += deleted_;
+        ranges_.push_back(std::move(range));
+    }
+
     // A long list lies far beyond the caches and each walk over it costs a
     // miss per node: the nodes are walked once, and pass 2 visits the save
     // steps pass 1 met. Pass 1 deletes only pushes, the node it visits and
     // nodes it has not visited yet, and makes no node a save step that was
-    // none, so those are the save steps after it, in list order.
-    void Run(const char* fileName, CompileProgress progress, int nodeCount) {
-        const int total = progress ? (nodeCount >= 0 ? nodeCount : RecordListCount(first_)) : 0;
-        assert(!progress || total == RecordListCount(first_));
+    // none, so those are the save steps after it, in list order. The
+    // procedures done on the way are stepped over with the visits and the
+    // save steps they had, so progress is reported as one walk would.
+    void Finish(Instruction* first, const char* fileName, CompileProgress progress, int nodeCount) {
+        first_ = first;
+        const int total = progress ? (nodeCount >= 0 ? nodeCount : RecordListCount(first_) + deletedInRanges_) : 0;
+        assert(!progress || total == RecordListCount(first_) + deletedInRanges_);
         if (progress) progress(StageProgressText("Optimizing", fileName).c_str(), 0, total);
-        int position = 0;
-        int64_t nextReport = progress ? 0 : INT64_MAX;
+        Reports reports{progress, total, 0, progress ? 0 : INT64_MAX};
         std::vector<Instruction*> saveSteps;
-        for (Instruction* x = first_; x;) {
-            if (++position >= nextReport) nextReport = progress(nullptr, position, total);
-            if (IsSaveStep(x)) saveSteps.push_back(x);
-            x = Visit(x);
-        }
+        Walk(first_, 0, saveSteps, reports);
         assert(AreTheSaveSteps(saveSteps));
         for (Instruction* step : saveSteps) FoldSaveStep(step);
     }
 
 private:
+    // Where a walk's progress reports stand.
+    struct Reports {
+        CompileProgress progress;
+        int total;
+        int position;
+        int64_t nextReport;
+    };
+
+    // Pass 1 from x to the end of the list, stepping over the procedures
+    // done from ranges_[nextRange] on; returns the nodes visited.
+    int Walk(Instruction* x, size_t nextRange, std::vector<Instruction*>& saveSteps, Reports& reports) {
+        int visits = 0;
+        const Instruction* nextStart = nextRange < ranges_.size() ? ranges_[nextRange].start : nullptr;
+        int position = reports.position;
+        int64_t nextReport = reports.nextReport;
+        while (x) {
+            if (x == nextStart) [[unlikely]] {
+                const Range& range = ranges_[nextRange++];
+                nextStart = nextRange < ranges_.size() ? ranges_[nextRange].start : nullptr;
+                if (reports.progress)
+                    for (int i = 0; i < range.visits; ++i)
+                        if (++position >= nextReport) nextReport = reports.progress(nullptr, position, reports.total);
+                saveSteps.insert(saveSteps.end(), range.saveSteps.begin(), range.saveSteps.end());
+                x = range.end->next;
+                continue;
+            }
+            if (++position >= nextReport) nextReport = reports.progress(nullptr, position, reports.total);
+            ++visits;
+            if (IsSaveStep(x)) saveSteps.push_back(x);
+            x = Visit(x);
+        }
+        reports.position = position;
+        reports.nextReport = nextReport;
+        return visits;
+    }
+
     // --- recognising nodes ------------------------------------------------------------
 
     [[nodiscard]] bool Is(const Instruction* node, Opcode opcode) const {
@@ -254,12 +309,19 @@ private:
     }
     // No cursor is kept: the walks go by the nodes' own links, and nothing
     // appends after the list's last node while the optimiser runs.
-    void Delete(Instruction* node) { DeleteInstruction(pool_, nullptr, node, true); }
+    void Delete(Instruction* node) {
+        if (recycling_) {
+            ++deleted_;
+            recycle_(owner_, node);
+        } else {
+            DeleteInstruction(pool_, nullptr, node, true);
+        }
+    }
 
     // --- pass 1 -------------------------------------------------------------------------
 
     // Applies the first rule that matches x; returns the node to visit next.
-    Instruction* Visit(Instruction* x) {
+    [[gnu::always_inline]] Instruction* Visit(Instruction* x) {
         Instruction* p = x->previous;
         Instruction* pp = p ? p->previous : nullptr;
         // A procedure address is set again when the program is loaded: it stays a node of its own.
@@ -500,20 +562,42 @@ private:
         return next->next;
     }
 
-    Instruction* first_;
+    // A procedure Procedure did: where it lies, its visits and save steps.
+    struct Range {
+        Instruction* start;
+        Instruction* end;
+        std::vector<Instruction*> saveSteps;
+        int visits;
+        int deleted;
+    };
+
+    Instruction* first_ = nullptr;
     Pool* pool_;
+    ListOptimizer::Recycle recycle_;
+    void* owner_;
+    bool recycling_ = false;       // deleted nodes go to recycle_
+    int deleted_ = 0;              // nodes deleted in the procedure being done
+    int deletedInRanges_ = 0;      // nodes deleted by Procedure in all
+    std::vector<Range> ranges_;    // in list order
     OperatorTable operatorTable_;  // the operators by handler, each handler of one operator only
     uint64_t operatorMarks_ = 0;  // the MarkOf bits of the handlers in operatorTable_
     HandlerMarks visitedForms_;   // the handlers of kVisitedOpcodes and of operatorTable_
 };
 
-}  // namespace
+ListOptimizer::ListOptimizer(Pool* pool, Recycle recycle, void* owner)
+    : optimizer_(std::make_unique<Optimizer>(pool, recycle, owner)) {}
+
+ListOptimizer::~ListOptimizer() = default;
+
+void ListOptimizer::Procedure(Instruction* start, Instruction* end) { optimizer_->Procedure(start, end); }
+
+void ListOptimizer::Finish(Instruction* first, const char* fileName, CompileProgress progress, int nodeCount) {
+    if (first) optimizer_->Finish(first, fileName, progress, nodeCount);
+}
 
 void OptimizeInstructionList(Instruction* first, Pool* pool, const char* fileName, CompileProgress progress,
                              int nodeCount) {
-    if (!first) return;
-    Optimizer optimizer(first, pool);
-    optimizer.Run(fileName, progress, nodeCount);
+    ListOptimizer(pool).Finish(first, fileName, progress, nodeCount);
 }
 
 }  // namespace qob

@@ -3,6 +3,8 @@
 // folded constants, typed operator nodes and fused statement steps.
 #pragma once
 
+#include <memory>
+
 #include "compiler/compile_progress.h"
 
 namespace qob {
@@ -21,5 +23,28 @@ struct Pool;
 // number of nodes in the list (the progress total), or -1 to have them counted.
 void OptimizeInstructionList(Instruction* first, Pool* pool, const char* fileName, CompileProgress progress = nullptr,
                              int nodeCount = -1);
+
+// The same optimiser for a list while it is made. A procedure that nothing
+// but the optimiser will change any more, and that ends the list so far, may
+// be given to Procedure: pass 1 runs over it at once, and the nodes it
+// deletes go to recycle (when given) for the list's next nodes. Finish then
+// does what OptimizeInstructionList does, stepping over those procedures:
+// the list and the progress reports come out the same.
+class ListOptimizer {
+public:
+    using Recycle = void (*)(void* owner, Instruction* node);
+    explicit ListOptimizer(Pool* pool, Recycle recycle = nullptr, void* owner = nullptr);
+    ~ListOptimizer();
+    ListOptimizer(const ListOptimizer&) = delete;
+    ListOptimizer& operator=(const ListOptimizer&) = delete;
+
+    // start: the procedure's STARTPROC; end: its ENDPROC, the list's last node.
+    void Procedure(Instruction* start, Instruction* end);
+    void Finish(Instruction* first, const char* fileName, CompileProgress progress = nullptr, int nodeCount = -1);
+
+private:
+    class Optimizer;
+    std::unique_ptr<Optimizer> optimizer_;
+};
 
 }  // namespace qob

@@ -142,7 +142,7 @@ Instruction* EmitInstruction(Instruction* cursor, Handler handler, const char* t
     return node;
 }
 
-Instruction* DeleteInstruction(Pool* pool, Instruction** cursor, Instruction* node, bool retarget) {
+Instruction* UnlinkInstruction(Pool* pool, Instruction** cursor, Instruction* node, bool retarget) {
     Instruction* previous = node->previous;
     if (previous) previous->next = node->next;
     if (node->next) node->next->previous = previous;
@@ -153,9 +153,14 @@ Instruction* DeleteInstruction(Pool* pool, Instruction** cursor, Instruction* no
         while (Instruction* jumper = extra->firstJumper)
             SetJumpTarget(pool, jumper, retarget ? previous : nullptr);
         UnlinkJumper(node);
-        PoolFree(pool, extra);
     }
     FreeOperands(node);
+    return previous;
+}
+
+Instruction* DeleteInstruction(Pool* pool, Instruction** cursor, Instruction* node, bool retarget) {
+    Instruction* previous = UnlinkInstruction(pool, cursor, node, retarget);
+    if (node->extra) PoolFree(pool, node->extra);
     PoolFree(pool, node);
     return previous;
 }

@@ -128,6 +128,9 @@ void SetJumpTarget(Pool* pool, Instruction* node, Instruction* target);
 // predecessor becomes the cursor. With retarget, nodes jumping to it jump to its
 // predecessor instead (the first node of a list is never deleted this way).
 Instruction* DeleteInstruction(Pool* pool, Instruction** cursor, Instruction* node, bool retarget);
+// DeleteInstruction but for the memory: the node and its side record stay
+// allocated (jumpers retargeted, texts freed), for the caller to reuse.
+Instruction* UnlinkInstruction(Pool* pool, Instruction** cursor, Instruction* node, bool retarget);
 
 // Deletes the node and every node before it, without retargeting.
 void DeleteInstructionChain(ProgramContext* context, Instruction* node);

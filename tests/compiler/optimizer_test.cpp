@@ -189,6 +189,61 @@ TEST_F(OptimizerTest, JumpsToDeletedNodesMoveToTheirPredecessors) {
     EXPECT_EQ(JumpTarget(push), back2);
 }
 
+// The generator optimises each procedure as soon as its END is compiled,
+// when nothing else will change it, and makes its next nodes in the memory of
+// the nodes deleted; procedures it cannot do then (a call of a procedure
+// further on gets its target after the walk, and a conditional jump must not
+// be fused into it) are left to the end. The list must come out as the
+// optimiser makes it from the whole unoptimised list.
+TEST_F(OptimizerTest, ProceduresOptimisedOnTheWayComeOutAsTheWholeListWould) {
+    const char* const kSources[] = {
+        // Arithmetic, loops, CASE, REPEAT and jumps, procedure after procedure.
+        "FUNC F0(A$, B$)\n  LOCAL(X$, Y$, I$);\n  X$ = (A$ * 3 + B$) MOD 1000;\n  Y$ = (B$ + 11) MOD 997;\n"
+        "  IF(X$ > Y$)\n    X$ = X$ - Y$;\n  ELSE\n    X$ = Y$ - X$ + 7;\n  END;\n"
+        "  FOR(I$, 1, 3)\n    Y$ = (Y$ * 7 + I$ + X$) MOD 1009;\n  END;\n"
+        "  WHILE(X$ > 100)\n    X$ = X$ - 100;\n    IF(X$ == 5) BREAK; END;\n  END;\n"
+        "  CASE(X$ MOD 4)\n    0: Y$ = Y$ + 1;\n    1: Y$ = Y$ + 2;\n    DEFAULT: Y$ = Y$ + 3;\n  END;\n"
+        "  REPEAT\n    Y$ = Y$ + 5;\n  UNTIL(Y$ MOD 2 == 0);\n  RETURN((X$ + Y$ * 2) MOD 10007);\nEND;\n"
+        "PROC MAIN\n  S$ = F0(1, 2);\n  IF(F0(S$, 3)) S$ = S$ + 1; END;\n  S$ = 1 + 2 * 3;\nEND;\n",
+        // MAIN first: its calls are resolved after the walk, so it is left to the end.
+        "FORWARD FUNC G(A$);\nPROC MAIN\n  IF(G(1)) S$ = 1; END;\n  T$ = G(2) + 4;\nEND;\n"
+        "FUNC G(A$)\n  B$ = A$ + 1;\n  RETURN(B$ * 2);\nEND;\n",
+    };
+    for (const char* source : kSources) {
+        SCOPED_TRACE(source);
+        const std::string onTheWay = CompileSource(source, true);
+        EXPECT_EQ(Errors(), "");
+        CompileSource(source, false);
+        OptimizeInstructionList(program, context->pool, "test.qob");
+        EXPECT_EQ(onTheWay, ListInstructions(program));
+    }
+}
+
+// Progress is reported as one walk over the whole list would report it.
+TEST_F(OptimizerTest, ProceduresOptimisedOnTheWayReportProgressAsOneWalk) {
+    static std::vector<std::string> calls;
+    const CompileProgress record = [](const char* text, int position, int total) -> int64_t {
+        calls.push_back((text ? text : "") + std::string(" ") + std::to_string(position) + "/" + std::to_string(total));
+        return position + 1;
+    };
+    const char* kStream =
+        "PROC:P(0,0) __ENDDECL A$ 1 + DROPSTACK __SAVESP 1 __SAVESP 2 M= END "
+        "PROC:MAIN __ENDDECL C:P(0,0) C:Q(0,0) IF A$ DROPSTACK END 1 2 + DROPSTACK END "
+        "PROC:Q(0,0) __ENDDECL B$ 2 * DROPSTACK END";
+    calls.clear();
+    CodeGenOptions options;
+    options.progress = record;
+    const std::string onTheWay = Generate(BuildStream(kStream), options);
+    const std::vector<std::string> onTheWayCalls = calls;
+
+    calls.clear();
+    options.optimize = false;
+    Generate(BuildStream(kStream), options);
+    OptimizeInstructionList(program, context->pool, "test.qob", record);
+    EXPECT_EQ(onTheWay, ListInstructions(program));
+    EXPECT_EQ(onTheWayCalls, calls);
+}
+
 TEST_F(OptimizerTest, ProgressIsReportedOncePerNode) {
     static std::vector<std::string> texts;
     static int last = 0;
