@@ -34,7 +34,7 @@ struct EndToken {
 };
 EndToken gEndToken;
 
-void KeepEndToken(const TokenNode* last) {
+[[gnu::noinline]] void KeepEndToken(const TokenNode* last) {
     gEndToken.text = last->text;
     gEndToken.node = *last;
     gEndToken.node.text = gEndToken.text.data();
@@ -127,6 +127,15 @@ constexpr auto kShapedFirsts = [] {
 }();
 
 bool IsSigil(char c) { return c == '$' || c == '%'; }
+
+// The length of a token's text: most are a few characters long.
+size_t TextSize(const char* text) {
+    if (text[0] == '\0') return 0;
+    if (text[1] == '\0') return 1;
+    if (text[2] == '\0') return 2;
+    if (text[3] == '\0') return 3;
+    return 4 + std::strlen(text + 4);
+}
 
 // Codes decided by the shape of the text alone; 0 when none applies. text
 // has size characters and its NUL after them. Each case keeps the order of
@@ -227,14 +236,29 @@ void ResetParserState() {
     gLastInputToken = nullptr;
 }
 
-char ClassifyToken(const TokenNode* token, int& builtinIndex) {
+namespace {
+
+inline char Classify(const TokenNode* token, int& builtinIndex) {
     builtinIndex = -1;
     if (token == nullptr) return kCodeEnd;
     const char* text = token->text;
-    const size_t size = std::strlen(text);
+    const size_t size = TextSize(text);
     if (const char code = ClassifyByShape(text, size); code != 0) return code;
     return ClassifyWord(token, std::string_view(text, size), builtinIndex);
 }
+
+// #INHERITED in a class without a base: the call's name has nowhere to go.
+[[gnu::noinline]] void CheckInheritedWord() {
+    ParserState& p = gParserState;
+    if (p.code != kCodeEnd && p.currentClass->baseHash == 0 && p.input->text[0] != '(') {
+        ReportParserError(FormatParserMessage(parser_message::kNoInheritanceFound, p.currentClass->name));
+        p.inheritedPending = false;
+    }
+}
+
+}  // namespace
+
+char ClassifyToken(const TokenNode* token, int& builtinIndex) { return Classify(token, builtinIndex); }
 
 bool NextToken(bool reclassify) {
     ParserState& p = gParserState;
@@ -246,12 +270,8 @@ bool NextToken(bool reclassify) {
     }
     if (p.input != nullptr) gLastInputToken = p.input;
     const bool inheritedWord = p.inheritedPending && p.currentClass != nullptr;
-    p.code = ClassifyToken(p.input, p.builtinIndex);
-    // #INHERITED in a class without a base: the call's name has nowhere to go.
-    if (inheritedWord && p.code != kCodeEnd && p.currentClass->baseHash == 0 && p.input->text[0] != '(') {
-        ReportParserError(FormatParserMessage(parser_message::kNoInheritanceFound, p.currentClass->name));
-        p.inheritedPending = false;
-    }
+    p.code = Classify(p.input, p.builtinIndex);
+    if (inheritedWord) CheckInheritedWord();
     return p.code != kCodeEnd && !p.depthExceeded;
 }
 

@@ -4,6 +4,7 @@
 #include "compiler/statement_parser.h"
 
 #include <array>
+#include <initializer_list>
 
 #include <string>
 #include <string_view>
@@ -31,49 +32,63 @@ uint32_t Hash(Keyword keyword) { return KeywordHashes[keyword]; }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-// Keywords a token is tested against. Most tokens tested are names: a hash
-// whose low byte no member's hash has is told apart by one look-up.
-template <size_t N>
-struct KeywordSet {
-    std::array<uint32_t, N> hashes{};
-    std::array<uint64_t, 4> lowBytes{};  // one bit per low byte of the members' hashes
-
-    [[nodiscard]] constexpr bool Contains(uint32_t hash) const {
-        if (((lowBytes[(hash >> 6) & 3] >> (hash & 63)) & 1) == 0) return false;
-        for (uint32_t member : hashes)
-            if (member == hash) return true;
-        return false;
-    }
+// The groups of words a statement's first token is tested against. One
+// look-up of the token's hash in an open table answers every group at once.
+enum WordGroup : uint16_t {
+    kConditionWord = 1 << 0,    // IF, __ELSEIF, CASE, UNTIL
+    kDeclarationWord = 1 << 1,  // LOCAL GLOBAL FORCEGLOBAL PUBLIC PRIVATE
+    kNoSeparatorWord = 1 << 2,  // statements that need no ";" or "," after them
+    kDeclarationStart = 1 << 3, // statements after which no FIRST_OP goes
+    kLoopStart = 1 << 4,        // WHILE FOR FOREACH FOREACHREV
+    kOwnDebugPlace = 1 << 5,    // REPEAT END #CODE: the debugger's hook goes elsewhere
+    kModeDirective = 1 << 6,    // #RANGECHECK #EXPLICIT
+    kBlockEnd = 1 << 7,         // REPEAT END
 };
 
-template <size_t N>
-constexpr KeywordSet<N> MakeKeywordSet(const Keyword (&keywords)[N]) {
-    KeywordSet<N> set;
-    for (size_t i = 0; i < N; ++i) {
-        const uint32_t hash = KeywordHashes[keywords[i]];
-        set.hashes[i] = hash;
-        set.lowBytes[(hash >> 6) & 3] |= uint64_t{1} << (hash & 63);
-    }
-    return set;
-}
+struct WordGroupSlot {
+    uint32_t hash = 0;
+    uint16_t groups = 0;  // never 0 in a used slot
+};
+constexpr size_t kWordGroupSlots = 256;  // a power of two, under a fifth full
 
-constexpr auto kConditionWords = MakeKeywordSet({Keyword::If, Keyword::ElseIfMarker, Keyword::Case, Keyword::Until});
-constexpr auto kDeclarationWords =
-    MakeKeywordSet({Keyword::Local, Keyword::Global, Keyword::ForceGlobal, Keyword::Public, Keyword::Private});
-constexpr auto kNoSeparatorWords = MakeKeywordSet(
-    {Keyword::If, Keyword::ElseIfMarker, Keyword::Repeat, Keyword::While, Keyword::ForEach, Keyword::ForEachRev,
-     Keyword::For, Keyword::Case, Keyword::Else, Keyword::DebugMarker, Keyword::DirectiveDebugFile,
-     Keyword::DirectiveDebugOn, Keyword::DirectiveDebugOff, Keyword::DirectiveNoWarning, Keyword::DirectiveCode,
-     Keyword::DirectiveClass, Keyword::DirectiveEndClass, Keyword::DirectiveObject, Keyword::DirectiveInherited,
-     Keyword::Try, Keyword::Except, Keyword::Finally, Keyword::DirectiveNamespace, Keyword::DirectiveEndNamespace,
-     Keyword::ScopeSeparator, Keyword::DirectiveRangeCheck, Keyword::DirectiveExplicit});
-constexpr auto kDeclarationStarts =
-    MakeKeywordSet({Keyword::Proc, Keyword::Func, Keyword::NProc, Keyword::NFunc, Keyword::Global,
-                    Keyword::ForceGlobal, Keyword::Local, Keyword::Public, Keyword::Private, Keyword::DirectiveCode});
-constexpr auto kLoopStarts = MakeKeywordSet({Keyword::While, Keyword::For, Keyword::ForEach, Keyword::ForEachRev});
-constexpr auto kOwnDebugPlaces = MakeKeywordSet({Keyword::Repeat, Keyword::End, Keyword::DirectiveCode});
-constexpr auto kModeDirectives = MakeKeywordSet({Keyword::DirectiveRangeCheck, Keyword::DirectiveExplicit});
-constexpr auto kBlockEnds = MakeKeywordSet({Keyword::Repeat, Keyword::End});
+constexpr size_t WordGroupSlotOf(uint32_t hash) { return (hash * 0x9E3779B1u >> 24) & (kWordGroupSlots - 1); }
+
+constexpr auto kWordGroups = [] {
+    std::array<WordGroupSlot, kWordGroupSlots> slots{};
+    auto add = [&](std::initializer_list<Keyword> keywords, uint16_t group) {
+        for (Keyword keyword : keywords) {
+            const uint32_t hash = KeywordHashes[keyword];
+            size_t at = WordGroupSlotOf(hash);
+            while (slots[at].groups != 0 && slots[at].hash != hash) at = (at + 1) & (kWordGroupSlots - 1);
+            slots[at].hash = hash;
+            slots[at].groups |= group;
+        }
+    };
+    add({Keyword::If, Keyword::ElseIfMarker, Keyword::Case, Keyword::Until}, kConditionWord);
+    add({Keyword::Local, Keyword::Global, Keyword::ForceGlobal, Keyword::Public, Keyword::Private}, kDeclarationWord);
+    add({Keyword::If, Keyword::ElseIfMarker, Keyword::Repeat, Keyword::While, Keyword::ForEach, Keyword::ForEachRev,
+         Keyword::For, Keyword::Case, Keyword::Else, Keyword::DebugMarker, Keyword::DirectiveDebugFile,
+         Keyword::DirectiveDebugOn, Keyword::DirectiveDebugOff, Keyword::DirectiveNoWarning, Keyword::DirectiveCode,
+         Keyword::DirectiveClass, Keyword::DirectiveEndClass, Keyword::DirectiveObject, Keyword::DirectiveInherited,
+         Keyword::Try, Keyword::Except, Keyword::Finally, Keyword::DirectiveNamespace, Keyword::DirectiveEndNamespace,
+         Keyword::ScopeSeparator, Keyword::DirectiveRangeCheck, Keyword::DirectiveExplicit},
+        kNoSeparatorWord);
+    add({Keyword::Proc, Keyword::Func, Keyword::NProc, Keyword::NFunc, Keyword::Global, Keyword::ForceGlobal,
+         Keyword::Local, Keyword::Public, Keyword::Private, Keyword::DirectiveCode},
+        kDeclarationStart);
+    add({Keyword::While, Keyword::For, Keyword::ForEach, Keyword::ForEachRev}, kLoopStart);
+    add({Keyword::Repeat, Keyword::End, Keyword::DirectiveCode}, kOwnDebugPlace);
+    add({Keyword::DirectiveRangeCheck, Keyword::DirectiveExplicit}, kModeDirective);
+    add({Keyword::Repeat, Keyword::End}, kBlockEnd);
+    return slots;
+}();
+
+// The groups of the word with this hash; 0 for any other word.
+uint16_t WordGroupsOf(uint32_t hash) {
+    for (size_t at = WordGroupSlotOf(hash); kWordGroups[at].groups != 0; at = (at + 1) & (kWordGroupSlots - 1))
+        if (kWordGroups[at].hash == hash) return kWordGroups[at].groups;
+    return 0;
+}
 
 // The most outputs a header can carry: its count byte is 32 + outputs.
 constexpr int kMaxOutputs = 255 - 32;
@@ -142,7 +157,8 @@ bool ParseKeywordStatement() {
         ++p.blockDepth;
         return true;
     }
-    if (kConditionWords.Contains(hash)) {
+    const uint16_t groups = WordGroupsOf(hash);
+    if (groups & kConditionWord) {
         ParseBuiltinCall(record, true);
         if (hash == Hash(Keyword::Until)) {
             DropLocalNamesFrom(p.blockDepth);
@@ -163,7 +179,7 @@ bool ParseKeywordStatement() {
         if (hash == Hash(Keyword::End)) LowerBlockDepth();
         return true;
     }
-    if (kDeclarationWords.Contains(hash)) {
+    if (groups & kDeclarationWord) {
         ParseDeclaration(record, false);
         return true;
     }
@@ -641,15 +657,15 @@ bool IsUnknownCall(const TokenNode* token, char code) {
 }
 
 // Statements that need no ";" or "," after them.
-bool EndsWithoutSeparator(uint32_t firstHash, char firstCode) {
+bool EndsWithoutSeparator(uint16_t firstGroups, char firstCode) {
     if (IsProcedureCode(firstCode) || firstCode == 'C' || firstCode == 'y') return true;
-    return kNoSeparatorWords.Contains(firstHash);
+    return (firstGroups & kNoSeparatorWord) != 0;
 }
 
 // Statements after which no FIRST_OP goes: declarations and procedure heads.
-bool IsDeclarationStart(uint32_t firstHash, char firstCode) {
+bool IsDeclarationStart(uint16_t firstGroups, char firstCode) {
     if (IsProcedureCode(firstCode)) return true;
-    return kDeclarationStarts.Contains(firstHash);
+    return (firstGroups & kDeclarationStart) != 0;
 }
 
 // case-label: value {',' value} ':'
@@ -676,11 +692,11 @@ void ParseCaseLabel() {
     p.valueCount = saved;
 }
 
-void MaybeEmitFirstOperation(uint32_t firstHash, char firstCode) {
+void MaybeEmitFirstOperation(uint16_t firstGroups, char firstCode) {
     ParserState& p = Parser();
     const bool operation = firstCode == 'O' || firstCode == 'F' || firstCode == 'v' || firstCode == 'y' ||
                            firstCode == 'n';
-    if (p.firstOperationDone || !operation || IsDeclarationStart(firstHash, firstCode)) return;
+    if (p.firstOperationDone || !operation || IsDeclarationStart(firstGroups, firstCode)) return;
     EmitText(Marker(Keyword::FirstOp), p.input);
     p.firstOperationDone = true;
 }
@@ -728,18 +744,17 @@ void ParseOneStatement(TokenNode* first) {
     const char firstCode = p.code;
     const bool caseLabel = IsCaseLabelStart(firstCode);
     const bool debug = Switches.debugMode;
-    const bool loopStart = kLoopStarts.Contains(firstHash);
-    const bool ownDebugPlace = kOwnDebugPlaces.Contains(firstHash);
-    if (debug && !caseLabel && !loopStart && !ownDebugPlace) EmitDebugToken(first);
+    const uint16_t firstGroups = WordGroupsOf(firstHash);
+    if (debug && !caseLabel && (firstGroups & (kLoopStart | kOwnDebugPlace)) == 0) EmitDebugToken(first);
 
-    const bool directive = kModeDirectives.Contains(firstHash);
+    const bool directive = (firstGroups & kModeDirective) != 0;
     if (directive) {
         EmitText(CurrentText(), first);
         NextToken();
     } else if (caseLabel) {
         ParseCaseLabel();
     } else if (BeginsStatement(firstCode) || IsUnknownCall(first, firstCode)) {
-        MaybeEmitFirstOperation(firstHash, firstCode);
+        MaybeEmitFirstOperation(firstGroups, firstCode);
         ParseStatement();
     }
     if (firstCode != 'i') p.inheritedPending = false;
@@ -750,8 +765,8 @@ void ParseOneStatement(TokenNode* first) {
         for (; p.valueCount > 0; --p.valueCount) EmitText(kDropStackMarker, first);
         p.valueCount = 0;
     }
-    ParseSeparator(first, directive || caseLabel || EndsWithoutSeparator(firstHash, firstCode));
-    if (debug && kBlockEnds.Contains(firstHash)) EmitDebugToken(first);
+    ParseSeparator(first, directive || caseLabel || EndsWithoutSeparator(firstGroups, firstCode));
+    if (debug && (firstGroups & kBlockEnd)) EmitDebugToken(first);
 }
 
 // A child's text: expression items whose values stay for the caller.

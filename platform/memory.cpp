@@ -732,22 +732,35 @@ bool HeapFree(HeapHandle heap, void* block) {
     return FreeIn(ref);
 }
 
-// While the process has one thread, a live exact-size block of the heap is
-// freed here with the checks FindBlock would make, its release counted by the
-// caller; false, touching nothing, for any other address.
-QOB_HEADER_ACCESS bool FreeExactBlockAlone(Arena& heap, uintptr_t address) {
-    if (address < kPageSize || address >= kLowMemoryLimit || address % kExactSize != 0) return false;
-    const PageEntry& entry = gPageTable[PageOf(address)];
-    if (entry.info.load(std::memory_order_relaxed) != (kSmallPage | static_cast<uint32_t>(kExactClass)) ||
-        entry.heap.load(std::memory_order_relaxed) != &heap || (address & (kPageSize - 1)) < kExactFirstSlot)
-        return false;
-    const ExactBit bit = ExactBitOf(address);
-    if (!(*bit.word & bit.mask)) return false;
-    *bit.word &= ~bit.mask;
-    QOB_POISON(reinterpret_cast<void*>(address), kExactSize);
-    WriteExactLink(address, heap.freeSlots[kExactClass]);
-    heap.freeSlots[kExactClass] = static_cast<uint32_t>(address);
-    return true;
+// While the process has one thread, a run of the heap's live exact-size
+// blocks is freed here with the checks FindBlock would make, until the first
+// address that is not one (touched not at all); answers how many it freed.
+// A list's nodes mostly come one page after another: a page's entry is
+// checked when the run enters it, not for every block.
+QOB_HEADER_ACCESS size_t FreeExactBlocksAlone(Arena& heap, void* const* blocks, size_t count) {
+    uint32_t checkedPage = kPageCount;  // no page yet
+    uint32_t freeSlots = heap.freeSlots[kExactClass];
+    size_t i = 0;
+    for (; i < count; ++i) {
+        const uintptr_t address = Address(blocks[i]);
+        if (address >= kLowMemoryLimit || address % kExactSize != 0 || (address & (kPageSize - 1)) < kExactFirstSlot)
+            break;
+        if (PageOf(address) != checkedPage) {
+            const PageEntry& entry = gPageTable[PageOf(address)];
+            if (entry.info.load(std::memory_order_relaxed) != (kSmallPage | static_cast<uint32_t>(kExactClass)) ||
+                entry.heap.load(std::memory_order_relaxed) != &heap)
+                break;
+            checkedPage = PageOf(address);
+        }
+        const ExactBit bit = ExactBitOf(address);
+        if (!(*bit.word & bit.mask)) break;
+        *bit.word &= ~bit.mask;
+        QOB_POISON(reinterpret_cast<void*>(address), kExactSize);
+        WriteExactLink(address, freeSlots);
+        freeSlots = static_cast<uint32_t>(address);
+    }
+    heap.freeSlots[kExactClass] = freeSlots;
+    return i;
 }
 
 // A list of a million items is released node by node: one call for the lot,
@@ -756,7 +769,7 @@ __attribute__((flatten)) size_t HeapFreeRun(HeapHandle heap, void* const* blocks
     size_t i = 0;
     if (__libc_single_threaded && heap != nullptr) {
         // A list's nodes, mostly: their releases are counted at once.
-        while (i < count && FreeExactBlockAlone(*heap, Address(blocks[i]))) ++i;
+        i = FreeExactBlocksAlone(*heap, blocks, count);
         BlockReleaseCount.store(BlockReleaseCount.load(std::memory_order_relaxed) + i, std::memory_order_relaxed);
     }
     for (; i < count; ++i) {

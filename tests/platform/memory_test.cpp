@@ -371,6 +371,38 @@ TEST(MemoryTest, FreeRunStopsAtTheFirstBlockItMayNotFree) {
     HeapDestroy(heap);
 }
 
+// Blocks of 64 freed in runs over several pages, in an order that goes back
+// and forth between them, all come back: each is free once, and the next
+// blocks of 64 made take exactly those slots again.
+TEST(MemoryTest, FreeRunsOfBlocksOf64OverManyPagesGiveEverySlotBack) {
+    HeapHandle heap = HeapCreate();
+    ASSERT_NE(heap, nullptr);
+    constexpr size_t kBlocks = 5000;  // several pages' worth
+    std::vector<void*> blocks;
+    for (size_t i = 0; i < kBlocks; ++i) blocks.push_back(HeapAlloc(heap, 0, 64));
+    std::vector<void*> order;
+    for (size_t i = 0; i < kBlocks; i += 2) order.push_back(blocks[i]);
+    for (size_t i = kBlocks; i-- > 0;)
+        if (i % 2) order.push_back(blocks[i]);
+    for (size_t at = 0; at < order.size(); at += 700) {
+        const size_t count = std::min<size_t>(700, order.size() - at);
+        EXPECT_EQ(HeapFreeRun(heap, order.data() + at, count), count);
+    }
+    for (void* block : blocks) EXPECT_FALSE(IsLiveBlock(block));
+    EXPECT_EQ(HeapFreeRun(heap, order.data(), 1), 0u) << "a block freed already stops the run";
+    std::vector<void*> again;
+    for (size_t i = 0; i < kBlocks; ++i) again.push_back(HeapAlloc(heap, HEAP_ZERO_MEMORY, 64));
+    std::sort(blocks.begin(), blocks.end());
+    std::sort(again.begin(), again.end());
+    EXPECT_EQ(again, blocks);
+    for (void* block : again) {
+        ASSERT_EQ(GetBlockSize(block), 64u);
+        const auto* bytes = static_cast<const unsigned char*>(block);
+        EXPECT_TRUE(std::all_of(bytes, bytes + 64, [](unsigned char b) { return b == 0; }));
+    }
+    HeapDestroy(heap);
+}
+
 TEST(MemoryTest, ReallocationKeepsContentAndExactSize) {
     struct Case {
         size_t from, to;
