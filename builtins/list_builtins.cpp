@@ -90,16 +90,12 @@ void ReleaseDetached(DetachedValue& detached) {
     if (detached.present) ReleaseVariable(CurrentContext, &detached.record, false, false);
 }
 
-// A number or a text (copied) into the list's current item, a new and empty
-// node: what loading the item and writing the value through the variable
-// would leave, node and record alike, written to the node once and stamped
-// once. The empty node has no type, no accessor and no extension to go
-// through; a text that cannot be copied leaves the item empty.
-void StorePlainItem(VariableRecord* list, const StackEntry& cell, uint32_t flags) {
-    if (!cell.text) {
-        FillNewListItem(list, nullptr, cell.value, flags);
-        return;
-    }
+// A text (copied) into the list's current item, a new and empty node: what
+// loading the item and writing the value through the variable would leave,
+// node and record alike, written to the node once and stamped once. The empty
+// node has no type, no accessor and no extension to go through; a text that
+// cannot be copied leaves the item empty.
+[[gnu::noinline]] void StoreTextItem(VariableRecord* list, const StackEntry& cell, uint32_t flags) {
     size_t bytes = platform::GetBlockSize(cell.text);
     if (bytes == 0) bytes = TextBytes(cell.text, (flags & kVarWideText) != 0);
     char* copy = CopyValueBlock(cell.text, bytes);
@@ -112,23 +108,13 @@ void StorePlainItem(VariableRecord* list, const StackEntry& cell, uint32_t flags
     FillNewListItem(list, copy, cell.value, flags | kVarOwnsData);
 }
 
-// Stores one argument's value into the list's current item (a new, empty
-// item): structures, matrices and texts are copied, an object is referred to.
-// An element address the cell carries belongs to the source's storage: the
-// element's value is in the cell already and nothing is written there.
-void StoreItemValue(VariableRecord* list, const StackEntry& cell) {
+// A structure, matrix or object into the list's current item, or any value
+// into the item of a protected list: written through the variable.
+[[gnu::noinline]] void StoreItemThroughVariable(VariableRecord* list, const StackEntry& cell, uint32_t flags) {
     VariableRecord* source = cell.variable;
-    const bool whole = source && source != list && cell.extra == 0;
-    if (whole && (source->flags & kVarStructure) && source->elementCount == 0) {
+    if (flags & kVarStructure) {
         LoadListElement(list);
         AssignStructureValue(list, source, kCopyDeep, 0, source->data);
-        return;
-    }
-    uint32_t flags = whole ? source->flags & (kVarObject | kVarWideText) : 0;
-    if (cell.flags & kEntryWide) flags |= kVarWideText;
-    if (cell.flags & kEntryMatrix) flags = (flags & ~kVarWideText) | kVarMatrix;
-    if (!(flags & (kVarMatrix | kVarObject)) && list->protect != 1) {
-        StorePlainItem(list, cell, flags);
         return;
     }
     list->currentNode->flags = flags;
@@ -145,6 +131,29 @@ void StoreItemValue(VariableRecord* list, const StackEntry& cell) {
     size_t bytes = platform::GetBlockSize(cell.text);
     if (bytes == 0) bytes = TextBytes(cell.text, (flags & kVarWideText) != 0);
     SetVariableValue(list, cell.text, cell.value, nullptr, static_cast<int64_t>(bytes));
+}
+
+// Stores one argument's value into the list's current item (a new, empty
+// item): structures, matrices and texts are copied, an object is referred to.
+// An element address the cell carries belongs to the source's storage: the
+// element's value is in the cell already and nothing is written there. A
+// number, the commonest item, is stored inline.
+[[gnu::always_inline]] inline void StoreItemValue(VariableRecord* list, const StackEntry& cell) {
+    VariableRecord* source = cell.variable;
+    const bool whole = source && source != list && cell.extra == 0;
+    if (whole && (source->flags & kVarStructure) && source->elementCount == 0) {
+        StoreItemThroughVariable(list, cell, kVarStructure);
+        return;
+    }
+    uint32_t flags = whole ? source->flags & (kVarObject | kVarWideText) : 0;
+    if (cell.flags & kEntryWide) flags |= kVarWideText;
+    if (cell.flags & kEntryMatrix) flags = (flags & ~kVarWideText) | kVarMatrix;
+    if ((flags & (kVarMatrix | kVarObject)) || list->protect == 1)
+        StoreItemThroughVariable(list, cell, flags);
+    else if (cell.text)
+        StoreTextItem(list, cell, flags);
+    else
+        FillNewListItem(list, nullptr, cell.value, flags);
 }
 
 // Counts the frame's arguments that are lists with a current item and pass
