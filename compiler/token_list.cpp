@@ -73,18 +73,20 @@ public:
     }
 
     void Release(void* block, size_t bytes) {
-        if (bytes > kLargestPooled) {
+        if (bytes > kLargestPooled)
             std::free(block);
-        } else {
-            auto* freed = static_cast<FreeBlock*>(block);
-            freed->next = nullptr;
-            FreeList& list = free_[bytes / kGrain];
-            if (list.last != nullptr) list.last->next = freed;
-            else list.first = freed;
-            list.last = freed;
-            QOB_POISON(freed + 1, bytes - sizeof(FreeBlock));  // the link stays open for the next release
-        }
+        else
+            PutOnFreeList(block, bytes);
         if (--live_ == 0) ReleaseChunks();
+    }
+
+    // Release for a block of a pooled size while other nodes live: no call.
+    // False (nothing done) for any other block.
+    bool ReleaseReady(void* block, size_t bytes) {
+        if (bytes > kLargestPooled || live_ <= 1) return false;
+        PutOnFreeList(block, bytes);
+        --live_;
+        return true;
     }
 
     static size_t BlockBytes(size_t size) { return (size + kGrain - 1) & ~(kGrain - 1); }
@@ -106,6 +108,16 @@ private:
     static constexpr size_t kGrain = 8;
     static constexpr size_t kLargestPooled = 256;
     static constexpr size_t kChunkBytes = 64 * 1024;
+
+    void PutOnFreeList(void* block, size_t bytes) {
+        auto* freed = static_cast<FreeBlock*>(block);
+        freed->next = nullptr;
+        FreeList& list = free_[bytes / kGrain];
+        if (list.last != nullptr) list.last->next = freed;
+        else list.first = freed;
+        list.last = freed;
+        QOB_POISON(freed + 1, bytes - sizeof(FreeBlock));  // the link stays open for the next release
+    }
 
     void* AllocateLarge(size_t bytes) {
         void* block = std::malloc(bytes);
@@ -187,11 +199,19 @@ inline TokenNode* FillNode(void* block, size_t bytes, std::string_view text, uin
     return new (block) TokenNode{copy, hash, static_cast<uint32_t>(bytes), file, line, column16, 0, nullptr, nullptr};
 }
 
-void FreeNode(TokenNode* node) {
+// FreeNode for a node whose text was replaced, of a size the store does not
+// pool, or the last one: those may call the heap.
+[[gnu::noinline]] void FreeNodeWithCalls(TokenNode* node) {
     if (node->text != InlineText(node)) std::free(node->text);
     const size_t bytes = node->storeBytes;
     node->~TokenNode();
     gStore.Release(node, bytes);
+}
+
+// Every stage frees nearly every node it reads: the usual node calls nothing.
+inline void FreeNode(TokenNode* node) {
+    if (node->text == InlineText(node) && gStore.ReleaseReady(node, node->storeBytes)) return;
+    FreeNodeWithCalls(node);
 }
 
 // The list last started and grown at its end, or named by RememberTokenList.

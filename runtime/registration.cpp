@@ -3,8 +3,8 @@
 // the opcode handler table.
 #include "runtime/registration.h"
 
+#include <bit>
 #include <cassert>
-#include <unordered_map>
 
 #include "builtins/bitwise_operators.h"
 #include "builtins/comparison_operators.h"
@@ -17,6 +17,7 @@
 #include "runtime/assignment.h"
 #include "runtime/debugger_link.h"
 #include "runtime/declarations.h"
+#include "runtime/hash.h"
 #include "runtime/placeholder_handlers.h"
 #include "runtime/push_instructions.h"
 #include "runtime/value_stack.h"
@@ -286,20 +287,32 @@ std::span<const OpcodeBuiltin> OpcodeBuiltins() {
 }
 
 std::vector<const BuiltinRegistration*> RowsInRegistrationOrder() {
-    std::unordered_map<std::string_view, const BuiltinRegistration*> rowsByName;
+    // Every start runs this: an open table of twice the names' count, probed
+    // from the name's hash, finds each row without a node per name.
+    constexpr size_t kSlots = std::bit_ceil(static_cast<size_t>(kRegisteredNameCount) * 2);
+    std::array<const BuiltinRegistration*, kSlots> rowsByName{};
+    auto slotOf = [&](std::string_view name) {
+        size_t slot = HashName(name.data(), name.size()) & (kSlots - 1);
+        while (rowsByName[slot] != nullptr && rowsByName[slot]->name != name)
+            slot = (slot + 1) & (kSlots - 1);
+        return slot;
+    };
+    [[maybe_unused]] size_t rowCount = 0;
     for (auto table : {KeywordRegistrations(), RuntimeRegistrations(), LanguageBuiltinRegistrations(),
                        WindowsRegistrations(), NativeRegistrations(), EngineRegistrations(), SoundRegistrations()})
         for (const BuiltinRegistration& row : table) {
-            [[maybe_unused]] bool added = rowsByName.emplace(row.name, &row).second;
-            assert(added && "a name has two registration rows");
+            size_t slot = slotOf(row.name);
+            assert(rowsByName[slot] == nullptr && "a name has two registration rows");
+            assert(++rowCount <= static_cast<size_t>(kRegisteredNameCount) && "a registration row is not in the order");
+            rowsByName[slot] = &row;
         }
-    assert(rowsByName.size() == kRegistrationOrder.size() && "a registration row is not in the order");
+    assert(rowCount == kRegistrationOrder.size() && "a registration row is not in the order");
     std::vector<const BuiltinRegistration*> rows;
     rows.reserve(kRegistrationOrder.size());
     for (std::string_view name : kRegistrationOrder) {
-        auto found = rowsByName.find(name);
-        assert(found != rowsByName.end() && "a name of the order has no registration row");
-        rows.push_back(found->second);
+        const BuiltinRegistration* row = rowsByName[slotOf(name)];
+        assert(row != nullptr && "a name of the order has no registration row");
+        rows.push_back(row);
     }
     return rows;
 }
