@@ -141,8 +141,10 @@ MatrixCell* CopyMatrixCells(const MatrixCell* cells, MemoryLink** links) {
 void FreeMatrixContents(MatrixCell* cells, MemoryLink** links) {
     if (!cells)
         return;
+    // Numbers hold nothing: only texts and nested runs are visited.
     for (; cells->kind != kCellEnd; ++cells)
-        FreeCellContent(cells, links);
+        if (static_cast<uint8_t>(cells->kind - kCellBlock) <= 1)
+            FreeCellContent(cells, links);
 }
 
 void FreeMatrix(MatrixCell* cells, MemoryLink** links) {
