@@ -314,6 +314,13 @@ TokenNode* EmitText(std::string_view text, const TokenNode* source) {
     return source == nullptr ? EmitTextAt(text, 0, 0) : EmitTextAt(text, source->line, source->column);
 }
 
+TokenNode* EmitHashedText(std::string_view text, uint32_t hash, const TokenNode* source) {
+    ParserState& p = gParserState;
+    EmitHashedToken(p.output, text, hash, p.internedFileName, source != nullptr ? source->line : 0,
+                    source != nullptr ? source->column : 0);
+    return p.output;
+}
+
 TokenNode* EmitInputToken(TokenNode* source) {
     ParserState& p = gParserState;
     if (IsTokenOutputSuspended()) return p.output;
@@ -439,8 +446,9 @@ void DropLocalNamesFrom(int depth) {
 void CheckLocalName(const TokenNode* token, std::string_view name, uint32_t hash) {
     const ParserState& p = gParserState;
     if (name.empty() || name.back() != '$' || p.procedureKey.empty()) return;
-    if (name.find('.') != std::string_view::npos && !Switches.parserWarnings) return;
+    // Either way no warning: the table first, as most names used are local.
     if (p.localNameCounts.Contains(hash)) return;
+    if (name.find('.') != std::string_view::npos && !Switches.parserWarnings) return;
     ReportParserWarningAt(parser_message::kNotLocal, token);
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "compiler/compile_progress.h"
+#include "runtime/keywords.h"
 
 namespace qob {
 
@@ -173,6 +174,21 @@ TokenNode* EmitText(std::string_view text, const TokenNode* source);
 TokenNode* EmitInputToken(TokenNode* source);
 // The same with an explicit position.
 TokenNode* EmitTextAt(std::string_view text, int line, int column);
+// EmitText for a text whose HashName is known already: a keyword's, a
+// registered name's.
+TokenNode* EmitHashedText(std::string_view text, uint32_t hash, const TokenNode* source);
+inline TokenNode* EmitMarker(Keyword keyword, const TokenNode* source) {
+    return EmitHashedText(KeywordText(keyword), KeywordHashes[keyword], source);
+}
+// A constant text with its hash, worked out when the parser is compiled.
+struct FixedText {
+    std::string_view text;
+    uint32_t hash;
+    consteval FixedText(std::string_view constant) : text(constant), hash(HashNameConstant(constant)) {}
+};
+inline TokenNode* EmitFixedText(FixedText fixed, const TokenNode* source) {
+    return EmitHashedText(fixed.text, fixed.hash, source);
+}
 // Inserts a token directly after mark (a token of the current output list)
 // and keeps the output cursor on the last token.
 TokenNode* InsertTextAfter(TokenNode* mark, std::string_view text, const TokenNode* source);
