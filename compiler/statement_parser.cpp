@@ -794,6 +794,12 @@ void ParseStatement() {
         return;
     }
     ++p.parseDepth;
+    // A variable or a value, the most common: none of the tests below applies.
+    if (p.code == 'O' || p.code == 'V') {
+        ParseOperand();
+        --p.parseDepth;
+        return;
+    }
     const bool statementLevel = !p.valueWanted && !InArguments();
     if (IsStatementOnlyCode(p.code) && !statementLevel) {
         ReportParserError(msg::kSyntaxError);
