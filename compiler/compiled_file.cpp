@@ -339,6 +339,11 @@ private:
     // once, into an array; the passes after it read the array and fetch the
     // nodes (and their side records and texts) some way ahead of use.
     static constexpr size_t kFetchDistance = 8;
+    // The walk that follows the links cannot know the next node before it has
+    // the one before. Nodes and side records are made one after the other from
+    // the pool, mostly in list order: memory this far past a node holds the
+    // nodes a few dozen places on, and is fetched while the walk gets there.
+    static constexpr uintptr_t kLayoutAhead = 4096;
 
     void FetchAhead(size_t i) const {
         if (i + 2 * kFetchDistance < order.size()) __builtin_prefetch(order[i + 2 * kFetchDistance]);
@@ -353,44 +358,54 @@ private:
     // the nodes happened to lie in memory. Only nodes that carry one in the
     // file (jump targets) are kept in the map.
     bool NumberNodes() {
-        size_t marked = 0;
+        // The one walk that follows the links reads all it needs of each node
+        // (its side record mostly lies right after it); what comes after it
+        // reads the arrays it fills, or nodes it can fetch ahead.
+        std::vector<size_t> markedPlaces;
+        std::vector<size_t> declarationPlaces;
+        std::vector<const Instruction*> targets;
         for (Instruction* node = first; node; node = node->next) {
+            __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(node) + kLayoutAhead));
+            const size_t place = order.size();
             order.push_back(node);
-            // The side record mostly lies right after its node: it is read on the way.
+            if (IsDeclaration(node->opcode)) declarationPlaces.push_back(place);
             const InstructionExtra* extra = node->extra;
             if (!extra) continue;
-            if (extra->isJumpTarget) ++marked;
-            // A target is marked as one when the jump to it is set: a target
-            // without the mark is looked up by address, and there are hardly any.
-            if (const Instruction* target = extra->jumpTarget; target && !(target->extra && target->extra->isJumpTarget))
-                unmarkedTargets.Add(target, 0);
+            if (extra->isJumpTarget) markedPlaces.push_back(place);
+            if (extra->jumpTarget) targets.push_back(extra->jumpTarget);
         }
-        identities.Reserve(marked + unmarkedTargets.Size());
+        // A target is marked as one when the jump to it is set: a target
+        // without the mark is looked up by address, and there are hardly any.
+        for (size_t i = 0; i < targets.size(); ++i) {
+            if (i + 2 * kFetchDistance < targets.size()) __builtin_prefetch(targets[i + 2 * kFetchDistance]);
+            if (i + kFetchDistance < targets.size()) __builtin_prefetch(targets[i + kFetchDistance]->extra);
+            const Instruction* target = targets[i];
+            if (!(target->extra && target->extra->isJumpTarget)) unmarkedTargets.Add(target, 0);
+        }
+        identities.Reserve(markedPlaces.size() + unmarkedTargets.Size());
         numbered.assign(order.size(), 0);
-        for (size_t i = 0; i < order.size(); ++i) {
-            Instruction* node = order[i];
-            const auto identity = static_cast<uint32_t>(i + 1);
-            if (IsNumbered(node)) {
-                identities.Add(node, identity);
-                numbered[i] = 1;
+        for (const size_t place : markedPlaces) {
+            identities.Add(order[place], static_cast<uint32_t>(place + 1));
+            numbered[place] = 1;
+        }
+        if (unmarkedTargets.Size() != 0) {
+            for (size_t place = 0; place < order.size(); ++place) {
+                if (numbered[place] || !unmarkedTargets.Contains(order[place])) continue;
+                identities.Add(order[place], static_cast<uint32_t>(place + 1));
+                numbered[place] = 1;
             }
-            if (IsDeclaration(node->opcode)) {
-                if (order.size() - i - 1 < kDeclarationDataRecords) return false;
-                for (size_t d = 1; d <= kDeclarationDataRecords; ++d)
-                    if (order[i + d]->opcode != 0) return false;
-                if (node == first) return false;  // the list's head must stay
-                declarations.push_back(node);
-            }
+        }
+        for (const size_t place : declarationPlaces) {
+            if (order.size() - place - 1 < kDeclarationDataRecords) return false;
+            for (size_t d = 1; d <= kDeclarationDataRecords; ++d)
+                if (order[place + d]->opcode != 0) return false;
+            if (place == 0) return false;  // the list's head must stay
+            declarations.push_back(order[place]);
         }
         nodeCount = static_cast<int32_t>(order.size());
         return true;
     }
 
-    // Whether the node carries its identity: some node jumps to it, or it is marked as a target.
-    bool IsNumbered(const Instruction* node) const {
-        return (node->extra && node->extra->isJumpTarget) ||
-               (unmarkedTargets.Size() != 0 && unmarkedTargets.Contains(node));
-    }
 
     // A record's fields, each little-endian straight after the other.
     template <typename T>
