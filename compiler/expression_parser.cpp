@@ -191,7 +191,7 @@ void EmitLateBoundCall(TokenNode* nameToken, std::string_view name, TokenNode* m
     InsertTextAfter(mark, Marker(Keyword::SaveSp2), nameToken);
     EmitSideList(objectSide);
     EmitNamespaceOf(scope);
-    EmitText(WithKind(kKindObjectCall, text), nameToken);
+    EmitKindText(kKindObjectCall, text, nameToken);
     if (valueCall) p.valueCount += explicitResults >= 0 ? explicitResults : slots;
 }
 
@@ -234,7 +234,7 @@ void ParseProcedureCall(TokenNode* nameToken, TokenNode* objectSide) {
     if (outputs > 0) InsertTextAfter(mark, Marker(Keyword::SaveSp), nameToken);
     if (nForm) InsertTextAfter(mark, Marker(Keyword::SaveSp), nameToken);
     EmitNamespaceOf(scope);
-    EmitText(WithKind(found.kind, record.name), nameToken);
+    EmitKindText(found.kind, record.name, nameToken);
     if (outputs == 0) return;
     if (valueCall && wanted > 0) {
         const int keep = std::min(wanted, outputs);
@@ -268,7 +268,7 @@ void EmitVariable(VariableForm& form, unsigned char kind) {
     if (kind == 0)
         EmitInputToken(form.nameToken);
     else
-        EmitText(WithKind(kind, form.name), form.nameToken);
+        EmitKindText(kind, form.name, form.nameToken);
 }
 
 // hash: the name's HashText.
@@ -289,7 +289,7 @@ TokenNode* BuildIndexedSide(TokenNode* nameToken, std::string_view name, bool ad
     ParserState& p = Parser();
     TokenNode* saved = std::exchange(p.output, nullptr);
     FlushPendingNamespace();
-    EmitText(WithKind(kKindWorkedOn, name), nameToken);
+    EmitKindText(kKindWorkedOn, name, nameToken);
     ParseOffsetIndex(addressFlag);
     if (p.input != nullptr && p.input->text[0] == '.' && EndsWithSigil(CurrentText())) {
         EmitText(QuotedText(CurrentText().substr(1)), p.input);
@@ -426,7 +426,7 @@ void ParseVariableAddress() {
         TokenNode* saved = std::exchange(p.output, nullptr);
         FlushPendingNamespace();
         if (target)
-            EmitText(WithKind(kKindTarget, form.name), form.nameToken);
+            EmitKindText(kKindTarget, form.name, form.nameToken);
         else
             EmitText(form.name, form.nameToken);
         EmitMarker(Keyword::VarAddr, form.nameToken);
@@ -476,7 +476,7 @@ void ParsePrefixStep() {
         ++p.valueCount;
     }
     FlushPendingNamespace();
-    EmitText(WithKind(kKindWorkedOn, CurrentText()), p.input);
+    EmitKindText(kKindWorkedOn, CurrentText(), p.input);
     EmitText(op + "2", operatorToken);
     NextToken();
 }

@@ -214,7 +214,8 @@ void DropLocalNamesFrom(int depth);
 void CheckLocalName(const TokenNode* token, std::string_view name, uint32_t hash);
 
 // Text helpers.
-[[nodiscard]] std::string WithKind(unsigned char kind, std::string_view name);
+// Emits the kind byte and name as one token, at source's position.
+TokenNode* EmitKindText(unsigned char kind, std::string_view name, const TokenNode* source);
 // The text in double quotes, as a text token of the stream.
 [[nodiscard]] std::string QuotedText(std::string_view text);
 // "__CLASSCODE_<class>", the start of the keys of a class's code.

@@ -501,7 +501,7 @@ void ParseClassDirective() {
     p.firstOperationDone = false;
     AddLocalName("SELF$");
     AddLocalName("OBJECTNAME$");
-    if (!base.empty()) EmitText(WithKind(kKindInheritedCall, ClassCodeName(base).append(".__INIT(0,0)")), baseToken);
+    if (!base.empty()) EmitKindText(kKindInheritedCall, ClassCodeName(base).append(".__INIT(0,0)"), baseToken);
 }
 
 void ParseEndClassDirective() {
@@ -594,7 +594,7 @@ void ParseClassTyping() {
         bool indexed = false;
         if (p.code == '[') {
             indexed = true;
-            EmitText(WithKind(kKindWorkedOn, name), nameToken);
+            EmitKindText(kKindWorkedOn, name, nameToken);
             ParseOffsetIndex(address);
         } else {
             EmitText(name, nameToken);
@@ -794,6 +794,12 @@ void ParseStatement() {
         return;
     }
     ++p.parseDepth;
+    // A variable or a value, the most common: none of the tests below applies.
+    if (p.code == 'O' || p.code == 'V') {
+        ParseOperand();
+        --p.parseDepth;
+        return;
+    }
     const bool statementLevel = !p.valueWanted && !InArguments();
     if (IsStatementOnlyCode(p.code) && !statementLevel) {
         ReportParserError(msg::kSyntaxError);
