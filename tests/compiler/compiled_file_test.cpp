@@ -568,6 +568,15 @@ std::vector<RefusedImage> RefusedImages() {
         {"an unknown flag", start().Record(0x8000, 4)},
         {"a text running past the end", start().Record(kRecordText, 5).U32(1000).U8('x')},
         {"a text length of 0", start().Record(kRecordText, 5).U32(0)},
+        // A NUL anywhere in a text of any length: the short texts are tested
+        // a word at a time.
+        {"a NUL in a text of 1", start().Record(kRecordText, 4).Text(std::string_view("\0", 1))},
+        {"a NUL in the middle of a text of 3", start().Record(kRecordText, 4).Text(std::string_view("a\0b", 3))},
+        {"a NUL in a text of 6", start().Record(kRecordText, 4).Text(std::string_view("abcd\0f", 6))},
+        {"a NUL in a text of 12", start().Record(kRecordText, 4).Text(std::string_view("abcdefg\0ijkl", 12))},
+        {"a NUL in a text of 20", start().Record(kRecordText, 4).Text(std::string_view("abcdefghijklmnopq\0st", 20))},
+        {"a NUL in a second text", start().Record(kRecordText | kRecordSecondText, 53).Text("A$").Text(std::string_view("B\0$", 3))},
+        {"a second text running past the end", start().Record(kRecordText | kRecordSecondText, 53).Text("A$").U32(9).U8('B')},
         {"a record cut in its number", start().Record(kRecordNumber, 4).U16(0)},
         {"a record cut after its flags", start().U16(0)},
         {"a jump to an identity no node has", start().Record(kRecordTarget, 3).U32(77)},
