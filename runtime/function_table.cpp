@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <new>
 
 #include "compiler/compile_messages.h"
 #include "runtime/hash.h"
@@ -17,23 +18,22 @@ namespace {
 // The hash index: open addressing with linear probing in a fixed power-of-two
 // table at most half full, so a look-up is a multiply, a shift and a probe or
 // two, and no division. It never grows: script threads that only read it
-// never see its entries move.
+// never see its entries move. An entry holds its slot plus 1, so that the
+// empty index is all zero bytes and the process starts with it made.
 class HashIndex {
 public:
-    HashIndex() { Clear(); }
-
     [[nodiscard]] int Find(uint32_t hash) const {
         for (uint32_t at = HomeOf(hash);; at = (at + 1) & kMask) {
             const Entry& entry = entries_[at];
-            if (entry.slot < 0) return -1;
-            if (entry.hash == hash) return entry.slot;
+            if (entry.slotPlus1 == 0) return -1;
+            if (entry.hash == hash) return static_cast<int>(entry.slotPlus1) - 1;
         }
     }
 
     void Set(uint32_t hash, int slot) {
         uint32_t at = HomeOf(hash);
-        while (entries_[at].slot >= 0 && entries_[at].hash != hash) at = (at + 1) & kMask;
-        entries_[at] = {hash, slot};
+        while (entries_[at].slotPlus1 != 0 && entries_[at].hash != hash) at = (at + 1) & kMask;
+        entries_[at] = {hash, static_cast<uint32_t>(slot) + 1};
     }
 
     // Removes the entry when it maps hash to slot. The entries after it in the
@@ -42,13 +42,13 @@ public:
     void Erase(uint32_t hash, int slot) {
         uint32_t at = HomeOf(hash);
         while (true) {
-            if (entries_[at].slot < 0) return;
+            if (entries_[at].slotPlus1 == 0) return;
             if (entries_[at].hash == hash) break;
             at = (at + 1) & kMask;
         }
-        if (entries_[at].slot != slot) return;
+        if (entries_[at].slotPlus1 != static_cast<uint32_t>(slot) + 1) return;
         uint32_t gap = at;
-        for (uint32_t next = (gap + 1) & kMask; entries_[next].slot >= 0; next = (next + 1) & kMask) {
+        for (uint32_t next = (gap + 1) & kMask; entries_[next].slotPlus1 != 0; next = (next + 1) & kMask) {
             const uint32_t home = HomeOf(entries_[next].hash);
             // The entry may fill the gap when its home is not in (gap, next].
             const bool homeAfterGap = ((next - home) & kMask) < ((next - gap) & kMask);
@@ -56,15 +56,22 @@ public:
             entries_[gap] = entries_[next];
             gap = next;
         }
-        entries_[gap] = {0, -1};
+        entries_[gap] = {};
     }
 
-    void Clear() { entries_.fill({0, -1}); }
+    // Empties the run of entries that starts at hash's home. Called for the
+    // hash of every record in use, in any order, it empties the whole index:
+    // an entry lies in the unbroken run from its home, and the first of that
+    // run's places to be emptied was emptied with all that followed it up to
+    // the run's end. Far fewer entries are touched than the index holds.
+    void ClearRunAt(uint32_t hash) {
+        for (uint32_t at = HomeOf(hash); entries_[at].slotPlus1 != 0; at = (at + 1) & kMask) entries_[at] = {};
+    }
 
 private:
     struct Entry {
-        uint32_t hash;
-        int32_t slot;  // -1: empty
+        uint32_t hash = 0;
+        uint32_t slotPlus1 = 0;  // 0: empty
     };
     static constexpr int kBits = 14;
     static constexpr uint32_t kMask = (uint32_t{1} << kBits) - 1;
@@ -73,24 +80,64 @@ private:
     // Names hash with a simple text hash; the multiply spreads its low bits.
     static uint32_t HomeOf(uint32_t hash) { return (hash * 0x9E3779B1u) >> (32 - kBits); }
 
-    std::array<Entry, kMask + 1> entries_;
+    std::array<Entry, kMask + 1> entries_{};
+};
+
+// The records live in blocks that are made when their first slot is taken
+// and never move, so a record's address holds until the table is freed. One
+// block holds every built-in: start-up makes one allocation, not one per
+// record, and the table's release frees no record singly.
+constexpr int kBlockBits = 10;
+constexpr int kBlockRecords = 1 << kBlockBits;
+constexpr int kBlockCount = (kFunctionTableCapacity + kBlockRecords - 1) / kBlockRecords;
+struct RecordBlock {
+    alignas(FunctionRecord) unsigned char bytes[kBlockRecords * sizeof(FunctionRecord)];
 };
 
 struct TableState {
-    std::array<std::unique_ptr<FunctionRecord>, kFunctionTableCapacity> slots;
+    // Invariant: the records of slots 0 to count - 1 are made, no other is.
+    std::array<std::unique_ptr<RecordBlock>, kBlockCount> blocks;
     int count = 0;
     // Invariant: maps the hash of every record in use to its slot, and nothing else.
     HashIndex indexByHash;
     // Set by the first native declaration, cleared with the table only.
     bool nativeDeclared = false;
+
+    FunctionRecord* Slot(int index) const {
+        return reinterpret_cast<FunctionRecord*>(blocks[static_cast<size_t>(index >> kBlockBits)]->bytes) +
+               (index & (kBlockRecords - 1));
+    }
+
+    // Makes the record of the next slot; count < kFunctionTableCapacity.
+    int AddSlot() {
+        const int index = count;
+        std::unique_ptr<RecordBlock>& block = blocks[static_cast<size_t>(index >> kBlockBits)];
+        if (!block) block = std::make_unique_for_overwrite<RecordBlock>();
+        new (Slot(index)) FunctionRecord();
+        ++count;
+        return index;
+    }
+
+    void Free() {
+        for (int i = 0; i < count; ++i) {
+            FunctionRecord* record = Slot(i);
+            indexByHash.ClearRunAt(record->nameHash);
+            record->~FunctionRecord();
+        }
+        count = 0;
+        for (std::unique_ptr<RecordBlock>& block : blocks) block.reset();
+        nativeDeclared = false;
+    }
+
+    ~TableState() { Free(); }
 };
 
-// Inlined: as a call of its own it saved the registers its one-time
-// construction needs on every look-up, several times per compiled token.
-[[gnu::always_inline]] inline TableState& Table() {
-    static TableState table;
-    return table;
-}
+// Made before any code runs (all zero bytes), so a look-up tests no guard and
+// saves no registers for a one-time construction; it goes after every object
+// made at run time, so none of their releases finds it gone.
+constinit TableState gTable;
+
+inline TableState& Table() { return gTable; }
 
 // A declaration or a link has no source position of its own to report.
 void ReportDeclarationError(const std::string& text) {
@@ -136,10 +183,9 @@ int RegisterFunction(std::string_view name, BuiltinHandler handler) {
         ClearFunctionRecord(index);
     } else {
         if (table.count >= kFunctionTableCapacity) return -1;
-        index = table.count++;
-        if (!table.slots[index]) table.slots[index] = std::make_unique<FunctionRecord>();
+        index = table.AddSlot();
     }
-    FunctionRecord& record = *table.slots[index];
+    FunctionRecord& record = *table.Slot(index);
     record.name = std::move(upper);
     record.nameHash = hash;
     record.handler = handler;
@@ -150,7 +196,7 @@ int RegisterFunction(std::string_view name, BuiltinHandler handler) {
 int RegisterFunctionFlags(std::string_view name, BuiltinHandler handler, bool anyArity, bool argumentFrame) {
     int index = RegisterFunction(name, handler);
     if (index < 0) return index;
-    FunctionRecord& record = *Table().slots[index];
+    FunctionRecord& record = *Table().Slot(index);
     record.anyArity = anyArity;
     record.argumentFrame = argumentFrame;
     return index;
@@ -160,14 +206,14 @@ int RegisterFunctionFlagsEx(std::string_view name, BuiltinHandler handler, bool 
                             bool returnsValue) {
     int index = RegisterFunctionFlags(name, handler, anyArity, argumentFrame);
     if (index < 0) return index;
-    Table().slots[index]->returnsValue = returnsValue;
+    Table().Slot(index)->returnsValue = returnsValue;
     return index;
 }
 
 int RegisterBuiltin(std::string_view name, BuiltinHandler handler, uint8_t argumentCount, bool returnsValue) {
     int index = RegisterFunction(name, handler);
     if (index < 0) return index;
-    FunctionRecord& record = *Table().slots[index];
+    FunctionRecord& record = *Table().Slot(index);
     record.argumentCount = argumentCount;
     record.returnsValue = returnsValue;
     return index;
@@ -182,11 +228,7 @@ void ClearFunctionRecord(int index) {
 }
 
 void FreeFunctionTable() {
-    TableState& table = Table();
-    for (int i = 0; i < table.count; ++i) table.slots[i].reset();
-    table.count = 0;
-    table.indexByHash.Clear();
-    table.nativeDeclared = false;
+    Table().Free();
 }
 
 bool AnyNativeDeclared() { return Table().nativeDeclared; }
@@ -206,7 +248,7 @@ int FunctionCount() {
 FunctionRecord* FunctionRecordAt(int index) {
     TableState& table = Table();
     if (index < 0 || index >= table.count) return nullptr;
-    return table.slots[index].get();
+    return table.Slot(index);
 }
 
 int DeclareDllFunction(std::string_view name, std::string_view exportName, std::string_view libraryName,

@@ -129,6 +129,34 @@ TEST_F(FunctionTableTest, ClearingRecordsAmongManyKeepsEveryOtherNameFound) {
     EXPECT_EQ(FindFunctionByName("n2"), 2);
 }
 
+// A full table with cleared records among the rest, freed, leaves no name in
+// the index: each name registers again into the slot its new order gives.
+TEST_F(FunctionTableTest, FreeingAFullTableLeavesNoNameBehind) {
+    for (int i = 0; i < kFunctionTableCapacity; ++i) ASSERT_EQ(RegisterFunction(NumberedName(i), HandlerA), i);
+    for (int i = 0; i < kFunctionTableCapacity; i += 5) ClearFunctionRecord(i);
+    FreeFunctionTable();
+    for (int i = 0; i < kFunctionTableCapacity; ++i) ASSERT_EQ(FindFunctionByName(NumberedName(i)), -1) << i;
+    for (int i = 0; i < kFunctionTableCapacity; ++i)
+        ASSERT_EQ(RegisterFunction(NumberedName(kFunctionTableCapacity - 1 - i), HandlerB), i) << i;
+    for (int i = 0; i < kFunctionTableCapacity; ++i)
+        ASSERT_EQ(FindFunctionByName(NumberedName(i)), kFunctionTableCapacity - 1 - i) << i;
+}
+
+// Callers keep a record's address while more names register: records never
+// move as the table fills, across every block of them.
+TEST_F(FunctionTableTest, RecordsKeepTheirAddressesAsTheTableFills) {
+    const int first = RegisterBuiltin("kept", HandlerA, 2, true);
+    const FunctionRecord* record = FunctionRecordAt(first);
+    for (int i = 1; i < kFunctionTableCapacity; ++i) ASSERT_EQ(RegisterFunction(NumberedName(i), HandlerB), i);
+    EXPECT_EQ(FunctionRecordAt(first), record);
+    EXPECT_EQ(record->name, "KEPT");
+    EXPECT_EQ(record->argumentCount, 2);
+    const FunctionRecord* last = FunctionRecordAt(kFunctionTableCapacity - 1);
+    ASSERT_NE(last, nullptr);
+    EXPECT_EQ(last->name, "N" + std::to_string(kFunctionTableCapacity - 1));
+    EXPECT_EQ(FunctionRecordAt(kFunctionTableCapacity), nullptr);
+}
+
 TEST_F(FunctionTableTest, FreeFunctionTableEmptiesTheTable) {
     ASSERT_GE(RegisterFunction("one", HandlerA), 0);
     ASSERT_GE(RegisterFunction("two", HandlerA), 0);
