@@ -185,6 +185,9 @@ private:
 // ---------------------------------------------------------------------------
 // Writing
 
+// The order RememberListOrder was given, until the next save takes it.
+std::vector<Instruction*> gRememberedOrder;
+
 class ImageWriter {
 public:
     void U8(uint8_t value) { *Room(1) = value; }
@@ -354,25 +357,51 @@ private:
         }
     }
 
+    // What the writer needs to know of each node before it writes: where the
+    // declarations and the marked targets are, and what the jumps go to.
+    void Note(const Instruction* node, size_t place) {
+        if (IsDeclaration(node->opcode)) declarationPlaces.push_back(place);
+        const InstructionExtra* extra = node->extra;
+        if (!extra) return;
+        if (extra->isJumpTarget) markedPlaces.push_back(place);
+        if (extra->jumpTarget) targets.push_back(extra->jumpTarget);
+    }
+
+    // The remembered order of the list, when it is this list's: every node
+    // its link says, from the first to the last, each noted with its place;
+    // false (order left empty) when the order is not the list's.
+    bool TakeKnownOrder() {
+        std::vector<Instruction*> known = std::move(gRememberedOrder);
+        gRememberedOrder = {};
+        if (known.empty() || known.front() != first) return false;
+        const size_t count = known.size();
+        for (size_t i = 0; i < count; ++i) {
+            if (i + 2 * kFetchDistance < count) __builtin_prefetch(known[i + 2 * kFetchDistance]);
+            if (i + kFetchDistance < count) __builtin_prefetch(known[i + kFetchDistance]->extra);
+            const Instruction* node = known[i];
+            if (node->next != (i + 1 < count ? known[i + 1] : nullptr)) return false;
+            Note(node, i);
+        }
+        order = std::move(known);
+        return true;
+    }
+
     // Identities are positions in the list, so a file never depends on where
     // the nodes happened to lie in memory. Only nodes that carry one in the
     // file (jump targets) are kept in the map.
     bool NumberNodes() {
-        // The one walk that follows the links reads all it needs of each node
-        // (its side record mostly lies right after it); what comes after it
-        // reads the arrays it fills, or nodes it can fetch ahead.
-        std::vector<size_t> markedPlaces;
-        std::vector<size_t> declarationPlaces;
-        std::vector<const Instruction*> targets;
-        for (Instruction* node = first; node; node = node->next) {
-            __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(node) + kLayoutAhead));
-            const size_t place = order.size();
-            order.push_back(node);
-            if (IsDeclaration(node->opcode)) declarationPlaces.push_back(place);
-            const InstructionExtra* extra = node->extra;
-            if (!extra) continue;
-            if (extra->isJumpTarget) markedPlaces.push_back(place);
-            if (extra->jumpTarget) targets.push_back(extra->jumpTarget);
+        // The one walk over the nodes reads all it needs of each node (its
+        // side record mostly lies right after it); what comes after it reads
+        // the arrays it fills, or nodes it can fetch ahead.
+        if (!TakeKnownOrder()) {
+            markedPlaces.clear();
+            declarationPlaces.clear();
+            targets.clear();
+            for (Instruction* node = first; node; node = node->next) {
+                __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(node) + kLayoutAhead));
+                order.push_back(node);
+                Note(node, order.size() - 1);
+            }
         }
         // A target is marked as one when the jump to it is set: a target
         // without the mark is looked up by address, and there are hardly any.
@@ -572,6 +601,9 @@ private:
     int32_t nodeCount = 0;
     NodeNumbers identities;
     NodeNumbers unmarkedTargets;  // nodes some node jumps to without the target mark (numbered 0 here)
+    std::vector<size_t> markedPlaces;       // list places of the nodes marked as targets
+    std::vector<size_t> declarationPlaces;  // list places of the declaration nodes
+    std::vector<const Instruction*> targets;  // what the jumps go to, in list order of the jumps
     std::vector<uint8_t> numbered;  // by list place: whether the node carries its identity
     const std::array<uint8_t, kOpcodeTableSize> opcodeTraits = MakeOpcodeTraits();
     const std::array<Handler, kOpcodeTableSize> opcodeHandlers = MakeOpcodeHandlers();
@@ -1752,6 +1784,8 @@ SaveStatus WriteCompiledFile(const char* fileName, const std::optional<std::vect
     }
     return SaveStatus::Saved;
 }
+
+void RememberListOrder(std::vector<Instruction*> nodes) { gRememberedOrder = std::move(nodes); }
 
 SaveStatus SaveCompiledProgram(const char* fileName, Instruction* firstInstruction, Pool* pool) {
     UpdateStatusWindow(("Saving (" + FileNamePart(fileName) + ")...").c_str(), 0, 0);

@@ -267,6 +267,40 @@ TEST_F(CompiledFileTest, ANodeCarriesItsIdentityWhenMarkedOrJumpedTo) {
     }
 }
 
+// A remembered order of the list's nodes is used only when it is the list,
+// link by link: a stale, shuffled, short or foreign order changes nothing.
+TEST_F(CompiledFileTest, ARememberedListOrderIsUsedOnlyWhenItIsTheList) {
+    Emit(0, NopHandler, "a.qob");
+    Instruction* branch = Emit(Opcode::BRANCH);
+    Instruction* label = Emit(Opcode::PUSHINT, nullptr, 1.5);
+    SetJumpTarget(source->pool, branch, label);
+    Emit(Opcode::PUSHVAR, "A$");
+    Emit(Opcode::ENDPROC);
+    std::vector<Instruction*> nodes;
+    for (Instruction* node = source->instructions; node; node = node->next) nodes.push_back(node);
+    const std::vector<uint8_t> expected = ImageOf(Save());
+    ASSERT_FALSE(expected.empty());
+
+    struct Case {
+        const char* name;
+        std::vector<Instruction*> order;
+    };
+    std::vector<Instruction*> shuffled = nodes;
+    std::swap(shuffled[1], shuffled[2]);
+    const Case kCases[] = {
+        {"the list", nodes},
+        {"two nodes swapped", shuffled},
+        {"the last node missing", std::vector<Instruction*>(nodes.begin(), nodes.end() - 1)},
+        {"another list", std::vector<Instruction*>(nodes.begin() + 1, nodes.end())},
+        {"nothing", {}},
+    };
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.name);
+        RememberListOrder(c.order);
+        EXPECT_EQ(ImageOf(Save()), expected);
+    }
+}
+
 TEST_F(CompiledFileTest, PlatformByteIsZeroOnlyForTheDesktop) {
     Emit(0, NopHandler);
     EXPECT_EQ(ImageOf(Save())[4], 1);
