@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "compiler/compiled_file.h"
 #include "compiler/control_statements.h"
 #include "compiler/node_emitter.h"
 #include "compiler/optimizer.h"
@@ -212,7 +213,10 @@ public:
         control_.CheckAllClosed();
         if (!entry_ && count_ == 0 && options_.firstNodeEntry) entry_ = first;
         ResolveAddresses();
-        if (optimizer_) optimizer_->Finish(first, fileName_, options_.progress, emit_.nodeCount);
+        if (optimizer_) {
+            optimizer_->Finish(first, fileName_, options_.progress, emit_.nodeCount);
+            RememberListOrder(optimizer_->TakeOrder());
+        }
         entry.entry = entry_;
         entry.isWinMain = winMain_;
         context_->entry = entry_;

@@ -185,6 +185,9 @@ private:
 // ---------------------------------------------------------------------------
 // Writing
 
+// The order RememberListOrder was given, until the next save takes it.
+std::vector<Instruction*> gRememberedOrder;
+
 class ImageWriter {
 public:
     void U8(uint8_t value) { *Room(1) = value; }
@@ -354,25 +357,51 @@ private:
         }
     }
 
+    // What the writer needs to know of each node before it writes: where the
+    // declarations and the marked targets are, and what the jumps go to.
+    void Note(const Instruction* node, size_t place) {
+        if (IsDeclaration(node->opcode)) declarationPlaces.push_back(place);
+        const InstructionExtra* extra = node->extra;
+        if (!extra) return;
+        if (extra->isJumpTarget) markedPlaces.push_back(place);
+        if (extra->jumpTarget) targets.push_back(extra->jumpTarget);
+    }
+
+    // The remembered order of the list, when it is this list's: every node
+    // its link says, from the first to the last, each noted with its place;
+    // false (order left empty) when the order is not the list's.
+    bool TakeKnownOrder() {
+        std::vector<Instruction*> known = std::move(gRememberedOrder);
+        gRememberedOrder = {};
+        if (known.empty() || known.front() != first) return false;
+        const size_t count = known.size();
+        for (size_t i = 0; i < count; ++i) {
+            if (i + 2 * kFetchDistance < count) __builtin_prefetch(known[i + 2 * kFetchDistance]);
+            if (i + kFetchDistance < count) __builtin_prefetch(known[i + kFetchDistance]->extra);
+            const Instruction* node = known[i];
+            if (node->next != (i + 1 < count ? known[i + 1] : nullptr)) return false;
+            Note(node, i);
+        }
+        order = std::move(known);
+        return true;
+    }
+
     // Identities are positions in the list, so a file never depends on where
     // the nodes happened to lie in memory. Only nodes that carry one in the
     // file (jump targets) are kept in the map.
     bool NumberNodes() {
-        // The one walk that follows the links reads all it needs of each node
-        // (its side record mostly lies right after it); what comes after it
-        // reads the arrays it fills, or nodes it can fetch ahead.
-        std::vector<size_t> markedPlaces;
-        std::vector<size_t> declarationPlaces;
-        std::vector<const Instruction*> targets;
-        for (Instruction* node = first; node; node = node->next) {
-            __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(node) + kLayoutAhead));
-            const size_t place = order.size();
-            order.push_back(node);
-            if (IsDeclaration(node->opcode)) declarationPlaces.push_back(place);
-            const InstructionExtra* extra = node->extra;
-            if (!extra) continue;
-            if (extra->isJumpTarget) markedPlaces.push_back(place);
-            if (extra->jumpTarget) targets.push_back(extra->jumpTarget);
+        // The one walk over the nodes reads all it needs of each node (its
+        // side record mostly lies right after it); what comes after it reads
+        // the arrays it fills, or nodes it can fetch ahead.
+        if (!TakeKnownOrder()) {
+            markedPlaces.clear();
+            declarationPlaces.clear();
+            targets.clear();
+            for (Instruction* node = first; node; node = node->next) {
+                __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(node) + kLayoutAhead));
+                order.push_back(node);
+                Note(node, order.size() - 1);
+            }
         }
         // A target is marked as one when the jump to it is set: a target
         // without the mark is looked up by address, and there are hardly any.
@@ -572,6 +601,9 @@ private:
     int32_t nodeCount = 0;
     NodeNumbers identities;
     NodeNumbers unmarkedTargets;  // nodes some node jumps to without the target mark (numbered 0 here)
+    std::vector<size_t> markedPlaces;       // list places of the nodes marked as targets
+    std::vector<size_t> declarationPlaces;  // list places of the declaration nodes
+    std::vector<const Instruction*> targets;  // what the jumps go to, in list order of the jumps
     std::vector<uint8_t> numbered;  // by list place: whether the node carries its identity
     const std::array<uint8_t, kOpcodeTableSize> opcodeTraits = MakeOpcodeTraits();
     const std::array<Handler, kOpcodeTableSize> opcodeHandlers = MakeOpcodeHandlers();
@@ -594,6 +626,13 @@ void DeleteDeclarationNodes(const std::vector<Instruction*>& declarations, Pool*
 // ---------------------------------------------------------------------------
 // Reading
 
+// A built-in's or native function's name hash, written as a double.
+uint32_t LinkHashOf(uint64_t linkBits) {
+    double value;
+    std::memcpy(&value, &linkBits, sizeof value);
+    return value >= 0.0 && value <= static_cast<double>(UINT32_MAX) ? static_cast<uint32_t>(value) : 0;
+}
+
 struct FileRecord {
     uint16_t flags = 0;
     uint32_t opcode = 0;
@@ -610,14 +649,34 @@ struct FileRecord {
     uint32_t ownId = 0;
 
     bool Has(uint16_t flag) const { return (flags & flag) != 0; }
-    // A hash written as a double.
-    uint32_t LinkHash() const {
-        double value;
-        std::memcpy(&value, &linkBits, sizeof value);
-        return value >= 0.0 && value <= static_cast<double>(UINT32_MAX) ? static_cast<uint32_t>(value) : 0;
-    }
+    uint32_t LinkHash() const { return LinkHashOf(linkBits); }
     std::string_view TextOrEmpty() const { return text; }
 };
+
+// What the reader asks of a record's opcode, answered from one table made on
+// first use instead of a chain of compares per record.
+enum OpcodeTrait : uint16_t {
+    kKnownOpcode = 0x001,       // a record may carry it: the data records' 0, a class, every named opcode
+    kSecondTextOpcode = 0x002,  // HasSecondText
+    kStartOpcode = 0x004,       // a procedure start
+    kSkippedOpcode = 0x008,     // a declaration or class: no node, data records follow
+    kForwardOpcode = 0x010,     // a forward declaration: no node
+    kInternalOpcode = 0x020,    // a built-in call
+    kNativeOpcode = 0x040,      // a native-function call
+    kConstantOpcode = 0x080,    // HoldsConstantBytes
+    kByNameOpcode = 0x100,      // a call or procedure address, linked by name at the end
+    kHandledOpcode = 0x200,     // OpcodeHandler answers a handler
+    kPlainOpcode = 0x400,       // handled, and none of the kinds above that the survey or the build treat apart
+};
+
+using OpcodeTraitTable = std::array<uint16_t, 256>;
+
+// Per opcode, the record flags a node of it that the survey takes by offsets
+// must carry (low half) and must not carry (high half). An opcode the
+// survey walks apart (a procedure start, a declaration, a class, a forward
+// declaration, an unknown or unhandled one) must carry every flag and none,
+// which no record does.
+using NodeFlagRules = std::array<uint32_t, 256>;
 
 // The records of an image read with every check: a field that runs past
 // the end, a text length of 0 and a text holding a NUL all fail the read.
@@ -654,6 +713,66 @@ public:
             if (flags & kRecordIdentity) Take(p, record.ownId, fixedLeft);
         }
         next = p;
+        return true;
+    }
+
+    // What the survey keeps of a node's record.
+    struct NodeFields {
+        uint16_t flags = 0;
+        uint16_t traits = 0;
+        uint32_t targetId = 0;
+        uint32_t ownId = 0;
+        uint64_t linkBits = 0;
+    };
+
+    // Most records make a node and are neither a procedure start nor a
+    // declaration, a class or a forward declaration, and carry no own-method
+    // mark: their fields lie at offsets the flags give, so only the texts'
+    // lengths and characters, the fused step, the link value and the two
+    // identities are looked at, and the checks of such a node's fields are
+    // made here. False, with nothing taken, for any other record and for one
+    // with a fault of any kind: Head, Fields and the survey's checks then
+    // read it again and name the fault.
+    bool TakeNode(const OpcodeTraitTable& traits, const NodeFlagRules& rules, NodeFields& node) {
+        const uint8_t* p = next;
+        if (end - p < 3) return false;
+        uint16_t flags;
+        std::memcpy(&flags, p, sizeof flags);
+        const uint32_t rule = rules[p[2]];
+        if (((~flags & rule) | (flags & (rule >> 16))) & 0xFFFF) return false;
+        p += 3;
+        size_t fixedLeft = FixedSize(flags);
+        if (fixedLeft > static_cast<size_t>(end - p)) return false;
+        if (flags & kRecordNumber) {
+            p += sizeof(double);
+            fixedLeft -= sizeof(double);
+        }
+        if ((flags & kRecordText) && !PassText(p, fixedLeft)) return false;
+        if ((flags & kRecordSecondText) && !PassText(p, fixedLeft)) [[unlikely]] return false;
+        // p is at the tail fields, fixedLeft bytes of them: the link value
+        // first, then the fused step, the identities last.
+        if ((flags & kRecordFusedStep) && !FusedStepHandler(p[(flags & kRecordLinkValue) ? 8 : 0])) return false;
+        const uint8_t* const recordEnd = p + fixedLeft;
+        node.flags = flags;
+        node.traits = traits[next[2]];
+        if (flags & kRecordLinkValue) std::memcpy(&node.linkBits, p, sizeof node.linkBits);
+        if (flags & kRecordIdentity) std::memcpy(&node.ownId, recordEnd - 4, sizeof node.ownId);
+        if (flags & kRecordTarget)
+            std::memcpy(&node.targetId, recordEnd - ((flags & kRecordIdentity) ? 8 : 4), sizeof node.targetId);
+        next = recordEnd;
+        return true;
+    }
+
+    // The length word and characters of a text at p, checked as TakeText
+    // checks them, passed over.
+    [[gnu::always_inline]] bool PassText(const uint8_t*& p, size_t& fixedLeft) const {
+        uint32_t n;
+        std::memcpy(&n, p, sizeof n);
+        p += sizeof n;
+        fixedLeft -= sizeof n;
+        if (n == 0 || n - 1 > static_cast<size_t>(end - p) - fixedLeft) return false;
+        if (HoldsNul(std::string_view(reinterpret_cast<const char*>(p), n - 1))) return false;
+        p += n - 1;
         return true;
     }
 
@@ -740,24 +859,6 @@ private:
     const uint8_t* end;
 };
 
-// What the reader asks of a record's opcode, answered from one table made on
-// first use instead of a chain of compares per record.
-enum OpcodeTrait : uint16_t {
-    kKnownOpcode = 0x001,       // a record may carry it: the data records' 0, a class, every named opcode
-    kSecondTextOpcode = 0x002,  // HasSecondText
-    kStartOpcode = 0x004,       // a procedure start
-    kSkippedOpcode = 0x008,     // a declaration or class: no node, data records follow
-    kForwardOpcode = 0x010,     // a forward declaration: no node
-    kInternalOpcode = 0x020,    // a built-in call
-    kNativeOpcode = 0x040,      // a native-function call
-    kConstantOpcode = 0x080,    // HoldsConstantBytes
-    kByNameOpcode = 0x100,      // a call or procedure address, linked by name at the end
-    kHandledOpcode = 0x200,     // OpcodeHandler answers a handler
-    kPlainOpcode = 0x400,       // handled, and none of the kinds above that the survey or the build treat apart
-};
-
-using OpcodeTraitTable = std::array<uint16_t, 256>;
-
 // Records carry opcodes in a byte: every one has an entry.
 const OpcodeTraitTable& OpcodeTraits() {
     static const OpcodeTraitTable traits = [] {
@@ -784,6 +885,26 @@ const OpcodeTraitTable& OpcodeTraits() {
         return table;
     }();
     return traits;
+}
+
+const NodeFlagRules& NodeFlagRulesOfOpcodes() {
+    static const NodeFlagRules rules = [] {
+        const OpcodeTraitTable& traits = OpcodeTraits();
+        NodeFlagRules table{};
+        constexpr uint32_t kApartFlags = static_cast<uint16_t>(~kKnownRecordFlags) | kRecordOwnMethodCall;
+        for (size_t code = 0; code < table.size(); ++code) {
+            const uint16_t t = traits[code];
+            const bool needsLink = t & (kInternalOpcode | kNativeOpcode | kConstantOpcode);
+            const bool apart = (t & (kSkippedOpcode | kForwardOpcode | kStartOpcode)) || !(t & kKnownOpcode) ||
+                               (!needsLink && !(t & kHandledOpcode));
+            uint32_t required = 0;
+            if (t & kSecondTextOpcode) required |= kRecordSecondText;
+            if (needsLink) required |= kRecordLinkValue;
+            table[code] = apart ? 0xFFFFFFFFu : (kApartFlags << 16) | required;
+        }
+        return table;
+    }();
+    return rules;
 }
 
 // One record; the reason names what was wrong.
@@ -1039,9 +1160,20 @@ private:
         int64_t quietUntil = 0;
         size_t at = 0;
         while (!in.AtEnd()) {
-            FileRecord record;
-            if (!ReadRecord(in, opcodeTraits, record, reason)) return false;
-            CheckRecord(record, index, static_cast<uint32_t>(at));
+            ImageReader::NodeFields node;
+            if (owed == 0 && !fault && in.TakeNode(opcodeTraits, nodeFlagRules, node)) [[likely]] {
+                // What CheckRecord does for a node that passes its checks.
+                if (node.flags & kRecordIdentity) nodeIds.push_back(node.ownId);
+                if (node.flags & kRecordTarget) targets.emplace_back(static_cast<uint32_t>(index), node.targetId);
+                nodeBefore = true;
+                ++nodeRecords;
+                if (node.traits & (kInternalOpcode | kNativeOpcode))
+                    links.emplace_back().call = {LinkHashOf(node.linkBits), (node.traits & kInternalOpcode) != 0};
+            } else {
+                FileRecord record;
+                if (!ReadRecord(in, opcodeTraits, record, reason)) return false;
+                CheckRecord(record, index, static_cast<uint32_t>(at));
+            }
             ++index;
             at = in.Position();
             if (static_cast<int64_t>(at) >= quietUntil) {
@@ -1075,16 +1207,6 @@ private:
     // The checks of one record in file order; the data records of a
     // declaration or class are checked only for being data records.
     void CheckRecord(const FileRecord& record, size_t index, uint32_t at) {
-        // Most records are plain nodes, which pass every check below but the
-        // own-method mark's.
-        if ((opcodeTraits[record.opcode] & kPlainOpcode) && !record.Has(kRecordOwnMethodCall) && owed == 0 &&
-            !fault) [[likely]] {
-            if (record.Has(kRecordIdentity)) nodeIds.push_back(record.ownId);
-            if (record.Has(kRecordTarget)) targets.emplace_back(static_cast<uint32_t>(index), record.targetId);
-            nodeBefore = true;
-            ++nodeRecords;
-            return;
-        }
         if (record.Has(kRecordIdentity)) (owed > 0 ? dataIds : nodeIds).push_back(record.ownId);
         if (owed > 0) {
             if (record.opcode != 0) Fail(owingRecord, "a declaration is cut off");
@@ -1462,6 +1584,7 @@ private:
     const int32_t initialCount;
     ClassRecord* const initialClasses;
     const OpcodeTraitTable& opcodeTraits = OpcodeTraits();
+    const NodeFlagRules& nodeFlagRules = NodeFlagRulesOfOpcodes();
     std::span<const uint8_t> body;  // the records, after the header
 
     // What the survey keeps.
@@ -1659,6 +1782,8 @@ SaveStatus WriteCompiledFile(const char* fileName, const std::optional<std::vect
     }
     return SaveStatus::Saved;
 }
+
+void RememberListOrder(std::vector<Instruction*> nodes) { gRememberedOrder = std::move(nodes); }
 
 SaveStatus SaveCompiledProgram(const char* fileName, Instruction* firstInstruction, Pool* pool) {
     UpdateStatusWindow(("Saving (" + FileNamePart(fileName) + ")...").c_str(), 0, 0);

@@ -53,6 +53,12 @@ enum class SaveStatus {
 // them. Any other outcome than Saved leaves no file of that name.
 SaveStatus SaveCompiledProgram(const char* fileName, Instruction* firstInstruction, Pool* pool);
 
+// The nodes of a list just made, in list order, from whoever made it: the
+// next SaveCompiledProgram of that list reads them from here, fetching ahead,
+// instead of following the links one node at a time. It checks that they are
+// the list's nodes, link by link, and follows the links when they are not.
+void RememberListOrder(std::vector<Instruction*> nodes);
+
 // Writes the coded file in one piece (a reader sees the old file or the new
 // one). Without a coded file (the coder gave up) it writes nothing and
 // deletes an old file of that name, which no longer matches the source.

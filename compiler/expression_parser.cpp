@@ -66,23 +66,23 @@ int OperatorLevel(char code) { return kOperatorLevels[static_cast<unsigned char>
 // of the tighter levels, so the left spine is one primary followed by the
 // operator loops of the tighter levels first: one call per operand instead
 // of one per level.
+//
+// The levels are taken tightest first. After an operator of a level, its
+// right operand has taken every tighter operator, so the operator that
+// follows is of the same or a looser level: the loop goes straight to it.
 void ParseChain(int level) {
     ParserState& p = Parser();
     ParseStatement();
-    for (int current = kDivLevel; current >= level; --current) {
-        while (OperatorLevel(p.code) == current && !p.depthExceeded) {
-            // Input tokens live until their statement is parsed: the
-            // operator's own node gives its text and hash.
-            TokenNode* operatorToken = p.input;
-            const bool prefix = p.code == 'N' || p.code == '~';
-            NextToken();
-            if (current == kDivLevel)
-                ParseStatement();
-            else
-                ParseChain(current + 1);
-            EmitInputToken(operatorToken);
-            if (!prefix) --p.valueCount;
-        }
+    for (int current = OperatorLevel(p.code); current >= level && !p.depthExceeded; current = OperatorLevel(p.code)) {
+        TokenNode* operatorToken = p.input;
+        const bool prefix = p.code == 'N' || p.code == '~';
+        NextToken();
+        if (current == kDivLevel)
+            ParseStatement();
+        else
+            ParseChain(current + 1);
+        EmitInputToken(operatorToken);
+        if (!prefix) --p.valueCount;
     }
 }
 
@@ -191,7 +191,7 @@ void EmitLateBoundCall(TokenNode* nameToken, std::string_view name, TokenNode* m
     InsertTextAfter(mark, Marker(Keyword::SaveSp2), nameToken);
     EmitSideList(objectSide);
     EmitNamespaceOf(scope);
-    EmitText(WithKind(kKindObjectCall, text), nameToken);
+    EmitKindText(kKindObjectCall, text, nameToken);
     if (valueCall) p.valueCount += explicitResults >= 0 ? explicitResults : slots;
 }
 
@@ -234,16 +234,16 @@ void ParseProcedureCall(TokenNode* nameToken, TokenNode* objectSide) {
     if (outputs > 0) InsertTextAfter(mark, Marker(Keyword::SaveSp), nameToken);
     if (nForm) InsertTextAfter(mark, Marker(Keyword::SaveSp), nameToken);
     EmitNamespaceOf(scope);
-    EmitText(WithKind(found.kind, record.name), nameToken);
+    EmitKindText(found.kind, record.name, nameToken);
     if (outputs == 0) return;
     if (valueCall && wanted > 0) {
         const int keep = std::min(wanted, outputs);
         EmitText(std::to_string(keep), nameToken);
-        EmitText(Marker(Keyword::DropFctStack), nameToken);
+        EmitMarker(Keyword::DropFctStack, nameToken);
         p.valueCount += keep;
     } else {
         EmitText(std::to_string(outputs), nameToken);
-        EmitText(Marker(Keyword::DropAllFctStack), nameToken);
+        EmitMarker(Keyword::DropAllFctStack, nameToken);
     }
 }
 
@@ -268,7 +268,7 @@ void EmitVariable(VariableForm& form, unsigned char kind) {
     if (kind == 0)
         EmitInputToken(form.nameToken);
     else
-        EmitText(WithKind(kind, form.name), form.nameToken);
+        EmitKindText(kind, form.name, form.nameToken);
 }
 
 // hash: the name's HashText.
@@ -289,11 +289,11 @@ TokenNode* BuildIndexedSide(TokenNode* nameToken, std::string_view name, bool ad
     ParserState& p = Parser();
     TokenNode* saved = std::exchange(p.output, nullptr);
     FlushPendingNamespace();
-    EmitText(WithKind(kKindWorkedOn, name), nameToken);
+    EmitKindText(kKindWorkedOn, name, nameToken);
     ParseOffsetIndex(addressFlag);
     if (p.input != nullptr && p.input->text[0] == '.' && EndsWithSigil(CurrentText())) {
         EmitText(QuotedText(CurrentText().substr(1)), p.input);
-        EmitText(kOffsetVarMarker, p.input);
+        EmitFixedText(kOffsetVarMarker, p.input);
         NextToken();
     }
     return std::exchange(p.output, saved);
@@ -309,7 +309,7 @@ void ParseExpressionAssignment(VariableForm& form, TokenNode* operatorToken, std
     p.valueCount = 0;
     ParseExpression(0);
     if (p.valueCount != 1 && ErrorsSoFar() == errors) ReportOutputCount(p.valueCount);
-    EmitText(kSetPushMarker, operatorToken);
+    EmitFixedText(kSetPushMarker, operatorToken);
     EmitInputToken(operatorToken);
     p.valueCount = saved + 1;
 }
@@ -326,7 +326,7 @@ void ParseStatementAssignment(VariableForm& form, TokenNode* operatorToken, std:
     EmitVariable(form, op == "=" ? kKindTarget : kKindWorkedOn);
     if (targets > 1) {
         ++p.valueCount;
-        EmitText(Marker(Keyword::SaveSp), operatorToken);
+        EmitMarker(Keyword::SaveSp, operatorToken);
     }
     const int base = p.valueCount;
     const int errors = ErrorsSoFar();
@@ -339,7 +339,7 @@ void ParseStatementAssignment(VariableForm& form, TokenNode* operatorToken, std:
     if (targets > 1) {
         if (values > targets && ErrorsSoFar() == errors) ReportOutputCount(values);
         EmitText(std::to_string(targets), operatorToken);
-        EmitText(kMultipleAssignMarker, operatorToken);
+        EmitFixedText(kMultipleAssignMarker, operatorToken);
         p.valueCount = std::max(0, base - targets);
         p.targetCount = 1;
         return;
@@ -368,7 +368,7 @@ void ParseVariableForms(VariableForm& form) {
         NextToken();
         EmitVariable(form, kKindWorkedOn);
         if (p.valueWanted) {
-            EmitText(kSetPushMarker, operatorToken);
+            EmitFixedText(kSetPushMarker, operatorToken);
             ++p.valueCount;
         }
         EmitInputToken(operatorToken);
@@ -426,10 +426,10 @@ void ParseVariableAddress() {
         TokenNode* saved = std::exchange(p.output, nullptr);
         FlushPendingNamespace();
         if (target)
-            EmitText(WithKind(kKindTarget, form.name), form.nameToken);
+            EmitKindText(kKindTarget, form.name, form.nameToken);
         else
             EmitText(form.name, form.nameToken);
-        EmitText(Marker(Keyword::VarAddr), form.nameToken);
+        EmitMarker(Keyword::VarAddr, form.nameToken);
         form.side = std::exchange(p.output, saved);
     }
     ParseVariableForms(form);
@@ -472,11 +472,11 @@ void ParsePrefixStep() {
     }
     NoteVariableName(p.input, CurrentText(), p.input->hash);
     if (p.valueWanted) {
-        EmitText(kSetPushMarker, operatorToken);
+        EmitFixedText(kSetPushMarker, operatorToken);
         ++p.valueCount;
     }
     FlushPendingNamespace();
-    EmitText(WithKind(kKindWorkedOn, CurrentText()), p.input);
+    EmitKindText(kKindWorkedOn, CurrentText(), p.input);
     EmitText(op + "2", operatorToken);
     NextToken();
 }
@@ -603,7 +603,7 @@ void ParseIndexList() {
     TokenNode* open = p.input;
     const int saved = p.valueCount;
     p.valueCount = 0;
-    EmitText(Marker(Keyword::SaveSp), open);
+    EmitMarker(Keyword::SaveSp, open);
     NextToken();
     while (p.code != ']' && p.code != ';' && p.code != kCodeEnd && !p.depthExceeded) {
         ParseExpression(0);
@@ -611,7 +611,7 @@ void ParseIndexList() {
         NextToken();
     }
     if (p.code == ']') {
-        EmitText(kMakeMatrixMarker, p.input);
+        EmitFixedText(kMakeMatrixMarker, p.input);
         NextToken();
     } else if (!p.depthExceeded) {
         ReportParserError(msg::kClosingBracketMissing);
@@ -625,7 +625,7 @@ void ParseOffsetIndex(bool addressFlag) {
     while (p.code == '[' && !p.depthExceeded) {
         TokenNode* open = p.input;
         p.valueCount = 0;
-        TokenNode* frame = EmitText(Marker(Keyword::SaveSp), open);
+        TokenNode* frame = EmitMarker(Keyword::SaveSp, open);
         NextToken();
         int indices = 0;
         if (p.code == ']') {
@@ -645,9 +645,9 @@ void ParseOffsetIndex(bool addressFlag) {
             ReportParserError(msg::kClosingBracketMissing);
         // One index needs no frame: __OFFSET1 takes it directly.
         if (indices <= 1) RemoveOutputToken(frame);
-        if (indices == 1) EmitText(Marker(Keyword::Offset1), open);
-        if (indices > 1) EmitText(Marker(Keyword::Offset), open);
-        if (addressFlag) EmitText(Marker(Keyword::VarAddr), open);
+        if (indices == 1) EmitMarker(Keyword::Offset1, open);
+        if (indices > 1) EmitMarker(Keyword::Offset, open);
+        if (addressFlag) EmitMarker(Keyword::VarAddr, open);
         if (!closed) break;
     }
     p.valueCount = saved;
@@ -665,7 +665,7 @@ void ParseBuiltinCall(const FunctionRecord& record, bool requireList) {
     ParseResultCount();
     if (record.anyArity != 0 && record.argumentFrame != 0) InsertTextAfter(mark, Marker(Keyword::SaveSp), nameToken);
     EmitNamespaceOf(scope);
-    EmitText(record.name, nameToken);
+    EmitHashedText(record.name, record.nameHash, nameToken);
     if (record.anyArity == 0 && arguments.hadList && arguments.count != record.argumentCount)
         ReportParserError(msg::kInvalidInputCount);
     p.valueCount += record.returnsValue;

@@ -111,6 +111,8 @@ bool IsNameToken(const char* text) {
 
 class Linker {
 public:
+    static constexpr uintptr_t kLayoutAhead = 4096;
+
     Linker(const char* fileName, const LinkOptions& options)
         : fileName_(fileName), options_(options), keepUpdate_(IsLoaderProgram(fileName)) {}
 
@@ -152,6 +154,9 @@ private:
         int position = 0;
         int64_t nextReport = options_.progress ? 0 : INT64_MAX;
         for (TokenNode* node = head; node; node = node->next) {
+            // The store makes a list's tokens one after the other, mostly in
+            // list order: memory this far on holds tokens some way ahead.
+            __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(node) + kLayoutAhead));
             if (++position >= nextReport) nextReport = options_.progress(nullptr, position, total);
             const bool restore = scopedName;
             scopedName = false;

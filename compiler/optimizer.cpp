@@ -3,6 +3,7 @@
 // most two nodes back (or one ahead) and changes the list in place.
 #include "compiler/optimizer.h"
 
+#include <algorithm>
 #include <array>
 #include <cassert>
 #include <cstring>
@@ -186,12 +187,16 @@ public:
     // these nodes later, as nothing else changes them any more.
     void Procedure(Instruction* start, Instruction* end) {
         assert(end->next == nullptr);
-        Range range{start, end, {}, 0, 0};
+        Range range{start, end, {}, {}, 0, 0};
         recycling_ = recycle_ != nullptr;
         deleted_ = 0;
         Reports none{nullptr, 0, 0, INT64_MAX};
-        range.visits = Walk(start, ranges_.size(), range.saveSteps, none);
+        range.visits = Walk(start, ranges_.size(), range.saveSteps, none, nullptr);
         recycling_ = false;
+        // The range's nodes as they are now (nothing but pass 2 deletes any of
+        // them any more), read while they are in the caches.
+        range.nodes.reserve(static_cast<size_t>(range.visits));
+        for (Instruction* node = start; node; node = node->next) range.nodes.push_back(node);
         range.deleted = deleted_;
         deletedInRanges_ += deleted_;
         ranges_.push_back(std::move(range));
@@ -211,10 +216,33 @@ public:
         if (progress) progress(StageProgressText("Optimizing", fileName).c_str(), 0, total);
         Reports reports{progress, total, 0, progress ? 0 : INT64_MAX};
         std::vector<Instruction*> saveSteps;
-        Walk(first_, 0, saveSteps, reports);
+        std::vector<Instruction*> visited;
+        visited.reserve(static_cast<size_t>(std::max(nodeCount, 0)));
+        walking_ = true;
+        Walk(first_, 0, saveSteps, reports, &visited);
+        walking_ = false;
         assert(AreTheSaveSteps(saveSteps));
-        for (Instruction* step : saveSteps) FoldSaveStep(step);
+        std::vector<Instruction*> folded;  // the save steps pass 2 deleted, in list order
+        for (Instruction* step : saveSteps)
+            if (FoldSaveStep(step)) folded.push_back(step);
+        // Every node of the list was visited or lies in a range, in list
+        // order; the ones deleted since are left out: the steps pass 2 folded
+        // (met in the same order), and what this walk deleted.
+        order_.clear();
+        order_.reserve(visited.size());
+        size_t nextFolded = 0;
+        for (Instruction* node : visited) {
+            if (nextFolded < folded.size() && node == folded[nextFolded]) {
+                ++nextFolded;
+                continue;
+            }
+            if (!walkDeleted_.empty() && walkDeleted_.count(node)) continue;
+            order_.push_back(node);
+        }
+        walkDeleted_.clear();
     }
+
+    std::vector<Instruction*> TakeOrder() { return std::move(order_); }
 
 private:
     // Where a walk's progress reports stand.
@@ -227,7 +255,8 @@ private:
 
     // Pass 1 from x to the end of the list, stepping over the procedures
     // done from ranges_[nextRange] on; returns the nodes visited.
-    int Walk(Instruction* x, size_t nextRange, std::vector<Instruction*>& saveSteps, Reports& reports) {
+    int Walk(Instruction* x, size_t nextRange, std::vector<Instruction*>& saveSteps, Reports& reports,
+             std::vector<Instruction*>* visited) {
         int visits = 0;
         const Instruction* nextStart = nextRange < ranges_.size() ? ranges_[nextRange].start : nullptr;
         int position = reports.position;
@@ -240,11 +269,13 @@ private:
                     for (int i = 0; i < range.visits; ++i)
                         if (++position >= nextReport) nextReport = reports.progress(nullptr, position, reports.total);
                 saveSteps.insert(saveSteps.end(), range.saveSteps.begin(), range.saveSteps.end());
+                if (visited) visited->insert(visited->end(), range.nodes.begin(), range.nodes.end());
                 x = range.end->next;
                 continue;
             }
             if (++position >= nextReport) nextReport = reports.progress(nullptr, position, reports.total);
             ++visits;
+            if (visited) visited->push_back(x);
             if (IsSaveStep(x)) saveSteps.push_back(x);
             x = Visit(x);
         }
@@ -314,6 +345,7 @@ private:
             ++deleted_;
             recycle_(owner_, node);
         } else {
+            if (walking_) walkDeleted_.insert(node);
             DeleteInstruction(pool_, nullptr, node, true);
         }
     }
@@ -551,15 +583,16 @@ private:
     }
 
     // An argument-frame step runs as the first half of the node after it.
-    Instruction* FoldSaveStep(Instruction* step) {
+    // Returns whether the step was folded (and deleted).
+    bool FoldSaveStep(Instruction* step) {
         Instruction* next = step->next;
         if (!IsSaveStep(step) || !next || next->secondHandler || !next->handler || IsSaveStep(next) ||
             IsLandedOn(step))
-            return next;
+            return false;
         next->secondHandler = next->handler;
         next->handler = step->handler;
         Delete(step);
-        return next->next;
+        return true;
     }
 
     // A procedure Procedure did: where it lies, its visits and save steps.
@@ -567,6 +600,7 @@ private:
         Instruction* start;
         Instruction* end;
         std::vector<Instruction*> saveSteps;
+        std::vector<Instruction*> nodes;  // the range's nodes after pass 1, in list order
         int visits;
         int deleted;
     };
@@ -579,6 +613,9 @@ private:
     int deleted_ = 0;              // nodes deleted in the procedure being done
     int deletedInRanges_ = 0;      // nodes deleted by Procedure in all
     std::vector<Range> ranges_;    // in list order
+    bool walking_ = false;                                 // Finish's pass 1 is on
+    std::unordered_set<const Instruction*> walkDeleted_;  // deleted by it (their memory is not reused)
+    std::vector<Instruction*> order_;                     // the list's nodes after Finish
     OperatorTable operatorTable_;  // the operators by handler, each handler of one operator only
     uint64_t operatorMarks_ = 0;  // the MarkOf bits of the handlers in operatorTable_
     HandlerMarks visitedForms_;   // the handlers of kVisitedOpcodes and of operatorTable_
@@ -594,6 +631,8 @@ void ListOptimizer::Procedure(Instruction* start, Instruction* end) { optimizer_
 void ListOptimizer::Finish(Instruction* first, const char* fileName, CompileProgress progress, int nodeCount) {
     if (first) optimizer_->Finish(first, fileName, progress, nodeCount);
 }
+
+std::vector<Instruction*> ListOptimizer::TakeOrder() { return optimizer_->TakeOrder(); }
 
 void OptimizeInstructionList(Instruction* first, Pool* pool, const char* fileName, CompileProgress progress,
                              int nodeCount) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "compiler/compile_progress.h"
 
@@ -41,6 +42,8 @@ public:
     // start: the procedure's STARTPROC; end: its ENDPROC, the list's last node.
     void Procedure(Instruction* start, Instruction* end);
     void Finish(Instruction* first, const char* fileName, CompileProgress progress = nullptr, int nodeCount = -1);
+    // After Finish: the list's nodes in list order, found on the way (empty for an empty list).
+    std::vector<Instruction*> TakeOrder();
 
 private:
     class Optimizer;

@@ -126,7 +126,7 @@ constexpr auto kShapedFirsts = [] {
     return table;
 }();
 
-bool IsSigil(char c) { return c == '$' || c == '%'; }
+constexpr bool IsSigil(char c) { return c == '$' || c == '%'; }
 
 // The length of a token's text: most are a few characters long.
 size_t TextSize(const char* text) {
@@ -141,7 +141,7 @@ size_t TextSize(const char* text) {
 // has size characters and its NUL after them. Each case keeps the order of
 // the tests that decide it: an assignment operator before a "$"/"%" ending,
 // that ending before the shape of the operator itself.
-char ClassifyByShape(const char* text, size_t size) {
+constexpr char ClassifyByShape(const char* text, size_t size) {
     const char first = text[0];
     if (!kShapedFirsts[static_cast<unsigned char>(first)]) return size != 0 && IsSigil(text[size - 1]) ? 'O' : 0;
     const bool sigil = IsSigil(text[size - 1]);
@@ -187,6 +187,16 @@ char ClassifyByShape(const char* text, size_t size) {
         return 'V';  // a digit or '"'
     }
 }
+
+// The shape codes of the texts of one character (0: none).
+constexpr auto kSingleCharacterCodes = [] {
+    std::array<char, 256> codes{};
+    for (int c = 1; c < 256; ++c) {
+        const char text[2] = {static_cast<char>(c), '\0'};
+        codes[c] = ClassifyByShape(text, 1);
+    }
+    return codes;
+}();
 
 // A word that is no operator or fixed keyword: a procedure, a class, a
 // method of the class being defined, a built-in, or nothing known.
@@ -243,7 +253,8 @@ inline char Classify(const TokenNode* token, int& builtinIndex) {
     if (token == nullptr) return kCodeEnd;
     const char* text = token->text;
     const size_t size = TextSize(text);
-    if (const char code = ClassifyByShape(text, size); code != 0) return code;
+    const char code = size == 1 ? kSingleCharacterCodes[static_cast<unsigned char>(text[0])] : ClassifyByShape(text, size);
+    if (code != 0) return code;
     return ClassifyWord(token, std::string_view(text, size), builtinIndex);
 }
 
@@ -314,11 +325,19 @@ TokenNode* EmitText(std::string_view text, const TokenNode* source) {
     return source == nullptr ? EmitTextAt(text, 0, 0) : EmitTextAt(text, source->line, source->column);
 }
 
+TokenNode* EmitHashedText(std::string_view text, uint32_t hash, const TokenNode* source) {
+    ParserState& p = gParserState;
+    EmitHashedToken(p.output, text, hash, p.internedFileName, source != nullptr ? source->line : 0,
+                    source != nullptr ? source->column : 0);
+    return p.output;
+}
+
 TokenNode* EmitInputToken(TokenNode* source) {
     ParserState& p = gParserState;
-    if (IsTokenOutputSuspended()) return p.output;
-    if (source == p.inputHead) p.inputHead = source->next;
+    TokenNode* next = source->next;
     MoveToken(p.output, source, p.internedFileName);
+    // Not moved while output is suspended: the node stays in the input.
+    if (p.output == source && source == p.inputHead) p.inputHead = next;
     return p.output;
 }
 
@@ -439,15 +458,22 @@ void DropLocalNamesFrom(int depth) {
 void CheckLocalName(const TokenNode* token, std::string_view name, uint32_t hash) {
     const ParserState& p = gParserState;
     if (name.empty() || name.back() != '$' || p.procedureKey.empty()) return;
-    if (name.find('.') != std::string_view::npos && !Switches.parserWarnings) return;
+    // Either way no warning: the table first, as most names used are local.
     if (p.localNameCounts.Contains(hash)) return;
+    if (name.find('.') != std::string_view::npos && !Switches.parserWarnings) return;
     ReportParserWarningAt(parser_message::kNotLocal, token);
 }
 
-std::string WithKind(unsigned char kind, std::string_view name) {
+TokenNode* EmitKindText(unsigned char kind, std::string_view name, const TokenNode* source) {
+    char buffer[64];
+    if (name.size() < sizeof buffer) {
+        buffer[0] = static_cast<char>(kind);
+        std::memcpy(buffer + 1, name.data(), name.size());
+        return EmitText(std::string_view(buffer, name.size() + 1), source);
+    }
     std::string text(1, static_cast<char>(kind));
     text += name;
-    return text;
+    return EmitText(text, source);
 }
 
 std::string QuotedText(std::string_view text) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "compiler/compile_progress.h"
+#include "runtime/keywords.h"
 
 namespace qob {
 
@@ -173,6 +174,21 @@ TokenNode* EmitText(std::string_view text, const TokenNode* source);
 TokenNode* EmitInputToken(TokenNode* source);
 // The same with an explicit position.
 TokenNode* EmitTextAt(std::string_view text, int line, int column);
+// EmitText for a text whose HashName is known already: a keyword's, a
+// registered name's.
+TokenNode* EmitHashedText(std::string_view text, uint32_t hash, const TokenNode* source);
+inline TokenNode* EmitMarker(Keyword keyword, const TokenNode* source) {
+    return EmitHashedText(KeywordText(keyword), KeywordHashes[keyword], source);
+}
+// A constant text with its hash, worked out when the parser is compiled.
+struct FixedText {
+    std::string_view text;
+    uint32_t hash;
+    consteval FixedText(std::string_view constant) : text(constant), hash(HashNameConstant(constant)) {}
+};
+inline TokenNode* EmitFixedText(FixedText fixed, const TokenNode* source) {
+    return EmitHashedText(fixed.text, fixed.hash, source);
+}
 // Inserts a token directly after mark (a token of the current output list)
 // and keeps the output cursor on the last token.
 TokenNode* InsertTextAfter(TokenNode* mark, std::string_view text, const TokenNode* source);
@@ -198,7 +214,8 @@ void DropLocalNamesFrom(int depth);
 void CheckLocalName(const TokenNode* token, std::string_view name, uint32_t hash);
 
 // Text helpers.
-[[nodiscard]] std::string WithKind(unsigned char kind, std::string_view name);
+// Emits the kind byte and name as one token, at source's position.
+TokenNode* EmitKindText(unsigned char kind, std::string_view name, const TokenNode* source);
 // The text in double quotes, as a text token of the stream.
 [[nodiscard]] std::string QuotedText(std::string_view text);
 // "__CLASSCODE_<class>", the start of the keys of a class's code.

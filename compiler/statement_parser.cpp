@@ -111,7 +111,7 @@ void LowerBlockDepth() {
 void CloseClassMainCode(const TokenNode* at) {
     ParserState& p = Parser();
     if (!p.classMainOpen) return;
-    EmitText(Marker(Keyword::End), at);
+    EmitMarker(Keyword::End, at);
     DropLocalNamesFrom(1);
     p.classMainOpen = false;
     p.blockDepth = 0;
@@ -123,7 +123,7 @@ void CloseClassMainCode(const TokenNode* at) {
 void ParseDeclaration(const FunctionRecord& record, bool structure) {
     ParserState& p = Parser();
     if (!p.procedureKey.empty() && p.blockDepth != 1) ReportParserError(msg::kDeclarationLevel);
-    if (!structure) EmitText(kNoExplicitCheckMarker, p.input);
+    if (!structure) EmitFixedText(kNoExplicitCheckMarker, p.input);
     p.declarationMode = structure ? 2 : 1;
     p.structName.clear();
     ParseBuiltinCall(record, false);
@@ -145,13 +145,13 @@ bool ParseKeywordStatement() {
         const bool isFor = hash == Hash(Keyword::For);
         EmitText(Marker(isWhile ? Keyword::StartWhile : isFor ? Keyword::StartFor : Keyword::StartForEach), token);
         if (debugHere) EmitDebugToken(token);
-        if (!isWhile) EmitText(Marker(Keyword::SaveSp), token);
+        if (!isWhile) EmitMarker(Keyword::SaveSp, token);
         ParseBuiltinCall(record, true);
         ++p.blockDepth;
         return true;
     }
     if (hash == Hash(Keyword::Repeat)) {
-        EmitText(Marker(Keyword::StartRepeat), token);
+        EmitMarker(Keyword::StartRepeat, token);
         if (debugHere) EmitDebugToken(token);
         ParseBuiltinCall(record, false);
         ++p.blockDepth;
@@ -482,14 +482,14 @@ void ParseClassDirective() {
         NextToken();
     }
     ClassRecord* record = AddUnitClass(name, base);
-    EmitText(Marker(Keyword::DirectiveClass), directive);
+    EmitMarker(Keyword::DirectiveClass, directive);
     EmitText(base, baseToken);
     EmitText(name, nameToken);
     const std::string key = ClassCodeName(name).append(".__INIT(0,0)");
     std::string header = MakeProcHeaderText(false, 0, false, key);
     SetProcHeaderKind(header.data(), 0, false, false);
     EmitText(header, nameToken);
-    EmitText(Marker(Keyword::EndDecl), nameToken);
+    EmitMarker(Keyword::EndDecl, nameToken);
     if (FindUnitProcedure(key, p.currentNamespace, false, false, true) < 0 &&
         AddUnitProcedure(key, 0, false, false, p.currentNamespace, {}) < 0)
         ReportParserError(msg::kTooManyProcedures);
@@ -501,7 +501,7 @@ void ParseClassDirective() {
     p.firstOperationDone = false;
     AddLocalName("SELF$");
     AddLocalName("OBJECTNAME$");
-    if (!base.empty()) EmitText(WithKind(kKindInheritedCall, ClassCodeName(base).append(".__INIT(0,0)")), baseToken);
+    if (!base.empty()) EmitKindText(kKindInheritedCall, ClassCodeName(base).append(".__INIT(0,0)"), baseToken);
 }
 
 void ParseEndClassDirective() {
@@ -547,8 +547,8 @@ void ParseObjectDirective() {
     TokenNode* variableToken = p.input;
     EmitText(quoted, directive);
     EmitText(variable, variableToken);
-    EmitText(kClassMarker, directive);
-    EmitText(Marker(Keyword::SaveSp2), directive);
+    EmitFixedText(kClassMarker, directive);
+    EmitMarker(Keyword::SaveSp2, directive);
     NextToken();
     if (p.code == '(') {
         const int saved = p.valueCount;
@@ -557,7 +557,7 @@ void ParseObjectDirective() {
     }
     // The constructor step takes the variable: its instance is the object.
     EmitText(variable, variableToken);
-    EmitText(kClassCreateMarker, directive);
+    EmitFixedText(kClassCreateMarker, directive);
 }
 
 // class-typing: class '(' variable {',' variable} ')'   -- __CLASS2 per
@@ -594,11 +594,11 @@ void ParseClassTyping() {
         bool indexed = false;
         if (p.code == '[') {
             indexed = true;
-            EmitText(WithKind(kKindWorkedOn, name), nameToken);
+            EmitKindText(kKindWorkedOn, name, nameToken);
             ParseOffsetIndex(address);
         } else {
             EmitText(name, nameToken);
-            if (address) EmitText(Marker(Keyword::VarAddr), nameToken);
+            if (address) EmitMarker(Keyword::VarAddr, nameToken);
         }
         typed.push_back({std::exchange(p.output, saved), indexed});
         if (p.code != ',') break;
@@ -673,7 +673,7 @@ void ParseCaseLabel() {
     ParserState& p = Parser();
     TokenNode* first = p.input;
     const int saved = p.valueCount;
-    EmitText(Marker(Keyword::StartCase), first);
+    EmitMarker(Keyword::StartCase, first);
     p.inCaseLabel = true;
     int values = 0;
     for (;;) {
@@ -697,7 +697,7 @@ void MaybeEmitFirstOperation(uint16_t firstGroups, char firstCode) {
     const bool operation = firstCode == 'O' || firstCode == 'F' || firstCode == 'v' || firstCode == 'y' ||
                            firstCode == 'n';
     if (p.firstOperationDone || !operation || IsDeclarationStart(firstGroups, firstCode)) return;
-    EmitText(Marker(Keyword::FirstOp), p.input);
+    EmitMarker(Keyword::FirstOp, p.input);
     p.firstOperationDone = true;
 }
 
@@ -762,7 +762,7 @@ void ParseOneStatement(TokenNode* first) {
         SkipBrokenStatement();
     } else if (p.targetCount <= 1) {
         // A call whose result no one takes.
-        for (; p.valueCount > 0; --p.valueCount) EmitText(kDropStackMarker, first);
+        for (; p.valueCount > 0; --p.valueCount) EmitFixedText(kDropStackMarker, first);
         p.valueCount = 0;
     }
     ParseSeparator(first, directive || caseLabel || EndsWithoutSeparator(firstGroups, firstCode));
@@ -794,6 +794,12 @@ void ParseStatement() {
         return;
     }
     ++p.parseDepth;
+    // A variable or a value, the most common: none of the tests below applies.
+    if (p.code == 'O' || p.code == 'V') {
+        ParseOperand();
+        --p.parseDepth;
+        return;
+    }
     const bool statementLevel = !p.valueWanted && !InArguments();
     if (IsStatementOnlyCode(p.code) && !statementLevel) {
         ReportParserError(msg::kSyntaxError);
@@ -850,7 +856,7 @@ void ParseProcModifiers(ProcModifiers& modifiers) {
 
 void EmitDebugToken(const TokenNode* statement) {
     if (statement->hash == Hash(Keyword::DirectiveCode)) return;
-    EmitText(Marker(Keyword::DebugMarker), statement);
+    EmitMarker(Keyword::DebugMarker, statement);
 }
 
 void EmitProfileToken(const TokenNode* statement) {

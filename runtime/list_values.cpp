@@ -203,17 +203,6 @@ inline uint32_t HashWordsSse2(const PlainNodeWords& words) {
     return static_cast<uint32_t>(_mm_cvtsi128_si32(half));
 }
 
-// The hash of a new node (type, stamp, padding and extensions still zero)
-// from the values about to fill it: nothing to read back from the node.
-uint32_t HashNewNodeSse2(uint64_t data, uint64_t value, uint32_t flags, uint64_t previous, uint64_t next) {
-    return HashWordsSse2({data, value, flags, 0, previous, next});
-}
-
-[[gnu::target("avx2")]] uint32_t HashNewNodeAvx2(uint64_t data, uint64_t value, uint32_t flags, uint64_t previous,
-                                                 uint64_t next) {
-    return HashWordsAvx2({data, value, flags, 0, previous, next});
-}
-
 }  // namespace
 
 uint32_t HashPlainListNodeSse2(const ListNode* node) {
@@ -578,6 +567,19 @@ ListNode* ListCutBefore(ListNode* node) {
     return previous;
 }
 
+namespace {
+
+// What a node being freed owns: its data (when asked) and its extensions.
+[[gnu::noinline]] void FreeNodeHoldings(ListNode* node, bool freeData) {
+    if (freeData)
+        ReleaseOwnedData(node);
+    if (node->arrayExtension)
+        FreeValueBlock(node->arrayExtension);
+    FreeStructExtension(node->structExtension);
+}
+
+}  // namespace
+
 void ListFree(ListNode* node, bool freeData) {
     // From the first node when it is known: forward through memory.
     if (node && IsKnownEnd(node))
@@ -588,12 +590,11 @@ void ListFree(ListNode* node, bool freeData) {
     constexpr size_t kBatch = 256;
     void* batch[kBatch];
     size_t held = 0;
+    const uint32_t ownedData = freeData ? kVarOwnsData : 0;
     auto freeNode = [&](ListNode* n) {
-        if (freeData)
-            ReleaseOwnedData(n);
-        if (n->arrayExtension)
-            FreeValueBlock(n->arrayExtension);
-        FreeStructExtension(n->structExtension);
+        // Most nodes own nothing: one test for the lot.
+        if ((n->flags & ownedData) || n->arrayExtension || n->structExtension)
+            FreeNodeHoldings(n, freeData);
         batch[held++] = n;
         if (held == kBatch) {
             FreeValueBlocks(batch, held);
@@ -782,19 +783,26 @@ void LoadListElement(VariableRecord* variable) {
         RebaseStructMembers(variable);
 }
 
-void FillNewListItem(VariableRecord* list, char* data, double value, uint32_t flags) {
+namespace {
+
+// FillNewListItem's steps, by the hash that suits the processor; the hash of
+// a new node (type, stamp, padding and extensions still zero) is taken from
+// the values in hand, with nothing read back from the node.
+template <bool kAvx2>
+[[gnu::always_inline]] inline void FillNewItem(VariableRecord* list, char* data, double value, uint32_t flags) {
     ListNode* node = list->currentNode;
     node->data = data;
     node->value = value;
     node->flags = flags;
     uint64_t valueBits;
     std::memcpy(&valueBits, &value, sizeof valueBits);
-    const uint64_t dataBits = reinterpret_cast<uintptr_t>(data);
-    const uint64_t previous = BytesOf(node->previous);
-    const uint64_t next = BytesOf(node->next);
-    const uint32_t stamp = (HasAvx2 ? HashNewNodeAvx2(dataBits, valueBits, flags, previous, next)
-                                    : HashNewNodeSse2(dataBits, valueBits, flags, previous, next)) &
-                           0x7FFFFFFFu;
+    const PlainNodeWords words{reinterpret_cast<uintptr_t>(data), valueBits, flags, 0, BytesOf(node->previous),
+                               BytesOf(node->next)};
+    uint32_t stamp;
+    if constexpr (kAvx2)
+        stamp = HashWordsAvx2(words) & 0x7FFFFFFFu;
+    else
+        stamp = HashWordsSse2(words) & 0x7FFFFFFFu;
     node->stamp = stamp;
     // What LoadListElement leaves for a plain element of no type.
     list->writeBackNode = nullptr;
@@ -804,6 +812,24 @@ void FillNewListItem(VariableRecord* list, char* data, double value, uint32_t fl
     ClearExtensionFields(list);
     list->flags = flags | (list->flags & (kVarPublic | kVarList));
     list->stamp = stamp;
+}
+
+[[gnu::noinline]] void FillNewItemSse2(VariableRecord* list, char* data, double value, uint32_t flags) {
+    FillNewItem<false>(list, data, value, flags);
+}
+
+[[gnu::target("avx2"), gnu::noinline]] void FillNewItemAvx2(VariableRecord* list, char* data, double value,
+                                                           uint32_t flags) {
+    FillNewItem<true>(list, data, value, flags);
+}
+
+}  // namespace
+
+void FillNewListItem(VariableRecord* list, char* data, double value, uint32_t flags) {
+    if (HasAvx2)
+        FillNewItemAvx2(list, data, value, flags);
+    else
+        FillNewItemSse2(list, data, value, flags);
 }
 
 void StoreListElement(VariableRecord* variable) {

@@ -59,6 +59,38 @@ void CopyCell(const MatrixCell* source, MatrixCell* target, MemoryLink** links) 
     }
 }
 
+// The number of cells before the end cell (0 for no run), and whether any of
+// them holds a block or a nested run.
+uint32_t CountCells(const MatrixCell* cells, bool& holds) {
+    holds = false;
+    if (!cells)
+        return 0;
+    static_assert(kCellMatrix == kCellBlock + 1);
+    uint32_t count = 0;
+    bool any = false;
+    for (; cells->kind != kCellEnd; ++cells, ++count)
+        any |= static_cast<uint8_t>(cells->kind - kCellBlock) <= 1;
+    holds = any;
+    return count;
+}
+
+// Copies count cells from cells[from] on into a fresh run: every cell byte for
+// byte at once, then, where the run holds any, the blocks and nested runs
+// again, each into a copy of its own (linked in the order of the cells). A
+// run of numbers costs one copy.
+void CopyCells(const MatrixCell* cells, size_t from, MatrixCell* target, size_t count, bool holds,
+               MemoryLink** links) {
+    if (count == 0)
+        return;
+    const MatrixCell* source = cells + from;
+    std::memcpy(target, source, count * sizeof(MatrixCell));
+    if (!holds)
+        return;
+    for (size_t i = 0; i < count; ++i)
+        if (source[i].kind == kCellBlock || source[i].kind == kCellMatrix)
+            CopyCell(&source[i], &target[i], links);
+}
+
 // Frees what a cell holds (its block or nested run) with the links to it.
 void FreeCellContent(MatrixCell* cell, MemoryLink** links) {
     void* held = CellPointer(cell);
@@ -95,13 +127,13 @@ uint32_t MatrixLength(const MatrixCell* cells, bool deep) {
 MatrixCell* CopyMatrixCells(const MatrixCell* cells, MemoryLink** links) {
     if (!cells)
         return nullptr;
-    uint32_t length = MatrixLength(cells, false);
+    bool holds;
+    const uint32_t length = CountCells(cells, holds);
     MatrixCell* copy = NewCells(length + 1);
     if (!copy)
         return nullptr;
     RegisterValueBlock(copy);
-    for (uint32_t i = 0; i < length; ++i)
-        CopyCell(&cells[i], &copy[i], links);
+    CopyCells(cells, 0, copy, length, holds, links);
     WriteEnd(&copy[length]);
     return copy;
 }
@@ -109,8 +141,10 @@ MatrixCell* CopyMatrixCells(const MatrixCell* cells, MemoryLink** links) {
 void FreeMatrixContents(MatrixCell* cells, MemoryLink** links) {
     if (!cells)
         return;
+    // Numbers hold nothing: only texts and nested runs are visited.
     for (; cells->kind != kCellEnd; ++cells)
-        FreeCellContent(cells, links);
+        if (static_cast<uint8_t>(cells->kind - kCellBlock) <= 1)
+            FreeCellContent(cells, links);
 }
 
 void FreeMatrix(MatrixCell* cells, MemoryLink** links) {
@@ -152,14 +186,14 @@ void SetMatrixValue(VariableRecord* variable, const MatrixCell* cells) {
 }
 
 MatrixCell* MatrixAdd(const MatrixCell* cells, double value, uint8_t kind, MemoryLink** links) {
-    uint32_t length = MatrixLength(cells, false);
+    bool holds;
+    const uint32_t length = CountCells(cells, holds);
     uint32_t added = kind == 0 ? 0 : 1;
     MatrixCell* result = NewCells(length + added + 1);
     if (!result)
         return nullptr;
     RegisterValueBlock(result);
-    for (uint32_t i = 0; i < length; ++i)
-        CopyCell(&cells[i], &result[i], links);
+    CopyCells(cells, 0, result, length, holds, links);
     if (added) {
         MatrixCell* cell = &result[length];
         cell->kind = kind;
@@ -182,29 +216,28 @@ MatrixCell* MatrixAdd(const MatrixCell* cells, double value, uint8_t kind, Memor
 }
 
 MatrixCell* MatrixDelete(const MatrixCell* cells, int64_t start, int64_t count, MemoryLink** links) {
-    uint32_t length = MatrixLength(cells, false);
+    bool holds;
+    const uint32_t length = CountCells(cells, holds);
     ClampRange(length, start, count);
     MatrixCell* result = NewCells(length - count + 1);
     if (!result)
         return nullptr;
     RegisterValueBlock(result);
-    uint32_t out = 0;
-    for (uint32_t i = 0; i < length; ++i)
-        if (i < start || i >= start + count)
-            CopyCell(&cells[i], &result[out++], links);
-    WriteEnd(&result[out]);
+    CopyCells(cells, 0, result, start, holds, links);
+    CopyCells(cells, start + count, result + start, length - start - count, holds, links);
+    WriteEnd(&result[length - count]);
     return result;
 }
 
 MatrixCell* MatrixMid(const MatrixCell* cells, int64_t start, int64_t count, MemoryLink** links) {
-    uint32_t length = MatrixLength(cells, false);
+    bool holds;
+    const uint32_t length = CountCells(cells, holds);
     ClampRange(length, start, count);
     MatrixCell* result = NewCells(count + 1);
     if (!result)
         return nullptr;
     RegisterValueBlock(result);
-    for (int64_t i = 0; i < count; ++i)
-        CopyCell(&cells[start + i], &result[i], links);
+    CopyCells(cells, start, result, count, holds, links);
     WriteEnd(&result[count]);
     return result;
 }

@@ -43,7 +43,8 @@ inline void SetCellPointer(MatrixCell* cell, const void* block) {
 [[nodiscard]] uint32_t MatrixLength(const MatrixCell* cells, bool deep);
 // Deep copy; every copied block and run is linked into links.
 [[nodiscard]] MatrixCell* CopyMatrixCells(const MatrixCell* cells, MemoryLink** links);
-// Frees every block and nested run (and their links), not the run itself.
+// Frees every block and nested run (and their links), not the run itself;
+// the cells that held them read 0, numbers stay.
 void FreeMatrixContents(MatrixCell* cells, MemoryLink** links);
 // FreeMatrixContents and then the run.
 void FreeMatrix(MatrixCell* cells, MemoryLink** links);

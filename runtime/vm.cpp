@@ -11,9 +11,12 @@
 #include <cstring>
 #include <string>
 
+#include "builtins/compound_assignment.h"
+#include "builtins/number_rules.h"
 #include "platform/faults.h"
 #include "platform/memory.h"
 #include "runtime/allocation_tracking.h"
+#include "runtime/assignment.h"
 #include "runtime/opcodes.h"
 #include "runtime/instruction.h"
 #include "runtime/list_values.h"
@@ -1207,6 +1210,7 @@ bool StepCountingLoop(ProgramContext* context, Instruction* head, LoopActivation
         const bool direct = pushes->extra->cachedVariable == variable;
         activation->countedHead = head;
         activation->constantHead = constantEnd && !fromVariable && direct ? head : nullptr;
+        activation->wholeTried = 0;
         activation->countedPushes = pushes;
         activation->countedExtra = pushes->extra;
         activation->countedVariable = variable;
@@ -1254,6 +1258,173 @@ bool StepProvedCountingLoop(const ProgramContext* context, const LoopActivation&
         step = end < start ? -1.0 : 1.0;
     }
     AdvanceCountingLoop(variable, end, step, activation.countedTest);
+    return true;
+}
+
+// A record a loop run whole reads and writes as a bare number, and that
+// nothing but those reads and writes can see: no reference, list element,
+// getter, setter, typed storage, array, block, protection or mark (a public
+// member's mark aside). A number stored into it leaves it so.
+[[gnu::always_inline]] inline bool IsWholeLoopRecord(const VariableRecord* variable) {
+    return variable && !variable->reference && IsBareNumberVariable(variable) && TakesPlainNumber(variable) &&
+           (variable->flags & ~kVarPublic) == 0;
+}
+
+// The record a node's cache (its first or second name) answers with, when
+// it is in force and the record is one IsWholeLoopRecord accepts; null
+// otherwise.
+VariableRecord* WholeLoopRecord(const Instruction* node, bool second) {
+    const InstructionExtra* extra = node->extra;
+    if (!extra || !IsCachedListInForce(second ? extra->cachedList2 : extra->cachedList)) return nullptr;
+    VariableRecord* variable = second ? extra->cachedVariable2 : extra->cachedVariable;
+    return IsWholeLoopRecord(variable) ? variable : nullptr;
+}
+
+// A loop body of number pushes, operators with a number rule and stores of
+// numbers, as steps on a small stack of numbers whose top is kept apart
+// (in a register while the steps run). An operator whose right operand is
+// the push just before it takes that operand in the same step.
+struct WholeLoopBody {
+    enum Kind : uint8_t {
+        kPushVariable, kPushConstant,
+        kAdd, kSubtract, kMultiply, kRule,                                  // top = below op top
+        kAddVariable, kSubtractVariable, kMultiplyVariable, kRuleVariable,  // top = top op variable
+        kAddConstant, kSubtractConstant, kMultiplyConstant, kRuleConstant,  // top = top op constant
+        kStore,     // variable = top, popped
+        kCompound,  // variable = variable op top, popped
+    };
+    struct Step {
+        Kind kind;
+        uint8_t rule;               // the rule of a kRule... or kCompound step
+        VariableRecord* variable;
+        double constant;
+    };
+    static constexpr int kMaxSteps = 24;
+    static constexpr int kMaxDepth = 8;
+    Step steps[kMaxSteps];
+    int count = 0;
+    int depth = 0;  // numbers on the stack after the steps so far
+
+    bool Add(Kind kind, int pops, int pushes, uint8_t rule = 0, VariableRecord* variable = nullptr,
+             double constant = 0.0) {
+        if (count == kMaxSteps || depth < pops || depth - pops + pushes > kMaxDepth) return false;
+        depth += pushes - pops;
+        steps[count++] = {kind, rule, variable, constant};
+        return true;
+    }
+    bool PushVariable(VariableRecord* variable) { return variable && Add(kPushVariable, 0, 1, 0, variable); }
+    bool PushConstant(double constant) { return Add(kPushConstant, 0, 1, 0, nullptr, constant); }
+    bool ApplyRule(uint8_t rule) {
+        const int form = rule == kAddRule ? 0 : rule == kSubtractRule ? 1 : rule == kMultiplyRule ? 2 : 3;
+        if (count > 0 && depth >= 2 && steps[count - 1].kind <= kPushConstant) {
+            Step& last = steps[count - 1];
+            last.kind = static_cast<Kind>((last.kind == kPushVariable ? kAddVariable : kAddConstant) + form);
+            last.rule = rule;
+            depth -= 1;
+            return true;
+        }
+        return Add(static_cast<Kind>(kAdd + form), 2, 1, rule);
+    }
+
+    // The steps of one node, when it is one whose effect on plain numbers
+    // they give exactly (its plain handler, nothing fused into it, every
+    // variable it names a record of its cache that IsWholeLoopRecord
+    // accepts); false for any other node.
+    bool AddNode(const Instruction* node) {
+        if (node->secondHandler) return false;
+        const auto opcode = static_cast<Opcode>(node->opcode);
+        const Handler handler = node->handler;
+        if (opcode == Opcode::PUSHVAR && handler == Handle_PUSHVAR) return PushVariable(WholeLoopRecord(node, false));
+        if (opcode == Opcode::PUSHINT && handler == Handle_PUSHINT) return PushConstant(node->operand);
+        if (opcode == Opcode::PUSHVARVAR && handler == Handle_PUSHVARVAR)
+            return PushVariable(WholeLoopRecord(node, true)) && PushVariable(WholeLoopRecord(node, false));
+        if (opcode == Opcode::PUSHVARINT && handler == Handle_PUSHVARINT)
+            return PushVariable(WholeLoopRecord(node, false)) && PushConstant(node->operand);
+        if (opcode == Opcode::PUSHINTVAR && handler == Handle_PUSHINTVAR)
+            return PushConstant(node->operand) && PushVariable(WholeLoopRecord(node, false));
+        if (opcode == Opcode::INTERNALCALL) {
+            const NumberRuleIndex rule = NumberRuleIndexOf(handler);
+            return rule != kNoNumberRule && depth >= 2 && ApplyRule(rule);
+        }
+        if (IsNumberAssignOpcode(node)) {
+            VariableRecord* target = WholeLoopRecord(node, false);
+            return target && Add(kStore, 1, 0, 0, target);
+        }
+        if (node->extraWord != 0) return false;
+        uint8_t rule = kNoNumberRule;
+        if (opcode == Opcode::ADDASSIGN2 && handler == Handle_ADDASSIGN2) rule = kAddRule;
+        else if (opcode == Opcode::SUBASSIGN2 && handler == Handle_SUBASSIGN2) rule = kSubtractRule;
+        else if (opcode == Opcode::MULASSIGN2 && handler == Handle_MULASSIGN2) rule = kMultiplyRule;
+        VariableRecord* target = rule != kNoNumberRule ? WholeLoopRecord(node, false) : nullptr;
+        return target && Add(kCompound, 1, 0, rule, target);
+    }
+
+    // One pass over the records, read and written in the nodes' order. The
+    // records hold no data and no marks, so a store is the number alone.
+    [[gnu::always_inline]] void Run() const {
+        double below[kMaxDepth + 1];
+        double* spilled = below;  // the top's value is spilled here on a push (unused when the stack is empty)
+        double top = 0.0;
+        for (const Step* step = steps; step != steps + count; ++step) {
+            switch (step->kind) {
+                case kPushVariable: *spilled++ = top; top = step->variable->value; break;
+                case kPushConstant: *spilled++ = top; top = step->constant; break;
+                case kAdd: top = AddNumbers(*--spilled, top); break;
+                case kSubtract: top = SubtractNumbers(*--spilled, top); break;
+                case kMultiply: top = MultiplyNumbers(*--spilled, top); break;
+                case kRule: top = ApplyNumberRule(step->rule, *--spilled, top); break;
+                case kAddVariable: top = AddNumbers(top, step->variable->value); break;
+                case kSubtractVariable: top = SubtractNumbers(top, step->variable->value); break;
+                case kMultiplyVariable: top = MultiplyNumbers(top, step->variable->value); break;
+                case kRuleVariable: top = ApplyNumberRule(step->rule, top, step->variable->value); break;
+                case kAddConstant: top = AddNumbers(top, step->constant); break;
+                case kSubtractConstant: top = SubtractNumbers(top, step->constant); break;
+                case kMultiplyConstant: top = MultiplyNumbers(top, step->constant); break;
+                case kRuleConstant: top = ApplyNumberRule(step->rule, top, step->constant); break;
+                case kStore: step->variable->value = top; top = *--spilled; break;
+                case kCompound:
+                    step->variable->value = ApplyNumberRule(step->rule, step->variable->value, top);
+                    top = *--spilled;
+                    break;
+            }
+        }
+    }
+};
+
+// The back jump of a proved constant counting loop (see StepProvedConstantLoop)
+// whose body, from the FOR node to this BRANCH, is nothing but nodes
+// WholeLoopBody takes: every pass left, the step and the body, runs here on
+// the records, to the loop's end. Nothing else runs meanwhile, so what the
+// nodes would test again on each pass (caches in force, records holding
+// bare numbers, nothing pending, nothing to free) holds as proved here
+// once: the passes store only numbers into bare-number records. A stop is
+// requested by a node that runs, and none of these can request one. Tried
+// once per activation; false, with nothing done, when the loop is no such
+// loop now.
+[[gnu::noinline]] bool RunCountingLoopWhole(const ProgramContext* context, LoopActivation& activation,
+                                            const Instruction* branch) {
+    activation.wholeTried = 1;
+    VariableRecord* variable = activation.countedVariable;
+    const InstructionExtra* extra = activation.countedExtra;
+    if (StopFlag || NoFollowPending || SetPushPending || context->argumentFrame.count >= kMaxArgumentFrames)
+        return false;
+    if (extra->cachedVariable != variable || !IsCachedListInForce(extra->cachedList) || !IsWholeLoopRecord(variable))
+        return false;
+    Instruction* test = activation.countedTest;
+    WholeLoopBody body;
+    const Instruction* node = test->next;
+    for (; node && node != branch; node = node->next)
+        if (!body.AddNode(node)) return false;
+    if (!node || body.depth != 0) return false;
+    const double end = activation.countedEnd;
+    const double step = activation.countedStep;
+    for (;;) {
+        const double value = variable->value + step;
+        variable->value = value;
+        if (step > 0.0 ? value > end : value < end) break;
+        body.Run();
+    }
+    CurrentInstruction = JumpTarget(test);
     return true;
 }
 
@@ -1611,9 +1782,11 @@ void Handle_BRANCH() {
         const auto opcode = static_cast<Opcode>(target->opcode);
         const bool nothingToFree = context->callDepth >= context->trackingDepthsUsed;
         if (opcode == Opcode::INITFOR) {
-            const LoopActivation* activation = nothingToFree ? CurrentLoopActivation(context) : nullptr;
-            if (activation && activation->constantHead == target && StepProvedConstantLoop(context, *activation))
-                return;
+            LoopActivation* activation = nothingToFree ? CurrentLoopActivation(context) : nullptr;
+            if (activation && activation->constantHead == target) {
+                if (!activation->wholeTried && RunCountingLoopWhole(context, *activation, CurrentInstruction)) return;
+                if (StepProvedConstantLoop(context, *activation)) return;
+            }
         } else if (opcode == Opcode::INITFOREACH) {
             LoopActivation* activation = nothingToFree ? CurrentLoopActivation(context) : nullptr;
             if (activation && activation->walkedHead == target && StepProvedWalkingLoop(context, activation)) return;

@@ -267,6 +267,40 @@ TEST_F(CompiledFileTest, ANodeCarriesItsIdentityWhenMarkedOrJumpedTo) {
     }
 }
 
+// A remembered order of the list's nodes is used only when it is the list,
+// link by link: a stale, shuffled, short or foreign order changes nothing.
+TEST_F(CompiledFileTest, ARememberedListOrderIsUsedOnlyWhenItIsTheList) {
+    Emit(0, NopHandler, "a.qob");
+    Instruction* branch = Emit(Opcode::BRANCH);
+    Instruction* label = Emit(Opcode::PUSHINT, nullptr, 1.5);
+    SetJumpTarget(source->pool, branch, label);
+    Emit(Opcode::PUSHVAR, "A$");
+    Emit(Opcode::ENDPROC);
+    std::vector<Instruction*> nodes;
+    for (Instruction* node = source->instructions; node; node = node->next) nodes.push_back(node);
+    const std::vector<uint8_t> expected = ImageOf(Save());
+    ASSERT_FALSE(expected.empty());
+
+    struct Case {
+        const char* name;
+        std::vector<Instruction*> order;
+    };
+    std::vector<Instruction*> shuffled = nodes;
+    std::swap(shuffled[1], shuffled[2]);
+    const Case kCases[] = {
+        {"the list", nodes},
+        {"two nodes swapped", shuffled},
+        {"the last node missing", std::vector<Instruction*>(nodes.begin(), nodes.end() - 1)},
+        {"another list", std::vector<Instruction*>(nodes.begin() + 1, nodes.end())},
+        {"nothing", {}},
+    };
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.name);
+        RememberListOrder(c.order);
+        EXPECT_EQ(ImageOf(Save()), expected);
+    }
+}
+
 TEST_F(CompiledFileTest, PlatformByteIsZeroOnlyForTheDesktop) {
     Emit(0, NopHandler);
     EXPECT_EQ(ImageOf(Save())[4], 1);
@@ -534,6 +568,15 @@ std::vector<RefusedImage> RefusedImages() {
         {"an unknown flag", start().Record(0x8000, 4)},
         {"a text running past the end", start().Record(kRecordText, 5).U32(1000).U8('x')},
         {"a text length of 0", start().Record(kRecordText, 5).U32(0)},
+        // A NUL anywhere in a text of any length: the short texts are tested
+        // a word at a time.
+        {"a NUL in a text of 1", start().Record(kRecordText, 4).Text(std::string_view("\0", 1))},
+        {"a NUL in the middle of a text of 3", start().Record(kRecordText, 4).Text(std::string_view("a\0b", 3))},
+        {"a NUL in a text of 6", start().Record(kRecordText, 4).Text(std::string_view("abcd\0f", 6))},
+        {"a NUL in a text of 12", start().Record(kRecordText, 4).Text(std::string_view("abcdefg\0ijkl", 12))},
+        {"a NUL in a text of 20", start().Record(kRecordText, 4).Text(std::string_view("abcdefghijklmnopq\0st", 20))},
+        {"a NUL in a second text", start().Record(kRecordText | kRecordSecondText, 53).Text("A$").Text(std::string_view("B\0$", 3))},
+        {"a second text running past the end", start().Record(kRecordText | kRecordSecondText, 53).Text("A$").U32(9).U8('B')},
         {"a record cut in its number", start().Record(kRecordNumber, 4).U16(0)},
         {"a record cut after its flags", start().U16(0)},
         {"a jump to an identity no node has", start().Record(kRecordTarget, 3).U32(77)},

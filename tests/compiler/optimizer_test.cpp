@@ -244,6 +244,36 @@ TEST_F(OptimizerTest, ProceduresOptimisedOnTheWayReportProgressAsOneWalk) {
     EXPECT_EQ(onTheWayCalls, calls);
 }
 
+// The order the optimiser hands on to the writer is the list's: with a
+// procedure done on the way, nodes deleted by the last walk and save steps
+// folded by pass 2 left out.
+TEST_F(OptimizerTest, TheOrderFoundOnTheWayIsTheList) {
+    NodeEmitter emit;
+    emit.pool = context->pool;
+    CurrentCompilerPool = context->pool;
+    ListOptimizer optimizer(context->pool, &NodeEmitter::RecycleNode, &emit);
+    Instruction* first = emit.EmitPlain(Opcode::None, "t");
+    Instruction* start = emit.Emit(Opcode::STARTPROC, "\xE9   P");
+    emit.Emit(Opcode::PUSHVAR, "A$");
+    emit.Emit(Opcode::PUSHINT, nullptr, 1.0);
+    emit.EmitHandler(Builtin___savesp, Opcode::INTERNALCALL);
+    emit.Emit(Opcode::PUSHVAR, "B$");
+    Instruction* end = emit.Emit(Opcode::ENDPROC, "\xE9   P");
+    optimizer.Procedure(start, end);
+    emit.Emit(Opcode::PUSHINT, nullptr, 2.0);
+    emit.Emit(Opcode::PUSHINT, nullptr, 3.0);
+    emit.EmitHandler(Builtin___savesp, Opcode::INTERNALCALL);
+    emit.Emit(Opcode::PUSHVAR, "C$");
+    emit.EmitPlain(Opcode::ENDPROC, "t");
+    program = first;
+    optimizer.Finish(first, "t");
+    std::vector<Instruction*> list;
+    for (Instruction* node = first; node; node = node->next) list.push_back(node);
+    EXPECT_EQ(optimizer.TakeOrder(), list);
+    EXPECT_EQ(ListInstructions(first), "0 t\n1 STARTPROC <E9> P\n2 PUSHVARINT A$, 1\n3 PUSHVAR (savesp) B$\n"
+                                       "4 ENDPROC <E9> P\n5 PUSHINTINT 2, 3\n6 PUSHVAR (savesp) C$\n7 ENDPROC t\n");
+}
+
 TEST_F(OptimizerTest, ProgressIsReportedOncePerNode) {
     static std::vector<std::string> texts;
     static int last = 0;

@@ -137,6 +137,60 @@ TEST_F(MatrixValuesTest, AddCopiesTextsAndMatrices) {
     Release(m, &links);
 }
 
+// Every copy -- whole, by add, delete and mid -- has numbers bit for bit and
+// a block of its own for every text and nested run, each linked at its cell.
+TEST_F(MatrixValuesTest, CopiesShareNoBlockWithTheirSource) {
+    struct Case {
+        const char* source;
+        int routine;  // 0 copy, 1 add of nothing, 2 delete the second cell, 3 mid from the second cell on
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"[1,-2.5,3]", 0, "[1,-2.5,3]"},
+        {"[1,{ab},[3,{cd}],4]", 0, "[1,{ab},[3,{cd}],4]"},
+        {"[{x},2,3]", 1, "[{x},2,3]"},
+        {"[5,6,7]", 2, "[5,7]"},
+        {"[{a},{b},[{c}],9]", 2, "[{a},[{c}],9]"},
+        {"[7,8,{t}]", 3, "[8,{t}]"},
+        {"[]", 0, "[]"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.source);
+        MemoryLink* links = nullptr;
+        MatrixCell* m = Parse(c.source, &links);
+        MemoryLink* copyLinks = nullptr;
+        MatrixCell* copy = c.routine == 0   ? CopyMatrixCells(m, &copyLinks)
+                           : c.routine == 1 ? MatrixAdd(m, 0, 0, &copyLinks)
+                           : c.routine == 2 ? MatrixDelete(m, 1, 1, &copyLinks)
+                                            : MatrixMid(m, 1, 99, &copyLinks);
+        ASSERT_NE(copy, nullptr);
+        EXPECT_EQ(Text(copy), c.expected);
+        // The top-level cells the copy took, in order.
+        std::vector<const MatrixCell*> taken;
+        for (uint32_t i = 0; m[i].kind != kCellEnd; ++i)
+            if (c.routine != 2 || i != 1)
+                if (c.routine != 3 || i >= 1) taken.push_back(&m[i]);
+        ASSERT_EQ(MatrixLength(copy, false), taken.size());
+        size_t held = 0;
+        for (size_t i = 0; i < taken.size(); ++i) {
+            EXPECT_EQ(copy[i].kind, taken[i]->kind);
+            if (copy[i].kind == kCellNumber) {
+                EXPECT_EQ(std::memcmp(copy[i].valueBytes, taken[i]->valueBytes, 8), 0);
+                continue;
+            }
+            ++held;
+            EXPECT_NE(CellPointer(&copy[i]), CellPointer(taken[i])) << "a block of its own";
+            bool linked = false;
+            for (const MemoryLink* link = copyLinks; link; link = link->older)
+                linked = linked || (link->block == CellPointer(&copy[i]) && link->field == &copy[i]);
+            EXPECT_TRUE(linked) << "cell " << i;
+        }
+        EXPECT_EQ(held > 0, copyLinks != nullptr);
+        Release(copy, &copyLinks);
+        Release(m, &links);
+    }
+}
+
 TEST_F(MatrixValuesTest, ToArrayStopsAtTheArrayEnd) {
     MemoryLink* links = nullptr;
     MatrixCell* m = Parse("[1,[2,3],4,5]", &links);
