@@ -355,7 +355,7 @@ void ParseVariableForms(VariableForm& form) {
     ParserState& p = Parser();
     if (p.code == '$') {
         TokenNode* operatorToken = p.input;
-        const std::string_view op = operatorToken->text;
+        const std::string_view op = CurrentText();
         NextToken();
         if (p.valueWanted)
             ParseExpressionAssignment(form, operatorToken, op);
@@ -395,7 +395,7 @@ void ParseVariableOperand() {
     ParserState& p = Parser();
     VariableForm form;
     form.nameToken = p.input;
-    form.name = p.input->text;
+    form.name = CurrentText();
     NoteVariableName(form.nameToken, form.name, form.nameToken->hash);
     NextToken();
     if (p.code == '[') {

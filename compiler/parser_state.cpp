@@ -248,11 +248,11 @@ void ResetParserState() {
 
 namespace {
 
-inline char Classify(const TokenNode* token, int& builtinIndex) {
+// size: the length of the token's text (0 without a token).
+inline char Classify(const TokenNode* token, size_t size, int& builtinIndex) {
     builtinIndex = -1;
     if (token == nullptr) return kCodeEnd;
     const char* text = token->text;
-    const size_t size = TextSize(text);
     const char code = size == 1 ? kSingleCharacterCodes[static_cast<unsigned char>(text[0])] : ClassifyByShape(text, size);
     if (code != 0) return code;
     return ClassifyWord(token, std::string_view(text, size), builtinIndex);
@@ -269,7 +269,9 @@ inline char Classify(const TokenNode* token, int& builtinIndex) {
 
 }  // namespace
 
-char ClassifyToken(const TokenNode* token, int& builtinIndex) { return Classify(token, builtinIndex); }
+char ClassifyToken(const TokenNode* token, int& builtinIndex) {
+    return Classify(token, token != nullptr ? TextSize(token->text) : 0, builtinIndex);
+}
 
 bool NextToken(bool reclassify) {
     ParserState& p = gParserState;
@@ -281,7 +283,8 @@ bool NextToken(bool reclassify) {
     }
     if (p.input != nullptr) gLastInputToken = p.input;
     const bool inheritedWord = p.inheritedPending && p.currentClass != nullptr;
-    p.code = Classify(p.input, p.builtinIndex);
+    p.inputSize = p.input != nullptr ? TextSize(p.input->text) : 0;
+    p.code = Classify(p.input, p.inputSize, p.builtinIndex);
     if (inheritedWord) CheckInheritedWord();
     return p.code != kCodeEnd && !p.depthExceeded;
 }
@@ -294,11 +297,6 @@ bool CanStartOperand(char code) {
     default:
         return false;
     }
-}
-
-std::string_view CurrentText() {
-    const TokenNode* token = gParserState.input;
-    return token == nullptr ? std::string_view() : std::string_view(token->text);
 }
 
 void SkipToken() {
@@ -356,7 +354,7 @@ TokenNode* OutputMark(const TokenNode*) {
     return p.output;
 }
 
-void FlushPendingNamespace() {
+void EmitPendingNamespace() {
     PendingNamespace& pending = gParserState.pendingNamespace;
     if (!pending.active || pending.text.empty()) return;
     EmitTextAt(KeywordText(Keyword::ScopeSeparator), pending.line, pending.column);
@@ -383,8 +381,6 @@ void ReportParserWarningAt(std::string_view text, const TokenNode* token) {
     ReportCompileMessage(p.hasFileName ? p.fileName.c_str() : nullptr, text, token, -1, true);
 }
 
-size_t LocalNameCounts::SlotOf(uint32_t key) const { return (key * 0x9E3779B1u >> 8) & (slots_.size() - 1); }
-
 void LocalNameCounts::Add(uint32_t hash) {
     if ((used_ + 1) * 2 > slots_.size()) Grow();
     const uint32_t key = hash | 0x80000000u;
@@ -406,14 +402,6 @@ void LocalNameCounts::Remove(uint32_t hash) {
             return;
         }
     }
-}
-
-bool LocalNameCounts::Contains(uint32_t hash) const {
-    if (slots_.empty()) return false;
-    const uint32_t key = hash | 0x80000000u;
-    for (size_t at = SlotOf(key); slots_[at].key != 0; at = (at + 1) & (slots_.size() - 1))
-        if (slots_[at].key == key) return slots_[at].count > 0;
-    return false;
 }
 
 void LocalNameCounts::Clear() {

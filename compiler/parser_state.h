@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "compiler/compile_progress.h"
+#include "compiler/token_list.h"
 #include "runtime/keywords.h"
 
 namespace qob {
 
-struct TokenNode;
 struct ClassRecord;
 
 // Token codes (the class of the current input token, set by NextToken):
@@ -59,7 +59,13 @@ public:
     void Add(uint32_t hash);
     // hash was added before.
     void Remove(uint32_t hash);
-    [[nodiscard]] bool Contains(uint32_t hash) const;
+    [[nodiscard]] bool Contains(uint32_t hash) const {
+        if (slots_.empty()) return false;
+        const uint32_t key = hash | 0x80000000u;
+        for (size_t at = SlotOf(key); slots_[at].key != 0; at = (at + 1) & (slots_.size() - 1))
+            if (slots_[at].key == key) return slots_[at].count > 0;
+        return false;
+    }
     void Clear();
 
 private:
@@ -67,7 +73,7 @@ private:
         uint32_t key = 0;  // hash with the top bit set; 0: a free slot
         int count = 0;
     };
-    [[nodiscard]] size_t SlotOf(uint32_t key) const;
+    [[nodiscard]] size_t SlotOf(uint32_t key) const { return (key * 0x9E3779B1u >> 8) & (slots_.size() - 1); }
     void Grow();
     std::vector<Slot> slots_;
     size_t used_ = 0;
@@ -86,6 +92,7 @@ struct ParserState {
     // Cursors and the current token.
     TokenNode* input = nullptr;   // current input token; null at the end
     TokenNode* inputHead = nullptr;  // first input token neither freed nor moved to the output
+    size_t inputSize = 0;         // length of the current input token's text
     TokenNode* output = nullptr;  // last token of the postfix stream
     char code = kCodeEnd;
     int builtinIndex = -1;        // FunctionTable index of the current token, -1 when none
@@ -155,7 +162,10 @@ bool NextToken(bool reclassify = false);
 [[nodiscard]] bool CanStartOperand(char code);
 
 // The current input token's text ("" at the end).
-[[nodiscard]] std::string_view CurrentText();
+[[nodiscard]] inline std::string_view CurrentText() {
+    const TokenNode* token = gParserState.input;
+    return token == nullptr ? std::string_view() : std::string_view(token->text, gParserState.inputSize);
+}
 
 // Skips the current token (and classifies the next).
 void SkipToken();
@@ -195,7 +205,10 @@ TokenNode* InsertTextAfter(TokenNode* mark, std::string_view text, const TokenNo
 // Makes sure the stream has a token a later insertion can follow.
 TokenNode* OutputMark(const TokenNode* source);
 // Emits the pending "::" and namespace name, if any.
-void FlushPendingNamespace();
+void EmitPendingNamespace();
+inline void FlushPendingNamespace() {
+    if (gParserState.pendingNamespace.active) EmitPendingNamespace();
+}
 // The namespace a procedure or variable lookup uses now.
 [[nodiscard]] uint32_t LookupNamespace();
 

@@ -11,8 +11,11 @@
 #include <cstring>
 #include <string>
 
+#include "builtins/comparison_operators.h"
 #include "builtins/compound_assignment.h"
+#include "builtins/increment_operators.h"
 #include "builtins/number_rules.h"
+#include "builtins/typed_operators.h"
 #include "platform/faults.h"
 #include "platform/memory.h"
 #include "runtime/allocation_tracking.h"
@@ -1292,12 +1295,16 @@ struct WholeLoopBody {
         kAddConstant, kSubtractConstant, kMultiplyConstant, kRuleConstant,  // top = top op constant
         kStore,     // variable = top, popped
         kCompound,  // variable = variable op top, popped
+        kStepBy,    // variable = variable + constant
+        kUpdateVariable,  // variable = variable op other, the stack as it was
+        kUpdateConstant,  // variable = variable op constant, the stack as it was
     };
     struct Step {
         Kind kind;
-        uint8_t rule;               // the rule of a kRule... or kCompound step
+        uint8_t rule;               // the rule of a kRule..., kCompound or kUpdate... step
         VariableRecord* variable;
         double constant;
+        VariableRecord* other;      // kUpdateVariable
     };
     static constexpr int kMaxSteps = 24;
     static constexpr int kMaxDepth = 8;
@@ -1309,8 +1316,35 @@ struct WholeLoopBody {
              double constant = 0.0) {
         if (count == kMaxSteps || depth < pops || depth - pops + pushes > kMaxDepth) return false;
         depth += pushes - pops;
-        steps[count++] = {kind, rule, variable, constant};
+        steps[count++] = {kind, rule, variable, constant, nullptr};
         return true;
+    }
+    // "x = x op y" and "x op= y": the push of y (or of a constant), the
+    // operator and the store, whose pushes and pops cancel out, in one step
+    // on x. The last steps are those the nodes just gave, with no node in
+    // between that could jump into them.
+    bool Update(VariableRecord* target, uint8_t rule, const Step& operand) {
+        if (operand.kind == kPushVariable) steps[count - 1] = {kUpdateVariable, rule, target, 0.0, operand.variable};
+        else steps[count - 1] = {kUpdateConstant, rule, target, operand.constant, nullptr};
+        depth -= 1;
+        return true;
+    }
+    bool Store(VariableRecord* target) {
+        if (count >= 2 && steps[count - 2].kind == kPushVariable && steps[count - 2].variable == target &&
+            steps[count - 1].kind >= kAddVariable && steps[count - 1].kind <= kRuleConstant) {
+            // Every operator step keeps its rule, whatever its form.
+            const Step operator_ = steps[count - 1];
+            const bool named = operator_.kind <= kRuleVariable;
+            count -= 1;
+            return Update(target, operator_.rule, {named ? kPushVariable : kPushConstant, 0, operator_.variable,
+                                                   operator_.constant, nullptr});
+        }
+        return Add(kStore, 1, 0, 0, target);
+    }
+    bool Compound(VariableRecord* target, uint8_t rule) {
+        if (count >= 1 && depth >= 1 && steps[count - 1].kind <= kPushConstant)
+            return Update(target, rule, steps[count - 1]);
+        return Add(kCompound, 1, 0, rule, target);
     }
     bool PushVariable(VariableRecord* variable) { return variable && Add(kPushVariable, 0, 1, 0, variable); }
     bool PushConstant(double constant) { return Add(kPushConstant, 0, 1, 0, nullptr, constant); }
@@ -1326,6 +1360,65 @@ struct WholeLoopBody {
         return Add(static_cast<Kind>(kAdd + form), 2, 1, rule);
     }
 
+    // An operator node of a typed form: its number rule, and where its
+    // constant (the node's operand) and its named variable go.
+    struct TypedForm {
+        Opcode opcode;
+        Handler handler;
+        NumberRuleIndex rule;
+        enum Operands : uint8_t { kTopAndConstant, kVariableAndConstant, kConstantAndVariable } operands;
+    };
+    static constexpr TypedForm kTypedForms[] = {
+        {Opcode::ADD2, Handle_ADD2, kAddRule, TypedForm::kTopAndConstant},
+        {Opcode::SUB2, Handle_SUB2, kSubtractRule, TypedForm::kTopAndConstant},
+        {Opcode::MUL2, Handle_MUL2, kMultiplyRule, TypedForm::kTopAndConstant},
+        {Opcode::DIV2, Handle_DIV2, kDivideRule, TypedForm::kTopAndConstant},
+        {Opcode::EQ2, Handle_EQ2, kEqualRule, TypedForm::kTopAndConstant},
+        {Opcode::NE2, Handle_NE2, kNotEqualRule, TypedForm::kTopAndConstant},
+        {Opcode::LT2, Handle_LT2, kLessRule, TypedForm::kTopAndConstant},
+        {Opcode::GT2, Handle_GT2, kGreaterRule, TypedForm::kTopAndConstant},
+        {Opcode::LE2, Handle_LE2, kLessEqualRule, TypedForm::kTopAndConstant},
+        {Opcode::GE2, Handle_GE2, kGreaterEqualRule, TypedForm::kTopAndConstant},
+        {Opcode::ADD5, Handle_ADD5, kAddRule, TypedForm::kVariableAndConstant},
+        {Opcode::ADD6, Handle_ADD6, kAddRule, TypedForm::kConstantAndVariable},
+        {Opcode::SUB5, Handle_SUB5, kSubtractRule, TypedForm::kVariableAndConstant},
+        {Opcode::SUB6, Handle_SUB6, kSubtractRule, TypedForm::kConstantAndVariable},
+        {Opcode::MUL5, Handle_MUL5, kMultiplyRule, TypedForm::kVariableAndConstant},
+        // "*6" multiplies the variable by the constant, as "*5" does.
+        {Opcode::MUL6, Handle_MUL6, kMultiplyRule, TypedForm::kVariableAndConstant},
+        {Opcode::DIV5, Handle_DIV5, kDivideRule, TypedForm::kVariableAndConstant},
+        {Opcode::DIV6, Handle_DIV6, kDivideRule, TypedForm::kConstantAndVariable},
+    };
+
+    // A step of a named variable by one, or by the node's constant, with the
+    // sign its handler multiplies by.
+    struct StepForm {
+        Opcode opcode;
+        Handler handler;
+        double sign;
+        bool byOperand;
+    };
+    static constexpr StepForm kStepForms[] = {
+        {Opcode::INC2, IncrementOpcode2, 1.0, false},
+        {Opcode::DEC2, DecrementOpcode2, -1.0, false},
+        {Opcode::INC3, Handle_INC3, 1.0, true},
+        {Opcode::DEC3, Handle_DEC3, -1.0, true},
+    };
+
+    bool AddTypedForm(const Instruction* node, const TypedForm& form) {
+        switch (form.operands) {
+            case TypedForm::kTopAndConstant:
+                return depth >= 1 && PushConstant(node->operand) && ApplyRule(form.rule);
+            case TypedForm::kVariableAndConstant:
+                return node->extraWord == 0 && PushVariable(WholeLoopRecord(node, false)) &&
+                       PushConstant(node->operand) && ApplyRule(form.rule);
+            case TypedForm::kConstantAndVariable:
+                return node->extraWord == 0 && PushConstant(node->operand) &&
+                       PushVariable(WholeLoopRecord(node, false)) && ApplyRule(form.rule);
+        }
+        return false;
+    }
+
     // The steps of one node, when it is one whose effect on plain numbers
     // they give exactly (its plain handler, nothing fused into it, every
     // variable it names a record of its cache that IsWholeLoopRecord
@@ -1334,6 +1427,8 @@ struct WholeLoopBody {
         if (node->secondHandler) return false;
         const auto opcode = static_cast<Opcode>(node->opcode);
         const Handler handler = node->handler;
+        for (const TypedForm& form : kTypedForms)
+            if (opcode == form.opcode) return handler == form.handler && AddTypedForm(node, form);
         if (opcode == Opcode::PUSHVAR && handler == Handle_PUSHVAR) return PushVariable(WholeLoopRecord(node, false));
         if (opcode == Opcode::PUSHINT && handler == Handle_PUSHINT) return PushConstant(node->operand);
         if (opcode == Opcode::PUSHVARVAR && handler == Handle_PUSHVARVAR)
@@ -1348,24 +1443,31 @@ struct WholeLoopBody {
         }
         if (IsNumberAssignOpcode(node)) {
             VariableRecord* target = WholeLoopRecord(node, false);
-            return target && Add(kStore, 1, 0, 0, target);
+            return target && depth >= 1 && Store(target);
         }
         if (node->extraWord != 0) return false;
+        for (const StepForm& form : kStepForms) {
+            if (opcode != form.opcode) continue;
+            VariableRecord* target = handler == form.handler ? WholeLoopRecord(node, false) : nullptr;
+            return target && Add(kStepBy, 0, 0, 0, target, form.byOperand ? form.sign * node->operand : form.sign);
+        }
         uint8_t rule = kNoNumberRule;
         if (opcode == Opcode::ADDASSIGN2 && handler == Handle_ADDASSIGN2) rule = kAddRule;
         else if (opcode == Opcode::SUBASSIGN2 && handler == Handle_SUBASSIGN2) rule = kSubtractRule;
         else if (opcode == Opcode::MULASSIGN2 && handler == Handle_MULASSIGN2) rule = kMultiplyRule;
         VariableRecord* target = rule != kNoNumberRule ? WholeLoopRecord(node, false) : nullptr;
-        return target && Add(kCompound, 1, 0, rule, target);
+        return target && depth >= 1 && Compound(target, rule);
     }
 
-    // One pass over the records, read and written in the nodes' order. The
-    // records hold no data and no marks, so a store is the number alone.
-    [[gnu::always_inline]] void Run() const {
+    // One pass over the records, read and written in the nodes' order, giving
+    // the number left on top (a loop's test leaves one). The records hold no
+    // data and no marks, so a store is the number alone.
+    [[gnu::noinline]] double Run() const {
         double below[kMaxDepth + 1];
         double* spilled = below;  // the top's value is spilled here on a push (unused when the stack is empty)
         double top = 0.0;
-        for (const Step* step = steps; step != steps + count; ++step) {
+        const Step* const last = steps + count;
+        for (const Step* step = steps; step != last; ++step) {
             switch (step->kind) {
                 case kPushVariable: *spilled++ = top; top = step->variable->value; break;
                 case kPushConstant: *spilled++ = top; top = step->constant; break;
@@ -1386,8 +1488,20 @@ struct WholeLoopBody {
                     step->variable->value = ApplyNumberRule(step->rule, step->variable->value, top);
                     top = *--spilled;
                     break;
+                case kStepBy: step->variable->value = step->variable->value + step->constant; break;
+                case kUpdateVariable:
+                    step->variable->value = step->rule == kAddRule
+                                                ? AddNumbers(step->variable->value, step->other->value)
+                                                : ApplyNumberRule(step->rule, step->variable->value, step->other->value);
+                    break;
+                case kUpdateConstant:
+                    step->variable->value = step->rule == kAddRule
+                                                ? AddNumbers(step->variable->value, step->constant)
+                                                : ApplyNumberRule(step->rule, step->variable->value, step->constant);
+                    break;
             }
         }
+        return top;
     }
 };
 
@@ -1422,9 +1536,53 @@ struct WholeLoopBody {
         const double value = variable->value + step;
         variable->value = value;
         if (step > 0.0 ? value > end : value < end) break;
-        body.Run();
+        static_cast<void>(body.Run());
     }
     CurrentInstruction = JumpTarget(test);
+    return true;
+}
+
+// A BRANCH node whose WHILE loop RunWhileLoopWhole refused this many times
+// is not tried again: the refusal is kept in its side record's fused-shape
+// byte (unused by a BRANCH), the count in its rule byte.
+constexpr uint8_t kWholeRunRefused = 1;
+constexpr uint8_t kWholeRunTries = 8;
+
+bool RefuseWholeRun(InstructionExtra* mark) {
+    if (++mark->fusedRule >= kWholeRunTries) mark->fusedShape = kWholeRunRefused;
+    return false;
+}
+
+// The back jump of a WHILE whose test is nothing but nodes WholeLoopBody
+// takes, then its conditional jump (with an operator's number rule fused
+// in, or alone), and whose body, up to this BRANCH, is such nodes too: the
+// passes run here on the records, as RunCountingLoopWhole runs a counting
+// loop's, and the loop is left by the jump its test takes. False, with
+// nothing done, when the loop is no such loop now.
+[[gnu::noinline]] bool RunWhileLoopWhole(ProgramContext* context, const Instruction* head, Instruction* branch) {
+    InstructionExtra* mark = branch->extra;
+    if (StopFlag || NoFollowPending || SetPushPending) return RefuseWholeRun(mark);
+    WholeLoopBody test;
+    Instruction* jump = head->next;
+    for (; jump && jump->handler != ConditionalJumpHandler; jump = jump->next)
+        if (!test.AddNode(jump)) return RefuseWholeRun(mark);
+    if (!jump) return RefuseWholeRun(mark);
+    if (jump->secondHandler) {
+        const NumberRuleIndex rule = NumberRuleIndexOf(jump->secondHandler);
+        if (rule == kNoNumberRule || test.depth < 2 || !test.ApplyRule(rule)) return RefuseWholeRun(mark);
+    }
+    if (test.depth != 1) return RefuseWholeRun(mark);
+    WholeLoopBody body;
+    const Instruction* node = jump->next;
+    for (; node && node != branch; node = node->next)
+        if (!body.AddNode(node)) return RefuseWholeRun(mark);
+    if (!node || body.depth != 0) return RefuseWholeRun(mark);
+    for (;;) {
+        if (test.Run() == 0.0) break;
+        static_cast<void>(body.Run());
+    }
+    CurrentInstruction = jump;
+    TakeJump(context);
     return true;
 }
 
@@ -1794,6 +1952,9 @@ void Handle_BRANCH() {
             CurrentInstruction = target;
             return;
         } else if (nothingToFree) {
+            if (const InstructionExtra* mark = CurrentInstruction->extra;
+                mark && mark->fusedShape != kWholeRunRefused && RunWhileLoopWhole(context, target, CurrentInstruction))
+                return;
             // The WHILE's test runs at once.
             CurrentInstruction = target;
             return RunNodeAfterJump();
