@@ -930,7 +930,9 @@ public:
 
     bool AtEnd() const { return next == end; }
 
-    FileRecord NextRecord() {
+    // Inline: out of line, the build pass calls it for every record and
+    // copies the record it returns.
+    [[gnu::always_inline]] FileRecord NextRecord() {
         FileRecord record;
         Take(record.flags);
         uint8_t opcode;

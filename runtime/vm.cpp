@@ -1309,14 +1309,51 @@ struct WholeLoopBody {
     static constexpr int kMaxSteps = 24;
     static constexpr int kMaxDepth = 8;
     Step steps[kMaxSteps];
+    int before[kMaxSteps];  // numbers on the stack before each step
     int count = 0;
     int depth = 0;  // numbers on the stack after the steps so far
 
     bool Add(Kind kind, int pops, int pushes, uint8_t rule = 0, VariableRecord* variable = nullptr,
              double constant = 0.0) {
         if (count == kMaxSteps || depth < pops || depth - pops + pushes > kMaxDepth) return false;
+        before[count] = depth;
         depth += pushes - pops;
         steps[count++] = {kind, rule, variable, constant, nullptr};
+        return true;
+    }
+    static bool Writes(Kind kind) { return kind >= kStore; }
+    // Whether the steps from first up to (not with) last leave the numbers
+    // below the given depth as they found them, and write no record: each
+    // pushes onto, or works on, numbers above it only.
+    bool KeepsBelow(int first, int last, int kept) const {
+        for (int j = first; j < last; ++j) {
+            const Kind kind = steps[j].kind;
+            const int lowest = kind <= kPushConstant ? before[j] : kind <= kRule ? before[j] - 2 : before[j] - 1;
+            if (Writes(kind) || lowest < kept) return false;
+        }
+        return true;
+    }
+    // "x = x op (...)": the push of x, the steps of the right operand and the
+    // operator, then the store, as one compound step after the right
+    // operand's steps. The right operand writes nothing, so x read after it
+    // is x read before it. True when done.
+    bool StoreIntoLeftOperand(VariableRecord* target) {
+        if (count < 2 || steps[count - 1].kind < kAdd || steps[count - 1].kind > kRule) return false;
+        const int left = before[count - 1] - 2;  // where the operator's left operand lies
+        int pushed = count - 2;
+        while (pushed >= 0 && before[pushed] != left) --pushed;
+        if (pushed < 0 || steps[pushed].kind != kPushVariable || steps[pushed].variable != target ||
+            !KeepsBelow(pushed + 1, count - 1, left + 1))
+            return false;
+        const uint8_t rule = steps[count - 1].rule;
+        for (int j = pushed; j + 1 < count - 1; ++j) {
+            steps[j] = steps[j + 1];
+            before[j] = before[j + 1] - 1;
+        }
+        count -= 1;
+        steps[count - 1] = {kCompound, rule, target, 0.0, nullptr};
+        before[count - 1] = left + 1;
+        depth = left;
         return true;
     }
     // "x = x op y" and "x op= y": the push of y (or of a constant), the
@@ -1339,7 +1376,7 @@ struct WholeLoopBody {
             return Update(target, operator_.rule, {named ? kPushVariable : kPushConstant, 0, operator_.variable,
                                                    operator_.constant, nullptr});
         }
-        return Add(kStore, 1, 0, 0, target);
+        return StoreIntoLeftOperand(target) || Add(kStore, 1, 0, 0, target);
     }
     bool Compound(VariableRecord* target, uint8_t rule) {
         if (count >= 1 && depth >= 1 && steps[count - 1].kind <= kPushConstant)
