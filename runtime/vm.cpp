@@ -1283,6 +1283,14 @@ VariableRecord* WholeLoopRecord(const Instruction* node, bool second) {
     return IsWholeLoopRecord(variable) ? variable : nullptr;
 }
 
+// ApplyNumberRule with the sum, the rule a loop's total is most often kept
+// by, tested before the table jump.
+[[gnu::always_inline]] inline double ApplyFusedRule(uint8_t rule, double left, double right) {
+    if (rule == kAddRule) [[likely]]
+        return AddNumbers(left, right);
+    return ApplyNumberRule(rule, left, right);
+}
+
 // A loop body of number pushes, operators with a number rule and stores of
 // numbers, as steps on a small stack of numbers whose top is kept apart
 // (in a register while the steps run). An operator whose right operand is
@@ -1522,19 +1530,15 @@ struct WholeLoopBody {
                 case kRuleConstant: top = ApplyNumberRule(step->rule, top, step->constant); break;
                 case kStore: step->variable->value = top; top = *--spilled; break;
                 case kCompound:
-                    step->variable->value = ApplyNumberRule(step->rule, step->variable->value, top);
+                    step->variable->value = ApplyFusedRule(step->rule, step->variable->value, top);
                     top = *--spilled;
                     break;
                 case kStepBy: step->variable->value = step->variable->value + step->constant; break;
                 case kUpdateVariable:
-                    step->variable->value = step->rule == kAddRule
-                                                ? AddNumbers(step->variable->value, step->other->value)
-                                                : ApplyNumberRule(step->rule, step->variable->value, step->other->value);
+                    step->variable->value = ApplyFusedRule(step->rule, step->variable->value, step->other->value);
                     break;
                 case kUpdateConstant:
-                    step->variable->value = step->rule == kAddRule
-                                                ? AddNumbers(step->variable->value, step->constant)
-                                                : ApplyNumberRule(step->rule, step->variable->value, step->constant);
+                    step->variable->value = ApplyFusedRule(step->rule, step->variable->value, step->constant);
                     break;
             }
         }
