@@ -1609,7 +1609,10 @@ bool RefuseWholeRun(InstructionExtra* mark) {
         if (!test.AddNode(jump)) return RefuseWholeRun(mark);
     if (!jump) return RefuseWholeRun(mark);
     if (jump->secondHandler) {
-        const NumberRuleIndex rule = NumberRuleIndexOf(jump->secondHandler);
+        // An operator's own handler fused under the jump; any other node's is not taken.
+        const NumberRuleIndex rule = jump->opcode == static_cast<uint32_t>(Opcode::INTERNALCALL)
+                                         ? NumberRuleIndexOf(jump->secondHandler)
+                                         : kNoNumberRule;
         if (rule == kNoNumberRule || test.depth < 2 || !test.ApplyRule(rule)) return RefuseWholeRun(mark);
     }
     if (test.depth != 1) return RefuseWholeRun(mark);
