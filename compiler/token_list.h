@@ -1,6 +1,7 @@
 // compiler/token_list.h
 // TokenNode, the doubly linked token lists that every compiler stage hands
-// on, their small queries, and the procedure-header token text.
+// on (with the inline appends of a stage's hot loop), their small queries,
+// and the procedure-header token text.
 #pragma once
 
 #include <algorithm>
