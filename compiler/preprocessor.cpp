@@ -148,6 +148,8 @@ private:
     void AppendHashed(std::string_view text, uint32_t hash, const ScannedToken& at);
 
     [[nodiscard]] bool IsPlainToken(const ScannedToken& token) const;
+    [[nodiscard]] PlainStop PassPlainTokens(size_t stopBefore);
+    [[nodiscard]] bool TakePlainToken(const PlainToken& token, TokenAppender& appender);
     void HandleToken(const ScannedToken& token);
     void ReportScanError(const ScannedToken& token);
     void HandleImmediate(const ScannedToken& token);
@@ -219,9 +221,17 @@ TokenNode* SourceRun::Run() {
         // on the way (a loader program sees every report).
         ScanMode plainMode;
         const bool plain = !state_.assemblerMode && !IsDirectivePending();
-        if (plain && !elseSeen_ && !state_.expectConditionalName)
+        if (plain && !elseSeen_ && !state_.expectConditionalName) {
             plainMode.passLineEndsBefore =
                 !reporting ? SIZE_MAX : nextReport > 0 ? static_cast<size_t>(nextReport) : 0;
+            // The tokens that are only appended go in a row, up to the next
+            // report; the first other one is formed again by Next below.
+            if (IsActive()) {
+                const size_t before = scanner_.Position();
+                if (PassPlainTokens(plainMode.passLineEndsBefore) == PlainStop::Due && scanner_.Position() != before)
+                    continue;
+            }
+        }
         const ScannedToken token = scanner_.Next(plain ? plainMode : CurrentScanMode());
         if (token.kind == ScannedKind::End) break;
         if (plain && IsPlainToken(token)) {
@@ -289,7 +299,7 @@ void SourceRun::AppendHashed(std::string_view text, uint32_t hash, const Scanned
     const bool fixed = fixedLine_ != -1;
     const int line = fixed ? fixedLine_ : at.line;
     const int column = fixed ? fixedColumn_ : at.column;
-    EmitHashedToken(cursor_, text, hash, internedFile_, line, column);
+    EmitHashedTokenInline(cursor_, text, hash, internedFile_, line, column);
 }
 
 // Whether HandleToken would do no more than append the token (asked while no
@@ -305,6 +315,27 @@ bool SourceRun::IsPlainToken(const ScannedToken& token) const {
         case ScannedKind::String: return true;
         default: return false;
     }
+}
+
+// The scanner's run of plain tokens, appended in an active level. A function
+// of its own, so that the loop keeps its state in registers.
+[[gnu::noinline]] PlainStop SourceRun::PassPlainTokens(size_t stopBefore) {
+    TokenAppender appender(cursor_);
+    const PlainStop stop = scanner_.PassPlainTokens(
+        stopBefore, [this, &appender](const PlainToken& token) { return TakePlainToken(token, appender); });
+    appender.Finish();
+    return stop;
+}
+
+// IsPlainToken and the append for a token of PassPlainTokens (in an active
+// level, with every directive state as IsPlainToken asks it).
+inline bool SourceRun::TakePlainToken(const PlainToken& token, TokenAppender& appender) {
+    if (kDirectiveHashBits.Has(token.hash) || (token.word && !token.endsWithSigil && FindDefineByHash(token.hash) >= 0))
+        return false;
+    const bool fixed = fixedLine_ != -1;
+    appender.Append(token.text, token.hash, internedFile_, fixed ? fixedLine_ : token.line,
+                    fixed ? fixedColumn_ : token.column);
+    return true;
 }
 
 void SourceRun::HandleToken(const ScannedToken& token) {

@@ -14,9 +14,42 @@
 #include "runtime/interned_names.h"
 
 namespace qob {
-namespace {
 
-bool gTokenOutputSuspended = false;
+using namespace token_list_internal;
+
+void* TokenStore::AllocateLarge(size_t bytes) {
+    void* block = std::malloc(bytes);
+    if (block == nullptr) {
+        --live_;
+        throw std::bad_alloc();
+    }
+    return block;
+}
+
+void TokenStore::StartChunk() {
+    auto* chunk = static_cast<Chunk*>(std::malloc(kChunkBytes));
+    if (chunk == nullptr) {
+        --live_;
+        throw std::bad_alloc();
+    }
+    chunk->previous = lastChunk_;
+    lastChunk_ = chunk;
+    chunkNext_ = reinterpret_cast<char*>(chunk) + kGrain;
+    chunkEnd_ = reinterpret_cast<char*>(chunk) + kChunkBytes;
+    QOB_POISON(chunkNext_, kChunkBytes - kGrain);
+}
+
+void TokenStore::ReleaseChunks() {
+    while (Chunk* chunk = lastChunk_) {
+        lastChunk_ = chunk->previous;
+        QOB_UNPOISON(chunk, kChunkBytes);
+        std::free(chunk);
+    }
+    chunkNext_ = chunkEnd_ = nullptr;
+    for (FreeList& list : free_) list = {};
+}
+
+namespace {
 
 char* CopyText(std::string_view text) {
     auto* copy = static_cast<char*>(std::malloc(text.size() + 1));
@@ -25,179 +58,7 @@ char* CopyText(std::string_view text) {
     return copy;
 }
 
-// The store of nodes. A node and the text it is made with share one block,
-// the text right after the node. Blocks are cut from large chunks and a
-// freed block waits on the free list of its size for the next node of that
-// size: a compile makes and frees a node for nearly every token of every
-// stage, and the C heap costs several times more per node. When no node is
-// left the chunks go back to the heap. Compiles run one at a time (under the
-// interpreter lock), so the store needs no lock of its own.
-class TokenStore {
-public:
-    // bytes: a BlockBytes size.
-    void* Allocate(size_t bytes) {
-        ++live_;
-        if (bytes > kLargestPooled) return AllocateLarge(bytes);
-        FreeList& list = free_[bytes / kGrain];
-        if (FreeBlock* block = list.first) {
-            QOB_UNPOISON(block, bytes);
-            list.first = block->next;
-            if (list.first == nullptr) list.last = nullptr;
-            return block;
-        }
-        if (bytes > static_cast<size_t>(chunkEnd_ - chunkNext_)) StartChunk();
-        void* block = chunkNext_;
-        chunkNext_ += bytes;
-        QOB_UNPOISON(block, bytes);
-        return block;
-    }
-
-    // A block of bytes (at most kLargestPooled) from a free list or the
-    // current chunk; null when only the heap can give one.
-    void* TakeReady(size_t bytes) {
-        FreeList& list = free_[bytes / kGrain];
-        void* block = list.first;
-        if (block != nullptr) {
-            QOB_UNPOISON(block, bytes);
-            list.first = list.first->next;
-            if (list.first == nullptr) list.last = nullptr;
-        } else if (bytes <= static_cast<size_t>(chunkEnd_ - chunkNext_)) {
-            block = chunkNext_;
-            chunkNext_ += bytes;
-            QOB_UNPOISON(block, bytes);
-        } else {
-            return nullptr;
-        }
-        ++live_;
-        return block;
-    }
-
-    void Release(void* block, size_t bytes) {
-        if (bytes > kLargestPooled)
-            std::free(block);
-        else
-            PutOnFreeList(block, bytes);
-        if (--live_ == 0) ReleaseChunks();
-    }
-
-    // Release for a block of a pooled size while other nodes live: no call.
-    // False (nothing done) for any other block.
-    bool ReleaseReady(void* block, size_t bytes) {
-        if (bytes > kLargestPooled || live_ <= 1) return false;
-        PutOnFreeList(block, bytes);
-        --live_;
-        return true;
-    }
-
-    static size_t BlockBytes(size_t size) { return (size + kGrain - 1) & ~(kGrain - 1); }
-
-private:
-    struct FreeBlock {
-        FreeBlock* next;
-    };
-    // Oldest first: the nodes a stage makes take the blocks of the nodes it
-    // read in the order they were freed, so a list made in one pass lies in
-    // memory in its own order and the next stage's walk reads ahead.
-    struct FreeList {
-        FreeBlock* first = nullptr;
-        FreeBlock* last = nullptr;
-    };
-    struct Chunk {
-        Chunk* previous;
-    };
-    static constexpr size_t kGrain = 8;
-    static constexpr size_t kLargestPooled = 256;
-    static constexpr size_t kChunkBytes = 64 * 1024;
-
-    void PutOnFreeList(void* block, size_t bytes) {
-        auto* freed = static_cast<FreeBlock*>(block);
-        freed->next = nullptr;
-        FreeList& list = free_[bytes / kGrain];
-        if (list.last != nullptr) list.last->next = freed;
-        else list.first = freed;
-        list.last = freed;
-        QOB_POISON(freed + 1, bytes - sizeof(FreeBlock));  // the link stays open for the next release
-    }
-
-    void* AllocateLarge(size_t bytes) {
-        void* block = std::malloc(bytes);
-        if (block == nullptr) {
-            --live_;
-            throw std::bad_alloc();
-        }
-        return block;
-    }
-
-    void StartChunk() {
-        auto* chunk = static_cast<Chunk*>(std::malloc(kChunkBytes));
-        if (chunk == nullptr) {
-            --live_;
-            throw std::bad_alloc();
-        }
-        chunk->previous = lastChunk_;
-        lastChunk_ = chunk;
-        chunkNext_ = reinterpret_cast<char*>(chunk) + kGrain;
-        chunkEnd_ = reinterpret_cast<char*>(chunk) + kChunkBytes;
-        QOB_POISON(chunkNext_, kChunkBytes - kGrain);
-    }
-
-    void ReleaseChunks() {
-        while (Chunk* chunk = lastChunk_) {
-            lastChunk_ = chunk->previous;
-            QOB_UNPOISON(chunk, kChunkBytes);
-            std::free(chunk);
-        }
-        chunkNext_ = chunkEnd_ = nullptr;
-        for (FreeList& list : free_) list = {};
-    }
-
-    FreeList free_[kLargestPooled / kGrain + 1];
-    Chunk* lastChunk_ = nullptr;
-    char* chunkNext_ = nullptr;
-    char* chunkEnd_ = nullptr;
-    size_t live_ = 0;  // nodes handed out and not yet released
-};
-
-TokenStore gStore;
-
 char* InlineText(TokenNode* node) { return reinterpret_cast<char*>(node + 1); }
-
-// Texts up to this long are copied in place by CopyShortText.
-constexpr size_t kShortText = 16;
-
-// Copies a token's text (most are a few characters) without a library call:
-// at most kShortText bytes, in overlapping pieces that read and write only
-// the count bytes.
-inline void CopyShortText(char* to, const char* from, size_t count) {
-    if (count >= 8) {
-        std::memcpy(to, from, 8);
-        std::memcpy(to + count - 8, from + count - 8, 8);
-    } else if (count >= 4) {
-        std::memcpy(to, from, 4);
-        std::memcpy(to + count - 4, from + count - 4, 4);
-    } else if (count > 0) {
-        to[0] = from[0];
-        to[count / 2] = from[count / 2];
-        to[count - 1] = from[count - 1];
-    }
-}
-
-size_t NodeBytes(std::string_view text) { return TokenStore::BlockBytes(sizeof(TokenNode) + text.size() + 1); }
-
-// Makes the node in its block (NodeBytes long) with its text right after it;
-// the links are the caller's to set.
-inline TokenNode* FillNode(void* block, size_t bytes, std::string_view text, uint32_t hash, const char* file,
-                           int line, int column) {
-    char* copy = static_cast<char*>(block) + sizeof(TokenNode);
-    if (text.size() <= kShortText)
-        CopyShortText(copy, text.data(), text.size());
-    else
-        std::memcpy(copy, text.data(), text.size());
-    copy[text.size()] = '\0';
-    // 16 bits: longer lines stop counting.
-    const auto column16 = static_cast<uint16_t>(std::clamp(column, 0, 0xFFFF));
-    return new (block) TokenNode{copy, hash, static_cast<uint32_t>(bytes), file, line, column16, 0, nullptr, nullptr};
-}
 
 // FreeNode for a node whose text was replaced, of a size the store does not
 // pool, or the last one: those may call the heap.
@@ -213,19 +74,6 @@ inline void FreeNode(TokenNode* node) {
     if (node->text == InlineText(node) && gStore.ReleaseReady(node, node->storeBytes)) return;
     FreeNodeWithCalls(node);
 }
-
-// The list last started and grown at its end, or named by RememberTokenList.
-// Each stage hands the next its list by the last node, and the list is long
-// and lies beyond the caches: FindTokenListHead answers for this one without
-// a walk. Appends to other lists leave it; any other change forgets it.
-struct KnownList {
-    TokenNode* first = nullptr;
-    TokenNode* last = nullptr;
-    int count = 0;
-};
-KnownList gKnown;
-
-void ForgetKnownList() { gKnown = {}; }
 
 // For the assertion that the known list is what a walk finds.
 [[maybe_unused]] bool CountBackMatches(const TokenNode* last, const TokenNode* first, int count) {
@@ -258,28 +106,6 @@ void EmitInternedToken(TokenNode*& cursor, std::string_view text, const char* in
 }
 
 namespace {
-
-// Links node directly after cursor (null: a new list) and moves cursor to it.
-inline void LinkAfter(TokenNode*& cursor, TokenNode* node) {
-    node->previous = cursor;
-    if (cursor == nullptr) {
-        gKnown = {node, node, 1};
-    } else if (TokenNode* next = cursor->next) {
-        // Inserted in the middle of some list: perhaps the known one.
-        node->next = next;
-        next->previous = node;
-        cursor->next = node;
-        ForgetKnownList();
-    } else {
-        // Appended at the end of a list; only the known list's end is its last node.
-        cursor->next = node;
-        if (cursor == gKnown.last) {
-            gKnown.last = node;
-            ++gKnown.count;
-        }
-    }
-    cursor = node;
-}
 
 // EmitHashedToken for a long text or when the store must turn to the heap.
 // Kept apart so that the usual way calls nothing and saves no registers.

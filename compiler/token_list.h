@@ -3,10 +3,16 @@
 // on, their small queries, and the procedure-header token text.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <new>
 #include <string>
 #include <string_view>
+
+#include "platform/sanitizer.h"
 
 namespace qob {
 
@@ -40,6 +46,10 @@ void EmitInternedToken(TokenNode*& cursor, std::string_view text, const char* in
 // The same with the text's HashName known already.
 void EmitHashedToken(TokenNode*& cursor, std::string_view text, uint32_t hash, const char* internedFile, int line,
                      int column);
+// EmitHashedToken taken into the caller's loop (defined at the end of this
+// file): for a stage that appends a token for nearly every one it reads.
+[[gnu::always_inline]] inline void EmitHashedTokenInline(TokenNode*& cursor, std::string_view text, uint32_t hash,
+                                  const char* internedFile, int line, int column);
 
 // Replaces a node's text (a new copy) and its hash.
 void SetTokenText(TokenNode* node, std::string_view text);
@@ -117,5 +127,286 @@ constexpr char kProcHeaderForceLink = static_cast<char>(0xA2);
 // Writes the kind byte into header[0] from the procedure's output count, its
 // N form (NPROC, NFUNC) and whether it is a FORWARD declaration.
 void SetProcHeaderKind(char* header, int outputCount, bool nForm, bool forward);
+
+// The node store and the list bookkeeping behind EmitHashedTokenInline;
+// nothing else outside token_list.cpp touches them.
+namespace token_list_internal {
+
+inline bool gTokenOutputSuspended = false;
+
+// The store of nodes. A node and the text it is made with share one block,
+// the text right after the node. Blocks are cut from large chunks and a
+// freed block waits on the free list of its size for the next node of that
+// size: a compile makes and frees a node for nearly every token of every
+// stage, and the C heap costs several times more per node. When no node is
+// left the chunks go back to the heap. Compiles run one at a time (under the
+// interpreter lock), so the store needs no lock of its own.
+class TokenStore {
+public:
+    // bytes: a BlockBytes size.
+    void* Allocate(size_t bytes) {
+        ++live_;
+        if (bytes > kLargestPooled) return AllocateLarge(bytes);
+        FreeList& list = free_[bytes / kGrain];
+        if (FreeBlock* block = list.first) {
+            QOB_UNPOISON(block, bytes);
+            list.first = block->next;
+            if (list.first == nullptr) list.last = nullptr;
+            return block;
+        }
+        if (bytes > static_cast<size_t>(chunkEnd_ - chunkNext_)) StartChunk();
+        void* block = chunkNext_;
+        chunkNext_ += bytes;
+        QOB_UNPOISON(block, bytes);
+        return block;
+    }
+
+    // A block of bytes (at most kLargestPooled) from a free list or the
+    // current chunk; null when only the heap can give one.
+    void* TakeReady(size_t bytes) {
+        FreeList& list = free_[bytes / kGrain];
+        void* block = list.first;
+        if (block != nullptr) {
+            QOB_UNPOISON(block, bytes);
+            list.first = list.first->next;
+            if (list.first == nullptr) list.last = nullptr;
+        } else if (bytes <= static_cast<size_t>(chunkEnd_ - chunkNext_)) {
+            block = chunkNext_;
+            chunkNext_ += bytes;
+            QOB_UNPOISON(block, bytes);
+        } else {
+            return nullptr;
+        }
+        ++live_;
+        return block;
+    }
+
+    void Release(void* block, size_t bytes) {
+        if (bytes > kLargestPooled)
+            std::free(block);
+        else
+            PutOnFreeList(block, bytes);
+        if (--live_ == 0) ReleaseChunks();
+    }
+
+    // Release for a block of a pooled size while other nodes live: no call.
+    // False (nothing done) for any other block.
+    bool ReleaseReady(void* block, size_t bytes) {
+        if (bytes > kLargestPooled || live_ <= 1) return false;
+        PutOnFreeList(block, bytes);
+        --live_;
+        return true;
+    }
+
+    static size_t BlockBytes(size_t size) { return (size + kGrain - 1) & ~(kGrain - 1); }
+
+    // The rest of the current chunk, lent to a TokenAppender: it cuts blocks
+    // from its front, and nothing else takes a block until the appender hands
+    // back the rest with the number of blocks it cut.
+    void LendChunkRest(char*& next, char*& end) const {
+        next = chunkNext_;
+        end = chunkEnd_;
+    }
+    void TakeBackChunkRest(char* next, size_t blocksCut) {
+        chunkNext_ = next;
+        live_ += blocksCut;
+    }
+
+private:
+    struct FreeBlock {
+        FreeBlock* next;
+    };
+    // Oldest first: the nodes a stage makes take the blocks of the nodes it
+    // read in the order they were freed, so a list made in one pass lies in
+    // memory in its own order and the next stage's walk reads ahead.
+    struct FreeList {
+        FreeBlock* first = nullptr;
+        FreeBlock* last = nullptr;
+    };
+    struct Chunk {
+        Chunk* previous;
+    };
+    static constexpr size_t kGrain = 8;
+    static constexpr size_t kLargestPooled = 256;
+    static constexpr size_t kChunkBytes = 64 * 1024;
+
+    void PutOnFreeList(void* block, size_t bytes) {
+        auto* freed = static_cast<FreeBlock*>(block);
+        freed->next = nullptr;
+        FreeList& list = free_[bytes / kGrain];
+        if (list.last != nullptr) list.last->next = freed;
+        else list.first = freed;
+        list.last = freed;
+        QOB_POISON(freed + 1, bytes - sizeof(FreeBlock));  // the link stays open for the next release
+    }
+
+    void* AllocateLarge(size_t bytes);
+    void StartChunk();
+    void ReleaseChunks();
+
+    FreeList free_[kLargestPooled / kGrain + 1];
+    Chunk* lastChunk_ = nullptr;
+    char* chunkNext_ = nullptr;
+    char* chunkEnd_ = nullptr;
+    size_t live_ = 0;  // nodes handed out and not yet released
+};
+
+inline TokenStore gStore;
+
+// The list last started and grown at its end, or named by RememberTokenList.
+// Each stage hands the next its list by the last node, and the list is long
+// and lies beyond the caches: FindTokenListHead answers for this one without
+// a walk. Appends to other lists leave it; any other change forgets it.
+struct KnownList {
+    TokenNode* first = nullptr;
+    TokenNode* last = nullptr;
+    int count = 0;
+};
+inline KnownList gKnown;
+
+// Texts up to this long are copied in place by CopyShortText.
+constexpr size_t kShortText = 16;
+
+// Copies a token's text (most are a few characters) without a library call:
+// at most kShortText bytes, in overlapping pieces that read and write only
+// the count bytes.
+inline void CopyShortText(char* to, const char* from, size_t count) {
+    if (count >= 8) {
+        std::memcpy(to, from, 8);
+        std::memcpy(to + count - 8, from + count - 8, 8);
+    } else if (count >= 4) {
+        std::memcpy(to, from, 4);
+        std::memcpy(to + count - 4, from + count - 4, 4);
+    } else if (count > 0) {
+        to[0] = from[0];
+        to[count / 2] = from[count / 2];
+        to[count - 1] = from[count - 1];
+    }
+}
+
+inline size_t NodeBytes(std::string_view text) { return TokenStore::BlockBytes(sizeof(TokenNode) + text.size() + 1); }
+
+// Makes the node in its block (NodeBytes long) with its text right after it;
+// the links are the caller's to set.
+inline TokenNode* FillNode(void* block, size_t bytes, std::string_view text, uint32_t hash, const char* file,
+                           int line, int column) {
+    char* copy = static_cast<char*>(block) + sizeof(TokenNode);
+    if (text.size() <= kShortText)
+        CopyShortText(copy, text.data(), text.size());
+    else
+        std::memcpy(copy, text.data(), text.size());
+    copy[text.size()] = '\0';
+    // 16 bits: longer lines stop counting.
+    const auto column16 = static_cast<uint16_t>(std::clamp(column, 0, 0xFFFF));
+    return new (block) TokenNode{copy, hash, static_cast<uint32_t>(bytes), file, line, column16, 0, nullptr, nullptr};
+}
+
+inline void ForgetKnownList() { gKnown = {}; }
+
+// Links node directly after cursor (null: a new list) and moves cursor to it.
+inline void LinkAfter(TokenNode*& cursor, TokenNode* node) {
+    node->previous = cursor;
+    if (cursor == nullptr) {
+        gKnown = {node, node, 1};
+    } else if (TokenNode* next = cursor->next) {
+        // Inserted in the middle of some list: perhaps the known one.
+        node->next = next;
+        next->previous = node;
+        cursor->next = node;
+        ForgetKnownList();
+    } else {
+        // Appended at the end of a list; only the known list's end is its last node.
+        cursor->next = node;
+        if (cursor == gKnown.last) {
+            gKnown.last = node;
+            ++gKnown.count;
+        }
+    }
+    cursor = node;
+}
+
+}  // namespace token_list_internal
+
+// Appends nodes in a row at the end of the list that ends at cursor, for a
+// stage's loop that makes a node for nearly every token it reads: blocks
+// come from the store's current chunk through a pointer held here (a freed
+// block waits for the next stage), and the cursor and the known list are
+// brought up to date by Finish. Between the first Append and Finish nothing
+// else may make, free or link a node.
+class TokenAppender {
+public:
+    explicit TokenAppender(TokenNode*& cursor) : cursor_(cursor) { Start(); }
+
+    // What EmitHashedToken does with these arguments.
+    [[gnu::always_inline]] void Append(std::string_view text, uint32_t hash, const char* internedFile, int line,
+                                       int column) {
+        using namespace token_list_internal;
+        const size_t bytes = NodeBytes(text);
+        // Not ready: no room (next_ == end_).
+        if (text.size() > kShortText || bytes > static_cast<size_t>(end_ - next_)) {
+            AppendWithStore(text, hash, internedFile, line, column);
+            return;
+        }
+        void* block = next_;
+        next_ += bytes;
+        ++blocksCut_;
+        QOB_UNPOISON(block, bytes);
+        TokenNode* node = FillNode(block, bytes, text, hash, internedFile, line, column);
+        node->previous = last_;
+        last_->next = node;
+        last_ = node;
+    }
+
+    void Finish() {
+        using namespace token_list_internal;
+        if (!ready_) return;
+        gStore.TakeBackChunkRest(next_, blocksCut_);
+        if (extendsKnown_) {
+            gKnown.last = last_;
+            gKnown.count += static_cast<int>(blocksCut_);
+        }
+        cursor_ = last_;
+        ready_ = false;
+    }
+
+private:
+    void Start() {
+        using namespace token_list_internal;
+        // A new list, an insertion in the middle or suspended output: each node the usual way.
+        ready_ = cursor_ != nullptr && cursor_->next == nullptr && !gTokenOutputSuspended;
+        next_ = end_ = nullptr;
+        if (!ready_) return;
+        gStore.LendChunkRest(next_, end_);
+        last_ = cursor_;
+        extendsKnown_ = cursor_ == gKnown.last;
+        blocksCut_ = 0;
+    }
+
+    [[gnu::noinline]] void AppendWithStore(std::string_view text, uint32_t hash, const char* internedFile, int line,
+                                           int column) {
+        Finish();
+        EmitHashedToken(cursor_, text, hash, internedFile, line, column);
+        Start();
+    }
+
+    TokenNode*& cursor_;
+    TokenNode* last_ = nullptr;
+    char* next_ = nullptr;
+    char* end_ = nullptr;
+    size_t blocksCut_ = 0;
+    bool ready_ = false;
+    bool extendsKnown_ = false;
+};
+
+[[gnu::always_inline]] inline void EmitHashedTokenInline(TokenNode*& cursor, std::string_view text, uint32_t hash,
+                                  const char* internedFile, int line, int column) {
+    using namespace token_list_internal;
+    void* block = text.size() <= kShortText && !gTokenOutputSuspended ? gStore.TakeReady(NodeBytes(text)) : nullptr;
+    if (block == nullptr) {
+        EmitHashedToken(cursor, text, hash, internedFile, line, column);
+        return;
+    }
+    LinkAfter(cursor, FillNode(block, NodeBytes(text), text, hash, internedFile, line, column));
+}
 
 }  // namespace qob

@@ -58,6 +58,22 @@ struct ScannedToken {
     uint32_t hash = 0;           // HashName of text
 };
 
+// A token as PassPlainTokens hands it on.
+struct PlainToken {
+    std::string_view text;  // valid until the next token is formed
+    uint32_t hash;          // HashName of text
+    int line;
+    int column;
+    bool word;           // a name, directive or keyword (else an operator, separator or number)
+    bool endsWithSigil;  // a word ending in "$" or "%"
+};
+
+// Why PassPlainTokens stopped.
+enum class PlainStop : uint8_t {
+    Due,    // the scan position reached the caller's stop, before a token
+    Other,  // a token it does not form, or one the caller refused: Next forms it
+};
+
 // A table of characters the scanner tests tokens against (tokenizer.cpp).
 struct ScannerCharSet;
 
@@ -70,6 +86,17 @@ public:
     // Defined below, for the preprocessor's loop to take in: a call per token
     // costs about as much as forming a short token.
     [[nodiscard]] ScannedToken Next(const ScanMode& mode);
+
+    // Next in the default mode (outside assembler source) with line ends
+    // passed before stopBefore, for a caller to whom nearly every token is a
+    // word, separator, operator or number it only appends: forms such tokens
+    // in a row and hands each to take(const PlainToken&), which answers
+    // whether it took it. Stops at a position at or past stopBefore before
+    // skipping to a token (Due), or at a token of another kind or one that
+    // take refused (Other): the scanner then stands where it stood before
+    // skipping to that token, so that Next forms the same token.
+    template <class Take>
+    [[nodiscard]] PlainStop PassPlainTokens(size_t stopBefore, Take&& take);
 
     [[nodiscard]] size_t Position() const { return position_; }
     [[nodiscard]] size_t Length() const { return source_.size(); }
@@ -107,6 +134,9 @@ private:
     static const std::array<unsigned char, 256> kWordAsWritten;
 
     [[nodiscard]] bool IsLineEndAt(size_t position) const;
+    // Skips blanks, comments and the line ends that end before
+    // passLineEndsBefore; the lead of the character reached (Invalid at the end).
+    [[nodiscard]] Lead SkipToToken(size_t passLineEndsBefore);
     // The position right after the line end that starts at position.
     [[nodiscard]] size_t LineEndStop(size_t position) const;
     void PassLineEnd();
@@ -171,24 +201,39 @@ inline bool Tokenizer::ScanWord(const ScanMode& mode, uint32_t& hash) {
     return true;
 }
 
-[[gnu::always_inline]] inline ScannedToken Tokenizer::Next(const ScanMode& mode) {
+[[gnu::always_inline]] inline Tokenizer::Lead Tokenizer::SkipToToken(size_t passLineEndsBefore) {
     const size_t length = source_.size();
     const char* const source = source_.data();
     Lead lead = Lead::Invalid;
-    while (position_ < length) {
-        lead = kLeads[static_cast<unsigned char>(source[position_])];
+    // Blanks are passed in a local: a store to position_ per blank would be
+    // kept, as the character reads may alias it.
+    size_t at = position_;
+    while (at < length) {
+        lead = kLeads[static_cast<unsigned char>(source[at])];
         if (lead == Lead::Blank) {
-            ++position_;
-        } else if (lead == Lead::LineEnd && LineEndStop(position_) < mode.passLineEndsBefore) {
+            ++at;
+            continue;
+        }
+        position_ = at;
+        if (lead == Lead::LineEnd && LineEndStop(at) < passLineEndsBefore) {
             PassLineEnd();
-        } else if (lead == Lead::Slash && position_ + 1 < length && source[position_ + 1] == '/') {
+        } else if (lead == Lead::Slash && at + 1 < length && source[at + 1] == '/') {
             SkipLineComment();
-        } else if (lead == Lead::Slash && position_ + 1 < length && source[position_ + 1] == '*') {
+        } else if (lead == Lead::Slash && at + 1 < length && source[at + 1] == '*') {
             SkipBlockComment();
         } else {
-            break;
+            return lead;
         }
+        at = position_;
     }
+    position_ = at;
+    return lead;
+}
+
+[[gnu::always_inline]] inline ScannedToken Tokenizer::Next(const ScanMode& mode) {
+    const size_t length = source_.size();
+    const char* const source = source_.data();
+    Lead lead = SkipToToken(mode.passLineEndsBefore);
 
     ScannedToken token;
     token.start = position_;
@@ -274,6 +319,73 @@ inline bool Tokenizer::ScanWord(const ScanMode& mode, uint32_t& hash) {
     token.text = stringForm ? text.substr(0, text.find('\0')) : text;
     token.hash = HashName(token.text.data(), token.text.size());
     return token;
+}
+
+template <class Take>
+[[gnu::always_inline]] inline PlainStop Tokenizer::PassPlainTokens(size_t stopBefore, Take&& take) {
+    static constexpr ScanMode kPlainMode;
+    const size_t length = source_.size();
+    const char* const source = source_.data();
+    for (;;) {
+        if (position_ >= stopBefore) return PlainStop::Due;
+        const size_t skipStart = position_;
+        const int skipLine = line_;
+        const size_t skipLineStart = lineStart_;
+        const Lead lead = SkipToToken(stopBefore);
+        PlainToken token;
+        token.line = line_;
+        token.column = static_cast<int>(position_ - lineStart_ + 1);
+        token.word = lead == Lead::Word;
+        token.endsWithSigil = false;
+        token.hash = 0;  // 0: hashed below (a text whose hash is 0 is hashed again, alike)
+        const size_t start = position_;
+        bool asWritten = true;
+        if (position_ >= length) {
+            // The end: Next reports it.
+        } else if (token.word) {
+            asWritten = !ScanWord(kPlainMode, token.hash);
+            const char last = source[position_ - 1];
+            token.endsWithSigil = last == '$' || last == '%';
+        } else if (lead == Lead::Separator) {
+            ++position_;
+            token.hash = static_cast<unsigned char>(source[start]);  // HashName of one character below 0x80
+        } else if (lead == Lead::Colon) {
+            position_ += position_ + 1 < length && source[position_ + 1] == ':' ? 2 : 1;
+        } else if (lead == Lead::Digit) {
+            // Plain decimal digits; a number with a point, an exponent or a
+            // hexadecimal form is read by ScanNumber.
+            size_t at = position_;
+            uint32_t h = 0;
+            while (at < length && source[at] >= '0' && source[at] <= '9') h = h * 65599u + static_cast<unsigned char>(source[at++]);
+            const char after = at < length ? static_cast<char>(source[at] | 0x20) : '\0';
+            if (after == '.' || after == 'x' || (after >= 'a' && after <= 'f')) {
+                ScanNumber();
+            } else {
+                position_ = at;
+                token.hash = h & 0x7FFFFFFFu;
+            }
+        } else if (lead == Lead::Operator || lead == Lead::Slash || lead == Lead::Bang) {
+            // Before a blank an operator is its one character: no pair or run
+            // goes on with a blank.
+            const auto next = static_cast<unsigned char>(position_ + 1 < length ? source[position_ + 1] : '\0');
+            if (kLeads[next] == Lead::Blank) {
+                ++position_;
+                token.hash = static_cast<unsigned char>(source[start]);  // below 0x80
+            } else {
+                ScanError error = ScanError::None;  // only assembler source has operator errors
+                asWritten = ScanOperator(kPlainMode, error);
+            }
+        }
+        if (position_ != start) {
+            token.text = asWritten ? std::string_view(source + start, position_ - start) : std::string_view(buffer_);
+            if (token.hash == 0) token.hash = HashName(token.text.data(), token.text.size());
+            if (take(static_cast<const PlainToken&>(token))) continue;
+        }
+        position_ = skipStart;
+        line_ = skipLine;
+        lineStart_ = skipLineStart;
+        return PlainStop::Other;
+    }
 }
 
 }  // namespace qob

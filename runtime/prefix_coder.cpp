@@ -241,30 +241,38 @@ size_t DecodeWithRuns(const CodeTable& table, std::span<const uint8_t> input, si
     // The last output index and bit position at which a step may start.
     const size_t lastOutput = output.size() - kRoom;
     const size_t lastPosition = (input.size() - 8) * 8 + 7;
+    // A read of four windows gives at most this many bytes and takes at
+    // most this many bits: the reads that surely start within both limits
+    // run without a test of the limits each.
+    constexpr size_t kMostBytes = 4 * CodeTable::kRunSymbols;
+    constexpr size_t kMostBits = 4 * CodeTable::kTableBits;
     while (i <= lastOutput && position <= lastPosition) {
-        uint64_t word;
-        std::memcpy(&word, data + (position >> 3), 8);
-        // The read's exact bits, left-aligned, with a mark in the lowest bit:
-        // every window lies above it (at most 52 bits are taken), and where
-        // the mark ends up is the number of bits taken.
-        word = (__builtin_bswap64(word) << (position & 7)) | 1;
-        // A run of count 0 has length 0 too: the steps after it look at the
-        // same window again and add nothing, so one test after the four
-        // steps finds it.
-        uint64_t run = 0;
-        const auto step = [&] {
-            std::memcpy(&run, &runs[word >> windowShift], sizeof run);
-            std::memcpy(out + i, &run, sizeof run);
-            i += run >> CodeTable::kRunCountShift;
-            word <<= (run >> CodeTable::kRunLengthShift) & 63;
-        };
-        step();
-        step();
-        step();
-        step();
-        position += static_cast<size_t>(__builtin_ctzll(word));  // the mark keeps the word from 0
-        if ((run >> CodeTable::kRunCountShift) == 0)
-            return i;
+        size_t reads = std::min((lastOutput - i) / kMostBytes, (lastPosition - position) / kMostBits) + 1;
+        for (; reads != 0; --reads) {
+            uint64_t word;
+            std::memcpy(&word, data + (position >> 3), 8);
+            // The read's exact bits, left-aligned, with a mark in the lowest
+            // bit: every window lies above it (at most 52 bits are taken),
+            // and where the mark ends up is the number of bits taken.
+            word = (__builtin_bswap64(word) << (position & 7)) | 1;
+            // A run of count 0 has length 0 too: the steps after it look at
+            // the same window again and add nothing, so one test after the
+            // four steps finds it.
+            uint64_t run = 0;
+            const auto step = [&] {
+                std::memcpy(&run, &runs[word >> windowShift], sizeof run);
+                std::memcpy(out + i, &run, sizeof run);
+                i += run >> CodeTable::kRunCountShift;
+                word <<= (run >> CodeTable::kRunLengthShift) & 63;
+            };
+            step();
+            step();
+            step();
+            step();
+            position += static_cast<size_t>(__builtin_ctzll(word));  // the mark keeps the word from 0
+            if ((run >> CodeTable::kRunCountShift) == 0)
+                return i;
+        }
     }
     return i;
 }

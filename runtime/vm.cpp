@@ -11,8 +11,11 @@
 #include <cstring>
 #include <string>
 
+#include "builtins/comparison_operators.h"
 #include "builtins/compound_assignment.h"
+#include "builtins/increment_operators.h"
 #include "builtins/number_rules.h"
+#include "builtins/typed_operators.h"
 #include "platform/faults.h"
 #include "platform/memory.h"
 #include "runtime/allocation_tracking.h"
@@ -1210,7 +1213,8 @@ bool StepCountingLoop(ProgramContext* context, Instruction* head, LoopActivation
         const bool direct = pushes->extra->cachedVariable == variable;
         activation->countedHead = head;
         activation->constantHead = constantEnd && !fromVariable && direct ? head : nullptr;
-        activation->wholeTried = 0;
+        activation->wholeTries = 0;
+        activation->wholeWait = 0;
         activation->countedPushes = pushes;
         activation->countedExtra = pushes->extra;
         activation->countedVariable = variable;
@@ -1280,6 +1284,17 @@ VariableRecord* WholeLoopRecord(const Instruction* node, bool second) {
     return IsWholeLoopRecord(variable) ? variable : nullptr;
 }
 
+// ApplyNumberRule with the sum, the rule a loop's total is most often kept
+// by, tested before the table jump.
+[[gnu::always_inline]] inline double ApplyFusedRule(uint8_t rule, double left, double right) {
+    if (rule == kAddRule) [[likely]]
+        return AddNumbers(left, right);
+    return ApplyNumberRule(rule, left, right);
+}
+
+template <typename Visit>
+Instruction* WalkNumberLabels(Instruction* pull, Visit visit);
+
 // A loop body of number pushes, operators with a number rule and stores of
 // numbers, as steps on a small stack of numbers whose top is kept apart
 // (in a register while the steps run). An operator whose right operand is
@@ -1292,25 +1307,104 @@ struct WholeLoopBody {
         kAddConstant, kSubtractConstant, kMultiplyConstant, kRuleConstant,  // top = top op constant
         kStore,     // variable = top, popped
         kCompound,  // variable = variable op top, popped
+        kStepBy,    // variable = variable + constant
+        kUpdateVariable,  // variable = variable op other, the stack as it was
+        kUpdateConstant,  // variable = variable op constant, the stack as it was
+        kEndPass,   // the pass ends here, with top
+        kJump,      // the pass goes on at step to
+        kSelect,    // a CASE on top, popped: kept in the CASE's slot, the pass goes on at its label's steps
     };
     struct Step {
         Kind kind;
-        uint8_t rule;               // the rule of a kRule... or kCompound step
+        uint8_t rule;               // the rule of a kRule..., kCompound or kUpdate... step
+        uint16_t to;                // kJump: the step the pass goes on at
         VariableRecord* variable;
         double constant;
+        VariableRecord* other;      // kUpdateVariable
     };
-    static constexpr int kMaxSteps = 24;
+    static constexpr int kMaxSteps = 64;
     static constexpr int kMaxDepth = 8;
+    static constexpr int kMaxSegments = 24;
     Step steps[kMaxSteps];
+    int before[kMaxSteps];  // numbers on the stack before each step
     int count = 0;
     int depth = 0;  // numbers on the stack after the steps so far
+    bool jumps = false;  // some step jumps or selects
+    // The CASE a kSelect step selects in (one at most): its slot, and the
+    // step each small whole selector goes on at (caseTargets[kCaseTableSize]
+    // for every other selector).
+    CaseSlot* caseSlot = nullptr;
+    uint16_t caseTargets[kCaseTableSize + 1] = {};
 
     bool Add(Kind kind, int pops, int pushes, uint8_t rule = 0, VariableRecord* variable = nullptr,
              double constant = 0.0) {
         if (count == kMaxSteps || depth < pops || depth - pops + pushes > kMaxDepth) return false;
+        before[count] = depth;
         depth += pushes - pops;
-        steps[count++] = {kind, rule, variable, constant};
+        steps[count++] = {kind, rule, 0, variable, constant, nullptr};
         return true;
+    }
+    static bool Writes(Kind kind) { return kind >= kStore; }
+    // Whether the steps from first up to (not with) last leave the numbers
+    // below the given depth as they found them, and write no record: each
+    // pushes onto, or works on, numbers above it only.
+    bool KeepsBelow(int first, int last, int kept) const {
+        for (int j = first; j < last; ++j) {
+            const Kind kind = steps[j].kind;
+            const int lowest = kind <= kPushConstant ? before[j] : kind <= kRule ? before[j] - 2 : before[j] - 1;
+            if (Writes(kind) || lowest < kept) return false;
+        }
+        return true;
+    }
+    // "x = x op (...)": the push of x, the steps of the right operand and the
+    // operator, then the store, as one compound step after the right
+    // operand's steps. The right operand writes nothing, so x read after it
+    // is x read before it. True when done.
+    bool StoreIntoLeftOperand(VariableRecord* target) {
+        if (count < 2 || steps[count - 1].kind < kAdd || steps[count - 1].kind > kRule) return false;
+        const int left = before[count - 1] - 2;  // where the operator's left operand lies
+        int pushed = count - 2;
+        while (pushed >= 0 && before[pushed] != left) --pushed;
+        if (pushed < 0 || steps[pushed].kind != kPushVariable || steps[pushed].variable != target ||
+            !KeepsBelow(pushed + 1, count - 1, left + 1))
+            return false;
+        const uint8_t rule = steps[count - 1].rule;
+        for (int j = pushed; j + 1 < count - 1; ++j) {
+            steps[j] = steps[j + 1];
+            before[j] = before[j + 1] - 1;
+        }
+        count -= 1;
+        steps[count - 1] = {kCompound, rule, 0, target, 0.0, nullptr};
+        before[count - 1] = left + 1;
+        depth = left;
+        return true;
+    }
+    // "x = x op y" and "x op= y": the push of y (or of a constant), the
+    // operator and the store, whose pushes and pops cancel out, in one step
+    // on x. The last steps are those the nodes just gave, with no node in
+    // between that could jump into them.
+    bool Update(VariableRecord* target, uint8_t rule, const Step& operand) {
+        if (operand.kind == kPushVariable) steps[count - 1] = {kUpdateVariable, rule, 0, target, 0.0, operand.variable};
+        else steps[count - 1] = {kUpdateConstant, rule, 0, target, operand.constant, nullptr};
+        depth -= 1;
+        return true;
+    }
+    bool Store(VariableRecord* target) {
+        if (count >= 2 && steps[count - 2].kind == kPushVariable && steps[count - 2].variable == target &&
+            steps[count - 1].kind >= kAddVariable && steps[count - 1].kind <= kRuleConstant) {
+            // Every operator step keeps its rule, whatever its form.
+            const Step operator_ = steps[count - 1];
+            const bool named = operator_.kind <= kRuleVariable;
+            count -= 1;
+            return Update(target, operator_.rule, {named ? kPushVariable : kPushConstant, 0, 0, operator_.variable,
+                                                   operator_.constant, nullptr});
+        }
+        return StoreIntoLeftOperand(target) || Add(kStore, 1, 0, 0, target);
+    }
+    bool Compound(VariableRecord* target, uint8_t rule) {
+        if (count >= 1 && depth >= 1 && steps[count - 1].kind <= kPushConstant)
+            return Update(target, rule, steps[count - 1]);
+        return Add(kCompound, 1, 0, rule, target);
     }
     bool PushVariable(VariableRecord* variable) { return variable && Add(kPushVariable, 0, 1, 0, variable); }
     bool PushConstant(double constant) { return Add(kPushConstant, 0, 1, 0, nullptr, constant); }
@@ -1326,6 +1420,65 @@ struct WholeLoopBody {
         return Add(static_cast<Kind>(kAdd + form), 2, 1, rule);
     }
 
+    // An operator node of a typed form: its number rule, and where its
+    // constant (the node's operand) and its named variable go.
+    struct TypedForm {
+        Opcode opcode;
+        Handler handler;
+        NumberRuleIndex rule;
+        enum Operands : uint8_t { kTopAndConstant, kVariableAndConstant, kConstantAndVariable } operands;
+    };
+    static constexpr TypedForm kTypedForms[] = {
+        {Opcode::ADD2, Handle_ADD2, kAddRule, TypedForm::kTopAndConstant},
+        {Opcode::SUB2, Handle_SUB2, kSubtractRule, TypedForm::kTopAndConstant},
+        {Opcode::MUL2, Handle_MUL2, kMultiplyRule, TypedForm::kTopAndConstant},
+        {Opcode::DIV2, Handle_DIV2, kDivideRule, TypedForm::kTopAndConstant},
+        {Opcode::EQ2, Handle_EQ2, kEqualRule, TypedForm::kTopAndConstant},
+        {Opcode::NE2, Handle_NE2, kNotEqualRule, TypedForm::kTopAndConstant},
+        {Opcode::LT2, Handle_LT2, kLessRule, TypedForm::kTopAndConstant},
+        {Opcode::GT2, Handle_GT2, kGreaterRule, TypedForm::kTopAndConstant},
+        {Opcode::LE2, Handle_LE2, kLessEqualRule, TypedForm::kTopAndConstant},
+        {Opcode::GE2, Handle_GE2, kGreaterEqualRule, TypedForm::kTopAndConstant},
+        {Opcode::ADD5, Handle_ADD5, kAddRule, TypedForm::kVariableAndConstant},
+        {Opcode::ADD6, Handle_ADD6, kAddRule, TypedForm::kConstantAndVariable},
+        {Opcode::SUB5, Handle_SUB5, kSubtractRule, TypedForm::kVariableAndConstant},
+        {Opcode::SUB6, Handle_SUB6, kSubtractRule, TypedForm::kConstantAndVariable},
+        {Opcode::MUL5, Handle_MUL5, kMultiplyRule, TypedForm::kVariableAndConstant},
+        // "*6" multiplies the variable by the constant, as "*5" does.
+        {Opcode::MUL6, Handle_MUL6, kMultiplyRule, TypedForm::kVariableAndConstant},
+        {Opcode::DIV5, Handle_DIV5, kDivideRule, TypedForm::kVariableAndConstant},
+        {Opcode::DIV6, Handle_DIV6, kDivideRule, TypedForm::kConstantAndVariable},
+    };
+
+    // A step of a named variable by one, or by the node's constant, with the
+    // sign its handler multiplies by.
+    struct StepForm {
+        Opcode opcode;
+        Handler handler;
+        double sign;
+        bool byOperand;
+    };
+    static constexpr StepForm kStepForms[] = {
+        {Opcode::INC2, IncrementOpcode2, 1.0, false},
+        {Opcode::DEC2, DecrementOpcode2, -1.0, false},
+        {Opcode::INC3, Handle_INC3, 1.0, true},
+        {Opcode::DEC3, Handle_DEC3, -1.0, true},
+    };
+
+    bool AddTypedForm(const Instruction* node, const TypedForm& form) {
+        switch (form.operands) {
+            case TypedForm::kTopAndConstant:
+                return depth >= 1 && PushConstant(node->operand) && ApplyRule(form.rule);
+            case TypedForm::kVariableAndConstant:
+                return node->extraWord == 0 && PushVariable(WholeLoopRecord(node, false)) &&
+                       PushConstant(node->operand) && ApplyRule(form.rule);
+            case TypedForm::kConstantAndVariable:
+                return node->extraWord == 0 && PushConstant(node->operand) &&
+                       PushVariable(WholeLoopRecord(node, false)) && ApplyRule(form.rule);
+        }
+        return false;
+    }
+
     // The steps of one node, when it is one whose effect on plain numbers
     // they give exactly (its plain handler, nothing fused into it, every
     // variable it names a record of its cache that IsWholeLoopRecord
@@ -1334,6 +1487,8 @@ struct WholeLoopBody {
         if (node->secondHandler) return false;
         const auto opcode = static_cast<Opcode>(node->opcode);
         const Handler handler = node->handler;
+        for (const TypedForm& form : kTypedForms)
+            if (opcode == form.opcode) return handler == form.handler && AddTypedForm(node, form);
         if (opcode == Opcode::PUSHVAR && handler == Handle_PUSHVAR) return PushVariable(WholeLoopRecord(node, false));
         if (opcode == Opcode::PUSHINT && handler == Handle_PUSHINT) return PushConstant(node->operand);
         if (opcode == Opcode::PUSHVARVAR && handler == Handle_PUSHVARVAR)
@@ -1348,24 +1503,103 @@ struct WholeLoopBody {
         }
         if (IsNumberAssignOpcode(node)) {
             VariableRecord* target = WholeLoopRecord(node, false);
-            return target && Add(kStore, 1, 0, 0, target);
+            return target && depth >= 1 && Store(target);
         }
         if (node->extraWord != 0) return false;
+        for (const StepForm& form : kStepForms) {
+            if (opcode != form.opcode) continue;
+            VariableRecord* target = handler == form.handler ? WholeLoopRecord(node, false) : nullptr;
+            return target && Add(kStepBy, 0, 0, 0, target, form.byOperand ? form.sign * node->operand : form.sign);
+        }
         uint8_t rule = kNoNumberRule;
         if (opcode == Opcode::ADDASSIGN2 && handler == Handle_ADDASSIGN2) rule = kAddRule;
         else if (opcode == Opcode::SUBASSIGN2 && handler == Handle_SUBASSIGN2) rule = kSubtractRule;
         else if (opcode == Opcode::MULASSIGN2 && handler == Handle_MULASSIGN2) rule = kMultiplyRule;
         VariableRecord* target = rule != kNoNumberRule ? WholeLoopRecord(node, false) : nullptr;
-        return target && Add(kCompound, 1, 0, rule, target);
+        return target && depth >= 1 && Compound(target, rule);
     }
 
-    // One pass over the records, read and written in the nodes' order. The
-    // records hold no data and no marks, so a store is the number alone.
-    [[gnu::always_inline]] void Run() const {
+    // The steps of the nodes from first, where a pass starts, up to the
+    // loop's closing jump branch: straight runs of nodes AddNode takes,
+    // joined by jumps that open no loop and, when activation is given, by
+    // the CASE whose table that activation keeps (a CASE on a number whose
+    // labels are all small whole numbers: a selector the table does not
+    // hold then matches none, as the labels' own walk would find). Every
+    // run starts and ends with an empty stack. False for any other body.
+    bool AddPasses(const Instruction* first, const Instruction* branch, const LoopActivation* activation) {
+        const Instruction* starts[kMaxSegments];
+        uint16_t startSteps[kMaxSegments];
+        int segments = 0;
+        const auto segmentOf = [&](const Instruction* start) {
+            for (int i = 0; i < segments; ++i)
+                if (starts[i] == start) return i;
+            if (segments == kMaxSegments) return -1;
+            starts[segments] = start;
+            return segments++;
+        };
+        int caseSegments[kCaseTableSize + 1];
+        segmentOf(first);
+        for (int segment = 0; segment < segments; ++segment) {
+            startSteps[segment] = static_cast<uint16_t>(count);
+            depth = 0;
+            for (const Instruction* node = starts[segment];; node = node->next) {
+                if (!node) return false;
+                if (node == branch) {
+                    if (!Add(kEndPass, 0, 0)) return false;
+                    break;
+                }
+                const auto opcode = static_cast<Opcode>(node->opcode);
+                if (opcode == Opcode::BRANCH && node->handler == Handle_BRANCH && !node->secondHandler) {
+                    const Instruction* target = JumpTarget(node);
+                    const int to = target && !IsLoopHead(target) && depth == 0 ? segmentOf(target->next) : -1;
+                    if (to < 0 || !Add(kJump, 0, 0)) return false;
+                    jumps = true;
+                    steps[count - 1].to = static_cast<uint16_t>(to);
+                    break;
+                }
+                if (opcode == Opcode::PULLCASE && node->handler == Handle_PULLCASE && !node->secondHandler) {
+                    if (!activation || activation->casePull != node || caseSlot || depth != 1) return false;
+                    bool small = true;
+                    WalkNumberLabels(const_cast<Instruction*>(node), [&](Instruction*, double constant) {
+                        small = small && constant >= 0.0 && constant < kCaseTableSize &&
+                                static_cast<double>(static_cast<int>(constant)) == constant;
+                        return false;
+                    });
+                    if (!small || !activation->caseNoMatch) return false;
+                    for (int index = 0; index <= kCaseTableSize; ++index) {
+                        const Instruction* label =
+                            index < kCaseTableSize && activation->caseLabels[index] ? activation->caseLabels[index]
+                                                                                     : activation->caseNoMatch;
+                        if ((caseSegments[index] = segmentOf(label->next)) < 0) return false;
+                    }
+                    caseSlot = activation->caseSlot;
+                    if (!Add(kSelect, 1, 0)) return false;
+                    jumps = true;
+                    break;
+                }
+                if (!AddNode(node)) return false;
+            }
+            if (depth != 0) return false;
+        }
+        for (int i = 0; i < count; ++i)
+            if (steps[i].kind == kJump) steps[i].to = startSteps[steps[i].to];
+        if (caseSlot)
+            for (int index = 0; index <= kCaseTableSize; ++index) caseTargets[index] = startSteps[caseSegments[index]];
+        return true;
+    }
+
+    // One pass over the records, read and written in the nodes' order, giving
+    // the number left on top (a loop's test leaves one). The records hold no
+    // data and no marks, so a store is the number alone. Without jumps the
+    // steps before the closing kEndPass run one after the other, and the
+    // loop's own bound ends the pass.
+    template <bool withJumps>
+    [[gnu::always_inline]] double RunSteps() const {
         double below[kMaxDepth + 1];
         double* spilled = below;  // the top's value is spilled here on a push (unused when the stack is empty)
         double top = 0.0;
-        for (const Step* step = steps; step != steps + count; ++step) {
+        const Step* const last = steps + count - 1;
+        for (const Step* step = steps; withJumps || step != last;) {
             switch (step->kind) {
                 case kPushVariable: *spilled++ = top; top = step->variable->value; break;
                 case kPushConstant: *spilled++ = top; top = step->constant; break;
@@ -1383,13 +1617,51 @@ struct WholeLoopBody {
                 case kRuleConstant: top = ApplyNumberRule(step->rule, top, step->constant); break;
                 case kStore: step->variable->value = top; top = *--spilled; break;
                 case kCompound:
-                    step->variable->value = ApplyNumberRule(step->rule, step->variable->value, top);
+                    step->variable->value = ApplyFusedRule(step->rule, step->variable->value, top);
                     top = *--spilled;
                     break;
+                case kStepBy: step->variable->value = step->variable->value + step->constant; break;
+                case kUpdateVariable:
+                    step->variable->value = ApplyFusedRule(step->rule, step->variable->value, step->other->value);
+                    break;
+                case kUpdateConstant:
+                    step->variable->value = ApplyFusedRule(step->rule, step->variable->value, step->constant);
+                    break;
+                case kEndPass: return top;
+                case kJump: step = steps + step->to; continue;
+                case kSelect: {
+                    // As the CASE's table selects (see SelectByTable).
+                    const double selector = top;
+                    top = *--spilled;
+                    *caseSlot = {nullptr, selector};
+                    int index = kCaseTableSize;
+                    if (selector >= 0.0 && selector < kCaseTableSize && static_cast<double>(static_cast<int>(selector)) == selector)
+                        index = static_cast<int>(selector);
+                    step = steps + caseTargets[index];
+                    continue;
+                }
             }
+            ++step;
         }
+        return top;
     }
 };
+
+// The passes of a counting loop run whole: the step, then the body, until
+// the variable passes the end.
+template <bool withJumps>
+[[gnu::noinline]] void RunCountedPasses(VariableRecord* variable, double end, double step, const WholeLoopBody& body) {
+    for (;;) {
+        const double value = variable->value + step;
+        variable->value = value;
+        if (step > 0.0 ? value > end : value < end) return;
+        static_cast<void>(body.RunSteps<withJumps>());
+    }
+}
+
+constexpr uint8_t kWholeRunTries = 4;
+constexpr uint16_t kPassesBetweenWholeTries = 8;
+constexpr uint16_t kNeverWhole = UINT16_MAX;
 
 // The back jump of a proved constant counting loop (see StepProvedConstantLoop)
 // whose body, from the FOR node to this BRANCH, is nothing but nodes
@@ -1399,11 +1671,14 @@ struct WholeLoopBody {
 // bare numbers, nothing pending, nothing to free) holds as proved here
 // once: the passes store only numbers into bare-number records. A stop is
 // requested by a node that runs, and none of these can request one. Tried
-// once per activation; false, with nothing done, when the loop is no such
-// loop now.
+// a few times per activation; false, with nothing done, when the loop is no
+// such loop now.
 [[gnu::noinline]] bool RunCountingLoopWhole(const ProgramContext* context, LoopActivation& activation,
                                             const Instruction* branch) {
-    activation.wholeTried = 1;
+    // A body node that has not run yet has no cache to answer for its
+    // variable: later passes run it, so a refused loop is tried again a few
+    // times, some passes apart.
+    activation.wholeWait = ++activation.wholeTries < kWholeRunTries ? kPassesBetweenWholeTries : kNeverWhole;
     VariableRecord* variable = activation.countedVariable;
     const InstructionExtra* extra = activation.countedExtra;
     if (StopFlag || NoFollowPending || SetPushPending || context->argumentFrame.count >= kMaxArgumentFrames)
@@ -1412,19 +1687,58 @@ struct WholeLoopBody {
         return false;
     Instruction* test = activation.countedTest;
     WholeLoopBody body;
-    const Instruction* node = test->next;
-    for (; node && node != branch; node = node->next)
-        if (!body.AddNode(node)) return false;
-    if (!node || body.depth != 0) return false;
-    const double end = activation.countedEnd;
-    const double step = activation.countedStep;
-    for (;;) {
-        const double value = variable->value + step;
-        variable->value = value;
-        if (step > 0.0 ? value > end : value < end) break;
-        body.Run();
-    }
+    if (!body.AddPasses(test->next, branch, &activation)) return false;
+    if (body.jumps) RunCountedPasses<true>(variable, activation.countedEnd, activation.countedStep, body);
+    else RunCountedPasses<false>(variable, activation.countedEnd, activation.countedStep, body);
     CurrentInstruction = JumpTarget(test);
+    return true;
+}
+
+// A BRANCH node whose WHILE loop RunWhileLoopWhole refused this many times
+// is not tried again: the refusal is kept in its side record's fused-shape
+// byte (unused by a BRANCH), the count in its rule byte.
+constexpr uint8_t kWholeRunRefused = 1;
+constexpr uint8_t kWhileWholeTries = 8;
+
+// The passes of a WHILE run whole: the test, then the body, until the test gives 0.
+template <bool withJumps>
+[[gnu::noinline]] void RunWhilePasses(const WholeLoopBody& test, const WholeLoopBody& body) {
+    while (test.RunSteps<false>() != 0.0) static_cast<void>(body.RunSteps<withJumps>());
+}
+
+bool RefuseWholeRun(InstructionExtra* mark) {
+    if (++mark->fusedRule >= kWhileWholeTries) mark->fusedShape = kWholeRunRefused;
+    return false;
+}
+
+// The back jump of a WHILE whose test is nothing but nodes WholeLoopBody
+// takes, then its conditional jump (with an operator's number rule fused
+// in, or alone), and whose body, up to this BRANCH, is such nodes too: the
+// passes run here on the records, as RunCountingLoopWhole runs a counting
+// loop's, and the loop is left by the jump its test takes. False, with
+// nothing done, when the loop is no such loop now.
+[[gnu::noinline]] bool RunWhileLoopWhole(ProgramContext* context, const Instruction* head, Instruction* branch) {
+    InstructionExtra* mark = branch->extra;
+    if (StopFlag || NoFollowPending || SetPushPending) return RefuseWholeRun(mark);
+    WholeLoopBody test;
+    Instruction* jump = head->next;
+    for (; jump && jump->handler != ConditionalJumpHandler; jump = jump->next)
+        if (!test.AddNode(jump)) return RefuseWholeRun(mark);
+    if (!jump) return RefuseWholeRun(mark);
+    if (jump->secondHandler) {
+        // An operator's own handler fused under the jump; any other node's is not taken.
+        const NumberRuleIndex rule = jump->opcode == static_cast<uint32_t>(Opcode::INTERNALCALL)
+                                         ? NumberRuleIndexOf(jump->secondHandler)
+                                         : kNoNumberRule;
+        if (rule == kNoNumberRule || test.depth < 2 || !test.ApplyRule(rule)) return RefuseWholeRun(mark);
+    }
+    if (test.depth != 1 || !test.Add(WholeLoopBody::kEndPass, 0, 0)) return RefuseWholeRun(mark);
+    WholeLoopBody body;
+    if (!body.AddPasses(jump->next, branch, nullptr)) return RefuseWholeRun(mark);
+    if (body.jumps) RunWhilePasses<true>(test, body);
+    else RunWhilePasses<false>(test, body);
+    CurrentInstruction = jump;
+    TakeJump(context);
     return true;
 }
 
@@ -1784,7 +2098,11 @@ void Handle_BRANCH() {
         if (opcode == Opcode::INITFOR) {
             LoopActivation* activation = nothingToFree ? CurrentLoopActivation(context) : nullptr;
             if (activation && activation->constantHead == target) {
-                if (!activation->wholeTried && RunCountingLoopWhole(context, *activation, CurrentInstruction)) return;
+                if (activation->wholeWait == 0) {
+                    if (RunCountingLoopWhole(context, *activation, CurrentInstruction)) return;
+                } else if (activation->wholeWait != kNeverWhole) {
+                    --activation->wholeWait;
+                }
                 if (StepProvedConstantLoop(context, *activation)) return;
             }
         } else if (opcode == Opcode::INITFOREACH) {
@@ -1794,6 +2112,9 @@ void Handle_BRANCH() {
             CurrentInstruction = target;
             return;
         } else if (nothingToFree) {
+            if (const InstructionExtra* mark = CurrentInstruction->extra;
+                mark && mark->fusedShape != kWholeRunRefused && RunWhileLoopWhole(context, target, CurrentInstruction))
+                return;
             // The WHILE's test runs at once.
             CurrentInstruction = target;
             return RunNodeAfterJump();

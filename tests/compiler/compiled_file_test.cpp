@@ -85,6 +85,12 @@ public:
         return U8(major).U8(minor).U8(release).U8(level).U8(platformByte).U8(format);
     }
     Bytes& Record(uint16_t flags, uint8_t opcode) { return U16(flags).U8(opcode); }
+    // Sound records of a plain node, more bytes of them than any record's
+    // fields take.
+    Bytes& Pad() {
+        for (int i = 0; i < 20; ++i) Record(0, 4);
+        return *this;
+    }
 
     std::vector<uint8_t> data;
 };
@@ -569,14 +575,22 @@ std::vector<RefusedImage> RefusedImages() {
         {"a text running past the end", start().Record(kRecordText, 5).U32(1000).U8('x')},
         {"a text length of 0", start().Record(kRecordText, 5).U32(0)},
         // A NUL anywhere in a text of any length: the short texts are tested
-        // a word at a time.
-        {"a NUL in a text of 1", start().Record(kRecordText, 4).Text(std::string_view("\0", 1))},
-        {"a NUL in the middle of a text of 3", start().Record(kRecordText, 4).Text(std::string_view("a\0b", 3))},
-        {"a NUL in a text of 6", start().Record(kRecordText, 4).Text(std::string_view("abcd\0f", 6))},
-        {"a NUL in a text of 12", start().Record(kRecordText, 4).Text(std::string_view("abcdefg\0ijkl", 12))},
-        {"a NUL in a text of 20", start().Record(kRecordText, 4).Text(std::string_view("abcdefghijklmnopq\0st", 20))},
-        {"a NUL in a second text", start().Record(kRecordText | kRecordSecondText, 53).Text("A$").Text(std::string_view("B\0$", 3))},
-        {"a second text running past the end", start().Record(kRecordText | kRecordSecondText, 53).Text("A$").U32(9).U8('B')},
+        // a word at a time. Sound records after the faulty one keep it far
+        // from the end, where records are read another way.
+        {"a NUL in a text of 1", start().Record(kRecordText, 4).Text(std::string_view("\0", 1)).Pad()},
+        {"a NUL in the middle of a text of 3",
+         start().Record(kRecordText, 4).Text(std::string_view("a\0b", 3)).Pad()},
+        {"a NUL in a text of 6", start().Record(kRecordText, 4).Text(std::string_view("abcd\0f", 6)).Pad()},
+        {"a NUL in a text of 12", start().Record(kRecordText, 4).Text(std::string_view("abcdefg\0ijkl", 12)).Pad()},
+        {"a NUL in a text of 20",
+         start().Record(kRecordText, 4).Text(std::string_view("abcdefghijklmnopq\0st", 20)).Pad()},
+        {"a NUL in a second text",
+         start().Record(kRecordText | kRecordSecondText, 53).Text("A$").Text(std::string_view("B\0$", 3)).Pad()},
+        {"a text running past the end, far from it", start().Record(kRecordText, 5).U32(1000).Pad()},
+        {"a second text running past the end",
+         start().Record(kRecordText | kRecordSecondText, 53).Text("A$").U32(9).U8('B')},
+        {"an unknown fused step far from the end", start().Record(kRecordFusedStep, 4).U8(99).Pad()},
+        {"a call without its link value far from the end", start().Record(0, 34).Pad()},
         {"a record cut in its number", start().Record(kRecordNumber, 4).U16(0)},
         {"a record cut after its flags", start().U16(0)},
         {"a jump to an identity no node has", start().Record(kRecordTarget, 3).U32(77)},

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -262,6 +263,76 @@ TEST_F(TokenListTest, TextsOfEveryShortLengthAreCopiedWhole) {
         EXPECT_EQ(std::string(tokens->text), text) << length;
         EXPECT_EQ(tokens->hash, HashName(text.data(), length)) << length;
     }
+}
+
+// An appender's nodes are what EmitToken would make, linked in order, also
+// across the store's chunks and for texts it hands to the store; after
+// Finish the cursor and the list's known head and length are right.
+TEST_F(TokenListTest, AppenderAddsWhatEmitWouldAdd) {
+    struct Case {
+        bool startEmpty;
+        int count;  // enough to pass several of the store's chunks
+    };
+    for (const Case& c : {Case{true, 1}, Case{false, 3}, Case{true, 5000}, Case{false, 5000}}) {
+        if (!c.startEmpty) Emit("FIRST");
+        std::vector<std::string> texts;
+        TokenAppender appender(tokens);
+        for (int i = 0; i < c.count; ++i) {
+            // Some texts are too long for the quick way.
+            std::string text = i % 7 == 3 ? "A_NAME_LONGER_THAN_SIXTEEN_" + std::to_string(i) : "T" + std::to_string(i);
+            appender.Append(text, HashName(text.data(), text.size()), "list.qob", i + 1, i % 70000);
+            texts.push_back(std::move(text));
+        }
+        appender.Finish();
+        ASSERT_NE(tokens, nullptr);
+        EXPECT_STREQ(tokens->text, texts.back().c_str());
+        const TokenListHead head = FindTokenListHead(tokens);
+        EXPECT_EQ(head.first, TokenListFirst(tokens));
+        EXPECT_EQ(head.count, TokenCountBack(tokens));
+        EXPECT_EQ(head.count, c.count + (c.startEmpty ? 0 : 1));
+        const TokenNode* node = head.first;
+        if (!c.startEmpty) node = node->next;
+        for (int i = 0; i < c.count; ++i, node = node->next) {
+            ASSERT_NE(node, nullptr);
+            EXPECT_STREQ(node->text, texts[static_cast<size_t>(i)].c_str());
+            EXPECT_EQ(node->hash, HashName(node->text, texts[static_cast<size_t>(i)].size()));
+            EXPECT_STREQ(node->file, "list.qob");
+            EXPECT_EQ(node->line, i + 1);
+            EXPECT_EQ(node->column, std::min(i % 70000, 0xFFFF));
+            if (node->next != nullptr) {
+                EXPECT_EQ(node->next->previous, node);
+            }
+        }
+        EXPECT_EQ(node, nullptr);
+        // The store goes on from where the appender stopped.
+        Emit("LAST");
+        EXPECT_EQ(tokens->previous->text, texts.back());
+        EXPECT_EQ(FindTokenListHead(tokens).count, head.count + 1);
+        FreeTokenList(tokens);
+        tokens = nullptr;
+    }
+}
+
+// Appending after a middle node inserts there; suspended output adds nothing.
+TEST_F(TokenListTest, AppenderInsertsAfterAMiddleNodeAndHonoursSuspension) {
+    TokenNode* first = Emit("A");
+    Emit("C");
+    TokenNode* cursor = first;
+    {
+        TokenAppender appender(cursor);
+        appender.Append("B", HashName("B", 1), "list.qob", 1, 1);
+        appender.Finish();
+    }
+    EXPECT_EQ(Texts(tokens), "A B C ");
+    EXPECT_STREQ(cursor->text, "B");
+    EXPECT_EQ(FindTokenListHead(tokens).count, 3);
+    SetTokenOutputSuspended(true);
+    TokenNode* end = tokens;
+    TokenAppender appender(end);
+    appender.Append("D", HashName("D", 1), "list.qob", 1, 1);
+    appender.Finish();
+    EXPECT_EQ(end, tokens);
+    EXPECT_EQ(Texts(tokens), "A B C ");
 }
 
 TEST(RecordListTest, FirstAndCountOfAnyLinkedList) {

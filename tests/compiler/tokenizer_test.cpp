@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "compiler/compile_messages.h"
 #include "runtime/hash.h"
 #include "front_end_support.h"
@@ -245,6 +248,89 @@ TEST(TokenizerScanTest, TokensCarryTheHashOfTheirText) {
             ++tokens;
         }
         EXPECT_GT(tokens, 25);
+    }
+}
+
+// The stream of Next in the default mode with line ends passed before
+// `before`: text@line:column of each token, "|" for a line end.
+std::string NextStream(std::string_view source, size_t before) {
+    Tokenizer scanner(source);
+    ScanMode mode;
+    mode.passLineEndsBefore = before;
+    std::string stream;
+    for (ScannedToken token = scanner.Next(mode); token.kind != ScannedKind::End; token = scanner.Next(mode)) {
+        if (!stream.empty()) stream += ' ';
+        if (token.kind == ScannedKind::LineEnd)
+            stream += '|';
+        else
+            stream += std::string(token.text) + "@" + std::to_string(token.line) + ":" + std::to_string(token.column);
+    }
+    return stream;
+}
+
+// The same stream made as the preprocessor makes it: runs of plain tokens,
+// and Next for each token a run stops at. Words named in `refused` are
+// turned back by the run. plainTokens counts the tokens the runs formed.
+std::string PlainRunStream(std::string_view source, size_t before, std::string_view refused, int& plainTokens) {
+    Tokenizer scanner(source);
+    ScanMode mode;
+    mode.passLineEndsBefore = before;
+    std::string stream;
+    plainTokens = 0;
+    const auto take = [&](const PlainToken& token) {
+        EXPECT_EQ(token.hash, HashName(token.text.data(), token.text.size())) << token.text;
+        if (token.word && refused.find(" " + std::string(token.text) + " ") != std::string_view::npos) return false;
+        if (!stream.empty()) stream += ' ';
+        stream += std::string(token.text) + "@" + std::to_string(token.line) + ":" + std::to_string(token.column);
+        ++plainTokens;
+        return true;
+    };
+    for (;;) {
+        const size_t start = scanner.Position();
+        if (scanner.PassPlainTokens(before, take) == PlainStop::Due && scanner.Position() != start) continue;
+        const ScannedToken token = scanner.Next(mode);
+        if (token.kind == ScannedKind::End) break;
+        if (!stream.empty()) stream += ' ';
+        if (token.kind == ScannedKind::LineEnd)
+            stream += '|';
+        else
+            stream += std::string(token.text) + "@" + std::to_string(token.line) + ":" + std::to_string(token.column);
+    }
+    return stream;
+}
+
+// Runs of plain tokens, stopped by a stop position, a token of another kind
+// or a refused word, give the very stream Next gives, positions included.
+TEST(TokenizerScanTest, PlainRunsFormWhatNextForms) {
+    struct Case {
+        const char* source;
+        int plainTokens;  // formed by the runs with no stop and nothing refused
+    };
+    const Case cases[] = {
+        {"a = b + 1;\n  Print(x$, y%)\r\n", 12},
+        {"x=1 y==2 z!=3 a<=b c<>d e/f g|h i||j k@l m^n o- p+", 34},
+        {"12 0 007 1.5 1e+5 1e-3 0x1F 0X2e+1 7x 9a 4.", 13},
+        {"a: b:: c ( d ) [ e ] ; ,", 13},
+        {"a // note\nb /* one\ntwo */ c /**/d\n\n", 4},
+        {"x \"str\" y {br\nace} z 'q' 'ab' #13#10 w", 4},
+        {"lower Mixed_Case #range &v &= a.b lib\\u", 4},
+        {"a\r\rb\r\nc", 3},
+        {"  ", 0},
+    };
+    for (const Case& c : cases) {
+        const std::string_view source = c.source;
+        std::vector<size_t> stops = {SIZE_MAX};
+        for (size_t stop = 0; stop <= source.size() + 1; ++stop) stops.push_back(stop);
+        for (size_t stop : stops) {
+            for (std::string_view refused : {"", " A B X LOWER "}) {
+                int plainTokens = 0;
+                EXPECT_EQ(PlainRunStream(source, stop, refused, plainTokens), NextStream(source, stop))
+                    << source << " stop " << stop << " refused" << refused;
+                if (stop == SIZE_MAX && refused.empty()) {
+                    EXPECT_EQ(plainTokens, c.plainTokens) << source;
+                }
+            }
+        }
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace qob {
@@ -23,6 +24,28 @@ TEST(ByteCountsTest, EveryByteOfEveryLengthAndAlignmentIsCounted) {
             EXPECT_EQ(CountByteValues(input), expected) << "offset " << offset << " length " << length;
         }
     }
+}
+
+// Large inputs are counted by pairs of bytes, summed into bytes at the end:
+// lengths around the size where that starts, odd tails and starts, every
+// value, and long runs of one value that put many counts on a single pair.
+TEST(ByteCountsTest, LargeInputsCountedByPairsGiveEveryByteItsCount) {
+    constexpr size_t kPairsFrom = size_t{1} << 18;
+    std::vector<uint8_t> buffer(kPairsFrom + 64);
+    uint32_t state = 12345;
+    for (size_t i = 0; i < buffer.size(); ++i) {
+        state = state * 1103515245u + 12345u;
+        buffer[i] = static_cast<uint8_t>(state >> 16);
+    }
+    std::fill_n(buffer.begin() + 1000, 50000, uint8_t{0x41});
+    std::fill_n(buffer.begin() + 60000, 3000, uint8_t{0xFF});
+    for (const size_t offset : {size_t{0}, size_t{3}})
+        for (const size_t length : {kPairsFrom - 1, kPairsFrom, kPairsFrom + 1, kPairsFrom + 13, kPairsFrom + 56}) {
+            const std::span<const uint8_t> input(buffer.data() + offset, length);
+            ByteCounts expected{};
+            for (uint8_t b : input) ++expected[b];
+            EXPECT_EQ(CountByteValues(input), expected) << "offset " << offset << " length " << length;
+        }
 }
 
 TEST(ByteCountsTest, TheMarkerIsTheRarestValueAndTheLowestAmongEquals) {

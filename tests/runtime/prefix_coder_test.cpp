@@ -159,5 +159,23 @@ TEST(PrefixCoder, LongAndShortCodesMixedRoundTrip) {
     EXPECT_FALSE(ShannonFanoUncompress(cut, out).Ok());
 }
 
+// Every length up to a few hundred bytes, of data whose codes are mostly one
+// or two bits (the output's end is met first) and of random bytes (the
+// input's end is met first): the decoder's fast reads stop where they must
+// and the careful steps finish the rest.
+TEST(PrefixCoder, EveryShortLengthRoundTrips) {
+    const Bytes skewed = test::SkewedBytes(400, 3);
+    const Bytes random = test::RandomBytes(400, 4);
+    for (const Bytes* source : {&skewed, &random})
+        for (size_t length = 1; length <= source->size(); ++length) {
+            const Bytes input(source->begin(), source->begin() + static_cast<std::ptrdiff_t>(length));
+            const Bytes stream = Compressed(input);
+            Bytes out(length);
+            const CoderResult result = ShannonFanoUncompress(stream, out);
+            ASSERT_TRUE(result.Ok()) << length;
+            EXPECT_EQ(out, input) << length;
+        }
+}
+
 }  // namespace
 }  // namespace qob
