@@ -1634,9 +1634,9 @@ struct WholeLoopBody {
                     const double selector = top;
                     top = *--spilled;
                     *caseSlot = {nullptr, selector};
-                    int index = kCaseTableSize;
-                    if (selector >= 0.0 && selector < kCaseTableSize && static_cast<double>(static_cast<int>(selector)) == selector)
-                        index = static_cast<int>(selector);
+                    const bool small = selector >= 0.0 && selector < kCaseTableSize &&
+                                       static_cast<double>(static_cast<int>(selector)) == selector;
+                    const int index = small ? static_cast<int>(selector) : kCaseTableSize;
                     step = steps + caseTargets[index];
                     continue;
                 }
