@@ -52,12 +52,6 @@ void EmitHashedToken(TokenNode*& cursor, std::string_view text, uint32_t hash, c
 [[gnu::always_inline]] inline void EmitHashedTokenInline(TokenNode*& cursor, std::string_view text, uint32_t hash,
                                   const char* internedFile, int line, int column);
 
-// Unlinks node from its list (joining its neighbours) and links it directly
-// after cursor as EmitToken links a new node, now under internedFile; cursor
-// then points to it. A stage that hands a node on as it stands saves the copy
-// and the free. Nothing moves while output is suspended.
-void MoveToken(TokenNode*& cursor, TokenNode* node, const char* internedFile);
-
 // Replaces a node's text (a new copy) and its hash.
 void SetTokenText(TokenNode* node, std::string_view text);
 
