@@ -772,8 +772,16 @@ public:
         p += sizeof n;
         fixedLeft -= sizeof n;
         if (n == 0 || n - 1 > static_cast<size_t>(end - p) - fixedLeft) return false;
-        if (HoldsNul(std::string_view(reinterpret_cast<const char*>(p), n - 1))) return false;
-        p += n - 1;
+        const size_t length = n - 1;
+        if (length <= 8 && end - p >= 8) {
+            // Most texts are a few characters: one load, the bytes past the
+            // text set so that they hold no 0.
+            const uint64_t past = (~uint64_t{0} << (4 * length)) << (4 * length);
+            if (HasZeroByte(Load<uint64_t>(reinterpret_cast<const char*>(p)) | past)) return false;
+        } else if (HoldsNul(std::string_view(reinterpret_cast<const char*>(p), length))) {
+            return false;
+        }
+        p += length;
         return true;
     }
 

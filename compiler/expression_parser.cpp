@@ -81,7 +81,7 @@ void ParseChain(int level) {
             ParseStatement();
         else
             ParseChain(current + 1);
-        EmitInputToken(operatorToken);
+        EmitTokenCopy(operatorToken);
         if (!prefix) --p.valueCount;
     }
 }
@@ -266,7 +266,7 @@ void EmitVariable(VariableForm& form, unsigned char kind) {
     FlushPendingNamespace();
     // Without a side list the name is the name token's own text.
     if (kind == 0)
-        EmitInputToken(form.nameToken);
+        EmitTokenCopy(form.nameToken);
     else
         EmitKindText(kind, form.name, form.nameToken);
 }
@@ -310,7 +310,7 @@ void ParseExpressionAssignment(VariableForm& form, TokenNode* operatorToken, std
     ParseExpression(0);
     if (p.valueCount != 1 && ErrorsSoFar() == errors) ReportOutputCount(p.valueCount);
     EmitFixedText(kSetPushMarker, operatorToken);
-    EmitInputToken(operatorToken);
+    EmitTokenCopy(operatorToken);
     p.valueCount = saved + 1;
 }
 
@@ -345,7 +345,7 @@ void ParseStatementAssignment(VariableForm& form, TokenNode* operatorToken, std:
         return;
     }
     if (values != 1 && ErrorsSoFar() == errors) ReportOutputCount(values);
-    EmitInputToken(operatorToken);
+    EmitTokenCopy(operatorToken);
     p.valueCount = base;
 }
 
@@ -371,7 +371,7 @@ void ParseVariableForms(VariableForm& form) {
             EmitFixedText(kSetPushMarker, operatorToken);
             ++p.valueCount;
         }
-        EmitInputToken(operatorToken);
+        EmitTokenCopy(operatorToken);
         return;
     }
     if (!p.valueWanted && !InArguments()) {
@@ -487,7 +487,7 @@ void ParseLogicalOperator() {
     TokenNode* operatorToken = p.input;
     NextToken();
     ParseExpression(0);
-    EmitInputToken(operatorToken);
+    EmitTokenCopy(operatorToken);
     --p.valueCount;
 }
 
@@ -499,7 +499,7 @@ void ParseSign() {
     ++p.valueCount;
     NextToken();
     ParseStatement();
-    EmitInputToken(operatorToken);
+    EmitTokenCopy(operatorToken);
     --p.valueCount;
 }
 
@@ -683,18 +683,15 @@ void ParseCall(TokenNode* objectSide) {
 bool ParseOperand() {
     ParserState& p = Parser();
     switch (p.code) {
-    case 'V': {
+    case 'V':
         if (p.declarationMode == 2 && CurrentText()[0] == '"' && !p.structName.empty()) {
             std::string_view member = CurrentText().substr(1, CurrentText().size() - 2);
             AddLocalName(p.structName + "." + UpperCaseName(member) + "$");
         }
-        // The value's node moves to the stream once the cursor has left it.
-        TokenNode* value = p.input;
-        NextToken();
-        EmitInputToken(value);
+        EmitTokenCopy(p.input);
         ++p.valueCount;
+        NextToken();
         return true;
-    }
     case '(':
         ParseArgumentList();
         return true;

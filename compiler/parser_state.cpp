@@ -26,23 +26,6 @@ ParserProgressHooks gProgressHooks;
 // The last input token seen: messages raised at the end of input point at it.
 const TokenNode* gLastInputToken = nullptr;
 
-// A copy of the input's last token, made as the cursor steps past it: its
-// node may then move to the output, and go with a side list that is freed.
-struct EndToken {
-    TokenNode node{};
-    std::string text;
-};
-EndToken gEndToken;
-
-[[gnu::noinline]] void KeepEndToken(const TokenNode* last) {
-    gEndToken.text = last->text;
-    gEndToken.node = *last;
-    gEndToken.node.text = gEndToken.text.data();
-    gEndToken.node.next = nullptr;
-    gEndToken.node.previous = nullptr;
-    gLastInputToken = &gEndToken.node;
-}
-
 // Codes of the fixed words and operators, by keyword hash: an open-addressed
 // table laid out by the C++ compiler (a code is never 0; 0 marks a free slot).
 struct KeywordCodeSlot {
@@ -276,7 +259,6 @@ char ClassifyToken(const TokenNode* token, int& builtinIndex) {
 bool NextToken(bool reclassify) {
     ParserState& p = gParserState;
     if (!reclassify && p.input != nullptr) {
-        if (p.input->next == nullptr) KeepEndToken(p.input);
         p.input = p.input->next;
         if (++p.tokensRead >= p.nextReport && gProgressHooks.showPosition != nullptr)
             p.nextReport = gProgressHooks.showPosition(nullptr, p.tokensRead, p.tokenTotal);
@@ -330,12 +312,10 @@ TokenNode* EmitHashedText(std::string_view text, uint32_t hash, const TokenNode*
     return p.output;
 }
 
-TokenNode* EmitInputToken(TokenNode* source) {
+TokenNode* EmitTokenCopy(const TokenNode* source) {
     ParserState& p = gParserState;
-    TokenNode* next = source->next;
-    MoveToken(p.output, source, p.internedFileName);
-    // Not moved while output is suspended: the node stays in the input.
-    if (p.output == source && source == p.inputHead) p.inputHead = next;
+    EmitHashedToken(p.output, std::string_view(source->text, TextSize(source->text)), source->hash, p.internedFileName,
+                    source->line, source->column);
     return p.output;
 }
 

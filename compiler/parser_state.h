@@ -91,7 +91,6 @@ struct PendingNamespace {
 struct ParserState {
     // Cursors and the current token.
     TokenNode* input = nullptr;   // current input token; null at the end
-    TokenNode* inputHead = nullptr;  // first input token neither freed nor moved to the output
     size_t inputSize = 0;         // length of the current input token's text
     TokenNode* output = nullptr;  // last token of the postfix stream
     char code = kCodeEnd;
@@ -179,9 +178,10 @@ void SkipPastClosingParenthesis();
 // Appends a token to the postfix stream at source's position (line 0 and
 // column 0 without one).
 TokenNode* EmitText(std::string_view text, const TokenNode* source);
-// Appends an input token the cursor has passed to the stream as it stands:
-// the node itself moves (no copy, no free), so it is emitted at most once.
-TokenNode* EmitInputToken(TokenNode* source);
+// The same with source's own text, whose hash it has already. A copy, not
+// the input node itself: the stream made of fresh nodes lies in memory in its
+// own order, which every later stage's walk of it relies on for speed.
+TokenNode* EmitTokenCopy(const TokenNode* source);
 // The same with an explicit position.
 TokenNode* EmitTextAt(std::string_view text, int line, int column);
 // EmitText for a text whose HashName is known already: a keyword's, a

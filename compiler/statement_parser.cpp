@@ -889,10 +889,8 @@ TokenNode* ParseStatementList() {
             ParseOneStatement(first);
         // Nothing consumed: step over the token so the loop always ends.
         if (p.input == first) SkipToken();
-        // The statement's input tokens are read: free those not moved to the
-        // stream. first itself may have moved: the range starts at inputHead.
-        DeleteTokensBefore(p.inputHead, p.input);
-        p.inputHead = p.input;
+        // The statement's input tokens are read: free them.
+        DeleteTokensBefore(first, p.input);
     }
     return p.output;
 }
@@ -904,7 +902,6 @@ TokenNode* ParseSource(const char* fileName, int mode, TokenNode* lastInputToken
     SetParserFileName(fileName);
     const TokenListHead head = FindTokenListHead(lastInputToken);
     p.input = head.first;
-    p.inputHead = head.first;
     p.tokenTotal = head.count;
     if (const auto& hooks = GetParserProgressHooks(); hooks.showText != nullptr)
         hooks.showText(std::string("Parsing (").append(ExtractFileName(p.fileName)).append(")..."));

@@ -131,15 +131,6 @@ void EmitHashedToken(TokenNode*& cursor, std::string_view text, uint32_t hash, c
     LinkAfter(cursor, FillNode(block, bytes, text, hash, internedFile, line, column));
 }
 
-void MoveToken(TokenNode*& cursor, TokenNode* node, const char* internedFile) {
-    if (gTokenOutputSuspended) return;
-    assert(node != cursor);
-    Detach(node);
-    node->file = internedFile;
-    node->next = nullptr;
-    LinkAfter(cursor, node);
-}
-
 void SetTokenText(TokenNode* node, std::string_view text) {
     char* copy = CopyText(text);
     if (node->text != InlineText(node)) std::free(node->text);

@@ -1,6 +1,7 @@
 // compiler/token_list.h
 // TokenNode, the doubly linked token lists that every compiler stage hands
-// on, their small queries, and the procedure-header token text.
+// on (with the inline appends of a stage's hot loop), their small queries,
+// and the procedure-header token text.
 #pragma once
 
 #include <algorithm>
@@ -50,12 +51,6 @@ void EmitHashedToken(TokenNode*& cursor, std::string_view text, uint32_t hash, c
 // file): for a stage that appends a token for nearly every one it reads.
 [[gnu::always_inline]] inline void EmitHashedTokenInline(TokenNode*& cursor, std::string_view text, uint32_t hash,
                                   const char* internedFile, int line, int column);
-
-// Unlinks node from its list (joining its neighbours) and links it directly
-// after cursor as EmitToken links a new node, now under internedFile; cursor
-// then points to it. A stage that hands a node on as it stands saves the copy
-// and the free. Nothing moves while output is suspended.
-void MoveToken(TokenNode*& cursor, TokenNode* node, const char* internedFile);
 
 // Replaces a node's text (a new copy) and its hash.
 void SetTokenText(TokenNode* node, std::string_view text);

@@ -40,7 +40,8 @@ struct LoopActivation {
     double countedStep;                // ... and the step it gives (or the step given)
     uint8_t countedFromVariable;       // the start is a variable (the loop's variable is the pushes' second name)
     uint8_t countedStepGiven;          // the head gives a constant step
-    uint8_t wholeTried;                // constantHead's back jump has tried to run the loop whole
+    uint8_t wholeTries;                // times constantHead's back jump has tried to run the loop whole ...
+    uint16_t wholeWait;                // ... and passes before it tries again (kNeverWhole: no more tries)
     // The same for a walk: its head proved on an earlier pass.
     const Instruction* walkedHead;     // the opening node proved (null: nothing proved)
     const Instruction* walkedPushes;   // the pushes of the source and the result

@@ -1213,7 +1213,8 @@ bool StepCountingLoop(ProgramContext* context, Instruction* head, LoopActivation
         const bool direct = pushes->extra->cachedVariable == variable;
         activation->countedHead = head;
         activation->constantHead = constantEnd && !fromVariable && direct ? head : nullptr;
-        activation->wholeTried = 0;
+        activation->wholeTries = 0;
+        activation->wholeWait = 0;
         activation->countedPushes = pushes;
         activation->countedExtra = pushes->extra;
         activation->countedVariable = variable;
@@ -1291,6 +1292,9 @@ VariableRecord* WholeLoopRecord(const Instruction* node, bool second) {
     return ApplyNumberRule(rule, left, right);
 }
 
+template <typename Visit>
+Instruction* WalkNumberLabels(Instruction* pull, Visit visit);
+
 // A loop body of number pushes, operators with a number rule and stores of
 // numbers, as steps on a small stack of numbers whose top is kept apart
 // (in a register while the steps run). An operator whose right operand is
@@ -1306,27 +1310,38 @@ struct WholeLoopBody {
         kStepBy,    // variable = variable + constant
         kUpdateVariable,  // variable = variable op other, the stack as it was
         kUpdateConstant,  // variable = variable op constant, the stack as it was
+        kEndPass,   // the pass ends here, with top
+        kJump,      // the pass goes on at step to
+        kSelect,    // a CASE on top, popped: kept in the CASE's slot, the pass goes on at its label's steps
     };
     struct Step {
         Kind kind;
         uint8_t rule;               // the rule of a kRule..., kCompound or kUpdate... step
+        uint16_t to;                // kJump: the step the pass goes on at
         VariableRecord* variable;
         double constant;
         VariableRecord* other;      // kUpdateVariable
     };
-    static constexpr int kMaxSteps = 24;
+    static constexpr int kMaxSteps = 64;
     static constexpr int kMaxDepth = 8;
+    static constexpr int kMaxSegments = 24;
     Step steps[kMaxSteps];
     int before[kMaxSteps];  // numbers on the stack before each step
     int count = 0;
     int depth = 0;  // numbers on the stack after the steps so far
+    bool jumps = false;  // some step jumps or selects
+    // The CASE a kSelect step selects in (one at most): its slot, and the
+    // step each small whole selector goes on at (caseTargets[kCaseTableSize]
+    // for every other selector).
+    CaseSlot* caseSlot = nullptr;
+    uint16_t caseTargets[kCaseTableSize + 1] = {};
 
     bool Add(Kind kind, int pops, int pushes, uint8_t rule = 0, VariableRecord* variable = nullptr,
              double constant = 0.0) {
         if (count == kMaxSteps || depth < pops || depth - pops + pushes > kMaxDepth) return false;
         before[count] = depth;
         depth += pushes - pops;
-        steps[count++] = {kind, rule, variable, constant, nullptr};
+        steps[count++] = {kind, rule, 0, variable, constant, nullptr};
         return true;
     }
     static bool Writes(Kind kind) { return kind >= kStore; }
@@ -1359,7 +1374,7 @@ struct WholeLoopBody {
             before[j] = before[j + 1] - 1;
         }
         count -= 1;
-        steps[count - 1] = {kCompound, rule, target, 0.0, nullptr};
+        steps[count - 1] = {kCompound, rule, 0, target, 0.0, nullptr};
         before[count - 1] = left + 1;
         depth = left;
         return true;
@@ -1369,8 +1384,8 @@ struct WholeLoopBody {
     // on x. The last steps are those the nodes just gave, with no node in
     // between that could jump into them.
     bool Update(VariableRecord* target, uint8_t rule, const Step& operand) {
-        if (operand.kind == kPushVariable) steps[count - 1] = {kUpdateVariable, rule, target, 0.0, operand.variable};
-        else steps[count - 1] = {kUpdateConstant, rule, target, operand.constant, nullptr};
+        if (operand.kind == kPushVariable) steps[count - 1] = {kUpdateVariable, rule, 0, target, 0.0, operand.variable};
+        else steps[count - 1] = {kUpdateConstant, rule, 0, target, operand.constant, nullptr};
         depth -= 1;
         return true;
     }
@@ -1381,7 +1396,7 @@ struct WholeLoopBody {
             const Step operator_ = steps[count - 1];
             const bool named = operator_.kind <= kRuleVariable;
             count -= 1;
-            return Update(target, operator_.rule, {named ? kPushVariable : kPushConstant, 0, operator_.variable,
+            return Update(target, operator_.rule, {named ? kPushVariable : kPushConstant, 0, 0, operator_.variable,
                                                    operator_.constant, nullptr});
         }
         return StoreIntoLeftOperand(target) || Add(kStore, 1, 0, 0, target);
@@ -1504,15 +1519,87 @@ struct WholeLoopBody {
         return target && depth >= 1 && Compound(target, rule);
     }
 
+    // The steps of the nodes from first, where a pass starts, up to the
+    // loop's closing jump branch: straight runs of nodes AddNode takes,
+    // joined by jumps that open no loop and, when activation is given, by
+    // the CASE whose table that activation keeps (a CASE on a number whose
+    // labels are all small whole numbers: a selector the table does not
+    // hold then matches none, as the labels' own walk would find). Every
+    // run starts and ends with an empty stack. False for any other body.
+    bool AddPasses(const Instruction* first, const Instruction* branch, const LoopActivation* activation) {
+        const Instruction* starts[kMaxSegments];
+        uint16_t startSteps[kMaxSegments];
+        int segments = 0;
+        const auto segmentOf = [&](const Instruction* start) {
+            for (int i = 0; i < segments; ++i)
+                if (starts[i] == start) return i;
+            if (segments == kMaxSegments) return -1;
+            starts[segments] = start;
+            return segments++;
+        };
+        int caseSegments[kCaseTableSize + 1];
+        segmentOf(first);
+        for (int segment = 0; segment < segments; ++segment) {
+            startSteps[segment] = static_cast<uint16_t>(count);
+            depth = 0;
+            for (const Instruction* node = starts[segment];; node = node->next) {
+                if (!node) return false;
+                if (node == branch) {
+                    if (!Add(kEndPass, 0, 0)) return false;
+                    break;
+                }
+                const auto opcode = static_cast<Opcode>(node->opcode);
+                if (opcode == Opcode::BRANCH && node->handler == Handle_BRANCH && !node->secondHandler) {
+                    const Instruction* target = JumpTarget(node);
+                    const int to = target && !IsLoopHead(target) && depth == 0 ? segmentOf(target->next) : -1;
+                    if (to < 0 || !Add(kJump, 0, 0)) return false;
+                    jumps = true;
+                    steps[count - 1].to = static_cast<uint16_t>(to);
+                    break;
+                }
+                if (opcode == Opcode::PULLCASE && node->handler == Handle_PULLCASE && !node->secondHandler) {
+                    if (!activation || activation->casePull != node || caseSlot || depth != 1) return false;
+                    bool small = true;
+                    WalkNumberLabels(const_cast<Instruction*>(node), [&](Instruction*, double constant) {
+                        small = small && constant >= 0.0 && constant < kCaseTableSize &&
+                                static_cast<double>(static_cast<int>(constant)) == constant;
+                        return false;
+                    });
+                    if (!small || !activation->caseNoMatch) return false;
+                    for (int index = 0; index <= kCaseTableSize; ++index) {
+                        const Instruction* label =
+                            index < kCaseTableSize && activation->caseLabels[index] ? activation->caseLabels[index]
+                                                                                     : activation->caseNoMatch;
+                        if ((caseSegments[index] = segmentOf(label->next)) < 0) return false;
+                    }
+                    caseSlot = activation->caseSlot;
+                    if (!Add(kSelect, 1, 0)) return false;
+                    jumps = true;
+                    break;
+                }
+                if (!AddNode(node)) return false;
+            }
+            if (depth != 0) return false;
+        }
+        for (int i = 0; i < count; ++i)
+            if (steps[i].kind == kJump) steps[i].to = startSteps[steps[i].to];
+        if (caseSlot)
+            for (int index = 0; index <= kCaseTableSize; ++index) caseTargets[index] = startSteps[caseSegments[index]];
+        return true;
+    }
+
     // One pass over the records, read and written in the nodes' order, giving
     // the number left on top (a loop's test leaves one). The records hold no
-    // data and no marks, so a store is the number alone.
-    [[gnu::noinline]] double Run() const {
+    // data and no marks, so a store is the number alone. Without jumps the
+    // steps before the closing kEndPass run one after the other, and the
+    // loop's own bound ends the pass.
+    template <bool withJumps>
+    [[gnu::always_inline]] double RunSteps() const {
         double below[kMaxDepth + 1];
         double* spilled = below;  // the top's value is spilled here on a push (unused when the stack is empty)
         double top = 0.0;
-        const Step* const last = steps + count;
-        for (const Step* step = steps; step != last; ++step) {
+        const Step* const last = steps + count - 1;
+        for (const Step* step = steps; withJumps || step != last;) {
             switch (step->kind) {
                 case kPushVariable: *spilled++ = top; top = step->variable->value; break;
                 case kPushConstant: *spilled++ = top; top = step->constant; break;
@@ -1540,11 +1627,41 @@ struct WholeLoopBody {
                 case kUpdateConstant:
                     step->variable->value = ApplyFusedRule(step->rule, step->variable->value, step->constant);
                     break;
+                case kEndPass: return top;
+                case kJump: step = steps + step->to; continue;
+                case kSelect: {
+                    // As the CASE's table selects (see SelectByTable).
+                    const double selector = top;
+                    top = *--spilled;
+                    *caseSlot = {nullptr, selector};
+                    const bool small = selector >= 0.0 && selector < kCaseTableSize &&
+                                       static_cast<double>(static_cast<int>(selector)) == selector;
+                    const int index = small ? static_cast<int>(selector) : kCaseTableSize;
+                    step = steps + caseTargets[index];
+                    continue;
+                }
             }
+            ++step;
         }
         return top;
     }
 };
+
+// The passes of a counting loop run whole: the step, then the body, until
+// the variable passes the end.
+template <bool withJumps>
+[[gnu::noinline]] void RunCountedPasses(VariableRecord* variable, double end, double step, const WholeLoopBody& body) {
+    for (;;) {
+        const double value = variable->value + step;
+        variable->value = value;
+        if (step > 0.0 ? value > end : value < end) return;
+        static_cast<void>(body.RunSteps<withJumps>());
+    }
+}
+
+constexpr uint8_t kWholeRunTries = 4;
+constexpr uint16_t kPassesBetweenWholeTries = 8;
+constexpr uint16_t kNeverWhole = UINT16_MAX;
 
 // The back jump of a proved constant counting loop (see StepProvedConstantLoop)
 // whose body, from the FOR node to this BRANCH, is nothing but nodes
@@ -1554,11 +1671,14 @@ struct WholeLoopBody {
 // bare numbers, nothing pending, nothing to free) holds as proved here
 // once: the passes store only numbers into bare-number records. A stop is
 // requested by a node that runs, and none of these can request one. Tried
-// once per activation; false, with nothing done, when the loop is no such
-// loop now.
+// a few times per activation; false, with nothing done, when the loop is no
+// such loop now.
 [[gnu::noinline]] bool RunCountingLoopWhole(const ProgramContext* context, LoopActivation& activation,
                                             const Instruction* branch) {
-    activation.wholeTried = 1;
+    // A body node that has not run yet has no cache to answer for its
+    // variable: later passes run it, so a refused loop is tried again a few
+    // times, some passes apart.
+    activation.wholeWait = ++activation.wholeTries < kWholeRunTries ? kPassesBetweenWholeTries : kNeverWhole;
     VariableRecord* variable = activation.countedVariable;
     const InstructionExtra* extra = activation.countedExtra;
     if (StopFlag || NoFollowPending || SetPushPending || context->argumentFrame.count >= kMaxArgumentFrames)
@@ -1567,18 +1687,9 @@ struct WholeLoopBody {
         return false;
     Instruction* test = activation.countedTest;
     WholeLoopBody body;
-    const Instruction* node = test->next;
-    for (; node && node != branch; node = node->next)
-        if (!body.AddNode(node)) return false;
-    if (!node || body.depth != 0) return false;
-    const double end = activation.countedEnd;
-    const double step = activation.countedStep;
-    for (;;) {
-        const double value = variable->value + step;
-        variable->value = value;
-        if (step > 0.0 ? value > end : value < end) break;
-        static_cast<void>(body.Run());
-    }
+    if (!body.AddPasses(test->next, branch, &activation)) return false;
+    if (body.jumps) RunCountedPasses<true>(variable, activation.countedEnd, activation.countedStep, body);
+    else RunCountedPasses<false>(variable, activation.countedEnd, activation.countedStep, body);
     CurrentInstruction = JumpTarget(test);
     return true;
 }
@@ -1587,10 +1698,16 @@ struct WholeLoopBody {
 // is not tried again: the refusal is kept in its side record's fused-shape
 // byte (unused by a BRANCH), the count in its rule byte.
 constexpr uint8_t kWholeRunRefused = 1;
-constexpr uint8_t kWholeRunTries = 8;
+constexpr uint8_t kWhileWholeTries = 8;
+
+// The passes of a WHILE run whole: the test, then the body, until the test gives 0.
+template <bool withJumps>
+[[gnu::noinline]] void RunWhilePasses(const WholeLoopBody& test, const WholeLoopBody& body) {
+    while (test.RunSteps<false>() != 0.0) static_cast<void>(body.RunSteps<withJumps>());
+}
 
 bool RefuseWholeRun(InstructionExtra* mark) {
-    if (++mark->fusedRule >= kWholeRunTries) mark->fusedShape = kWholeRunRefused;
+    if (++mark->fusedRule >= kWhileWholeTries) mark->fusedShape = kWholeRunRefused;
     return false;
 }
 
@@ -1615,16 +1732,11 @@ bool RefuseWholeRun(InstructionExtra* mark) {
                                          : kNoNumberRule;
         if (rule == kNoNumberRule || test.depth < 2 || !test.ApplyRule(rule)) return RefuseWholeRun(mark);
     }
-    if (test.depth != 1) return RefuseWholeRun(mark);
+    if (test.depth != 1 || !test.Add(WholeLoopBody::kEndPass, 0, 0)) return RefuseWholeRun(mark);
     WholeLoopBody body;
-    const Instruction* node = jump->next;
-    for (; node && node != branch; node = node->next)
-        if (!body.AddNode(node)) return RefuseWholeRun(mark);
-    if (!node || body.depth != 0) return RefuseWholeRun(mark);
-    for (;;) {
-        if (test.Run() == 0.0) break;
-        static_cast<void>(body.Run());
-    }
+    if (!body.AddPasses(jump->next, branch, nullptr)) return RefuseWholeRun(mark);
+    if (body.jumps) RunWhilePasses<true>(test, body);
+    else RunWhilePasses<false>(test, body);
     CurrentInstruction = jump;
     TakeJump(context);
     return true;
@@ -1986,7 +2098,11 @@ void Handle_BRANCH() {
         if (opcode == Opcode::INITFOR) {
             LoopActivation* activation = nothingToFree ? CurrentLoopActivation(context) : nullptr;
             if (activation && activation->constantHead == target) {
-                if (!activation->wholeTried && RunCountingLoopWhole(context, *activation, CurrentInstruction)) return;
+                if (activation->wholeWait == 0) {
+                    if (RunCountingLoopWhole(context, *activation, CurrentInstruction)) return;
+                } else if (activation->wholeWait != kNeverWhole) {
+                    --activation->wholeWait;
+                }
                 if (StepProvedConstantLoop(context, *activation)) return;
             }
         } else if (opcode == Opcode::INITFOREACH) {

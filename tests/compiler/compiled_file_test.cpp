@@ -581,6 +581,7 @@ std::vector<RefusedImage> RefusedImages() {
         {"a NUL in the middle of a text of 3",
          start().Record(kRecordText, 4).Text(std::string_view("a\0b", 3)).Pad()},
         {"a NUL in a text of 6", start().Record(kRecordText, 4).Text(std::string_view("abcd\0f", 6)).Pad()},
+        {"a NUL last in a text of 8", start().Record(kRecordText, 4).Text(std::string_view("abcdefg\0", 8)).Pad()},
         {"a NUL in a text of 12", start().Record(kRecordText, 4).Text(std::string_view("abcdefg\0ijkl", 12)).Pad()},
         {"a NUL in a text of 20",
          start().Record(kRecordText, 4).Text(std::string_view("abcdefghijklmnopq\0st", 20)).Pad()},

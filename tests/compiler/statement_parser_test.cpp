@@ -301,8 +301,8 @@ TEST_F(StatementParserTest, StatementMessagesWithTheirPositions) {
         {"PROC MAIN\nIF;\nEND;\nEND;", ErrorAt("Expression expected", ";", 2, 3)},
         {"PROC MAIN\nWHILE\nEND;\nEND;", ErrorAt("Expression expected", "END", 3, 1)},
         {"PROC MAIN\nUNTIL;\nEND;", ErrorAt("Expression expected", ";", 2, 6)},
-        // At the end of the input, also after the last token went into the
-        // stream with an index list that has been emitted since.
+        // At the end of the input, also when the last token was inside an
+        // index list that has been emitted since.
         {"PROC MAIN\nC(a$[1",
          ErrorAt("Closing ] missing", "1", 2, 6) + ErrorAt("Closing ) missing", "1", 2, 6) +
              ErrorAt("Proc or Func \"C\" not found", "1", 2, 6)},

@@ -80,42 +80,6 @@ TEST_F(TokenListTest, SuspendedOutputLeavesListAndCursorAlone) {
     EXPECT_EQ(a->next, nullptr);
 }
 
-// A moved node leaves its list joined behind it and goes after the cursor,
-// at the end of a list, in its middle, or as the head of a new one.
-TEST_F(TokenListTest, MoveTakesTheNodeItselfToTheCursor) {
-    TokenNode* a = Emit("A", 1, 2);
-    TokenNode* b = Emit("B", 3, 4);
-    TokenNode* c = Emit("C");
-    TokenNode* output = nullptr;
-    const char* file = "out.qob";
-    MoveToken(output, b, file);
-    EXPECT_EQ(output, b);
-    EXPECT_EQ(Texts(c), "A C ");
-    EXPECT_EQ(b->previous, nullptr);
-    EXPECT_EQ(b->next, nullptr);
-    EXPECT_EQ(b->file, file);
-    EXPECT_EQ(b->line, 3);
-    EXPECT_EQ(b->column, 4);
-    EXPECT_EQ(b->hash, HashName("B", 1));
-    MoveToken(output, c, file);  // the input's last node, to the output's end
-    EXPECT_EQ(a->next, nullptr);
-    EXPECT_EQ(Texts(output), "B C ");
-    TokenNode* cursor = b;  // into the middle
-    MoveToken(cursor, a, file);
-    EXPECT_EQ(cursor, a);
-    EXPECT_EQ(Texts(output), "B A C ");
-    EXPECT_EQ(FindTokenListHead(output).first, b);
-    EXPECT_EQ(FindTokenListHead(output).count, 3);
-    tokens = output;  // freed by the fixture
-    // Suspended output leaves the node where it is.
-    Emit("D");
-    TokenNode* other = nullptr;
-    SetTokenOutputSuspended(true);
-    MoveToken(other, tokens, file);
-    EXPECT_EQ(other, nullptr);
-    EXPECT_EQ(Texts(tokens), "B A C D ");
-}
-
 TEST_F(TokenListTest, FileNamesAreInternedLowerCase) {
     EmitToken(tokens, "A", "Main.QOB", 1, 1);
     TokenNode* a = tokens;
