@@ -1663,6 +1663,16 @@ constexpr uint8_t kWholeRunTries = 4;
 constexpr uint16_t kPassesBetweenWholeTries = 8;
 constexpr uint16_t kNeverWhole = UINT16_MAX;
 
+// Whether a proved constant counting loop has too few passes left for a
+// run whole to make up for turning its body into steps (the steps cost about
+// as much as a few passes on the nodes). Passes only get fewer as the loop
+// goes on, unless the body moves the variable back.
+constexpr double kWholeRunMinPasses = 4.0;
+[[gnu::always_inline]] inline bool FewPassesLeft(const LoopActivation& activation, const VariableRecord* variable) {
+    const double left = (activation.countedEnd - variable->value) / activation.countedStep;
+    return !(left >= kWholeRunMinPasses);
+}
+
 // The back jump of a proved constant counting loop (see StepProvedConstantLoop)
 // whose body, from the FOR node to this BRANCH, is nothing but nodes
 // WholeLoopBody takes: every pass left, the step and the body, runs here on
@@ -1685,6 +1695,10 @@ constexpr uint16_t kNeverWhole = UINT16_MAX;
         return false;
     if (extra->cachedVariable != variable || !IsCachedListInForce(extra->cachedList) || !IsWholeLoopRecord(variable))
         return false;
+    if (FewPassesLeft(activation, variable)) {
+        activation.wholeWait = kNeverWhole;
+        return false;
+    }
     Instruction* test = activation.countedTest;
     WholeLoopBody body;
     if (!body.AddPasses(test->next, branch, &activation)) return false;
