@@ -191,6 +191,25 @@ TEST(TokenizerScanTest, ModesChangeStringsAndCase) {
     }
 }
 
+// The stream of Next in the default mode with line ends passed before
+// `before`: text@line:column of each token, "|" for a line end.
+// lastLine, when given, gets the scanner's line at the end.
+std::string NextStream(std::string_view source, size_t before, int* lastLine = nullptr) {
+    Tokenizer scanner(source);
+    ScanMode mode;
+    mode.passLineEndsBefore = before;
+    std::string stream;
+    for (ScannedToken token = scanner.Next(mode); token.kind != ScannedKind::End; token = scanner.Next(mode)) {
+        if (!stream.empty()) stream += ' ';
+        if (token.kind == ScannedKind::LineEnd)
+            stream += '|';
+        else
+            stream += std::string(token.text) + "@" + std::to_string(token.line) + ":" + std::to_string(token.column);
+    }
+    if (lastLine) *lastLine = scanner.Line();
+    return stream;
+}
+
 // Line ends that end before the given position are passed and counted; the
 // first one that does not is returned.
 TEST(TokenizerScanTest, LineEndsBeforeTheGivenPositionArePassed) {
@@ -210,19 +229,9 @@ TEST(TokenizerScanTest, LineEndsBeforeTheGivenPositionArePassed) {
         {SIZE_MAX, "A@1:1 B@3:1 C@5:1"},
     };
     for (const Case& c : cases) {
-        Tokenizer scanner(source);
-        ScanMode mode;
-        mode.passLineEndsBefore = c.before;
-        std::string stream;
-        for (ScannedToken token = scanner.Next(mode); token.kind != ScannedKind::End; token = scanner.Next(mode)) {
-            if (!stream.empty()) stream += ' ';
-            if (token.kind == ScannedKind::LineEnd)
-                stream += '|';
-            else
-                stream += std::string(token.text) + "@" + std::to_string(token.line) + ":" + std::to_string(token.column);
-        }
-        EXPECT_EQ(stream, c.stream) << c.before;
-        EXPECT_EQ(scanner.Line(), 5) << c.before;
+        int lastLine = 0;
+        EXPECT_EQ(NextStream(source, c.before, &lastLine), c.stream) << c.before;
+        EXPECT_EQ(lastLine, 5) << c.before;
     }
 }
 
@@ -249,23 +258,6 @@ TEST(TokenizerScanTest, TokensCarryTheHashOfTheirText) {
         }
         EXPECT_GT(tokens, 25);
     }
-}
-
-// The stream of Next in the default mode with line ends passed before
-// `before`: text@line:column of each token, "|" for a line end.
-std::string NextStream(std::string_view source, size_t before) {
-    Tokenizer scanner(source);
-    ScanMode mode;
-    mode.passLineEndsBefore = before;
-    std::string stream;
-    for (ScannedToken token = scanner.Next(mode); token.kind != ScannedKind::End; token = scanner.Next(mode)) {
-        if (!stream.empty()) stream += ' ';
-        if (token.kind == ScannedKind::LineEnd)
-            stream += '|';
-        else
-            stream += std::string(token.text) + "@" + std::to_string(token.line) + ":" + std::to_string(token.column);
-    }
-    return stream;
 }
 
 // The same stream made as the preprocessor makes it: runs of plain tokens,
