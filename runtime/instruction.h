@@ -32,8 +32,9 @@ struct InstructionExtra {
     uint8_t flagByte;                 // STARTPROC: private method; OBJRUN: result dropped
     uint8_t isJumpTarget;             // 1 when some node jumps here
     uint32_t namespaceHash;           // scope id of the node's variable lookups
-    uint8_t fusedShape;               // push nodes: how the operator after them runs fused (0: not decided yet)
-    uint8_t fusedRule;                // ... and the number rule it follows
+    uint8_t fusedShape;               // push nodes: how the operator after them runs fused (0: not decided yet);
+                                      // a WHILE's BRANCH: 1 once its loop was refused a run whole for good
+    uint8_t fusedRule;                // ... and the number rule it follows; the BRANCH: its refusals so far
     uint16_t caseSlot;                // PUSHINTCASE: the CASE slot its operand names, plus one (0: not found yet)
     VariableRecord* cachedVariable;   // last lookup of the text's name; STARTPROC: frame a callback bound
     VariableRecord* cachedList;       // list (or object) it was found in; valid while that list is in force
