@@ -1102,7 +1102,10 @@ public:
         : name(name), context(context), table(table), count(count), initialCount(count),
           initialClasses(context->classRecords) {}
 
-    Instruction* Load(std::span<const uint8_t> image, bool& isWinMain) {
+    // The image's bytes become the texts of the nodes built (each moved one
+    // byte down over its length word, to make room for its terminator): on
+    // success the caller keeps them as long as the nodes.
+    Instruction* Load(std::span<uint8_t> image, bool& isWinMain) {
         std::string reason;
         body = image.subspan(std::min(image.size(), kCompiledHeaderSize));
         if (!CheckHeader(image, reason) || !Survey(reason)) {
@@ -1346,13 +1349,37 @@ private:
         if (record.Has(kRecordIdentity)) Place(record.ownId, last);
     }
 
+    // A text of the image made a node's: its characters move one byte down,
+    // over the last byte of the length word already read, and the terminator
+    // follows them. Nothing read later lies there. With a hash, it answers
+    // the text's HashName, taken in the same pass.
+    char* EndTextInPlace(std::string_view text, uint32_t* hash) {
+        const size_t length = text.size();
+        char* const to = const_cast<char*>(text.data()) - 1;
+        if (!hash || length > 32) {
+            std::memmove(to, text.data(), length);
+            if (hash) *hash = HashName(to, length);
+        } else {
+            // Each byte is read before the byte after it is written over.
+            uint32_t h = 0;
+            for (size_t i = 0; i < length; ++i) {
+                const char c = to[i + 1];
+                to[i] = c;
+                h = h * 65599u + static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(c)));
+            }
+            *hash = h & 0x7FFFFFFFu;
+        }
+        to[length] = '\0';
+        return to;
+    }
+
     bool BuildNode(const FileRecord& record) {
         uint32_t opcode = record.opcode;
         const uint16_t traits = opcodeTraits[opcode];
         Handler own;
         double operand = record.number;
         bool hasText = record.Has(kRecordText);
-        char* second = nullptr;
+        const char* second = nullptr;
         if (traits & kPlainOpcode) [[likely]] {
             own = OpcodeHandler(opcode);
         } else {
@@ -1366,21 +1393,18 @@ private:
             if (traits & kInternalOpcode) own = links[nextLink++].handler;
             if (traits & kNativeOpcode) operand = links[nextLink++].index;
             if (traits & kSecondTextOpcode) {
-                second = CopyToBlock(record.secondText);
-                if (!second) return false;
+                second = EndTextInPlace(record.secondText, nullptr);
                 operand = static_cast<double>(reinterpret_cast<uintptr_t>(second));
             }
         }
         if (record.Has(kRecordOwnMethodCall)) own = CallOwnMethod;
-        Instruction* node = AppendInstruction(context->pool, last, own, hasText ? record.text.data() : nullptr,
-                                              record.text.size(), operand, opcode, record.namespaceWord);
-        if (!node) {
-            platform::FreeBlock(second);
-            return false;
-        }
+        Instruction* node =
+            AppendInstruction(context->pool, last, own, nullptr, 0, operand, opcode, record.namespaceWord);
+        if (!node) return false;
         if (!first) first = node;
         last = node;
         node->extraWord = record.extraWord;
+        if (hasText) node->text = EndTextInPlace(record.text, &node->textHash);
         if (traits & kConstantOpcode) {
             node->text = static_cast<char*>(platform::AllocateBlock(sizeof record.linkBits));
             if (!node->text) return false;
@@ -1406,7 +1430,8 @@ private:
         if (traits & kByNameOpcode) linkedByName.push_back(node);
         ++nodeCount;
         // The survey found every start's header sound.
-        if (start) return StartProcedure(node, *ParseProcedureHeader(record.TextOrEmpty()), record.namespaceWord);
+        if (start)
+            return StartProcedure(node, *ParseProcedureHeader({node->text, record.text.size()}), record.namespaceWord);
         return true;
     }
 
@@ -1604,7 +1629,7 @@ private:
     ClassRecord* const initialClasses;
     const OpcodeTraitTable& opcodeTraits = OpcodeTraits();
     const NodeFlagRules& nodeFlagRules = NodeFlagRulesOfOpcodes();
-    std::span<const uint8_t> body;  // the records, after the header
+    std::span<uint8_t> body;  // the records, after the header
 
     // What the survey keeps.
     std::optional<std::string> fault;  // the earliest fault of the structure
@@ -1677,6 +1702,11 @@ public:
     bool Made() const { return bytes != nullptr; }
     std::span<uint8_t> Bytes() { return {bytes, bytes ? size : 0}; }
     std::span<const uint8_t> Bytes() const { return {bytes, bytes ? size : 0}; }
+    // The allocator's block, now the caller's to free; the buffer is empty.
+    void* Release() {
+        bytes = nullptr;
+        return std::exchange(block, nullptr);
+    }
 
 private:
     static constexpr size_t kLargeBuffer = size_t{1} << 20;
@@ -1747,6 +1777,26 @@ std::optional<DecodedFile> ReadAndDecode(const char* fileName, bool& readable) {
     bytes.reset();  // before the nodes are made, which can take its pages
     if (!image) return std::nullopt;
     return DecodedFile{fileName, *writeTime, size, std::move(*image)};
+}
+
+// Builds the program of a decoded image in the context, which keeps the
+// image as long as the nodes: their texts lie in it.
+Instruction* LoadDecodedImage(DecodedImage& image, const char* name, ProgramContext* context,
+                              ProcedureRecord** procedureTable, int32_t& procedureCount, bool& isWinMain) {
+    auto* kept = static_cast<KeptImage*>(platform::AllocateBlock(sizeof(KeptImage)));
+    if (!kept) {
+        ReportRefusedFile(name, "not enough memory to rebuild it");
+        return nullptr;
+    }
+    ProgramLoader loader(name, context, procedureTable, procedureCount);
+    Instruction* first = loader.Load(image.Bytes(), isWinMain);
+    if (!first) {
+        platform::FreeBlock(kept);
+        return nullptr;
+    }
+    *kept = {context->keptImages, image.Release()};
+    context->keptImages = kept;
+    return first;
 }
 
 bool IsKeptFor(const char* fileName) {
@@ -1831,20 +1881,18 @@ Instruction* LoadCompiledProgram(const char* fileName, ProgramContext* context, 
         }
     }
     gDecodedFile.reset();
-    ProgramLoader loader(fileName, context, procedureTable, procedureCount);
-    return loader.Load(decoded->image.Bytes(), isWinMain);
+    return LoadDecodedImage(decoded->image, fileName, context, procedureTable, procedureCount, isWinMain);
 }
 
 Instruction* LoadCompiledImage(std::span<const uint8_t> fileBytes, const char* name, ProgramContext* context,
                                ProcedureRecord** procedureTable, int32_t& procedureCount, bool& isWinMain) {
     std::vector<uint8_t> file(fileBytes.begin(), fileBytes.end());
-    const std::optional<DecodedImage> image = DecodeInPlace(file);
+    std::optional<DecodedImage> image = DecodeInPlace(file);
     if (!image) {
         ReportRefusedFile(name, "it is damaged");
         return nullptr;
     }
-    ProgramLoader loader(name, context, procedureTable, procedureCount);
-    return loader.Load(image->Bytes(), isWinMain);
+    return LoadDecodedImage(*image, name, context, procedureTable, procedureCount, isWinMain);
 }
 
 bool IsCompiledFileCurrent(const char* sourceName, const char* compiledName) {

@@ -56,7 +56,8 @@ void FreeProcedureTable(ProgramContext* context) {
 }
 
 // The pool goes whole: only the texts the nodes own are freed one by one,
-// unless the process exits next anyway.
+// unless the process exits next anyway. Texts a loaded node holds in a kept
+// image are no blocks (freeing them does nothing): the image goes last.
 void FreeInstructions(ProgramContext* context) {
     const bool lastBeforeExit = ExitFollowsLastContext && FirstContext == context && LastContext == context;
     Instruction* last = context->instructions;
@@ -65,6 +66,11 @@ void FreeInstructions(ProgramContext* context) {
     context->instructions = nullptr;
     FreeNodeList(context->pool);
     context->pool = nullptr;
+    while (KeptImage* kept = context->keptImages) {
+        context->keptImages = kept->next;
+        platform::FreeBlock(kept->block);
+        platform::FreeBlock(kept);
+    }
 }
 
 void Unlink(ProgramContext* context) {

@@ -69,6 +69,13 @@ constexpr int32_t kContextDetached = -4;           // own stack and heap; never 
 constexpr int kCaseSlots = 1024;
 constexpr int kMaxProcedures = 4096;
 
+// A decoded compiled file kept for the program loaded from it: the nodes'
+// texts lie in its bytes instead of blocks of their own.
+struct KeptImage {
+    KeptImage* next;
+    void* block;  // the process-heap block holding the image
+};
+
 struct ProgramContext {
     StackEntry* stackTop;            // never null while the context runs
     ArgumentFrame argumentFrame;
@@ -114,6 +121,7 @@ struct ProgramContext {
     LoopActivation* loopActivations; // open loops: first-run marks and walk positions (process heap)
     int32_t loopActivationCount;
     int32_t loopActivationCapacity;
+    KeptImage* keptImages;           // images of the loads into this context (process heap), freed after the nodes
 };
 
 // The context every handler works on, and the process-wide list.

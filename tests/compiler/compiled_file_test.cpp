@@ -181,6 +181,15 @@ protected:
         return lines;
     }
 
+    // What a node's text counts for in the size of a program: its own block,
+    // or for a text that lies in the image it was loaded from, the block a
+    // compiled node would have had for it (the characters and a terminator).
+    static size_t TextBytesOf(const Instruction* node) {
+        if (!node->text) return 0;
+        const size_t block = platform::GetBlockSize(node->text);
+        return block ? block : std::strlen(node->text) + 1;
+    }
+
     std::string Save() {
         const std::string path = directory.Join("prog.qoc");
         EXPECT_EQ(SaveCompiledProgram(path.c_str(), source->instructions, source->pool), SaveStatus::Saved);
@@ -427,7 +436,7 @@ TEST_F(CompiledFileTest, ALoadedProgramListsTheSameInstructionsAsTheSavedOne) {
     for (const Instruction* node = loaded.first; node; node = node->next) {
         size += sizeof(Instruction);
         if (node->extra) size += sizeof(InstructionExtra);
-        if (node->text && !IsNativeCallOpcode(node->opcode)) size += platform::GetBlockSize(node->text);
+        if (!IsNativeCallOpcode(node->opcode)) size += TextBytesOf(node);
     }
     EXPECT_EQ(context->appSize, size);
 }
@@ -716,9 +725,49 @@ TEST_F(CompiledFileTest, JumpsComeBackToTheirTargetsHoweverTheyAreNumbered) {
         for (const Instruction* node : nodes) {
             size += sizeof(Instruction);
             if (node->extra) size += sizeof(InstructionExtra);
-            if (node->text) size += platform::GetBlockSize(node->text);
+            size += TextBytesOf(node);
         }
         EXPECT_EQ(loaded.context->appSize, size) << base;
+    }
+}
+
+// A loaded node's texts lie in the image it came from, each moved over its
+// length word to make room for a terminator: they read as the file has them,
+// with their hashes, whatever their length, and the text after each (a
+// second text, the next record's) is left whole. Freeing one, as a node's
+// end does, frees nothing.
+TEST_F(CompiledFileTest, LoadedTextsReadAsTheFileHasThem) {
+    const std::string texts[] = {"", "A", "AB$", std::string(32, 'x'), std::string(33, 'y'), std::string(100, 'z'),
+                                 "\xE9\xFF"};
+    Bytes image = Bytes().Header().Record(kRecordText, 0).Text("texts.qob");
+    for (const std::string& text : texts) {
+        image.Record(kRecordText, static_cast<uint8_t>(Opcode::PUSHSTR)).Text(text);
+        image.Record(kRecordText | kRecordSecondText, static_cast<uint8_t>(Opcode::PUSHSTRVAR))
+            .Text(text)
+            .Text(text + "2");
+    }
+    CapturedBoxes boxes;
+    const Loaded loaded = Load(WriteImage(image));
+    ASSERT_NE(loaded.first, nullptr) << boxes.Text();
+    std::vector<Instruction*> nodes;
+    for (Instruction* node = loaded.first; node; node = node->next) nodes.push_back(node);
+    ASSERT_EQ(nodes.size(), 1 + 2 * std::size(texts));
+    EXPECT_STREQ(nodes[0]->text, "texts.qob");
+    for (size_t i = 0; i < std::size(texts); ++i) {
+        const std::string& text = texts[i];
+        const Instruction* push = nodes[1 + 2 * i];
+        Instruction* pair = nodes[2 + 2 * i];
+        ASSERT_NE(push->text, nullptr) << i;
+        EXPECT_EQ(std::string(push->text), text) << i;
+        EXPECT_EQ(push->textHash, HashName(text.data(), text.size())) << i;
+        ASSERT_NE(pair->text, nullptr) << i;
+        EXPECT_EQ(std::string(pair->text), text) << i;
+        EXPECT_EQ(pair->textHash, HashName(text.data(), text.size())) << i;
+        const auto* second = reinterpret_cast<const char*>(static_cast<uintptr_t>(pair->operand));
+        ASSERT_NE(second, nullptr) << i;
+        EXPECT_EQ(std::string(second), text + "2") << i;
+        EXPECT_FALSE(platform::FreeBlock(pair->text)) << i;
+        EXPECT_EQ(std::string(pair->text), text) << i;
     }
 }
 
