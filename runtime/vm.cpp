@@ -1274,6 +1274,17 @@ bool StepProvedCountingLoop(const ProgramContext* context, const LoopActivation&
            (variable->flags & ~kVarPublic) == 0;
 }
 
+// A walk's result after a pass over a list element that is a bare number:
+// a view that shows the number and holds nothing else. Only the walk's own
+// step changes it, so a loop run whole may read it as a number (but never
+// writes it: IsWholeLoopRecord refuses it).
+[[gnu::always_inline]] inline bool IsNumberView(const VariableRecord* v) {
+    const uintptr_t pointers = reinterpret_cast<uintptr_t>(v->data) | reinterpret_cast<uintptr_t>(v->currentNode) |
+                               reinterpret_cast<uintptr_t>(v->getter) | reinterpret_cast<uintptr_t>(v->reference);
+    return (pointers | static_cast<uint32_t>(v->type) | v->elementCount) == 0 &&
+           (v->flags & ~kVarPublic) == kVarHandedOver;
+}
+
 // The record a node's cache (its first or second name) answers with, when
 // it is in force and the record is one IsWholeLoopRecord accepts; null
 // otherwise.
@@ -1407,6 +1418,14 @@ struct WholeLoopBody {
         return Add(kCompound, 1, 0, rule, target);
     }
     bool PushVariable(VariableRecord* variable) { return variable && Add(kPushVariable, 0, 1, 0, variable); }
+    // The record a node's cache answers with for a read: one WholeLoopRecord
+    // gives, or a walk's view of a number.
+    static VariableRecord* ReadRecord(const Instruction* node, bool second) {
+        const InstructionExtra* extra = node->extra;
+        if (!extra || !IsCachedListInForce(second ? extra->cachedList2 : extra->cachedList)) return nullptr;
+        VariableRecord* variable = second ? extra->cachedVariable2 : extra->cachedVariable;
+        return variable && (IsWholeLoopRecord(variable) || IsNumberView(variable)) ? variable : nullptr;
+    }
     bool PushConstant(double constant) { return Add(kPushConstant, 0, 1, 0, nullptr, constant); }
     bool ApplyRule(uint8_t rule) {
         const int form = rule == kAddRule ? 0 : rule == kSubtractRule ? 1 : rule == kMultiplyRule ? 2 : 3;
@@ -1470,11 +1489,11 @@ struct WholeLoopBody {
             case TypedForm::kTopAndConstant:
                 return depth >= 1 && PushConstant(node->operand) && ApplyRule(form.rule);
             case TypedForm::kVariableAndConstant:
-                return node->extraWord == 0 && PushVariable(WholeLoopRecord(node, false)) &&
+                return node->extraWord == 0 && PushVariable(ReadRecord(node, false)) &&
                        PushConstant(node->operand) && ApplyRule(form.rule);
             case TypedForm::kConstantAndVariable:
                 return node->extraWord == 0 && PushConstant(node->operand) &&
-                       PushVariable(WholeLoopRecord(node, false)) && ApplyRule(form.rule);
+                       PushVariable(ReadRecord(node, false)) && ApplyRule(form.rule);
         }
         return false;
     }
@@ -1482,21 +1501,21 @@ struct WholeLoopBody {
     // The steps of one node, when it is one whose effect on plain numbers
     // they give exactly (its plain handler, nothing fused into it, every
     // variable it names a record of its cache that IsWholeLoopRecord
-    // accepts); false for any other node.
+    // accepts, or a number view it only reads); false for any other node.
     bool AddNode(const Instruction* node) {
         if (node->secondHandler) return false;
         const auto opcode = static_cast<Opcode>(node->opcode);
         const Handler handler = node->handler;
         for (const TypedForm& form : kTypedForms)
             if (opcode == form.opcode) return handler == form.handler && AddTypedForm(node, form);
-        if (opcode == Opcode::PUSHVAR && handler == Handle_PUSHVAR) return PushVariable(WholeLoopRecord(node, false));
+        if (opcode == Opcode::PUSHVAR && handler == Handle_PUSHVAR) return PushVariable(ReadRecord(node, false));
         if (opcode == Opcode::PUSHINT && handler == Handle_PUSHINT) return PushConstant(node->operand);
         if (opcode == Opcode::PUSHVARVAR && handler == Handle_PUSHVARVAR)
-            return PushVariable(WholeLoopRecord(node, true)) && PushVariable(WholeLoopRecord(node, false));
+            return PushVariable(ReadRecord(node, true)) && PushVariable(ReadRecord(node, false));
         if (opcode == Opcode::PUSHVARINT && handler == Handle_PUSHVARINT)
-            return PushVariable(WholeLoopRecord(node, false)) && PushConstant(node->operand);
+            return PushVariable(ReadRecord(node, false)) && PushConstant(node->operand);
         if (opcode == Opcode::PUSHINTVAR && handler == Handle_PUSHINTVAR)
-            return PushConstant(node->operand) && PushVariable(WholeLoopRecord(node, false));
+            return PushConstant(node->operand) && PushVariable(ReadRecord(node, false));
         if (opcode == Opcode::INTERNALCALL) {
             const NumberRuleIndex rule = NumberRuleIndexOf(handler);
             return rule != kNoNumberRule && depth >= 2 && ApplyRule(rule);
@@ -2031,6 +2050,8 @@ bool StepWalkingLoop(ProgramContext* context, Instruction* head, LoopActivation*
     activation->walkedHead = head;
     activation->walkedPushes = pushes;
     activation->walkedTest = test;
+    activation->wholeTries = 0;
+    activation->wholeWait = 0;
     StepWalkIn(context, activation, result, source);
     return true;
 }
@@ -2045,6 +2066,39 @@ bool StepWalkingLoop(ProgramContext* context, Instruction* head, LoopActivation*
     CurrentInstruction = activation->walkedTest;
     StepWalkIn(context, activation, result, source);
     return true;
+}
+
+// The back jump of a forward walk over a list, proved by StepWalkingLoop,
+// whose body (from the FOREACH node to this BRANCH) is nothing but nodes
+// WholeLoopBody takes, reading the walk's result as a number: each pass
+// left steps the walk as the FOREACH node would, then runs the body's steps
+// on the records, as RunCountingLoopWhole runs a counting loop's. A pass
+// whose element is anything but a bare number (its view then is no bare
+// number) is handed back to the nodes, which run its body; the loop is left
+// as the FOREACH node leaves it. False, with nothing done, when the loop is
+// no such loop now.
+[[gnu::noinline]] bool RunWalkingLoopWhole(ProgramContext* context, LoopActivation& activation,
+                                           const Instruction* branch) {
+    activation.wholeWait = ++activation.wholeTries < kWholeRunTries ? kPassesBetweenWholeTries : kNeverWhole;
+    if (StopFlag || NoFollowPending || SetPushPending || context->argumentFrame.count >= kMaxArgumentFrames)
+        return false;
+    Instruction* test = activation.walkedTest;
+    VariableRecord* source = nullptr;
+    VariableRecord* result = nullptr;
+    if (!ReadWalkNames(activation.walkedPushes, &source, &result)) return false;
+    if (test->operand != 0.0 || !(source->flags & kVarList) || result == source || !IsNumberView(result)) return false;
+    WholeLoopBody body;
+    if (!body.AddPasses(test->next, branch, nullptr)) return false;
+    CurrentInstruction = test;
+    for (;;) {
+        if (!StepListWalk(context, result, source, false, false)) {
+            LeaveLoop();
+            return true;
+        }
+        if (!IsNumberView(result)) return true;
+        if (body.jumps) static_cast<void>(body.RunSteps<true>());
+        else static_cast<void>(body.RunSteps<false>());
+    }
 }
 
 }  // namespace
@@ -2121,7 +2175,14 @@ void Handle_BRANCH() {
             }
         } else if (opcode == Opcode::INITFOREACH) {
             LoopActivation* activation = nothingToFree ? CurrentLoopActivation(context) : nullptr;
-            if (activation && activation->walkedHead == target && StepProvedWalkingLoop(context, activation)) return;
+            if (activation && activation->walkedHead == target) {
+                if (activation->wholeWait == 0) {
+                    if (RunWalkingLoopWhole(context, *activation, CurrentInstruction)) return;
+                } else if (activation->wholeWait != kNeverWhole) {
+                    --activation->wholeWait;
+                }
+                if (StepProvedWalkingLoop(context, activation)) return;
+            }
         } else if (opcode != Opcode::INITWHILE) {
             CurrentInstruction = target;
             return;
