@@ -1274,13 +1274,46 @@ bool StepProvedCountingLoop(const ProgramContext* context, const LoopActivation&
            (variable->flags & ~kVarPublic) == 0;
 }
 
-// The record a node's cache (its first or second name) answers with, when
-// it is in force and the record is one IsWholeLoopRecord accepts; null
-// otherwise.
-VariableRecord* WholeLoopRecord(const Instruction* node, bool second) {
+// A walk's result after a pass over a list element that is a bare number:
+// a view that shows the number and holds nothing else. Only the walk's own
+// step changes it, so a loop run whole may read it as a number (but never
+// writes it: IsWholeLoopRecord refuses it).
+[[gnu::always_inline]] inline bool IsNumberView(const VariableRecord* v) {
+    const uintptr_t pointers = reinterpret_cast<uintptr_t>(v->data) | reinterpret_cast<uintptr_t>(v->currentNode) |
+                               reinterpret_cast<uintptr_t>(v->getter) | reinterpret_cast<uintptr_t>(v->reference);
+    return (pointers | static_cast<uint32_t>(v->type) | v->elementCount) == 0 &&
+           (v->flags & ~kVarPublic) == kVarHandedOver;
+}
+
+// The record a node names (its first name, or the second one a two-name
+// push keeps at its operand's address) as its own lookup would find it now,
+// without running it: what its cache answers while in force, else the
+// running frame's record of that name in the node's scope -- a lookup finds
+// the frame first when no object's members come before it (see
+// FindInRunningFrame). A node in a branch that has not run yet has no
+// cache, and may have no side record either: its scope then is 0, as a side
+// record made for it would say. Null when neither answers.
+VariableRecord* NodeRecord(const Instruction* node, bool second) {
     const InstructionExtra* extra = node->extra;
-    if (!extra || !IsCachedListInForce(second ? extra->cachedList2 : extra->cachedList)) return nullptr;
-    VariableRecord* variable = second ? extra->cachedVariable2 : extra->cachedVariable;
+    if (extra && IsCachedListInForce(second ? extra->cachedList2 : extra->cachedList))
+        return second ? extra->cachedVariable2 : extra->cachedVariable;
+    if (MemberList) return nullptr;
+    uint32_t hash = node->textHash;
+    if (second) {
+        const auto* name = reinterpret_cast<const char*>(static_cast<uintptr_t>(node->operand));
+        hash = name ? HashVariableName(name) : 0;
+    }
+    if (hash == 0) return nullptr;
+    const uint32_t scope = extra ? extra->namespaceHash : 0;
+    for (VariableRecord* r = LocalVariableList; r; r = r->next)
+        if (r->hash == hash && r->scope == scope) return r;
+    return nullptr;
+}
+
+// The record a node names (see NodeRecord) when IsWholeLoopRecord accepts
+// it; null otherwise.
+VariableRecord* WholeLoopRecord(const Instruction* node, bool second) {
+    VariableRecord* variable = NodeRecord(node, second);
     return IsWholeLoopRecord(variable) ? variable : nullptr;
 }
 
@@ -1312,12 +1345,13 @@ struct WholeLoopBody {
         kUpdateConstant,  // variable = variable op constant, the stack as it was
         kEndPass,   // the pass ends here, with top
         kJump,      // the pass goes on at step to
+        kJumpIfZero,  // top popped; when it was 0, the pass goes on at step to
         kSelect,    // a CASE on top, popped: kept in the CASE's slot, the pass goes on at its label's steps
     };
     struct Step {
         Kind kind;
         uint8_t rule;               // the rule of a kRule..., kCompound or kUpdate... step
-        uint16_t to;                // kJump: the step the pass goes on at
+        uint16_t to;                // kJump, kJumpIfZero: the step the pass goes on at
         VariableRecord* variable;
         double constant;
         VariableRecord* other;      // kUpdateVariable
@@ -1407,6 +1441,12 @@ struct WholeLoopBody {
         return Add(kCompound, 1, 0, rule, target);
     }
     bool PushVariable(VariableRecord* variable) { return variable && Add(kPushVariable, 0, 1, 0, variable); }
+    // The record a node's cache answers with for a read: one WholeLoopRecord
+    // gives, or a walk's view of a number.
+    static VariableRecord* ReadRecord(const Instruction* node, bool second) {
+        VariableRecord* variable = NodeRecord(node, second);
+        return variable && (IsWholeLoopRecord(variable) || IsNumberView(variable)) ? variable : nullptr;
+    }
     bool PushConstant(double constant) { return Add(kPushConstant, 0, 1, 0, nullptr, constant); }
     bool ApplyRule(uint8_t rule) {
         const int form = rule == kAddRule ? 0 : rule == kSubtractRule ? 1 : rule == kMultiplyRule ? 2 : 3;
@@ -1470,33 +1510,47 @@ struct WholeLoopBody {
             case TypedForm::kTopAndConstant:
                 return depth >= 1 && PushConstant(node->operand) && ApplyRule(form.rule);
             case TypedForm::kVariableAndConstant:
-                return node->extraWord == 0 && PushVariable(WholeLoopRecord(node, false)) &&
+                return node->extraWord == 0 && PushVariable(ReadRecord(node, false)) &&
                        PushConstant(node->operand) && ApplyRule(form.rule);
             case TypedForm::kConstantAndVariable:
                 return node->extraWord == 0 && PushConstant(node->operand) &&
-                       PushVariable(WholeLoopRecord(node, false)) && ApplyRule(form.rule);
+                       PushVariable(ReadRecord(node, false)) && ApplyRule(form.rule);
         }
+        return false;
+    }
+
+    // The steps of the operator fused under a conditional jump: an operator
+    // with a number rule, or one of its typed forms (the jump's own opcode
+    // and operand then are the operator's).
+    bool AddFusedOperator(const Instruction* jump) {
+        const auto opcode = static_cast<Opcode>(jump->opcode);
+        if (opcode == Opcode::INTERNALCALL) {
+            const NumberRuleIndex rule = NumberRuleIndexOf(jump->secondHandler);
+            return rule != kNoNumberRule && depth >= 2 && ApplyRule(rule);
+        }
+        for (const TypedForm& form : kTypedForms)
+            if (opcode == form.opcode) return jump->secondHandler == form.handler && AddTypedForm(jump, form);
         return false;
     }
 
     // The steps of one node, when it is one whose effect on plain numbers
     // they give exactly (its plain handler, nothing fused into it, every
     // variable it names a record of its cache that IsWholeLoopRecord
-    // accepts); false for any other node.
+    // accepts, or a number view it only reads); false for any other node.
     bool AddNode(const Instruction* node) {
         if (node->secondHandler) return false;
         const auto opcode = static_cast<Opcode>(node->opcode);
         const Handler handler = node->handler;
         for (const TypedForm& form : kTypedForms)
             if (opcode == form.opcode) return handler == form.handler && AddTypedForm(node, form);
-        if (opcode == Opcode::PUSHVAR && handler == Handle_PUSHVAR) return PushVariable(WholeLoopRecord(node, false));
+        if (opcode == Opcode::PUSHVAR && handler == Handle_PUSHVAR) return PushVariable(ReadRecord(node, false));
         if (opcode == Opcode::PUSHINT && handler == Handle_PUSHINT) return PushConstant(node->operand);
         if (opcode == Opcode::PUSHVARVAR && handler == Handle_PUSHVARVAR)
-            return PushVariable(WholeLoopRecord(node, true)) && PushVariable(WholeLoopRecord(node, false));
+            return PushVariable(ReadRecord(node, true)) && PushVariable(ReadRecord(node, false));
         if (opcode == Opcode::PUSHVARINT && handler == Handle_PUSHVARINT)
-            return PushVariable(WholeLoopRecord(node, false)) && PushConstant(node->operand);
+            return PushVariable(ReadRecord(node, false)) && PushConstant(node->operand);
         if (opcode == Opcode::PUSHINTVAR && handler == Handle_PUSHINTVAR)
-            return PushConstant(node->operand) && PushVariable(WholeLoopRecord(node, false));
+            return PushConstant(node->operand) && PushVariable(ReadRecord(node, false));
         if (opcode == Opcode::INTERNALCALL) {
             const NumberRuleIndex rule = NumberRuleIndexOf(handler);
             return rule != kNoNumberRule && depth >= 2 && ApplyRule(rule);
@@ -1521,7 +1575,7 @@ struct WholeLoopBody {
 
     // The steps of the nodes from first, where a pass starts, up to the
     // loop's closing jump branch: straight runs of nodes AddNode takes,
-    // joined by jumps that open no loop and, when activation is given, by
+    // joined by jumps and conditional jumps that open no loop and, when activation is given, by
     // the CASE whose table that activation keeps (a CASE on a number whose
     // labels are all small whole numbers: a selector the table does not
     // hold then matches none, as the labels' own walk would find). Every
@@ -1548,6 +1602,16 @@ struct WholeLoopBody {
                     if (!Add(kEndPass, 0, 0)) return false;
                     break;
                 }
+                // Where a jump lands (after an IF's body, an ELSE, each ELSE
+                // IF) the pass goes on at that node's own steps, made once.
+                if (node != starts[segment] && depth == 0 && node->previous && node->previous->extra &&
+                    node->previous->extra->isJumpTarget) {
+                    const int to = segmentOf(node);
+                    if (to < 0 || !Add(kJump, 0, 0)) return false;
+                    jumps = true;
+                    steps[count - 1].to = static_cast<uint16_t>(to);
+                    break;
+                }
                 const auto opcode = static_cast<Opcode>(node->opcode);
                 if (opcode == Opcode::BRANCH && node->handler == Handle_BRANCH && !node->secondHandler) {
                     const Instruction* target = JumpTarget(node);
@@ -1556,6 +1620,18 @@ struct WholeLoopBody {
                     jumps = true;
                     steps[count - 1].to = static_cast<uint16_t>(to);
                     break;
+                }
+                if (node->handler == ConditionalJumpHandler) {
+                    // An IF's jump (an operator's number rule may be fused
+                    // under it), taken when the test gave 0: the pass then
+                    // goes on at the target's successor, else at the next node.
+                    if (node->secondHandler && !AddFusedOperator(node)) return false;
+                    const Instruction* target = JumpTarget(node);
+                    const int to = target && !IsLoopHead(target) && depth == 1 ? segmentOf(target->next) : -1;
+                    if (to < 0 || !Add(kJumpIfZero, 1, 0)) return false;
+                    jumps = true;
+                    steps[count - 1].to = static_cast<uint16_t>(to);
+                    continue;
                 }
                 if (opcode == Opcode::PULLCASE && node->handler == Handle_PULLCASE && !node->secondHandler) {
                     if (!activation || activation->casePull != node || caseSlot || depth != 1) return false;
@@ -1582,7 +1658,7 @@ struct WholeLoopBody {
             if (depth != 0) return false;
         }
         for (int i = 0; i < count; ++i)
-            if (steps[i].kind == kJump) steps[i].to = startSteps[steps[i].to];
+            if (steps[i].kind == kJump || steps[i].kind == kJumpIfZero) steps[i].to = startSteps[steps[i].to];
         if (caseSlot)
             for (int index = 0; index <= kCaseTableSize; ++index) caseTargets[index] = startSteps[caseSegments[index]];
         return true;
@@ -1629,6 +1705,15 @@ struct WholeLoopBody {
                     break;
                 case kEndPass: return top;
                 case kJump: step = steps + step->to; continue;
+                case kJumpIfZero: {
+                    const double test = top;
+                    top = *--spilled;
+                    if (test == 0.0) {
+                        step = steps + step->to;
+                        continue;
+                    }
+                    break;
+                }
                 case kSelect: {
                     // As the CASE's table selects (see SelectByTable).
                     const double selector = top;
@@ -1739,13 +1824,8 @@ bool RefuseWholeRun(InstructionExtra* mark) {
     for (; jump && jump->handler != ConditionalJumpHandler; jump = jump->next)
         if (!test.AddNode(jump)) return RefuseWholeRun(mark);
     if (!jump) return RefuseWholeRun(mark);
-    if (jump->secondHandler) {
-        // An operator's own handler fused under the jump; any other node's is not taken.
-        const NumberRuleIndex rule = jump->opcode == static_cast<uint32_t>(Opcode::INTERNALCALL)
-                                         ? NumberRuleIndexOf(jump->secondHandler)
-                                         : kNoNumberRule;
-        if (rule == kNoNumberRule || test.depth < 2 || !test.ApplyRule(rule)) return RefuseWholeRun(mark);
-    }
+    // An operator's own handler fused under the jump; any other node's is not taken.
+    if (jump->secondHandler && !test.AddFusedOperator(jump)) return RefuseWholeRun(mark);
     if (test.depth != 1 || !test.Add(WholeLoopBody::kEndPass, 0, 0)) return RefuseWholeRun(mark);
     WholeLoopBody body;
     if (!body.AddPasses(jump->next, branch, nullptr)) return RefuseWholeRun(mark);
@@ -2031,6 +2111,8 @@ bool StepWalkingLoop(ProgramContext* context, Instruction* head, LoopActivation*
     activation->walkedHead = head;
     activation->walkedPushes = pushes;
     activation->walkedTest = test;
+    activation->wholeTries = 0;
+    activation->wholeWait = 0;
     StepWalkIn(context, activation, result, source);
     return true;
 }
@@ -2045,6 +2127,39 @@ bool StepWalkingLoop(ProgramContext* context, Instruction* head, LoopActivation*
     CurrentInstruction = activation->walkedTest;
     StepWalkIn(context, activation, result, source);
     return true;
+}
+
+// The back jump of a forward walk over a list, proved by StepWalkingLoop,
+// whose body (from the FOREACH node to this BRANCH) is nothing but nodes
+// WholeLoopBody takes, reading the walk's result as a number: each pass
+// left steps the walk as the FOREACH node would, then runs the body's steps
+// on the records, as RunCountingLoopWhole runs a counting loop's. A pass
+// whose element is anything but a bare number (its view then is no bare
+// number) is handed back to the nodes, which run its body; the loop is left
+// as the FOREACH node leaves it. False, with nothing done, when the loop is
+// no such loop now.
+[[gnu::noinline]] bool RunWalkingLoopWhole(ProgramContext* context, LoopActivation& activation,
+                                           const Instruction* branch) {
+    activation.wholeWait = ++activation.wholeTries < kWholeRunTries ? kPassesBetweenWholeTries : kNeverWhole;
+    if (StopFlag || NoFollowPending || SetPushPending || context->argumentFrame.count >= kMaxArgumentFrames)
+        return false;
+    Instruction* test = activation.walkedTest;
+    VariableRecord* source = nullptr;
+    VariableRecord* result = nullptr;
+    if (!ReadWalkNames(activation.walkedPushes, &source, &result)) return false;
+    if (test->operand != 0.0 || !(source->flags & kVarList) || result == source || !IsNumberView(result)) return false;
+    WholeLoopBody body;
+    if (!body.AddPasses(test->next, branch, nullptr)) return false;
+    CurrentInstruction = test;
+    for (;;) {
+        if (!StepListWalk(context, result, source, false, false)) {
+            LeaveLoop();
+            return true;
+        }
+        if (!IsNumberView(result)) return true;
+        if (body.jumps) static_cast<void>(body.RunSteps<true>());
+        else static_cast<void>(body.RunSteps<false>());
+    }
 }
 
 }  // namespace
@@ -2121,7 +2236,14 @@ void Handle_BRANCH() {
             }
         } else if (opcode == Opcode::INITFOREACH) {
             LoopActivation* activation = nothingToFree ? CurrentLoopActivation(context) : nullptr;
-            if (activation && activation->walkedHead == target && StepProvedWalkingLoop(context, activation)) return;
+            if (activation && activation->walkedHead == target) {
+                if (activation->wholeWait == 0) {
+                    if (RunWalkingLoopWhole(context, *activation, CurrentInstruction)) return;
+                } else if (activation->wholeWait != kNeverWhole) {
+                    --activation->wholeWait;
+                }
+                if (StepProvedWalkingLoop(context, activation)) return;
+            }
         } else if (opcode != Opcode::INITWHILE) {
             CurrentInstruction = target;
             return;
