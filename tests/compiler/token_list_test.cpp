@@ -279,7 +279,8 @@ TEST_F(TokenListTest, AppenderAddsWhatEmitWouldAdd) {
         TokenAppender appender(tokens);
         for (int i = 0; i < c.count; ++i) {
             // Some texts are too long for the quick way.
-            std::string text = i % 7 == 3 ? "A_NAME_LONGER_THAN_SIXTEEN_" + std::to_string(i) : "T" + std::to_string(i);
+            std::string text = i % 7 == 3 ? "A_NAME_LONGER_THAN_SIXTEEN_" : "T";
+            text += std::to_string(i);
             appender.Append(text, HashName(text.data(), text.size()), "list.qob", i + 1, i % 70000);
             texts.push_back(std::move(text));
         }
