@@ -3,9 +3,8 @@
 // the linker and the code generator look up a key without walking the table.
 #pragma once
 
-#include <string>
+#include <cstdint>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "runtime/procedure_lookup.h"
@@ -20,6 +19,10 @@ struct ProcedureRecord;
 // over that bucket alone: the same answer, latest record first, at the cost
 // of the few records that share a name. (A record without "(" such as MAIN
 // matches only the very same name, not every key it is a prefix of.)
+//
+// A unit indexes each of its procedures, nearly all of them under a name of
+// their own: the buckets lie in one array, found through an open-addressed
+// table of their numbers, and a bucket of one record keeps it in place.
 class ProcedureIndex {
 public:
     // Adds a table record; its name must stay valid and unchanged while indexed.
@@ -33,14 +36,20 @@ public:
 
 private:
     struct Bucket {
-        std::vector<ProcedureRecord*> records;  // table order
+        std::string_view name;                  // the name part, in the first record's name
+        uint64_t hash;
+        ProcedureRecord* first;                 // the bucket's record while it has one
+        int firstIndex;
+        std::vector<ProcedureRecord*> records;  // table order, once it has more than one
         std::vector<int> tableIndices;
     };
-    struct NameHash {
-        using is_transparent = void;
-        size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
-    };
-    std::unordered_map<std::string, Bucket, NameHash, std::equal_to<>> buckets_;
+    static uint64_t HashOf(std::string_view name);
+    // The slot that holds name's bucket, or the free slot where it would go.
+    [[nodiscard]] size_t SlotOf(std::string_view name, uint64_t hash) const;
+    void Grow();
+
+    std::vector<uint32_t> slots_;  // bucket number + 1, 0 when free; a power of two long
+    std::vector<Bucket> buckets_;
 };
 
 // The part of a procedure key before its "(" (the whole key when it has none).
