@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "compiler/node_emitter.h"
 #include "compiler/token_list.h"
@@ -114,7 +115,7 @@ void ControlStatements::CompileEnd() {
         emitter_.Error("END statement not linked with any statement");
         return;
     }
-    const Block block = blocks_.back();
+    const Block block = std::move(blocks_.back());
     blocks_.pop_back();
     switch (block.kind) {
         case Kind::Loop: CloseLoop(block); break;
@@ -189,11 +190,12 @@ void ControlStatements::CompileUntil() {
         emitter_.Error("UNTIL found without a REPEAT statement");
         return;
     }
-    const Block repeat = *block;
+    Instruction* const start = block->node;
+    const int marker = block->marker;
     blocks_.pop_back();
     repeatTry_.pop_back();
-    Instruction* until = emitter_.Emit(Opcode::UNTIL, nullptr, 0.0, repeat.node);
-    ResolvePendingJumps(until, repeat.marker);
+    Instruction* until = emitter_.Emit(Opcode::UNTIL, nullptr, 0.0, start);
+    ResolvePendingJumps(until, marker);
     emitter_.Emit(Opcode::ENDLOOP);
 }
 
@@ -253,7 +255,7 @@ void ControlStatements::CompileLeave(bool isBreak) {
         return;
     }
     if (isBreak && !HasRoom(0, 0, 0, 0, 1, 0)) return;
-    const Block target = *loopBlock;
+    const Block& target = *loopBlock;  // blocks_ stays as it is here
     for (int i = 0; i < triesLeft; ++i) emitter_.Emit(Opcode::EXPECT);
     if (!isBreak) {
         Instruction* start = target.kind == Kind::Loop ? loops_[static_cast<size_t>(target.loop)].init : target.node;
@@ -380,14 +382,13 @@ bool ControlStatements::HasRoom(int blocks, int loops, int ifParts, int repeatTr
 }
 
 ControlStatements::Block& ControlStatements::PushBlock(Kind kind) {
-    Block block;
+    Block& block = blocks_.emplace_back();
     block.kind = kind;
-    block.text = token_->text;
+    block.text.assign(token_->text);
     block.file = token_->file;
     block.line = token_->line;
     block.column = token_->column;
-    blocks_.push_back(std::move(block));
-    return blocks_.back();
+    return block;
 }
 
 void ControlStatements::CheckAllClosed() {
