@@ -3,11 +3,12 @@
 // instruction nodes; calls and procedure addresses are resolved by name.
 #include "compiler/code_generator.h"
 
-#include <cctype>
+#include <array>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -121,9 +122,18 @@ bool IsDeclarationKeyword(uint32_t hash) {
     }
 }
 
-bool CanStartName(unsigned char c) {
-    return std::isalpha(c) || c == '_' || std::strchr("+-/*@^&|~_:%!=<>", c) != nullptr;
-}
+// The bytes a name of the function table may start with: the letters of the
+// "C" locale the process keeps, "_", the operator characters, and the
+// terminator of an empty text (as strchr finds it in the operator list).
+constexpr std::array<bool, 256> kNameStarts = [] {
+    std::array<bool, 256> starts{};
+    for (int c = 'A'; c <= 'Z'; ++c) starts[static_cast<size_t>(c)] = starts[static_cast<size_t>(c - 'A' + 'a')] = true;
+    for (const char c : std::string_view("+-/*@^&|~_:%!=<>")) starts[static_cast<unsigned char>(c)] = true;
+    starts[0] = true;
+    return starts;
+}();
+
+bool CanStartName(unsigned char c) { return kNameStarts[c]; }
 
 // text has length characters; "%" alone is the operator.
 bool IsVariableText(const char* text, size_t length) {
@@ -242,7 +252,7 @@ private:
             emit_.Emit(Opcode::PUSHSTR, Unquoted(text).c_str());
             return Track(token);
         }
-        if (IsVariableText(text, length)) return CompileVariable(token);
+        if (IsVariableText(text, length)) return CompileVariable(token, length);
         // Most tokens are none of the words below: a switch sorts them out in a few compares.
         switch (hash) {
             case KeywordHashes[Keyword::DirectiveNamespace]: return OpenNamespace(token);
@@ -316,19 +326,21 @@ private:
         plainPush_.Forget();
     }
 
-    TokenNode* CompileVariable(TokenNode* token) {
+    // length: the token text's.
+    TokenNode* CompileVariable(TokenNode* token, size_t length) {
         const uint8_t kind = TextKind(token->text);
         const bool marked = kind == kAssignTarget || kind == kModifiedVariable;
-        const char* name = marked ? token->text + 1 : token->text;
+        const std::string_view name = marked ? std::string_view(token->text + 1, length - 1)
+                                             : std::string_view(token->text, length);
         if (declarationList_) {
-            emit_.Emit(Opcode::PARMSPUSHVAR, name);
+            emit_.EmitText(Opcode::PARMSPUSHVAR, name);
             Track(token, StackEffect::Values(1, 0));
         } else if (kind == kAssignTarget) {
-            Instruction* push = emit_.Emit(Opcode::NGPUSHVAR, name);
+            Instruction* push = emit_.EmitText(Opcode::NGPUSHVAR, name);
             Track(token);
             assignTarget_.Remember(push, serial_);
         } else {
-            Instruction* push = emit_.Emit(Opcode::PUSHVAR, name);
+            Instruction* push = emit_.EmitText(Opcode::PUSHVAR, name);
             Track(token);
             if (kind == kModifiedVariable) plainPush_.Remember(push, serial_);
         }
@@ -784,15 +796,17 @@ private:
 
     // --- a procedure just closed ---------------------------------------------------------
 
-    // Whether a node of this opcode gets its jump target from the generator.
-    static bool IsJumpOpcode(uint32_t opcode) {
-        switch (static_cast<Opcode>(opcode)) {
-            case Opcode::BRANCH: case Opcode::IF: case Opcode::WHILE: case Opcode::FOR: case Opcode::FOREACH:
-            case Opcode::TRY: case Opcode::UNTIL: case Opcode::BREAK: case Opcode::PUSHCASE: case Opcode::PUSHINTCASE:
-            case Opcode::CALL: case Opcode::SELFCALL: return true;
-            default: return false;
-        }
-    }
+    // Whether a node of this opcode gets its jump target from the generator:
+    // asked for every node of every procedure, so answered from a table.
+    static bool IsJumpOpcode(uint32_t opcode) { return opcode < kJumpOpcodes.size() && kJumpOpcodes[opcode]; }
+    static constexpr std::array<bool, kOpcodeTableSize> kJumpOpcodes = [] {
+        std::array<bool, kOpcodeTableSize> jumps{};
+        for (const Opcode opcode : {Opcode::BRANCH, Opcode::IF, Opcode::WHILE, Opcode::FOR, Opcode::FOREACH, Opcode::TRY,
+                                    Opcode::UNTIL, Opcode::BREAK, Opcode::PUSHCASE, Opcode::PUSHINTCASE, Opcode::CALL,
+                                    Opcode::SELFCALL})
+            jumps[static_cast<size_t>(opcode)] = true;
+        return jumps;
+    }();
 
     // The procedure whose END was just compiled is optimised at once, while
     // its nodes are in the caches, and the nodes the optimiser deletes are

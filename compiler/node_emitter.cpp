@@ -51,10 +51,11 @@ void NodeEmitter::Recycle(Instruction* node) {
     if (extra) freeExtras_.push_back(extra);
 }
 
-Instruction* NodeEmitter::Append(Handler handler, Opcode opcode, const char* text, double operand,
-                                 Instruction* target, const TokenNode* at) {
+Instruction* NodeEmitter::Append(Handler handler, Opcode opcode, const char* text, size_t length, double operand,
+                                 Instruction* target) {
+    const TokenNode* at = token;
     Instruction* node = NewNode();
-    if (text) SetNodeText(node, text, std::strlen(text));
+    if (text) SetNodeText(node, text, length == kMeasureText ? std::strlen(text) : length);
     node->handler = handler;
     node->operand = operand;
     node->opcode = static_cast<uint32_t>(opcode);
@@ -86,16 +87,24 @@ Instruction* NodeEmitter::Append(Handler handler, Opcode opcode, const char* tex
 }
 
 Instruction* NodeEmitter::Emit(Opcode opcode, const char* text, double operand, Instruction* target) {
-    return Append(OpcodeHandler(opcode), opcode, text, operand, target, token);
+    return Append(OpcodeHandler(opcode), opcode, text, kMeasureText, operand, target);
+}
+
+Instruction* NodeEmitter::EmitText(Opcode opcode, std::string_view text) {
+    return Append(OpcodeHandler(opcode), opcode, text.data(), text.size(), 0.0, nullptr);
 }
 
 Instruction* NodeEmitter::EmitHandler(Handler handler, Opcode opcode, const char* text, double operand,
                                       Instruction* target) {
-    return Append(handler, opcode, text, operand, target, token);
+    return Append(handler, opcode, text, kMeasureText, operand, target);
 }
 
 Instruction* NodeEmitter::EmitPlain(Opcode opcode, const char* text, double operand) {
-    return Append(OpcodeHandler(opcode), opcode, text, operand, nullptr, nullptr);
+    const TokenNode* const saved = token;
+    token = nullptr;
+    Instruction* node = Append(OpcodeHandler(opcode), opcode, text, kMeasureText, operand, nullptr);
+    token = saved;
+    return node;
 }
 
 void NodeEmitter::MarkTarget(Instruction* node) const {

@@ -3,6 +3,8 @@
 // token being compiled, opcode handlers from the opcode table, and messages.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string_view>
 #include <vector>
 
@@ -28,6 +30,8 @@ struct NodeEmitter {
     // The same with a handler of its own (built-in calls, CallOwnMethod).
     Instruction* EmitHandler(Handler handler, Opcode opcode, const char* text = nullptr, double operand = 0.0,
                              Instruction* target = nullptr);
+    // Emit with a text whose length is known (no terminator needed).
+    Instruction* EmitText(Opcode opcode, std::string_view text);
     // A node without a source position (the list's first node, data nodes).
     Instruction* EmitPlain(Opcode opcode, const char* text, double operand = 0.0);
 
@@ -61,10 +65,14 @@ private:
     std::vector<Instruction*> freeNodes_;
     std::vector<InstructionExtra*> freeExtras_;
 
-    // Makes the node, its side record when it has a position (at), a target
-    // or a namespace, and links it after the last node.
-    Instruction* Append(Handler handler, Opcode opcode, const char* text, double operand, Instruction* target,
-                        const TokenNode* at);
+    // Makes the node, its side record when it has a position (the token's),
+    // a target or a namespace, and links it after the last node. The text
+    // (null: none) has length characters, or is measured when length is
+    // kMeasureText. (Few enough arguments to travel in registers: the
+    // callers' calls are jumps.)
+    static constexpr size_t kMeasureText = SIZE_MAX;
+    Instruction* Append(Handler handler, Opcode opcode, const char* text, size_t length, double operand,
+                        Instruction* target);
 };
 
 // The handler the opcode table pairs with an opcode; NopHandler when none.
