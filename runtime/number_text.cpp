@@ -33,6 +33,19 @@ double ReadIntegerForms(const char* text) {
     return static_cast<double>(platform::ReadUnsigned64Bits(text, 8));
 }
 
+// A text of 1 to 15 decimal digits and nothing else: exact in a double, so
+// its value is the one the decimal reading gives. False for any other text.
+bool ReadShortWhole(const char* text, double& value) {
+    constexpr int kMaxExactDigits = 15;
+    uint64_t whole = 0;
+    int digits = 0;
+    for (; digits <= kMaxExactDigits && text[digits] >= '0' && text[digits] <= '9'; ++digits)
+        whole = whole * 10 + static_cast<uint64_t>(text[digits] - '0');
+    if (text[digits] != '\0' || digits == 0 || digits > kMaxExactDigits) return false;
+    value = static_cast<double>(whole);
+    return true;
+}
+
 }  // namespace
 
 bool IsNumberString(const char* text) {
@@ -60,6 +73,12 @@ bool IsNumberString(const char* text) {
 }
 
 double StringToNumber(const char* text) {
+    // Counts, labels and most number texts of a program are short whole
+    // numbers: read without the general checks and conversion.
+    if (double value = 0.0; text != nullptr && ReadShortWhole(text, value)) {
+        ConversionFailedFlag = 0;
+        return value;
+    }
     if (!IsNumberString(text)) {
         ConversionFailedFlag = 1;
         return 0.0;

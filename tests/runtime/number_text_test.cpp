@@ -64,6 +64,12 @@ TEST(StringToNumber, ConvertsNumberTexts) {
         {"1e+400", kInf, 0},
         {"-1e+400", -kInf, 0},
         {"99999999999999999999", 1e20, 0},
+        // Around the short reading of up to 15 digits: both sides give the decimal reading's value.
+        {"999999999999999", 999999999999999.0, 0},
+        {"1234567890123456", 1234567890123456.0, 0},
+        {"9007199254740993", 9007199254740992.0, 0},  // rounded to the nearest double
+        {"000000000000000000001", 1, 0},
+        {"12 ", 0, 1},                 // a digit run followed by anything else is no short number
         {"0xFFFFFFFFFFFFFFFF", -1, 0},   // 64 bits read as a signed value
         {"0x7FFFFFFFFFFFFFFF", 9223372036854775807.0, 0},
         {"0x10000000000000000", -1, 0},  // clamps to all ones
