@@ -265,9 +265,7 @@ private:
             if (x == nextStart) [[unlikely]] {
                 const Range& range = ranges_[nextRange++];
                 nextStart = nextRange < ranges_.size() ? ranges_[nextRange].start : nullptr;
-                if (reports.progress)
-                    for (int i = 0; i < range.visits; ++i)
-                        if (++position >= nextReport) nextReport = reports.progress(nullptr, position, reports.total);
+                if (reports.progress) StepOver(range.visits, position, nextReport, reports);
                 saveSteps.insert(saveSteps.end(), range.saveSteps.begin(), range.saveSteps.end());
                 if (visited) visited->insert(visited->end(), range.nodes.begin(), range.nodes.end());
                 x = range.end->next;
@@ -282,6 +280,23 @@ private:
         reports.position = position;
         reports.nextReport = nextReport;
         return visits;
+    }
+
+    // Counts visits as the walk does, one by one, reporting where a visit
+    // reaches the next report's position: the visits between reports are
+    // added at once.
+    static void StepOver(int visits, int& position, int64_t& nextReport, const Reports& reports) {
+        while (visits > 0) {
+            const int64_t untilReport = nextReport - position;  // the visit that reaches it reports
+            if (untilReport > visits) {
+                position += visits;
+                return;
+            }
+            const int step = untilReport < 1 ? 1 : static_cast<int>(untilReport);
+            position += step;
+            visits -= step;
+            nextReport = reports.progress(nullptr, position, reports.total);
+        }
     }
 
     // --- recognising nodes ------------------------------------------------------------
@@ -320,9 +335,13 @@ private:
         node->text = text;
         node->textHash = text ? HashName(text, std::strlen(text)) : 0;
     }
-    // Moves from's text into node (from keeps none).
+    // Moves from's text into node (from keeps none). The text's hash comes
+    // along: every text a rule takes is a push's, hashed when it was set.
     void TakeText(Instruction* node, Instruction* from) {
-        SetText(node, from->text);
+        assert(from->textHash == (from->text ? HashName(from->text, std::strlen(from->text)) : 0));
+        platform::FreeBlock(node->text);
+        node->text = from->text;
+        node->textHash = from->textHash;
         from->text = nullptr;
         from->textHash = 0;
     }
