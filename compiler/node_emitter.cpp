@@ -18,7 +18,7 @@ Handler OpcodeHandler(Opcode opcode) {
 }
 
 // The pool only fails when memory runs out; nothing sensible can be compiled then.
-Instruction* NodeEmitter::NewNode() {
+inline Instruction* NodeEmitter::NewNode() {
     if (freeNodes_.empty()) {
         auto* node = static_cast<Instruction*>(PoolAllocZeroed(pool, sizeof(Instruction)));
         if (!node) throw std::bad_alloc();
@@ -30,7 +30,7 @@ Instruction* NodeEmitter::NewNode() {
     return node;
 }
 
-InstructionExtra* NodeEmitter::NewExtra() {
+inline InstructionExtra* NodeEmitter::NewExtra() {
     if (freeExtras_.empty()) {
         auto* extra = static_cast<InstructionExtra*>(PoolAllocZeroed(pool, sizeof(InstructionExtra)));
         if (!extra) throw std::bad_alloc();
