@@ -274,8 +274,10 @@ private:
             if (++position >= nextReport) nextReport = reports.progress(nullptr, position, reports.total);
             ++visits;
             if (visited) visited->push_back(x);
-            if (IsSaveStep(x)) saveSteps.push_back(x);
-            x = Visit(x);
+            // The operator of x is looked up once, for both questions.
+            const Operator* op = OperatorOf(x);
+            if (IsSaveStep(x, op)) saveSteps.push_back(x);
+            x = Visit(x, op);
         }
         reports.position = position;
         reports.nextReport = nextReport;
@@ -371,8 +373,9 @@ private:
 
     // --- pass 1 -------------------------------------------------------------------------
 
-    // Applies the first rule that matches x; returns the node to visit next.
-    [[gnu::always_inline]] Instruction* Visit(Instruction* x) {
+    // Applies the first rule that matches x, whose OperatorOf is op; returns
+    // the node to visit next.
+    [[gnu::always_inline]] Instruction* Visit(Instruction* x, const Operator* op) {
         Instruction* p = x->previous;
         Instruction* pp = p ? p->previous : nullptr;
         // A procedure address is set again when the program is loaded: it stays a node of its own.
@@ -397,7 +400,7 @@ private:
             Become(x, Opcode::PUSHINTCASE);
             return Absorbed(x, p);
         }
-        if (const Operator* op = OperatorOf(x)) {
+        if (op) {
             if (IsArithmetic(*op)) return FuseArithmetic(x, p, pp, *op);
             if (const Opcode form = ComparisonForm(*op); form != Opcode::None && IsPush(p, Opcode::PUSHINT))
                 return WithConstant(x, p, form);
@@ -597,8 +600,10 @@ private:
         return next == steps.size();
     }
 
-    [[nodiscard]] bool IsSaveStep(const Instruction* node) const {
-        return IsOperator(node, Operator::SaveSp) || IsOperator(node, Operator::SaveSp2) || Is(node, Opcode::SAVESP2);
+    [[nodiscard]] bool IsSaveStep(const Instruction* node) const { return IsSaveStep(node, OperatorOf(node)); }
+    // ... for a node whose OperatorOf is op.
+    [[nodiscard]] bool IsSaveStep(const Instruction* node, const Operator* op) const {
+        return (op && (*op == Operator::SaveSp || *op == Operator::SaveSp2)) || Is(node, Opcode::SAVESP2);
     }
 
     // An argument-frame step runs as the first half of the node after it.
