@@ -79,9 +79,7 @@ struct RememberedPush {
                 above += effect.pushes - effect.pops;
                 while (!frames.empty() && frames.back() > above) frames.pop_back();
                 return;
-            case StackEffect::Kind::OpenFrames:
-                for (int i = 0; i < effect.pushes; ++i) frames.push_back(above);
-                return;
+            case StackEffect::Kind::OpenFrames: return OpenFrames(effect.pushes);
             case StackEffect::Kind::CloseFrame:
                 if (frames.empty()) return Forget();  // the frame holds the remembered push
                 above = frames.back() + effect.pushes;
@@ -89,6 +87,11 @@ struct RememberedPush {
                 return;
             case StackEffect::Kind::Unknown: return Forget();
         }
+    }
+    // Out of Apply, which runs for nearly every node while a push is
+    // remembered: the vector's growth would make every call save registers.
+    [[gnu::noinline]] void OpenFrames(int count) {
+        for (int i = 0; i < count; ++i) frames.push_back(above);
     }
     // Whether exactly `operands` values (and no open frame) lie above it.
     [[nodiscard]] bool HasOperands(int operands) const { return node && above == operands && frames.empty(); }
@@ -324,7 +327,7 @@ private:
     // --- values ----------------------------------------------------------------------
 
     // Notes what the node just emitted for the token does to the stack.
-    TokenNode* Track(TokenNode* token, StackEffect effect = StackEffect::Values(0, 1)) {
+    [[gnu::always_inline]] TokenNode* Track(TokenNode* token, StackEffect effect = StackEffect::Values(0, 1)) {
         ++serial_;
         // Mostly nothing is remembered: no call then.
         if (assignTarget_.node) assignTarget_.Apply(effect);
