@@ -146,17 +146,18 @@ bool IsVariableText(const char* text, size_t length) {
 
 // ASCII letters only: bytes from 0x80 are left as they are. Returns the
 // text's length, which the walk finds anyway.
-size_t UpperCaseInPlace(TokenNode* token) {
+// Runs for every token: taken into the caller.
+[[gnu::always_inline]] inline size_t UpperCaseInPlace(TokenNode* token) {
+    char* const text = token->text;
     bool changed = false;
-    char* c = token->text;
-    for (; *c; ++c) {
-        if (*c >= 'a' && *c <= 'z') {
-            *c = static_cast<char>(*c - 'a' + 'A');
+    size_t length = 0;
+    for (char c; (c = text[length]) != '\0'; ++length) {
+        if (static_cast<unsigned char>(c - 'a') < 26) {
+            text[length] = static_cast<char>(c - 'a' + 'A');
             changed = true;
         }
     }
-    const auto length = static_cast<size_t>(c - token->text);
-    if (changed) token->hash = HashName(token->text, length);
+    if (changed) token->hash = HashName(text, length);
     return length;
 }
 
@@ -251,7 +252,7 @@ public:
 private:
     // Compiles one token; returns the last token it used (itself, or a
     // following one it took as an operand).
-    TokenNode* CompileToken(TokenNode* token) {
+    [[gnu::always_inline]] TokenNode* CompileToken(TokenNode* token) {
         emit_.token = token;
         const size_t length = token->text[0] != '"' ? UpperCaseInPlace(token) : 0;
         const char* text = token->text;
