@@ -54,7 +54,7 @@ double Fold(Operator op, double left, double right) {
 struct TypedForms {
     Opcode variableConstant, constantVariable, constant, text;
 };
-TypedForms FormsOf(Operator op) {
+[[gnu::always_inline]] inline TypedForms FormsOf(Operator op) {
     switch (op) {
         case Operator::Add: return {Opcode::ADD5, Opcode::ADD6, Opcode::ADD2, Opcode::ADD4};
         case Operator::Sub: return {Opcode::SUB5, Opcode::SUB6, Opcode::SUB2, Opcode::SUB4};
@@ -190,8 +190,7 @@ public:
         Range range{start, end, {}, {}, 0, 0};
         recycling_ = recycle_ != nullptr;
         deleted_ = 0;
-        Reports none{nullptr, 0, 0, INT64_MAX};
-        range.visits = Walk(start, ranges_.size(), range.saveSteps, none, nullptr);
+        range.visits = WalkProcedure(start, range.saveSteps);
         recycling_ = false;
         // The range's nodes as they are now (nothing but pass 2 deletes any of
         // them any more), read while they are in the caches.
@@ -274,13 +273,25 @@ private:
             if (++position >= nextReport) nextReport = reports.progress(nullptr, position, reports.total);
             ++visits;
             if (visited) visited->push_back(x);
-            // The operator of x is looked up once, for both questions.
+            // The operator of x is looked up once, for both questions (as in WalkProcedure).
             const Operator* op = OperatorOf(x);
             if (IsSaveStep(x, op)) saveSteps.push_back(x);
             x = Visit(x, op);
         }
         reports.position = position;
         reports.nextReport = nextReport;
+        return visits;
+    }
+
+    // Walk for a procedure that ends the list: no procedure done before
+    // lies in it, and nothing is reported or kept but its save steps.
+    int WalkProcedure(Instruction* x, std::vector<Instruction*>& saveSteps) {
+        int visits = 0;
+        for (; x; ++visits) {
+            const Operator* op = OperatorOf(x);
+            if (IsSaveStep(x, op)) saveSteps.push_back(x);
+            x = Visit(x, op);
+        }
         return visits;
     }
 
@@ -308,7 +319,7 @@ private:
         return node && handler && node->handler == handler && !node->secondHandler;
     }
     // A push that a rule may absorb into the node after it.
-    [[nodiscard]] bool IsPush(const Instruction* node, Opcode opcode) const {
+    [[nodiscard, gnu::always_inline]] bool IsPush(const Instruction* node, Opcode opcode) const {
         return Is(node, opcode) && node->opcode != static_cast<uint32_t>(Opcode::PUSHPROCADDR) && !IsLandedOn(node);
     }
     // One bit per handler address: most nodes are no operator, and their
@@ -373,6 +384,10 @@ private:
 
     // --- pass 1 -------------------------------------------------------------------------
 
+    // Visit and its rules are taken into both walks (each rule runs for a
+    // good share of the nodes): forced, as two walks are past what the
+    // compiler takes in of its own accord.
+
     // Applies the first rule that matches x, whose OperatorOf is op; returns
     // the node to visit next.
     [[gnu::always_inline]] Instruction* Visit(Instruction* x, const Operator* op) {
@@ -436,25 +451,25 @@ private:
     }
 
     // P's work is now done by x: P goes, the walk goes on after x.
-    Instruction* Absorbed(Instruction* x, Instruction* p) {
+    [[gnu::always_inline]] Instruction* Absorbed(Instruction* x, Instruction* p) {
         Delete(p);
         return x->next;
     }
 
-    Instruction* WithConstant(Instruction* x, Instruction* p, Opcode form) {
+    [[gnu::always_inline]] Instruction* WithConstant(Instruction* x, Instruction* p, Opcode form) {
         x->operand = p->operand;
         Become(x, form);
         return Absorbed(x, p);
     }
 
     // x pushes after p: p's name or text goes into x's operand slot.
-    Instruction* AbsorbAsOperand(Instruction* x, Instruction* p, Opcode form) {
+    [[gnu::always_inline]] Instruction* AbsorbAsOperand(Instruction* x, Instruction* p, Opcode form) {
         TakeTextAsOperand(x, p);
         Become(x, form);
         return Absorbed(x, p);
     }
 
-    Instruction* FusePushInt(Instruction* x, Instruction* p) {
+    [[gnu::always_inline]] Instruction* FusePushInt(Instruction* x, Instruction* p) {
         if (IsPush(p, Opcode::PUSHINT)) {
             SetText(x, ValueBytes(p->operand));
             x->textHash = 0;
@@ -472,7 +487,7 @@ private:
         return Absorbed(x, p);
     }
 
-    Instruction* FusePushStr(Instruction* x, Instruction* p) {
+    [[gnu::always_inline]] Instruction* FusePushStr(Instruction* x, Instruction* p) {
         if (IsPush(p, Opcode::PUSHINT)) return WithConstant(x, p, Opcode::PUSHINTSTR);
         if (IsPush(p, Opcode::NGPUSHVAR) || IsPush(p, Opcode::PUSHVAR)) {
             TakeNamespace(x, p);
@@ -490,7 +505,7 @@ private:
         return x->next;
     }
 
-    Instruction* FusePushVar(Instruction* x, Instruction* p) {
+    [[gnu::always_inline]] Instruction* FusePushVar(Instruction* x, Instruction* p) {
         if (IsPush(p, Opcode::PUSHINT)) return WithConstant(x, p, Opcode::PUSHINTVAR);
         if (IsPush(p, Opcode::PUSHVAR) && NamespaceOf(p) == NamespaceOf(x))
             return AbsorbAsOperand(x, p, Opcode::PUSHVARVAR);
@@ -498,7 +513,7 @@ private:
         return x->next;
     }
 
-    Instruction* FuseArithmetic(Instruction* x, Instruction* p, Instruction* pp, Operator op) {
+    [[gnu::always_inline]] Instruction* FuseArithmetic(Instruction* x, Instruction* p, Instruction* pp, Operator op) {
         const TypedForms forms = FormsOf(op);
         if (IsPush(p, Opcode::PUSHINTINT)) {
             x->operand = Fold(op, ValueOfBytes(p->text), p->operand);
@@ -544,7 +559,7 @@ private:
     }
 
     // The generic "=" (its target computed, not named) with a constant value.
-    Instruction* FuseGenericAssign(Instruction* x, Instruction* p) {
+    [[gnu::always_inline]] Instruction* FuseGenericAssign(Instruction* x, Instruction* p) {
         if (x->text) return x->next;
         if (IsPush(p, Opcode::PUSHINT)) return WithConstant(x, p, Opcode::ASSIGN5);
         if (IsPush(p, Opcode::PUSHSTR)) {
@@ -556,7 +571,7 @@ private:
         return x->next;
     }
 
-    Instruction* FuseSaveSpPair(Instruction* x) {
+    [[gnu::always_inline]] Instruction* FuseSaveSpPair(Instruction* x) {
         Instruction* next = x->next;
         if (!IsOperator(next, Operator::SaveSp) || IsLandedOn(x)) return x->next;
         Become(x, Opcode::SAVESP2);
@@ -565,7 +580,7 @@ private:
     }
 
     // dropstack runs p's own handler, then drops the value it left.
-    Instruction* FuseDropStack(Instruction* x, Instruction* p) {
+    [[gnu::always_inline]] Instruction* FuseDropStack(Instruction* x, Instruction* p) {
         if (!p || p->secondHandler || !p->handler || IsOperator(p, Operator::DropStack) || IsLandedOn(p) ||
             IsOutsideFlow(p))
             return x->next;
@@ -576,7 +591,7 @@ private:
     }
 
     // The conditional jump runs p's own handler first, then tests its value.
-    Instruction* FuseConditionalJump(Instruction* x, Instruction* p) {
+    [[gnu::always_inline]] Instruction* FuseConditionalJump(Instruction* x, Instruction* p) {
         if (!p || p->secondHandler || !p->handler || IsLandedOn(p) || IsOutsideFlow(p)) return x->next;
         if (x->extra && JumpTarget(p)) return x->next;
         p->secondHandler = p->handler;
