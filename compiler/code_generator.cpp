@@ -275,7 +275,7 @@ private:
             case KeywordHashes[Keyword::ScopeSeparator]: return ScopeNextName(token);
             default: break;
         }
-        if (control_.Compile(token)) {
+        if (ControlStatements::MayCompile(hash, text) && control_.Compile(token)) {
             ForgetPushes();
             if (optimizer_ && openStart_ && !control_.CurrentProcedure()) OptimizeClosedProcedure();
             return token;

@@ -26,7 +26,7 @@ ControlStatements::ControlStatements(NodeEmitter& emitter) : emitter_(emitter) {
 bool ControlStatements::Compile(const TokenNode* token) {
     token_ = token;
     const uint32_t hash = token->hash;
-    // Most tokens are none of these words: a switch sorts them out in a few compares.
+    // The words here are the ones of kWords, which MayCompile answers for.
     switch (hash) {
     case KeywordHashes[Keyword::If]:
         if (!HasRoom(1, 0, 1, 0, 0, 0)) return true;

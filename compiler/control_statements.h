@@ -4,9 +4,12 @@
 // and the jumps between them.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "runtime/keywords.h"
 
 namespace qob {
 
@@ -40,6 +43,13 @@ public:
     // label or DEFAULT, and returns true; false for any other token.
     bool Compile(const TokenNode* token);
 
+    // False when Compile would return false for a token of this hash and
+    // text (true does not mean it takes it): nearly every token of a
+    // program is told so here, without a call.
+    [[nodiscard]] static bool MayCompile(uint32_t hash, const char* text) {
+        return ((kWordMarks[(hash >> 6) & 3] >> (hash & 63)) & 1) != 0 || (text[0] == ':' && text[1] != ':');
+    }
+
     // Opens the body of the procedure that starts at start (its STARTPROC).
     void OpenProcedure(const TokenNode* header, Instruction* start);
     // The STARTPROC of the procedure whose body is open, or null.
@@ -49,6 +59,25 @@ public:
     void CheckAllClosed();
 
 private:
+    // The words Compile takes by hash, and a bit for each of them among 256
+    // picked by the hash's low 8 bits.
+    static constexpr Keyword kWords[] = {
+        Keyword::If,          Keyword::ElseIfMarker, Keyword::Else,         Keyword::End,
+        Keyword::StartWhile,  Keyword::StartRepeat,  Keyword::StartFor,     Keyword::StartForEach,
+        Keyword::While,       Keyword::For,          Keyword::ForEach,      Keyword::ForEachRev,
+        Keyword::Repeat,      Keyword::Until,        Keyword::Try,          Keyword::Except,
+        Keyword::Finally,     Keyword::Continue,     Keyword::Break,        Keyword::Case,
+        Keyword::Default,     Keyword::StartCase,
+    };
+    static constexpr std::array<uint64_t, 4> kWordMarks = [] {
+        std::array<uint64_t, 4> marks{};
+        for (const Keyword word : kWords) {
+            const uint32_t hash = KeywordHashes[word];
+            marks[(hash >> 6) & 3] |= uint64_t{1} << (hash & 63);
+        }
+        return marks;
+    }();
+
     enum class Kind : char { If = 'I', Loop = 'W', Repeat = 'R', Try = 'T', Except = 'X', Case = 'C', Procedure = '1' };
 
     struct Block {
