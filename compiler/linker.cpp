@@ -36,14 +36,18 @@ class LinkRefs {
 public:
     // FindLinkRef(procedure, -1, scope) as an existence test.
     [[nodiscard]] bool HasProcedureRef(int procedure, uint32_t scope) const {
-        if (scope == 0) return anyScope_.count(procedure) != 0;
+        const auto at = static_cast<size_t>(procedure);
+        if (scope == 0) return at < anyScope_.size() && anyScope_[at] != 0;
         return byScope_.count(Key(procedure, scope)) != 0;
     }
-    // AddLinkRef(procedure, -1, token) in the given scope.
+    // AddLinkRef(procedure, -1, token) in the given scope. Procedure
+    // indexes are those of the pass's records, from 0 up. A reference made
+    // outside every namespace is only ever asked for as one in any scope.
     void AddProcedureRef(int procedure, uint32_t scope) {
-        if (HasProcedureRef(procedure, scope)) return;
-        anyScope_.insert(procedure);
-        byScope_.insert(Key(procedure, scope));
+        const auto at = static_cast<size_t>(procedure);
+        if (at >= anyScope_.size()) anyScope_.resize(at + 1, 0);
+        anyScope_[at] = 1;
+        if (scope != 0) byScope_.insert(Key(procedure, scope));
     }
     // AddLinkRef(-1, import, token): imports are kept in the order of their
     // first reference, which is the order of their declarations.
@@ -64,8 +68,8 @@ private:
     static uint64_t Key(int procedure, uint32_t scope) {
         return (static_cast<uint64_t>(static_cast<uint32_t>(procedure)) << 32) | scope;
     }
-    std::unordered_set<int> anyScope_;
-    std::unordered_set<uint64_t> byScope_;
+    std::vector<uint8_t> anyScope_;          // by procedure index: 1 when referenced in some scope
+    std::unordered_set<uint64_t> byScope_;  // (procedure, scope) of the references made in a namespace
     std::unordered_set<int> importSet_;
     std::vector<int> imports_;
 };
