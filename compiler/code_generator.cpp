@@ -342,7 +342,7 @@ private:
     }
 
     // length: the token text's.
-    TokenNode* CompileVariable(TokenNode* token, size_t length) {
+    [[gnu::always_inline]] TokenNode* CompileVariable(TokenNode* token, size_t length) {
         const uint8_t kind = TextKind(token->text);
         const bool marked = kind == kAssignTarget || kind == kModifiedVariable;
         const std::string_view name = marked ? std::string_view(token->text + 1, length - 1)
