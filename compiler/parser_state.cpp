@@ -297,7 +297,7 @@ void SkipPastClosingParenthesis() {
 
 TokenNode* EmitTextAt(std::string_view text, int line, int column) {
     ParserState& p = gParserState;
-    EmitInternedToken(p.output, text, p.internedFileName, line, column);
+    EmitHashedTokenInline(p.output, text, HashName(text.data(), text.size()), p.internedFileName, line, column);
     return p.output;
 }
 
@@ -307,15 +307,17 @@ TokenNode* EmitText(std::string_view text, const TokenNode* source) {
 
 TokenNode* EmitHashedText(std::string_view text, uint32_t hash, const TokenNode* source) {
     ParserState& p = gParserState;
-    EmitHashedToken(p.output, text, hash, p.internedFileName, source != nullptr ? source->line : 0,
-                    source != nullptr ? source->column : 0);
+    EmitHashedTokenInline(p.output, text, hash, p.internedFileName, source != nullptr ? source->line : 0,
+                          source != nullptr ? source->column : 0);
     return p.output;
 }
 
+// Most of the parser's output is copies of its input: the append is taken in
+// here, without a call for the usual short text.
 TokenNode* EmitTokenCopy(const TokenNode* source) {
     ParserState& p = gParserState;
-    EmitHashedToken(p.output, std::string_view(source->text, TextSize(source->text)), source->hash, p.internedFileName,
-                    source->line, source->column);
+    EmitHashedTokenInline(p.output, std::string_view(source->text, TextSize(source->text)), source->hash,
+                          p.internedFileName, source->line, source->column);
     return p.output;
 }
 
