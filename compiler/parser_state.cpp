@@ -124,7 +124,7 @@ size_t TextSize(const char* text) {
 // has size characters and its NUL after them. Each case keeps the order of
 // the tests that decide it: an assignment operator before a "$"/"%" ending,
 // that ending before the shape of the operator itself.
-constexpr char ClassifyByShape(const char* text, size_t size) {
+[[gnu::always_inline]] constexpr char ClassifyByShape(const char* text, size_t size) {
     const char first = text[0];
     if (!kShapedFirsts[static_cast<unsigned char>(first)]) return size != 0 && IsSigil(text[size - 1]) ? 'O' : 0;
     const bool sigil = IsSigil(text[size - 1]);
