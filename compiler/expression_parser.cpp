@@ -391,7 +391,7 @@ void ParseVariableForms(VariableForm& form) {
 }
 
 // variable: name [index] [member | method-call] [assignment | "++" | "--"]
-void ParseVariableOperand() {
+[[gnu::noinline]] void ParseVariableOperand() {
     ParserState& p = Parser();
     VariableForm form;
     form.nameToken = p.input;
@@ -680,18 +680,22 @@ void ParseCall(TokenNode* objectSide) {
     ParseProcedureCall(p.input, objectSide);
 }
 
-bool ParseOperand() {
+namespace {
+
+// A value of a STRUCT declaration: a quoted member name declares the member.
+[[gnu::noinline]] void NoteStructMember() {
+    ParserState& p = Parser();
+    if (CurrentText()[0] != '"' || p.structName.empty()) return;
+    std::string_view member = CurrentText().substr(1, CurrentText().size() - 2);
+    AddLocalName(p.structName + "." + UpperCaseName(member) + "$");
+}
+
+// The operand forms other than a value or a variable. Apart from
+// ParseOperand, so that the two usual forms run without the frame the
+// others' locals need.
+[[gnu::noinline]] bool ParseOtherOperand() {
     ParserState& p = Parser();
     switch (p.code) {
-    case 'V':
-        if (p.declarationMode == 2 && CurrentText()[0] == '"' && !p.structName.empty()) {
-            std::string_view member = CurrentText().substr(1, CurrentText().size() - 2);
-            AddLocalName(p.structName + "." + UpperCaseName(member) + "$");
-        }
-        EmitTokenCopy(p.input);
-        ++p.valueCount;
-        NextToken();
-        return true;
     case '(':
         ParseArgumentList();
         return true;
@@ -706,9 +710,6 @@ bool ParseOperand() {
         EmitText("@", operatorToken);
         return true;
     }
-    case 'O':
-        ParseVariableOperand();
-        return true;
     case 'v':
         ParseVariableAddress();
         return true;
@@ -750,6 +751,24 @@ bool ParseOperand() {
     default:
         return false;
     }
+}
+
+}  // namespace
+
+bool ParseOperand() {
+    ParserState& p = Parser();
+    if (p.code == 'V') {
+        if (p.declarationMode == 2) NoteStructMember();
+        EmitTokenCopy(p.input);
+        ++p.valueCount;
+        NextToken();
+        return true;
+    }
+    if (p.code == 'O') {
+        ParseVariableOperand();
+        return true;
+    }
+    return ParseOtherOperand();
 }
 
 }  // namespace qob
