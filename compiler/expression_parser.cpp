@@ -70,9 +70,19 @@ int OperatorLevel(char code) { return kOperatorLevels[static_cast<unsigned char>
 // The levels are taken tightest first. After an operator of a level, its
 // right operand has taken every tighter operator, so the operator that
 // follows is of the same or a looser level: the loop goes straight to it.
+//
+// Most operands are followed by no operator of the level: the loop, with the
+// frame it needs, is a function of its own.
+void ParseOperators(int level);
+
 void ParseChain(int level) {
     ParserState& p = Parser();
     ParseStatement();
+    if (OperatorLevel(p.code) >= level && !p.depthExceeded) ParseOperators(level);
+}
+
+[[gnu::noinline]] void ParseOperators(int level) {
+    ParserState& p = Parser();
     for (int current = OperatorLevel(p.code); current >= level && !p.depthExceeded; current = OperatorLevel(p.code)) {
         TokenNode* operatorToken = p.input;
         const bool prefix = p.code == 'N' || p.code == '~';
@@ -271,16 +281,20 @@ void EmitVariable(VariableForm& form, unsigned char kind) {
         EmitKindText(kind, form.name, form.nameToken);
 }
 
-// hash: the name's HashText.
-void NoteVariableName(const TokenNode* token, std::string_view name, uint32_t hash) {
+// A name declared by a LOCAL, GLOBAL ... or STRUCT statement.
+[[gnu::noinline]] void NoteDeclaredName(std::string_view name, uint32_t hash) {
     ParserState& p = Parser();
-    if (p.declarationMode == 0) {
-        CheckLocalName(token, name, hash);
-        return;
-    }
     if (name.back() != '$') return;
     AddLocalNameHash(hash);
     if (p.declarationMode == 2 && p.structName.empty()) p.structName = std::string(name.substr(0, name.size() - 1));
+}
+
+// hash: the name's HashText.
+void NoteVariableName(const TokenNode* token, std::string_view name, uint32_t hash) {
+    if (Parser().declarationMode == 0)
+        CheckLocalName(token, name, hash);
+    else
+        NoteDeclaredName(name, hash);
 }
 
 // Builds the side list of an indexed variable: the variable worked on, its
@@ -301,7 +315,7 @@ TokenNode* BuildIndexedSide(TokenNode* nameToken, std::string_view name, bool ad
 
 // Assignment inside an expression: the target, the right side, __SET_PUSH and
 // the operator; it stands for the one value it leaves.
-void ParseExpressionAssignment(VariableForm& form, TokenNode* operatorToken, std::string_view op) {
+[[gnu::noinline]] void ParseExpressionAssignment(VariableForm& form, TokenNode* operatorToken, std::string_view op) {
     ParserState& p = Parser();
     EmitVariable(form, op == "=" ? kKindTarget : kKindWorkedOn);
     const int saved = p.valueCount;
@@ -316,7 +330,7 @@ void ParseExpressionAssignment(VariableForm& form, TokenNode* operatorToken, std
 
 // Assignment statement: one target and its operator, or several targets
 // (counted by TargetCount) taking values in a frame through "M=".
-void ParseStatementAssignment(VariableForm& form, TokenNode* operatorToken, std::string_view op) {
+[[gnu::noinline]] void ParseStatementAssignment(VariableForm& form, TokenNode* operatorToken, std::string_view op) {
     ParserState& p = Parser();
     int targets = p.targetCount;
     if (targets > 1 && op != "=") {
