@@ -325,7 +325,9 @@ TokenNode* InsertTextAfter(TokenNode* mark, std::string_view text, const TokenNo
     ParserState& p = gParserState;
     if (mark == nullptr) return EmitText(text, source);
     TokenNode* cursor = mark;
-    EmitInternedToken(cursor, text, p.internedFileName, source ? source->line : 0, source ? source->column : 0);
+    // The output list stays the known one: the linker finds its head without a walk.
+    InsertInternedToken(cursor, p.output, text, p.internedFileName, source ? source->line : 0,
+                        source ? source->column : 0);
     if (mark == p.output) p.output = cursor;
     return cursor;
 }

@@ -52,6 +52,12 @@ void EmitHashedToken(TokenNode*& cursor, std::string_view text, uint32_t hash, c
 [[gnu::always_inline]] inline void EmitHashedTokenInline(TokenNode*& cursor, std::string_view text, uint32_t hash,
                                   const char* internedFile, int line, int column);
 
+// EmitInternedToken for an insertion directly after cursor, a node of the
+// list that ends at listLast: when that list is the one FindTokenListHead
+// knows, it stays known, one node longer (a plain insertion forgets it).
+void InsertInternedToken(TokenNode*& cursor, const TokenNode* listLast, std::string_view text,
+                         const char* internedFile, int line, int column);
+
 // Replaces a node's text (a new copy) and its hash.
 void SetTokenText(TokenNode* node, std::string_view text);
 
