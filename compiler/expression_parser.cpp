@@ -137,6 +137,14 @@ std::string MakeKey(std::string_view name, int inputs, int outputs) {
     return std::string(name) + "(" + std::to_string(inputs) + "," + std::to_string(outputs) + ")";
 }
 
+// The pending "::" namespace, for the call it qualifies. An inactive one
+// stays as it is: no one reads its fields, and most calls have none.
+PendingNamespace TakePendingNamespace() {
+    PendingNamespace& pending = Parser().pendingNamespace;
+    if (!pending.active) return {};
+    return std::exchange(pending, PendingNamespace{});
+}
+
 void EmitNamespaceOf(const PendingNamespace& scope) {
     if (!scope.active || scope.text.empty()) return;
     EmitTextAt(Marker(Keyword::ScopeSeparator), scope.line, scope.column);
@@ -209,7 +217,7 @@ void ParseProcedureCall(TokenNode* nameToken, TokenNode* objectSide) {
     ParserState& p = Parser();
     const std::string name = nameToken->text;
     const bool inherited = std::exchange(p.inheritedPending, false);
-    const PendingNamespace scope = std::exchange(p.pendingNamespace, PendingNamespace{});
+    const PendingNamespace scope = TakePendingNamespace();
     const uint32_t scopeHash = scope.active ? scope.hash : p.currentNamespace;
     NextToken();
     TokenNode* mark = OutputMark(nameToken);
@@ -670,7 +678,7 @@ void ParseOffsetIndex(bool addressFlag) {
 void ParseBuiltinCall(const FunctionRecord& record, bool requireList) {
     ParserState& p = Parser();
     TokenNode* nameToken = p.input;
-    const PendingNamespace scope = std::exchange(p.pendingNamespace, PendingNamespace{});
+    const PendingNamespace scope = TakePendingNamespace();
     NextToken();
     TokenNode* mark = OutputMark(nameToken);
     const CallArguments arguments = ParseCallArguments();
