@@ -264,10 +264,11 @@ bool NextToken(bool reclassify) {
             p.nextReport = gProgressHooks.showPosition(nullptr, p.tokensRead, p.tokenTotal);
     }
     if (p.input != nullptr) gLastInputToken = p.input;
-    const bool inheritedWord = p.inheritedPending && p.currentClass != nullptr;
     p.inputSize = p.input != nullptr ? TextSize(p.input->text) : 0;
     p.code = Classify(p.input, p.inputSize, p.builtinIndex);
-    if (inheritedWord) CheckInheritedWord();
+    // The classifier only reads the #INHERITED state: asked after it, so
+    // that no value waits across its calls.
+    if (p.inheritedPending && p.currentClass != nullptr) CheckInheritedWord();
     return p.code != kCodeEnd && !p.depthExceeded;
 }
 
