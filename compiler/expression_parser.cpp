@@ -70,9 +70,19 @@ int OperatorLevel(char code) { return kOperatorLevels[static_cast<unsigned char>
 // The levels are taken tightest first. After an operator of a level, its
 // right operand has taken every tighter operator, so the operator that
 // follows is of the same or a looser level: the loop goes straight to it.
+//
+// Most operands are followed by no operator of the level: the loop, with the
+// frame it needs, is a function of its own.
+void ParseOperators(int level);
+
 void ParseChain(int level) {
     ParserState& p = Parser();
     ParseStatement();
+    if (OperatorLevel(p.code) >= level && !p.depthExceeded) ParseOperators(level);
+}
+
+[[gnu::noinline]] void ParseOperators(int level) {
+    ParserState& p = Parser();
     for (int current = OperatorLevel(p.code); current >= level && !p.depthExceeded; current = OperatorLevel(p.code)) {
         TokenNode* operatorToken = p.input;
         const bool prefix = p.code == 'N' || p.code == '~';
@@ -125,6 +135,14 @@ int ParseResultCount() {
 
 std::string MakeKey(std::string_view name, int inputs, int outputs) {
     return std::string(name) + "(" + std::to_string(inputs) + "," + std::to_string(outputs) + ")";
+}
+
+// The pending "::" namespace, for the call it qualifies. An inactive one
+// stays as it is: no one reads its fields, and most calls have none.
+PendingNamespace TakePendingNamespace() {
+    PendingNamespace& pending = Parser().pendingNamespace;
+    if (!pending.active) return {};
+    return std::exchange(pending, PendingNamespace{});
 }
 
 void EmitNamespaceOf(const PendingNamespace& scope) {
@@ -199,7 +217,7 @@ void ParseProcedureCall(TokenNode* nameToken, TokenNode* objectSide) {
     ParserState& p = Parser();
     const std::string name = nameToken->text;
     const bool inherited = std::exchange(p.inheritedPending, false);
-    const PendingNamespace scope = std::exchange(p.pendingNamespace, PendingNamespace{});
+    const PendingNamespace scope = TakePendingNamespace();
     const uint32_t scopeHash = scope.active ? scope.hash : p.currentNamespace;
     NextToken();
     TokenNode* mark = OutputMark(nameToken);
@@ -271,16 +289,20 @@ void EmitVariable(VariableForm& form, unsigned char kind) {
         EmitKindText(kind, form.name, form.nameToken);
 }
 
-// hash: the name's HashText.
-void NoteVariableName(const TokenNode* token, std::string_view name, uint32_t hash) {
+// A name declared by a LOCAL, GLOBAL ... or STRUCT statement.
+[[gnu::noinline]] void NoteDeclaredName(std::string_view name, uint32_t hash) {
     ParserState& p = Parser();
-    if (p.declarationMode == 0) {
-        CheckLocalName(token, name, hash);
-        return;
-    }
     if (name.back() != '$') return;
     AddLocalNameHash(hash);
     if (p.declarationMode == 2 && p.structName.empty()) p.structName = std::string(name.substr(0, name.size() - 1));
+}
+
+// hash: the name's HashText.
+void NoteVariableName(const TokenNode* token, std::string_view name, uint32_t hash) {
+    if (Parser().declarationMode == 0)
+        CheckLocalName(token, name, hash);
+    else
+        NoteDeclaredName(name, hash);
 }
 
 // Builds the side list of an indexed variable: the variable worked on, its
@@ -301,7 +323,7 @@ TokenNode* BuildIndexedSide(TokenNode* nameToken, std::string_view name, bool ad
 
 // Assignment inside an expression: the target, the right side, __SET_PUSH and
 // the operator; it stands for the one value it leaves.
-void ParseExpressionAssignment(VariableForm& form, TokenNode* operatorToken, std::string_view op) {
+[[gnu::noinline]] void ParseExpressionAssignment(VariableForm& form, TokenNode* operatorToken, std::string_view op) {
     ParserState& p = Parser();
     EmitVariable(form, op == "=" ? kKindTarget : kKindWorkedOn);
     const int saved = p.valueCount;
@@ -316,7 +338,7 @@ void ParseExpressionAssignment(VariableForm& form, TokenNode* operatorToken, std
 
 // Assignment statement: one target and its operator, or several targets
 // (counted by TargetCount) taking values in a frame through "M=".
-void ParseStatementAssignment(VariableForm& form, TokenNode* operatorToken, std::string_view op) {
+[[gnu::noinline]] void ParseStatementAssignment(VariableForm& form, TokenNode* operatorToken, std::string_view op) {
     ParserState& p = Parser();
     int targets = p.targetCount;
     if (targets > 1 && op != "=") {
@@ -391,7 +413,7 @@ void ParseVariableForms(VariableForm& form) {
 }
 
 // variable: name [index] [member | method-call] [assignment | "++" | "--"]
-void ParseVariableOperand() {
+[[gnu::noinline]] void ParseVariableOperand() {
     ParserState& p = Parser();
     VariableForm form;
     form.nameToken = p.input;
@@ -656,7 +678,7 @@ void ParseOffsetIndex(bool addressFlag) {
 void ParseBuiltinCall(const FunctionRecord& record, bool requireList) {
     ParserState& p = Parser();
     TokenNode* nameToken = p.input;
-    const PendingNamespace scope = std::exchange(p.pendingNamespace, PendingNamespace{});
+    const PendingNamespace scope = TakePendingNamespace();
     NextToken();
     TokenNode* mark = OutputMark(nameToken);
     const CallArguments arguments = ParseCallArguments();
@@ -680,18 +702,22 @@ void ParseCall(TokenNode* objectSide) {
     ParseProcedureCall(p.input, objectSide);
 }
 
-bool ParseOperand() {
+namespace {
+
+// A value of a STRUCT declaration: a quoted member name declares the member.
+[[gnu::noinline]] void NoteStructMember() {
+    ParserState& p = Parser();
+    if (CurrentText()[0] != '"' || p.structName.empty()) return;
+    std::string_view member = CurrentText().substr(1, CurrentText().size() - 2);
+    AddLocalName(p.structName + "." + UpperCaseName(member) + "$");
+}
+
+// The operand forms other than a value or a variable. Apart from
+// ParseOperand, so that the two usual forms run without the frame the
+// others' locals need.
+[[gnu::noinline]] bool ParseOtherOperand() {
     ParserState& p = Parser();
     switch (p.code) {
-    case 'V':
-        if (p.declarationMode == 2 && CurrentText()[0] == '"' && !p.structName.empty()) {
-            std::string_view member = CurrentText().substr(1, CurrentText().size() - 2);
-            AddLocalName(p.structName + "." + UpperCaseName(member) + "$");
-        }
-        EmitTokenCopy(p.input);
-        ++p.valueCount;
-        NextToken();
-        return true;
     case '(':
         ParseArgumentList();
         return true;
@@ -706,9 +732,6 @@ bool ParseOperand() {
         EmitText("@", operatorToken);
         return true;
     }
-    case 'O':
-        ParseVariableOperand();
-        return true;
     case 'v':
         ParseVariableAddress();
         return true;
@@ -750,6 +773,24 @@ bool ParseOperand() {
     default:
         return false;
     }
+}
+
+}  // namespace
+
+bool ParseOperand() {
+    ParserState& p = Parser();
+    if (p.code == 'V') {
+        if (p.declarationMode == 2) NoteStructMember();
+        EmitTokenCopy(p.input);
+        ++p.valueCount;
+        NextToken();
+        return true;
+    }
+    if (p.code == 'O') {
+        ParseVariableOperand();
+        return true;
+    }
+    return ParseOtherOperand();
 }
 
 }  // namespace qob

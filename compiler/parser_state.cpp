@@ -124,7 +124,7 @@ size_t TextSize(const char* text) {
 // has size characters and its NUL after them. Each case keeps the order of
 // the tests that decide it: an assignment operator before a "$"/"%" ending,
 // that ending before the shape of the operator itself.
-constexpr char ClassifyByShape(const char* text, size_t size) {
+[[gnu::always_inline]] constexpr char ClassifyByShape(const char* text, size_t size) {
     const char first = text[0];
     if (!kShapedFirsts[static_cast<unsigned char>(first)]) return size != 0 && IsSigil(text[size - 1]) ? 'O' : 0;
     const bool sigil = IsSigil(text[size - 1]);
@@ -264,10 +264,11 @@ bool NextToken(bool reclassify) {
             p.nextReport = gProgressHooks.showPosition(nullptr, p.tokensRead, p.tokenTotal);
     }
     if (p.input != nullptr) gLastInputToken = p.input;
-    const bool inheritedWord = p.inheritedPending && p.currentClass != nullptr;
     p.inputSize = p.input != nullptr ? TextSize(p.input->text) : 0;
     p.code = Classify(p.input, p.inputSize, p.builtinIndex);
-    if (inheritedWord) CheckInheritedWord();
+    // The classifier only reads the #INHERITED state: asked after it, so
+    // that no value waits across its calls.
+    if (p.inheritedPending && p.currentClass != nullptr) CheckInheritedWord();
     return p.code != kCodeEnd && !p.depthExceeded;
 }
 
@@ -297,7 +298,7 @@ void SkipPastClosingParenthesis() {
 
 TokenNode* EmitTextAt(std::string_view text, int line, int column) {
     ParserState& p = gParserState;
-    EmitInternedToken(p.output, text, p.internedFileName, line, column);
+    EmitHashedTokenInline(p.output, text, HashName(text.data(), text.size()), p.internedFileName, line, column);
     return p.output;
 }
 
@@ -307,15 +308,17 @@ TokenNode* EmitText(std::string_view text, const TokenNode* source) {
 
 TokenNode* EmitHashedText(std::string_view text, uint32_t hash, const TokenNode* source) {
     ParserState& p = gParserState;
-    EmitHashedToken(p.output, text, hash, p.internedFileName, source != nullptr ? source->line : 0,
-                    source != nullptr ? source->column : 0);
+    EmitHashedTokenInline(p.output, text, hash, p.internedFileName, source != nullptr ? source->line : 0,
+                          source != nullptr ? source->column : 0);
     return p.output;
 }
 
+// Most of the parser's output is copies of its input: the append is taken in
+// here, without a call for the usual short text.
 TokenNode* EmitTokenCopy(const TokenNode* source) {
     ParserState& p = gParserState;
-    EmitHashedToken(p.output, std::string_view(source->text, TextSize(source->text)), source->hash, p.internedFileName,
-                    source->line, source->column);
+    EmitHashedTokenInline(p.output, std::string_view(source->text, TextSize(source->text)), source->hash,
+                          p.internedFileName, source->line, source->column);
     return p.output;
 }
 
@@ -323,7 +326,9 @@ TokenNode* InsertTextAfter(TokenNode* mark, std::string_view text, const TokenNo
     ParserState& p = gParserState;
     if (mark == nullptr) return EmitText(text, source);
     TokenNode* cursor = mark;
-    EmitInternedToken(cursor, text, p.internedFileName, source ? source->line : 0, source ? source->column : 0);
+    // The output list stays the known one: the linker finds its head without a walk.
+    InsertInternedToken(cursor, p.output, text, p.internedFileName, source ? source->line : 0,
+                        source ? source->column : 0);
     if (mark == p.output) p.output = cursor;
     return cursor;
 }

@@ -328,10 +328,13 @@ bool SourceRun::IsPlainToken(const ScannedToken& token) const {
 }
 
 // IsPlainToken and the append for a token of PassPlainTokens (in an active
-// level, with every directive state as IsPlainToken asks it).
+// level, with every directive state as IsPlainToken asks it). The run also
+// takes IF: it starts only while no ELSE waits on its line (elseSeen_), and
+// takes no ELSE, so an IF in it is no ELSE IF and ProcessToken would only
+// append it.
 inline bool SourceRun::TakePlainToken(const PlainToken& token, TokenAppender& appender) {
-    if (kDirectiveHashBits.Has(token.hash) || (token.word && !token.endsWithSigil && FindDefineByHash(token.hash) >= 0))
-        return false;
+    if (kDirectiveHashBits.Has(token.hash) && token.hash != KeywordHashes[Keyword::If]) return false;
+    if (token.word && !token.endsWithSigil && FindDefineByHash(token.hash) >= 0) return false;
     const bool fixed = fixedLine_ != -1;
     appender.Append(token.text, token.hash, internedFile_, fixed ? fixedLine_ : token.line,
                     fixed ? fixedColumn_ : token.column);

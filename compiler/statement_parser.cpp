@@ -786,20 +786,12 @@ std::string LowerCase(std::string_view text) {
 
 }  // namespace
 
-void ParseStatement() {
+namespace {
+
+// ParseStatement for every token but a variable or a value. Apart, so that
+// those two, the most common, run without the frame this one needs.
+[[gnu::noinline]] void ParseOtherStatement() {
     ParserState& p = Parser();
-    if (p.depthExceeded) return;
-    if (p.parseDepth >= kMaxParseDepth) {
-        p.depthExceeded = true;
-        return;
-    }
-    ++p.parseDepth;
-    // A variable or a value, the most common: none of the tests below applies.
-    if (p.code == 'O' || p.code == 'V') {
-        ParseOperand();
-        --p.parseDepth;
-        return;
-    }
     const bool statementLevel = !p.valueWanted && !InArguments();
     if (IsStatementOnlyCode(p.code) && !statementLevel) {
         ReportParserError(msg::kSyntaxError);
@@ -834,6 +826,23 @@ void ParseStatement() {
             }
         }
     }
+}
+
+}  // namespace
+
+void ParseStatement() {
+    ParserState& p = Parser();
+    if (p.depthExceeded) return;
+    if (p.parseDepth >= kMaxParseDepth) {
+        p.depthExceeded = true;
+        return;
+    }
+    ++p.parseDepth;
+    // A variable or a value, the most common: none of the tests below applies.
+    if (p.code == 'O' || p.code == 'V')
+        ParseOperand();
+    else
+        ParseOtherStatement();
     --p.parseDepth;
 }
 

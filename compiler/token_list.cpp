@@ -143,6 +143,27 @@ void EmitHashedToken(TokenNode*& cursor, std::string_view text, uint32_t hash, c
     LinkAfter(cursor, FillNode(block, bytes, text, hash, internedFile, line, column));
 }
 
+namespace {
+
+// For the assertion that an insertion point lies in the list it is said to.
+[[maybe_unused]] bool LeadsTo(const TokenNode* node, const TokenNode* last) {
+    while (node != nullptr && node != last) node = node->next;
+    return node == last;
+}
+
+}  // namespace
+
+void InsertInternedToken(TokenNode*& cursor, const TokenNode* listLast, std::string_view text,
+                         const char* internedFile, int line, int column) {
+    assert(cursor == nullptr || LeadsTo(cursor, listLast));
+    const KnownList known = gKnown;
+    const TokenNode* before = cursor;
+    EmitInternedToken(cursor, text, internedFile, line, column);
+    // An append at the end keeps the known list by itself.
+    if (cursor != before && before != listLast && listLast != nullptr && listLast == known.last)
+        gKnown = {known.first, known.last, known.count + 1};
+}
+
 void SetTokenText(TokenNode* node, std::string_view text) {
     char* copy = CopyText(text);
     if (node->text != InlineText(node)) std::free(node->text);

@@ -52,6 +52,12 @@ void EmitHashedToken(TokenNode*& cursor, std::string_view text, uint32_t hash, c
 [[gnu::always_inline]] inline void EmitHashedTokenInline(TokenNode*& cursor, std::string_view text, uint32_t hash,
                                   const char* internedFile, int line, int column);
 
+// EmitInternedToken for an insertion directly after cursor, a node of the
+// list that ends at listLast: when that list is the one FindTokenListHead
+// knows, it stays known, one node longer (a plain insertion forgets it).
+void InsertInternedToken(TokenNode*& cursor, const TokenNode* listLast, std::string_view text,
+                         const char* internedFile, int line, int column);
+
 // Replaces a node's text (a new copy) and its hash.
 void SetTokenText(TokenNode* node, std::string_view text);
 
@@ -303,8 +309,10 @@ inline TokenNode* FillNode(void* block, size_t bytes, std::string_view text, uin
     else
         std::memcpy(copy, text.data(), text.size());
     copy[text.size()] = '\0';
-    // 16 bits: longer lines stop counting.
-    const auto column16 = static_cast<uint16_t>(std::clamp(column, 0, 0xFFFF));
+    // 16 bits: longer lines stop counting. One unsigned test passes every
+    // column that fits, the usual case.
+    const auto column16 = static_cast<uint16_t>(
+        __builtin_expect(static_cast<unsigned>(column) <= 0xFFFFu, 1) ? column : std::clamp(column, 0, 0xFFFF));
     return new (block) TokenNode{copy, hash, static_cast<uint32_t>(bytes), file, line, column16, 0, nullptr, nullptr};
 }
 

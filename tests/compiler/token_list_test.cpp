@@ -130,14 +130,19 @@ TEST_F(TokenListTest, QueriesWalkTheList) {
 // a walk finds.
 TEST_F(TokenListTest, TheHeadOfTheLastBuiltListStaysRightAfterChanges) {
     enum class Change {
-        None, AppendAtEnd, InsertInMiddle, DeleteFirst, DeleteLast, OtherList, AppendToOtherList, Remembered
+        None, AppendAtEnd, InsertInMiddle, DeleteFirst, DeleteLast, OtherList, AppendToOtherList, Remembered,
+        InsertInMiddleOfList, InsertAtEndOfList, InsertInOtherList
     };
     constexpr Change kChanges[] = {Change::None,       Change::AppendAtEnd,       Change::InsertInMiddle,
                                    Change::DeleteFirst, Change::DeleteLast,       Change::OtherList,
-                                   Change::AppendToOtherList, Change::Remembered};
+                                   Change::AppendToOtherList, Change::Remembered, Change::InsertInMiddleOfList,
+                                   Change::InsertAtEndOfList, Change::InsertInOtherList};
     for (Change change : kChanges) {
         TokenNode* other = nullptr;
-        if (change == Change::AppendToOtherList) EmitToken(other, "Y", "list.qob", 1, 1);
+        if (change == Change::AppendToOtherList || change == Change::InsertInOtherList) {
+            EmitToken(other, "Y", "list.qob", 1, 1);
+            EmitToken(other, "Z", "list.qob", 1, 1);
+        }
         TokenNode* first = Emit("A");
         TokenNode* middle = Emit("B");
         Emit("C");
@@ -154,6 +159,25 @@ TEST_F(TokenListTest, TheHeadOfTheLastBuiltListStaysRightAfterChanges) {
             case Change::OtherList: EmitToken(other, "Y", "list.qob", 1, 1); break;
             case Change::AppendToOtherList: EmitToken(other, "Z", "list.qob", 1, 1); break;
             case Change::Remembered: RememberTokenList(first, tokens, 3); break;
+            case Change::InsertInMiddleOfList: {
+                TokenNode* cursor = middle;
+                InsertInternedToken(cursor, tokens, "X", "list.qob", 1, 1);
+                EXPECT_EQ(Texts(tokens), "A B X C ");
+                break;
+            }
+            case Change::InsertAtEndOfList: {
+                TokenNode* cursor = tokens;
+                InsertInternedToken(cursor, tokens, "X", "list.qob", 1, 1);
+                tokens = cursor;
+                EXPECT_EQ(Texts(tokens), "A B C X ");
+                break;
+            }
+            case Change::InsertInOtherList: {
+                TokenNode* cursor = other->previous;
+                InsertInternedToken(cursor, other, "X", "list.qob", 1, 1);
+                EXPECT_EQ(Texts(other), "Y X Z ");
+                break;
+            }
         }
         const TokenListHead head = FindTokenListHead(tokens);
         EXPECT_EQ(head.first, TokenListFirst(tokens)) << static_cast<int>(change);
