@@ -359,7 +359,7 @@ private:
 
     // What the writer needs to know of each node before it writes: where the
     // declarations and the marked targets are, and what the jumps go to.
-    void Note(const Instruction* node, size_t place) {
+    [[gnu::always_inline]] void Note(const Instruction* node, size_t place) {
         if (IsDeclaration(node->opcode)) declarationPlaces.push_back(place);
         const InstructionExtra* extra = node->extra;
         if (!extra) return;
