@@ -733,7 +733,7 @@ public:
     // made here. False, with nothing taken, for any other record and for one
     // with a fault of any kind: Head, Fields and the survey's checks then
     // read it again and name the fault.
-    bool TakeNode(const OpcodeTraitTable& traits, const NodeFlagRules& rules, NodeFields& node) {
+    [[gnu::always_inline]] bool TakeNode(const OpcodeTraitTable& traits, const NodeFlagRules& rules, NodeFields& node) {
         // Far from the end, the fixed part of any record fits: only the
         // texts are checked against the end.
         const uint8_t* p = next;
@@ -1182,20 +1182,14 @@ private:
         int64_t quietUntil = 0;
         size_t at = 0;
         while (!in.AtEnd()) {
-            ImageReader::NodeFields node;
-            if (owed == 0 && !fault && in.TakeNode(opcodeTraits, nodeFlagRules, node)) [[likely]] {
-                // What CheckRecord does for a node that passes its checks.
-                if (node.flags & kRecordIdentity) nodeIds.push_back(node.ownId);
-                if (node.flags & kRecordTarget) targets.emplace_back(static_cast<uint32_t>(index), node.targetId);
-                nodeBefore = true;
-                ++nodeRecords;
-                if (node.traits & (kInternalOpcode | kNativeOpcode))
-                    links.emplace_back().call = {LinkHashOf(node.linkBits), (node.traits & kInternalOpcode) != 0};
-            } else {
-                FileRecord record;
-                if (!ReadRecord(in, opcodeTraits, record, reason)) return false;
-                CheckRecord(record, index, static_cast<uint32_t>(at));
+            if (owed == 0 && !fault) {
+                index = SurveyNodes(in, index, progress, quietUntil);
+                if (in.AtEnd()) break;
             }
+            at = in.Position();
+            FileRecord record;
+            if (!ReadRecord(in, opcodeTraits, record, reason)) return false;
+            CheckRecord(record, index, static_cast<uint32_t>(at));
             ++index;
             at = in.Position();
             if (static_cast<int64_t>(at) >= quietUntil) {
@@ -1218,6 +1212,37 @@ private:
         std::vector<uint32_t>().swap(nodeIds);
         std::vector<uint32_t>().swap(dataIds);
         return true;
+    }
+
+    // The node records that TakeNode passes, one after the other from the
+    // reader's place: what CheckRecord does for each of them, with nothing of
+    // its state to change between them but the lists. The reader is copied
+    // for the run, so that the stores into the lists cannot change it as far
+    // as the compiler knows. Gives the index of the first record after them.
+    size_t SurveyNodes(ImageReader& reader, size_t index, ProgressReport& progress, int64_t& quietUntil) {
+        ImageReader in = reader;
+        const OpcodeTraitTable& traits = opcodeTraits;
+        const NodeFlagRules& rules = nodeFlagRules;
+        const size_t first = index;
+        ImageReader::NodeFields node;
+        while (in.TakeNode(traits, rules, node)) {
+            if (node.flags & kRecordIdentity) nodeIds.push_back(node.ownId);
+            if (node.flags & kRecordTarget) targets.emplace_back(static_cast<uint32_t>(index), node.targetId);
+            if (node.traits & (kInternalOpcode | kNativeOpcode))
+                links.emplace_back().call = {LinkHashOf(node.linkBits), (node.traits & kInternalOpcode) != 0};
+            ++index;
+            const size_t at = in.Position();
+            if (static_cast<int64_t>(at) >= quietUntil) [[unlikely]] {
+                progress.At(static_cast<int32_t>(at), static_cast<int32_t>(body.size()));
+                quietUntil = progress.QuietUntil();
+            }
+        }
+        reader = in;
+        if (index != first) {
+            nodeBefore = true;
+            nodeRecords += index - first;
+        }
+        return index;
     }
 
     void Fail(size_t index, std::string what) {
