@@ -1406,14 +1406,14 @@ private:
         bool hasText = record.Has(kRecordText);
         const char* second = nullptr;
         if (traits & kPlainOpcode) [[likely]] {
-            own = OpcodeHandler(opcode);
+            own = opcodeHandlers[opcode];
         } else {
             if (traits & kStartOpcode) {
                 const uint8_t kind = ParseProcedureHeader(record.TextOrEmpty())->kind;
                 const bool undefinedStart = kind == 0xEA || kind == 0xC4;
                 opcode = static_cast<uint32_t>(undefinedStart ? Opcode::STARTPROCUNDEF : Opcode::STARTPROC);
             }
-            own = OpcodeHandler(opcode);
+            own = opcodeHandlers[opcode];
             hasText = hasText && !(traits & (kNativeOpcode | kConstantOpcode));
             if (traits & kInternalOpcode) own = links[nextLink++].handler;
             if (traits & kNativeOpcode) operand = links[nextLink++].index;
@@ -1654,6 +1654,12 @@ private:
     ClassRecord* const initialClasses;
     const OpcodeTraitTable& opcodeTraits = OpcodeTraits();
     const NodeFlagRules& nodeFlagRules = NodeFlagRulesOfOpcodes();
+    // What a built node of each opcode runs, by the byte a record carries.
+    const std::array<Handler, 256> opcodeHandlers = [] {
+        std::array<Handler, 256> handlers{};
+        for (uint32_t opcode = 0; opcode < handlers.size(); ++opcode) handlers[opcode] = OpcodeHandler(opcode);
+        return handlers;
+    }();
     std::span<uint8_t> body;  // the records, after the header
 
     // What the survey keeps.
