@@ -1228,8 +1228,11 @@ private:
         while (in.TakeNode(traits, rules, node)) {
             if (node.flags & kRecordIdentity) nodeIds.push_back(node.ownId);
             if (node.flags & kRecordTarget) targets.emplace_back(static_cast<uint32_t>(index), node.targetId);
-            if (node.traits & (kInternalOpcode | kNativeOpcode))
-                links.emplace_back().call = {LinkHashOf(node.linkBits), (node.traits & kInternalOpcode) != 0};
+            if (node.traits & (kInternalOpcode | kNativeOpcode)) {
+                Link link;
+                link.call = {LinkHashOf(node.linkBits), (node.traits & kInternalOpcode) != 0};
+                links.push_back(link);
+            }
             ++index;
             const size_t at = in.Position();
             if (static_cast<int64_t>(at) >= quietUntil) [[unlikely]] {
