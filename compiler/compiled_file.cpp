@@ -444,8 +444,32 @@ private:
     }
     static uint8_t* PutText(uint8_t* at, const char* text, size_t length) {
         at = Put(at, static_cast<uint32_t>(length + 1));
-        std::memcpy(at, text, length);
+        CopyText(at, text, length);
         return at + length;
+    }
+    // Most texts are names of a few characters, too short to be worth a
+    // library call: two overlapping words (or the first, middle and last
+    // byte) cover 1 to 16 characters without reading outside the text.
+    static void CopyText(uint8_t* to, const char* text, size_t length) {
+        if (length > 16) {
+            std::memcpy(to, text, length);
+        } else if (length >= 8) {
+            CopyWord<uint64_t>(to, text);
+            CopyWord<uint64_t>(to + length - 8, text + length - 8);
+        } else if (length >= 4) {
+            CopyWord<uint32_t>(to, text);
+            CopyWord<uint32_t>(to + length - 4, text + length - 4);
+        } else if (length > 0) {
+            to[0] = static_cast<uint8_t>(text[0]);
+            to[length / 2] = static_cast<uint8_t>(text[length / 2]);
+            to[length - 1] = static_cast<uint8_t>(text[length - 1]);
+        }
+    }
+    template <typename T>
+    static void CopyWord(uint8_t* to, const char* from) {
+        T word;
+        std::memcpy(&word, from, sizeof word);
+        std::memcpy(to, &word, sizeof word);
     }
     // Every field a record can have but the two texts: header, number, two
     // text lengths, link value, fused step, extra word, flag byte, namespace,
