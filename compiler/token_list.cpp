@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/huge_pages.h"
 #include "platform/sanitizer.h"
 #include "runtime/hash.h"
 #include "runtime/keywords.h"
@@ -27,24 +28,35 @@ void* TokenStore::AllocateLarge(size_t bytes) {
 }
 
 void TokenStore::StartChunk() {
-    auto* chunk = static_cast<Chunk*>(std::malloc(kChunkBytes));
-    if (chunk == nullptr) {
+    const bool small = chunkCount_ < kSmallChunks;
+    const size_t bytes = small ? kChunkBytes : platform::kHugePageSize;
+    void* memory = small ? std::malloc(bytes) : platform::MapHugePageStretch(bytes);
+    if (memory == nullptr) {
         --live_;
         throw std::bad_alloc();
     }
+    auto* chunk = static_cast<Chunk*>(memory);
     chunk->previous = lastChunk_;
+    chunk->bytes = bytes;
     lastChunk_ = chunk;
-    chunkNext_ = reinterpret_cast<char*>(chunk) + kGrain;
-    chunkEnd_ = reinterpret_cast<char*>(chunk) + kChunkBytes;
-    QOB_POISON(chunkNext_, kChunkBytes - kGrain);
+    ++chunkCount_;
+    static_assert(sizeof(Chunk) % kGrain == 0);
+    chunkNext_ = reinterpret_cast<char*>(chunk) + sizeof(Chunk);
+    chunkEnd_ = reinterpret_cast<char*>(chunk) + bytes;
+    QOB_POISON(chunkNext_, bytes - sizeof(Chunk));
 }
 
 void TokenStore::ReleaseChunks() {
     while (Chunk* chunk = lastChunk_) {
         lastChunk_ = chunk->previous;
-        QOB_UNPOISON(chunk, kChunkBytes);
-        std::free(chunk);
+        const size_t bytes = chunk->bytes;
+        QOB_UNPOISON(chunk, bytes);
+        if (bytes == kChunkBytes)
+            std::free(chunk);
+        else
+            platform::UnmapHugePageStretch(chunk, bytes);
     }
+    chunkCount_ = 0;
     chunkNext_ = chunkEnd_ = nullptr;
     for (FreeList& list : free_) list = {};
 }

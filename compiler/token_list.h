@@ -226,10 +226,15 @@ private:
     };
     struct Chunk {
         Chunk* previous;
+        size_t bytes;  // header included
     };
     static constexpr size_t kGrain = 8;
     static constexpr size_t kLargestPooled = 256;
+    // The first chunks are small, from the heap: a small program's tokens fit
+    // in them. Past them a compile is making nodes by the hundred thousand,
+    // and each further chunk is one huge page: one fault where there were 512.
     static constexpr size_t kChunkBytes = 64 * 1024;
+    static constexpr size_t kSmallChunks = 4;
 
     void PutOnFreeList(void* block, size_t bytes) {
         auto* freed = static_cast<FreeBlock*>(block);
@@ -247,6 +252,7 @@ private:
 
     FreeList free_[kLargestPooled / kGrain + 1];
     Chunk* lastChunk_ = nullptr;
+    size_t chunkCount_ = 0;
     char* chunkNext_ = nullptr;
     char* chunkEnd_ = nullptr;
     size_t live_ = 0;  // nodes handed out and not yet released

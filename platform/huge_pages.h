@@ -1,5 +1,5 @@
 // platform/huge_pages.h
-// Asking the kernel to back a large block of our own with huge pages: one
+// Asking the kernel to back large memory of our own with huge pages: one
 // fault per 2 MiB instead of one per 4 KiB page.
 #pragma once
 
@@ -14,5 +14,13 @@ constexpr size_t kHugePageSize = size_t{2} << 20;
 // edges stay in small pages. Memory already touched keeps what it has. A
 // kernel without the feature ignores the advice: nothing fails either way.
 void AdviseHugePages(void* start, size_t length);
+
+// Maps length bytes (a multiple of kHugePageSize) of zeroed memory that starts
+// on a huge page and is advised for huge pages: for stretches that are filled
+// soon after they are made. Null when the system gives no memory. Anywhere in
+// the address space: not for memory a script can see.
+void* MapHugePageStretch(size_t length);
+// Gives back a stretch MapHugePageStretch made, with the same length.
+void UnmapHugePageStretch(void* start, size_t length);
 
 }  // namespace qob::platform

@@ -41,7 +41,7 @@ constexpr size_t kHeaderSize = 16;
 // may then back a chunk with one huge page (one fault where there were 512).
 constexpr size_t kChunkPages = 32;
 constexpr size_t kChunkBytes = kChunkPages * kPageSize;
-constexpr size_t kSmallChunksBeforeHugePages = 2;
+constexpr size_t kSmallChunksBeforeHugePages = 1;
 constexpr size_t kMaxSlotSize = 32768;
 
 // Slot sizes (header included): 32 to 256 in steps of 16, then four sizes per

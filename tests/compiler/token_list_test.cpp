@@ -253,6 +253,30 @@ TEST_F(TokenListTest, NodesMadeAfterFreesKeepTheirTexts) {
     EXPECT_EQ(found, expected);
 }
 
+// A large list fills the store's first small chunks and then huge-page
+// chunks; once every node is gone the store starts again from small chunks.
+// Texts that cross a chunk's end would be cut or overwritten.
+TEST_F(TokenListTest, ListsLargerThanTheSmallChunksKeepEveryText) {
+    for (int round = 0; round < 2; ++round) {
+        constexpr int kCount = 150000;  // several MiB of nodes
+        for (int i = 0; i < kCount; ++i) {
+            std::string text = i % 5 == 0 ? "A_LONGER_NAME_THAT_TAKES_A_BIGGER_BLOCK_" : "N";
+            text += std::to_string(i + round);
+            Emit(text, i + 1);
+        }
+        int i = 0;
+        for (const TokenNode* n = TokenListFirst(tokens); n != nullptr; n = n->next, ++i) {
+            std::string text = i % 5 == 0 ? "A_LONGER_NAME_THAT_TAKES_A_BIGGER_BLOCK_" : "N";
+            text += std::to_string(i + round);
+            ASSERT_STREQ(n->text, text.c_str()) << round << ' ' << i;
+            ASSERT_EQ(n->line, i + 1);
+        }
+        EXPECT_EQ(i, kCount);
+        FreeTokenList(tokens);
+        tokens = nullptr;
+    }
+}
+
 // Short texts are copied in overlapping pieces: each length copies every
 // character to its place and ends the copy right after the text.
 TEST_F(TokenListTest, TextsOfEveryShortLengthAreCopiedWhole) {
