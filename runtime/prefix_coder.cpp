@@ -146,9 +146,6 @@ public:
     // bytes, so that a look-up is one scaled load, and the decoder stores
     // the whole word at the output: the symbols come first, and the count
     // and length bytes after them are overwritten by the symbols that follow.
-    // The count is the top byte, so the word shifted down is the count
-    // without a mask; a shift by the length byte needs none either, as a
-    // 64-bit shift takes only the low six bits of its count.
     static constexpr int kRunSymbols = 6;
     struct Run {
         uint8_t symbols[kRunSymbols] = {};
@@ -156,8 +153,6 @@ public:
         uint8_t count = 0;
     };
     static_assert(sizeof(Run) == 8);
-    static constexpr int kRunLengthShift = 8 * kRunSymbols;
-    static constexpr int kRunCountShift = kRunLengthShift + 8;
 
     explicit CodeTable(const CodeTree& tree)
         : bits(std::min(tree.maxDepth, kTableBits)), entries(size_t{1} << bits), runs(entries.size()) {
