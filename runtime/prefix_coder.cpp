@@ -220,7 +220,14 @@ private:
 // (a shift by a constant is one instruction less), 0 for any width.
 template <int kFixedBits>
 [[gnu::always_inline]] inline size_t DecodeWithRuns(const CodeTable& table, std::span<const uint8_t> input,
-                                                    size_t& position, std::span<uint8_t> output, size_t i) {
+                                                    size_t& startPosition, std::span<uint8_t> output, size_t i) {
+    // A local, not the caller's: the stores of output bytes could otherwise
+    // change it as far as the compiler knows.
+    size_t position = startPosition;
+    const auto finish = [&] {
+        startPosition = position;
+        return i;
+    };
     // Four windows of at most kTableBits bits fit the 57 exact bits of a read.
     static_assert(4 * CodeTable::kTableBits <= 57);
     static_assert(std::endian::native == std::endian::little, "a run's symbols are its low bytes");
@@ -232,7 +239,7 @@ template <int kFixedBits>
     const uint8_t* data = input.data();
     uint8_t* out = output.data();
     if (output.size() < kRoom || input.size() < 8)
-        return i;
+        return finish();
     // The last output index and bit position at which a step may start.
     const size_t lastOutput = output.size() - kRoom;
     const size_t lastPosition = (input.size() - 8) * 8 + 7;
@@ -270,10 +277,10 @@ template <int kFixedBits>
             step();
             position += static_cast<size_t>(__builtin_ctzll(word));  // the mark keeps the word from 0
             if (count == 0)
-                return i;
+                return finish();
         }
     }
-    return i;
+    return finish();
 }
 
 // The decoding loop built for any x86-64, and again for a processor with
