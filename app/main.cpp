@@ -4,9 +4,11 @@
 
 #include <string>
 
+#include "platform/huge_pages.h"
 #include "runtime/startup.h"
 
 int main(int argc, char** argv) {
+    qob::platform::PrepareCHeap();
     std::string commandLine;
     for (int i = 1; i < argc; ++i) {
         if (i > 1) commandLine += '|';

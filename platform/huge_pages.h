@@ -23,4 +23,11 @@ void* MapHugePageStretch(size_t length);
 // Gives back a stretch MapHugePageStretch made, with the same length.
 void UnmapHugePageStretch(void* start, size_t length);
 
+// Sets the C heap up for a compiler's work: large blocks come from the heap
+// and go back to it instead of being mapped and unmapped one by one (each
+// mapping faults in every page again), the heap grows in large steps, and the
+// stretch it grows by first is advised for huge pages. Called once, first
+// thing in the executable; a sanitizer's heap is left as it is.
+void PrepareCHeap();
+
 }  // namespace qob::platform

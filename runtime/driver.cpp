@@ -298,13 +298,11 @@ private:
     TokenNode* ParseFile() {
         if (mode == kContextIndependent) WriteLogLine("Parsing...\n");
         const uint32_t parseStart = platform::GetTickCount();
-        int size = 0;
-        char* source = LoadFileBuffer(file, size, -1, -1);
-        TokenNode* tokens = nullptr;
-        if (source) {
-            tokens = Tokenize(source, file.c_str());
-            platform::FreeBlock(source);
-        }
+        // The source is the compiler's own, not the program's: it goes to the
+        // C heap, whose large stretch is in huge pages (one fault where a
+        // block of the program's heap would take one per page).
+        const std::optional<std::string> source = platform::ReadFileBytes(file);
+        TokenNode* tokens = source ? Tokenize(source->c_str(), file.c_str()) : nullptr;
         if (mode == kContextIndependent) WriteLogLine("Total parsing time (" + ElapsedText(parseStart) + " ms)\n");
         if (!GetPreprocessorState().marks.library) (void)platform::DeleteFile(compiledName);
         return Link(tokens);
