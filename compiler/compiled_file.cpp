@@ -997,6 +997,36 @@ public:
         return record;
     }
 
+    // A record of a plain node (see kPlainOpcode) that carries no field but
+    // a number, a text, an extra word and a namespace word: most records are
+    // such, and need neither a whole FileRecord nor the tests of the other
+    // fields. Absent fields read as 0.
+    struct PlainNode {
+        uint8_t opcode = 0;
+        bool hasText = false;
+        uint32_t extraWord = 0;
+        uint32_t namespaceWord = 0;
+        double number = 0.0;
+        std::string_view text;
+    };
+    static constexpr uint16_t kPlainNodeFields = kRecordNumber | kRecordText | kRecordExtraWord | kRecordNamespace;
+
+    // False, with nothing taken, when the next record is not such a one.
+    [[gnu::always_inline]] bool TakePlainNode(const OpcodeTraitTable& traits, PlainNode& node) {
+        uint16_t flags;
+        std::memcpy(&flags, next, sizeof flags);
+        const uint8_t opcode = next[2];
+        if ((flags & ~kPlainNodeFields) || !(traits[opcode] & kPlainOpcode)) return false;
+        next += 3;
+        node.opcode = opcode;
+        if (flags & kRecordNumber) Take(node.number);
+        node.hasText = (flags & kRecordText) != 0;
+        if (node.hasText) TakeText(node.text);
+        if (flags & kRecordExtraWord) Take(node.extraWord);
+        if (flags & kRecordNamespace) Take(node.namespaceWord);
+        return true;
+    }
+
 private:
     template <typename T>
     void Take(T& value) {
@@ -1378,6 +1408,11 @@ private:
         ExpectPoolBytes(context->pool, nodeRecords * sizeof(Instruction));
         CheckedImage in(body);
         while (!in.AtEnd()) {
+            CheckedImage::PlainNode plain;
+            if (in.TakePlainNode(opcodeTraits, plain)) [[likely]] {
+                if (!BuildPlainNode(plain)) return false;
+                continue;
+            }
             const FileRecord record = in.NextRecord();
             if (!(opcodeTraits[record.opcode] & (kSkippedOpcode | kForwardOpcode))) [[likely]] {
                 if (!BuildNode(record)) return false;
@@ -1423,6 +1458,23 @@ private:
         }
         to[length] = '\0';
         return to;
+    }
+
+    // What BuildNode does for such a record.
+    bool BuildPlainNode(const CheckedImage::PlainNode& record) {
+        Instruction* node = AppendInstruction(context->pool, last, opcodeHandlers[record.opcode], nullptr, 0,
+                                              record.number, record.opcode, record.namespaceWord);
+        if (!node) return false;
+        if (!first) first = node;
+        last = node;
+        node->extraWord = record.extraWord;
+        if (record.hasText) {
+            node->text = EndTextInPlace(record.text, &node->textHash);
+            textBytes += static_cast<uint32_t>(record.text.size() + 1);
+        }
+        if (opcodeTraits[record.opcode] & kByNameOpcode) linkedByName.push_back(node);
+        ++nodeCount;
+        return true;
     }
 
     bool BuildNode(const FileRecord& record) {
