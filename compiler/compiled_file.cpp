@@ -1273,8 +1273,9 @@ private:
     // its state to change between them but the lists. The reader is copied
     // for the run, so that the stores into the lists cannot change it as far
     // as the compiler knows. Gives the index of the first record after them.
-    size_t SurveyNodes(ImageReader& reader, size_t index, ProgressReport& progress, int64_t& quietUntil) {
+    size_t SurveyNodes(ImageReader& reader, size_t index, ProgressReport& progress, int64_t& quietFrom) {
         ImageReader in = reader;
+        int64_t quietUntil = quietFrom;
         const OpcodeTraitTable& traits = opcodeTraits;
         const NodeFlagRules& rules = nodeFlagRules;
         const size_t first = index;
@@ -1295,6 +1296,7 @@ private:
             }
         }
         reader = in;
+        quietFrom = quietUntil;
         if (index != first) {
             nodeBefore = true;
             nodeRecords += index - first;
