@@ -155,7 +155,8 @@ public:
     static_assert(sizeof(Run) == 8);
 
     explicit CodeTable(const CodeTree& tree)
-        : bits(std::min(tree.maxDepth, kTableBits)), entries(size_t{1} << bits), runs(entries.size()) {
+        : bits(std::min(tree.maxDepth, kTableBits)), entries(size_t{1} << bits), runs(entries.size()),
+          runLengths(entries.size()) {
         if (tree.root >= 0)
             Fill(tree, tree.root, 0, 0);
         FillRuns();
@@ -163,6 +164,9 @@ public:
 
     // The runs by window, for a table of at least one bit.
     const Run* Runs() const { return runs.data(); }
+    // Each run's length again, apart: the next window waits for it, and
+    // this table is small enough to stay in the nearest cache.
+    const uint8_t* RunLengths() const { return runLengths.data(); }
 
     // The entry for a left-aligned 64-bit window of the stream.
     const Entry& Look(uint64_t window) const {
@@ -204,12 +208,14 @@ private:
                 run.symbols[run.count++] = static_cast<uint8_t>(entry.value);
                 run.length = static_cast<uint8_t>(run.length + entry.length);
             }
+            runLengths[window] = run.length;
         }
     }
 
     int bits;
     std::vector<Entry> entries;
     std::vector<Run> runs;
+    std::vector<uint8_t> runLengths;
 };
 
 // Decodes from bit `position` while at least 8 input bytes and room for four
@@ -235,6 +241,7 @@ template <int kFixedBits>
     // Locals, not the table's fields: the stores of output bytes could
     // otherwise change them as far as the compiler knows.
     const CodeTable::Run* const runs = table.Runs();
+    const uint8_t* const runLengths = table.RunLengths();
     constexpr size_t kRoom = 3 * CodeTable::kRunSymbols + sizeof(uint64_t);
     const uint8_t* data = input.data();
     uint8_t* out = output.data();
@@ -269,7 +276,7 @@ template <int kFixedBits>
                 std::memcpy(out + i, &runs[window], sizeof runs[window]);
                 count = runs[window].count;
                 i += count;
-                word <<= runs[window].length;
+                word <<= runLengths[window];
             };
             step();
             step();
