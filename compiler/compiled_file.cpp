@@ -359,7 +359,7 @@ private:
 
     // What the writer needs to know of each node before it writes: where the
     // declarations and the marked targets are, and what the jumps go to.
-    void Note(const Instruction* node, size_t place) {
+    [[gnu::always_inline]] void Note(const Instruction* node, size_t place) {
         if (IsDeclaration(node->opcode)) declarationPlaces.push_back(place);
         const InstructionExtra* extra = node->extra;
         if (!extra) return;
@@ -444,8 +444,32 @@ private:
     }
     static uint8_t* PutText(uint8_t* at, const char* text, size_t length) {
         at = Put(at, static_cast<uint32_t>(length + 1));
-        std::memcpy(at, text, length);
+        CopyText(at, text, length);
         return at + length;
+    }
+    // Most texts are names of a few characters, too short to be worth a
+    // library call: two overlapping words (or the first, middle and last
+    // byte) cover 1 to 16 characters without reading outside the text.
+    static void CopyText(uint8_t* to, const char* text, size_t length) {
+        if (length > 16) {
+            std::memcpy(to, text, length);
+        } else if (length >= 8) {
+            CopyWord<uint64_t>(to, text);
+            CopyWord<uint64_t>(to + length - 8, text + length - 8);
+        } else if (length >= 4) {
+            CopyWord<uint32_t>(to, text);
+            CopyWord<uint32_t>(to + length - 4, text + length - 4);
+        } else if (length > 0) {
+            to[0] = static_cast<uint8_t>(text[0]);
+            to[length / 2] = static_cast<uint8_t>(text[length / 2]);
+            to[length - 1] = static_cast<uint8_t>(text[length - 1]);
+        }
+    }
+    template <typename T>
+    static void CopyWord(uint8_t* to, const char* from) {
+        T word;
+        std::memcpy(&word, from, sizeof word);
+        std::memcpy(to, &word, sizeof word);
     }
     // Every field a record can have but the two texts: header, number, two
     // text lengths, link value, fused step, extra word, flag byte, namespace,
@@ -733,7 +757,7 @@ public:
     // made here. False, with nothing taken, for any other record and for one
     // with a fault of any kind: Head, Fields and the survey's checks then
     // read it again and name the fault.
-    bool TakeNode(const OpcodeTraitTable& traits, const NodeFlagRules& rules, NodeFields& node) {
+    [[gnu::always_inline]] bool TakeNode(const OpcodeTraitTable& traits, const NodeFlagRules& rules, NodeFields& node) {
         // Far from the end, the fixed part of any record fits: only the
         // texts are checked against the end.
         const uint8_t* p = next;
@@ -973,6 +997,36 @@ public:
         return record;
     }
 
+    // A record of a plain node (see kPlainOpcode) that carries no field but
+    // a number, a text, an extra word and a namespace word: most records are
+    // such, and need neither a whole FileRecord nor the tests of the other
+    // fields. Absent fields read as 0.
+    struct PlainNode {
+        uint8_t opcode = 0;
+        bool hasText = false;
+        uint32_t extraWord = 0;
+        uint32_t namespaceWord = 0;
+        double number = 0.0;
+        std::string_view text;
+    };
+    static constexpr uint16_t kPlainNodeFields = kRecordNumber | kRecordText | kRecordExtraWord | kRecordNamespace;
+
+    // False, with nothing taken, when the next record is not such a one.
+    [[gnu::always_inline]] bool TakePlainNode(const OpcodeTraitTable& traits, PlainNode& node) {
+        uint16_t flags;
+        std::memcpy(&flags, next, sizeof flags);
+        const uint8_t opcode = next[2];
+        if ((flags & ~kPlainNodeFields) || !(traits[opcode] & kPlainOpcode)) return false;
+        next += 3;
+        node.opcode = opcode;
+        if (flags & kRecordNumber) Take(node.number);
+        node.hasText = (flags & kRecordText) != 0;
+        if (node.hasText) TakeText(node.text);
+        if (flags & kRecordExtraWord) Take(node.extraWord);
+        if (flags & kRecordNamespace) Take(node.namespaceWord);
+        return true;
+    }
+
 private:
     template <typename T>
     void Take(T& value) {
@@ -1182,20 +1236,14 @@ private:
         int64_t quietUntil = 0;
         size_t at = 0;
         while (!in.AtEnd()) {
-            ImageReader::NodeFields node;
-            if (owed == 0 && !fault && in.TakeNode(opcodeTraits, nodeFlagRules, node)) [[likely]] {
-                // What CheckRecord does for a node that passes its checks.
-                if (node.flags & kRecordIdentity) nodeIds.push_back(node.ownId);
-                if (node.flags & kRecordTarget) targets.emplace_back(static_cast<uint32_t>(index), node.targetId);
-                nodeBefore = true;
-                ++nodeRecords;
-                if (node.traits & (kInternalOpcode | kNativeOpcode))
-                    links.emplace_back().call = {LinkHashOf(node.linkBits), (node.traits & kInternalOpcode) != 0};
-            } else {
-                FileRecord record;
-                if (!ReadRecord(in, opcodeTraits, record, reason)) return false;
-                CheckRecord(record, index, static_cast<uint32_t>(at));
+            if (owed == 0 && !fault) {
+                index = SurveyNodes(in, index, progress, quietUntil);
+                if (in.AtEnd()) break;
             }
+            at = in.Position();
+            FileRecord record;
+            if (!ReadRecord(in, opcodeTraits, record, reason)) return false;
+            CheckRecord(record, index, static_cast<uint32_t>(at));
             ++index;
             at = in.Position();
             if (static_cast<int64_t>(at) >= quietUntil) {
@@ -1218,6 +1266,42 @@ private:
         std::vector<uint32_t>().swap(nodeIds);
         std::vector<uint32_t>().swap(dataIds);
         return true;
+    }
+
+    // The node records that TakeNode passes, one after the other from the
+    // reader's place: what CheckRecord does for each of them, with nothing of
+    // its state to change between them but the lists. The reader is copied
+    // for the run, so that the stores into the lists cannot change it as far
+    // as the compiler knows. Gives the index of the first record after them.
+    size_t SurveyNodes(ImageReader& reader, size_t index, ProgressReport& progress, int64_t& quietFrom) {
+        ImageReader in = reader;
+        int64_t quietUntil = quietFrom;
+        const OpcodeTraitTable& traits = opcodeTraits;
+        const NodeFlagRules& rules = nodeFlagRules;
+        const size_t first = index;
+        ImageReader::NodeFields node;
+        while (in.TakeNode(traits, rules, node)) {
+            if (node.flags & kRecordIdentity) nodeIds.push_back(node.ownId);
+            if (node.flags & kRecordTarget) targets.emplace_back(static_cast<uint32_t>(index), node.targetId);
+            if (node.traits & (kInternalOpcode | kNativeOpcode)) {
+                Link link;
+                link.call = {LinkHashOf(node.linkBits), (node.traits & kInternalOpcode) != 0};
+                links.push_back(link);
+            }
+            ++index;
+            const size_t at = in.Position();
+            if (static_cast<int64_t>(at) >= quietUntil) [[unlikely]] {
+                progress.At(static_cast<int32_t>(at), static_cast<int32_t>(body.size()));
+                quietUntil = progress.QuietUntil();
+            }
+        }
+        reader = in;
+        quietFrom = quietUntil;
+        if (index != first) {
+            nodeBefore = true;
+            nodeRecords += index - first;
+        }
+        return index;
     }
 
     void Fail(size_t index, std::string what) {
@@ -1326,6 +1410,11 @@ private:
         ExpectPoolBytes(context->pool, nodeRecords * sizeof(Instruction));
         CheckedImage in(body);
         while (!in.AtEnd()) {
+            CheckedImage::PlainNode plain;
+            if (in.TakePlainNode(opcodeTraits, plain)) [[likely]] {
+                if (!BuildPlainNode(plain)) return false;
+                continue;
+            }
             const FileRecord record = in.NextRecord();
             if (!(opcodeTraits[record.opcode] & (kSkippedOpcode | kForwardOpcode))) [[likely]] {
                 if (!BuildNode(record)) return false;
@@ -1373,6 +1462,23 @@ private:
         return to;
     }
 
+    // What BuildNode does for such a record.
+    bool BuildPlainNode(const CheckedImage::PlainNode& record) {
+        Instruction* node = AppendInstruction(context->pool, last, opcodeHandlers[record.opcode], nullptr, 0,
+                                              record.number, record.opcode, record.namespaceWord);
+        if (!node) return false;
+        if (!first) first = node;
+        last = node;
+        node->extraWord = record.extraWord;
+        if (record.hasText) {
+            node->text = EndTextInPlace(record.text, &node->textHash);
+            textBytes += static_cast<uint32_t>(record.text.size() + 1);
+        }
+        if (opcodeTraits[record.opcode] & kByNameOpcode) linkedByName.push_back(node);
+        ++nodeCount;
+        return true;
+    }
+
     bool BuildNode(const FileRecord& record) {
         uint32_t opcode = record.opcode;
         const uint16_t traits = opcodeTraits[opcode];
@@ -1381,14 +1487,14 @@ private:
         bool hasText = record.Has(kRecordText);
         const char* second = nullptr;
         if (traits & kPlainOpcode) [[likely]] {
-            own = OpcodeHandler(opcode);
+            own = opcodeHandlers[opcode];
         } else {
             if (traits & kStartOpcode) {
                 const uint8_t kind = ParseProcedureHeader(record.TextOrEmpty())->kind;
                 const bool undefinedStart = kind == 0xEA || kind == 0xC4;
                 opcode = static_cast<uint32_t>(undefinedStart ? Opcode::STARTPROCUNDEF : Opcode::STARTPROC);
             }
-            own = OpcodeHandler(opcode);
+            own = opcodeHandlers[opcode];
             hasText = hasText && !(traits & (kNativeOpcode | kConstantOpcode));
             if (traits & kInternalOpcode) own = links[nextLink++].handler;
             if (traits & kNativeOpcode) operand = links[nextLink++].index;
@@ -1629,6 +1735,12 @@ private:
     ClassRecord* const initialClasses;
     const OpcodeTraitTable& opcodeTraits = OpcodeTraits();
     const NodeFlagRules& nodeFlagRules = NodeFlagRulesOfOpcodes();
+    // What a built node of each opcode runs, by the byte a record carries.
+    const std::array<Handler, 256> opcodeHandlers = [] {
+        std::array<Handler, 256> handlers{};
+        for (uint32_t opcode = 0; opcode < handlers.size(); ++opcode) handlers[opcode] = OpcodeHandler(opcode);
+        return handlers;
+    }();
     std::span<uint8_t> body;  // the records, after the header
 
     // What the survey keeps.

@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <span>
-#include <vector>
 
 namespace qob {
 
@@ -42,38 +42,32 @@ public:
         // steps (it pays for itself there), and while the output has room
         // for all that eight bytes can make, the words are stored without a
         // test each. Two codes of more than 32 bits together are marked by
-        // length 0 in the table and go one at a time; no byte of the input
-        // has a code of length 0.
+        // a length no code has, and go one at a time.
         if (input.size() >= kPairTableWorth && !full) {
             // Indexed by the two bytes as a little-endian load reads them:
             // the first byte low.
             static_assert(std::endian::native == std::endian::little, "the first byte of a pair is its low one");
-            std::vector<uint32_t> pairCodes(65536);
-            std::vector<uint8_t> pairLengths(65536);
-            for (unsigned first = 0; first < 256; ++first)
-                for (unsigned second = 0; second < 256; ++second) {
-                    const unsigned length = lengths[first] + lengths[second];
-                    if (length > 32) continue;
-                    pairCodes[second << 8 | first] =
-                        static_cast<uint32_t>(uint64_t{codes[first]} << lengths[second]) | codes[second];
-                    pairLengths[second << 8 | first] = static_cast<uint8_t>(length);
+            // A row per second byte, written straight through without a
+            // branch (a split pair's code is never read).
+            const auto pairCodes = std::make_unique_for_overwrite<uint32_t[]>(65536);
+            const auto pairLengths = std::make_unique_for_overwrite<uint8_t[]>(65536);
+            for (unsigned second = 0; second < 256; ++second) {
+                const unsigned secondLength = lengths[second];
+                const uint32_t secondCode = codes[second];
+                uint32_t* const rowCodes = pairCodes.get() + (second << 8);
+                uint8_t* const rowLengths = pairLengths.get() + (second << 8);
+                for (unsigned first = 0; first < 256; ++first) {
+                    const unsigned length = lengths[first] + secondLength;
+                    rowCodes[first] = static_cast<uint32_t>(uint64_t{codes[first]} << secondLength) | secondCode;
+                    rowLengths[first] = static_cast<uint8_t>(length > 32 ? kSplitPair : length);
                 }
-            const uint32_t* const pairCode = pairCodes.data();
-            const uint8_t* const pairLength = pairLengths.data();
-            uint8_t* const out = output.data();
-            size_t at = written;
-            constexpr size_t kMostPerEight = 8 * 4;  // eight codes of at most 32 bits
-            for (; i + 8 <= input.size() && output.size() - at >= kMostPerEight; i += 8) {
-                uint64_t eight;
-                std::memcpy(&eight, input.data() + i, sizeof eight);
-                // Written out: a loop over the shifts is not unrolled by an -O2 build.
-                const PairTable table{pairCode, pairLength, codes, lengths};
-                AppendPairWithRoom(bits, count, table, static_cast<unsigned>(eight & 0xFFFF), out, at);
-                AppendPairWithRoom(bits, count, table, static_cast<unsigned>((eight >> 16) & 0xFFFF), out, at);
-                AppendPairWithRoom(bits, count, table, static_cast<unsigned>((eight >> 32) & 0xFFFF), out, at);
-                AppendPairWithRoom(bits, count, table, static_cast<unsigned>(eight >> 48), out, at);
             }
-            written = at;
+            const PairTable table{pairCodes.get(), pairLengths.get(), codes, lengths};
+            PairState state{bits, count, written};
+            i = HasBmi2() ? WritePairsBmi2(input, table, output, state) : WritePairs(input, table, output, state);
+            bits = state.bits;
+            count = state.count;
+            written = state.at;
         }
         for (; i < input.size(); ++i) Append(bits, count, codes[input[i]], lengths[input[i]]);
         pending = bits & ((uint64_t{1} << count) - 1);
@@ -111,24 +105,92 @@ private:
         }
     }
 
+    // A pair's length when its two codes together take more than 32 bits.
+    static constexpr uint8_t kSplitPair = 64;
+
     struct PairTable {
         const uint32_t* pairCode;
-        const uint8_t* pairLength;  // 0: the two codes go one at a time
+        const uint8_t* pairLength;  // kSplitPair: the two codes go one at a time
         const uint32_t* codes;
         const uint8_t* lengths;
     };
+    struct PairState {
+        uint64_t bits;
+        int count;
+        size_t at;
+    };
 
+    static bool HasBmi2() {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("bmi2") != 0;
+    }
+
+    // The pair loop built for any x86-64, and again for a processor with
+    // BMI2, whose shifts by a register take any register for the count.
+    // Both give the index of the first byte left for the loop after them.
+    static size_t WritePairs(std::span<const uint8_t> input, const PairTable& table, std::span<uint8_t> output,
+                             PairState& state) {
+        return WritePairsWithRoom(input, table, output, state);
+    }
+    [[gnu::target("bmi2")]] static size_t WritePairsBmi2(std::span<const uint8_t> input, const PairTable& table,
+                                                         std::span<uint8_t> output, PairState& state) {
+        return WritePairsWithRoom(input, table, output, state);
+    }
+
+    [[gnu::always_inline]] static size_t WritePairsWithRoom(std::span<const uint8_t> input, const PairTable& tables,
+                                                            std::span<uint8_t> output, PairState& state) {
+        // A copy of its own: the stores of output words could otherwise
+        // change the table pointers as far as the compiler knows.
+        const PairTable table = tables;
+        uint64_t bits = state.bits;
+        int count = state.count;
+        size_t at = state.at;
+        uint8_t* const out = output.data();
+        constexpr size_t kMostPerEight = 8 * 4;  // eight codes of at most 32 bits
+        size_t i = 0;
+        for (; i + 8 <= input.size() && output.size() - at >= kMostPerEight; i += 8) {
+            // Written out: a loop over the pairs is not unrolled by an -O2
+            // build. A pair loaded on its own is one instruction, where
+            // taking it out of a word read once is two or three.
+            const uint8_t* const eight = input.data() + i;
+            AppendPairWithRoom(bits, count, table, LoadPair(eight), out, at);
+            AppendPairWithRoom(bits, count, table, LoadPair(eight + 2), out, at);
+            AppendPairWithRoom(bits, count, table, LoadPair(eight + 4), out, at);
+            AppendPairWithRoom(bits, count, table, LoadPair(eight + 6), out, at);
+        }
+        state = {bits, count, at};
+        return i;
+    }
+
+    static unsigned LoadPair(const uint8_t* at) {
+        uint16_t pair;
+        std::memcpy(&pair, at, sizeof pair);
+        return pair;
+    }
+
+    // One test per pair: a split pair's length takes the count past 32 as
+    // a word to store does, and is told apart only there.
     [[gnu::always_inline]] static void AppendPairWithRoom(uint64_t& bits, int& count, const PairTable& table,
                                                           unsigned pair, uint8_t* out, size_t& at) {
         const int length = table.pairLength[pair];
-        if (length != 0) [[likely]] {
-            AppendWithRoom(bits, count, table.pairCode[pair], length, out, at);
+        const int total = count + length;
+        if (total < 32) [[likely]] {
+            bits = (bits << length) | table.pairCode[pair];
+            count = total;
             return;
         }
-        const unsigned first = pair & 0xFF;
-        const unsigned second = pair >> 8;
-        AppendWithRoom(bits, count, table.codes[first], table.lengths[first], out, at);
-        AppendWithRoom(bits, count, table.codes[second], table.lengths[second], out, at);
+        if (length == kSplitPair) [[unlikely]] {
+            const unsigned first = pair & 0xFF;
+            const unsigned second = pair >> 8;
+            AppendWithRoom(bits, count, table.codes[first], table.lengths[first], out, at);
+            AppendWithRoom(bits, count, table.codes[second], table.lengths[second], out, at);
+            return;
+        }
+        bits = (bits << length) | table.pairCode[pair];
+        count = total - 32;
+        const uint32_t word = __builtin_bswap32(static_cast<uint32_t>(bits >> count));
+        std::memcpy(out + at, &word, sizeof word);
+        at += 4;
     }
 
     // Append for a caller that made sure of room for the word, stored most

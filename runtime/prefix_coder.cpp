@@ -146,9 +146,6 @@ public:
     // bytes, so that a look-up is one scaled load, and the decoder stores
     // the whole word at the output: the symbols come first, and the count
     // and length bytes after them are overwritten by the symbols that follow.
-    // The count is the top byte, so the word shifted down is the count
-    // without a mask; a shift by the length byte needs none either, as a
-    // 64-bit shift takes only the low six bits of its count.
     static constexpr int kRunSymbols = 6;
     struct Run {
         uint8_t symbols[kRunSymbols] = {};
@@ -156,11 +153,10 @@ public:
         uint8_t count = 0;
     };
     static_assert(sizeof(Run) == 8);
-    static constexpr int kRunLengthShift = 8 * kRunSymbols;
-    static constexpr int kRunCountShift = kRunLengthShift + 8;
 
     explicit CodeTable(const CodeTree& tree)
-        : bits(std::min(tree.maxDepth, kTableBits)), entries(size_t{1} << bits), runs(entries.size()) {
+        : bits(std::min(tree.maxDepth, kTableBits)), entries(size_t{1} << bits), runs(entries.size()),
+          runLengths(entries.size()) {
         if (tree.root >= 0)
             Fill(tree, tree.root, 0, 0);
         FillRuns();
@@ -168,6 +164,9 @@ public:
 
     // The runs by window, for a table of at least one bit.
     const Run* Runs() const { return runs.data(); }
+    // Each run's length again, apart: the next window waits for it, and
+    // this table is small enough to stay in the nearest cache.
+    const uint8_t* RunLengths() const { return runLengths.data(); }
 
     // The entry for a left-aligned 64-bit window of the stream.
     const Entry& Look(uint64_t window) const {
@@ -209,12 +208,14 @@ private:
                 run.symbols[run.count++] = static_cast<uint8_t>(entry.value);
                 run.length = static_cast<uint8_t>(run.length + entry.length);
             }
+            runLengths[window] = run.length;
         }
     }
 
     int bits;
     std::vector<Entry> entries;
     std::vector<Run> runs;
+    std::vector<uint8_t> runLengths;
 };
 
 // Decodes from bit `position` while at least 8 input bytes and room for four
@@ -224,8 +225,15 @@ private:
 // new output index. kFixedBits is the table's width when it is known here
 // (a shift by a constant is one instruction less), 0 for any width.
 template <int kFixedBits>
-size_t DecodeWithRuns(const CodeTable& table, std::span<const uint8_t> input, size_t& position,
-                      std::span<uint8_t> output, size_t i) {
+[[gnu::always_inline]] inline size_t DecodeWithRuns(const CodeTable& table, std::span<const uint8_t> input,
+                                                    size_t& startPosition, std::span<uint8_t> output, size_t i) {
+    // A local, not the caller's: the stores of output bytes could otherwise
+    // change it as far as the compiler knows.
+    size_t position = startPosition;
+    const auto finish = [&] {
+        startPosition = position;
+        return i;
+    };
     // Four windows of at most kTableBits bits fit the 57 exact bits of a read.
     static_assert(4 * CodeTable::kTableBits <= 57);
     static_assert(std::endian::native == std::endian::little, "a run's symbols are its low bytes");
@@ -233,11 +241,12 @@ size_t DecodeWithRuns(const CodeTable& table, std::span<const uint8_t> input, si
     // Locals, not the table's fields: the stores of output bytes could
     // otherwise change them as far as the compiler knows.
     const CodeTable::Run* const runs = table.Runs();
+    const uint8_t* const runLengths = table.RunLengths();
     constexpr size_t kRoom = 3 * CodeTable::kRunSymbols + sizeof(uint64_t);
     const uint8_t* data = input.data();
     uint8_t* out = output.data();
     if (output.size() < kRoom || input.size() < 8)
-        return i;
+        return finish();
     // The last output index and bit position at which a step may start.
     const size_t lastOutput = output.size() - kRoom;
     const size_t lastPosition = (input.size() - 8) * 8 + 7;
@@ -258,24 +267,47 @@ size_t DecodeWithRuns(const CodeTable& table, std::span<const uint8_t> input, si
             // A run of count 0 has length 0 too: the steps after it look at
             // the same window again and add nothing, so one test after the
             // four steps finds it.
-            uint64_t run = 0;
+            // The count and the length are loaded on their own, not taken
+            // out of the word copied: a load is one instruction, a copy and
+            // a shift are two.
+            size_t count = 0;
             const auto step = [&] {
-                std::memcpy(&run, &runs[word >> windowShift], sizeof run);
-                std::memcpy(out + i, &run, sizeof run);
-                i += run >> CodeTable::kRunCountShift;
-                word <<= (run >> CodeTable::kRunLengthShift) & 63;
+                const size_t window = word >> windowShift;
+                std::memcpy(out + i, &runs[window], sizeof runs[window]);
+                count = runs[window].count;
+                i += count;
+                word <<= runLengths[window];
             };
             step();
             step();
             step();
             step();
             position += static_cast<size_t>(__builtin_ctzll(word));  // the mark keeps the word from 0
-            if ((run >> CodeTable::kRunCountShift) == 0)
-                return i;
+            if (count == 0)
+                return finish();
         }
     }
-    return i;
+    return finish();
 }
+
+// The decoding loop built for any x86-64, and again for a processor with
+// BMI2, whose shifts by a register take any register for the count: each
+// step then saves the moves into the one count register.
+size_t DecodeFast(const CodeTable& table, std::span<const uint8_t> input, size_t& position,
+                  std::span<uint8_t> output, size_t i) {
+    return table.Bits() == CodeTable::kTableBits ? DecodeWithRuns<CodeTable::kTableBits>(table, input, position, output, i)
+                                                 : DecodeWithRuns<0>(table, input, position, output, i);
+}
+
+[[gnu::target("bmi2")]] size_t DecodeFastBmi2(const CodeTable& table, std::span<const uint8_t> input,
+                                              size_t& position, std::span<uint8_t> output, size_t i) {
+    return DecodeWithRuns<0>(table, input, position, output, i);
+}
+
+const bool HasBmi2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("bmi2") != 0;
+}();
 
 }  // namespace
 
@@ -320,10 +352,8 @@ CoderResult ShannonFanoUncompress(std::span<const uint8_t> input, std::span<uint
     for (size_t i = 0; i < output.size(); ++i) {
         size_t position = inputBits - in.BitsLeft();
         const size_t before = position;
-        if (table.Bits() == CodeTable::kTableBits)
-            i = DecodeWithRuns<CodeTable::kTableBits>(table, input, position, output, i);
-        else if (table.Bits() > 0)
-            i = DecodeWithRuns<0>(table, input, position, output, i);
+        if (table.Bits() > 0)
+            i = HasBmi2 ? DecodeFastBmi2(table, input, position, output, i) : DecodeFast(table, input, position, output, i);
         in.Skip(position - before);
         if (i == output.size())
             break;
