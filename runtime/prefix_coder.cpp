@@ -304,12 +304,12 @@ size_t DecodeFast(const CodeTable& table, std::span<const uint8_t> input, size_t
     return DecodeWithRuns<0>(table, input, position, output, i);
 }
 
-const bool HasBmi2 = [] {
+}  // namespace
+
+bool coder_internal::useBmi2 = [] {
     __builtin_cpu_init();
     return __builtin_cpu_supports("bmi2") != 0;
 }();
-
-}  // namespace
 
 CoderResult ShannonFanoCompress(std::span<const uint8_t> input, std::span<uint8_t> output) {
     if (input.empty())
@@ -353,7 +353,7 @@ CoderResult ShannonFanoUncompress(std::span<const uint8_t> input, std::span<uint
         size_t position = inputBits - in.BitsLeft();
         const size_t before = position;
         if (table.Bits() > 0)
-            i = HasBmi2 ? DecodeFastBmi2(table, input, position, output, i) : DecodeFast(table, input, position, output, i);
+            i = coder_internal::useBmi2 ? DecodeFastBmi2(table, input, position, output, i) : DecodeFast(table, input, position, output, i);
         in.Skip(position - before);
         if (i == output.size())
             break;

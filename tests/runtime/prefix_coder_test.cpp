@@ -9,6 +9,7 @@
 #include <bitset>
 #include <string>
 
+#include "runtime/bit_cursor.h"
 #include "runtime/coder_samples.h"
 
 namespace qob {
@@ -175,6 +176,28 @@ TEST(PrefixCoder, EveryShortLengthRoundTrips) {
             ASSERT_TRUE(result.Ok()) << length;
             EXPECT_EQ(out, input) << length;
         }
+}
+
+// The coding loops have a build for any x86-64 and one for BMI2, taken where
+// the processor has it: both must write the same stream and read it back,
+// over inputs long enough for the writer's pair loop (past 1 MiB) and the
+// reader's run loop.
+TEST(PrefixCoder, PlainAndBmi2LoopsAgree) {
+    const bool saved = coder_internal::useBmi2;
+    for (size_t length : {size_t{1}, size_t{9}, size_t{400}, size_t{100000}, (size_t{1} << 20) + 4099})
+        for (const Bytes& input : {test::SkewedBytes(length, 5), test::RandomBytes(length, 6), Alternating(length)}) {
+            Bytes streams[2];
+            for (int bmi2 = 0; bmi2 < 2; ++bmi2) {
+                coder_internal::useBmi2 = bmi2 == 1;
+                streams[bmi2] = Compressed(input);
+                Bytes out(input.size());
+                const CoderResult result = ShannonFanoUncompress(streams[bmi2], out);
+                EXPECT_TRUE(result.Ok()) << length << ' ' << bmi2;
+                EXPECT_EQ(out, input) << length << ' ' << bmi2;
+            }
+            EXPECT_EQ(streams[0], streams[1]) << length;
+        }
+    coder_internal::useBmi2 = saved;
 }
 
 }  // namespace
