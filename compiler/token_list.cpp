@@ -58,7 +58,7 @@ void TokenStore::ReleaseChunks() {
     }
     chunkCount_ = 0;
     chunkNext_ = chunkEnd_ = nullptr;
-    for (FreeList& list : free_) list = {};
+    for (FreeList& list : free_) list.Clear();
 }
 
 namespace {
@@ -85,6 +85,21 @@ char* InlineText(TokenNode* node) { return reinterpret_cast<char*>(node + 1); }
 inline void FreeNode(TokenNode* node) {
     if (node->text == InlineText(node) && gStore.ReleaseReady(node, node->storeBytes)) return;
     FreeNodeWithCalls(node);
+}
+
+// Frees the nodes from node, following Step, up to stop (not stop itself).
+template <TokenNode* TokenNode::*Step>
+void FreeRun(TokenNode* node, const TokenNode* stop) {
+    size_t released = 0;
+    while (node != stop) {
+        TokenNode* step = node->*Step;
+        if (node->text != InlineText(node)) [[unlikely]]
+            std::free(node->text);
+        gStore.PutBack(node, node->storeBytes);
+        ++released;
+        node = step;
+    }
+    gStore.EndRun(released);
 }
 
 // For the assertion that the known list is what a walk finds.
@@ -203,11 +218,7 @@ void DeleteTokensBefore(TokenNode* first, TokenNode* stop) {
     if (before != nullptr || first == gKnown.first) ForgetKnownList();
     if (before != nullptr) before->next = stop;
     if (stop != nullptr) stop->previous = before;
-    for (TokenNode* node = first; node != stop;) {
-        TokenNode* next = node->next;
-        FreeNode(node);
-        node = next;
-    }
+    FreeRun<&TokenNode::next>(first, stop);
 }
 
 void FreeTokenList(TokenNode* last) {
@@ -215,11 +226,7 @@ void FreeTokenList(TokenNode* last) {
     ForgetKnownList();
     // The list ends here: whatever follows no longer points back into it.
     if (last->next != nullptr) last->next->previous = nullptr;
-    while (last != nullptr) {
-        TokenNode* previous = last->previous;
-        FreeNode(last);
-        last = previous;
-    }
+    FreeRun<&TokenNode::previous>(last, nullptr);
 }
 
 TokenNode* TokenListFirst(TokenNode* node) { return RecordListLast(node); }

@@ -155,10 +155,10 @@ public:
         ++live_;
         if (bytes > kLargestPooled) return AllocateLarge(bytes);
         FreeList& list = free_[bytes / kGrain];
-        if (FreeBlock* block = list.first) {
+        if (FreeBlock* block = list.head.next) {
             QOB_UNPOISON(block, bytes);
-            list.first = block->next;
-            if (list.first == nullptr) list.last = nullptr;
+            list.head.next = block->next;
+            if (list.head.next == nullptr) list.last = &list.head;
             return block;
         }
         if (bytes > static_cast<size_t>(chunkEnd_ - chunkNext_)) StartChunk();
@@ -172,11 +172,11 @@ public:
     // current chunk; null when only the heap can give one.
     void* TakeReady(size_t bytes) {
         FreeList& list = free_[bytes / kGrain];
-        void* block = list.first;
+        void* block = list.head.next;
         if (block != nullptr) {
             QOB_UNPOISON(block, bytes);
-            list.first = list.first->next;
-            if (list.first == nullptr) list.last = nullptr;
+            list.head.next = list.head.next->next;
+            if (list.head.next == nullptr) list.last = &list.head;
         } else if (bytes <= static_cast<size_t>(chunkEnd_ - chunkNext_)) {
             block = chunkNext_;
             chunkNext_ += bytes;
@@ -205,6 +205,21 @@ public:
         return true;
     }
 
+    // For freeing a run of nodes: their blocks go back one by one (the heap
+    // takes back a block of a size not pooled), and the count of live nodes
+    // comes down once, when the run is done; the chunks cannot go back while
+    // the run is still read.
+    void PutBack(void* block, size_t bytes) {
+        if (bytes > kLargestPooled) [[unlikely]]
+            std::free(block);
+        else
+            PutOnFreeList(block, bytes);
+    }
+    void EndRun(size_t released) {
+        live_ -= released;
+        if (live_ == 0) ReleaseChunks();
+    }
+
     static size_t BlockBytes(size_t size) { return (size + kGrain - 1) & ~(kGrain - 1); }
 
     // The rest of the current chunk, lent to a TokenAppender: it cuts blocks
@@ -226,9 +241,18 @@ private:
     // Oldest first: the nodes a stage makes take the blocks of the nodes it
     // read in the order they were freed, so a list made in one pass lies in
     // memory in its own order and the next stage's walk reads ahead.
+    // head.next is the oldest block; last is the newest, or head itself when
+    // the list is empty, so that a release links its block without a test.
     struct FreeList {
-        FreeBlock* first = nullptr;
-        FreeBlock* last = nullptr;
+        FreeList() = default;
+        FreeList(const FreeList&) = delete;
+        FreeList& operator=(const FreeList&) = delete;
+        void Clear() {
+            head.next = nullptr;
+            last = &head;
+        }
+        FreeBlock head{nullptr};
+        FreeBlock* last = &head;
     };
     struct Chunk {
         Chunk* previous;
@@ -246,8 +270,7 @@ private:
         auto* freed = static_cast<FreeBlock*>(block);
         freed->next = nullptr;
         FreeList& list = free_[bytes / kGrain];
-        if (list.last != nullptr) list.last->next = freed;
-        else list.first = freed;
+        list.last->next = freed;
         list.last = freed;
         QOB_POISON(freed + 1, bytes - sizeof(FreeBlock));  // the link stays open for the next release
     }
@@ -264,7 +287,7 @@ private:
     size_t live_ = 0;  // nodes handed out and not yet released
 };
 
-inline TokenStore gStore;
+inline constinit TokenStore gStore;
 
 // The list last started and grown at its end, or named by RememberTokenList.
 // Each stage hands the next its list by the last node, and the list is long

@@ -235,6 +235,90 @@ TEST_F(TokenListTest, CopyTakesTheWholeListWithTheGivenFile) {
     EXPECT_EQ(none, nullptr);
 }
 
+// DeleteTokensBefore frees a run in one pass: runs from the head, in the
+// middle and to the end, over nodes with their own text, a replaced text and
+// a block too large to pool. The rest stays linked, the known head stays
+// right, and nodes made afterwards (taking the freed blocks) keep their texts.
+TEST_F(TokenListTest, DeleteTokensBeforeFreesTheRunAndJoinsTheRest) {
+    struct Case {
+        int first;  // index of the first node freed
+        int stop;   // index of the node the run stops at; -1: the end
+        const char* left;
+    };
+    const std::string longText(300, 'L');
+    const Case kCases[] = {
+        {0, 2, "R D E F "},     {0, 1, "L R D E F "}, {1, 4, "A E F "},  {2, 5, "A L F "},
+        {3, -1, "A L R "},      {5, -1, "A L R D E "}, {0, -1, ""},
+        {4, 4, "A L R D E F "},
+    };
+    for (const Case& c : kCases) {
+        std::vector<TokenNode*> nodes;
+        for (const char* text : {"A", "LONG", "R", "D", "E", "F"}) {
+            nodes.push_back(Emit(std::string_view(text) == "LONG" ? std::string_view(longText) : text));
+        }
+        SetTokenText(nodes[2], "R");  // its text now lives apart from the node
+        TokenNode* stop = c.stop < 0 ? nullptr : nodes[static_cast<size_t>(c.stop)];
+        if (c.stop < 0) tokens = nodes[static_cast<size_t>(c.first)]->previous;
+        DeleteTokensBefore(nodes[static_cast<size_t>(c.first)], stop);
+        std::string left = tokens == nullptr ? "" : Texts(tokens);
+        if (const size_t at = left.find(longText); at != std::string::npos) left.replace(at, longText.size(), "L");
+        EXPECT_EQ(left, c.left) << c.first << ' ' << c.stop;
+        if (tokens != nullptr) {
+            const TokenListHead head = FindTokenListHead(tokens);
+            EXPECT_EQ(head.first, TokenListFirst(tokens)) << c.first << ' ' << c.stop;
+            EXPECT_EQ(head.count, TokenCountBack(tokens)) << c.first << ' ' << c.stop;
+        }
+        for (const char* text : {"N1", "N2", "N3"}) {
+            Emit(text);
+        }
+        left = Texts(tokens);
+        EXPECT_TRUE(left.ends_with("N1 N2 N3 ")) << left;
+        FreeTokenList(tokens);
+        tokens = nullptr;
+    }
+    EXPECT_NO_FATAL_FAILURE(DeleteTokensBefore(nullptr, nullptr));
+}
+
+// Freed blocks are taken again oldest first, however they were freed (one
+// by one or as a run, forwards or backwards): a list made from the blocks of
+// the one read before it lies in memory in its own order.
+TEST_F(TokenListTest, FreedBlocksAreTakenAgainOldestFirst) {
+    enum class Free { OneByOne, Run, WholeList };
+    for (Free how : {Free::OneByOne, Free::Run, Free::WholeList}) {
+        Emit("KEEP");  // keeps the store from starting afresh
+        TokenNode* keep = tokens;
+        TokenNode* run = nullptr;
+        std::vector<const TokenNode*> made;
+        for (const char* text : {"a", "b", "c", "d"}) {
+            EmitToken(run, text, "list.qob", 1, 1);
+            made.push_back(run);
+        }
+        std::vector<const TokenNode*> freedOrder = made;
+        switch (how) {
+            case Free::OneByOne:
+                for (TokenNode* node = TokenListFirst(run); node != nullptr;) node = DeleteTokenNext(node);
+                break;
+            case Free::Run: DeleteTokensBefore(TokenListFirst(run), nullptr); break;
+            case Free::WholeList:
+                FreeTokenList(run);
+                std::reverse(freedOrder.begin(), freedOrder.end());
+                break;
+        }
+        TokenNode* again = nullptr;
+        std::vector<const TokenNode*> taken;
+        for (const char* text : {"w", "x", "y", "z"}) {
+            EmitToken(again, text, "list.qob", 1, 1);
+            taken.push_back(again);
+        }
+        EXPECT_EQ(taken, freedOrder) << static_cast<int>(how);
+        EXPECT_EQ(Texts(again), "w x y z ");
+        FreeTokenList(again);
+        EXPECT_EQ(Texts(keep), "KEEP ");
+        FreeTokenList(tokens);
+        tokens = nullptr;
+    }
+}
+
 struct Record {
     Record* previous;
     Record* next;
