@@ -317,8 +317,7 @@ TokenNode* EmitHashedText(std::string_view text, uint32_t hash, const TokenNode*
 // here, without a call for the usual short text.
 TokenNode* EmitTokenCopy(const TokenNode* source) {
     ParserState& p = gParserState;
-    EmitHashedTokenInline(p.output, std::string_view(source->text, TextSize(source->text)), source->hash,
-                          p.internedFileName, source->line, source->column);
+    EmitTokenCopyInline(p.output, source, p.internedFileName);
     return p.output;
 }
 

@@ -158,6 +158,11 @@ void EmitHashedToken(TokenNode*& cursor, std::string_view text, uint32_t hash, c
     LinkAfter(cursor, FillNode(block, bytes, text, hash, internedFile, line, column));
 }
 
+[[gnu::noinline]] void token_list_internal::EmitTokenCopyWithStore(TokenNode*& cursor, const TokenNode* source,
+                                                                  const char* internedFile) {
+    EmitHashedToken(cursor, source->text, source->hash, internedFile, source->line, source->column);
+}
+
 namespace {
 
 // For the assertion that an insertion point lies in the list it is said to.

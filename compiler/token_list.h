@@ -52,6 +52,12 @@ void EmitHashedToken(TokenNode*& cursor, std::string_view text, uint32_t hash, c
 [[gnu::always_inline]] inline void EmitHashedTokenInline(TokenNode*& cursor, std::string_view text, uint32_t hash,
                                   const char* internedFile, int line, int column);
 
+// EmitHashedTokenInline for a copy of source (its text, hash, line and
+// column) with internedFile for its file: a short text is copied with the
+// padding of its block, in whole words, without measuring it.
+[[gnu::always_inline]] inline void EmitTokenCopyInline(TokenNode*& cursor, const TokenNode* source,
+                                                       const char* internedFile);
+
 // EmitInternedToken for an insertion directly after cursor, a node of the
 // list that ends at listLast: when that list is the one FindTokenListHead
 // knows, it stays known, one node longer (a plain insertion forgets it).
@@ -341,6 +347,11 @@ inline TokenNode* FillNode(void* block, size_t bytes, std::string_view text, uin
 
 inline void ForgetKnownList() { gKnown = {}; }
 
+// EmitTokenCopyInline for a long or replaced text, suspended output or when
+// the store must turn to the heap: a call of its own, so that the usual copy
+// saves no registers.
+void EmitTokenCopyWithStore(TokenNode*& cursor, const TokenNode* source, const char* internedFile);
+
 // Links node directly after cursor (null: a new list) and moves cursor to it.
 inline void LinkAfter(TokenNode*& cursor, TokenNode* node) {
     node->previous = cursor;
@@ -445,6 +456,31 @@ private:
         return;
     }
     LinkAfter(cursor, FillNode(block, NodeBytes(text), text, hash, internedFile, line, column));
+}
+
+[[gnu::always_inline]] inline void EmitTokenCopyInline(TokenNode*& cursor, const TokenNode* source,
+                                                       const char* internedFile) {
+    using namespace token_list_internal;
+    // A node's text starts a whole word after it, and its block ends on one.
+    static_assert(sizeof(TokenNode) % 8 == 0);
+    constexpr size_t kWholeCopyBytes = sizeof(TokenNode) + 24;
+    const size_t bytes = source->storeBytes;
+    void* block = nullptr;
+    if (source->text == reinterpret_cast<const char*>(source + 1) && bytes <= kWholeCopyBytes &&
+        !gTokenOutputSuspended)
+        block = gStore.TakeReady(bytes);
+    if (block == nullptr) {
+        EmitTokenCopyWithStore(cursor, source, internedFile);
+        return;
+    }
+    char* copy = static_cast<char*>(block) + sizeof(TokenNode);
+    std::memcpy(copy, source->text, 8);
+    if (bytes > sizeof(TokenNode) + 8) {
+        std::memcpy(copy + 8, source->text + 8, 8);
+        if (bytes > sizeof(TokenNode) + 16) std::memcpy(copy + 16, source->text + 16, 8);
+    }
+    LinkAfter(cursor, new (block) TokenNode{copy, source->hash, static_cast<uint32_t>(bytes), internedFile,
+                                            source->line, source->column, 0, nullptr, nullptr});
 }
 
 }  // namespace qob

@@ -319,6 +319,47 @@ TEST_F(TokenListTest, FreedBlocksAreTakenAgainOldestFirst) {
     }
 }
 
+// A copy of a node has its text (whatever its length: copied by whole words
+// up to the end of the node's block, or through the store for longer and
+// replaced texts), hash, line and column, the file it is given and no
+// procedure index; it is appended to the known list, and suspended output
+// makes none.
+TEST_F(TokenListTest, CopiesOfANodeKeepTextHashAndPlace) {
+    const std::string letters = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    enum class Source { Made, Replaced };
+    for (Source kind : {Source::Made, Source::Replaced}) {
+        for (size_t length = 0; length <= letters.size(); ++length) {
+            const std::string text = letters.substr(0, length);
+            TokenNode* source = nullptr;
+            EmitToken(source, kind == Source::Made ? std::string_view(text) : std::string_view("X"), "from.qob",
+                      7, 9);
+            if (kind == Source::Replaced) SetTokenText(source, text);
+            source->procedureIndex = 5;
+            Emit("HEAD");
+            const TokenNode* head = tokens;
+            EmitTokenCopyInline(tokens, source, "copy.qob");
+            ASSERT_NE(tokens, head) << length;
+            EXPECT_STREQ(tokens->text, text.c_str()) << length;
+            EXPECT_EQ(tokens->hash, HashName(text.data(), length)) << length;
+            EXPECT_EQ(tokens->line, 7);
+            EXPECT_EQ(tokens->column, 9);
+            EXPECT_STREQ(tokens->file, "copy.qob");
+            EXPECT_EQ(tokens->procedureIndex, 0);
+            EXPECT_EQ(tokens->previous, head);
+            const TokenListHead found = FindTokenListHead(tokens);
+            EXPECT_EQ(found.first, TokenListFirst(tokens)) << length;
+            EXPECT_EQ(found.count, TokenCountBack(tokens)) << length;
+            SetTokenOutputSuspended(true);
+            TokenNode* cursor = tokens;
+            EmitTokenCopyInline(cursor, source, "copy.qob");
+            EXPECT_EQ(cursor, tokens);
+            SetTokenOutputSuspended(false);
+            FreeTokenList(source);
+        }
+    }
+    EXPECT_EQ(TokenCountBack(tokens), 2 * 37 * 2);
+}
+
 struct Record {
     Record* previous;
     Record* next;
