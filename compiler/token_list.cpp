@@ -87,15 +87,33 @@ inline void FreeNode(TokenNode* node) {
     FreeNodeWithCalls(node);
 }
 
+// FreeRun from a node that calls the heap (a replaced text or a block of a
+// size not pooled) on: the nodes freed, for the caller to count.
+template <TokenNode* TokenNode::*Step>
+[[gnu::noinline]] size_t FreeRunWithCalls(TokenNode* node, const TokenNode* stop) {
+    size_t released = 0;
+    while (node != stop) {
+        TokenNode* step = node->*Step;
+        if (node->text != InlineText(node)) std::free(node->text);
+        gStore.PutBack(node, node->storeBytes);
+        ++released;
+        node = step;
+    }
+    return released;
+}
+
 // Frees the nodes from node, following Step, up to stop (not stop itself).
+// The usual node calls nothing, so the loop saves no registers.
 template <TokenNode* TokenNode::*Step>
 void FreeRun(TokenNode* node, const TokenNode* stop) {
     size_t released = 0;
     while (node != stop) {
+        if (node->text != InlineText(node) || !TokenStore::Pooled(node->storeBytes)) [[unlikely]] {
+            released += FreeRunWithCalls<Step>(node, stop);
+            break;
+        }
         TokenNode* step = node->*Step;
-        if (node->text != InlineText(node)) [[unlikely]]
-            std::free(node->text);
-        gStore.PutBack(node, node->storeBytes);
+        gStore.PutBackPooled(node, node->storeBytes);
         ++released;
         node = step;
     }

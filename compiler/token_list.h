@@ -215,12 +215,15 @@ public:
     // takes back a block of a size not pooled), and the count of live nodes
     // comes down once, when the run is done; the chunks cannot go back while
     // the run is still read.
+    static bool Pooled(size_t bytes) { return bytes <= kLargestPooled; }
     void PutBack(void* block, size_t bytes) {
-        if (bytes > kLargestPooled) [[unlikely]]
+        if (!Pooled(bytes)) [[unlikely]]
             std::free(block);
         else
             PutOnFreeList(block, bytes);
     }
+    // PutBack for a block of a Pooled size.
+    void PutBackPooled(void* block, size_t bytes) { PutOnFreeList(block, bytes); }
     void EndRun(size_t released) {
         live_ -= released;
         if (live_ == 0) ReleaseChunks();
