@@ -542,12 +542,31 @@ TEST_F(CompiledFileTest, ACallOfAnUnknownProcedureIsReported) {
     EXPECT_NE(GetCompileMessageState().compileErrors.find("Cannot resolve [NOWHERE(0,0)] address"), std::string::npos);
 }
 
+// Loading gives a node its opcode's handler (or the built-in its link value
+// names): a node running anything else cannot be carried.
 TEST_F(CompiledFileTest, ANodeTheFormatCannotCarryWritesNoFileAndRemovesTheOldOne) {
-    const std::string path = directory.Write("prog.qoc", "an old compiled file");
-    Emit(0, NopHandler, "odd.qob");
-    Emit(static_cast<uint32_t>(Opcode::INTERNALCALL), [] {});  // a handler no built-in has
-    EXPECT_EQ(SaveCompiledProgram(path.c_str(), source->instructions, source->pool), SaveStatus::Unrepresentable);
-    EXPECT_FALSE(std::filesystem::exists(path));
+    struct Case {
+        const char* name;
+        uint32_t opcode;
+        Handler handler;
+    };
+    const Case kCases[] = {
+        {"a built-in call of a handler no built-in has", static_cast<uint32_t>(Opcode::INTERNALCALL), [] {}},
+        {"a plain node running another handler", static_cast<uint32_t>(Opcode::PUSHVAR), [] {}},
+        {"a plain node running a built-in", static_cast<uint32_t>(Opcode::PUSHVAR), BuiltinHandlerOf("dropstack")},
+        {"a call (not a method call) running the own method call", static_cast<uint32_t>(Opcode::CALL),
+         CallOwnMethod},
+    };
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.name);
+        source = NewContext();
+        cursor = nullptr;
+        const std::string path = directory.Write("prog.qoc", "an old compiled file");
+        Emit(0, NopHandler, "odd.qob");
+        Emit(c.opcode, c.handler, "X$");
+        EXPECT_EQ(SaveCompiledProgram(path.c_str(), source->instructions, source->pool), SaveStatus::Unrepresentable);
+        EXPECT_FALSE(std::filesystem::exists(path));
+    }
 }
 
 TEST_F(CompiledFileTest, AFailedCompressionWritesNoFileAndRemovesTheOldOne) {
