@@ -496,6 +496,16 @@ private:
     }
 
 
+    // Most texts are names of a character or three: their ends are found
+    // byte by byte, before the library's call is worth making.
+    static size_t TextLength(const char* text) {
+        if (!text[0]) return 0;
+        if (!text[1]) return 1;
+        if (!text[2]) return 2;
+        if (!text[3]) return 3;
+        return 4 + std::strlen(text + 4);
+    }
+
     // A record's fields, each little-endian straight after the other.
     template <typename T>
     static uint8_t* Put(uint8_t* at, T value) {
@@ -584,13 +594,13 @@ private:
             return false;
         }
         const char* text = node->text && !(traits & (kTextIsConstant | kNativeCall)) ? node->text : nullptr;
-        const size_t textLength = text ? std::strlen(text) : 0;
+        const size_t textLength = text ? TextLength(text) : 0;
         const char* second = nullptr;
         size_t secondLength = 0;
         if (traits & kTwoTexts) {
             second = SecondTextOf(node);
             if (!second) return false;
-            secondLength = std::strlen(second);
+            secondLength = TextLength(second);
         }
         // The fields go straight after a header whose flags are known last.
         uint8_t* const header = image.Reserve(kMostFixedRecordBytes + textLength + secondLength);

@@ -245,6 +245,31 @@ TEST_F(CompiledFileTest, WritesTheHeaderAndRecordsByteForByte) {
     EXPECT_EQ(ImageOf(Save()), expected.data);
 }
 
+// Texts of every length up to past the short ones the writer copies and
+// measures a piece at a time, in both text fields of a record.
+TEST_F(CompiledFileTest, TextsOfEveryShortLengthAreWrittenWhole) {
+    const std::string letters = "ABCDEFGHIJKLMNOPQRSTU";
+    for (size_t length = 0; length <= 20; ++length) {
+        SCOPED_TRACE(length);
+        const std::string text = letters.substr(0, length);
+        const std::string secondText = letters.substr(length);
+        cursor = nullptr;
+        source->instructions = nullptr;
+        Emit(0, NopHandler, "t.qob");
+        char* second = static_cast<char*>(platform::AllocateBlock(secondText.size() + 1));
+        std::memcpy(second, secondText.c_str(), secondText.size() + 1);
+        Emit(Opcode::PUSHSTRVAR, text.c_str(), static_cast<double>(reinterpret_cast<uintptr_t>(second)));
+
+        Bytes expected;
+        expected.Header();
+        expected.Record(kRecordText, 0).Text("t.qob");
+        expected.Record(kRecordText | kRecordSecondText, static_cast<uint8_t>(Opcode::PUSHSTRVAR))
+            .Text(text)
+            .Text(secondText);
+        EXPECT_EQ(ImageOf(Save()), expected.data);
+    }
+}
+
 // A node carries its identity when it is marked as a target or when a jump
 // names it, marked or not (the mark may have been cleared since).
 TEST_F(CompiledFileTest, ANodeCarriesItsIdentityWhenMarkedOrJumpedTo) {
