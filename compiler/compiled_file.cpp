@@ -299,6 +299,48 @@ private:
     size_t count = 0;
 };
 
+// Handlers with a number each, in a table like NodeNumbers': made once, then
+// only looked up.
+class HandlerHashes {
+public:
+    // Keeps the first number given for a handler.
+    void Add(Handler handler, uint32_t number) {
+        if (2 * (count + 1) > slots.size()) Rehash(slots.empty() ? 1024 : slots.size() * 2);
+        Slot& slot = slots[IndexOf(handler)];
+        if (slot.handler) return;
+        slot = {handler, number};
+        ++count;
+    }
+    const uint32_t* Find(Handler handler) const {
+        if (slots.empty()) return nullptr;
+        const Slot& slot = slots[IndexOf(handler)];
+        return slot.handler ? &slot.number : nullptr;
+    }
+
+private:
+    struct Slot {
+        Handler handler = nullptr;
+        uint32_t number = 0;
+    };
+
+    size_t IndexOf(Handler handler) const {
+        const size_t mask = slots.size() - 1;
+        const auto bits = reinterpret_cast<uintptr_t>(handler);
+        size_t at = static_cast<size_t>(bits * 0x9E3779B97F4A7C15ull >> 40) & mask;
+        while (slots[at].handler && slots[at].handler != handler) at = (at + 1) & mask;
+        return at;
+    }
+    void Rehash(size_t size) {
+        std::vector<Slot> old = std::move(slots);
+        slots.assign(size, Slot{});
+        for (const Slot& slot : old)
+            if (slot.handler) slots[IndexOf(slot.handler)] = slot;
+    }
+
+    std::vector<Slot> slots;
+    size_t count = 0;
+};
+
 class ProgramWriter {
 public:
     explicit ProgramWriter(Instruction* first) : first(first) {}
@@ -311,7 +353,7 @@ public:
     // Builds the image; false when some node cannot be carried by the format.
     bool Write() {
         if (!NumberNodes()) return false;
-        image.Expect(kImageHeaderBytes + order.size() * kExpectedRecordBytes);
+        image.Expect(kImageHeaderBytes + listSize * kExpectedRecordBytes);
         image.U8(static_cast<uint8_t>(kVersionMajor));
         image.U8(static_cast<uint8_t>(kVersionMinor));
         image.U8(static_cast<uint8_t>(kVersionRelease));
@@ -320,11 +362,17 @@ public:
         image.U8(kCompiledFormatVersion);
         ProgressReport progress;
         int64_t quietUntil = 0;
-        for (size_t i = 0; i < order.size(); ++i) {
-            FetchAhead(i);
-            if (!WriteRecord(order[i], static_cast<uint32_t>(i + 1))) return false;
-            if (static_cast<int64_t>(i + 1) >= quietUntil) {
-                progress.At(static_cast<int32_t>(i + 1), nodeCount);
+        for (size_t i = 0; i < listSize;) {
+            // The records before the next report go without a test each; the
+            // report comes after the record at place quietUntil (counted from 1).
+            const int64_t due = std::max(quietUntil, static_cast<int64_t>(i + 1));
+            const size_t end = std::min(listSize, static_cast<size_t>(due));
+            for (; i < end; ++i) {
+                FetchAhead(i);
+                if (!WriteRecord(order[i], static_cast<uint32_t>(i + 1))) return false;
+            }
+            if (static_cast<int64_t>(i) >= quietUntil) {
+                progress.At(static_cast<int32_t>(i), nodeCount);
                 quietUntil = progress.QuietUntil();
             }
         }
@@ -348,13 +396,19 @@ private:
     // nodes a few dozen places on, and is fetched while the walk gets there.
     static constexpr uintptr_t kLayoutAhead = 4096;
 
+    // The order array runs on past the list's nodes (see kOrderTail): no
+    // place fetched ahead of a node in the list is outside it.
     void FetchAhead(size_t i) const {
-        if (i + 2 * kFetchDistance < order.size()) __builtin_prefetch(order[i + 2 * kFetchDistance]);
-        if (i + kFetchDistance < order.size()) {
-            const Instruction* node = order[i + kFetchDistance];
-            __builtin_prefetch(node->extra);
-            __builtin_prefetch(node->text);
-        }
+        __builtin_prefetch(order[i + 2 * kFetchDistance]);
+        const Instruction* node = order[i + kFetchDistance];
+        __builtin_prefetch(node->extra);
+        __builtin_prefetch(node->text);
+    }
+    // After the list's nodes the order array holds this many copies of the
+    // last one, so that the walks fetching ahead need no test of the end.
+    static constexpr size_t kOrderTail = 2 * kFetchDistance;
+    static void AddTail(std::vector<Instruction*>& nodes) {
+        if (!nodes.empty()) nodes.insert(nodes.end(), kOrderTail, nodes.back());
     }
 
     // What the writer needs to know of each node before it writes: where the
@@ -375,14 +429,18 @@ private:
         gRememberedOrder = {};
         if (known.empty() || known.front() != first) return false;
         const size_t count = known.size();
-        for (size_t i = 0; i < count; ++i) {
-            if (i + 2 * kFetchDistance < count) __builtin_prefetch(known[i + 2 * kFetchDistance]);
-            if (i + kFetchDistance < count) __builtin_prefetch(known[i + kFetchDistance]->extra);
+        AddTail(known);
+        for (size_t i = 0; i + 1 < count; ++i) {
+            __builtin_prefetch(known[i + 2 * kFetchDistance]);
+            __builtin_prefetch(known[i + kFetchDistance]->extra);
             const Instruction* node = known[i];
-            if (node->next != (i + 1 < count ? known[i + 1] : nullptr)) return false;
+            if (node->next != known[i + 1]) return false;
             Note(node, i);
         }
+        if (known[count - 1]->next) return false;
+        Note(known[count - 1], count - 1);
         order = std::move(known);
+        listSize = count;
         return true;
     }
 
@@ -402,6 +460,8 @@ private:
                 order.push_back(node);
                 Note(node, order.size() - 1);
             }
+            listSize = order.size();
+            AddTail(order);
         }
         // A target is marked as one when the jump to it is set: a target
         // without the mark is looked up by address, and there are hardly any.
@@ -412,29 +472,39 @@ private:
             if (!(target->extra && target->extra->isJumpTarget)) unmarkedTargets.Add(target, 0);
         }
         identities.Reserve(markedPlaces.size() + unmarkedTargets.Size());
-        numbered.assign(order.size(), 0);
+        numbered.assign(listSize, 0);
         for (const size_t place : markedPlaces) {
             identities.Add(order[place], static_cast<uint32_t>(place + 1));
             numbered[place] = 1;
         }
         if (unmarkedTargets.Size() != 0) {
-            for (size_t place = 0; place < order.size(); ++place) {
+            for (size_t place = 0; place < listSize; ++place) {
                 if (numbered[place] || !unmarkedTargets.Contains(order[place])) continue;
                 identities.Add(order[place], static_cast<uint32_t>(place + 1));
                 numbered[place] = 1;
             }
         }
         for (const size_t place : declarationPlaces) {
-            if (order.size() - place - 1 < kDeclarationDataRecords) return false;
+            if (listSize - place - 1 < kDeclarationDataRecords) return false;
             for (size_t d = 1; d <= kDeclarationDataRecords; ++d)
                 if (order[place + d]->opcode != 0) return false;
             if (place == 0) return false;  // the list's head must stay
             declarations.push_back(order[place]);
         }
-        nodeCount = static_cast<int32_t>(order.size());
+        nodeCount = static_cast<int32_t>(listSize);
         return true;
     }
 
+
+    // Most texts are names of a character or three: their ends are found
+    // byte by byte, before the library's call is worth making.
+    static size_t TextLength(const char* text) {
+        if (!text[0]) return 0;
+        if (!text[1]) return 1;
+        if (!text[2]) return 2;
+        if (!text[3]) return 3;
+        return 4 + std::strlen(text + 4);
+    }
 
     // A record's fields, each little-endian straight after the other.
     template <typename T>
@@ -482,7 +552,8 @@ private:
         kTwoTexts = 2,           // the number operand is the address of a second text
         kTextIsConstant = 4,     // the text is the 8 bytes of a double
         kNativeCall = 8,
-        kHandlerNotChecked = 16  // the loader finds the handler by other means than the opcode
+        kHandlerNotChecked = 16,  // the loader finds the handler by other means than the opcode
+        kInternalCall = 32        // the link value is the name hash of the built-in the node runs
     };
     static std::array<uint8_t, kOpcodeTableSize> MakeOpcodeTraits() {
         std::array<uint8_t, kOpcodeTableSize> traits{};
@@ -492,6 +563,7 @@ private:
             if (Is(opcode, Opcode::PUSHPROCADDR)) t |= kNumberRebuilt;
             if (IsNativeCallOpcode(opcode)) t |= kNativeCall | kNumberRebuilt;
             if (HoldsConstantBytes(opcode)) t |= kTextIsConstant;
+            if (Is(opcode, Opcode::INTERNALCALL)) t |= kInternalCall;
             if (Is(opcode, Opcode::INTERNALCALL) || IsDeclaration(opcode) || opcode == kClassOpcode ||
                 Is(opcode, Opcode::FORWARDPROC))
                 t |= kHandlerNotChecked;
@@ -512,27 +584,29 @@ private:
         if (opcode >= static_cast<uint32_t>(kOpcodeTableSize)) return false;
         const uint8_t traits = opcodeTraits[opcode];
         const Handler own = OwnHandler(node);
-        if (own == CallOwnMethod) {
-            if (!Is(opcode, Opcode::SELFCALL)) return false;
-        } else if (!(traits & kHandlerNotChecked) && own != opcodeHandlers[opcode]) {
-            // Loading gives every node its opcode's handler; a node running
-            // something else would come back changed.
+        const bool ownMethod = own == CallOwnMethod;
+        // Loading gives every node its opcode's handler (a SELFCALL the own
+        // method call when its record says so); a node running something else
+        // would come back changed. Most nodes run their opcode's handler.
+        if (own != opcodeHandlers[opcode]) {
+            if (ownMethod ? !Is(opcode, Opcode::SELFCALL) : !(traits & kHandlerNotChecked)) return false;
+        } else if (ownMethod && !Is(opcode, Opcode::SELFCALL)) {
             return false;
         }
         const char* text = node->text && !(traits & (kTextIsConstant | kNativeCall)) ? node->text : nullptr;
-        const size_t textLength = text ? std::strlen(text) : 0;
+        const size_t textLength = text ? TextLength(text) : 0;
         const char* second = nullptr;
         size_t secondLength = 0;
         if (traits & kTwoTexts) {
             second = SecondTextOf(node);
             if (!second) return false;
-            secondLength = std::strlen(second);
+            secondLength = TextLength(second);
         }
         // The fields go straight after a header whose flags are known last.
         uint8_t* const header = image.Reserve(kMostFixedRecordBytes + textLength + secondLength);
         uint8_t* at = header + 3;
         header[2] = static_cast<uint8_t>(opcode);
-        uint16_t flags = own == CallOwnMethod ? kRecordOwnMethodCall : 0;
+        uint16_t flags = ownMethod ? kRecordOwnMethodCall : 0;
 
         // A number operand that is an address (a second text, a procedure's
         // start) or a function-table index is rebuilt on load, not written.
@@ -550,22 +624,22 @@ private:
             flags |= kRecordSecondText;
             at = PutText(at, second, secondLength);
         }
-        if (Is(opcode, Opcode::INTERNALCALL)) {
-            const std::optional<uint32_t> hash = BuiltinHash(own);
-            if (!hash) return false;
+        if (traits & (kInternalCall | kNativeCall | kTextIsConstant)) {
+            if (traits & kInternalCall) {
+                const uint32_t* hash = builtinHashes.Find(own);
+                if (!hash) return false;
+                at = Put(at, static_cast<double>(*hash));
+            } else if (traits & kNativeCall) {
+                const FunctionRecord* record = FunctionRecordAt(static_cast<int>(node->operand));
+                if (!record) return false;
+                at = Put(at, static_cast<double>(record->nameHash));
+            } else {
+                if (!node->text) return false;
+                uint64_t bits;
+                std::memcpy(&bits, node->text, sizeof bits);
+                at = Put(at, bits);
+            }
             flags |= kRecordLinkValue;
-            at = Put(at, static_cast<double>(*hash));
-        } else if (traits & kNativeCall) {
-            const FunctionRecord* record = FunctionRecordAt(static_cast<int>(node->operand));
-            if (!record) return false;
-            flags |= kRecordLinkValue;
-            at = Put(at, static_cast<double>(record->nameHash));
-        } else if (traits & kTextIsConstant) {
-            if (!node->text) return false;
-            uint64_t bits;
-            std::memcpy(&bits, node->text, sizeof bits);
-            flags |= kRecordLinkValue;
-            at = Put(at, bits);
         }
         if (node->secondHandler) {
             const std::optional<uint8_t> step = FusedStepOpcode(node->handler);
@@ -607,19 +681,19 @@ private:
         return true;
     }
 
-    // The name hash of the function-table record whose handler this is.
-    std::optional<uint32_t> BuiltinHash(Handler handler) {
-        if (builtinHashes.empty())
-            for (int i = 0, count = FunctionCount(); i < count; ++i)
-                if (const FunctionRecord* record = FunctionRecordAt(i); record && record->handler)
-                    builtinHashes.emplace(record->handler, record->nameHash);
-        auto found = builtinHashes.find(handler);
-        if (found == builtinHashes.end()) return std::nullopt;
-        return found->second;
+    // The name hash of the function-table record of each handler (the first
+    // record, when records share one): an INTERNALCALL node is written with it.
+    static HandlerHashes MakeBuiltinHashes() {
+        HandlerHashes hashes;
+        for (int i = 0, count = FunctionCount(); i < count; ++i)
+            if (const FunctionRecord* record = FunctionRecordAt(i); record && record->handler)
+                hashes.Add(record->handler, record->nameHash);
+        return hashes;
     }
 
     Instruction* first;
-    std::vector<Instruction*> order;         // the list's nodes in list order
+    std::vector<Instruction*> order;         // the list's nodes in list order, then kOrderTail more
+    size_t listSize = 0;                     // how many nodes the list has
     std::vector<Instruction*> declarations;  // declaration nodes, each with its data nodes after it
     ImageWriter image;
     int32_t nodeCount = 0;
@@ -631,7 +705,7 @@ private:
     std::vector<uint8_t> numbered;  // by list place: whether the node carries its identity
     const std::array<uint8_t, kOpcodeTableSize> opcodeTraits = MakeOpcodeTraits();
     const std::array<Handler, kOpcodeTableSize> opcodeHandlers = MakeOpcodeHandlers();
-    std::unordered_map<Handler, uint32_t> builtinHashes;
+    const HandlerHashes builtinHashes = MakeBuiltinHashes();
 };
 
 // Each declaration node goes with the data nodes after it.
