@@ -664,7 +664,8 @@ struct FileRecord {
     // Both texts point into the decoded image, which outlives the records.
     std::string_view text;
     std::string_view secondText;
-    uint64_t linkBits = 0;
+    // The link value's eight bytes where the image holds them (null: none).
+    const uint8_t* link = nullptr;
     uint8_t fusedOpcode = 0;
     uint32_t extraWord = 0;
     uint8_t flagByte = 0;
@@ -673,7 +674,11 @@ struct FileRecord {
     uint32_t ownId = 0;
 
     bool Has(uint16_t flag) const { return (flags & flag) != 0; }
-    uint32_t LinkHash() const { return LinkHashOf(linkBits); }
+    uint32_t LinkHash() const {
+        uint64_t bits = 0;
+        if (link) std::memcpy(&bits, link, sizeof bits);
+        return LinkHashOf(bits);
+    }
     std::string_view TextOrEmpty() const { return text; }
 };
 
@@ -728,7 +733,11 @@ public:
             if ((flags & kRecordSecondText) && !TakeText(p, record.secondText, fixedLeft)) return false;
         }
         if (flags & kRecordTailFields) {
-            if (flags & kRecordLinkValue) Take(p, record.linkBits, fixedLeft);
+            if (flags & kRecordLinkValue) {
+                record.link = p;
+                p += sizeof(uint64_t);
+                fixedLeft -= sizeof(uint64_t);
+            }
             if (flags & kRecordFusedStep) Take(p, record.fusedOpcode, fixedLeft);
             if (flags & kRecordExtraWord) Take(p, record.extraWord, fixedLeft);
             if (flags & kRecordFlagByte) Take(p, record.flagByte, fixedLeft);
@@ -986,7 +995,10 @@ public:
             if (flags & kRecordSecondText) TakeText(record.secondText);
         }
         if (flags & kRecordTailFields) {
-            if (flags & kRecordLinkValue) Take(record.linkBits);
+            if (flags & kRecordLinkValue) {
+                record.link = next;
+                next += sizeof(uint64_t);
+            }
             if (flags & kRecordFusedStep) Take(record.fusedOpcode);
             if (flags & kRecordExtraWord) Take(record.extraWord);
             if (flags & kRecordFlagByte) Take(record.flagByte);
@@ -1512,11 +1524,12 @@ private:
         node->extraWord = record.extraWord;
         if (hasText) node->text = EndTextInPlace(record.text, &node->textHash);
         if (traits & kConstantOpcode) {
-            node->text = static_cast<char*>(platform::AllocateBlock(sizeof record.linkBits));
-            if (!node->text) return false;
-            std::memcpy(node->text, &record.linkBits, sizeof record.linkBits);
+            // The constant's eight bytes stay where the image holds them, as
+            // the texts do: nothing read later lies there, and freeing a node
+            // leaves what is not a block of its own alone.
+            node->text = const_cast<char*>(reinterpret_cast<const char*>(record.link));
             node->textHash = 0;
-            textBytes += sizeof record.linkBits;
+            textBytes += sizeof(uint64_t);
         } else if (node->text) {
             textBytes += static_cast<uint32_t>(record.text.size() + 1);
         }
