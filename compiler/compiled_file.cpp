@@ -1162,6 +1162,74 @@ private:
     std::unordered_map<uint32_t, Instruction*> sparseNodes;
 };
 
+// The latest table position of each procedure name, in one open-addressed
+// array of slots (a name's hash and the position): a name indexed takes no
+// block of its own, and a lookup hashes the key once.
+class NameIndex {
+public:
+    void Reserve(size_t names) {
+        size_t size = 16;
+        while (size < 2 * names) size *= 2;
+        if (size > slots.size()) Rehash(size);
+    }
+
+    // The latest position of the key; -1 when none has it.
+    int32_t Latest(std::string_view key, ProcedureRecord* const* table) const {
+        if (slots.empty()) return -1;
+        return slots[Find(key, HashName(key.data(), key.size()), table)].position;
+    }
+
+    // Makes the position the latest of its name; answers the one before (-1: none).
+    int32_t Replace(const char* name, int32_t position, ProcedureRecord* const* table) {
+        if (2 * (used + 1) > slots.size()) Rehash(std::max<size_t>(16, 2 * slots.size()));
+        const std::string_view key(name);
+        const uint32_t hash = HashName(key.data(), key.size());
+        Slot& slot = slots[Find(key, hash, table)];
+        const int32_t previous = slot.position;
+        if (previous < 0) ++used;
+        slot = {hash, position};
+        return previous;
+    }
+
+    void Clear() {
+        std::fill(slots.begin(), slots.end(), Slot{});
+        used = 0;
+    }
+
+private:
+    struct Slot {
+        uint32_t hash = 0;
+        int32_t position = -1;  // -1: empty
+    };
+
+    // The slot of the key, or the empty one where it would go.
+    size_t Find(std::string_view key, uint32_t hash, ProcedureRecord* const* table) const {
+        const size_t mask = slots.size() - 1;
+        for (size_t i = hash & mask;; i = (i + 1) & mask) {
+            const Slot& slot = slots[i];
+            if (slot.position < 0) return i;
+            if (slot.hash != hash) continue;
+            const char* name = table[slot.position]->name;
+            if (std::strncmp(name, key.data(), key.size()) == 0 && name[key.size()] == '\0') return i;
+        }
+    }
+
+    void Rehash(size_t size) {
+        std::vector<Slot> old(size);
+        old.swap(slots);
+        const size_t mask = size - 1;
+        for (const Slot& slot : old) {
+            if (slot.position < 0) continue;
+            size_t i = slot.hash & mask;
+            while (slots[i].position >= 0) i = (i + 1) & mask;
+            slots[i] = slot;
+        }
+    }
+
+    std::vector<Slot> slots;  // a power of two of them, at most half taken
+    size_t used = 0;
+};
+
 class ProgramLoader {
 public:
     ProgramLoader(const char* name, ProgramContext* context, ProcedureRecord** table, int32_t& count)
@@ -1186,7 +1254,8 @@ public:
         }
         Pool* savedPool = CurrentCompilerPool;
         CurrentCompilerPool = context->pool;
-        latestByName.reserve(static_cast<size_t>(count) + procedureStarts);
+        latestByName.Reserve(static_cast<size_t>(count) + procedureStarts);
+        previousWithName.reserve(static_cast<size_t>(count) + procedureStarts);
         const bool built = Build();
         CurrentCompilerPool = savedPool;
         if (!built) {
@@ -1637,9 +1706,7 @@ private:
     // Every procedure start and call asks, so the table is indexed by name.
     ProcedureRecord* FindRecord(std::string_view key, uint32_t namespaceWord) {
         IndexRecordsUpTo(count);
-        const auto found = latestByName.find(key);
-        if (found == latestByName.end()) return nullptr;
-        for (int32_t i = found->second; i >= 0; i = previousWithName[i]) {
+        for (int32_t i = latestByName.Latest(key, table); i >= 0; i = previousWithName[i]) {
             ProcedureRecord* record = table[i];
             if (record->namespaceHash == 0 || record->namespaceHash == namespaceWord) return record;
         }
@@ -1647,13 +1714,12 @@ private:
     }
 
     void IndexRecordsUpTo(int32_t end) {
-        if (previousWithName.size() < static_cast<size_t>(end)) previousWithName.resize(end, -1);
-        for (; indexedCount < end; ++indexedCount)
-            if (const ProcedureRecord* record = table[indexedCount]; record && record->name) {
-                const auto [latest, added] = latestByName.try_emplace(record->name, indexedCount);
-                previousWithName[indexedCount] = added ? -1 : latest->second;
-                latest->second = indexedCount;
-            }
+        for (; indexedCount < end; ++indexedCount) {
+            int32_t previous = -1;
+            if (const ProcedureRecord* record = table[indexedCount]; record && record->name)
+                previous = latestByName.Replace(record->name, indexedCount, table);
+            previousWithName.push_back(previous);
+        }
     }
 
     ProcedureRecord* AddRecord(std::string_view key, uint32_t namespaceWord, bool underscore) {
@@ -1715,7 +1781,7 @@ private:
             table[i] = nullptr;
         }
         count = initialCount;
-        latestByName.clear();
+        latestByName.Clear();
         previousWithName.clear();
         indexedCount = 0;
         while (context->classRecords != initialClasses) {
@@ -1784,7 +1850,7 @@ private:
     std::vector<std::pair<Instruction*, uint32_t>> waitingJumps;    // jumps forward, their targets not placed yet
     std::vector<std::pair<Instruction*, uint32_t>> pendingTargets;  // jumps linked at the end
     // Table positions by name: the latest, and for each the one before it.
-    std::unordered_map<std::string_view, int32_t> latestByName;
+    NameIndex latestByName;
     std::vector<int32_t> previousWithName;  // -1: none
     int32_t indexedCount = 0;  // table entries indexed so far
 };
