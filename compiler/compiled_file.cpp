@@ -1630,7 +1630,7 @@ private:
 
     void Jump(Instruction* node, uint32_t target) {
         if (Instruction* placed = identities.At(target)) {
-            SetJumpTarget(context->pool, node, placed);
+            SetFirstJumpTarget(context->pool, node, placed);
         } else if (waitingJumps.size() < kMaxWaitingJumps) {
             waitingJumps.emplace_back(node, target);
         } else {
@@ -1645,7 +1645,7 @@ private:
                 ++i;
                 continue;
             }
-            SetJumpTarget(context->pool, waitingJumps[i].first, node);
+            SetFirstJumpTarget(context->pool, waitingJumps[i].first, node);
             waitingJumps[i] = waitingJumps.back();
             waitingJumps.pop_back();
         }
@@ -1751,7 +1751,7 @@ private:
     // node from memory once more).
     void LinkAll() {
         for (const auto* jumps : {&waitingJumps, &pendingTargets})
-            for (auto [node, identity] : *jumps) SetJumpTarget(context->pool, node, identities.At(identity));
+            for (auto [node, identity] : *jumps) SetFirstJumpTarget(context->pool, node, identities.At(identity));
         for (Instruction* node : linkedByName) LinkCall(node);
         const uint64_t extras = InstructionExtrasMade - extrasBefore;
         context->appSize = static_cast<uint32_t>(textBytes + nodeCount * sizeof(Instruction) +
@@ -1768,7 +1768,7 @@ private:
             ReportCompileMessage(name, message, nullptr, -1, false);
             return;
         }
-        if (call) SetJumpTarget(context->pool, node, start);
+        if (call) SetFirstJumpTarget(context->pool, node, start);
         else node->operand = static_cast<double>(reinterpret_cast<uintptr_t>(start));
     }
 
