@@ -738,7 +738,8 @@ struct FileRecord {
     // Both texts point into the decoded image, which outlives the records.
     std::string_view text;
     std::string_view secondText;
-    uint64_t linkBits = 0;
+    // The link value's eight bytes where the image holds them (null: none).
+    const uint8_t* link = nullptr;
     uint8_t fusedOpcode = 0;
     uint32_t extraWord = 0;
     uint8_t flagByte = 0;
@@ -747,7 +748,11 @@ struct FileRecord {
     uint32_t ownId = 0;
 
     bool Has(uint16_t flag) const { return (flags & flag) != 0; }
-    uint32_t LinkHash() const { return LinkHashOf(linkBits); }
+    uint32_t LinkHash() const {
+        uint64_t bits = 0;
+        if (link) std::memcpy(&bits, link, sizeof bits);
+        return LinkHashOf(bits);
+    }
     std::string_view TextOrEmpty() const { return text; }
 };
 
@@ -802,7 +807,11 @@ public:
             if ((flags & kRecordSecondText) && !TakeText(p, record.secondText, fixedLeft)) return false;
         }
         if (flags & kRecordTailFields) {
-            if (flags & kRecordLinkValue) Take(p, record.linkBits, fixedLeft);
+            if (flags & kRecordLinkValue) {
+                record.link = p;
+                p += sizeof(uint64_t);
+                fixedLeft -= sizeof(uint64_t);
+            }
             if (flags & kRecordFusedStep) Take(p, record.fusedOpcode, fixedLeft);
             if (flags & kRecordExtraWord) Take(p, record.extraWord, fixedLeft);
             if (flags & kRecordFlagByte) Take(p, record.flagByte, fixedLeft);
@@ -1060,7 +1069,10 @@ public:
             if (flags & kRecordSecondText) TakeText(record.secondText);
         }
         if (flags & kRecordTailFields) {
-            if (flags & kRecordLinkValue) Take(record.linkBits);
+            if (flags & kRecordLinkValue) {
+                record.link = next;
+                next += sizeof(uint64_t);
+            }
             if (flags & kRecordFusedStep) Take(record.fusedOpcode);
             if (flags & kRecordExtraWord) Take(record.extraWord);
             if (flags & kRecordFlagByte) Take(record.flagByte);
@@ -1224,6 +1236,74 @@ private:
     std::unordered_map<uint32_t, Instruction*> sparseNodes;
 };
 
+// The latest table position of each procedure name, in one open-addressed
+// array of slots (a name's hash and the position): a name indexed takes no
+// block of its own, and a lookup hashes the key once.
+class NameIndex {
+public:
+    void Reserve(size_t names) {
+        size_t size = 16;
+        while (size < 2 * names) size *= 2;
+        if (size > slots.size()) Rehash(size);
+    }
+
+    // The latest position of the key; -1 when none has it.
+    int32_t Latest(std::string_view key, ProcedureRecord* const* table) const {
+        if (slots.empty()) return -1;
+        return slots[Find(key, HashName(key.data(), key.size()), table)].position;
+    }
+
+    // Makes the position the latest of its name; answers the one before (-1: none).
+    int32_t Replace(const char* name, int32_t position, ProcedureRecord* const* table) {
+        if (2 * (used + 1) > slots.size()) Rehash(std::max<size_t>(16, 2 * slots.size()));
+        const std::string_view key(name);
+        const uint32_t hash = HashName(key.data(), key.size());
+        Slot& slot = slots[Find(key, hash, table)];
+        const int32_t previous = slot.position;
+        if (previous < 0) ++used;
+        slot = {hash, position};
+        return previous;
+    }
+
+    void Clear() {
+        std::fill(slots.begin(), slots.end(), Slot{});
+        used = 0;
+    }
+
+private:
+    struct Slot {
+        uint32_t hash = 0;
+        int32_t position = -1;  // -1: empty
+    };
+
+    // The slot of the key, or the empty one where it would go.
+    size_t Find(std::string_view key, uint32_t hash, ProcedureRecord* const* table) const {
+        const size_t mask = slots.size() - 1;
+        for (size_t i = hash & mask;; i = (i + 1) & mask) {
+            const Slot& slot = slots[i];
+            if (slot.position < 0) return i;
+            if (slot.hash != hash) continue;
+            const char* name = table[slot.position]->name;
+            if (std::strncmp(name, key.data(), key.size()) == 0 && name[key.size()] == '\0') return i;
+        }
+    }
+
+    void Rehash(size_t size) {
+        std::vector<Slot> old(size);
+        old.swap(slots);
+        const size_t mask = size - 1;
+        for (const Slot& slot : old) {
+            if (slot.position < 0) continue;
+            size_t i = slot.hash & mask;
+            while (slots[i].position >= 0) i = (i + 1) & mask;
+            slots[i] = slot;
+        }
+    }
+
+    std::vector<Slot> slots;  // a power of two of them, at most half taken
+    size_t used = 0;
+};
+
 class ProgramLoader {
 public:
     ProgramLoader(const char* name, ProgramContext* context, ProcedureRecord** table, int32_t& count)
@@ -1248,7 +1328,8 @@ public:
         }
         Pool* savedPool = CurrentCompilerPool;
         CurrentCompilerPool = context->pool;
-        latestByName.reserve(static_cast<size_t>(count) + procedureStarts);
+        latestByName.Reserve(static_cast<size_t>(count) + procedureStarts);
+        previousWithName.reserve(static_cast<size_t>(count) + procedureStarts);
         const bool built = Build();
         CurrentCompilerPool = savedPool;
         if (!built) {
@@ -1586,11 +1667,12 @@ private:
         node->extraWord = record.extraWord;
         if (hasText) node->text = EndTextInPlace(record.text, &node->textHash);
         if (traits & kConstantOpcode) {
-            node->text = static_cast<char*>(platform::AllocateBlock(sizeof record.linkBits));
-            if (!node->text) return false;
-            std::memcpy(node->text, &record.linkBits, sizeof record.linkBits);
+            // The constant's eight bytes stay where the image holds them, as
+            // the texts do: nothing read later lies there, and freeing a node
+            // leaves what is not a block of its own alone.
+            node->text = const_cast<char*>(reinterpret_cast<const char*>(record.link));
             node->textHash = 0;
-            textBytes += sizeof record.linkBits;
+            textBytes += sizeof(uint64_t);
         } else if (node->text) {
             textBytes += static_cast<uint32_t>(record.text.size() + 1);
         }
@@ -1622,7 +1704,7 @@ private:
 
     void Jump(Instruction* node, uint32_t target) {
         if (Instruction* placed = identities.At(target)) {
-            SetJumpTarget(context->pool, node, placed);
+            SetFirstJumpTarget(context->pool, node, placed);
         } else if (waitingJumps.size() < kMaxWaitingJumps) {
             waitingJumps.emplace_back(node, target);
         } else {
@@ -1637,7 +1719,7 @@ private:
                 ++i;
                 continue;
             }
-            SetJumpTarget(context->pool, waitingJumps[i].first, node);
+            SetFirstJumpTarget(context->pool, waitingJumps[i].first, node);
             waitingJumps[i] = waitingJumps.back();
             waitingJumps.pop_back();
         }
@@ -1698,9 +1780,7 @@ private:
     // Every procedure start and call asks, so the table is indexed by name.
     ProcedureRecord* FindRecord(std::string_view key, uint32_t namespaceWord) {
         IndexRecordsUpTo(count);
-        const auto found = latestByName.find(key);
-        if (found == latestByName.end()) return nullptr;
-        for (int32_t i = found->second; i >= 0; i = previousWithName[i]) {
+        for (int32_t i = latestByName.Latest(key, table); i >= 0; i = previousWithName[i]) {
             ProcedureRecord* record = table[i];
             if (record->namespaceHash == 0 || record->namespaceHash == namespaceWord) return record;
         }
@@ -1708,13 +1788,12 @@ private:
     }
 
     void IndexRecordsUpTo(int32_t end) {
-        if (previousWithName.size() < static_cast<size_t>(end)) previousWithName.resize(end, -1);
-        for (; indexedCount < end; ++indexedCount)
-            if (const ProcedureRecord* record = table[indexedCount]; record && record->name) {
-                const auto [latest, added] = latestByName.try_emplace(record->name, indexedCount);
-                previousWithName[indexedCount] = added ? -1 : latest->second;
-                latest->second = indexedCount;
-            }
+        for (; indexedCount < end; ++indexedCount) {
+            int32_t previous = -1;
+            if (const ProcedureRecord* record = table[indexedCount]; record && record->name)
+                previous = latestByName.Replace(record->name, indexedCount, table);
+            previousWithName.push_back(previous);
+        }
     }
 
     ProcedureRecord* AddRecord(std::string_view key, uint32_t namespaceWord, bool underscore) {
@@ -1746,7 +1825,7 @@ private:
     // node from memory once more).
     void LinkAll() {
         for (const auto* jumps : {&waitingJumps, &pendingTargets})
-            for (auto [node, identity] : *jumps) SetJumpTarget(context->pool, node, identities.At(identity));
+            for (auto [node, identity] : *jumps) SetFirstJumpTarget(context->pool, node, identities.At(identity));
         for (Instruction* node : linkedByName) LinkCall(node);
         const uint64_t extras = InstructionExtrasMade - extrasBefore;
         context->appSize = static_cast<uint32_t>(textBytes + nodeCount * sizeof(Instruction) +
@@ -1763,7 +1842,7 @@ private:
             ReportCompileMessage(name, message, nullptr, -1, false);
             return;
         }
-        if (call) SetJumpTarget(context->pool, node, start);
+        if (call) SetFirstJumpTarget(context->pool, node, start);
         else node->operand = static_cast<double>(reinterpret_cast<uintptr_t>(start));
     }
 
@@ -1776,7 +1855,7 @@ private:
             table[i] = nullptr;
         }
         count = initialCount;
-        latestByName.clear();
+        latestByName.Clear();
         previousWithName.clear();
         indexedCount = 0;
         while (context->classRecords != initialClasses) {
@@ -1845,7 +1924,7 @@ private:
     std::vector<std::pair<Instruction*, uint32_t>> waitingJumps;    // jumps forward, their targets not placed yet
     std::vector<std::pair<Instruction*, uint32_t>> pendingTargets;  // jumps linked at the end
     // Table positions by name: the latest, and for each the one before it.
-    std::unordered_map<std::string_view, int32_t> latestByName;
+    NameIndex latestByName;
     std::vector<int32_t> previousWithName;  // -1: none
     int32_t indexedCount = 0;  // table entries indexed so far
 };

@@ -186,6 +186,10 @@ protected:
     // compiled node would have had for it (the characters and a terminator).
     static size_t TextBytesOf(const Instruction* node) {
         if (!node->text) return 0;
+        // A constant's eight bytes, in a block of their own or in the image.
+        if (node->opcode == static_cast<uint32_t>(Opcode::PUSHINTINT) ||
+            node->opcode == static_cast<uint32_t>(Opcode::PUSHINTCASE))
+            return sizeof(double);
         const size_t block = platform::GetBlockSize(node->text);
         return block ? block : std::strlen(node->text) + 1;
     }
