@@ -299,6 +299,48 @@ private:
     size_t count = 0;
 };
 
+// Handlers with a number each, in a table like NodeNumbers': made once, then
+// only looked up.
+class HandlerHashes {
+public:
+    // Keeps the first number given for a handler.
+    void Add(Handler handler, uint32_t number) {
+        if (2 * (count + 1) > slots.size()) Rehash(slots.empty() ? 1024 : slots.size() * 2);
+        Slot& slot = slots[IndexOf(handler)];
+        if (slot.handler) return;
+        slot = {handler, number};
+        ++count;
+    }
+    const uint32_t* Find(Handler handler) const {
+        if (slots.empty()) return nullptr;
+        const Slot& slot = slots[IndexOf(handler)];
+        return slot.handler ? &slot.number : nullptr;
+    }
+
+private:
+    struct Slot {
+        Handler handler = nullptr;
+        uint32_t number = 0;
+    };
+
+    size_t IndexOf(Handler handler) const {
+        const size_t mask = slots.size() - 1;
+        const auto bits = reinterpret_cast<uintptr_t>(handler);
+        size_t at = static_cast<size_t>(bits * 0x9E3779B97F4A7C15ull >> 40) & mask;
+        while (slots[at].handler && slots[at].handler != handler) at = (at + 1) & mask;
+        return at;
+    }
+    void Rehash(size_t size) {
+        std::vector<Slot> old = std::move(slots);
+        slots.assign(size, Slot{});
+        for (const Slot& slot : old)
+            if (slot.handler) slots[IndexOf(slot.handler)] = slot;
+    }
+
+    std::vector<Slot> slots;
+    size_t count = 0;
+};
+
 class ProgramWriter {
 public:
     explicit ProgramWriter(Instruction* first) : first(first) {}
@@ -311,7 +353,7 @@ public:
     // Builds the image; false when some node cannot be carried by the format.
     bool Write() {
         if (!NumberNodes()) return false;
-        image.Expect(kImageHeaderBytes + order.size() * kExpectedRecordBytes);
+        image.Expect(kImageHeaderBytes + listSize * kExpectedRecordBytes);
         image.U8(static_cast<uint8_t>(kVersionMajor));
         image.U8(static_cast<uint8_t>(kVersionMinor));
         image.U8(static_cast<uint8_t>(kVersionRelease));
@@ -320,11 +362,17 @@ public:
         image.U8(kCompiledFormatVersion);
         ProgressReport progress;
         int64_t quietUntil = 0;
-        for (size_t i = 0; i < order.size(); ++i) {
-            FetchAhead(i);
-            if (!WriteRecord(order[i], static_cast<uint32_t>(i + 1))) return false;
-            if (static_cast<int64_t>(i + 1) >= quietUntil) {
-                progress.At(static_cast<int32_t>(i + 1), nodeCount);
+        for (size_t i = 0; i < listSize;) {
+            // The records before the next report go without a test each; the
+            // report comes after the record at place quietUntil (counted from 1).
+            const int64_t due = std::max(quietUntil, static_cast<int64_t>(i + 1));
+            const size_t end = std::min(listSize, static_cast<size_t>(due));
+            for (; i < end; ++i) {
+                FetchAhead(i);
+                if (!WriteRecord(order[i], static_cast<uint32_t>(i + 1))) return false;
+            }
+            if (static_cast<int64_t>(i) >= quietUntil) {
+                progress.At(static_cast<int32_t>(i), nodeCount);
                 quietUntil = progress.QuietUntil();
             }
         }
@@ -348,13 +396,19 @@ private:
     // nodes a few dozen places on, and is fetched while the walk gets there.
     static constexpr uintptr_t kLayoutAhead = 4096;
 
+    // The order array runs on past the list's nodes (see kOrderTail): no
+    // place fetched ahead of a node in the list is outside it.
     void FetchAhead(size_t i) const {
-        if (i + 2 * kFetchDistance < order.size()) __builtin_prefetch(order[i + 2 * kFetchDistance]);
-        if (i + kFetchDistance < order.size()) {
-            const Instruction* node = order[i + kFetchDistance];
-            __builtin_prefetch(node->extra);
-            __builtin_prefetch(node->text);
-        }
+        __builtin_prefetch(order[i + 2 * kFetchDistance]);
+        const Instruction* node = order[i + kFetchDistance];
+        __builtin_prefetch(node->extra);
+        __builtin_prefetch(node->text);
+    }
+    // After the list's nodes the order array holds this many copies of the
+    // last one, so that the walks fetching ahead need no test of the end.
+    static constexpr size_t kOrderTail = 2 * kFetchDistance;
+    static void AddTail(std::vector<Instruction*>& nodes) {
+        if (!nodes.empty()) nodes.insert(nodes.end(), kOrderTail, nodes.back());
     }
 
     // What the writer needs to know of each node before it writes: where the
@@ -375,14 +429,18 @@ private:
         gRememberedOrder = {};
         if (known.empty() || known.front() != first) return false;
         const size_t count = known.size();
-        for (size_t i = 0; i < count; ++i) {
-            if (i + 2 * kFetchDistance < count) __builtin_prefetch(known[i + 2 * kFetchDistance]);
-            if (i + kFetchDistance < count) __builtin_prefetch(known[i + kFetchDistance]->extra);
+        AddTail(known);
+        for (size_t i = 0; i + 1 < count; ++i) {
+            __builtin_prefetch(known[i + 2 * kFetchDistance]);
+            __builtin_prefetch(known[i + kFetchDistance]->extra);
             const Instruction* node = known[i];
-            if (node->next != (i + 1 < count ? known[i + 1] : nullptr)) return false;
+            if (node->next != known[i + 1]) return false;
             Note(node, i);
         }
+        if (known[count - 1]->next) return false;
+        Note(known[count - 1], count - 1);
         order = std::move(known);
+        listSize = count;
         return true;
     }
 
@@ -402,6 +460,8 @@ private:
                 order.push_back(node);
                 Note(node, order.size() - 1);
             }
+            listSize = order.size();
+            AddTail(order);
         }
         // A target is marked as one when the jump to it is set: a target
         // without the mark is looked up by address, and there are hardly any.
@@ -412,29 +472,39 @@ private:
             if (!(target->extra && target->extra->isJumpTarget)) unmarkedTargets.Add(target, 0);
         }
         identities.Reserve(markedPlaces.size() + unmarkedTargets.Size());
-        numbered.assign(order.size(), 0);
+        numbered.assign(listSize, 0);
         for (const size_t place : markedPlaces) {
             identities.Add(order[place], static_cast<uint32_t>(place + 1));
             numbered[place] = 1;
         }
         if (unmarkedTargets.Size() != 0) {
-            for (size_t place = 0; place < order.size(); ++place) {
+            for (size_t place = 0; place < listSize; ++place) {
                 if (numbered[place] || !unmarkedTargets.Contains(order[place])) continue;
                 identities.Add(order[place], static_cast<uint32_t>(place + 1));
                 numbered[place] = 1;
             }
         }
         for (const size_t place : declarationPlaces) {
-            if (order.size() - place - 1 < kDeclarationDataRecords) return false;
+            if (listSize - place - 1 < kDeclarationDataRecords) return false;
             for (size_t d = 1; d <= kDeclarationDataRecords; ++d)
                 if (order[place + d]->opcode != 0) return false;
             if (place == 0) return false;  // the list's head must stay
             declarations.push_back(order[place]);
         }
-        nodeCount = static_cast<int32_t>(order.size());
+        nodeCount = static_cast<int32_t>(listSize);
         return true;
     }
 
+
+    // Most texts are names of a character or three: their ends are found
+    // byte by byte, before the library's call is worth making.
+    static size_t TextLength(const char* text) {
+        if (!text[0]) return 0;
+        if (!text[1]) return 1;
+        if (!text[2]) return 2;
+        if (!text[3]) return 3;
+        return 4 + std::strlen(text + 4);
+    }
 
     // A record's fields, each little-endian straight after the other.
     template <typename T>
@@ -482,7 +552,8 @@ private:
         kTwoTexts = 2,           // the number operand is the address of a second text
         kTextIsConstant = 4,     // the text is the 8 bytes of a double
         kNativeCall = 8,
-        kHandlerNotChecked = 16  // the loader finds the handler by other means than the opcode
+        kHandlerNotChecked = 16,  // the loader finds the handler by other means than the opcode
+        kInternalCall = 32        // the link value is the name hash of the built-in the node runs
     };
     static std::array<uint8_t, kOpcodeTableSize> MakeOpcodeTraits() {
         std::array<uint8_t, kOpcodeTableSize> traits{};
@@ -492,6 +563,7 @@ private:
             if (Is(opcode, Opcode::PUSHPROCADDR)) t |= kNumberRebuilt;
             if (IsNativeCallOpcode(opcode)) t |= kNativeCall | kNumberRebuilt;
             if (HoldsConstantBytes(opcode)) t |= kTextIsConstant;
+            if (Is(opcode, Opcode::INTERNALCALL)) t |= kInternalCall;
             if (Is(opcode, Opcode::INTERNALCALL) || IsDeclaration(opcode) || opcode == kClassOpcode ||
                 Is(opcode, Opcode::FORWARDPROC))
                 t |= kHandlerNotChecked;
@@ -512,27 +584,29 @@ private:
         if (opcode >= static_cast<uint32_t>(kOpcodeTableSize)) return false;
         const uint8_t traits = opcodeTraits[opcode];
         const Handler own = OwnHandler(node);
-        if (own == CallOwnMethod) {
-            if (!Is(opcode, Opcode::SELFCALL)) return false;
-        } else if (!(traits & kHandlerNotChecked) && own != opcodeHandlers[opcode]) {
-            // Loading gives every node its opcode's handler; a node running
-            // something else would come back changed.
+        const bool ownMethod = own == CallOwnMethod;
+        // Loading gives every node its opcode's handler (a SELFCALL the own
+        // method call when its record says so); a node running something else
+        // would come back changed. Most nodes run their opcode's handler.
+        if (own != opcodeHandlers[opcode]) {
+            if (ownMethod ? !Is(opcode, Opcode::SELFCALL) : !(traits & kHandlerNotChecked)) return false;
+        } else if (ownMethod && !Is(opcode, Opcode::SELFCALL)) {
             return false;
         }
         const char* text = node->text && !(traits & (kTextIsConstant | kNativeCall)) ? node->text : nullptr;
-        const size_t textLength = text ? std::strlen(text) : 0;
+        const size_t textLength = text ? TextLength(text) : 0;
         const char* second = nullptr;
         size_t secondLength = 0;
         if (traits & kTwoTexts) {
             second = SecondTextOf(node);
             if (!second) return false;
-            secondLength = std::strlen(second);
+            secondLength = TextLength(second);
         }
         // The fields go straight after a header whose flags are known last.
         uint8_t* const header = image.Reserve(kMostFixedRecordBytes + textLength + secondLength);
         uint8_t* at = header + 3;
         header[2] = static_cast<uint8_t>(opcode);
-        uint16_t flags = own == CallOwnMethod ? kRecordOwnMethodCall : 0;
+        uint16_t flags = ownMethod ? kRecordOwnMethodCall : 0;
 
         // A number operand that is an address (a second text, a procedure's
         // start) or a function-table index is rebuilt on load, not written.
@@ -550,22 +624,22 @@ private:
             flags |= kRecordSecondText;
             at = PutText(at, second, secondLength);
         }
-        if (Is(opcode, Opcode::INTERNALCALL)) {
-            const std::optional<uint32_t> hash = BuiltinHash(own);
-            if (!hash) return false;
+        if (traits & (kInternalCall | kNativeCall | kTextIsConstant)) {
+            if (traits & kInternalCall) {
+                const uint32_t* hash = builtinHashes.Find(own);
+                if (!hash) return false;
+                at = Put(at, static_cast<double>(*hash));
+            } else if (traits & kNativeCall) {
+                const FunctionRecord* record = FunctionRecordAt(static_cast<int>(node->operand));
+                if (!record) return false;
+                at = Put(at, static_cast<double>(record->nameHash));
+            } else {
+                if (!node->text) return false;
+                uint64_t bits;
+                std::memcpy(&bits, node->text, sizeof bits);
+                at = Put(at, bits);
+            }
             flags |= kRecordLinkValue;
-            at = Put(at, static_cast<double>(*hash));
-        } else if (traits & kNativeCall) {
-            const FunctionRecord* record = FunctionRecordAt(static_cast<int>(node->operand));
-            if (!record) return false;
-            flags |= kRecordLinkValue;
-            at = Put(at, static_cast<double>(record->nameHash));
-        } else if (traits & kTextIsConstant) {
-            if (!node->text) return false;
-            uint64_t bits;
-            std::memcpy(&bits, node->text, sizeof bits);
-            flags |= kRecordLinkValue;
-            at = Put(at, bits);
         }
         if (node->secondHandler) {
             const std::optional<uint8_t> step = FusedStepOpcode(node->handler);
@@ -607,19 +681,19 @@ private:
         return true;
     }
 
-    // The name hash of the function-table record whose handler this is.
-    std::optional<uint32_t> BuiltinHash(Handler handler) {
-        if (builtinHashes.empty())
-            for (int i = 0, count = FunctionCount(); i < count; ++i)
-                if (const FunctionRecord* record = FunctionRecordAt(i); record && record->handler)
-                    builtinHashes.emplace(record->handler, record->nameHash);
-        auto found = builtinHashes.find(handler);
-        if (found == builtinHashes.end()) return std::nullopt;
-        return found->second;
+    // The name hash of the function-table record of each handler (the first
+    // record, when records share one): an INTERNALCALL node is written with it.
+    static HandlerHashes MakeBuiltinHashes() {
+        HandlerHashes hashes;
+        for (int i = 0, count = FunctionCount(); i < count; ++i)
+            if (const FunctionRecord* record = FunctionRecordAt(i); record && record->handler)
+                hashes.Add(record->handler, record->nameHash);
+        return hashes;
     }
 
     Instruction* first;
-    std::vector<Instruction*> order;         // the list's nodes in list order
+    std::vector<Instruction*> order;         // the list's nodes in list order, then kOrderTail more
+    size_t listSize = 0;                     // how many nodes the list has
     std::vector<Instruction*> declarations;  // declaration nodes, each with its data nodes after it
     ImageWriter image;
     int32_t nodeCount = 0;
@@ -631,7 +705,7 @@ private:
     std::vector<uint8_t> numbered;  // by list place: whether the node carries its identity
     const std::array<uint8_t, kOpcodeTableSize> opcodeTraits = MakeOpcodeTraits();
     const std::array<Handler, kOpcodeTableSize> opcodeHandlers = MakeOpcodeHandlers();
-    std::unordered_map<Handler, uint32_t> builtinHashes;
+    const HandlerHashes builtinHashes = MakeBuiltinHashes();
 };
 
 // Each declaration node goes with the data nodes after it.
@@ -664,7 +738,8 @@ struct FileRecord {
     // Both texts point into the decoded image, which outlives the records.
     std::string_view text;
     std::string_view secondText;
-    uint64_t linkBits = 0;
+    // The link value's eight bytes where the image holds them (null: none).
+    const uint8_t* link = nullptr;
     uint8_t fusedOpcode = 0;
     uint32_t extraWord = 0;
     uint8_t flagByte = 0;
@@ -673,7 +748,11 @@ struct FileRecord {
     uint32_t ownId = 0;
 
     bool Has(uint16_t flag) const { return (flags & flag) != 0; }
-    uint32_t LinkHash() const { return LinkHashOf(linkBits); }
+    uint32_t LinkHash() const {
+        uint64_t bits = 0;
+        if (link) std::memcpy(&bits, link, sizeof bits);
+        return LinkHashOf(bits);
+    }
     std::string_view TextOrEmpty() const { return text; }
 };
 
@@ -728,7 +807,11 @@ public:
             if ((flags & kRecordSecondText) && !TakeText(p, record.secondText, fixedLeft)) return false;
         }
         if (flags & kRecordTailFields) {
-            if (flags & kRecordLinkValue) Take(p, record.linkBits, fixedLeft);
+            if (flags & kRecordLinkValue) {
+                record.link = p;
+                p += sizeof(uint64_t);
+                fixedLeft -= sizeof(uint64_t);
+            }
             if (flags & kRecordFusedStep) Take(p, record.fusedOpcode, fixedLeft);
             if (flags & kRecordExtraWord) Take(p, record.extraWord, fixedLeft);
             if (flags & kRecordFlagByte) Take(p, record.flagByte, fixedLeft);
@@ -986,7 +1069,10 @@ public:
             if (flags & kRecordSecondText) TakeText(record.secondText);
         }
         if (flags & kRecordTailFields) {
-            if (flags & kRecordLinkValue) Take(record.linkBits);
+            if (flags & kRecordLinkValue) {
+                record.link = next;
+                next += sizeof(uint64_t);
+            }
             if (flags & kRecordFusedStep) Take(record.fusedOpcode);
             if (flags & kRecordExtraWord) Take(record.extraWord);
             if (flags & kRecordFlagByte) Take(record.flagByte);
@@ -1150,6 +1236,74 @@ private:
     std::unordered_map<uint32_t, Instruction*> sparseNodes;
 };
 
+// The latest table position of each procedure name, in one open-addressed
+// array of slots (a name's hash and the position): a name indexed takes no
+// block of its own, and a lookup hashes the key once.
+class NameIndex {
+public:
+    void Reserve(size_t names) {
+        size_t size = 16;
+        while (size < 2 * names) size *= 2;
+        if (size > slots.size()) Rehash(size);
+    }
+
+    // The latest position of the key; -1 when none has it.
+    int32_t Latest(std::string_view key, ProcedureRecord* const* table) const {
+        if (slots.empty()) return -1;
+        return slots[Find(key, HashName(key.data(), key.size()), table)].position;
+    }
+
+    // Makes the position the latest of its name; answers the one before (-1: none).
+    int32_t Replace(const char* name, int32_t position, ProcedureRecord* const* table) {
+        if (2 * (used + 1) > slots.size()) Rehash(std::max<size_t>(16, 2 * slots.size()));
+        const std::string_view key(name);
+        const uint32_t hash = HashName(key.data(), key.size());
+        Slot& slot = slots[Find(key, hash, table)];
+        const int32_t previous = slot.position;
+        if (previous < 0) ++used;
+        slot = {hash, position};
+        return previous;
+    }
+
+    void Clear() {
+        std::fill(slots.begin(), slots.end(), Slot{});
+        used = 0;
+    }
+
+private:
+    struct Slot {
+        uint32_t hash = 0;
+        int32_t position = -1;  // -1: empty
+    };
+
+    // The slot of the key, or the empty one where it would go.
+    size_t Find(std::string_view key, uint32_t hash, ProcedureRecord* const* table) const {
+        const size_t mask = slots.size() - 1;
+        for (size_t i = hash & mask;; i = (i + 1) & mask) {
+            const Slot& slot = slots[i];
+            if (slot.position < 0) return i;
+            if (slot.hash != hash) continue;
+            const char* name = table[slot.position]->name;
+            if (std::strncmp(name, key.data(), key.size()) == 0 && name[key.size()] == '\0') return i;
+        }
+    }
+
+    void Rehash(size_t size) {
+        std::vector<Slot> old(size);
+        old.swap(slots);
+        const size_t mask = size - 1;
+        for (const Slot& slot : old) {
+            if (slot.position < 0) continue;
+            size_t i = slot.hash & mask;
+            while (slots[i].position >= 0) i = (i + 1) & mask;
+            slots[i] = slot;
+        }
+    }
+
+    std::vector<Slot> slots;  // a power of two of them, at most half taken
+    size_t used = 0;
+};
+
 class ProgramLoader {
 public:
     ProgramLoader(const char* name, ProgramContext* context, ProcedureRecord** table, int32_t& count)
@@ -1174,7 +1328,8 @@ public:
         }
         Pool* savedPool = CurrentCompilerPool;
         CurrentCompilerPool = context->pool;
-        latestByName.reserve(static_cast<size_t>(count) + procedureStarts);
+        latestByName.Reserve(static_cast<size_t>(count) + procedureStarts);
+        previousWithName.reserve(static_cast<size_t>(count) + procedureStarts);
         const bool built = Build();
         CurrentCompilerPool = savedPool;
         if (!built) {
@@ -1512,11 +1667,12 @@ private:
         node->extraWord = record.extraWord;
         if (hasText) node->text = EndTextInPlace(record.text, &node->textHash);
         if (traits & kConstantOpcode) {
-            node->text = static_cast<char*>(platform::AllocateBlock(sizeof record.linkBits));
-            if (!node->text) return false;
-            std::memcpy(node->text, &record.linkBits, sizeof record.linkBits);
+            // The constant's eight bytes stay where the image holds them, as
+            // the texts do: nothing read later lies there, and freeing a node
+            // leaves what is not a block of its own alone.
+            node->text = const_cast<char*>(reinterpret_cast<const char*>(record.link));
             node->textHash = 0;
-            textBytes += sizeof record.linkBits;
+            textBytes += sizeof(uint64_t);
         } else if (node->text) {
             textBytes += static_cast<uint32_t>(record.text.size() + 1);
         }
@@ -1548,7 +1704,7 @@ private:
 
     void Jump(Instruction* node, uint32_t target) {
         if (Instruction* placed = identities.At(target)) {
-            SetJumpTarget(context->pool, node, placed);
+            SetFirstJumpTarget(context->pool, node, placed);
         } else if (waitingJumps.size() < kMaxWaitingJumps) {
             waitingJumps.emplace_back(node, target);
         } else {
@@ -1563,7 +1719,7 @@ private:
                 ++i;
                 continue;
             }
-            SetJumpTarget(context->pool, waitingJumps[i].first, node);
+            SetFirstJumpTarget(context->pool, waitingJumps[i].first, node);
             waitingJumps[i] = waitingJumps.back();
             waitingJumps.pop_back();
         }
@@ -1624,9 +1780,7 @@ private:
     // Every procedure start and call asks, so the table is indexed by name.
     ProcedureRecord* FindRecord(std::string_view key, uint32_t namespaceWord) {
         IndexRecordsUpTo(count);
-        const auto found = latestByName.find(key);
-        if (found == latestByName.end()) return nullptr;
-        for (int32_t i = found->second; i >= 0; i = previousWithName[i]) {
+        for (int32_t i = latestByName.Latest(key, table); i >= 0; i = previousWithName[i]) {
             ProcedureRecord* record = table[i];
             if (record->namespaceHash == 0 || record->namespaceHash == namespaceWord) return record;
         }
@@ -1634,13 +1788,12 @@ private:
     }
 
     void IndexRecordsUpTo(int32_t end) {
-        if (previousWithName.size() < static_cast<size_t>(end)) previousWithName.resize(end, -1);
-        for (; indexedCount < end; ++indexedCount)
-            if (const ProcedureRecord* record = table[indexedCount]; record && record->name) {
-                const auto [latest, added] = latestByName.try_emplace(record->name, indexedCount);
-                previousWithName[indexedCount] = added ? -1 : latest->second;
-                latest->second = indexedCount;
-            }
+        for (; indexedCount < end; ++indexedCount) {
+            int32_t previous = -1;
+            if (const ProcedureRecord* record = table[indexedCount]; record && record->name)
+                previous = latestByName.Replace(record->name, indexedCount, table);
+            previousWithName.push_back(previous);
+        }
     }
 
     ProcedureRecord* AddRecord(std::string_view key, uint32_t namespaceWord, bool underscore) {
@@ -1672,7 +1825,7 @@ private:
     // node from memory once more).
     void LinkAll() {
         for (const auto* jumps : {&waitingJumps, &pendingTargets})
-            for (auto [node, identity] : *jumps) SetJumpTarget(context->pool, node, identities.At(identity));
+            for (auto [node, identity] : *jumps) SetFirstJumpTarget(context->pool, node, identities.At(identity));
         for (Instruction* node : linkedByName) LinkCall(node);
         const uint64_t extras = InstructionExtrasMade - extrasBefore;
         context->appSize = static_cast<uint32_t>(textBytes + nodeCount * sizeof(Instruction) +
@@ -1689,7 +1842,7 @@ private:
             ReportCompileMessage(name, message, nullptr, -1, false);
             return;
         }
-        if (call) SetJumpTarget(context->pool, node, start);
+        if (call) SetFirstJumpTarget(context->pool, node, start);
         else node->operand = static_cast<double>(reinterpret_cast<uintptr_t>(start));
     }
 
@@ -1702,7 +1855,7 @@ private:
             table[i] = nullptr;
         }
         count = initialCount;
-        latestByName.clear();
+        latestByName.Clear();
         previousWithName.clear();
         indexedCount = 0;
         while (context->classRecords != initialClasses) {
@@ -1771,7 +1924,7 @@ private:
     std::vector<std::pair<Instruction*, uint32_t>> waitingJumps;    // jumps forward, their targets not placed yet
     std::vector<std::pair<Instruction*, uint32_t>> pendingTargets;  // jumps linked at the end
     // Table positions by name: the latest, and for each the one before it.
-    std::unordered_map<std::string_view, int32_t> latestByName;
+    NameIndex latestByName;
     std::vector<int32_t> previousWithName;  // -1: none
     int32_t indexedCount = 0;  // table entries indexed so far
 };

@@ -122,6 +122,18 @@ void SetJumpTarget(Pool* pool, Instruction* node, Instruction* target) {
     targetExtra->firstJumper = node;
 }
 
+void SetFirstJumpTarget(Pool* pool, Instruction* node, Instruction* target) {
+    if (!target) return;
+    InstructionExtra* extra = RequireInstructionExtra(pool, node);
+    InstructionExtra* targetExtra = extra ? RequireInstructionExtra(pool, target) : nullptr;
+    if (!targetExtra) return;
+    targetExtra->isJumpTarget = 1;
+    extra->jumpTarget = target;
+    extra->nextJumper = targetExtra->firstJumper;
+    if (targetExtra->firstJumper) targetExtra->firstJumper->extra->previousJumper = node;
+    targetExtra->firstJumper = node;
+}
+
 Instruction* EmitInstruction(Instruction* cursor, Handler handler, const char* text, double operand,
                              Instruction* jumpTarget, uint32_t opcode, const char* file, int32_t line,
                              uint16_t column) {

@@ -120,6 +120,10 @@ inline Instruction* AppendInstruction(Pool* pool, Instruction* cursor, Handler h
 // to change a jump target.
 void SetJumpTarget(Pool* pool, Instruction* node, Instruction* target);
 
+// SetJumpTarget for a node that jumps nowhere yet, as a list being built
+// from a file has them: there is no old target to leave.
+void SetFirstJumpTarget(Pool* pool, Instruction* node, Instruction* target);
+
 // The node's jump target, or null.
 [[nodiscard]] inline Instruction* JumpTarget(const Instruction* node) {
     return node->extra ? node->extra->jumpTarget : nullptr;

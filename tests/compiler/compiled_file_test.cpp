@@ -186,6 +186,10 @@ protected:
     // compiled node would have had for it (the characters and a terminator).
     static size_t TextBytesOf(const Instruction* node) {
         if (!node->text) return 0;
+        // A constant's eight bytes, in a block of their own or in the image.
+        if (node->opcode == static_cast<uint32_t>(Opcode::PUSHINTINT) ||
+            node->opcode == static_cast<uint32_t>(Opcode::PUSHINTCASE))
+            return sizeof(double);
         const size_t block = platform::GetBlockSize(node->text);
         return block ? block : std::strlen(node->text) + 1;
     }
@@ -243,6 +247,31 @@ TEST_F(CompiledFileTest, WritesTheHeaderAndRecordsByteForByte) {
     expected.Record(kRecordNumber | kRecordIdentity, 4).F64(1.5).U32(3);
     expected.Record(0, 2);  // nothing to say: three bytes
     EXPECT_EQ(ImageOf(Save()), expected.data);
+}
+
+// Texts of every length up to past the short ones the writer copies and
+// measures a piece at a time, in both text fields of a record.
+TEST_F(CompiledFileTest, TextsOfEveryShortLengthAreWrittenWhole) {
+    const std::string letters = "ABCDEFGHIJKLMNOPQRSTU";
+    for (size_t length = 0; length <= 20; ++length) {
+        SCOPED_TRACE(length);
+        const std::string text = letters.substr(0, length);
+        const std::string secondText = letters.substr(length);
+        cursor = nullptr;
+        source->instructions = nullptr;
+        Emit(0, NopHandler, "t.qob");
+        char* second = static_cast<char*>(platform::AllocateBlock(secondText.size() + 1));
+        std::memcpy(second, secondText.c_str(), secondText.size() + 1);
+        Emit(Opcode::PUSHSTRVAR, text.c_str(), static_cast<double>(reinterpret_cast<uintptr_t>(second)));
+
+        Bytes expected;
+        expected.Header();
+        expected.Record(kRecordText, 0).Text("t.qob");
+        expected.Record(kRecordText | kRecordSecondText, static_cast<uint8_t>(Opcode::PUSHSTRVAR))
+            .Text(text)
+            .Text(secondText);
+        EXPECT_EQ(ImageOf(Save()), expected.data);
+    }
 }
 
 // A node carries its identity when it is marked as a target or when a jump
@@ -542,12 +571,31 @@ TEST_F(CompiledFileTest, ACallOfAnUnknownProcedureIsReported) {
     EXPECT_NE(GetCompileMessageState().compileErrors.find("Cannot resolve [NOWHERE(0,0)] address"), std::string::npos);
 }
 
+// Loading gives a node its opcode's handler (or the built-in its link value
+// names): a node running anything else cannot be carried.
 TEST_F(CompiledFileTest, ANodeTheFormatCannotCarryWritesNoFileAndRemovesTheOldOne) {
-    const std::string path = directory.Write("prog.qoc", "an old compiled file");
-    Emit(0, NopHandler, "odd.qob");
-    Emit(static_cast<uint32_t>(Opcode::INTERNALCALL), [] {});  // a handler no built-in has
-    EXPECT_EQ(SaveCompiledProgram(path.c_str(), source->instructions, source->pool), SaveStatus::Unrepresentable);
-    EXPECT_FALSE(std::filesystem::exists(path));
+    struct Case {
+        const char* name;
+        uint32_t opcode;
+        Handler handler;
+    };
+    const Case kCases[] = {
+        {"a built-in call of a handler no built-in has", static_cast<uint32_t>(Opcode::INTERNALCALL), [] {}},
+        {"a plain node running another handler", static_cast<uint32_t>(Opcode::PUSHVAR), [] {}},
+        {"a plain node running a built-in", static_cast<uint32_t>(Opcode::PUSHVAR), BuiltinHandlerOf("dropstack")},
+        {"a call (not a method call) running the own method call", static_cast<uint32_t>(Opcode::CALL),
+         CallOwnMethod},
+    };
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.name);
+        source = NewContext();
+        cursor = nullptr;
+        const std::string path = directory.Write("prog.qoc", "an old compiled file");
+        Emit(0, NopHandler, "odd.qob");
+        Emit(c.opcode, c.handler, "X$");
+        EXPECT_EQ(SaveCompiledProgram(path.c_str(), source->instructions, source->pool), SaveStatus::Unrepresentable);
+        EXPECT_FALSE(std::filesystem::exists(path));
+    }
 }
 
 TEST_F(CompiledFileTest, AFailedCompressionWritesNoFileAndRemovesTheOldOne) {

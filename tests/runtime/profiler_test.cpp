@@ -29,6 +29,9 @@ class ProfilerTest : public testing::VmTest {
 protected:
     void SetUp() override {
         VmTest::SetUp();
+        // Records an earlier test's run stamped go first, unreported.
+        Profiling = false;
+        WriteProfileReports();
         platform::SetTestClock(10'000'000'000);
         CurrentProcName = "MAIN";
     }

@@ -15,6 +15,12 @@
 namespace qob::testing {
 
 void ValuesTest::SetUp() {
+    // Constants an earlier test left (its program's, or ERROR% set by a
+    // refused call) go first: TearDown frees the list whole, and their
+    // blocks would count as this test's.
+    FreeVariableChain(nullptr, ConstantList, true);
+    FreeVariableList(nullptr, ConstantList);
+    ConstantList = nullptr;
     liveBlocks = LiveValueBlocks();
     rejectedFrees = RejectedValueBlockFrees();
     context = CreateProgramContext();
@@ -29,6 +35,7 @@ void ValuesTest::SetUp() {
     LocalVariableList = frame;
     MemberList = nullptr;
     CurrentInstruction = nullptr;
+    CurrentProcName = nullptr;  // an earlier test's may name freed text
     CurrentCompilerPool = context->pool;
     CurrentNamespaceHash = 0;
     NoExplicitCheck = 0;

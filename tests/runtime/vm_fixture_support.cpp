@@ -44,6 +44,12 @@ __attribute__((no_sanitize("address", "undefined"), noipa)) void CauseAccessViol
 
 void VmTest::SetUp() {
     Recorded.clear();
+    // Constants a test of another fixture left (ERROR% among them) go first.
+    if (ConstantList) {
+        FreeVariableChain(nullptr, ConstantList, true);
+        FreeVariableList(nullptr, ConstantList);
+        ConstantList = nullptr;
+    }
     context = CreateProgramContext();
     ASSERT_NE(context, nullptr);
     context->kind = kContextIndependent;
@@ -55,6 +61,7 @@ void VmTest::SetUp() {
     LocalVariableList = context->globalHead;
     MemberList = nullptr;
     CurrentInstruction = nullptr;
+    CurrentProcName = nullptr;  // an earlier test's may name freed text
     StopFlag = false;
     EndingContext = nullptr;
     TryStack.depth = 0;
