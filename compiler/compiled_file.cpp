@@ -246,27 +246,29 @@ private:
     size_t used = 0;
 };
 
-// Node addresses with a number each: open addressing over a table of a power
-// of two slots, kept at most half full, with no allocation per entry.
-class NodeNumbers {
+// Addresses (nodes, handlers) with a number each: open addressing over a
+// table of a power of two slots, kept at most half full, with no allocation
+// per entry.
+template <class Address>
+class AddressNumbers {
 public:
-    // False when the node has a number already.
-    bool Add(const Instruction* node, uint32_t number) {
+    // Keeps the first number given: false when the address has one already.
+    bool Add(Address address, uint32_t number) {
         if (2 * (count + 1) > slots.size()) Grow();
-        Slot& slot = slots[IndexOf(node)];
-        if (slot.node) return false;
-        slot = {node, number};
+        Slot& slot = slots[IndexOf(address)];
+        if (slot.address) return false;
+        slot = {address, number};
         ++count;
         return true;
     }
-    const uint32_t* Find(const Instruction* node) const {
+    const uint32_t* Find(Address address) const {
         if (slots.empty()) return nullptr;
-        const Slot& slot = slots[IndexOf(node)];
-        return slot.node ? &slot.number : nullptr;
+        const Slot& slot = slots[IndexOf(address)];
+        return slot.address ? &slot.number : nullptr;
     }
-    bool Contains(const Instruction* node) const { return Find(node) != nullptr; }
+    bool Contains(Address address) const { return Find(address) != nullptr; }
     size_t Size() const { return count; }
-    // Room for expected nodes in all without growing on the way.
+    // Room for expected addresses in all without growing on the way.
     void Reserve(size_t expected) {
         size_t size = slots.empty() ? 64 : slots.size();
         while (size < 2 * expected) size *= 2;
@@ -275,16 +277,17 @@ public:
 
 private:
     struct Slot {
-        const Instruction* node = nullptr;
+        Address address = nullptr;
         uint32_t number = 0;
     };
 
-    // The node's slot, or the empty one where it would go.
-    size_t IndexOf(const Instruction* node) const {
+    // The address's slot, or the empty one where it would go.
+    size_t IndexOf(Address address) const {
         const size_t mask = slots.size() - 1;
-        // Nodes are 8-aligned: the low bits say nothing, the multiply mixes.
-        size_t at = static_cast<size_t>((reinterpret_cast<uintptr_t>(node) >> 3) * 0x9E3779B97F4A7C15ull >> 20) & mask;
-        while (slots[at].node && slots[at].node != node) at = (at + 1) & mask;
+        // Addresses are 8-aligned: the low bits say nothing, the multiply mixes.
+        const auto bits = reinterpret_cast<uintptr_t>(address);
+        size_t at = static_cast<size_t>((bits >> 3) * 0x9E3779B97F4A7C15ull >> 20) & mask;
+        while (slots[at].address && slots[at].address != address) at = (at + 1) & mask;
         return at;
     }
     void Grow() { Rehash(slots.empty() ? 64 : slots.size() * 2); }
@@ -292,54 +295,14 @@ private:
         std::vector<Slot> old = std::move(slots);
         slots.assign(size, Slot{});
         for (const Slot& slot : old)
-            if (slot.node) slots[IndexOf(slot.node)] = slot;
+            if (slot.address) slots[IndexOf(slot.address)] = slot;
     }
 
     std::vector<Slot> slots;
     size_t count = 0;
 };
-
-// Handlers with a number each, in a table like NodeNumbers': made once, then
-// only looked up.
-class HandlerHashes {
-public:
-    // Keeps the first number given for a handler.
-    void Add(Handler handler, uint32_t number) {
-        if (2 * (count + 1) > slots.size()) Rehash(slots.empty() ? 1024 : slots.size() * 2);
-        Slot& slot = slots[IndexOf(handler)];
-        if (slot.handler) return;
-        slot = {handler, number};
-        ++count;
-    }
-    const uint32_t* Find(Handler handler) const {
-        if (slots.empty()) return nullptr;
-        const Slot& slot = slots[IndexOf(handler)];
-        return slot.handler ? &slot.number : nullptr;
-    }
-
-private:
-    struct Slot {
-        Handler handler = nullptr;
-        uint32_t number = 0;
-    };
-
-    size_t IndexOf(Handler handler) const {
-        const size_t mask = slots.size() - 1;
-        const auto bits = reinterpret_cast<uintptr_t>(handler);
-        size_t at = static_cast<size_t>(bits * 0x9E3779B97F4A7C15ull >> 40) & mask;
-        while (slots[at].handler && slots[at].handler != handler) at = (at + 1) & mask;
-        return at;
-    }
-    void Rehash(size_t size) {
-        std::vector<Slot> old = std::move(slots);
-        slots.assign(size, Slot{});
-        for (const Slot& slot : old)
-            if (slot.handler) slots[IndexOf(slot.handler)] = slot;
-    }
-
-    std::vector<Slot> slots;
-    size_t count = 0;
-};
+using NodeNumbers = AddressNumbers<const Instruction*>;
+using HandlerHashes = AddressNumbers<Handler>;
 
 class ProgramWriter {
 public:
@@ -685,6 +648,7 @@ private:
     // record, when records share one): an INTERNALCALL node is written with it.
     static HandlerHashes MakeBuiltinHashes() {
         HandlerHashes hashes;
+        hashes.Reserve(static_cast<size_t>(FunctionCount()));
         for (int i = 0, count = FunctionCount(); i < count; ++i)
             if (const FunctionRecord* record = FunctionRecordAt(i); record && record->handler)
                 hashes.Add(record->handler, record->nameHash);

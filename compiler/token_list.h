@@ -195,11 +195,8 @@ public:
     }
 
     void Release(void* block, size_t bytes) {
-        if (bytes > kLargestPooled)
-            std::free(block);
-        else
-            PutOnFreeList(block, bytes);
-        if (--live_ == 0) ReleaseChunks();
+        PutBack(block, bytes);
+        EndRun(1);
     }
 
     // Release for a block of a pooled size while other nodes live: no call.

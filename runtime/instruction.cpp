@@ -108,13 +108,11 @@ InstructionExtra* AllocateInstructionExtra(Pool* pool, Instruction* node) {
     return node->extra;
 }
 
-void SetJumpTarget(Pool* pool, Instruction* node, Instruction* target) {
-    InstructionExtra* extra = target || node->extra ? RequireInstructionExtra(pool, node) : nullptr;
-    if (!extra || extra->jumpTarget == target) return;
-    UnlinkJumper(node);
-    if (!target) return;
-    InstructionExtra* targetExtra = RequireInstructionExtra(pool, target);
-    if (!targetExtra) return;
+namespace {
+
+// Makes node (which jumps nowhere) the first jumper to target.
+inline void LinkJumper(Instruction* node, InstructionExtra* extra, Instruction* target,
+                       InstructionExtra* targetExtra) {
     targetExtra->isJumpTarget = 1;
     extra->jumpTarget = target;
     extra->nextJumper = targetExtra->firstJumper;
@@ -122,16 +120,22 @@ void SetJumpTarget(Pool* pool, Instruction* node, Instruction* target) {
     targetExtra->firstJumper = node;
 }
 
+}  // namespace
+
+void SetJumpTarget(Pool* pool, Instruction* node, Instruction* target) {
+    InstructionExtra* extra = target || node->extra ? RequireInstructionExtra(pool, node) : nullptr;
+    if (!extra || extra->jumpTarget == target) return;
+    UnlinkJumper(node);
+    if (!target) return;
+    if (InstructionExtra* targetExtra = RequireInstructionExtra(pool, target))
+        LinkJumper(node, extra, target, targetExtra);
+}
+
 void SetFirstJumpTarget(Pool* pool, Instruction* node, Instruction* target) {
     if (!target) return;
     InstructionExtra* extra = RequireInstructionExtra(pool, node);
     InstructionExtra* targetExtra = extra ? RequireInstructionExtra(pool, target) : nullptr;
-    if (!targetExtra) return;
-    targetExtra->isJumpTarget = 1;
-    extra->jumpTarget = target;
-    extra->nextJumper = targetExtra->firstJumper;
-    if (targetExtra->firstJumper) targetExtra->firstJumper->extra->previousJumper = node;
-    targetExtra->firstJumper = node;
+    if (targetExtra) LinkJumper(node, extra, target, targetExtra);
 }
 
 Instruction* EmitInstruction(Instruction* cursor, Handler handler, const char* text, double operand,
