@@ -4,8 +4,8 @@
 
 #include <string>
 
+#include "host/startup.h"
 #include "platform/huge_pages.h"
-#include "runtime/startup.h"
 
 int main(int argc, char** argv) {
     qob::platform::PrepareCHeap();

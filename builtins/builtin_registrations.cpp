@@ -1,20 +1,24 @@
 // builtins/builtin_registrations.cpp
 // The language built-ins' rows of the start-up registration: operators, values,
-// texts, mathematics, files, packages, regular expressions and compression.
-#include "builtins/arithmetic_operators.h"
-#include "builtins/bitwise_operators.h"
-#include "builtins/class_builtins.h"
-#include "builtins/comparison_operators.h"
-#include "builtins/compound_assignment.h"
-#include "builtins/increment_operators.h"
-#include "builtins/list_builtins.h"
-#include "builtins/list_search.h"
-#include "builtins/matrix_builtins.h"
-#include "builtins/message_builtins.h"
-#include "builtins/text_builtins.h"
-#include "runtime/assignment.h"
-#include "runtime/placeholder_handlers.h"
-#include "runtime/registration.h"
+// texts, mathematics, files, packages, regular expressions and compression;
+// the typed operator opcodes, and the number rules of the generic operators.
+#include "builtins/builtin_registrations.h"
+
+#include "builtins/classes/class_builtins.h"
+#include "builtins/lists/list_builtins.h"
+#include "builtins/lists/list_search.h"
+#include "builtins/lists/matrix_builtins.h"
+#include "builtins/messages/message_builtins.h"
+#include "builtins/operators/arithmetic_operators.h"
+#include "builtins/operators/bitwise_operators.h"
+#include "builtins/operators/comparison_operators.h"
+#include "builtins/operators/compound_assignment.h"
+#include "builtins/operators/increment_operators.h"
+#include "builtins/operators/typed_operators.h"
+#include "builtins/texts/text_builtins.h"
+#include "runtime/registry/placeholder_handlers.h"
+#include "runtime/values/assignment.h"
+#include "runtime/values/number_rules.h"
 
 namespace qob {
 namespace {
@@ -375,10 +379,76 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"putfile",                  0, Value,   Framed, kNotBuilt},
 };
 
+constexpr OpcodeRegistration Single(Opcode opcode, BuiltinHandler handler) {
+    return {opcode, opcode, handler};
+}
+
+// The typed operator opcodes, in number order.
+constexpr OpcodeRegistration kLanguageOpcodes[] = {
+    Single(Opcode::INC2, IncrementOpcode2),
+    Single(Opcode::DEC2, DecrementOpcode2),
+    Single(Opcode::INC4, Handle_INC4),
+    Single(Opcode::DEC4, Handle_DEC4),
+    Single(Opcode::ASSIGN3, Handle_ASSIGN3),
+    Single(Opcode::ASSIGN4, Handle_ASSIGN4),
+    Single(Opcode::INC3, Handle_INC3),
+    Single(Opcode::DEC3, Handle_DEC3),
+    Single(Opcode::ASSIGN5, Handle_ASSIGN5),
+    Single(Opcode::EQ2, Handle_EQ2),
+    Single(Opcode::LT2, Handle_LT2),
+    Single(Opcode::GT2, Handle_GT2),
+    Single(Opcode::LE2, Handle_LE2),
+    Single(Opcode::GE2, Handle_GE2),
+    Single(Opcode::ADD2, Handle_ADD2),
+    Single(Opcode::ADD4, Handle_ADD4),
+    Single(Opcode::SUB2, Handle_SUB2),
+    Single(Opcode::SUB4, Handle_SUB4),
+    Single(Opcode::MUL2, Handle_MUL2),
+    Single(Opcode::DIV2, Handle_DIV2),
+    Single(Opcode::ADDASSIGN2, Handle_ADDASSIGN2),
+    Single(Opcode::SUBASSIGN2, Handle_SUBASSIGN2),
+    Single(Opcode::MULASSIGN2, Handle_MULASSIGN2),
+    Single(Opcode::ORASSIGN2, Handle_ORASSIGN2),
+    Single(Opcode::XORASSIGN2, Handle_XORASSIGN2),
+    Single(Opcode::ANDASSIGN2, Handle_ANDASSIGN2),
+    Single(Opcode::NE2, Handle_NE2),
+    Single(Opcode::ADD5, Handle_ADD5),
+    Single(Opcode::ADD6, Handle_ADD6),
+    Single(Opcode::SUB5, Handle_SUB5),
+    Single(Opcode::SUB6, Handle_SUB6),
+    Single(Opcode::MUL5, Handle_MUL5),
+    Single(Opcode::MUL6, Handle_MUL6),
+    Single(Opcode::DIV5, Handle_DIV5),
+    Single(Opcode::DIV6, Handle_DIV6),
+};
+
+constexpr NumberRuleRow kNumberRules[] = {
+    {Builtin_add, AddNumbers, kAddRule},
+    {Builtin_subtract, SubtractNumbers, kSubtractRule},
+    {Builtin_multiply, MultiplyNumbers, kMultiplyRule},
+    {Builtin_divide, DivideNumbers, kDivideRule},
+    {Builtin_mod, RemainderOfNumbers, kRemainderRule},
+    {Builtin_div, QuotientOfNumbers, kQuotientRule},
+    {Builtin_equal, EqualNumbers, kEqualRule},
+    {Builtin_notequal, NotEqualNumbers, kNotEqualRule},
+    {Builtin_less, LessNumbers, kLessRule},
+    {Builtin_greater, GreaterNumbers, kGreaterRule},
+    {Builtin_lessequal, LessEqualNumbers, kLessEqualRule},
+    {Builtin_greaterequal, GreaterEqualNumbers, kGreaterEqualRule},
+};
+
 }  // namespace
 
 std::span<const BuiltinRegistration> LanguageBuiltinRegistrations() {
     return kLanguageBuiltins;
+}
+
+std::span<const OpcodeRegistration> LanguageOpcodeRegistrations() {
+    return kLanguageOpcodes;
+}
+
+void InstallOperatorNumberRules() {
+    InstallNumberRules(kNumberRules);
 }
 
 }  // namespace qob

@@ -8,8 +8,8 @@
 
 #include "compiler/procedure_table.h"
 #include "platform/memory.h"
-#include "runtime/hash.h"
-#include "runtime/program_context.h"
+#include "runtime/data/hash.h"
+#include "runtime/vm/program_context.h"
 
 namespace qob {
 namespace {

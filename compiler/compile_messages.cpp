@@ -4,9 +4,10 @@
 
 #include <cstdio>
 
-#include "runtime/keywords.h"
-#include "compiler/token_list.h"
+#include "compiler/front_end/token_list.h"
 #include "platform/files.h"
+#include "runtime/registry/hooks.h"
+#include "runtime/registry/keywords.h"
 
 namespace qob {
 namespace {
@@ -140,6 +141,12 @@ bool IsCompiledFileName(std::string_view name) {
         if (c != kExtension[i]) return false;
     }
     return true;
+}
+
+void FillCompilerRuntimeHooks() {
+    Hooks.reportCompileMessage = [](std::string_view text, bool warning) {
+        ReportCompileMessage(nullptr, text, nullptr, -1, warning);
+    };
 }
 
 }  // namespace qob

@@ -45,6 +45,10 @@ void ResetCompileMessages();
 void ReportCompileMessage(const char* fileName, std::string_view text, const TokenNode* token,
                           int charPos, bool isWarning);
 
+// Points the runtime's compile-message hook at ReportCompileMessage (messages
+// of native-function declarations and links, which have no position).
+void FillCompilerRuntimeHooks();
+
 // Writes one formatted line (carrying its own "\n") to the log stream, after
 // the pending separator; nothing while no log is open.
 void WriteLogLine(std::string_view line);

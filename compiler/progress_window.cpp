@@ -12,10 +12,10 @@
 #include <string>
 
 #include "platform/memory.h"
-#include "runtime/procedure_lookup.h"
-#include "runtime/program_context.h"
-#include "runtime/value_stack.h"
-#include "runtime/vm.h"
+#include "runtime/vm/procedure_lookup.h"
+#include "runtime/vm/program_context.h"
+#include "runtime/vm/value_stack.h"
+#include "runtime/vm/vm.h"
 
 namespace qob {
 

@@ -1,11 +1,27 @@
 // engine/engine_registrations.cpp
 // The game engine's rows of the start-up registration: graphics, sprites,
-// particles, paths, fonts, surfaces and game loops.
-#include "runtime/placeholder_handlers.h"
-#include "runtime/registration.h"
+// particles, paths, fonts, surfaces and game loops; and the runtime hooks the
+// engine owns.
+#include "engine/engine_registrations.h"
+
+#include "engine/engine_state.h"
+#include "runtime/registry/hooks.h"
+#include "runtime/registry/placeholder_handlers.h"
 
 namespace qob {
 namespace {
+
+// The program ends: the engine lets the display go when it was started.
+void EndGraphics() {
+    if (Engine.graphicsInitialised) ShutdownGraphics();
+}
+
+// A context ends: an engine display the context owns goes with it.
+void ReleaseContextDisplay(ProgramContext* context) {
+    if (Engine.displayOwner != context) return;
+    if (Engine.mainWindow) ShutdownGraphics();
+    Engine.displayOwner = nullptr;
+}
 
 using enum Returns;
 using enum Arity;
@@ -359,6 +375,11 @@ constexpr BuiltinRegistration kEngineBuiltins[] = {
 
 std::span<const BuiltinRegistration> EngineRegistrations() {
     return kEngineBuiltins;
+}
+
+void FillEngineRuntimeHooks() {
+    Hooks.endGraphics = EndGraphics;
+    Hooks.releaseContextDisplay = ReleaseContextDisplay;
 }
 
 }  // namespace qob

@@ -1,7 +1,8 @@
 // native/native_registrations.cpp
 // The rows of the start-up registration for the inline assembler.
-#include "runtime/placeholder_handlers.h"
-#include "runtime/registration.h"
+#include "native/native_registrations.h"
+
+#include "runtime/registry/placeholder_handlers.h"
 
 namespace qob {
 namespace {

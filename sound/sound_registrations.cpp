@@ -1,7 +1,8 @@
 // sound/sound_registrations.cpp
 // The sound rows of the start-up registration.
-#include "runtime/placeholder_handlers.h"
-#include "runtime/registration.h"
+#include "sound/sound_registrations.h"
+
+#include "runtime/registry/placeholder_handlers.h"
 
 namespace qob {
 namespace {

@@ -5,11 +5,11 @@
 #include "windows/message_loop.h"
 
 #include "platform/clock.h"
-#include "runtime/app_builtins.h"
-#include "runtime/interpreter_lock.h"
-#include "runtime/program_context.h"
-#include "runtime/value_stack.h"
-#include "runtime/vm.h"
+#include "runtime/vm/interpreter_lock.h"
+#include "runtime/vm/program_context.h"
+#include "runtime/vm/script_threads.h"
+#include "runtime/vm/value_stack.h"
+#include "runtime/vm/vm.h"
 #include "windows/window_records.h"
 
 namespace qob {

@@ -8,8 +8,8 @@
 
 #include "platform/memory.h"
 #include "platform/message_queue.h"
-#include "runtime/hash.h"
-#include "runtime/program_context.h"
+#include "runtime/data/hash.h"
+#include "runtime/vm/program_context.h"
 #include "windows/event_table.h"
 
 namespace qob {

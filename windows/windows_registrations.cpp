@@ -1,12 +1,24 @@
 // windows/windows_registrations.cpp
 // The rows of the start-up registration for windows, dialogs, controls, menus,
-// events, COM and ActiveX.
-#include "runtime/placeholder_handlers.h"
-#include "runtime/registration.h"
+// events, COM and ActiveX, and the runtime hooks the window layer owns.
+#include "windows/windows_registrations.h"
+
+#include "runtime/registry/hooks.h"
+#include "runtime/registry/placeholder_handlers.h"
+#include "runtime/vm/program_context.h"
+#include "windows/event_table.h"
 #include "windows/message_loop.h"
+#include "windows/window_records.h"
 
 namespace qob {
 namespace {
+
+// The windows of an ending context go before its variables; the classes it
+// registered go with them.
+void DestroyContextWindows(ProgramContext* context) {
+    while (context->windows) DestroyWindowRecords(context, context->windows);
+    RemoveContextWindowClasses(context);
+}
 
 using enum Returns;
 using enum Arity;
@@ -125,6 +137,13 @@ constexpr BuiltinRegistration kWindowsBuiltins[] = {
 
 std::span<const BuiltinRegistration> WindowsRegistrations() {
     return kWindowsBuiltins;
+}
+
+void FillWindowsRuntimeHooks() {
+    Hooks.destroyContextWindows = DestroyContextWindows;
+    Hooks.removeContextEvents = RemoveOwnerEvents;
+    Hooks.suspendWindowEvents = SuspendWindowEvents;
+    Hooks.resumeWindowEvents = ResumeWindowEvents;
 }
 
 }  // namespace qob

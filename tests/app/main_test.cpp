@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "host/embedded_program.h"
 #include "platform/files.h"
 #include "platform/temp_directory.h"
-#include "runtime/embedded_program.h"
 
 namespace qob {
 namespace {

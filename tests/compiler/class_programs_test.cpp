@@ -10,11 +10,11 @@
 
 #include "platform/memory.h"
 #include "platform/message_box.h"
-#include "runtime/function_table.h"
-#include "runtime/program_context.h"
-#include "runtime/value_stack.h"
-#include "runtime/variable_store.h"
-#include "runtime/vm.h"
+#include "runtime/registry/function_table.h"
+#include "runtime/values/variable_store.h"
+#include "runtime/vm/program_context.h"
+#include "runtime/vm/value_stack.h"
+#include "runtime/vm/vm.h"
 
 namespace qob::testing {
 namespace {

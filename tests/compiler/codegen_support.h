@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "compiler/code_generator.h"
-#include "compiler/linker.h"
+#include "compiler/back_end/code_generator.h"
+#include "compiler/back_end/linker.h"
 #include "parser_support.h"
 
 namespace qob {

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "compiler/token_list.h"
-#include "runtime/hash.h"
+#include "compiler/front_end/token_list.h"
 #include "platform/temp_directory.h"
+#include "runtime/data/hash.h"
 
 namespace qob {
 namespace {

@@ -5,8 +5,8 @@
 #include <cstdio>
 
 #include "compiler/compile_messages.h"
-#include "compiler/define_table.h"
-#include "runtime/hash.h"
+#include "compiler/front_end/define_table.h"
+#include "runtime/data/hash.h"
 
 namespace qob::testing {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "compiler/preprocessor.h"
+#include "compiler/front_end/preprocessor.h"
 
 namespace qob::testing {
 

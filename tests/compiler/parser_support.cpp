@@ -7,13 +7,13 @@
 
 #include "compiler/class_list.h"
 #include "compiler/compile_messages.h"
-#include "compiler/parser_state.h"
-#include "compiler/preprocessor.h"
+#include "compiler/front_end/parser_state.h"
+#include "compiler/front_end/preprocessor.h"
+#include "compiler/front_end/statement_parser.h"
 #include "compiler/procedure_table.h"
-#include "compiler/statement_parser.h"
-#include "runtime/command_line.h"
-#include "runtime/function_table.h"
-#include "runtime/registration.h"
+#include "host/builtin_registry.h"
+#include "host/command_line.h"
+#include "runtime/registry/function_table.h"
 
 namespace qob::testing {
 namespace {

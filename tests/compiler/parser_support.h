@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "compiler/token_list.h"
+#include "compiler/front_end/token_list.h"
 
 namespace qob::testing {
 

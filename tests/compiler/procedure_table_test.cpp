@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "compiler/class_list.h"
-#include "runtime/hash.h"
-#include "runtime/program_context.h"
+#include "runtime/data/hash.h"
+#include "runtime/vm/program_context.h"
 
 namespace qob {
 namespace {

@@ -5,11 +5,11 @@
 
 #include <vector>
 
-#include "runtime/function_table.h"
-#include "runtime/program_context.h"
-#include "runtime/runtime_error.h"
-#include "runtime/value_stack.h"
-#include "runtime/vm.h"
+#include "runtime/registry/function_table.h"
+#include "runtime/vm/program_context.h"
+#include "runtime/vm/runtime_error.h"
+#include "runtime/vm/value_stack.h"
+#include "runtime/vm/vm.h"
 
 namespace qob::testing {
 namespace {

@@ -12,14 +12,14 @@
 #include <vector>
 
 #include "platform/memory.h"
-#include "runtime/instruction.h"
-#include "runtime/opcodes.h"
-#include "runtime/pool.h"
-#include "runtime/program_context.h"
-#include "runtime/push_instructions.h"
-#include "runtime/runtime_error.h"
-#include "runtime/variable_store.h"
-#include "runtime/vm.h"
+#include "runtime/memory/pool.h"
+#include "runtime/values/variable_store.h"
+#include "runtime/vm/instruction.h"
+#include "runtime/vm/opcodes.h"
+#include "runtime/vm/program_context.h"
+#include "runtime/vm/push_instructions.h"
+#include "runtime/vm/runtime_error.h"
+#include "runtime/vm/vm.h"
 
 namespace qob {
 namespace {

@@ -1,7 +1,7 @@
 # A shared library for the tests of declared native functions. It is built
 # beside the test executable (the application directory of the tests) under
 # its host name "libqobsample.so"; tests name it "qobsample.dll" as a program would.
-add_library(qob_native_sample SHARED ${CMAKE_CURRENT_LIST_DIR}/native_sample/sample_library.cpp)
+add_library(qob_native_sample SHARED ${CMAKE_CURRENT_LIST_DIR}/registry/native_sample/sample_library.cpp)
 set_target_properties(qob_native_sample PROPERTIES
   OUTPUT_NAME qobsample
   POSITION_INDEPENDENT_CODE ON
@@ -11,11 +11,6 @@ if(TARGET qob_runtime_tests)
   target_compile_definitions(qob_runtime_tests PRIVATE
     QOB_NATIVE_SAMPLE_DIR="$<TARGET_FILE_DIR:qob_native_sample>/")
 endif()
-
-# Developer program: prints how many registered names and opcodes still have a
-# placeholder handler, and which (run build/<dir>/tests/qob_placeholders).
-add_executable(qob_placeholders ${CMAKE_CURRENT_LIST_DIR}/tools/placeholder_report.cpp)
-target_link_libraries(qob_placeholders PRIVATE qob_all)
 
 # The value tests once more with the leak checker on (the default test
 # environment turns it off): every value must be freed exactly once.

@@ -13,12 +13,12 @@
 #include <thread>
 #include <vector>
 
+#include "host/app_builtins.h"
 #include "platform/clock.h"
 #include "platform/memory.h"
-#include "runtime/app_builtins.h"
-#include "runtime/pool.h"
-#include "runtime/value_stack.h"
-#include "runtime/vm_fixture.h"
+#include "runtime/memory/pool.h"
+#include "runtime/vm/value_stack.h"
+#include "runtime/vm/vm_fixture.h"
 #include "windows/window_records.h"
 
 namespace qob {

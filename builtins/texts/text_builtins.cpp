@@ -1,0 +1,264 @@
+// builtins/texts/text_builtins.cpp
+// The text built-ins that give a new value: length, cutting, searching, case,
+// reversal, copies, trimming, padding, and wrap.
+#include "builtins/texts/text_builtins.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "builtins/operators/operator_values.h"
+#include "builtins/texts/text_arguments.h"
+#include "builtins/texts/text_search.h"
+#include "platform/memory.h"
+#include "platform/wide_case.h"
+#include "runtime/data/number_text.h"
+#include "runtime/data/text_routines.h"
+
+namespace qob {
+namespace {
+
+// --- searching ----------------------------------------------------------------------
+
+// The operands of a search: the text searched decides the width, and the
+// search text is read in that width.
+struct SearchOperands {
+    TextSpan find;
+    TextSpan text;
+    bool wide;
+};
+
+SearchOperands ReadSearchOperands(const StackEntry& find, const StackEntry& text) {
+    const bool wide = IsWide(text);
+    return {ArgumentText(find, wide), ArgumentText(text, wide), wide};
+}
+
+template <typename Search>
+void RunSearch(Search search) {
+    StackEntry text = TakeOperand();
+    StackEntry find = TakeOperand();
+    const SearchOperands operands = ReadSearchOperands(find, text);
+    const int64_t result = search(operands.text, operands.find, operands.wide);
+    ReleaseOperand(find);
+    ReleaseOperand(text);
+    PushNumberResult(static_cast<double>(result));
+}
+
+// The units from position on (a position past the end gives the empty rest).
+TextSpan RestOf(TextSpan text, size_t position, bool wide) {
+    const size_t from = std::min(position, text.length);
+    const auto* units = static_cast<const char*>(text.units) + from * (wide ? sizeof(uint16_t) : 1);
+    return {units, text.length - from};
+}
+
+// --- copies that are changed unit by unit ---------------------------------------------
+
+// Pops the text argument and pushes a copy of it in its own width, changed
+// by edit (units, length) before it is pushed.
+template <typename Edit8, typename Edit16>
+void PushEditedCopy(Edit8 edit8, Edit16 edit16) {
+    StackEntry argument = TakeOperand();
+    const bool wide = IsWide(argument);
+    const TextSpan text = ArgumentText(argument, wide);
+    void* copy = CopyText(text, wide);
+    ReleaseOperand(argument);
+    if (copy) {
+        if (wide) edit16(static_cast<uint16_t*>(copy), text.length);
+        else edit8(static_cast<char*>(copy), text.length);
+    }
+    PushTextResult(copy, wide);
+}
+
+template <typename Unit>
+void SwapAsciiCase(Unit* units, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        const Unit unit = units[i];
+        if ((unit >= 'a' && unit <= 'z') || (unit >= 'A' && unit <= 'Z')) units[i] = static_cast<Unit>(unit ^ 0x20);
+    }
+}
+
+// 8-bit case mapping covers the ASCII letters only: other bytes are parts of
+// multi-byte characters and must stay as they are.
+void UpperAscii(char* text, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if (text[i] >= 'a' && text[i] <= 'z') text[i] = static_cast<char>(text[i] - 32);
+}
+void LowerAscii(char* text, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if (text[i] >= 'A' && text[i] <= 'Z') text[i] = static_cast<char>(text[i] + 32);
+}
+void UpperWide(uint16_t* units, size_t length) {
+    for (size_t i = 0; i < length; ++i) units[i] = platform::WideToUpper(units[i]);
+}
+void LowerWide(uint16_t* units, size_t length) {
+    for (size_t i = 0; i < length; ++i) units[i] = platform::WideToLower(units[i]);
+}
+
+// Only a first character in "a" to "z" is raised, in either width.
+template <typename Unit>
+void RaiseFirstAscii(Unit* units, size_t length) {
+    if (length > 0 && units[0] >= 'a' && units[0] <= 'z') units[0] = static_cast<Unit>(units[0] - 32);
+}
+
+template <typename Unit>
+void ReverseUnits(Unit* units, size_t length) {
+    std::reverse(units, units + length);
+}
+
+void KeepUnits(void*, size_t) {}
+
+// --- trimming and padding (8-bit work) -------------------------------------------------
+
+// Pops the text argument and pushes make(text) as an 8-bit text.
+template <typename Make>
+void PushNarrowResult(Make make) {
+    StackEntry argument = TakeOperand();
+    const TextSpan text = ArgumentText(argument, false);
+    char* result = make(static_cast<const char*>(text.units));
+    ReleaseOperand(argument);
+    PushTextResult(result, false);
+}
+
+char* TrimBoth(const char* text) {
+    char* right = TrimRight(text);
+    if (!right) return nullptr;
+    char* both = TrimLeft(right);
+    platform::FreeBlock(right);
+    return both;
+}
+
+// The fill character: the first byte of a text, or the character code a
+// number rounds to.
+char FillCharacter(const StackEntry& fill) {
+    if (IsText(fill)) return *static_cast<const char*>(ArgumentText(fill, false).units);
+    return static_cast<char>(RoundToInt(fill.value));
+}
+
+// A zero fill character would end the text in front of what it pads, so it
+// adds nothing.
+void PushPadded(char* (*pad)(const char*, char, int32_t)) {
+    StackEntry count = TakeOperand();
+    StackEntry fill = TakeOperand();
+    StackEntry argument = TakeOperand();
+    const char* text = static_cast<const char*>(ArgumentText(argument, false).units);
+    const char character = FillCharacter(fill);
+    char* result = pad(text, character, character == 0 ? 0 : ArgumentInteger(count));
+    ReleaseOperand(argument);
+    ReleaseOperand(fill);
+    ReleaseOperand(count);
+    PushTextResult(result, false);
+}
+
+// --- wrap -------------------------------------------------------------------------------
+
+// Mode 0 clamps into [low, high]. Any other mode wraps: a value above high
+// comes back in from low and one below low from high, a whole number of
+// periods (high - low) at once, so the result always lies in the range.
+// An empty or inverted range has no period: a value above high then takes
+// the one step (value - high) + low.
+double WrapValue(double value, double low, double high, int32_t mode) {
+    if (mode == 0) {
+        if (value < low) value = low;
+        if (value > high) value = high;
+        return value;
+    }
+    const double period = high - low;
+    if (!(period > 0) || !std::isfinite(value) || !std::isfinite(period)) {
+        return value > high ? (value - high) + low : value;
+    }
+    if (value > high) value -= std::ceil((value - high) / period) * period;
+    else if (value < low) value += std::ceil((low - value) / period) * period;
+    return value;
+}
+
+}  // namespace
+
+void Builtin_length() {
+    StackEntry argument = TakeOperand();
+    const size_t length = ArgumentText(argument, IsWide(argument)).length;
+    ReleaseOperand(argument);
+    PushNumberResult(static_cast<double>(length));
+}
+
+// A negative start counts as 0; a count of -1 is the rest; a start + count
+// past the end (the sum taken as an unsigned 32-bit number, so a start + count
+// below 0 counts as past the end) is cut back to the rest; a count that is
+// still negative gives the empty text.
+void Builtin_mid() {
+    StackEntry countArgument = TakeOperand();
+    StackEntry startArgument = TakeOperand();
+    StackEntry argument = TakeOperand();
+    const bool wide = IsWide(argument);
+    const TextSpan text = ArgumentText(argument, wide);
+    const int64_t length = static_cast<int64_t>(text.length);
+    const int64_t start = std::max<int32_t>(ArgumentInteger(startArgument), 0);
+    int64_t count = ArgumentInteger(countArgument);
+    if (count == -1) count = length - start;
+    if (static_cast<uint32_t>(start + count) > length) count = length - start;
+    const TextSpan cut = count < 0 ? TextSpan{nullptr, 0}
+                                   : TextSpan{RestOf(text, static_cast<size_t>(start), wide).units,
+                                              static_cast<size_t>(count)};
+    void* result = CopyText(cut, wide);
+    ReleaseOperand(argument);
+    ReleaseOperand(startArgument);
+    ReleaseOperand(countArgument);
+    PushTextResult(result, wide);
+}
+
+void Builtin_pos() { RunSearch(FindFirstText); }
+void Builtin_rpos() { RunSearch(FindLastText); }
+void Builtin_cpos() { RunSearch(CountTextOccurrences); }
+
+// A start below 0 searches from the beginning; one past the end finds nothing.
+void Builtin_npos() {
+    StackEntry startArgument = TakeOperand();
+    const int32_t start = std::max<int32_t>(ArgumentInteger(startArgument), 0);
+    ReleaseOperand(startArgument);
+    RunSearch([start](TextSpan text, TextSpan find, bool wide) -> int64_t {
+        if (static_cast<size_t>(start) > text.length) return -1;
+        const int64_t found = FindFirstText(RestOf(text, static_cast<size_t>(start), wide), find, wide);
+        return found < 0 ? -1 : found + start;
+    });
+}
+
+void Builtin_upper() { PushEditedCopy(UpperAscii, UpperWide); }
+void Builtin_lower() { PushEditedCopy(LowerAscii, LowerWide); }
+
+void Builtin_capitalize() {
+    PushEditedCopy(
+        [](char* text, size_t length) {
+            LowerAscii(text, length);
+            RaiseFirstAscii(text, length);
+        },
+        [](uint16_t* units, size_t length) {
+            LowerWide(units, length);
+            RaiseFirstAscii(units, length);
+        });
+}
+
+void Builtin_swapcase() { PushEditedCopy(SwapAsciiCase<char>, SwapAsciiCase<uint16_t>); }
+void Builtin_reverse() { PushEditedCopy(ReverseUnits<char>, ReverseUnits<uint16_t>); }
+void Builtin_dup() { PushEditedCopy(KeepUnits, KeepUnits); }
+
+void Builtin_rtrim() { PushNarrowResult(TrimRight); }
+void Builtin_ltrim() { PushNarrowResult(TrimLeft); }
+void Builtin_trim() { PushNarrowResult(TrimBoth); }
+
+void Builtin_lpad() { PushPadded(PadLeft); }
+void Builtin_rpad() { PushPadded(PadRight); }
+
+void Builtin_wrap() {
+    StackEntry modeArgument = TakeOperand();
+    StackEntry highArgument = TakeOperand();
+    StackEntry lowArgument = TakeOperand();
+    StackEntry valueArgument = TakeOperand();
+    const double result = WrapValue(OperandNumber(valueArgument), OperandNumber(lowArgument),
+                                    OperandNumber(highArgument), ArgumentInteger(modeArgument));
+    ReleaseOperand(valueArgument);
+    ReleaseOperand(lowArgument);
+    ReleaseOperand(highArgument);
+    ReleaseOperand(modeArgument);
+    PushNumberResult(result);
+}
+
+}  // namespace qob

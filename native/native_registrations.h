@@ -1,0 +1,13 @@
+// native/native_registrations.h
+// What the native-code layer gives start-up registration: its rows.
+#pragma once
+
+#include <span>
+
+#include "runtime/registry/registration.h"
+
+namespace qob {
+
+std::span<const BuiltinRegistration> NativeRegistrations();
+
+}  // namespace qob

@@ -1,0 +1,34 @@
+// runtime/registry/hooks.cpp
+// The defaults of the runtime's hooks.
+
+#include "runtime/registry/hooks.h"
+
+#include <cstdio>
+
+namespace qob {
+namespace {
+
+void DoNothing() {}
+void DoNothingFor(ProgramContext*) {}
+
+void PrintCompileMessage(std::string_view text, bool warning) {
+    std::fprintf(stderr, "%s: %.*s\n", warning ? "warning" : "error", static_cast<int>(text.size()), text.data());
+}
+
+constexpr RuntimeHooks kDefaultHooks = {
+    .endGraphics = DoNothing,
+    .releaseContextDisplay = DoNothingFor,
+    .destroyContextWindows = DoNothingFor,
+    .removeContextEvents = DoNothingFor,
+    .suspendWindowEvents = DoNothing,
+    .resumeWindowEvents = DoNothing,
+    .reportCompileMessage = PrintCompileMessage,
+};
+
+}  // namespace
+
+constinit RuntimeHooks Hooks = kDefaultHooks;
+
+void ResetRuntimeHooks() { Hooks = kDefaultHooks; }
+
+}  // namespace qob
