@@ -24,7 +24,7 @@ enum class Returns : uint8_t { Nothing, Value };
 // top, in push order.
 enum class Arity : uint8_t { Fixed, Any, Framed };
 
-// One row of a subsystem's registration table. The row is the only place where
+// One row of a layer's registration table. The row is the only place where
 // a built-in's argument rules are written.
 struct BuiltinRegistration {
     std::string_view name;   // as the language spells it; registered upper-cased

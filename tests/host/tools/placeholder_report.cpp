@@ -1,4 +1,4 @@
-// tests/runtime/tools/placeholder_report.cpp
+// tests/host/tools/placeholder_report.cpp
 // Developer report: which registered names and opcodes still run a placeholder
 // handler after start-up registration. Every subsystem that lands shortens it.
 #include <cstdio>

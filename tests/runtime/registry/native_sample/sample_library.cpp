@@ -1,4 +1,4 @@
-// tests/runtime/native_sample/sample_library.cpp
+// tests/runtime/registry/native_sample/sample_library.cpp
 // A small shared library whose exports the tests declare and link, as a
 // program declares the functions of a device library.
 #include <cstdint>
