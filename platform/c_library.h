@@ -59,4 +59,19 @@ template <std::integral Int>
     return static_cast<Int>(value);
 }
 
+// The 32-bit views of a number, signed and unsigned. A number whose truncation
+// lies in the signed or the unsigned 32-bit range keeps its 32 bits: from 2^31
+// to 2^32 - 1 the signed view is the two's-complement negative, from -2^31 to
+// -1 the unsigned view is the number plus 2^32, so that the unsigned results
+// the system makes (checksums, rotations) survive a signed view and back.
+// Anything else saturates at the view's own range; NaN gives 0.
+template <class Int>
+    requires(std::same_as<Int, int32_t> || std::same_as<Int, uint32_t>)
+[[nodiscard]] inline Int TruncateTo32Bits(double value) {
+    if (value > -2147483649.0 && value < 4294967296.0)
+        return static_cast<Int>(static_cast<uint32_t>(static_cast<int64_t>(value)));
+    if (std::isnan(value)) return 0;
+    return value < 0 ? std::numeric_limits<Int>::lowest() : std::numeric_limits<Int>::max();
+}
+
 }  // namespace qob::platform

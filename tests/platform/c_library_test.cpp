@@ -171,5 +171,38 @@ TEST(TruncateToInteger, TruncatesSaturatesAndMapsNanToZero) {
     EXPECT_EQ(TruncateToInteger<uint64_t>(1.8446744073709550e19), 18446744073709549568ULL);
 }
 
+// The 32-bit views keep the 32 bits of anything in the signed or the unsigned
+// range, so that an unsigned result seen signed and back is unchanged.
+TEST(TruncateTo32Bits, KeepsThe32BitsOfEitherRangeAndSaturatesBeyond) {
+    const double kNan = std::numeric_limits<double>::quiet_NaN();
+    const double kInf = std::numeric_limits<double>::infinity();
+    struct Case { double value; int32_t i32; uint32_t u32; };
+    const Case kCases[] = {
+        {0.0, 0, 0},
+        {-0.5, 0, 0},
+        {2.9, 2, 2},
+        {-2.9, -2, 4294967294u},
+        {-1.0, -1, UINT32_MAX},
+        {2147483647.9, INT32_MAX, 2147483647u},
+        {2147483648.0, INT32_MIN, 2147483648u},
+        {4294967295.0, -1, UINT32_MAX},
+        {4294967295.9, -1, UINT32_MAX},
+        {4294967296.0, INT32_MAX, UINT32_MAX},
+        {-2147483648.0, INT32_MIN, 2147483648u},
+        {-2147483648.9, INT32_MIN, 2147483648u},
+        {-2147483649.0, INT32_MIN, 0},
+        {9007199254740992.0, INT32_MAX, UINT32_MAX},
+        {1e300, INT32_MAX, UINT32_MAX},
+        {-1e300, INT32_MIN, 0},
+        {kInf, INT32_MAX, UINT32_MAX},
+        {-kInf, INT32_MIN, 0},
+        {kNan, 0, 0},
+    };
+    for (const auto& c : kCases) {
+        EXPECT_EQ(TruncateTo32Bits<int32_t>(c.value), c.i32) << c.value;
+        EXPECT_EQ(TruncateTo32Bits<uint32_t>(c.value), c.u32) << c.value;
+    }
+}
+
 }  // namespace
 }  // namespace qob::platform
