@@ -42,11 +42,18 @@ bool StartsShortBlock(const void* address) {
     return platform::IsLiveBlock(address) && platform::GetBlockSize(address) < sizeof(int64_t);
 }
 
-// Reports the access violation the 8-byte access at the address would be,
-// as the machine reports a fault of running code.
+// The access violation the 8-byte access at the address would be: under the
+// machine's guard it is delivered as a hardware fault is (reported with the
+// address, a TRY goes on at its EXCEPT part); without a guard it is reported
+// at once and the handler returns.
 void ReportShortBlockAccess(const void* address) {
     const auto where = reinterpret_cast<uintptr_t>(address);
-    const FaultRecord fault{static_cast<uint32_t>(platform::FaultKind::AccessViolation), where, where};
+    platform::FaultReport report;
+    report.kind = platform::FaultKind::AccessViolation;
+    report.instructionAddress = where;
+    report.dataAddress = where;
+    if (platform::RaiseFault(report)) return;
+    const FaultRecord fault{static_cast<uint32_t>(report.kind), where, where};
     ReportException(CurrentContext, CurrentProcName, fault);
 }
 
