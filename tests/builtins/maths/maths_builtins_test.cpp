@@ -1,13 +1,17 @@
 // tests/builtins/maths/maths_builtins_test.cpp
 // The mathematics built-ins against libm (expected values from Python's math,
-// compared as str spells them), domain errors, the rounding built-ins with
+// their bias and their limits, min and max over frames, and the rotations with
+// their alias names.
 // their bias and their limits, min and max over frames, and the rotations.
 
 #include "builtins/maths/maths_builtins.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "builtins/builtin_registrations.h"
+#include "builtins/conversions/conversion_builtins.h"
 #include "builtins/operators/operator_fixture.h"
 #include "runtime/data/number_text.h"
 
@@ -309,6 +313,27 @@ TEST_F(MathsBuiltinsTest, RotationCountsFromMinus33To64) {
         PushNumber(-count);
         Builtin_lrotr();
         EXPECT_EQ(PopValue(), expected) << count;
+    }
+}
+
+// The second names are the same built-ins as the first.
+TEST(MathsRegistrationTest, AliasesShareTheirHandlers) {
+    const struct {
+        std::string_view name;
+        BuiltinHandler handler;
+    } cases[] = {
+        {"lrotl", Builtin_lrotl}, {"rotl", Builtin_lrotl},          {"lrotr", Builtin_lrotr},
+        {"rotr", Builtin_lrotr},  {"LargeInt", Builtin_LargeInt},   {"Int64", Builtin_LargeInt},
+        {"ToLargeInt", Builtin_ToLargeInt}, {"ToInt64", Builtin_ToLargeInt},
+    };
+    for (const auto& c : cases) {
+        int found = 0;
+        for (const BuiltinRegistration& row : LanguageBuiltinRegistrations()) {
+            if (row.name != c.name) continue;
+            ++found;
+            EXPECT_EQ(row.handler, c.handler) << c.name;
+        }
+        EXPECT_EQ(found, 1) << c.name;
     }
 }
 
