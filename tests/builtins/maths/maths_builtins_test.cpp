@@ -1,8 +1,8 @@
 // tests/builtins/maths/maths_builtins_test.cpp
 // The mathematics built-ins against libm (expected values from Python's math,
+// compared as str spells them), domain errors, the rounding built-ins with
 // their bias and their limits, min and max over frames, and the rotations with
 // their alias names.
-// their bias and their limits, min and max over frames, and the rotations.
 
 #include "builtins/maths/maths_builtins.h"
 
