@@ -201,6 +201,17 @@ bool RunGuarded(void (*body)(void* context), void* context, FaultReport& report)
     return true;
 }
 
+bool RaiseFault(const FaultReport& report) {
+    Guard* guard = tInnermostGuard;
+    if (guard == nullptr) return false;
+    *guard->report = report;
+    tInnermostGuard = guard->outer;
+#if defined(__SANITIZE_ADDRESS__)
+    __asan_handle_no_return();
+#endif
+    __builtin_longjmp(guard->jump, 1);
+}
+
 bool IsGuarded() { return tInnermostGuard != nullptr; }
 
 }  // namespace qob::platform

@@ -60,6 +60,13 @@ std::optional<FaultReport> RunGuarded(Body&& body) {
     return report;
 }
 
+// Delivers a fault that a check found before the access was made (an access
+// refused on purpose) to the innermost guard of the calling thread, exactly
+// as a signal would: the guarded call leaves by the same long jump, with
+// report as its fault. Returns false, doing nothing, when the thread has no
+// guard; otherwise it does not return.
+bool RaiseFault(const FaultReport& report);
+
 // Whether the calling thread is inside a guard.
 bool IsGuarded();
 

@@ -143,6 +143,36 @@ TEST(FaultsTest, GuardsNest) {
     EXPECT_FALSE(IsGuarded());
 }
 
+// A fault raised by a check (an access refused before it is made) leaves the
+// innermost guard as a signal would, with the report given; with no guard
+// there is nowhere to go and nothing happens.
+TEST(FaultsTest, RaisedFaultsLeaveTheInnermostGuard) {
+    FaultReport raised;
+    raised.kind = FaultKind::AccessViolation;
+    raised.instructionAddress = 0x40001234;
+    raised.dataAddress = 0x40001234;
+    EXPECT_FALSE(RaiseFault(raised));
+    bool wentOn = false;
+    bool outerWentOn = false;
+    const auto outer = RunGuarded([&] {
+        const auto inner = RunGuarded([&] {
+            RaiseFault(raised);
+            wentOn = true;
+        });
+        ASSERT_TRUE(inner.has_value());
+        EXPECT_EQ(inner->kind, FaultKind::AccessViolation);
+        EXPECT_EQ(inner->instructionAddress, 0x40001234u);
+        EXPECT_EQ(inner->dataAddress, 0x40001234u);
+        outerWentOn = true;
+        RaiseFault(raised);
+    });
+    EXPECT_FALSE(wentOn);
+    EXPECT_TRUE(outerWentOn);
+    ASSERT_TRUE(outer.has_value());
+    EXPECT_EQ(outer->dataAddress, 0x40001234u);
+    EXPECT_FALSE(IsGuarded());
+}
+
 TEST(FaultsTest, ExceptionsLeaveTheGuardCleanly) {
     EXPECT_THROW(RunGuarded([] { throw std::runtime_error("out"); }), std::runtime_error);
     EXPECT_FALSE(IsGuarded());
