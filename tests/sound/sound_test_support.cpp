@@ -51,7 +51,54 @@ private:
     ManualDeviceState* state;
 };
 
+class CountingBackend final : public platform::AudioBackend {
+public:
+    CountingBackend(std::unique_ptr<platform::AudioBackend> inner, DoneCounter* counter)
+        : inner(std::move(inner)), counter(counter) {}
+
+    bool Open(const platform::AudioFormat& format, platform::AudioDoneCallback doneCallback, void* doneContext) override {
+        done = doneCallback;
+        context = doneContext;
+        return inner->Open(format, Forward, this);
+    }
+    void Write(const uint8_t* data, size_t bytes) override { inner->Write(data, bytes); }
+    void Pause() override { inner->Pause(); }
+    void Restart() override { inner->Restart(); }
+    void Reset() override { inner->Reset(); }
+    void Close() override { inner->Close(); }
+
+private:
+    static void Forward(void* self) {
+        auto* backend = static_cast<CountingBackend*>(self);
+        {
+            std::lock_guard lock(backend->counter->mutex);
+            ++backend->counter->done;
+            backend->counter->changed.notify_all();
+        }
+        backend->done(backend->context);
+    }
+
+    std::unique_ptr<platform::AudioBackend> inner;
+    DoneCounter* counter;
+    platform::AudioDoneCallback done = nullptr;
+    void* context = nullptr;
+};
+
 }  // namespace
+
+size_t DoneCounter::Count() {
+    std::lock_guard lock(mutex);
+    return done;
+}
+
+bool DoneCounter::WaitFor(size_t count) {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, std::chrono::seconds(60), [&] { return done >= count; });
+}
+
+std::unique_ptr<platform::AudioBackend> CountDone(std::unique_ptr<platform::AudioBackend> inner, DoneCounter* counter) {
+    return std::make_unique<CountingBackend>(std::move(inner), counter);
+}
 
 void ManualDeviceState::FinishNext() {
     platform::AudioDoneCallback callback;

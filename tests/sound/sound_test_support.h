@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -40,6 +41,20 @@ struct ManualDeviceState {
 void UseManualDevices(std::vector<ManualDeviceState*> states);
 // Puts WaveOutOptions back: the machine's devices, the 100 ms settle time.
 void RestoreDeviceOptions();
+
+// Counts the buffers a back end reports done.
+struct DoneCounter {
+    std::mutex mutex;
+    std::condition_variable changed;
+    size_t done = 0;
+
+    size_t Count();
+    // Waits (up to a generous limit) until count buffers are done.
+    bool WaitFor(size_t count);
+};
+
+// The back end, reporting each finished buffer to counter as well.
+std::unique_ptr<platform::AudioBackend> CountDone(std::unique_ptr<platform::AudioBackend> inner, DoneCounter* counter);
 
 // A sample of frames in memory (interleaved when stereo) at a rate, played
 // at that rate.
