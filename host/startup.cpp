@@ -36,6 +36,7 @@
 #include "runtime/vm/program_context.h"
 #include "runtime/vm/runtime_error.h"
 #include "runtime/vm/version.h"
+#include "sound/sound_mixer.h"
 #include "windows/message_loop.h"
 
 namespace qob {
@@ -145,6 +146,9 @@ void ShutdownRuntime() {
         FreeVariableList(nullptr, ConstantList);
         ConstantList = nullptr;
     }
+    // The sound device thread must stop before the static objects it mixes
+    // from are destroyed at exit.
+    SoundClose(Mixer);
     WriteProfileReports();
     DeleteDebuggerValues();
     RemoveDefinesByOwner(kDefineOwnerGlobal);

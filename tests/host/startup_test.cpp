@@ -17,6 +17,7 @@
 #include "runtime/values/list_values.h"
 #include "runtime/values/variable_store.h"
 #include "runtime/vm/version.h"
+#include "sound/sound_mixer.h"
 
 namespace qob {
 namespace {
@@ -78,13 +79,18 @@ TEST_F(StartupTest, TheDesktopPlatformHasPlatformZero) {
     EXPECT_EQ(ListOf("ARGV%"), std::vector<std::string>{});
 }
 
-TEST_F(StartupTest, ShutDownFreesTheConstantsOnceAndIsSafeToRepeat) {
+TEST_F(StartupTest, ShutDownFreesTheConstantsAndClosesTheSoundOnceAndIsSafeToRepeat) {
     testing::TempDirectory registry;
     testing::ScopedEnvironment registryVariable("QOB_REGISTRY", registry.Path().c_str());
+    testing::ScopedEnvironment audio("QOB_AUDIO", "none");
+    WaveOutOptions.settleMilliseconds = 0;
     DeclarePredefinedSymbols("prog.qob", {"prog.qob"});
     ASSERT_NE(ConstantList, nullptr);
+    ASSERT_EQ(SoundOpen(Mixer, 22050, 16, true, 1, 8), 0);
     ShutdownRuntime();
     EXPECT_EQ(ConstantList, nullptr);
+    EXPECT_FALSE(Mixer.open) << "the device thread stopped";
+    WaveOutOptions = WaveOutSettings{};
     DeclarePredefinedSymbols("again", {"again"});
     ShutdownRuntime();
     EXPECT_NE(ConstantList, nullptr) << "a second shut-down does nothing";

@@ -1,0 +1,72 @@
+// sound/music_channel.h
+// MusicChannel: a music slot whose tracks play 8-bit module samples, and the
+// hooks by which the module player starts a module and advances it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "sound/sound_channel.h"
+
+namespace qob {
+
+constexpr int kMostTracks = 32;
+
+// A loaded module as the mixer sees it.
+struct SoundModule {
+    const uint8_t* data = nullptr;
+    int volume = 64;
+    bool loop = false;
+    int pan = 255;
+    int rate = 44100;
+    int frequency = 44100;  // the tick-length reference
+    int step = 0;
+    bool ownsData = false;
+};
+
+// One track of a slot. Positions and lengths are 16.16 fixed point in bytes.
+struct MusicTrack {
+    const int8_t* sampleData = nullptr;
+    uint64_t sampleLength = 0;
+    uint64_t loopStart = 0;
+    uint64_t loopLength = 0;  // 0: no loop
+    uint64_t position = 0;
+    uint64_t step = 0;
+    int volume = 0;           // the track's own, 0 to 64 (effects may go above)
+    int effectiveVolume = 0;  // the slot's effective volume x volume >> 6
+    int pan = kCentrePan;
+};
+
+class MusicChannel final : public SoundChannel {
+public:
+    // Effective volume = music master x volume >> 6, and each track's follows.
+    void SetVolume(int newVolume) override;
+    // Separation: even tracks 64 + ((255 - pan) x 64 >> 8), odd tracks 192 - that.
+    void SetPan(int newPan) override;
+    int64_t GetPosition() override;  // order x 64 + row
+    void SetPosition(int64_t position) override;
+    int64_t GetLength() override;  // song length x 64
+
+    const SoundModule* module = nullptr;
+    int trackCount = 0;
+    std::array<MusicTrack, kMostTracks> tracks{};
+    int songLength = 0;    // orders
+    int currentOrder = 0;
+    int currentRow = 0;
+};
+
+// What the module player does for a slot. Each is called under the device
+// lock. startModule prepares a free slot for the module and answers false,
+// changing nothing that plays, when the module cannot play; advanceFrame runs
+// the tick and row logic before the slot is mixed into one output frame and
+// answers false when the song has ended (the slot is then stopped).
+struct MusicPlayerHooks {
+    bool (*startModule)(MusicChannel& slot, const SoundModule& module);
+    bool (*advanceFrame)(MusicChannel& slot);
+};
+
+// Until a module player is installed no module plays.
+extern MusicPlayerHooks MusicPlayer;
+void ResetMusicPlayerHooks();
+
+}  // namespace qob
