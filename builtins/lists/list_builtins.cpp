@@ -156,6 +156,16 @@ void ReleaseDetached(DetachedValue& detached) {
         FillNewListItem(list, nullptr, cell.value, flags);
 }
 
+// One item per argument from the second on, after the current item.
+[[gnu::always_inline]] inline void AppendEachValue(VariableRecord* list, const FrameArguments& arguments) {
+    ForEachArgument(arguments, 1, [list](const StackEntry& cell) {
+        ListNode* node = ListAppend(list->currentNode);
+        if (!node) return;
+        list->currentNode = node;
+        StoreItemValue(list, cell);
+    });
+}
+
 // Counts the frame's arguments that are lists with a current item and pass
 // the step (which may move the item); pushes the count.
 template <class Step>
@@ -201,6 +211,8 @@ void ShowListItem(VariableRecord* list, ListNode* node) {
     list->stamp = 0;
 }
 
+void AppendValueItems(VariableRecord* list, const FrameArguments& arguments) { AppendEachValue(list, arguments); }
+
 void Builtin_list() {
     const FrameArguments arguments = CloseFrameArguments();
     ForEachArgument(arguments, 0, [](const StackEntry& cell) {
@@ -219,12 +231,7 @@ namespace {
 // there are none; the last one appended becomes the current item.
 [[gnu::always_inline]] inline void AppendItems(VariableRecord* list, const FrameArguments& arguments) {
     if (arguments.count == 1) ShowListItem(list, ListAppend(list->currentNode));
-    ForEachArgument(arguments, 1, [list](const StackEntry& cell) {
-        ListNode* node = ListAppend(list->currentNode);
-        if (!node) return;
-        list->currentNode = node;
-        StoreItemValue(list, cell);
-    });
+    AppendEachValue(list, arguments);
 }
 
 // The rare add to a variable that is no list yet, out of line: the add to a
