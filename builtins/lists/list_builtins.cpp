@@ -6,13 +6,16 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "builtins/operators/matrix_operators.h"
 #include "builtins/operators/operator_values.h"
 #include "platform/memory.h"
 #include "runtime/data/number_text.h"
+#include "runtime/memory/memory_links.h"
 #include "runtime/memory/value_blocks.h"
 #include "runtime/values/list_values.h"
 #include "runtime/values/matrix_values.h"
 #include "runtime/values/objects.h"
+#include "runtime/values/typed_fields.h"
 #include "runtime/values/variable_store.h"
 #include "runtime/vm/program_context.h"
 #include "runtime/vm/value_stack.h"
@@ -410,8 +413,8 @@ void Builtin_lmove() {
     PushNumberResult(1.0);
 }
 
-// The item's own text is pushed, not a copy, with the marks that say how to
-// read it; the item stays in the list.
+// The item's value is pushed as a value of its own: a copy of its text (of
+// its width) or of its matrix cells, which lives on after the item goes.
 void Builtin_pop() {
     StackEntry listCell = TakeOperand();
     VariableRecord* list = ListArgument(listCell);
@@ -421,13 +424,18 @@ void Builtin_pop() {
         return;
     }
     ListNode* node = list->currentNode;
-    StackEntry* cell = PushStackEntry(CurrentContext, true);
-    cell->value = node->value;
-    cell->text = node->data;
-    cell->variable = nullptr;
-    cell->extra = 0;
-    if (node->data && (node->flags & kVarMatrix)) cell->flags = kEntryMatrix;
-    else if (node->data && (node->flags & kVarWideText)) cell->flags = kEntryWide;
+    if (node->data && (node->flags & kVarMatrix)) {
+        MemoryLink* links = nullptr;
+        MatrixCell* run = CopyMatrixCells(reinterpret_cast<const MatrixCell*>(node->data), &links);
+        if (run) PushMemoryLink(&links, run, nullptr, kTypeDouble);
+        PushMatrixResult(run, links);
+    } else if (node->data) {
+        const bool wide = (node->flags & kVarWideText) != 0;
+        PushTextResult(CopyCellText(node->data, wide), wide);
+        CurrentContext->stackTop->value = node->value;
+    } else {
+        PushNumberResult(node->value);
+    }
     if (node->previous) ShowListItem(list, node->previous);
 }
 
