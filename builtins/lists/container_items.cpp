@@ -143,6 +143,32 @@ void StoreArrayText(VariableRecord* array, unsigned char* element, const void* t
     AddMemoryLink(array, copy, element, type);
 }
 
+void StoreMemberText(VariableRecord* member, const void* text, size_t length, bool wide) {
+    if (member->type == kTypeWideText) {
+        // The store copies the text as UTF-16 when the member says it is one,
+        // and widens it otherwise.
+        char* copy = CopyUnits(text, length, wide);
+        if (!copy) return;
+        if (wide) member->flags |= kVarWideText;
+        else member->flags &= ~kVarWideText;
+        SetVariableValue(member, copy, 0.0, nullptr, static_cast<int64_t>((length + 1) * (wide ? 2 : 1)));
+        member->flags |= kVarWideText;
+        FreeValueBlock(copy);
+        return;
+    }
+    if (!wide) {
+        char* copy = CopyUnits(text, length, false);
+        if (copy) SetVariableValue(member, copy, 0.0, nullptr, static_cast<int64_t>(length + 1));
+        FreeValueBlock(copy);
+        return;
+    }
+    char* wideCopy = CopyUnits(text, length, true);
+    char* narrow = wideCopy ? WideToAnsi(reinterpret_cast<const uint16_t*>(wideCopy)) : nullptr;
+    FreeValueBlock(wideCopy);
+    if (narrow) SetVariableValue(member, narrow, 0.0, nullptr, static_cast<int64_t>(std::strlen(narrow) + 1));
+    platform::FreeBlock(narrow);
+}
+
 void StoreArrayNumber(VariableRecord* array, unsigned char* element, double value) {
     StoreTypedValue(array, element, array->type, nullptr, value);
 }

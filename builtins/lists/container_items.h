@@ -43,6 +43,10 @@ void ReadArrayElement(VariableRecord* array, uint32_t index, char** text, bool* 
 // the text's number, a fixed-width element the text's characters, cut to
 // its width.
 void StoreArrayText(VariableRecord* array, unsigned char* element, const void* text, size_t length, bool wide);
+// Stores a text into a structure member through the variable store (a
+// setter runs): a UTF-16 member (type -3) keeps UTF-16, whatever the text's
+// width; any other member takes 8-bit text, a UTF-16 one narrowed.
+void StoreMemberText(VariableRecord* member, const void* text, size_t length, bool wide);
 // Stores a number into the element by its type.
 void StoreArrayNumber(VariableRecord* array, unsigned char* element, double value);
 

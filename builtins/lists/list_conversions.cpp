@@ -122,8 +122,7 @@ int64_t FillStructure(VariableRecord* structure, const FrameArguments& arguments
         cell = cell->above;
         if (cell->text && !IsMatrix(*cell)) {
             const bool wide = IsWide(*cell);
-            SetVariableValue(d->member, cell->text, cell->value, nullptr,
-                             static_cast<int64_t>(CellTextBytes(cell->text, wide)));
+            StoreMemberText(d->member, cell->text, TextUnits(cell->text, wide), wide);
         } else {
             SetVariableValue(d->member, nullptr, cell->value, nullptr, 0);
         }

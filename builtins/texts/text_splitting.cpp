@@ -211,9 +211,7 @@ VariableRecord* StructureArgument(const StackEntry& cell) {
     return structure && (structure->flags & kVarStructure) ? structure : nullptr;
 }
 
-bool IsWideMember(const VariableRecord* member) {
-    return member->type == kTypeWideText || (member->flags & kVarWideText);
-}
+bool IsWideMember(const VariableRecord* member) { return member->type == kTypeWideText; }
 
 }  // namespace
 
@@ -331,26 +329,8 @@ void Builtin_listtostruct() {
                 continue;
             }
             const bool wide = (node->flags & kVarWideText) != 0;
-            if (member->type == kTypeWideText) {
-                // The member keeps UTF-16: a text of either width arrives as one.
-                if (wide) member->flags |= kVarWideText;
-                else member->flags &= ~kVarWideText;
-                const size_t bytes = wide ? BlockUnits<char16_t>(node->data).size() * 2 + 2
-                                          : BlockUnits<char>(node->data).size() + 1;
-                SetVariableValue(member, node->data, 0.0, nullptr, static_cast<int64_t>(bytes));
-                member->flags |= kVarWideText;
-                continue;
-            }
-            if (!wide) {
-                SetVariableValue(member, node->data, 0.0, nullptr,
-                                 static_cast<int64_t>(BlockUnits<char>(node->data).size() + 1));
-                continue;
-            }
-            // A UTF-16 text into a member of 8-bit text.
-            const std::u16string units(BlockUnits<char16_t>(node->data));
-            char* narrow = WideToAnsi(reinterpret_cast<const uint16_t*>(units.c_str()));
-            if (narrow) SetVariableValue(member, narrow, 0.0, nullptr, static_cast<int64_t>(std::strlen(narrow) + 1));
-            platform::FreeBlock(narrow);
+            const size_t units = wide ? BlockUnits<char16_t>(node->data).size() : BlockUnits<char>(node->data).size();
+            StoreMemberText(member, node->data, units, wide);
         }
     }
     ReleaseOperand(structureCell);

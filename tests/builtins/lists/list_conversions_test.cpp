@@ -10,6 +10,7 @@
 
 #include "builtins/lists/list_builtins.h"
 #include "builtins/lists/list_fixture.h"
+#include "builtins/texts/text_splitting.h"
 #include "platform/memory.h"
 #include "runtime/memory/value_blocks.h"
 #include "runtime/values/list_values.h"
@@ -194,6 +195,16 @@ TEST_F(ListConversionsTest, FillStoresIntoEachKindOfTarget) {
     EXPECT_EQ(RunForNumber(Builtin_fill, {s, "n:4", "t:four", "n:5", "n:6", "n:7"}, true), 2);
     EXPECT_EQ(NumberOf(Variable("S.A$")), 4);
     EXPECT_EQ(Describe(Variable("S.T$")), "t:four");
+
+    VariableRecord* wide = MakeStructure("W$", 0, "", -3);
+    EXPECT_EQ(RunForNumber(Builtin_fill, {wide, "n:1", "t:\xC3\xA9"}, true), 2);
+    VariableRecord* narrow = MakeStructure("N$", 0, "");
+    EXPECT_EQ(RunForNumber(Builtin_fill, {narrow, "n:1", "w:\xC3\xA9"}, true), 2);
+    VariableRecord* list = MakeList("L$", {});
+    EXPECT_EQ(RunForNumber(Builtin_structtolist, {wide, list}), 2);
+    EXPECT_EQ(Items(list), "*1,w:\xC3\xA9");
+    EXPECT_EQ(RunForNumber(Builtin_structtolist, {narrow, list}), 2);
+    EXPECT_EQ(Items(list), "*1,\xC3\xA9");
 
     VariableRecord* array = MakeArray("A$", -4, 2);
     EXPECT_EQ(RunForNumber(Builtin_fill, {array, "n:1", "t:x", "n:3"}, true), 2);
