@@ -127,6 +127,9 @@ TEST_F(TextSplittingTest, WideTextsGiveWidePieces) {
     EXPECT_EQ(Describe(list), "w:a\xC3\xA9");
     EXPECT_EQ(RunForNumber(Builtin_strtolistex, {"w:x,y;z", "w:;,", list}), 3);
     EXPECT_EQ(Pieces(list), "w:x|w:y|w:z");
+    // An 8-bit text keeps 8-bit pieces whatever the separator's width.
+    EXPECT_EQ(RunForNumber(Builtin_strtolist, {"t:p\xC3\xA9q", "w:\xC3\xA9", list}), 2);
+    EXPECT_EQ(Pieces(list), "p|q");
 }
 
 // The text (and separator) are read before the list is released: a list
