@@ -4,7 +4,6 @@
 #include "builtins/texts/text_splitting.h"
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 
 #include "builtins/lists/container_items.h"
@@ -23,6 +22,8 @@
 namespace qob {
 namespace {
 
+// One piece after the chain's last node: its text, or the number its text
+// stands for (the text, made to be read, goes again).
 template <class Char>
 ListNode* AppendPiece(ListNode* last, std::basic_string_view<Char> piece, PieceKind kind) {
     constexpr bool wide = sizeof(Char) == 2;
@@ -46,6 +47,8 @@ ListNode* AppendPiece(ListNode* last, std::basic_string_view<Char> piece, PieceK
     return node;
 }
 
+// The pieces of the text in order. Each search for the next separator starts
+// where the last piece ended: the whole scan is one pass over the text.
 template <class Char>
 ListNode* SplitPieces(std::basic_string_view<Char> text, std::basic_string_view<Char> separator, bool anyCharacter,
                       PieceKind kind) {
@@ -167,8 +170,10 @@ void AppendItem(String& out, const ListNode* node) {
         if constexpr (wide) {
             out += units;
         } else {
-            // Not reached: a list with a UTF-16 item joins as UTF-16.
-            out.append(units.size(), '?');
+            const std::u16string terminated(units);
+            char* narrow = WideToAnsi(reinterpret_cast<const uint16_t*>(terminated.c_str()));
+            if (narrow) out += narrow;
+            platform::FreeBlock(narrow);
         }
         return;
     }
