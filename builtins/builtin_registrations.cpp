@@ -7,6 +7,7 @@
 #include "builtins/classes/class_builtins.h"
 #include "builtins/conversions/conversion_builtins.h"
 #include "builtins/lists/list_builtins.h"
+#include "builtins/lists/list_conversions.h"
 #include "builtins/lists/list_search.h"
 #include "builtins/lists/matrix_builtins.h"
 #include "builtins/maths/maths_builtins.h"
@@ -19,6 +20,7 @@
 #include "builtins/operators/increment_operators.h"
 #include "builtins/operators/typed_operators.h"
 #include "builtins/texts/text_builtins.h"
+#include "builtins/texts/text_splitting.h"
 #include "runtime/registry/placeholder_handlers.h"
 #include "runtime/values/assignment.h"
 #include "runtime/values/number_rules.h"
@@ -144,9 +146,9 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"lpos",                     1, Value,   Fixed,  Builtin_lpos},
     {"pop",                      1, Value,   Fixed,  Builtin_pop},
     {"ltype",                    1, Value,   Fixed,  kNotBuilt},
-    {"applications",             1, Value,   Fixed,  kNotBuilt},
-    {"matrixtostr",              1, Value,   Fixed,  kNotBuilt},
-    {"strtomatrix",              1, Value,   Fixed,  kNotBuilt},
+    {"applications",             1, Value,   Fixed,  Builtin_applications},
+    {"matrixtostr",              1, Value,   Fixed,  Builtin_matrixtostr},
+    {"strtomatrix",              1, Value,   Fixed,  Builtin_strtomatrix},
     {"getint",                   1, Value,   Fixed,  kNotBuilt},
     {"getbyte",                  1, Value,   Fixed,  kNotBuilt},
     {"getshort",                 1, Value,   Fixed,  kNotBuilt},
@@ -214,7 +216,7 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"setbyte",                  2, Nothing, Fixed,  kNotBuilt},
     {"setshort",                 2, Nothing, Fixed,  kNotBuilt},
     {"setdouble",                2, Nothing, Fixed,  kNotBuilt},
-    {"freecarray",               2, Nothing, Fixed,  kNotBuilt},
+    {"freecarray",               2, Nothing, Fixed,  Builtin_freecarray},
     {"writestring",              2, Nothing, Fixed,  kNotBuilt},
     {"ToLargeInt",               2, Nothing, Fixed,  Builtin_ToLargeInt},
     {"ToInt64",                  2, Nothing, Fixed,  Builtin_ToLargeInt},
@@ -243,15 +245,15 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"roundex",                  2, Value,   Fixed,  Builtin_roundex},
     {"truncex",                  2, Value,   Fixed,  Builtin_truncex},
     {"goto",                     2, Value,   Fixed,  Builtin_goto},
-    {"forms",                    2, Value,   Fixed,  kNotBuilt},
-    {"arraytolist",              2, Value,   Fixed,  kNotBuilt},
-    {"listtoarray",              2, Value,   Fixed,  kNotBuilt},
-    {"tlisttoarray",             2, Value,   Fixed,  kNotBuilt},
-    {"structtolist",             2, Value,   Fixed,  kNotBuilt},
-    {"listtostruct",             2, Value,   Fixed,  kNotBuilt},
-    {"structdeftolist",          2, Value,   Fixed,  kNotBuilt},
-    {"isstructdef",              2, Value,   Fixed,  kNotBuilt},
-    {"matrixtoarray",            2, Value,   Fixed,  kNotBuilt},
+    {"forms",                    2, Value,   Fixed,  Builtin_forms},
+    {"arraytolist",              2, Value,   Fixed,  Builtin_arraytolist},
+    {"listtoarray",              2, Value,   Fixed,  Builtin_listtoarray},
+    {"tlisttoarray",             2, Value,   Fixed,  Builtin_tlisttoarray},
+    {"structtolist",             2, Value,   Fixed,  Builtin_structtolist},
+    {"listtostruct",             2, Value,   Fixed,  Builtin_listtostruct},
+    {"structdeftolist",          2, Value,   Fixed,  Builtin_structdeftolist},
+    {"isstructdef",              2, Value,   Fixed,  Builtin_isstructdef},
+    {"matrixtoarray",            2, Value,   Fixed,  Builtin_matrixtoarray},
     {"pos",                      2, Value,   Fixed,  Builtin_pos},
     {"rpos",                     2, Value,   Fixed,  Builtin_rpos},
     {"cpos",                     2, Value,   Fixed,  Builtin_cpos},
@@ -296,15 +298,15 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"mmid",                     3, Value,   Fixed,  Builtin_mmid},
     {"lmove",                    3, Value,   Fixed,  Builtin_lmove},
     {"split",                    3, Value,   Fixed,  Builtin_split},
-    {"strtolist",                3, Value,   Fixed,  kNotBuilt},
-    {"strtolistint",             3, Value,   Fixed,  kNotBuilt},
-    {"strtolistex",              3, Value,   Fixed,  kNotBuilt},
-    {"strtolistintex",           3, Value,   Fixed,  kNotBuilt},
-    {"carraytolist",             3, Value,   Fixed,  kNotBuilt},
-    {"strtoarray",               3, Value,   Fixed,  kNotBuilt},
-    {"strtoarrayint",            3, Value,   Fixed,  kNotBuilt},
-    {"strtoarrayex",             3, Value,   Fixed,  kNotBuilt},
-    {"strtoarrayintex",          3, Value,   Fixed,  kNotBuilt},
+    {"strtolist",                3, Value,   Fixed,  Builtin_strtolist},
+    {"strtolistint",             3, Value,   Fixed,  Builtin_strtolistint},
+    {"strtolistex",              3, Value,   Fixed,  Builtin_strtolistex},
+    {"strtolistintex",           3, Value,   Fixed,  Builtin_strtolistintex},
+    {"carraytolist",             3, Value,   Fixed,  Builtin_carraytolist},
+    {"strtoarray",               3, Value,   Fixed,  Builtin_strtoarray},
+    {"strtoarrayint",            3, Value,   Fixed,  Builtin_strtoarrayint},
+    {"strtoarrayex",             3, Value,   Fixed,  Builtin_strtoarray},
+    {"strtoarrayintex",          3, Value,   Fixed,  Builtin_strtoarrayint},
     {"mid",                      3, Value,   Fixed,  Builtin_mid},
     {"npos",                     3, Value,   Fixed,  Builtin_npos},
     {"hash",                     3, Value,   Fixed,  kNotBuilt},
@@ -322,8 +324,8 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     // 4 arguments, returns a value
     {"getprocex",                4, Value,   Fixed,  kNotBuilt},
     {"wrap",                     4, Value,   Fixed,  Builtin_wrap},
-    {"listtostr",                4, Value,   Fixed,  kNotBuilt},
-    {"arraytostr",               4, Value,   Fixed,  kNotBuilt},
+    {"listtostr",                4, Value,   Fixed,  Builtin_listtostr},
+    {"arraytostr",               4, Value,   Fixed,  Builtin_arraytostr},
     {"loadstrex",                4, Value,   Fixed,  kNotBuilt},
     {"wloadstrex",               4, Value,   Fixed,  kNotBuilt},
     {"compress",                 4, Value,   Fixed,  kNotBuilt},
@@ -375,7 +377,7 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"last",                     0, Value,   Framed, Builtin_last},
     {"isfirst",                  0, Value,   Framed, Builtin_isfirst},
     {"islast",                   0, Value,   Framed, Builtin_islast},
-    {"fill",                     0, Value,   Framed, kNotBuilt},
+    {"fill",                     0, Value,   Framed, Builtin_fill},
     {"concat",                   0, Value,   Framed, Builtin_concat},
     {"printf",                   0, Value,   Framed, kNotBuilt},
     {"getfile",                  0, Value,   Framed, kNotBuilt},

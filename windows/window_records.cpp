@@ -66,6 +66,11 @@ WindowRecord* AddWindowRecord(ProgramContext* context, WindowHandle window, Wind
     return record;
 }
 
+void VisitContextWindows(ProgramContext* context, void (*visit)(uintptr_t window, void* user), void* user) {
+    for (WindowRecord* record = context ? context->windows : nullptr; record; record = record->next)
+        visit(record->window, user);
+}
+
 WindowRecord* FindWindowRecordByHandle(WindowHandle window, ProgramContext** context) {
     for (ProgramContext* c = FirstContext; c; c = c->next)
         for (WindowRecord* record = c->windows; record; record = record->next)

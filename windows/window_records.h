@@ -45,6 +45,9 @@ struct WindowRecord {
 WindowRecord* AddWindowRecord(ProgramContext* context, WindowHandle window, WindowClassRecord* windowClass,
                               WindowHandle menuBar, Instruction* eventProcedure);
 
+// Hands the handle of each of the context's windows, in list order, to visit.
+void VisitContextWindows(ProgramContext* context, void (*visit)(uintptr_t window, void* user), void* user);
+
 // The record of a window in any context (and that context), or null.
 [[nodiscard]] WindowRecord* FindWindowRecordByHandle(WindowHandle window, ProgramContext** context);
 

@@ -144,6 +144,7 @@ void FillWindowsRuntimeHooks() {
     Hooks.removeContextEvents = RemoveOwnerEvents;
     Hooks.suspendWindowEvents = SuspendWindowEvents;
     Hooks.resumeWindowEvents = ResumeWindowEvents;
+    Hooks.visitContextWindows = VisitContextWindows;
 }
 
 }  // namespace qob

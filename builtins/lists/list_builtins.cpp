@@ -6,13 +6,16 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "builtins/operators/matrix_operators.h"
 #include "builtins/operators/operator_values.h"
 #include "platform/memory.h"
 #include "runtime/data/number_text.h"
+#include "runtime/memory/memory_links.h"
 #include "runtime/memory/value_blocks.h"
 #include "runtime/values/list_values.h"
 #include "runtime/values/matrix_values.h"
 #include "runtime/values/objects.h"
+#include "runtime/values/typed_fields.h"
 #include "runtime/values/variable_store.h"
 #include "runtime/vm/program_context.h"
 #include "runtime/vm/value_stack.h"
@@ -156,6 +159,16 @@ void ReleaseDetached(DetachedValue& detached) {
         FillNewListItem(list, nullptr, cell.value, flags);
 }
 
+// One item per argument from the second on, after the current item.
+[[gnu::always_inline]] inline void AppendEachValue(VariableRecord* list, const FrameArguments& arguments) {
+    ForEachArgument(arguments, 1, [list](const StackEntry& cell) {
+        ListNode* node = ListAppend(list->currentNode);
+        if (!node) return;
+        list->currentNode = node;
+        StoreItemValue(list, cell);
+    });
+}
+
 // Counts the frame's arguments that are lists with a current item and pass
 // the step (which may move the item); pushes the count.
 template <class Step>
@@ -201,6 +214,8 @@ void ShowListItem(VariableRecord* list, ListNode* node) {
     list->stamp = 0;
 }
 
+void AppendValueItems(VariableRecord* list, const FrameArguments& arguments) { AppendEachValue(list, arguments); }
+
 void Builtin_list() {
     const FrameArguments arguments = CloseFrameArguments();
     ForEachArgument(arguments, 0, [](const StackEntry& cell) {
@@ -219,12 +234,7 @@ namespace {
 // there are none; the last one appended becomes the current item.
 [[gnu::always_inline]] inline void AppendItems(VariableRecord* list, const FrameArguments& arguments) {
     if (arguments.count == 1) ShowListItem(list, ListAppend(list->currentNode));
-    ForEachArgument(arguments, 1, [list](const StackEntry& cell) {
-        ListNode* node = ListAppend(list->currentNode);
-        if (!node) return;
-        list->currentNode = node;
-        StoreItemValue(list, cell);
-    });
+    AppendEachValue(list, arguments);
 }
 
 // The rare add to a variable that is no list yet, out of line: the add to a
@@ -403,8 +413,8 @@ void Builtin_lmove() {
     PushNumberResult(1.0);
 }
 
-// The item's own text is pushed, not a copy, with the marks that say how to
-// read it; the item stays in the list.
+// The item's value is pushed as a value of its own: a copy of its text (of
+// its width) or of its matrix cells, which lives on after the item goes.
 void Builtin_pop() {
     StackEntry listCell = TakeOperand();
     VariableRecord* list = ListArgument(listCell);
@@ -414,13 +424,18 @@ void Builtin_pop() {
         return;
     }
     ListNode* node = list->currentNode;
-    StackEntry* cell = PushStackEntry(CurrentContext, true);
-    cell->value = node->value;
-    cell->text = node->data;
-    cell->variable = nullptr;
-    cell->extra = 0;
-    if (node->data && (node->flags & kVarMatrix)) cell->flags = kEntryMatrix;
-    else if (node->data && (node->flags & kVarWideText)) cell->flags = kEntryWide;
+    if (node->data && (node->flags & kVarMatrix)) {
+        MemoryLink* links = nullptr;
+        MatrixCell* run = CopyMatrixCells(reinterpret_cast<const MatrixCell*>(node->data), &links);
+        if (run) PushMemoryLink(&links, run, nullptr, kTypeDouble);
+        PushMatrixResult(run, links);
+    } else if (node->data) {
+        const bool wide = (node->flags & kVarWideText) != 0;
+        PushTextResult(CopyCellText(node->data, wide), wide);
+        CurrentContext->stackTop->value = node->value;
+    } else {
+        PushNumberResult(node->value);
+    }
     if (node->previous) ShowListItem(list, node->previous);
 }
 

@@ -5,6 +5,7 @@
 
 namespace qob {
 
+struct FrameArguments;
 struct ListNode;
 struct StackEntry;
 struct VariableRecord;
@@ -18,6 +19,10 @@ struct VariableRecord;
 // node leaves the list empty and the variable without a value (its fields
 // never point at a freed item).
 void ShowListItem(VariableRecord* list, ListNode* node);
+// Appends one item per argument of the frame from the second on, each stored
+// as add stores it (owned copies of texts and matrices), after the list's
+// current item (a new chain when it has none); the last one becomes current.
+void AppendValueItems(VariableRecord* list, const FrameArguments& arguments);
 
 // Variadic: every argument is a variable (the first the list, for add, addlist, ins).
 void Builtin_list();     // each argument becomes an empty list

@@ -10,6 +10,7 @@ namespace {
 
 void DoNothing() {}
 void DoNothingFor(ProgramContext*) {}
+void VisitNoWindows(ProgramContext*, void (*)(uintptr_t, void*), void*) {}
 
 void PrintCompileMessage(std::string_view text, bool warning) {
     std::fprintf(stderr, "%s: %.*s\n", warning ? "warning" : "error", static_cast<int>(text.size()), text.data());
@@ -22,6 +23,7 @@ constexpr RuntimeHooks kDefaultHooks = {
     .removeContextEvents = DoNothingFor,
     .suspendWindowEvents = DoNothing,
     .resumeWindowEvents = DoNothing,
+    .visitContextWindows = VisitNoWindows,
     .reportCompileMessage = PrintCompileMessage,
 };
 

@@ -3,6 +3,7 @@
 // with a safe default, filled in at start-up by the layer that owns it.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 namespace qob {
@@ -33,6 +34,9 @@ struct RuntimeHooks {
     // are parked, and resumed once the box is gone. Default: nothing.
     void (*suspendWindowEvents)();
     void (*resumeWindowEvents)();
+    // The handles of the context's windows, in its window list's order, each
+    // handed to visit with user. Default: none (no window layer, no windows).
+    void (*visitContextWindows)(ProgramContext* context, void (*visit)(uintptr_t window, void* user), void* user);
 
     // The compiler (compiler/).
     // A declaration of a native function fails or its library does not link

@@ -304,6 +304,23 @@ TEST_F(ListBuiltinsTest, PopPushesTheCurrentValueAndStepsBack) {
     }
 }
 
+// The popped value is a copy of the item's, of its kind: it outlives the
+// item, and a UTF-16 text or a matrix reads as one.
+TEST_F(ListBuiltinsTest, PopPushesACopyThatOutlivesTheItem) {
+    VariableRecord* list = MakeList("L$", {"t:text", "w:wide", "m:[1,{a},[2]]"});
+    for (const char* expected : {"m:[1,{a},[2]]", "w:wide", "t:text"}) {
+        GoTo(list, 99);
+        ListNode* item = list->currentNode;
+        Run(Builtin_pop, {list});
+        EXPECT_NE(CurrentContext->stackTop->text, item->data);
+        if (list->currentNode == item) ShowListItem(list, ListDeleteNode(item));
+        else ListDeleteNode(item);
+        EXPECT_EQ(StackDepth(), 1);
+        EXPECT_EQ(PopDescription(), expected);
+    }
+    EXPECT_EQ(list->currentNode, nullptr);
+}
+
 TEST_F(ListBuiltinsTest, SortOrdersNumbersEitherWayAndTextsAscending) {
     struct Case {
         std::vector<std::string> values;

@@ -4,6 +4,7 @@
 // and describing a whole list with its current item marked.
 #pragma once
 
+#include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -42,6 +43,17 @@ protected:
     // S$: a structure of 8 bytes with two 32-bit members S.A$ (offset 0, a
     // number) and S.T$ (offset 4, a text the structure holds through a link).
     VariableRecord* MakeStructure(const char* name, double a, const char* t);
+    // The same with a member of the given type in place of S.T$'s -4 (-3
+    // keeps the text as UTF-16).
+    VariableRecord* MakeStructure(const char* name, double a, const char* t, int32_t textType);
+
+    // A one-dimensional array of count zeroed elements of the type code that
+    // owns its storage, as a declaration makes it.
+    VariableRecord* MakeArray(const char* name, int32_t type, uint32_t count);
+    // The array's elements read as the variable store reads them: numbers as
+    // FormatValue writes them, texts as they are ("w:" before a UTF-16 one),
+    // comma-separated.
+    std::string Elements(VariableRecord* array);
 };
 
 }  // namespace qob::testing

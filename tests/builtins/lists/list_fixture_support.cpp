@@ -63,6 +63,10 @@ void ListTest::GoTo(VariableRecord* list, int position) {
 }
 
 VariableRecord* ListTest::MakeStructure(const char* name, double a, const char* t) {
+    return MakeStructure(name, a, t, -4);
+}
+
+VariableRecord* ListTest::MakeStructure(const char* name, double a, const char* t, int32_t textType) {
     VariableRecord* s = Variable(name);
     s->type = 8;
     s->data = static_cast<char*>(AllocateValueBlock(8));
@@ -71,7 +75,7 @@ VariableRecord* ListTest::MakeStructure(const char* name, double a, const char* 
     const char* members[] = {".A$", ".T$"};
     for (int i = 0; i < 2; ++i) {
         VariableRecord* m = Variable((prefix + members[i]).c_str());
-        m->type = -4;
+        m->type = i == 0 ? -4 : textType;
         m->offset = static_cast<uint32_t>(4 * i);
         m->parent = s;
         AddMemberDefinition(s, m);
@@ -80,6 +84,37 @@ VariableRecord* ListTest::MakeStructure(const char* name, double a, const char* 
     SetVariableValue(Variable((prefix + ".A$").c_str()), nullptr, a, nullptr, 0);
     SetVariableValue(Variable((prefix + ".T$").c_str()), t, 0, nullptr, static_cast<int64_t>(std::strlen(t) + 1));
     return s;
+}
+
+VariableRecord* ListTest::MakeArray(const char* name, int32_t type, uint32_t count) {
+    VariableRecord* array = Variable(name);
+    array->type = type;
+    array->data = static_cast<char*>(AllocateValueBlock(static_cast<size_t>(count) * ElementSize(type)));
+    array->elementCount = count;
+    array->dimensionCount = 1;
+    array->dimensions[0] = static_cast<int32_t>(count);
+    array->flags = kVarOwnsData;
+    return array;
+}
+
+std::string ListTest::Elements(VariableRecord* array) {
+    std::string out;
+    for (uint32_t i = 0; i < array->elementCount; ++i) {
+        char* text = nullptr;
+        double value = 0.0;
+        GetVariableValue(array, &text, &value, array->data + static_cast<size_t>(i) * ElementSize(array->type));
+        if (i) out += ",";
+        if (!text) {
+            out += FormatValue(value);
+        } else if (array->type == -3) {
+            char* narrow = WideToAnsi(reinterpret_cast<const uint16_t*>(text));
+            out += std::string("w:") + narrow;
+            platform::FreeBlock(narrow);
+        } else {
+            out += text;
+        }
+    }
+    return out;
 }
 
 }  // namespace qob::testing
