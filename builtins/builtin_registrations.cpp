@@ -17,6 +17,9 @@
 #include "builtins/operators/compound_assignment.h"
 #include "builtins/operators/increment_operators.h"
 #include "builtins/operators/typed_operators.h"
+#include "builtins/reflection/reflection_builtins.h"
+#include "builtins/structures/element_access.h"
+#include "builtins/structures/structure_builtins.h"
 #include "builtins/texts/text_builtins.h"
 #include "runtime/registry/placeholder_handlers.h"
 #include "runtime/values/assignment.h"
@@ -40,10 +43,10 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {">>",                       0, Nothing, Fixed,  Builtin_shr},
     {">=",                       0, Nothing, Fixed,  Builtin_greaterequal},
     {"<=",                       0, Nothing, Fixed,  Builtin_lessequal},
-    {"__offset",                 0, Nothing, Fixed,  kNotBuilt},
-    {"__offset1",                0, Nothing, Fixed,  kNotBuilt},
+    {"__offset",                 0, Nothing, Fixed,  Builtin___offset},
+    {"__offset1",                0, Nothing, Fixed,  Builtin___offset1},
     {"__set_push",               0, Nothing, Fixed,  Builtin___set_push},
-    {"__offsetvar",              0, Nothing, Fixed,  kNotBuilt},
+    {"__offsetvar",              0, Nothing, Fixed,  Builtin___offsetvar},
     {"+",                        0, Nothing, Fixed,  Builtin_add},
     {"-",                        0, Nothing, Fixed,  Builtin_subtract},
     {"++",                       0, Nothing, Fixed,  Builtin_increment},
@@ -75,9 +78,9 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"%",                        0, Nothing, Fixed,  Builtin_join},
     // 0 arguments, returns a value
     {"alloceval",                0, Value,   Fixed,  Builtin_alloceval},
-    {"currentline",              0, Value,   Fixed,  kNotBuilt},
-    {"currentfilename",          0, Value,   Fixed,  kNotBuilt},
-    {"curproc",                  0, Value,   Fixed,  kNotBuilt},
+    {"currentline",              0, Value,   Fixed,  Builtin_currentline},
+    {"currentfilename",          0, Value,   Fixed,  Builtin_currentfilename},
+    {"curproc",                  0, Value,   Fixed,  Builtin_curproc},
     {"rand",                     0, Value,   Fixed,  kNotBuilt},
     {"getclip",                  0, Value,   Fixed,  kNotBuilt},
     {"tick",                     0, Value,   Fixed,  Builtin_tick},
@@ -99,19 +102,19 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"memsize",                  1, Value,   Fixed,  Builtin_memsize},
     {"sizeof",                   1, Value,   Fixed,  Builtin_sizeof},
     {"size",                     1, Value,   Fixed,  Builtin_size},
-    {"addr",                     1, Value,   Fixed,  kNotBuilt},
+    {"addr",                     1, Value,   Fixed,  Builtin_addr},
     {"isnull",                   1, Value,   Fixed,  Builtin_isnull},
     {"mmcreate",                 1, Value,   Fixed,  kNotBuilt},
-    {"getvar",                   1, Value,   Fixed,  kNotBuilt},
-    {"varexists",                1, Value,   Fixed,  kNotBuilt},
-    {"isvalidvar",               1, Value,   Fixed,  kNotBuilt},
-    {"vartype",                  1, Value,   Fixed,  kNotBuilt},
-    {"vmax",                     1, Value,   Fixed,  kNotBuilt},
+    {"getvar",                   1, Value,   Fixed,  Builtin_getvar},
+    {"varexists",                1, Value,   Fixed,  Builtin_varexists},
+    {"isvalidvar",               1, Value,   Fixed,  Builtin_isvalidvar},
+    {"vartype",                  1, Value,   Fixed,  Builtin_vartype},
+    {"vmax",                     1, Value,   Fixed,  Builtin_vmax},
     {"ispointer",                1, Value,   Fixed,  Builtin_ispointer},
     {"mtype",                    1, Value,   Fixed,  Builtin_mtype},
     {"classes",                  1, Value,   Fixed,  Builtin_classes},
     {"classinherit",             1, Value,   Fixed,  Builtin_classinherit},
-    {"objaddr",                  1, Value,   Fixed,  kNotBuilt},
+    {"objaddr",                  1, Value,   Fixed,  Builtin_objaddr},
     {"class",                    1, Value,   Fixed,  Builtin_class},
     {"not",                      1, Value,   Fixed,  Builtin_not},
     {"abs",                      1, Value,   Fixed,  kNotBuilt},
@@ -142,7 +145,7 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"trunc",                    1, Value,   Fixed,  kNotBuilt},
     {"lpos",                     1, Value,   Fixed,  Builtin_lpos},
     {"pop",                      1, Value,   Fixed,  Builtin_pop},
-    {"ltype",                    1, Value,   Fixed,  kNotBuilt},
+    {"ltype",                    1, Value,   Fixed,  Builtin_ltype},
     {"applications",             1, Value,   Fixed,  kNotBuilt},
     {"matrixtostr",              1, Value,   Fixed,  kNotBuilt},
     {"strtomatrix",              1, Value,   Fixed,  kNotBuilt},
@@ -203,7 +206,7 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     // 2 arguments, no value
     {"resize",                   2, Nothing, Fixed,  Builtin_resize},
     {"mmfree",                   2, Nothing, Fixed,  kNotBuilt},
-    {"setvar",                   2, Nothing, Fixed,  kNotBuilt},
+    {"setvar",                   2, Nothing, Fixed,  Builtin_setvar},
     {"__class",                  2, Nothing, Fixed,  Builtin___class},
     {"__class2",                 2, Nothing, Fixed,  Builtin___class2},
     {"assign",                   2, Nothing, Fixed,  Builtin_assign},
@@ -220,7 +223,7 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"addfiletopackage",         2, Nothing, Fixed,  kNotBuilt},
     {"deletefilefrompackage",    2, Nothing, Fixed,  kNotBuilt},
     // 2 arguments, returns a value
-    {"getproc",                  2, Value,   Fixed,  kNotBuilt},
+    {"getproc",                  2, Value,   Fixed,  Builtin_getproc},
     {"new",                      2, Value,   Fixed,  Builtin_new},
     {"wnew",                     2, Value,   Fixed,  Builtin_wnew},
     {"peek",                     2, Value,   Fixed,  Builtin_peek},
@@ -319,7 +322,7 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"change",                   4, Nothing, Fixed,  Builtin_change},
     {"subexp",                   4, Nothing, Fixed,  kNotBuilt},
     // 4 arguments, returns a value
-    {"getprocex",                4, Value,   Fixed,  kNotBuilt},
+    {"getprocex",                4, Value,   Fixed,  Builtin_getprocex},
     {"wrap",                     4, Value,   Fixed,  Builtin_wrap},
     {"listtostr",                4, Value,   Fixed,  kNotBuilt},
     {"arraytostr",               4, Value,   Fixed,  kNotBuilt},
@@ -336,19 +339,19 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"find",                     8, Value,   Fixed,  Builtin_find},
     // any number of arguments, argument frame, no value
     {"free",                     0, Nothing, Framed, Builtin_free},
-    {"clear",                    0, Nothing, Framed, kNotBuilt},
-    {"struct",                   0, Nothing, Framed, kNotBuilt},
-    {"restruct",                 0, Nothing, Framed, kNotBuilt},
-    {"type",                     0, Nothing, Framed, kNotBuilt},
-    {"columnmajor",              0, Nothing, Framed, kNotBuilt},
-    {"rowmajor",                 0, Nothing, Framed, kNotBuilt},
-    {"dim",                      0, Nothing, Framed, kNotBuilt},
-    {"sdim",                     0, Nothing, Framed, kNotBuilt},
-    {"tdim",                     0, Nothing, Framed, kNotBuilt},
-    {"redim",                    0, Nothing, Framed, kNotBuilt},
-    {"empty",                    0, Nothing, Framed, kNotBuilt},
+    {"clear",                    0, Nothing, Framed, Builtin_clear},
+    {"struct",                   0, Nothing, Framed, Builtin_struct},
+    {"restruct",                 0, Nothing, Framed, Builtin_restruct},
+    {"type",                     0, Nothing, Framed, Builtin_type},
+    {"columnmajor",              0, Nothing, Framed, Builtin_columnmajor},
+    {"rowmajor",                 0, Nothing, Framed, Builtin_rowmajor},
+    {"dim",                      0, Nothing, Framed, Builtin_dim},
+    {"sdim",                     0, Nothing, Framed, Builtin_sdim},
+    {"tdim",                     0, Nothing, Framed, Builtin_tdim},
+    {"redim",                    0, Nothing, Framed, Builtin_redim},
+    {"empty",                    0, Nothing, Framed, Builtin_empty},
     {"freeobject",               0, Nothing, Framed, Builtin_freeobject},
-    {"objcall",                  0, Nothing, Framed, kNotBuilt},
+    {"objcall",                  0, Nothing, Framed, Builtin_objcall},
     {"list",                     0, Nothing, Framed, Builtin_list},
     {"add",                      0, Nothing, Framed, Builtin_listadd},
     {"addlist",                  0, Nothing, Framed, Builtin_addlist},
@@ -357,7 +360,7 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"sprintf",                  0, Nothing, Framed, kNotBuilt},
     {"showmessage",              0, Nothing, Framed, Builtin_showmessage},
     // any number of arguments, argument frame, returns a value
-    {"call",                     0, Value,   Framed, kNotBuilt},
+    {"call",                     0, Value,   Framed, Builtin_call},
     {"islist",                   0, Value,   Framed, Builtin_islist},
     {"isarray",                  0, Value,   Framed, Builtin_isarray},
     {"ismatrix",                 0, Value,   Framed, Builtin_ismatrix},
@@ -385,12 +388,14 @@ constexpr OpcodeRegistration Single(Opcode opcode, BuiltinHandler handler) {
     return {opcode, opcode, handler};
 }
 
-// The typed operator opcodes, in number order.
+// The typed operator and element-access opcodes, in number order.
 constexpr OpcodeRegistration kLanguageOpcodes[] = {
     Single(Opcode::INC2, IncrementOpcode2),
     Single(Opcode::DEC2, DecrementOpcode2),
     Single(Opcode::INC4, Handle_INC4),
     Single(Opcode::DEC4, Handle_DEC4),
+    Single(Opcode::OFFSET2, Handle_OFFSET2),
+    Single(Opcode::OFFSET2_1, Handle_OFFSET2_1),
     Single(Opcode::ASSIGN3, Handle_ASSIGN3),
     Single(Opcode::ASSIGN4, Handle_ASSIGN4),
     Single(Opcode::INC3, Handle_INC3),
@@ -407,6 +412,8 @@ constexpr OpcodeRegistration kLanguageOpcodes[] = {
     Single(Opcode::SUB4, Handle_SUB4),
     Single(Opcode::MUL2, Handle_MUL2),
     Single(Opcode::DIV2, Handle_DIV2),
+    Single(Opcode::OFFSET2_2, Handle_OFFSET2_2),
+    Single(Opcode::ADDR2, Handle_ADDR2),
     Single(Opcode::ADDASSIGN2, Handle_ADDASSIGN2),
     Single(Opcode::SUBASSIGN2, Handle_SUBASSIGN2),
     Single(Opcode::MULASSIGN2, Handle_MULASSIGN2),

@@ -27,6 +27,13 @@ namespace qob {
 // address is taken as given (a bad one faults).
 [[nodiscard]] bool CheckBlockAccess(uintptr_t address, size_t count);
 
+// Bytes of a numeric type code's value (-9 and -8: 8, -5, -4 and -3: 4, -2: 2,
+// -1: 1), 0 for any other code.
+[[nodiscard]] size_t TypedWidth(int32_t code);
+// Reads the little-endian value of a numeric type code at address (any
+// alignment); false, reading nothing, for another code.
+bool ReadTypedNumberAt(uintptr_t address, int32_t code, double& result);
+
 [[nodiscard]] inline void* AddressPointer(uintptr_t address) { return reinterpret_cast<void*>(address); }
 [[nodiscard]] inline double AddressNumber(const void* address) {
     return static_cast<double>(reinterpret_cast<uintptr_t>(address));

@@ -38,33 +38,6 @@ void StoreAt(uintptr_t address, T value) {
     std::memcpy(AddressPointer(address), &value, sizeof value);
 }
 
-// Reads a typed number at address (false for a code without a numeric form).
-bool ReadTypedNumber(uintptr_t address, int32_t code, double& result) {
-    switch (code) {
-    case kTypeInt64: result = static_cast<double>(LoadAt<int64_t>(address)); return true;
-    case kTypeDouble: result = LoadAt<double>(address); return true;
-    case kTypeUInt32: result = LoadAt<uint32_t>(address); return true;
-    case kTypeInt32:
-    case kTypeWideText: result = LoadAt<int32_t>(address); return true;
-    case kTypeInt16: result = LoadAt<int16_t>(address); return true;
-    case kTypeByte: result = LoadAt<uint8_t>(address); return true;
-    default: return false;
-    }
-}
-
-size_t NumericWidth(int32_t code) {
-    switch (code) {
-    case kTypeInt64:
-    case kTypeDouble: return 8;
-    case kTypeUInt32:
-    case kTypeInt32:
-    case kTypeWideText: return 4;
-    case kTypeInt16: return 2;
-    case kTypeByte: return 1;
-    default: return 0;
-    }
-}
-
 size_t RunLength(int32_t code) { return static_cast<size_t>(std::abs(static_cast<int64_t>(code))); }
 
 // Pushes count bytes from address as a new terminated text of the call depth.
@@ -93,7 +66,7 @@ void WriteTypedNumber(uintptr_t address, int32_t code, double value) {
 void PushLoaded(int32_t code) {
     const uintptr_t address = PopAddress();
     double value = 0.0;
-    if (CheckBlockAccess(address, NumericWidth(code))) ReadTypedNumber(address, code, value);
+    if (CheckBlockAccess(address, TypedWidth(code))) ReadTypedNumberAt(address, code, value);
     PushNumberResult(value);
 }
 
@@ -101,7 +74,7 @@ void PushLoaded(int32_t code) {
 void StoreLoaded(int32_t code) {
     const double value = StackEntryNumber(PopStackEntry());
     const uintptr_t address = PopAddress();
-    if (CheckBlockAccess(address, NumericWidth(code))) WriteTypedNumber(address, code, value);
+    if (CheckBlockAccess(address, TypedWidth(code))) WriteTypedNumber(address, code, value);
 }
 
 // Pops the count, the byte value and the address of a ranged operation.
@@ -151,9 +124,9 @@ void ForgetMallocBlock(const void* address) { MallocBlocks().erase(reinterpret_c
 void Builtin_peek() {
     const int32_t code = PopSigned32();
     const uintptr_t address = PopAddress();
-    if (const size_t width = NumericWidth(code)) {
+    if (const size_t width = TypedWidth(code)) {
         double value = 0.0;
-        if (CheckBlockAccess(address, width)) ReadTypedNumber(address, code, value);
+        if (CheckBlockAccess(address, width)) ReadTypedNumberAt(address, code, value);
         PushNumberResult(value);
         return;
     }
@@ -172,7 +145,7 @@ void Builtin_poke() {
     const char* text = cell->text;
     const bool wide = (cell->flags & kEntryWide) != 0;
     const uintptr_t address = PopAddress();
-    if (const size_t width = NumericWidth(code)) {
+    if (const size_t width = TypedWidth(code)) {
         if (CheckBlockAccess(address, width)) WriteTypedNumber(address, code, number);
         return;
     }
