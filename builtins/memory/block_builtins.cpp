@@ -96,7 +96,12 @@ void FreeEntry(StackEntry& cell) {
         address = AddressPointer(EntryAddress(&cell));
     if (address && variable && address == variable->data) {
         if (variable->flags & kVarOwnsData) {
+            const bool fromNew = (variable->flags & kVarHandedOver) != 0;
             ClearVariable(CurrentContext, variable, true, false);
+            if (fromNew) {
+                variable->flags &= ~kVarHandedOver;
+                variable->type = 0;
+            }
         } else if (variable->flags & kVarHandedOver) {
             // Storage of another variable it shares: let go of it, free nothing.
             variable->flags &= ~kVarHandedOver;
