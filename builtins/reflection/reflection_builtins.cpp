@@ -299,7 +299,10 @@ void Builtin_vmax() {
 void Builtin_empty() {
     const FrameArguments arguments = CloseFrameArguments();
     for (StackEntry* cell : FrameCells(arguments))
-        if (VariableRecord* variable = TargetVariable(*cell)) ClearVariable(CurrentContext, variable, false, false);
+        if (VariableRecord* variable = TargetVariable(*cell)) {
+            ClearVariable(CurrentContext, variable, false, false);
+            variable->value = 0.0;
+        }
     DropFrameArguments(arguments);
 }
 
