@@ -144,8 +144,12 @@ CallResult RunWithArguments(ProgramContext* target, Instruction* start, const st
         cell->flags = foreign ? (argument.flags & (kEntryWide | kEntryMatrix)) : argument.flags;
     }
     if (object) ObjectToBind = object;
+    const bool stopBefore = StopFlag;
     RunProcedureIn(target, start);
     CurrentContext = caller;
+    // A target that ended itself (EXIT) stops its own runs, not the caller's.
+    const bool targetEnded = !IsLiveContext(target) || target->endPending || EndingContext == target;
+    if (foreign && targetEnded) StopFlag = stopBefore;
     if (!IsLiveContext(target)) return result;
     target->argumentFrame.count = savedFrames;
     StackEntry* top = target->stackTop;
