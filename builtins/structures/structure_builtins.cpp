@@ -308,12 +308,13 @@ void CollectColumnSizes(const VariableRecord* structure, std::vector<uint32_t>& 
 }
 
 // Releases the variable and gives it count elements of elementSize zeroed
-// bytes; false (the variable released) when the block cannot be made.
+// bytes (no elements at all count as one unless noneIsOne is false); false
+// (the variable released) when the block cannot be made.
 bool GiveArrayBlock(VariableRecord* variable, const Extents& extents, uint32_t elementSize, int32_t type,
-                    bool keepDefinitions) {
+                    bool keepDefinitions, bool noneIsOne = true) {
     ReleaseVariable(CurrentContext, variable, true, keepDefinitions);
     if (!IsCountValid(extents)) return false;
-    const uint32_t count = extents.elements == 0 ? 1 : static_cast<uint32_t>(extents.elements);
+    const uint32_t count = extents.elements == 0 && noneIsOne ? 1 : static_cast<uint32_t>(extents.elements);
     char* block = NewDataBlock(static_cast<uint64_t>(count) * elementSize);
     if (!block) return false;
     variable->data = block;
@@ -486,7 +487,7 @@ bool AllocNumericArray(VariableRecord* variable, uint32_t count) {
     extents.count = 1;
     extents.values[0] = count;
     extents.elements = count;
-    const bool made = GiveArrayBlock(variable, extents, 8, kTypeDouble, variable->parent != nullptr);
+    const bool made = GiveArrayBlock(variable, extents, 8, kTypeDouble, variable->parent != nullptr, false);
     WriteBackListItem(variable);
     return made;
 }
