@@ -818,6 +818,44 @@ size_t GetBlockSize(const void* block) {
 
 bool IsLiveBlock(const void* block) { return FindBlock(block).payload != nullptr; }
 
+namespace {
+
+// The payload start of the live block whose slot or span holds address past
+// its header, or 0. As in FindBlock, only the page table is read until the
+// header's place is known to be memory we own.
+QOB_HEADER_ACCESS uintptr_t FindContainingPayload(uintptr_t address) {
+    if (address < kPageSize || address >= kLowMemoryLimit) return 0;
+    const uint32_t page = PageOf(address);
+    const uint32_t info = gPageTable[page].info.load(std::memory_order_acquire);
+    const size_t offset = address & (kPageSize - 1);
+    uintptr_t payload = 0;
+    if (info & kSmallPage) {
+        const uint32_t sizeClass = info & kPageInfoValue;
+        if (sizeClass == kExactClass) {
+            if (offset < kExactFirstSlot) return 0;
+            const uintptr_t slot = address & ~uintptr_t{kExactSize - 1};
+            return IsExactSlotLive(slot) ? slot : 0;
+        }
+        const size_t slot = kSlotSizes[sizeClass];
+        const size_t slotIndex = (offset * kSlotReciprocals[sizeClass]) >> 32;
+        if ((slotIndex + 1) * slot > kPageSize || offset < slotIndex * slot + kHeaderSize) return 0;
+        payload = Address(PageStart(page)) + slotIndex * slot + kHeaderSize;
+    } else if (info & kSpanPage) {
+        payload = Address(PageStart(info & kPageInfoValue)) + kHeaderSize;
+        if (address < payload) return 0;
+    } else {
+        return 0;
+    }
+    return HeaderAt(payload - kHeaderSize)->tag == kLiveTag ? payload : 0;
+}
+
+}  // namespace
+
+void* GetContainingBlock(const void* address) {
+    const uintptr_t payload = FindContainingPayload(Address(address));
+    return payload ? FindBlock(reinterpret_cast<const void*>(payload)).payload : nullptr;
+}
+
 HeapHandle GetBlockHeap(const void* block) { return FindBlock(block).heap; }
 
 namespace {

@@ -79,6 +79,11 @@ HeapHandle FreeBlockOfAnyHeap(void* block);
 // True when the address is the start of a live block, including blocks of size 0.
 [[nodiscard]] bool IsLiveBlock(const void* block);
 
+// The start of the live block whose memory holds the address (its start, any
+// byte inside it, or the slack after its exact size up to the next block),
+// or null. Never faults.
+[[nodiscard]] void* GetContainingBlock(const void* address);
+
 // Counts every block released or resized in place and every heap destroyed.
 // While it stands still, a live block keeps its address and its size: a
 // caller that asked GetBlockSize may keep a non-zero answer that long.

@@ -57,8 +57,6 @@ constexpr OpcodeRegistration kOpcodeHandlers[] = {
     Single(Opcode::EXPLICITMODE, Handle_EXPLICITMODE),
     Single(Opcode::ASSIGN2, AssignOpcode),
     Single(Opcode::INTERNALCALL, nullptr),  // a built-in call node carries the built-in's own handler
-    Single(Opcode::OFFSET2, kNotBuilt),
-    Single(Opcode::OFFSET2_1, kNotBuilt),
     Single(Opcode::PUSHINTINT, Handle_PUSHINTINT),
     Single(Opcode::PUSHINTSTR, Handle_PUSHINTSTR),
     Single(Opcode::PUSHVARINT, Handle_PUSHVARINT),
@@ -69,8 +67,6 @@ constexpr OpcodeRegistration kOpcodeHandlers[] = {
     Single(Opcode::PUSHSTRSTR, Handle_PUSHSTRSTR),
     Single(Opcode::PUSHVARSTR, Handle_PUSHVARSTR),
     Single(Opcode::PUSHNGVARSTR, Handle_PUSHNGVARSTR),
-    Single(Opcode::OFFSET2_2, kNotBuilt),
-    Single(Opcode::ADDR2, kNotBuilt),
     Single(Opcode::STARTPROCUNDEF, NopHandler),
     Single(Opcode::ELSE, nullptr),  // ELSE compiles to a BRANCH; the number stays unused
     Single(Opcode::EXCEPT, PopTryHandler),

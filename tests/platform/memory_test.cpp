@@ -143,6 +143,42 @@ TEST(MemoryTest, AddressesThatAreNotBlockStartsAnswerZero) {
     munmap(noAccess, 4096);
 }
 
+// Every byte of a block, and the slack of its slot, leads back to the
+// block's start; headers, freed blocks and foreign memory lead nowhere.
+TEST(MemoryTest, TheBlockHoldingAnAddressIsFoundFromAnyOfItsBytes) {
+    std::vector<char*> blocks;
+    for (size_t size : kSizes) blocks.push_back(static_cast<char*>(AllocateBlock(size)));
+    char* exact = static_cast<char*>(AllocateBlock(64));
+    blocks.push_back(exact);
+    for (char* block : blocks) {
+        const size_t size = GetBlockSize(block);
+        EXPECT_EQ(GetContainingBlock(block), block) << size;
+        for (size_t offset : {size_t{1}, size / 2, size - 1}) {
+            if (offset > 0 && offset < size) {
+                EXPECT_EQ(GetContainingBlock(block + offset), block) << size << " at " << offset;
+            }
+        }
+        if (size != 64) {
+            EXPECT_EQ(GetContainingBlock(block - 8), nullptr) << "the header of a block of " << size;
+        }
+    }
+    // The slack of a slot after the exact size still belongs to the block.
+    char* small = static_cast<char*>(AllocateBlock(17));
+    EXPECT_EQ(GetContainingBlock(small + 20), small);
+    FreeBlock(small);
+    char* freed = static_cast<char*>(AllocateBlock(100));
+    ASSERT_TRUE(FreeBlock(freed));
+    EXPECT_EQ(GetContainingBlock(freed + 10), nullptr);
+    int onStack = 0;
+    void* fromMalloc = std::malloc(64);
+    for (const void* other : {static_cast<const void*>(&onStack), static_cast<const void*>(fromMalloc),
+                              static_cast<const void*>(nullptr), reinterpret_cast<const void*>(0x10),
+                              reinterpret_cast<const void*>(kLowMemoryLimit + 16)})
+        EXPECT_EQ(GetContainingBlock(other), nullptr) << other;
+    std::free(fromMalloc);
+    for (char* block : blocks) FreeBlock(block);
+}
+
 TEST(MemoryTest, SlotsNeverHandedOutAnswerZero) {
     HeapHandle heap = HeapCreate();
     char* block = static_cast<char*>(HeapAlloc(heap, 0, 8));  // first slot of a fresh 32-byte page
