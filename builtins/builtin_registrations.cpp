@@ -4,6 +4,7 @@
 // the typed operator opcodes, and the number rules of the generic operators.
 #include "builtins/builtin_registrations.h"
 
+#include "builtins/checksums/checksum_builtins.h"
 #include "builtins/classes/class_builtins.h"
 #include "builtins/lists/list_builtins.h"
 #include "builtins/lists/list_search.h"
@@ -252,8 +253,8 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"pos",                      2, Value,   Fixed,  Builtin_pos},
     {"rpos",                     2, Value,   Fixed,  Builtin_rpos},
     {"cpos",                     2, Value,   Fixed,  Builtin_cpos},
-    {"crc16",                    2, Value,   Fixed,  kNotBuilt},
-    {"crc32",                    2, Value,   Fixed,  kNotBuilt},
+    {"crc16",                    2, Value,   Fixed,  Builtin_crc16},
+    {"crc32",                    2, Value,   Fixed,  Builtin_crc32},
     {"loadstr",                  2, Value,   Fixed,  kNotBuilt},
     {"wloadstr",                 2, Value,   Fixed,  kNotBuilt},
     {"strip",                    2, Value,   Fixed,  Builtin_strip},
@@ -304,7 +305,7 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"strtoarrayintex",          3, Value,   Fixed,  kNotBuilt},
     {"mid",                      3, Value,   Fixed,  Builtin_mid},
     {"npos",                     3, Value,   Fixed,  Builtin_npos},
-    {"hash",                     3, Value,   Fixed,  kNotBuilt},
+    {"hash",                     3, Value,   Fixed,  Builtin_hash},
     {"lpad",                     3, Value,   Fixed,  Builtin_lpad},
     {"rpad",                     3, Value,   Fixed,  Builtin_rpad},
     {"RGB",                      3, Value,   Fixed,  kNotBuilt},
@@ -312,7 +313,7 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"wloadpackagefile",         3, Value,   Fixed,  kNotBuilt},
     // 4 arguments, no value
     {"lcopyex",                  4, Nothing, Fixed,  Builtin_lcopyex},
-    {"encrypt",                  4, Nothing, Fixed,  kNotBuilt},
+    {"encrypt",                  4, Nothing, Fixed,  Builtin_encrypt},
     {"uncompress",               4, Nothing, Fixed,  kNotBuilt},
     {"change",                   4, Nothing, Fixed,  Builtin_change},
     {"subexp",                   4, Nothing, Fixed,  kNotBuilt},
@@ -327,7 +328,7 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"fread",                    4, Value,   Fixed,  kNotBuilt},
     {"fwrite",                   4, Value,   Fixed,  kNotBuilt},
     {"search",                   4, Value,   Fixed,  kNotBuilt},
-    {"soundex",                  4, Value,   Fixed,  kNotBuilt},
+    {"soundex",                  4, Value,   Fixed,  Builtin_soundex},
     // 6 arguments, returns a value
     {"delall",                   6, Value,   Fixed,  Builtin_delall},
     // 8 arguments, returns a value
