@@ -13,6 +13,7 @@
 #include "builtins/lists/matrix_builtins.h"
 #include "builtins/messages/message_builtins.h"
 #include "builtins/operators/arithmetic_operators.h"
+#include "builtins/packages/package_builtins.h"
 #include "builtins/operators/bitwise_operators.h"
 #include "builtins/operators/comparison_operators.h"
 #include "builtins/operators/compound_assignment.h"
@@ -94,7 +95,7 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"_debuglog",                1, Nothing, Fixed,  Builtin__debuglog},
     {"fclose",                   1, Nothing, Fixed,  Builtin_fclose},
     {"deviceowner",              1, Nothing, Fixed,  kNotBuilt},
-    {"closepackage",             1, Nothing, Fixed,  kNotBuilt},
+    {"closepackage",             1, Nothing, Fixed,  Builtin_closepackage},
     // 1 argument, returns a value
     {"malloc",                   1, Value,   Fixed,  kNotBuilt},
     {"memsize",                  1, Value,   Fixed,  kNotBuilt},
@@ -200,7 +201,7 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"Int64",                    1, Value,   Fixed,  kNotBuilt},
     {"deviceserial",             1, Value,   Fixed,  kNotBuilt},
     {"device",                   1, Value,   Fixed,  kNotBuilt},
-    {"packagechanged",           1, Value,   Fixed,  kNotBuilt},
+    {"packagechanged",           1, Value,   Fixed,  Builtin_packagechanged},
     // 2 arguments, no value
     {"resize",                   2, Nothing, Fixed,  kNotBuilt},
     {"mmfree",                   2, Nothing, Fixed,  kNotBuilt},
@@ -218,8 +219,8 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"writestring",              2, Nothing, Fixed,  Builtin_writestring},
     {"ToLargeInt",               2, Nothing, Fixed,  kNotBuilt},
     {"ToInt64",                  2, Nothing, Fixed,  kNotBuilt},
-    {"addfiletopackage",         2, Nothing, Fixed,  kNotBuilt},
-    {"deletefilefrompackage",    2, Nothing, Fixed,  kNotBuilt},
+    {"addfiletopackage",         2, Nothing, Fixed,  Builtin_addfiletopackage},
+    {"deletefilefrompackage",    2, Nothing, Fixed,  Builtin_deletefilefrompackage},
     // 2 arguments, returns a value
     {"getproc",                  2, Value,   Fixed,  kNotBuilt},
     {"new",                      2, Value,   Fixed,  kNotBuilt},
@@ -267,12 +268,12 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"fsetpos",                  2, Value,   Fixed,  Builtin_fsetpos},
     {"ptinrect",                 2, Value,   Fixed,  kNotBuilt},
     {"match",                    2, Value,   Fixed,  kNotBuilt},
-    {"openpackage",              2, Value,   Fixed,  kNotBuilt},
-    {"openpackageex",            2, Value,   Fixed,  kNotBuilt},
-    {"extractfilefrompackage",   2, Value,   Fixed,  kNotBuilt},
-    {"packagefileexists",        2, Value,   Fixed,  kNotBuilt},
-    {"packagefiles",             2, Value,   Fixed,  kNotBuilt},
-    {"packagefilesize",          2, Value,   Fixed,  kNotBuilt},
+    {"openpackage",              2, Value,   Fixed,  Builtin_openpackage},
+    {"openpackageex",            2, Value,   Fixed,  Builtin_openpackageex},
+    {"extractfilefrompackage",   2, Value,   Fixed,  Builtin_extractfilefrompackage},
+    {"packagefileexists",        2, Value,   Fixed,  Builtin_packagefileexists},
+    {"packagefiles",             2, Value,   Fixed,  Builtin_packagefiles},
+    {"packagefilesize",          2, Value,   Fixed,  Builtin_packagefilesize},
     // 3 arguments, no value
     {"poke",                     3, Nothing, Fixed,  kNotBuilt},
     {"newobject",                3, Nothing, Fixed,  Builtin_newobject},
@@ -283,9 +284,9 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"savestr",                  3, Nothing, Fixed,  Builtin_savestr},
     {"wsavestr",                 3, Nothing, Fixed,  Builtin_wsavestr},
     {"fseek",                    3, Nothing, Fixed,  Builtin_fseek},
-    {"addfiletopackageex",       3, Nothing, Fixed,  kNotBuilt},
-    {"extractfilefrompackageex",  3, Nothing, Fixed,  kNotBuilt},
-    {"savepackage",              3, Nothing, Fixed,  kNotBuilt},
+    {"addfiletopackageex",       3, Nothing, Fixed,  Builtin_addfiletopackageex},
+    {"extractfilefrompackageex",  3, Nothing, Fixed,  Builtin_extractfilefrompackageex},
+    {"savepackage",              3, Nothing, Fixed,  Builtin_savepackage},
     // 3 arguments, returns a value
     {"memset",                   3, Value,   Fixed,  kNotBuilt},
     {"memmove",                  3, Value,   Fixed,  kNotBuilt},
@@ -311,8 +312,8 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"lpad",                     3, Value,   Fixed,  Builtin_lpad},
     {"rpad",                     3, Value,   Fixed,  Builtin_rpad},
     {"RGB",                      3, Value,   Fixed,  kNotBuilt},
-    {"loadpackagefile",          3, Value,   Fixed,  kNotBuilt},
-    {"wloadpackagefile",         3, Value,   Fixed,  kNotBuilt},
+    {"loadpackagefile",          3, Value,   Fixed,  Builtin_loadpackagefile},
+    {"wloadpackagefile",         3, Value,   Fixed,  Builtin_wloadpackagefile},
     // 4 arguments, no value
     {"lcopyex",                  4, Nothing, Fixed,  Builtin_lcopyex},
     {"encrypt",                  4, Nothing, Fixed,  Builtin_encrypt},

@@ -7,6 +7,10 @@
 #include "builtins/operators/operator_values.h"
 #include "builtins/texts/text_arguments.h"
 #include "platform/memory.h"
+#include "runtime/memory/value_blocks.h"
+#include "runtime/values/list_values.h"
+#include "runtime/values/variable_store.h"
+#include "runtime/vm/program_context.h"
 
 namespace qob {
 
@@ -26,6 +30,27 @@ void PushStringResult(std::string_view text) {
 
 void StoreOutputNumber(const StackEntry& argument, double value) {
     if (VariableRecord* variable = TargetVariable(argument)) StoreNumber(variable, value, nullptr);
+}
+
+void StoreTextList(const StackEntry& argument, const std::vector<std::string>& texts, bool lastCurrent) {
+    VariableRecord* list = TargetVariable(argument);
+    if (!list) return;
+    ReleaseVariable(CurrentContext, list, false, false);
+    list->flags |= kVarList;
+    ListNode* first = nullptr;
+    ListNode* last = nullptr;
+    for (const std::string& text : texts) {
+        ListNode* node = ListAppend(last);
+        if (!node) break;
+        node->data = CopyValueText(text.c_str());
+        RegisterValueBlock(node->data);
+        node->flags = kVarOwnsData;
+        StampListNode(node);
+        if (!first) first = node;
+        last = node;
+    }
+    list->currentNode = lastCurrent ? last : first;
+    if (list->currentNode) LoadListElement(list);
 }
 
 void* AddressArgument(const StackEntry& argument) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "runtime/vm/value_stack.h"
 
@@ -21,6 +22,10 @@ void PushStringResult(std::string_view text);
 
 // Sets the variable the argument refers to (or names) to the number.
 void StoreOutputNumber(const StackEntry& argument, double value);
+
+// Makes the variable the argument refers to (or names) a list of copies of
+// the texts, its current item the first or, with lastCurrent, the last.
+void StoreTextList(const StackEntry& argument, const std::vector<std::string>& texts, bool lastCurrent);
 
 // An address argument: its number truncated to 32 bits, else its extra
 // word, else its text's address.
