@@ -72,7 +72,10 @@ void LoadMember(bool wide) {
     StackEntry handle = TakeOperand();
     Package* package = PackageArgument(handle);
     const PackageMember* member = package ? package->Find(LowerMemberName(StringArgument(nameArgument))) : nullptr;
-    void* block = member ? MemberBlock(*package, *member, wide ? 2 : 1) : nullptr;
+    // A UTF-16 reader needs a whole zero unit after the bytes: for an odd
+    // size that takes three zero bytes.
+    const size_t zeros = !wide ? 1 : member && member->size % 2 ? 3 : 2;
+    void* block = member ? MemberBlock(*package, *member, zeros) : nullptr;
     StoreOutputNumber(sizeVariable, block ? member->size : 0);
     ReleaseOperand(handle);
     ReleaseOperand(nameArgument);

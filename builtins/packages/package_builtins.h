@@ -35,7 +35,7 @@ void Builtin_extractfilefrompackageex();
 void Builtin_deletefilefrompackage();
 void Builtin_packagefileexists();
 // (handle, name, size variable): the member's bytes as text (UTF-16 for the
-// "w" form, which ends in two zero bytes), the size in bytes in the variable.
+// "w" form, which ends in a whole zero unit), the size in bytes in the variable.
 void Builtin_loadpackagefile();
 void Builtin_wloadpackagefile();
 // (handle, list variable): the names in index order; the last is current.
