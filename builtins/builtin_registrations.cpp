@@ -6,6 +6,7 @@
 
 #include "builtins/checksums/checksum_builtins.h"
 #include "builtins/classes/class_builtins.h"
+#include "builtins/compression/compression_builtins.h"
 #include "builtins/files/file_builtins.h"
 #include "builtins/files/stream_builtins.h"
 #include "builtins/lists/list_builtins.h"
@@ -81,16 +82,16 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"currentfilename",          0, Value,   Fixed,  kNotBuilt},
     {"curproc",                  0, Value,   Fixed,  kNotBuilt},
     {"rand",                     0, Value,   Fixed,  kNotBuilt},
-    {"getclip",                  0, Value,   Fixed,  kNotBuilt},
+    {"getclip",                  0, Value,   Fixed,  Builtin_getclip},
     {"tick",                     0, Value,   Fixed,  Builtin_tick},
     {"subexpcount",              0, Value,   Fixed,  kNotBuilt},
     // 1 argument, no value
-    {"QuietMode",                1, Nothing, Fixed,  kNotBuilt},
+    {"QuietMode",                1, Nothing, Fixed,  Builtin_QuietMode},
     {"freeeval",                 1, Nothing, Fixed,  Builtin_freeeval},
-    {"mmdestroy",                1, Nothing, Fixed,  kNotBuilt},
+    {"mmdestroy",                1, Nothing, Fixed,  Builtin_mmdestroy},
     {"__classcreate",            1, Nothing, Fixed,  Builtin___classcreate},
     {"srand",                    1, Nothing, Fixed,  kNotBuilt},
-    {"setclip",                  1, Nothing, Fixed,  kNotBuilt},
+    {"setclip",                  1, Nothing, Fixed,  Builtin_setclip},
     {"reset",                    1, Nothing, Fixed,  kNotBuilt},
     {"_debuglog",                1, Nothing, Fixed,  Builtin__debuglog},
     {"fclose",                   1, Nothing, Fixed,  Builtin_fclose},
@@ -103,7 +104,7 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"size",                     1, Value,   Fixed,  kNotBuilt},
     {"addr",                     1, Value,   Fixed,  kNotBuilt},
     {"isnull",                   1, Value,   Fixed,  Builtin_isnull},
-    {"mmcreate",                 1, Value,   Fixed,  kNotBuilt},
+    {"mmcreate",                 1, Value,   Fixed,  Builtin_mmcreate},
     {"getvar",                   1, Value,   Fixed,  kNotBuilt},
     {"varexists",                1, Value,   Fixed,  kNotBuilt},
     {"isvalidvar",               1, Value,   Fixed,  kNotBuilt},
@@ -204,7 +205,7 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"packagechanged",           1, Value,   Fixed,  Builtin_packagechanged},
     // 2 arguments, no value
     {"resize",                   2, Nothing, Fixed,  kNotBuilt},
-    {"mmfree",                   2, Nothing, Fixed,  kNotBuilt},
+    {"mmfree",                   2, Nothing, Fixed,  Builtin_mmfree},
     {"setvar",                   2, Nothing, Fixed,  kNotBuilt},
     {"__class",                  2, Nothing, Fixed,  Builtin___class},
     {"__class2",                 2, Nothing, Fixed,  Builtin___class2},
@@ -226,7 +227,7 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"new",                      2, Value,   Fixed,  kNotBuilt},
     {"wnew",                     2, Value,   Fixed,  kNotBuilt},
     {"peek",                     2, Value,   Fixed,  kNotBuilt},
-    {"mmalloc",                  2, Value,   Fixed,  kNotBuilt},
+    {"mmalloc",                  2, Value,   Fixed,  Builtin_mmalloc},
     {"mcount",                   2, Value,   Fixed,  Builtin_mcount},
     {"madd",                     2, Value,   Fixed,  Builtin_madd},
     {"__class3",                 2, Value,   Fixed,  Builtin___class3},
@@ -317,7 +318,7 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     // 4 arguments, no value
     {"lcopyex",                  4, Nothing, Fixed,  Builtin_lcopyex},
     {"encrypt",                  4, Nothing, Fixed,  Builtin_encrypt},
-    {"uncompress",               4, Nothing, Fixed,  kNotBuilt},
+    {"uncompress",               4, Nothing, Fixed,  Builtin_uncompress},
     {"change",                   4, Nothing, Fixed,  Builtin_change},
     {"subexp",                   4, Nothing, Fixed,  kNotBuilt},
     // 4 arguments, returns a value
@@ -327,7 +328,7 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"arraytostr",               4, Value,   Fixed,  kNotBuilt},
     {"loadstrex",                4, Value,   Fixed,  Builtin_loadstrex},
     {"wloadstrex",               4, Value,   Fixed,  Builtin_wloadstrex},
-    {"compress",                 4, Value,   Fixed,  kNotBuilt},
+    {"compress",                 4, Value,   Fixed,  Builtin_compress},
     {"fread",                    4, Value,   Fixed,  Builtin_fread},
     {"fwrite",                   4, Value,   Fixed,  Builtin_fwrite},
     {"search",                   4, Value,   Fixed,  kNotBuilt},

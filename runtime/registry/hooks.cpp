@@ -10,6 +10,7 @@ namespace {
 
 void DoNothing() {}
 void DoNothingFor(ProgramContext*) {}
+void DoNothingWith(bool) {}
 
 void PrintCompileMessage(std::string_view text, bool warning) {
     std::fprintf(stderr, "%s: %.*s\n", warning ? "warning" : "error", static_cast<int>(text.size()), text.data());
@@ -23,6 +24,7 @@ constexpr RuntimeHooks kDefaultHooks = {
     .suspendWindowEvents = DoNothing,
     .resumeWindowEvents = DoNothing,
     .reportCompileMessage = PrintCompileMessage,
+    .setQuietMode = DoNothingWith,
 };
 
 }  // namespace
