@@ -7,6 +7,7 @@
 #include "builtins/checksums/checksum_builtins.h"
 #include "builtins/classes/class_builtins.h"
 #include "builtins/compression/compression_builtins.h"
+#include "builtins/device/device_builtins.h"
 #include "builtins/files/file_builtins.h"
 #include "builtins/files/stream_builtins.h"
 #include "builtins/lists/list_builtins.h"
@@ -92,10 +93,10 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"__classcreate",            1, Nothing, Fixed,  Builtin___classcreate},
     {"srand",                    1, Nothing, Fixed,  kNotBuilt},
     {"setclip",                  1, Nothing, Fixed,  Builtin_setclip},
-    {"reset",                    1, Nothing, Fixed,  kNotBuilt},
+    {"reset",                    1, Nothing, Fixed,  Builtin_reset},
     {"_debuglog",                1, Nothing, Fixed,  Builtin__debuglog},
     {"fclose",                   1, Nothing, Fixed,  Builtin_fclose},
-    {"deviceowner",              1, Nothing, Fixed,  kNotBuilt},
+    {"deviceowner",              1, Nothing, Fixed,  Builtin_deviceowner},
     {"closepackage",             1, Nothing, Fixed,  Builtin_closepackage},
     // 1 argument, returns a value
     {"malloc",                   1, Value,   Fixed,  kNotBuilt},
@@ -200,8 +201,8 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"ToInt",                    1, Value,   Fixed,  kNotBuilt},
     {"LargeInt",                 1, Value,   Fixed,  kNotBuilt},
     {"Int64",                    1, Value,   Fixed,  kNotBuilt},
-    {"deviceserial",             1, Value,   Fixed,  kNotBuilt},
-    {"device",                   1, Value,   Fixed,  kNotBuilt},
+    {"deviceserial",             1, Value,   Fixed,  Builtin_deviceserial},
+    {"device",                   1, Value,   Fixed,  Builtin_device},
     {"packagechanged",           1, Value,   Fixed,  Builtin_packagechanged},
     // 2 arguments, no value
     {"resize",                   2, Nothing, Fixed,  kNotBuilt},
