@@ -86,11 +86,6 @@ void RunTransfer(bool writing, Transfer transfer) {
 
 }  // namespace
 
-std::FILE* FindStream(int32_t handle) {
-    StreamRecord* stream = Streams().Find(handle);
-    return stream ? stream->file : nullptr;
-}
-
 size_t CountOpenStreams() { return Streams().Count(); }
 
 void Builtin_fopen() {

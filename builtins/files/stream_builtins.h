@@ -3,13 +3,11 @@
 // writes of blocks, positions, and line-oriented text.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <cstdio>
 
 namespace qob {
 
-// The stream a live handle stands for, or null (tests and other families).
-[[nodiscard]] std::FILE* FindStream(int32_t handle);
 // Open streams (tests).
 [[nodiscard]] size_t CountOpenStreams();
 

@@ -101,7 +101,6 @@ std::string FreeTemporaryPath() {
 
 }  // namespace
 
-Package* FindPackage(int32_t handle) { return Packages().Find(handle); }
 size_t CountOpenPackages() { return Packages().Count(); }
 
 void Builtin_openpackage() { OpenAndPush(false); }

@@ -7,10 +7,7 @@
 
 namespace qob {
 
-class Package;
-
-// The package a live handle stands for, or null (tests).
-[[nodiscard]] Package* FindPackage(int32_t handle);
+// Open packages (tests).
 [[nodiscard]] size_t CountOpenPackages();
 
 // Handles come from a table of open packages: a handle that is not open
