@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "compiler/front_end/token_list.h"
+#include "compiler/progress_window.h"
 #include "platform/files.h"
 #include "runtime/registry/hooks.h"
 #include "runtime/registry/keywords.h"
@@ -147,6 +148,7 @@ void FillCompilerRuntimeHooks() {
     Hooks.reportCompileMessage = [](std::string_view text, bool warning) {
         ReportCompileMessage(nullptr, text, nullptr, -1, warning);
     };
+    Hooks.setQuietMode = SetStatusWindowQuiet;
 }
 
 }  // namespace qob

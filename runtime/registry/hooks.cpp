@@ -11,6 +11,7 @@ namespace {
 void DoNothing() {}
 void DoNothingFor(ProgramContext*) {}
 void VisitNoWindows(ProgramContext*, void (*)(uintptr_t, void*), void*) {}
+void DoNothingWith(bool) {}
 
 void PrintCompileMessage(std::string_view text, bool warning) {
     std::fprintf(stderr, "%s: %.*s\n", warning ? "warning" : "error", static_cast<int>(text.size()), text.data());
@@ -25,6 +26,7 @@ constexpr RuntimeHooks kDefaultHooks = {
     .resumeWindowEvents = DoNothing,
     .visitContextWindows = VisitNoWindows,
     .reportCompileMessage = PrintCompileMessage,
+    .setQuietMode = DoNothingWith,
 };
 
 }  // namespace

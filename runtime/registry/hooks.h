@@ -43,6 +43,9 @@ struct RuntimeHooks {
     // while a program is compiled: the compile-message sink reports it
     // without a source position. Default: the text on standard error.
     void (*reportCompileMessage)(std::string_view text, bool warning);
+    // A program switches quiet mode (QuietMode): the compile driver shows no
+    // progress bar while it is on. Default: nothing.
+    void (*setQuietMode)(bool quiet);
 };
 
 extern RuntimeHooks Hooks;
