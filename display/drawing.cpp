@@ -105,7 +105,9 @@ void DrawAnyLine(Canvas* canvas, int64_t x1, int64_t y1, int64_t x2, int64_t y2,
     if (x1 == x2) return DrawVerticalRun(canvas, x1, std::min(y1, y2), y1 > y2 ? y1 - y2 : y2 - y1, colour);
     if (y1 == y2) return DrawHorizontalRun(canvas, std::min(x1, x2), y1, x1 > x2 ? x1 - x2 : x2 - x1, colour);
     Drawing d;
-    if (!BeginDrawing(canvas, d) || !ClipLine(d.area, x1, y1, x2, y2)) return;
+    if (!BeginDrawing(canvas, d)) return;
+    const bool inside = ComputeOutcode(d.area, x1, y1) == 0 && ComputeOutcode(d.area, x2, y2) == 0;
+    if (!inside && !ClipLine(d.area, x1, y1, x2, y2)) return;
     d.op->Line(*d.buffer, Point{static_cast<int32_t>(x1), static_cast<int32_t>(y1)},
                Point{static_cast<int32_t>(x2), static_cast<int32_t>(y2)}, colour);
 }

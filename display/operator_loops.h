@@ -62,12 +62,94 @@ inline void NarrowSteps(__int128 start, __int128 step, __int128 limit, __int128&
 }
 
 // Transformed copy. The source coordinates step by 64a, 64b per column and
-// 64c, 64d per row; each row first works out the columns whose source pixel
-// lies inside the source (the same pixels a per-pixel unsigned test keeps),
-// so the inner loop neither tests nor overflows.
+// 64c, 64d per row. When they could grow past 64 bits (positions and scales
+// far out in the 32-bit range), each row first works out in 128 bits the
+// columns whose source pixel lies inside the source (the same pixels the
+// per-pixel unsigned test keeps), so the inner loop neither tests nor
+// overflows.
+// A bound on |a x X + c x Y + e| over the rectangle's pixel centres.
+inline __int128 TransformBound(__int128 a, __int128 c, __int128 e, const Rect& rect) {
+    const auto magnitude = [](__int128 v) { return v < 0 ? -v : v; };
+    const __int128 reachX = 64 * std::max(magnitude(rect.left), magnitude(rect.right)) + 32;
+    const __int128 reachY = 64 * std::max(magnitude(rect.top), magnitude(rect.bottom)) + 32;
+    return magnitude(a) * reachX + magnitude(c) * reachY + magnitude(e);
+}
+
+// The first k in [0, count] at which a predicate that turns from false to
+// true (and stays true) as k grows holds, searched from a guess.
+template <class Holds>
+int64_t FirstHolding(Holds holds, int64_t guess, int64_t count) {
+    int64_t k = std::clamp<int64_t>(guess, 0, count);
+    while (k < count && !holds(k)) ++k;
+    while (k > 0 && holds(k - 1)) --k;
+    return k;
+}
+
+// The columns [first, last) of a row at which start + k x step lies in
+// [0, limit), found near the previous row's (the edges move by about the same
+// amount from row to row).
+struct StepRange {
+    int64_t first = 0;
+    int64_t last = 0;
+    int64_t firstShift = 0;  // the expected move of the edges per row
+    int64_t lastShift = 0;
+
+    void Find(int64_t start, int64_t step, int64_t limit, int64_t count) {
+        if (step == 0) {
+            const bool inside = start >= 0 && start < limit;
+            first = inside ? 0 : count, last = count;
+            return;
+        }
+        const int64_t lower = step > 0 ? 0 : limit, upper = step > 0 ? limit : 0;
+        const auto reaches = [&](int64_t edge) {
+            return [=](int64_t k) { return step > 0 ? start + k * step >= edge : start + k * step < edge; };
+        };
+        first = FirstHolding(reaches(lower), first + firstShift, count);
+        last = FirstHolding(reaches(upper), last + lastShift, count);
+    }
+};
+
+// The common case, where every source coordinate of the rectangle fits 64
+// bits with room to spare: 64-bit accumulators, and per row the columns whose
+// source pixel lies inside the source (the pixels an unsigned test per pixel
+// keeps), so the inner loop only copies.
 template <bool Keyed, class Rule>
-void CopyTransformed(Rule rule, PixelBuffer& destination, const Rect& rect, const TransformBlock& t,
-                     const PixelBuffer& source, uint16_t key) {
+void CopyTransformedNarrow(Rule rule, PixelBuffer& destination, const Rect& rect, const TransformBlock& t,
+                           const PixelBuffer& source, uint16_t key) {
+    const int64_t a = static_cast<int64_t>(t.a), b = static_cast<int64_t>(t.b), c = static_cast<int64_t>(t.c);
+    const int64_t d = static_cast<int64_t>(t.d), e = static_cast<int64_t>(t.e), f = static_cast<int64_t>(t.f);
+    const int64_t limitX = int64_t{source.width} << 16, limitY = int64_t{source.height} << 16;
+    const int64_t firstX = 64 * int64_t{rect.left} + 32, columns = int64_t{rect.right} - rect.left;
+    const int64_t stepX = 64 * a, stepY = 64 * b;
+    const uint8_t* bits = source.bits;
+    const int64_t pitch = source.pitch;
+    StepRange rangeX, rangeY;
+    // Per row the x edges move by -64c / 64a columns, the y edges by -64d / 64b.
+    if (a != 0) rangeX.firstShift = rangeX.lastShift = static_cast<int64_t>(std::llround(-double(c) / double(a)));
+    if (b != 0) rangeY.firstShift = rangeY.lastShift = static_cast<int64_t>(std::llround(-double(d) / double(b)));
+    for (int64_t row = rect.top; row < rect.bottom; ++row) {
+        const int64_t y = 64 * row + 32;
+        const int64_t startX = a * firstX + c * y + e, startY = b * firstX + d * y + f;
+        rangeX.Find(startX, stepX, limitX, columns);
+        rangeY.Find(startY, stepY, limitY, columns);
+        const int64_t first = std::max(rangeX.first, rangeY.first), last = std::min(rangeX.last, rangeY.last);
+        int64_t sx = startX + first * stepX, sy = startY + first * stepY;
+        uint16_t* to = PixelAt(destination, rect.left, row);
+        for (int64_t k = first; k < last; ++k, sx += stepX, sy += stepY) {
+            const uint16_t colour = *reinterpret_cast<const uint16_t*>(bits + pitch * (sy >> 16) + 2 * (sx >> 16));
+            if constexpr (Keyed) {
+                if (colour == key) continue;
+            }
+            to[k] = rule(colour, to[k]);
+        }
+    }
+}
+
+// The same for any transform, with 128-bit row starts and exact per-row
+// column ranges.
+template <bool Keyed, class Rule>
+void CopyTransformedWide(Rule rule, PixelBuffer& destination, const Rect& rect, const TransformBlock& t,
+                         const PixelBuffer& source, uint16_t key) {
     const int64_t columns = int64_t{rect.right} - rect.left;
     if (columns <= 0) return;
     const __int128 limitX = __int128{source.width} << 16, limitY = __int128{source.height} << 16;
@@ -97,6 +179,16 @@ void CopyTransformed(Rule rule, PixelBuffer& destination, const Rect& rect, cons
             to[k] = rule(c, to[k]);
         }
     }
+}
+
+template <bool Keyed, class Rule>
+void CopyTransformed(Rule rule, PixelBuffer& destination, const Rect& rect, const TransformBlock& t,
+                     const PixelBuffer& source, uint16_t key) {
+    constexpr __int128 kRoomy = __int128{1} << 60;
+    if (TransformBound(t.a, t.c, t.e, rect) < kRoomy && TransformBound(t.b, t.d, t.f, rect) < kRoomy)
+        CopyTransformedNarrow<Keyed>(rule, destination, rect, t, source, key);
+    else
+        CopyTransformedWide<Keyed>(rule, destination, rect, t, source, key);
 }
 
 // Midpoint circle: x = 0, y = r, e = 3 - 2r; eight points per step while
@@ -203,37 +295,36 @@ void TraceCircleClipped(int64_t cx, int64_t cy, int64_t radius, const Rect& clip
 
 // Two cursors walk from both ends towards each other along the major axis,
 // each taking a minor step when the shared decision value allows; both ends
-// are drawn.
+// are drawn. Plot receives each pixel's byte offset from pixel (0, 0) of a
+// buffer with that pitch.
 template <class Plot>
-void TraceLine(Point from, Point to, Plot plot) {
-    int64_t x1 = from.x, y1 = from.y, x2 = to.x, y2 = to.y;
-    const int64_t stepX = x2 >= x1 ? 1 : -1, stepY = y2 >= y1 ? 1 : -1;
-    const int64_t dx = (x2 - x1) * stepX, dy = (y2 - y1) * stepY;
+void TraceLine(Point from, Point to, int64_t pitch, Plot plot) {
+    const int64_t deltaX = int64_t{to.x} - from.x, deltaY = int64_t{to.y} - from.y;
+    const int64_t dx = deltaX < 0 ? -deltaX : deltaX, dy = deltaY < 0 ? -deltaY : deltaY;
+    const int64_t stepX = deltaX < 0 ? -2 : 2, stepY = deltaY < 0 ? -pitch : pitch;
     const bool majorX = dx >= dy;
     const int64_t major = majorX ? dx : dy, minor = majorX ? dy : dx;
+    const int64_t majorStep = majorX ? stepX : stepY, diagonalStep = stepX + stepY;
+    int64_t start = from.y * pitch + 2 * int64_t{from.x}, end = to.y * pitch + 2 * int64_t{to.x};
     if (major < 2) {
-        plot(x1, y1);
-        if (major & 1) plot(x2, y2);
+        plot(start);
+        if (major & 1) plot(end);
         return;
     }
     int64_t decision = -major;
     for (int64_t i = major / 2; i > 0; --i) {
         decision += 2 * minor;
-        plot(x1, y1);
-        plot(x2, y2);
+        plot(start);
+        plot(end);
         if (decision < 1) {
-            if (majorX)
-                x1 += stepX, x2 -= stepX;
-            else
-                y1 += stepY, y2 -= stepY;
+            start += majorStep, end -= majorStep;
         } else {
-            x1 += stepX, x2 -= stepX;
-            y1 += stepY, y2 -= stepY;
+            start += diagonalStep, end -= diagonalStep;
             decision -= 2 * major;
         }
     }
-    plot(x1, y1);
-    if (major & 1) plot(x2, y2);
+    plot(start);
+    if (major & 1) plot(end);
 }
 
 template <class Rule>

@@ -47,7 +47,10 @@ void DrawCircleClipped(Rule rule, PixelBuffer& buffer, Point centre, int32_t rad
 
 template <class Rule>
 void DrawLine(Rule rule, PixelBuffer& buffer, Point from, Point to, uint16_t colour) {
-    loops::TraceLine(from, to, [&](int64_t x, int64_t y) { PutPixel(rule, buffer, x, y, colour); });
+    loops::TraceLine(from, to, buffer.pitch, [&](int64_t offset) {
+        uint16_t* pixel = reinterpret_cast<uint16_t*>(buffer.bits + offset);
+        *pixel = rule(colour, *pixel);
+    });
 }
 
 template <class Rule>
@@ -57,9 +60,25 @@ void DrawRun(Rule rule, PixelBuffer& buffer, Point start, int32_t count, uint16_
 }
 
 // The colour twice in one 32-bit word, stored through memcpy: rows of device
-// buffers may be only 2-byte aligned.
-void StoreWords(uint16_t* to, int64_t words, uint32_t pair) {
+// buffers may be only 2-byte aligned. The hot row loops are built twice, for
+// processors with and without AVX2, and the better one is picked at start.
+[[gnu::target_clones("avx2", "default")]] void StoreWords(uint16_t* to, int64_t words, uint32_t pair) {
     for (int64_t i = 0; i < words; ++i) std::memcpy(to + 2 * i, &pair, sizeof pair);
+}
+
+// A keyed copy of one row: every pixel is written, keyed ones with their own
+// value, so that the loop needs no branch.
+[[gnu::target_clones("avx2", "default")]] void CopyRowKeyed(uint16_t* to, const uint16_t* from, int64_t count,
+                                                            uint16_t key) {
+    for (int64_t i = 0; i < count; ++i) {
+        const uint16_t colour = from[i];
+        to[i] = colour == key ? to[i] : colour;
+    }
+}
+
+[[gnu::target_clones("avx2", "default")]] void BlendRow(uint16_t* to, const uint16_t* from, int64_t count,
+                                                        int32_t level) {
+    for (int64_t i = 0; i < count; ++i) to[i] = Blend(from[i], to[i], level);
 }
 
 // count pixels of one colour: one pixel to reach a 4-byte boundary, then
@@ -70,6 +89,12 @@ void FillRun(uint16_t* to, int64_t count, uint16_t colour) {
     if (count & 1) to[count - 1] = colour;
 }
 
+[[gnu::target_clones("avx2", "default")]] void CopyTransformedPlain(PixelBuffer& destination, const Rect& rect,
+                                                                    const TransformBlock& transform,
+                                                                    const PixelBuffer& source) {
+    loops::CopyTransformed<false>(CopyRule{}, destination, rect, transform, source, 0);
+}
+
 }  // namespace
 
 // ---- CopyOperator ----
@@ -77,6 +102,13 @@ void FillRun(uint16_t* to, int64_t count, uint16_t colour) {
 void CopyOperator::CopyRect(PixelBuffer& destination, Point point, const PixelBuffer& source,
                             const Rect& sourceRect) {
     const size_t bytes = 2 * static_cast<size_t>(int64_t{sourceRect.right} - sourceRect.left);
+    const int64_t rows = int64_t{sourceRect.bottom} - sourceRect.top;
+    if (int64_t{source.pitch} == int64_t(bytes) && int64_t{destination.pitch} == int64_t(bytes)) {
+        // Whole rows of buffers without row gaps: one block.
+        std::memmove(PixelAt(destination, point.x, point.y), PixelAt(source, sourceRect.left, sourceRect.top),
+                     bytes * static_cast<size_t>(rows));
+        return;
+    }
     for (int64_t row = 0; row < int64_t{sourceRect.bottom} - sourceRect.top; ++row)
         std::memmove(PixelAt(destination, point.x, point.y + row),
                      PixelAt(source, sourceRect.left, sourceRect.top + row), bytes);
@@ -84,12 +116,14 @@ void CopyOperator::CopyRect(PixelBuffer& destination, Point point, const PixelBu
 
 void CopyOperator::CopyRectKeyed(PixelBuffer& destination, Point point, const PixelBuffer& source,
                                  const Rect& sourceRect, uint16_t key) {
-    loops::CopyRectKeyed(CopyRule{}, destination, point, source, sourceRect, key);
+    for (int64_t row = 0; row < int64_t{sourceRect.bottom} - sourceRect.top; ++row)
+        CopyRowKeyed(PixelAt(destination, point.x, point.y + row), PixelAt(source, sourceRect.left, sourceRect.top + row),
+                     int64_t{sourceRect.right} - sourceRect.left, key);
 }
 
 void CopyOperator::CopyTransformed(PixelBuffer& destination, const Rect& destinationRect,
                                    const TransformBlock& transform, const PixelBuffer& source) {
-    loops::CopyTransformed<false>(CopyRule{}, destination, destinationRect, transform, source, 0);
+    CopyTransformedPlain(destination, destinationRect, transform, source);
 }
 
 void CopyOperator::CopyTransformedKeyed(PixelBuffer& destination, const Rect& destinationRect,
@@ -115,8 +149,11 @@ void CopyOperator::Fill(PixelBuffer& buffer, uint16_t colour) {
             for (int64_t row = 0; row < buffer.height; ++row)
                 std::memset(PixelRow(buffer, row), colour & 0xFF, static_cast<size_t>(rowBytes));
     } else if (buffer.width % 8 == 0) {
-        for (int64_t row = 0; row < buffer.height; ++row)
-            StoreWords(PixelRow(buffer, row), buffer.width / 2, colour * 0x10001u);
+        if (buffer.pitch == rowBytes)  // rows back to back: one long run
+            StoreWords(PixelRow(buffer, 0), buffer.width / 2 * int64_t{buffer.height}, colour * 0x10001u);
+        else
+            for (int64_t row = 0; row < buffer.height; ++row)
+                StoreWords(PixelRow(buffer, row), buffer.width / 2, colour * 0x10001u);
     } else {
         loops::FillRect(CopyRule{}, buffer, Rect{0, 0, buffer.width, buffer.height}, colour);
     }
@@ -169,7 +206,9 @@ CopyOperator& SharedCopyOperator() { return sharedCopyOperator.instance; }
 
 void AlphaOperator::CopyRect(PixelBuffer& destination, Point point, const PixelBuffer& source,
                              const Rect& sourceRect) {
-    loops::CopyRect(AlphaRule{level}, destination, point, source, sourceRect);
+    for (int64_t row = 0; row < int64_t{sourceRect.bottom} - sourceRect.top; ++row)
+        BlendRow(PixelAt(destination, point.x, point.y + row), PixelAt(source, sourceRect.left, sourceRect.top + row),
+                 int64_t{sourceRect.right} - sourceRect.left, level);
 }
 
 void AlphaOperator::CopyRectKeyed(PixelBuffer& destination, Point point, const PixelBuffer& source,

@@ -162,6 +162,56 @@ TEST(CircleWalkTest, HugeCircleCrossingTheTargetIsDrawn) {
     EXPECT_TRUE(target.FrameIntact());
 }
 
+// The two ways of a transformed copy (64-bit accumulators with per-row
+// ranges found near the last row's, and 128-bit exact ranges) draw the same
+// pixels for any transform both can take.
+TEST(TransformedCopyTest, NarrowAndWideWaysAgree) {
+    std::mt19937 random(61);
+    const Picture sourcePicture = SourcePicture(13, 9);
+    OwnedSurface source(sourcePicture);
+    const auto draw = [](bool wide, const TransformBlock& t, const Rect& rect, const PixelBuffer& from, bool keyed) {
+        FramedTarget target(40, 30, 0xFFFF);
+        const auto copy = [](uint16_t colour, uint16_t) { return colour; };
+        if (wide && keyed) operator_loops::CopyTransformedWide<true>(copy, target.view, rect, t, from, 0x0101);
+        if (wide && !keyed) operator_loops::CopyTransformedWide<false>(copy, target.view, rect, t, from, 0);
+        if (!wide && keyed) operator_loops::CopyTransformedNarrow<true>(copy, target.view, rect, t, from, 0x0101);
+        if (!wide && !keyed) operator_loops::CopyTransformedNarrow<false>(copy, target.view, rect, t, from, 0);
+        EXPECT_TRUE(target.FrameIntact());
+        return target.Pixels();
+    };
+    int drawnCases = 0;
+    for (int i = 0; i < 400; ++i) {
+        const auto word = [&](int range) { return __int128(int64_t(random() % uint32_t(2 * range + 1)) - range); };
+        TransformBlock t{word(3000), word(3000), word(3000), word(3000), 0, 0};
+        if (i % 4 == 0) t.b = t.c = 0;  // scaling only
+        const int32_t left = int32_t(random() % 30), top = int32_t(random() % 20);
+        const Rect rect{left, top, left + 1 + int32_t(random() % 10), top + 1 + int32_t(random() % 10)};
+        // The rectangle's top-left pixel maps somewhere in or near the source.
+        const __int128 x = 64 * left + 32, y = 64 * top + 32;
+        t.e = word(16 << 16) + (6 << 16) - t.a * x - t.c * y;
+        t.f = word(12 << 16) + (4 << 16) - t.b * x - t.d * y;
+        const bool keyed = i % 2 == 1;
+        const Picture narrow = draw(false, t, rect, *source->buffer, keyed);
+        ASSERT_TRUE(SamePicture(narrow, draw(true, t, rect, *source->buffer, keyed))) << i;
+        drawnCases += narrow != Picture(40, 30, 0xFFFF);
+    }
+    EXPECT_GT(drawnCases, 100);
+}
+
+// A huge source rectangle squeezed onto one pixel far to the right needs the
+// 128-bit way: the pixel still comes from the right source column.
+TEST(TransformedCopyTest, FarScalingUsesTheSourcePixelItMapsTo) {
+    constexpr int32_t kMax = 0x7FFFFFFF;
+    FramedTarget target(5000, 1);
+    TestCanvas canvas(&target.surface);
+    OwnedSurface source(SourcePicture(4, 1));
+    const Rect from{-kMax, 0, kMax, 1};  // its first pixel's centre maps to source column 0
+    EXPECT_EQ(CanvasBlitTransformed(canvas, Rect{4999, 0, 5000, 1}, source, &from), 1);
+    EXPECT_EQ(target.At(4999, 0), *PixelAt(*source->buffer, 0, 0));
+    EXPECT_EQ(target.At(4998, 0), 0);
+    EXPECT_TRUE(target.FrameIntact());
+}
+
 // x ^ y: a rule that changes every pixel it touches.
 struct MixColours : PixelFunction {
     uint16_t Apply(uint16_t source, uint16_t destination) override {
