@@ -75,44 +75,70 @@ inline __int128 TransformBound(__int128 a, __int128 c, __int128 e, const Rect& r
     return magnitude(a) * reachX + magnitude(c) * reachY + magnitude(e);
 }
 
-// The first k in [0, count] at which a predicate that turns from false to
-// true (and stays true) as k grows holds, searched from a guess.
-template <class Holds>
-int64_t FirstHolding(Holds holds, int64_t guess, int64_t count) {
-    int64_t k = std::clamp<int64_t>(guess, 0, count);
-    while (k < count && !holds(k)) ++k;
-    while (k > 0 && holds(k - 1)) --k;
-    return k;
-}
+// One edge of the columns of a row whose source coordinate lies inside the
+// source: the first column k = ceil(N / D) (D > 0), where N changes by the
+// same amount G from row to row. Kept as a quotient and a remainder, so a row
+// costs an add and a compare instead of a division.
+class ColumnEdge {
+public:
+    ColumnEdge(int64_t n, int64_t g, int64_t d) : divisor(d) {
+        quotient = n / d;
+        if (quotient * d < n) ++quotient;  // ceiling
+        remainder = quotient * d - n;      // 0 <= remainder < d
+        stepQuotient = g / d;
+        stepRemainder = g % d;
+        if (stepRemainder < 0) stepRemainder += d, --stepQuotient;  // floor
+    }
+    int64_t Column() const { return quotient; }
+    void NextRow() {
+        quotient += stepQuotient;
+        remainder -= stepRemainder;
+        if (remainder < 0) remainder += divisor, ++quotient;
+    }
 
-// The columns [first, last) of a row at which start + k x step lies in
-// [0, limit), found near the previous row's (the edges move by about the same
-// amount from row to row).
-struct StepRange {
-    int64_t first = 0;
-    int64_t last = 0;
-    int64_t firstShift = 0;  // the expected move of the edges per row
-    int64_t lastShift = 0;
+private:
+    int64_t divisor, quotient, remainder, stepQuotient, stepRemainder;
+};
 
-    void Find(int64_t start, int64_t step, int64_t limit, int64_t count) {
-        if (step == 0) {
-            const bool inside = start >= 0 && start < limit;
-            first = inside ? 0 : count, last = count;
+// The columns [first, last) of each row at which start + k x step lies in
+// [0, limit), start growing by rowStep per row.
+class ColumnRange {
+public:
+    ColumnRange(int64_t start, int64_t step, int64_t rowStep, int64_t limit)
+        : start(start),
+          rowStep(rowStep),
+          limit(limit),
+          stepless(step == 0),
+          // step > 0: first k with start + k step >= 0 and first with >= limit;
+          // step < 0: first k with start + k step < limit and first with < 0.
+          firstEdge(step > 0 ? -start : start - limit + 1, step > 0 ? -rowStep : rowStep, Divisor(step)),
+          lastEdge(step > 0 ? limit - start : start + 1, step > 0 ? -rowStep : rowStep, Divisor(step)) {}
+    void Narrow(int64_t count, int64_t& first, int64_t& last) const {
+        if (stepless) {
+            if (start < 0 || start >= limit) last = first;
             return;
         }
-        const int64_t lower = step > 0 ? 0 : limit, upper = step > 0 ? limit : 0;
-        const auto reaches = [&](int64_t edge) {
-            return [=](int64_t k) { return step > 0 ? start + k * step >= edge : start + k * step < edge; };
-        };
-        first = FirstHolding(reaches(lower), first + firstShift, count);
-        last = FirstHolding(reaches(upper), last + lastShift, count);
+        first = std::max(first, std::clamp<int64_t>(firstEdge.Column(), 0, count));
+        last = std::min(last, std::clamp<int64_t>(lastEdge.Column(), 0, count));
     }
+    void NextRow() {
+        start += rowStep;
+        firstEdge.NextRow();
+        lastEdge.NextRow();
+    }
+
+private:
+    static int64_t Divisor(int64_t step) { return step > 0 ? step : step < 0 ? -step : 1; }  // 1: unused
+
+    int64_t start, rowStep, limit;
+    bool stepless;
+    ColumnEdge firstEdge, lastEdge;
 };
 
 // The common case, where every source coordinate of the rectangle fits 64
 // bits with room to spare: 64-bit accumulators, and per row the columns whose
 // source pixel lies inside the source (the pixels an unsigned test per pixel
-// keeps), so the inner loop only copies.
+// keeps), stepped from row to row, so the inner loop only copies.
 template <bool Keyed, class Rule>
 void CopyTransformedNarrow(Rule rule, PixelBuffer& destination, const Rect& rect, const TransformBlock& t,
                            const PixelBuffer& source, uint16_t key) {
@@ -123,16 +149,14 @@ void CopyTransformedNarrow(Rule rule, PixelBuffer& destination, const Rect& rect
     const int64_t stepX = 64 * a, stepY = 64 * b;
     const uint8_t* bits = source.bits;
     const int64_t pitch = source.pitch;
-    StepRange rangeX, rangeY;
-    // Per row the x edges move by -64c / 64a columns, the y edges by -64d / 64b.
-    if (a != 0) rangeX.firstShift = rangeX.lastShift = static_cast<int64_t>(std::llround(-double(c) / double(a)));
-    if (b != 0) rangeY.firstShift = rangeY.lastShift = static_cast<int64_t>(std::llround(-double(d) / double(b)));
-    for (int64_t row = rect.top; row < rect.bottom; ++row) {
-        const int64_t y = 64 * row + 32;
-        const int64_t startX = a * firstX + c * y + e, startY = b * firstX + d * y + f;
-        rangeX.Find(startX, stepX, limitX, columns);
-        rangeY.Find(startY, stepY, limitY, columns);
-        const int64_t first = std::max(rangeX.first, rangeY.first), last = std::min(rangeX.last, rangeY.last);
+    const int64_t firstY = 64 * int64_t{rect.top} + 32;
+    int64_t startX = a * firstX + c * firstY + e, startY = b * firstX + d * firstY + f;
+    ColumnRange rangeX(startX, stepX, 64 * c, limitX), rangeY(startY, stepY, 64 * d, limitY);
+    for (int64_t row = rect.top; row < rect.bottom;
+         ++row, startX += 64 * c, startY += 64 * d, rangeX.NextRow(), rangeY.NextRow()) {
+        int64_t first = 0, last = columns;
+        rangeX.Narrow(columns, first, last);
+        rangeY.Narrow(columns, first, last);
         int64_t sx = startX + first * stepX, sy = startY + first * stepY;
         uint16_t* to = PixelAt(destination, rect.left, row);
         for (int64_t k = first; k < last; ++k, sx += stepX, sy += stepY) {

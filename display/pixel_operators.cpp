@@ -89,12 +89,6 @@ void FillRun(uint16_t* to, int64_t count, uint16_t colour) {
     if (count & 1) to[count - 1] = colour;
 }
 
-[[gnu::target_clones("avx2", "default")]] void CopyTransformedPlain(PixelBuffer& destination, const Rect& rect,
-                                                                    const TransformBlock& transform,
-                                                                    const PixelBuffer& source) {
-    loops::CopyTransformed<false>(CopyRule{}, destination, rect, transform, source, 0);
-}
-
 }  // namespace
 
 // ---- CopyOperator ----
@@ -123,7 +117,7 @@ void CopyOperator::CopyRectKeyed(PixelBuffer& destination, Point point, const Pi
 
 void CopyOperator::CopyTransformed(PixelBuffer& destination, const Rect& destinationRect,
                                    const TransformBlock& transform, const PixelBuffer& source) {
-    CopyTransformedPlain(destination, destinationRect, transform, source);
+    loops::CopyTransformed<false>(CopyRule{}, destination, destinationRect, transform, source, 0);
 }
 
 void CopyOperator::CopyTransformedKeyed(PixelBuffer& destination, const Rect& destinationRect,

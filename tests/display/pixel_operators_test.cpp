@@ -83,6 +83,34 @@ TEST(MaskedBlendTest, Vectors) {
     }
 }
 
+// Through a pixel function, a masked blend applies the function to the
+// source pixel and blends its result in by the mask's weight, as the copy
+// operator blends the source; a zero weight calls nothing.
+TEST(MaskedBlendTest, FunctionOperatorBlendsTheFunctionsResult) {
+    struct Swap : PixelFunction {
+        int calls = 0;
+        uint16_t Apply(uint16_t source, uint16_t destination) override {
+            ++calls;
+            return static_cast<uint16_t>(source ^ destination);
+        }
+    } swap;
+    PixelFunctionOperator function(&swap);
+    PixelBuffer* source = CreatePixelBuffer(2, 1);
+    PixelBuffer* mask = CreatePixelBuffer(2, 1);
+    PixelBuffer* destination = CreatePixelBuffer(2, 1);
+    *PixelAt(*source, 0, 0) = 0xF0F0, *PixelAt(*source, 1, 0) = 0x1234;
+    *PixelAt(*mask, 0, 0) = 0x0400, *PixelAt(*mask, 1, 0) = 0x003F;  // weight 16; weight 0
+    *PixelAt(*destination, 0, 0) = 0x0F0F, *PixelAt(*destination, 1, 0) = 0x5678;
+    function.MaskedBlend(*destination, Point{0, 0}, *source, *mask, Rect{0, 0, 2, 1});
+    // (0xF0F0 ^ 0x0F0F) = 0xFFFF blended half way over 0x0F0F (Python: 0x8777).
+    EXPECT_EQ(*PixelAt(*destination, 0, 0), 0x8777);
+    EXPECT_EQ(*PixelAt(*destination, 1, 0), 0x5678);
+    EXPECT_EQ(swap.calls, 1);
+    delete source;
+    delete mask;
+    delete destination;
+}
+
 // The three fill paths (equal bytes, whole words, pixel by pixel) give the
 // same pixels as a plain loop, on library buffers (rows back to back) and on
 // targets inside a larger buffer whose rows start 2-byte aligned only.
@@ -163,8 +191,8 @@ TEST(CircleWalkTest, HugeCircleCrossingTheTargetIsDrawn) {
 }
 
 // The two ways of a transformed copy (64-bit accumulators with per-row
-// ranges found near the last row's, and 128-bit exact ranges) draw the same
-// pixels for any transform both can take.
+// ranges stepped from row to row, and 128-bit ranges worked out per row) draw
+// the same pixels for any transform both can take.
 TEST(TransformedCopyTest, NarrowAndWideWaysAgree) {
     std::mt19937 random(61);
     const Picture sourcePicture = SourcePicture(13, 9);
