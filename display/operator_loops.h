@@ -61,12 +61,6 @@ inline void NarrowSteps(__int128 start, __int128 step, __int128 limit, __int128&
     }
 }
 
-// Transformed copy. The source coordinates step by 64a, 64b per column and
-// 64c, 64d per row. When they could grow past 64 bits (positions and scales
-// far out in the 32-bit range), each row first works out in 128 bits the
-// columns whose source pixel lies inside the source (the same pixels the
-// per-pixel unsigned test keeps), so the inner loop neither tests nor
-// overflows.
 // A bound on |a x X + c x Y + e| over the rectangle's pixel centres.
 inline __int128 TransformBound(__int128 a, __int128 c, __int128 e, const Rect& rect) {
     const auto magnitude = [](__int128 v) { return v < 0 ? -v : v; };
@@ -205,6 +199,9 @@ void CopyTransformedWide(Rule rule, PixelBuffer& destination, const Rect& rect, 
     }
 }
 
+// Transformed copy. The source coordinates step by 64a, 64b per column and
+// 64c, 64d per row. When they could grow past 64 bits (positions and scales
+// far out in the 32-bit range), the 128-bit way is taken.
 template <bool Keyed, class Rule>
 void CopyTransformed(Rule rule, PixelBuffer& destination, const Rect& rect, const TransformBlock& t,
                      const PixelBuffer& source, uint16_t key) {
