@@ -115,11 +115,10 @@ PackageContents DecodePackageBytes(std::span<const uint8_t> file, std::string_vi
 
 std::vector<uint8_t> EncodePackageBytes(std::span<const uint8_t> index, std::span<const uint8_t> data,
                                         std::string_view key) {
-    std::vector<uint8_t> bytes;
-    bytes.reserve(kPackageHeaderSize + index.size() + data.size());
-    bytes.insert(bytes.end(), kPackageMagic, kPackageMagic + kPackageHeaderSize);
-    bytes.insert(bytes.end(), index.begin(), index.end());
-    bytes.insert(bytes.end(), data.begin(), data.end());
+    std::vector<uint8_t> bytes(kPackageHeaderSize + index.size() + data.size());
+    std::copy_n(kPackageMagic, kPackageHeaderSize, bytes.begin());
+    std::copy(index.begin(), index.end(), bytes.begin() + kPackageHeaderSize);
+    std::copy(data.begin(), data.end(), bytes.begin() + kPackageHeaderSize + index.size());
     CipherRun(bytes.data(), bytes.size(), key, true, 0);
     return bytes;
 }

@@ -88,7 +88,7 @@ TEST(SaveSurfaceBitmapTest, ImageMagickReadsThePixelsBack) {
                 picture.At(x, y) = static_cast<uint16_t>(x * 2311 + y * 7919 + size.width * 13);
         picture.At(0, 0) = 0xFFFF;
         OwnedSurface surface(picture);
-        const std::string name = directory.Join("p" + std::to_string(size.width));
+        const std::string name = directory.Join(std::string("p").append(std::to_string(size.width)));
         ASSERT_EQ(SaveSurfaceBitmap(surface, name.c_str()), 1);
         const std::string command = std::string(convert) + " '" + name + ".bmp' -depth 8 rgb:- 2>&1";
         std::FILE* pipe = popen(command.c_str(), "r");

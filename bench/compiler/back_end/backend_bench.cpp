@@ -15,7 +15,7 @@
 #include "compiler/procedure_table.h"
 #include "runtime/memory/pool.h"
 #include "runtime/registry/function_table.h"
-#include "runtime/registry/registration.h"
+#include "host/builtin_registry.h"
 #include "runtime/vm/instruction.h"
 #include "runtime/vm/procedure_lookup.h"
 #include "runtime/vm/program_context.h"

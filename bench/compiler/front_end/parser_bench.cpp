@@ -11,7 +11,7 @@
 #include "compiler/front_end/token_list.h"
 #include "compiler/procedure_table.h"
 #include "runtime/registry/function_table.h"
-#include "runtime/registry/registration.h"
+#include "host/builtin_registry.h"
 
 namespace qob {
 namespace {

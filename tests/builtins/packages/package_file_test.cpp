@@ -200,7 +200,7 @@ TEST_F(PackageFileTest, NamesWithTheSeparatorAreRefused) {
 TEST_F(PackageFileTest, ManyMembersHaveNoLimit) {
     Package package;
     ASSERT_EQ(Package::Open(Path("many.pkg"), "k", false, package), PackageStatus::Ok);
-    for (int i = 0; i < 16500; ++i) ASSERT_TRUE(package.Add("m" + std::to_string(i), Bytes(std::to_string(i))));
+    for (int i = 0; i < 16500; ++i) ASSERT_TRUE(package.Add(std::string("m").append(std::to_string(i)), Bytes(std::to_string(i))));
     ASSERT_TRUE(package.Save(std::nullopt, std::nullopt));
     Package reopened;
     ASSERT_EQ(Package::Open(Path("many.pkg"), "k", true, reopened), PackageStatus::Ok);
