@@ -533,6 +533,10 @@ void Assembler::EncodeMove(const Operand& destination, const Operand& source) {
         Error("Indexing is missing", token_);
         return;
     }
+    if (destination.IsRegister() && source.IsRegister()) {
+        Emit(ArmMovRegister(destination.Register(), source.Register()));  // also mov r0, r0
+        return;
+    }
     if (destination.IsRegister()) {
         LoadInto(source, destination.Register());
         return;

@@ -24,6 +24,7 @@ struct OracleCase {
 const OracleCase kCases[] = {
     // moves between registers, immediates, the pool
     {"mov sf, sp", "mov r12, sp"},
+    {"mov r0, r0\nmov sp, r3", "mov r0, r0\nmov sp, r3"},
     {"mov r0, 255", "mov r0, #255"},
     {"mov r3, 4278190080", "mov r3, #0xFF000000"},
     {"mov r1, 305419896", "ldr r1, [r11, #4]"},
