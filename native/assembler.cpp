@@ -88,6 +88,7 @@ struct Operand {
     uint32_t value = 0;        // immediate, or the address of a memory operand at an immediate address
     int32_t displacement = 0;
     double number = 0;         // the immediate as a double (maths operands)
+    std::string listing;       // the operand as the listing shows it
     ArmSize size = ArmSize::Word;
     bool text = false;         // a quoted text's address
 
@@ -175,6 +176,20 @@ std::string_view UnquotedText(const char* text) {
     return body;
 }
 
+// "%02Xh": a number as the listing shows it.
+std::string HexText(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%02Xh", value);
+    return text;
+}
+
+// "[%s]", "[%s + #%02Xh]" or "[%s - #%02Xh]".
+std::string BracketText(const std::string& inner, int32_t displacement) {
+    if (displacement == 0) return "[" + inner + "]";
+    const uint32_t magnitude = displacement < 0 ? 0u - static_cast<uint32_t>(displacement) : static_cast<uint32_t>(displacement);
+    return "[" + inner + (displacement < 0 ? " - #" : " + #") + HexText(magnitude) + "]";
+}
+
 struct Reference {
     uint32_t at;     // byte offset of the instruction
     uint32_t value;  // the pool word's value
@@ -227,7 +242,7 @@ private:
         return token;
     }
     bool ParseOperand(int position, Operand& operand);
-    bool ParseInner(int position, Operand& operand);
+    bool ParseSizedOperand(int position, Operand& operand);
     bool ParseTwo(Operand& destination, Operand& source);
     bool ParseNamedOperand(const TokenNode* token, int position, Operand& operand, bool bracketed);
 
@@ -268,6 +283,7 @@ private:
     bool CallFunction(const TokenNode* token, ArmCondition condition);
     bool QobCall(const TokenNode* token);
     void SkipLine(const TokenNode* start);
+    void ListStatement(const std::string& mnemonic);
     void WriteReservation(const TokenNode* at);
     void ForgetLocals();
 
@@ -288,7 +304,7 @@ private:
     uint32_t size_;
     uint32_t cursor_ = 0;
     uint32_t codeBytes_ = 0;
-    const AsmOptions& options_;
+    AsmOptions options_;
     bool failed_ = false;
     bool overflowReported_ = false;
     bool referencesRefused_ = false;
@@ -307,6 +323,12 @@ private:
     bool afterLabel_ = false;   // the last statement was a label, heading or var
     bool anyLabel_ = false;
     std::optional<uint32_t> main_;
+    // Listing: words of the current statement are counted and listed with
+    // its text once it is done; other words are listed with their role.
+    bool inStatement_ = false;
+    uint32_t statementWords_ = 0;
+    std::string statementOperands_;
+    const char* role_ = nullptr;
     bool framePushPending_ = false;
     const char* frameName_ = nullptr;
     const char* hookFile_ = nullptr;
@@ -320,6 +342,11 @@ void Assembler::Emit(uint32_t word) {
     }
     std::memcpy(block_ + cursor_, &word, 4);  // little-endian on the host as on the device
     cursor_ += 4;
+    if (!options_.listing) return;
+    if (inStatement_)
+        ++statementWords_;
+    else if (role_ != nullptr)
+        List(std::string("   ") + role_);
 }
 
 // A word whose field is filled from the value pool once the pool is laid out.
@@ -348,6 +375,15 @@ void Assembler::List(const std::string& line) {
 
 // operand: ["BYTE" | "WORD"] ( "[" inner [("+"|"-") number] "]" | inner )
 bool Assembler::ParseOperand(int position, Operand& operand) {
+    if (!ParseSizedOperand(position, operand)) return false;
+    if (options_.listing) {
+        if (!statementOperands_.empty()) statementOperands_ += ", ";
+        statementOperands_ += operand.listing;
+    }
+    return true;
+}
+
+bool Assembler::ParseSizedOperand(int position, Operand& operand) {
     operand = Operand{};
     const TokenNode* token = token_;
     if (token == nullptr) {
@@ -358,16 +394,17 @@ bool Assembler::ParseOperand(int position, Operand& operand) {
     if (Is(token, "BYTE") || Is(token, "WORD")) {
         size = Is(token, "BYTE") ? ArmSize::Byte : ArmSize::Half;
         Take();
-        if (!ParseOperand(position, operand)) return false;
+        if (!ParseSizedOperand(position, operand)) return false;
         if (!operand.IsMemory()) {
             Error(size == ArmSize::Byte ? "Cannot use BYTE size on this operand" : "Cannot use WORD size on this operand",
                   token);
             return false;
         }
         operand.size = size;
+        operand.listing = (size == ArmSize::Byte ? "byte " : "word ") + operand.listing;
         return true;
     }
-    if (!Is(token, "[")) return ParseInner(position, operand);
+    if (!Is(token, "[")) return ParseNamedOperand(Take(), position, operand, false);
     Take();
     const TokenNode* inner = token_;
     if (inner == nullptr || Is(inner, "[") || Is(inner, "]")) {
@@ -399,11 +436,8 @@ bool Assembler::ParseOperand(int position, Operand& operand) {
         Error("[SF] usage is not permitted", inner);
         return false;
     }
+    if (options_.listing) operand.listing = BracketText(operand.listing, operand.displacement);
     return true;
-}
-
-bool Assembler::ParseInner(int position, Operand& operand) {
-    return ParseNamedOperand(Take(), position, operand, false);
 }
 
 bool Assembler::ParseNamedOperand(const TokenNode* token, int position, Operand& operand, bool bracketed) {
@@ -412,6 +446,7 @@ bool Assembler::ParseNamedOperand(const TokenNode* token, int position, Operand&
         operand.number = StringToNumber(text);
         operand.value = NumberToWord32(operand.number);
         operand.flags = kFlagImmediate;
+        operand.listing = HexText(operand.value);
         return true;
     }
     if (IsTextToken(text)) {
@@ -420,24 +455,28 @@ bool Assembler::ParseNamedOperand(const TokenNode* token, int position, Operand&
         operand.number = operand.value;
         operand.flags = kFlagImmediate;
         operand.text = true;
+        operand.listing = "(" + std::string(UnquotedText(text)) + ")";
         return true;
     }
     const std::string lowered = Lower(text);
     for (const RegisterName& reg : kRegisterNames)
         if (lowered == reg.name) {
             operand.flags = reg.flag;
+            operand.listing = reg.name;
             return true;
         }
     if (auto local = locals_.find(lowered); local != locals_.end()) {
         if (!bracketed) {
             operand.flags = kFlagSf | kFlagMemory | kFlagDisplacement;
             operand.displacement = local->second.offset;
+            operand.listing = BracketText("sf", operand.displacement);
             return true;
         }
         // [local]: the local holds the address; r9 serves the first operand, r10 the second.
         const uint32_t reg = position == 0 ? kArmR9 : kArmR10;
         Emit(ArmTransfer(true, ArmSize::Word, reg, kArmSf, local->second.offset));
         operand.flags = RegisterFlag(reg) | kFlagLoadedFromLocal;
+        operand.listing = lowered;
         return true;
     }
     const size_t length = std::strlen(text);
@@ -450,6 +489,7 @@ bool Assembler::ParseNamedOperand(const TokenNode* token, int position, Operand&
                 operand.value = static_cast<uint32_t>(address);
                 operand.number = operand.value;
                 operand.flags = kFlagImmediate | kFlagVariable;
+                operand.listing = HexText(operand.value) + "(" + text + ")";
                 return true;
             }
         }
@@ -458,6 +498,7 @@ bool Assembler::ParseNamedOperand(const TokenNode* token, int position, Operand&
         operand.value = base_ + label->second;
         operand.number = operand.value;
         operand.flags = kFlagImmediate;
+        operand.listing = HexText(operand.value) + "(" + Upper(text) + ")";
         return true;
     }
     Error("Syntax Error", token);
@@ -771,13 +812,25 @@ void Assembler::Statement(const TokenNode* token) {
         return;
     }
     Take();
+    inStatement_ = true;
+    statementWords_ = 0;
+    statementOperands_.clear();
     if (options_.debugMode) EmitDebugLineHook(token);
-    if (!OrdinaryStatement(token, entry->second)) {
-        SkipLine(token);
-        return;
+    const bool done = OrdinaryStatement(token, entry->second);
+    if (done) {
+        lastWasRet_ = false;
+        if (options_.profiling) EmitProfileStamp(token);
     }
-    lastWasRet_ = false;
-    if (options_.profiling) EmitProfileStamp(token);
+    inStatement_ = false;
+    if (options_.listing) ListStatement(word);
+    if (!done) SkipLine(token);
+}
+
+// One line per word of the statement: "   %-10s %s", mnemonic and operands.
+void Assembler::ListStatement(const std::string& mnemonic) {
+    char line[600];
+    std::snprintf(line, sizeof line, "   %-10s %.500s", mnemonic.c_str(), statementOperands_.c_str());
+    for (uint32_t i = 0; i < statementWords_; ++i) List(line);
 }
 
 bool Assembler::OrdinaryStatement(const TokenNode* token, const MnemonicEntry& entry) {
@@ -829,6 +882,7 @@ bool Assembler::OrdinaryStatement(const TokenNode* token, const MnemonicEntry& e
             Error("Syntax error", token);
             return false;
         }
+        statementOperands_ = Upper(target->text);
         fixups_.push_back({cursor_, static_cast<ArmCondition>(entry.detail), false, prefix_ + Upper(target->text), target});
         const uint32_t at = cursor_;
         Emit(ArmBranch(static_cast<ArmCondition>(entry.detail), false, 0));
@@ -925,6 +979,7 @@ bool Assembler::CallFunction(const TokenNode* token, ArmCondition condition) {
         Error("Syntax error", token);
         return false;
     }
+    const std::string callee = Upper(target->text);
     uint32_t arguments = 0;
     if (Is(token_, "(")) {
         Take();
@@ -942,6 +997,7 @@ bool Assembler::CallFunction(const TokenNode* token, ArmCondition condition) {
         }
         Take();
     }
+    statementOperands_ = arguments > 0 ? callee + "(" + statementOperands_ + ")" : callee;
     Emit(kArmLinkFromPc);
     const uint32_t at = cursor_;
     Emit(ArmBranch(condition, true, 0));
@@ -967,6 +1023,7 @@ bool Assembler::QobCall(const TokenNode* token) {
         Error("Syntax error", token);
         return false;
     }
+    statementOperands_ = name->text;
     const int index = FindFunctionByName(name->text);
     const FunctionRecord* record = index >= 0 ? FunctionRecordAt(index) : nullptr;
     if (record != nullptr && record->handler != nullptr) {
@@ -1034,8 +1091,10 @@ void Assembler::OpenFunction(const TokenNode* token) {
     functionOpen_ = true;
     anyLabel_ = true;
     afterLabel_ = true;
+    role_ = "prologue";
     Emit(kArmFunctionSave);
     Emit(kArmFrameFromSp);
+    role_ = nullptr;
     if (options_.debugMode) {
         framePushPending_ = true;
         frameName_ = AddAsmString(base_, name);
@@ -1130,8 +1189,10 @@ void Assembler::Return(const TokenNode* token) {
     }
     if (reservePlace_ >= 0) WriteReservation(reserveToken_);
     ForgetLocals();
+    role_ = "ret";
     Emit(kArmSpFromFrame);
     Emit(kArmFunctionReturn);
+    role_ = nullptr;
     functionOpen_ = false;
     lastWasRet_ = true;
     prefix_.clear();
@@ -1206,6 +1267,7 @@ void Assembler::EmitProfileStamp(const TokenNode* token) {
 void Assembler::EmitFramePushIfPending() {
     if (!framePushPending_) return;
     framePushPending_ = false;
+    role_ = "debug frame";
     EmitSave(kArmSaveList);
     LoadImmediate(kArmR10, AsmRegisterBlockAddress());
     StoreLocalsForDebugger();
@@ -1213,6 +1275,7 @@ void Assembler::EmitFramePushIfPending() {
     LoadImmediate(1, LowAddress(frameName_));
     EmitRoutineCall(AsmRoutine::AsmDebugFramePush);
     EmitRestore(kArmSaveList);
+    role_ = nullptr;
 }
 
 void Assembler::EmitFramePop() {
@@ -1260,7 +1323,9 @@ void Assembler::EmitLoadR11() {
                 tooMany = true;
                 continue;
             }
+            role_ = "pool";
             Emit(reference->value);
+            role_ = nullptr;
             if (cursor_ == poolStart + offset) continue;
             word = words.emplace(reference->value, offset).first;
         }
@@ -1270,24 +1335,31 @@ void Assembler::EmitLoadR11() {
 }
 
 bool Assembler::Run(const TokenNode* first) {
+    role_ = "entry";
     Emit(kArmEntrySave);
     Emit(kArmFrameFromSp);
     for (uint32_t reg = 0; reg < 4; ++reg) Emit(ArmMovImmediate(reg, 0));
     for (int i = 0; i < 5; ++i) Emit(0);  // the r11 load and the jump to MAIN
+    role_ = nullptr;
     token_ = first;
     while (token_ != nullptr) Statement(token_);
     EmitFramePushIfPending();
     if (functionOpen_) Error("RET operator missing at end of function", nullptr);
     if (reservePlace_ >= 0) WriteReservation(reserveToken_);
+    role_ = "exit";
     if (options_.debugMode && main_) EmitFramePop();
     Emit(kArmSpFromFrame);
     Emit(kArmEntryReturn);
+    role_ = nullptr;
     if (!main_) {
         Error("No main entry point defined!", nullptr);
     } else if (cursor_ > kMainJumpPlace) {
         const uint32_t end = cursor_;
         cursor_ = kMainJumpPlace;
+        const bool listing = options_.listing;
+        options_.listing = false;  // listed with the entry already
         EmitReferenced(ArmPoolLoad(15, 0), base_ + *main_);
+        options_.listing = listing;
         cursor_ = end;
     }
     ResolveLabels();

@@ -266,5 +266,33 @@ TEST_F(AssemblerTest, AFailedAssemblyLeavesNothingForTheNext) {
     EXPECT_EQ(again.Pool().size(), first.Pool().size());
 }
 
+std::vector<std::string> listed;
+void CollectLine(const char* line) { listed.emplace_back(line); }
+
+TEST_F(AssemblerTest, DeasmListsEveryWordWithItsStatement) {
+    listed.clear();
+    AsmOptions options;
+    options.listingSink = CollectLine;
+    const Assembled a = Assemble(
+        "#DEASM\n!f(a)\nmov r0, a\nret\n:Main\nvar x\nmov byte [r1 - 2], 0x12345\njsr f(x)\n:done\n"
+        "mov word [sf + 16], \"hi\"",
+        1 << 16, options);
+    ASSERT_FALSE(a.result.failed) << a.errors;
+    std::vector<std::string> expected(11, "   entry");
+    for (const char* line : {"!F", "   prologue", "   prologue", "   mov        r0, [sf + #08h]", "   ret", "   ret",
+                             ":MAIN", "   mov        byte [r1 - #02h], 12345h", "   mov        byte [r1 - #02h], 12345h",
+                             "   jsr        F([sf - #04h])", "   jsr        F([sf - #04h])", "   jsr        F([sf - #04h])",
+                             "   jsr        F([sf - #04h])", "   jsr        F([sf - #04h])", ":DONE",
+                             "   mov        word [sf + #10h], (hi)", "   mov        word [sf + #10h], (hi)",
+                             "   exit", "   exit", "   pool", "   pool", "   pool"})
+        expected.emplace_back(line);
+    expected.push_back(":Total bytes generated: " + std::to_string(a.result.totalBytes));
+    EXPECT_EQ(listed, expected);
+    // Without "#DEASM" nothing is listed.
+    listed.clear();
+    ASSERT_FALSE(Assemble(":main\nmov r0, 1", 1 << 16, options).result.failed);
+    EXPECT_TRUE(listed.empty());
+}
+
 }  // namespace
 }  // namespace qob::testing

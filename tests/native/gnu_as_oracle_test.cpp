@@ -187,6 +187,38 @@ TEST_F(GnuAsOracleTest, StatementsEncodeAsGnuAsDoes) {
     }
 }
 
+TEST_F(GnuAsOracleTest, EveryNameableRegisterInEveryField) {
+    struct Name {
+        const char* ours;
+        const char* gnu;
+    };
+    const Name names[] = {{"r0", "r0"}, {"r1", "r1"}, {"r2", "r2"}, {"r3", "r3"}, {"sp", "sp"}, {"sf", "r12"}};
+    std::string source = ":main\n";
+    std::string gnu;
+    for (const Name& d : names)
+        for (const Name& m : names) {
+            const std::string o = std::string(d.ours) + ", " + m.ours;
+            const std::string dg = d.gnu;
+            const std::string mg = m.gnu;
+            source += "mov " + o + "\nadd " + o + "\nsub " + o + "\nand " + o + "\nor " + o + "\nxor " + o +
+                      "\ncmp " + o + "\n";
+            gnu += "mov " + dg + ", " + mg + "\nadd " + dg + ", " + dg + ", " + mg + "\nsub " + dg + ", " + dg + ", " + mg +
+                   "\nand " + dg + ", " + dg + ", " + mg + "\norr " + dg + ", " + dg + ", " + mg + "\neor " + dg + ", " +
+                   dg + ", " + mg + "\ncmp " + dg + ", " + mg + "\n";
+            source += "mov " + std::string(d.ours) + ", [" + m.ours + " + 4]\nmov [" + d.ours + " - 8], " + m.ours +
+                      "\nmov " + d.ours + ", byte [" + m.ours + " - 1]\nmov word [" + d.ours + " + 2], " + m.ours + "\n";
+            gnu += "ldr " + dg + ", [" + mg + ", #4]\nstr " + mg + ", [" + dg + ", #-8]\nldrb " + dg + ", [" + mg +
+                   ", #-1]\nstrh " + mg + ", [" + dg + ", #2]\n";
+            if (d.ours != m.ours && std::string(d.ours) != "sp" && std::string(m.ours) != "sp") {
+                source += "mul " + o + "\nswp " + o + "\n";
+                gnu += "mul " + dg + ", " + dg + ", " + mg + "\nswp " + dg + ", " + dg + ", [" + mg + "]\n";
+            }
+        }
+    const Assembled assembled = Assemble(source, 1 << 20);
+    ASSERT_FALSE(assembled.result.failed) << assembled.errors;
+    EXPECT_EQ(Hex(assembled.Body()), Hex(Gnu(gnu)));
+}
+
 TEST_F(GnuAsOracleTest, ImmediatesPickTheSameRotationAsGnuAs) {
     std::string source = ":main\n";
     std::string gnu;
