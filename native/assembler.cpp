@@ -21,6 +21,7 @@
 #include "native/arm_words.h"
 #include "native/asm_routines.h"
 #include "native/asm_string_list.h"
+#include "native/asm_symbols.h"
 #include "platform/files.h"
 #include "platform/memory.h"
 #include "runtime/data/number_text.h"
@@ -310,6 +311,7 @@ private:
     bool referencesRefused_ = false;
 
     const TokenNode* token_ = nullptr;
+    const TokenNode* statementToken_ = nullptr;  // the mnemonic of the statement being encoded
     std::unordered_map<std::string, uint32_t> labels_;  // name -> byte offset
     std::vector<Fixup> fixups_;
     std::vector<Reference> references_;
@@ -354,7 +356,7 @@ void Assembler::EmitReferenced(uint32_t word, uint32_t value) {
     if (references_.size() >= kMaxReferences) {
         if (!referencesRefused_) {
             RaiseRuntimeError("Too many reference values in assembly code!", 0);
-            Error("Too many reference values in assembly code!", token_);
+            Error("Too many reference values in assembly code!", statementToken_);
         }
         referencesRefused_ = true;
         return;
@@ -466,6 +468,7 @@ bool Assembler::ParseNamedOperand(const TokenNode* token, int position, Operand&
             return true;
         }
     if (auto local = locals_.find(lowered); local != locals_.end()) {
+        EnterAsmSymbol(lowered, static_cast<uint32_t>(local->second.offset));
         if (!bracketed) {
             operand.flags = kFlagSf | kFlagMemory | kFlagDisplacement;
             operand.displacement = local->second.offset;
@@ -487,6 +490,7 @@ bool Assembler::ParseNamedOperand(const TokenNode* token, int position, Operand&
             const auto address = reinterpret_cast<uintptr_t>(data);
             if (address < platform::kLowMemoryLimit) {
                 operand.value = static_cast<uint32_t>(address);
+                EnterAsmSymbol(text, operand.value);
                 operand.number = operand.value;
                 operand.flags = kFlagImmediate | kFlagVariable;
                 operand.listing = HexText(operand.value) + "(" + text + ")";
@@ -537,7 +541,7 @@ bool Assembler::CheckDisplacement(const Operand& operand) {
     const int64_t displacement = operand.displacement;
     const uint64_t magnitude = displacement < 0 ? static_cast<uint64_t>(-displacement) : static_cast<uint64_t>(displacement);
     if (magnitude <= ArmMaxDisplacement(operand.size)) return true;
-    Error("Invalid value", token_);
+    Error("Invalid value", statementToken_);
     return false;
 }
 
@@ -571,7 +575,7 @@ void Assembler::StoreFrom(uint32_t reg, const Operand& destination, uint32_t bas
 // while it is still needed.
 void Assembler::EncodeMove(const Operand& destination, const Operand& source) {
     if (destination.IsImmediate()) {
-        Error("Indexing is missing", token_);
+        Error("Indexing is missing", statementToken_);
         return;
     }
     if (destination.IsRegister() && source.IsRegister()) {
@@ -658,7 +662,7 @@ void Assembler::EncodeArithmetic(Mnemonic kind, const Operand& destination, cons
 // the routine may change, is kept on the stack across the call.
 void Assembler::EncodeRoutineStatement(AsmRoutine routine, const Operand& destination, const Operand& source) {
     if (destination.IsImmediate()) {
-        Error("Invalid register", token_);
+        Error("Invalid register", statementToken_);
         return;
     }
     const bool sourceReadsR0 = (source.IsRegister() || source.HasBaseRegister()) && source.Register() == 0;
@@ -812,6 +816,7 @@ void Assembler::Statement(const TokenNode* token) {
         return;
     }
     Take();
+    statementToken_ = token;
     inStatement_ = true;
     statementWords_ = 0;
     statementOperands_.clear();
@@ -822,6 +827,7 @@ void Assembler::Statement(const TokenNode* token) {
         if (options_.profiling) EmitProfileStamp(token);
     }
     inStatement_ = false;
+    statementToken_ = nullptr;
     if (options_.listing) ListStatement(word);
     if (!done) SkipLine(token);
 }

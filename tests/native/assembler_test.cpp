@@ -12,7 +12,10 @@
 #include "native/arm_words.h"
 #include "native/asm_routines.h"
 #include "native/asm_string_list.h"
+#include "native/asm_symbols.h"
 #include "runtime/registry/function_table.h"
+#include "runtime/vm/runtime_error.h"
+#include "runtime/vm/vm.h"
 
 namespace qob::testing {
 namespace {
@@ -114,8 +117,10 @@ const DiagnosticCase kDiagnostics[] = {
     {":main\npop 5", "error:  [Indexing is missing at 'POP' (2,1)]\n"},
     {":main\npopf r0", "error:  [Unsupported type at 'POPF' (2,1)]\n"},
     {":main\nqob nosuchroutine", "error:  [QOB function or proc/func not found at 'NOSUCHROUTINE' (2,5)]\n"},
-    {":main\nmov r0, [r1 + 4096]", "error:  [Invalid value]\n"},
-    {":main\nmov r0, word [r1 - 256]", "error:  [Invalid value]\n"},
+    {":main\nmov r0, [r1 + 4096]", "error:  [Invalid value at 'MOV' (2,1)]\n"},
+    {":main\nmov r0, word [r1 - 256]", "error:  [Invalid value at 'MOV' (2,1)]\n"},
+    {":main\nmov 5, r0", "error:  [Indexing is missing at 'MOV' (2,1)]\n"},
+    {":main\ndiv 5, r0", "error:  [Invalid register at 'DIV' (2,1)]\n"},
     // One run reports every error of the source.
     {":main\nfoo\nmov r0, [sf]\njmp x",
      "error:  [Unknown operand error at 'FOO' (2,1)]\n"
@@ -264,6 +269,29 @@ TEST_F(AssemblerTest, AFailedAssemblyLeavesNothingForTheNext) {
     EXPECT_EQ(again.errors, "");
     EXPECT_EQ(again.Body(), first.Body());
     EXPECT_EQ(again.Pool().size(), first.Pool().size());
+}
+
+TEST_F(AssemblerTest, The16384thReferenceIsARuntimeErrorAndFailsTheAssembly) {
+    std::string source = ":main\n";
+    for (int i = 0; i < 16382; ++i) source += "mov r0, 305419896\n";
+    EXPECT_FALSE(Assemble(source, 1 << 17).result.failed);  // with MAIN's, 16,383 references
+    source += "mov r0, 305419896\nmov r0, 305419896\n";
+    const int32_t reported = ReportedRuntimeErrorCount();
+    const Assembled a = Assemble(source, 1 << 17);
+    EXPECT_EQ(ReportedRuntimeErrorCount(), reported + 1);
+    EXPECT_TRUE(a.result.failed);
+    EXPECT_EQ(a.errors, "error:  [Too many reference values in assembly code! at 'MOV' (16385,1)]\n");
+    EXPECT_EQ(a.Pool().size(), 1u);  // the refused word has no pool word: the block is never usable
+    StopFlag = false;
+}
+
+TEST_F(AssemblerTest, LocalNamesEnterTheSymbolListOnce) {
+    ASSERT_FALSE(Assemble("!g(arg)\nvar first\nmov r0, first\nmov r1, arg\nret\n:main").result.failed);
+    EXPECT_EQ(FindAsmSymbol("first"), 0xFFFFFFFCu);
+    EXPECT_EQ(FindAsmSymbol("arg"), 8u);
+    ASSERT_FALSE(Assemble(":main\nvar a, first\nmov r0, first").result.failed);
+    EXPECT_EQ(FindAsmSymbol("first"), 0xFFFFFFFCu);
+    EXPECT_FALSE(FindAsmSymbol("nothing").has_value());
 }
 
 std::vector<std::string> listed;
