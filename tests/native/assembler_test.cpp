@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -292,6 +293,21 @@ TEST_F(AssemblerTest, LocalNamesEnterTheSymbolListOnce) {
     ASSERT_FALSE(Assemble(":main\nvar a, first\nmov r0, first").result.failed);
     EXPECT_EQ(FindAsmSymbol("first"), 0xFFFFFFFCu);
     EXPECT_FALSE(FindAsmSymbol("nothing").has_value());
+}
+
+TEST_F(AssemblerTest, HookFileNameIsTheLowerCasedNamePartOfAnExistingFile) {
+    AsmOptions profiling;
+    profiling.profiling = true;
+    profiling.sourceFile = "C:\\No\\Such\\Prog.QOB";
+    const Assembled missing = Assemble(":main\nmov r0, r1", 65536, profiling);
+    EXPECT_NE(FindAsmString(missing.result.base, "c:\\no\\such\\prog.qob"), nullptr);
+    const std::string path = std::string(QOB_TEST_BINARY_DIR) + "/Asm_Hook_File.QOB";
+    std::fclose(std::fopen(path.c_str(), "w"));
+    profiling.sourceFile = path.c_str();
+    const Assembled existing = Assemble(":main\nmov r0, r1", 65536, profiling);
+    EXPECT_NE(FindAsmString(existing.result.base, "asm_hook_file.qob"), nullptr);
+    std::remove(path.c_str());
+    EXPECT_NE(FindAsmString(Assemble(":main\nmov r0, r1", 65536, {.profiling = true}).result.base, "<null>"), nullptr);
 }
 
 std::vector<std::string> listed;

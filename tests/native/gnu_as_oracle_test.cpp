@@ -5,6 +5,7 @@
 // statement's own constants start at offset 4, the last one first).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -12,6 +13,8 @@
 #include "asm_test_support.h"
 #include "gnu_as_support.h"
 #include "native/arm_words.h"
+#include "native/asm_routines.h"
+#include "native/asm_string_list.h"
 
 namespace qob::testing {
 namespace {
@@ -265,6 +268,47 @@ TEST_F(GnuAsOracleTest, HookWordsMatchGnuAsAndLeaveTheStatementAlone) {
     EXPECT_EQ(Hex(hook), Hex(Gnu("mrs r4, cpsr\nstmfd sp!, {r0-r4, r11, r12}\nmov r0, #2\nldr r1, [r11, #8]\n"
                                  "stmfd sp!, {r11, r12}\nmov lr, pc\nldr pc, [r11, #4]\nldmfd sp!, {r11, r12}\n"
                                  "ldmfd sp!, {r0-r4, r11, r12}\nmsr cpsr_fc, r4")));
+}
+
+// The GNU text that puts value into reg the way the assembler does: one mov
+// when it fits, else a load from the value's word in the block's pool.
+std::string LoadLine(const Assembled& a, const char* reg, uint32_t value) {
+    if (EncodeRotatedImmediate(value)) return std::string("mov ") + reg + ", #" + std::to_string(value) + "\n";
+    const std::vector<uint32_t> pool = a.Pool();
+    for (size_t i = 0; i < pool.size(); ++i)
+        if (pool[i] == value) return std::string("ldr ") + reg + ", [r11, #" + std::to_string(4 * i) + "]\n";
+    ADD_FAILURE() << "no pool word for " << value;
+    return {};
+}
+
+std::string CallLines(const Assembled& a, AsmRoutine routine) {
+    return "stmfd sp!, {r11, r12}\nmov lr, pc\n" + LoadLine(a, "pc", AsmRoutineSlotAddress(routine)) +
+           "ldmfd sp!, {r11, r12}\n";
+}
+
+TEST_F(GnuAsOracleTest, DebugHookWordsMatchGnuAsAndLeaveTheStatementAlone) {
+    AsmOptions debug;
+    debug.debugMode = true;
+    const Assembled plain = Assemble(":main\nmov r0, r1");
+    const Assembled a = Assemble(":main\nmov r0, r1", 65536, debug);
+    ASSERT_FALSE(a.result.failed) << a.errors;
+    const uint32_t block = AsmRegisterBlockAddress();
+    const char* save = "mrs r4, cpsr\nstmfd sp!, {r0-r4, r11, r12}\n";
+    const char* restore = "ldmfd sp!, {r0-r4, r11, r12}\nmsr cpsr_fc, r4\n";
+    std::string gnu = save + LoadLine(a, "r10", block) + "mov r9, #0\nstr r9, [r10, #1048]\nmov r0, #0\n" +
+                      LoadLine(a, "r1", LowAddress(FindAsmString(a.result.base, "MAIN"))) +
+                      CallLines(a, AsmRoutine::AsmDebugFramePush) + restore;
+    gnu += save + LoadLine(a, "r10", block) +
+           "str r0, [r10, #-0]\nstr r1, [r10, #4]\nstr r2, [r10, #8]\nstr r3, [r10, #12]\nstr r12, [r10, #16]\n"
+           "add r9, sp, #28\nstr r9, [r10, #20]\nmov r9, #0\nstr r9, [r10, #1048]\nmov r0, #0\nmov r1, #2\n" +
+           LoadLine(a, "r2", LowAddress(FindAsmString(a.result.base, "<null>"))) +
+           CallLines(a, AsmRoutine::DebugLineHook) + restore;
+    gnu += "mov r0, r1\n";
+    gnu += save + std::string("mov r0, #0\n") + CallLines(a, AsmRoutine::AsmDebugFramePop) + restore;
+    EXPECT_EQ(Hex(a.Body()), Hex(Gnu(gnu)));
+    ASSERT_EQ(plain.Body().size(), 1u);
+    const std::vector<uint32_t> body = a.Body();
+    EXPECT_NE(std::find(body.begin(), body.end(), plain.Body()[0]), body.end());
 }
 
 }  // namespace
