@@ -482,6 +482,9 @@ bool Assembler::ParseNamedOperand(const TokenNode* token, int position, Operand&
         operand.listing = lowered;
         return true;
     }
+    // A QOB variable gives the address of its data as it is now: a program
+    // that later gives the variable a new block (a longer text, a new array)
+    // leaves the code writing into freed memory. AARGS$ keeps its block.
     const size_t length = std::strlen(text);
     if (length > 0 && (text[length - 1] == '$' || text[length - 1] == '%')) {
         if (VariableRecord* variable = FindVariable(text, 0)) {
