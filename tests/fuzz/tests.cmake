@@ -3,7 +3,7 @@
 # qob_fuzz_<target>; in every other build each is a replay program that the
 # tests run over the target's corpus and its saved findings.
 set(QOB_FUZZ_DIR ${CMAKE_CURRENT_LIST_DIR})
-set(QOB_FUZZ_TARGETS source compiled_file compiled_image rle_decoder prefix_decoder lz_decoder package)
+set(QOB_FUZZ_TARGETS source compiled_file compiled_image rle_decoder prefix_decoder lz_decoder package asm_source)
 foreach(target IN LISTS QOB_FUZZ_TARGETS)
   set(sources ${QOB_FUZZ_DIR}/${target}_fuzz.cpp ${QOB_FUZZ_DIR}/fuzz_support.cpp)
   if(QOB_FUZZ)
