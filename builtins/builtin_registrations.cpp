@@ -15,6 +15,7 @@
 #include "builtins/operators/compound_assignment.h"
 #include "builtins/operators/increment_operators.h"
 #include "builtins/operators/typed_operators.h"
+#include "builtins/texts/character_classes.h"
 #include "builtins/texts/text_builtins.h"
 #include "runtime/registry/placeholder_handlers.h"
 #include "runtime/values/assignment.h"
@@ -154,25 +155,25 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"wstr",                     1, Value,   Fixed,  kNotBuilt},
     {"fstr",                     1, Value,   Fixed,  kNotBuilt},
     {"length",                   1, Value,   Fixed,  Builtin_length},
-    {"isalnum",                  1, Value,   Fixed,  kNotBuilt},
-    {"isalpha",                  1, Value,   Fixed,  kNotBuilt},
-    {"iscntrl",                  1, Value,   Fixed,  kNotBuilt},
-    {"isdigit",                  1, Value,   Fixed,  kNotBuilt},
-    {"islower",                  1, Value,   Fixed,  kNotBuilt},
-    {"isprint",                  1, Value,   Fixed,  kNotBuilt},
-    {"ispunct",                  1, Value,   Fixed,  kNotBuilt},
-    {"isspace",                  1, Value,   Fixed,  kNotBuilt},
-    {"isupper",                  1, Value,   Fixed,  kNotBuilt},
-    {"chr",                      1, Value,   Fixed,  kNotBuilt},
-    {"wchr",                     1, Value,   Fixed,  kNotBuilt},
+    {"isalnum",                  1, Value,   Fixed,  Builtin_isalnum},
+    {"isalpha",                  1, Value,   Fixed,  Builtin_isalpha},
+    {"iscntrl",                  1, Value,   Fixed,  Builtin_iscntrl},
+    {"isdigit",                  1, Value,   Fixed,  Builtin_isdigit},
+    {"islower",                  1, Value,   Fixed,  Builtin_islower},
+    {"isprint",                  1, Value,   Fixed,  Builtin_isprint},
+    {"ispunct",                  1, Value,   Fixed,  Builtin_ispunct},
+    {"isspace",                  1, Value,   Fixed,  Builtin_isspace},
+    {"isupper",                  1, Value,   Fixed,  Builtin_isupper},
+    {"chr",                      1, Value,   Fixed,  Builtin_chr},
+    {"wchr",                     1, Value,   Fixed,  Builtin_wchr},
     {"upper",                    1, Value,   Fixed,  Builtin_upper},
     {"lower",                    1, Value,   Fixed,  Builtin_lower},
-    {"wide",                     1, Value,   Fixed,  kNotBuilt},
-    {"char",                     1, Value,   Fixed,  kNotBuilt},
+    {"wide",                     1, Value,   Fixed,  Builtin_wide},
+    {"char",                     1, Value,   Fixed,  Builtin_char},
     {"evalstring",               1, Value,   Fixed,  kNotBuilt},
-    {"apichar",                  1, Value,   Fixed,  kNotBuilt},
+    {"apichar",                  1, Value,   Fixed,  Builtin_apichar},
     {"dup",                      1, Value,   Fixed,  Builtin_dup},
-    {"iswide",                   1, Value,   Fixed,  kNotBuilt},
+    {"iswide",                   1, Value,   Fixed,  Builtin_iswide},
     {"extractfilename",          1, Value,   Fixed,  kNotBuilt},
     {"extractfilepath",          1, Value,   Fixed,  kNotBuilt},
     {"extractfiledrive",         1, Value,   Fixed,  kNotBuilt},
