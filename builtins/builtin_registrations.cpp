@@ -5,6 +5,7 @@
 #include "builtins/builtin_registrations.h"
 
 #include "builtins/classes/class_builtins.h"
+#include "builtins/formatting/format_builtins.h"
 #include "builtins/lists/list_builtins.h"
 #include "builtins/lists/list_search.h"
 #include "builtins/lists/matrix_builtins.h"
@@ -153,7 +154,7 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"int",                      1, Value,   Fixed,  kNotBuilt},
     {"str",                      1, Value,   Fixed,  kNotBuilt},
     {"wstr",                     1, Value,   Fixed,  kNotBuilt},
-    {"fstr",                     1, Value,   Fixed,  kNotBuilt},
+    {"fstr",                     1, Value,   Fixed,  Builtin_fstr},
     {"length",                   1, Value,   Fixed,  Builtin_length},
     {"isalnum",                  1, Value,   Fixed,  Builtin_isalnum},
     {"isalpha",                  1, Value,   Fixed,  Builtin_isalpha},
@@ -353,7 +354,7 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"addlist",                  0, Nothing, Framed, Builtin_addlist},
     {"del",                      0, Nothing, Framed, Builtin_del},
     {"ins",                      0, Nothing, Framed, Builtin_ins},
-    {"sprintf",                  0, Nothing, Framed, kNotBuilt},
+    {"sprintf",                  0, Nothing, Framed, Builtin_sprintf},
     {"showmessage",              0, Nothing, Framed, Builtin_showmessage},
     // any number of arguments, argument frame, returns a value
     {"call",                     0, Value,   Framed, kNotBuilt},
@@ -375,7 +376,7 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"islast",                   0, Value,   Framed, Builtin_islast},
     {"fill",                     0, Value,   Framed, kNotBuilt},
     {"concat",                   0, Value,   Framed, Builtin_concat},
-    {"printf",                   0, Value,   Framed, kNotBuilt},
+    {"printf",                   0, Value,   Framed, Builtin_printf},
     {"getfile",                  0, Value,   Framed, kNotBuilt},
     {"putfile",                  0, Value,   Framed, kNotBuilt},
 };
