@@ -16,6 +16,7 @@
 #include "builtins/operators/compound_assignment.h"
 #include "builtins/operators/increment_operators.h"
 #include "builtins/operators/typed_operators.h"
+#include "builtins/regex/regex_builtins.h"
 #include "builtins/texts/character_classes.h"
 #include "builtins/texts/text_builtins.h"
 #include "runtime/registry/placeholder_handlers.h"
@@ -81,7 +82,7 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"rand",                     0, Value,   Fixed,  kNotBuilt},
     {"getclip",                  0, Value,   Fixed,  kNotBuilt},
     {"tick",                     0, Value,   Fixed,  Builtin_tick},
-    {"subexpcount",              0, Value,   Fixed,  kNotBuilt},
+    {"subexpcount",              0, Value,   Fixed,  Builtin_subexpcount},
     // 1 argument, no value
     {"QuietMode",                1, Nothing, Fixed,  kNotBuilt},
     {"freeeval",                 1, Nothing, Fixed,  Builtin_freeeval},
@@ -265,7 +266,7 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"fgetpos",                  2, Value,   Fixed,  kNotBuilt},
     {"fsetpos",                  2, Value,   Fixed,  kNotBuilt},
     {"ptinrect",                 2, Value,   Fixed,  kNotBuilt},
-    {"match",                    2, Value,   Fixed,  kNotBuilt},
+    {"match",                    2, Value,   Fixed,  Builtin_match},
     {"openpackage",              2, Value,   Fixed,  kNotBuilt},
     {"openpackageex",            2, Value,   Fixed,  kNotBuilt},
     {"extractfilefrompackage",   2, Value,   Fixed,  kNotBuilt},
@@ -317,7 +318,7 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"encrypt",                  4, Nothing, Fixed,  kNotBuilt},
     {"uncompress",               4, Nothing, Fixed,  kNotBuilt},
     {"change",                   4, Nothing, Fixed,  Builtin_change},
-    {"subexp",                   4, Nothing, Fixed,  kNotBuilt},
+    {"subexp",                   4, Nothing, Fixed,  Builtin_subexp},
     // 4 arguments, returns a value
     {"getprocex",                4, Value,   Fixed,  kNotBuilt},
     {"wrap",                     4, Value,   Fixed,  Builtin_wrap},
@@ -328,7 +329,7 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"compress",                 4, Value,   Fixed,  kNotBuilt},
     {"fread",                    4, Value,   Fixed,  kNotBuilt},
     {"fwrite",                   4, Value,   Fixed,  kNotBuilt},
-    {"search",                   4, Value,   Fixed,  kNotBuilt},
+    {"search",                   4, Value,   Fixed,  Builtin_search},
     {"soundex",                  4, Value,   Fixed,  kNotBuilt},
     // 6 arguments, returns a value
     {"delall",                   6, Value,   Fixed,  Builtin_delall},
