@@ -18,6 +18,7 @@
 #include "builtins/operators/typed_operators.h"
 #include "builtins/regex/regex_builtins.h"
 #include "builtins/texts/character_classes.h"
+#include "builtins/texts/embedded_expressions.h"
 #include "builtins/texts/text_builtins.h"
 #include "runtime/registry/placeholder_handlers.h"
 #include "runtime/values/assignment.h"
@@ -172,7 +173,7 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"lower",                    1, Value,   Fixed,  Builtin_lower},
     {"wide",                     1, Value,   Fixed,  Builtin_wide},
     {"char",                     1, Value,   Fixed,  Builtin_char},
-    {"evalstring",               1, Value,   Fixed,  kNotBuilt},
+    {"evalstring",               1, Value,   Fixed,  Builtin_evalstring},
     {"apichar",                  1, Value,   Fixed,  Builtin_apichar},
     {"dup",                      1, Value,   Fixed,  Builtin_dup},
     {"iswide",                   1, Value,   Fixed,  Builtin_iswide},

@@ -11,6 +11,8 @@ namespace {
 void DoNothing() {}
 void DoNothingFor(ProgramContext*) {}
 
+ProgramContext* RunNothing(const char*, bool, int64_t) { return nullptr; }
+
 void PrintCompileMessage(std::string_view text, bool warning) {
     std::fprintf(stderr, "%s: %.*s\n", warning ? "warning" : "error", static_cast<int>(text.size()), text.data());
 }
@@ -23,6 +25,7 @@ constexpr RuntimeHooks kDefaultHooks = {
     .suspendWindowEvents = DoNothing,
     .resumeWindowEvents = DoNothing,
     .reportCompileMessage = PrintCompileMessage,
+    .runFileOrSource = RunNothing,
 };
 
 }  // namespace

@@ -3,6 +3,7 @@
 // with a safe default, filled in at start-up by the layer that owns it.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 namespace qob {
@@ -39,6 +40,12 @@ struct RuntimeHooks {
     // while a program is compiled: the compile-message sink reports it
     // without a source position. Default: the text on standard error.
     void (*reportCompileMessage)(std::string_view text, bool warning);
+
+    // The run driver (host/).
+    // Runs the program file a text names, or else the text as source, in a
+    // child context of the given parent mode (the embedded expressions of
+    // texts run so). Default: nothing runs, null.
+    ProgramContext* (*runFileOrSource)(const char* nameOrText, bool fileOnly, int64_t parentMode);
 };
 
 extern RuntimeHooks Hooks;
