@@ -151,24 +151,24 @@ void PushPadded(char* (*pad)(const char*, char, int32_t)) {
 
 // --- wrap -------------------------------------------------------------------------------
 
-// Mode 0 clamps into [low, high]. Any other mode wraps: a value above high
-// comes back in from low and one below low from high, a whole number of
-// periods (high - low) at once, so the result always lies in the range.
+// Mode 0 clamps into [low, high]. Any other mode wraps: a value below low
+// first becomes high - value; a value above high then comes back in from
+// low, a whole number of periods (high - low) at once, so the result lies in
+// (low, high] (high itself when the excess is a whole number of periods).
 // An empty or inverted range has no period: a value above high then takes
-// the one step (value - high) + low.
+// the one step (value - high) + low. NaN and infinities give NaN, never a loop.
 double WrapValue(double value, double low, double high, int32_t mode) {
     if (mode == 0) {
         if (value < low) value = low;
         if (value > high) value = high;
         return value;
     }
+    if (value < low) value = high - value;
+    if (!(value > high)) return value;
     const double period = high - low;
-    if (!(period > 0) || !std::isfinite(value) || !std::isfinite(period)) {
-        return value > high ? (value - high) + low : value;
-    }
-    if (value > high) value -= std::ceil((value - high) / period) * period;
-    else if (value < low) value += std::ceil((low - value) / period) * period;
-    return value;
+    if (!(period > 0)) return (value - high) + low;
+    const double excess = std::fmod(value - high, period);
+    return excess == 0 ? high : low + excess;
 }
 
 }  // namespace

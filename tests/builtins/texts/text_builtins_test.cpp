@@ -5,6 +5,7 @@
 
 #include "builtins/texts/text_builtins.h"
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -231,13 +232,18 @@ TEST_F(TextBuiltinsTest, WrapClampsOrWrapsIntoTheRange) {
         // Wrapping keeps the result in the range, however far out the value lies.
         {Builtin_wrap, {"n:25", "n:0", "n:10", "n:1"}, "n:5"},
         {Builtin_wrap, {"n:20", "n:0", "n:10", "n:1"}, "n:10"},
-        {Builtin_wrap, {"n:-3", "n:0", "n:10", "n:1"}, "n:7"},
-        {Builtin_wrap, {"n:-13", "n:0", "n:10", "n:1"}, "n:7"},
-        {Builtin_wrap, {"n:-10", "n:0", "n:10", "n:1"}, "n:0"},
-        {Builtin_wrap, {"n:0", "n:5", "n:8", "n:1"}, "n:6"},
+        {Builtin_wrap, {"n:1e300", "n:0", "n:10", "n:1"}, "n:10"},
+        {Builtin_wrap, {"n:1e15", "n:0", "n:7", "n:1"}, "n:" + FormatValue(std::fmod(1e15 - 7, 7))},
+        // Below low the value first becomes high - value, then folds.
+        {Builtin_wrap, {"n:-3", "n:0", "n:10", "n:1"}, "n:3"},
+        {Builtin_wrap, {"n:-13", "n:0", "n:10", "n:1"}, "n:3"},
+        {Builtin_wrap, {"n:-10", "n:0", "n:10", "n:1"}, "n:10"},
+        {Builtin_wrap, {"n:0", "n:5", "n:8", "n:1"}, "n:8"},
+        {Builtin_wrap, {"n:-1", "n:5", "n:8", "n:1"}, "n:6"},
+        {Builtin_wrap, {"n:inf", "n:0", "n:10", "n:1"}, "n:nan"},
         // An empty range has no period: one step, no endless loop.
         {Builtin_wrap, {"n:12", "n:3", "n:3", "n:1"}, "n:12"},
-        {Builtin_wrap, {"n:1", "n:3", "n:3", "n:1"}, "n:1"},
+        {Builtin_wrap, {"n:1", "n:3", "n:3", "n:1"}, "n:2"},
     };
     for (const Case& c : cases) EXPECT_EQ(Run(c), c.expected) << Label(c.arguments);
 }
