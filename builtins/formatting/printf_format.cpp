@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/c_library.h"
 #include "runtime/data/number_text.h"
@@ -17,12 +18,14 @@ namespace {
 // A piece taken apart: the parts the C library understands, with length
 // letters dropped and each "*" still to be resolved.
 struct PieceParts {
-    std::string flags;       // any of "-+ #0"
-    std::string width;       // digits, or "*"
+    std::string flags;           // any of "-+ #0"
+    std::string_view width;      // digits, or "*"
     bool hasPrecision = false;
-    std::string precision;   // digits (empty: 0), or "*"
-    std::string shortness;   // "h" or "hh", kept for the integer conversions
+    std::string_view precision;  // digits (empty: 0), or "*"
+    std::string_view shortness;  // "h" or "hh", kept for the integer conversions
     char conversion = 0;
+    std::string starWidth;       // the digits a "*" stands for
+    std::string starPrecision;
 };
 
 bool IsIntegerConversion(char letter) { return std::string_view("diouxXc").find(letter) != std::string_view::npos; }
@@ -51,10 +54,11 @@ bool SplitPiece(std::string_view piece, PieceParts& parts) {
     }
     // Length letters: every integer is 32-bit and every floating value a
     // double here, so they are dropped ("h" and "hh" narrow as C does).
+    size_t shortLetters = 0;
     while (at + 1 < piece.size()) {
         const char c = piece[at];
         if (c == 'h') {
-            parts.shortness += c;
+            ++shortLetters;
             ++at;
         } else if (c == 'l' || c == 'L' || c == 'q' || c == 'j' || c == 'z' || c == 't') {
             ++at;
@@ -64,7 +68,8 @@ bool SplitPiece(std::string_view piece, PieceParts& parts) {
             break;
         }
     }
-    if (parts.shortness.size() > 2 || at + 1 != piece.size()) return false;
+    if (shortLetters > 2 || at + 1 != piece.size()) return false;
+    parts.shortness = std::string_view("hh").substr(0, shortLetters);
     parts.conversion = piece[at];
     return kConversionLetters.find(parts.conversion) != std::string_view::npos;
 }
@@ -72,10 +77,10 @@ bool SplitPiece(std::string_view piece, PieceParts& parts) {
 // The output under construction and the arguments not used yet.
 class Formatter {
 public:
-    Formatter(std::span<const FormatArgument> arguments, size_t maxLength)
-        : arguments_(arguments), maxLength_(maxLength) {}
+    Formatter(std::string& output, std::span<const FormatArgument> arguments, size_t maxLength)
+        : output(output), arguments_(arguments), maxLength_(maxLength) {}
 
-    std::string output;
+    std::string& output;
 
     // Whether count more bytes still fit.
     bool HasRoomFor(uint64_t count) const { return count <= maxLength_ - output.size(); }
@@ -123,12 +128,14 @@ void ResolveStars(PieceParts& parts, Formatter& formatter) {
     if (parts.width == "*") {
         const int64_t width = platform::TruncateTo32Bits<int32_t>(NumberOf(formatter.Next()));
         if (width < 0) parts.flags += '-';
-        parts.width = std::to_string(width < 0 ? -width : width);
+        parts.starWidth = std::to_string(width < 0 ? -width : width);
+        parts.width = parts.starWidth;
     }
     if (parts.precision == "*") {
         const int32_t precision = platform::TruncateTo32Bits<int32_t>(NumberOf(formatter.Next()));
         parts.hasPrecision = precision >= 0;
-        parts.precision = parts.hasPrecision ? std::to_string(precision) : "";
+        parts.starPrecision = parts.hasPrecision ? std::to_string(precision) : std::string();
+        parts.precision = parts.starPrecision;
     }
 }
 
@@ -137,7 +144,10 @@ std::string Spec(const PieceParts& parts, std::string_view flags, bool precision
     std::string spec = "%";
     spec += flags;
     spec += parts.width;
-    if (precision) spec += "." + parts.precision;
+    if (precision) {
+        spec += '.';
+        spec += parts.precision;
+    }
     spec += length;
     spec += conversion;
     return spec;
@@ -151,8 +161,11 @@ std::string WithoutFlags(std::string_view flags, std::string_view drop) {
 }
 
 // A figure of a piece (its digits, saturated).
-uint64_t FigureOf(const std::string& digits) {
-    return digits.size() > 18 ? UINT64_MAX : std::strtoull(digits.c_str(), nullptr, 10);
+uint64_t FigureOf(std::string_view digits) {
+    if (digits.size() > 18) return UINT64_MAX;
+    uint64_t value = 0;
+    for (char digit : digits) value = value * 10 + static_cast<uint64_t>(digit - '0');
+    return value;
 }
 
 // The least a piece's output takes: its width, and its precision for the
@@ -174,9 +187,8 @@ bool AppendConversion(PieceParts& parts, Formatter& formatter) {
     if (!formatter.HasRoomFor(LeastLength(parts))) return false;
     if (conversion == 'p') {
         const uint32_t value = argument.text ? argument.address : platform::TruncateTo32Bits<uint32_t>(argument.number);
-        PieceParts eightDigits = parts;
-        eightDigits.precision = "8";
-        return formatter.AppendFormatted(Spec(eightDigits, WithoutFlags(parts.flags, "#+ "), true, "", 'X'), value);
+        parts.precision = "8";
+        return formatter.AppendFormatted(Spec(parts, WithoutFlags(parts.flags, "#+ "), true, "", 'X'), value);
     }
     if (IsIntegerConversion(conversion)) {
         const int32_t value = platform::TruncateTo32Bits<int32_t>(NumberOf(argument));
@@ -198,6 +210,8 @@ bool AppendConversion(PieceParts& parts, Formatter& formatter) {
         FormatNumber(argument.number, number);
         text = number;
     }
+    // A plain "%s" is the text itself.
+    if (parts.flags.empty() && parts.width.empty() && !parts.hasPrecision) return formatter.Append(text);
     return formatter.AppendFormatted(Spec(parts, WithoutFlags(parts.flags, "+ #0"), parts.hasPrecision, "", 's'),
                                      text);
 }
@@ -218,26 +232,37 @@ bool AppendPiece(std::string_view piece, Formatter& formatter) {
 
 }  // namespace
 
-std::optional<std::string> FormatPrintf(std::string_view format, std::span<const FormatArgument> arguments,
-                                        size_t maxLength) {
-    Formatter formatter(arguments, maxLength);
-    formatter.output.reserve(std::min(maxLength, format.size() + arguments.size() * 16));
+bool FormatPrintfInto(std::string& output, std::string_view format, std::span<const FormatArgument> arguments,
+                      size_t maxLength) {
+    output.clear();
+    // Room for the format and every argument's text (255 for a number), so
+    // that most outputs never grow.
+    size_t estimate = format.size();
+    for (const FormatArgument& argument : arguments) estimate += argument.text ? std::strlen(argument.text) : 255;
+    output.reserve(std::min(maxLength, estimate));
+    Formatter formatter(output, arguments, maxLength);
     size_t at = 0;
     while (at < format.size()) {
         const size_t percent = format.find('%', at);
-        if (!formatter.Append(format.substr(at, percent - at))) return std::nullopt;
+        if (!formatter.Append(format.substr(at, percent - at))) return false;
         if (percent == std::string_view::npos) break;
         const size_t letter = format.find_first_of(kConversionLetters, percent + 1);
         if (letter == std::string_view::npos) {
             // No conversion letter: the rest is output unchanged and uses an argument.
             (void)formatter.Next();
-            if (!formatter.Append(format.substr(percent))) return std::nullopt;
-            break;
+            return formatter.Append(format.substr(percent));
         }
-        if (!AppendPiece(format.substr(percent, letter + 1 - percent), formatter)) return std::nullopt;
+        if (!AppendPiece(format.substr(percent, letter + 1 - percent), formatter)) return false;
         at = letter + 1;
     }
-    return std::move(formatter.output);
+    return true;
+}
+
+std::optional<std::string> FormatPrintf(std::string_view format, std::span<const FormatArgument> arguments,
+                                        size_t maxLength) {
+    std::string output;
+    if (!FormatPrintfInto(output, format, arguments, maxLength)) return std::nullopt;
+    return output;
 }
 
 }  // namespace qob

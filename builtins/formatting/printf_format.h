@@ -36,6 +36,11 @@ struct FormatArgument {
                                                       std::span<const FormatArgument> arguments,
                                                       size_t maxLength);
 
+// The same into output (cleared first, its room kept for the next call);
+// false when the result would exceed maxLength bytes.
+[[nodiscard]] bool FormatPrintfInto(std::string& output, std::string_view format,
+                                    std::span<const FormatArgument> arguments, size_t maxLength);
+
 // The conversion letters that end a piece.
 constexpr std::string_view kConversionLetters = "cdieEfgGosuxXpn";
 

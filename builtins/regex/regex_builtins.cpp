@@ -34,9 +34,13 @@ struct LastRegex {
 
 LastRegex gLast;
 
+// A text never decodes to more units than it has bytes.
 std::u16string Decode(std::string_view text) {
-    const std::vector<uint16_t> units = platform::DecodeAnsi(text);
-    return std::u16string(units.begin(), units.end());
+    std::u16string units(text.size(), u'\0');
+    const size_t length =
+        platform::DecodeAnsi(text, std::span<uint16_t>(reinterpret_cast<uint16_t*>(units.data()), units.size()));
+    units.resize(length);
+    return units;
 }
 
 // The bytes the first count units of the subject encode to.

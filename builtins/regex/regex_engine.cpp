@@ -386,7 +386,15 @@ bool RegexMatch(CompiledRegex& regex, std::u16string_view subject) {
 bool RegexSearch(CompiledRegex& regex, std::u16string_view subject, size_t& matchStart, size_t& matchEnd) {
     RegexMatcher matcher(regex, subject);
     const size_t attempts = std::max<size_t>(subject.size(), 1);
+    // A pattern that starts with a literal can only match where that unit is.
+    const int32_t first = regex.nodes[0].left;
+    const bool literalFirst = first != kRegexNone && regex.nodes[static_cast<size_t>(first)].type <= 0xFFFF;
+    const auto unit = static_cast<char16_t>(literalFirst ? regex.nodes[static_cast<size_t>(first)].type : 0);
     for (size_t start = 0; start < attempts; ++start) {
+        if (literalFirst) {
+            start = subject.find(unit, start);
+            if (start == std::u16string_view::npos) break;
+        }
         const int64_t end = matcher.MatchAt(start);
         if (end == kNoMatch) continue;
         matchStart = start;
