@@ -173,14 +173,29 @@ uint64_t FigureOf(std::string_view digits) {
 // is refused before the C library spends its time on it.
 uint64_t LeastLength(const PieceParts& parts) {
     uint64_t least = FigureOf(parts.width);
-    if (parts.hasPrecision && std::string_view("diouxXfeE").find(parts.conversion) != std::string_view::npos)
+    const bool keepsZeros = parts.flags.find('#') != std::string::npos;
+    if (parts.hasPrecision && (std::string_view("diouxXfeE").find(parts.conversion) != std::string_view::npos ||
+                               (keepsZeros && (parts.conversion == 'g' || parts.conversion == 'G'))))
         least = std::max(least, FigureOf(parts.precision));
     return least;
+}
+
+// "%g" drops trailing zeros, and no double has more than 767 significant
+// digits, so a larger precision gives the same text; the C library would
+// still take working room for all of it.
+constexpr std::string_view kLargestSignificantPrecision = "800";
+
+void LimitSignificantPrecision(PieceParts& parts) {
+    const bool significant = parts.conversion == 'g' || parts.conversion == 'G';
+    if (significant && parts.hasPrecision && parts.flags.find('#') == std::string::npos &&
+        FigureOf(parts.precision) > FigureOf(kLargestSignificantPrecision))
+        parts.precision = kLargestSignificantPrecision;
 }
 
 // Formats one well-formed piece with its argument.
 bool AppendConversion(PieceParts& parts, Formatter& formatter) {
     ResolveStars(parts, formatter);
+    LimitSignificantPrecision(parts);
     const FormatArgument argument = formatter.Next();
     const char conversion = parts.conversion;
     if (conversion == 'n') return true;

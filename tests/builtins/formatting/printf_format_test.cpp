@@ -154,6 +154,10 @@ TEST(PrintfFormatTest, LongPiecesAreAppendedWhole) {
     EXPECT_FALSE(FormatPrintf("%2000d", std::vector{Number(1)}, 1000).has_value());
     EXPECT_FALSE(FormatPrintf("0123456789", {}, 5).has_value());
     EXPECT_EQ(FormatPrintf("%1000d", std::vector{Number(1)}, 1000).value_or("").size(), 1000u);
+    // "%g" with a vast precision gives what 800 significant digits give.
+    EXPECT_EQ(Format("%.2000000000g|%.*G", {Number(2.5), Number(2147483647), Number(0.1)}),
+              "2.5|" + Reference("%.800G", 0.1));
+    EXPECT_FALSE(FormatPrintf("%#.2000000000g", std::vector{Number(2.5)}, 1 << 20).has_value());
     // A width beyond the C library's range adds nothing.
     EXPECT_EQ(FormatPrintf("a%2147483648db", std::vector{Number(1)}, 1ull << 32).value_or(""), "ab");
 }
