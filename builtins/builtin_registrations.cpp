@@ -11,6 +11,7 @@
 #include "builtins/device/device_builtins.h"
 #include "builtins/files/file_builtins.h"
 #include "builtins/files/stream_builtins.h"
+#include "builtins/formatting/format_builtins.h"
 #include "builtins/lists/list_builtins.h"
 #include "builtins/lists/list_conversions.h"
 #include "builtins/lists/list_search.h"
@@ -28,8 +29,11 @@
 #include "builtins/operators/increment_operators.h"
 #include "builtins/operators/typed_operators.h"
 #include "builtins/reflection/reflection_builtins.h"
+#include "builtins/regex/regex_builtins.h"
 #include "builtins/structures/element_access.h"
 #include "builtins/structures/structure_builtins.h"
+#include "builtins/texts/character_classes.h"
+#include "builtins/texts/embedded_expressions.h"
 #include "builtins/texts/text_builtins.h"
 #include "builtins/texts/text_splitting.h"
 #include "runtime/registry/placeholder_handlers.h"
@@ -95,7 +99,7 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"rand",                     0, Value,   Fixed,  Builtin_rand},
     {"getclip",                  0, Value,   Fixed,  Builtin_getclip},
     {"tick",                     0, Value,   Fixed,  Builtin_tick},
-    {"subexpcount",              0, Value,   Fixed,  kNotBuilt},
+    {"subexpcount",              0, Value,   Fixed,  Builtin_subexpcount},
     // 1 argument, no value
     {"QuietMode",                1, Nothing, Fixed,  Builtin_QuietMode},
     {"freeeval",                 1, Nothing, Fixed,  Builtin_freeeval},
@@ -168,27 +172,27 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"int",                      1, Value,   Fixed,  Builtin_int},
     {"str",                      1, Value,   Fixed,  Builtin_str},
     {"wstr",                     1, Value,   Fixed,  Builtin_wstr},
-    {"fstr",                     1, Value,   Fixed,  kNotBuilt},
+    {"fstr",                     1, Value,   Fixed,  Builtin_fstr},
     {"length",                   1, Value,   Fixed,  Builtin_length},
-    {"isalnum",                  1, Value,   Fixed,  kNotBuilt},
-    {"isalpha",                  1, Value,   Fixed,  kNotBuilt},
-    {"iscntrl",                  1, Value,   Fixed,  kNotBuilt},
-    {"isdigit",                  1, Value,   Fixed,  kNotBuilt},
-    {"islower",                  1, Value,   Fixed,  kNotBuilt},
-    {"isprint",                  1, Value,   Fixed,  kNotBuilt},
-    {"ispunct",                  1, Value,   Fixed,  kNotBuilt},
-    {"isspace",                  1, Value,   Fixed,  kNotBuilt},
-    {"isupper",                  1, Value,   Fixed,  kNotBuilt},
-    {"chr",                      1, Value,   Fixed,  kNotBuilt},
-    {"wchr",                     1, Value,   Fixed,  kNotBuilt},
+    {"isalnum",                  1, Value,   Fixed,  Builtin_isalnum},
+    {"isalpha",                  1, Value,   Fixed,  Builtin_isalpha},
+    {"iscntrl",                  1, Value,   Fixed,  Builtin_iscntrl},
+    {"isdigit",                  1, Value,   Fixed,  Builtin_isdigit},
+    {"islower",                  1, Value,   Fixed,  Builtin_islower},
+    {"isprint",                  1, Value,   Fixed,  Builtin_isprint},
+    {"ispunct",                  1, Value,   Fixed,  Builtin_ispunct},
+    {"isspace",                  1, Value,   Fixed,  Builtin_isspace},
+    {"isupper",                  1, Value,   Fixed,  Builtin_isupper},
+    {"chr",                      1, Value,   Fixed,  Builtin_chr},
+    {"wchr",                     1, Value,   Fixed,  Builtin_wchr},
     {"upper",                    1, Value,   Fixed,  Builtin_upper},
     {"lower",                    1, Value,   Fixed,  Builtin_lower},
-    {"wide",                     1, Value,   Fixed,  kNotBuilt},
-    {"char",                     1, Value,   Fixed,  kNotBuilt},
-    {"evalstring",               1, Value,   Fixed,  kNotBuilt},
-    {"apichar",                  1, Value,   Fixed,  kNotBuilt},
+    {"wide",                     1, Value,   Fixed,  Builtin_wide},
+    {"char",                     1, Value,   Fixed,  Builtin_char},
+    {"evalstring",               1, Value,   Fixed,  Builtin_evalstring},
+    {"apichar",                  1, Value,   Fixed,  Builtin_apichar},
     {"dup",                      1, Value,   Fixed,  Builtin_dup},
-    {"iswide",                   1, Value,   Fixed,  kNotBuilt},
+    {"iswide",                   1, Value,   Fixed,  Builtin_iswide},
     {"extractfilename",          1, Value,   Fixed,  Builtin_extractfilename},
     {"extractfilepath",          1, Value,   Fixed,  Builtin_extractfilepath},
     {"extractfiledrive",         1, Value,   Fixed,  Builtin_extractfiledrive},
@@ -279,7 +283,7 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"fgetpos",                  2, Value,   Fixed,  Builtin_fgetpos},
     {"fsetpos",                  2, Value,   Fixed,  Builtin_fsetpos},
     {"ptinrect",                 2, Value,   Fixed,  Builtin_ptinrect},
-    {"match",                    2, Value,   Fixed,  kNotBuilt},
+    {"match",                    2, Value,   Fixed,  Builtin_match},
     {"openpackage",              2, Value,   Fixed,  Builtin_openpackage},
     {"openpackageex",            2, Value,   Fixed,  Builtin_openpackageex},
     {"extractfilefrompackage",   2, Value,   Fixed,  Builtin_extractfilefrompackage},
@@ -331,7 +335,7 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"encrypt",                  4, Nothing, Fixed,  Builtin_encrypt},
     {"uncompress",               4, Nothing, Fixed,  Builtin_uncompress},
     {"change",                   4, Nothing, Fixed,  Builtin_change},
-    {"subexp",                   4, Nothing, Fixed,  kNotBuilt},
+    {"subexp",                   4, Nothing, Fixed,  Builtin_subexp},
     // 4 arguments, returns a value
     {"getprocex",                4, Value,   Fixed,  Builtin_getprocex},
     {"wrap",                     4, Value,   Fixed,  Builtin_wrap},
@@ -342,7 +346,7 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"compress",                 4, Value,   Fixed,  Builtin_compress},
     {"fread",                    4, Value,   Fixed,  Builtin_fread},
     {"fwrite",                   4, Value,   Fixed,  Builtin_fwrite},
-    {"search",                   4, Value,   Fixed,  kNotBuilt},
+    {"search",                   4, Value,   Fixed,  Builtin_search},
     {"soundex",                  4, Value,   Fixed,  Builtin_soundex},
     // 6 arguments, returns a value
     {"delall",                   6, Value,   Fixed,  Builtin_delall},
@@ -368,7 +372,7 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"addlist",                  0, Nothing, Framed, Builtin_addlist},
     {"del",                      0, Nothing, Framed, Builtin_del},
     {"ins",                      0, Nothing, Framed, Builtin_ins},
-    {"sprintf",                  0, Nothing, Framed, kNotBuilt},
+    {"sprintf",                  0, Nothing, Framed, Builtin_sprintf},
     {"showmessage",              0, Nothing, Framed, Builtin_showmessage},
     // any number of arguments, argument frame, returns a value
     {"call",                     0, Value,   Framed, Builtin_call},
@@ -390,7 +394,7 @@ constexpr BuiltinRegistration kLanguageBuiltins[] = {
     {"islast",                   0, Value,   Framed, Builtin_islast},
     {"fill",                     0, Value,   Framed, Builtin_fill},
     {"concat",                   0, Value,   Framed, Builtin_concat},
-    {"printf",                   0, Value,   Framed, kNotBuilt},
+    {"printf",                   0, Value,   Framed, Builtin_printf},
     {"getfile",                  0, Value,   Framed, Builtin_getfile},
     {"putfile",                  0, Value,   Framed, Builtin_putfile},
 };

@@ -11,6 +11,8 @@
 #include "engine/engine_registrations.h"
 #include "engine/engine_state.h"
 #include "host/debugger_link.h"
+#include "host/run_builtins.h"
+#include "runtime/registry/hooks.h"
 #include "native/native_registrations.h"
 #include "platform/c_library.h"
 #include "platform/clock.h"
@@ -174,6 +176,7 @@ std::vector<OpcodeRegistration> OpcodeRegistrations() {
 
 void RegisterBuiltins() {
     FillCompilerRuntimeHooks();
+    Hooks.runFileOrSource = RunFileOrSourceEx;
     FillWindowsRuntimeHooks();
     FillEngineRuntimeHooks();
     InstallOperatorNumberRules();

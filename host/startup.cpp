@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "builtins/regex/regex_builtins.h"
 #include "compiler/compile_messages.h"
 #include "compiler/front_end/define_table.h"
 #include "compiler/progress_window.h"
@@ -151,6 +152,7 @@ void ShutdownRuntime() {
     SoundClose(Mixer);
     WriteProfileReports();
     DeleteDebuggerValues();
+    RegexFree();
     RemoveDefinesByOwner(kDefineOwnerGlobal);
 }
 

@@ -13,7 +13,6 @@
 #include "platform/memory.h"
 #include "platform/wide_case.h"
 #include "runtime/data/number_text.h"
-#include "runtime/data/text_routines.h"
 
 namespace qob {
 namespace {
@@ -107,68 +106,102 @@ void ReverseUnits(Unit* units, size_t length) {
 
 void KeepUnits(void*, size_t) {}
 
-// --- trimming and padding (8-bit work) -------------------------------------------------
+// --- trimming and padding ----------------------------------------------------------
+// A UTF-16 argument is worked in 16-bit units and gives a UTF-16 result; an
+// 8-bit one is worked in bytes.
 
-// Pops the text argument and pushes make(text) as an 8-bit text.
-template <typename Make>
-void PushNarrowResult(Make make) {
+// The units of the text without leading (left) and trailing (right) blanks
+// (the space character only).
+template <typename Unit>
+TextSpan TrimUnits(TextSpan text, bool left, bool right) {
+    const auto* units = static_cast<const Unit*>(text.units);
+    size_t from = 0;
+    size_t to = text.length;
+    if (left)
+        while (from < to && units[from] == ' ') ++from;
+    if (right)
+        while (to > from && units[to - 1] == ' ') --to;
+    return {units + from, to - from};
+}
+
+void PushTrimmed(bool left, bool right) {
     StackEntry argument = TakeOperand();
-    const TextSpan text = ArgumentText(argument, false);
-    char* result = make(static_cast<const char*>(text.units));
+    const bool wide = IsWide(argument);
+    const TextSpan text = ArgumentText(argument, wide);
+    void* result = CopyText(wide ? TrimUnits<uint16_t>(text, left, right) : TrimUnits<char>(text, left, right), wide);
     ReleaseOperand(argument);
-    PushTextResult(result, false);
+    PushTextResult(result, wide);
 }
 
-char* TrimBoth(const char* text) {
-    char* right = TrimRight(text);
-    if (!right) return nullptr;
-    char* both = TrimLeft(right);
-    platform::FreeBlock(right);
-    return both;
+// The fill unit: the first unit of a text (in the width of the work), or the
+// character code a number rounds to.
+uint16_t FillUnit(const StackEntry& fill, bool wide) {
+    if (IsText(fill)) {
+        const TextSpan text = ArgumentText(fill, wide);
+        if (text.length == 0) return 0;
+        return wide ? *static_cast<const uint16_t*>(text.units)
+                    : static_cast<unsigned char>(*static_cast<const char*>(text.units));
+    }
+    const int64_t code = RoundToInt(fill.value);
+    return wide ? static_cast<uint16_t>(code) : static_cast<unsigned char>(code);
 }
 
-// The fill character: the first byte of a text, or the character code a
-// number rounds to.
-char FillCharacter(const StackEntry& fill) {
-    if (IsText(fill)) return *static_cast<const char*>(ArgumentText(fill, false).units);
-    return static_cast<char>(RoundToInt(fill.value));
+// count fill units before (left) or after the text. A count below 1 adds
+// nothing; a size beyond a block gives null (pushed as the empty text).
+template <typename Unit>
+void* PadUnits(TextSpan text, Unit fill, int64_t count, bool left) {
+    if (count < 1) count = 0;
+    const uint64_t units = static_cast<uint64_t>(text.length) + static_cast<uint64_t>(count) + 1;
+    if (units > platform::kMaxBlockSize / sizeof(Unit)) return nullptr;
+    auto* result = static_cast<Unit*>(platform::AllocateBlock(units * sizeof(Unit)));
+    if (!result) return nullptr;
+    const auto* source = static_cast<const Unit*>(text.units);
+    Unit* at = result;
+    if (left) at = std::fill_n(at, count, fill);
+    at = std::copy_n(source, text.length, at);
+    if (!left) at = std::fill_n(at, count, fill);
+    *at = 0;
+    return result;
 }
 
 // A zero fill character would end the text in front of what it pads, so it
 // adds nothing.
-void PushPadded(char* (*pad)(const char*, char, int32_t)) {
+void PushPadded(bool left) {
     StackEntry count = TakeOperand();
     StackEntry fill = TakeOperand();
     StackEntry argument = TakeOperand();
-    const char* text = static_cast<const char*>(ArgumentText(argument, false).units);
-    const char character = FillCharacter(fill);
-    char* result = pad(text, character, character == 0 ? 0 : ArgumentInteger(count));
+    const bool wide = IsWide(argument);
+    const TextSpan text = ArgumentText(argument, wide);
+    const uint16_t unit = FillUnit(fill, wide);
+    const int64_t added = unit == 0 ? 0 : ArgumentInteger(count);
+    void* result = wide ? PadUnits<uint16_t>(text, unit, added, left)
+                        : PadUnits<char>(text, static_cast<char>(unit), added, left);
     ReleaseOperand(argument);
     ReleaseOperand(fill);
     ReleaseOperand(count);
-    PushTextResult(result, false);
+    PushTextResult(result, wide);
 }
 
 // --- wrap -------------------------------------------------------------------------------
 
-// Mode 0 clamps into [low, high]. Any other mode wraps: a value above high
-// comes back in from low and one below low from high, a whole number of
-// periods (high - low) at once, so the result always lies in the range.
+// Mode 0 clamps into [low, high]. Any other mode wraps: a value below low
+// first becomes high - value; a value above high then comes back in from
+// low, a whole number of periods (high - low) at once, so the result lies in
+// (low, high] (high itself when the excess is a whole number of periods).
 // An empty or inverted range has no period: a value above high then takes
-// the one step (value - high) + low.
+// the one step (value - high) + low. NaN and infinities give NaN, never a loop.
 double WrapValue(double value, double low, double high, int32_t mode) {
     if (mode == 0) {
         if (value < low) value = low;
         if (value > high) value = high;
         return value;
     }
+    if (value < low) value = high - value;
+    if (!(value > high)) return value;
     const double period = high - low;
-    if (!(period > 0) || !std::isfinite(value) || !std::isfinite(period)) {
-        return value > high ? (value - high) + low : value;
-    }
-    if (value > high) value -= std::ceil((value - high) / period) * period;
-    else if (value < low) value += std::ceil((low - value) / period) * period;
-    return value;
+    if (!(period > 0)) return (value - high) + low;
+    const double excess = std::fmod(value - high, period);
+    return excess == 0 ? high : low + excess;
 }
 
 }  // namespace
@@ -240,12 +273,12 @@ void Builtin_swapcase() { PushEditedCopy(SwapAsciiCase<char>, SwapAsciiCase<uint
 void Builtin_reverse() { PushEditedCopy(ReverseUnits<char>, ReverseUnits<uint16_t>); }
 void Builtin_dup() { PushEditedCopy(KeepUnits, KeepUnits); }
 
-void Builtin_rtrim() { PushNarrowResult(TrimRight); }
-void Builtin_ltrim() { PushNarrowResult(TrimLeft); }
-void Builtin_trim() { PushNarrowResult(TrimBoth); }
+void Builtin_rtrim() { PushTrimmed(false, true); }
+void Builtin_ltrim() { PushTrimmed(true, false); }
+void Builtin_trim() { PushTrimmed(true, true); }
 
-void Builtin_lpad() { PushPadded(PadLeft); }
-void Builtin_rpad() { PushPadded(PadRight); }
+void Builtin_lpad() { PushPadded(true); }
+void Builtin_rpad() { PushPadded(false); }
 
 void Builtin_wrap() {
     StackEntry modeArgument = TakeOperand();

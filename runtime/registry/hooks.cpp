@@ -13,6 +13,8 @@ void DoNothingFor(ProgramContext*) {}
 void VisitNoWindows(ProgramContext*, void (*)(uintptr_t, void*), void*) {}
 void DoNothingWith(bool) {}
 
+ProgramContext* RunNothing(const char*, bool, int64_t) { return nullptr; }
+
 void PrintCompileMessage(std::string_view text, bool warning) {
     std::fprintf(stderr, "%s: %.*s\n", warning ? "warning" : "error", static_cast<int>(text.size()), text.data());
 }
@@ -27,6 +29,7 @@ constexpr RuntimeHooks kDefaultHooks = {
     .visitContextWindows = VisitNoWindows,
     .reportCompileMessage = PrintCompileMessage,
     .setQuietMode = DoNothingWith,
+    .runFileOrSource = RunNothing,
 };
 
 }  // namespace

@@ -46,6 +46,12 @@ struct RuntimeHooks {
     // A program switches quiet mode (QuietMode): the compile driver shows no
     // progress bar while it is on. Default: nothing.
     void (*setQuietMode)(bool quiet);
+
+    // The run driver (host/).
+    // Runs the program file a text names, or else the text as source, in a
+    // child context of the given parent mode (the embedded expressions of
+    // texts run so). Default: nothing runs, null.
+    ProgramContext* (*runFileOrSource)(const char* nameOrText, bool fileOnly, int64_t parentMode);
 };
 
 extern RuntimeHooks Hooks;

@@ -472,6 +472,8 @@ struct CallerState {
             context->callDepth, TryStack.depth, NoListCopy};
 }
 
+void KeepChildEntryResults(ProgramContext* context, ProgramContext* parent);
+
 // Puts the caller's state back and ends what the run opened at its depths.
 [[gnu::always_inline]] inline void PutBackCallerState(const CallerState& caller, ProgramContext* context,
                                                       int32_t entryFrames) {
@@ -479,6 +481,8 @@ struct CallerState {
     CurrentContext = caller.context;
     CurrentProcName = caller.procName;
     CurrentInstruction = caller.instruction;
+    if (caller.depth == 0 && context->parent) [[unlikely]]
+        KeepChildEntryResults(context, context->parent);
     FreeTrackedAllocationsFrom(context, caller.depth + 1);
     DropLoopActivations(context, caller.depth + 1);
     context->callDepth = caller.depth;
@@ -2463,6 +2467,33 @@ void ReturnCopy(ProgramContext* context, StackEntry* cell) {
         if (cell->variable && (cell->variable->flags & kVarObject)) ReturnObject(cell);
         else if (cell->text) ReturnCopy(context, cell);
         cell->variable = nullptr;
+    }
+}
+
+// Whether the block is a temporary of one of the context's call depths
+// (depth 0 lasts as long as the context; the others end with their runs).
+bool IsCallTemporary(const ProgramContext* context, const void* block) {
+    for (const TrackedAllocation* record = context->tracking; record; record = record->older)
+        if (record->object == block) return record->kind == kTrackedBlock && record->ownerDepth > 0;
+    return false;
+}
+
+// The entry run of a child on its parent's stack (an expression list run by
+// eval, the debugger's trace or a brace group of a text) leaves its values
+// above the parent's top, where no RETURN made them the caller's. A text
+// that is a temporary of the run would go with the run's depth: it becomes
+// a temporary of the parent's current depth instead (the two share a heap),
+// as a returned text becomes the caller's.
+void KeepChildEntryResults(ProgramContext* context, ProgramContext* parent) {
+    if (!IsLiveContext(parent) || context->stackTop == parent->stackTop) return;
+    const StackEntry* parentTop = parent->stackTop;
+    const StackEntry* cell = context->stackTop;
+    while (cell && cell != parentTop) cell = cell->below;
+    if (!cell) return;
+    for (StackEntry* kept = context->stackTop; kept != parentTop; kept = kept->below) {
+        if (!kept->text || (kept->flags & kEntryMatrix) || !IsCallTemporary(context, kept->text)) continue;
+        ForgetTrackedObject(context, kept->text);
+        TrackAllocation(parent, const_cast<char*>(kept->text), 0, kTrackedBlock);
     }
 }
 

@@ -1,10 +1,13 @@
-# Fuzz targets, one per input that comes from outside. In a build with
-# QOB_FUZZ (clang, see scripts/fuzz) each is a libFuzzer program
+# Fuzz targets, one per input that comes from outside: each
+# tests/fuzz/<target>_fuzz.cpp (adding one needs no edit here). In a build
+# with QOB_FUZZ (clang, see scripts/fuzz) each is a libFuzzer program
 # qob_fuzz_<target>; in every other build each is a replay program that the
 # tests run over the target's corpus and its saved findings.
 set(QOB_FUZZ_DIR ${CMAKE_CURRENT_LIST_DIR})
-set(QOB_FUZZ_TARGETS source compiled_file compiled_image rle_decoder prefix_decoder lz_decoder package asm_source)
-foreach(target IN LISTS QOB_FUZZ_TARGETS)
+file(GLOB QOB_FUZZ_SOURCES CONFIGURE_DEPENDS ${QOB_FUZZ_DIR}/*_fuzz.cpp)
+foreach(source IN LISTS QOB_FUZZ_SOURCES)
+  get_filename_component(target ${source} NAME_WE)
+  string(REGEX REPLACE "_fuzz$" "" target ${target})
   set(sources ${QOB_FUZZ_DIR}/${target}_fuzz.cpp ${QOB_FUZZ_DIR}/fuzz_support.cpp)
   if(QOB_FUZZ)
     set(program qob_fuzz_${target})

@@ -5,6 +5,7 @@
 
 #include "builtins/texts/text_builtins.h"
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -196,15 +197,24 @@ TEST_F(TextBuiltinsTest, TrimsAndPadsGiveEightBitTexts) {
         {Builtin_ltrim, {"t:  a  "}, "t:a  "},
         {Builtin_rtrim, {"t:  a  "}, "t:  a"},
         {Builtin_rtrim, {"n:5"}, "t:5"},
-        // A UTF-16 argument is read as its characters, not as bytes.
-        {Builtin_trim, {"w:  \xc3\xa9  "}, "t:\xc3\xa9"},
+        // A UTF-16 argument is worked in units and gives a UTF-16 text.
+        {Builtin_trim, {"w:  \xc3\xa9  "}, "w:\xc3\xa9"},
+        {Builtin_ltrim, {"w:  a  "}, "w:a  "},
+        {Builtin_rtrim, {"w:  a  "}, "w:  a"},
+        {Builtin_trim, {"w:   "}, "w:"},
         {Builtin_lpad, {"t:ab", "t:*", "n:3"}, "t:***ab"},
         {Builtin_lpad, {"t:7", "n:48", "n:2"}, "t:007"},
         {Builtin_lpad, {"t:7", "n:47.9999999999999", "n:1"}, "t:07"},
         {Builtin_lpad, {"t:ab", "t:-=", "n:2"}, "t:--ab"},
         {Builtin_lpad, {"n:5", "t:0", "n:2"}, "t:005"},
         {Builtin_lpad, {"t:ab", "t:*", "n:-4"}, "t:ab"},
-        {Builtin_lpad, {"w:ab", "w:*", "n:1"}, "t:*ab"},
+        {Builtin_lpad, {"w:ab", "w:*", "n:1"}, "w:*ab"},
+        {Builtin_lpad, {"w:ab", "t:\xc3\xa9", "n:2"}, "w:\xc3\xa9\xc3\xa9" "ab"},
+        {Builtin_rpad, {"w:ab", "n:8364", "n:1"}, "w:ab\xe2\x82\xac"},
+        {Builtin_rpad, {"w:ab", "t:", "n:3"}, "w:ab"},
+        {Builtin_rpad, {"w:ab", "t:-", "n:2147483647"}, "w:"},
+        // An 8-bit text takes the first byte of a non-ASCII fill character.
+        {Builtin_rpad, {"t:ab", "t:\xc3\xa9", "n:1"}, "t:ab\xc3"},
         {Builtin_rpad, {"t:ab", "t:-", "n:0"}, "t:ab"},
         {Builtin_rpad, {"t:ab", "t:-", "n:2"}, "t:ab--"},
         {Builtin_rpad, {"t:", "t:.", "t:3"}, "t:..."},
@@ -231,13 +241,18 @@ TEST_F(TextBuiltinsTest, WrapClampsOrWrapsIntoTheRange) {
         // Wrapping keeps the result in the range, however far out the value lies.
         {Builtin_wrap, {"n:25", "n:0", "n:10", "n:1"}, "n:5"},
         {Builtin_wrap, {"n:20", "n:0", "n:10", "n:1"}, "n:10"},
-        {Builtin_wrap, {"n:-3", "n:0", "n:10", "n:1"}, "n:7"},
-        {Builtin_wrap, {"n:-13", "n:0", "n:10", "n:1"}, "n:7"},
-        {Builtin_wrap, {"n:-10", "n:0", "n:10", "n:1"}, "n:0"},
-        {Builtin_wrap, {"n:0", "n:5", "n:8", "n:1"}, "n:6"},
+        {Builtin_wrap, {"n:1e300", "n:0", "n:10", "n:1"}, "n:10"},
+        {Builtin_wrap, {"n:1e15", "n:0", "n:7", "n:1"}, "n:" + FormatValue(std::fmod(1e15 - 7, 7))},
+        // Below low the value first becomes high - value, then folds.
+        {Builtin_wrap, {"n:-3", "n:0", "n:10", "n:1"}, "n:3"},
+        {Builtin_wrap, {"n:-13", "n:0", "n:10", "n:1"}, "n:3"},
+        {Builtin_wrap, {"n:-10", "n:0", "n:10", "n:1"}, "n:10"},
+        {Builtin_wrap, {"n:0", "n:5", "n:8", "n:1"}, "n:8"},
+        {Builtin_wrap, {"n:-1", "n:5", "n:8", "n:1"}, "n:6"},
+        {Builtin_wrap, {"n:inf", "n:0", "n:10", "n:1"}, "n:nan"},
         // An empty range has no period: one step, no endless loop.
         {Builtin_wrap, {"n:12", "n:3", "n:3", "n:1"}, "n:12"},
-        {Builtin_wrap, {"n:1", "n:3", "n:3", "n:1"}, "n:1"},
+        {Builtin_wrap, {"n:1", "n:3", "n:3", "n:1"}, "n:2"},
     };
     for (const Case& c : cases) EXPECT_EQ(Run(c), c.expected) << Label(c.arguments);
 }
