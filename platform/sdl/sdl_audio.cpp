@@ -1,29 +1,64 @@
 // platform/sdl/sdl_audio.cpp
 // SDL2 audio as an output device: SDL's callback copies from the queue of
-// written buffers in its own block sizes; a buffer copied out is done.
+// written buffers in its own block sizes; a buffer copied out is done. SDL is
+// loaded when the device is first opened, not linked: linking it would load
+// its fifty libraries at every start of every program.
 #include "platform/audio_out.h"
 
 #ifdef QOB_WITH_SDL2
 
 #include <SDL.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <type_traits>
 
 namespace qob::platform {
 namespace {
 
 constexpr Uint16 kBlockFrames = 512;
 
+// The few SDL calls the back end makes, found in the library once.
+struct SdlCalls {
+    decltype(&SDL_InitSubSystem) initSubSystem = nullptr;
+    decltype(&SDL_QuitSubSystem) quitSubSystem = nullptr;
+    decltype(&SDL_OpenAudioDevice) openAudioDevice = nullptr;
+    decltype(&SDL_PauseAudioDevice) pauseAudioDevice = nullptr;
+    decltype(&SDL_CloseAudioDevice) closeAudioDevice = nullptr;
+};
+
+// The calls, or null when the library or one of them cannot be found (the
+// device then does not open). The library stays loaded for the process.
+const SdlCalls* LoadSdl() {
+    static const SdlCalls* loaded = [] () -> const SdlCalls* {
+        void* library = dlopen("libSDL2-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
+        if (!library) return nullptr;
+        static SdlCalls calls;
+        auto find = [library](auto& slot, const char* name) {
+            slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(dlsym(library, name));
+            return slot != nullptr;
+        };
+        const bool found = find(calls.initSubSystem, "SDL_InitSubSystem") &&
+                           find(calls.quitSubSystem, "SDL_QuitSubSystem") &&
+                           find(calls.openAudioDevice, "SDL_OpenAudioDevice") &&
+                           find(calls.pauseAudioDevice, "SDL_PauseAudioDevice") &&
+                           find(calls.closeAudioDevice, "SDL_CloseAudioDevice");
+        return found ? &calls : nullptr;
+    }();
+    return loaded;
+}
+
 class SdlAudioBackend final : public AudioBackend {
 public:
     ~SdlAudioBackend() override { Close(); }
 
     bool Open(const AudioFormat& format, AudioDoneCallback doneCallback, void* doneContext) override {
-        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
+        sdl = LoadSdl();
+        if (!sdl || sdl->initSubSystem(SDL_INIT_AUDIO) != 0) return false;
         SDL_AudioSpec wanted{};
         wanted.freq = format.rate;
         wanted.format = format.bits == 8 ? AUDIO_U8 : AUDIO_S16LSB;
@@ -39,9 +74,9 @@ public:
         paused = true;
         closing = false;
         SDL_AudioSpec obtained{};
-        device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);  // no changes allowed
+        device = sdl->openAudioDevice(nullptr, 0, &wanted, &obtained, 0);  // no changes allowed
         if (device == 0) {
-            SDL_QuitSubSystem(SDL_INIT_AUDIO);
+            sdl->quitSubSystem(SDL_INIT_AUDIO);
             return false;
         }
         return true;
@@ -59,7 +94,7 @@ public:
             paused = true;
             arrived.notify_one();
         }
-        if (device) SDL_PauseAudioDevice(device, 1);
+        if (device) sdl->pauseAudioDevice(device, 1);
     }
 
     void Restart() override {
@@ -67,7 +102,7 @@ public:
             std::lock_guard lock(mutex);
             paused = false;
         }
-        if (device) SDL_PauseAudioDevice(device, 0);
+        if (device) sdl->pauseAudioDevice(device, 0);
     }
 
     void Reset() override {
@@ -84,8 +119,8 @@ public:
             queue.clear();
             arrived.notify_one();
         }
-        SDL_CloseAudioDevice(device);
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        sdl->closeAudioDevice(device);
+        sdl->quitSubSystem(SDL_INIT_AUDIO);
         device = 0;
     }
 
@@ -121,6 +156,7 @@ private:
         std::memset(stream, silence, length);
     }
 
+    const SdlCalls* sdl = nullptr;
     SDL_AudioDeviceID device = 0;
     AudioDoneCallback done = nullptr;
     void* context = nullptr;
