@@ -188,7 +188,7 @@ void RegisterBuiltins() {
         [[maybe_unused]] int index = RegisterRow(i, *rows[i]);
         assert(index == i && "two registered names share a hash");
     }
-    FillOpcodeHandlerTable({RuntimeOpcodeRegistrations(), LanguageOpcodeRegistrations()});
+    FillOpcodeHandlerTable(OpcodeRegistrations());
 }
 
 }  // namespace qob

@@ -116,12 +116,11 @@ int RegisterRow(int orderIndex, const BuiltinRegistration& row) {
     return -1;
 }
 
-void FillOpcodeHandlerTable(std::initializer_list<std::span<const OpcodeRegistration>> tables) {
+void FillOpcodeHandlerTable(std::span<const OpcodeRegistration> rows) {
     OpcodeHandlerTable.fill(nullptr);
-    for (std::span<const OpcodeRegistration> table : tables)
-        for (const OpcodeRegistration& row : table)
-            for (auto opcode = static_cast<int>(row.first); opcode <= static_cast<int>(row.last); ++opcode)
-                OpcodeHandlerTable[opcode] = row.handler == kNotBuilt ? OpcodePlaceholder(opcode) : row.handler;
+    for (const OpcodeRegistration& row : rows)
+        for (auto opcode = static_cast<int>(row.first); opcode <= static_cast<int>(row.last); ++opcode)
+            OpcodeHandlerTable[opcode] = row.handler == kNotBuilt ? OpcodePlaceholder(opcode) : row.handler;
     for (const OpcodeBuiltin& shared : kOpcodeBuiltins)
         OpcodeHandlerTable[static_cast<int>(shared.opcode)] = FunctionRecordAt(FindFunctionByName(shared.builtin))->handler;
 }

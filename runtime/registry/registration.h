@@ -5,7 +5,6 @@
 #pragma once
 
 #include <array>
-#include <initializer_list>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -94,6 +93,6 @@ extern std::array<BuiltinHandler, kOpcodeTableSize> OpcodeHandlerTable;
 // opcodes of OpcodeBuiltins the handlers of their records (registered
 // before). Runs once at start-up, on the GUI thread, before any script
 // thread starts.
-void FillOpcodeHandlerTable(std::initializer_list<std::span<const OpcodeRegistration>> tables);
+void FillOpcodeHandlerTable(std::span<const OpcodeRegistration> rows);
 
 }  // namespace qob
