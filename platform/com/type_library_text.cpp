@@ -248,6 +248,7 @@ bool Reader::ReadMember(int32_t type, DISPID* nextId) {
             std::optional<int64_t> number = ExpectNumber();
             if (!number) return false;
             id = static_cast<DISPID>(*number);
+            *nextId = id + 1;
         }
         if (!Expect(';')) return false;
         builder_.AddVariable(type, VariableSpec{Wide(*name), id, VAR_DISPATCH, *propertyType});
@@ -263,6 +264,7 @@ bool Reader::ReadMember(int32_t type, DISPID* nextId) {
                 std::optional<int64_t> number;
                 if (!Expect('(') || !(number = ExpectNumber()) || !Expect(')')) return false;
                 function.memid = static_cast<DISPID>(*number);
+                *nextId = function.memid + 1;
             } else if (*attribute == "propget") {
                 function.kind = INVOKE_PROPERTYGET;
             } else if (*attribute == "propput") {
