@@ -186,6 +186,7 @@ std::vector<Line> LayOut(const TextFont& font, const std::vector<Character>& tex
         return int64_t{font.Advance(code)};
     };
     size_t lastBreak = 0;  // in the current line: index after the last space, 0 for none
+    size_t nextMark = 0;   // marked is in ascending order
     for (size_t i = 0; i < text.size(); ++i) {
         Line* line = &lines.back();
         const char32_t code = text[i].code;
@@ -215,7 +216,8 @@ std::vector<Line> LayOut(const TextFont& font, const std::vector<Character>& tex
             line = &lines.back();
             for (const Character& c : line->characters) line->width += advanceOf(*line, c.code);
         }
-        if (std::find(marked.begin(), marked.end(), static_cast<int>(i)) != marked.end())
+        while (nextMark < marked.size() && marked[nextMark] < static_cast<int>(i)) ++nextMark;
+        if (nextMark < marked.size() && marked[nextMark] == static_cast<int>(i))
             line->underlined = static_cast<int>(line->characters.size());
         line->characters.push_back(text[i]);
         line->width += advanceOf(*line, code);
