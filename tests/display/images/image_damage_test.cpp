@@ -343,6 +343,29 @@ TEST(ImageDamageTest, SizesPastTheCapAreRefusedBeforeAnyAllocationOfThatSize) {
     }
 }
 
+// A picture whose data fails before its first row is no picture, not a
+// black surface of its size: a PNG whose compressed data does not start as
+// such, a JPEG whose scan names a Huffman table it lacks, a GIF whose code
+// size is past 12 bits, and a BMP whose pixels lie past its end.
+TEST(ImageDamageTest, DataThatFailsBeforeTheFirstRowGivesNothing) {
+    std::vector<uint8_t> png = ReadSeed("png_image", "rgb.png");
+    const size_t idat = PngChunk(png, "IDAT");
+    png[idat + 8] = 0xFF, png[idat + 9] = 0xFF;  // no zlib header
+    FixPngCrc(png, idat);
+    std::vector<uint8_t> jpeg = ReadSeed("jpeg_image", "baseline420.jpg");
+    jpeg[AtSos(jpeg) + 6] = 0x33;  // the first component's tables: DC 3, AC 3
+    std::vector<uint8_t> gif = ReadSeed("gif_image", "plain.gif");
+    gif[GifImageDescriptor(gif) + 10] = 13;
+    std::vector<uint8_t> bmp = ReadSeed("bmp_image", "rgb24.bmp");
+    bmp[12] = 0x01;  // the pixel offset moves 16 MiB on
+    const std::pair<const char*, std::vector<uint8_t>> cases[] = {{"png", png}, {"jpeg", jpeg}, {"gif", gif}, {"bmp", bmp}};
+    for (const auto& [name, bytes] : cases) {
+        ASSERT_TRUE(DeclaredSize(bytes).has_value()) << name;
+        EXPECT_FALSE(DecodedSurface(ImageToSurface(bytes))) << name;
+        ExpectNothingOrDeclaredSize(bytes, name);
+    }
+}
+
 // A sink that refuses the picture stops every decoder before its first row.
 TEST(ImageDamageTest, ARefusedPictureStopsTheDecoder) {
     using Decoder = DecodeOutcome (*)(std::span<const uint8_t>, ImageSink&);
