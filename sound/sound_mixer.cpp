@@ -248,6 +248,16 @@ void SoundStopVoicesOf(const uint8_t* data, const SoundStream* stream) {
     }
 }
 
+void SoundStopMusicOf(const SoundModule* module) {
+    MixerList& list = Mixers();
+    std::lock_guard listGuard(list.mutex);
+    for (SoundMixer* mixer : list.mixers) {
+        std::lock_guard guard(LockOf(*mixer));
+        for (int i = 0; i < mixer->musicSlotCount; ++i)
+            if (mixer->musicSlots[i].module == module) mixer->musicSlots[i].Stop();
+    }
+}
+
 void SoundStopAllVoices(SoundMixer& mixer) {
     std::lock_guard guard(LockOf(mixer));
     for (int i = 0; i < mixer.voiceCount; ++i) mixer.voices[i].Stop();
