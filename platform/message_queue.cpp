@@ -53,6 +53,12 @@ struct ThreadQueueOwner {
 
 thread_local ThreadQueueOwner tOwner;
 
+std::atomic<void (*)()> gPostWakeHook{nullptr};
+
+void CallPostWakeHook() {
+    if (void (*hook)() = gPostWakeHook.load(std::memory_order_acquire)) hook();
+}
+
 }  // namespace
 
 ThreadId GetCurrentThreadId() {
@@ -103,11 +109,15 @@ bool Post(HWND window, const MSG& message, bool first) {
 }  // namespace
 
 bool PostMessageW(HWND window, uint32_t message, WPARAM wParam, LPARAM lParam) {
-    return Post(window, MSG{window, message, wParam, lParam}, false);
+    const bool posted = Post(window, MSG{window, message, wParam, lParam}, false);
+    if (posted) CallPostWakeHook();
+    return posted;
 }
 
 bool PostMessageFirst(HWND window, uint32_t message, WPARAM wParam, LPARAM lParam) {
-    return Post(window, MSG{window, message, wParam, lParam}, true);
+    const bool posted = Post(window, MSG{window, message, wParam, lParam}, true);
+    if (posted) CallPostWakeHook();
+    return posted;
 }
 
 void PostQuitMessage(int exitCode) {
@@ -182,9 +192,14 @@ bool WaitForPost(uint32_t timeoutMs) {
 
 void WakeQueueWaiters() {
     SharedQueues& shared = Shared();
-    std::lock_guard guard(shared.lock);
-    ++shared.wakeCount;
-    shared.posted.notify_all();
+    {
+        std::lock_guard guard(shared.lock);
+        ++shared.wakeCount;
+        shared.posted.notify_all();
+    }
+    CallPostWakeHook();
 }
+
+void SetPostWakeHook(void (*hook)()) { gPostWakeHook.store(hook, std::memory_order_release); }
 
 }  // namespace qob::platform

@@ -73,5 +73,8 @@ void PostQuitMessage(int exitCode);
 bool WaitForPost(uint32_t timeoutMs);
 // Wakes every thread sleeping in WaitForPost (input that is not a post).
 void WakeQueueWaiters();
+// Called after every post and wake-up, outside the queues' lock (a screen
+// window that waits for its own events as well); null for none.
+void SetPostWakeHook(void (*hook)());
 
 }  // namespace qob::platform

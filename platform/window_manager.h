@@ -289,7 +289,9 @@ LRESULT DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // WM_TIMER for a timer that is due. A window filter of 0 takes every
 // message; first/last 0 take every number. PM_REMOVE takes the message out.
 // Under the test clock, a look that finds nothing moves time on to the next
-// timer or scheduled input, or by 1 ms when there is none.
+// timer or scheduled input, or by 1 ms when there is none; with nothing due
+// ever, the idle policy Close sends its WM_CLOSE messages (a polling loop
+// would wait for ever).
 [[nodiscard]] bool PeekMessageW(MSG* message, HWND window, UINT first, UINT last, UINT removeFlags);
 
 // Waits for the next message as PeekMessageW takes it: 1 for a message, 0 for
@@ -372,6 +374,11 @@ bool ComposeScreen();
 enum class IdlePolicy { Wait, Close, Fail };
 void SetIdlePolicy(IdlePolicy policy);
 [[nodiscard]] IdlePolicy GetIdlePolicy();
+// WM_CLOSE to each visible top-level window (not the shell's) that has not
+// had one from the idle policy yet, front first; false when there was none.
+// Closing the screen window does this too.
+bool CloseVisibleWindows();
+
 // Whether the idle policy Fail was met since the last call (and clears it).
 [[nodiscard]] bool TakeIdleFailure();
 

@@ -110,7 +110,7 @@ void BlockFor(uint32_t timeoutMs) {
 
 // IdlePolicy::Close: WM_CLOSE to each visible top-level window of the thread
 // that has not had one from here yet, front first. False when there is none.
-bool PostIdleCloses() {
+bool PostIdleClosesNow() {
     const ThreadId thread = GetCurrentThreadId();
     bool posted = false;
     for (Window* window : S().topLevels) {
@@ -204,8 +204,12 @@ bool PeekMessageW(MSG* message, HWND filter, UINT first, UINT last, UINT removeF
     if (Take(message, filter, first, last, remove)) return true;
     if (IsTestClockOn()) {
         // Polling loops see time pass: to the next thing due, else 1 ms.
+        // With nothing due ever, a polling loop waits for ever as GetMessageW
+        // would: the idle policy Close closes the windows then too.
         uint32_t wait = 0;
-        AdvanceTestClock(static_cast<uint64_t>(NextWake(&wait) && wait > 0 ? wait : 1) * 1'000'000u);
+        const bool due = NextWake(&wait);
+        if (!due && S().idlePolicy == IdlePolicy::Close) PostIdleClosesNow();
+        AdvanceTestClock(static_cast<uint64_t>(due && wait > 0 ? wait : 1) * 1'000'000u);
     }
     return false;
 }
@@ -223,10 +227,16 @@ int GetMessageW(MSG* message, HWND filter, UINT first, UINT last) {
         }
         switch (s.idlePolicy) {
         case IdlePolicy::Wait:
-            BlockFor(1000);
+            // Under the test clock time passes as for an empty look.
+            if (IsTestClockOn()) {
+                AdvanceTestClock(1'000'000u);
+                BlockFor(10);
+            } else {
+                BlockFor(1000);
+            }
             continue;
         case IdlePolicy::Close:
-            if (PostIdleCloses()) continue;
+            if (PostIdleClosesNow()) continue;
             return -1;
         case IdlePolicy::Fail:
             s.idleFailed = true;
@@ -406,6 +416,8 @@ void SetDrawingHooks(const DrawingHooks& hooks) { S().drawing = hooks; }
 // --- policy and wrappers ---------------------------------------------------------------------
 
 void SetIdlePolicy(IdlePolicy policy) { S().idlePolicy = policy; }
+
+bool CloseVisibleWindows() { return PostIdleClosesNow(); }
 
 IdlePolicy GetIdlePolicy() { return S().idlePolicy; }
 
