@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <new>
 
+#include "display/display_canvas.h"
 #include "platform/memory.h"
 
 namespace qob {
@@ -21,12 +22,13 @@ Canvas* CreateSurfaceCanvas(PixelSurface* surface) {
     if (surface == nullptr) return nullptr;
     auto* canvas = static_cast<Canvas*>(platform::AllocateBlock(sizeof(Canvas)));
     if (canvas == nullptr) return nullptr;
-    *canvas = Canvas{surface, BufferBounds(surface), &SharedCopyOperator(), nullptr, nullptr};
+    *canvas = Canvas{surface, BufferBounds(surface), &SharedCopyOperator(), nullptr, nullptr, nullptr};
     return canvas;
 }
 
 void DestroyCanvas(Canvas* canvas) {
     if (canvas == nullptr) return;
+    if (canvas->display != nullptr) ReleaseDisplayCanvas(canvas->display);
     delete canvas->alphaOperator;
     delete canvas->functionOperator;
     canvas->alphaOperator = nullptr;

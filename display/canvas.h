@@ -12,6 +12,8 @@
 
 namespace qob {
 
+struct DisplayCanvas;
+
 // An empty clip (right <= left or bottom <= top) means no clip: drawing then
 // keeps to the target's bounds only. Every call keeps to the target's buffer
 // in any case, and draws nothing while the target or its buffer is missing.
@@ -21,6 +23,7 @@ struct Canvas {
     PixelOperator* currentOperator;    // at first the shared copy operator
     AlphaOperator* alphaOperator;      // the canvas's own, made on first use
     PixelFunctionOperator* functionOperator;  // the canvas's own, made on first use
+    DisplayCanvas* display;            // the rest of a display canvas; null for a surface canvas
 };
 
 // A canvas record from low memory drawing into the surface (clip: the whole
@@ -28,7 +31,8 @@ struct Canvas {
 // DestroyCanvas, then free the record with platform::FreeBlock.
 [[nodiscard]] Canvas* CreateSurfaceCanvas(PixelSurface* surface);
 
-// Deletes the canvas's own operators; the record is the caller's to free.
+// Deletes the canvas's own operators, and of a display canvas the display
+// (see ReleaseDisplayCanvas); the record is the caller's to free.
 void DestroyCanvas(Canvas* canvas);
 
 // Sets the target and resets the clip to the whole of its buffer (empty for a

@@ -1,0 +1,536 @@
+// platform/display_device.cpp
+// The simulated display device: its memories, the entries of its libraries
+// (each logging its call), its escapes, and the panel view.
+#include "platform/display_device.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <utility>
+
+#include "platform/memory.h"
+
+namespace qob::platform {
+namespace {
+
+constexpr size_t kGuardBytes = 64;
+constexpr uint8_t kGuardByte = 0xEE;
+constexpr uint16_t kUnwrittenPixel = 0xA5C3;
+
+// One block of device memory with guard bytes on both sides.
+class DeviceMemory {
+public:
+    DeviceMemory() = default;
+    DeviceMemory(const DeviceMemory&) = delete;
+    DeviceMemory& operator=(const DeviceMemory&) = delete;
+    ~DeviceMemory() { Release(); }
+
+    void Make(size_t size) {
+        Release();
+        block = static_cast<uint8_t*>(AllocateBlock(size + 2 * kGuardBytes));
+        if (block == nullptr) return;
+        bytes = size;
+        std::memset(block, kGuardByte, size + 2 * kGuardBytes);
+        for (size_t i = 0; i + 1 < size; i += 2) std::memcpy(block + kGuardBytes + i, &kUnwrittenPixel, 2);
+    }
+    void Release() {
+        if (block != nullptr) FreeBlock(block);
+        block = nullptr;
+        bytes = 0;
+    }
+    [[nodiscard]] uint8_t* Start() const { return block ? block + kGuardBytes : nullptr; }
+    [[nodiscard]] bool GuardsIntact() const {
+        if (block == nullptr) return true;
+        for (size_t i = 0; i < kGuardBytes; ++i)
+            if (block[i] != kGuardByte || block[kGuardBytes + bytes + i] != kGuardByte) return false;
+        return true;
+    }
+
+private:
+    uint8_t* block = nullptr;
+    size_t bytes = 0;
+};
+
+struct ViewportRows {
+    int64_t first;
+    int64_t count;
+};
+
+struct DeviceState {
+    DisplayDeviceProfile profile = DesktopDisplayProfile();
+    DeviceMemory video;
+    DeviceMemory drawing;  // what GXBeginDraw or GETGXINFO hands out when the device copies from it
+    bool hasDrawing = false;
+    std::vector<std::string> calls;
+    int32_t allKeys = 0;
+    int32_t kernelMode = 0;
+    bool gapiOpen = false;
+    int32_t beginDraws = 0;
+    std::optional<ViewportRows> viewport;  // none: the whole picture
+    int32_t dmaReadings = 0;
+};
+
+DeviceState& State() {
+    static DeviceState state;
+    return state;
+}
+
+bool HasLibrary(const DisplayDeviceProfile& profile, std::string_view name);
+
+void Log(const char* format, auto... values) {
+    char line[160];
+    std::snprintf(line, sizeof line, format, values...);
+    State().calls.emplace_back(line);
+}
+
+MemoryShape Shape() {
+    const DeviceState& state = State();
+    MemoryShape shape = ShapeOfPanel(state.profile.panel);
+    shape.rowPitch += state.profile.rowPadding;
+    return shape;
+}
+
+size_t MemoryBytes() {
+    const MemoryShape shape = Shape();
+    return size_t(shape.rowPitch) * size_t(std::max(shape.rowCount, 0));
+}
+
+// The byte offset of picture pixel (x, y) from the first memory row.
+int64_t PixelOffset(int64_t x, int64_t y) {
+    const DeviceState& state = State();
+    PanelLayout layout = state.profile.panel;
+    const int32_t padding = state.profile.rowPadding;
+    if (layout.xPitch == 2 || layout.xPitch == -2)
+        layout.yPitch += layout.yPitch < 0 ? -padding : padding;
+    else
+        layout.xPitch += layout.xPitch < 0 ? -padding : padding;
+    int64_t origin = 0;
+    if (layout.xPitch < 0) origin += int64_t(layout.width - 1) * -layout.xPitch;
+    if (layout.yPitch < 0) origin += int64_t(layout.height - 1) * -layout.yPitch;
+    return origin + x * layout.xPitch + y * layout.yPitch;
+}
+
+uint8_t* DrawingStart() {
+    DeviceState& state = State();
+    return state.hasDrawing ? state.drawing.Start() : state.video.Start();
+}
+
+void CopyPicturePixel(uint8_t* to, const uint8_t* from, int64_t x, int64_t y) {
+    const int64_t offset = PixelOffset(x, y);
+    std::memcpy(to + offset, from + offset, 2);
+}
+
+// gx.dll
+
+int32_t GxOpenDisplay(uintptr_t window, uint32_t flags) {
+    DeviceState& state = State();
+    Log("GXOpenDisplay(%#llx, %u)", static_cast<unsigned long long>(window), flags);
+    if (state.profile.gapiOpenFails || state.gapiOpen) return 0;
+    state.gapiOpen = true;
+    state.viewport.reset();
+    return 1;
+}
+
+int32_t GxCloseDisplay() {
+    Log("GXCloseDisplay()");
+    State().gapiOpen = false;
+    return 1;
+}
+
+void* GxBeginDraw() {
+    DeviceState& state = State();
+    Log("GXBeginDraw()");
+    if (state.profile.gapiBeginDrawFails || DrawingStart() == nullptr) return nullptr;
+    ++state.beginDraws;
+    return DrawingStart() + PixelOffset(0, 0);
+}
+
+// With a drawing buffer, the viewport's picture rows reach video memory.
+int32_t GxEndDraw() {
+    DeviceState& state = State();
+    Log("GXEndDraw()");
+    if (state.beginDraws > 0) --state.beginDraws;
+    if (!state.hasDrawing || state.video.Start() == nullptr) return 1;
+    const PanelLayout& panel = state.profile.panel;
+    const ViewportRows rows = state.viewport.value_or(ViewportRows{0, panel.height});
+    const int64_t first = std::max<int64_t>(rows.first, 0);
+    const int64_t end = std::min<int64_t>(rows.first + rows.count, panel.height);
+    for (int64_t y = first; y < end; ++y)
+        for (int64_t x = 0; x < panel.width; ++x) CopyPicturePixel(state.video.Start(), state.drawing.Start(), x, y);
+    return 1;
+}
+
+int32_t GxOpenInput() {
+    Log("GXOpenInput()");
+    return 1;
+}
+
+int32_t GxCloseInput() {
+    Log("GXCloseInput()");
+    return 1;
+}
+
+GXDisplayProperties GxGetDisplayProperties() {
+    const DeviceState& state = State();
+    Log("GXGetDisplayProperties()");
+    const PanelLayout& panel = state.profile.panel;
+    const MemoryShape shape = Shape();
+    const bool rowsAreColumns = panel.xPitch != 2 && panel.xPitch != -2;
+    const int32_t rowStep = rowsAreColumns ? (panel.xPitch < 0 ? -shape.rowPitch : shape.rowPitch)
+                                           : (panel.yPitch < 0 ? -shape.rowPitch : shape.rowPitch);
+    GXDisplayProperties properties{};
+    properties.cxWidth = uint32_t(panel.width);
+    properties.cyHeight = uint32_t(panel.height);
+    properties.cbxPitch = rowsAreColumns ? rowStep : panel.xPitch;
+    properties.cbyPitch = rowsAreColumns ? panel.yPitch : rowStep;
+    properties.cBPP = state.profile.bitsPerPixel;
+    properties.ffFormat = 0x80;  // 565
+    return properties;
+}
+
+GXKeyList GxGetDefaultKeys(int32_t kind) {
+    Log("GXGetDefaultKeys(%d)", kind);
+    return kind == 2 ? State().profile.gapiPortraitKeys : State().profile.gapiLandscapeKeys;
+}
+
+int32_t GxSuspend() {
+    Log("GXSuspend()");
+    return 1;
+}
+
+int32_t GxResume() {
+    Log("GXResume()");
+    return 1;
+}
+
+int32_t GxSetViewport(uint32_t top, uint32_t height, uint32_t reserved1, uint32_t reserved2) {
+    Log("GXSetViewport(%u, %u, %u, %u)", top, height, reserved1, reserved2);
+    State().viewport = ViewportRows{int64_t(int32_t(top)), int64_t(int32_t(height))};
+    return 1;
+}
+
+int32_t GxIsDisplayDRAMBuffer() {
+    Log("GXIsDisplayDRAMBuffer()");
+    return State().profile.gapiDramBuffer ? 1 : 0;
+}
+
+// gxdma.dll: rectangles of memory rows, clipped to the memory.
+
+void CopyMemoryRect(uint8_t* to, const uint8_t* from, int32_t x, int32_t y, int32_t width, int32_t height) {
+    if (to == nullptr || from == nullptr) return;
+    const MemoryShape shape = Shape();
+    const int64_t left = std::max<int64_t>(x, 0), top = std::max<int64_t>(y, 0);
+    const int64_t right = std::min<int64_t>(int64_t(x) + width, shape.rowPixels);
+    const int64_t bottom = std::min<int64_t>(int64_t(y) + height, shape.rowCount);
+    if (right <= left || bottom <= top) return;
+    for (int64_t row = top; row < bottom; ++row) {
+        const int64_t offset = row * shape.rowPitch + 2 * left;
+        std::memcpy(to + offset, from + offset, size_t(2 * (right - left)));
+    }
+}
+
+int32_t DmaDramToVram(int32_t x, int32_t y, int32_t width, int32_t height) {
+    Log("DmaDRAMtoVRAM(%d, %d, %d, %d)", x, y, width, height);
+    CopyMemoryRect(State().video.Start(), State().drawing.Start(), x, y, width, height);
+    return 1;
+}
+
+int32_t DmaVramToDram(int32_t x, int32_t y, int32_t width, int32_t height) {
+    Log("DmaVRAMtoDRAM(%d, %d, %d, %d)", x, y, width, height);
+    CopyMemoryRect(State().drawing.Start(), State().video.Start(), x, y, width, height);
+    return 1;
+}
+
+int32_t IsDmaReady() {
+    DeviceState& state = State();
+    const int32_t busy = state.profile.dmaBusyReadings;
+    if (busy < 0) return 0;
+    if (state.dmaReadings < busy) {
+        ++state.dmaReadings;
+        return 0;
+    }
+    state.dmaReadings = 0;
+    return 1;
+}
+
+// coredll.dll
+
+int32_t AllKeysEntryPoint(int32_t all) {
+    Log("AllKeys(%d)", all);
+    return std::exchange(State().allKeys, all);
+}
+
+int32_t SetKModeEntryPoint(int32_t mode) {
+    Log("SetKMode(%d)", mode);
+    return std::exchange(State().kernelMode, mode);
+}
+
+uint32_t OrientationToDmdo(int32_t orientation) {
+    constexpr uint32_t kValues[4] = {DMDO_0, DMDO_270, DMDO_180, DMDO_90};
+    return kValues[orientation & 3];
+}
+
+int32_t DmdoToOrientation(uint32_t dmdo) {
+    for (int32_t orientation = 0; orientation < 4; ++orientation)
+        if (OrientationToDmdo(orientation) == dmdo) return orientation;
+    return -1;
+}
+
+int32_t ChangeDisplaySettingsExEntryPoint(const char16_t*, DisplayModeRecord* mode, uintptr_t, uint32_t flags, void*) {
+    DeviceState& state = State();
+    if (mode == nullptr || (mode->fields & DM_DISPLAYORIENTATION) == 0) {
+        Log("ChangeDisplaySettingsEx(no orientation)");
+        return DISP_CHANGE_FAILED;
+    }
+    if (flags & CDS_TEST) {
+        Log("ChangeDisplaySettingsEx(query)");
+        mode->displayOrientation = OrientationToDmdo(state.profile.systemOrientation);
+        return DISP_CHANGE_SUCCESSFUL;
+    }
+    Log("ChangeDisplaySettingsEx(set %u)", mode->displayOrientation);
+    const int32_t orientation = DmdoToOrientation(mode->displayOrientation);
+    if (orientation < 0) return DISP_CHANGE_FAILED;
+    state.profile.systemOrientation = orientation;
+    return DISP_CHANGE_SUCCESSFUL;
+}
+
+// aygshell.dll
+
+int32_t ShFullScreen(uintptr_t window, uint32_t flags) {
+    Log("SHFullScreen(%#llx, %#x)", static_cast<unsigned long long>(window), flags);
+    return 1;
+}
+
+struct LibraryEntry {
+    std::string_view name;
+    void* address;
+};
+
+template <typename F>
+void* Address(F function) {
+    return reinterpret_cast<void*>(function);
+}
+
+struct DeviceLibraryTable {
+    std::string_view name;
+    std::vector<LibraryEntry> entries;
+};
+
+const std::vector<DeviceLibraryTable>& LibraryTables() {
+    static const std::vector<DeviceLibraryTable> tables = {
+        {kGapiLibraryName,
+         {
+             {"?GXOpenDisplay@@YAHPAUHWND__@@K@Z", Address(&GxOpenDisplay)},
+             {"?GXCloseDisplay@@YAHXZ", Address(&GxCloseDisplay)},
+             {"?GXBeginDraw@@YAPAXXZ", Address(&GxBeginDraw)},
+             {"?GXEndDraw@@YAHXZ", Address(&GxEndDraw)},
+             {"?GXOpenInput@@YAHXZ", Address(&GxOpenInput)},
+             {"?GXCloseInput@@YAHXZ", Address(&GxCloseInput)},
+             {"?GXGetDisplayProperties@@YA?AUGXDisplayProperties@@XZ", Address(&GxGetDisplayProperties)},
+             {"?GXGetDefaultKeys@@YA?AUGXKeyList@@H@Z", Address(&GxGetDefaultKeys)},
+             {"?GXSuspend@@YAHXZ", Address(&GxSuspend)},
+             {"?GXResume@@YAHXZ", Address(&GxResume)},
+             {"?GXSetViewport@@YAHKKKK@Z", Address(&GxSetViewport)},
+             {"?GXIsDisplayDRAMBuffer@@YAHXZ", Address(&GxIsDisplayDRAMBuffer)},
+         }},
+        {kGxDmaLibraryName,
+         {
+             {"DmaVRAMtoDRAM", Address(&DmaVramToDram)},
+             {"DmaDRAMtoVRAM", Address(&DmaDramToVram)},
+             {"IsDMAReady", Address(&IsDmaReady)},
+         }},
+        {kCoreLibraryName,
+         {
+             {"AllKeys", Address(&AllKeysEntryPoint)},
+             {"SetKMode", Address(&SetKModeEntryPoint)},
+             {"ChangeDisplaySettingsEx", Address(&ChangeDisplaySettingsExEntryPoint)},
+         }},
+        {kAygShellLibraryName, {{"SHFullScreen", Address(&ShFullScreen)}}},
+    };
+    return tables;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+        if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+}
+
+bool HasLibrary(const DisplayDeviceProfile& profile, std::string_view name) {
+    return std::any_of(profile.libraries.begin(), profile.libraries.end(),
+                       [&](const std::string& present) { return SameName(present, name); });
+}
+
+bool GxInfoLayoutSupported(const PanelLayout& panel) {
+    return (panel.xPitch == 2 && panel.yPitch > 0) || (panel.xPitch > 0 && panel.yPitch == -2);
+}
+
+}  // namespace
+
+MemoryShape ShapeOfPanel(const PanelLayout& layout) {
+    if (layout.xPitch == 2 || layout.xPitch == -2)
+        return MemoryShape{layout.width, layout.height, layout.yPitch < 0 ? -layout.yPitch : layout.yPitch};
+    return MemoryShape{layout.height, layout.width, layout.xPitch < 0 ? -layout.xPitch : layout.xPitch};
+}
+
+DisplayDeviceProfile DesktopDisplayProfile() {
+    DisplayDeviceProfile profile;
+    profile.name = "desktop";
+    profile.oemInfo = "QOB Linux desktop";
+    return profile;
+}
+
+void SelectDisplayDevice(const DisplayDeviceProfile& profile) {
+    DeviceState& state = State();
+    state.profile = profile;
+    state.calls.clear();
+    state.allKeys = 0;
+    state.kernelMode = 0;
+    state.gapiOpen = false;
+    state.beginDraws = 0;
+    state.viewport.reset();
+    state.dmaReadings = 0;
+    state.video.Make(MemoryBytes());
+    state.hasDrawing = profile.gapiDramBuffer || HasLibrary(profile, kGxDmaLibraryName);
+    if (state.hasDrawing)
+        state.drawing.Make(MemoryBytes());
+    else
+        state.drawing.Release();
+}
+
+const DisplayDeviceProfile& ActiveDisplayDevice() { return State().profile; }
+
+PanelPicture ReadPanel() {
+    const DeviceState& state = State();
+    PanelPicture picture;
+    const uint8_t* video = state.video.Start();
+    if (video == nullptr) return picture;
+    picture.width = state.profile.panel.width;
+    picture.height = state.profile.panel.height;
+    picture.pixels.resize(size_t(picture.width) * size_t(picture.height));
+    for (int32_t y = 0; y < picture.height; ++y)
+        for (int32_t x = 0; x < picture.width; ++x)
+            std::memcpy(&picture.pixels[size_t(y) * size_t(picture.width) + size_t(x)], video + PixelOffset(x, y), 2);
+    return picture;
+}
+
+void FillPanel(uint16_t colour) {
+    DeviceState& state = State();
+    for (uint8_t* memory : {state.video.Start(), state.hasDrawing ? state.drawing.Start() : nullptr}) {
+        if (memory == nullptr) continue;
+        for (int32_t y = 0; y < state.profile.panel.height; ++y)
+            for (int32_t x = 0; x < state.profile.panel.width; ++x) std::memcpy(memory + PixelOffset(x, y), &colour, 2);
+    }
+}
+
+uint8_t* VideoMemory() {
+    if (State().video.Start() == nullptr) SelectDisplayDevice(State().profile);
+    return State().video.Start();
+}
+
+MemoryShape VideoMemoryShape() { return Shape(); }
+
+bool DisplayDeviceGuardsIntact() { return State().video.GuardsIntact() && State().drawing.GuardsIntact(); }
+
+const std::vector<std::string>& DisplayDeviceCalls() { return State().calls; }
+
+void ClearDisplayDeviceCalls() { State().calls.clear(); }
+
+uintptr_t LoadDeviceLibrary(std::string_view name) {
+    const DeviceState& state = State();
+    if (state.video.Start() == nullptr) SelectDisplayDevice(state.profile);
+    const auto& tables = LibraryTables();
+    for (size_t i = 0; i < tables.size(); ++i)
+        if (SameName(tables[i].name, name) && HasLibrary(state.profile, tables[i].name)) return i + 1;
+    return 0;
+}
+
+void* GetDeviceProcAddress(uintptr_t library, std::string_view entry) {
+    const auto& tables = LibraryTables();
+    if (library == 0 || library > tables.size()) return nullptr;
+    const auto& missing = State().profile.missingEntries;
+    if (std::find(missing.begin(), missing.end(), entry) != missing.end()) return nullptr;
+    for (const LibraryEntry& candidate : tables[library - 1].entries)
+        if (candidate.name == entry) return candidate.address;
+    return nullptr;
+}
+
+void FreeDeviceLibrary(uintptr_t) {}
+
+int32_t DeviceEscape(int32_t escape, std::span<const uint8_t> input, std::span<uint8_t> output) {
+    DeviceState& state = State();
+    if (state.video.Start() == nullptr) SelectDisplayDevice(state.profile);
+    const DisplayDeviceProfile& profile = state.profile;
+    const bool gxInfo = profile.gxInfoEscape && GxInfoLayoutSupported(profile.panel);
+    if (escape == QUERYESCSUPPORT) {
+        int32_t asked = 0;
+        if (input.size() < sizeof asked) return 0;
+        std::memcpy(&asked, input.data(), sizeof asked);
+        Log("ExtEscape(QUERYESCSUPPORT, %#x)", asked);
+        return (asked == GETGXINFO && gxInfo) || (asked == GETRAWFRAMEBUFFER && profile.rawFrameBufferEscape) ? 1 : 0;
+    }
+    if (escape == GETGXINFO) {
+        Log("ExtEscape(GETGXINFO)");
+        GxInfoReply reply{};
+        if (!gxInfo || output.size() < sizeof reply) return 0;
+        std::memcpy(&reply, output.data(), sizeof reply);
+        if (reply.version != 100) return 0;
+        const MemoryShape shape = Shape();
+        reply.width = profile.panel.width;
+        reply.height = profile.panel.height;
+        reply.stride = shape.rowPitch;
+        reply.format = profile.gxInfoFormat | (profile.panel.xPitch == 2 ? 0u : 8u);
+        reply.address = state.hasDrawing ? state.drawing.Start() : state.video.Start();
+        std::copy(std::begin(profile.gxInfoButtons), std::end(profile.gxInfoButtons), reply.buttons);
+        std::memcpy(output.data(), &reply, sizeof reply);
+        return 1;
+    }
+    if (escape == GETRAWFRAMEBUFFER) {
+        Log("ExtEscape(GETRAWFRAMEBUFFER)");
+        RawFrameBufferInfo reply{};
+        if (!profile.rawFrameBufferEscape || output.size() < sizeof reply) return 0;
+        PanelLayout panel = profile.panel;
+        if (panel.xPitch == 2 || panel.xPitch == -2)
+            panel.yPitch += panel.yPitch < 0 ? -profile.rowPadding : profile.rowPadding;
+        else
+            panel.xPitch += panel.xPitch < 0 ? -profile.rowPadding : profile.rowPadding;
+        reply.format = profile.rawFormat;
+        reply.bitsPerPixel = profile.rawBitsPerPixel;
+        reply.framePointer = state.video.Start() + PixelOffset(0, 0);
+        reply.xStride = panel.xPitch;
+        reply.yStride = panel.yPitch;
+        reply.xPixels = panel.width;
+        reply.yPixels = panel.height;
+        std::memcpy(output.data(), &reply, sizeof reply);
+        return 1;
+    }
+    Log("ExtEscape(%#x)", escape);
+    return 0;
+}
+
+bool GetScreenCaps(ScreenCaps& caps) {
+    const DisplayDeviceProfile& profile = State().profile;
+    if (!profile.screenDc) return false;
+    caps = ScreenCaps{profile.screenWidth, profile.screenHeight, profile.bitsPerPixel};
+    return true;
+}
+
+bool GetOemInfo(std::span<char16_t> text) {
+    const DisplayDeviceProfile& profile = State().profile;
+    if (!profile.oemInfoAvailable || text.empty()) return false;
+    const size_t length = std::min(profile.oemInfo.size(), text.size() - 1);
+    for (size_t i = 0; i < length; ++i) text[i] = static_cast<unsigned char>(profile.oemInfo[i]);
+    text[length] = 0;
+    return true;
+}
+
+DisplayDeviceState ReadDisplayDeviceState() {
+    const DeviceState& state = State();
+    return DisplayDeviceState{state.allKeys, state.kernelMode, state.gapiOpen, state.beginDraws};
+}
+
+}  // namespace qob::platform
