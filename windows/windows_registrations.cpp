@@ -8,9 +8,12 @@
 #include "runtime/vm/program_context.h"
 #include "windows/com/com_builtins.h"
 #include "windows/com/com_object_wrapper.h"
+#include "windows/event_calls.h"
 #include "windows/event_table.h"
+#include "windows/forms.h"
 #include "windows/message_loop.h"
 #include "windows/window_records.h"
+#include "windows/window_system.h"
 
 namespace qob {
 namespace {
@@ -34,8 +37,8 @@ constexpr BuiltinRegistration kWindowsBuiltins[] = {
     // 0 arguments, returns a value
     {"g_getmainloop",            0, Value,   Fixed,  kNotBuilt},
     // 1 argument, no value
-    {"CLEAREVENTS",              1, Nothing, Fixed,  kNotBuilt},
-    {"__controltoclipboard",     1, Nothing, Fixed,  kNotBuilt},
+    {"CLEAREVENTS",              1, Nothing, Fixed,  Builtin_CLEAREVENTS},
+    {"__controltoclipboard",     1, Nothing, Fixed,  Builtin___controltoclipboard},
     {"delay",                    1, Nothing, Fixed,  Builtin_delay},
     {"showstatuswindow",         1, Nothing, Fixed,  kNotBuilt},
     {"waitcursor",               1, Nothing, Fixed,  kNotBuilt},
@@ -102,11 +105,11 @@ constexpr BuiltinRegistration kWindowsBuiltins[] = {
     {"wsetitem",                 3, Nothing, Fixed,  kNotBuilt},
     // 3 arguments, returns a value
     {"enumfontfamilies",         3, Value,   Fixed,  kNotBuilt},
-    {"newform",                  3, Value,   Fixed,  kNotBuilt},
+    {"newform",                  3, Value,   Fixed,  Builtin_newform},
     {"showmodal",                3, Value,   Fixed,  kNotBuilt},
     {"newmenu",                  3, Value,   Fixed,  kNotBuilt},
     // 4 arguments, no value
-    {"ADDEVENT",                 4, Nothing, Fixed,  kNotBuilt},
+    {"ADDEVENT",                 4, Nothing, Fixed,  Builtin_ADDEVENT},
     {"newbutton",                4, Nothing, Fixed,  kNotBuilt},
     {"COMInfo",                  4, Nothing, Fixed,  Builtin_COMInfo},
     // 4 arguments, returns a value
@@ -122,7 +125,7 @@ constexpr BuiltinRegistration kWindowsBuiltins[] = {
     // 7 arguments, returns a value
     {"ActiveX",                  7, Value,   Fixed,  kNotBuilt},
     // 9 arguments, returns a value
-    {"newformex",                9, Value,   Fixed,  kNotBuilt},
+    {"newformex",                9, Value,   Fixed,  Builtin_newformex},
     // 10 arguments, returns a value
     {"newcontrol",              10, Value,   Fixed,  kNotBuilt},
     // any number of arguments, argument frame, no value
@@ -148,6 +151,7 @@ void FillWindowsRuntimeHooks() {
     Hooks.suspendWindowEvents = SuspendWindowEvents;
     Hooks.resumeWindowEvents = ResumeWindowEvents;
     Hooks.visitContextWindows = VisitContextWindows;
+    InstallWindowManagerWaits();
 }
 
 }  // namespace qob
