@@ -10,6 +10,8 @@
 #include "com_fixture.h"
 #include "platform/memory.h"
 #include "runtime/vm/program_context.h"
+#include "runtime/vm/value_stack.h"
+#include "windows/com/com_builtins.h"
 #include "windows/com/com_variants.h"
 
 namespace qob::testing {
@@ -372,6 +374,24 @@ TEST_F(ComTest, FreedAndForeignAddressesAreNoWrappers) {
     EXPECT_EQ(FindLiveComObjectWrapper(address), nullptr);
     DeleteComObjectWrapper(wrapper);  // a second free does nothing
     for (double other : {0.0, -5.0, 1e20, 12345.0}) EXPECT_EQ(FindLiveComObjectWrapper(other), nullptr) << other;
+}
+
+TEST_F(ComTest, FreeCOMObjectLeavesSiteWrappersAndUnknownNumbersAlone) {
+    ComObjectWrapper* owned = NewTestWrapper();
+    ComObjectWrapper* plain = NewTestWrapper();
+    int site = 0;
+    owned->ownerSite = &site;
+    OpenArgumentFrame(context);
+    PushNumber(LowAddress(owned));
+    PushNumber(0);
+    PushNumber(12345);
+    PushNumber(LowAddress(plain));
+    PushNumber(LowAddress(plain));  // the same wrapper twice: freed once
+    Builtin_FreeCOMObject();
+    EXPECT_EQ(FindLiveComObjectWrapper(LowAddress(owned)), owned);
+    EXPECT_EQ(FindLiveComObjectWrapper(LowAddress(plain)), nullptr);
+    owned->ownerSite = nullptr;
+    DeleteComObjectWrapper(owned);
 }
 
 // An event sink: a dispatch object on the events interface that counts calls.
