@@ -448,6 +448,30 @@ TEST_F(ComTest, CreationGoesThroughTheRegistry) {
     DeleteComObjectWrapper(wrapper);
 }
 
+TEST_F(ComTest, ServerLibrariesAreLoadedByTheirRegisteredPath) {
+    const CLSID missing{0x51B05000, 1, 0x4000, {0x8A, 0, 0x51, 0x0B, 0x50, 0, 0, 1}};
+    const CLSID noEntry{0x51B05000, 2, 0x4000, {0x8A, 0, 0x51, 0x0B, 0x50, 0, 0, 2}};
+    ASSERT_EQ(RegisterComClass(missing, u"QOB.Missing", u"/nonexistent/folder/server.dll", false), S_OK);
+    ASSERT_EQ(RegisterComClass(noEntry, u"QOB.NoEntry", u"libm.so.6", false), S_OK);
+    ComObjectWrapper* wrapper = NewComObjectWrapper(context);
+    EXPECT_EQ(CreateComObjectByProgID(wrapper, u"QOB.Missing", kComClassContext), 0);
+    EXPECT_EQ(wrapper->lastResult, REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(CreateComObjectByProgID(wrapper, u"QOB.NoEntry", kComClassContext), 0);
+    EXPECT_EQ(wrapper->lastResult, REGDB_E_CLASSNOTREG);
+    // The test server as the device names it: "x.dll" is found as "libx.so".
+    ASSERT_EQ(RegisterComClass(kTestObjectClsid, u"QOB.TestObject", QOB_COM_SERVER_DIR u"/qobtestcom.dll", false), S_OK);
+    ASSERT_EQ(CreateComObjectByProgID(wrapper, u"QOB.TestObject", kComClassContext), 1);
+    EXPECT_EQ(wrapper->memberCount, 34);
+    const int32_t add = FindComMember(wrapper, "add", 1);
+    VARIANT arguments[2] = {};
+    arguments[0].vt = arguments[1].vt = VT_I4;
+    arguments[0].lVal = 40;
+    arguments[1].lVal = 2;
+    ASSERT_EQ(ComDispatchInvoke(wrapper, add, arguments), S_OK);
+    EXPECT_EQ(wrapper->members[add].result->lVal, 42);
+    DeleteComObjectWrapper(wrapper);
+}
+
 TEST_F(ComTest, APendingLibraryDescribesTheNextObject) {
     TypeLibraryBuilder builder;
     const int32_t type = builder.AddType(u"IOther", TKIND_DISPATCH);
