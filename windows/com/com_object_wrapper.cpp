@@ -49,7 +49,18 @@ void FreeException(ComObjectWrapper* wrapper) {
     wrapper->exception = nullptr;
 }
 
-EXCEPINFO* NewException() { return static_cast<EXCEPINFO*>(AllocateZeroedBlock(sizeof(EXCEPINFO))); }
+// A zeroed exception record for the next call: the wrapper's own one, emptied
+// (its strings freed), or a new one.
+void RenewException(ComObjectWrapper* wrapper) {
+    if (EXCEPINFO* exception = wrapper->exception) {
+        SysFreeString(exception->bstrSource);
+        SysFreeString(exception->bstrDescription);
+        SysFreeString(exception->bstrHelpFile);
+        std::memset(exception, 0, sizeof *exception);
+        return;
+    }
+    wrapper->exception = static_cast<EXCEPINFO*>(AllocateZeroedBlock(sizeof(EXCEPINFO)));
+}
 
 void FreeMemberTable(ComObjectWrapper* wrapper) {
     for (int32_t i = 0; wrapper->members && i < wrapper->memberCount; ++i) FreeComParam(&wrapper->members[i]);
@@ -514,6 +525,26 @@ int LoadComTypeInfo(ComObjectWrapper* wrapper, ITypeInfo* info) {
 
 int32_t FindComMember(const ComObjectWrapper* wrapper, const char* name, uint16_t invokeKind) {
     if (!name) return -1;
+    // Member names are nearly always ASCII: those compare byte by unit,
+    // without a conversion.
+    const size_t length = std::strlen(name);
+    bool ascii = true;
+    for (size_t c = 0; ascii && c < length; ++c) ascii = static_cast<unsigned char>(name[c]) < 0x80;
+    if (ascii) {
+        for (int32_t i = 0; i < wrapper->memberCount; ++i) {
+            const ComMember& member = wrapper->members[i];
+            if (member.invokeKind != invokeKind || !member.name || SysStringLen(member.name) != length) continue;
+            size_t c = 0;
+            while (c < length) {
+                char byte = name[c];
+                if (byte >= 'A' && byte <= 'Z') byte = static_cast<char>(byte + 32);
+                if (member.name[c] != static_cast<char16_t>(byte)) break;
+                ++c;
+            }
+            if (c == length) return i;
+        }
+        return -1;
+    }
     const std::vector<uint16_t> units = DecodeAnsi(name);
     for (int32_t i = 0; i < wrapper->memberCount; ++i) {
         const ComMember& member = wrapper->members[i];
@@ -567,16 +598,14 @@ HRESULT ComDispatchInvoke(ComObjectWrapper* wrapper, int32_t index, const VARIAN
     }
     // The previous result goes before every call, an object's reference too.
     if (member->result) VariantClear(member->result);
-    FreeException(wrapper);
-    wrapper->exception = NewException();
+    RenewException(wrapper);
     uint32_t argError = static_cast<uint32_t>(-1);
     const uint16_t flags = member->invokeKind == 2 ? DISPATCH_METHOD | DISPATCH_PROPERTYGET : member->invokeKind;
     HRESULT result = wrapper->dispatch->Invoke(member->dispid, IID_NULL, kComLocale, flags, &params, member->result,
                                                wrapper->exception, &argError);
     if (FAILED(result) && member->invokeKind == 2) {
         // The retry starts from a clean record: what the first attempt wrote goes.
-        FreeException(wrapper);
-        wrapper->exception = NewException();
+        RenewException(wrapper);
         if (member->result) VariantClear(member->result);
         result = wrapper->dispatch->Invoke(member->dispid, IID_NULL, kComLocale, DISPATCH_PROPERTYGET, &params,
                                            member->result, wrapper->exception, &argError);

@@ -322,16 +322,51 @@ ComValue CallComMemberPath(ComObjectWrapper* wrapper, int32_t index, int32_t arg
     return CallComMemberPathAt(wrapper, index, argumentCount, first, flag, 0);
 }
 
+namespace {
+
+// The two records, found once per constant list (as the machine keeps ERROR%).
+struct ComErrorConstants {
+    VariableRecord* listHead = nullptr;
+    VariableRecord* error = nullptr;
+    VariableRecord* description = nullptr;
+};
+ComErrorConstants gComErrorConstants;
+
+VariableRecord* FindOrDeclare(const char* name) {
+    VariableRecord* record = ConstantList ? FindNamedItem(ConstantList, name) : nullptr;
+    return record ? record : DeclareVariable(name, nullptr, 0.0, nullptr, 0);
+}
+
+// A record holding nothing to free is cleared by writing its number.
+void ClearConstant(ProgramContext* context, VariableRecord* record) {
+    if (record->data || record->flags || record->currentNode || record->type) ClearVariable(context, record, false, false);
+}
+
+}  // namespace
+
 void SetComError(const ComObjectWrapper* wrapper, HRESULT result) {
     ProgramContext* context = CurrentContext;
-    VariableRecord* error = DeclareVariable("COMERROR%", nullptr, 0.0, nullptr, 0);
-    if (error) {
-        ClearVariable(context, error, false, false);
-        if (wrapper) SetVariableValue(error, nullptr, static_cast<double>(result), nullptr, 0);
+    ComErrorConstants& known = gComErrorConstants;
+    if (known.listHead != ConstantList || !known.error || !known.description) {
+        known.error = FindOrDeclare("COMERROR%");
+        known.description = FindOrDeclare("COMERRORDESC%");
+        // Records made outside the constant list are not kept.
+        known.listHead = known.error && known.description && ConstantList &&
+                                 FindNamedItem(ConstantList, "COMERROR%") == known.error &&
+                                 FindNamedItem(ConstantList, "COMERRORDESC%") == known.description
+                             ? ConstantList
+                             : nullptr;
     }
-    VariableRecord* description = DeclareVariable("COMERRORDESC%", nullptr, 0.0, nullptr, 0);
+    VariableRecord* error = known.error;
+    if (error) {
+        ClearConstant(context, error);
+        SetVariableValue(error, nullptr, wrapper ? static_cast<double>(result) : 0.0, nullptr, 0);
+    }
+    VariableRecord* description = known.description;
+    if (!known.listHead) known.error = known.description = nullptr;
     if (!description) return;
-    ClearVariable(context, description, false, false);
+    ClearConstant(context, description);
+    description->value = 0.0;
     if (wrapper && wrapper->exception && wrapper->exception->bstrDescription) {
         const std::string text = BstrToAnsi(wrapper->exception->bstrDescription);
         SetVariableValue(description, text.c_str(), 0.0, nullptr, static_cast<int64_t>(text.size() + 1));

@@ -10,6 +10,8 @@
 #include "com_fixture.h"
 #include "platform/memory.h"
 #include "runtime/vm/program_context.h"
+#include "runtime/vm/value_stack.h"
+#include "windows/com/com_builtins.h"
 #include "windows/com/com_variants.h"
 
 namespace qob::testing {
@@ -374,6 +376,24 @@ TEST_F(ComTest, FreedAndForeignAddressesAreNoWrappers) {
     for (double other : {0.0, -5.0, 1e20, 12345.0}) EXPECT_EQ(FindLiveComObjectWrapper(other), nullptr) << other;
 }
 
+TEST_F(ComTest, FreeCOMObjectLeavesSiteWrappersAndUnknownNumbersAlone) {
+    ComObjectWrapper* owned = NewTestWrapper();
+    ComObjectWrapper* plain = NewTestWrapper();
+    int site = 0;
+    owned->ownerSite = &site;
+    OpenArgumentFrame(context);
+    PushNumber(LowAddress(owned));
+    PushNumber(0);
+    PushNumber(12345);
+    PushNumber(LowAddress(plain));
+    PushNumber(LowAddress(plain));  // the same wrapper twice: freed once
+    Builtin_FreeCOMObject();
+    EXPECT_EQ(FindLiveComObjectWrapper(LowAddress(owned)), owned);
+    EXPECT_EQ(FindLiveComObjectWrapper(LowAddress(plain)), nullptr);
+    owned->ownerSite = nullptr;
+    DeleteComObjectWrapper(owned);
+}
+
 // An event sink: a dispatch object on the events interface that counts calls.
 TEST_F(ComTest, EventsReachTheirSinkWhileConnected) {
     ITypeLib* library = TestObjectTypeLib();
@@ -425,6 +445,30 @@ TEST_F(ComTest, CreationGoesThroughTheRegistry) {
     EXPECT_EQ(wrapper->lastResult, REGDB_E_CLASSNOTREG);
     EXPECT_EQ(CreateComObject(wrapper, kTestObjectClsid, 1), 0);  // only contexts 7 and 23
     EXPECT_EQ(CreateComObject(wrapper, kTestObjectClsid, 7), 1);
+    DeleteComObjectWrapper(wrapper);
+}
+
+TEST_F(ComTest, ServerLibrariesAreLoadedByTheirRegisteredPath) {
+    const CLSID missing{0x51B05000, 1, 0x4000, {0x8A, 0, 0x51, 0x0B, 0x50, 0, 0, 1}};
+    const CLSID noEntry{0x51B05000, 2, 0x4000, {0x8A, 0, 0x51, 0x0B, 0x50, 0, 0, 2}};
+    ASSERT_EQ(RegisterComClass(missing, u"QOB.Missing", u"/nonexistent/folder/server.dll", false), S_OK);
+    ASSERT_EQ(RegisterComClass(noEntry, u"QOB.NoEntry", u"libm.so.6", false), S_OK);
+    ComObjectWrapper* wrapper = NewComObjectWrapper(context);
+    EXPECT_EQ(CreateComObjectByProgID(wrapper, u"QOB.Missing", kComClassContext), 0);
+    EXPECT_EQ(wrapper->lastResult, REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(CreateComObjectByProgID(wrapper, u"QOB.NoEntry", kComClassContext), 0);
+    EXPECT_EQ(wrapper->lastResult, REGDB_E_CLASSNOTREG);
+    // The test server as the device names it: "x.dll" is found as "libx.so".
+    ASSERT_EQ(RegisterComClass(kTestObjectClsid, u"QOB.TestObject", QOB_COM_SERVER_DIR u"/qobtestcom.dll", false), S_OK);
+    ASSERT_EQ(CreateComObjectByProgID(wrapper, u"QOB.TestObject", kComClassContext), 1);
+    EXPECT_EQ(wrapper->memberCount, 34);
+    const int32_t add = FindComMember(wrapper, "add", 1);
+    VARIANT arguments[2] = {};
+    arguments[0].vt = arguments[1].vt = VT_I4;
+    arguments[0].lVal = 40;
+    arguments[1].lVal = 2;
+    ASSERT_EQ(ComDispatchInvoke(wrapper, add, arguments), S_OK);
+    EXPECT_EQ(wrapper->members[add].result->lVal, 42);
     DeleteComObjectWrapper(wrapper);
 }
 

@@ -182,8 +182,9 @@ TEST_F(ConversionTest, ByReferenceArgumentsPointAtTheirTargets) {
     EXPECT_EQ(block.scratch[1].vt, VT_BYREF | VT_VARIANT);
     ASSERT_NE(VariantReference<VARIANT>(block.scratch[1]), nullptr);
     EXPECT_EQ(VariantReference<VARIANT>(block.scratch[1])->vt, VT_EMPTY);
-    // What a server leaves in the by-reference VARIANT goes with the block.
-    SetVariantPointer(VariantReference<VARIANT>(block.scratch[1]), VT_BSTR, AnsiToBstr("left by the server"));
+    // What a server leaves in the by-reference VARIANT goes with the block
+    // (the fixture checks that no test object outlives the test).
+    SetVariantPointer(VariantReference<VARIANT>(block.scratch[1]), VT_DISPATCH, NewTestObject());
     EXPECT_EQ(block.scratch[2].vt, VT_BYREF | VT_DATE);
     EXPECT_EQ(*VariantReference<double>(block.scratch[2]), 36526.5);
     *VariantReference<double>(block.scratch[2]) = 36527.25;
