@@ -26,6 +26,7 @@ constexpr uint32_t kStubMapBytes = kArmStubBytes + kUcPage;  // the slots and th
 constexpr uint32_t kReturnWord = 0xE1A0F00Eu;                // mov pc, lr
 constexpr size_t kStackBytes = 1u << 20;
 constexpr int kMaxDepth = 64;
+constexpr uint32_t kArmNoCodeBelow = 0x10000;
 
 ArmRoutineDispatcher gDispatcher = nullptr;
 
@@ -374,7 +375,9 @@ void Watchdog::Loop() {
 void SetArmRoutineDispatcher(ArmRoutineDispatcher dispatcher) { gDispatcher = dispatcher; }
 
 ArmOutcome RunArmCode(uint32_t entry, const uint32_t (&registers)[4]) {
-    if (!EnsureStack() || tCpu.depth >= kMaxDepth) return Failure(entry);
+    // The stub page and the stop address are no code: entering there would
+    // run a routine without a caller, or return at once.
+    if (entry < kArmNoCodeBelow || !EnsureStack() || tCpu.depth >= kMaxDepth) return Failure(entry);
     if (tCpu.engines.size() <= static_cast<size_t>(tCpu.depth)) {
         std::unique_ptr<Engine> opened = OpenEngine();
         if (!opened) return Failure(entry);
