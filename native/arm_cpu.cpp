@@ -26,6 +26,7 @@ constexpr uint32_t kStubMapBytes = kArmStubBytes + kUcPage;  // the slots and th
 constexpr uint32_t kReturnWord = 0xE1A0F00Eu;                // mov pc, lr
 constexpr size_t kStackBytes = 1u << 20;
 constexpr int kMaxDepth = 64;
+constexpr uint32_t kArmNoCodeBelow = 0x10000;
 
 ArmRoutineDispatcher gDispatcher = nullptr;
 
@@ -129,10 +130,13 @@ uint32_t ReadRegister(uc_engine* uc, int reg) {
 
 void WriteRegister(uc_engine* uc, int reg, uint32_t value) { uc_reg_write(uc, reg, &value); }
 
-void Protect(Engine& engine, uint32_t start, uint32_t length, uint32_t permissions) {
+// The pages of a range as a mapping of their own with these permissions
+// (nothing when the range is no longer mapped).
+void Remap(Engine& engine, uint32_t start, uint32_t length, uint32_t permissions) {
     const uint32_t from = start & ~(kUcPage - 1);
     const uint32_t to = (start + length + kUcPage - 1) & ~(kUcPage - 1);
-    uc_mem_protect(engine.uc, from, to - from, permissions);
+    if (uc_mem_unmap(engine.uc, from, to - from) != UC_ERR_OK) return;
+    uc_mem_map_ptr(engine.uc, from, to - from, permissions, reinterpret_cast<void*>(uintptr_t{from}));
 }
 
 // The ranges of a that b does not cover, both sorted and disjoint.
@@ -155,7 +159,6 @@ std::vector<platform::LowRegion> Subtract(const std::vector<platform::LowRegion>
 // Brings the engine's memory up to the allocator's mappings and the code
 // blocks' protections.
 void CatchUp(Engine& engine) {
-    bool remapped = false;
     if (engine.regionCount != platform::CountLowRegionChanges()) {
         engine.regionCount = platform::CountLowRegionChanges();
         std::vector<platform::LowRegion> now = platform::ListLowRegions();
@@ -164,34 +167,35 @@ void CatchUp(Engine& engine) {
         for (platform::LowRegion added : Subtract(now, engine.mapped)) {
             uc_mem_map_ptr(engine.uc, added.start, added.end - added.start, UC_PROT_READ | UC_PROT_WRITE,
                            reinterpret_cast<void*>(added.start));
-            remapped = true;
         }
         engine.mapped = std::move(now);
     }
+    // A code block is a mapping of its own, not a protected part of a larger
+    // one: the emulator caches translations only for whole mappings.
     CodeBlocks& registry = GetCodeBlocks();
-    if (remapped || engine.blockGeneration != registry.generation.load(std::memory_order_acquire)) {
+    if (engine.blockGeneration != registry.generation.load(std::memory_order_acquire)) {
         std::lock_guard lock(registry.mutex);
         engine.blockGeneration = registry.generation.load(std::memory_order_acquire);
         for (auto it = engine.blocks.begin(); it != engine.blocks.end();) {
             auto live = registry.blocks.find(it->first);
-            if (live != registry.blocks.end() && live->second.serial == it->second.serial && !remapped) {
+            if (live != registry.blocks.end() && live->second.serial == it->second.serial) {
                 ++it;
                 continue;
             }
             uc_ctl_remove_cache(engine.uc, it->first, it->first + it->second.length);
-            Protect(engine, it->first, it->second.length, UC_PROT_READ | UC_PROT_WRITE);
+            Remap(engine, it->first, it->second.length, UC_PROT_READ | UC_PROT_WRITE);
             it = engine.blocks.erase(it);
         }
         for (const auto& [base, block] : registry.blocks) {
             if (engine.blocks.count(base)) continue;
-            Protect(engine, base, block.length, UC_PROT_READ | UC_PROT_EXEC);
+            Remap(engine, base, block.length, UC_PROT_READ | UC_PROT_EXEC);
             uc_ctl_remove_cache(engine.uc, base, base + block.length);
             engine.blocks.emplace(base, block);
         }
     }
-    if (engine.guardPage != tCpu.guardPage || remapped) {
+    if (engine.guardPage != tCpu.guardPage) {
         engine.guardPage = tCpu.guardPage;
-        uc_mem_protect(engine.uc, engine.guardPage, kUcPage, UC_PROT_NONE);
+        uc_mem_unmap(engine.uc, engine.guardPage, kUcPage);
     }
 }
 
@@ -371,7 +375,9 @@ void Watchdog::Loop() {
 void SetArmRoutineDispatcher(ArmRoutineDispatcher dispatcher) { gDispatcher = dispatcher; }
 
 ArmOutcome RunArmCode(uint32_t entry, const uint32_t (&registers)[4]) {
-    if (!EnsureStack() || tCpu.depth >= kMaxDepth) return Failure(entry);
+    // The stub page and the stop address are no code: entering there would
+    // run a routine without a caller, or return at once.
+    if (entry < kArmNoCodeBelow || !EnsureStack() || tCpu.depth >= kMaxDepth) return Failure(entry);
     if (tCpu.engines.size() <= static_cast<size_t>(tCpu.depth)) {
         std::unique_ptr<Engine> opened = OpenEngine();
         if (!opened) return Failure(entry);
