@@ -99,6 +99,7 @@ void DrawLine(const Canvas& canvas, const Pen& pen, int x0, int y0, int x1, int 
     }
 }
 
+// The DC's canvas; false when the DC is dead (*dc null) or draws nowhere.
 bool LookUp(HDC handle, DeviceContext** dc, Canvas* canvas) {
     *dc = LookUpDC(handle);
     return *dc && CanvasOf(**dc, canvas);
