@@ -201,7 +201,8 @@ struct FontFace {
 [[nodiscard]] bool DescribeFont(HFONT font, FontFace* face);
 
 // The folder of the font files ("/usr/share/fonts/truetype/dejavu" unless a
-// test sets another). Changing it drops every cached face.
+// test sets another). Fonts made afterwards draw from the new folder, those
+// made before from the old one; every cached face is dropped.
 void SetFontFolder(std::string_view folder);
 [[nodiscard]] std::string GetFontFolder();
 

@@ -99,6 +99,7 @@ void DrawLine(const Canvas& canvas, const Pen& pen, int x0, int y0, int x1, int 
     }
 }
 
+// The DC's canvas; false when the DC is dead (*dc null) or draws nowhere.
 bool LookUp(HDC handle, DeviceContext** dc, Canvas* canvas) {
     *dc = LookUpDC(handle);
     return *dc && CanvasOf(**dc, canvas);
@@ -108,13 +109,28 @@ bool LookUp(HDC handle, DeviceContext** dc, Canvas* canvas) {
 
 namespace gdi {
 
+// Runs are filled by storing the first pixels and copying them on with
+// memcpy in doubling chunks: the C library's copy uses the widest stores the
+// processor has, which a plain loop compiled for any x86-64 does not.
+void FillRun(uint32_t* run, size_t count, uint32_t pixel) {
+    constexpr size_t kSeed = 64, kChunk = 4096;  // pixels; a chunk stays in the first-level cache
+    const size_t seed = std::min(count, kSeed);
+    std::fill_n(run, seed, pixel);
+    size_t done = seed;
+    while (done < count) {
+        const size_t part = std::min({done, kChunk, count - done});
+        std::memcpy(run + done, run + done - part, part * sizeof(uint32_t));
+        done += part;
+    }
+}
+
 void FillSurfaceRect(Surface32& surface, const RECT& rect, uint32_t pixel) {
     const int width = rect.right - rect.left;
     if (width == surface.stride) {  // whole rows: one run
-        std::fill_n(PixelAt(surface, 0, rect.top), static_cast<size_t>(width) * (rect.bottom - rect.top), pixel);
+        FillRun(PixelAt(surface, 0, rect.top), static_cast<size_t>(width) * (rect.bottom - rect.top), pixel);
         return;
     }
-    for (int y = rect.top; y < rect.bottom; ++y) std::fill_n(PixelAt(surface, rect.left, y), width, pixel);
+    for (int y = rect.top; y < rect.bottom; ++y) FillRun(PixelAt(surface, rect.left, y), width, pixel);
 }
 
 }  // namespace gdi

@@ -153,9 +153,9 @@ struct Line {
     int64_t width = 0;
 };
 
-// The text with "&" prefixes taken out ("&&" is one "&"), line breaks kept
-// as '\n' (CR, LF and CR LF alike), and the index of the character each
-// prefix marks (-1 for none).
+// The text with "&" prefixes taken out ("&&" is one "&") and line breaks
+// made '\n' (CR, LF and CR LF alike); marked receives, in ascending order,
+// the index of each character a prefix marks.
 std::vector<Character> StripPrefixes(const std::vector<Character>& text, bool prefixes, std::vector<int>* marked) {
     std::vector<Character> out;
     for (size_t i = 0; i < text.size(); ++i) {

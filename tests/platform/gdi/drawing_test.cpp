@@ -300,6 +300,18 @@ TEST(GdiDrawing, BitBltWithinOneSurfaceReadsTheOldPixels) {
     }
 }
 
+// Fills longer than the runs the fill copies at once, whole rows and not.
+TEST(GdiDrawing, LongFills) {
+    const HBRUSH brush = CreateSolidBrush(kRedColor);
+    for (const RECT rect : {RECT{0, 0, 4099, 3}, RECT{1, 0, 4098, 3}, RECT{0, 1, 4099, 2}, RECT{4000, 0, 4099, 3}}) {
+        TestSurface target(4099, 3);
+        TestDC dc(target);
+        FillRect(dc.dc, &rect, brush);
+        ExpectPixels(target, [&](int x, int y) { return Inside(rect, x, y) ? kRed : PatternPixel(x, y); }, "long fill");
+    }
+    DeleteObject(brush);
+}
+
 TEST(GdiDrawing, FillsWholeRowsOfASurfaceWithPadding) {
     // Rows as wide as the surface but not its stride: the padding stays.
     TestSurface target(8, 4, 11);

@@ -446,6 +446,49 @@ TEST(GdiText, APrefixUnderlinesItsCharacterOnly) {
     EXPECT_GT(changed, 0);
 }
 
+TEST(GdiText, UnderlineAndStrikeOutRunUnderAndThroughTheWholeText) {
+    struct Case {
+        const char* name;
+        bool underline;
+        bool below;  // the line lies below the baseline, else above it
+    };
+    for (const Case c : {Case{"underline", true, true}, Case{"strike-out", false, false}}) {
+        LOGFONTW plainDescription = MakeFont(-16);
+        LOGFONTW linedDescription = plainDescription;
+        (c.underline ? linedDescription.lfUnderline : linedDescription.lfStrikeOut) = 1;
+        const HFONT plain = CreateFontIndirectW(&plainDescription);
+        const HFONT lined = CreateFontIndirectW(&linedDescription);
+        TestSurface without(80, 24), with(80, 24);
+        TestDC plainDc(without), linedDc(with);
+        SelectObject(plainDc.dc, plain);
+        SelectObject(linedDc.dc, lined);
+        ASSERT_TRUE(ExtTextOutW(plainDc.dc, 3, 2, 0, nullptr, u"Lines", 5, nullptr));
+        ASSERT_TRUE(ExtTextOutW(linedDc.dc, 3, 2, 0, nullptr, u"Lines", 5, nullptr));
+        SIZE size{};
+        TEXTMETRICW metrics{};
+        GetTextExtentPoint32W(linedDc.dc, u"Lines", 5, &size);
+        GetTextMetricsW(linedDc.dc, &metrics);
+        const int baseline = 2 + metrics.tmAscent;
+        std::vector<bool> columns(80);
+        for (int y = 0; y < 24; ++y)
+            for (int x = 0; x < 80; ++x) {
+                if (with.At(x, y) == without.At(x, y)) continue;
+                columns[x] = true;
+                EXPECT_EQ(with.At(x, y), 0u) << c.name << " " << x << "," << y;  // in the text colour
+                EXPECT_TRUE(x >= 3 && x < 3 + size.cx) << c.name << " " << x;
+                EXPECT_EQ(y >= baseline, c.below) << c.name << " " << y;
+            }
+        // Every column of the text is crossed, except where a glyph already
+        // had the text colour there.
+        int crossed = 0;
+        for (int x = 3; x < 3 + size.cx; ++x) crossed += columns[x];
+        EXPECT_GT(crossed, size.cx / 2) << c.name;
+        for (HDC each : {plainDc.dc, linedDc.dc}) SelectObject(each, GetStockObject(SYSTEM_FONT));
+        DeleteObject(plain);
+        DeleteObject(lined);
+    }
+}
+
 TEST(GdiText, CalcRectMeasuresWithoutDrawing) {
     TestSurface target(50, 50);
     TestDC dc(target);
