@@ -500,7 +500,7 @@ void AppendStackView(ViewReply& reply) {
             uint32_t bit;
             const char* letters;
         } kLetters[] = {{kEntryByReference, "R|"}, {kEntryMatrix, "M|"}, {0x100, "C|"}, {0x1000000, "P|"},
-                        {kEntryObjectInArray, "O|"}};
+                        {kEntryListItem, "O|"}};
         for (const StackEntry* cell = top; cell && cell->below && !reply.IsFull(); cell = cell->below, --number) {
             char heading[32];
             const int length = std::snprintf(heading, sizeof heading, "Item #%d ", number);

@@ -17,6 +17,7 @@
 #include "builtins/operators/operator_values.h"
 #include "platform/c_library.h"
 #include "platform/memory.h"
+#include "runtime/data/hash.h"
 #include "runtime/memory/allocation_tracking.h"
 #include "runtime/memory/memory_links.h"
 #include "runtime/memory/value_blocks.h"
@@ -194,18 +195,61 @@ std::vector<StackEntry> CopyCells(const std::vector<StackEntry*>& cells, size_t 
     return copies;
 }
 
+// --- the lookup cache of getproc, getprocex and call ------------------------------
+// The node of the running built-in keeps its last hit in its side record:
+// the id of the application searched, the hash of the name (for getprocex,
+// of the whole key) with the argument count (call), and the start node. A
+// context's procedures never change while it lives, and its id is never
+// that of another live context, so a hit stands for the full lookup. A miss
+// is not kept.
+
+uint64_t ProcedureKey(const std::string& name, int32_t count) {
+    return (static_cast<uint64_t>(HashName(name.data(), name.size())) << 32) | static_cast<uint32_t>(count);
+}
+
+Instruction* CachedProcedure(const ProgramContext* target, uint64_t key) {
+    const InstructionExtra* extra = CurrentInstruction ? CurrentInstruction->extra : nullptr;
+    if (!extra || !extra->cachedProcedure || extra->cachedApplicationId != target->uniqueId ||
+        extra->cachedProcedureKey != key)
+        return nullptr;
+    return extra->cachedProcedure;
+}
+
+void CacheProcedure(const ProgramContext* target, uint64_t key, Instruction* start) {
+    if (!start || !CurrentInstruction || !CurrentContext->pool) return;
+    InstructionExtra* extra = RequireInstructionExtra(CurrentContext->pool, CurrentInstruction);
+    if (!extra) return;
+    extra->cachedApplicationId = target->uniqueId;
+    extra->cachedProcedureKey = key;
+    extra->cachedProcedure = start;
+}
+
+// A lookup through the cache: key names the cache entry, find makes the full
+// lookup.
+template <class Find>
+Instruction* LookUpProcedure(ProgramContext* target, uint64_t key, Find find) {
+    if (!target) return nullptr;
+    if (Instruction* cached = CachedProcedure(target, key)) return cached;
+    Instruction* start = find();
+    CacheProcedure(target, key, start);
+    return start;
+}
+
 // The procedure a call names: a text is a name tried with a result first,
 // a number a checked handle.
 Instruction* CalledProcedure(ProgramContext* target, const StackEntry& procedure, size_t count) {
     if (!target) return nullptr;
     if (!procedure.text || (procedure.flags & kEntryMatrix)) return CheckedHandle(target, HandleOf(procedure), count);
     const std::string name = UpperName(procedure);
-    Instruction* start = nullptr;
-    for (int returns = 1; returns >= 0 && !start; --returns) {
-        char key[600];
-        std::snprintf(key, sizeof key, "%s(%zu,%d)", name.c_str(), count, returns);
-        start = FindProcedureByName(target, key);
-    }
+    Instruction* start = LookUpProcedure(target, ProcedureKey(name, static_cast<int32_t>(count)), [&] {
+        Instruction* found = nullptr;
+        for (int returns = 1; returns >= 0 && !found; --returns) {
+            char key[600];
+            std::snprintf(key, sizeof key, "%s(%zu,%d)", name.c_str(), count, returns);
+            found = FindProcedureByName(target, key);
+        }
+        return found;
+    });
     // A procedure marked so is not called from another application.
     if (start && target != CurrentContext && start->extra && start->extra->flagByte) return nullptr;
     return start;
@@ -318,7 +362,9 @@ void Builtin_curproc() {
 void Builtin_getproc() {
     const std::string name = UpperName(*PopStackEntry());
     ProgramContext* target = ApplicationOf(*PopStackEntry());
-    Instruction* start = target ? FindProcedureByName(target, name.substr(0, name.find('(')).c_str()) : nullptr;
+    Instruction* start = LookUpProcedure(target, ProcedureKey(name, 0), [&] {
+        return FindProcedureByName(target, name.substr(0, name.find('(')).c_str());
+    });
     PushNumberResult(HandleNumber(start));
 }
 
@@ -329,7 +375,8 @@ void Builtin_getprocex() {
     ProgramContext* target = ApplicationOf(*PopStackEntry());
     char key[600];
     std::snprintf(key, sizeof key, "%s(%d,%d)", name.c_str(), count, returns);
-    Instruction* start = target ? FindProcedureByName(target, key) : nullptr;
+    // The whole key is hashed: the same node may ask for other counts.
+    Instruction* start = LookUpProcedure(target, ProcedureKey(key, 0), [&] { return FindProcedureByName(target, key); });
     PushNumberResult(HandleNumber(start));
 }
 

@@ -16,6 +16,7 @@
 #include "platform/c_library.h"
 #include "platform/memory.h"
 #include "runtime/memory/allocation_tracking.h"
+#include "runtime/memory/memory_links.h"
 #include "runtime/values/list_values.h"
 #include "runtime/values/matrix_values.h"
 #include "runtime/values/variable_store.h"
@@ -127,6 +128,7 @@ void PushListItem(VariableRecord* variable, int64_t index) {
     double value = 0.0;
     GetVariableValue(variable, &text, &value, nullptr);
     PushValue(text, value, variable, 0);
+    CurrentContext->stackTop->flags |= kEntryListItem;
     variable->currentNode = current;
     LoadListElement(variable);
 }
@@ -138,6 +140,17 @@ void PushFieldAt(VariableRecord* structure, int64_t position) {
     PushVariableCell(definition->member);
 }
 
+// A number read from a plain variable's block, pushed with the variable and
+// its address; a number that is one of the blocks the variable (or its
+// structure) owns through its fields comes as that block's text instead.
+void PushReadNumber(VariableRecord* variable, double value, const void* address) {
+    const auto block = static_cast<uintptr_t>(platform::TruncateToInteger<int64_t>(value));
+    if (block != 0)
+        if (MemoryLink* link = FindMemoryLinkByBlock(variable, reinterpret_cast<void*>(block)))
+            return PushValue(static_cast<char*>(link->block), 0.0, variable, AddressWord(address));
+    PushValue(nullptr, value, variable, AddressWord(address));
+}
+
 // Two indexes on a plain variable: an element of a type code in its block.
 void PushTypedRead(VariableRecord* variable, int64_t index, int32_t code) {
     char* block = variable->data;
@@ -147,7 +160,7 @@ void PushTypedRead(VariableRecord* variable, int64_t index, int32_t code) {
         double value = 0.0;
         if (!CheckBlockAccess(address, width)) return PushEmpty();
         ReadTypedNumberAt(address, code, value);
-        return PushValue(nullptr, value, variable, AddressWord(AddressPointer(address)));
+        return PushReadNumber(variable, value, AddressPointer(address));
     }
     const char* source = nullptr;
     size_t count = 0;
@@ -180,7 +193,7 @@ void PushByteRead(VariableRecord* variable, int64_t index) {
     if (!CheckBlockAccess(address, 1)) return PushEmpty();
     uint8_t byte = 0;
     std::memcpy(&byte, AddressPointer(address), 1);
-    PushValue(nullptr, byte, variable, AddressWord(AddressPointer(address)));
+    PushReadNumber(variable, byte, AddressPointer(address));
 }
 
 // The access of every form; nestedMatrix, when not null, replaces a matrix

@@ -3,6 +3,7 @@
 // the copy of a matrix's numbers into a typed array.
 #include "runtime/values/matrix_values.h"
 
+#include "platform/memory.h"
 #include "runtime/data/number_text.h"
 #include "runtime/memory/memory_links.h"
 #include "runtime/memory/value_blocks.h"
@@ -244,6 +245,24 @@ MatrixCell* MatrixMid(const MatrixCell* cells, int64_t start, int64_t count, Mem
 
 namespace {
 
+// A text cell's element: a number-typed element holds the address of the
+// array's own copy of the text (a memory link of the array, as the typed
+// store gives it), never the cell's block, which goes with the matrix; a
+// byte element takes the first character, a 16-bit one the text's number and
+// a byte field the characters.
+void StoreCellTextInArray(VariableRecord* array, unsigned char* element, const char* text) {
+    if (!text) {
+        StoreTypedValue(array, element, array->type, nullptr, 0.0);
+        return;
+    }
+    if (array->type == kTypeByte) {
+        StoreTypedValue(array, element, kTypeByte, nullptr, static_cast<unsigned char>(text[0]));
+        return;
+    }
+    const size_t size = platform::GetBlockSize(text);
+    AssignTypedField(element, array, text, 0.0, static_cast<int64_t>(size ? size : std::strlen(text) + 1));
+}
+
 uint32_t WriteNumbers(const MatrixCell* cells, unsigned char** position, VariableRecord* array, uint32_t room,
                       uint32_t size) {
     uint32_t written = 0;
@@ -253,7 +272,10 @@ uint32_t WriteNumbers(const MatrixCell* cells, unsigned char** position, Variabl
                                     room - written, size);
             continue;
         }
-        StoreTypedValue(array, *position, array->type, nullptr, CellValue(cells));
+        if (cells->kind == kCellBlock)
+            StoreCellTextInArray(array, *position, static_cast<const char*>(CellPointer(cells)));
+        else
+            StoreTypedValue(array, *position, array->type, nullptr, CellValue(cells));
         *position += size;
         ++written;
     }

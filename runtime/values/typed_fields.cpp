@@ -131,6 +131,23 @@ void StoreTypedValue(VariableRecord* variable, void* address, int32_t type, cons
     std::memcpy(address, &value, std::min<size_t>(width, sizeof value));
 }
 
+namespace {
+
+// The bytes a text given to one element of a byte array may fill: the
+// elements from that one to the array's end when the elements lie side by
+// side (a plain array, a column of a column-major array of structures), else
+// the one element.
+size_t ByteRunRoom(const VariableRecord* variable, const void* address) {
+    const VariableRecord* structure = variable->parent;
+    const bool sideBySide = !structure || !structure->elementCount || variable->arrayOrder;
+    const auto* first = reinterpret_cast<const unsigned char*>(variable->data);
+    const auto* at = static_cast<const unsigned char*>(address);
+    if (!sideBySide || !first || at < first || at >= first + variable->elementCount) return 1;
+    return static_cast<size_t>(first + variable->elementCount - at);
+}
+
+}  // namespace
+
 void AssignTypedField(void* address, VariableRecord* variable, const char* text, double value, int64_t size) {
     if (!text) {
         int32_t type = variable->type;
@@ -170,9 +187,10 @@ void AssignTypedField(void* address, VariableRecord* variable, const char* text,
         return;
     case -1:
         if (variable->elementCount) {
-            size_t count = std::min<size_t>(variable->elementCount, textBytes);
+            const size_t room = ByteRunRoom(variable, address);
+            size_t count = std::min(room, textBytes);
             std::memcpy(address, text, count);
-            std::memset(static_cast<char*>(address) + count, 0, variable->elementCount - count);
+            std::memset(static_cast<char*>(address) + count, 0, room - count);
             return;
         }
         WriteField(address, static_cast<int8_t>(text[0]));

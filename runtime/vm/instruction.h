@@ -38,9 +38,22 @@ struct InstructionExtra {
     uint16_t caseSlot;                // PUSHINTCASE: the CASE slot its operand names, plus one (0: not found yet)
     VariableRecord* cachedVariable;   // last lookup of the text's name; STARTPROC: frame a callback bound
     VariableRecord* cachedList;       // list (or object) it was found in; valid while that list is in force
-    VariableRecord* cachedVariable2;  // the same pair for the second name of two-name forms
-    VariableRecord* cachedList2;
-    FrameCacheRecord* freeFrames;     // STARTPROC: this procedure's cached frames not in use
+    // The second pair serves the second name of two-name forms; the nodes of
+    // getproc, getprocex and call, which name no variable, keep their last
+    // lookup there instead: valid while the application searched has that id
+    // and the name (key) has that hash and, for call, the argument count.
+    union {
+        VariableRecord* cachedVariable2;
+        uint64_t cachedApplicationId;
+    };
+    union {
+        VariableRecord* cachedList2;
+        uint64_t cachedProcedureKey;  // HashName of the name << 32 | argument count
+    };
+    union {
+        FrameCacheRecord* freeFrames;  // STARTPROC: this procedure's cached frames not in use
+        Instruction* cachedProcedure;  // getproc, getprocex, call: the start node found (null: none cached)
+    };
     Instruction* firstJumper;         // nodes whose jump target is this node ...
     Instruction* nextJumper;          // ... chained through their own side records
     Instruction* previousJumper;

@@ -164,7 +164,11 @@ void MakeUniqueContextId(ProgramContext* context) {
             if (c != context && c->uniqueId == id) return true;
         return false;
     };
-    uint64_t id = static_cast<uint64_t>(platform::QueryPerformanceCounter());
+    // Ids never repeat in the process, not even those of ended contexts:
+    // caches keyed by an id (procedure lookups, thread records) then never
+    // take a new context for an old one, also when a test holds the counter.
+    static uint64_t lastId = 0;
+    uint64_t id = std::max(static_cast<uint64_t>(platform::QueryPerformanceCounter()), lastId + 1);
     // A counter that has not moved since the last context was made would
     // repeat the same reading: step past the ids in use instead. The id only
     // grows, so the search ends however the counter moves.
@@ -172,6 +176,7 @@ void MakeUniqueContextId(ProgramContext* context) {
         const auto again = static_cast<uint64_t>(platform::QueryPerformanceCounter());
         id = std::max(again, id + 1);
     }
+    lastId = id;
     context->uniqueId = id;
 }
 

@@ -88,7 +88,7 @@ struct ProgramContext {
     int32_t procedureCount;
     WindowRecord* windows;           // newest last
     uint32_t startTick;
-    uint64_t uniqueId;               // unique among live contexts
+    uint64_t uniqueId;               // never the id of another context of the process
     uint8_t rangeCheck;              // RANGEMODE toggles it
     uint8_t explicitDeclarations;    // EXPLICITMODE toggles it
     FrameCacheRecord* frameCache;    // newest first

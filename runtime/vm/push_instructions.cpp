@@ -200,6 +200,23 @@ void BindParameter(VariableRecord* parameter) {
                          static_cast<int64_t>(size ? size : CellTextBytes(cellText, wide)));
         if (cellFlags & kEntryMatrix) parameter->flags |= kVarMatrix;
         if (wide) parameter->flags |= kVarWideText;
+    } else if (cellFlags & kEntryListItem) {
+        // An item of the list read by position: the parameter takes the
+        // item's value as its own copy. The list and its current item are
+        // left as they are (writing the value into the list variable would
+        // overwrite its current item).
+        if (!cellText) {
+            SetVariableValue(parameter, nullptr, cellValue, nullptr, 0);
+        } else if (cellFlags & kEntryMatrix) {
+            SetMatrixValue(parameter, reinterpret_cast<const MatrixCell*>(cellText));
+        } else {
+            const size_t size = platform::GetBlockSize(cellText);
+            const bool wide = (cellFlags & kEntryWide) != 0;
+            SetVariableValue(parameter, cellText, cellValue, nullptr,
+                             static_cast<int64_t>(size ? size : CellTextBytes(cellText, wide)));
+            if (wide) parameter->flags |= kVarWideText;
+        }
+        if (cellLinks) FreeLinkChain(cellLinks);
     } else if (source->flags & kVarObject) {
         ReleaseVariable(context, parameter, false, false);
         char* name = source->data ? CopyCellText(source->data, false) : nullptr;
@@ -211,15 +228,6 @@ void BindParameter(VariableRecord* parameter) {
         parameter->flags = (parameter->flags | kVarObject) & ~kVarOwnsData;
     } else if (cellFlags & kEntryByReference) {
         AssignValue(parameter, source, nullptr, 1, 1);
-    } else if (cellFlags & kEntryObjectInArray) {
-        const size_t size = cellText ? platform::GetBlockSize(cellText) : 0;
-        SetVariableValue(source, cellText, cellValue, nullptr,
-                         static_cast<int64_t>(cellText && !size ? std::strlen(cellText) + 1 : size));
-        // The parameter takes the value just written, not a copy of a whole list.
-        const uint8_t savedSwitch = NoListCopy;
-        NoListCopy = 1;
-        AssignValue(parameter, source, nullptr, 0, 0);
-        NoListCopy = savedSwitch;
     } else if (!source->data && cellExtra == 0 && !(source->flags & kVarList)) {
         // A list whose current item holds no data is still a list: only a
         // plain variable hands over its value alone.

@@ -16,7 +16,7 @@ struct MemoryLink;
 constexpr uint32_t kEntryByReference = 0x1;        // the variable itself is passed
 constexpr uint32_t kEntryWide = 0x2;               // text is UTF-16
 constexpr uint32_t kEntryMatrix = 0x10;            // text is a matrix
-constexpr uint32_t kEntryObjectInArray = 0x10000000; // text and value still to be written into the variable
+constexpr uint32_t kEntryListItem = 0x10000000;   // a list item read by position: the value is the item's, the variable its list
 
 // One value-stack cell, allocated zeroed from the context heap. Cells above the
 // top stay linked and are reused by the next push, so a running program

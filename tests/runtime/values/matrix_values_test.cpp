@@ -211,6 +211,50 @@ TEST_F(MatrixValuesTest, ToArrayStopsAtTheArrayEnd) {
     Release(m, &links);
 }
 
+// A text cell written into an array of numbers gives the array its own copy
+// (linked to the element), so the element still reads the text once the
+// matrix is gone; a byte array takes the first character.
+TEST_F(MatrixValuesTest, ToArrayCopiesTextCellsForTheArray) {
+    MemoryLink* links = nullptr;
+    MatrixCell* m = Parse("[1,{ab},3]", &links);
+    const void* cellBlock = CellPointer(&m[1]);
+    double storage[3] = {};
+    VariableRecord* array = Local("A$");
+    array->type = -8;
+    array->elementCount = 3;
+    array->data = reinterpret_cast<char*>(storage);
+    auto* position = reinterpret_cast<unsigned char*>(storage);
+    EXPECT_EQ(MatrixToArray(m, &position, array), 3u);
+    EXPECT_NE(storage[1], static_cast<double>(reinterpret_cast<uintptr_t>(cellBlock))) << "not the matrix's block";
+    ASSERT_NE(array->links, nullptr);
+    EXPECT_EQ(storage[1], static_cast<double>(reinterpret_cast<uintptr_t>(array->links->block)));
+    Release(m, &links);
+    char* text = nullptr;
+    double value = 0;
+    GetVariableValue(array, &text, &value, &storage[1]);
+    ASSERT_NE(text, nullptr);
+    EXPECT_STREQ(text, "ab");
+    EXPECT_EQ(storage[0], 1);
+    EXPECT_EQ(storage[2], 3);
+    FreeMemoryLinks(array);
+
+    MatrixCell* b = Parse("[{xy},7]", &links);
+    unsigned char bytes[3] = {0, 0, 9};
+    array->type = -1;
+    array->elementCount = 2;
+    array->data = reinterpret_cast<char*>(bytes);
+    position = bytes;
+    EXPECT_EQ(MatrixToArray(b, &position, array), 2u);
+    EXPECT_EQ(bytes[0], 'x');
+    EXPECT_EQ(bytes[1], 7);
+    EXPECT_EQ(bytes[2], 9) << "past the array";
+    EXPECT_EQ(array->links, nullptr);
+    Release(b, &links);
+    array->data = nullptr;
+    array->elementCount = 0;
+    array->type = 0;
+}
+
 TEST_F(MatrixValuesTest, VariableHoldsADeepCopy) {
     MemoryLink* links = nullptr;
     MatrixCell* m = Parse("[{a},[{b}]]", &links);

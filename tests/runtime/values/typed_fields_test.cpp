@@ -124,6 +124,27 @@ TEST_F(TypedFieldsTest, SmallFieldsGivenTexts) {
     EXPECT_EQ(std::memcmp(storage.bytes, "hi\0\0x", 5), 0);
 }
 
+// A text given to a later element of a byte array fills only the elements
+// from there to the array's end, never the bytes after it.
+TEST_F(TypedFieldsTest, TextIntoAByteArrayElementStopsAtTheArraysEnd) {
+    struct Case { size_t element; const char* text; const char* after; };
+    const Case cases[] = {{0, "hello", "hell"}, {2, "hello", "\0\0he"}, {3, "hello", "\0\0\0h"}, {1, "a", "\0a\0\0"}};
+    for (const Case& c : cases) {
+        Storage storage{};
+        std::memset(storage.bytes, 'x', sizeof storage.bytes);
+        std::memset(storage.bytes, 0, 4);
+        VariableRecord* v = Local("B$");
+        v->type = -1;
+        v->elementCount = 4;
+        v->data = reinterpret_cast<char*>(storage.bytes);
+        SetVariableValue(v, c.text, 0, &storage.bytes[c.element], static_cast<int64_t>(std::strlen(c.text) + 1));
+        EXPECT_EQ(std::memcmp(storage.bytes, c.after, 4), 0) << c.element << " " << c.text;
+        EXPECT_EQ(std::memcmp(storage.bytes + 4, "xxxxxxxxxxxx", 12), 0) << "past the array: " << c.element;
+        v->data = nullptr;
+        v->elementCount = 0;
+    }
+}
+
 TEST_F(TypedFieldsTest, HandedOverBlockReadsAsItsAddress) {
     Storage storage{};
     std::memcpy(storage.bytes, "raw", 4);

@@ -1187,13 +1187,13 @@ TEST_F(VmTest, BlockHandedToAVariableOutlivesTheDepthThatMadeIt) {
 
 // --- the list-copy switch of parameter binding ----------------------------------------
 
-void PushListMarkedObjectInArray() {
+void PushListItemCell() {
     StackEntry* cell = PushStackEntry(CurrentContext, true);
     cell->value = 7;
     cell->text = nullptr;
     cell->variable = FindVariable("L$", 0);
     cell->extra = 0;
-    cell->flags = kEntryObjectInArray;
+    cell->flags = kEntryListItem;
 }
 
 // Records whether P$ is a list (1 or 0), then its value.
@@ -1219,19 +1219,22 @@ VariableRecord* MakeNumberList(VariableRecord* list, std::initializer_list<doubl
     return list;
 }
 
-TEST_F(VmTest, MarkedListArgumentBindsItsElementNotTheWholeList) {
+// A list item read by position and passed to a procedure: the parameter
+// takes the item's value, and the list (its current item included) stays.
+TEST_F(VmTest, ListItemArgumentBindsItsValueAndLeavesTheList) {
     VariableRecord* list = MakeNumberList(Global("L$"), {10, 20});
     Instruction* procedure = StartProc("P(1,0)", false);
     Emit(Opcode::PARMSPUSHVAR, Handle_PARMSPUSHVAR, "P$");
     Call(RecordParameterShape);
     EndProc();
     Instruction* main = StartProc("MAIN", false);
-    Call(PushListMarkedObjectInArray);
+    Call(PushListItemCell);
     Emit(Opcode::CALL, RunProcedure, "P", 0.0, procedure);
     EndProc();
     RunMain(main);
-    EXPECT_EQ(Recorded, (std::vector<double>{0, 7})) << "a plain value, the element just written";
-    EXPECT_EQ(ListFirst(list->currentNode)->value, 7);
+    EXPECT_EQ(Recorded, (std::vector<double>{0, 7})) << "a plain value, the item's";
+    EXPECT_EQ(ListFirst(list->currentNode)->value, 10) << "the current item is not overwritten";
+    EXPECT_EQ(list->value, 10);
     EXPECT_EQ(ListCount(list->currentNode), 2u);
     EXPECT_EQ(NoListCopy, 0);
 }
