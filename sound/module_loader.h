@@ -15,8 +15,6 @@ constexpr size_t kModuleHeaderBytes = 1084;
 constexpr int kModuleSampleCount = 31;
 constexpr int kModuleOrderCount = 128;
 constexpr int kModuleRowsPerPattern = 64;
-constexpr int kLeastModuleTracks = 1;
-constexpr int kMostModuleTracks = 32;
 
 // One sample of the module, in bytes; length and loop already cut to the
 // sample data present. A loop length of 0 means no loop.

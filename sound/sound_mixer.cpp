@@ -215,7 +215,9 @@ int SoundPlaySample(SoundMixer& mixer, const SoundSample& sample, int flags) {
 
 int SoundPlayModule(SoundMixer& mixer, const SoundModule* module, int flags) {
     std::lock_guard guard(LockOf(mixer));
-    if (!mixer.open || !module) return kSoundUnavailable;
+    if (!mixer.open || !module || !module->data) return kSoundUnavailable;
+    // A tag may name up to 99 channels; a slot has 32 tracks.
+    if (module->channelCount < 1 || module->channelCount > kMostTracks) return kSoundUnavailable;
     int index = -1;
     if (flags & kPlayFirstFree) {
         for (int i = 0; i < mixer.musicSlotCount && index < 0; ++i)

@@ -269,6 +269,22 @@ TEST(ModuleLoaders, LoadingStopsTheSlotsThatPlayTheModule) {
     EXPECT_FALSE(mixer.musicSlots[1].stopped.load()) << "another module's slot plays on";
     ClearModule(other);
     EXPECT_EQ(SoundCountPlayingMusic(mixer), 0);
+
+    // A tag of 33 channels loads, but no slot plays it.
+    ModuleImage wide;
+    wide.tag = "33CH";
+    wide.channels = 33;
+    const std::string wideBytes = wide.Bytes();
+    SoundModule tooWide;
+    ASSERT_EQ(SoundModuleLoadMemory(tooWide, wideBytes.data(), wideBytes.size(), false), 0);
+    EXPECT_EQ(tooWide.channelCount, 33);
+    EXPECT_EQ(SoundPlayModule(mixer, &tooWide, kPlayFirstFree), kSoundUnavailable);
+    wide.tag = "32CH";
+    wide.channels = 32;
+    const std::string widest = wide.Bytes();
+    ASSERT_EQ(SoundModuleLoadMemory(tooWide, widest.data(), widest.size(), false), 0);
+    EXPECT_EQ(SoundPlayModule(mixer, &tooWide, kPlayFirstFree), 0);
+    SoundStopAllMusic(mixer);
     SoundClose(mixer);
     ResetMusicPlayerHooks();
     testing::RestoreDeviceOptions();

@@ -150,6 +150,46 @@ TEST_F(OggTest, RefusedStreams) {
     EXPECT_EQ(LoadOggMemory(sample, nullptr, 10, 0), kSoundNoMemory);
 }
 
+// The Ogg page checksum: CRC-32 of polynomial 0x04C11DB7, not reflected,
+// starting at 0, over the page with its checksum field zeroed.
+uint32_t OggPageChecksum(const std::string& page) {
+    uint32_t crc = 0;
+    for (unsigned char byte : page) {
+        crc ^= static_cast<uint32_t>(byte) << 24;
+        for (int bit = 0; bit < 8; ++bit) crc = crc & 0x80000000u ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+    }
+    return crc;
+}
+
+// The file with its last page's granule position (the stream's length in
+// frames, as the decoder reports it) set to frames, and that page's
+// checksum made right again.
+std::string WithLastGranule(std::string bytes, uint64_t frames) {
+    const size_t last = bytes.rfind("OggS");
+    for (int i = 0; i < 8; ++i) bytes[last + 6 + i] = static_cast<char>(frames >> (8 * i));
+    const size_t segments = static_cast<unsigned char>(bytes[last + 26]);
+    size_t size = 27 + segments;
+    for (size_t i = 0; i < segments; ++i) size += static_cast<unsigned char>(bytes[last + 27 + i]);
+    bytes.replace(last + 22, 4, LittleEndian32(0));
+    bytes.replace(last + 22, 4, LittleEndian32(OggPageChecksum(bytes.substr(last, size))));
+    return bytes;
+}
+
+// A stream that gives more frames than its length claims: the whole decode
+// stops at the end of its block (the sanitizer sees any write past it).
+TEST_F(OggTest, WholeDecodeStopsAtTheClaimedLength) {
+    const std::string ogg = Encode("claim", 1, 8000, 1.0);
+    const std::string bytes = ReadWholeFile(ogg).value_or("");
+    SoundSample original, shortened;
+    ASSERT_EQ(LoadOggMemory(original, bytes.data(), bytes.size(), kLoadDecodeWhole), 0);
+    ASSERT_EQ(original.length, 8000);
+    const std::string claimed = WithLastGranule(bytes, 4000);
+    ASSERT_EQ(LoadOggMemory(shortened, claimed.data(), claimed.size(), kLoadDecodeWhole), 0);
+    ASSERT_EQ(shortened.length, 4000);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(shortened.data), 8000),
+              std::string(reinterpret_cast<const char*>(original.data), 8000));
+}
+
 class OggPlaybackTest : public OggTest {
 protected:
     void SetUp() override {

@@ -440,6 +440,7 @@ TEST_F(MixerTest, MusicSlotsMixTheirTracks) {
     const uint8_t moduleBytes[1] = {0};
     SoundModule module;
     module.data = moduleBytes;
+    module.channelCount = 2;
     module.pan = 128;
     Open(16, false, 2, 8);
     SoundModule empty;
@@ -475,6 +476,7 @@ TEST_F(MixerTest, WithoutAModulePlayerNoModulePlays) {
     const uint8_t moduleBytes[1] = {0};
     SoundModule module;
     module.data = moduleBytes;
+    module.channelCount = 4;
     EXPECT_EQ(SoundPlayModule(mixer, &module, kPlayFirstFree), kSoundUnavailable);
     EXPECT_TRUE(mixer.musicSlots[0].stopped.load());
 }
