@@ -1,8 +1,8 @@
 // display/display_window.h
 // The window services the display takes from the window layer: whether a
 // window exists, replacing and calling its window procedure, and the task
-// bar's window. The window layer installs them; until it has, no window
-// exists for the display, so no display can be opened.
+// bar's window. They are the window manager's unless others are installed
+// (tests install a small window layer of their own).
 #pragma once
 
 #include <cstdint>

@@ -10,6 +10,7 @@
 #include <optional>
 #include <utility>
 
+#include "platform/gdi.h"
 #include "platform/memory.h"
 
 namespace qob::platform {
@@ -391,6 +392,7 @@ DisplayDeviceProfile DesktopDisplayProfile() {
 void SelectDisplayDevice(const DisplayDeviceProfile& profile) {
     DeviceState& state = State();
     state.profile = profile;
+    SetGdiScreenSize(SIZE{profile.screenWidth, profile.screenHeight});
     state.calls.clear();
     state.allKeys = 0;
     state.kernelMode = 0;

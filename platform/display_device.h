@@ -177,7 +177,8 @@ struct DisplayDeviceProfile {
 
 // Makes the profile the active device: new video memory (and drawing memory
 // for the devices that copy from one), cleared to the sentinel pattern, the
-// library state reset and the call log emptied.
+// library state reset and the call log emptied. The window layer's screen
+// takes the device's screen size.
 void SelectDisplayDevice(const DisplayDeviceProfile& profile);
 
 // The active device (the desktop device until another is selected).

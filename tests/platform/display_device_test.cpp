@@ -7,6 +7,8 @@
 
 #include <cstring>
 
+#include "platform/gdi.h"
+
 namespace qob::platform {
 namespace {
 
@@ -98,6 +100,18 @@ TEST_F(DisplayDeviceTest, GxInfoEscape) {
     SelectDisplayDevice(profile);
     int32_t escape = GETGXINFO;
     EXPECT_EQ(DeviceEscape(QUERYESCSUPPORT, std::span<const uint8_t>(reinterpret_cast<uint8_t*>(&escape), 4), {}), 0);
+}
+
+TEST_F(DisplayDeviceTest, TheDeviceSetsTheWindowLayersScreenSize) {
+    DisplayDeviceProfile profile = DesktopDisplayProfile();
+    profile.screenWidth = 320;
+    profile.screenHeight = 240;
+    SelectDisplayDevice(profile);
+    EXPECT_EQ(GetGdiScreenSize().cx, 320);
+    EXPECT_EQ(GetGdiScreenSize().cy, 240);
+    SelectDisplayDevice(DesktopDisplayProfile());
+    EXPECT_EQ(GetGdiScreenSize().cx, 240);
+    EXPECT_EQ(GetGdiScreenSize().cy, 320);
 }
 
 }  // namespace
