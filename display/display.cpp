@@ -41,10 +41,11 @@ bool Subclass(uintptr_t window, DisplayBase* display) {
     return true;
 }
 
-// The last entry takes the freed place.
-void Unsubclass(uintptr_t window) {
+// The last entry takes the freed place. With a display given, only that
+// display's own subclassing is undone.
+void Unsubclass(uintptr_t window, const DisplayBase* display = nullptr) {
     SubclassEntry* entry = FindSubclassed(window);
-    if (entry == nullptr) return;
+    if (entry == nullptr || (display != nullptr && entry->display != display)) return;
     const DisplayWindowServices& services = GetDisplayWindowServices();
     if (services.setWindowProcedure) services.setWindowProcedure(window, entry->previous);
     *entry = gSubclassed[--gSubclassCount];
@@ -193,7 +194,7 @@ int DisplayBase::Present(uint32_t flags) {
 
 DisplayCE::~DisplayCE() {
     CoreDll().AllKeys(0);
-    if (DisplayWindowExists(window)) Unsubclass(window);
+    if (DisplayWindowExists(window)) Unsubclass(window, this);
 }
 
 void DisplayCE::Resume() {

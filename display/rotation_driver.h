@@ -26,6 +26,7 @@ public:
     void AdjustDirtyRect(const Rect& rect) override;
 
     [[nodiscard]] int32_t Rotation() const { return rotation; }
+    [[nodiscard]] const Driver& Inner() const { return *inner; }
     // The rectangle the next present copies, in frame-buffer coordinates.
     [[nodiscard]] const Rect& InnerDirtyRect() const { return innerRect; }
 

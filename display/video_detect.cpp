@@ -22,11 +22,15 @@ void VideoDetect::Found(int32_t id) {
     if (foundCount < int32_t(std::size(foundIds))) foundIds[foundCount++] = id;
 }
 
+// A detected orientation of 4 (none) counts as 0 on every way out of the
+// detection, the early stop of a screen that is not 16-bit included: a mode
+// list that began at 4 would offer 1 to 3 and refuse the upright mode.
 void VideoDetect::Detect(uintptr_t window) {
     info = EmptyDriverInfo();
     modeCount = 0;
     foundCount = 0;
     DetectDrivers(window);
+    if (info.orientation == kAnyOrientation) info.orientation = 0;
     BuildModes();
 }
 
@@ -55,8 +59,6 @@ void VideoDetect::DetectDrivers(uintptr_t window) {
 
     // The LCD-controller and graphics-chip probes come here, in that order,
     // each only while probeHardware is set.
-
-    if (info.orientation == kAnyOrientation) info.orientation = 0;
 }
 
 void VideoDetect::BuildModes() {

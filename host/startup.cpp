@@ -39,6 +39,7 @@
 #include "runtime/vm/version.h"
 #include "sound/sound_mixer.h"
 #include "windows/message_loop.h"
+#include "windows/window_system.h"
 
 namespace qob {
 
@@ -175,6 +176,7 @@ int WinMain(std::string_view commandLine) {
     DefinePlatformSymbol();
     DeclarePredefinedSymbols(commandLine, tokens);
     InstallCompilerHooks();
+    StartWindowSystem();
     SetShutdownRoutine(ShutdownRuntime);
     const std::string program = tokens.empty() ? std::string() : FindCompiledFile(tokens[0]);
     if (Switches.debugMode) ReadInitialBreakpoints();

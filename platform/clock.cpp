@@ -52,4 +52,6 @@ void AdvanceTestClock(uint64_t nanoseconds) { gTestNow.fetch_add(nanoseconds, st
 
 void ClearTestClock() { gTestClockOn.store(false, std::memory_order_release); }
 
+bool IsTestClockOn() { return gTestClockOn.load(std::memory_order_acquire); }
+
 }  // namespace qob::platform

@@ -24,5 +24,6 @@ void Sleep(uint32_t milliseconds);
 void SetTestClock(uint64_t nanoseconds, uint64_t step = 0);
 void AdvanceTestClock(uint64_t nanoseconds);
 void ClearTestClock();  // back to the monotonic clock
+[[nodiscard]] bool IsTestClockOn();
 
 }  // namespace qob::platform

@@ -5,6 +5,8 @@
 #include "platform/message_queue.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <unordered_map>
@@ -22,6 +24,8 @@ struct Queue {
 
 struct SharedQueues {
     std::mutex lock;
+    std::condition_variable posted;  // a post, a quit request or a wake-up
+    uint64_t wakeCount = 0;
     std::unordered_map<ThreadId, Queue> queues;
     std::unordered_map<HWND, ThreadId> windows;
     std::atomic<ThreadId> lastThreadId{0};
@@ -48,6 +52,12 @@ struct ThreadQueueOwner {
 };
 
 thread_local ThreadQueueOwner tOwner;
+
+std::atomic<void (*)()> gPostWakeHook{nullptr};
+
+void CallPostWakeHook() {
+    if (void (*hook)() = gPostWakeHook.load(std::memory_order_acquire)) hook();
+}
 
 }  // namespace
 
@@ -76,7 +86,9 @@ void UnbindWindow(HWND window) {
     shared.windows.erase(window);
 }
 
-bool PostMessageW(HWND window, uint32_t message, WPARAM wParam, LPARAM lParam) {
+namespace {
+
+bool Post(HWND window, const MSG& message, bool first) {
     const ThreadId self = GetCurrentThreadId();
     SharedQueues& shared = Shared();
     std::lock_guard guard(shared.lock);
@@ -88,8 +100,24 @@ bool PostMessageW(HWND window, uint32_t message, WPARAM wParam, LPARAM lParam) {
     }
     const auto queue = shared.queues.find(thread);
     if (queue == shared.queues.end()) return false;
-    queue->second.messages.push_back(MSG{window, message, wParam, lParam});
+    if (first) queue->second.messages.push_front(message);
+    else queue->second.messages.push_back(message);
+    shared.posted.notify_all();
     return true;
+}
+
+}  // namespace
+
+bool PostMessageW(HWND window, uint32_t message, WPARAM wParam, LPARAM lParam) {
+    const bool posted = Post(window, MSG{window, message, wParam, lParam}, false);
+    if (posted) CallPostWakeHook();
+    return posted;
+}
+
+bool PostMessageFirst(HWND window, uint32_t message, WPARAM wParam, LPARAM lParam) {
+    const bool posted = Post(window, MSG{window, message, wParam, lParam}, true);
+    if (posted) CallPostWakeHook();
+    return posted;
 }
 
 void PostQuitMessage(int exitCode) {
@@ -99,6 +127,7 @@ void PostQuitMessage(int exitCode) {
     Queue& queue = shared.queues[self];
     queue.quitPosted = true;
     queue.quitCode = exitCode;
+    shared.posted.notify_all();
 }
 
 bool PeekMessageW(MSG* message, uint32_t removeFlags) {
@@ -118,6 +147,26 @@ bool PeekMessageW(MSG* message, uint32_t removeFlags) {
     return true;
 }
 
+bool PeekQueuedMessage(MSG* message, HWND window, uint32_t first, uint32_t last, bool remove) {
+    const ThreadId self = GetCurrentThreadId();
+    SharedQueues& shared = Shared();
+    std::lock_guard guard(shared.lock);
+    Queue& queue = shared.queues[self];
+    const bool anyNumber = first == 0 && last == 0;
+    for (auto it = queue.messages.begin(); it != queue.messages.end(); ++it) {
+        if (window != 0 && it->hwnd != window) continue;
+        if (!anyNumber && (it->message < first || it->message > last)) continue;
+        *message = *it;
+        if (remove) queue.messages.erase(it);
+        return true;
+    }
+    const bool quitWanted = anyNumber || (WM_QUIT >= first && WM_QUIT <= last);
+    if (!queue.quitPosted || !quitWanted) return false;
+    *message = MSG{0, WM_QUIT, static_cast<WPARAM>(queue.quitCode), 0};
+    if (remove) queue.quitPosted = false;
+    return true;
+}
+
 int GetMessageTimeout(MSG* message, uint32_t timeoutMs) {
     const uint32_t start = GetTickCount();
     for (;;) {
@@ -126,5 +175,31 @@ int GetMessageTimeout(MSG* message, uint32_t timeoutMs) {
         Sleep(1);
     }
 }
+
+bool WaitForPost(uint32_t timeoutMs) {
+    const ThreadId self = GetCurrentThreadId();
+    SharedQueues& shared = Shared();
+    std::unique_lock guard(shared.lock);
+    const uint64_t wakes = shared.wakeCount;
+    auto holdsSomething = [&] {
+        const Queue& queue = shared.queues[self];
+        return !queue.messages.empty() || queue.quitPosted;
+    };
+    shared.posted.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                           [&] { return holdsSomething() || shared.wakeCount != wakes; });
+    return holdsSomething();
+}
+
+void WakeQueueWaiters() {
+    SharedQueues& shared = Shared();
+    {
+        std::lock_guard guard(shared.lock);
+        ++shared.wakeCount;
+        shared.posted.notify_all();
+    }
+    CallPostWakeHook();
+}
+
+void SetPostWakeHook(void (*hook)()) { gPostWakeHook.store(hook, std::memory_order_release); }
 
 }  // namespace qob::platform

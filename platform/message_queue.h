@@ -43,6 +43,10 @@ void UnbindWindow(HWND window);
 // (never made, destroyed, or its thread has ended): nothing is queued.
 [[nodiscard]] bool PostMessageW(HWND window, uint32_t message, WPARAM wParam, LPARAM lParam);
 
+// As PostMessageW, with the message put before every message waiting (a
+// character that a key press produced comes before the key's release).
+[[nodiscard]] bool PostMessageFirst(HWND window, uint32_t message, WPARAM wParam, LPARAM lParam);
+
 // Asks the calling thread's queue to deliver WM_QUIT (wParam the exit code)
 // once every message posted before it has been taken out.
 void PostQuitMessage(int exitCode);
@@ -52,11 +56,25 @@ void PostQuitMessage(int exitCode);
 // is empty.
 [[nodiscard]] bool PeekMessageW(MSG* message, uint32_t removeFlags);
 
+// As PeekMessageW, taking the oldest message of the window (0: any, with
+// thread messages) whose number lies in first..last (both 0: any number).
+[[nodiscard]] bool PeekQueuedMessage(MSG* message, HWND window, uint32_t first, uint32_t last, bool remove);
+
 // Takes out the oldest message, waiting up to timeoutMs milliseconds for one
 // on the platform clock: 1 for a message, 0 for WM_QUIT (taken out too), -1
 // when the time passed with none. The wait sleeps a millisecond between looks
 // (under the test clock it advances the clock instead), so a caller that
 // holds a lock other threads need releases it around the call.
 [[nodiscard]] int GetMessageTimeout(MSG* message, uint32_t timeoutMs);
+
+// Sleeps until the calling thread's queue holds a message (or a quit
+// request), WakeQueueWaiters is called, or timeoutMs milliseconds have
+// passed on the monotonic clock. True when the queue holds something.
+bool WaitForPost(uint32_t timeoutMs);
+// Wakes every thread sleeping in WaitForPost (input that is not a post).
+void WakeQueueWaiters();
+// Called after every post and wake-up, outside the queues' lock (a screen
+// window that waits for its own events as well); null for none.
+void SetPostWakeHook(void (*hook)());
 
 }  // namespace qob::platform

@@ -4,7 +4,9 @@
 # <name>.log is present, the compile log "errorlog.txt" (with every "(N ms)"
 # read as "(# ms)"). A program that leaves its compiled file <name>.qoc then
 # runs a second time from that file, which must give the same standard output
-# and exit code; a program expected to end cleanly must leave one.
+# and exit code; a program expected to end cleanly must leave one. Programs
+# run headless (QOB_HEADLESS=1: windows left open are closed once nothing can
+# arrive); <name>.input is input for them on the test clock (QOB_INPUT).
 get_filename_component(dir ${PROGRAM} DIRECTORY)
 get_filename_component(name ${PROGRAM} NAME_WE)
 file(REMOVE_RECURSE ${WORK})
@@ -18,8 +20,23 @@ set(args ${name}.qob)
 if(EXISTS ${dir}/${name}.args)
   file(STRINGS ${dir}/${name}.args args)
 endif()
+# <name>.env: environment settings for the run, one NAME=value a line.
+if(EXISTS ${dir}/${name}.env)
+  file(STRINGS ${dir}/${name}.env settings)
+  foreach(setting IN LISTS settings)
+    string(REGEX MATCH "^([^=]+)=(.*)$" matched "${setting}")
+    if(matched)
+      set(ENV{${CMAKE_MATCH_1}} "${CMAKE_MATCH_2}")
+    endif()
+  endforeach()
+endif()
 set(ENV{QOB_ROOT} ${WORK}/)
 set(ENV{QOB_REGISTRY} ${WORK}/registry)
+set(ENV{QOB_HEADLESS} 1)
+unset(ENV{QOB_INPUT})
+if(EXISTS ${dir}/${name}.input)
+  set(ENV{QOB_INPUT} ${WORK}/${name}.input)
+endif()
 execute_process(COMMAND ${QOB} ${args}
   WORKING_DIRECTORY ${WORK}
   OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc

@@ -4,7 +4,11 @@
 
 #include "windows/message_loop.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "platform/clock.h"
+#include "platform/window_manager.h"
 #include "runtime/vm/interpreter_lock.h"
 #include "runtime/vm/program_context.h"
 #include "runtime/vm/script_threads.h"
@@ -73,21 +77,33 @@ uint32_t WaitMilliseconds(double value) {
     return static_cast<uint32_t>(value);
 }
 
+// The idle policy gave up: every application left ends (those whose code
+// runs, when their runs return).
+void EndEveryApplication() {
+    std::vector<ProgramContext*> contexts;
+    for (ProgramContext* context = FirstContext; context; context = context->next) contexts.push_back(context);
+    for (ProgramContext* context : contexts)
+        if (IsLiveContext(context) && !IsEndPending(context)) EndApplication(context);
+}
+
 }  // namespace
 
 void DispatchAppMessage(const platform::MSG& message) {
-    // Messages addressed to windows have no window procedure to reach until
-    // the window layer makes windows; what is left is the end of an
-    // application, after the message's own processing.
+    // Accelerator tables come with the menus: without one every message is
+    // translated and dispatched.
+    platform::TranslateMessage(&message);
+    platform::DispatchMessageW(&message);
     if (message.message != kEndApplicationMessage) return;
-    // Anyone can post this number: only a context of the list is ended.
+    // Anyone can post this number, and two can be queued for one context: only
+    // a context of the list is ended, and one whose code runs ends when its
+    // outermost run returns.
     auto* context = reinterpret_cast<ProgramContext*>(message.lParam);
     if (!IsLiveContext(context)) return;
     EndApplication(context);
 }
 
 int PumpOneMessage(platform::MSG* message) {
-    if (!platform::PeekMessageW(message, platform::PM_REMOVE)) return 0;
+    if (!platform::PeekMessageW(message, 0, 0, 0, platform::PM_REMOVE)) return 0;
     DispatchAppMessage(*message);
     return 1;
 }
@@ -105,16 +121,32 @@ void MessageLoop() {
         // thread's killapp ends a windowless application itself); only runs
         // that must stop before their application ends are waited for.
         if (!AnyContextHasWindow() && !IsEndWaitingForRuns() &&
-            !platform::PeekMessageW(&message, platform::PM_NOREMOVE)) {
+            !platform::PeekQueuedMessage(&message, 0, 0, 0, false)) {
             QuitRequested = true;
             return;
         }
-        int got = 0;
-        {
-            InterpreterUnlockScope unlocked;
-            got = platform::GetMessageTimeout(&message, kLoopWaitMilliseconds);
+        if (IsEndWaitingForRuns()) {
+            // A script thread's run must return first; nothing posts when it does.
+            int got = 0;
+            {
+                InterpreterUnlockScope unlocked;
+                got = platform::GetMessageTimeout(&message, kLoopWaitMilliseconds);
+            }
+            if (got > 0) DispatchAppMessage(message);
+            continue;
         }
-        if (got > 0) DispatchAppMessage(message);
+        const int got = platform::GetMessageW(&message, 0, 0, 0);
+        if (got > 0) {
+            DispatchAppMessage(message);
+        } else if (got < 0) {
+            // Nothing can arrive any more: the idle policy closed what it
+            // could (or fails); what is left of the programs ends now.
+            if (platform::GetIdlePolicy() == platform::IdlePolicy::Fail) {
+                QuitRequested = true;
+                return;
+            }
+            EndEveryApplication();
+        }
     }
 }
 
@@ -124,8 +156,9 @@ void Builtin_handlemessage() {
 }
 
 void Builtin_processmessages() {
+    const ProgramContext* caller = CurrentContext;
     platform::MSG message;
-    while (PumpOneMessage(&message)) {
+    while (!MustStopWaiting(caller) && PumpOneMessage(&message)) {
     }
 }
 
@@ -135,11 +168,13 @@ void Builtin_delay() {
     const uint32_t start = platform::GetTickCount();
     platform::MSG message;
     for (;;) {
-        while (PumpOneMessage(&message)) {
+        while (!MustStopWaiting(caller) && PumpOneMessage(&message)) {
         }
         if (MustStopWaiting(caller) || platform::GetTickCount() - start >= wait) return;
+        // Under the test clock the empty look above moved time on already.
+        if (platform::IsTestClockOn()) continue;
         InterpreterUnlockScope unlocked;
-        platform::Sleep(1);
+        (void)platform::WaitForPost(std::min<uint32_t>(wait - (platform::GetTickCount() - start), 10));
     }
 }
 

@@ -31,12 +31,16 @@ int PumpOneMessage(platform::MSG* message);
 // while some context has a window, or while an application that is ending
 // still has a run on a script thread (it ends that application once the run
 // has stopped): otherwise, with nothing pending, it returns at once. WM_QUIT
-// does not end it. Script threads run while it waits.
+// does not end it. Script threads run while it waits. When nothing can
+// arrive any more, the window manager's idle policy decides: it waits, or
+// closes the visible windows and then every application left ends, or (in
+// unit tests) the loop returns.
 void MessageLoop();
 
 // handlemessage (): handles at most one pending message.
 void Builtin_handlemessage();
-// processmessages (): handles every pending message.
+// processmessages (): handles every pending message; it returns at once when
+// the running application is being ended.
 void Builtin_processmessages();
 // delay (milliseconds): handles messages until the time has passed on the
 // tick count; 0 or less handles the pending messages once. It sleeps a

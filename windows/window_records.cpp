@@ -8,6 +8,7 @@
 
 #include "platform/memory.h"
 #include "platform/message_queue.h"
+#include "platform/window_manager.h"
 #include "runtime/data/hash.h"
 #include "runtime/vm/program_context.h"
 #include "windows/event_table.h"
@@ -81,18 +82,51 @@ WindowRecord* FindWindowRecordByHandle(WindowHandle window, ProgramContext** con
     return nullptr;
 }
 
+namespace {
+
+// The record of a child window of the window, in any context, or null.
+WindowRecord* FindChildRecord(WindowHandle window, ProgramContext** context) {
+    if (window == 0) return nullptr;
+    for (ProgramContext* c = FirstContext; c; c = c->next)
+        for (WindowRecord* record = c->windows; record; record = record->next)
+            if (!record->destroying && record->window != 0 && platform::IsChild(window, record->window)) {
+                *context = c;
+                return record;
+            }
+    return nullptr;
+}
+
+}  // namespace
+
 void DestroyWindowRecords(ProgramContext* context, WindowRecord* record) {
-    // The window layer makes no windows yet: the window is forgotten (posts to
-    // it fail from now on), the record's own blocks and events go, and the
-    // record leaves the list.
-    platform::UnbindWindow(record->window);
+    if (record->destroying == 2) return;  // its window's own end is freeing it
+    record->destroying = 1;
+    ProgramContext* childContext = nullptr;
+    while (WindowRecord* child = FindChildRecord(record->window, &childContext))
+        DestroyWindowRecords(childContext, child);
     platform::FreeBlock(record->activateInfo);
+    record->activateInfo = nullptr;
+    const WindowHandle window = record->window;
+    if (record->menuBar) platform::DestroyWindow(record->menuBar);
+    if (record->savedWindowProcedure && platform::IsWindow(window))
+        platform::SetWindowLongPtrW(window, platform::GWL_WNDPROC, static_cast<intptr_t>(record->savedWindowProcedure));
+    // The window goes before its class: a class with a window left cannot
+    // be unregistered, and would keep the name bound to this form.
+    record->destroying = 2;
+    platform::DestroyWindow(window);
+    platform::UnbindWindow(window);
     platform::FreeBlock(record->secondBlock);
+    if (record->formClassName) {
+        (void)platform::UnregisterClassW(record->formClassName, 0);
+        platform::FreeBlock(record->formClassName);
+    }
     if (record->windowClass) {
         WindowClassRecord* windowClass = record->windowClass;
         RemoveClasses([windowClass](const WindowClassRecord* r) { return r == windowClass; });
     }
-    RemoveWindowEvents(record->window);
+    platform::FreeBlock(record->className);
+    platform::FreeBlock(record->userText);
+    if (window) RemoveWindowEvents(window);
     if (record->previous) record->previous->next = record->next;
     else context->windows = record->next;
     if (record->next) record->next->previous = record->previous;

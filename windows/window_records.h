@@ -9,6 +9,7 @@ namespace qob {
 
 struct Instruction;
 struct ProgramContext;
+struct VariableRecord;
 
 using WindowHandle = uintptr_t;
 
@@ -28,14 +29,25 @@ struct WindowClassRecord {
 struct WindowRecord {
     WindowHandle window;
     WindowClassRecord* windowClass;  // unregistered and freed with the record
-    WindowHandle menuBar;
-    void* activateInfo;
-    uintptr_t font;
+    WindowHandle menuBar;            // destroyed with the record
+    void* activateInfo;              // 12 bytes for the shell, made on first use
+    uintptr_t font;                  // deleted with the record
+    uintptr_t accelerators;
     Instruction* eventProcedure;
     Instruction* savedEventProcedure; // parked while a run-time error box is up
     uintptr_t savedWindowProcedure;   // of a subclassed control
     void* secondBlock;
+    char* className;                 // 8-bit copy of the window-class name (process heap)
+    char16_t* formClassName;         // the form class this record registered (process heap), or null
+    double userValue;                // setuserdata
+    char* userText;
+    VariableRecord* userVariable;
     uint8_t firstWindow;
+    uint8_t noSettingChange;         // newformex: WM_SETTINGCHANGE not passed to the shell
+    uint8_t modal;                   // showmodal runs its loop for this window
+    uint8_t destroying;              // DestroyWindowRecords is destroying it
+    uint32_t textColour;             // 0: none
+    uint32_t backColour;             // 0: none
     WindowRecord* previous;
     WindowRecord* next;
 };

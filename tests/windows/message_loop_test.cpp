@@ -16,6 +16,7 @@
 #include "host/app_builtins.h"
 #include "platform/clock.h"
 #include "platform/memory.h"
+#include "platform/window_manager.h"
 #include "runtime/memory/pool.h"
 #include "runtime/vm/value_stack.h"
 #include "runtime/vm/vm_fixture.h"
@@ -215,6 +216,7 @@ TEST_F(MessageLoopTest, TheLoopWaitsForTheLastWindowedApplicationAndQuitDoesNotE
     constexpr platform::HWND kWindow = 0x4700'0001;
     GiveWindow(application, kWindow);
     StopTheClock();
+    platform::SetIdlePolicy(platform::IdlePolicy::Wait);
     platform::PostQuitMessage(0);
     std::atomic<bool> returned{false};
     // Another thread posts the end once the loop has slept, which it does only
@@ -227,6 +229,7 @@ TEST_F(MessageLoopTest, TheLoopWaitsForTheLastWindowedApplicationAndQuitDoesNotE
     MessageLoop();
     returned = true;
     poster.join();
+    platform::SetIdlePolicy(platform::IdlePolicy::Fail);
     EXPECT_FALSE(IsLiveContext(application));
     EXPECT_TRUE(QuitRequested);
 }
@@ -237,7 +240,8 @@ TEST_F(MessageLoopTest, DelayWaitsUntilItsTimeHasPassedOnTheClock) {
         double milliseconds;
         uint32_t elapsed;
     };
-    const Case cases[] = {{nullptr, -3, 0}, {nullptr, 0, 0}, {nullptr, 1, 1}, {nullptr, 40, 40}, {"7", 0, 7}};
+    // Under the test clock the one look at an empty queue moves time 1 ms.
+    const Case cases[] = {{nullptr, -3, 1}, {nullptr, 0, 1}, {nullptr, 1, 1}, {nullptr, 40, 40}, {"7", 0, 7}};
     for (const Case& c : cases) {
         StopTheClock();
         PushValue(c.text, c.milliseconds, nullptr);

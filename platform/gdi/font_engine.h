@@ -1,0 +1,58 @@
+// platform/gdi/font_engine.h
+// Glyphs from the font files through FreeType, which is loaded on first use
+// (not linked, so that programs without text never load it), with a cache
+// of rendered glyphs per face and size.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/gdi.h"
+
+namespace qob::platform::gdi {
+
+// One rendered glyph: coverage 0..255 per pixel, rows top down, placed
+// relative to the pen position on the baseline.
+struct Glyph {
+    int left = 0;     // from the pen to the bitmap's first column
+    int top = 0;      // from the baseline up to the bitmap's first row
+    int width = 0;
+    int rows = 0;
+    int advance = 0;  // whole pixels to the next pen position
+    std::vector<uint8_t> coverage;
+};
+
+// The vertical design metrics of a font file, for turning a cell height
+// into a character height.
+struct FileMetrics {
+    int unitsPerEm = 0;
+    int ascender = 0;   // design units above the baseline
+    int descender = 0;  // design units below it (positive)
+};
+
+// A face at one pixel size (one font file, one drawing mode).
+class Strike {
+public:
+    virtual ~Strike() = default;
+    int ascent = 0;   // whole pixels above the baseline
+    int descent = 0;  // whole pixels below it
+    int averageWidth = 0;
+    int maxWidth = 0;
+    // The glyph of a code point (the file's missing-glyph box when it has
+    // none), valid until the next call on this strike.
+    [[nodiscard]] virtual const Glyph& GlyphFor(char32_t code) = 0;
+};
+
+// The strike for a font's face, or null when the font file or the font
+// library cannot be loaded (each is reported once on standard error).
+[[nodiscard]] Strike* StrikeFor(const FontFace& face);
+
+// The metrics of a font file; nullopt when it cannot be read.
+[[nodiscard]] std::optional<FileMetrics> MetricsOfFile(const std::string& file);
+
+// Drops every cached face and glyph.
+void ClearFontCache();
+
+}  // namespace qob::platform::gdi
