@@ -160,10 +160,6 @@ void Convert565Row(const uint8_t* source, uint16_t* row, int32_t width) {
     for (int32_t x = 0; x < width; ++x) row[x] = static_cast<uint16_t>(ReadLe16(source + 2 * x));
 }
 
-void ConvertBgrRow(const uint8_t* source, uint16_t* row, int32_t width) {
-    for (int32_t x = 0; x < width; ++x, source += 3) row[x] = PackRgb565(source[2], source[1], source[0]);
-}
-
 void ConvertBgrxRow(const uint8_t* source, uint16_t* row, int32_t width) {
     for (int32_t x = 0; x < width; ++x, source += 4) row[x] = PackRgb565(source[2], source[1], source[0]);
 }

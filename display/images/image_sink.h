@@ -38,8 +38,10 @@ enum class DecodeOutcome { Failed, Decoded };
     return (product + (product >> 8)) >> 8;
 }
 
-// Rows of RGB or RGBA bytes to RGB565; RGBA pixels are composited over black.
+// Rows of RGB, BGR or RGBA bytes to RGB565; RGBA pixels are composited
+// over black.
 void ConvertRgbRow(const uint8_t* rgb, uint16_t* row, int32_t width);
+void ConvertBgrRow(const uint8_t* bgr, uint16_t* row, int32_t width);
 void ConvertRgbaRow(const uint8_t* rgba, uint16_t* row, int32_t width);
 
 }  // namespace qob

@@ -127,6 +127,13 @@ DecodeOutcome DecodePng(std::span<const uint8_t> bytes, ImageSink& sink) {
         // keeps the rows before the cut (a piece that cannot be read whole
         // is lost with its rows).
         png_set_compression_buffer_size(decode.png, kImageDataPiece);
+        // Only the pixels and their transparency matter here: every other
+        // ancillary chunk (text, profiles, times) is skipped unread, and no
+        // chunk may claim more memory than the data's own size.
+        png_set_keep_unknown_chunks(decode.png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+        static const png_byte kTransparency[] = "tRNS";
+        png_set_keep_unknown_chunks(decode.png, PNG_HANDLE_CHUNK_AS_DEFAULT, kTransparency, 1);
+        png_set_chunk_malloc_max(decode.png, bytes.size());
         ReadPicture(&decode);
     }
     png_destroy_read_struct(&decode.png, decode.info ? &decode.info : nullptr, nullptr);

@@ -21,7 +21,7 @@ namespace qob::fuzz {
 
 // Pictures above this many pixels are refused, as the surface cap refuses
 // larger ones: the code path is the same, and fuzzing stays fast.
-constexpr int64_t kMostFuzzPixels = int64_t{1} << 22;
+constexpr int64_t kMostFuzzPixels = int64_t{1} << 18;
 
 class CheckingSink final : public ImageSink {
 public:

@@ -366,6 +366,30 @@ TEST(ImageDamageTest, DataThatFailsBeforeTheFirstRowGivesNothing) {
     }
 }
 
+// A PNG chunk claiming a gigabyte, in a file of a few hundred bytes, costs no
+// allocation of that size (nor the time to clear one).
+TEST(ImageDamageTest, APngChunkClaimingMoreThanTheDataAllocatesNothingOfThatSize) {
+#if !defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the allocation hook needs the sanitizer build";
+#else
+    static const bool installed = __sanitizer_install_malloc_and_free_hooks(OnMalloc, OnFree) != 0;
+    EXPECT_TRUE(installed);
+    const std::vector<uint8_t> file = ReadSeed("png_image", "rgb.png");
+    for (const char* type : {"tEXt", "zTXt", "iCCP", "PLTE", "tRNS", "abCd"}) {
+        std::vector<uint8_t> changed(file.begin(), file.begin() + ptrdiff_t(PngChunk(file, "IDAT")));
+        const uint8_t chunk[] = {0x40, 0x00, 0x00, 0x00, uint8_t(type[0]), uint8_t(type[1]), uint8_t(type[2]),
+                                 uint8_t(type[3]), 'k', 'e', 'y', 0, 'v', 'a', 'l'};
+        changed.insert(changed.end(), std::begin(chunk), std::end(chunk));
+        changed.insert(changed.end(), file.begin() + ptrdiff_t(PngChunk(file, "IDAT")), file.end());
+        largestAllocation = 0;
+        watching = true;
+        ExpectNothingOrDeclaredSize(changed, type);
+        watching = false;
+        EXPECT_LT(largestAllocation.load(), size_t{1} << 20) << type;
+    }
+#endif
+}
+
 // A sink that refuses the picture stops every decoder before its first row.
 TEST(ImageDamageTest, ARefusedPictureStopsTheDecoder) {
     using Decoder = DecodeOutcome (*)(std::span<const uint8_t>, ImageSink&);
