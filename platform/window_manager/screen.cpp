@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/gdi.h"
 #include "platform/input.h"
 #include "platform/shell.h"
 #include "platform/window_manager/internal.h"
@@ -82,6 +83,7 @@ SIZE ScreenSize() {
     if (!s.screenRead) {
         s.screen = ReadScreenSize();
         s.screenRead = true;
+        SetGdiScreenSize(s.screen);
     }
     return s.screen;
 }
