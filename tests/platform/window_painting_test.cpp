@@ -140,6 +140,13 @@ TEST_F(WindowPaintingTest, WindowSurfacesAreBoundedByTheScreen) {
     ComposeScreen();
     EXPECT_EQ(ScreenAt(0, 0), kRed);
     EXPECT_EQ(ScreenAt(239, 319), kRed);
+    // A window in front of the one covering the screen still shows.
+    const HWND front = Make(u"Blue", WS_VISIBLE, RECT{10, 10, 20, 20});
+    Pump();
+    ComposeScreen();
+    EXPECT_EQ(ScreenAt(10, 10), kBlue);
+    EXPECT_EQ(ScreenAt(20, 20), kRed);
+    DestroyWindow(front);
     const HWND away = Make(u"Red", WS_VISIBLE, RECT{1000, 1000, 1100, 1100});
     EXPECT_FALSE(GetWindowDrawTarget(away, false, &target)) << "nothing of it is on the screen";
     EXPECT_EQ(GetDC(away), 0u);
