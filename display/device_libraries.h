@@ -65,6 +65,9 @@ public:
     int32_t DmaDRAMtoVRAM(int32_t x, int32_t y, int32_t width, int32_t height) const {
         return dramToVram ? dramToVram(x, y, width, height) : 0;
     }
+    int32_t DmaVRAMtoDRAM(int32_t x, int32_t y, int32_t width, int32_t height) const {
+        return vramToDram ? vramToDram(x, y, width, height) : 0;
+    }
 
 private:
     platform::DmaCopyEntry vramToDram;

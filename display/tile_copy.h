@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "display/pixel_buffer.h"
 #include "display/rect.h"
@@ -15,21 +16,28 @@ namespace qob {
 
 constexpr int32_t kTileSize = 16;
 
-// Copies bytes in 32-byte bursts; the addresses need no alignment.
+// Copies bytes in wide bursts; the addresses need no alignment.
 void BlockCopy(void* to, const void* from, size_t bytes);
 
 // Turns one 16 x 16 tile: from points at the source tile's top-left pixel,
-// to at the destination's. Writes 32-bit words (two pixels each), eight per
-// destination row, through unaligned stores.
+// to at the destination's. The tile is turned in registers and written in
+// whole words of several pixels through unaligned stores, so that frame
+// buffers aligned to 2 bytes only are served too.
 using TileTurner = void (*)(const uint8_t* from, int32_t fromPitch, uint8_t* to, int32_t toPitch);
 
 // The tile routines for r = 1, 2, 3 (index r - 1). Both sets give the same
-// pixels; the cache-ordered one reads each source row once, in order.
+// pixels; the plain one turns the tile as 8 x 8 transposes of vector lanes,
+// the cache-ordered one reads each source row once, in order, into a block
+// held locally before it writes any destination row.
 struct TileSet {
     TileTurner turn[3];
 };
-[[nodiscard]] const TileSet& PlainTileSet();
+[[nodiscard]] const TileSet& PlainTileSet();  // with 256-bit vectors where the processor has them
 [[nodiscard]] const TileSet& CacheOrderedTileSet();
+
+// Every set this processor can run (the plain set in each of its forms), so
+// that tests hold each of them to the same pixels.
+[[nodiscard]] std::vector<const TileSet*> TileSetsOfThisProcessor();
 
 // The view pixel that the frame buffer's pixel (x, y) shows under rotation r,
 // for a view of width x height.

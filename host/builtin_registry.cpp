@@ -11,8 +11,11 @@
 #include "engine/engine_registrations.h"
 #include "engine/engine_state.h"
 #include "host/debugger_link.h"
+#include "host/driver.h"
+#include "host/profiler.h"
 #include "host/run_builtins.h"
 #include "runtime/registry/hooks.h"
+#include "native/asm_runtime.h"
 #include "native/native_registrations.h"
 #include "platform/c_library.h"
 #include "platform/clock.h"
@@ -167,9 +170,16 @@ std::vector<const BuiltinRegistration*> RowsInRegistrationOrder() {
     return rows;
 }
 
+// Generated code reaches the debugger, the profiler and the driver here.
+static void FillNativeRuntimeHooks() {
+    AsmHooks.debugLineHook = DebugLineHook;
+    AsmHooks.profileStamp = ProfileStamp;
+    AsmHooks.runProgramFile = [](const char* path) { return CompileAndRun(path, nullptr, false, 0) != nullptr; };
+}
+
 std::vector<OpcodeRegistration> OpcodeRegistrations() {
     std::vector<OpcodeRegistration> rows;
-    for (auto table : {RuntimeOpcodeRegistrations(), LanguageOpcodeRegistrations()})
+    for (auto table : {RuntimeOpcodeRegistrations(), LanguageOpcodeRegistrations(), NativeOpcodeRegistrations()})
         rows.insert(rows.end(), table.begin(), table.end());
     return rows;
 }
@@ -179,6 +189,7 @@ void RegisterBuiltins() {
     Hooks.runFileOrSource = RunFileOrSourceEx;
     FillWindowsRuntimeHooks();
     FillEngineRuntimeHooks();
+    FillNativeRuntimeHooks();
     InstallOperatorNumberRules();
     GdiFontGlyphCount = 255;
     ClearBreakpoints();

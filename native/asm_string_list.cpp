@@ -71,6 +71,17 @@ void RemoveAsmStrings(uint32_t owner) {
     list.owners.erase(texts);
 }
 
+void ReleaseAsmStrings(uint32_t owner, bool (*keep)(const char* text, void* user), void* user) {
+    StringList& list = List();
+    auto texts = list.owners.find(owner);
+    if (texts == list.owners.end()) return;
+    for (auto& [content, copy] : texts->second.byText) {
+        list.ownerOfText.erase(copy);
+        if (!keep(copy, user)) platform::FreeBlock(copy);
+    }
+    list.owners.erase(texts);
+}
+
 size_t CountAsmStrings(uint32_t owner) {
     const StringList& list = List();
     auto texts = list.owners.find(owner);

@@ -17,6 +17,9 @@ namespace qob {
 bool RemoveAsmString(const char* text);
 // Removes and frees every text of the owner.
 void RemoveAsmStrings(uint32_t owner);
+// Removes every text of the owner: a text for which keep answers true is
+// handed to the caller (it is no longer the owner's), the others are freed.
+void ReleaseAsmStrings(uint32_t owner, bool (*keep)(const char* text, void* user), void* user);
 // The number of texts kept for the owner.
 [[nodiscard]] size_t CountAsmStrings(uint32_t owner);
 

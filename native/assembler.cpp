@@ -14,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "builtins/texts/embedded_expressions.h"
 #include "compiler/compile_messages.h"
 #include "compiler/front_end/define_table.h"
 #include "compiler/front_end/preprocessor.h"
@@ -283,6 +284,7 @@ private:
     void Return(const TokenNode* token);
     bool CallFunction(const TokenNode* token, ArmCondition condition);
     bool QobCall(const TokenNode* token);
+    bool ParseDebugText(Operand& operand);
     void SkipLine(const TokenNode* start);
     void ListStatement(const std::string& mnemonic);
     void WriteReservation(const TokenNode* at);
@@ -930,7 +932,11 @@ bool Assembler::OrdinaryStatement(const TokenNode* token, const MnemonicEntry& e
     case Qob:
         return QobCall(token);
     case Debug:
-        if (!ParseOperand(0, first)) return false;
+        if (token_ != nullptr && IsTextToken(token_->text)) {
+            if (!ParseDebugText(first)) return false;
+        } else if (!ParseOperand(0, first)) {
+            return false;
+        }
         EmitSave(kArmSaveList);
         LoadInto(first, 0);
         EmitRoutineCall(first.text ? AsmRoutine::AsmLogString : AsmRoutine::AsmLogNumber);
@@ -1021,6 +1027,24 @@ bool Assembler::CallFunction(const TokenNode* token, ArmCondition condition) {
         amount.value = 4 * arguments;
         EncodeArithmetic(Mnemonic::Add, stackPointer, amount, token);
     }
+    return true;
+}
+
+// debug "text": the text's "{expression}" groups are expanded once, now;
+// the expanded text is kept under the block (AsmLogString logs it and keeps
+// it), so a statement run many times logs the same live text each time.
+bool Assembler::ParseDebugText(Operand& operand) {
+    const TokenNode* token = Take();
+    const std::string literal(UnquotedText(token->text));
+    char* expanded = ExpandEmbeddedExpressions(literal.c_str());
+    const char* kept = AddAsmString(base_, expanded != nullptr ? std::string_view(expanded) : std::string_view(literal));
+    platform::FreeBlock(expanded);
+    operand = Operand{};
+    operand.flags = kFlagImmediate;
+    operand.value = LowAddress(kept);
+    operand.number = operand.value;
+    operand.text = true;
+    if (options_.listing) statementOperands_ = "(" + literal + ")";
     return true;
 }
 
@@ -1399,8 +1423,11 @@ uint32_t NumberToWord32(double value) {
 
 AsmResult AssembleCode(int32_t size, const TokenNode* first, const AsmOptions& options) {
     AsmResult result;
-    void* allocation = size > 0 && static_cast<uint32_t>(size) <= platform::kMaxBlockSize - kPageSize
-                           ? platform::AllocateZeroedBlock(static_cast<size_t>(size) + kPageSize)
+    // Whole pages past the aligned base belong to the block, so that marking
+    // its pages executable touches nothing else.
+    const size_t pages = (static_cast<size_t>(size) + kPageSize - 1) & ~size_t{kPageSize - 1};
+    void* allocation = size > 0 && static_cast<uint32_t>(size) <= platform::kMaxBlockSize - 2 * kPageSize
+                           ? platform::AllocateZeroedBlock(pages + kPageSize)
                            : nullptr;
     if (allocation == nullptr) {
         ReportCompileMessage(nullptr, "Buffer size too small!", nullptr, -1, false);
@@ -1437,6 +1464,12 @@ AsmResult AssembleSource(int32_t size, std::string_view source, AsmOptions optio
 
 void FreeAsmBlock(uint32_t base) {
     RemoveAsmStrings(base);
+    FreeAsmBlockMemory(base);
+}
+
+bool IsAsmBlock(uint32_t base) { return BlockAllocations().count(base) != 0; }
+
+void FreeAsmBlockMemory(uint32_t base) {
     auto& allocations = BlockAllocations();
     auto found = allocations.find(base);
     if (found == allocations.end()) return;

@@ -43,6 +43,10 @@ struct AsmResult {
 
 // Releases a block made by AssembleCode and the texts it owns.
 void FreeAsmBlock(uint32_t base);
+// Releases the block alone; its texts are the caller's to release first.
+void FreeAsmBlockMemory(uint32_t base);
+// Whether base is a live block made by AssembleCode.
+[[nodiscard]] bool IsAsmBlock(uint32_t base);
 
 // The 32 bits of a number as the assembler reads immediates: modulo 2^32.
 [[nodiscard]] uint32_t NumberToWord32(double value);

@@ -10,4 +10,7 @@ namespace qob {
 
 std::span<const BuiltinRegistration> NativeRegistrations();
 
+// The rows of the native call opcodes (SCALLP0 ... CALLF16).
+std::span<const OpcodeRegistration> NativeOpcodeRegistrations();
+
 }  // namespace qob

@@ -4,6 +4,7 @@
 #include "platform/display_device.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -78,9 +79,12 @@ DeviceState& State() {
 
 bool HasLibrary(const DisplayDeviceProfile& profile, std::string_view name);
 
-void Log(const char* format, auto... values) {
+__attribute__((format(printf, 1, 2))) void Log(const char* format, ...) {
     char line[160];
-    std::snprintf(line, sizeof line, format, values...);
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(line, sizeof line, format, arguments);
+    va_end(arguments);
     State().calls.emplace_back(line);
 }
 

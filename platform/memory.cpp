@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -157,6 +158,54 @@ namespace {
 
 // Mapping below 2 GiB -------------------------------------------------------
 
+// The mapped ranges, merged (start -> end). Changed only when pages are
+// mapped or unmapped, which is rare next to allocation.
+struct RegionList {
+    std::mutex mutex;
+    std::map<uintptr_t, uintptr_t> ranges;
+};
+
+RegionList& GetRegionList() {
+    static RegionList* const list = new RegionList;  // never destroyed, like the heaps
+    return *list;
+}
+
+void NoteRegionMapped(uintptr_t start, uintptr_t end) {
+    RegionList& list = GetRegionList();
+    std::lock_guard lock(list.mutex);
+    auto next = list.ranges.upper_bound(start);
+    if (next != list.ranges.begin() && std::prev(next)->second >= start) {
+        --next;
+        start = next->first;
+        end = std::max(end, next->second);
+        next = list.ranges.erase(next);
+    }
+    while (next != list.ranges.end() && next->first <= end) {
+        end = std::max(end, next->second);
+        next = list.ranges.erase(next);
+    }
+    list.ranges.emplace(start, end);
+    LowRegionChangeCount.fetch_add(1, std::memory_order_release);
+}
+
+void NoteRegionUnmapped(uintptr_t start, uintptr_t end) {
+    RegionList& list = GetRegionList();
+    std::lock_guard lock(list.mutex);
+    auto range = list.ranges.upper_bound(start);
+    if (range != list.ranges.begin()) --range;
+    while (range != list.ranges.end() && range->first < end) {
+        const uintptr_t from = range->first, to = range->second;
+        if (to <= start) {
+            ++range;
+            continue;
+        }
+        range = list.ranges.erase(range);
+        if (from < start) list.ranges.emplace(from, start);
+        if (to > end) range = list.ranges.emplace(end, to).first;
+    }
+    LowRegionChangeCount.fetch_add(1, std::memory_order_release);
+}
+
 // MAP_32BIT serves about 1 GiB; past that, free room lower down is probed
 // page range by page range without ever replacing an existing mapping.
 void* MapAnywhereLow(size_t length) {
@@ -196,6 +245,7 @@ char* MapLowPages(size_t bytes, size_t alignment = kPageSize) {
     if (aligned > start) munmap(p, aligned - start);
     const uintptr_t end = start + length;
     if (end > aligned + bytes) munmap(reinterpret_cast<void*>(aligned + bytes), end - aligned - bytes);
+    NoteRegionMapped(aligned, aligned + bytes);
     return reinterpret_cast<char*>(aligned);
 }
 
@@ -488,6 +538,7 @@ void ReleaseSpan(uint32_t first, size_t bytes) {
         }
     }
     QOB_UNPOISON(PageStart(first), bytes);  // the range may be mapped by someone else later
+    NoteRegionUnmapped(Address(PageStart(first)), Address(PageStart(first)) + bytes);
     munmap(PageStart(first), bytes);
 }
 
@@ -658,6 +709,16 @@ Arena& ProcessHeap() {
 }  // namespace
 
 std::atomic<uint64_t> BlockReleaseCount{0};
+std::atomic<uint64_t> LowRegionChangeCount{0};
+
+std::vector<LowRegion> ListLowRegions() {
+    RegionList& list = GetRegionList();
+    std::lock_guard lock(list.mutex);
+    std::vector<LowRegion> regions;
+    regions.reserve(list.ranges.size());
+    for (const auto& [start, end] : list.ranges) regions.push_back({start, end});
+    return regions;
+}
 
 HeapHandle GetProcessHeap() { return &ProcessHeap(); }
 

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace qob::platform {
 
@@ -89,6 +90,20 @@ HeapHandle FreeBlockOfAnyHeap(void* block);
 // caller that asked GetBlockSize may keep a non-zero answer that long.
 extern std::atomic<uint64_t> BlockReleaseCount;
 [[nodiscard]] inline uint64_t CountBlockReleases() { return BlockReleaseCount.load(std::memory_order_relaxed); }
+
+// The address ranges the allocator has mapped, page-aligned and merged where
+// they touch, for a mirror of low memory (the ARM emulator maps the same
+// ranges at the same addresses). A range goes when its pages are unmapped,
+// so an access there faults in the mirror as it would here.
+struct LowRegion {
+    uintptr_t start;
+    uintptr_t end;  // exclusive
+};
+[[nodiscard]] std::vector<LowRegion> ListLowRegions();
+// Counts every change of that list: while it stands still, a mirror that
+// copied the list is up to date.
+extern std::atomic<uint64_t> LowRegionChangeCount;
+[[nodiscard]] inline uint64_t CountLowRegionChanges() { return LowRegionChangeCount.load(std::memory_order_acquire); }
 
 // The heap a live block belongs to, or null.
 [[nodiscard]] HeapHandle GetBlockHeap(const void* block);

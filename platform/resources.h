@@ -30,8 +30,8 @@ constexpr uintptr_t kExecutableModule = 0x10000;
 // A UTF-16 type or name, or an integer id in the pointer itself.
 using ResourceText = const uint16_t*;
 
-constexpr ResourceText MakeIntResource(uint16_t id) { return reinterpret_cast<ResourceText>(static_cast<uintptr_t>(id)); }
-constexpr bool IsIntResource(ResourceText text) { return reinterpret_cast<uintptr_t>(text) < 0x10000; }
+inline ResourceText MakeIntResource(uint16_t id) { return reinterpret_cast<ResourceText>(static_cast<uintptr_t>(id)); }
+inline bool IsIntResource(ResourceText text) { return reinterpret_cast<uintptr_t>(text) < 0x10000; }
 
 struct ResourceEntry;                              // one resource of the table
 using ResourceHandle = const ResourceEntry*;       // what FindResourceW finds

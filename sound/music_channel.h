@@ -4,7 +4,9 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "sound/sound_channel.h"
 
@@ -12,7 +14,9 @@ namespace qob {
 
 constexpr int kMostTracks = 32;
 
-// A loaded module as the mixer sees it.
+// A loaded module as the mixer sees it. Its data holds at least size bytes,
+// of which the loader checked the header and the patterns, and cut the
+// samples to what is present (see sound/module_loader.h).
 struct SoundModule {
     const uint8_t* data = nullptr;
     int volume = 64;
@@ -22,6 +26,18 @@ struct SoundModule {
     int frequency = 44100;  // the tick-length reference
     int step = 0;
     bool ownsData = false;
+    size_t size = 0;       // bytes of data the module uses
+    int channelCount = 0;  // from the tag; only 1 to 32 play
+    std::unique_ptr<uint8_t[]> ownedData;  // data, when ownsData
+
+    void SetVolume(int newVolume) { volume = newVolume < 0 || newVolume > 64 ? 64 : newVolume; }
+    void SetPan(int newPan) { pan = newPan < 0 || newPan > 255 ? 255 : newPan; }
+    void SetLoop(bool newLoop) { loop = newLoop; }
+    // step = ((frequency << 16) / rate) >> 9
+    void SetFrequency(int newFrequency) {
+        frequency = newFrequency;
+        if (rate > 0) step = static_cast<int>(((static_cast<int64_t>(newFrequency) << 16) / rate) >> 9);
+    }
 };
 
 // One track of a slot. Positions and lengths are 16.16 fixed point in bytes.

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "sound/sound_codes.h"
+#include "sound/vorbis_decoder.h"
 
 namespace qob {
 
@@ -32,6 +34,31 @@ int SoundGetBufferLength(const SoundMixer& mixer) { return mixer.bufferLength; }
 
 namespace {
 
+// Every mixer that has voices, so that a sample about to free its data can
+// stop the voices that play it on any of them. Never destroyed: samples in
+// static storage clear themselves at exit, in no fixed order with it.
+struct MixerList {
+    std::mutex mutex;
+    std::vector<SoundMixer*> mixers;
+};
+
+MixerList& Mixers() {
+    static MixerList* list = new MixerList;
+    return *list;
+}
+
+void ListMixer(SoundMixer& mixer) {
+    MixerList& list = Mixers();
+    std::lock_guard guard(list.mutex);
+    if (std::find(list.mixers.begin(), list.mixers.end(), &mixer) == list.mixers.end()) list.mixers.push_back(&mixer);
+}
+
+void UnlistMixer(SoundMixer& mixer) {
+    MixerList& list = Mixers();
+    std::lock_guard guard(list.mutex);
+    std::erase(list.mixers, &mixer);
+}
+
 // The channels and their scratch arrays; false when memory runs out.
 bool MakeChannels(SoundMixer& mixer, int slots, int voices) {
     mixer.musicSlots.reset(new (std::nothrow) MusicChannel[slots]);
@@ -43,10 +70,12 @@ bool MakeChannels(SoundMixer& mixer, int slots, int voices) {
     mixer.voiceCount = voices;
     for (int i = 0; i < slots; ++i) mixer.musicSlots[i].mixer = &mixer;
     for (int i = 0; i < voices; ++i) mixer.voices[i].mixer = &mixer;
+    ListMixer(mixer);
     return true;
 }
 
 void FreeChannels(SoundMixer& mixer) {
+    UnlistMixer(mixer);
     mixer.musicSlots.reset();
     mixer.playingSlots.reset();
     mixer.voices.reset();
@@ -116,7 +145,7 @@ int ChooseVoice(SoundMixer& mixer, const SoundSample& sample, int flags) {
             if (voice.IsFree()) {
                 chosen = i;
                 if (limit == kNoVoiceLimit) return chosen;
-            } else if (voice.data == sample.data) {
+            } else if (voice.Plays(sample)) {
                 ++busy;
             }
         }
@@ -134,17 +163,40 @@ int ChooseVoice(SoundMixer& mixer, const SoundSample& sample, int flags) {
 
 }  // namespace
 
+namespace {
+
+// Whether a voice could play the sample: a sample without frames would leave
+// it nothing to read.
+bool IsPlayable(const SoundSample& sample) {
+    if (sample.length <= 0) return false;
+    if (sample.kind == SampleKind::Memory) return sample.data != nullptr;
+    return sample.kind == SampleKind::Streamed && sample.stream;
+}
+
+}  // namespace
+
 int SoundPlaySample(SoundMixer& mixer, const SoundSample& sample, int flags) {
     std::lock_guard guard(LockOf(mixer));
-    if (!mixer.open || sample.kind != SampleKind::Memory) return kSoundUnavailable;
-    // A sample without frames would leave a voice nothing to read.
-    if (!sample.data || sample.length <= 0) return kSoundUnavailable;
+    if (!mixer.open || !IsPlayable(sample)) return kSoundUnavailable;
     const int index = ChooseVoice(mixer, sample, flags);
     if (index < 0) return kSoundUnavailable;
 
     SoundVoice& voice = mixer.voices[index];
+    voice.ReleaseStream();
+    if (sample.kind == SampleKind::Streamed) {
+        // Each voice decodes the sample's stream with a decoder of its own;
+        // the decoders read the stream only under the device lock.
+        std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kStreamBufferBytes]);
+        if (!buffer) return kSoundNoMemory;
+        VorbisDecoder* decoder = OpenVorbisDecoder(sample.stream.get());
+        if (!decoder) return kSoundUnavailable;
+        voice.decoder = decoder;
+        voice.streamBuffer = std::move(buffer);
+        voice.data = voice.streamBuffer.get();
+    } else {
+        voice.data = sample.data;
+    }
     voice.kind = sample.kind;
-    voice.data = sample.data;
     voice.soundRate = sample.rate;
     voice.frequency.store(sample.frequency, std::memory_order_relaxed);
     voice.stepDirty.store(true, std::memory_order_relaxed);
@@ -180,6 +232,30 @@ int SoundPlayModule(SoundMixer& mixer, const SoundModule* module, int flags) {
     slot.loop.store(module->loop, std::memory_order_relaxed);
     ChannelStart(slot, (flags & kPlayPaused) != 0);
     return index;
+}
+
+void SoundStopVoicesOf(const uint8_t* data, const SoundStream* stream) {
+    MixerList& list = Mixers();
+    std::lock_guard listGuard(list.mutex);
+    for (SoundMixer* mixer : list.mixers) {
+        std::lock_guard guard(LockOf(*mixer));
+        for (int i = 0; i < mixer->voiceCount; ++i) {
+            SoundVoice& voice = mixer->voices[i];
+            const bool usesData = data && voice.kind == SampleKind::Memory && voice.data == data;
+            const bool usesStream = stream && voice.decoder && voice.decoder->stream == stream;
+            if (usesData || usesStream) voice.Stop();
+        }
+    }
+}
+
+void SoundStopMusicOf(const SoundModule* module) {
+    MixerList& list = Mixers();
+    std::lock_guard listGuard(list.mutex);
+    for (SoundMixer* mixer : list.mixers) {
+        std::lock_guard guard(LockOf(*mixer));
+        for (int i = 0; i < mixer->musicSlotCount; ++i)
+            if (mixer->musicSlots[i].module == module) mixer->musicSlots[i].Stop();
+    }
 }
 
 void SoundStopAllVoices(SoundMixer& mixer) {

@@ -88,6 +88,11 @@ int SoundPlaySample(SoundMixer& mixer, const SoundSample& sample, int flags);
 int SoundPlayModule(SoundMixer& mixer, const SoundModule* module, int flags);
 
 void SoundStopAllVoices(SoundMixer& mixer);
+// Stops, on every mixer with voices and under its device lock, each voice
+// that plays from data or decodes stream (either may be null).
+void SoundStopVoicesOf(const uint8_t* data, const SoundStream* stream);
+// Stops, on every mixer, each music slot that plays the module.
+void SoundStopMusicOf(const SoundModule* module);
 void SoundStopAllMusic(SoundMixer& mixer);
 void SoundPauseAllVoices(SoundMixer& mixer);
 void SoundResumeAllVoices(SoundMixer& mixer);

@@ -6,6 +6,8 @@
 #include "runtime/registry/hooks.h"
 #include "runtime/registry/placeholder_handlers.h"
 #include "runtime/vm/program_context.h"
+#include "windows/com/com_builtins.h"
+#include "windows/com/com_object_wrapper.h"
 #include "windows/event_calls.h"
 #include "windows/event_table.h"
 #include "windows/forms.h"
@@ -17,10 +19,11 @@ namespace qob {
 namespace {
 
 // The windows of an ending context go before its variables; the classes it
-// registered go with them.
+// registered and the COM objects it still holds go with them.
 void DestroyContextWindows(ProgramContext* context) {
     while (context->windows) DestroyWindowRecords(context, context->windows);
     RemoveContextWindowClasses(context);
+    ReleaseContextComObjects(context);
 }
 
 using enum Returns;
@@ -60,15 +63,15 @@ constexpr BuiltinRegistration kWindowsBuiltins[] = {
     {"wgettext",                 1, Value,   Fixed,  kNotBuilt},
     {"getitemindex",             1, Value,   Fixed,  kNotBuilt},
     {"waitforinput",             1, Value,   Fixed,  kNotBuilt},
-    {"CreateCOMObject",          1, Value,   Fixed,  kNotBuilt},
-    {"CreateCOMObjectFrom",      1, Value,   Fixed,  kNotBuilt},
-    {"Dispatch",                 1, Value,   Fixed,  kNotBuilt},
-    {"COMLoadTypeLib",           1, Value,   Fixed,  kNotBuilt},
-    {"RegisterDLL",              1, Value,   Fixed,  kNotBuilt},
+    {"CreateCOMObject",          1, Value,   Fixed,  Builtin_CreateCOMObject},
+    {"CreateCOMObjectFrom",      1, Value,   Fixed,  Builtin_CreateCOMObjectFrom},
+    {"Dispatch",                 1, Value,   Fixed,  Builtin_Dispatch},
+    {"COMLoadTypeLib",           1, Value,   Fixed,  Builtin_COMLoadTypeLib},
+    {"RegisterDLL",              1, Value,   Fixed,  Builtin_RegisterDLL},
     {"ActiveXObject",            1, Value,   Fixed,  kNotBuilt},
     {"ActiveXEvents",            1, Value,   Fixed,  kNotBuilt},
     {"ActiveXWnd",               1, Value,   Fixed,  kNotBuilt},
-    {"VariantType",              1, Value,   Fixed,  kNotBuilt},
+    {"VariantType",              1, Value,   Fixed,  Builtin_VariantType},
     // 2 arguments, no value
     {"setfont",                  2, Nothing, Fixed,  kNotBuilt},
     {"setfontcolor",             2, Nothing, Fixed,  kNotBuilt},
@@ -92,11 +95,11 @@ constexpr BuiltinRegistration kWindowsBuiltins[] = {
     {"wgettextline",             2, Value,   Fixed,  kNotBuilt},
     {"getitem",                  2, Value,   Fixed,  kNotBuilt},
     {"wgetitem",                 2, Value,   Fixed,  kNotBuilt},
-    {"QueryInterface",           2, Value,   Fixed,  kNotBuilt},
-    {"COMMethods",               2, Value,   Fixed,  kNotBuilt},
-    {"COMProperties",            2, Value,   Fixed,  kNotBuilt},
-    {"COMObjects",               2, Value,   Fixed,  kNotBuilt},
-    {"T",                        2, Value,   Fixed,  kNotBuilt},
+    {"QueryInterface",           2, Value,   Fixed,  Builtin_QueryInterface},
+    {"COMMethods",               2, Value,   Fixed,  Builtin_COMMethods},
+    {"COMProperties",            2, Value,   Fixed,  Builtin_COMProperties},
+    {"COMObjects",               2, Value,   Fixed,  Builtin_COMObjects},
+    {"T",                        2, Value,   Fixed,  Builtin_T},
     // 3 arguments, no value
     {"setitem",                  3, Nothing, Fixed,  kNotBuilt},
     {"wsetitem",                 3, Nothing, Fixed,  kNotBuilt},
@@ -108,7 +111,7 @@ constexpr BuiltinRegistration kWindowsBuiltins[] = {
     // 4 arguments, no value
     {"ADDEVENT",                 4, Nothing, Fixed,  Builtin_ADDEVENT},
     {"newbutton",                4, Nothing, Fixed,  kNotBuilt},
-    {"COMInfo",                  4, Nothing, Fixed,  kNotBuilt},
+    {"COMInfo",                  4, Nothing, Fixed,  Builtin_COMInfo},
     // 4 arguments, returns a value
     {"inherited",                4, Value,   Fixed,  kNotBuilt},
     {"newsubmenu",               4, Value,   Fixed,  kNotBuilt},
@@ -126,14 +129,14 @@ constexpr BuiltinRegistration kWindowsBuiltins[] = {
     // 10 arguments, returns a value
     {"newcontrol",              10, Value,   Fixed,  kNotBuilt},
     // any number of arguments, argument frame, no value
-    {"FreeCOMObject",            0, Nothing, Framed, kNotBuilt},
+    {"FreeCOMObject",            0, Nothing, Framed, Builtin_FreeCOMObject},
     {"FreeActiveX",              0, Nothing, Framed, kNotBuilt},
-    {"SafeArrayDestroy",         0, Nothing, Framed, kNotBuilt},
+    {"SafeArrayDestroy",         0, Nothing, Framed, Builtin_SafeArrayDestroy},
     // any number of arguments, argument frame, returns a value
-    {"GetProperty",              0, Value,   Framed, kNotBuilt},
-    {"SetProperty",              0, Value,   Framed, kNotBuilt},
-    {"Invoke",                   0, Value,   Framed, kNotBuilt},
-    {"SafeArray",                0, Value,   Framed, kNotBuilt},
+    {"GetProperty",              0, Value,   Framed, Builtin_GetProperty},
+    {"SetProperty",              0, Value,   Framed, Builtin_SetProperty},
+    {"Invoke",                   0, Value,   Framed, Builtin_Invoke},
+    {"SafeArray",                0, Value,   Framed, Builtin_SafeArray},
 };
 
 }  // namespace

@@ -14,6 +14,8 @@
 namespace qob {
 namespace {
 
+constexpr size_t kImageDataPiece = 256;
+
 struct PngDecode {
     const uint8_t* next;   // the bounded reader: [next, end)
     const uint8_t* end;
@@ -121,6 +123,10 @@ DecodeOutcome DecodePng(std::span<const uint8_t> bytes, ImageSink& sink) {
     decode.info = png_create_info_struct(decode.png);
     if (decode.info != nullptr) {
         png_set_read_fn(decode.png, &decode, ReadPngBytes);
+        // Image data is taken in small pieces, so that a picture cut short
+        // keeps the rows before the cut (a piece that cannot be read whole
+        // is lost with its rows).
+        png_set_compression_buffer_size(decode.png, kImageDataPiece);
         ReadPicture(&decode);
     }
     png_destroy_read_struct(&decode.png, decode.info ? &decode.info : nullptr, nullptr);

@@ -88,8 +88,8 @@ bool CanvasOf(const DeviceContext& dc, Canvas* canvas) {
     clip = Intersect(clip, {0, 0, surface->width, surface->height});
     if (dc.clipped) clip = Intersect(clip, dc.userClip);
     canvas->surface = surface;
-    canvas->originX = origin.x + dc.viewport.x;
-    canvas->originY = origin.y + dc.viewport.y;
+    canvas->originX = ClampCoordinate(int64_t{origin.x} + dc.viewport.x);
+    canvas->originY = ClampCoordinate(int64_t{origin.y} + dc.viewport.y);
     canvas->clip = clip;
     return !IsEmpty(clip);
 }
@@ -193,7 +193,7 @@ int IntersectClipRect(HDC handle, int left, int top, int right, int bottom) {
     if (!dc) return ERROR;
     Canvas canvas;  // stays empty when the DC draws nowhere: so does the clip
     static_cast<void>(CanvasOf(*dc, &canvas));
-    const RECT wanted{left + canvas.originX, top + canvas.originY, right + canvas.originX, bottom + canvas.originY};
+    const RECT wanted = OnSurface(canvas, left, top, right, bottom);
     dc->userClip = Intersect(dc->clipped ? dc->userClip : canvas.clip, wanted);
     dc->clipped = true;
     return IsEmpty(dc->userClip) ? NULLREGION : SIMPLEREGION;

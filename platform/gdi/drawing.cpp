@@ -22,15 +22,14 @@ uint32_t* PixelAt(const Surface32& surface, int x, int y) {
     return surface.pixels + static_cast<ptrdiff_t>(y) * surface.stride + x;
 }
 
-bool Contains(const RECT& r, int x, int y) { return x >= r.left && x < r.right && y >= r.top && y < r.bottom; }
+bool Contains(const RECT& r, int64_t x, int64_t y) { return x >= r.left && x < r.right && y >= r.top && y < r.bottom; }
 
 // The logical rectangle in surface coordinates, clipped; empty when it
 // misses the clip.
-RECT ToSurface(const Canvas& canvas, const RECT& rect) {
-    const RECT moved{rect.left + canvas.originX, rect.top + canvas.originY, rect.right + canvas.originX,
-                     rect.bottom + canvas.originY};
-    return Intersect(moved, canvas.clip);
+RECT ToSurface(const Canvas& canvas, int64_t left, int64_t top, int64_t right, int64_t bottom) {
+    return Intersect(OnSurface(canvas, left, top, right, bottom), canvas.clip);
 }
+RECT ToSurface(const Canvas& canvas, const RECT& rect) { return ToSurface(canvas, rect.left, rect.top, rect.right, rect.bottom); }
 
 void XorSurfaceRect(Surface32& surface, const RECT& rect, uint32_t bits) {
     for (int y = rect.top; y < rect.bottom; ++y) {
@@ -39,58 +38,67 @@ void XorSurfaceRect(Surface32& surface, const RECT& rect, uint32_t bits) {
     }
 }
 
-// A w x w square of the pen's pixels centred on the logical point.
-void StampPen(const Canvas& canvas, int x, int y, int width, uint32_t pixel) {
-    const int half = width / 2;
-    const RECT square = ToSurface(canvas, {x - half, y - half, x - half + width, y - half + width});
+// A pen's pixel at surface (x, y): one pixel, or a width x width square
+// centred there.
+void PlotPen(const Canvas& canvas, int64_t x, int64_t y, int width, uint32_t pixel) {
+    if (width <= 1) {
+        if (Contains(canvas.clip, x, y)) *PixelAt(*canvas.surface, static_cast<int>(x), static_cast<int>(y)) = pixel;
+        return;
+    }
+    const int64_t left = x - width / 2, top = y - width / 2;
+    const RECT square = Intersect(RECT{ClampCoordinate(left), ClampCoordinate(top), ClampCoordinate(left + width),
+                                       ClampCoordinate(top + width)},
+                                  canvas.clip);
     if (!IsEmpty(square)) FillSurfaceRect(*canvas.surface, square, pixel);
 }
 
-// Bresenham from (x0, y0) towards (x1, y1), the end point left out.
+// A frame of the given thickness just inside the logical rectangle.
+void FillFrame(const Canvas& canvas, const RECT& r, int64_t thickness, uint32_t pixel) {
+    if (IsEmpty(r)) return;
+    const int64_t left = r.left, top = r.top, right = r.right, bottom = r.bottom;
+    const RECT sides[] = {ToSurface(canvas, left, top, right, top + thickness),
+                          ToSurface(canvas, left, bottom - thickness, right, bottom),
+                          ToSurface(canvas, left, top, left + thickness, bottom),
+                          ToSurface(canvas, right - thickness, top, right, bottom)};
+    for (const RECT& side : sides)
+        if (!IsEmpty(side)) FillSurfaceRect(*canvas.surface, side, pixel);
+}
+
+// The line from logical (x0, y0) towards (x1, y1), end point left out.
+// Step k along the longer axis puts the pixel at k on that axis and at k
+// times the slope, rounded half away from the start, on the other; only
+// the steps whose pen reaches the clip are visited, so a line of any length
+// costs no more than the clip is long.
 void DrawLine(const Canvas& canvas, const Pen& pen, int x0, int y0, int x1, int y1) {
     if (pen.style == PS_NULL) return;
     const uint32_t pixel = PixelFromColor(pen.color);
-    const int dx = std::abs(x1 - x0), dy = -std::abs(y1 - y0);
-    const int stepX = x0 < x1 ? 1 : -1, stepY = y0 < y1 ? 1 : -1;
-    int error = dx + dy;
-    for (int step = 0; x0 != x1 || y0 != y1; ++step) {
-        const bool on = pen.style != PS_DASH || (step / kDashLength) % 2 == 0;
-        if (on) {
-            if (pen.width <= 1) {
-                const int sx = x0 + canvas.originX, sy = y0 + canvas.originY;
-                if (Contains(canvas.clip, sx, sy)) *PixelAt(*canvas.surface, sx, sy) = pixel;
-            } else {
-                StampPen(canvas, x0, y0, pen.width, pixel);
-            }
-        }
-        const int twice = 2 * error;
-        if (twice >= dy) {
-            error += dy;
-            x0 += stepX;
-        }
-        if (twice <= dx) {
-            error += dx;
-            y0 += stepY;
-        }
+    const int64_t dx = int64_t{x1} - x0, dy = int64_t{y1} - y0;
+    const bool xMajor = std::llabs(dx) >= std::llabs(dy);
+    const int64_t steps = xMajor ? std::llabs(dx) : std::llabs(dy);
+    const int64_t minorSpan = xMajor ? std::llabs(dy) : std::llabs(dx);
+    const int64_t majorStep = (xMajor ? dx : dy) < 0 ? -1 : 1;
+    const int64_t minorStep = (xMajor ? dy : dx) < 0 ? -1 : 1;
+    const int64_t majorStart = (xMajor ? x0 + int64_t{canvas.originX} : y0 + int64_t{canvas.originY});
+    const int64_t minorStart = (xMajor ? y0 + int64_t{canvas.originY} : x0 + int64_t{canvas.originX});
+    // Steps whose major coordinate lies within the clip, widened by the pen.
+    const int64_t reach = pen.width / 2 + 1;
+    const int64_t low = (xMajor ? canvas.clip.left : canvas.clip.top) - reach;
+    const int64_t high = (xMajor ? canvas.clip.right : canvas.clip.bottom) + reach;
+    int64_t first = majorStep > 0 ? low - majorStart : majorStart - high;
+    int64_t last = majorStep > 0 ? high - majorStart : majorStart - low;
+    first = std::max<int64_t>(first, 0);
+    last = std::min<int64_t>(last, steps - 1);
+    for (int64_t k = first; k <= last; ++k) {
+        if (pen.style == PS_DASH && (k / kDashLength) % 2 != 0) continue;
+        const int64_t major = majorStart + k * majorStep;
+        // 128 bits: k times the span can pass 2^63 for a line between far
+        // ends of the 32-bit range.
+        const auto rounded = (static_cast<__int128>(2 * k) * minorSpan + steps) / (2 * steps);
+        const int64_t minor = minorStart + minorStep * static_cast<int64_t>(rounded);
+        PlotPen(canvas, xMajor ? major : minor, xMajor ? minor : major, pen.width, pixel);
     }
 }
 
-// The four sides of a one-pixel frame, no pixel twice (a frame one pixel
-// high or wide has no second row or column).
-template <typename Visit>
-void VisitFrame(const RECT& r, Visit visit) {
-    if (IsEmpty(r)) return;
-    for (int x = r.left; x < r.right; ++x) visit(x, r.top);
-    if (r.bottom - 1 > r.top)
-        for (int x = r.left; x < r.right; ++x) visit(x, r.bottom - 1);
-    for (int y = r.top + 1; y < r.bottom - 1; ++y) {
-        visit(r.left, y);
-        if (r.right - 1 > r.left) visit(r.right - 1, y);
-    }
-}
-
-// The DC's canvas; false when the DC is dead or draws nowhere (the caller
-// then tells the two apart by the DC).
 bool LookUp(HDC handle, DeviceContext** dc, Canvas* canvas) {
     *dc = LookUpDC(handle);
     return *dc && CanvasOf(**dc, canvas);
@@ -126,15 +134,7 @@ int FrameRect(HDC handle, const RECT* rect, HBRUSH brushHandle) {
     Canvas canvas;
     const auto* brush = static_cast<const Brush*>(HandleObject(brushHandle, HandleKind::Brush));
     if (!rect || !brush || !LookUp(handle, &dc, &canvas)) return rect && brush && dc ? 1 : 0;
-    if (brush->hollow) return 1;
-    const uint32_t pixel = PixelFromColor(brush->color);
-    const RECT& r = *rect;
-    if (IsEmpty(r)) return 1;
-    for (const RECT side : {RECT{r.left, r.top, r.right, r.top + 1}, RECT{r.left, r.bottom - 1, r.right, r.bottom},
-                            RECT{r.left, r.top, r.left + 1, r.bottom}, RECT{r.right - 1, r.top, r.right, r.bottom}}) {
-        const RECT target = ToSurface(canvas, side);
-        if (!IsEmpty(target)) FillSurfaceRect(*canvas.surface, target, pixel);
-    }
+    if (!brush->hollow) FillFrame(canvas, *rect, 1, PixelFromColor(brush->color));
     return 1;
 }
 
@@ -151,12 +151,26 @@ bool DrawFocusRect(HDC handle, const RECT* rect) {
     DeviceContext* dc = nullptr;
     Canvas canvas;
     if (!rect || !LookUp(handle, &dc, &canvas)) return rect && dc;
-    const RECT r = *rect;
-    VisitFrame(r, [&](int x, int y) {
-        if (((x - r.left) + (y - r.top)) % 2 != 0) return;
-        const int sx = x + canvas.originX, sy = y + canvas.originY;
-        if (Contains(canvas.clip, sx, sy)) *PixelAt(*canvas.surface, sx, sy) ^= kColorBits;
-    });
+    const RECT r = OnSurface(canvas, rect->left, rect->top, rect->right, rect->bottom);
+    if (IsEmpty(r)) return true;
+    const RECT& clip = canvas.clip;
+    // Every other pixel of the frame, counted from its top-left corner;
+    // each pixel once, so that the second call undoes the first.
+    auto invert = [&](int x, int y) {
+        if (((x - r.left) + (y - r.top)) % 2 == 0) *PixelAt(*canvas.surface, x, y) ^= kColorBits;
+    };
+    const int x0 = std::max(r.left, clip.left), x1 = std::min(r.right, clip.right);
+    for (const int y : {r.top, r.bottom - 1}) {
+        if (y >= clip.top && y < clip.bottom)
+            for (int x = x0; x < x1; ++x) invert(x, y);
+        if (r.bottom - 1 == r.top) break;  // one row: not twice
+    }
+    const int y0 = std::max(r.top + 1, clip.top), y1 = std::min(r.bottom - 1, clip.bottom);
+    for (const int x : {r.left, r.right - 1}) {
+        if (x >= clip.left && x < clip.right)
+            for (int y = y0; y < y1; ++y) invert(x, y);
+        if (r.right - 1 == r.left) break;  // one column: not twice
+    }
     return true;
 }
 
@@ -166,25 +180,22 @@ bool Rectangle(HDC handle, int left, int top, int right, int bottom) {
     if (!LookUp(handle, &dc, &canvas)) return dc != nullptr;
     if (left > right) std::swap(left, right);
     if (top > bottom) std::swap(top, bottom);
+    const RECT r{left, top, right, bottom};
     const Pen& pen = SelectedPen(*dc);
     const Brush& brush = SelectedBrush(*dc);
-    const int border = pen.style == PS_NULL ? 0 : std::min(pen.width, std::min(right - left, bottom - top) / 2 + 1);
+    const int64_t smaller = std::min(int64_t{right} - left, int64_t{bottom} - top);
+    const int64_t border = pen.style == PS_NULL ? 0 : std::min<int64_t>(pen.width, smaller / 2 + 1);
     if (!brush.hollow) {
-        const RECT inside = ToSurface(canvas, {left + border, top + border, right - border, bottom - border});
+        const RECT inside = ToSurface(canvas, left + border, top + border, right - border, bottom - border);
         if (!IsEmpty(inside)) FillSurfaceRect(*canvas.surface, inside, PixelFromColor(brush.color));
     }
-    if (border == 0 || right - left < 1 || bottom - top < 1) return true;
+    if (border == 0 || IsEmpty(r)) return true;
     if (pen.style == PS_DASH && pen.width <= 1) {
         const POINT corners[] = {{left, top}, {right - 1, top}, {right - 1, bottom - 1}, {left, bottom - 1}, {left, top}};
         for (int i = 0; i < 4; ++i) DrawLine(canvas, pen, corners[i].x, corners[i].y, corners[i + 1].x, corners[i + 1].y);
         return true;
     }
-    const uint32_t pixel = PixelFromColor(pen.color);
-    for (const RECT side : {RECT{left, top, right, top + border}, RECT{left, bottom - border, right, bottom},
-                            RECT{left, top, left + border, bottom}, RECT{right - border, top, right, bottom}}) {
-        const RECT target = ToSurface(canvas, side);
-        if (!IsEmpty(target)) FillSurfaceRect(*canvas.surface, target, pixel);
-    }
+    FillFrame(canvas, r, border, PixelFromColor(pen.color));
     return true;
 }
 
@@ -219,10 +230,10 @@ COLORREF SetPixel(HDC handle, int x, int y, COLORREF color) {
     DeviceContext* dc = nullptr;
     Canvas canvas;
     if (!LookUp(handle, &dc, &canvas)) return CLR_INVALID;
-    const int sx = x + canvas.originX, sy = y + canvas.originY;
+    const int64_t sx = int64_t{x} + canvas.originX, sy = int64_t{y} + canvas.originY;
     if (!Contains(canvas.clip, sx, sy)) return CLR_INVALID;
     color = ResolveColor(color);
-    *PixelAt(*canvas.surface, sx, sy) = PixelFromColor(color);
+    *PixelAt(*canvas.surface, static_cast<int>(sx), static_cast<int>(sy)) = PixelFromColor(color);
     return color;
 }
 
@@ -230,9 +241,9 @@ COLORREF GetPixel(HDC handle, int x, int y) {
     DeviceContext* dc = nullptr;
     Canvas canvas;
     if (!LookUp(handle, &dc, &canvas)) return CLR_INVALID;
-    const int sx = x + canvas.originX, sy = y + canvas.originY;
+    const int64_t sx = int64_t{x} + canvas.originX, sy = int64_t{y} + canvas.originY;
     if (!Contains(canvas.clip, sx, sy)) return CLR_INVALID;
-    return ColorFromPixel(*PixelAt(*canvas.surface, sx, sy));
+    return ColorFromPixel(*PixelAt(*canvas.surface, static_cast<int>(sx), static_cast<int>(sy)));
 }
 
 bool BitBlt(HDC destination, int x, int y, int width, int height, HDC source, int sourceX, int sourceY,
@@ -244,7 +255,7 @@ bool BitBlt(HDC destination, int x, int y, int width, int height, HDC source, in
     if (!dc || (needsSource && !sourceDc) || width < 0 || height < 0) return false;
     Canvas canvas;
     if (!CanvasOf(*dc, &canvas)) return true;
-    RECT target = ToSurface(canvas, {x, y, x + width, y + height});
+    RECT target = ToSurface(canvas, x, y, int64_t{x} + width, int64_t{y} + height);
     if (!needsSource) {
         if (IsEmpty(target)) return true;
         if (operation == DSTINVERT) XorSurfaceRect(*canvas.surface, target, kColorBits);
@@ -254,10 +265,10 @@ bool BitBlt(HDC destination, int x, int y, int width, int height, HDC source, in
     Canvas from;
     if (!CanvasOf(*sourceDc, &from)) return true;
     // Surface offset from a destination pixel to its source pixel.
-    const int shiftX = (sourceX + from.originX) - (x + canvas.originX);
-    const int shiftY = (sourceY + from.originY) - (y + canvas.originY);
-    target = Intersect(target, {from.clip.left - shiftX, from.clip.top - shiftY, from.clip.right - shiftX,
-                                from.clip.bottom - shiftY});
+    const int64_t shiftX = (int64_t{sourceX} + from.originX) - (int64_t{x} + canvas.originX);
+    const int64_t shiftY = (int64_t{sourceY} + from.originY) - (int64_t{y} + canvas.originY);
+    target = Intersect(target, RECT{ClampCoordinate(from.clip.left - shiftX), ClampCoordinate(from.clip.top - shiftY),
+                                    ClampCoordinate(from.clip.right - shiftX), ClampCoordinate(from.clip.bottom - shiftY)});
     if (IsEmpty(target)) return true;
     const int rowWidth = target.right - target.left;
     const int rows = target.bottom - target.top;
@@ -266,7 +277,8 @@ bool BitBlt(HDC destination, int x, int y, int width, int height, HDC source, in
     std::vector<uint32_t> copy(static_cast<size_t>(rowWidth) * rows);
     for (int row = 0; row < rows; ++row)
         std::memcpy(&copy[static_cast<size_t>(row) * rowWidth],
-                    PixelAt(*from.surface, target.left + shiftX, target.top + shiftY + row), rowWidth * sizeof(uint32_t));
+                    PixelAt(*from.surface, static_cast<int>(target.left + shiftX), static_cast<int>(target.top + shiftY + row)),
+                    rowWidth * sizeof(uint32_t));
     for (int row = 0; row < rows; ++row) {
         uint32_t* out = PixelAt(*canvas.surface, target.left, target.top + row);
         const uint32_t* in = &copy[static_cast<size_t>(row) * rowWidth];

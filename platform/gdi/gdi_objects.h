@@ -102,6 +102,20 @@ struct Canvas {
 [[nodiscard]] HPEN DefaultPen();
 [[nodiscard]] HFONT DefaultFont();
 
+// Logical coordinates and sizes come from programs unchecked, so sums with
+// them are taken in 64 bits and clamped to this range: far outside any
+// surface (so clipping gives the same result) and far from overflowing.
+constexpr int64_t kCoordinateLimit = int64_t{1} << 29;
+[[nodiscard]] inline int ClampCoordinate(int64_t value) {
+    return static_cast<int>(value < -kCoordinateLimit ? -kCoordinateLimit : value > kCoordinateLimit ? kCoordinateLimit : value);
+}
+
+// A logical rectangle on the canvas's surface, not clipped.
+[[nodiscard]] inline RECT OnSurface(const Canvas& canvas, int64_t left, int64_t top, int64_t right, int64_t bottom) {
+    return {ClampCoordinate(left + canvas.originX), ClampCoordinate(top + canvas.originY),
+            ClampCoordinate(right + canvas.originX), ClampCoordinate(bottom + canvas.originY)};
+}
+
 // Rectangle helpers (right and bottom exclusive).
 [[nodiscard]] inline bool IsEmpty(const RECT& r) { return r.left >= r.right || r.top >= r.bottom; }
 [[nodiscard]] RECT Intersect(const RECT& a, const RECT& b);

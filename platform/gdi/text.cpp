@@ -99,8 +99,12 @@ void BlendGlyph(Surface32& surface, const RECT& clip, const Glyph& glyph, int pe
     }
 }
 
-void FillClipped(Surface32& surface, const RECT& clip, const RECT& rect, uint32_t pixel) {
-    const RECT target = Intersect(rect, clip);
+// Fills the surface rectangle (64-bit coordinates) inside clip.
+void FillClipped(Surface32& surface, const RECT& clip, int64_t left, int64_t top, int64_t right, int64_t bottom,
+                 uint32_t pixel) {
+    const RECT target = Intersect(RECT{ClampCoordinate(left), ClampCoordinate(top), ClampCoordinate(right),
+                                       ClampCoordinate(bottom)},
+                                  clip);
     if (!IsEmpty(target)) FillSurfaceRect(surface, target, pixel);
 }
 
@@ -111,37 +115,34 @@ void FillClipped(Surface32& surface, const RECT& clip, const RECT& rect, uint32_
 void DrawRun(const DeviceContext& dc, const Canvas& canvas, const TextFont& font, const std::vector<Character>& run,
              int x, int y, const RECT& clip, const int* advances, int underlined = -1) {
     Surface32& surface = *canvas.surface;
-    const int left = x + canvas.originX, top = y + canvas.originY;
-    std::vector<int> widths(run.size());
-    int width = 0;
-    for (size_t i = 0; i < run.size(); ++i) {
-        widths[i] = advances ? advances[run[i].unit] : font.Advance(run[i].code);
-        width += widths[i];
-    }
-    if (dc.backMode == OPAQUE)
-        FillClipped(surface, clip, {left, top, left + width, top + font.Height()}, PixelFromColor(dc.backColor));
+    const int64_t left = int64_t{x} + canvas.originX, top = int64_t{y} + canvas.originY;
+    std::vector<int64_t> starts(run.size() + 1);  // pen positions on the surface
+    starts[0] = left;
+    for (size_t i = 0; i < run.size(); ++i)
+        starts[i + 1] = starts[i] + (advances ? advances[run[i].unit] : font.Advance(run[i].code));
+    const int64_t right = starts.back();
+    if (dc.backMode == OPAQUE) FillClipped(surface, clip, left, top, right, top + font.Height(), PixelFromColor(dc.backColor));
     if (!font.strike) return;
     const uint32_t pixel = PixelFromColor(dc.textColor);
-    const int baseline = top + font.ascent;
-    int pen = left;
+    const int64_t baseline = top + font.ascent;
+    if (baseline - font.ascent - font.maxWidth >= clip.bottom || baseline + font.descent + font.maxWidth < clip.top) return;
     for (size_t i = 0; i < run.size(); ++i) {
-        if (run[i].code >= 0x20) BlendGlyph(surface, clip, font.strike->GlyphFor(run[i].code), pen, baseline, pixel);
-        pen += widths[i];
+        // Glyphs reach at most a few cells past their pen position.
+        if (starts[i] + 4 * font.maxWidth < clip.left || run[i].code < 0x20) continue;
+        if (starts[i] - 4 * font.maxWidth >= clip.right) break;
+        BlendGlyph(surface, clip, font.strike->GlyphFor(run[i].code), static_cast<int>(starts[i]),
+                   static_cast<int>(baseline), pixel);
     }
     const int em = font.font->face.pixelHeight;
     const int thickness = std::max(1, (em + 7) / 14);
-    const int underlineTop = baseline + std::max(1, font.descent / 3);
-    if (font.font->underline)
-        FillClipped(surface, clip, {left, underlineTop, left + width, underlineTop + thickness}, pixel);
+    const int64_t underlineTop = baseline + std::max(1, font.descent / 3);
+    if (font.font->underline) FillClipped(surface, clip, left, underlineTop, right, underlineTop + thickness, pixel);
     if (font.font->strikeOut) {
-        const int strikeTop = baseline - font.ascent * 3 / 10;
-        FillClipped(surface, clip, {left, strikeTop, left + width, strikeTop + thickness}, pixel);
+        const int64_t strikeTop = baseline - font.ascent * 3 / 10;
+        FillClipped(surface, clip, left, strikeTop, right, strikeTop + thickness, pixel);
     }
-    if (underlined >= 0 && static_cast<size_t>(underlined) < run.size()) {
-        int start = left;
-        for (int i = 0; i < underlined; ++i) start += widths[i];
-        FillClipped(surface, clip, {start, underlineTop, start + widths[underlined], underlineTop + thickness}, pixel);
-    }
+    if (underlined >= 0 && static_cast<size_t>(underlined) < run.size())
+        FillClipped(surface, clip, starts[underlined], underlineTop, starts[underlined + 1], underlineTop + thickness, pixel);
 }
 
 // ---- DrawTextW layout ----
@@ -149,7 +150,7 @@ void DrawRun(const DeviceContext& dc, const Canvas& canvas, const TextFont& font
 struct Line {
     std::vector<Character> characters;
     int underlined = -1;
-    int width = 0;
+    int64_t width = 0;
 };
 
 // The text with "&" prefixes taken out ("&&" is one "&"), line breaks kept
@@ -182,9 +183,10 @@ std::vector<Line> LayOut(const TextFont& font, const std::vector<Character>& tex
     std::vector<Line> lines(1);
     auto advanceOf = [&](const Line& line, char32_t code) {
         if (code == U'\t' && (format & DT_EXPANDTABS) && tabStop > 0) return tabStop - line.width % tabStop;
-        return font.Advance(code);
+        return int64_t{font.Advance(code)};
     };
     size_t lastBreak = 0;  // in the current line: index after the last space, 0 for none
+    size_t nextMark = 0;   // marked is in ascending order
     for (size_t i = 0; i < text.size(); ++i) {
         Line* line = &lines.back();
         const char32_t code = text[i].code;
@@ -194,7 +196,7 @@ std::vector<Line> LayOut(const TextFont& font, const std::vector<Character>& tex
             lastBreak = 0;
             continue;
         }
-        const int advance = advanceOf(*line, code);
+        const int64_t advance = advanceOf(*line, code);
         if (wrap && code != U' ' && line->width + advance > width && lastBreak > 0) {
             // Move the word after the last space to a new line; the spaces
             // at the break are dropped.
@@ -214,7 +216,8 @@ std::vector<Line> LayOut(const TextFont& font, const std::vector<Character>& tex
             line = &lines.back();
             for (const Character& c : line->characters) line->width += advanceOf(*line, c.code);
         }
-        if (std::find(marked.begin(), marked.end(), static_cast<int>(i)) != marked.end())
+        while (nextMark < marked.size() && marked[nextMark] < static_cast<int>(i)) ++nextMark;
+        if (nextMark < marked.size() && marked[nextMark] == static_cast<int>(i))
             line->underlined = static_cast<int>(line->characters.size());
         line->characters.push_back(text[i]);
         line->width += advanceOf(*line, code);
@@ -233,9 +236,9 @@ bool ExtTextOutW(HDC handle, int x, int y, uint32_t options, const RECT* rect, c
     if (!CanvasOf(*dc, &canvas)) return true;
     RECT clip = canvas.clip;
     if (rect) {
-        const RECT area{rect->left + canvas.originX, rect->top + canvas.originY, rect->right + canvas.originX,
-                        rect->bottom + canvas.originY};
-        if (options & ETO_OPAQUE) FillClipped(*canvas.surface, clip, area, PixelFromColor(dc->backColor));
+        const RECT area = OnSurface(canvas, rect->left, rect->top, rect->right, rect->bottom);
+        if (options & ETO_OPAQUE) FillClipped(*canvas.surface, clip, area.left, area.top, area.right, area.bottom,
+                                              PixelFromColor(dc->backColor));
         if (options & ETO_CLIPPED) clip = Intersect(clip, area);
     }
     if (count == 0 || IsEmpty(clip)) return true;
@@ -253,17 +256,19 @@ bool GetTextExtentExPointW(HDC handle, const char16_t* text, int count, int maxE
     const DeviceContext* dc = LookUpDC(handle);
     if (!dc || count < 0 || (!text && count > 0)) return false;
     const TextFont font(SelectedFont(*dc));
-    int width = 0, fitting = 0;
+    int64_t width = 0;
+    int fitting = 0;
     for (const Character& c : Decode(text, count)) {
         width += font.Advance(c.code);
+        const int extent = static_cast<int>(std::min<int64_t>(width, INT32_MAX));
         if (width <= maxExtent) fitting = c.unit + (c.code >= 0x10000 ? 2 : 1);
         if (extents) {
-            extents[c.unit] = width;
-            if (c.code >= 0x10000) extents[c.unit + 1] = width;
+            extents[c.unit] = extent;
+            if (c.code >= 0x10000) extents[c.unit + 1] = extent;
         }
     }
     if (fit) *fit = fitting;
-    if (size) *size = {width, font.Height()};
+    if (size) *size = {static_cast<int32_t>(std::min<int64_t>(width, INT32_MAX)), font.Height()};
     return true;
 }
 
@@ -307,47 +312,48 @@ int DrawTextW(HDC handle, const char16_t* text, int count, RECT* rect, uint32_t 
     const TextFont font(SelectedFont(*dc));
     std::vector<int> marked;
     const std::vector<Character> stripped = StripPrefixes(Decode(text, count), !(format & DT_NOPREFIX), &marked);
-    const std::vector<Line> lines = LayOut(font, stripped, marked, format, rect->right - rect->left);
+    const int64_t boxWidth = int64_t{rect->right} - rect->left, boxHeight = int64_t{rect->bottom} - rect->top;
+    const std::vector<Line> lines = LayOut(font, stripped, marked, format, ClampCoordinate(boxWidth));
     const int lineHeight = font.Height();
     const int height = lineHeight * static_cast<int>(lines.size());
     if (format & DT_CALCRECT) {
-        int widest = 0;
+        int64_t widest = 0;
         for (const Line& line : lines) widest = std::max(widest, line.width);
-        rect->right = rect->left + widest;
-        rect->bottom = rect->top + height;
+        rect->right = ClampCoordinate(int64_t{rect->left} + widest);
+        rect->bottom = ClampCoordinate(int64_t{rect->top} + height);
         return height;
     }
     Canvas canvas;
     if (!CanvasOf(*dc, &canvas)) return height;
     RECT clip = canvas.clip;
-    if (!(format & DT_NOCLIP))
-        clip = Intersect(clip, {rect->left + canvas.originX, rect->top + canvas.originY, rect->right + canvas.originX,
-                                rect->bottom + canvas.originY});
-    int y = rect->top;
+    if (!(format & DT_NOCLIP)) clip = Intersect(clip, OnSurface(canvas, rect->left, rect->top, rect->right, rect->bottom));
+    int64_t y = rect->top;
     if (format & DT_SINGLELINE) {
-        if (format & DT_VCENTER) y = rect->top + (rect->bottom - rect->top - lineHeight) / 2;
-        else if (format & DT_BOTTOM) y = rect->bottom - lineHeight;
+        if (format & DT_VCENTER) y = rect->top + (boxHeight - lineHeight) / 2;
+        else if (format & DT_BOTTOM) y = int64_t{rect->bottom} - lineHeight;
     }
     for (const Line& line : lines) {
-        int x = rect->left;
-        if (format & DT_CENTER) x = rect->left + (rect->right - rect->left - line.width) / 2;
-        else if (format & DT_RIGHT) x = rect->right - line.width;
+        int64_t x = rect->left;
+        if (format & DT_CENTER) x = rect->left + (boxWidth - line.width) / 2;
+        else if (format & DT_RIGHT) x = int64_t{rect->right} - line.width;
         // Tabs are drawn as room: each one's advance replaces its glyph's.
         std::vector<int> advances;
         const bool tabs = (format & DT_EXPANDTABS) &&
                           std::any_of(line.characters.begin(), line.characters.end(), [](const Character& c) { return c.code == U'\t'; });
         std::vector<Character> run = line.characters;
         if (tabs) {
-            int at = 0;
+            int64_t at = 0;
             const int tabStop = kTabColumns * font.averageWidth;
             for (size_t i = 0; i < run.size(); ++i) {
-                const int advance = run[i].code == U'\t' && tabStop > 0 ? tabStop - at % tabStop : font.Advance(run[i].code);
+                const int advance = run[i].code == U'\t' && tabStop > 0 ? static_cast<int>(tabStop - at % tabStop)
+                                                                        : font.Advance(run[i].code);
                 advances.push_back(advance);
                 run[i].unit = static_cast<int>(i);
                 at += advance;
             }
         }
-        DrawRun(*dc, canvas, font, run, x, y, clip, tabs ? advances.data() : nullptr, line.underlined);
+        DrawRun(*dc, canvas, font, run, ClampCoordinate(x), ClampCoordinate(y), clip, tabs ? advances.data() : nullptr,
+                line.underlined);
         y += lineHeight;
     }
     return height;

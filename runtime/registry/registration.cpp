@@ -76,7 +76,6 @@ constexpr OpcodeRegistration kOpcodeHandlers[] = {
     Single(Opcode::PUSHVARVAR, Handle_PUSHVARVAR),
     Single(Opcode::PARMSPUSHVARVAR, Handle_PARMSPUSHVARVAR),
     Single(Opcode::NGPUSHVARVAR, Handle_NGPUSHVARVAR),
-    {Opcode::SCALLP0, Opcode::CALLF16, kNotBuilt},  // native calls, one handler per opcode
     {Opcode::DECLARE, Opcode::C_DECLAREAPI, nullptr},  // declaration records of compiled files
     Single(Opcode::FORWARDPROC, PatchPendingJump),
     Single(Opcode::INITWHILE, Handle_INITWHILE),

@@ -24,6 +24,7 @@ inline void SetNumberResult(StackEntry* cell, double value) {
     cell->variable = nullptr;
     cell->extra = 0;
     cell->flags = 0;
+    cell->typeTag = 0;
 }
 
 // The number of a variable that holds a plain number (no text, matrix, list

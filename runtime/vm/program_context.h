@@ -174,6 +174,7 @@ inline StackEntry* PushCell(ProgramContext* context) {
     if (cell == nullptr) [[unlikely]]
         return PushNewStackEntry(context);
     cell->ownedLinks = nullptr;
+    cell->typeTag = 0;
     context->stackTop = cell;
     return cell;
 }
@@ -183,6 +184,7 @@ inline StackEntry* PushCell(ProgramContext* context) {
 [[gnu::always_inline]] inline void FillCellAbove(ProgramContext* context, StackEntry* above, double value,
                                                  const char* text, VariableRecord* variable, uint32_t flags) {
     above->ownedLinks = nullptr;
+    above->typeTag = 0;
     context->stackTop = above;
     above->value = value;
     above->text = text;

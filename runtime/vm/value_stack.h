@@ -29,7 +29,7 @@ struct StackEntry {
     VariableRecord* variable;  // where the value was read from; null for constants and temporaries
     int32_t extra;             // auxiliary word chosen by the pushing handler
     uint32_t flags;            // kEntry* bits
-    int16_t typeTag;           // type tag of the value; kept as it is when the cell is reused
+    int16_t typeTag;           // VARTYPE for the next COM call (0: none); every push clears it
     MemoryLink* ownedLinks;    // memory links this cell owns
     StackEntry* below;         // null for the bottom cell
     StackEntry* above;         // kept after a pop for reuse

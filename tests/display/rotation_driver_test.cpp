@@ -123,7 +123,7 @@ TEST(RotationDriverTest, TileSetsMatchAPixelByPixelTurn) {
             std::unique_ptr<PixelBuffer> view(CreatePixelBuffer(viewWidth, viewHeight));
             for (int32_t y = 0; y < viewHeight; ++y)
                 for (int32_t x = 0; x < viewWidth; ++x) *PixelAt(*view, x, y) = uint16_t(x * 131 + y * 7919);
-            for (const TileSet* set : {&PlainTileSet(), &CacheOrderedTileSet()}) {
+            for (const TileSet* set : TileSetsOfThisProcessor()) {
                 for (TileWalk walk : {TileWalk::Columns, TileWalk::Rows}) {
                     // A frame buffer with odd alignment and a pitch of its own.
                     std::vector<uint8_t> memory(size_t(size.height) * (2 * size_t(size.width) + 6) + 2, 0xCD);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -161,41 +162,44 @@ inline ::testing::AssertionResult NearPicture(const Picture& actual, const Pictu
     return failure << differences << " pixels differ by more than " << steps;
 }
 
-// A sink that keeps the picture in plain memory and records the decoder's
-// calls: the size it announced, and each row asked for. It refuses sizes
-// past maxPixels, or every size when refuseAll is set.
+// A sink that records the decoder's calls: the size it announced, and each
+// row asked for; it keeps the pixels when keepPixels is set. It refuses
+// sizes the surfaces' cap refuses (pitch x height past the pixel buffers'
+// most bytes), or every size when refuseAll is set.
 class RecordingSink final : public ImageSink {
 public:
-    explicit RecordingSink(int64_t maxPixels = int64_t{1} << 24) : limit(maxPixels) {}
+    explicit RecordingSink(bool keep = true) : keepPixels(keep) {}
 
     bool Start(int32_t w, int32_t h) override {
         ++starts;
         width = w;
         height = h;
-        if (refuseAll || w <= 0 || h <= 0 || int64_t{w} * h > limit) return false;
-        picture.emplace(w, h);
+        accepted = !refuseAll && w > 0 && h > 0 && ComputePitch(w) * h <= kMaxPixelBufferBytes;
+        if (!accepted) return false;
+        if (keepPixels) picture.emplace(w, h);
         rowsGiven.assign(size_t(h), false);
         return true;
     }
     uint16_t* Row(int32_t y) override {
-        EXPECT_TRUE(picture.has_value()) << "a row before the picture was accepted";
+        EXPECT_TRUE(accepted) << "a row before the picture was accepted";
         EXPECT_GE(y, 0);
         EXPECT_LT(y, height);
-        if (!picture || y < 0 || y >= height) return scrap.data();
+        if (!accepted || y < 0 || y >= height) return nullptr;
         rowsGiven[size_t(y)] = true;
-        ++rowCalls;
-        return &picture->At(0, y);
+        if (keepPixels) return &picture->At(0, y);
+        scrap.assign(size_t(width), 0);
+        return scrap.data();
     }
     int32_t RowsGiven() const { return int32_t(std::count(rowsGiven.begin(), rowsGiven.end(), true)); }
 
-    int64_t limit;
+    bool keepPixels;
     bool refuseAll = false;
+    bool accepted = false;
     int starts = 0;
-    int rowCalls = 0;
     int32_t width = 0, height = 0;
     std::optional<Picture> picture;
     std::vector<bool> rowsGiven;
-    std::vector<uint16_t> scrap = std::vector<uint16_t>(1 << 17);
+    std::vector<uint16_t> scrap;
 };
 
 }  // namespace qob::testing

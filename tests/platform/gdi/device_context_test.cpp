@@ -3,6 +3,8 @@
 // capabilities and the QOB_DPI setting.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "gdi_test_support.h"
 
 namespace qob::platform {
@@ -147,6 +149,34 @@ TEST(GdiDeviceContext, DpiSettings) {
         {"99999999999999999999", std::nullopt},
     };
     for (const Case& c : cases) EXPECT_EQ(ParseDpi(c.text), c.dpi) << '"' << c.text << '"';
+}
+
+// QOB_DPI is read once per process, so each case runs in a fresh one.
+TEST(GdiDeviceContextDeathTest, QobDpiIsReadOnceAndAMalformedValueIsReportedOnce) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    struct Case {
+        const char* value;
+        int dpi;
+        const char* report;  // the whole of standard error, as a pattern
+    };
+    const Case cases[] = {
+        {"144", 144, "^$"},
+        {"12x", kDefaultDpi, "^QOB_DPI \"12x\" is not a whole number of dots per inch from 1 to 2400; 96 is used\n$"},
+        {"0", kDefaultDpi, "^QOB_DPI \"0\" is not a whole number of dots per inch from 1 to 2400; 96 is used\n$"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EXIT(
+            {
+                setenv("QOB_DPI", c.value, 1);
+                const int first = ScreenDpi();
+                TestSurface target(2, 2);
+                TestDC dc(target);
+                const int second = GetDeviceCaps(dc.dc, LOGPIXELSY);
+                std::exit(first == c.dpi && second == c.dpi ? 0 : 1);
+            },
+            ::testing::ExitedWithCode(0), c.report)
+            << c.value;
+    }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // states, so a stray write anywhere (padding included) fails.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <functional>
 
 #include "gdi_test_support.h"
@@ -306,6 +307,55 @@ TEST(GdiDrawing, FillsWholeRowsOfASurfaceWithPadding) {
     const RECT rect{0, 0, 8, 4};
     FillRect(dc.dc, &rect, GetStockObject(BLACK_BRUSH));
     ExpectPixels(target, [](int x, int y) { return x < 8 ? 0u : PatternPixel(x, y); }, "padding");
+}
+
+// Programs pass any numbers: coordinates at the ends of the 32-bit range
+// neither overflow nor make a call walk the whole range.
+TEST(GdiDrawing, CoordinatesAtTheEndsOfTheRange) {
+    TestSurface target(16, 12);
+    TestDC dc(target);
+    const RECT everything{INT_MIN, INT_MIN, INT_MAX, INT_MAX};
+    ASSERT_NE(FillRect(dc.dc, &everything, GetStockObject(BLACK_BRUSH)), 0);
+    ExpectPixels(target, [](int x, int y) { return x < 16 ? 0u : PatternPixel(x, y); }, "fill everything");
+
+    target.FillPattern();
+    ASSERT_NE(FrameRect(dc.dc, &everything, GetStockObject(BLACK_BRUSH)), 0);
+    ASSERT_TRUE(InvertRect(dc.dc, &everything));
+    ASSERT_TRUE(InvertRect(dc.dc, &everything));
+    ExpectPixels(target, PatternPixel, "a frame far outside");
+
+    // A focus rectangle whose top edge crosses the surface: every other
+    // pixel of row 3, and back again.
+    const RECT tall{INT_MIN, 3, INT_MAX, INT_MAX};
+    ASSERT_TRUE(DrawFocusRect(dc.dc, &tall));
+    int inverted = 0;
+    for (int x = 0; x < 16; ++x) inverted += target.At(x, 3) != PatternPixel(x, 3);
+    EXPECT_EQ(inverted, 8);
+    ASSERT_TRUE(DrawFocusRect(dc.dc, &tall));
+    ExpectPixels(target, PatternPixel, "focus rectangle far outside");
+
+    // Lines between far ends still cross the surface where they should.
+    MoveToEx(dc.dc, INT_MIN, 5, nullptr);
+    ASSERT_TRUE(LineTo(dc.dc, INT_MAX, 5));
+    MoveToEx(dc.dc, INT_MIN, INT_MIN, nullptr);
+    ASSERT_TRUE(LineTo(dc.dc, INT_MAX, INT_MAX));
+    ExpectPixels(target, [](int x, int y) { return (y == 5 || x == y) && x < 16 ? 0u : PatternPixel(x, y); }, "far lines");
+
+    target.FillPattern();
+    ASSERT_TRUE(Rectangle(dc.dc, INT_MIN, INT_MIN, INT_MAX, INT_MAX));
+    EXPECT_EQ(target.At(7, 7), 0xFFFFFFu);  // the white brush inside, the outline far away
+    EXPECT_TRUE(BitBlt(dc.dc, INT_MAX - 1, INT_MAX - 1, INT_MAX, INT_MAX, dc.dc, INT_MIN, INT_MIN, SRCCOPY));
+    EXPECT_TRUE(BitBlt(dc.dc, INT_MIN, INT_MIN, INT_MAX, INT_MAX, dc.dc, INT_MAX, INT_MAX, SRCCOPY));
+    EXPECT_EQ(SetPixel(dc.dc, INT_MAX, INT_MIN, 0), CLR_INVALID);
+    EXPECT_EQ(IntersectClipRect(dc.dc, INT_MIN, INT_MIN, INT_MAX, INT_MAX), SIMPLEREGION);
+    EXPECT_TRUE(SetViewportOrgEx(dc.dc, INT_MAX, INT_MAX, nullptr));
+    EXPECT_NE(FillRect(dc.dc, &everything, GetStockObject(BLACK_BRUSH)), 0);
+    EXPECT_TRUE(ExtTextOutW(dc.dc, INT_MIN, INT_MAX, ETO_OPAQUE, &everything, u"far", 3, nullptr));
+    RECT box = everything;
+    EXPECT_GT(DrawTextW(dc.dc, u"far\naway", -1, &box, DT_CENTER | DT_WORDBREAK), 0);
+    box = everything;
+    EXPECT_GT(DrawTextW(dc.dc, u"far", -1, &box, DT_CALCRECT | DT_RIGHT), 0);
+    EXPECT_EQ(box.left, INT_MIN);
 }
 
 }  // namespace
