@@ -27,6 +27,7 @@
 #include "host/run_builtins.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
+#include "platform/sdl/sdl_screen.h"
 #include "runtime/data/file_routines.h"
 #include "runtime/data/text_routines.h"
 #include "runtime/memory/memory_blocks.h"
@@ -38,6 +39,7 @@
 #include "runtime/vm/runtime_error.h"
 #include "runtime/vm/version.h"
 #include "sound/sound_mixer.h"
+#include "windows/forms.h"
 #include "windows/message_loop.h"
 #include "windows/window_system.h"
 
@@ -151,6 +153,8 @@ void ShutdownRuntime() {
     // The sound device thread must stop before the static objects it mixes
     // from are destroyed at exit.
     SoundClose(Mixer);
+    DeleteControlColourBrushes();
+    platform::StopSdlScreen();
     WriteProfileReports();
     DeleteDebuggerValues();
     RegexFree();

@@ -22,6 +22,8 @@ void StartShell();
 void ForgetShell();
 
 [[nodiscard]] HWND TaskBarWindow();
+// The task bar shows the active window's title again.
+void RefreshTaskBar();
 [[nodiscard]] HWND InputPanelWindow();
 
 // A form's menu bar: an empty bar of the screen's width and 26 pixels at the

@@ -337,20 +337,11 @@ bool EndPaint(HWND window, const PAINTSTRUCT* paint);
 // screen. False for a dead window, or one with nothing on the screen.
 bool GetWindowDrawTarget(HWND window, bool wholeWindow, DrawTarget* target);
 
-// Device contexts of a window, made through the drawing layer's hooks (see
-// SetDrawingHooks); 0 before the drawing layer is there.
+// Device contexts of a window (its draw target, see platform/gdi.h): the
+// client area, or the whole window; ReleaseDC gives one back.
 HDC GetDC(HWND window);
 HDC GetWindowDC(HWND window);
 int ReleaseDC(HWND window, HDC dc);
-
-// The drawing layer's part in painting: making and freeing a DC for a
-// target, and filling a rectangle of a DC with a brush.
-struct DrawingHooks {
-    HDC (*createTargetDC)(const DrawTarget& target) = nullptr;
-    void (*deleteTargetDC)(HDC dc) = nullptr;
-    int (*fillRect)(HDC dc, const RECT* rect, HBRUSH brush) = nullptr;
-};
-void SetDrawingHooks(const DrawingHooks& hooks);
 
 // --- the screen and the shell -------------------------------------------------------
 

@@ -4,8 +4,10 @@
 #include "windows/forms.h"
 
 #include <cstring>
+#include <map>
 #include <vector>
 
+#include "platform/gdi.h"
 #include "platform/memory.h"
 #include "platform/shell.h"
 #include "platform/text_codec.h"
@@ -17,6 +19,7 @@
 #include "windows/game_link.h"
 #include "windows/message_loop.h"
 #include "windows/window_records.h"
+#include "windows/window_system.h"
 
 namespace qob {
 
@@ -68,6 +71,50 @@ void HideInputPanelIfAny() {
     if (const HWND panel = FindWindowW(u"SipWndClass", nullptr)) HideInputPanel(panel);
 }
 
+// One brush per colour that a control was coloured with: WM_CTLCOLOR comes
+// at every paint of the control.
+std::map<COLORREF, HBRUSH> gControlBrushes;
+
+HBRUSH ControlBrush(COLORREF colour) {
+    auto found = gControlBrushes.find(colour);
+    if (found != gControlBrushes.end()) return found->second;
+    const HBRUSH brush = CreateSolidBrush(colour);
+    if (brush) gControlBrushes.emplace(colour, brush);
+    return brush;
+}
+
+// The colours of a control (its record's), for WM_CTLCOLOR*.
+LRESULT ColourControl(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    const WindowRecord* control = FindWindowRecordByHandle(static_cast<HWND>(lParam), nullptr);
+    const COLORREF text = control ? control->textColour : 0;
+    const COLORREF back = control ? control->backColour : 0;
+    const auto dc = static_cast<HDC>(wParam);
+    if (text) {
+        SetTextColor(dc, text);
+        SetBkColor(dc, SYS_COLOR_INDEX_FLAG | COLOR_BTNFACE);
+    }
+    if (back) {
+        SetBkColor(dc, back);
+        return static_cast<LRESULT>(ControlBrush(back));
+    }
+    if (text) return static_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// WM_ERASEBKGND of a form: its back colour, else white.
+LRESULT EraseForm(HWND window, const WindowRecord* record, HDC dc) {
+    RECT client{};
+    GetClientRect(window, &client);
+    if (record->backColour) {
+        const HBRUSH brush = CreateSolidBrush(record->backColour);
+        FillRect(dc, &client, brush);
+        DeleteObject(brush);
+    } else {
+        FillRect(dc, &client, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    }
+    return 1;
+}
+
 struct FormRequest {
     std::u16string title;
     std::u16string className;
@@ -81,17 +128,21 @@ struct FormRequest {
 
 HWND CreateForm(const FormRequest& request) {
     if (!RegisterFormClass(request.className)) return 0;
+    EnsureScreenWindow();
     const int32_t height = request.extended ? request.height + kMenuBarHeight : request.height;
     const HWND window = CreateWindowExW(request.exStyle, request.className.c_str(), request.title.c_str(),
                                         request.style, request.x, request.y, request.width, height, 0, 0, 0, nullptr);
     if (!window) return 0;
+    const HFONT font = SetDefaultFont(window);
     const HWND bar = CreateMenuBar(window);
     if (bar) ShowMenuBar(bar, !request.extended);
     WindowRecord* record = AddWindowRecord(CurrentContext, window, nullptr, bar, request.procedure);
     if (!record) {
         DestroyWindow(window);
+        DeleteObject(font);
         return 0;
     }
+    record->font = font;
     record->className = CopyText(request.className8);
     record->formClassName = CopyWide(request.className);
     record->noSettingChange = request.extended ? 1 : 0;
@@ -156,6 +207,7 @@ bool RegisterFormClass(const std::u16string& name) {
     windowClass.style = CS_HREDRAW | CS_VREDRAW | (DoubleClicksWanted() ? CS_DBLCLKS : 0);
     windowClass.lpfnWndProc = FormWindowProc;
     windowClass.hCursor = 0;
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
     windowClass.lpszClassName = name.c_str();
     (void)RegisterClassW(&windowClass);
     WNDCLASSW registered;
@@ -171,6 +223,7 @@ LRESULT FormWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
     auto value = static_cast<int32_t>(static_cast<uint32_t>(lParam));
 
     // Step 1: what comes before the event procedure.
+    if (message >= WM_CTLCOLOREDIT && message <= WM_CTLCOLORSTATIC) return ColourControl(window, message, wParam, lParam);
     switch (message) {
     case WM_KEYDOWN:
         if (GameWindow && InputWaitTime != 0) {
@@ -223,7 +276,7 @@ LRESULT FormWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
         switch (message) {
         case WM_ERASEBKGND:
             if (!record) return 0;
-            return DefWindowProcW(window, message, wParam, lParam);
+            return EraseForm(window, record, static_cast<HDC>(wParam));
         case WM_WINDOWPOSCHANGED:
             if (const auto* position = reinterpret_cast<const WINDOWPOS*>(lParam); position && position->hwndInsertAfter) {
                 char16_t text[100] = {};
@@ -268,6 +321,22 @@ LRESULT FormWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
     }
     // Step 4.
     return result == 0 ? 1 : 0;
+}
+
+HFONT SetDefaultFont(HWND window) {
+    LOGFONTW description{};
+    description.lfHeight = -12;
+    description.lfCharSet = 1;
+    const std::u16string_view face = u"MS Sans Serif";
+    std::copy(face.begin(), face.end(), description.lfFaceName);
+    const HFONT font = CreateFontIndirectW(&description);
+    SendMessageW(window, WM_SETFONT, static_cast<WPARAM>(font), 1);
+    return font;
+}
+
+void DeleteControlColourBrushes() {
+    for (const auto& [colour, brush] : gControlBrushes) DeleteObject(brush);
+    gControlBrushes.clear();
 }
 
 void Builtin_newform() {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/gdi.h"
 #include "platform/window_manager.h"
 
 namespace qob {
@@ -24,6 +25,14 @@ extern int32_t ModalResult;
 // stays as it was. False when the name is empty or belongs to a class that
 // is no form class.
 bool RegisterFormClass(const std::u16string& name);
+
+// Makes the default font (12-pixel "MS Sans Serif", character set 1), gives
+// it to the window with WM_SETFONT and returns it.
+platform::HFONT SetDefaultFont(platform::HWND window);
+
+// The brushes WM_CTLCOLOR answers with: one per colour for the process,
+// deleted here (at shut-down).
+void DeleteControlColourBrushes();
 
 // The form window procedure of every form class.
 platform::LRESULT FormWindowProc(platform::HWND window, platform::UINT message, platform::WPARAM wParam,

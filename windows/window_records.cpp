@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "platform/gdi.h"
 #include "platform/memory.h"
 #include "platform/message_queue.h"
 #include "platform/window_manager.h"
@@ -115,6 +116,7 @@ void DestroyWindowRecords(ProgramContext* context, WindowRecord* record) {
     record->destroying = 2;
     platform::DestroyWindow(window);
     platform::UnbindWindow(window);
+    if (record->font) platform::DeleteObject(record->font);
     platform::FreeBlock(record->secondBlock);
     if (record->formClassName) {
         (void)platform::UnregisterClassW(record->formClassName, 0);

@@ -12,6 +12,7 @@
 
 #include "platform/clock.h"
 #include "platform/input.h"
+#include "platform/sdl/sdl_screen.h"
 #include "platform/shell.h"
 #include "platform/window_manager.h"
 #include "runtime/vm/interpreter_lock.h"
@@ -19,6 +20,9 @@
 namespace qob {
 
 namespace {
+
+// Set by the executable's start: the first form opens the screen window.
+bool gScreenWanted = false;
 
 void WaitUnlocked(void (*wait)(void*), void* argument) {
     InterpreterUnlockScope unlocked;
@@ -43,10 +47,19 @@ void ScheduleInputFile(const char* path) {
 
 void InstallWindowManagerWaits() { platform::SetWaitWrapper(WaitUnlocked); }
 
+void EnsureScreenWindow() {
+    if (!gScreenWanted) return;
+    gScreenWanted = false;
+    if (platform::StartSdlScreen()) platform::SetIdlePolicy(platform::IdlePolicy::Wait);
+}
+
 void StartWindowSystem() {
     InstallWindowManagerWaits();
+    // Headless, what is left open is closed once nothing can arrive any
+    // more; the screen window, once a program shows a form, waits for its user.
     platform::SetIdlePolicy(platform::IdlePolicy::Close);
     platform::StartShell();
+    gScreenWanted = true;
     if (const char* input = std::getenv("QOB_INPUT"); input && *input) ScheduleInputFile(input);
 }
 

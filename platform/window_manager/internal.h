@@ -73,7 +73,6 @@ struct State {
     bool idleFailed = false;
     WaitWrapper waitWrapper = nullptr;
     ScreenPresenter* presenter = nullptr;
-    DrawingHooks drawing;
     uintptr_t nextThreadTimerId = 1;
     int liveWindows = 0;
     // The screen and whether something on it changed since it was composed.

@@ -7,7 +7,9 @@
 #include <utility>
 
 #include "platform/clock.h"
+#include "platform/gdi.h"
 #include "platform/input.h"
+#include "platform/shell.h"
 #include "platform/window_manager/internal.h"
 
 namespace qob::platform {
@@ -124,12 +126,11 @@ bool PostIdleClosesNow() {
 
 // The fill of WM_ERASEBKGND: the class background over the client area.
 LRESULT EraseBackground(Window* window, HDC dc) {
-    const DrawingHooks& drawing = S().drawing;
     const HBRUSH brush = window->windowClass ? window->windowClass->info.hbrBackground : 0;
-    if (!dc || !brush || !drawing.fillRect) return 0;
+    if (!dc || !brush) return 0;
     RECT client{};
     GetClientRect(window->handle, &client);
-    drawing.fillRect(dc, &client, brush);
+    FillRect(dc, &client, brush);
     return 1;
 }
 
@@ -161,7 +162,8 @@ LRESULT DefWindowProcW(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) 
         const auto* text = reinterpret_cast<const char16_t*>(lParam);
         window->text.clear();
         for (; text && *text; ++text) window->text.push_back(*text);
-        if (S().active == handle || IsShown(window)) MarkScreenDirty();
+        if (S().active == handle) RefreshTaskBar();
+        if (IsShown(window)) MarkScreenDirty();
         return 1;
     }
     case WM_GETTEXT: {
@@ -202,6 +204,8 @@ LRESULT DefWindowProcW(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) 
 bool PeekMessageW(MSG* message, HWND filter, UINT first, UINT last, UINT removeFlags) {
     const bool remove = (removeFlags & PM_REMOVE) != 0;
     if (Take(message, filter, first, last, remove)) return true;
+    // A program that polls shows what it drew (at most once per refresh).
+    if (ScreenPresenter* presenter = S().presenter) presenter->Present();
     if (IsTestClockOn()) {
         // Polling loops see time pass: to the next thing due, else 1 ms.
         // With nothing due ever, a polling loop waits for ever as GetMessageW
@@ -370,8 +374,7 @@ HDC BeginPaint(HWND handle, PAINTSTRUCT* paint) {
     ValidateRect(handle, nullptr);
     *paint = PAINTSTRUCT{0, 0, area};
     DrawTarget target;
-    const DrawingHooks& drawing = S().drawing;
-    if (!drawing.createTargetDC || !GetWindowDrawTarget(handle, false, &target)) {
+    if (!GetWindowDrawTarget(handle, false, &target)) {
         paint->fErase = erase ? 1 : 0;
         return 0;
     }
@@ -379,39 +382,33 @@ HDC BeginPaint(HWND handle, PAINTSTRUCT* paint) {
     const RECT surfaceArea{area.left + target.origin.x, area.top + target.origin.y, area.right + target.origin.x,
                            area.bottom + target.origin.y};
     target.clip = Intersect(target.clip, surfaceArea);
-    paint->hdc = drawing.createTargetDC(target);
+    paint->hdc = CreateTargetDC(target);
     if (erase && paint->hdc) paint->fErase = SendMessageW(handle, WM_ERASEBKGND, paint->hdc, 0) ? 0 : 1;
     return paint->hdc;
 }
 
 bool EndPaint(HWND handle, const PAINTSTRUCT* paint) {
-    if (paint && paint->hdc && S().drawing.deleteTargetDC) S().drawing.deleteTargetDC(paint->hdc);
+    if (paint && paint->hdc) DeleteTargetDC(paint->hdc);
     if (Window* window = Find(handle); window && IsShown(window)) MarkScreenDirty();
     return true;
 }
 
 HDC GetDC(HWND handle) {
     DrawTarget target;
-    const DrawingHooks& drawing = S().drawing;
-    if (!drawing.createTargetDC || !GetWindowDrawTarget(handle, false, &target)) return 0;
-    return drawing.createTargetDC(target);
+    return GetWindowDrawTarget(handle, false, &target) ? CreateTargetDC(target) : 0;
 }
 
 HDC GetWindowDC(HWND handle) {
     DrawTarget target;
-    const DrawingHooks& drawing = S().drawing;
-    if (!drawing.createTargetDC || !GetWindowDrawTarget(handle, true, &target)) return 0;
-    return drawing.createTargetDC(target);
+    return GetWindowDrawTarget(handle, true, &target) ? CreateTargetDC(target) : 0;
 }
 
 int ReleaseDC(HWND handle, HDC dc) {
-    if (!dc || !S().drawing.deleteTargetDC) return 0;
-    S().drawing.deleteTargetDC(dc);
+    if (!dc) return 0;
+    DeleteTargetDC(dc);
     if (Window* window = Find(handle); window && IsShown(window)) MarkScreenDirty();
     return 1;
 }
-
-void SetDrawingHooks(const DrawingHooks& hooks) { S().drawing = hooks; }
 
 // --- policy and wrappers ---------------------------------------------------------------------
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/gdi.h"
 #include "platform/input.h"
 #include "platform/shell.h"
 #include "platform/window_manager/internal.h"
@@ -82,6 +83,7 @@ SIZE ScreenSize() {
     if (!s.screenRead) {
         s.screen = ReadScreenSize();
         s.screenRead = true;
+        SetGdiScreenSize(s.screen);
     }
     return s.screen;
 }
@@ -130,8 +132,25 @@ bool ComposeScreen() {
     if (!s.screenDirty) return false;
     s.screenDirty = false;
     Surface32& screen = s.screenSurface;
-    std::fill(s.screenPixels.begin(), s.screenPixels.end(), 0);
-    for (auto it = s.topLevels.rbegin(); it != s.topLevels.rend(); ++it) {
+    // Everything below the front-most window that covers the whole screen
+    // is hidden: composing starts there, and only without one is the screen
+    // cleared first.
+    const RECT bounds = ScreenBounds();
+    auto start = s.topLevels.rend();
+    for (auto it = s.topLevels.begin(); it != s.topLevels.end(); ++it) {
+        const Window* window = *it;
+        if ((window->style & WS_VISIBLE) && window->surface.pixels && window->surfaceOrigin.x == 0 &&
+            window->surfaceOrigin.y == 0 && window->surface.width == bounds.right &&
+            window->surface.height == bounds.bottom) {
+            start = std::make_reverse_iterator(it + 1);
+            break;
+        }
+    }
+    if (start == s.topLevels.rend()) {
+        std::fill(s.screenPixels.begin(), s.screenPixels.end(), 0);
+        start = s.topLevels.rbegin();
+    }
+    for (auto it = start; it != s.topLevels.rend(); ++it) {
         const Window* window = *it;
         if (!(window->style & WS_VISIBLE) || !window->surface.pixels) continue;
         const Surface32& from = window->surface;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/memory.h"
+#include "platform/shell.h"
 #include "platform/window_manager/internal.h"
 
 namespace qob::platform {
@@ -248,7 +249,7 @@ void Activate(Window* window, WPARAM how) {
     const HWND old = s.active;
     if (old == window->handle) return;
     s.active = window->handle;
-    MarkScreenDirty();  // the task bar shows the active title
+    RefreshTaskBar();
     if (Window* previous = Find(old)) CallProcedure(previous, WM_ACTIVATE, WA_INACTIVE, static_cast<LPARAM>(window->handle));
     if (s.active != window->handle || window->dead) return;
     CallProcedure(window, WM_ACTIVATE, how, static_cast<LPARAM>(old));
@@ -267,6 +268,7 @@ void ActivateNext(Window* leaving) {
     }
     const HWND old = s.active;
     s.active = 0;
+    RefreshTaskBar();
     if (Window* previous = Find(old); previous && !previous->destroying)
         CallProcedure(previous, WM_ACTIVATE, WA_INACTIVE, 0);
     if (s.focus) SendFocusChange(s.focus, 0);
@@ -446,7 +448,7 @@ bool DestroyWindow(HWND handle) {
             if (CanActivate(s.topLevels[i]) && !(s.topLevels[i]->exStyle & WS_EX_TOPMOST)) next = s.topLevels[i];
         s.focus = 0;
         if (next) Activate(next, WA_ACTIVE);
-        MarkScreenDirty();
+        RefreshTaskBar();
     } else if (focusInside || (s.focus && !Find(s.focus))) {
         s.focus = 0;
         if (parent && !parent->destroying && Find(parent->handle)) SendFocusChange(0, parent->handle);

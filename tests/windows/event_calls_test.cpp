@@ -34,6 +34,7 @@ FORCELINK PROC p4(w$, m$, a$, b$) showmessage("p4 ", w$, " ", m$, " ", a$, " ", 
 FORCELINK FUNC f5(w$, m$, a$, b$, e$) showmessage("f5 ", w$, " ", b$, " ", e$); RETURN(9); END;
 FORCELINK FUNC ftext(w$, m$, a$, b$) RETURN("2"); END;
 FORCELINK FUNC fnothing(w$, m$, a$, b$) IF (m$ == 0) RETURN(5); END; END;
+FORCELINK FUNC f0nothing() IF (0) RETURN(5); END; END;
 )";
 
 TEST_F(EventCallsTest, EveryShapeOfProcedureGetsTheSameArgumentsAndResultOnEveryRun) {
@@ -52,6 +53,8 @@ TEST_F(EventCallsTest, EveryShapeOfProcedureGetsTheSameArgumentsAndResultOnEvery
         {"f5", "f5 11 -44 0\n", 9},
         {"ftext", "", 2},
         {"fnothing", "", 1},
+        // No parameter takes the pushed values: none of them is a result.
+        {"f0nothing", "", 1},
     };
     ProgramContext* application = Load(kProcedures);
     ASSERT_NE(application, nullptr);

@@ -216,6 +216,47 @@ TEST_F(FormsTest, AFormSentBehindTheDesktopClosesItself) {
     EXPECT_EQ(message.message, platform::WM_CLOSE);
 }
 
+TEST_F(FormsTest, TheBackColourFillsTheFormAndNoneLeavesItWhite) {
+    ProgramContext* application = Load(kFormProcedures);
+    const HWND form = NewForm("T", "Coloured", Procedure(application, "onform"));
+    Pump();
+    platform::ComposeScreen();
+    const platform::Surface32& screen = platform::ScreenSurface();
+    auto at = [&](int x, int y) { return screen.pixels[static_cast<size_t>(y) * screen.stride + x] & 0xFFFFFF; };
+    EXPECT_EQ(at(120, 150), 0xFFFFFFu) << "no back colour: white";
+    FindWindowRecordByHandle(form, nullptr)->backColour = platform::RGB(0x12, 0x34, 0x56);
+    platform::InvalidateRect(form, nullptr, true);
+    Pump();
+    platform::ComposeScreen();
+    EXPECT_EQ(at(120, 150), 0x123456u);
+    EXPECT_EQ(at(0, platform::kTaskBarHeight), 0x123456u);
+}
+
+TEST_F(FormsTest, AColouredControlGetsOneBrushPerColourHoweverOftenItPaints) {
+    ProgramContext* application = Load(kFormProcedures);
+    const HWND form = NewForm("T", "Controls", Procedure(application, "onform"));
+    platform::WNDCLASSW windowClass;
+    windowClass.lpfnWndProc = platform::DefWindowProcW;
+    windowClass.lpszClassName = u"Control";
+    ASSERT_NE(platform::RegisterClassW(&windowClass), 0);
+    const HWND control = platform::CreateWindowExW(0, u"Control", u"", platform::WS_CHILD, 0, 0, 10, 10, form, 1, 0, nullptr);
+    WindowRecord* record = AddWindowRecord(application, control, nullptr, 0, nullptr);
+    record->backColour = platform::RGB(1, 2, 3);
+    const platform::HDC dc = platform::GetDC(control);
+    const auto first = platform::SendMessageW(form, platform::WM_CTLCOLORSTATIC, dc, static_cast<platform::LPARAM>(control));
+    const auto second = platform::SendMessageW(form, platform::WM_CTLCOLORSTATIC, dc, static_cast<platform::LPARAM>(control));
+    EXPECT_NE(first, 0);
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(platform::GetBkColor(dc), platform::RGB(1, 2, 3));
+    record->backColour = 0;
+    record->textColour = platform::RGB(9, 9, 9);
+    EXPECT_EQ(platform::SendMessageW(form, platform::WM_CTLCOLORSTATIC, dc, static_cast<platform::LPARAM>(control)),
+              static_cast<platform::LRESULT>(platform::GetSysColorBrush(platform::COLOR_BTNFACE)));
+    EXPECT_EQ(platform::GetTextColor(dc), platform::RGB(9, 9, 9));
+    platform::ReleaseDC(control, dc);
+    DeleteControlColourBrushes();
+}
+
 // --- the game fakes ------------------------------------------------------------------
 
 struct FakeSprite {
