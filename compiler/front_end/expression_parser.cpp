@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <utility>
@@ -118,6 +119,8 @@ CallArguments ParseCallArguments() {
     return arguments;
 }
 
+constexpr long long kMaxResultCount = 255;
+
 // result-count: [':' number]   -1 when none is written.
 int ParseResultCount() {
     ParserState& p = Parser();
@@ -128,9 +131,17 @@ int ParseResultCount() {
         SkipUnlessSeparator();
         return -1;
     }
-    int count = std::atoi(std::string(CurrentText()).c_str());
+    // A procedure declares at most 255 results (they are counted in a byte),
+    // so a larger count names no procedure; taking it as it stands would
+    // make the statement drop that many values.
+    const std::string digits(CurrentText());
+    const long long count = digits.size() > 9 ? -1 : std::atoll(digits.c_str());
     NextToken();
-    return count;
+    if (count < 0 || count > kMaxResultCount) {
+        ReportParserError(FormatParserMessage(msg::kInvalidOutputCount, count < 0 ? INT32_MAX : static_cast<int>(count)));
+        return -1;
+    }
+    return static_cast<int>(count);
 }
 
 std::string MakeKey(std::string_view name, int inputs, int outputs) {

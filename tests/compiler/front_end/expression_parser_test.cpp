@@ -253,6 +253,11 @@ TEST_F(ExpressionParserTest, MessagesWithTheirPositions) {
         {"x$ = p(1);", ErrorAt("Invalid number of output arguments (0)", ";", 2, 10)},
         {"a$, b$ = 1, 2, 3;", ErrorAt("Invalid number of output arguments (3)", ";", 2, 17)},
         {"x$ = ++1;", ErrorAt("Variable expected", "1", 2, 8)},
+        // A procedure has at most 255 results: a larger count is refused, not
+        // turned into as many dropped values.
+        {"a.x : 410582249;", ErrorAt("Invalid number of output arguments (410582249)", ";", 2, 16)},
+        {"a.x : 99999999999;", ErrorAt("Invalid number of output arguments (2147483647)", ";", 2, 18)},
+        {"x$ = f() : 256;", ErrorAt("Invalid number of output arguments (256)", ";", 2, 15)},
     };
     for (const Broken& c : kCases) {
         ResetCompileMessages();
