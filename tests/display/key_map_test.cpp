@@ -89,7 +89,7 @@ TEST_F(KeyMapTest, MoreThanEightButtonsGiveTheLastEightInReverse) {
 // Sixteen codes fill the list; a seventeenth is not added.
 TEST_F(KeyMapTest, TheButtonListHoldsSixteenCodes) {
     for (int32_t i = 0; i < 17; ++i) {
-        const std::string hex = "D" + std::string(1, "0123456789ABCDEFG"[i]);
+        const std::string hex{'D', "0123456789ABCDEFG"[i]};
         AddKey(std::u16string(hex.begin(), hex.end()));
     }
     // D0..DF are listed ("DG" is no number); the last eight in reverse.

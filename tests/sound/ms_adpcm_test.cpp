@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -88,8 +90,9 @@ TEST(MsAdpcm, DeltaGrowthIsBounded) {
     const int samplesPerBlock = 2 + 2 * 1000;
     const std::optional<AdpcmFormat> format = ReadAdpcmFormat(Bytes(AdpcmFormatBytes(1, 7 + 1000, samplesPerBlock)));
     ASSERT_TRUE(format);
-    std::vector<uint8_t> block = {0x02, 0xFF, 0x7F, 0x00, 0x00, 0x00, 0x00};  // predictor (0, 0), delta 32767
-    block.resize(7 + 999, 0x88);  // every code -8: delta x 768 / 256 each time
+    std::vector<uint8_t> block(7 + 999, 0x88);  // every code -8: delta x 768 / 256 each time
+    const uint8_t header[] = {0x02, 0xFF, 0x7F, 0x00, 0x00, 0x00, 0x00};  // predictor (0, 0), delta 32767
+    std::copy(std::begin(header), std::end(header), block.begin());
     block.push_back(0x01);         // then 0 and +1: the held delta still fills the range
     const std::vector<int16_t> out = Decode(*format, block);
     ASSERT_EQ(out.size(), static_cast<size_t>(samplesPerBlock));

@@ -225,7 +225,7 @@ protected:
 // after SetPosition, and round a loop; each at a few playback rates.
 TEST_F(OggPlaybackTest, StreamedPlaysAsWholeDecoded) {
     for (int channels : {1, 2}) {
-        const std::string name = "p" + std::to_string(channels);
+        const std::string name = std::string("p").append(std::to_string(channels));
         const std::string ogg = Encode(name, channels, 11025, 0.25);
         SoundSample whole, streamed;
         ASSERT_EQ(LoadOggFile(whole, Utf16(ogg), kLoadDecodeWhole), 0);
@@ -270,7 +270,7 @@ TEST_F(OggPlaybackTest, VoicesShareAStream) {
 // and one more for stereo: a 16-bit mono sample reports half its frames.
 TEST_F(OggPlaybackTest, PositionUnits) {
     for (int channels : {1, 2}) {
-        const std::string ogg = Encode("u" + std::to_string(channels), channels, 8000, 0.25);
+        const std::string ogg = Encode(std::string("u").append(std::to_string(channels)), channels, 8000, 0.25);
         for (int flags : {0, kLoadDecodeWhole}) {
             SoundSample sample;
             ASSERT_EQ(LoadOggFile(sample, Utf16(ogg), flags), 0);
