@@ -52,6 +52,7 @@ FORCELINK FUNC answer(w$, m$, wp$, lp$, c$) RETURN(m$ + 1000); END;
 FORCELINK FUNC three(w$, m$, wp$) RETURN(m$ + 2000); END;
 FORCELINK PROC quiet(w$, m$, wp$, lp$, c$) showmessage("quiet ", m$); END;
 FORCELINK FUNC seven(a$, b$, c$, d$, e$, f$, g$) showmessage("seven ", b$, " ", f$, " ", g$); RETURN(7); END;
+FORCELINK FUNC block(w$, m$, wp$, lp$, c$) showmessage(wp$, " ", getdouble(wp$ + 8)); RETURN(0); END;
 FORCELINK FUNC freeing(w$, m$, wp$, lp$, c$) FreeActiveX(c$); showmessage("freed in ", m$); RETURN(0); END;
 )";
 
@@ -185,6 +186,23 @@ TEST_F(ActiveXBuiltinsTest, EventsWithStatedArgumentsReachTheProcedureWithItsFiv
         EXPECT_EQ(testing::FireTestControlEvent(control, c.id, c.arguments), 1) << c.name;
         EXPECT_EQ(Output(), c.expected.empty() ? "" : c.expected + " window 1\n") << c.name;
     }
+    Free({handle});
+}
+
+TEST_F(ActiveXBuiltinsTest, TheBlockOfACustomEventLivesAsLongAsTheProceduresRun) {
+    const double handle = PlaceControl("QOB.TestControl", "block");
+    ActiveXSite* site = SiteOf(handle);
+    ASSERT_NE(site, nullptr);
+    Output();
+    const VARIANT arguments[2] = {Double(1.5), Double(-3)};
+    EXPECT_EQ(testing::FireTestControlEvent(site->control, 9, arguments), 1);
+    const std::string printed = Output();
+    const size_t space = printed.find(' ');
+    ASSERT_NE(space, std::string::npos) << printed;
+    EXPECT_EQ(printed.substr(space), " -3\n") << "the values were there while it ran";
+    const auto address = static_cast<uintptr_t>(std::stod(printed.substr(0, space)));
+    ASSERT_NE(address, 0u);
+    EXPECT_EQ(GetBlockSize(reinterpret_cast<void*>(address)), 0u) << "and the block is freed when it returns";
     Free({handle});
 }
 
