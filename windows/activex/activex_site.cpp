@@ -57,6 +57,8 @@ void SetLong(VARIANT* result, int32_t value) {
 
 // --- life ------------------------------------------------------------------------------
 
+ActiveXSite::ActiveXSite() { ++gAllocatedSites; }
+
 void ActiveXSiteInit(ActiveXSite* site, HWND parent, ProgramContext* context, Instruction* eventProcedure) {
     site->referenceCount.store(0);
     site->controlDispatch = nullptr;
@@ -87,7 +89,6 @@ void ActiveXSiteInit(ActiveXSite* site, HWND parent, ProgramContext* context, In
     site->parentWindow = parent;
     site->context = context;
     site->eventProcedure = eventProcedure;
-    ++gAllocatedSites;
 }
 
 void ActiveXSiteDestroy(ActiveXSite* site) {

@@ -31,7 +31,7 @@ class ActiveXSite final : public platform::IOleClientSite,
                           public platform::IOleControlSite,
                           public platform::LowMemoryObject {
   public:
-    ActiveXSite() = default;
+    ActiveXSite();
     ActiveXSite(const ActiveXSite&) = delete;
     ActiveXSite& operator=(const ActiveXSite&) = delete;
 
