@@ -6,6 +6,7 @@
 #include "runtime/registry/hooks.h"
 #include "runtime/registry/placeholder_handlers.h"
 #include "runtime/vm/program_context.h"
+#include "windows/activex/activex_builtins.h"
 #include "windows/com/com_builtins.h"
 #include "windows/com/com_object_wrapper.h"
 #include "windows/event_calls.h"
@@ -19,8 +20,11 @@ namespace qob {
 namespace {
 
 // The windows of an ending context go before its variables; the classes it
-// registered and the COM objects it still holds go with them.
+// registered and the COM objects it still holds go with them. Its ActiveX
+// controls go first, while their parent windows still stand: no control
+// event can reach the context's code after it.
 void DestroyContextWindows(ProgramContext* context) {
+    FreeContextActiveXSites(context);
     while (context->windows) DestroyWindowRecords(context, context->windows);
     RemoveContextWindowClasses(context);
     ReleaseContextComObjects(context);
@@ -48,7 +52,7 @@ constexpr BuiltinRegistration kWindowsBuiltins[] = {
     {"g_setmainloop",            1, Nothing, Fixed,  kNotBuilt},
     {"g_mainloop",               1, Nothing, Fixed,  kNotBuilt},
     {"g_mainloop2",              1, Nothing, Fixed,  kNotBuilt},
-    {"ActiveXDraw",              1, Nothing, Fixed,  kNotBuilt},
+    {"ActiveXDraw",              1, Nothing, Fixed,  Builtin_ActiveXDraw},
     // 1 argument, returns a value
     {"enumwindows",              1, Value,   Fixed,  kNotBuilt},
     {"getfont",                  1, Value,   Fixed,  kNotBuilt},
@@ -68,9 +72,9 @@ constexpr BuiltinRegistration kWindowsBuiltins[] = {
     {"Dispatch",                 1, Value,   Fixed,  Builtin_Dispatch},
     {"COMLoadTypeLib",           1, Value,   Fixed,  Builtin_COMLoadTypeLib},
     {"RegisterDLL",              1, Value,   Fixed,  Builtin_RegisterDLL},
-    {"ActiveXObject",            1, Value,   Fixed,  kNotBuilt},
-    {"ActiveXEvents",            1, Value,   Fixed,  kNotBuilt},
-    {"ActiveXWnd",               1, Value,   Fixed,  kNotBuilt},
+    {"ActiveXObject",            1, Value,   Fixed,  Builtin_ActiveXObject},
+    {"ActiveXEvents",            1, Value,   Fixed,  Builtin_ActiveXEvents},
+    {"ActiveXWnd",               1, Value,   Fixed,  Builtin_ActiveXWnd},
     {"VariantType",              1, Value,   Fixed,  Builtin_VariantType},
     // 2 arguments, no value
     {"setfont",                  2, Nothing, Fixed,  kNotBuilt},
@@ -117,20 +121,20 @@ constexpr BuiltinRegistration kWindowsBuiltins[] = {
     {"newsubmenu",               4, Value,   Fixed,  kNotBuilt},
     {"newmenuitem",              4, Value,   Fixed,  kNotBuilt},
     // 5 arguments, no value
-    {"SetActiveXPos",            5, Nothing, Fixed,  kNotBuilt},
+    {"SetActiveXPos",            5, Nothing, Fixed,  Builtin_SetActiveXPos},
     // 5 arguments, returns a value
     {"newdlg",                   5, Value,   Fixed,  kNotBuilt},
     // 6 arguments, returns a value
     {"newfont",                  6, Value,   Fixed,  kNotBuilt},
     // 7 arguments, returns a value
-    {"ActiveX",                  7, Value,   Fixed,  kNotBuilt},
+    {"ActiveX",                  7, Value,   Fixed,  Builtin_ActiveX},
     // 9 arguments, returns a value
     {"newformex",                9, Value,   Fixed,  Builtin_newformex},
     // 10 arguments, returns a value
     {"newcontrol",              10, Value,   Fixed,  kNotBuilt},
     // any number of arguments, argument frame, no value
     {"FreeCOMObject",            0, Nothing, Framed, Builtin_FreeCOMObject},
-    {"FreeActiveX",              0, Nothing, Framed, kNotBuilt},
+    {"FreeActiveX",              0, Nothing, Framed, Builtin_FreeActiveX},
     {"SafeArrayDestroy",         0, Nothing, Framed, Builtin_SafeArrayDestroy},
     // any number of arguments, argument frame, returns a value
     {"GetProperty",              0, Value,   Framed, Builtin_GetProperty},
