@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/controls/menus.h"
@@ -29,6 +30,7 @@ struct Bar {
     std::vector<std::u16string> strings;
     std::vector<Image> images;
     std::vector<BarButton> buttons;
+    std::vector<std::pair<TBADDBITMAP, LRESULT>> bitmaps;  // added already, with their first index
     HMENU menu = 0;  // the bar's own menu (SHCMBM_GETMENU)
     int pressed = -1;
 };
@@ -206,11 +208,15 @@ LRESULT AddStrings(Bar& bar, WPARAM instance, LPARAM lParam) {
 LRESULT AddBitmap(Bar& bar, WPARAM count, LPARAM lParam) {
     const auto* source = reinterpret_cast<const TBADDBITMAP*>(lParam);
     if (!source) return -1;
+    // A bitmap added before answers where its images are already.
+    for (const auto& [added, index] : bar.bitmaps)
+        if (added.hInst == source->hInst && added.nID == source->nID) return index;
     const auto first = static_cast<LRESULT>(bar.images.size());
     if (source->hInst == HINST_COMMCTRL) {
         if (source->nID != IDB_STD_SMALL_COLOR) return -1;
         const std::vector<Image>& strip = StandardImages();
         bar.images.insert(bar.images.end(), strip.begin(), strip.end());
+        bar.bitmaps.emplace_back(*source, first);
         return first;
     }
     if (source->hInst != 0 || !HandleObject(source->nID, HandleKind::Bitmap)) return -1;
@@ -231,6 +237,7 @@ LRESULT AddBitmap(Bar& bar, WPARAM count, LPARAM lParam) {
             }
         bar.images.push_back(image);
     }
+    bar.bitmaps.emplace_back(*source, first);
     return first;
 }
 

@@ -13,7 +13,10 @@ namespace qob::platform {
 // Messages of the bar.
 constexpr UINT TB_ADDBITMAP = 0x0413;   // wParam image count (0: as many as the bitmap is wide), lParam TBADDBITMAP*
 constexpr UINT TB_ADDBUTTONSW = 0x0444; // wParam count, lParam TBBUTTON*
-constexpr UINT TB_ADDSTRINGW = 0x044D;  // wParam 0, lParam UTF-16 texts, each terminated, ending with an empty one
+// wParam 0, lParam UTF-16 texts, each terminated, and one more zero after
+// the last (a list that starts with that zero is one empty text); answers
+// the index of the first text added, -1 for a resource (wParam) or no list.
+constexpr UINT TB_ADDSTRINGW = 0x044D;
 constexpr UINT TB_BUTTONCOUNT = 0x0418;
 constexpr UINT SHCMBM_GETMENU = 0x0592;
 
@@ -35,7 +38,10 @@ struct TBBUTTON {
 };
 
 // hInst HINST_COMMCTRL with nID IDB_STD_SMALL_COLOR adds the standard
-// images; hInst 0 adds the images of the bitmap whose handle nID is.
+// images; hInst 0 adds the images of the bitmap whose handle nID is (copied
+// now; a handle that is no bitmap of ours answers -1). TB_ADDBITMAP answers
+// the index of the first image added; a source added before is not added
+// again and answers its first index.
 struct TBADDBITMAP {
     HINSTANCE hInst;
     uintptr_t nID;
