@@ -15,6 +15,7 @@
 #include "platform/controls/accelerators.h"
 #include "platform/controls/command_bar.h"
 #include "platform/controls/menus.h"
+#include "platform/gdi.h"
 #include "platform/input.h"
 #include "platform/shell.h"
 #include "platform/window_manager.h"
@@ -330,6 +331,40 @@ TEST_F(MenusTest, NewmenuWorksOnAHiddenBarOfNewformexAndNewmainmenuReplacesTheBa
     EXPECT_EQ(platform::LiveWindowCount(), windows);
     platform::DestroyWindow(form);
     EXPECT_FALSE(platform::IsWindow(newBar)) << "the new bar goes with the record";
+}
+
+TEST_F(MenusTest, AButtonsImageIndexCountsWithinItsOwnBitmap) {
+    ProgramContext* application = Load(kProcedures);
+    const HWND form = NewForm(application);
+    // Two images: red, then green.
+    const platform::HDC dc = platform::CreateCompatibleDC(0);
+    const platform::HBITMAP bitmap = platform::CreateCompatibleBitmap(dc, 32, 16);
+    const platform::HGDIOBJ old = platform::SelectObject(dc, bitmap);
+    const platform::HBRUSH red = platform::CreateSolidBrush(platform::RGB(255, 0, 0));
+    const platform::HBRUSH green = platform::CreateSolidBrush(platform::RGB(0, 255, 0));
+    const platform::RECT left{0, 0, 16, 16};
+    const platform::RECT right{16, 0, 32, 16};
+    platform::FillRect(dc, &left, red);
+    platform::FillRect(dc, &right, green);
+    platform::SelectObject(dc, old);
+    platform::DeleteDC(dc);
+    // A standard image first, so that the bitmap's images come after the strip.
+    for (double n : {static_cast<double>(form), 0.0, 0.0, 1.0}) PushNumber(n);
+    Builtin_newbutton();
+    for (double n : {static_cast<double>(form), static_cast<double>(bitmap), 1.0, 2.0}) PushNumber(n);
+    Builtin_newbutton();
+    for (double n : {static_cast<double>(form), static_cast<double>(bitmap), 0.0, 3.0}) PushNumber(n);
+    Builtin_newbutton();
+    Pump();
+    platform::ComposeScreen();
+    const platform::Surface32& screen = platform::ScreenSurface();
+    const int32_t y = platform::ScreenSize().cy - platform::kMenuBarHeight / 2;
+    auto at = [&](int32_t x) { return screen.pixels[static_cast<size_t>(y) * screen.stride + x] & 0xFFFFFF; };
+    EXPECT_EQ(at(platform::kBarImageButtonWidth + 12), 0x00FF00u) << "the bitmap's second image";
+    EXPECT_EQ(at(2 * platform::kBarImageButtonWidth + 12), 0xFF0000u) << "its first, added once";
+    platform::DeleteObject(red);
+    platform::DeleteObject(green);
+    platform::DeleteObject(bitmap);
 }
 
 }  // namespace
