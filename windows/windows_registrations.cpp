@@ -12,6 +12,7 @@
 #include "windows/event_calls.h"
 #include "windows/event_table.h"
 #include "windows/forms.h"
+#include "windows/menus.h"
 #include "windows/message_loop.h"
 #include "windows/window_records.h"
 #include "windows/window_system.h"
@@ -48,7 +49,7 @@ constexpr BuiltinRegistration kWindowsBuiltins[] = {
     {"waitcursor",               1, Nothing, Fixed,  kNotBuilt},
     {"unregisterclass",          1, Nothing, Fixed,  kNotBuilt},
     {"centerform",               1, Nothing, Fixed,  kNotBuilt},
-    {"newmainmenu",              1, Nothing, Fixed,  kNotBuilt},
+    {"newmainmenu",              1, Nothing, Fixed,  Builtin_newmainmenu},
     {"g_setmainloop",            1, Nothing, Fixed,  kNotBuilt},
     {"g_mainloop",               1, Nothing, Fixed,  kNotBuilt},
     {"g_mainloop2",              1, Nothing, Fixed,  kNotBuilt},
@@ -58,7 +59,7 @@ constexpr BuiltinRegistration kWindowsBuiltins[] = {
     {"getfont",                  1, Value,   Fixed,  kNotBuilt},
     {"destroywindow",            1, Value,   Fixed,  kNotBuilt},
     {"getuserdata",              1, Value,   Fixed,  kNotBuilt},
-    {"mainmenu",                 1, Value,   Fixed,  kNotBuilt},
+    {"mainmenu",                 1, Value,   Fixed,  Builtin_mainmenu},
     {"getselstart",              1, Value,   Fixed,  kNotBuilt},
     {"getsellength",             1, Value,   Fixed,  kNotBuilt},
     {"getseltext",               1, Value,   Fixed,  kNotBuilt},
@@ -83,7 +84,7 @@ constexpr BuiltinRegistration kWindowsBuiltins[] = {
     {"registerclass",            2, Nothing, Fixed,  kNotBuilt},
     {"setuserdata",              2, Nothing, Fixed,  kNotBuilt},
     {"setwndproc",               2, Nothing, Fixed,  kNotBuilt},
-    {"createacceltable",         2, Nothing, Fixed,  kNotBuilt},
+    {"createacceltable",         2, Nothing, Fixed,  Builtin_createacceltable},
     {"setselstart",              2, Nothing, Fixed,  kNotBuilt},
     {"setsellength",             2, Nothing, Fixed,  kNotBuilt},
     {"setseltext",               2, Nothing, Fixed,  kNotBuilt},
@@ -94,7 +95,7 @@ constexpr BuiltinRegistration kWindowsBuiltins[] = {
     // 2 arguments, returns a value
     {"showwindow",               2, Value,   Fixed,  kNotBuilt},
     {"getclientrect",            2, Value,   Fixed,  kNotBuilt},
-    {"menucaption",              2, Value,   Fixed,  kNotBuilt},
+    {"menucaption",              2, Value,   Fixed,  Builtin_menucaption},
     {"gettextline",              2, Value,   Fixed,  kNotBuilt},
     {"wgettextline",             2, Value,   Fixed,  kNotBuilt},
     {"getitem",                  2, Value,   Fixed,  kNotBuilt},
@@ -111,15 +112,15 @@ constexpr BuiltinRegistration kWindowsBuiltins[] = {
     {"enumfontfamilies",         3, Value,   Fixed,  kNotBuilt},
     {"newform",                  3, Value,   Fixed,  Builtin_newform},
     {"showmodal",                3, Value,   Fixed,  kNotBuilt},
-    {"newmenu",                  3, Value,   Fixed,  kNotBuilt},
+    {"newmenu",                  3, Value,   Fixed,  Builtin_newmenu},
     // 4 arguments, no value
     {"ADDEVENT",                 4, Nothing, Fixed,  Builtin_ADDEVENT},
-    {"newbutton",                4, Nothing, Fixed,  kNotBuilt},
+    {"newbutton",                4, Nothing, Fixed,  Builtin_newbutton},
     {"COMInfo",                  4, Nothing, Fixed,  Builtin_COMInfo},
     // 4 arguments, returns a value
     {"inherited",                4, Value,   Fixed,  kNotBuilt},
-    {"newsubmenu",               4, Value,   Fixed,  kNotBuilt},
-    {"newmenuitem",              4, Value,   Fixed,  kNotBuilt},
+    {"newsubmenu",               4, Value,   Fixed,  Builtin_newsubmenu},
+    {"newmenuitem",              4, Value,   Fixed,  Builtin_newmenuitem},
     // 5 arguments, no value
     {"SetActiveXPos",            5, Nothing, Fixed,  Builtin_SetActiveXPos},
     // 5 arguments, returns a value
