@@ -310,7 +310,9 @@ ArmOutcome OutcomeOf(Engine& engine, uc_err error) {
     const uint32_t pc = ReadRegister(engine.uc, UC_ARM_REG_PC);
     if (engine.timedOut) {
         outcome.stop = ArmStop::TimeLimit;
+        outcome.fault = platform::FaultKind::TimeLimitExceeded;
         outcome.address = pc;
+        outcome.dataAddress = pc;
         return outcome;
     }
     switch (error) {

@@ -290,12 +290,7 @@ void ReportAsmOutcome(const ArmOutcome& outcome) {
     case ArmStop::Returned:
     case ArmStop::Stopped:
         return;
-    case ArmStop::TimeLimit: {
-        char text[64];
-        std::snprintf(text, sizeof text, "Time limit exceeded at 0x%" PRIx32, outcome.address);
-        RaiseRuntimeError(text, 0);
-        return;
-    }
+    case ArmStop::TimeLimit:
     case ArmStop::Fault: {
         char detail[96];
         std::snprintf(detail, sizeof detail, "ARM fault at 0x%08" PRIx32 ", data address 0x%08" PRIx32,
