@@ -132,17 +132,16 @@ private:
 // The common case, where every source coordinate of the rectangle fits 64
 // bits with room to spare: 64-bit accumulators, and per row the columns whose
 // source pixel lies inside the source (the pixels an unsigned test per pixel
-// keeps), stepped from row to row, so the inner loop only copies.
-template <bool Keyed, class Rule>
-void CopyTransformedNarrow(Rule rule, PixelBuffer& destination, const Rect& rect, const TransformBlock& t,
-                           const PixelBuffer& source, uint16_t key) {
+// keeps), stepped from row to row, so the inner loop only copies. fetch(x, y)
+// reads the source pixel at the integer coordinates.
+template <bool Keyed, class Rule, class Fetch>
+void CopyTransformedRows(Rule rule, PixelBuffer& destination, const Rect& rect, const TransformBlock& t,
+                         const PixelBuffer& source, uint16_t key, Fetch fetch) {
     const int64_t a = static_cast<int64_t>(t.a), b = static_cast<int64_t>(t.b), c = static_cast<int64_t>(t.c);
     const int64_t d = static_cast<int64_t>(t.d), e = static_cast<int64_t>(t.e), f = static_cast<int64_t>(t.f);
     const int64_t limitX = int64_t{source.width} << 16, limitY = int64_t{source.height} << 16;
     const int64_t firstX = 64 * int64_t{rect.left} + 32, columns = int64_t{rect.right} - rect.left;
     const int64_t stepX = 64 * a, stepY = 64 * b;
-    const uint8_t* bits = source.bits;
-    const int64_t pitch = source.pitch;
     const int64_t firstY = 64 * int64_t{rect.top} + 32;
     int64_t startX = a * firstX + c * firstY + e, startY = b * firstX + d * firstY + f;
     ColumnRange rangeX(startX, stepX, 64 * c, limitX), rangeY(startY, stepY, 64 * d, limitY);
@@ -153,13 +152,43 @@ void CopyTransformedNarrow(Rule rule, PixelBuffer& destination, const Rect& rect
         rangeY.Narrow(columns, first, last);
         int64_t sx = startX + first * stepX, sy = startY + first * stepY;
         uint16_t* to = PixelAt(destination, rect.left, row);
-        for (int64_t k = first; k < last; ++k, sx += stepX, sy += stepY) {
-            const uint16_t colour = *reinterpret_cast<const uint16_t*>(bits + pitch * (sy >> 16) + 2 * (sx >> 16));
+        const auto put = [&](int64_t k, int64_t x, int64_t y) {
+            const uint16_t colour = fetch(x >> 16, y >> 16);
             if constexpr (Keyed) {
-                if (colour == key) continue;
+                if (colour == key) return;
             }
             to[k] = rule(colour, to[k]);
+        };
+        // Two pixels a step: the second's coordinates are independent of
+        // the first's, which the processor overlaps.
+        int64_t k = first;
+        for (; k + 2 <= last; k += 2, sx += 2 * stepX, sy += 2 * stepY) {
+            put(k, sx, sy);
+            put(k + 1, sx + stepX, sy + stepY);
         }
+        if (k < last) put(k, sx, sy);
+    }
+}
+
+// Sources up to this many rows are read through a table of row starts built
+// per call (a load in place of the multiply by the pitch in every pixel's
+// address); taller ones multiply.
+constexpr int32_t kTabledSourceRows = 512;
+
+template <bool Keyed, class Rule>
+void CopyTransformedNarrow(Rule rule, PixelBuffer& destination, const Rect& rect, const TransformBlock& t,
+                           const PixelBuffer& source, uint16_t key) {
+    const uint8_t* const bits = source.bits;
+    const int64_t pitch = source.pitch;
+    if (source.height >= 0 && source.height <= kTabledSourceRows) {
+        const uint16_t* rows[kTabledSourceRows];
+        for (int32_t y = 0; y < source.height; ++y) rows[y] = reinterpret_cast<const uint16_t*>(bits + pitch * y);
+        CopyTransformedRows<Keyed>(rule, destination, rect, t, source, key,
+                                   [&rows](int64_t x, int64_t y) { return rows[y][x]; });
+    } else {
+        CopyTransformedRows<Keyed>(rule, destination, rect, t, source, key, [bits, pitch](int64_t x, int64_t y) {
+            return *reinterpret_cast<const uint16_t*>(bits + pitch * y + 2 * x);
+        });
     }
 }
 

@@ -12,10 +12,10 @@
 namespace qob {
 
 // The stub page: slot i at kArmStubBase + 4 i is routine i; a run returns to
-// kArmStopAddress, just past the slots.
+// kArmStopAddress, on a page of its own one unmapped page past the slots.
 constexpr uint32_t kArmStubBase = 0x1000;
 constexpr uint32_t kArmStubBytes = 0x2000;
-constexpr uint32_t kArmStopAddress = kArmStubBase + kArmStubBytes;
+constexpr uint32_t kArmStopAddress = kArmStubBase + kArmStubBytes + 0x1000;
 
 // The registers a routine is called with and the results it gives back.
 struct ArmCall {

@@ -4,6 +4,7 @@
 // through one of 17 fixed-arity function types, and the signed result.
 #include "native/native_calls.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -27,9 +28,13 @@ namespace {
 // pointers whole.
 using Word = intptr_t;
 
+// Nothing is cleared up front (clearing all slots on every call cost more
+// than the call itself): the words the record's arguments fill are written,
+// the rest up to the handler's count are set to 0 before the call, and the
+// copies are counted.
 struct Marshalled {
-    Word words[kMaxNativeWords] = {};
-    void* copies[kMaxNativeWords] = {};
+    Word words[kMaxNativeWords];
+    void* copies[kMaxNativeWords];
     int copyCount = 0;
 };
 
@@ -120,10 +125,13 @@ void CallNativeFunction(int index, int n, bool withResult) {
     const FunctionRecord* record = FunctionRecordAt(index);
     Marshalled marshalled;
     void* entry = nullptr;
+    int filled = 0;
     if (record) {
         entry = withResult ? record->functionEntry : record->procedureEntry;
         MarshalArguments(context, record->argumentCount, record->wideText != 0, marshalled);
+        filled = std::min<int>(record->argumentCount, kMaxNativeWords);
     }
+    for (int k = filled; k < n; ++k) marshalled.words[k] = 0;
     Word result = 0;
     if (entry) result = kCallers[static_cast<size_t>(n)](entry, marshalled.words);
     if (withResult) PushValueTo(context, nullptr, static_cast<double>(static_cast<int32_t>(result)), nullptr, 0);

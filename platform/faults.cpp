@@ -27,6 +27,7 @@ const char* GetFaultName(uint32_t exceptionCode) {
         case FaultKind::IntegerDivideByZero: return "Integer divide by 0";
         case FaultKind::IntegerOverflow: return "Integer overflow";
         case FaultKind::PrivilegedInstruction: return "Priviledged instruction";
+        case FaultKind::TimeLimitExceeded: return "Time limit exceeded";
         case FaultKind::Other: break;
     }
     return "Floating point, or software exception";

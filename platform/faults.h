@@ -22,10 +22,13 @@ enum class FaultKind : uint32_t {
     IntegerOverflow = 0xC0000095u,
     PrivilegedInstruction = 0xC0000096u,
     Other = 0xC0000090u,  // a floating-point fault; stands for every fault not named above
+    // This system's own code, with no hardware fault behind it: assembled code
+    // ran longer than QOB_ASM_TIME_LIMIT allows, and was stopped like a fault.
+    TimeLimitExceeded = 0xE0000001u,
 };
 
-// "Access violation", "Integer divide by 0", ...; any code not in the list
-// above reads "Floating point, or software exception".
+// "Access violation", "Integer divide by 0", "Time limit exceeded", ...; any
+// code not in the list above reads "Floating point, or software exception".
 const char* GetFaultName(FaultKind kind);
 const char* GetFaultName(uint32_t exceptionCode);
 

@@ -102,10 +102,11 @@ private:
         glyph->top = slot->bitmap_top;
         glyph->width = static_cast<int>(bitmap.width);
         glyph->rows = static_cast<int>(bitmap.rows);
-        glyph->coverage.resize(static_cast<size_t>(glyph->width) * glyph->rows);
+        glyph->stride = (glyph->width + kGlyphRowAlignment - 1) / kGlyphRowAlignment * kGlyphRowAlignment;
+        glyph->coverage.assign(static_cast<size_t>(glyph->stride) * glyph->rows, 0);
         for (int y = 0; y < glyph->rows; ++y) {
             const unsigned char* row = bitmap.buffer + static_cast<ptrdiff_t>(y) * bitmap.pitch;
-            uint8_t* out = &glyph->coverage[static_cast<size_t>(y) * glyph->width];
+            uint8_t* out = &glyph->coverage[static_cast<size_t>(y) * glyph->stride];
             for (int x = 0; x < glyph->width; ++x) {
                 if (bitmap.pixel_mode == FT_PIXEL_MODE_MONO) out[x] = (row[x >> 3] & (0x80 >> (x & 7))) ? 255 : 0;
                 else out[x] = row[x];

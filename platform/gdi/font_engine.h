@@ -14,12 +14,16 @@
 namespace qob::platform::gdi {
 
 // One rendered glyph: coverage 0..255 per pixel, rows top down, placed
-// relative to the pen position on the baseline.
+// relative to the pen position on the baseline. Each row of coverage holds
+// stride bytes: the width rounded up to a multiple of kGlyphRowAlignment,
+// padded with 0.
+constexpr int kGlyphRowAlignment = 4;
 struct Glyph {
     int left = 0;     // from the pen to the bitmap's first column
     int top = 0;      // from the baseline up to the bitmap's first row
     int width = 0;
     int rows = 0;
+    int stride = 0;
     int advance = 0;  // whole pixels to the next pen position
     std::vector<uint8_t> coverage;
 };
@@ -44,6 +48,25 @@ public:
     // none), valid until the next call on this strike.
     [[nodiscard]] virtual const Glyph& GlyphFor(char32_t code) = 0;
 };
+
+// One pixel of a glyph in the colour pixel over old at coverage a (0..255):
+// each channel becomes (colour * a + old * (255 - a) + 127) / 255, and the
+// pixel is old itself where a is 0. Red and blue share one multiply in two
+// 16-bit lanes; x / 255 is (x + 1 + (x >> 8)) >> 8 for every x the rule can
+// reach (at most 255 * 255 + 127), with no carry between the lanes. No
+// branch on the coverage, whose values vary from pixel to pixel.
+[[nodiscard]] inline uint32_t BlendCoverage(uint32_t old, uint32_t pixel, uint32_t a) {
+    const uint32_t rest = 255 - a;
+    uint32_t redBlue = (pixel & 0xFF00FFu) * a + (old & 0xFF00FFu) * rest + 0x7F007Fu;
+    redBlue = ((redBlue + ((redBlue >> 8) & 0xFF00FFu) + 0x10001u) >> 8) & 0xFF00FFu;
+    uint32_t green = (pixel >> 8 & 0xFFu) * a + (old >> 8 & 0xFFu) * rest + 127u;
+    green = (green + (green >> 8) + 1u) >> 8;
+    const uint32_t blended = redBlue | green << 8;
+    return a == 0 ? old : blended;
+}
+
+// BlendCoverage over a row of count pixels, four at a time where it can.
+void BlendCoverageRow(uint32_t* out, const uint8_t* coverage, int count, uint32_t pixel);
 
 // The strike for a font's face, or null when the font file or the font
 // library cannot be loaded (each is reported once on standard error).

@@ -192,11 +192,19 @@ TEST(CircleWalkTest, HugeCircleCrossingTheTargetIsDrawn) {
 
 // The two ways of a transformed copy (64-bit accumulators with per-row
 // ranges stepped from row to row, and 128-bit ranges worked out per row) draw
-// the same pixels for any transform both can take.
+// the same pixels for any transform both can take: from a short source, read
+// through a table of row starts, and from one taller than that table, read
+// with a multiply by the pitch.
 TEST(TransformedCopyTest, NarrowAndWideWaysAgree) {
-    std::mt19937 random(61);
-    const Picture sourcePicture = SourcePicture(13, 9);
-    OwnedSurface source(sourcePicture);
+    struct SourceCase {
+        int32_t width, height;
+        int32_t aimX, aimY;  // where the rectangle's top-left pixel roughly maps to
+    };
+    const SourceCase sources[] = {
+        {13, 9, 6, 4},
+        {7, operator_loops::kTabledSourceRows + 40, 3, operator_loops::kTabledSourceRows + 20},
+        {9, operator_loops::kTabledSourceRows, 4, operator_loops::kTabledSourceRows - 5},
+    };
     const auto draw = [](bool wide, const TransformBlock& t, const Rect& rect, const PixelBuffer& from, bool keyed) {
         FramedTarget target(40, 30, 0xFFFF);
         const auto copy = [](uint16_t colour, uint16_t) { return colour; };
@@ -207,23 +215,28 @@ TEST(TransformedCopyTest, NarrowAndWideWaysAgree) {
         EXPECT_TRUE(target.FrameIntact());
         return target.Pixels();
     };
-    int drawnCases = 0;
-    for (int i = 0; i < 400; ++i) {
-        const auto word = [&](int range) { return __int128(int64_t(random() % uint32_t(2 * range + 1)) - range); };
-        TransformBlock t{word(3000), word(3000), word(3000), word(3000), 0, 0};
-        if (i % 4 == 0) t.b = t.c = 0;  // scaling only
-        const int32_t left = int32_t(random() % 30), top = int32_t(random() % 20);
-        const Rect rect{left, top, left + 1 + int32_t(random() % 10), top + 1 + int32_t(random() % 10)};
-        // The rectangle's top-left pixel maps somewhere in or near the source.
-        const __int128 x = 64 * left + 32, y = 64 * top + 32;
-        t.e = word(16 << 16) + (6 << 16) - t.a * x - t.c * y;
-        t.f = word(12 << 16) + (4 << 16) - t.b * x - t.d * y;
-        const bool keyed = i % 2 == 1;
-        const Picture narrow = draw(false, t, rect, *source->buffer, keyed);
-        ASSERT_TRUE(SamePicture(narrow, draw(true, t, rect, *source->buffer, keyed))) << i;
-        drawnCases += narrow != Picture(40, 30, 0xFFFF);
+    for (const SourceCase& sourceCase : sources) {
+        std::mt19937 random(61);
+        const Picture sourcePicture = SourcePicture(sourceCase.width, sourceCase.height);
+        OwnedSurface source(sourcePicture);
+        int drawnCases = 0;
+        for (int i = 0; i < 400; ++i) {
+            const auto word = [&](int range) { return __int128(int64_t(random() % uint32_t(2 * range + 1)) - range); };
+            TransformBlock t{word(3000), word(3000), word(3000), word(3000), 0, 0};
+            if (i % 4 == 0) t.b = t.c = 0;  // scaling only
+            const int32_t left = int32_t(random() % 30), top = int32_t(random() % 20);
+            const Rect rect{left, top, left + 1 + int32_t(random() % 10), top + 1 + int32_t(random() % 10)};
+            const __int128 x = 64 * left + 32, y = 64 * top + 32;
+            t.e = word(16 << 16) + (__int128{sourceCase.aimX} << 16) - t.a * x - t.c * y;
+            t.f = word(12 << 16) + (__int128{sourceCase.aimY} << 16) - t.b * x - t.d * y;
+            const bool keyed = i % 2 == 1;
+            const Picture narrow = draw(false, t, rect, *source->buffer, keyed);
+            ASSERT_TRUE(SamePicture(narrow, draw(true, t, rect, *source->buffer, keyed)))
+                << i << " source height " << sourceCase.height;
+            drawnCases += narrow != Picture(40, 30, 0xFFFF);
+        }
+        EXPECT_GT(drawnCases, 100) << "source height " << sourceCase.height;
     }
-    EXPECT_GT(drawnCases, 100);
 }
 
 // A huge source rectangle squeezed onto one pixel far to the right needs the

@@ -90,6 +90,7 @@ TEST(ArmCpu, AnEndlessLoopStopsAtTheTimeLimit) {
     const ArmOutcome outcome = RunArmCode(code.base(), {0, 0, 0, 0});
     SetArmTimeLimit(0);
     EXPECT_EQ(outcome.stop, ArmStop::TimeLimit);
+    EXPECT_EQ(outcome.fault, platform::FaultKind::TimeLimitExceeded);
     EXPECT_EQ(outcome.address, code.base());
 }
 

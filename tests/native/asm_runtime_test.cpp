@@ -49,7 +49,11 @@ TEST(AsmRoutineValues, DoublesConvertModulo2To32) {
     };
     const Case cases[] = {{3.9, 3},           {-3.9, -3},          {4294967295.0, -1}, {4294967301.0, 5},
                           {2147483648.0, INT32_MIN}, {-2147483649.0, INT32_MAX}, {std::nan(""), 0},
-                          {INFINITY, 0},      {1e20, static_cast<int32_t>(1661992960)}};
+                          {INFINITY, 0},      {1e20, static_cast<int32_t>(1661992960)},
+                          // the edges of the int32 range, converted directly
+                          {2147483647.0, INT32_MAX}, {2147483647.9, INT32_MAX}, {-2147483648.0, INT32_MIN},
+                          {-2147483648.9, INT32_MIN}, {-0.0, 0}, {-0.5, 0}, {2147483648.5, INT32_MIN},
+                          {-2147483649.5, INT32_MAX}, {-INFINITY, 0}};
     for (const Case& c : cases) EXPECT_EQ(AsmDoubleToInt32(c.value), c.word) << c.value;
 }
 

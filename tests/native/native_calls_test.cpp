@@ -156,6 +156,12 @@ TEST_F(NativeCallsTest, ARecordCountAbove16TakesEveryArgumentAndPassesTheFirst16
 }
 
 TEST_F(NativeCallsTest, WordsBeyondTheRecordCountAreZero) {
+    // A call of all sixteen words first, so that what a later call leaves
+    // unset would not read as 0 by chance.
+    const int full = Declare("CallSixteen", 16, true);
+    for (int i = 1; i <= 16; ++i) PushValue(nullptr, 100 + i, nullptr, 0);
+    Call(full, Opcode::SCALLF16);
+    EXPECT_EQ(PopResult(), 101.0);
     const int index = Declare("CallSixteen", 2, true);
     PushValue(nullptr, 7, nullptr, 0);
     PushValue(nullptr, 8, nullptr, 0);

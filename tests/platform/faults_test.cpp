@@ -250,6 +250,8 @@ TEST(FaultsTest, ExceptionCodesHaveTheirNames) {
         {0xC0000094u, "Integer divide by 0"},
         {0xC0000095u, "Integer overflow"},
         {0xC0000096u, "Priviledged instruction"},
+        {0xE0000001u, "Time limit exceeded"},
+        {0xE0000002u, "Floating point, or software exception"},
         {0xC000008Eu, "Floating point, or software exception"},
         {0u, "Floating point, or software exception"},
     };

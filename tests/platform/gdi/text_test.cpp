@@ -12,9 +12,12 @@
 #include FT_FREETYPE_H
 
 #include <cmath>
+#include <random>
+#include <vector>
 #include <string>
 
 #include "gdi_test_support.h"
+#include "platform/gdi/font_engine.h"
 
 namespace qob::platform {
 namespace {
@@ -182,6 +185,93 @@ TEST(GdiText, ExtTextOutEqualsFreeTypeBlendedByTheRule) {
         SelectObject(dc.dc, GetStockObject(SYSTEM_FONT));
         DeleteObject(font);
     }
+}
+
+// The row blend, four pixels at a time with a tail of one to three, against
+// the rule channel by channel: every coverage from 0 to 255 over old pixels
+// whose top byte is set, which coverage 0 keeps and any other clears.
+TEST(GdiText, BlendingARowFollowsTheRuleForEveryCoverage) {
+    std::mt19937 random(7);
+    const auto rule = [](uint32_t old, uint32_t pixel, uint32_t a) {
+        if (a == 0) return old;
+        uint32_t blended = 0;
+        for (int shift : {16, 8, 0}) {
+            const uint32_t channel = ((pixel >> shift & 0xFF) * a + (old >> shift & 0xFF) * (255 - a) + 127) / 255;
+            blended |= channel << shift;
+        }
+        return blended;
+    };
+    const uint32_t colours[] = {0x000000, 0xFFFFFF, 0x00FF00, 0xFF00FF, 0x7F8081, 0x123456};
+    for (uint32_t pixel : colours)
+        for (int count = 0; count <= 13; ++count)
+            for (int round = 0; round < 40; ++round) {
+                std::vector<uint8_t> coverage(static_cast<size_t>(count));
+                std::vector<uint32_t> row(static_cast<size_t>(count)), expected(static_cast<size_t>(count));
+                for (int i = 0; i < count; ++i) {
+                    coverage[i] = static_cast<uint8_t>((round * 13 + i * 29 + count) % 256);
+                    if (i % 5 == 0) coverage[i] = 0;
+                    if (i % 7 == 3) coverage[i] = 255;
+                    row[i] = static_cast<uint32_t>(random());
+                    expected[i] = rule(row[i], pixel, coverage[i]);
+                }
+                gdi::BlendCoverageRow(row.data(), coverage.data(), count, pixel);
+                ASSERT_EQ(row, expected) << "colour " << pixel << ", " << count << " pixels, round " << round;
+            }
+    for (uint32_t a = 0; a < 256; ++a)
+        for (uint32_t old : {0x00000000u, 0xFFFFFFFFu, 0x80402010u, 0x01FE7F80u})
+            ASSERT_EQ(gdi::BlendCoverage(old, 0x3C5A96, a), rule(old, 0x3C5A96, a)) << a << " over " << old;
+}
+
+// Glyphs whose padded rows would pass the surface's right edge or the clip
+// are blended only across their own width: the pixels equal the reference at
+// every position up to the last column, with the surface exactly as wide as
+// its rows (no slack past the last pixel) and the text over its bottom edge.
+TEST(GdiText, GlyphsAtTheRightEdgeAreBlendedWithinIt) {
+    const LOGFONTW description = MakeFont(-13);
+    const HFONT font = CreateFontIndirectW(&description);
+    FontFace face;
+    ASSERT_TRUE(DescribeFont(font, &face));
+    Reference reference(face);
+    ASSERT_TRUE(reference.ok);
+    for (int x = 18; x <= 37; ++x) {
+        TestSurface drawn(37, 11), expected(37, 11);
+        FillGradient(drawn);
+        FillGradient(expected);
+        TestDC dc(drawn);
+        SelectObject(dc.dc, font);
+        SetTextColor(dc.dc, RGB(20, 40, 220));
+        SetBkMode(dc.dc, TRANSPARENT);
+        ASSERT_TRUE(ExtTextOutW(dc.dc, x, 2, 0, nullptr, u"mWj", 3, nullptr));
+        reference.Draw(expected, U"mWj", x, 2, PixelFromColor(RGB(20, 40, 220)));
+        EXPECT_EQ(CountDifferences(drawn, expected), 0) << "at " << x;
+        SelectObject(dc.dc, GetStockObject(SYSTEM_FONT));
+    }
+    // The same inside a clip rectangle: nothing changes past its right side.
+    for (int right = 6; right <= 20; ++right) {
+        TestSurface drawn(40, 16), expected(40, 16);
+        FillGradient(drawn);
+        FillGradient(expected);
+        TestDC dc(drawn);
+        SelectObject(dc.dc, font);
+        SetBkMode(dc.dc, TRANSPARENT);
+        const RECT clip{0, 0, right, 16};
+        ASSERT_TRUE(ExtTextOutW(dc.dc, 1, 1, ETO_CLIPPED, &clip, u"mWjm", 4, nullptr));
+        reference.Draw(expected, U"mWjm", 1, 1, PixelFromColor(RGB(0, 0, 0)));
+        int differences = 0;
+        for (int y = 0; y < 16; ++y)
+            for (int column = 0; column < 40; ++column) {
+                if (column < right) {
+                    differences += drawn.At(column, y) != expected.At(column, y);
+                } else {
+                    TestSurface background(40, 16);
+                    FillGradient(background);
+                    differences += drawn.At(column, y) != background.At(column, y);
+                }
+            }
+        EXPECT_EQ(differences, 0) << "clip right " << right;
+        SelectObject(dc.dc, GetStockObject(SYSTEM_FONT));
+    }
+    DeleteObject(font);
 }
 
 TEST(GdiText, OpaqueModeFillsTheTextCellsFirst) {
