@@ -365,6 +365,7 @@ bool StartModulePlayback(MusicChannel& slot, const SoundModule& module) {
     slot.sampleCounter = 0;
     slot.jumpOrder = -1;
     slot.songEnds = false;
+    slot.lastRowRead = false;
     slot.patternDelay = 0;
     slot.soundRate = module.rate;
     slot.frequency.store(module.frequency, std::memory_order_relaxed);
@@ -387,11 +388,13 @@ bool AdvanceModuleFrame(MusicChannel& slot) {
     if (slot.patternDelay != 0) {
         --slot.patternDelay;
     } else {
+        // The song ends once its last row has played out, pattern delay and all.
+        if (slot.lastRowRead) return false;
         const int order = slot.currentOrder.load(std::memory_order_relaxed);
         const int row = slot.currentRow.load(std::memory_order_relaxed);
         if (order >= slot.songLength) return false;
         ReadRow(slot, order, row);
-        if (!MoveToNextRow(slot, order, row)) return false;
+        if (!MoveToNextRow(slot, order, row)) slot.lastRowRead = true;
     }
     slot.tick = 0;
     return true;

@@ -19,7 +19,9 @@ constexpr int kNoDelay = 0xFFFFFF;  // a track's note-delay counter when no note
 bool StartModulePlayback(MusicChannel& slot, const SoundModule& module);
 
 // Runs the slot's tick and row logic for one output frame; false when the
-// song has ended (the mixer then stops the slot and adds nothing).
+// song has ended (the mixer then stops the slot and adds nothing). The last
+// row of a song plays for its whole length, its pattern delay included, and
+// the song ends where the next row would be read.
 bool AdvanceModuleFrame(MusicChannel& slot);
 
 // Frames a tick counts before the next: ((rate << 16) / (((frequency << 8) /

@@ -46,6 +46,7 @@ void MusicChannel::SetPosition(int64_t position) {
     currentRow = static_cast<int>(position % kRowsPerPattern);
     jumpOrder = -1;
     songEnds = false;
+    lastRowRead = false;
 }
 
 int64_t MusicChannel::GetLength() { return static_cast<int64_t>(songLength) * kRowsPerPattern; }

@@ -117,7 +117,8 @@ public:
     int ticksPerSecond = 50;
     int jumpOrder = -1;  // a pending jump, -1 none
     int jumpRow = 0;
-    bool songEnds = false;  // the row read ends the song
+    bool songEnds = false;     // the row being read ends the song
+    bool lastRowRead = false;  // the song ends when this row has played
     int patternDelay = 0;
     std::array<MusicSample, 32> samples{};  // 1 to 31; 0 stays empty
 };

@@ -224,7 +224,10 @@ TEST_F(ModulePlayerTest, PatternBreakOnTheLastOrder) {
     MusicChannel* slot = Play(image);
     ASSERT_NE(slot, nullptr);
     slot->SetPosition(64);
-    EXPECT_EQ(Frames(4), (std::vector<int16_t>{0, 0, 0, 0})) << "the song ends on the break";
+    EXPECT_EQ(Frames(1)[0], 6400) << "the row with the break plays";
+    Frames(kRowFrames - 1);
+    EXPECT_FALSE(slot->stopped.load());
+    EXPECT_EQ(Frames(2), (std::vector<int16_t>{0, 0})) << "the song ends where the next row would start";
     EXPECT_TRUE(slot->stopped.load());
     slot = Play(image, true);
     slot->SetPosition(64);
@@ -251,12 +254,14 @@ TEST_F(ModulePlayerTest, OrderJumps) {
         ASSERT_NE(slot, nullptr);
         slot->SetPosition(c.fromOrder * 64);
         const int16_t first = Frames(1)[0];
+        EXPECT_EQ(first, 6400) << "the row with the jump plays";
         if (c.position < 0) {
+            Frames(kRowFrames - 1);
+            EXPECT_FALSE(slot->stopped.load()) << c.fromOrder << " to " << c.toOrder;
+            Frames(1);
             EXPECT_TRUE(slot->stopped.load()) << c.fromOrder << " to " << c.toOrder;
-            EXPECT_EQ(first, 0);
         } else {
             EXPECT_EQ(slot->GetPosition(), c.position) << c.fromOrder << " to " << c.toOrder;
-            EXPECT_EQ(first, 6400);
         }
         SoundStopAllMusic(mixer);
     }
@@ -271,7 +276,8 @@ TEST_F(ModulePlayerTest, SongEndAndRestartOrder) {
     ASSERT_NE(slot, nullptr);
     EXPECT_EQ(slot->GetLength(), 3 * 64);
     slot->SetPosition(2 * 64 + 63);
-    Frames(1);
+    EXPECT_EQ(Frames(1)[0], 6400) << "the last row plays";
+    Frames(kRowFrames);
     EXPECT_TRUE(slot->stopped.load()) << "past the last order without the loop flag";
     slot = Play(image, true);
     slot->SetPosition(2 * 64 + 63);
@@ -281,6 +287,21 @@ TEST_F(ModulePlayerTest, SongEndAndRestartOrder) {
     EXPECT_EQ(slot->GetPosition(), 64) << "orders past the song length are ignored";
     slot->SetPosition(5);
     EXPECT_EQ(slot->GetPosition(), 5);
+}
+
+TEST_F(ModulePlayerTest, TheLastRowPlaysWithItsPatternDelay) {
+    // Row 63 of the one order holds a note and EE2: it lasts three row
+    // lengths, and the song ends where row 64 would start.
+    MusicChannel* slot = Play(OneTrack({{63, {1, 428, 14, 0xE2}}}, ConstantSample(8192, 100)));
+    ASSERT_NE(slot, nullptr);
+    const size_t lastRow = 63 * kRowFrames;
+    MixUntil(lastRow);
+    EXPECT_EQ(Frames(1)[0], 6400);
+    MixUntil(lastRow + 3 * kRowFrames - 1);
+    EXPECT_NE(Frames(1)[0], 0) << "the note still sounds at the end of the delay";
+    EXPECT_FALSE(slot->stopped.load());
+    EXPECT_EQ(Frames(1)[0], 0);
+    EXPECT_TRUE(slot->stopped.load());
 }
 
 TEST_F(ModulePlayerTest, SongLengthAboveTheOrderTable) {

@@ -1,0 +1,274 @@
+// tests/sound/module_oracles_test.cpp
+// The module player against two outside players (openmpt123 and xmp) at the
+// level of features, never sample by sample: the song length of modules the
+// tests write and of the tecnoballz-data game modules, the dominant pitch
+// of one track, and the one game module without a channel tag. The period
+// clock and the tick length differ from the references by design, so songs
+// are compared in rows and pitches within 1.5%.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/temp_directory.h"
+#include "sound/module_loader.h"
+#include "sound/module_player.h"
+#include "sound/sound_codes.h"
+#include "sound/sound_handles.h"
+#include "sound/sound_mixer.h"
+#include "sound_file_support.h"
+#include "sound_test_support.h"
+#include "synthetic_module_support.h"
+
+namespace qob {
+namespace {
+
+using testing::CommandOutput;
+using testing::ConstantSample;
+using testing::HaveTool;
+using testing::Quoted;
+using testing::SyntheticModule;
+using testing::TempDirectory;
+
+constexpr int kRate = 22050;
+
+// How a song plays through our player, in the references' time: each row
+// (a delayed row too) lasts speed / ticks-per-second seconds there.
+struct SongTiming {
+    int rows = 0;               // row lengths played
+    double seconds = 0;         // at the references' tick length
+    double longestRow = 0;      // seconds
+    bool ended = false;
+};
+
+class ModuleOracleTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        testing::UseManualDevices({&device});
+        ASSERT_EQ(SoundOpen(mixer, kRate, 16, false, 1, 8), 0);
+    }
+    void TearDown() override {
+        ClearModule(module);
+        SoundClose(mixer);
+        testing::RestoreDeviceOptions();
+    }
+
+    // Runs the tick and row logic alone (nothing is mixed), with short ticks:
+    // the song's rows do not depend on the tick length.
+    SongTiming Time(const std::vector<uint8_t>& bytes) {
+        SongTiming timing;
+        EXPECT_EQ(SoundModuleLoadMemory(module, bytes.data(), bytes.size(), false), 0);
+        const int id = SoundPlayModule(mixer, &module, kPlayFirstFree);
+        EXPECT_EQ(id, 0);
+        if (id != 0) return timing;
+        MusicChannel& slot = mixer.musicSlots[0];
+        std::lock_guard guard(LockOf(mixer));
+        ChannelSetFrequency(slot, 44100 * 100);  // a few frames a tick
+        for (int frame = 0; frame < 50'000'000; ++frame) {
+            const bool rowStarts = slot.tick == slot.speed;
+            const bool playing = AdvanceModuleFrame(slot);
+            if (rowStarts) {
+                const double row = static_cast<double>(slot.speed) / slot.ticksPerSecond;
+                ++timing.rows;
+                timing.seconds += row;
+                timing.longestRow = std::max(timing.longestRow, row);
+            }
+            if (!playing) {
+                timing.ended = true;
+                break;
+            }
+        }
+        slot.Stop();
+        return timing;
+    }
+
+    testing::ManualDeviceState device;
+    SoundMixer mixer;
+    SoundModule module;
+};
+
+void SkipWithout(const char* tool) {
+    if (!HaveTool(tool)) GTEST_SKIP() << tool << " is not installed (scripts/install-deps installs it)";
+}
+
+// "Duration...: 01:09.119" of openmpt123 --info for the main song (subsong 0;
+// orders that the song never reaches form further subsongs), in seconds.
+std::optional<double> OpenmptDuration(const std::string& path) {
+    const std::optional<std::string> info = CommandOutput("openmpt123 --info --subsong 0 " + Quoted(path) + " 2>&1");
+    if (!info) return std::nullopt;
+    const size_t at = info->find("Duration...: ");
+    if (at == std::string::npos) return std::nullopt;
+    int minutes = 0;
+    double seconds = 0;
+    if (std::sscanf(info->c_str() + at + 13, "%d:%lf", &minutes, &seconds) != 2) return std::nullopt;
+    return minutes * 60 + seconds;
+}
+
+// Seconds of xmp's render of a module (mono, nearest sample, at most limit).
+std::optional<double> XmpDuration(const std::string& path, const std::string& folder, int limit) {
+    const std::string wave = folder + "/xmp.wav";
+    if (!CommandOutput("xmp --norc --nocmd -q -o " + Quoted(wave) + " -f 22050 -m -i nearest -t " + std::to_string(limit) +
+                       " " + Quoted(path) + " >/dev/null 2>&1; echo"))
+        return std::nullopt;
+    const std::optional<std::string> seconds = CommandOutput("soxi -D " + Quoted(wave) + " 2>/dev/null");
+    if (!seconds || seconds->empty()) return std::nullopt;
+    return std::strtod(seconds->c_str(), nullptr);
+}
+
+std::string WriteModule(TempDirectory& dir, const std::string& name, const std::vector<uint8_t>& bytes) {
+    return dir.Write(name, std::string(bytes.begin(), bytes.end()));
+}
+
+struct WrittenModule {
+    std::string name;
+    SyntheticModule image;
+    // openmpt123 (0.6.9) takes every pattern break of a module written like
+    // these to row 0 of the next order, whatever its parameter (its render
+    // plays the next order's first row); xmp goes to the row given, as the
+    // format says. Such modules are held against xmp alone.
+    bool breaksToRows = false;
+};
+
+// Modules written here, each with its jumps or timing effects on known rows.
+std::vector<WrittenModule> WrittenModules() {
+    std::vector<WrittenModule> modules;
+    SyntheticModule base;
+    base.samples = {ConstantSample(2048, 60)};
+    base.songLength = 3;
+    base.orders = {0, 1, 2};
+    for (int order = 0; order < 3; ++order) base.Set(order, 0, 0, {1, 428, 0, 0});
+
+    modules.push_back({"plain", base});
+    SyntheticModule breaks = base;
+    breaks.Set(0, 10, 1, {0, 0, 13, 0x32});  // D32
+    breaks.Set(1, 40, 2, {0, 0, 13, 0x05});
+    modules.push_back({"breaks", breaks, true});
+    SyntheticModule speeds = base;
+    speeds.Set(0, 0, 1, {0, 0, 15, 3});
+    speeds.Set(1, 0, 1, {0, 0, 15, 0x7D});
+    speeds.Set(1, 0, 2, {0, 0, 15, 9});
+    speeds.Set(2, 0, 1, {0, 0, 15, 0x96});
+    modules.push_back({"speeds", speeds});
+    SyntheticModule jump = base;
+    jump.Set(1, 20, 3, {0, 0, 11, 0});  // backward B: the song ends
+    modules.push_back({"backward_jump", jump});
+    SyntheticModule forward = base;
+    forward.Set(0, 5, 0, {0, 0, 11, 2});
+    modules.push_back({"forward_jump", forward});
+    SyntheticModule loops = base;
+    loops.Set(0, 8, 0, {0, 0, 14, 0x60});
+    loops.Set(0, 15, 0, {0, 0, 14, 0x63});
+    loops.Set(2, 2, 1, {0, 0, 14, 0xE3});  // pattern delay
+    modules.push_back({"loops_and_delay", loops});
+    return modules;
+}
+
+TEST_F(ModuleOracleTest, WrittenModulesLastAsLongAsInTheReferences) {
+    SkipWithout("openmpt123");
+    TempDirectory dir;
+    for (const auto& [name, image, breaksToRows] : WrittenModules()) {
+        const std::vector<uint8_t> bytes = image.Bytes();
+        const std::string path = WriteModule(dir, name + ".mod", bytes);
+        const SongTiming ours = Time(bytes);
+        ASSERT_TRUE(ours.ended) << name;
+        const std::optional<double> theirs = OpenmptDuration(path);
+        ASSERT_TRUE(theirs) << name << ": openmpt123 does not read it";
+        if (!breaksToRows) {
+            EXPECT_LE(std::abs(ours.seconds - *theirs), ours.longestRow + 0.002)
+                << name << ": " << ours.rows << " rows, " << ours.seconds << " s against openmpt123's " << *theirs << " s";
+        }
+        if (HaveTool("xmp") && HaveTool("soxi")) {
+            const std::optional<double> xmp = XmpDuration(path, dir.Join(""), 120);
+            ASSERT_TRUE(xmp) << name;
+            // xmp renders whole ticks of its own length: one row more of slack.
+            EXPECT_LE(std::abs(ours.seconds - *xmp), 2 * ours.longestRow) << name << " against xmp's " << *xmp << " s";
+        }
+    }
+}
+
+TEST_F(ModuleOracleTest, GameModulesLastAsLongAsInTheReferences) {
+    SkipWithout("openmpt123");
+    const std::vector<std::string> files = testing::PackageFiles("tecnoballz-data", ".mod");
+    if (files.empty()) GTEST_SKIP() << "tecnoballz-data is not installed (scripts/install-deps installs it)";
+    for (const std::string& path : files) {
+        const std::optional<std::string> text = testing::ReadWholeFile(path);
+        ASSERT_TRUE(text) << path;
+        const std::vector<uint8_t> bytes(text->begin(), text->end());
+        if (ModuleChannelCount(bytes.data() + 1080) == 0) continue;  // the negative case, below
+        const SongTiming ours = Time(bytes);
+        ASSERT_TRUE(ours.ended) << path;
+        const std::optional<double> theirs = OpenmptDuration(path);
+        ASSERT_TRUE(theirs) << path;
+        EXPECT_LE(std::abs(ours.seconds - *theirs), ours.longestRow + 0.002)
+            << path << ": " << ours.rows << " rows, " << ours.seconds << " s against openmpt123's " << *theirs << " s";
+    }
+}
+
+TEST(ModuleOracles, TheGameModuleWithoutATagIsRefused) {
+    const std::vector<std::string> files = testing::PackageFiles("tecnoballz-data", "area1-game2.mod");
+    if (files.empty()) GTEST_SKIP() << "tecnoballz-data is not installed (scripts/install-deps installs it)";
+    testing::ManualDeviceState device;
+    testing::UseManualDevices({&device});
+    SoundMixer mixer;
+    SoundHandles handles(mixer);
+    handles.Init(kRate, 16, false, 1, 8);
+    EXPECT_EQ(handles.LoadFile(testing::Utf16(files[0]), 1), kSoundUnknownFormat);
+    EXPECT_FALSE(handles.IsLoaded(kModuleHandleBase));
+    handles.Shut();
+    testing::RestoreDeviceOptions();
+}
+
+// Zero crossings upward per second of 16-bit mono samples.
+double CrossingRate(const std::vector<int16_t>& samples, int rate) {
+    int crossings = 0;
+    for (size_t i = 1; i < samples.size(); ++i) crossings += samples[i - 1] < 0 && samples[i] >= 0 ? 1 : 0;
+    return static_cast<double>(crossings) * rate / static_cast<double>(samples.size());
+}
+
+TEST_F(ModuleOracleTest, OneTrackPlaysAtTheReferencePitch) {
+    SkipWithout("openmpt123");
+    // A looping 32-byte square wave: one period of the wave per loop, so the
+    // pitch is clock / (2 x period x 32) Hz.
+    SyntheticModule image;
+    testing::SyntheticSample square;
+    for (int i = 0; i < 32; ++i) square.data.push_back(static_cast<int8_t>(i < 16 ? 80 : -80));
+    square.loopWords = 16;
+    image.samples = {square};
+    image.songLength = 1;
+    struct Case {
+        int period;
+    };
+    constexpr Case kCases[] = {{428}, {214}, {856}, {160}};
+    TempDirectory dir;
+    for (const Case& c : kCases) {
+        for (int row = 0; row < 64; row += 8) image.Set(0, row, 0, {1, c.period, 0, 0});
+        const std::vector<uint8_t> bytes = image.Bytes();
+        const std::string path = WriteModule(dir, "pitch.mod", bytes);
+        ASSERT_EQ(SoundModuleLoadMemory(module, bytes.data(), bytes.size(), false), 0);
+        ASSERT_EQ(SoundPlayModule(mixer, &module, kPlayFirstFree), 0);
+        const std::vector<int16_t> ours = testing::MixSixteen(mixer, kRate);
+        SoundStopAllMusic(mixer);
+        std::string options = "--render --samplerate 22050 --channels 1 --filter 1 --ramping 0 --gain 0 --force";
+        if (CommandOutput("openmpt123 --help 2>&1")->find("--ctl") != std::string::npos)
+            options += " --ctl render.resampler.emulate_amiga=0";
+        ASSERT_TRUE(CommandOutput("openmpt123 " + options + " " + Quoted(path) + " >/dev/null 2>&1; echo"));
+        const std::optional<std::string> raw = CommandOutput("sox " + Quoted(path + ".wav") + " -t s16 -c 1 - trim 0 1");
+        ASSERT_TRUE(raw && raw->size() >= 2 * kRate) << "openmpt123 rendered nothing";
+        std::vector<int16_t> theirs(kRate);
+        std::memcpy(theirs.data(), raw->data(), 2 * kRate);
+        const double expected = 7159090.0 / (2.0 * c.period * 32);
+        const double ourRate = CrossingRate(ours, kRate);
+        const double theirRate = CrossingRate(theirs, kRate);
+        EXPECT_NEAR(ourRate, expected, expected * 0.015) << c.period;
+        EXPECT_NEAR(ourRate, theirRate, theirRate * 0.015) << c.period;
+    }
+}
+
+}  // namespace
+}  // namespace qob
