@@ -4,7 +4,7 @@
 #   bench/sound/compare_module_render.sh [module.mod ...]
 # (default: the game modules of tecnoballz-data). openmpt123's start-up is
 # cancelled: its time on a module minus its time on a module one row long.
-# Prints, per module, the song seconds each renders per second of wall time
+# Prints, per module, the song seconds each renders per CPU second
 # and their ratio (ours / openmpt123's; 1 or more: ours is at least as fast).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -21,16 +21,15 @@ sh "$root/tests/programs/sound/make_module.sh" "$work/one-row.mod"
 printf '\035' | dd of="$work/one-row.mod" bs=1 seek=1086 conv=notrunc status=none
 options=(--render --samplerate 22050 --channels 1 --filter 1 --ramping 0 --gain 0 --force)
 openmpt123 --help 2>&1 | grep -q -- '--ctl' && options+=(--ctl render.resampler.emulate_amiga=0)
-# Best of three wall-clock seconds of openmpt123 rendering a module.
+# Best of three CPU seconds (user + system) of openmpt123 rendering a
+# module: the benchmark's rate is per CPU second too, and wall time on a
+# shared machine says more about its load than about either player.
 render_seconds() {
-  local best=""
+  local best="" used
   for _ in 1 2 3; do
     cp "$1" "$work/m.mod"
-    local start end
-    start=$(date +%s.%N)
-    openmpt123 "${options[@]}" "$work/m.mod" >/dev/null 2>&1 || true
-    end=$(date +%s.%N)
-    best=$(echo "$start $end ${best:-1e9}" | awk '{ t = $2 - $1; print (t < $3 ? t : $3) }')
+    used=$( { TIMEFORMAT='%U %S'; time openmpt123 "${options[@]}" "$work/m.mod" >/dev/null 2>&1; } 2>&1 | tail -1)
+    best=$(echo "$used ${best:-1e9}" | awk '{ t = $1 + $2; print (t < $3 ? t : $3) }')
   done
   echo "$best"
 }
