@@ -224,7 +224,9 @@ void ReadCell(MusicChannel& slot, MusicTrack& track, const uint8_t* cell, int re
     track.parameter = cell[3];
     track.x = cell[3] >> 4;
     track.y = cell[3] & 0x0F;
-    if (sample != 0) TakeSample(slot, track, sample);
+    // The cell has room for sample numbers up to 255; those past the 31
+    // samples of the module name none, as 0 does.
+    if (sample != 0 && sample <= kModuleSampleCount) TakeSample(slot, track, sample);
     const bool delayed = track.effect == kExtended && track.x == kNoteDelay;  // ED0 triggers in its effect
     if (period != 0 && track.effect != kTonePortamento && track.effect != kTonePortamentoSlide && !delayed)
         TriggerNote(slot, track, period);

@@ -36,7 +36,7 @@ qob::SoundMixer& FuzzMixer() {
             return devices;
         };
         auto* opened = new SoundMixer;
-        (void)SoundOpen(*opened, 8000, 16, true, 1, 8);
+        (void)SoundOpen(*opened, 8000, 16, false, 1, 8);
         return opened;
     }();
     return *mixer;
@@ -65,9 +65,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         SoundMixer& mixer = FuzzMixer();
         const int slot = SoundPlayModule(mixer, &module, kPlayFirstFree);
         if (slot >= 0) {
-            // About three frames a tick at 8,000 Hz.
-            ChannelSetFrequency(mixer.musicSlots[slot], 44100 * 50);
-            std::vector<uint8_t> out(16384);
+            // Two frames a tick at 8,000 Hz: some 150 rows in 2,048 frames.
+            ChannelSetFrequency(mixer.musicSlots[slot], 44100 * 100);
+            std::vector<uint8_t> out(4096);
             SoundMix(mixer, out.data(), out.size());
             sum += out[out.size() - 1];
         }

@@ -484,6 +484,27 @@ TEST_F(ModulePlayerTest, FinetuneIsTheLowNibble) {
     }
 }
 
+TEST_F(ModulePlayerTest, SampleNumbersPastTheLastSample) {
+    // Cells hold 8 bits of sample number; above 31 none is named and the
+    // track keeps the sample it has.
+    struct Case {
+        int sample;
+        int kept;
+    };
+    constexpr Case kCases[] = {{32, 1}, {0x30, 1}, {0xFF, 1}, {31, 31}, {2, 2}};
+    for (const Case& c : kCases) {
+        SyntheticModule image = OneTrack({{0, {1, 428, 0, 0}}, {1, {c.sample, 428, 0, 0}}});
+        image.samples.resize(31, ConstantSample(64, 50, 32));
+        MusicChannel* slot = Play(image);
+        ASSERT_NE(slot, nullptr);
+        mixed = 0;
+        MixUntil(kRowFrames + 1);
+        EXPECT_EQ(slot->tracks[0].sample, c.kept) << c.sample;
+        EXPECT_EQ(slot->tracks[0].position, slot->tracks[0].step) << c.sample << ": the note restarts all the same";
+        SoundStopAllMusic(mixer);
+    }
+}
+
 TEST_F(ModulePlayerTest, CellPeriodsAboveTheTable) {
     // Periods up to 4,095 fit a cell; above 1712 the nearest note is note 0.
     struct Case {
