@@ -270,5 +270,115 @@ TEST_F(ModuleOracleTest, OneTrackPlaysAtTheReferencePitch) {
     }
 }
 
+// openmpt123's render of a module at 22,050 Hz mono, nearest sample, no
+// ramping, as 16-bit samples; empty when it cannot render.
+std::vector<int16_t> OpenmptRender(const std::string& path) {
+    std::string options = "--render --subsong 0 --samplerate 22050 --channels 1 --filter 1 --ramping 0 --gain 0 --force";
+    const std::optional<std::string> help = CommandOutput("openmpt123 --help 2>&1");
+    if (help && help->find("--ctl") != std::string::npos) options += " --ctl render.resampler.emulate_amiga=0";
+    if (!CommandOutput("openmpt123 " + options + " " + Quoted(path) + " >/dev/null 2>&1; echo")) return {};
+    const std::optional<std::string> raw = CommandOutput("sox " + Quoted(path + ".wav") + " -t s16 -c 1 -");
+    if (!raw) return {};
+    std::vector<int16_t> samples(raw->size() / 2);
+    std::memcpy(samples.data(), raw->data(), samples.size() * 2);
+    return samples;
+}
+
+// The RMS of each of count rows of rowFrames samples, in dB relative to the
+// RMS of them all; -inf for a silent row.
+std::vector<double> RowLevels(const std::vector<int16_t>& samples, size_t rowFrames, int count) {
+    std::vector<double> power(static_cast<size_t>(count), 0);
+    double total = 0;
+    for (int row = 0; row < count; ++row) {
+        for (size_t i = 0; i < rowFrames; ++i) {
+            const size_t at = static_cast<size_t>(row) * rowFrames + i;
+            const double value = at < samples.size() ? samples[at] : 0;
+            power[static_cast<size_t>(row)] += value * value;
+        }
+        total += power[static_cast<size_t>(row)];
+    }
+    std::vector<double> levels;
+    for (double rowPower : power) levels.push_back(10 * std::log10(rowPower / (total / count)));
+    return levels;
+}
+
+TEST_F(ModuleOracleTest, RowOnsetsAndLevelsFollowTheReference) {
+    SkipWithout("openmpt123");
+    SkipWithout("sox");
+    // Held notes of a looping square wave on the four tracks, started,
+    // changed in volume (C) and silenced (C00) on known rows.
+    SyntheticModule image;
+    testing::SyntheticSample square;
+    for (int i = 0; i < 64; ++i) square.data.push_back(static_cast<int8_t>(i < 32 ? 90 : -90));
+    square.loopWords = 32;
+    image.samples = {square};
+    image.songLength = 1;
+    image.Set(0, 4, 0, {1, 428, 12, 0x40});
+    image.Set(0, 10, 1, {1, 339, 12, 0x20});
+    image.Set(0, 16, 0, {0, 0, 12, 0x10});
+    image.Set(0, 22, 2, {1, 285, 12, 0x30});
+    image.Set(0, 30, 1, {0, 0, 12, 0x00});
+    image.Set(0, 36, 0, {0, 0, 12, 0x00});
+    image.Set(0, 40, 3, {1, 214, 12, 0x08});
+    image.Set(0, 48, 2, {0, 0, 12, 0x00});
+    image.Set(0, 56, 3, {0, 0, 12, 0x40});
+    TempDirectory dir;
+    const std::vector<uint8_t> bytes = image.Bytes();
+    const std::string path = WriteModule(dir, "levels.mod", bytes);
+    const std::vector<int16_t> theirs = OpenmptRender(path);
+    ASSERT_FALSE(theirs.empty()) << "openmpt123 rendered nothing";
+
+    ASSERT_EQ(SoundModuleLoadMemory(module, bytes.data(), bytes.size(), false), 0);
+    ASSERT_EQ(SoundPlayModule(mixer, &module, kPlayFirstFree), 0);
+    constexpr int kRows = 63;  // the last row ends the song
+    constexpr size_t kOurRow = 6 * (441 + 1) + 1;
+    constexpr size_t kTheirRow = 6 * 441;  // 125 beats a minute: 20 ms ticks
+    const std::vector<int16_t> ours = testing::MixSixteen(mixer, kOurRow * kRows);
+    const std::vector<double> ourLevels = RowLevels(ours, kOurRow, kRows);
+    const std::vector<double> theirLevels = RowLevels(theirs, kTheirRow, kRows);
+    for (int row = 0; row < kRows; ++row) {
+        const double a = ourLevels[static_cast<size_t>(row)];
+        const double b = theirLevels[static_cast<size_t>(row)];
+        const bool ourSilence = a < -60;
+        const bool theirSilence = b < -60;
+        EXPECT_EQ(ourSilence, theirSilence) << "row " << row << ": " << a << " dB against " << b << " dB";
+        if (!ourSilence && !theirSilence) {
+            EXPECT_NEAR(a, b, 1.5) << "row " << row;
+        }
+    }
+}
+
+TEST_F(ModuleOracleTest, GameModuleRowLevelsFollowTheReference) {
+    SkipWithout("openmpt123");
+    SkipWithout("sox");
+    // high-score.mod uses no effect but C, at speed 6 and 125 beats a minute.
+    const std::vector<std::string> files = testing::PackageFiles("tecnoballz-data", "high-score.mod");
+    if (files.empty()) GTEST_SKIP() << "tecnoballz-data is not installed (scripts/install-deps installs it)";
+    TempDirectory dir;
+    const std::optional<std::string> text = testing::ReadWholeFile(files[0]);
+    ASSERT_TRUE(text);
+    const std::vector<uint8_t> bytes(text->begin(), text->end());
+    const std::vector<int16_t> theirs = OpenmptRender(WriteModule(dir, "high-score.mod", bytes));
+    ASSERT_FALSE(theirs.empty()) << "openmpt123 rendered nothing";
+    ASSERT_EQ(SoundModuleLoadMemory(module, bytes.data(), bytes.size(), false), 0);
+    ASSERT_EQ(SoundPlayModule(mixer, &module, kPlayFirstFree), 0);
+    constexpr int kRows = 256;
+    constexpr size_t kOurRow = 6 * (441 + 1) + 1;
+    constexpr size_t kTheirRow = 6 * 441;
+    const std::vector<double> ourLevels = RowLevels(testing::MixSixteen(mixer, kOurRow * kRows), kOurRow, kRows);
+    const std::vector<double> theirLevels = RowLevels(theirs, kTheirRow, kRows);
+    int compared = 0;
+    for (int row = 0; row < kRows; ++row) {
+        const double a = ourLevels[static_cast<size_t>(row)];
+        const double b = theirLevels[static_cast<size_t>(row)];
+        EXPECT_EQ(a < -60, b < -60) << "row " << row << ": " << a << " dB against " << b << " dB";
+        if (a >= -60 && b >= -60) {
+            EXPECT_NEAR(a, b, 1.5) << "row " << row;
+            ++compared;
+        }
+    }
+    EXPECT_GT(compared, kRows / 2) << "most rows sound";
+}
+
 }  // namespace
 }  // namespace qob
