@@ -267,6 +267,18 @@ TEST_F(ModuleOracleTest, OneTrackPlaysAtTheReferencePitch) {
         const double theirRate = CrossingRate(theirs, kRate);
         EXPECT_NEAR(ourRate, expected, expected * 0.015) << c.period;
         EXPECT_NEAR(ourRate, theirRate, theirRate * 0.015) << c.period;
+        if (HaveTool("xmp")) {
+            // xmp's render of track 0 alone, 2 seconds.
+            const std::string wave = dir.Join("xmp-pitch.wav");
+            ASSERT_TRUE(CommandOutput("xmp --norc --nocmd -q -S 0 -o " + Quoted(wave) + " -f 22050 -m -i nearest -t 2 " +
+                                      Quoted(path) + " >/dev/null 2>&1; echo"));
+            const std::optional<std::string> xmpRaw = CommandOutput("sox " + Quoted(wave) + " -t s16 -c 1 - trim 0 1");
+            ASSERT_TRUE(xmpRaw && xmpRaw->size() >= 2 * kRate) << "xmp rendered nothing";
+            std::vector<int16_t> xmpSamples(kRate);
+            std::memcpy(xmpSamples.data(), xmpRaw->data(), 2 * kRate);
+            const double xmpRate = CrossingRate(xmpSamples, kRate);
+            EXPECT_NEAR(ourRate, xmpRate, xmpRate * 0.015) << c.period << " against xmp";
+        }
     }
 }
 
