@@ -38,6 +38,7 @@
 #include "runtime/vm/program_context.h"
 #include "runtime/vm/runtime_error.h"
 #include "runtime/vm/version.h"
+#include "sound/sound_handles.h"
 #include "sound/sound_mixer.h"
 #include "windows/forms.h"
 #include "windows/message_loop.h"
@@ -153,6 +154,7 @@ void ShutdownRuntime() {
     // The sound device thread must stop before the static objects it mixes
     // from are destroyed at exit.
     SoundClose(Mixer);
+    ReleaseSoundHandles();
     DeleteControlColourBrushes();
     platform::StopSdlScreen();
     WriteProfileReports();

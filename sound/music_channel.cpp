@@ -1,9 +1,10 @@
 // sound/music_channel.cpp
-// The music slot's volume, pan and position, and the default player hooks.
+// The music slot's volume, pan and position, and the player hooks.
 #include "sound/music_channel.h"
 
 #include <mutex>
 
+#include "sound/module_player.h"
 #include "sound/sound_mixer.h"
 
 namespace qob {
@@ -12,14 +13,11 @@ namespace {
 
 constexpr int kRowsPerPattern = 64;
 
-bool RefuseModule(MusicChannel&, const SoundModule&) { return false; }
-bool KeepPlaying(MusicChannel&) { return true; }
-
 }  // namespace
 
-MusicPlayerHooks MusicPlayer = {RefuseModule, KeepPlaying};
+MusicPlayerHooks MusicPlayer = {StartModulePlayback, AdvanceModuleFrame};
 
-void ResetMusicPlayerHooks() { MusicPlayer = {RefuseModule, KeepPlaying}; }
+void ResetMusicPlayerHooks() { MusicPlayer = {StartModulePlayback, AdvanceModuleFrame}; }
 
 void MusicChannel::SetVolume(int newVolume) {
     SoundChannel::SetVolume(newVolume);
@@ -39,11 +37,16 @@ void MusicChannel::SetPan(int newPan) {
 
 int64_t MusicChannel::GetPosition() { return static_cast<int64_t>(currentOrder) * kRowsPerPattern + currentRow; }
 
+// The next row read is the one set; a jump that the row last read asked for
+// is dropped.
 void MusicChannel::SetPosition(int64_t position) {
-    if (position < 0 || position / kRowsPerPattern >= songLength) return;
     std::lock_guard guard(LockOf(*mixer));
+    if (position < 0 || position / kRowsPerPattern >= songLength) return;
     currentOrder = static_cast<int>(position / kRowsPerPattern);
     currentRow = static_cast<int>(position % kRowsPerPattern);
+    jumpOrder = -1;
+    songEnds = false;
+    lastRowRead = false;
 }
 
 int64_t MusicChannel::GetLength() { return static_cast<int64_t>(songLength) * kRowsPerPattern; }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -51,6 +52,40 @@ struct MusicTrack {
     int volume = 0;           // the track's own, 0 to 64 (effects may go above)
     int effectiveVolume = 0;  // the slot's effective volume x volume >> 6
     int pan = kCentrePan;
+
+    // What the module player keeps of the track between rows and ticks.
+    int sample = 0;    // 1 to 31, 0 none
+    int noteSlot = 0;  // finetune x 84 + note
+    int period = 0;
+    int effect = 0;    // of the row last read, with its parameter and nibbles
+    int parameter = 0;
+    int x = 0;
+    int y = 0;
+    int volumeSlide = 0;
+    int portamentoPeriod = 0;
+    int portamentoTarget = 0;
+    int portamentoSpeed = 0;
+    int arpeggioPhase = 0;
+    uint64_t arpeggioSteps[3] = {0, 0, 0};
+    int vibratoPosition = 0;
+    int vibratoSpeed = 9;
+    int vibratoDepth = 2;
+    int cutCounter = 0;
+    int delayCounter = 0;  // kNoDelay when no delayed note waits
+    int delayPeriod = 0;
+    uint32_t sampleOffset = 0;  // bytes, of effect 9
+    uint8_t loopState = 0;      // 0xF0 while a pattern loop runs, low nibble its count
+    uint8_t loopStartRow = 0;
+};
+
+// One sample of the playing module, in 16.16 bytes, cut to its data.
+struct MusicSample {
+    const int8_t* data = nullptr;
+    uint64_t length = 0;
+    uint64_t loopStart = 0;
+    uint64_t loopLength = 0;
+    int volume = 0;
+    int finetune = 0;
 };
 
 class MusicChannel final : public SoundChannel {
@@ -67,8 +102,25 @@ public:
     int trackCount = 0;
     std::array<MusicTrack, kMostTracks> tracks{};
     int songLength = 0;    // orders
-    int currentOrder = 0;
-    int currentRow = 0;
+    std::atomic<int> currentOrder{0};  // of the next row to read
+    std::atomic<int> currentRow{0};
+
+    // The module player's state (each touched under the device lock).
+    const uint8_t* orders = nullptr;   // 128 pattern numbers
+    const uint8_t* patterns = nullptr;  // 64 rows x tracks x 4 bytes each
+    int patternCount = 0;
+    int restartOrder = 0;
+    int64_t samplesPerTick = 0;
+    int64_t sampleCounter = 0;
+    int speed = 6;  // ticks per row
+    int tick = 6;
+    int ticksPerSecond = 50;
+    int jumpOrder = -1;  // a pending jump, -1 none
+    int jumpRow = 0;
+    bool songEnds = false;     // the row being read ends the song
+    bool lastRowRead = false;  // the song ends when this row has played
+    int patternDelay = 0;
+    std::array<MusicSample, 32> samples{};  // 1 to 31; 0 stays empty
 };
 
 // What the module player does for a slot. Each is called under the device
@@ -81,7 +133,7 @@ struct MusicPlayerHooks {
     bool (*advanceFrame)(MusicChannel& slot);
 };
 
-// Until a module player is installed no module plays.
+// The module player of sound/module_player.h; tests may put their own.
 extern MusicPlayerHooks MusicPlayer;
 void ResetMusicPlayerHooks();
 

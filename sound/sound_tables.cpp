@@ -1,31 +1,50 @@
 // sound/sound_tables.cpp
-// The step and note tables.
+// The period, step and note tables.
 #include "sound/sound_tables.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 namespace qob {
-
-const std::array<uint16_t, kNotesPerFinetune> kFinetuneZeroPeriods = {
-    1712, 1616, 1525, 1440, 1357, 1281, 1209, 1141, 1077, 1017, 961, 907,
-    856,  808,  762,  720,  678,  640,  604,  570,  538,  508,  480, 453,
-    428,  404,  381,  360,  339,  320,  302,  285,  269,  254,  240, 226,
-    214,  202,  190,  180,  170,  160,  151,  143,  135,  127,  120, 113,
-    107,  101,  95,   90,   85,   80,   76,   71,   67,   64,   60,  57,
-    53,   50,   47,   45,   42,   40,   38,   36,   34,   32,   30,  28,
-    27,   25,   24,   22,   21,   20,   19,   18,   17,   16,   15,  14,
-};
 
 namespace {
 
 constexpr uint64_t kAmigaClock = 7159090;
 
+uint64_t StepByFormula(uint64_t period, int rate) {
+    return ((kAmigaClock / (2 * period)) << 16) / static_cast<uint64_t>(rate);
+}
+
+ModulePeriodTable MakeModulePeriods() {
+    ModulePeriodTable table{};
+    for (int finetune = 0; finetune < kFinetunes; ++finetune) {
+        const double factor = std::exp2(-finetune / 96.0);
+        for (int note = 0; note < kNotesPerFinetune; ++note) {
+            const int period = finetune == 0 ? kFinetuneZeroPeriods[note]
+                                             : static_cast<int>(std::trunc(kFinetuneZeroPeriods[note] * factor));
+            table[finetune * kNotesPerFinetune + note] = static_cast<uint16_t>(std::max(period, kLowestPeriod));
+        }
+    }
+    return table;
+}
+
 }  // namespace
+
+const ModulePeriodTable& ModulePeriods() {
+    static const ModulePeriodTable table = MakeModulePeriods();
+    return table;
+}
 
 void BuildStepTable(StepTable& table, int rate) {
     table[0] = 0;
-    for (uint64_t period = 1; period <= kHighestPeriod; ++period)
-        table[period] = ((kAmigaClock / (2 * period)) << 16) / static_cast<uint64_t>(rate);
+    for (uint64_t period = 1; period <= kHighestPeriod; ++period) table[period] = StepByFormula(period, rate);
+}
+
+uint64_t PeriodStep(const StepTable& table, int rate, int period) {
+    if (period <= 0 || rate <= 0) return 0;
+    if (period <= kHighestPeriod) return table[period];
+    return StepByFormula(static_cast<uint64_t>(period), rate);
 }
 
 int FindNearestPeriod(int period) {

@@ -7,6 +7,11 @@
 # and exit code; a program expected to end cleanly must leave one. Programs
 # run headless (QOB_HEADLESS=1: windows left open are closed once nothing can
 # arrive); <name>.input is input for them on the test clock (QOB_INPUT).
+# <name>.fixture is a shell command run in the work folder first, which makes
+# the files the program reads (QOB_TEST_SOURCE names the program's folder);
+# when it exits with 77 a tool it needs is missing, and the test is skipped
+# with its output as the reason. <name>.check is a shell command run in the
+# work folder after the first run, which must exit with 0.
 get_filename_component(dir ${PROGRAM} DIRECTORY)
 get_filename_component(name ${PROGRAM} NAME_WE)
 file(REMOVE_RECURSE ${WORK})
@@ -29,6 +34,19 @@ if(EXISTS ${dir}/${name}.env)
       set(ENV{${CMAKE_MATCH_1}} "${CMAKE_MATCH_2}")
     endif()
   endforeach()
+endif()
+set(ENV{QOB_TEST_SOURCE} ${dir})
+if(EXISTS ${dir}/${name}.fixture)
+  file(READ ${dir}/${name}.fixture fixture)
+  execute_process(COMMAND sh -c "${fixture}"
+    WORKING_DIRECTORY ${WORK}
+    OUTPUT_VARIABLE fixture_out ERROR_VARIABLE fixture_out RESULT_VARIABLE fixture_rc)
+  if(fixture_rc EQUAL 77)
+    message("SKIPPED: ${fixture_out}")
+    return()
+  elseif(NOT fixture_rc EQUAL 0)
+    message(FATAL_ERROR "the fixture of ${name} failed (${fixture_rc}):\n${fixture_out}")
+  endif()
 endif()
 set(ENV{QOB_ROOT} ${WORK}/)
 set(ENV{QOB_REGISTRY} ${WORK}/registry)
@@ -73,6 +91,17 @@ if(EXISTS ${dir}/${name}.log)
   string(REGEX REPLACE "\\([0-9,]+ ms\\)" "(# ms)" log "${log}")
   if(NOT log STREQUAL expected_log)
     message("--- expected errorlog.txt\n${expected_log}--- actual errorlog.txt\n${log}---")
+    set(failed TRUE)
+  endif()
+endif()
+
+if(EXISTS ${dir}/${name}.check)
+  file(READ ${dir}/${name}.check check)
+  execute_process(COMMAND sh -c "${check}"
+    WORKING_DIRECTORY ${WORK}
+    OUTPUT_VARIABLE check_out ERROR_VARIABLE check_out RESULT_VARIABLE check_rc)
+  if(NOT check_rc EQUAL 0)
+    message("--- the check of ${name} failed (${check_rc})\n${check_out}---")
     set(failed TRUE)
   endif()
 endif()

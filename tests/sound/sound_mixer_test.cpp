@@ -471,7 +471,8 @@ TEST_F(MixerTest, MusicSlotsMixTheirTracks) {
     EXPECT_EQ(SoundCountPlayingMusic(mixer), 0);
 }
 
-TEST_F(MixerTest, WithoutAModulePlayerNoModulePlays) {
+// One byte is no module the player can read: no slot starts.
+TEST_F(MixerTest, AModuleThePlayerCannotReadDoesNotPlay) {
     Open(16, false);
     const uint8_t moduleBytes[1] = {0};
     SoundModule module;
