@@ -7,6 +7,7 @@
 #include "display/device_libraries.h"
 #include "display/device_model.h"
 #include "display/frame_buffer_drivers.h"
+#include "display/gdi_driver.h"
 
 namespace qob {
 namespace {
@@ -87,11 +88,12 @@ void RememberDisplayWindow(uintptr_t window) { gRememberedWindow = window; }
 
 uintptr_t RememberedDisplayWindow() { return gRememberedWindow; }
 
-// The GDI driver draws through the window layer's DIB sections, and the
-// hardware drivers of ids 4 to 7 probe controllers and chips; until those are
-// here, their ids give no driver, and the choice moves on to the next id.
+// The hardware drivers of ids 4 to 7 probe controllers and chips; until
+// those are here, their ids give no driver, and the choice moves on to the
+// next id.
 std::unique_ptr<Driver> CreateDriver(int32_t id) {
     switch (id) {
+        case kDriverGdi: return std::make_unique<GdiDriver>();
         case kDriverDirect: return std::make_unique<DirectDriver>();
         case kDriverGapi: return std::make_unique<GapiDriver>();
         case kDriverVga: return std::make_unique<VgaDriver>();
