@@ -83,7 +83,11 @@ uintptr_t LoadBitmapResource(const void* module, platform::ResourceText name) {
     if (resource == nullptr) return 0;
     const auto* bytes = static_cast<const uint8_t*>(platform::LockResource(platform::LoadResource(module, resource)));
     if (bytes == nullptr) return 0;
-    const std::vector<uint8_t> file = AsBmpFile(bytes, platform::SizeofResource(module, resource));
+    return DeviceBitmapFromBytes(std::span(bytes, platform::SizeofResource(module, resource)));
+}
+
+uintptr_t DeviceBitmapFromBytes(std::span<const uint8_t> bytes) {
+    const std::vector<uint8_t> file = AsBmpFile(bytes.data(), bytes.size());
     if (DetectImageFormat(file) != ImageFormat::Bmp) return 0;
     PixelSurface* picture = ImageToSurface(file);
     if (picture == nullptr) return 0;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "display/pixel_surface.h"
 #include "platform/resources.h"
@@ -23,6 +24,9 @@ inline const platform::ResourceText kBitmapResource = platform::MakeIntResource(
 // file header (a packed DIB, as bitmap resources are compiled). The caller
 // deletes the bitmap with DeleteObject.
 [[nodiscard]] uintptr_t LoadBitmapResource(const void* module, platform::ResourceText name);
+
+// The device bitmap of a bitmap resource's bytes (as above), or 0.
+[[nodiscard]] uintptr_t DeviceBitmapFromBytes(std::span<const uint8_t> bytes);
 
 // The picture held by the resource of that name and type in the module (null:
 // the executable) as a new surface (see ImageToSurface), or null. Resources

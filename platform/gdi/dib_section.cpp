@@ -9,6 +9,10 @@
 #include "platform/gdi/gdi_objects.h"
 #include "platform/memory.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace qob::platform {
 
 using namespace gdi;
@@ -32,6 +36,34 @@ void Forget(Bitmap* bitmap) {
 
 namespace gdi {
 
+// Eight pixels at a time where the processor has SSE2 (every x86-64 does):
+// the channels are widened in 16-bit lanes, each repeating its top bits
+// below it as PixelFrom565 does, and green-blue and red are interleaved into
+// the 32-bit pixels.
+void ExpandRow565(uint32_t* out, const uint16_t* in, int count) {
+    int i = 0;
+#if defined(__SSE2__)
+    const __m128i greenMask = _mm_set1_epi16(0x3F), blueMask = _mm_set1_epi16(0x1F);
+    for (; i + 8 <= count; i += 8) {
+        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        const __m128i r = _mm_srli_epi16(p, 11);
+        const __m128i g = _mm_and_si128(_mm_srli_epi16(p, 5), greenMask);
+        const __m128i b = _mm_and_si128(p, blueMask);
+        const __m128i r8 = _mm_or_si128(_mm_slli_epi16(r, 3), _mm_srli_epi16(r, 2));
+        const __m128i g8 = _mm_or_si128(_mm_slli_epi16(g, 2), _mm_srli_epi16(g, 4));
+        const __m128i b8 = _mm_or_si128(_mm_slli_epi16(b, 3), _mm_srli_epi16(b, 2));
+        const __m128i greenBlue = _mm_or_si128(_mm_slli_epi16(g8, 8), b8);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi16(greenBlue, r8));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 4), _mm_unpackhi_epi16(greenBlue, r8));
+    }
+#endif
+    for (; i < count; ++i) out[i] = PixelFrom565(in[i]);
+}
+
+void TruncateRow565(uint16_t* out, const uint32_t* in, int count) {
+    for (int i = 0; i < count; ++i) out[i] = PixelTo565(in[i]);
+}
+
 Bitmap::~Bitmap() {
     if (copyLive) Forget(this);
     if (dibBits) FreeBlock(dibBits);
@@ -53,7 +85,7 @@ bool MakeDibCopy(Bitmap& bitmap) {
     for (int y = 0; y < bitmap.surface.height; ++y) {
         const uint16_t* in = bitmap.DibRow(y);
         uint32_t* out = bitmap.surface.pixels + static_cast<ptrdiff_t>(y) * bitmap.surface.stride;
-        for (int x = 0; x < width; ++x) out[x] = PixelFrom565(in[x]);
+        ExpandRow565(out, in, width);
     }
     bitmap.copyLive = true;
     LiveCopies().push_back(&bitmap);
@@ -66,7 +98,7 @@ void FlushDibCopy(Bitmap& bitmap) {
     for (int y = 0; y < bitmap.surface.height; ++y) {
         const uint32_t* in = bitmap.surface.pixels + static_cast<ptrdiff_t>(y) * bitmap.surface.stride;
         uint16_t* out = bitmap.DibRow(y);
-        for (int x = 0; x < width; ++x) out[x] = PixelTo565(in[x]);
+        TruncateRow565(out, in, width);
     }
     bitmap.copyLive = false;
     Forget(&bitmap);

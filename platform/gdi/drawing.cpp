@@ -310,15 +310,12 @@ bool CopyWithDib(DeviceContext& dc, Bitmap* toDib, int x, int y, int width, int 
         return true;
     }
     for (int row = 0; row < rows; ++row) {
-        if (toDib) {
-            uint16_t* out = toDib->DibRow(target.top + row) + target.left;
-            const uint32_t* in = PixelAt(*from.surface, fromLeft, fromTop + row);
-            for (int i = 0; i < rowWidth; ++i) out[i] = PixelTo565(in[i]);
-        } else {
-            uint32_t* out = PixelAt(*canvas.surface, target.left, target.top + row);
-            const uint16_t* in = fromDib->DibRow(fromTop + row) + fromLeft;
-            for (int i = 0; i < rowWidth; ++i) out[i] = PixelFrom565(in[i]);
-        }
+        if (toDib)
+            TruncateRow565(toDib->DibRow(target.top + row) + target.left,
+                           PixelAt(*from.surface, fromLeft, fromTop + row), rowWidth);
+        else
+            ExpandRow565(PixelAt(*canvas.surface, target.left, target.top + row),
+                         fromDib->DibRow(fromTop + row) + fromLeft, rowWidth);
     }
     return true;
 }

@@ -74,6 +74,10 @@ struct Bitmap final : GdiObject {
     }
 };
 
+// Rows of RGB565 to surface pixels and back (see PixelFrom565, PixelTo565).
+void ExpandRow565(uint32_t* out, const uint16_t* in, int count);
+void TruncateRow565(uint16_t* out, const uint32_t* in, int count);
+
 // The bitmap selected into a memory DC, or null.
 [[nodiscard]] Bitmap* SelectedBitmap(const DeviceContext& dc);
 

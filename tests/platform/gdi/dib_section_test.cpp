@@ -137,6 +137,27 @@ TEST(GdiDibSection, ConversionsTruncateAndWidenLosslessly) {
     EXPECT_EQ(PixelFrom565(0x0821), 0x080408u);
 }
 
+// Every 16-bit value through BitBlt, both ways, at every start within a row
+// (the row converters take pixels in groups).
+TEST(GdiDibSection, BitBltConvertsEveryValue) {
+    for (const int offset : {0, 1, 3, 7}) {
+        SCOPED_TRACE(offset);
+        Section section(256 + offset, 256);
+        for (int y = 0; y < 256; ++y)
+            for (int x = 0; x < 256; ++x) section.At(x + offset, y) = static_cast<uint16_t>(y * 256 + x);
+        TestSurface target(256, 256);
+        TestDC dc(target);
+        ASSERT_TRUE(BitBlt(dc.dc, 0, 0, 256, 256, section.dc, offset, 0, SRCCOPY));
+        for (int y = 0; y < 256; ++y)
+            for (int x = 0; x < 256; ++x)
+                ASSERT_EQ(target.At(x, y), PixelFrom565(static_cast<uint16_t>(y * 256 + x))) << x << ", " << y;
+        Section back(256 + offset, 256);
+        ASSERT_TRUE(BitBlt(back.dc, offset, 0, 256, 256, dc.dc, 0, 0, SRCCOPY));
+        for (int y = 0; y < 256; ++y)
+            for (int x = 0; x < 256; ++x) ASSERT_EQ(back.At(x + offset, y), y * 256 + x) << x << ", " << y;
+    }
+}
+
 // From the section to a 32-bit surface and back, with clips and offsets, in
 // both row orders.
 TEST(GdiDibSection, BitBltConvertsBetweenSectionsAndSurfaces) {
