@@ -175,7 +175,8 @@ void ConvertBgrxRow(const uint8_t* source, uint16_t* row, int32_t width) {
 // moves right and up, {0, n} is followed by n plain indexes padded to a
 // whole 16-bit word. Pixels past the row's end are dropped; pixels skipped
 // or never reached stay black. Data that ends early keeps what it gave.
-void DecodeRunLength(std::span<const uint8_t> bytes, const BmpLayout& layout, ImageSink& sink) {
+// False when no pixel was given at all.
+bool DecodeRunLength(std::span<const uint8_t> bytes, const BmpLayout& layout, ImageSink& sink) {
     const uint8_t* data = bytes.data();
     const size_t size = bytes.size();
     const bool rle8 = layout.bitsPerPixel == 8;
@@ -183,9 +184,11 @@ void DecodeRunLength(std::span<const uint8_t> bytes, const BmpLayout& layout, Im
     size_t pos = layout.pixelOffset;
     int64_t x = 0, line = 0;  // line 0 is the bottom row
     uint16_t* row = nullptr;
+    bool anyRow = false;
     auto put = [&](uint32_t index) {
         if (x < width) {
             if (row == nullptr) {
+                anyRow = true;
                 row = sink.Row(static_cast<int32_t>(layout.height - 1 - line));
                 std::fill_n(row, layout.width, uint16_t{0});
             }
@@ -224,6 +227,7 @@ void DecodeRunLength(std::span<const uint8_t> bytes, const BmpLayout& layout, Im
             pos += (indexBytes + 1) & ~size_t{1};
         }
     }
+    return anyRow;
 }
 
 }  // namespace
@@ -238,8 +242,7 @@ DecodeOutcome DecodeBmp(std::span<const uint8_t> bytes, ImageSink& sink) {
     if (layout.runLength) {
         if (layout.pixelOffset >= bytes.size() || !sink.Start(layout.width, layout.height))
             return DecodeOutcome::Failed;
-        DecodeRunLength(bytes, layout, sink);
-        return DecodeOutcome::Decoded;
+        return DecodeRunLength(bytes, layout, sink) ? DecodeOutcome::Decoded : DecodeOutcome::Failed;
     }
     const int32_t rows = CountWholeRows(layout, bytes.size());
     if (rows == 0 || !sink.Start(layout.width, layout.height)) return DecodeOutcome::Failed;
