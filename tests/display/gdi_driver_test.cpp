@@ -200,6 +200,46 @@ TEST_F(GdiDriverTest, PresentsAfterTheWindowIsGoneDrawNothing) {
     platform::FreeBlock(canvas);
 }
 
+// A DC lent out over the frame's surface: the present draws what the lent
+// copy does not hold yet (the frame's own buffer), the frame's buffer leaves
+// the surface while the DC stays out, and releasing the DC afterwards only
+// ends the lending. The next frame lends afresh.
+TEST_F(GdiDriverTest, ADcLentOverTheFrameOutlivesThePresent) {
+    const platform::HWND window = OpenWindow(32, 16);
+    DisplayParams params{0, 0, 4, 1};
+    Canvas* canvas = CreateDisplayCanvas(window, &params);
+    ASSERT_NE(canvas, nullptr);
+    PixelSurface* frame = CanvasBeginScene(canvas);
+    ASSERT_NE(frame, nullptr);
+    Draw(frame, &PatternA);
+    PixelBuffer* drawn = frame->buffer;
+    const uintptr_t dc = SurfaceGetDC(frame, 0);
+    ASSERT_NE(dc, 0u);
+    EXPECT_EQ(frame->savedBuffer, drawn);
+    ASSERT_EQ(CanvasUpdate(canvas, nullptr), 1);
+    EXPECT_EQ(frame->savedBuffer, nullptr);
+    EXPECT_EQ(frame->dc, dc);
+    ASSERT_EQ(SurfaceReleaseDC(frame, dc), 1);
+    EXPECT_EQ(frame->buffer, nullptr);
+    EXPECT_EQ(frame->dc, 0u);
+    Picture expected(32, 16);
+    for (int32_t y = 0; y < 16; ++y)
+        for (int32_t x = 0; x < 32; ++x) expected.At(x, y) = PatternA(x, y);
+    EXPECT_TRUE(testing::SamePicture(WindowPixels(window, 32, 16), expected));
+
+    frame = CanvasBeginScene(canvas);
+    ASSERT_NE(frame, nullptr);
+    const uintptr_t again = SurfaceGetDC(frame, 0);
+    ASSERT_NE(again, 0u);
+    const platform::RECT whole{0, 0, 32, 16};
+    ASSERT_NE(platform::FillRect(again, &whole, static_cast<platform::HBRUSH>(platform::GetStockObject(platform::WHITE_BRUSH))), 0);
+    ASSERT_EQ(SurfaceReleaseDC(frame, again), 1);
+    ASSERT_EQ(CanvasUpdate(canvas, nullptr), 1);
+    EXPECT_TRUE(testing::SamePicture(WindowPixels(window, 32, 16), Picture(32, 16, 0xFFFF)));
+    DestroyCanvas(canvas);
+    platform::FreeBlock(canvas);
+}
+
 // A surface lends its pixels out as a DC: a keyed surface comes back
 // unchanged, what is filled through the DC is in the surface afterwards, and
 // a second DC or a foreign one is refused.
