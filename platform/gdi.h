@@ -296,8 +296,9 @@ COLORREF SetPixel(HDC dc, int x, int y, COLORREF color);
 
 // ---- bitmaps ---------------------------------------------------------------------
 
-// A 32-bit bitmap, zero-filled (black); 0 for a size below 1 or above
-// 4096 x 4096 pixels.
+// A 32-bit bitmap, zero-filled (black); 0 for a size below 1 or a side
+// above kMaxBitmapSide pixels.
+constexpr int kMaxBitmapSide = 4096;
 [[nodiscard]] HBITMAP CreateCompatibleBitmap(HDC dc, int width, int height);
 
 struct BITMAP {

@@ -20,28 +20,48 @@ void FreeSurface(PixelSurface* surface) {
     platform::FreeBlock(surface);
 }
 
-// A packed DIB as a BMP file: the file header in front, its pixel offset
-// past the information header and the masks or palette that follow it.
-// Empty when the header cannot be read.
-std::vector<uint8_t> AsBmpFile(const uint8_t* bytes, size_t size) {
-    if (size >= 2 && bytes[0] == 'B' && bytes[1] == 'M') return std::vector<uint8_t>(bytes, bytes + size);
-    if (size < 16) return {};
+// The information header of a packed DIB: where its pixels start when a
+// 14-byte file header is put in front (past the header and the masks or
+// palette that follow it). False when the header cannot be read or the
+// picture is larger than a device bitmap can be.
+bool ReadPackedHeader(const uint8_t* bytes, size_t size, uint64_t* offset) {
+    if (size < 16) return false;
     const uint32_t headerBytes = ReadLe32(bytes);
     uint64_t tableBytes = 0;
+    int64_t width, height;
     if (headerBytes == 12) {
         const uint32_t bits = ReadLe16(bytes + 10);
         if (bits <= 8) tableBytes = 3u << bits;
+        width = ReadLe16(bytes + 4);
+        height = ReadLe16(bytes + 6);
     } else if (headerBytes >= 40 && size >= 40) {
         const uint32_t bits = ReadLe16(bytes + 14), compression = ReadLe32(bytes + 16), used = ReadLe32(bytes + 32);
         if (bits <= 8) tableBytes = 4 * uint64_t(used != 0 && used < (1u << bits) ? used : 1u << bits);
         else if (headerBytes == 40 && compression == 3) tableBytes = 12;
         else if (headerBytes == 40 && compression == 6) tableBytes = 16;
+        width = int32_t(ReadLe32(bytes + 4));
+        height = int32_t(ReadLe32(bytes + 8));
     } else {
-        return {};
+        return false;
     }
-    const uint64_t offset = 14 + uint64_t{headerBytes} + tableBytes;
+    // Larger pictures are refused before anything of their size is decoded.
+    if (height < 0) height = -height;
+    if (width > platform::kMaxBitmapSide || height > platform::kMaxBitmapSide) return false;
+    *offset = 14 + uint64_t{headerBytes} + tableBytes;
+    return *offset <= 14 + uint64_t{size};
+}
+
+// A packed DIB as a BMP file, the file header in front; a BMP file as it
+// is. Empty when ReadPackedHeader refuses its header.
+std::vector<uint8_t> AsBmpFile(const uint8_t* bytes, size_t size) {
+    uint64_t offset = 0;
+    if (size >= 2 && bytes[0] == 'B' && bytes[1] == 'M') {
+        if (size < 14 || !ReadPackedHeader(bytes + 14, size - 14, &offset)) return {};
+        return std::vector<uint8_t>(bytes, bytes + size);
+    }
+    if (!ReadPackedHeader(bytes, size, &offset)) return {};
     const uint64_t total = 14 + uint64_t{size};
-    if (offset > total || total > UINT32_MAX) return {};
+    if (total > UINT32_MAX) return {};
     std::vector<uint8_t> file(14);
     file[0] = 'B';
     file[1] = 'M';

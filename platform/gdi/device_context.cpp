@@ -16,7 +16,6 @@ using namespace gdi;
 namespace {
 
 constexpr int kMaxDpi = 2400;
-constexpr int kMaxBitmapSide = 4096;
 
 SIZE screenSize{240, 320};
 

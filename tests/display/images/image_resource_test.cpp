@@ -97,6 +97,20 @@ TEST_F(ImageResourceTest, BitmapResourcesComeThroughDeviceBitmaps) {
     EXPECT_FALSE(DecodedSurface(LoadImageResource(Text(shortName), kBitmapResource, nullptr)));
     EXPECT_FALSE(DecodedSurface(LoadImageResource(Text(missing), kBitmapResource, nullptr)));
     EXPECT_EQ(LoadBitmapResource(nullptr, Text(missing)), 0u);
+
+    // Larger than a device bitmap can be: refused by its header, whether
+    // packed or a whole file, however few bytes follow.
+    for (const bool tall : {false, true}) {
+        std::vector<uint8_t> file = testing::ReadSeed("bmp_image", "rle8.bmp");
+        const size_t at = 14 + (tall ? 8 : 4);
+        file[at] = 0x01, file[at + 1] = 0x10, file[at + 2] = 0, file[at + 3] = 0;  // 4097
+        EXPECT_EQ(DeviceBitmapFromBytes(file), 0u) << tall;
+        EXPECT_EQ(DeviceBitmapFromBytes(std::span(file).subspan(14)), 0u) << tall;
+        file[at] = 0x00;  // 4096 fits
+        const uintptr_t fits = DeviceBitmapFromBytes(file);
+        EXPECT_NE(fits, 0u) << tall;
+        platform::DeleteObject(fits);
+    }
 }
 
 // A device bitmap's pixels, truncated to RGB565; handles that are no usable
