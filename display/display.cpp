@@ -3,13 +3,19 @@
 #include "display/display.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "display/device_libraries.h"
 #include "display/device_model.h"
+#include "display/dib_pixel_buffer.h"
 #include "display/display_window.h"
+#include "display/gdi_driver.h"
 #include "display/rotation_driver.h"
 #include "display/tile_copy.h"
 #include "display/video_detect.h"
+#include "platform/display_device.h"
+#include "platform/gdi.h"
+#include "platform/window_manager.h"
 
 namespace qob {
 namespace {
@@ -187,12 +193,14 @@ int DisplayBase::Present(uint32_t flags) {
     }
     driver->Unlock(flags);
     locked = nullptr;
+    Presented();
     return 1;
 }
 
 // DisplayCE
 
 DisplayCE::~DisplayCE() {
+    delete panelCopy;
     CoreDll().AllKeys(0);
     if (DisplayWindowExists(window)) Unsubclass(window, this);
 }
@@ -210,9 +218,31 @@ void DisplayCE::Suspend() {
 bool DisplayCE::Initialize(const DisplayParams& params) {
     if (!DisplayWindowExists(window) || FindSubclassed(window) != nullptr || !Subclass(window, this)) return false;
     if (!DisplayBase::Initialize(params)) return false;
+    const Driver* shown = GetDriver();
+    if (auto* rotation = dynamic_cast<const RotationDriver*>(shown)) shown = &rotation->Inner();
+    showsPanel = dynamic_cast<const GdiDriver*>(shown) == nullptr;
     CoreDll().AllKeys(1);
     AygShell().SHFullScreen(window, kFullScreenHideAll);
     return true;
+}
+
+// The panel's upright picture goes into the window at its client origin,
+// through a DIB section kept for the purpose.
+void DisplayCE::Presented() {
+    if (!showsPanel || !DisplayWindowExists(window)) return;
+    const platform::HDC dc = platform::GetDC(window);
+    if (dc == 0) return;
+    const platform::PanelPicture panel = platform::ReadPanel();
+    if (panelCopy == nullptr || panelCopy->width != panel.width || panelCopy->height != panel.height) {
+        delete panelCopy;
+        panelCopy = DibPixelBuffer::Create(panel.width, panel.height);
+    }
+    if (DibPixelBuffer* copy = panelCopy) {
+        for (int32_t y = 0; y < panel.height; ++y)
+            std::memcpy(PixelRow(*copy, y), &panel.pixels[size_t(y) * size_t(panel.width)], size_t(panel.width) * 2);
+        platform::BitBlt(dc, 0, 0, panel.width, panel.height, copy->dc, 0, 0, platform::SRCCOPY);
+    }
+    platform::ReleaseDC(window, dc);
 }
 
 std::unique_ptr<Driver> DisplayCE::MakeDriver(const DisplayParams& params) {

@@ -13,6 +13,8 @@
 
 namespace qob {
 
+class DibPixelBuffer;
+
 class DisplayBase {
 public:
     DisplayBase(const DisplayBase&) = delete;
@@ -52,6 +54,8 @@ public:
 protected:
     explicit DisplayBase(uintptr_t window) : window(window) {}
     [[nodiscard]] virtual std::unique_ptr<Driver> MakeDriver(const DisplayParams& params) = 0;
+    // After each present, once the driver has shown the frame.
+    virtual void Presented() {}
 
     uintptr_t window;
 
@@ -82,6 +86,13 @@ public:
 
 protected:
     [[nodiscard]] std::unique_ptr<Driver> MakeDriver(const DisplayParams& params) override;
+    // A driver other than the GDI driver shows its frames on the simulated
+    // device's panel, which the window then shows.
+    void Presented() override;
+
+private:
+    bool showsPanel = false;
+    DibPixelBuffer* panelCopy = nullptr;  // owned: the panel's picture on its way into the window
 };
 
 // The handle callers hold.

@@ -42,7 +42,12 @@ int CanvasUpdate(Canvas* canvas, const Rect* rect) {
     DisplayCanvas& record = *canvas->display;
     if (rect != nullptr) DisplaySetDirtyRect(record.display, rect);
     const int presented = DisplayPresent(record.display, 0);
-    record.surface.buffer = nullptr;
+    // The frame's buffer leaves the surface; a DC lent out over it stays,
+    // with nothing to copy back into.
+    if (record.surface.dc != 0)
+        record.surface.savedBuffer = nullptr;
+    else
+        record.surface.buffer = nullptr;
     return presented;
 }
 

@@ -2,9 +2,12 @@
 // Making, releasing, cloning and locking surfaces.
 #include "display/pixel_surface.h"
 
+#include <algorithm>
 #include <cstring>
 
+#include "display/dib_pixel_buffer.h"
 #include "display/pixel_operators.h"
+#include "platform/gdi.h"
 #include "platform/memory.h"
 
 namespace qob {
@@ -22,6 +25,7 @@ PixelSurface* SurfaceInitFromBuffer(PixelSurface* surface, PixelBuffer* buffer) 
 // always owns, and savedBuffer its own buffer; releasing ends both.
 void SurfaceRelease(PixelSurface* surface) {
     if (surface == nullptr) return;
+    if (surface->dc != 0) SurfaceReleaseDC(surface, surface->dc);
     if (surface->savedBuffer != nullptr) {
         delete surface->buffer;
         surface->buffer = surface->savedBuffer;
@@ -55,6 +59,40 @@ int SurfaceLock(const PixelSurface* surface, SurfaceLockRecord& record, const Po
 }
 
 int SurfaceUnlock(const PixelSurface*) { return 1; }
+
+namespace {
+
+void CopyPixels(PixelBuffer& to, const PixelBuffer& from) {
+    const size_t rowBytes = size_t(std::min(to.width, from.width)) * 2;
+    const int32_t rows = std::min(to.height, from.height);
+    for (int32_t y = 0; y < rows; ++y) std::memcpy(PixelRow(to, y), PixelRow(from, y), rowBytes);
+}
+
+}  // namespace
+
+uintptr_t SurfaceGetDC(PixelSurface* surface, uint8_t noCopy) {
+    if (surface == nullptr || surface->buffer == nullptr || surface->dc != 0) return 0;
+    PixelBuffer* own = surface->buffer;
+    DibPixelBuffer* lent = DibPixelBuffer::Create(own->width, own->height);
+    if (lent == nullptr) return 0;
+    if (noCopy == 0) CopyPixels(*lent, *own);
+    surface->savedBuffer = own;
+    surface->buffer = lent;
+    surface->dc = lent->dc;
+    return lent->dc;
+}
+
+int SurfaceReleaseDC(PixelSurface* surface, uintptr_t dc) {
+    if (surface == nullptr || dc == 0 || surface->dc != dc) return 0;
+    platform::GdiFlush();  // drawing through the DC reaches the section's bits
+    PixelBuffer* lent = surface->buffer;
+    if (surface->savedBuffer != nullptr && lent != nullptr) CopyPixels(*surface->savedBuffer, *lent);
+    delete lent;
+    surface->buffer = surface->savedBuffer;
+    surface->savedBuffer = nullptr;
+    surface->dc = 0;
+    return 1;
+}
 
 PixelSurface* NewSurface(int32_t width, int32_t height) {
     auto* surface = static_cast<PixelSurface*>(platform::AllocateBlock(sizeof(PixelSurface)));

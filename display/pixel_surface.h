@@ -47,6 +47,20 @@ void SurfaceRelease(PixelSurface* surface);
 int SurfaceLock(const PixelSurface* surface, SurfaceLockRecord& record, const Point* point);
 int SurfaceUnlock(const PixelSurface* surface);
 
+// Lends the surface's pixels out as a device context of the window layer's
+// drawing: a DIB-section copy of the buffer (its pixels copied in unless the
+// low byte of noCopy is non-zero) becomes the surface's buffer until
+// SurfaceReleaseDC, and its memory DC is the result. 0, changing nothing, for
+// a null or bufferless surface, one that has a DC out already, or when the
+// section cannot be made. Pixels move plainly both ways, the colour key's
+// among them.
+[[nodiscard]] uintptr_t SurfaceGetDC(PixelSurface* surface, uint8_t noCopy);
+
+// Ends the lending: what was drawn (through the DC or into the buffer) is
+// copied back into the surface's own buffer, which is its buffer again. 0
+// unless dc is the surface's lent DC; else 1.
+int SurfaceReleaseDC(PixelSurface* surface, uintptr_t dc);
+
 // A surface record from low memory with SurfaceInit of that size; null when
 // the record or the buffer cannot be had. Release it with SurfaceRelease and
 // free the record with platform::FreeBlock.

@@ -9,6 +9,7 @@
 #include "display/device_model.h"
 #include "display/frame_buffer_drivers.h"
 #include "display/lcd_drivers.h"
+#include "display/gdi_driver.h"
 
 namespace qob {
 namespace {
@@ -104,10 +105,10 @@ void RememberDisplayWindow(uintptr_t window) { gRememberedWindow = window; }
 
 uintptr_t RememberedDisplayWindow() { return gRememberedWindow; }
 
-// The GDI driver draws through the window layer's DIB sections; until it is
-// here, its id gives no driver, and the choice moves on to the next id.
+// Each id's driver; an id without one moves the choice on to the next id.
 std::unique_ptr<Driver> CreateDriver(int32_t id) {
     switch (id) {
+        case kDriverGdi: return std::make_unique<GdiDriver>();
         case kDriverDirect: return std::make_unique<DirectDriver>();
         case kDriverGapi: return std::make_unique<GapiDriver>();
         case kDriverStrongArm: return std::make_unique<StrongArmDriver>();

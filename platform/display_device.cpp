@@ -12,6 +12,7 @@
 
 #include "platform/gdi.h"
 #include "platform/memory.h"
+#include "platform/window_manager.h"
 
 namespace qob::platform {
 namespace {
@@ -536,10 +537,15 @@ MemoryShape ShapeOfPanel(const PanelLayout& layout) {
     return MemoryShape{layout.height, layout.width, layout.xPitch < 0 ? -layout.xPitch : layout.xPitch};
 }
 
+// The window layer's screen size (240 x 320 unless QOB_SCREEN says otherwise).
 DisplayDeviceProfile DesktopDisplayProfile() {
     DisplayDeviceProfile profile;
     profile.name = "desktop";
     profile.oemInfo = "QOB Linux desktop";
+    const SIZE size = ScreenSize();
+    profile.screenWidth = size.cx;
+    profile.screenHeight = size.cy;
+    profile.panel = PanelLayout{size.cx, size.cy, 2, 2 * size.cx};
     return profile;
 }
 

@@ -244,7 +244,8 @@ struct DisplayDeviceProfile {
     bool chipTransferFails = false;
 };
 
-// The desktop device: 240 x 320 at 16 bits, GDI only.
+// The desktop device: the window layer's screen (240 x 320 unless QOB_SCREEN
+// gives another size) at 16 bits, GDI only.
 [[nodiscard]] DisplayDeviceProfile DesktopDisplayProfile();
 
 // Makes the profile the active device: new video memory (and drawing memory

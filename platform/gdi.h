@@ -296,8 +296,9 @@ COLORREF SetPixel(HDC dc, int x, int y, COLORREF color);
 
 // ---- bitmaps ---------------------------------------------------------------------
 
-// A 32-bit bitmap, zero-filled (black); 0 for a size below 1 or above
-// 4096 x 4096 pixels.
+// A 32-bit bitmap, zero-filled (black); 0 for a size below 1 or a side
+// above kMaxBitmapSide pixels.
+constexpr int kMaxBitmapSide = 4096;
 [[nodiscard]] HBITMAP CreateCompatibleBitmap(HDC dc, int width, int height);
 
 struct BITMAP {
@@ -309,6 +310,63 @@ struct BITMAP {
     uint16_t bmBitsPixel;
     void* bmBits;
 };
+
+// ---- device-independent bitmaps ---------------------------------------------------
+
+// The description CreateDIBSection takes: the 40-byte header followed by the
+// three colour masks of BI_BITFIELDS.
+struct BITMAPINFOHEADER {
+    uint32_t biSize;
+    int32_t biWidth;
+    int32_t biHeight;  // negative: rows top-down
+    uint16_t biPlanes;
+    uint16_t biBitCount;
+    uint32_t biCompression;
+    uint32_t biSizeImage;
+    int32_t biXPelsPerMeter;
+    int32_t biYPelsPerMeter;
+    uint32_t biClrUsed;
+    uint32_t biClrImportant;
+};
+static_assert(sizeof(BITMAPINFOHEADER) == 40);
+
+struct BITMAPINFO {
+    BITMAPINFOHEADER bmiHeader;
+    uint32_t bmiColors[3];  // the red, green and blue masks
+};
+
+constexpr uint32_t BI_RGB = 0;
+constexpr uint32_t BI_BITFIELDS = 3;
+constexpr uint32_t DIB_RGB_COLORS = 0;
+
+// A bitmap whose pixels the caller reaches at *bits: 16 bits per pixel with
+// the masks 0xF800, 0x07E0 and 0x001F (RGB565), rows DWORD-aligned, top-down
+// for a negative height, zeroed, in low memory (programs may hold their
+// address). Any other format, a section handle, a size below 1 or with more
+// than kMaxDibBytes of pixels gives 0 and *bits null.
+//
+// Drawing calls on a DC holding such a bitmap work on a 32-bit copy of its
+// pixels made when the first of them runs; GdiFlush writes every such copy
+// back and drops it. So a caller who reads or writes the bits directly calls
+// GdiFlush after drawing through a DC and before touching them. BitBlt with
+// SRCCOPY reads and writes the bits themselves, converting to and from 32 bits
+// on the way (8-bit channels are truncated to 5, 6 and 5 bits; 5 and 6 bits
+// are widened by repeating their top bits).
+constexpr int64_t kMaxDibBytes = int64_t{256} << 20;
+[[nodiscard]] HBITMAP CreateDIBSection(HDC dc, const BITMAPINFO* info, uint32_t usage, void** bits, Handle section,
+                                       uint32_t offset);
+
+// Writes back the 32-bit copies of DIB sections that drawing calls made.
+bool GdiFlush();
+
+// An RGB565 pixel as a surface pixel (0x00RRGGBB), and back (truncating).
+[[nodiscard]] constexpr uint32_t PixelFrom565(uint16_t pixel) {
+    const uint32_t r = (pixel >> 11) & 0x1F, g = (pixel >> 5) & 0x3F, b = pixel & 0x1F;
+    return (((r << 3) | (r >> 2)) << 16) | (((g << 2) | (g >> 4)) << 8) | ((b << 3) | (b >> 2));
+}
+[[nodiscard]] constexpr uint16_t PixelTo565(uint32_t pixel) {
+    return static_cast<uint16_t>(((pixel >> 8) & 0xF800) | ((pixel >> 5) & 0x07E0) | ((pixel >> 3) & 0x001F));
+}
 
 // Raster operations of BitBlt.
 constexpr uint32_t SRCCOPY = 0x00CC0020;

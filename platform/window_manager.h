@@ -342,6 +342,9 @@ bool GetWindowDrawTarget(HWND window, bool wholeWindow, DrawTarget* target);
 HDC GetDC(HWND window);
 HDC GetWindowDC(HWND window);
 int ReleaseDC(HWND window, HDC dc);
+// Tells the screen that something drew into the window through a DC kept
+// across frames (ReleaseDC tells it for the others).
+void NoteWindowDrawn(HWND window);
 
 // --- the screen and the shell -------------------------------------------------------
 

@@ -16,6 +16,8 @@ constexpr uint32_t kCoreHeaderBytes = 12;  // 16-bit sizes, 3-byte palette entri
 
 // Compression codes of the information header.
 constexpr uint32_t kPlainRgb = 0;
+constexpr uint32_t kRle8 = 1;
+constexpr uint32_t kRle4 = 2;
 constexpr uint32_t kBitFields = 3;
 constexpr uint32_t kAlphaBitFields = 6;
 
@@ -53,6 +55,7 @@ struct BmpLayout {
     size_t pixelOffset = 0;
     size_t rowStride = 0;  // bytes from one row to the next, padding included
     size_t rowBytes = 0;   // bytes a row's pixels need
+    bool runLength = false;  // RLE8 or RLE4: pixelOffset starts the runs
 };
 
 // Reads the headers, masks and palette. False for anything we do not read or
@@ -93,7 +96,9 @@ bool ReadLayout(std::span<const uint8_t> bytes, BmpLayout& layout) {
     const uint32_t bits = layout.bitsPerPixel;
     size_t tableOffset = kFileHeaderBytes + headerBytes;  // masks or palette
     if (bits == 1 || bits == 2 || bits == 4 || bits == 8) {
-        if (compression != kPlainRgb) return false;
+        // Run-length data is bottom-up only.
+        layout.runLength = (bits == 8 && compression == kRle8) || (bits == 4 && compression == kRle4);
+        if (compression != kPlainRgb && !(layout.runLength && !layout.topDown)) return false;
         const uint32_t entryBytes = core ? 3 : 4;
         const uint32_t most = 1u << bits;
         const uint32_t count = colorsUsed == 0 || colorsUsed > most ? most : colorsUsed;
@@ -164,6 +169,67 @@ void ConvertBgrxRow(const uint8_t* source, uint16_t* row, int32_t width) {
     for (int32_t x = 0; x < width; ++x, source += 4) row[x] = PackRgb565(source[2], source[1], source[0]);
 }
 
+// Runs of RLE8 (one index a pixel) or RLE4 (two a byte, high nibble first),
+// rows bottom-up: {count, index} repeats the index (or the index pair)
+// count times; {0, 0} ends the row, {0, 1} the picture, {0, 2, dx, dy}
+// moves right and up, {0, n} is followed by n plain indexes padded to a
+// whole 16-bit word. Pixels past the row's end are dropped; pixels skipped
+// or never reached stay black. Data that ends early keeps what it gave.
+// False when no pixel was given at all.
+bool DecodeRunLength(std::span<const uint8_t> bytes, const BmpLayout& layout, ImageSink& sink) {
+    const uint8_t* data = bytes.data();
+    const size_t size = bytes.size();
+    const bool rle8 = layout.bitsPerPixel == 8;
+    const int64_t width = layout.width;
+    size_t pos = layout.pixelOffset;
+    int64_t x = 0, line = 0;  // line 0 is the bottom row
+    uint16_t* row = nullptr;
+    bool anyRow = false;
+    auto put = [&](uint32_t index) {
+        if (x < width) {
+            if (row == nullptr) {
+                anyRow = true;
+                row = sink.Row(static_cast<int32_t>(layout.height - 1 - line));
+                std::fill_n(row, layout.width, uint16_t{0});
+            }
+            row[x] = layout.palette[index];
+        }
+        ++x;
+    };
+    while (pos + 2 <= size && line < layout.height) {
+        const uint32_t count = data[pos], value = data[pos + 1];
+        pos += 2;
+        if (count > 0) {
+            for (uint32_t i = 0; i < count && x < width; ++i) put(rle8 ? value : i % 2 == 0 ? value >> 4 : value & 0xF);
+        } else if (value == 0) {
+            ++line;
+            x = 0;
+            row = nullptr;
+        } else if (value == 1) {
+            break;
+        } else if (value == 2) {
+            if (pos + 2 > size) break;
+            x = std::min<int64_t>(x + data[pos], width);
+            if (data[pos + 1] != 0) {
+                line += data[pos + 1];
+                row = nullptr;
+            }
+            pos += 2;
+        } else {
+            const size_t indexBytes = rle8 ? value : (value + 1) / 2;
+            const size_t available = std::min(indexBytes, size - pos);
+            for (uint32_t i = 0; i < value && x < width; ++i) {
+                const size_t at = rle8 ? i : i / 2;
+                if (at >= available) break;
+                put(rle8 ? data[pos + at] : i % 2 == 0 ? data[pos + at] >> 4 : data[pos + at] & 0xF);
+            }
+            if (available < indexBytes) break;
+            pos += (indexBytes + 1) & ~size_t{1};
+        }
+    }
+    return anyRow;
+}
+
 }  // namespace
 
 bool IsBmpSignature(std::span<const uint8_t> bytes) {
@@ -173,6 +239,11 @@ bool IsBmpSignature(std::span<const uint8_t> bytes) {
 DecodeOutcome DecodeBmp(std::span<const uint8_t> bytes, ImageSink& sink) {
     BmpLayout layout;
     if (!IsBmpSignature(bytes) || !ReadLayout(bytes, layout)) return DecodeOutcome::Failed;
+    if (layout.runLength) {
+        if (layout.pixelOffset >= bytes.size() || !sink.Start(layout.width, layout.height))
+            return DecodeOutcome::Failed;
+        return DecodeRunLength(bytes, layout, sink) ? DecodeOutcome::Decoded : DecodeOutcome::Failed;
+    }
     const int32_t rows = CountWholeRows(layout, bytes.size());
     if (rows == 0 || !sink.Start(layout.width, layout.height)) return DecodeOutcome::Failed;
 

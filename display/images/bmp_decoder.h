@@ -17,9 +17,10 @@ namespace qob {
 // bits per pixel with a palette; 16 and 32 bits plain (5-5-5 and 8-8-8) or
 // with bit-field masks (the 5-6-5 files that SaveSurfaceBitmap writes among
 // them); 24 bits; rows bottom-up (positive height) or top-down (negative).
-// Alpha is ignored, as a device bitmap ignores it. Compressed files (RLE,
-// embedded JPEG or PNG) give Failed. Rows that the data does not hold whole
-// stay black; with none whole, Failed.
+// 8-bit RLE8 and 4-bit RLE4 run-length files (bottom-up, as the format
+// has them). Alpha is ignored, as a device bitmap ignores it. Embedded JPEG
+// or PNG gives Failed. Rows that the data does not hold whole stay black;
+// with none whole (for run-length files: with no run data at all), Failed.
 [[nodiscard]] DecodeOutcome DecodeBmp(std::span<const uint8_t> bytes, ImageSink& sink);
 
 }  // namespace qob

@@ -16,7 +16,6 @@ using namespace gdi;
 namespace {
 
 constexpr int kMaxDpi = 2400;
-constexpr int kMaxBitmapSide = 4096;
 
 SIZE screenSize{240, 320};
 
@@ -79,7 +78,9 @@ bool CanvasOf(const DeviceContext& dc, Canvas* canvas) {
     RECT clip = dc.targetClip;
     POINT origin = dc.targetOrigin;
     if (dc.memory) {
-        auto* bitmap = static_cast<Bitmap*>(HandleObject(dc.bitmap, HandleKind::Bitmap));
+        Bitmap* bitmap = SelectedBitmap(dc);
+        // A DIB section is drawn on through its 32-bit copy.
+        if (bitmap && !MakeDibCopy(*bitmap)) return false;
         surface = bitmap ? &bitmap->surface : nullptr;
         origin = {0, 0};
         if (surface) clip = {0, 0, surface->width, surface->height};
@@ -123,8 +124,10 @@ HDC CreateCompatibleDC(HDC) {
 bool DeleteDC(HDC handle) {
     DeviceContext* dc = LookUpDC(handle);
     if (!dc || !dc->memory) return false;
-    if (auto* bitmap = static_cast<Bitmap*>(HandleObject(dc->bitmap, HandleKind::Bitmap)); bitmap && !bitmap->permanent)
+    if (Bitmap* bitmap = SelectedBitmap(*dc); bitmap && !bitmap->permanent) {
+        FlushDibCopy(*bitmap);
         bitmap->selectedInto = 0;
+    }
     DestroyHandle(handle);
     return true;
 }
@@ -257,7 +260,8 @@ const Surface32* GetDCSurface(HDC handle) {
     const DeviceContext* dc = LookUpDC(handle);
     if (!dc) return nullptr;
     if (!dc->memory) return dc->surface;
-    auto* bitmap = static_cast<const Bitmap*>(HandleObject(dc->bitmap, HandleKind::Bitmap));
+    Bitmap* bitmap = SelectedBitmap(*dc);
+    if (bitmap && !MakeDibCopy(*bitmap)) return nullptr;
     return bitmap ? &bitmap->surface : nullptr;
 }
 

@@ -262,6 +262,66 @@ COLORREF GetPixel(HDC handle, int x, int y) {
     return ColorFromPixel(*PixelAt(*canvas.surface, static_cast<int>(sx), static_cast<int>(sy)));
 }
 
+namespace {
+
+// Where a memory DC holding a DIB section draws, without its 32-bit copy:
+// the canvas's surface has the section's size and no pixels.
+bool DibCanvasOf(const DeviceContext& dc, const Bitmap& bitmap, Canvas* canvas) {
+    RECT clip{0, 0, bitmap.surface.width, bitmap.surface.height};
+    if (dc.clipped) clip = Intersect(clip, dc.userClip);
+    canvas->surface = nullptr;
+    canvas->originX = dc.viewport.x;
+    canvas->originY = dc.viewport.y;
+    canvas->clip = clip;
+    return !IsEmpty(clip);
+}
+
+// SRCCOPY where a DIB section is the source, the destination or both: rows
+// are converted between 16 and 32 bits straight from the section's pixels.
+bool CopyWithDib(DeviceContext& dc, Bitmap* toDib, int x, int y, int width, int height, DeviceContext& sourceDc,
+                 Bitmap* fromDib, int sourceX, int sourceY) {
+    // Drawing calls may have left a 32-bit copy ahead of the pixels.
+    if (toDib) FlushDibCopy(*toDib);
+    if (fromDib) FlushDibCopy(*fromDib);
+    Canvas canvas;
+    if (!(toDib ? DibCanvasOf(dc, *toDib, &canvas) : CanvasOf(dc, &canvas))) return true;
+    RECT target = ToSurface(canvas, x, y, int64_t{x} + width, int64_t{y} + height);
+    Canvas from;
+    if (!(fromDib ? DibCanvasOf(sourceDc, *fromDib, &from) : CanvasOf(sourceDc, &from))) return true;
+    const int64_t shiftX = (int64_t{sourceX} + from.originX) - (int64_t{x} + canvas.originX);
+    const int64_t shiftY = (int64_t{sourceY} + from.originY) - (int64_t{y} + canvas.originY);
+    target = Intersect(target, RECT{ClampCoordinate(from.clip.left - shiftX), ClampCoordinate(from.clip.top - shiftY),
+                                    ClampCoordinate(from.clip.right - shiftX), ClampCoordinate(from.clip.bottom - shiftY)});
+    if (IsEmpty(target)) return true;
+    const int rowWidth = target.right - target.left;
+    const int rows = target.bottom - target.top;
+    const int fromLeft = static_cast<int>(target.left + shiftX);
+    const int fromTop = static_cast<int>(target.top + shiftY);
+    if (toDib && fromDib) {
+        // Both 16-bit: through a copy of the source rows, as the same
+        // section may be both ends.
+        std::vector<uint16_t> copy(static_cast<size_t>(rowWidth) * rows);
+        for (int row = 0; row < rows; ++row)
+            std::memcpy(&copy[static_cast<size_t>(row) * rowWidth], fromDib->DibRow(fromTop + row) + fromLeft,
+                        rowWidth * sizeof(uint16_t));
+        for (int row = 0; row < rows; ++row)
+            std::memcpy(toDib->DibRow(target.top + row) + target.left, &copy[static_cast<size_t>(row) * rowWidth],
+                        rowWidth * sizeof(uint16_t));
+        return true;
+    }
+    for (int row = 0; row < rows; ++row) {
+        if (toDib)
+            TruncateRow565(toDib->DibRow(target.top + row) + target.left,
+                           PixelAt(*from.surface, fromLeft, fromTop + row), rowWidth);
+        else
+            ExpandRow565(PixelAt(*canvas.surface, target.left, target.top + row),
+                         fromDib->DibRow(fromTop + row) + fromLeft, rowWidth);
+    }
+    return true;
+}
+
+}  // namespace
+
 bool BitBlt(HDC destination, int x, int y, int width, int height, HDC source, int sourceX, int sourceY,
             uint32_t operation) {
     const bool needsSource = operation == SRCCOPY || operation == SRCINVERT;
@@ -269,6 +329,13 @@ bool BitBlt(HDC destination, int x, int y, int width, int height, HDC source, in
     DeviceContext* dc = LookUpDC(destination);
     DeviceContext* sourceDc = needsSource ? LookUpDC(source) : nullptr;
     if (!dc || (needsSource && !sourceDc) || width < 0 || height < 0) return false;
+    if (operation == SRCCOPY) {
+        Bitmap* toDib = SelectedBitmap(*dc);
+        Bitmap* fromDib = SelectedBitmap(*sourceDc);
+        if (toDib && !toDib->IsDib()) toDib = nullptr;
+        if (fromDib && !fromDib->IsDib()) fromDib = nullptr;
+        if (toDib || fromDib) return CopyWithDib(*dc, toDib, x, y, width, height, *sourceDc, fromDib, sourceX, sourceY);
+    }
     Canvas canvas;
     if (!CanvasOf(*dc, &canvas)) return true;
     RECT target = ToSurface(canvas, x, y, int64_t{x} + width, int64_t{y} + height);

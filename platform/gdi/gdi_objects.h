@@ -10,6 +10,8 @@
 
 namespace qob::platform::gdi {
 
+struct DeviceContext;
+
 // Every record below; the drawing layer owns them all (see MakeHandle).
 struct GdiObject {
     virtual ~GdiObject() = default;
@@ -52,11 +54,38 @@ struct Font final : GdiObject {
 };
 
 struct Bitmap final : GdiObject {
+    ~Bitmap() override;
     std::unique_ptr<uint32_t[]> pixels;
-    Surface32 surface;
+    Surface32 surface;  // a DIB section's: the 32-bit copy (pixels null until made)
     HDC selectedInto = 0;  // a bitmap is selected into one DC at a time
     bool permanent = false;  // the 1 x 1 bitmap every memory DC starts with
+
+    // A 16-bit DIB section: its own pixels (low memory), the byte distance
+    // from one row to the next, and the address of row 0 (the last memory
+    // row of a bottom-up section, whose pitch is then negative).
+    uint8_t* dibBits = nullptr;
+    uint8_t* dibRow0 = nullptr;
+    int32_t dibPitch = 0;
+    bool copyLive = false;  // surface holds the pixels; dibBits are behind until GdiFlush
+
+    [[nodiscard]] bool IsDib() const { return dibBits != nullptr; }
+    [[nodiscard]] uint16_t* DibRow(int y) const {
+        return reinterpret_cast<uint16_t*>(dibRow0 + static_cast<ptrdiff_t>(y) * dibPitch);
+    }
 };
+
+// Rows of RGB565 to surface pixels and back (see PixelFrom565, PixelTo565).
+void ExpandRow565(uint32_t* out, const uint16_t* in, int count);
+void TruncateRow565(uint16_t* out, const uint32_t* in, int count);
+
+// The bitmap selected into a memory DC, or null.
+[[nodiscard]] Bitmap* SelectedBitmap(const DeviceContext& dc);
+
+// A DIB section's 32-bit copy: made (and filled from its pixels) unless it is
+// live already; false when it cannot be allocated.
+[[nodiscard]] bool MakeDibCopy(Bitmap& bitmap);
+// Writes the copy back into the section's pixels when it is live.
+void FlushDibCopy(Bitmap& bitmap);
 
 // The bitmap a new memory DC holds (any number of DCs at once).
 [[nodiscard]] HBITMAP DefaultBitmap();

@@ -160,6 +160,12 @@ int GetObjectW(HGDIOBJ object, int size, void* buffer) {
     if (auto* font = static_cast<Font*>(HandleObject(object, HandleKind::Font)))
         return CopyOut(&font->description, sizeof font->description, size, buffer);
     if (auto* bitmap = static_cast<Bitmap*>(HandleObject(object, HandleKind::Bitmap))) {
+        if (bitmap->IsDib()) {
+            const BITMAP description{0, bitmap->surface.width, bitmap->surface.height,
+                                     bitmap->dibPitch < 0 ? -bitmap->dibPitch : bitmap->dibPitch, 1, 16,
+                                     bitmap->dibBits};
+            return CopyOut(&description, sizeof description, size, buffer);
+        }
         const BITMAP description{0, bitmap->surface.width, bitmap->surface.height,
                                  bitmap->surface.stride * 4, 1, 32, bitmap->surface.pixels};
         return CopyOut(&description, sizeof description, size, buffer);

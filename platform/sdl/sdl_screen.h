@@ -5,6 +5,7 @@
 // become virtual keys, closing the window closes the program's windows.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +18,10 @@ namespace qob::platform {
 // stays headless.
 bool StartSdlScreen();
 void StopSdlScreen();
+
+// The virtual key of an SDL key code (SDL_Keycode), 0 for a key the device
+// has no virtual key for (and for every key in a build without SDL2).
+[[nodiscard]] uint32_t VirtualKeyOfSdlKeycode(int32_t keycode);
 
 // QOB_SCALE: a whole number from 1 to 8; nullopt for anything else.
 [[nodiscard]] std::optional<int> ParseScale(std::string_view text);

@@ -413,6 +413,10 @@ int ReleaseDC(HWND handle, HDC dc) {
     return 1;
 }
 
+void NoteWindowDrawn(HWND handle) {
+    if (Window* window = Find(handle); window && IsShown(window)) MarkScreenDirty();
+}
+
 // --- policy and wrappers ---------------------------------------------------------------------
 
 void SetIdlePolicy(IdlePolicy policy) { S().idlePolicy = policy; }

@@ -6,8 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "display/display.h"
 #include "display/display_device_support.h"
+#include "platform/display_device.h"
+#include "platform/gdi.h"
 #include "platform/window_manager.h"
 
 namespace qob {
@@ -74,6 +78,40 @@ TEST_F(DisplayOnWindowManagerTest, SubclassingFollowsActivationAndDestruction) {
     display.reset();
     DisplayParams again{0, 0, 4, 1};
     EXPECT_EQ(Display::Create(window, again), nullptr);  // the window is gone
+}
+
+// On a device whose driver is not the GDI driver, the window shows what the
+// panel shows after each present.
+TEST_F(DisplayOnWindowManagerTest, TheWindowShowsThePanelAfterEachPresent) {
+    DisplayParams params{0, 0, 4, 1};
+    auto display = Display::Create(window, params);
+    ASSERT_NE(display, nullptr);
+    for (uint16_t seed : {0x1234, 0xBEEF}) {
+        SCOPED_TRACE(seed);
+        ASSERT_EQ(display->Base().BeginScene(), 1);
+        const PixelBuffer& buffer = *display->Base().GetBackBuffer();
+        for (int32_t y = 0; y < buffer.height; ++y)
+            for (int32_t x = 0; x < buffer.width; ++x) *PixelAt(buffer, x, y) = uint16_t(x * 131 + y * 7 + seed);
+        display->Base().SetDirtyRect(nullptr);
+        ASSERT_EQ(display->Base().Present(0), 1);
+        const platform::PanelPicture panel = platform::ReadPanel();
+        const platform::HDC dc = platform::GetDC(window);
+        const platform::Surface32* surface = platform::GetDCSurface(dc);
+        ASSERT_NE(surface, nullptr);
+        int differing = 0;
+        // The window is 240 x 320, the panel 320 x 240: what both cover.
+        for (int32_t y = 0; y < std::min(panel.height, surface->height); ++y)
+            for (int32_t x = 0; x < std::min(panel.width, surface->width); ++x)
+                differing += surface->pixels[size_t(y) * size_t(surface->stride) + size_t(x)] !=
+                             platform::PixelFrom565(panel.At(x, y));
+        platform::ReleaseDC(window, dc);
+        EXPECT_EQ(differing, 0);
+        // And the panel holds this frame, not the last one.
+        EXPECT_EQ(panel.At(0, 0) == uint16_t(seed) || panel.At(panel.width - 1, 0) == uint16_t(seed) ||
+                      panel.At(0, panel.height - 1) == uint16_t(seed) ||
+                      panel.At(panel.width - 1, panel.height - 1) == uint16_t(seed),
+                  true);
+    }
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "display/display_canvas.h"
 #include "display/display_device_support.h"
 #include "display/frame_buffer_drivers.h"
+#include "display/gdi_driver.h"
 #include "display/rotation_driver.h"
 #include "platform/memory.h"
 
@@ -21,7 +22,7 @@ namespace {
 
 using testing::DisplayDeviceTest;
 
-enum class Chosen { None, Gapi, Direct, Vga };
+enum class Chosen { None, Gdi, Gapi, Direct, Vga };
 
 // Where the detected address points: nowhere, video memory, or the device's
 // drawing copy.
@@ -74,7 +75,7 @@ std::vector<DetectionCase> Cases() {
     noGapiRaw.missingEntries = {"?GXSetViewport@@YAHKKKK@Z"};
     return {
         {"desktop: the screen device context only", platform::DesktopDisplayProfile(), {kDriverGdi},
-         DriverInfo{240, 320, 16, 0, 0, 0, nullptr}, Address::None, PortraitModes(), 4, Chosen::None, false, {}},
+         DriverInfo{240, 320, 16, 0, 0, 0, nullptr}, Address::None, PortraitModes(), 4, Chosen::Gdi, false, {240, 320, 0, 2}},
         {"gapi portrait, any orientation", GapiPortraitProfile(), {kDriverGdi, kDriverGapi}, portraitInfo, Address::Video,
          PortraitModes(), 4, Chosen::Gapi, false, {240, 320, 0, 2}},
         {"gapi portrait turned a quarter", GapiPortraitProfile(), {kDriverGdi, kDriverGapi}, portraitInfo, Address::Video,
@@ -88,28 +89,28 @@ std::vector<DetectionCase> Cases() {
          {240, 320, 0, 2}},
         {"gx.dll that lacks an entry the driver calls is no GAPI, and hides the escape",
          WithGxInfo(WithoutEntry(GapiPortraitProfile(), "?GXSetViewport@@YAHKKKK@Z")), {kDriverGdi},
-         DriverInfo{240, 320, 16, 0, 0, 0, nullptr}, Address::None, PortraitModes(), 4, Chosen::None, false, {}},
+         DriverInfo{240, 320, 16, 0, 0, 0, nullptr}, Address::None, PortraitModes(), 4, Chosen::Gdi, false, {240, 320, 0, 2}},
         {"gx.dll whose display cannot open", [] {
              auto profile = GapiPortraitProfile();
              profile.gapiOpenFails = true;
              return profile;
          }(),
-         {kDriverGdi}, DriverInfo{240, 320, 16, 0, 0, 0, nullptr}, Address::None, PortraitModes(), 4, Chosen::None, false,
-         {}},
+         {kDriverGdi}, DriverInfo{240, 320, 16, 0, 0, 0, nullptr}, Address::None, PortraitModes(), 4, Chosen::Gdi, false,
+         {240, 320, 0, 2}},
         {"gapi whose size is not the screen's", [] {
              auto profile = GapiPortraitProfile();
              profile.screenWidth = 320;
              return profile;
          }(),
          {kDriverGdi}, DriverInfo{240, 320, 16, 480, 0, 0, nullptr}, Address::Video,
-         PortraitModes(), 4, Chosen::None, false, {}},
+         PortraitModes(), 4, Chosen::Gdi, false, {240, 320, 0, 2}},
         {"model 2 draws straight into the detected address", WithOem(GapiPortraitProfile(), "Compale P6C rev 2"),
          {kDriverGdi, kDriverGapi}, portraitInfo, Address::Video, PortraitModes(), 0, Chosen::Gapi, false, {240, 320, 0, 2}},
         {"model 9 offers neither GAPI nor the escape", WithOem(WithGxInfo(GapiPortraitProfile()), "SGH-i607"),
-         {kDriverGdi}, DriverInfo{240, 320, 16, 0, 0, 0, nullptr}, Address::None, PortraitModes(), 4, Chosen::None, false,
-         {}},
+         {kDriverGdi}, DriverInfo{240, 320, 16, 0, 0, 0, nullptr}, Address::None, PortraitModes(), 4, Chosen::Gdi, false,
+         {240, 320, 0, 2}},
         {"an 8-bit screen stops after the device context", AtDepth(GapiPortraitProfile(), 8), {kDriverGdi},
-         DriverInfo{240, 320, 8, 0, 0, 0, nullptr}, Address::None, PortraitModes(), 4, Chosen::None, false, {}},
+         DriverInfo{240, 320, 8, 0, 0, 0, nullptr}, Address::None, PortraitModes(), 4, Chosen::Gdi, false, {240, 320, 0, 2}},
         {"the escape's frame buffer, padded rows", DirectProfile(), {kDriverGdi, kDriverDirect},
          DriverInfo{240, 320, 16, 512, 0, 0, nullptr}, Address::Video, PortraitModes(), 4, Chosen::Direct, false,
          {240, 320, 0, 2}},
@@ -134,7 +135,7 @@ std::vector<DetectionCase> Cases() {
              return profile;
          }(),
          {kDriverGdi}, DriverInfo{320, 240, 16, 0, 0, 0, nullptr}, Address::None,
-         Modes({{320, 240, 0}, {240, 320, 1}, {320, 240, 2}, {240, 320, 3}}), 4, Chosen::None, false, {}},
+         Modes({{320, 240, 0}, {240, 320, 1}, {320, 240, 2}, {240, 320, 3}}), 4, Chosen::Gdi, false, {320, 240, 0, 2}},
         {"model 8 overrides the raw orientation", WithOem(RawProfileOf("upright raw", {240, 320, 2, 480}), "MotoQ"),
          {kDriverGdi, kDriverVga}, DriverInfo{240, 320, 16, 480, 3, 0, nullptr}, Address::Video,
          Modes({{240, 320, 3}, {320, 240, 0}, {240, 320, 1}, {320, 240, 2}}), 3, Chosen::Vga, false,
@@ -162,6 +163,7 @@ Chosen KindOf(const Driver* driver) {
     if (dynamic_cast<const GapiDriver*>(driver)) return Chosen::Gapi;
     if (dynamic_cast<const DirectDriver*>(driver)) return Chosen::Direct;
     if (dynamic_cast<const VgaDriver*>(driver)) return Chosen::Vga;
+    if (dynamic_cast<const GdiDriver*>(driver)) return Chosen::Gdi;
     return Chosen::None;
 }
 

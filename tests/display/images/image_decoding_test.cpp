@@ -179,6 +179,8 @@ std::vector<Case> BmpCases() {
         {"bmp 16-bit 555", Source::Opaque, {"-define", "bmp:subtype=RGB555", "BMP:p.bmp"}, BmpIs(124, 16, 3, 0x7C00), 0},
         {"bmp core header", Source::Opaque, {"BMP2:p.bmp"}, BmpIs(12, 24, 0), 0},
         {"bmp core header palette", Source::Opaque, {"-type", "Palette", "BMP2:p.bmp"}, BmpIs(12, 8, 0), 0},
+        {"bmp 8-bit run-length", Source::Opaque, {"-type", "Palette", "-compress", "RLE", "BMP3:p.bmp"},
+         BmpIs(40, 8, 1), 0},
     };
 }
 
@@ -290,6 +292,84 @@ TEST(ImageDecodingTest, CmykJpegMatchesImageMagick) {
     const std::string path = directory.Join("cmyk.jpg");
     testing::WriteBytesToFile(path, file);
     ExpectSameAsImageMagick(path, Case{"jpeg cmyk", Source::Opaque, {}, nullptr, 1});
+}
+
+// A run-length BMP of the given bits (4 or 8) with a 16-colour palette in
+// which index 0 is not black, and the runs as they are.
+std::vector<uint8_t> RunLengthBmp(int32_t width, int32_t height, uint16_t bits, const std::vector<uint8_t>& runs) {
+    const uint32_t colours = 16, offset = 14 + 40 + 4 * colours;
+    std::vector<uint8_t> file(offset, 0);
+    auto put32 = [&](size_t at, uint32_t value) {
+        for (int i = 0; i < 4; ++i) file[at + i] = uint8_t(value >> (8 * i));
+    };
+    file[0] = 'B', file[1] = 'M';
+    put32(2, uint32_t(offset + runs.size()));
+    put32(10, offset);
+    put32(14, 40);
+    put32(18, uint32_t(width));
+    put32(22, uint32_t(height));
+    file[26] = 1;
+    file[28] = uint8_t(bits);
+    put32(30, bits == 8 ? 1 : 2);
+    put32(46, colours);
+    for (uint32_t i = 0; i < colours; ++i) {  // blue, green, red, 0
+        file[54 + 4 * i] = uint8_t(i * 16 + 8);
+        file[55 + 4 * i] = uint8_t(255 - i * 16);
+        file[56 + 4 * i] = uint8_t(i * 12 + 40);
+    }
+    file.insert(file.end(), runs.begin(), runs.end());
+    return file;
+}
+
+uint16_t PaletteColour(uint32_t index) { return PackRgb565(index * 12 + 40, 255 - index * 16, index * 16 + 8); }
+
+// Encoded runs, plain (absolute) runs with their padding, pixels past the
+// row's end, a move that skips a row, the end marker, and data cut short;
+// pixels skipped or never reached are black, not palette colour 0. Runs that
+// give no pixel at all are no picture.
+TEST(ImageDecodingTest, RunLengthBmpRuns) {
+    constexpr uint16_t kBlack = 0xFFFF;  // marks "black" below
+    struct Case {
+        const char* name;
+        int32_t width, height;
+        uint16_t bits;
+        std::vector<uint8_t> runs;
+        std::vector<std::vector<uint16_t>> rows;  // top row first: palette indexes, kBlack for black
+        bool decoded = true;
+    };
+    const Case cases[] = {
+        {"rle4 runs, plain pixels past the end, a skipped row", 6, 3, 4,
+         {4, 0x12, 0, 3, 0x34, 0x50, 0, 0, 0, 2, 2, 1, 2, 0x77, 0, 1},
+         {{kBlack, kBlack, 7, 7, kBlack, kBlack}, {kBlack, kBlack, kBlack, kBlack, kBlack, kBlack}, {1, 2, 1, 2, 3, 4}}},
+        {"rle4 odd plain run padded to a word", 4, 1, 4, {0, 3, 0x9A, 0xB0, 1, 0xC0, 0, 1}, {{9, 10, 11, 12}}},
+        {"rle8 plain run with its pad byte, then a run", 5, 2, 8,
+         {0, 3, 9, 8, 7, 0, 2, 15, 0, 0, 5, 1, 0, 1},
+         {{1, 1, 1, 1, 1}, {9, 8, 7, 15, 15}}},
+        {"rle8 run longer than the row", 3, 1, 8, {200, 5, 0, 1}, {{5, 5, 5}}},
+        {"rle8 cut short inside a plain run", 4, 2, 8, {2, 3, 0, 0, 0, 4, 6},
+         {{6, kBlack, kBlack, kBlack}, {3, 3, kBlack, kBlack}}},
+        {"rle8 move past the top", 2, 2, 8, {2, 4, 0, 2, 0, 9, 1, 4}, {{kBlack, kBlack}, {4, 4}}},
+        {"rle8 that gives no pixel before moving past the top", 2, 2, 8, {0, 2, 0, 9, 1, 4}, {}, false},
+        {"rle8 with no run data", 2, 2, 8, {}, {}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<uint8_t> file = RunLengthBmp(c.width, c.height, c.bits, c.runs);
+        DecodedSurface surface(DecodeImageMemory(file.data(), file.data() + file.size()));
+        ASSERT_EQ(bool(surface), c.decoded);
+        if (!c.decoded) continue;
+        Picture expected(c.width, c.height);
+        for (int32_t y = 0; y < c.height; ++y)
+            for (int32_t x = 0; x < c.width; ++x) {
+                const uint16_t index = c.rows[size_t(y)][size_t(x)];
+                expected.At(x, y) = index == kBlack ? 0 : PaletteColour(index);
+            }
+        EXPECT_TRUE(testing::NearPicture(surface.Pixels(), expected, 0));
+    }
+    // Top-down run-length data is no BMP.
+    std::vector<uint8_t> topDown = RunLengthBmp(2, 2, 8, {2, 1, 0, 1});
+    topDown[25] = 0xFF, topDown[24] = 0xFF, topDown[23] = 0xFF, topDown[22] = 0xFE;  // height -2
+    EXPECT_FALSE(DecodedSurface(DecodeImageMemory(topDown.data(), topDown.data() + topDown.size())));
 }
 
 }  // namespace

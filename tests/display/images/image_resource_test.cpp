@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "display/images/image_decoding.h"
 #include "image_test_support.h"
+#include "platform/gdi.h"
 #include "platform/temp_directory.h"
 
 namespace qob {
@@ -63,6 +65,83 @@ TEST_F(ImageResourceTest, ResourceFilesDecode) {
     DecodedSurface surface(LoadImageResource(Text(name), Text(type), nullptr));
     ASSERT_TRUE(surface);
     EXPECT_EQ(surface.Width(), 11);
+}
+
+// Bitmap resources (type 2) are BMP files, or packed DIBs without the file
+// header; they come through a device bitmap with the same pixels as the
+// file's own decode, asked by type 2 or by a type that has no such name.
+TEST_F(ImageResourceTest, BitmapResourcesComeThroughDeviceBitmaps) {
+    for (const char* seed : {"rgb24.bmp", "palette8.bmp", "rgb565.bmp", "core4.bmp"}) {
+        SCOPED_TRACE(seed);
+        const std::vector<uint8_t> file = testing::ReadSeed("bmp_image", seed);
+        DecodedSurface expected(DecodeImageMemory(file.data(), file.data() + file.size()));
+        ASSERT_TRUE(expected);
+        platform::RegisterResource("2", "whole", std::string(file.begin(), file.end()));
+        platform::RegisterResource("2", "#7", std::string(file.begin() + 14, file.end()));
+        const std::u16string whole = Wide("WHOLE"), png = Wide("PNG");
+        DecodedSurface fromFile(LoadImageResource(Text(whole), kBitmapResource, nullptr));
+        DecodedSurface fromPacked(LoadImageResource(platform::MakeIntResource(7), kBitmapResource, nullptr));
+        DecodedSurface byOtherType(LoadImageResource(Text(whole), Text(png), nullptr));
+        for (DecodedSurface* surface : {&fromFile, &fromPacked, &byOtherType}) {
+            ASSERT_TRUE(*surface);
+            EXPECT_EQ((*surface)->colorKey, -1);
+            EXPECT_TRUE(testing::NearPicture(surface->Pixels(), expected.Pixels(), 0));
+        }
+        platform::ForgetRegisteredResources();
+    }
+    // Not a bitmap: nothing.
+    platform::RegisterResource("2", "junk", "BM not really a bitmap");
+    platform::RegisterResource("2", "short", std::string("\x28\0\0", 3));
+    const std::u16string junk = Wide("junk"), shortName = Wide("short"), missing = Wide("missing");
+    EXPECT_FALSE(DecodedSurface(LoadImageResource(Text(junk), kBitmapResource, nullptr)));
+    EXPECT_FALSE(DecodedSurface(LoadImageResource(Text(shortName), kBitmapResource, nullptr)));
+    EXPECT_FALSE(DecodedSurface(LoadImageResource(Text(missing), kBitmapResource, nullptr)));
+    EXPECT_EQ(LoadBitmapResource(nullptr, Text(missing)), 0u);
+
+    // Larger than a device bitmap can be: refused by its header, whether
+    // packed or a whole file, however few bytes follow.
+    for (const bool tall : {false, true}) {
+        std::vector<uint8_t> file = testing::ReadSeed("bmp_image", "rle8.bmp");
+        const size_t at = 14 + (tall ? 8 : 4);
+        file[at] = 0x01, file[at + 1] = 0x10, file[at + 2] = 0, file[at + 3] = 0;  // 4097
+        EXPECT_EQ(DeviceBitmapFromBytes(file), 0u) << tall;
+        EXPECT_EQ(DeviceBitmapFromBytes(std::span(file).subspan(14)), 0u) << tall;
+        file[at] = 0x00;  // 4096 fits
+        const uintptr_t fits = DeviceBitmapFromBytes(file);
+        EXPECT_NE(fits, 0u) << tall;
+        platform::DeleteObject(fits);
+    }
+}
+
+// A device bitmap's pixels, truncated to RGB565; handles that are no usable
+// bitmap give nothing.
+TEST_F(ImageResourceTest, BitmapToSurfaceCopiesTheBitmap) {
+    const platform::HBITMAP bitmap = platform::CreateCompatibleBitmap(0, 5, 3);
+    ASSERT_NE(bitmap, 0u);
+    const platform::HDC memory = platform::CreateCompatibleDC(0);
+    ASSERT_NE(platform::SelectObject(memory, bitmap), 0u);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 5; ++x) platform::SetPixel(memory, x, y, platform::RGB(uint8_t(x * 60 + 7), uint8_t(y * 90 + 3), uint8_t(x * y * 20 + 5)));
+    // Selected into a DC, it cannot be selected into the copy's.
+    EXPECT_FALSE(DecodedSurface(BitmapToSurface(bitmap)));
+    platform::DeleteDC(memory);
+
+    DecodedSurface surface(BitmapToSurface(bitmap));
+    ASSERT_TRUE(surface);
+    EXPECT_EQ(surface.Width(), 5);
+    EXPECT_EQ(surface.Height(), 3);
+    const testing::Picture pixels = surface.Pixels();
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 5; ++x)
+            EXPECT_EQ(pixels.At(x, y), PackRgb565(uint32_t(x * 60 + 7), uint32_t(y * 90 + 3), uint32_t(x * y * 20 + 5)))
+                << x << ", " << y;
+    platform::DeleteObject(bitmap);
+
+    const platform::HBRUSH brush = platform::CreateSolidBrush(0);
+    EXPECT_FALSE(DecodedSurface(BitmapToSurface(brush)));
+    platform::DeleteObject(brush);
+    EXPECT_FALSE(DecodedSurface(BitmapToSurface(bitmap)));  // deleted
+    EXPECT_FALSE(DecodedSurface(BitmapToSurface(0)));
 }
 
 }  // namespace
