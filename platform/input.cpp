@@ -79,7 +79,7 @@ void InjectStylus(int32_t x, int32_t y, StylusAction action) {
     if (action == StylusAction::Down) {
         Window* top = TopLevelOf(target);
         if (top && s.active != top->handle && !top->shellWindow && (top->style & WS_VISIBLE) &&
-            !(top->style & WS_DISABLED)) {
+            !(top->style & WS_DISABLED) && !(top->exStyle & WS_EX_NOACTIVATE)) {
             SetActiveWindow(top->handle);
             if (!IsWindow(handle)) return;
         }

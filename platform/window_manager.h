@@ -78,6 +78,9 @@ constexpr uint32_t WS_VISIBLE = 0x10000000u;
 constexpr uint32_t WS_DISABLED = 0x08000000u;
 constexpr uint32_t WS_BORDER = 0x00800000u;
 constexpr uint32_t WS_EX_TOPMOST = 0x00000008u;
+// A press on the window does not activate it (pop-up lists keep the focus
+// where it was).
+constexpr uint32_t WS_EX_NOACTIVATE = 0x08000000u;
 
 constexpr uint32_t CS_VREDRAW = 0x0001;
 constexpr uint32_t CS_HREDRAW = 0x0002;

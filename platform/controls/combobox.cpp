@@ -62,7 +62,7 @@ void OpenList(HWND combo, ComboState& s) {
     if (top + height > ScreenSize().cy && field.top - height >= 0) top = field.top - height;
     const intptr_t selection = again->model.Selection();
     again->listTop = selection >= static_cast<intptr_t>(rows) ? static_cast<size_t>(selection) - rows + 1 : 0;
-    const HWND list = CreateWindowExW(WS_EX_TOPMOST, kComboListClass, u"", WS_POPUP | WS_BORDER, field.left, top,
+    const HWND list = CreateWindowExW(WS_EX_TOPMOST | WS_EX_NOACTIVATE, kComboListClass, u"", WS_POPUP | WS_BORDER, field.left, top,
                                       field.right - field.left, height, combo, 0, 0, nullptr);
     again = StateOf<ComboState>(combo);
     if (!list || !again) return;
