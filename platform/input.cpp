@@ -84,6 +84,7 @@ void InjectStylus(int32_t x, int32_t y, StylusAction action) {
             if (!IsWindow(handle)) return;
         }
     }
+    if (Window* still = Find(handle); still && CaptionTakesStylus(still, point, action)) return;
     POINT client = point;
     ScreenToClient(handle, &client);
     UINT message = WM_MOUSEMOVE;

@@ -41,7 +41,7 @@ RECT ClientRectInWindow(const Window* window) {
     const int32_t width = window->rect.right - window->rect.left;
     const int32_t height = window->rect.bottom - window->rect.top;
     const int32_t border = (window->style & WS_BORDER) && width >= 2 && height >= 2 ? 1 : 0;
-    return RECT{border, border, width - border, height - border};
+    return RECT{border, border + CaptionHeight(window), width - border, height - border};
 }
 
 POINT ClientOriginOnScreen(const Window* window) {
