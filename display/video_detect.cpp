@@ -4,9 +4,11 @@
 
 #include <iterator>
 
+#include "display/chip_drivers.h"
 #include "display/device_libraries.h"
 #include "display/device_model.h"
 #include "display/frame_buffer_drivers.h"
+#include "display/lcd_drivers.h"
 
 namespace qob {
 namespace {
@@ -57,8 +59,23 @@ void VideoDetect::DetectDrivers(uintptr_t window) {
         probeHardware = false;
     }
 
-    // The LCD-controller and graphics-chip probes come here, in that order,
-    // each only while probeHardware is set.
+    // The LCD controller of the processor, then the graphics chips, each
+    // only while no driver before it offers a buffer of its own.
+    if (probeHardware) {
+        const int32_t cpu = GetCpuType();
+        if (cpu == 1 && StrongArmProbe().Found()) {
+            Found(kDriverStrongArm);
+            probeHardware = false;
+        } else if (cpu == 2 && XScaleProbe().Found()) {
+            Found(kDriverXScale);
+            probeHardware = false;
+        }
+    }
+    if (probeHardware && DetectImageon100()) {
+        Found(kDriverImageon100);
+        probeHardware = false;
+    }
+    if (probeHardware && DetectMediaQ(info)) Found(kDriverSlowFb);
 }
 
 void VideoDetect::BuildModes() {
@@ -87,13 +104,16 @@ void RememberDisplayWindow(uintptr_t window) { gRememberedWindow = window; }
 
 uintptr_t RememberedDisplayWindow() { return gRememberedWindow; }
 
-// The GDI driver draws through the window layer's DIB sections, and the
-// hardware drivers of ids 4 to 7 probe controllers and chips; until those are
-// here, their ids give no driver, and the choice moves on to the next id.
+// The GDI driver draws through the window layer's DIB sections; until it is
+// here, its id gives no driver, and the choice moves on to the next id.
 std::unique_ptr<Driver> CreateDriver(int32_t id) {
     switch (id) {
         case kDriverDirect: return std::make_unique<DirectDriver>();
         case kDriverGapi: return std::make_unique<GapiDriver>();
+        case kDriverStrongArm: return std::make_unique<StrongArmDriver>();
+        case kDriverXScale: return std::make_unique<XScaleDriver>();
+        case kDriverImageon100: return std::make_unique<Imageon100Driver>();
+        case kDriverSlowFb: return std::make_unique<SlowFbDriver>();
         case kDriverVga: return std::make_unique<VgaDriver>();
         default: return nullptr;
     }
@@ -132,6 +152,7 @@ void SetDisplayOrientation(int32_t orientation) {
 
 void ResetVideoDetect() {
     gDetect.reset();
+    ResetLcdProbes();
     gRememberedWindow = 0;
 }
 

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cerrno>
 #include <ctime>
+#include <mutex>
+#include <vector>
 
 namespace qob::platform {
 
@@ -16,9 +18,37 @@ std::atomic<bool> gTestClockOn{false};
 std::atomic<uint64_t> gTestNow{0};
 std::atomic<uint64_t> gTestStep{0};
 
+// Scripted readings still to come; gScriptLeft lets readings skip the lock
+// when there are none.
+std::mutex gScriptLock;
+std::vector<uint64_t> gScript;
+size_t gScriptNext = 0;
+std::atomic<bool> gScriptLeft{false};
+
+bool TakeScriptedReading(uint64_t& reading) {
+    std::lock_guard<std::mutex> hold(gScriptLock);
+    if (gScriptNext >= gScript.size()) return false;
+    reading = gScript[gScriptNext++];
+    if (gScriptNext == gScript.size()) {
+        gTestNow.store(reading, std::memory_order_release);
+        gScriptLeft.store(false, std::memory_order_release);
+    }
+    return true;
+}
+
+void DropScript() {
+    std::lock_guard<std::mutex> hold(gScriptLock);
+    gScript.clear();
+    gScriptNext = 0;
+    gScriptLeft.store(false, std::memory_order_release);
+}
+
 uint64_t ReadNanoseconds() {
-    if (gTestClockOn.load(std::memory_order_acquire))
+    if (gTestClockOn.load(std::memory_order_acquire)) {
+        uint64_t reading = 0;
+        if (gScriptLeft.load(std::memory_order_acquire) && TakeScriptedReading(reading)) return reading;
         return gTestNow.fetch_add(gTestStep.load(std::memory_order_relaxed), std::memory_order_acq_rel);
+    }
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<uint64_t>(now.tv_sec) * 1'000'000'000u + static_cast<uint64_t>(now.tv_nsec);
@@ -43,6 +73,7 @@ void Sleep(uint32_t milliseconds) {
 }
 
 void SetTestClock(uint64_t nanoseconds, uint64_t step) {
+    DropScript();
     gTestNow.store(nanoseconds, std::memory_order_relaxed);
     gTestStep.store(step, std::memory_order_relaxed);
     gTestClockOn.store(true, std::memory_order_release);
@@ -50,7 +81,21 @@ void SetTestClock(uint64_t nanoseconds, uint64_t step) {
 
 void AdvanceTestClock(uint64_t nanoseconds) { gTestNow.fetch_add(nanoseconds, std::memory_order_acq_rel); }
 
-void ClearTestClock() { gTestClockOn.store(false, std::memory_order_release); }
+void ScriptTestClock(const uint64_t* nanoseconds, size_t count, uint64_t step) {
+    {
+        std::lock_guard<std::mutex> hold(gScriptLock);
+        gScript.assign(nanoseconds, nanoseconds + count);
+        gScriptNext = 0;
+        gTestStep.store(step, std::memory_order_relaxed);
+        gScriptLeft.store(count != 0, std::memory_order_release);
+    }
+    gTestClockOn.store(true, std::memory_order_release);
+}
+
+void ClearTestClock() {
+    DropScript();
+    gTestClockOn.store(false, std::memory_order_release);
+}
 
 bool IsTestClockOn() { return gTestClockOn.load(std::memory_order_acquire); }
 

@@ -3,6 +3,7 @@
 // monotonic clock, and a test clock that replaces it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace qob::platform {
@@ -23,6 +24,11 @@ void Sleep(uint32_t milliseconds);
 // every reading (so that code spinning on the clock sees time pass).
 void SetTestClock(uint64_t nanoseconds, uint64_t step = 0);
 void AdvanceTestClock(uint64_t nanoseconds);
+// Scripted readings for the test clock: the next readings answer these
+// nanosecond counts in turn (Sleep and AdvanceTestClock do not use them up);
+// once they are used up, time stands at the last of them and goes on by the
+// step. Starts the test clock when it is off.
+void ScriptTestClock(const uint64_t* nanoseconds, size_t count, uint64_t step = 0);
 void ClearTestClock();  // back to the monotonic clock
 [[nodiscard]] bool IsTestClockOn();
 

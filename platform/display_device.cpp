@@ -19,6 +19,13 @@ namespace {
 constexpr size_t kGuardBytes = 64;
 constexpr uint8_t kGuardByte = 0xEE;
 constexpr uint16_t kUnwrittenPixel = 0xA5C3;
+constexpr uint16_t kOtherAliasPixel = 0x5A3C;  // what an alias that is other memory holds
+constexpr uint32_t kPlacementSpan = 0x80000;
+constexpr size_t kMaxRegisterReadings = 65536;
+constexpr uint32_t kPaletteBytes = 32;
+constexpr uint32_t kChipSurfaceId = 3;
+constexpr uint32_t kChipSurfaceHandle = 0x00A80000;
+constexpr uint32_t kChipOverlayId = 1;
 
 // One block of device memory with guard bytes on both sides.
 class DeviceMemory {
@@ -28,19 +35,28 @@ public:
     DeviceMemory& operator=(const DeviceMemory&) = delete;
     ~DeviceMemory() { Release(); }
 
-    void Make(size_t size) {
+    // The first byte lies at placement modulo kPlacementSpan (a multiple of
+    // 16 from kGuardBytes on; others are rounded up into that range).
+    void Make(size_t size, uint32_t placement = kGuardBytes, uint16_t fill = kUnwrittenPixel) {
         Release();
-        block = static_cast<uint8_t*>(AllocateBlock(size + 2 * kGuardBytes));
-        if (block == nullptr) return;
+        placement = std::clamp<uint32_t>((placement + 15) & ~15u, kGuardBytes, kPlacementSpan - 16);
+        raw = static_cast<uint8_t*>(AllocateBlock(size + 2 * kGuardBytes + kPlacementSpan));
+        if (raw == nullptr) return;
+        const uintptr_t low = reinterpret_cast<uintptr_t>(raw) + kGuardBytes;
+        uintptr_t start = (low & ~uintptr_t(kPlacementSpan - 1)) + placement;
+        if (start < low) start += kPlacementSpan;
+        block = reinterpret_cast<uint8_t*>(start) - kGuardBytes;
         bytes = size;
         std::memset(block, kGuardByte, size + 2 * kGuardBytes);
-        for (size_t i = 0; i + 1 < size; i += 2) std::memcpy(block + kGuardBytes + i, &kUnwrittenPixel, 2);
+        for (size_t i = 0; i + 1 < size; i += 2) std::memcpy(block + kGuardBytes + i, &fill, 2);
     }
     void Release() {
-        if (block != nullptr) FreeBlock(block);
+        if (raw != nullptr) FreeBlock(raw);
+        raw = nullptr;
         block = nullptr;
         bytes = 0;
     }
+    [[nodiscard]] size_t Bytes() const { return bytes; }
     [[nodiscard]] uint8_t* Start() const { return block ? block + kGuardBytes : nullptr; }
     [[nodiscard]] bool GuardsIntact() const {
         if (block == nullptr) return true;
@@ -50,7 +66,8 @@ public:
     }
 
 private:
-    uint8_t* block = nullptr;
+    uint8_t* raw = nullptr;    // as allocated
+    uint8_t* block = nullptr;  // the first guard byte
     size_t bytes = 0;
 };
 
@@ -71,6 +88,19 @@ struct DeviceState {
     int32_t beginDraws = 0;
     std::optional<ViewportRows> viewport;  // none: the whole picture
     int32_t dmaReadings = 0;
+
+    // The physical map's own memories.
+    std::vector<uint32_t> registers;  // the LCD controller's register file
+    uint16_t palette[kPaletteBytes / 2] = {};
+    DeviceMemory otherAlias;          // an alias address that is not the same memory
+    uint64_t scanReadings = 0;
+    std::vector<RegisterReading> registerLog;
+    RegisterReadHook registerHook = nullptr;
+    void* registerHookContext = nullptr;
+
+    // The graphics chip.
+    ChipState chip{};
+    int32_t chipWaitReadings = 0;
 };
 
 DeviceState& State() {
@@ -307,6 +337,115 @@ int32_t ShFullScreen(uintptr_t window, uint32_t flags) {
     return 1;
 }
 
+// CoreLinkLib.dll: one surface in the chip's memory, which the panel shows
+// through one overlay; the surface is the panel's memory.
+
+int32_t ChipProcessAttach() {
+    Log("AtiCore_ProcessAttach()");
+    ++State().chip.attached;
+    return 1;
+}
+
+int32_t ChipProcessDetach() {
+    Log("AtiCore_ProcessDetach()");
+    ChipState& chip = State().chip;
+    if (chip.attached > 0) --chip.attached;
+    return 1;
+}
+
+int32_t ChipAllocateSurface(uint16_t* surfaceId, uint32_t* surfaceHandle, uint32_t size, uint32_t flags) {
+    DeviceState& state = State();
+    Log("AtiCore_AllocateSurface(%u, %u)", size, flags);
+    if (surfaceId == nullptr || surfaceHandle == nullptr) return 0;
+    if (state.profile.chipSurfaceFails || state.chip.surface || state.chip.attached == 0 ||
+        uint64_t(size) * 2 > state.video.Bytes())
+        return 0;
+    state.chip.surface = true;
+    *surfaceId = kChipSurfaceId;
+    *surfaceHandle = kChipSurfaceHandle;
+    return 1;
+}
+
+int32_t ChipDestroySurface(uint16_t surfaceId) {
+    Log("AtiCore_DestroySurface(%u)", surfaceId);
+    ChipState& chip = State().chip;
+    if (surfaceId != kChipSurfaceId || !chip.surface) return 0;
+    chip.surface = false;
+    return 1;
+}
+
+int32_t ChipAllocOverlay(uint16_t* overlayId) {
+    DeviceState& state = State();
+    Log("AtiCore_AllocOverlay()");
+    if (overlayId == nullptr || state.profile.chipOverlayFails || state.chip.overlay || state.chip.attached == 0)
+        return 0;
+    state.chip.overlay = true;
+    *overlayId = kChipOverlayId;
+    return 1;
+}
+
+int32_t ChipReleaseOverlay(uint16_t overlayId) {
+    Log("AtiCore_ReleaseOverlay(%u)", overlayId);
+    ChipState& chip = State().chip;
+    if (overlayId != kChipOverlayId || !chip.overlay) return 0;
+    chip.overlay = false;
+    chip.overlayOn = false;
+    return 1;
+}
+
+int32_t ChipSetupOverlay(uint16_t overlayId, const ChipOverlayRecord* record) {
+    if (record == nullptr) {
+        Log("AtiCore_SetupOverlay(%u, null)", overlayId);
+        return 0;
+    }
+    Log("AtiCore_SetupOverlay(%u, {%#x, %u, %#x, %#x, %u, %u})", overlayId, record->surfaceHandle, record->reserved1,
+        record->width, record->height, record->reserved2, record->format);
+    return overlayId == kChipOverlayId && State().chip.overlay ? 1 : 0;
+}
+
+int32_t ChipSetOverlayPos(uint16_t overlayId, int32_t x, int32_t y) {
+    Log("AtiCore_SetOverlayPos(%u, %d, %d)", overlayId, x, y);
+    return overlayId == kChipOverlayId && State().chip.overlay ? 1 : 0;
+}
+
+int32_t ChipSetOverlayOnOff(uint16_t overlayId, int32_t on) {
+    Log("AtiCore_SetOverlayOnOff(%u, %d)", overlayId, on);
+    ChipState& chip = State().chip;
+    if (overlayId != kChipOverlayId || !chip.overlay) return 0;
+    chip.overlayOn = on != 0;
+    return 1;
+}
+
+int32_t ChipWaitComplete(int32_t milliseconds) {
+    DeviceState& state = State();
+    Log("AtiCore_WaitComplete(%d)", milliseconds);
+    const int32_t failures = state.profile.chipWaitFailures;
+    if (failures < 0) return 0;
+    if (state.chipWaitReadings < failures) {
+        ++state.chipWaitReadings;
+        return 0;
+    }
+    state.chipWaitReadings = 0;
+    return 1;
+}
+
+int32_t ChipSetupMemoryTransfer(uint32_t surfaceHandle, uint8_t** address) {
+    DeviceState& state = State();
+    Log("AtiCore_SetupMemoryTransfer(%#x)", surfaceHandle);
+    if (address == nullptr) return 0;
+    *address = nullptr;
+    if (state.profile.chipTransferFails || surfaceHandle != kChipSurfaceHandle || !state.chip.surface) return 0;
+    state.chip.transferOpen = true;
+    *address = state.video.Start();
+    return 1;
+}
+
+int32_t ChipTerminateMemoryTransfer() {
+    Log("AtiCore_TerminateMemoryTransfer()");
+    State().chip.transferOpen = false;
+    return 1;
+}
+
 struct LibraryEntry {
     std::string_view name;
     void* address;
@@ -352,6 +491,21 @@ const std::vector<DeviceLibraryTable>& LibraryTables() {
              {"ChangeDisplaySettingsEx", Address(&ChangeDisplaySettingsExEntryPoint)},
          }},
         {kAygShellLibraryName, {{"SHFullScreen", Address(&ShFullScreen)}}},
+        {kChipLibraryName,
+         {
+             {"AtiCore_ProcessAttach", Address(&ChipProcessAttach)},
+             {"AtiCore_ProcessDetach", Address(&ChipProcessDetach)},
+             {"AtiCore_AllocOverlay", Address(&ChipAllocOverlay)},
+             {"AtiCore_SetOverlayOnOff", Address(&ChipSetOverlayOnOff)},
+             {"AtiCore_SetupOverlay", Address(&ChipSetupOverlay)},
+             {"AtiCore_SetOverlayPos", Address(&ChipSetOverlayPos)},
+             {"AtiCore_ReleaseOverlay", Address(&ChipReleaseOverlay)},
+             {"AtiCore_AllocateSurface", Address(&ChipAllocateSurface)},
+             {"AtiCore_DestroySurface", Address(&ChipDestroySurface)},
+             {"AtiCore_SetupMemoryTransfer", Address(&ChipSetupMemoryTransfer)},
+             {"AtiCore_TerminateMemoryTransfer", Address(&ChipTerminateMemoryTransfer)},
+             {"AtiCore_WaitComplete", Address(&ChipWaitComplete)},
+         }},
     };
     return tables;
 }
@@ -400,12 +554,30 @@ void SelectDisplayDevice(const DisplayDeviceProfile& profile) {
     state.beginDraws = 0;
     state.viewport.reset();
     state.dmaReadings = 0;
-    state.video.Make(MemoryBytes());
+    state.video.Make(MemoryBytes(), profile.videoPlacement);
     state.hasDrawing = profile.gapiDramBuffer || HasLibrary(profile, kGxDmaLibraryName);
     if (state.hasDrawing)
         state.drawing.Make(MemoryBytes());
     else
         state.drawing.Release();
+    const uint32_t registerBytes = profile.lcd.kind == 1   ? kStrongArmRegisterBytes
+                                   : profile.lcd.kind == 2 ? kXScaleRegisterBytes
+                                                           : 0;
+    state.registers.assign(registerBytes / 4, 0);
+    std::copy_n(profile.lcd.registers.begin(), std::min(profile.lcd.registers.size(), state.registers.size()),
+                state.registers.begin());
+    std::fill(std::begin(state.palette), std::end(state.palette), uint16_t(0));
+    state.palette[0] = profile.lcd.firstPaletteEntry;
+    if (profile.videoAlias == AliasKind::Other && (profile.videoAddress & kAliasBit) != 0)
+        state.otherAlias.Make(MemoryBytes(), kGuardBytes, kOtherAliasPixel);
+    else
+        state.otherAlias.Release();
+    state.scanReadings = 0;
+    state.registerLog.clear();
+    state.registerHook = nullptr;
+    state.registerHookContext = nullptr;
+    state.chip = ChipState{};
+    state.chipWaitReadings = 0;
 }
 
 const DisplayDeviceProfile& ActiveDisplayDevice() { return State().profile; }
@@ -533,6 +705,94 @@ bool GetOemInfo(std::span<char16_t> text) {
     text[length] = 0;
     return true;
 }
+
+// The physical map.
+
+namespace {
+
+struct PhysicalRegion {
+    uint32_t address;
+    uint64_t size;
+    uint8_t* host;
+};
+
+uint32_t RegisterFileAddress(int32_t kind) {
+    return kind == 1 ? kStrongArmRegisterAddress : kind == 2 ? kXScaleRegisterAddress : 0;
+}
+
+std::vector<PhysicalRegion> PhysicalRegions() {
+    DeviceState& state = State();
+    const DisplayDeviceProfile& profile = state.profile;
+    std::vector<PhysicalRegion> regions;
+    if (!state.registers.empty())
+        regions.push_back({RegisterFileAddress(profile.lcd.kind), state.registers.size() * 4,
+                           reinterpret_cast<uint8_t*>(state.registers.data())});
+    if (profile.lcd.kind == 1 && profile.lcd.paletteAddress != 0)
+        regions.push_back({profile.lcd.paletteAddress, kPaletteBytes, reinterpret_cast<uint8_t*>(state.palette)});
+    if (profile.videoAddress != 0 && state.video.Start() != nullptr) {
+        regions.push_back({profile.videoAddress, state.video.Bytes(), state.video.Start()});
+        if ((profile.videoAddress & kAliasBit) != 0) {
+            const uint32_t alias = profile.videoAddress & ~kAliasBit;
+            if (profile.videoAlias == AliasKind::Same)
+                regions.push_back({alias, state.video.Bytes(), state.video.Start()});
+            else if (profile.videoAlias == AliasKind::Other && state.otherAlias.Start() != nullptr)
+                regions.push_back({alias, state.otherAlias.Bytes(), state.otherAlias.Start()});
+        }
+    }
+    return regions;
+}
+
+// The scan register's reading number k.
+uint32_t ScanReading(const LcdControllerProfile& lcd, uint64_t k) {
+    uint64_t offset = k * lcd.scanStep;
+    if (lcd.scanWrap != 0) offset %= lcd.scanWrap;
+    uint32_t value = lcd.scanStart + uint32_t(offset);
+    if (lcd.kind == 2 && k < lcd.scanBusyReadings) value |= kXScaleScanBusyBit;
+    return value;
+}
+
+}  // namespace
+
+uint8_t* PhysicalToHost(uint32_t address, uint32_t size) {
+    if (size == 0) return nullptr;
+    for (const PhysicalRegion& region : PhysicalRegions())
+        if (address >= region.address && uint64_t(address) + size <= uint64_t(region.address) + region.size)
+            return region.host + (address - region.address);
+    return nullptr;
+}
+
+uint32_t HostToPhysical(const uint8_t* pointer) {
+    const DeviceState& state = State();
+    const uint8_t* video = state.video.Start();
+    if (state.profile.videoAddress == 0 || video == nullptr || pointer < video || pointer >= video + state.video.Bytes())
+        return 0;
+    return state.profile.videoAddress + uint32_t(pointer - video);
+}
+
+uint32_t ReadDeviceRegister(const uint8_t* registers, uint32_t index) {
+    DeviceState& state = State();
+    if (state.registers.empty() || registers != reinterpret_cast<const uint8_t*>(state.registers.data()) ||
+        index >= state.registers.size())
+        return 0;
+    const LcdControllerProfile& lcd = state.profile.lcd;
+    const uint32_t scanIndex = lcd.kind == 1 ? kStrongArmScanRegister : kXScaleScanRegister;
+    const uint32_t value = index == scanIndex ? ScanReading(lcd, state.scanReadings++) : state.registers[index];
+    const RegisterReading reading{RegisterFileAddress(lcd.kind) + 4 * index, value};
+    if (state.registerLog.size() < kMaxRegisterReadings) state.registerLog.push_back(reading);
+    if (state.registerHook) state.registerHook(reading, state.registerHookContext);
+    return value;
+}
+
+const std::vector<RegisterReading>& RegisterReadings() { return State().registerLog; }
+
+void ClearRegisterReadings() { State().registerLog.clear(); }
+
+void SetRegisterReadHook(RegisterReadHook hook, void* context) {
+    State().registerHook = hook;
+    State().registerHookContext = context;
+}
+
+ChipState ReadChipState() { return State().chip; }
 
 DisplayDeviceState ReadDisplayDeviceState() {
     const DeviceState& state = State();

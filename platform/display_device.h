@@ -41,6 +41,7 @@ inline constexpr std::string_view kGapiLibraryName = "gx.dll";
 inline constexpr std::string_view kGxDmaLibraryName = "gxdma.dll";
 inline constexpr std::string_view kAygShellLibraryName = "aygshell.dll";
 inline constexpr std::string_view kCoreLibraryName = "coredll.dll";
+inline constexpr std::string_view kChipLibraryName = "CoreLinkLib.dll";  // the graphics chip's vendor library
 
 // Escapes of the screen device context.
 constexpr int32_t QUERYESCSUPPORT = 8;
@@ -131,6 +132,59 @@ using ChangeDisplaySettingsExEntry = int32_t (*)(const char16_t* device, Display
                                                  uint32_t flags, void* parameter);
 using SHFullScreenEntry = int32_t (*)(uintptr_t window, uint32_t flags);
 
+// Entry types of the graphics chip's vendor library. Ids are the chip's
+// 16-bit numbers, handles its 32-bit ones; each answers non-zero on success.
+struct ChipOverlayRecord {
+    uint32_t surfaceHandle;
+    uint32_t reserved1;
+    uint32_t width;   // in both 16-bit halves
+    uint32_t height;  // in both 16-bit halves
+    uint32_t reserved2;
+    uint32_t format;
+};
+using ChipVoidEntry = int32_t (*)();
+using ChipAllocateSurfaceEntry = int32_t (*)(uint16_t* surfaceId, uint32_t* surfaceHandle, uint32_t size,
+                                             uint32_t flags);
+using ChipAllocOverlayEntry = int32_t (*)(uint16_t* overlayId);
+using ChipSetupOverlayEntry = int32_t (*)(uint16_t overlayId, const ChipOverlayRecord* record);
+using ChipSetOverlayPosEntry = int32_t (*)(uint16_t overlayId, int32_t x, int32_t y);
+using ChipSetOverlayOnOffEntry = int32_t (*)(uint16_t overlayId, int32_t on);
+using ChipIdEntry = int32_t (*)(uint16_t id);
+using ChipWaitCompleteEntry = int32_t (*)(int32_t milliseconds);
+using ChipSetupMemoryTransferEntry = int32_t (*)(uint32_t surfaceHandle, uint8_t** address);
+
+// Where the LCD controllers' register files lie, and how long they are.
+constexpr uint32_t kStrongArmRegisterAddress = 0xB0100000;
+constexpr uint32_t kStrongArmRegisterBytes = 44;
+constexpr uint32_t kXScaleRegisterAddress = 0x44000000;
+constexpr uint32_t kXScaleRegisterBytes = 544;
+constexpr uint32_t kStrongArmScanRegister = 5;  // the controller's current DMA address
+constexpr uint32_t kXScaleScanRegister = 131;
+constexpr uint32_t kXScaleScanBusyBit = 1u << 26;
+constexpr uint32_t kAliasBit = 1u << 29;  // the address with it cleared is the same memory, cached
+
+// The processor's LCD controller: its register file (in the physical map at
+// the kind's address), the scan register's rule, and the StrongARM palette.
+struct LcdControllerProfile {
+    int32_t kind = 0;                 // 0 none, 1 StrongARM, 2 XScale
+    std::vector<uint32_t> registers;  // by word index; words not given read 0
+    // The scan register reads scanStart, then each reading scanStep further
+    // on, going back scanWrap bytes whenever it passes scanStart + scanWrap;
+    // a step of 0 is a stopped controller.
+    uint32_t scanStart = 0;
+    uint32_t scanStep = 0;
+    uint32_t scanWrap = 0;
+    uint32_t scanBusyReadings = 0;     // XScale: the first readings carry the busy bit 26
+    // StrongARM: where its frame (palette first) lies, which register 4
+    // names (0: nowhere in the map), and the palette's first word.
+    uint32_t paletteAddress = 0;
+    uint16_t firstPaletteEntry = 0x2000;
+};
+
+// What the address with bit 29 cleared holds, for video memory at an address
+// with bit 29 set.
+enum class AliasKind { None, Same, Other };
+
 // What one simulated device is and offers.
 struct DisplayDeviceProfile {
     std::string name;
@@ -170,6 +224,24 @@ struct DisplayDeviceProfile {
     bool rawFrameBufferEscape = false;
     uint16_t rawFormat = 1;
     uint16_t rawBitsPerPixel = 16;
+
+    // The physical map: the LCD controller's register file (with the
+    // StrongARM palette), and video memory at
+    // videoAddress (0: not in the map) with its bit-29 alias.
+    LcdControllerProfile lcd;
+    uint32_t videoAddress = 0;
+    AliasKind videoAlias = AliasKind::None;
+    // Video memory's first row lies at this host address modulo 0x80000
+    // (a multiple of 16 from 64 on).
+    uint32_t videoPlacement = 0x100;
+
+    // CoreLinkLib.dll: AtiCore_WaitComplete answers 0 this many times in a
+    // row before it answers 1 (negative: never); the allocations and the
+    // memory transfer can be made to fail.
+    int32_t chipWaitFailures = 0;
+    bool chipSurfaceFails = false;
+    bool chipOverlayFails = false;
+    bool chipTransferFails = false;
 };
 
 // The desktop device: 240 x 320 at 16 bits, GDI only.
@@ -234,6 +306,39 @@ struct ScreenCaps {
 // SPI_GETOEMINFO: the OEM string into text (terminated, cut to fit); false
 // when the device gives none.
 [[nodiscard]] bool GetOemInfo(std::span<char16_t> text);
+
+// The physical map: a host pointer for size bytes at a device address, null
+// unless they lie wholly inside one of the active device's regions; and the
+// device address of a host pointer into video memory (0 when it is not in
+// the map).
+[[nodiscard]] uint8_t* PhysicalToHost(uint32_t address, uint32_t size);
+[[nodiscard]] uint32_t HostToPhysical(const uint8_t* pointer);
+
+// Reads word `index` of a register file that PhysicalToHost handed out (0
+// for any other pointer or an index past its end). Every reading is logged,
+// and the scan register moves on by the profile's rule at each one.
+struct RegisterReading {
+    uint32_t address;
+    uint32_t value;
+};
+[[nodiscard]] uint32_t ReadDeviceRegister(const uint8_t* registers, uint32_t index);
+// The readings since the device was selected or the log cleared (the first
+// 65536 of them), and a hook that sees each reading as it is made (selecting
+// a device removes it).
+[[nodiscard]] const std::vector<RegisterReading>& RegisterReadings();
+void ClearRegisterReadings();
+using RegisterReadHook = void (*)(const RegisterReading& reading, void* context);
+void SetRegisterReadHook(RegisterReadHook hook, void* context);
+
+// The graphics chip's state, for tests.
+struct ChipState {
+    int32_t attached;     // ProcessAttach calls not yet detached
+    bool surface;         // a surface is allocated
+    bool overlay;         // an overlay is allocated
+    bool overlayOn;
+    bool transferOpen;    // SetupMemoryTransfer not yet terminated
+};
+[[nodiscard]] ChipState ReadChipState();
 
 // The state the device's libraries keep, for tests.
 struct DisplayDeviceState {

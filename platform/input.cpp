@@ -5,12 +5,15 @@
 #include "platform/input.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdlib>
 #include <mutex>
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/controls/command_bar.h"
+#include "platform/controls/menus.h"
 #include "platform/text_codec.h"
 #include "platform/window_manager/internal.h"
 
@@ -36,6 +39,9 @@ Schedule& TheSchedule() {
 }
 
 bool stylusDown = false;
+
+// Keys down as the messages taken from the queues tell it.
+std::array<bool, 256> keysDown{};
 
 LPARAM PackPoint(int32_t x, int32_t y) {
     return static_cast<LPARAM>(static_cast<uint16_t>(x)) | (static_cast<LPARAM>(static_cast<uint16_t>(y)) << 16);
@@ -120,6 +126,46 @@ void InjectKey(uint32_t virtualKey) {
     (void)PostMessageW(target, WM_KEYUP, virtualKey, static_cast<LPARAM>(0xC0000001u));
 }
 
+void InjectKeyWithModifiers(uint32_t virtualKey, uint32_t modifiers) {
+    const HWND target = KeyTarget();
+    if (!target) return;
+    constexpr std::pair<uint32_t, uint32_t> kModifierKeys[] = {
+        {kModifierShift, VK_SHIFT}, {kModifierControl, VK_CONTROL}, {kModifierAlt, VK_MENU}};
+    for (const auto& [bit, key] : kModifierKeys)
+        if (modifiers & bit) (void)PostMessageW(target, WM_KEYDOWN, key, 1);
+    InjectKey(virtualKey);
+    for (auto it = std::rbegin(kModifierKeys); it != std::rend(kModifierKeys); ++it)
+        if (modifiers & it->first) (void)PostMessageW(target, WM_KEYUP, it->second, static_cast<LPARAM>(0xC0000001u));
+}
+
+int16_t GetKeyState(uint32_t virtualKey) {
+    return virtualKey < keysDown.size() && keysDown[virtualKey] ? static_cast<int16_t>(0x8000) : 0;
+}
+
+void NoteKeyMessage(uint32_t message, uintptr_t virtualKey) {
+    if ((message != WM_KEYDOWN && message != WM_KEYUP) || virtualKey >= keysDown.size()) return;
+    keysDown[virtualKey] = message == WM_KEYDOWN;
+}
+
+namespace {
+
+bool TapCentre(const RECT& rect) {
+    InjectTap((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+    return true;
+}
+
+}  // namespace
+
+bool PressBarButton(uintptr_t bar, uint32_t commandId) {
+    RECT rect{};
+    return CommandBarButtonRect(bar, commandId, &rect) && TapCentre(rect);
+}
+
+bool ChooseMenuItem(uintptr_t menu, uint32_t commandId) {
+    RECT rect{};
+    return OpenMenuItemRect(menu, commandId, &rect) && TapCentre(rect);
+}
+
 void InjectText(std::u16string_view text) {
     const HWND target = KeyTarget();
     if (!target) return;
@@ -160,7 +206,7 @@ void DeliverDueInput() {
         }
         switch (input.kind) {
         case ScheduledInput::Kind::Tap: InjectTap(input.x, input.y); break;
-        case ScheduledInput::Kind::Key: InjectKey(input.key); break;
+        case ScheduledInput::Kind::Key: InjectKeyWithModifiers(input.key, input.modifiers); break;
         case ScheduledInput::Kind::Text: InjectText(input.text); break;
         }
     }
@@ -171,6 +217,7 @@ void ClearScheduledInput() {
     std::lock_guard guard(schedule.lock);
     schedule.waiting.clear();
     stylusDown = false;
+    keysDown.fill(false);
 }
 
 namespace {
@@ -246,6 +293,16 @@ bool ParseLine(std::string_view line, uint32_t start, ScheduledInput* input, std
         }
         input->kind = ScheduledInput::Kind::Key;
         input->key = static_cast<uint32_t>(key);
+        while (!cursor.AtEnd()) {
+            const std::string_view modifier = cursor.Word();
+            if (modifier == "shift") input->modifiers |= kModifierShift;
+            else if (modifier == "ctrl") input->modifiers |= kModifierControl;
+            else if (modifier == "alt") input->modifiers |= kModifierAlt;
+            else {
+                *message = "a key's modifiers are the words shift, ctrl and alt";
+                return false;
+            }
+        }
     } else if (word == "text") {
         std::string text;
         if (!cursor.Quoted(&text)) {

@@ -21,6 +21,27 @@ void InjectStylus(int32_t x, int32_t y, StylusAction action);
 void InjectTap(int32_t x, int32_t y);  // press and release
 // A key press and release (virtual key) for the focus window, else the active one.
 void InjectKey(uint32_t virtualKey);
+
+// Modifier keys, by virtual key, and as a set held around a key.
+constexpr uint32_t VK_SHIFT = 0x10;
+constexpr uint32_t VK_CONTROL = 0x11;
+constexpr uint32_t VK_MENU = 0x12;  // alt
+enum : uint32_t { kModifierShift = 1, kModifierControl = 2, kModifierAlt = 4 };
+// The key pressed and released while the modifiers are held: their presses
+// first (shift, control, alt), their releases after, in reverse.
+void InjectKeyWithModifiers(uint32_t virtualKey, uint32_t modifiers);
+
+// Whether a key is down as the messages taken from the queue so far tell
+// it: bit 0x8000 set while it is down. Every WM_KEYDOWN and WM_KEYUP taken
+// out of a queue is noted (NoteKeyMessage, the message pump's call).
+[[nodiscard]] int16_t GetKeyState(uint32_t virtualKey);
+void NoteKeyMessage(uint32_t message, uintptr_t virtualKey);
+
+// For tests: a tap at the centre of the command bar's button with the
+// command id, or of the item with the command id in a menu that is open
+// (0: any open menu). False, with nothing injected, when there is none.
+bool PressBarButton(uintptr_t bar, uint32_t commandId);
+bool ChooseMenuItem(uintptr_t menu, uint32_t commandId);
 // WM_CHAR for each UTF-16 unit of the text, for the focus window (else the active one).
 void InjectText(std::u16string_view text);
 
@@ -34,6 +55,7 @@ struct ScheduledInput {
     int32_t y = 0;
     uint32_t key = 0;
     std::u16string text;
+    uint32_t modifiers = 0;  // a key's kModifier* set
 };
 void ScheduleInput(const ScheduledInput& input);
 // The tick of the earliest scheduled input; false when none is waiting.
@@ -42,7 +64,8 @@ bool NextScheduledInput(uint32_t* at);
 void DeliverDueInput();
 void ClearScheduledInput();
 
-// Reads an input file's lines: "<ms> tap <x> <y>", "<ms> key <virtual key>",
+// Reads an input file's lines: "<ms> tap <x> <y>", "<ms> key <virtual key>"
+// with any of the words "shift", "ctrl", "alt" after it for modifiers held,
 // "<ms> text \"<text>\"" (UTF-8; \" and \\ inside), blank lines and lines
 // starting with "#" skipped; the milliseconds count from start. Nothing is
 // scheduled when a line is malformed: the result names the line.

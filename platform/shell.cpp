@@ -1,9 +1,10 @@
 // platform/shell.cpp
-// The shell's windows: desktop, task bar, input panel and menu bars. They
-// draw nothing of their own beyond their class background.
+// The shell's windows: desktop, task bar, input panel and menu bars (command
+// bars, platform/controls/command_bar.h).
 
 #include "platform/shell.h"
 
+#include "platform/controls/command_bar.h"
 #include "platform/gdi.h"
 #include "platform/window_manager/internal.h"
 
@@ -96,7 +97,7 @@ HWND CreateMenuBar(HWND form) {
     if (!IsWindow(form)) return 0;
     const SIZE screen = ScreenSize();
     return MakeShellWindow(u"MenuBar", u"", 0, RECT{0, screen.cy - kMenuBarHeight, screen.cx, screen.cy}, form,
-                           COLOR_MENU);
+                           COLOR_MENU, CommandBarProcedure);
 }
 
 bool ShowMenuBar(HWND bar, bool show) {

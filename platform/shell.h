@@ -26,8 +26,8 @@ void ForgetShell();
 void RefreshTaskBar();
 [[nodiscard]] HWND InputPanelWindow();
 
-// A form's menu bar: an empty bar of the screen's width and 26 pixels at the
-// bottom of the screen, owned by the form, hidden until ShowMenuBar.
+// A form's menu bar: an empty command bar of the screen's width and 26
+// pixels at the bottom of the screen, owned by the form, hidden until ShowMenuBar.
 [[nodiscard]] HWND CreateMenuBar(HWND form);
 bool ShowMenuBar(HWND bar, bool show);
 

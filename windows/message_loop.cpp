@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/controls/accelerators.h"
 #include "platform/window_manager.h"
 #include "runtime/vm/interpreter_lock.h"
 #include "runtime/vm/program_context.h"
@@ -89,8 +90,14 @@ void EndEveryApplication() {
 }  // namespace
 
 void DispatchAppMessage(const platform::MSG& message) {
-    // Accelerator tables come with the menus: without one every message is
-    // translated and dispatched.
+    // The accelerator table of the message's own window applies: a form's
+    // table does not act on keys sent to one of its controls (the focus).
+    if (message.message == platform::WM_KEYDOWN || message.message == platform::WM_CHAR) {
+        const WindowRecord* record = FindWindowRecordByHandle(message.hwnd, nullptr);
+        if (record && record->accelerators &&
+            platform::TranslateAcceleratorW(message.hwnd, record->accelerators, &message))
+            return;
+    }
     platform::TranslateMessage(&message);
     platform::DispatchMessageW(&message);
     if (message.message != kEndApplicationMessage) return;

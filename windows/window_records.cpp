@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "platform/controls/accelerators.h"
 #include "platform/gdi.h"
 #include "platform/memory.h"
 #include "platform/message_queue.h"
@@ -117,6 +118,7 @@ void DestroyWindowRecords(ProgramContext* context, WindowRecord* record) {
     platform::DestroyWindow(window);
     platform::UnbindWindow(window);
     if (record->font && !FontHeldByAnotherRecord(record, record->font)) platform::DeleteObject(record->font);
+    if (record->accelerators) platform::DestroyAcceleratorTable(record->accelerators);
     platform::FreeBlock(record->secondBlock);
     if (record->formClassName) {
         (void)platform::UnregisterClassW(record->formClassName, 0);

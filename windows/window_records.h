@@ -32,7 +32,7 @@ struct WindowRecord {
     WindowHandle menuBar;            // destroyed with the record
     void* activateInfo;              // 12 bytes for the shell, made on first use
     uintptr_t font;                  // deleted with the record
-    uintptr_t accelerators;
+    uintptr_t accelerators;          // destroyed with the record, and when replaced
     Instruction* eventProcedure;
     ProgramContext* procedureContext;  // whose code eventProcedure is; null: the record's own context
     Instruction* savedEventProcedure; // parked while a run-time error box is up

@@ -6,12 +6,14 @@
 #include "runtime/registry/hooks.h"
 #include "runtime/registry/placeholder_handlers.h"
 #include "runtime/vm/program_context.h"
+#include "windows/activex/activex_builtins.h"
 #include "windows/com/com_builtins.h"
 #include "windows/com/com_object_wrapper.h"
 #include "windows/control_calls.h"
 #include "windows/event_calls.h"
 #include "windows/event_table.h"
 #include "windows/forms.h"
+#include "windows/menus.h"
 #include "windows/message_loop.h"
 #include "windows/new_control.h"
 #include "windows/window_records.h"
@@ -21,8 +23,11 @@ namespace qob {
 namespace {
 
 // The windows of an ending context go before its variables; the classes it
-// registered and the COM objects it still holds go with them.
+// registered and the COM objects it still holds go with them. Its ActiveX
+// controls go first, while their parent windows still stand: no control
+// event can reach the context's code after it.
 void DestroyContextWindows(ProgramContext* context) {
+    FreeContextActiveXSites(context);
     ClearProceduresSuppliedBy(context);
     while (context->windows) DestroyWindowRecords(context, context->windows);
     RemoveContextWindowClasses(context);
@@ -47,17 +52,17 @@ constexpr BuiltinRegistration kWindowsBuiltins[] = {
     {"waitcursor",               1, Nothing, Fixed,  Builtin_waitcursor},
     {"unregisterclass",          1, Nothing, Fixed,  kNotBuilt},
     {"centerform",               1, Nothing, Fixed,  kNotBuilt},
-    {"newmainmenu",              1, Nothing, Fixed,  kNotBuilt},
+    {"newmainmenu",              1, Nothing, Fixed,  Builtin_newmainmenu},
     {"g_setmainloop",            1, Nothing, Fixed,  kNotBuilt},
     {"g_mainloop",               1, Nothing, Fixed,  kNotBuilt},
     {"g_mainloop2",              1, Nothing, Fixed,  kNotBuilt},
-    {"ActiveXDraw",              1, Nothing, Fixed,  kNotBuilt},
+    {"ActiveXDraw",              1, Nothing, Fixed,  Builtin_ActiveXDraw},
     // 1 argument, returns a value
     {"enumwindows",              1, Value,   Fixed,  Builtin_enumwindows},
     {"getfont",                  1, Value,   Fixed,  Builtin_getfont},
     {"destroywindow",            1, Value,   Fixed,  kNotBuilt},
     {"getuserdata",              1, Value,   Fixed,  kNotBuilt},
-    {"mainmenu",                 1, Value,   Fixed,  kNotBuilt},
+    {"mainmenu",                 1, Value,   Fixed,  Builtin_mainmenu},
     {"getselstart",              1, Value,   Fixed,  Builtin_getselstart},
     {"getsellength",             1, Value,   Fixed,  Builtin_getsellength},
     {"getseltext",               1, Value,   Fixed,  Builtin_getseltext},
@@ -71,9 +76,9 @@ constexpr BuiltinRegistration kWindowsBuiltins[] = {
     {"Dispatch",                 1, Value,   Fixed,  Builtin_Dispatch},
     {"COMLoadTypeLib",           1, Value,   Fixed,  Builtin_COMLoadTypeLib},
     {"RegisterDLL",              1, Value,   Fixed,  Builtin_RegisterDLL},
-    {"ActiveXObject",            1, Value,   Fixed,  kNotBuilt},
-    {"ActiveXEvents",            1, Value,   Fixed,  kNotBuilt},
-    {"ActiveXWnd",               1, Value,   Fixed,  kNotBuilt},
+    {"ActiveXObject",            1, Value,   Fixed,  Builtin_ActiveXObject},
+    {"ActiveXEvents",            1, Value,   Fixed,  Builtin_ActiveXEvents},
+    {"ActiveXWnd",               1, Value,   Fixed,  Builtin_ActiveXWnd},
     {"VariantType",              1, Value,   Fixed,  Builtin_VariantType},
     // 2 arguments, no value
     {"setfont",                  2, Nothing, Fixed,  Builtin_setfont},
@@ -82,7 +87,7 @@ constexpr BuiltinRegistration kWindowsBuiltins[] = {
     {"registerclass",            2, Nothing, Fixed,  kNotBuilt},
     {"setuserdata",              2, Nothing, Fixed,  kNotBuilt},
     {"setwndproc",               2, Nothing, Fixed,  kNotBuilt},
-    {"createacceltable",         2, Nothing, Fixed,  kNotBuilt},
+    {"createacceltable",         2, Nothing, Fixed,  Builtin_createacceltable},
     {"setselstart",              2, Nothing, Fixed,  Builtin_setselstart},
     {"setsellength",             2, Nothing, Fixed,  Builtin_setsellength},
     {"setseltext",               2, Nothing, Fixed,  Builtin_setseltext},
@@ -93,7 +98,7 @@ constexpr BuiltinRegistration kWindowsBuiltins[] = {
     // 2 arguments, returns a value
     {"showwindow",               2, Value,   Fixed,  kNotBuilt},
     {"getclientrect",            2, Value,   Fixed,  Builtin_getclientrect},
-    {"menucaption",              2, Value,   Fixed,  kNotBuilt},
+    {"menucaption",              2, Value,   Fixed,  Builtin_menucaption},
     {"gettextline",              2, Value,   Fixed,  Builtin_gettextline},
     {"wgettextline",             2, Value,   Fixed,  Builtin_wgettextline},
     {"getitem",                  2, Value,   Fixed,  Builtin_getitem},
@@ -110,30 +115,30 @@ constexpr BuiltinRegistration kWindowsBuiltins[] = {
     {"enumfontfamilies",         3, Value,   Fixed,  Builtin_enumfontfamilies},
     {"newform",                  3, Value,   Fixed,  Builtin_newform},
     {"showmodal",                3, Value,   Fixed,  kNotBuilt},
-    {"newmenu",                  3, Value,   Fixed,  kNotBuilt},
+    {"newmenu",                  3, Value,   Fixed,  Builtin_newmenu},
     // 4 arguments, no value
     {"ADDEVENT",                 4, Nothing, Fixed,  Builtin_ADDEVENT},
-    {"newbutton",                4, Nothing, Fixed,  kNotBuilt},
+    {"newbutton",                4, Nothing, Fixed,  Builtin_newbutton},
     {"COMInfo",                  4, Nothing, Fixed,  Builtin_COMInfo},
     // 4 arguments, returns a value
     {"inherited",                4, Value,   Fixed,  kNotBuilt},
-    {"newsubmenu",               4, Value,   Fixed,  kNotBuilt},
-    {"newmenuitem",              4, Value,   Fixed,  kNotBuilt},
+    {"newsubmenu",               4, Value,   Fixed,  Builtin_newsubmenu},
+    {"newmenuitem",              4, Value,   Fixed,  Builtin_newmenuitem},
     // 5 arguments, no value
-    {"SetActiveXPos",            5, Nothing, Fixed,  kNotBuilt},
+    {"SetActiveXPos",            5, Nothing, Fixed,  Builtin_SetActiveXPos},
     // 5 arguments, returns a value
     {"newdlg",                   5, Value,   Fixed,  kNotBuilt},
     // 6 arguments, returns a value
     {"newfont",                  6, Value,   Fixed,  Builtin_newfont},
     // 7 arguments, returns a value
-    {"ActiveX",                  7, Value,   Fixed,  kNotBuilt},
+    {"ActiveX",                  7, Value,   Fixed,  Builtin_ActiveX},
     // 9 arguments, returns a value
     {"newformex",                9, Value,   Fixed,  Builtin_newformex},
     // 10 arguments, returns a value
     {"newcontrol",              10, Value,   Fixed,  Builtin_newcontrol},
     // any number of arguments, argument frame, no value
     {"FreeCOMObject",            0, Nothing, Framed, Builtin_FreeCOMObject},
-    {"FreeActiveX",              0, Nothing, Framed, kNotBuilt},
+    {"FreeActiveX",              0, Nothing, Framed, Builtin_FreeActiveX},
     {"SafeArrayDestroy",         0, Nothing, Framed, Builtin_SafeArrayDestroy},
     // any number of arguments, argument frame, returns a value
     {"GetProperty",              0, Value,   Framed, Builtin_GetProperty},

@@ -442,7 +442,7 @@ private:
         ForgetPushes();
 
         const bool resultCallable = result == 0.0 || result == 1.0;
-        const int arguments = count < 0 ? 0 : count > 255 ? 255 : static_cast<int>(count);
+        const int arguments = DeclaredArgumentCount(count);
         ReportUncallableNative(name, arguments, resultCallable, static_cast<int>(result));
         const int index = DeclareDllFunction(name, entryName, library, static_cast<uint8_t>(arguments), result != 0.0,
                                              wide, direct);

@@ -1488,7 +1488,7 @@ private:
             FileRecord data[kDeclarationDataRecords];
             for (FileRecord& record : data) record = in.NextRecord();
             DeclareDllFunction(declaration.TextOrEmpty(), data[0].TextOrEmpty(), data[1].TextOrEmpty(),
-                               static_cast<uint8_t>(data[2].number), data[3].number != 0.0, data[4].number != 0.0,
+                               DeclaredArgumentCount(data[2].number), data[3].number != 0.0, data[4].number != 0.0,
                                data[5].number != 0.0);
         }
         ImmediateLinking = savedLinking;

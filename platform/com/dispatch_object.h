@@ -214,7 +214,7 @@ class DispatchObject : public IDispatch, public IConnectionPointContainer, publi
     }
 
     // IConnectionPointContainer
-    HRESULT EnumConnectionPoints(IEnumConnectionPoints**) override { return E_NOTIMPL; }
+    inline HRESULT EnumConnectionPoints(IEnumConnectionPoints** points) override;
     HRESULT FindConnectionPoint(REFIID iid, IConnectionPoint** point) override {
         if (!point) return E_POINTER;
         *point = nullptr;
@@ -313,6 +313,72 @@ HRESULT EventConnectionPoint::GetConnectionPointContainer(IConnectionPointContai
     if (!container) return E_POINTER;
     owner_->AddRef();
     *container = owner_;
+    return S_OK;
+}
+
+// Walks the connection points of an object: its event connection point, or none.
+class ConnectionPointEnumerator final : public IEnumConnectionPoints, public LowMemoryObject {
+  public:
+    ConnectionPointEnumerator(IConnectionPoint* point, uint32_t position) : point_(point), position_(position) {
+        if (point_) point_->AddRef();
+    }
+
+    HRESULT QueryInterface(REFIID iid, void** object) override {
+        if (!object) return E_POINTER;
+        if (iid == IID_IUnknown || iid == IID_IEnumConnectionPoints) {
+            *object = static_cast<IEnumConnectionPoints*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    uint32_t AddRef() override { return ++references_; }
+    uint32_t Release() override {
+        const uint32_t left = --references_;
+        if (left == 0) delete this;
+        return left;
+    }
+    HRESULT Next(uint32_t count, IConnectionPoint** points, uint32_t* fetched) override {
+        if (!points) return E_POINTER;
+        uint32_t given = 0;
+        if (count > 0 && point_ && position_ == 0) {
+            point_->AddRef();
+            points[0] = point_;
+            position_ = 1;
+            given = 1;
+        }
+        if (fetched) *fetched = given;
+        return given == count ? S_OK : S_FALSE;
+    }
+    HRESULT Skip(uint32_t count) override {
+        if (count == 0) return S_OK;
+        const bool skipped = point_ && position_ == 0 && count == 1;
+        position_ = 1;
+        return skipped ? S_OK : S_FALSE;
+    }
+    HRESULT Reset() override {
+        position_ = 0;
+        return S_OK;
+    }
+    HRESULT Clone(IEnumConnectionPoints** copy) override {
+        if (!copy) return E_POINTER;
+        *copy = new ConnectionPointEnumerator(point_, position_);
+        return S_OK;
+    }
+
+  private:
+    ~ConnectionPointEnumerator() {
+        if (point_) point_->Release();
+    }
+    std::atomic<uint32_t> references_{1};
+    IConnectionPoint* point_;
+    uint32_t position_;
+};
+
+HRESULT DispatchObject::EnumConnectionPoints(IEnumConnectionPoints** points) {
+    if (!points) return E_POINTER;
+    *points = new ConnectionPointEnumerator(events_, 0);
     return S_OK;
 }
 

@@ -102,6 +102,15 @@ uint32_t VirtualKey(SDL_Keycode key) {
     }
 }
 
+// The modifier keys held with a key, for accelerators.
+uint32_t Modifiers(uint16_t held) {
+    uint32_t modifiers = 0;
+    if (held & KMOD_SHIFT) modifiers |= kModifierShift;
+    if (held & KMOD_CTRL) modifiers |= kModifierControl;
+    if (held & KMOD_ALT) modifiers |= kModifierAlt;
+    return modifiers;
+}
+
 class SdlScreen final : public ScreenPresenter {
 public:
     bool Open(const SdlVideoCalls* calls, int scale) {
@@ -179,7 +188,8 @@ private:
                 InjectStylus(event.motion.x / scale, event.motion.y / scale, StylusAction::Move);
             break;
         case SDL_KEYDOWN:
-            if (const uint32_t key = VirtualKey(event.key.keysym.sym)) InjectKey(key);
+            if (const uint32_t key = VirtualKey(event.key.keysym.sym))
+                InjectKeyWithModifiers(key, Modifiers(event.key.keysym.mod));
             break;
         case SDL_QUIT:
             SetIdlePolicy(IdlePolicy::Close);

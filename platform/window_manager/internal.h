@@ -40,7 +40,7 @@ struct Window {
     bool dead = false;        // its handle is gone
     bool inShowWindow = false;
     bool idleClosed = false;  // the idle policy sent it WM_CLOSE once
-    bool shellWindow = false; // the task bar, desktop, input panel, menu bars: never closed when idle
+    bool shellWindow = false; // the task bar, desktop, input panel, menu bars, open menus: never activated, never closed when idle
     int sendDepth = 0;        // procedure calls under way: the memory stays until 0
     bool invalid = false;
     bool erase = false;

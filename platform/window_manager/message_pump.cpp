@@ -88,7 +88,10 @@ bool NextWake(uint32_t* wait) {
 bool Take(MSG* message, HWND filter, UINT first, UINT last, bool remove) {
     if (S().presenter) S().presenter->Poll();
     DeliverDueInput();
-    if (PeekQueuedMessage(message, filter, first, last, remove)) return true;
+    if (PeekQueuedMessage(message, filter, first, last, remove)) {
+        if (remove) NoteKeyMessage(message->message, message->wParam);
+        return true;
+    }
     if (TakePaint(message, filter, first, last)) return true;
     return TakeTimer(message, filter, first, last, remove);
 }

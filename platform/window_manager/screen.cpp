@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/controls/accelerators.h"
+#include "platform/controls/menus.h"
 #include "platform/gdi.h"
 #include "platform/input.h"
 #include "platform/shell.h"
@@ -186,6 +188,8 @@ void ResetWindowManager() {
     s.lastDownWindow = 0;
     s.lastDownWasDouble = false;
     ClearScheduledInput();
+    ForgetMenus();
+    ForgetAcceleratorTables();
 }
 
 }  // namespace qob::platform

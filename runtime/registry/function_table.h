@@ -88,6 +88,13 @@ extern bool CompileOnly;
 int DeclareDllFunction(std::string_view name, std::string_view exportName, std::string_view libraryName,
                        uint8_t argumentCount, bool returnsValue, bool wideText, bool sForm);
 
+// The argument count a declaration's number stands for: below 0 (or not a
+// number) is 0, above 255 is 255, as a byte holds it.
+inline uint8_t DeclaredArgumentCount(double count) {
+    if (!(count > 0)) return 0;
+    return count >= 255 ? 255 : static_cast<uint8_t>(count);
+}
+
 enum class LinkStatus { Linked, LibraryNotFound, ExportNotFound, NotDeclared };
 
 // Loads the record's library (once per name) and resolves its entry: with the

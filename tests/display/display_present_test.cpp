@@ -10,6 +10,8 @@
 
 #include "display/display_canvas.h"
 #include "display/display_device_support.h"
+#include "display/hardware_profiles.h"
+#include "display/key_map.h"
 #include "display/video_detect.h"
 #include "platform/memory.h"
 
@@ -62,6 +64,10 @@ struct DeviceCase {
     platform::DisplayDeviceProfile profile;
     bool drawsThroughViewport;  // GAPI with a drawing copy: GXEndDraw brings whole picture rows
     bool copiesByDma;           // the DMA engine brings a rectangle rounded out to 4 columns
+    // A MediaQ (its detection timed at this many scripted milliseconds):
+    // SlowFB writes the changed words of the rectangle's rows, widened to
+    // 64-byte blocks of video memory.
+    int32_t mediaQMs = -1;
 };
 
 std::vector<DeviceCase> DeviceCases() {
@@ -79,6 +85,19 @@ std::vector<DeviceCase> DeviceCases() {
         {RawProfileOf("raw odd half turn", platform::PanelLayout{237, 317, -2, -480}), false, false},
         {RawProfileOf("raw quarter 250 x 330", platform::PanelLayout{250, 330, 660, -2}), false, false},
         {RawProfileOf("raw three quarters 250 x 330", platform::PanelLayout{250, 330, -668, 2}), false, false},
+        {testing::XScaleProfile(), false, false},
+        {testing::StrongArmProfile(), false, false},
+        {testing::ImageonProfile(), false, false},
+        {testing::MediaQProfile(), false, false, 20},
+        {[] {
+             auto profile = testing::MediaQProfile();
+             profile.name = "mediaq, rows of 472 bytes";
+             profile.panel = platform::PanelLayout{224, 320, 2, 448};
+             profile.screenWidth = 224;
+             profile.rowPadding = 24;
+             return profile;
+         }(),
+         false, false, 20},
     };
 }
 
@@ -100,6 +119,7 @@ TEST_F(DisplayPresentTest, PanelShowsTheFrameTurnedAndTheDirtyRectangleOfTheNext
         for (int32_t asked = 0; asked <= 4; ++asked) {
             for (const Rect& dirty : kDirtyRects) {
                 UseDevice(device.profile);
+                if (device.mediaQMs >= 0) testing::ScriptMediaQTiming(device.mediaQMs);
                 const uintptr_t window = windows.MakeWindow();
                 DisplayParams params{0, 0, asked, 1};
                 Canvas* canvas = CreateDisplayCanvas(window, &params);
@@ -161,7 +181,20 @@ TEST_F(DisplayPresentTest, PanelShowsTheFrameTurnedAndTheDirtyRectangleOfTheNext
                 const int32_t dmaLeft = turned.left & ~3;
                 const Rect dma{dmaLeft, turned.top, dmaLeft + ((turned.right - dmaLeft + 3) & ~3), turned.bottom};
                 const bool backBuffer = record.display->Base().HasBackBuffer();
-
+                // SlowFB's band: the rows of the rectangle it sees, in video memory bytes.
+                int64_t bandStart = 0, bandEnd = 0;
+                if (device.mediaQMs >= 0) {
+                    const Rect seen = r != 0 ? turned : clamped;
+                    int64_t top = seen.top, bottom = seen.bottom;
+                    if (!IsRectEmpty(seen) && int64_t(native.pitch) * (bottom - top) % 64 != 0) {
+                        top &= ~1;
+                        bottom = std::min<int64_t>((bottom + 1) & ~1, memory.height);
+                    }
+                    if (!IsRectEmpty(seen)) {
+                        bandStart = native.pitch * top / 64 * 64;
+                        bandEnd = (native.pitch * bottom + 63) / 64 * 64;
+                    }
+                }
                 wrong = 0;
                 for (int32_t y = 0; y < panel.height; ++y) {
                     for (int32_t x = 0; x < panel.width; ++x) {
@@ -171,6 +204,10 @@ TEST_F(DisplayPresentTest, PanelShowsTheFrameTurnedAndTheDirtyRectangleOfTheNext
                         bool reached = r != 0 ? Inside(tiles, m) : (backBuffer ? Inside(even, v) : true);
                         if (device.drawsThroughViewport) reached &= !IsRectEmpty(rows) && y >= rows.top && y < rows.bottom;
                         if (device.copiesByDma) reached &= Inside(dma, m);
+                        if (device.mediaQMs >= 0) {
+                            const int64_t at = int64_t(m.y) * native.pitch + 2 * int64_t(m.x);
+                            reached &= at >= bandStart && at < bandEnd;
+                        }
                         const uint16_t expected = reached ? SecondPattern(v) : FirstPattern(v);
                         if (shown.At(x, y) != expected && wrong++ < 3)
                             ADD_FAILURE() << "second frame, panel (" << x << ", " << y << "): " << std::hex

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <iterator>
 
 namespace qob::platform {
 namespace {
@@ -78,6 +79,32 @@ TEST_F(ClockTest, WithoutTheTestClockReadingsComeFromTheMonotonicClock) {
     EXPECT_LE(static_cast<uint64_t>(counter), after);
     const uint32_t tickBefore = static_cast<uint32_t>(before / kMillisecond);
     EXPECT_LE(tick - tickBefore, static_cast<uint32_t>(after / kMillisecond) - tickBefore);
+}
+
+// Scripted readings come first, in order, whatever reads them; then time
+// stands at the last one and goes on by the step. Setting the clock again
+// drops what is left of a script.
+TEST_F(ClockTest, ScriptedReadingsAnswerInTurnThenTheStepGoesOn) {
+    const uint64_t script[] = {100 * kMillisecond, 100 * kMillisecond, 101 * kMillisecond + 5, 250 * kMillisecond};
+    ScriptTestClock(script, std::size(script), kMillisecond);
+    EXPECT_TRUE(IsTestClockOn());
+    EXPECT_EQ(GetTickCount(), 100u);
+    EXPECT_EQ(QueryPerformanceCounter(), static_cast<int64_t>(100 * kMillisecond));
+    Sleep(40);  // uses up no reading
+    EXPECT_EQ(QueryPerformanceCounter(), static_cast<int64_t>(101 * kMillisecond + 5));
+    EXPECT_EQ(GetTickCount(), 250u);
+    EXPECT_EQ(GetTickCount(), 250u) << "the last reading stands, then the step goes on";
+    EXPECT_EQ(GetTickCount(), 251u);
+
+    ScriptTestClock(script, std::size(script));
+    SetTestClock(7 * kMillisecond);
+    EXPECT_EQ(GetTickCount(), 7u);
+    EXPECT_EQ(GetTickCount(), 7u);
+
+    ScriptTestClock(script, std::size(script));
+    ClearTestClock();
+    EXPECT_FALSE(IsTestClockOn());
+    EXPECT_NE(QueryPerformanceCounter(), static_cast<int64_t>(100 * kMillisecond));
 }
 
 }  // namespace

@@ -562,6 +562,8 @@ TEST_F(WindowManagerTest, InputScriptsScheduleEveryLineOrNothing) {
         {"10 text \"abc\n", false, 1},
         {"10 swipe 1 2\n", false, 1},
         {"10 key 13 14\n", false, 1},
+        {"10 key 83 ctrl shift\n20 key 79 alt\n", true, 0},
+        {"10 key 83 control\n", false, 1},
         {"99999999999 key 13\n", false, 1},
     };
     for (const Case& c : cases) {

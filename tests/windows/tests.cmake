@@ -9,8 +9,14 @@ add_library(qobtestcom MODULE ${CMAKE_CURRENT_LIST_DIR}/com_test_server.cpp
 target_include_directories(qobtestcom PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_LIST_DIR})
 set_target_properties(qobtestcom PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/com_servers
                                             CXX_VISIBILITY_PRESET hidden)
+# The test controls as such a library (libqobtestctl.so), for the program tests.
+add_library(qobtestctl MODULE ${CMAKE_CURRENT_LIST_DIR}/activex_test_control_server.cpp
+                              ${CMAKE_CURRENT_LIST_DIR}/activex_test_control_support.cpp)
+target_include_directories(qobtestctl PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_LIST_DIR})
+set_target_properties(qobtestctl PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/com_servers
+                                            CXX_VISIBILITY_PRESET hidden)
 target_link_options(qob_windows_tests PRIVATE -Wl,--dynamic-list=${CMAKE_SOURCE_DIR}/app/exports.list)
-add_dependencies(qob_windows_tests qobtestcom)
+add_dependencies(qob_windows_tests qobtestcom qobtestctl)
 target_compile_definitions(qob_windows_tests PRIVATE QOB_COM_SERVER_DIR="${CMAKE_BINARY_DIR}/tests/com_servers")
 list(APPEND QOB_TEST_ENV "LD_LIBRARY_PATH=${CMAKE_BINARY_DIR}/tests/com_servers")
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <string>
 
@@ -386,6 +387,23 @@ TEST_F(DeclaredFunctionTest, OnlyDeclaredRecordsLink) {
     EXPECT_EQ(LinkDllFunction(builtin), LinkStatus::NotDeclared);
     EXPECT_EQ(LinkDllFunction(-1), LinkStatus::NotDeclared);
     EXPECT_EQ(LinkDllFunction(FunctionCount()), LinkStatus::NotDeclared);
+}
+
+// A declaration's argument count comes from a number in a compiled file or a
+// source; whatever that number is, the count is a byte. NaN was once cast
+// straight to the byte (undefined behaviour, found by fuzzing compiled files).
+TEST(DeclaredArgumentCount, ClampsEveryNumberToAByte) {
+    const struct {
+        double number;
+        uint8_t count;
+    } cases[] = {
+        {0.0, 0},   {4.0, 4},     {4.9, 4},       {255.0, 255},
+        {256.0, 255}, {1e300, 255}, {-1.0, 0},    {-1e300, 0},
+        {std::numeric_limits<double>::quiet_NaN(), 0},
+        {std::numeric_limits<double>::infinity(), 255},
+        {-std::numeric_limits<double>::infinity(), 0},
+    };
+    for (const auto& c : cases) EXPECT_EQ(DeclaredArgumentCount(c.number), c.count) << c.number;
 }
 
 }  // namespace
