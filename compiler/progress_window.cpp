@@ -179,6 +179,7 @@ void SetStatusWindowEnabled(bool enabled) {
     ForgetQuietStretch();
     gWindow.enabled = enabled;
 }
+bool IsStatusWindowEnabled() { return gWindow.enabled; }
 
 void SetLoaderContext(ProgramContext* context) {
     ForgetQuietStretch();

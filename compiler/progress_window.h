@@ -36,6 +36,7 @@ void HideStatusBar();
 void SetStatusWindowQuiet(bool quiet);
 [[nodiscard]] bool IsStatusWindowQuiet();
 void SetStatusWindowEnabled(bool enabled);
+[[nodiscard]] bool IsStatusWindowEnabled();
 
 // The loader program's context while "LOAD.QOB" runs for a top-level run
 // (null: none); DestroyStatusWindow ends it.

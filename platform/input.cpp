@@ -85,11 +85,12 @@ void InjectStylus(int32_t x, int32_t y, StylusAction action) {
     if (action == StylusAction::Down) {
         Window* top = TopLevelOf(target);
         if (top && s.active != top->handle && !top->shellWindow && (top->style & WS_VISIBLE) &&
-            !(top->style & WS_DISABLED)) {
+            !(top->style & WS_DISABLED) && !(top->exStyle & WS_EX_NOACTIVATE)) {
             SetActiveWindow(top->handle);
             if (!IsWindow(handle)) return;
         }
     }
+    if (Window* still = Find(handle); still && CaptionTakesStylus(still, point, action)) return;
     POINT client = point;
     ScreenToClient(handle, &client);
     UINT message = WM_MOUSEMOVE;

@@ -77,7 +77,16 @@ constexpr uint32_t WS_CHILD = 0x40000000u;
 constexpr uint32_t WS_VISIBLE = 0x10000000u;
 constexpr uint32_t WS_DISABLED = 0x08000000u;
 constexpr uint32_t WS_BORDER = 0x00800000u;
+constexpr uint32_t WS_DLGFRAME = 0x00400000u;
+constexpr uint32_t WS_CAPTION = 0x00C00000u;  // WS_BORDER | WS_DLGFRAME: a caption bar above the client
 constexpr uint32_t WS_EX_TOPMOST = 0x00000008u;
+// A press on the window does not activate it (pop-up lists keep the focus
+// where it was).
+constexpr uint32_t WS_EX_NOACTIVATE = 0x08000000u;
+// A WS_CAPTION window with an "OK" box in its caption; tapping it posts
+// WM_COMMAND IDOK to the window.
+constexpr uint32_t WS_EX_CAPTIONOKBTN = 0x80000000u;
+// The command id it sends is IDOK (1).
 
 constexpr uint32_t CS_VREDRAW = 0x0001;
 constexpr uint32_t CS_HREDRAW = 0x0002;
@@ -123,6 +132,7 @@ constexpr UINT GW_CHILD = 5;
 // GetSystemMetrics and SystemParametersInfoW.
 constexpr int SM_CXSCREEN = 0;
 constexpr int SM_CYSCREEN = 1;
+constexpr int SM_CYCAPTION = 4;
 constexpr UINT SPI_GETWORKAREA = 48;
 
 // --- records that travel by pointer in messages --------------------------------------
@@ -359,6 +369,12 @@ bool SystemParametersInfoW(UINT action, UINT parameter, void* value, UINT winIni
 // last call.
 bool ComposeScreen();
 [[nodiscard]] const Surface32& ScreenSurface();
+
+// The caption bar's height (SM_CYCAPTION) and the width of its OK box.
+constexpr int32_t kCaptionHeight = 24;
+constexpr int32_t kCaptionOkWidth = 26;
+// The OK box of a window's caption on the screen; empty when it has none.
+[[nodiscard]] RECT CaptionOkRect(HWND window);
 
 // --- the idle policy ---------------------------------------------------------------
 

@@ -34,6 +34,11 @@ platform::HFONT SetDefaultFont(platform::HWND window);
 // deleted here (at shut-down).
 void DeleteControlColourBrushes();
 
+// The answer to WM_CTLCOLOR* for the control in lParam: the text and back
+// colours of its record, else the default processing.
+platform::LRESULT ColourControl(platform::HWND window, platform::UINT message, platform::WPARAM wParam,
+                                platform::LPARAM lParam);
+
 // The form window procedure of every form class.
 platform::LRESULT FormWindowProc(platform::HWND window, platform::UINT message, platform::WPARAM wParam,
                                  platform::LPARAM lParam);

@@ -117,7 +117,7 @@ void DestroyWindowRecords(ProgramContext* context, WindowRecord* record) {
     record->destroying = 2;
     platform::DestroyWindow(window);
     platform::UnbindWindow(window);
-    if (record->font) platform::DeleteObject(record->font);
+    if (record->font && !FontHeldByAnotherRecord(record, record->font)) platform::DeleteObject(record->font);
     if (record->accelerators) platform::DestroyAcceleratorTable(record->accelerators);
     platform::FreeBlock(record->secondBlock);
     if (record->formClassName) {
@@ -135,6 +135,23 @@ void DestroyWindowRecords(ProgramContext* context, WindowRecord* record) {
     else context->windows = record->next;
     if (record->next) record->next->previous = record->previous;
     FreeContextBlock(context, record);
+}
+
+void ClearProceduresSuppliedBy(ProgramContext* context) {
+    for (ProgramContext* c = FirstContext; c; c = c->next)
+        for (WindowRecord* record = c->windows; record; record = record->next)
+            if (record->procedureContext == context && c != context) {
+                record->eventProcedure = nullptr;
+                record->savedEventProcedure = nullptr;
+                record->procedureContext = nullptr;
+            }
+}
+
+bool FontHeldByAnotherRecord(const WindowRecord* except, uintptr_t font) {
+    for (ProgramContext* c = FirstContext; c; c = c->next)
+        for (const WindowRecord* record = c->windows; record; record = record->next)
+            if (record != except && record->font == font) return true;
+    return false;
 }
 
 void FreeWindowRecords(WindowHandle window) {

@@ -34,6 +34,7 @@ struct WindowRecord {
     uintptr_t font;                  // deleted with the record
     uintptr_t accelerators;          // destroyed with the record, and when replaced
     Instruction* eventProcedure;
+    ProgramContext* procedureContext;  // whose code eventProcedure is; null: the record's own context
     Instruction* savedEventProcedure; // parked while a run-time error box is up
     uintptr_t savedWindowProcedure;   // of a subclassed control
     void* secondBlock;
@@ -56,6 +57,18 @@ struct WindowRecord {
 // its first window.
 WindowRecord* AddWindowRecord(ProgramContext* context, WindowHandle window, WindowClassRecord* windowClass,
                               WindowHandle menuBar, Instruction* eventProcedure);
+
+// The context a record's event procedure runs in: the one that supplied it
+// (newcontrol gives a record of the parent's context a procedure of the
+// calling program), else the record's own.
+[[nodiscard]] inline ProgramContext* ProcedureContextOf(const WindowRecord* record, ProgramContext* recordContext) {
+    return record->procedureContext ? record->procedureContext : recordContext;
+}
+// An ending context's procedures leave the records of other contexts, so
+// that no message runs its freed code.
+void ClearProceduresSuppliedBy(ProgramContext* context);
+// Whether a record other than the given one holds the font.
+[[nodiscard]] bool FontHeldByAnotherRecord(const WindowRecord* except, uintptr_t font);
 
 // Hands the handle of each of the context's windows, in list order, to visit.
 void VisitContextWindows(ProgramContext* context, void (*visit)(uintptr_t window, void* user), void* user);

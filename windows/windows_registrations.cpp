@@ -9,11 +9,13 @@
 #include "windows/activex/activex_builtins.h"
 #include "windows/com/com_builtins.h"
 #include "windows/com/com_object_wrapper.h"
+#include "windows/control_calls.h"
 #include "windows/event_calls.h"
 #include "windows/event_table.h"
 #include "windows/forms.h"
 #include "windows/menus.h"
 #include "windows/message_loop.h"
+#include "windows/new_control.h"
 #include "windows/window_records.h"
 #include "windows/window_system.h"
 
@@ -26,6 +28,7 @@ namespace {
 // event can reach the context's code after it.
 void DestroyContextWindows(ProgramContext* context) {
     FreeContextActiveXSites(context);
+    ClearProceduresSuppliedBy(context);
     while (context->windows) DestroyWindowRecords(context, context->windows);
     RemoveContextWindowClasses(context);
     ReleaseContextComObjects(context);
@@ -45,8 +48,8 @@ constexpr BuiltinRegistration kWindowsBuiltins[] = {
     {"CLEAREVENTS",              1, Nothing, Fixed,  Builtin_CLEAREVENTS},
     {"__controltoclipboard",     1, Nothing, Fixed,  Builtin___controltoclipboard},
     {"delay",                    1, Nothing, Fixed,  Builtin_delay},
-    {"showstatuswindow",         1, Nothing, Fixed,  kNotBuilt},
-    {"waitcursor",               1, Nothing, Fixed,  kNotBuilt},
+    {"showstatuswindow",         1, Nothing, Fixed,  Builtin_showstatuswindow},
+    {"waitcursor",               1, Nothing, Fixed,  Builtin_waitcursor},
     {"unregisterclass",          1, Nothing, Fixed,  kNotBuilt},
     {"centerform",               1, Nothing, Fixed,  kNotBuilt},
     {"newmainmenu",              1, Nothing, Fixed,  Builtin_newmainmenu},
@@ -55,18 +58,18 @@ constexpr BuiltinRegistration kWindowsBuiltins[] = {
     {"g_mainloop2",              1, Nothing, Fixed,  kNotBuilt},
     {"ActiveXDraw",              1, Nothing, Fixed,  Builtin_ActiveXDraw},
     // 1 argument, returns a value
-    {"enumwindows",              1, Value,   Fixed,  kNotBuilt},
-    {"getfont",                  1, Value,   Fixed,  kNotBuilt},
+    {"enumwindows",              1, Value,   Fixed,  Builtin_enumwindows},
+    {"getfont",                  1, Value,   Fixed,  Builtin_getfont},
     {"destroywindow",            1, Value,   Fixed,  kNotBuilt},
     {"getuserdata",              1, Value,   Fixed,  kNotBuilt},
     {"mainmenu",                 1, Value,   Fixed,  Builtin_mainmenu},
-    {"getselstart",              1, Value,   Fixed,  kNotBuilt},
-    {"getsellength",             1, Value,   Fixed,  kNotBuilt},
-    {"getseltext",               1, Value,   Fixed,  kNotBuilt},
-    {"gettext",                  1, Value,   Fixed,  kNotBuilt},
-    {"wgetseltext",              1, Value,   Fixed,  kNotBuilt},
-    {"wgettext",                 1, Value,   Fixed,  kNotBuilt},
-    {"getitemindex",             1, Value,   Fixed,  kNotBuilt},
+    {"getselstart",              1, Value,   Fixed,  Builtin_getselstart},
+    {"getsellength",             1, Value,   Fixed,  Builtin_getsellength},
+    {"getseltext",               1, Value,   Fixed,  Builtin_getseltext},
+    {"gettext",                  1, Value,   Fixed,  Builtin_gettext},
+    {"wgetseltext",              1, Value,   Fixed,  Builtin_wgetseltext},
+    {"wgettext",                 1, Value,   Fixed,  Builtin_wgettext},
+    {"getitemindex",             1, Value,   Fixed,  Builtin_getitemindex},
     {"waitforinput",             1, Value,   Fixed,  kNotBuilt},
     {"CreateCOMObject",          1, Value,   Fixed,  Builtin_CreateCOMObject},
     {"CreateCOMObjectFrom",      1, Value,   Fixed,  Builtin_CreateCOMObjectFrom},
@@ -78,38 +81,38 @@ constexpr BuiltinRegistration kWindowsBuiltins[] = {
     {"ActiveXWnd",               1, Value,   Fixed,  Builtin_ActiveXWnd},
     {"VariantType",              1, Value,   Fixed,  Builtin_VariantType},
     // 2 arguments, no value
-    {"setfont",                  2, Nothing, Fixed,  kNotBuilt},
+    {"setfont",                  2, Nothing, Fixed,  Builtin_setfont},
     {"setfontcolor",             2, Nothing, Fixed,  kNotBuilt},
     {"setbackcolor",             2, Nothing, Fixed,  kNotBuilt},
     {"registerclass",            2, Nothing, Fixed,  kNotBuilt},
     {"setuserdata",              2, Nothing, Fixed,  kNotBuilt},
     {"setwndproc",               2, Nothing, Fixed,  kNotBuilt},
     {"createacceltable",         2, Nothing, Fixed,  Builtin_createacceltable},
-    {"setselstart",              2, Nothing, Fixed,  kNotBuilt},
-    {"setsellength",             2, Nothing, Fixed,  kNotBuilt},
-    {"setseltext",               2, Nothing, Fixed,  kNotBuilt},
-    {"settext",                  2, Nothing, Fixed,  kNotBuilt},
-    {"wsetseltext",              2, Nothing, Fixed,  kNotBuilt},
-    {"wsettext",                 2, Nothing, Fixed,  kNotBuilt},
-    {"setitemindex",             2, Nothing, Fixed,  kNotBuilt},
+    {"setselstart",              2, Nothing, Fixed,  Builtin_setselstart},
+    {"setsellength",             2, Nothing, Fixed,  Builtin_setsellength},
+    {"setseltext",               2, Nothing, Fixed,  Builtin_setseltext},
+    {"settext",                  2, Nothing, Fixed,  Builtin_settext},
+    {"wsetseltext",              2, Nothing, Fixed,  Builtin_wsetseltext},
+    {"wsettext",                 2, Nothing, Fixed,  Builtin_wsettext},
+    {"setitemindex",             2, Nothing, Fixed,  Builtin_setitemindex},
     // 2 arguments, returns a value
     {"showwindow",               2, Value,   Fixed,  kNotBuilt},
-    {"getclientrect",            2, Value,   Fixed,  kNotBuilt},
+    {"getclientrect",            2, Value,   Fixed,  Builtin_getclientrect},
     {"menucaption",              2, Value,   Fixed,  Builtin_menucaption},
-    {"gettextline",              2, Value,   Fixed,  kNotBuilt},
-    {"wgettextline",             2, Value,   Fixed,  kNotBuilt},
-    {"getitem",                  2, Value,   Fixed,  kNotBuilt},
-    {"wgetitem",                 2, Value,   Fixed,  kNotBuilt},
+    {"gettextline",              2, Value,   Fixed,  Builtin_gettextline},
+    {"wgettextline",             2, Value,   Fixed,  Builtin_wgettextline},
+    {"getitem",                  2, Value,   Fixed,  Builtin_getitem},
+    {"wgetitem",                 2, Value,   Fixed,  Builtin_wgetitem},
     {"QueryInterface",           2, Value,   Fixed,  Builtin_QueryInterface},
     {"COMMethods",               2, Value,   Fixed,  Builtin_COMMethods},
     {"COMProperties",            2, Value,   Fixed,  Builtin_COMProperties},
     {"COMObjects",               2, Value,   Fixed,  Builtin_COMObjects},
     {"T",                        2, Value,   Fixed,  Builtin_T},
     // 3 arguments, no value
-    {"setitem",                  3, Nothing, Fixed,  kNotBuilt},
-    {"wsetitem",                 3, Nothing, Fixed,  kNotBuilt},
+    {"setitem",                  3, Nothing, Fixed,  Builtin_setitem},
+    {"wsetitem",                 3, Nothing, Fixed,  Builtin_wsetitem},
     // 3 arguments, returns a value
-    {"enumfontfamilies",         3, Value,   Fixed,  kNotBuilt},
+    {"enumfontfamilies",         3, Value,   Fixed,  Builtin_enumfontfamilies},
     {"newform",                  3, Value,   Fixed,  Builtin_newform},
     {"showmodal",                3, Value,   Fixed,  kNotBuilt},
     {"newmenu",                  3, Value,   Fixed,  Builtin_newmenu},
@@ -126,13 +129,13 @@ constexpr BuiltinRegistration kWindowsBuiltins[] = {
     // 5 arguments, returns a value
     {"newdlg",                   5, Value,   Fixed,  kNotBuilt},
     // 6 arguments, returns a value
-    {"newfont",                  6, Value,   Fixed,  kNotBuilt},
+    {"newfont",                  6, Value,   Fixed,  Builtin_newfont},
     // 7 arguments, returns a value
     {"ActiveX",                  7, Value,   Fixed,  Builtin_ActiveX},
     // 9 arguments, returns a value
     {"newformex",                9, Value,   Fixed,  Builtin_newformex},
     // 10 arguments, returns a value
-    {"newcontrol",              10, Value,   Fixed,  kNotBuilt},
+    {"newcontrol",              10, Value,   Fixed,  Builtin_newcontrol},
     // any number of arguments, argument frame, no value
     {"FreeCOMObject",            0, Nothing, Framed, Builtin_FreeCOMObject},
     {"FreeActiveX",              0, Nothing, Framed, Builtin_FreeActiveX},

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/clock.h"
+#include "platform/cursor.h"
 #include "platform/gdi.h"
 #include "platform/input.h"
 #include "platform/message_queue.h"
@@ -109,6 +110,9 @@ struct SdlVideoCalls {
     decltype(&SDL_WaitEventTimeout) waitEventTimeout = nullptr;
     decltype(&SDL_PushEvent) pushEvent = nullptr;
     decltype(&SDL_RegisterEvents) registerEvents = nullptr;
+    // Optional: without them the pointer never changes.
+    decltype(&SDL_CreateSystemCursor) createSystemCursor = nullptr;
+    decltype(&SDL_SetCursor) setCursor = nullptr;
 };
 
 const SdlVideoCalls* LoadSdlVideo() {
@@ -129,6 +133,8 @@ const SdlVideoCalls* LoadSdlVideo() {
             find(calls.renderCopy, "SDL_RenderCopy") && find(calls.renderPresent, "SDL_RenderPresent") &&
             find(calls.pollEvent, "SDL_PollEvent") && find(calls.waitEventTimeout, "SDL_WaitEventTimeout") &&
             find(calls.pushEvent, "SDL_PushEvent") && find(calls.registerEvents, "SDL_RegisterEvents");
+        find(calls.createSystemCursor, "SDL_CreateSystemCursor");
+        find(calls.setCursor, "SDL_SetCursor");
         return found ? &calls : nullptr;
     }();
     return loaded;
@@ -267,6 +273,17 @@ int ScaleFromEnvironment() {
     return 1;
 }
 
+// The window's pointer follows the wait cursor of the window layer.
+void ShowCursorKind(bool wait) {
+    const SdlVideoCalls* sdl = LoadSdlVideo();
+    if (!sdl || !sdl->createSystemCursor || !sdl->setCursor) return;
+    static SDL_Cursor* arrow = nullptr;
+    static SDL_Cursor* waiting = nullptr;
+    SDL_Cursor*& cursor = wait ? waiting : arrow;
+    if (!cursor) cursor = sdl->createSystemCursor(wait ? SDL_SYSTEM_CURSOR_WAIT : SDL_SYSTEM_CURSOR_ARROW);
+    if (cursor) sdl->setCursor(cursor);
+}
+
 }  // namespace
 
 bool StartSdlScreen() {
@@ -294,12 +311,15 @@ bool StartSdlScreen() {
     gScreen = screen;
     SetScreenPresenter(screen);
     SetPostWakeHook(WakeScreen);
+    SetCursorListener(ShowCursorKind);
+    if (IsWaitCursor(GetCursor())) ShowCursorKind(true);
     return true;
 }
 
 void StopSdlScreen() {
     if (!gScreen) return;
     SetPostWakeHook(nullptr);
+    SetCursorListener(nullptr);
     SetScreenPresenter(nullptr);
     gScreen->Close();
     delete gScreen;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/input.h"
 #include "platform/window_manager.h"
 
 namespace qob::platform::wm {
@@ -118,6 +119,13 @@ bool RectIsEmpty(const RECT& rect);
 RECT Intersect(const RECT& a, const RECT& b);
 RECT Union(const RECT& a, const RECT& b);
 bool Contains(const RECT& rect, POINT point);
+
+// The caption (caption.cpp): its height for a WS_CAPTION window (0 for
+// others), its picture, and the stylus on it: true when the caption takes
+// the event (the client hears nothing of it).
+int32_t CaptionHeight(const Window* window);
+void PaintCaption(Window* window);
+bool CaptionTakesStylus(Window* target, POINT screen, StylusAction action);
 
 // A copy of a UTF-16 text in low memory (freed with FreeBlock); null for none.
 char16_t* LowMemoryText(const std::u16string& text);

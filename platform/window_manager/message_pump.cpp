@@ -166,7 +166,10 @@ LRESULT DefWindowProcW(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) 
         window->text.clear();
         for (; text && *text; ++text) window->text.push_back(*text);
         if (S().active == handle) RefreshTaskBar();
-        if (IsShown(window)) MarkScreenDirty();
+        if (IsShown(window)) {
+            PaintCaption(window);
+            MarkScreenDirty();
+        }
         return 1;
     }
     case WM_GETTEXT: {
@@ -375,6 +378,7 @@ HDC BeginPaint(HWND handle, PAINTSTRUCT* paint) {
     const RECT area = window->invalid ? window->update : RECT{};
     const bool erase = window->erase;
     ValidateRect(handle, nullptr);
+    PaintCaption(window);
     *paint = PAINTSTRUCT{0, 0, area};
     DrawTarget target;
     if (!GetWindowDrawTarget(handle, false, &target)) {

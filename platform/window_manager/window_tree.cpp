@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/controls/system_classes.h"
 #include "platform/memory.h"
 #include "platform/shell.h"
 #include "platform/window_manager/internal.h"
@@ -40,7 +41,7 @@ RECT ClientRectInWindow(const Window* window) {
     const int32_t width = window->rect.right - window->rect.left;
     const int32_t height = window->rect.bottom - window->rect.top;
     const int32_t border = (window->style & WS_BORDER) && width >= 2 && height >= 2 ? 1 : 0;
-    return RECT{border, border, width - border, height - border};
+    return RECT{border, border + CaptionHeight(window), width - border, height - border};
 }
 
 POINT ClientOriginOnScreen(const Window* window) {
@@ -111,11 +112,23 @@ std::u16string_view View(const char16_t* text) {
     return {text, length};
 }
 
-WindowClass* FindClass(std::u16string_view name) {
-    const std::u16string folded = Fold(name);
+WindowClass* FindRegisteredClass(const std::u16string& folded) {
     for (auto& c : S().classes)
         if (c->folded == folded) return c.get();
     return nullptr;
+}
+
+// A name not found may be a system class not registered yet (at the start,
+// or after ResetWindowManager): those are registered on the first miss.
+WindowClass* FindClass(std::u16string_view name) {
+    const std::u16string folded = Fold(name);
+    if (WindowClass* found = FindRegisteredClass(folded)) return found;
+    static bool registeringSystemClasses = false;
+    if (registeringSystemClasses) return nullptr;
+    registeringSystemClasses = true;
+    RegisterSystemClasses();
+    registeringSystemClasses = false;
+    return FindRegisteredClass(folded);
 }
 
 int32_t ClampSize(int32_t size) { return std::clamp(size, 0, 32767); }
