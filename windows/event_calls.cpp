@@ -157,7 +157,8 @@ int32_t CallWindowEvent(uintptr_t window, uint32_t message, int32_t wParam, int3
     ProgramContext* context = nullptr;
     const WindowRecord* record = FindWindowRecordByHandle(window, &context);
     if (!record || !record->eventProcedure) return 0;
-    const int32_t result = RunWindowEventProcedure(context, record->eventProcedure, static_cast<int32_t>(window),
+    const int32_t result = RunWindowEventProcedure(ProcedureContextOf(record, context), record->eventProcedure,
+                                                   static_cast<int32_t>(window),
                                                    static_cast<int32_t>(message), wParam, lParam);
     LastEventResult = result;
     return result == 0 ? 1 : 0;

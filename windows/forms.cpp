@@ -83,7 +83,8 @@ HBRUSH ControlBrush(COLORREF colour) {
     return brush;
 }
 
-// The colours of a control (its record's), for WM_CTLCOLOR*.
+}  // namespace
+
 LRESULT ColourControl(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     const WindowRecord* control = FindWindowRecordByHandle(static_cast<HWND>(lParam), nullptr);
     const COLORREF text = control ? control->textColour : 0;
@@ -100,6 +101,8 @@ LRESULT ColourControl(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (text) return static_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
     return DefWindowProcW(window, message, wParam, lParam);
 }
+
+namespace {
 
 // WM_ERASEBKGND of a form: its back colour, else white.
 LRESULT EraseForm(HWND window, const WindowRecord* record, HDC dc) {
@@ -260,7 +263,8 @@ LRESULT FormWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
     // Step 2: the event procedure, then the event table.
     int32_t result = 1;
     if (record && record->eventProcedure) {
-        result = RunWindowEventProcedure(context, record->eventProcedure, static_cast<int32_t>(window),
+        result = RunWindowEventProcedure(ProcedureContextOf(record, context), record->eventProcedure,
+                                         static_cast<int32_t>(window),
                                          static_cast<int32_t>(message), word, value);
         LastEventResult = result;
     }

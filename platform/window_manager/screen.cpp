@@ -92,6 +92,7 @@ int GetSystemMetrics(int index) {
     const SIZE size = ScreenSize();
     if (index == SM_CXSCREEN) return size.cx;
     if (index == SM_CYSCREEN) return size.cy;
+    if (index == SM_CYCAPTION) return kCaptionHeight;
     return 0;
 }
 

@@ -474,6 +474,17 @@ bool IsChild(HWND parentHandle, HWND handle) {
     return parent && window && window != parent && IsInside(window, parent);
 }
 
+bool SetWindowOwner(HWND handle, HWND ownerHandle) {
+    Window* window = Find(handle);
+    Window* owner = Find(ownerHandle);
+    if (owner) owner = TopLevelOf(owner);
+    if (!window || !owner || window == owner || (window->style & WS_CHILD)) return false;
+    for (const Window* w = owner; w; w = w->owner)
+        if (w == window) return false;
+    window->owner = owner;
+    return true;
+}
+
 HWND GetParent(HWND handle) {
     Window* window = Find(handle);
     if (!window) return 0;
