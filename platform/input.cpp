@@ -76,6 +76,20 @@ void InjectStylus(int32_t x, int32_t y, StylusAction action) {
     if (action == StylusAction::Up) stylusDown = false;
     if (!target) return;
     const HWND handle = target->handle;
+    // A caption bar takes its taps itself: its OK button posts IDOK when
+    // the stylus is lifted on it.
+    if (Window* top = TopLevelOf(target); top && HasCaption(top) && s.capture != handle) {
+        RECT caption{};
+        if (GetCaptionRect(top->handle, &caption) && Contains(caption, point)) {
+            if (action == StylusAction::Down && s.active != top->handle && !(top->style & WS_DISABLED))
+                SetActiveWindow(top->handle);
+            RECT ok{};
+            if (action == StylusAction::Up && GetCaptionOkRect(top->handle, &ok) && Contains(ok, point) &&
+                !(top->style & WS_DISABLED))
+                (void)PostMessageW(top->handle, WM_COMMAND, 1, 0);
+            return;
+        }
+    }
     if (action == StylusAction::Down) {
         Window* top = TopLevelOf(target);
         if (top && s.active != top->handle && !top->shellWindow && (top->style & WS_VISIBLE) &&

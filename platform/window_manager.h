@@ -83,6 +83,14 @@ constexpr uint32_t CS_VREDRAW = 0x0001;
 constexpr uint32_t CS_HREDRAW = 0x0002;
 constexpr uint32_t CS_DBLCLKS = 0x0008;
 
+// A top-level window with WS_CAPTION has a caption bar SM_CYCAPTION high
+// above its client area, showing its title; with WS_EX_CAPTIONOKBTN an OK
+// button at the bar's right posts WM_COMMAND IDOK (1) to the window when a
+// tap is released on it. Other taps on the bar go nowhere.
+constexpr uint32_t WS_CAPTION = 0x00C00000u;
+constexpr uint32_t WS_EX_CAPTIONOKBTN = 0x80000000u;
+constexpr int kCaptionOkWidth = 28;
+
 constexpr int32_t CW_USEDEFAULT = static_cast<int32_t>(0x80000000u);
 
 // ShowWindow commands.
@@ -243,6 +251,10 @@ bool BringWindowToTop(HWND window);
 bool GetWindowRect(HWND window, RECT* rect);
 bool GetClientRect(HWND window, RECT* rect);
 bool ClientToScreen(HWND window, POINT* point);
+// The caption bar and its OK button in screen coordinates; false when the
+// window has no caption (or no OK button).
+bool GetCaptionRect(HWND window, RECT* rect);
+bool GetCaptionOkRect(HWND window, RECT* rect);
 bool ScreenToClient(HWND window, POINT* point);
 
 // Enables or disables the window (WM_ENABLE on a change; a window that loses

@@ -95,7 +95,11 @@ bool IsTopLevel(const Window* window);
 Window* TopLevelOf(Window* window);
 // The window's rectangle in screen coordinates and its client rectangle.
 RECT ScreenRect(const Window* window);
-RECT ClientRectInWindow(const Window* window);  // the client area in the window's own coordinates
+RECT ClientRectInWindow(const Window* window);
+// A top-level window with WS_CAPTION: its caption bar lies above the client area.
+bool HasCaption(const Window* window);
+// Paints the caption bar of such a window (its title and OK button).
+void PaintCaption(Window* window);  // the client area in the window's own coordinates
 POINT ClientOriginOnScreen(const Window* window);
 bool IsShown(const Window* window);  // it and all its parents are visible
 

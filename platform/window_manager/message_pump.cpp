@@ -398,9 +398,41 @@ bool GetUpdateRect(HWND handle, RECT* rect, bool) {
     return window->invalid;
 }
 
+void wm::PaintCaption(Window* window) {
+    RECT caption{};
+    if (!GetCaptionRect(window->handle, &caption)) return;
+    DrawTarget target;
+    if (!GetWindowDrawTarget(window->handle, true, &target)) return;
+    const HDC dc = CreateTargetDC(target);
+    if (!dc) return;
+    const RECT outer = ScreenRect(window);
+    auto local = [&](const RECT& r) {
+        return RECT{r.left - outer.left, r.top - outer.top, r.right - outer.left, r.bottom - outer.top};
+    };
+    RECT bar = local(caption);
+    FillRect(dc, &bar, GetSysColorBrush(COLOR_ACTIVECAPTION));
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, SYS_COLOR_INDEX_FLAG | COLOR_CAPTIONTEXT);
+    RECT okScreen{};
+    const bool ok = GetCaptionOkRect(window->handle, &okScreen);
+    RECT title = bar;
+    title.left += 4;
+    if (ok) title.right = okScreen.left - outer.left - 2;
+    DrawTextW(dc, window->text.c_str(), static_cast<int>(window->text.size()), &title,
+              DT_LEFT | DT_VCENTER | DT_SINGLELINE);
+    if (ok) {
+        RECT button = local(okScreen);
+        FrameRect(dc, &button, GetSysColorBrush(COLOR_CAPTIONTEXT));
+        DrawTextW(dc, u"OK", 2, &button, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+    }
+    DeleteTargetDC(dc);
+    MarkScreenDirty();
+}
+
 HDC BeginPaint(HWND handle, PAINTSTRUCT* paint) {
     Window* window = Find(handle);
     if (!window || !paint) return 0;
+    if (HasCaption(window) && window->invalid) PaintCaption(window);
     RECT client{};
     GetClientRect(handle, &client);
     const RECT area = window->invalid ? window->update : RECT{};

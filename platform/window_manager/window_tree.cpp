@@ -40,7 +40,12 @@ RECT ClientRectInWindow(const Window* window) {
     const int32_t width = window->rect.right - window->rect.left;
     const int32_t height = window->rect.bottom - window->rect.top;
     const int32_t border = (window->style & WS_BORDER) && width >= 2 && height >= 2 ? 1 : 0;
-    return RECT{border, border, width - border, height - border};
+    const int32_t caption = HasCaption(window) ? std::min(kCaptionHeight, std::max(height - 2 * border, 0)) : 0;
+    return RECT{border, border + caption, width - border, height - border};
+}
+
+bool HasCaption(const Window* window) {
+    return (window->style & WS_CAPTION) == WS_CAPTION && !(window->style & WS_CHILD);
 }
 
 POINT ClientOriginOnScreen(const Window* window) {
@@ -92,6 +97,7 @@ LRESULT CallProcedure(Window* window, UINT message, WPARAM wParam, LPARAM lParam
 }
 
 }  // namespace wm
+
 
 using namespace wm;
 
@@ -472,6 +478,25 @@ bool IsChild(HWND parentHandle, HWND handle) {
     Window* parent = Find(parentHandle);
     Window* window = Find(handle);
     return parent && window && window != parent && IsInside(window, parent);
+}
+
+bool GetCaptionRect(HWND handle, RECT* rect) {
+    const Window* window = Find(handle);
+    if (!window || !rect || !HasCaption(window)) return false;
+    const RECT outer = ScreenRect(window);
+    const RECT client = ClientRectInWindow(window);
+    // The bar lies between the border (as wide as client.left) and the client area.
+    *rect = RECT{outer.left + client.left, outer.top + client.left, outer.left + client.right, outer.top + client.top};
+    return true;
+}
+
+bool GetCaptionOkRect(HWND handle, RECT* rect) {
+    const Window* window = Find(handle);
+    RECT caption{};
+    if (!window || !(window->exStyle & WS_EX_CAPTIONOKBTN) || !GetCaptionRect(handle, &caption)) return false;
+    *rect = RECT{std::max(caption.left, caption.right - 4 - kCaptionOkWidth), caption.top + 3, caption.right - 4,
+                 caption.bottom - 3};
+    return rect->right > rect->left && rect->bottom > rect->top;
 }
 
 bool SetWindowOwner(HWND handle, HWND ownerHandle) {
