@@ -7,6 +7,7 @@
 #include "engine/engine_state.h"
 #include "runtime/registry/hooks.h"
 #include "runtime/registry/placeholder_handlers.h"
+#include "windows/game_link.h"
 
 namespace qob {
 namespace {
@@ -380,6 +381,10 @@ std::span<const BuiltinRegistration> EngineRegistrations() {
 void FillEngineRuntimeHooks() {
     Hooks.endGraphics = EndGraphics;
     Hooks.releaseContextDisplay = ReleaseContextDisplay;
+    // g_setmainloop writes the byte the driver chooses the loop by.
+    GameLoops.mainLoop = &Engine.mainLoopChoice;
+    GameLoops.runLoop = RunGameLoop;
+    GameLoops.runLoop2 = RunGameLoop2;
 }
 
 }  // namespace qob

@@ -72,7 +72,7 @@ void StartShell() {
                                      COLOR_BACKGROUND);
     SetWindowPos(gShell.desktop, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     ShowWindow(gShell.desktop, SW_SHOWNA);
-    gShell.taskBar = MakeShellWindow(u"TaskBar", u"", WS_EX_TOPMOST, RECT{0, 0, screen.cx, kTaskBarHeight}, 0,
+    gShell.taskBar = MakeShellWindow(u"HHTaskBar", u"", WS_EX_TOPMOST, RECT{0, 0, screen.cx, kTaskBarHeight}, 0,
                                      COLOR_ACTIVECAPTION, TaskBarProcedure);
     ShowWindow(gShell.taskBar, SW_SHOWNA);
     const int32_t panelTop = screen.cy - kMenuBarHeight - kInputPanelHeight;

@@ -224,6 +224,11 @@ bool DestroyWindow(HWND window);
 [[nodiscard]] bool IsWindowEnabled(HWND window);
 [[nodiscard]] bool IsChild(HWND parent, HWND window);
 
+// Gives a window that is no child a new owner (the window keeps its place on
+// the screen). False, changing nothing, for a dead window, a child, an owner
+// that is 0, dead, the window itself or one the window already owns.
+bool SetWindowOwner(HWND window, HWND owner);
+
 // The parent of a WS_CHILD window, the owner of any other.
 [[nodiscard]] HWND GetParent(HWND window);
 [[nodiscard]] HWND GetWindow(HWND window, UINT relation);
@@ -310,6 +315,15 @@ LRESULT DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // idle policy decides; -1 when it gives up (IdlePolicy::Close with nothing
 // left to close, IdlePolicy::Fail).
 [[nodiscard]] int GetMessageW(MSG* message, HWND window, UINT first, UINT last);
+
+// Waits until a message can be taken (a post, input, a window to paint, a
+// timer due) or timeoutMs milliseconds have passed, and takes nothing: 1 when
+// a message is there, 0 when the time passed. It blocks, the wait wrapper
+// around it, until the deadline or the next timer or scheduled input; under
+// the test clock it moves time on to the nearer of those instead. A wait of
+// 0xFFFFFFFF has no deadline: when nothing could ever arrive, the idle policy
+// decides as for GetMessageW, and -1 tells that it gave up.
+[[nodiscard]] int WaitForMessage(uint32_t timeoutMs);
 
 // Posts WM_CHAR for a WM_KEYDOWN of a key that types a character; true then.
 bool TranslateMessage(const MSG* message);

@@ -30,6 +30,11 @@ bool RegisterFormClass(const std::u16string& name);
 // it to the window with WM_SETFONT and returns it.
 platform::HFONT SetDefaultFont(platform::HWND window);
 
+// WM_CTLCOLOR* for the control in lParam: the text and back colours of its
+// record (a solid brush of the back colour), else the default processing.
+platform::LRESULT ColourControl(platform::HWND window, platform::UINT message, platform::WPARAM wParam,
+                                platform::LPARAM lParam);
+
 // The brushes WM_CTLCOLOR answers with: one per colour for the process,
 // deleted here (at shut-down).
 void DeleteControlColourBrushes();

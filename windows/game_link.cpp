@@ -49,6 +49,15 @@ void AddDirtyRect(DirtyRectList& list, const platform::RECT& rect) {
     }
 }
 
+namespace {
+int32_t gMainLoop = 0;
+uint32_t gRunTimeLimit = 0xFFFFFFFFu;
+int32_t gFrameRateHistoryCount = 0;
+int32_t gAutoDrawMode = 0;
+}  // namespace
+
+GameLoopLink GameLoops = {&gMainLoop, &gRunTimeLimit, &gFrameRateHistoryCount, &gAutoDrawMode, nullptr, nullptr};
+
 void ResetGameLink() {
     GameWindow = 0;
     ViewOffset = {0, 0};

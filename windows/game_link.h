@@ -71,6 +71,21 @@ extern void (*ResumeGraphics)(uintptr_t gameWindow);
 extern void (*SoundPauseDevice)();
 extern void (*SoundResumeDevice)();
 
+// The game loops' words that the engine owns: its main-loop byte (the
+// driver chooses the loop by it), the run-time limit (0xFFFFFFFF: none), the
+// frame-rate history count and the automatic-drawing mode; and its two
+// loops. The engine points them at its own state when it registers; until
+// then they point at words of this layer and the loops return at once.
+struct GameLoopLink {
+    int32_t* mainLoop;
+    uint32_t* runTimeLimit;
+    int32_t* frameRateHistoryCount;
+    int32_t* autoDrawMode;
+    void (*runLoop)();
+    void (*runLoop2)();
+};
+extern GameLoopLink GameLoops;
+
 // Puts everything back to "no game, no sound".
 void ResetGameLink();
 

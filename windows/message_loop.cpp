@@ -70,14 +70,6 @@ bool MustStopWaiting(const ProgramContext* caller) {
     return StopFlag;
 }
 
-// The wait of delay in whole milliseconds: negative and NaN wait not at all,
-// and the longest wait is the tick count's whole range.
-uint32_t WaitMilliseconds(double value) {
-    if (!(value > 0)) return 0;
-    if (value >= 4294967295.0) return 4294967295u;
-    return static_cast<uint32_t>(value);
-}
-
 // The idle policy gave up: every application left ends (those whose code
 // runs, when their runs return).
 void EndEveryApplication() {
@@ -166,22 +158,6 @@ void Builtin_processmessages() {
     const ProgramContext* caller = CurrentContext;
     platform::MSG message;
     while (!MustStopWaiting(caller) && PumpOneMessage(&message)) {
-    }
-}
-
-void Builtin_delay() {
-    const uint32_t wait = WaitMilliseconds(PopNumber());
-    const ProgramContext* caller = CurrentContext;
-    const uint32_t start = platform::GetTickCount();
-    platform::MSG message;
-    for (;;) {
-        while (!MustStopWaiting(caller) && PumpOneMessage(&message)) {
-        }
-        if (MustStopWaiting(caller) || platform::GetTickCount() - start >= wait) return;
-        // Under the test clock the empty look above moved time on already.
-        if (platform::IsTestClockOn()) continue;
-        InterpreterUnlockScope unlocked;
-        (void)platform::WaitForPost(std::min<uint32_t>(wait - (platform::GetTickCount() - start), 10));
     }
 }
 

@@ -42,11 +42,4 @@ void Builtin_handlemessage();
 // processmessages (): handles every pending message; it returns at once when
 // the running application is being ended.
 void Builtin_processmessages();
-// delay (milliseconds): handles messages until the time has passed on the
-// tick count; 0 or less handles the pending messages once. It sleeps a
-// millisecond between looks with the interpreter lock released, so script
-// threads run meanwhile, and it stops early when the running application is
-// being ended.
-void Builtin_delay();
-
 }  // namespace qob

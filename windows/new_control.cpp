@@ -12,6 +12,7 @@
 #include "runtime/data/number_text.h"
 #include "runtime/vm/program_context.h"
 #include "runtime/vm/value_stack.h"
+#include "windows/dialogs.h"
 #include "windows/event_calls.h"
 #include "windows/event_table.h"
 #include "windows/forms.h"
@@ -35,40 +36,6 @@ char* CopyName(const char* text, size_t length) {
 }
 
 }  // namespace
-
-LRESULT ControlSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    ProgramContext* context = nullptr;
-    WindowRecord* record = FindWindowRecordByHandle(window, &context);
-    LastEventResult = 1;
-    const auto word = static_cast<int32_t>(static_cast<uint32_t>(wParam));
-    const auto value = static_cast<int32_t>(static_cast<uint32_t>(lParam));
-    int32_t result = 1;
-    if (record && record->eventProcedure) {
-        result = RunWindowEventProcedure(ProcedureContextOf(record, context), record->eventProcedure,
-                                         static_cast<int32_t>(window), static_cast<int32_t>(message), word, value);
-        LastEventResult = result;
-    }
-    if (EventTable && result != 0) {
-        result = DispatchEvent(static_cast<uint32_t>(window), message, word, value);
-        LastEventResult = result;
-    }
-    // The procedure may have destroyed the control, or its record.
-    record = FindWindowRecordByHandle(window, &context);
-    if (message == WM_DESTROY) {
-        // The record goes (the replaced procedure is put back); the window's
-        // own destruction is under way and is not started again.
-        if (record) DestroyWindowRecords(context, record);
-        return LastEventResult == 0 ? 1 : 0;
-    }
-    if (message >= WM_CTLCOLOREDIT && message <= WM_CTLCOLORSTATIC)
-        return ColourControl(window, message, wParam, lParam);
-    if (result == 1) {
-        if (!record) return 0;
-        const auto replaced = reinterpret_cast<WNDPROC>(record->savedWindowProcedure);
-        return CallWindowProcW(replaced, window, message, wParam, lParam);
-    }
-    return result == 0 ? 1 : 0;
-}
 
 void Builtin_newcontrol() {
     const int32_t height = IntegerArgument();

@@ -30,6 +30,12 @@ char* CopyName(const char* name) {
 }
 
 void FreeClassRecord(WindowClassRecord* record) {
+    // The system's class goes with its record (it stays while a window of
+    // it is left: that window then gets default processing).
+    bool shared = false;
+    for (const WindowClassRecord* other = gWindowClasses; other; other = other->next)
+        shared = shared || other->nameHash == record->nameHash;
+    if (record->wideName && !shared) (void)platform::UnregisterClassW(record->wideName, 0);
     platform::FreeBlock(record->name);
     platform::FreeBlock(record->wideName);
     platform::FreeBlock(record);
@@ -100,7 +106,9 @@ WindowRecord* FindChildRecord(WindowHandle window, ProgramContext** context) {
 
 }  // namespace
 
-void DestroyWindowRecords(ProgramContext* context, WindowRecord* record) {
+namespace {
+
+void FreeRecord(ProgramContext* context, WindowRecord* record, bool destroyWindow) {
     if (record->destroying == 2) return;  // its window's own end is freeing it
     record->destroying = 1;
     ProgramContext* childContext = nullptr;
@@ -115,7 +123,7 @@ void DestroyWindowRecords(ProgramContext* context, WindowRecord* record) {
     // The window goes before its class: a class with a window left cannot
     // be unregistered, and would keep the name bound to this form.
     record->destroying = 2;
-    platform::DestroyWindow(window);
+    if (destroyWindow) platform::DestroyWindow(window);
     platform::UnbindWindow(window);
     if (record->font && !FontHeldByAnotherRecord(record, record->font)) platform::DeleteObject(record->font);
     if (record->accelerators) platform::DestroyAcceleratorTable(record->accelerators);
@@ -136,6 +144,12 @@ void DestroyWindowRecords(ProgramContext* context, WindowRecord* record) {
     if (record->next) record->next->previous = record->previous;
     FreeContextBlock(context, record);
 }
+
+}  // namespace
+
+void DestroyWindowRecords(ProgramContext* context, WindowRecord* record) { FreeRecord(context, record, true); }
+
+void ReleaseWindowRecord(ProgramContext* context, WindowRecord* record) { FreeRecord(context, record, false); }
 
 void ClearProceduresSuppliedBy(ProgramContext* context) {
     for (ProgramContext* c = FirstContext; c; c = c->next)

@@ -41,7 +41,8 @@ struct WindowRecord {
     char* className;                 // 8-bit copy of the window-class name (process heap)
     char16_t* formClassName;         // the form class this record registered (process heap), or null
     double userValue;                // setuserdata
-    char* userText;
+    char* userText;                  // the record's own copy
+    uint8_t userTextWide;            // userText is UTF-16
     VariableRecord* userVariable;
     uint8_t firstWindow;
     uint8_t noSettingChange;         // newformex: WM_SETTINGCHANGE not passed to the shell
@@ -79,6 +80,10 @@ void VisitContextWindows(ProgramContext* context, void (*visit)(uintptr_t window
 // Destroys the window with its children, its class and its events, and frees the record.
 void DestroyWindowRecords(ProgramContext* context, WindowRecord* record);
 void FreeWindowRecords(WindowHandle window);
+// Frees the record of a window that is being destroyed already (its
+// WM_DESTROY or WM_NCDESTROY): its children's records, its replaced
+// procedure put back, its events; the window is not destroyed again.
+void ReleaseWindowRecord(ProgramContext* context, WindowRecord* record);
 void DestroyWindowByHandle(WindowHandle window);
 
 // The process-wide window-class list (registered by the current context).

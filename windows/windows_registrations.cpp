@@ -10,12 +10,15 @@
 #include "windows/com/com_builtins.h"
 #include "windows/com/com_object_wrapper.h"
 #include "windows/control_calls.h"
+#include "windows/dialogs.h"
 #include "windows/event_calls.h"
 #include "windows/event_table.h"
 #include "windows/forms.h"
 #include "windows/menus.h"
 #include "windows/message_loop.h"
+#include "windows/modal_waits.h"
 #include "windows/new_control.h"
+#include "windows/window_classes.h"
 #include "windows/window_records.h"
 #include "windows/window_system.h"
 
@@ -43,25 +46,25 @@ constexpr BuiltinRegistration kWindowsBuiltins[] = {
     {"handlemessage",            0, Nothing, Fixed,  Builtin_handlemessage},
     {"processmessages",          0, Nothing, Fixed,  Builtin_processmessages},
     // 0 arguments, returns a value
-    {"g_getmainloop",            0, Value,   Fixed,  kNotBuilt},
+    {"g_getmainloop",            0, Value,   Fixed,  Builtin_g_getmainloop},
     // 1 argument, no value
     {"CLEAREVENTS",              1, Nothing, Fixed,  Builtin_CLEAREVENTS},
     {"__controltoclipboard",     1, Nothing, Fixed,  Builtin___controltoclipboard},
     {"delay",                    1, Nothing, Fixed,  Builtin_delay},
     {"showstatuswindow",         1, Nothing, Fixed,  Builtin_showstatuswindow},
     {"waitcursor",               1, Nothing, Fixed,  Builtin_waitcursor},
-    {"unregisterclass",          1, Nothing, Fixed,  kNotBuilt},
-    {"centerform",               1, Nothing, Fixed,  kNotBuilt},
+    {"unregisterclass",          1, Nothing, Fixed,  Builtin_unregisterclass},
+    {"centerform",               1, Nothing, Fixed,  Builtin_centerform},
     {"newmainmenu",              1, Nothing, Fixed,  Builtin_newmainmenu},
-    {"g_setmainloop",            1, Nothing, Fixed,  kNotBuilt},
-    {"g_mainloop",               1, Nothing, Fixed,  kNotBuilt},
-    {"g_mainloop2",              1, Nothing, Fixed,  kNotBuilt},
+    {"g_setmainloop",            1, Nothing, Fixed,  Builtin_g_setmainloop},
+    {"g_mainloop",               1, Nothing, Fixed,  Builtin_g_mainloop},
+    {"g_mainloop2",              1, Nothing, Fixed,  Builtin_g_mainloop2},
     {"ActiveXDraw",              1, Nothing, Fixed,  Builtin_ActiveXDraw},
     // 1 argument, returns a value
     {"enumwindows",              1, Value,   Fixed,  Builtin_enumwindows},
     {"getfont",                  1, Value,   Fixed,  Builtin_getfont},
-    {"destroywindow",            1, Value,   Fixed,  kNotBuilt},
-    {"getuserdata",              1, Value,   Fixed,  kNotBuilt},
+    {"destroywindow",            1, Value,   Fixed,  Builtin_destroywindow},
+    {"getuserdata",              1, Value,   Fixed,  Builtin_getuserdata},
     {"mainmenu",                 1, Value,   Fixed,  Builtin_mainmenu},
     {"getselstart",              1, Value,   Fixed,  Builtin_getselstart},
     {"getsellength",             1, Value,   Fixed,  Builtin_getsellength},
@@ -70,7 +73,7 @@ constexpr BuiltinRegistration kWindowsBuiltins[] = {
     {"wgetseltext",              1, Value,   Fixed,  Builtin_wgetseltext},
     {"wgettext",                 1, Value,   Fixed,  Builtin_wgettext},
     {"getitemindex",             1, Value,   Fixed,  Builtin_getitemindex},
-    {"waitforinput",             1, Value,   Fixed,  kNotBuilt},
+    {"waitforinput",             1, Value,   Fixed,  Builtin_waitforinput},
     {"CreateCOMObject",          1, Value,   Fixed,  Builtin_CreateCOMObject},
     {"CreateCOMObjectFrom",      1, Value,   Fixed,  Builtin_CreateCOMObjectFrom},
     {"Dispatch",                 1, Value,   Fixed,  Builtin_Dispatch},
@@ -82,11 +85,11 @@ constexpr BuiltinRegistration kWindowsBuiltins[] = {
     {"VariantType",              1, Value,   Fixed,  Builtin_VariantType},
     // 2 arguments, no value
     {"setfont",                  2, Nothing, Fixed,  Builtin_setfont},
-    {"setfontcolor",             2, Nothing, Fixed,  kNotBuilt},
-    {"setbackcolor",             2, Nothing, Fixed,  kNotBuilt},
-    {"registerclass",            2, Nothing, Fixed,  kNotBuilt},
-    {"setuserdata",              2, Nothing, Fixed,  kNotBuilt},
-    {"setwndproc",               2, Nothing, Fixed,  kNotBuilt},
+    {"setfontcolor",             2, Nothing, Fixed,  Builtin_setfontcolor},
+    {"setbackcolor",             2, Nothing, Fixed,  Builtin_setbackcolor},
+    {"registerclass",            2, Nothing, Fixed,  Builtin_registerclass},
+    {"setuserdata",              2, Nothing, Fixed,  Builtin_setuserdata},
+    {"setwndproc",               2, Nothing, Fixed,  Builtin_setwndproc},
     {"createacceltable",         2, Nothing, Fixed,  Builtin_createacceltable},
     {"setselstart",              2, Nothing, Fixed,  Builtin_setselstart},
     {"setsellength",             2, Nothing, Fixed,  Builtin_setsellength},
@@ -96,7 +99,7 @@ constexpr BuiltinRegistration kWindowsBuiltins[] = {
     {"wsettext",                 2, Nothing, Fixed,  Builtin_wsettext},
     {"setitemindex",             2, Nothing, Fixed,  Builtin_setitemindex},
     // 2 arguments, returns a value
-    {"showwindow",               2, Value,   Fixed,  kNotBuilt},
+    {"showwindow",               2, Value,   Fixed,  Builtin_showwindow},
     {"getclientrect",            2, Value,   Fixed,  Builtin_getclientrect},
     {"menucaption",              2, Value,   Fixed,  Builtin_menucaption},
     {"gettextline",              2, Value,   Fixed,  Builtin_gettextline},
@@ -114,20 +117,20 @@ constexpr BuiltinRegistration kWindowsBuiltins[] = {
     // 3 arguments, returns a value
     {"enumfontfamilies",         3, Value,   Fixed,  Builtin_enumfontfamilies},
     {"newform",                  3, Value,   Fixed,  Builtin_newform},
-    {"showmodal",                3, Value,   Fixed,  kNotBuilt},
+    {"showmodal",                3, Value,   Fixed,  Builtin_showmodal},
     {"newmenu",                  3, Value,   Fixed,  Builtin_newmenu},
     // 4 arguments, no value
     {"ADDEVENT",                 4, Nothing, Fixed,  Builtin_ADDEVENT},
     {"newbutton",                4, Nothing, Fixed,  Builtin_newbutton},
     {"COMInfo",                  4, Nothing, Fixed,  Builtin_COMInfo},
     // 4 arguments, returns a value
-    {"inherited",                4, Value,   Fixed,  kNotBuilt},
+    {"inherited",                4, Value,   Fixed,  Builtin_inherited},
     {"newsubmenu",               4, Value,   Fixed,  Builtin_newsubmenu},
     {"newmenuitem",              4, Value,   Fixed,  Builtin_newmenuitem},
     // 5 arguments, no value
     {"SetActiveXPos",            5, Nothing, Fixed,  Builtin_SetActiveXPos},
     // 5 arguments, returns a value
-    {"newdlg",                   5, Value,   Fixed,  kNotBuilt},
+    {"newdlg",                   5, Value,   Fixed,  Builtin_newdlg},
     // 6 arguments, returns a value
     {"newfont",                  6, Value,   Fixed,  Builtin_newfont},
     // 7 arguments, returns a value

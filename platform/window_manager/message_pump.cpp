@@ -255,6 +255,40 @@ int GetMessageW(MSG* message, HWND filter, UINT first, UINT last) {
     }
 }
 
+int WaitForMessage(uint32_t timeoutMs) {
+    State& s = S();
+    const bool forever = timeoutMs == 0xFFFFFFFFu;
+    const uint32_t start = GetTickCount();
+    MSG message;
+    for (;;) {
+        if (Take(&message, 0, 0, 0, false)) return 1;
+        const uint32_t elapsed = GetTickCount() - start;
+        if (!forever && elapsed >= timeoutMs) return 0;
+        if (s.presenter) s.presenter->Present();
+        uint32_t wait = forever ? 0xFFFFFFFFu : timeoutMs - elapsed;
+        uint32_t wake = 0;
+        const bool due = NextWake(&wake);
+        if (due) wait = std::min(wait, std::max<uint32_t>(wake, 1));
+        if (forever && !due) {
+            switch (s.idlePolicy) {
+            case IdlePolicy::Wait: wait = 1000; break;
+            case IdlePolicy::Close:
+                if (PostIdleClosesNow()) continue;
+                return -1;
+            case IdlePolicy::Fail: s.idleFailed = true; return -1;
+            }
+        }
+        if (IsTestClockOn()) {
+            // Time moves to what is due next; a post from another thread
+            // still gets its short look.
+            AdvanceTestClock(static_cast<uint64_t>(forever && !due ? 1 : wait) * 1'000'000u);
+            if (forever && !due) BlockFor(10);
+        } else {
+            BlockFor(wait);
+        }
+    }
+}
+
 bool TranslateMessage(const MSG* message) {
     if (!message || message->message != WM_KEYDOWN) return false;
     const WPARAM key = message->wParam;

@@ -94,6 +94,7 @@ LRESULT CallProcedure(Window* window, UINT message, WPARAM wParam, LPARAM lParam
 
 }  // namespace wm
 
+
 using namespace wm;
 
 namespace {
@@ -485,6 +486,17 @@ bool IsChild(HWND parentHandle, HWND handle) {
     Window* parent = Find(parentHandle);
     Window* window = Find(handle);
     return parent && window && window != parent && IsInside(window, parent);
+}
+
+bool SetWindowOwner(HWND handle, HWND ownerHandle) {
+    Window* window = Find(handle);
+    Window* owner = Find(ownerHandle);
+    if (owner) owner = TopLevelOf(owner);
+    if (!window || !owner || window == owner || (window->style & WS_CHILD)) return false;
+    for (const Window* w = owner; w; w = w->owner)
+        if (w == window) return false;
+    window->owner = owner;
+    return true;
 }
 
 HWND GetParent(HWND handle) {

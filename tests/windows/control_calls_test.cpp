@@ -24,6 +24,7 @@
 #include "runtime/vm/program_context.h"
 #include "runtime/vm/value_stack.h"
 #include "script_windows_support.h"
+#include "windows/dialogs.h"
 #include "windows/event_calls.h"
 #include "windows/forms.h"
 #include "windows/new_control.h"

@@ -4,6 +4,7 @@
 // that name no live application; the loop's waiting and its end.
 
 #include "windows/message_loop.h"
+#include "windows/modal_waits.h"
 
 #include <gtest/gtest.h>
 
