@@ -1,8 +1,9 @@
-# The desktop device's frames in the SDL2 screen window on an X server of the
-# test's own (Xvfb), captured from outside; needs xvfb, x11-apps and
-# imagemagick (scripts/install-deps).
+# Frames of the desktop device and of a simulated XScale panel in the SDL2
+# screen window on an X server of the test's own (Xvfb), captured from
+# outside; needs xvfb, x11-apps and imagemagick (scripts/install-deps).
 add_executable(qob_present_window ${CMAKE_CURRENT_LIST_DIR}/screen/present_window_main.cpp)
 target_link_libraries(qob_present_window PRIVATE qob_host)
+target_include_directories(qob_present_window PRIVATE ${CMAKE_CURRENT_LIST_DIR}/..)
 add_test(NAME display/present_window
   COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/screen/present_window_test.sh $<TARGET_FILE:qob_present_window>
           ${CMAKE_CURRENT_BINARY_DIR}/present_window)

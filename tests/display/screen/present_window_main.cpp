@@ -1,15 +1,22 @@
 // tests/display/screen/present_window_main.cpp
-// A frame of the desktop device on the screen: opens the screen window (SDL2
-// when DISPLAY is set, headless otherwise), a game window over the whole
-// screen and a display over it in the asked orientation, draws one frame by
-// the rule below, presents it and writes the screen as raw RGB bytes.
+// A frame of a simulated device on the screen: selects the device, opens the
+// screen window (SDL2 when DISPLAY is set, headless otherwise), a game window
+// over the whole screen and a display over it in the asked orientation, draws
+// one frame by the rule below, presents it and writes the screen as raw RGB
+// bytes.
 //
-//   present_window show ORIENTATION OUT.rgb STOPFILE
-//     prints "shown" once the frame is presented, then keeps the window up
-//     (pumping its messages) until STOPFILE exists or 30 seconds passed.
-//   present_window compare ORIENTATION SHOT.rgb
+//   present_window show DEVICE ORIENTATION OUT.rgb STOPFILE
+//     prints "driver NAME" for the driver the display chose (under the
+//     rotation driver, when it turns the frame), then "shown" once the frame
+//     is presented, then keeps the window up (pumping its messages) until
+//     STOPFILE exists or 30 seconds passed.
+//   present_window compare DEVICE ORIENTATION SHOT.rgb
 //     status 0 when every pixel of SHOT (raw RGB of the screen's size) is
 //     the frame's, each 8-bit channel truncated to 5, 6 and 5 bits.
+//
+// DEVICE: "desktop" (the window layer's own display) or "xscale" (an XScale
+// LCD controller whose panel the display writes in video memory and then
+// shows in the window).
 //
 // The rule, in the coordinates of the view the program draws into: red
 // grows along x, green along y, blue marks a one-pixel grid every 8 pixels
@@ -25,6 +32,10 @@
 #include <vector>
 
 #include "display/display_canvas.h"
+#include "display/gdi_driver.h"
+#include "display/hardware_profiles.h"
+#include "display/lcd_drivers.h"
+#include "display/rotation_driver.h"
 #include "platform/display_device.h"
 #include "platform/gdi.h"
 #include "platform/memory.h"
@@ -61,6 +72,24 @@ std::vector<uint16_t> ExpectedScreen(int32_t orientation, int32_t width, int32_t
     return screen;
 }
 
+bool SelectDevice(const char* name) {
+    if (std::strcmp(name, "desktop") == 0)
+        platform::SelectDisplayDevice(platform::DesktopDisplayProfile());
+    else if (std::strcmp(name, "xscale") == 0)
+        platform::SelectDisplayDevice(testing::XScaleProfile());
+    else
+        return false;
+    return true;
+}
+
+const char* DriverName(const Canvas* canvas) {
+    const Driver* driver = reinterpret_cast<const DisplayCanvas*>(canvas)->display->Base().GetDriver();
+    if (auto* rotation = dynamic_cast<const RotationDriver*>(driver)) driver = &rotation->Inner();
+    if (dynamic_cast<const XScaleDriver*>(driver)) return "xscale";
+    if (dynamic_cast<const GdiDriver*>(driver)) return "gdi";
+    return "other";
+}
+
 platform::LRESULT GameProcedure(platform::HWND window, platform::UINT message, platform::WPARAM wParam,
                                 platform::LPARAM lParam) {
     return platform::DefWindowProcW(window, message, wParam, lParam);
@@ -71,7 +100,8 @@ void Pump() {
     while (platform::PeekMessageW(&message, 0, 0, 0, platform::PM_REMOVE)) platform::DispatchMessageW(&message);
 }
 
-int Compare(int32_t orientation, const char* path) {
+int Compare(const char* device, int32_t orientation, const char* path) {
+    if (!SelectDevice(device)) return 2;
     const platform::SIZE size = platform::ScreenSize();
     std::ifstream file(path, std::ios::binary);
     std::vector<uint8_t> shot((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
@@ -92,9 +122,9 @@ int Compare(int32_t orientation, const char* path) {
     return differing == 0 ? 0 : 1;
 }
 
-int Show(int32_t orientation, const char* out, const char* stop) {
+int Show(const char* device, int32_t orientation, const char* out, const char* stop) {
     const bool windowed = platform::StartSdlScreen();
-    platform::SelectDisplayDevice(platform::DesktopDisplayProfile());
+    if (!SelectDevice(device)) return 2;
     const platform::SIZE size = platform::ScreenSize();
     platform::WNDCLASSW windowClass;
     windowClass.lpfnWndProc = &GameProcedure;
@@ -108,6 +138,7 @@ int Show(int32_t orientation, const char* out, const char* stop) {
         std::printf("no display\n");
         return 2;
     }
+    std::printf("driver %s\n", DriverName(canvas));
     PixelSurface* frame = CanvasBeginScene(canvas);
     if (!frame) return 2;
     for (int32_t y = 0; y < frame->buffer->height; ++y)
@@ -153,8 +184,9 @@ int Show(int32_t orientation, const char* out, const char* stop) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 5 && std::strcmp(argv[1], "show") == 0) return Show(std::atoi(argv[2]), argv[3], argv[4]);
-    if (argc == 4 && std::strcmp(argv[1], "compare") == 0) return Compare(std::atoi(argv[2]), argv[3]);
-    std::fprintf(stderr, "usage: present_window show ORIENTATION OUT.rgb STOPFILE | compare ORIENTATION SHOT.rgb\n");
+    if (argc == 6 && std::strcmp(argv[1], "show") == 0) return Show(argv[2], std::atoi(argv[3]), argv[4], argv[5]);
+    if (argc == 5 && std::strcmp(argv[1], "compare") == 0) return Compare(argv[2], std::atoi(argv[3]), argv[4]);
+    std::fprintf(stderr,
+                 "usage: present_window show DEVICE ORIENTATION OUT.rgb STOPFILE | compare DEVICE ORIENTATION SHOT.rgb\n");
     return 2;
 }
