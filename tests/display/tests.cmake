@@ -1,5 +1,5 @@
-# Frames of the desktop device and of a simulated XScale panel in the SDL2
-# screen window on an X server of the test's own (Xvfb), captured from
+# Frames of the desktop device and of a simulated XScale panel and MediaQ
+# chip in the SDL2 screen window on an X server of the test's own (Xvfb), captured from
 # outside; needs xvfb, x11-apps and imagemagick (scripts/install-deps).
 add_executable(qob_present_window ${CMAKE_CURRENT_LIST_DIR}/screen/present_window_main.cpp)
 target_link_libraries(qob_present_window PRIVATE qob_host)

@@ -14,9 +14,10 @@
 //     status 0 when every pixel of SHOT (raw RGB of the screen's size) is
 //     the frame's, each 8-bit channel truncated to 5, 6 and 5 bits.
 //
-// DEVICE: "desktop" (the window layer's own display) or "xscale" (an XScale
-// LCD controller whose panel the display writes in video memory and then
-// shows in the window).
+// DEVICE: "desktop" (the window layer's own display), "xscale" (an XScale
+// LCD controller) or "mediaq" (a MediaQ graphics chip whose detection finds
+// writing its frame buffer slow). On the last two the display writes the
+// panel in video memory and then shows it in the window.
 //
 // The rule, in the coordinates of the view the program draws into: red
 // grows along x, green along y, blue marks a one-pixel grid every 8 pixels
@@ -31,11 +32,13 @@
 #include <thread>
 #include <vector>
 
+#include "display/chip_drivers.h"
 #include "display/display_canvas.h"
 #include "display/gdi_driver.h"
 #include "display/hardware_profiles.h"
 #include "display/lcd_drivers.h"
 #include "display/rotation_driver.h"
+#include "platform/clock.h"
 #include "platform/display_device.h"
 #include "platform/gdi.h"
 #include "platform/memory.h"
@@ -77,6 +80,8 @@ bool SelectDevice(const char* name) {
         platform::SelectDisplayDevice(platform::DesktopDisplayProfile());
     else if (std::strcmp(name, "xscale") == 0)
         platform::SelectDisplayDevice(testing::XScaleProfile());
+    else if (std::strcmp(name, "mediaq") == 0)
+        platform::SelectDisplayDevice(testing::MediaQProfile());
     else
         return false;
     return true;
@@ -86,6 +91,7 @@ const char* DriverName(const Canvas* canvas) {
     const Driver* driver = reinterpret_cast<const DisplayCanvas*>(canvas)->display->Base().GetDriver();
     if (auto* rotation = dynamic_cast<const RotationDriver*>(driver)) driver = &rotation->Inner();
     if (dynamic_cast<const XScaleDriver*>(driver)) return "xscale";
+    if (dynamic_cast<const SlowFbDriver*>(driver)) return "slowfb";
     if (dynamic_cast<const GdiDriver*>(driver)) return "gdi";
     return "other";
 }
@@ -133,7 +139,11 @@ int Show(const char* device, int32_t orientation, const char* out, const char* s
     const platform::HWND window = platform::CreateWindowExW(0, u"QobGame", u"game", platform::WS_POPUP | platform::WS_VISIBLE,
                                                             0, 0, size.cx, size.cy, 0, 0, 0, nullptr);
     DisplayParams params{0, 0, orientation, 1};
+    // The MediaQ's detection times its writes of the frame buffer: a
+    // scripted clock makes them slow, and only for the detection.
+    if (std::strcmp(device, "mediaq") == 0) testing::ScriptMediaQTiming(20);
     Canvas* canvas = window ? CreateDisplayCanvas(window, &params) : nullptr;
+    platform::ClearTestClock();
     if (!canvas) {
         std::printf("no display\n");
         return 2;

@@ -2,11 +2,12 @@
 # tests/display/screen/present_window_test.sh PROGRAM WORK
 # A frame in the SDL2 screen window on an X server of its own: Xvfb on a free
 # display (-displayfd), the program draws and presents its frame, upright and
-# turned a quarter, on the desktop device (window layer's driver) and on a
-# simulated XScale LCD controller (the panel in video memory, shown in the
-# window); xwd captures the window from outside, ImageMagick turns it into
-# raw RGB, and every pixel must be the program's frame in RGB565. Without
-# DISPLAY the same program gives the same screen headless.
+# turned a quarter, on the desktop device (window layer's driver), on a
+# simulated XScale LCD controller and on a simulated MediaQ graphics chip
+# (the panel in video memory, shown in the window); xwd captures the window
+# from outside, ImageMagick turns it into raw RGB, and every pixel must be
+# the program's frame in RGB565. Without DISPLAY the same program gives the
+# same screen headless.
 set -u
 PROGRAM=$1
 WORK=$2
@@ -36,7 +37,7 @@ number=$(head -1 display.txt)
 
 status=0
 # device, the driver that shows its frames
-for row in "desktop gdi" "xscale xscale"; do
+for row in "desktop gdi" "xscale xscale" "mediaq slowfb"; do
 read -r device driver <<< "$row"
 for orientation in 0 1; do
   rm -f stop out.txt
