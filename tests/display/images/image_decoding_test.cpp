@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -298,7 +299,7 @@ TEST(ImageDecodingTest, CmykJpegMatchesImageMagick) {
 // which index 0 is not black, and the runs as they are.
 std::vector<uint8_t> RunLengthBmp(int32_t width, int32_t height, uint16_t bits, const std::vector<uint8_t>& runs) {
     const uint32_t colours = 16, offset = 14 + 40 + 4 * colours;
-    std::vector<uint8_t> file(offset, 0);
+    std::vector<uint8_t> file(offset + runs.size(), 0);
     auto put32 = [&](size_t at, uint32_t value) {
         for (int i = 0; i < 4; ++i) file[at + i] = uint8_t(value >> (8 * i));
     };
@@ -317,7 +318,7 @@ std::vector<uint8_t> RunLengthBmp(int32_t width, int32_t height, uint16_t bits, 
         file[55 + 4 * i] = uint8_t(255 - i * 16);
         file[56 + 4 * i] = uint8_t(i * 12 + 40);
     }
-    file.insert(file.end(), runs.begin(), runs.end());
+    std::copy(runs.begin(), runs.end(), file.begin() + offset);
     return file;
 }
 

@@ -39,7 +39,11 @@ std::string Describe(HMENU menu) {
             continue;
         }
         for (char16_t* c = buffer; *c; ++c) text += static_cast<char>(*c);
-        if (info.hSubMenu) text += "[" + Describe(info.hSubMenu) + "]";
+        if (info.hSubMenu) {
+            text += '[';
+            text += Describe(info.hSubMenu);
+            text += ']';
+        }
     }
     return text;
 }
