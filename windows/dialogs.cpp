@@ -23,6 +23,7 @@
 #include "windows/forms.h"
 #include "windows/game_link.h"
 #include "windows/message_loop.h"
+#include "windows/script_arguments.h"
 #include "windows/window_records.h"
 #include "windows/window_system.h"
 
@@ -40,38 +41,13 @@ constexpr uint32_t kDialogStyle = 0x80C00244u;
 // A modal window's top never lies above the task bar.
 constexpr int32_t kModalTopLimit = 26;
 
-std::u16string Wide(const char* text) {
-    const std::vector<uint16_t> units = DecodeAnsi(text ? std::string_view(text) : std::string_view());
-    return std::u16string(units.begin(), units.end());
-}
-
 std::string Narrow(const std::u16string& text) {
     return EncodeAnsi(std::span<const uint16_t>(reinterpret_cast<const uint16_t*>(text.data()), text.size()));
-}
-
-char* CopyText(const char* text) {
-    const size_t length = std::strlen(text) + 1;
-    auto* copy = static_cast<char*>(AllocateBlock(length));
-    if (copy) std::memcpy(copy, text, length);
-    return copy;
-}
-
-char16_t* CopyWide(const std::u16string& text) {
-    auto* copy = static_cast<char16_t*>(AllocateBlock((text.size() + 1) * sizeof(char16_t)));
-    if (!copy) return nullptr;
-    std::memcpy(copy, text.c_str(), (text.size() + 1) * sizeof(char16_t));
-    return copy;
 }
 
 int32_t PopInt() { return static_cast<int32_t>(static_cast<uint32_t>(TruncToInt64(PopNumber()))); }
 
 HWND PopWindow() { return static_cast<HWND>(static_cast<uint32_t>(TruncToInt64(PopNumber()))); }
-
-Instruction* ProcedureArgument(double value) {
-    const auto address = static_cast<uint32_t>(TruncToInt64(value));
-    auto* start = reinterpret_cast<Instruction*>(static_cast<uintptr_t>(address));
-    return IsProcedureStartOf(CurrentContext, start) ? start : nullptr;
-}
 
 ActivateInfo* RequireActivateInfo(WindowRecord* record) {
     if (!record->activateInfo) record->activateInfo = AllocateZeroedBlock(sizeof(ActivateInfo));
@@ -244,9 +220,9 @@ void Builtin_newdlg() {
     Instruction* procedure = ProcedureArgument(PopNumber());
     const char* className = StackEntryString(PopStackEntry());
     const std::string className8 = className ? className : "";
-    const std::u16string wideClass = Wide(className);
+    const std::u16string wideClass = WideFromAnsi(className);
     const char* title = StackEntryString(PopStackEntry());
-    const std::u16string wideTitle = Wide(title);
+    const std::u16string wideTitle = WideFromAnsi(title);
     // A name that belongs to a form class makes nothing (the error above
     // may be taken by TRY).
     if (!RegisterDialogClass(wideClass)) {
@@ -269,8 +245,8 @@ void Builtin_newdlg() {
         return;
     }
     record->font = font;
-    record->className = CopyText(className8.c_str());
-    record->formClassName = CopyWide(wideClass);
+    record->className = CopyTextToBlock(className8.c_str());
+    record->formClassName = CopyWideToBlock(wideClass);
     CallWindowEvent(window, WM_CREATE, 0, 0);
     PushNumber(static_cast<double>(window));
 }

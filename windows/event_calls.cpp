@@ -79,24 +79,6 @@ int32_t WriteParametersDirectly(ProgramContext* context, Instruction* procedure,
     return mode;
 }
 
-bool IsAbove(const StackEntry* top, const StackEntry* mark) {
-    if (top == mark) return false;
-    for (const StackEntry* c = top; c; c = c->below)
-        if (c == mark) return true;
-    return false;
-}
-
-// How many values the procedure's parameter nodes take off the stack.
-int32_t CountParameters(const Instruction* procedure) {
-    int32_t count = 0;
-    for (const Instruction* node = procedure->next; node; node = node->next) {
-        if (node->opcode == static_cast<uint32_t>(Opcode::PARMSPUSHVAR)) count += 1;
-        else if (node->opcode == static_cast<uint32_t>(Opcode::PARMSPUSHVARVAR)) count += 2;
-        else break;
-    }
-    return count;
-}
-
 bool IsEnding(const ProgramContext* context) { return context->endPending || EndingContext == context; }
 
 }  // namespace
@@ -108,6 +90,23 @@ bool IsProcedureStartOf(const ProgramContext* context, const Instruction* node) 
             return n->opcode == static_cast<uint32_t>(Opcode::STARTPROC) ||
                    n->opcode == static_cast<uint32_t>(Opcode::STARTPROCUNDEF);
     return false;
+}
+
+bool StackEntryIsAbove(const StackEntry* top, const StackEntry* mark) {
+    if (top == mark) return false;
+    for (const StackEntry* c = top; c; c = c->below)
+        if (c == mark) return true;
+    return false;
+}
+
+int32_t ProcedureParameterCount(const Instruction* procedure) {
+    int32_t count = 0;
+    for (const Instruction* node = procedure->next; node; node = node->next) {
+        if (node->opcode == static_cast<uint32_t>(Opcode::PARMSPUSHVAR)) count += 1;
+        else if (node->opcode == static_cast<uint32_t>(Opcode::PARMSPUSHVARVAR)) count += 2;
+        else break;
+    }
+    return count;
 }
 
 int32_t RunWindowEventProcedure(ProgramContext* context, Instruction* procedure, int32_t window, int32_t message,
@@ -126,7 +125,7 @@ int32_t RunWindowEventProcedure(ProgramContext* context, Instruction* procedure,
         // A procedure that takes its arguments as a list closes a frame: it
         // gets its own, not one its caller has open.
         if (takesList && !OpenArgumentFrame(context)) return 1;
-        const int32_t parameters = takesList ? 0 : CountParameters(procedure);
+        const int32_t parameters = takesList ? 0 : ProcedureParameterCount(procedure);
         for (double value : values) PushValueTo(context, nullptr, value, nullptr);
         // Parameters beyond the four get 0.
         for (int32_t extra = 4; extra < parameters; ++extra) PushValueTo(context, nullptr, 0, nullptr);
@@ -146,7 +145,7 @@ int32_t RunWindowEventProcedure(ProgramContext* context, Instruction* procedure,
         procedure->extra->cachedVariable = free ? free->frame : nullptr;
     }
     int32_t result = 1;
-    if (procedure->operand != 0.0 && IsAbove(context->stackTop, resultMark))
+    if (procedure->operand != 0.0 && StackEntryIsAbove(context->stackTop, resultMark))
         result = static_cast<int32_t>(static_cast<uint32_t>(TruncToInt64(StackEntryNumber(context->stackTop))));
     context->stackTop = mark;
     context->argumentFrame.count = savedFrames;

@@ -12,6 +12,7 @@ namespace qob {
 
 struct Instruction;
 struct ProgramContext;
+struct StackEntry;
 
 // The result of the last window event procedure or DispatchEvent call a
 // window procedure made (the game loops read it too).
@@ -19,6 +20,10 @@ extern int32_t LastEventResult;
 
 // Whether the node is the start of a procedure of the context's program.
 [[nodiscard]] bool IsProcedureStartOf(const ProgramContext* context, const Instruction* node);
+// Whether mark lies below top on a value stack (a run left cells above it).
+[[nodiscard]] bool StackEntryIsAbove(const StackEntry* top, const StackEntry* mark);
+// How many values the procedure's parameter nodes take off the stack.
+[[nodiscard]] int32_t ProcedureParameterCount(const Instruction* procedure);
 
 // Runs procedure (a procedure start of context's code) with the four values
 // and gives its result: the value a function returned, as a 32-bit integer

@@ -18,6 +18,7 @@
 #include "windows/event_calls.h"
 #include "windows/game_link.h"
 #include "windows/message_loop.h"
+#include "windows/script_arguments.h"
 #include "windows/window_records.h"
 #include "windows/window_system.h"
 
@@ -30,36 +31,9 @@ namespace {
 
 using namespace platform;
 
-std::u16string Wide(const char* text) {
-    const std::vector<uint16_t> units = DecodeAnsi(text ? std::string_view(text) : std::string_view());
-    return std::u16string(units.begin(), units.end());
-}
-
-char* CopyText(const char* text) {
-    const size_t length = std::strlen(text) + 1;
-    auto* copy = static_cast<char*>(AllocateBlock(length));
-    if (copy) std::memcpy(copy, text, length);
-    return copy;
-}
-
-char16_t* CopyWide(const std::u16string& text) {
-    auto* copy = static_cast<char16_t*>(AllocateBlock((text.size() + 1) * sizeof(char16_t)));
-    if (!copy) return nullptr;
-    std::memcpy(copy, text.c_str(), (text.size() + 1) * sizeof(char16_t));
-    return copy;
-}
-
 bool DoubleClicksWanted() {
     const VariableRecord* constant = FindVariable("CS_DBLCLKS%", 0);
     return constant && constant->value == 1.0;
-}
-
-// A procedure value from a program: a procedure start of the current
-// program's code, else none.
-Instruction* ProcedureArgument(double value) {
-    const auto address = static_cast<uint32_t>(TruncToInt64(value));
-    auto* start = reinterpret_cast<Instruction*>(static_cast<uintptr_t>(address));
-    return IsProcedureStartOf(CurrentContext, start) ? start : nullptr;
 }
 
 ActivateInfo* RequireActivateInfo(WindowRecord* record) {
@@ -147,8 +121,8 @@ HWND CreateForm(const FormRequest& request) {
         return 0;
     }
     record->font = font;
-    record->className = CopyText(request.className8);
-    record->formClassName = CopyWide(request.className);
+    record->className = CopyTextToBlock(request.className8);
+    record->formClassName = CopyWideToBlock(request.className);
     record->noSettingChange = request.extended ? 1 : 0;
     CallWindowEvent(window, WM_CREATE, 0, 0);
     if (!IsWindow(window)) return window;
@@ -347,10 +321,10 @@ void DeleteControlColourBrushes() {
 void Builtin_newform() {
     Instruction* procedure = ProcedureArgument(PopNumber());
     const char* className = StackEntryString(PopStackEntry());
-    const std::u16string wideClass = Wide(className);
+    const std::u16string wideClass = WideFromAnsi(className);
     const std::string className8 = className ? className : "";
     const char* title = StackEntryString(PopStackEntry());
-    const FormRequest request{Wide(title), wideClass, className8.c_str(), 0, WS_VISIBLE, CW_USEDEFAULT,
+    const FormRequest request{WideFromAnsi(title), wideClass, className8.c_str(), 0, WS_VISIBLE, CW_USEDEFAULT,
                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, procedure, false};
     PushNumber(static_cast<double>(CreateForm(request)));
 }
@@ -364,10 +338,10 @@ void Builtin_newformex() {
     const auto style = static_cast<uint32_t>(TruncToInt64(PopNumber()));
     const auto exStyle = static_cast<uint32_t>(TruncToInt64(PopNumber()));
     const char* className = StackEntryString(PopStackEntry());
-    const std::u16string wideClass = Wide(className);
+    const std::u16string wideClass = WideFromAnsi(className);
     const std::string className8 = className ? className : "";
     const char* title = StackEntryString(PopStackEntry());
-    const FormRequest request{Wide(title), wideClass, className8.c_str(), exStyle, style, x, y, width, height,
+    const FormRequest request{WideFromAnsi(title), wideClass, className8.c_str(), exStyle, style, x, y, width, height,
                               procedure, true};
     PushNumber(static_cast<double>(CreateForm(request)));
 }

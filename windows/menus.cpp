@@ -23,6 +23,7 @@
 #include "runtime/vm/program_context.h"
 #include "runtime/vm/runtime_error.h"
 #include "runtime/vm/value_stack.h"
+#include "windows/script_arguments.h"
 #include "windows/window_records.h"
 
 namespace qob {
@@ -41,12 +42,7 @@ constexpr UINT kCaptionBufferSize = 1024;
 uintptr_t PopHandle() { return static_cast<uint32_t>(TruncToInt64(PopNumber())); }
 int32_t PopWhole() { return static_cast<int32_t>(TruncToInt64(PopNumber())); }
 
-std::u16string Wide(const char* text) {
-    const std::vector<uint16_t> units = DecodeAnsi(text ? std::string_view(text) : std::string_view());
-    return std::u16string(units.begin(), units.end());
-}
-
-std::u16string PopWideText() { return Wide(StackEntryString(PopStackEntry())); }
+std::u16string PopWideText() { return WideFromAnsi(StackEntryString(PopStackEntry())); }
 
 void PushTrackedText(const std::string& text) {
     auto* block = static_cast<char*>(AllocateBlock(text.size() + 1));
@@ -125,7 +121,7 @@ bool ReadKeyText(VariableRecord* list, ListNode* node, AcceleratorEntry* entry) 
         const auto* text = reinterpret_cast<const char16_t*>(node->data);
         units = text;
     } else {
-        units = Wide(node->data);
+        units = WideFromAnsi(node->data);
     }
     if (units.empty()) return false;
     entry->key = static_cast<uint16_t>(units.back());

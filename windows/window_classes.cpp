@@ -18,6 +18,7 @@
 #include "runtime/vm/value_stack.h"
 #include "windows/event_calls.h"
 #include "windows/event_table.h"
+#include "windows/script_arguments.h"
 #include "windows/window_records.h"
 
 namespace qob {
@@ -25,27 +26,9 @@ namespace {
 
 using namespace platform;
 
-std::u16string Wide(const char* text) {
-    const std::vector<uint16_t> units = DecodeAnsi(text ? std::string_view(text) : std::string_view());
-    return std::u16string(units.begin(), units.end());
-}
-
-char16_t* CopyWide(const std::u16string& text) {
-    auto* copy = static_cast<char16_t*>(AllocateBlock((text.size() + 1) * sizeof(char16_t)));
-    if (!copy) return nullptr;
-    std::memcpy(copy, text.c_str(), (text.size() + 1) * sizeof(char16_t));
-    return copy;
-}
-
 HWND PopWindow() { return static_cast<HWND>(static_cast<uint32_t>(TruncToInt64(PopNumber()))); }
 
 // A procedure value: a procedure start of the current program, else none.
-Instruction* ProcedureArgument(double value) {
-    const auto address = static_cast<uint32_t>(TruncToInt64(value));
-    auto* start = reinterpret_cast<Instruction*>(static_cast<uintptr_t>(address));
-    return IsProcedureStartOf(CurrentContext, start) ? start : nullptr;
-}
-
 bool DoubleClicksWanted() {
     const VariableRecord* constant = FindVariable("CS_DBLCLKS%", 0);
     return constant && constant->value == 1.0;
@@ -103,20 +86,20 @@ void Builtin_registerclass() {
     const double procedureValue = PopNumber();
     const char* name = StackEntryString(PopStackEntry());
     const std::string name8 = name ? name : "";
-    const std::u16string wideName = Wide(name8.c_str());
+    const std::u16string wideName = WideFromAnsi(name8.c_str());
     Instruction* procedure = ProcedureArgument(procedureValue);
     const bool registered = RegisterScriptClass(wideName);
     WindowClassRecord* record =
         AddWindowClass(name8.c_str(), procedure ? static_cast<double>(reinterpret_cast<uintptr_t>(procedure)) : 0.0);
     // Only a class this registration made (or a script class of the name)
     // is unregistered with the record.
-    if (record && registered) record->wideName = CopyWide(wideName);
+    if (record && registered) record->wideName = CopyWideToBlock(wideName);
 }
 
 void Builtin_unregisterclass() {
     const char* name = StackEntryString(PopStackEntry());
     const std::string name8 = name ? name : "";
-    const std::u16string wideName = Wide(name8.c_str());
+    const std::u16string wideName = WideFromAnsi(name8.c_str());
     (void)UnregisterClassW(wideName.c_str(), 0);
     RemoveWindowClass(name8.c_str());
 }

@@ -18,6 +18,7 @@
 #include "windows/com/com_object_wrapper.h"
 #include "windows/com/com_variants.h"
 #include "windows/event_calls.h"
+#include "windows/script_arguments.h"
 
 namespace qob {
 
@@ -46,12 +47,6 @@ int32_t IntegerArgument(const StackEntry& cell) {
 }
 
 HWND WindowArgument(const StackEntry& cell) { return static_cast<HWND>(static_cast<uint32_t>(IntegerArgument(cell))); }
-
-Instruction* ProcedureArgument(double value) {
-    const auto address = static_cast<uint32_t>(TruncToInt64(value));
-    auto* start = reinterpret_cast<Instruction*>(static_cast<uintptr_t>(address));
-    return IsProcedureStartOf(CurrentContext, start) ? start : nullptr;
-}
 
 // The control that one argument names (and the argument taken off).
 ActiveXSite* TakeSiteArgument() {

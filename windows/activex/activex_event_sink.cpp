@@ -12,6 +12,7 @@
 #include "runtime/vm/vm.h"
 #include "windows/activex/activex_site.h"
 #include "windows/com/com_variants.h"
+#include "windows/event_calls.h"
 
 namespace qob {
 
@@ -98,24 +99,6 @@ void TranslateGeneric(DISPID member, const DISPPARAMS* params, ActiveXEventCall*
     call->values[3] = count;
 }
 
-bool IsAbove(const StackEntry* top, const StackEntry* mark) {
-    if (top == mark) return false;
-    for (const StackEntry* c = top; c; c = c->below)
-        if (c == mark) return true;
-    return false;
-}
-
-// How many values the procedure's parameter nodes take off the stack.
-int32_t CountParameters(const Instruction* procedure) {
-    int32_t count = 0;
-    for (const Instruction* node = procedure->next; node; node = node->next) {
-        if (node->opcode == static_cast<uint32_t>(Opcode::PARMSPUSHVAR)) count += 1;
-        else if (node->opcode == static_cast<uint32_t>(Opcode::PARMSPUSHVARVAR)) count += 2;
-        else break;
-    }
-    return count;
-}
-
 }  // namespace
 
 bool TranslateActiveXEvent(const ActiveXSite* site, DISPID member, const DISPPARAMS* params, ActiveXEventCall* call) {
@@ -143,7 +126,7 @@ HRESULT RunActiveXEventProcedure(ProgramContext* context, Instruction* procedure
     const bool takesList = procedure->next && procedure->next->opcode == static_cast<uint32_t>(Opcode::NPARMS);
     // A procedure that takes its arguments as a list closes a frame of its own.
     if (takesList && !OpenArgumentFrame(context)) return S_OK;
-    const int32_t parameters = takesList ? 0 : CountParameters(procedure);
+    const int32_t parameters = takesList ? 0 : ProcedureParameterCount(procedure);
     for (int i = 0; i < 5; ++i) PushValueTo(context, nullptr, values[i], nullptr);
     for (int32_t extra = 5; extra < parameters; ++extra) PushValueTo(context, nullptr, 0, nullptr);
     // A result lies above what is left once the parameters have taken theirs.
@@ -160,7 +143,7 @@ HRESULT RunActiveXEventProcedure(ProgramContext* context, Instruction* procedure
         procedure->extra->cachedVariable = free ? free->frame : nullptr;
     }
     HRESULT result = S_OK;
-    if (procedure->operand != 0.0 && IsAbove(context->stackTop, resultMark))
+    if (procedure->operand != 0.0 && StackEntryIsAbove(context->stackTop, resultMark))
         result = static_cast<HRESULT>(static_cast<uint32_t>(TruncToInt64(StackEntryNumber(context->stackTop))));
     context->stackTop = mark;
     context->argumentFrame.count = savedFrames;
