@@ -18,6 +18,7 @@
 #include "platform/controls/standard_controls.h"
 #include "platform/cursor.h"
 #include "platform/gdi.h"
+#include "platform/memory.h"
 #include "platform/text_codec.h"
 #include "platform/window_manager.h"
 #include "runtime/data/number_text.h"
@@ -106,7 +107,15 @@ void GetWindowText(bool wide) {
 void SetWindowText() {
     const std::u16string text = PopWideText();
     const HWND window = PopWindow();
-    if (window) Send(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    if (!window) return;
+    // The text's address reaches script procedures (a script class, inherited)
+    // as a 32-bit word, so it lies in low memory for the message.
+    auto* copy = static_cast<char16_t*>(AllocateBlock((text.size() + 1) * sizeof(char16_t)));
+    if (!copy) return;
+    std::memcpy(copy, text.data(), text.size() * sizeof(char16_t));
+    copy[text.size()] = 0;
+    Send(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(copy));
+    FreeBlock(copy);
 }
 
 // EM_GETLINE of a line: the buffer sized from the line's own length (found
