@@ -64,17 +64,7 @@ int32_t RunEventsOf(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     const auto word = static_cast<int32_t>(static_cast<uint32_t>(wParam));
     const auto value = static_cast<int32_t>(static_cast<uint32_t>(lParam));
     LastEventResult = 1;
-    int32_t result = 1;
-    if (record && record->eventProcedure) {
-        result = RunWindowEventProcedure(ProcedureContextOf(record, context), record->eventProcedure,
-                                         static_cast<int32_t>(window), static_cast<int32_t>(message), word, value);
-        LastEventResult = result;
-    }
-    if (EventTable && result != 0) {
-        result = DispatchEvent(static_cast<uint32_t>(window), message, word, value);
-        LastEventResult = result;
-    }
-    return result;
+    return RunRecordEvents(window, record, context, message, word, value);
 }
 
 LRESULT EraseDialog(HWND window, const WindowRecord* record, HDC dc) {

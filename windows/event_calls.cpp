@@ -152,6 +152,21 @@ int32_t RunWindowEventProcedure(ProgramContext* context, Instruction* procedure,
     return result;
 }
 
+int32_t RunRecordEvents(uintptr_t window, const WindowRecord* record, ProgramContext* context, uint32_t message,
+                        int32_t word, int32_t value) {
+    int32_t result = 1;
+    if (record && record->eventProcedure) {
+        result = RunWindowEventProcedure(ProcedureContextOf(record, context), record->eventProcedure,
+                                         static_cast<int32_t>(window), static_cast<int32_t>(message), word, value);
+        LastEventResult = result;
+    }
+    if (EventTable && result != 0) {
+        result = DispatchEvent(static_cast<uint32_t>(window), message, word, value);
+        LastEventResult = result;
+    }
+    return result;
+}
+
 int32_t CallWindowEvent(uintptr_t window, uint32_t message, int32_t wParam, int32_t lParam) {
     ProgramContext* context = nullptr;
     const WindowRecord* record = FindWindowRecordByHandle(window, &context);

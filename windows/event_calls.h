@@ -13,6 +13,7 @@ namespace qob {
 struct Instruction;
 struct ProgramContext;
 struct StackEntry;
+struct WindowRecord;
 
 // The result of the last window event procedure or DispatchEvent call a
 // window procedure made (the game loops read it too).
@@ -34,6 +35,13 @@ extern int32_t LastEventResult;
 // its cached frame from its second run on.
 int32_t RunWindowEventProcedure(ProgramContext* context, Instruction* procedure, int32_t window, int32_t message,
                                 int32_t wParam, int32_t lParam);
+
+// What every window procedure of a record runs first: the record's event
+// procedure (in the context that supplied it) with (window, message, word,
+// value), then, while the answer is not 0, the event table. The answer goes to
+// LastEventResult too; 1 when neither ran. record may be null.
+int32_t RunRecordEvents(uintptr_t window, const WindowRecord* record, ProgramContext* context, uint32_t message,
+                        int32_t word, int32_t value);
 
 // Runs the event procedure of the window's record without default
 // processing: 0 when there is no record or procedure, else 1 when the

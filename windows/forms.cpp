@@ -236,17 +236,7 @@ LRESULT FormWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
     }
 
     // Step 2: the event procedure, then the event table.
-    int32_t result = 1;
-    if (record && record->eventProcedure) {
-        result = RunWindowEventProcedure(ProcedureContextOf(record, context), record->eventProcedure,
-                                         static_cast<int32_t>(window),
-                                         static_cast<int32_t>(message), word, value);
-        LastEventResult = result;
-    }
-    if (EventTable && result != 0) {
-        result = DispatchEvent(static_cast<uint32_t>(window), message, word, value);
-        LastEventResult = result;
-    }
+    const int32_t result = RunRecordEvents(window, record, context, message, word, value);
     if (!IsWindow(window)) return result == 0 ? 1 : 0;
     record = FindWindowRecordByHandle(window, &context);
 
