@@ -410,6 +410,14 @@ void SourceRun::Expand(int index, const ScannedToken& token) {
     }
     // A copy: the value may be changed or removed by its own directives.
     const std::string value = GetDefine(index)->value;
+    const bool overBudget = state_.expansionWork > kMaxExpansionWork;
+    state_.expansionWork += value.size() + 1;
+    if (state_.expansionWork > kMaxExpansionWork) {
+        // Reported once; every later expansion of the compilation stops too.
+        if (!overBudget) Report("Define \"" + std::string(token.text) + "\" expands to too much text", cursor_, -1);
+        if (state_.expansionDepth > 0) state_.expansionAborted = true;
+        return;
+    }
     const int line = fixedLine_ != -1 ? fixedLine_ : token.line;
     const int column = fixedLine_ != -1 ? fixedColumn_ : token.column;
     ++state_.expansionDepth;

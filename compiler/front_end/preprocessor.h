@@ -20,6 +20,10 @@ constexpr size_t kMaxIncludedFiles = 4096;
 // A define whose value names a define (and so on) is expanded at most this
 // deep; cycles end here with an error.
 constexpr int kMaxExpansionDepth = 32;
+// What one compilation may expand in all: each expansion counts its value's
+// length plus one. A few lines of defines that each name the previous one
+// twice would otherwise double the text on every line.
+constexpr uint64_t kMaxExpansionWork = uint64_t{1} << 24;
 // The tokenizer stops reading once this many errors have been reported.
 constexpr int kTokenizerErrorLimit = 64;
 
@@ -111,6 +115,7 @@ struct PreprocessorState {
 
     int expansionDepth = 0;  // > 0 while a define's value is tokenized
     bool expansionAborted = false;
+    uint64_t expansionWork = 0;  // against kMaxExpansionWork
 
     bool assemblerMode = false;  // set by the assembler around its calls
     bool deasmSeen = false;      // #DEASM met in assembler source

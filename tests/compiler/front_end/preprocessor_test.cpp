@@ -192,6 +192,35 @@ TEST_F(PreprocessorTest, CyclicDefinesStopWithOneError) {
     }
 }
 
+// Defines that each name the previous one twice double the text on every
+// line (a value is expanded as it is collected); the compilation's
+// expansions are bounded in all, not only in depth.
+TEST_F(PreprocessorTest, DoublingDefinesStopAtTheExpansionBudgetWithOneError) {
+    auto chain = [](int levels) {
+        std::string source = "#DEFINE D0 1\n";
+        for (int i = 1; i < levels; ++i)
+            source += "#DEFINE D" + std::to_string(i) + " D" + std::to_string(i - 1) + " D" + std::to_string(i - 1) + "\n";
+        return source + "D" + std::to_string(levels - 1) + " x";
+    };
+    // Within the budget: 2^11 ones, then the word after the use.
+    std::string tokens = Run(chain(12));
+    EXPECT_EQ(GetCompileMessageState().errorCount, 0) << Errors();
+    EXPECT_TRUE(tokens.ends_with(" X@13:5")) << tokens.substr(tokens.size() - 40);
+    size_t ones = 0;
+    for (size_t at = tokens.find("1@"); at != std::string::npos; at = tokens.find("1@", at + 1)) ++ones;
+    EXPECT_EQ(ones, size_t{1} << 11);
+
+    // 2^31 ones would take the compiler minutes and gigabytes. The budget
+    // runs out while a value is collected; later uses expand to nothing.
+    Restart();
+    tokens = Run(chain(32));
+    EXPECT_EQ(GetCompileMessageState().errorCount, 1) << Errors();
+    EXPECT_NE(Errors().find("\" expands to too much text"), std::string::npos) << Errors();
+    EXPECT_EQ(tokens, "X@33:5");
+    EXPECT_EQ(GetPreprocessorState().expansionDepth, 0);
+    EXPECT_FALSE(GetPreprocessorState().expansionAborted);
+}
+
 TEST_F(PreprocessorTest, LinkOptions) {
     struct Case {
         const char* source;
