@@ -87,32 +87,6 @@ TEST_F(PlaceholderHandlersTest, BuiltinTakesItsArgumentsRaisesItsNameAndPushesIt
     if (tried == 0) GTEST_SKIP() << "every built-in has its handler";
 }
 
-TEST_F(PlaceholderHandlersTest, NativeCallOpcodeTakesItsArgumentsAndPushesTheFunctionResult) {
-    struct Case {
-        Opcode opcode;
-        int arguments;
-        bool pushesResult;
-    };
-    constexpr Case kCases[] = {{Opcode::SCALLP3, 3, false}, {Opcode::SCALLF0, 0, true},
-                               {Opcode::CALLP16, 16, false}, {Opcode::CALLF2, 2, true}};
-    int tried = 0;
-    for (const Case& c : kCases) {
-        BuiltinHandler handler = OpcodeHandlerTable[static_cast<int>(c.opcode)];
-        if (!IsPlaceholderHandler(handler)) continue;
-        ++tried;
-        for (int i = 0; i < c.arguments; ++i) PushValue(nullptr, i + 1.0, nullptr, 0);
-        ClearError();
-
-        handler();
-
-        ExpectStackAfterCall(c.pushesResult);
-        std::string name = OpcodeNameTable[static_cast<int>(c.opcode)];
-        EXPECT_NE(LastError().find(name + ": not available yet"), std::string::npos) << LastError();
-        while (context->stackTop->value != kMarker) DropStackEntry();
-    }
-    if (tried == 0) GTEST_SKIP() << "the native calls have their handlers";
-}
-
 TEST_F(PlaceholderHandlersTest, OutsideTryTheProgramStops) {
     int index = FirstPlaceholder(Arity::Fixed, Returns::Value);
     if (index < 0) GTEST_SKIP() << "every built-in has its handler";
