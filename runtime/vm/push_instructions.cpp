@@ -274,12 +274,13 @@ inline VariableRecord* ParameterVariable(Instruction* node, bool second) {
     return FindParameterVariable(node, second);
 }
 
-// BindParameter's common case kept inline: a plain number (a constant or a
-// result that owns nothing) into a plain variable.
+// BindParameter's common cases kept inline: a number alone (a constant, a
+// result that owns nothing, or a variable holding a number, see
+// BindsNumberOnly) into the parameter.
 inline void BindParameterInline(VariableRecord* parameter) {
     ProgramContext* context = CurrentContext;
     StackEntry* top = context->stackTop;
-    if (parameter && top->below && !top->text && !top->variable && !top->ownedLinks) {
+    if (parameter && BindsNumberOnly(top)) {
         context->stackTop = top->below;
         SetVariableValue(parameter, nullptr, top->value, nullptr, 0);
         return;

@@ -129,12 +129,26 @@ void Handle_PUSHVARVAR();
 void Handle_NGPUSHVARVAR();
 void Handle_PARMSPUSHVAR();
 
+// Whether binding the cell (not the bottom one) to a parameter gives the
+// parameter the cell's number and nothing else: a number that names no
+// variable and holds no text (a constant or a result that owns nothing), or
+// the value of a variable that holds a number alone -- no data, not a list
+// or an object -- pushed as a value (no by-reference or list-item mark, no
+// extra word). Those are the two cases the full binding settles with the
+// number; owned links always go the full way.
+[[nodiscard, gnu::always_inline]] inline bool BindsNumberOnly(const StackEntry* top) {
+    if (!top->below || top->ownedLinks) return false;
+    const VariableRecord* source = top->variable;
+    if (!source) return !top->text;
+    return top->flags == 0 && top->extra == 0 && !source->data && !(source->flags & (kVarObject | kVarList));
+}
+
 // What a PARMSPUSHVAR node does when its procedure has just started in the
-// frame and the value on top is a plain number (a constant or a result that
-// owns nothing): the frame's parameter record of the node's name, the one
-// the node would find, takes the number. False, with nothing done, when the
-// node would look further (no side record or name hash, a cache naming a
-// constant, no such record in the frame) or the value is anything else.
+// frame and the value on top binds as a number alone (see BindsNumberOnly):
+// the frame's parameter record of the node's name, the one the node would
+// find, takes the number. False, with nothing done, when the node would look
+// further (no side record or name hash, a cache naming a constant, no such
+// record in the frame) or the value is anything else.
 [[nodiscard, gnu::always_inline]] inline bool BindPlainParameter(const Instruction* node, VariableRecord* frame,
                                                               ProgramContext* context) {
     const InstructionExtra* extra = node->extra;
@@ -142,7 +156,7 @@ void Handle_PARMSPUSHVAR();
     VariableRecord* parameter =
         extra->cachedList == frame ? extra->cachedVariable : FindItemWithHash(frame, node->textHash);
     StackEntry* top = context->stackTop;
-    if (!parameter || !top->below || top->text || top->variable || top->ownedLinks) return false;
+    if (!parameter || !BindsNumberOnly(top)) return false;
     // Only a record SetVariableValue writes the short way: the rest is left
     // to the node, so the call's start calls nothing.
     if (parameter->currentNode || parameter->type != 0 || parameter->setter || parameter->protect == 1 ||

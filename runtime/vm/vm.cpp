@@ -2234,6 +2234,11 @@ void Handle_BRANCH() {
                     --activation->wholeWait;
                 }
                 if (StepProvedConstantLoop(context, *activation)) return;
+            } else if (activation && activation->countedHead == target) {
+                // A proved head that reads its end (or start) from a variable
+                // again each pass: what TakeBranch would do first, the pass
+                // having left nothing to free.
+                if (StepProvedCountingLoop(context, *activation)) return;
             }
         } else if (opcode == Opcode::INITFOREACH) {
             LoopActivation* activation = nothingToFree ? CurrentLoopActivation(context) : nullptr;

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -1237,6 +1238,58 @@ TEST_F(VmTest, ListItemArgumentBindsItsValueAndLeavesTheList) {
     EXPECT_EQ(list->value, 10);
     EXPECT_EQ(ListCount(list->currentNode), 2u);
     EXPECT_EQ(NoListCopy, 0);
+}
+
+// Records whether P$ is a list (1 or 0), then its number (a text's as a number).
+void RecordParameterNumber() {
+    VariableRecord* parameter = FindVariable("P$", 0);
+    Recorded.push_back((parameter->flags & kVarList) ? 1 : 0);
+    char* text = nullptr;
+    double value = 0.0;
+    GetVariableValue(parameter, &text, &value, nullptr);
+    Recorded.push_back(text ? std::atof(text) : value);
+}
+
+void OverwriteParameter() { SetVariableValue(FindVariable("P$", 0), nullptr, 99.0, nullptr, 0); }
+
+// A variable passed by value, however the call binds it: the parameter gets
+// what the variable holds (a number, a copy of a text, a list of its own),
+// and what the procedure then writes into its parameter leaves the caller's
+// variable as it was. Each way runs twice: the second run binds into a frame
+// taken from the cache.
+TEST_F(VmTest, VariablePassedByValueIsCopiedIntoTheParameter) {
+    VariableRecord* number = Global("N$");
+    number->value = 5;
+    VariableRecord* text = Global("T$");
+    SetVariableValue(text, "12", 0.0, nullptr, 3);
+    VariableRecord* list = MakeNumberList(Global("L$"), {10, 20});
+    for (const CallWay& way : kCallWays) {
+        SCOPED_TRACE(way.name);
+        Instruction* procedure = StartProc(way.handler == RunProcedure ? "P(1,0)" : "Q(1,0)", false);
+        Emit(Opcode::PARMSPUSHVAR, Handle_PARMSPUSHVAR, "P$");
+        Call(RecordParameterNumber);
+        Call(OverwriteParameter);
+        EndProc();
+        Instruction* main = StartProc(way.handler == RunProcedure ? "MAIN" : "MAIN2", false);
+        for (const char* name : {"N$", "T$", "L$"}) {
+            PushVar(name);
+            Emit(Opcode::CALL, way.handler, "P", 0.0, procedure);
+        }
+        EndProc();
+        for (int run = 0; run < 2; ++run) {
+            Recorded.clear();
+            RunMain(main);
+            EXPECT_EQ(Recorded, (std::vector<double>{0, 5, 0, 12, 1, 10})) << "run " << run;
+            EXPECT_EQ(number->value, 5);
+            ASSERT_NE(text->data, nullptr);
+            EXPECT_STREQ(text->data, "12");
+            EXPECT_EQ(list->value, 10);
+            EXPECT_EQ(ListFirst(list->currentNode)->value, 10);
+            EXPECT_EQ(ListCount(list->currentNode), 2u);
+            EXPECT_EQ(context->callDepth, 0);
+            EXPECT_EQ(CountStackEntries(context->stackTop), 1) << "every argument was taken";
+        }
+    }
 }
 
 // Closes the innermost frame and records the values above it, bottom first.
