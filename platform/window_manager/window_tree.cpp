@@ -721,14 +721,30 @@ HWND GetCapture() { return S().capture; }
 
 // --- texts and words -----------------------------------------------------------------------
 
+// The text and the buffer that these two send travel in low-memory blocks:
+// a procedure may hand the message's words to code that keeps only 32 bits.
 bool SetWindowTextW(HWND handle, const char16_t* text) {
-    return IsWindow(handle) && SendMessageW(handle, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text ? text : u"")) != 0;
+    if (!IsWindow(handle)) return false;
+    char16_t* copy = LowMemoryText(std::u16string(View(text ? text : u"")));
+    if (!copy) return false;
+    const bool set = SendMessageW(handle, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(copy)) != 0;
+    FreeBlock(copy);
+    return set;
 }
 
+// Copies at most count - 1 units and a terminator, whatever the window
+// answers; the answer is the number of units copied.
 int GetWindowTextW(HWND handle, char16_t* buffer, int count) {
     if (!buffer || count <= 0) return 0;
     buffer[0] = 0;
-    return static_cast<int>(SendMessageW(handle, WM_GETTEXT, static_cast<WPARAM>(count), reinterpret_cast<LPARAM>(buffer)));
+    auto* low = static_cast<char16_t*>(AllocateZeroedBlock(static_cast<size_t>(count) * sizeof(char16_t)));
+    if (!low) return 0;
+    const LRESULT answered = SendMessageW(handle, WM_GETTEXT, static_cast<WPARAM>(count), reinterpret_cast<LPARAM>(low));
+    const int copied = static_cast<int>(std::clamp<LRESULT>(answered, 0, count - 1));
+    std::copy_n(low, copied, buffer);
+    buffer[copied] = 0;
+    FreeBlock(low);
+    return copied;
 }
 
 int GetWindowTextLengthW(HWND handle) { return static_cast<int>(SendMessageW(handle, WM_GETTEXTLENGTH, 0, 0)); }
