@@ -149,7 +149,7 @@ std::vector<Window*>& SiblingsOf(Window* window) {
 bool IsDesktop(const Window* window) { return window->handle == GetDesktopWindow() && window->handle != 0; }
 
 // Puts the window into its sibling list at the place insertAfter names.
-void PlaceInZOrder(Window* window, HWND insertAfter) {
+void PlaceAmongSiblings(Window* window, HWND insertAfter) {
     std::vector<Window*>& siblings = SiblingsOf(window);
     std::erase(siblings, window);
     const bool topLevel = IsTopLevel(window);
@@ -188,6 +188,33 @@ void PlaceInZOrder(Window* window, HWND insertAfter) {
     if (topLevel && it == siblings.end() && !siblings.empty() && IsDesktop(siblings.back())) --it;
     if (topLevel && after && IsDesktop(after)) it = aboveDesktop();
     siblings.insert(it, window);
+}
+
+// An owned top-level window stays in front of its owner, as a form's menu
+// bar and dialogs stay in front of the form however it is raised: each one
+// found behind its owner goes to just in front of it (its own owned windows
+// follow on the next rounds).
+void KeepOwnedInFront(std::vector<Window*>& topLevels) {
+    for (size_t rounds = 0; rounds <= topLevels.size(); ++rounds) {
+        bool moved = false;
+        for (size_t i = 0; i < topLevels.size(); ++i) {
+            Window* owned = topLevels[i];
+            if (!owned->owner) continue;
+            const auto front = topLevels.begin();
+            const auto ownerAt = std::find(front, front + static_cast<std::ptrdiff_t>(i), owned->owner);
+            if (ownerAt == front + static_cast<std::ptrdiff_t>(i)) continue;
+            const auto ownerIndex = ownerAt - front;
+            topLevels.erase(front + static_cast<std::ptrdiff_t>(i));
+            topLevels.insert(topLevels.begin() + ownerIndex, owned);
+            moved = true;
+        }
+        if (!moved) return;
+    }
+}
+
+void PlaceInZOrder(Window* window, HWND insertAfter) {
+    PlaceAmongSiblings(window, insertAfter);
+    if (IsTopLevel(window)) KeepOwnedInFront(S().topLevels);
 }
 
 void SendFocusChange(HWND from, HWND to) {
