@@ -495,7 +495,7 @@ struct WordProbe {
     struct Carried {
         UINT message;
         uintptr_t address;
-        size_t blockSize;  // 0: not the start of a low-memory block
+        const void* block;  // the low-memory block holding the address, or null
     };
     static inline WNDPROC next = nullptr;
     static inline std::vector<Carried> carried;
@@ -516,7 +516,7 @@ struct WordProbe {
         return false;
     }
     static void Note(UINT message, uintptr_t address) {
-        carried.push_back({message, address, GetBlockSize(reinterpret_cast<const void*>(address))});
+        carried.push_back({message, address, GetContainingBlock(reinterpret_cast<const void*>(address))});
     }
     static LRESULT Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         if (message == lengthMessage) return madeUpLength;
@@ -525,8 +525,11 @@ struct WordProbe {
         if (inWParam) Note(message, wParam);
         Note(message, static_cast<uintptr_t>(lParam));
         if (message == overfilledMessage) {
+            // To the end of the block (LB_GETTEXT tells no size), else of wParam's units.
             auto* buffer = reinterpret_cast<char16_t*>(lParam);
-            for (WPARAM i = 0; i < wParam; ++i) buffer[i] = u'x';
+            const size_t blockSize = GetBlockSize(buffer);
+            const size_t units = blockSize ? blockSize / sizeof(char16_t) : message == WM_GETTEXT ? wParam : 0;
+            for (size_t i = 0; i < units; ++i) buffer[i] = u'x';
             return 5000;
         }
         const bool fits = (!inWParam || wParam < kLowMemoryLimit) && static_cast<uintptr_t>(lParam) < kLowMemoryLimit;
@@ -548,9 +551,9 @@ void ExpectLowBlocksGone(const char* builtin, const void* result = nullptr) {
     ASSERT_FALSE(WordProbe::carried.empty()) << builtin << " sent no message with an address";
     for (const WordProbe::Carried& c : WordProbe::carried) {
         EXPECT_LT(c.address, kLowMemoryLimit) << builtin << " message " << c.message;
-        EXPECT_NE(c.blockSize, 0u) << builtin << " message " << c.message << ": not a low-memory block";
-        const auto* block = reinterpret_cast<const void*>(c.address);
-        EXPECT_TRUE(!IsLiveBlock(block) || block == result) << builtin << " message " << c.message << ": block left";
+        EXPECT_NE(c.block, nullptr) << builtin << " message " << c.message << ": not in a low-memory block";
+        EXPECT_TRUE(!c.block || !IsLiveBlock(c.block) || c.block == result)
+            << builtin << " message " << c.message << ": block left";
     }
     WordProbe::carried.clear();
 }
