@@ -95,7 +95,7 @@ MessageBlock<char16_t> MessageText(const std::u16string& text) { return MessageB
 LPARAM AddressOf(const void* block) { return reinterpret_cast<LPARAM>(block); }
 
 // The text a message left in a buffer of capacity units: up to its first
-// terminator, and never into the last unit. The answer does not count: a
+// terminator, at most capacity - 1 units. The answer does not count: a
 // control procedure that passes the message on with inherited answers 1, a
 // script class that fills the buffer itself answers 0, and a procedure may
 // answer more than the buffer holds.
@@ -159,7 +159,7 @@ void SetWindowText() {
 }
 
 // EM_GETLINE of a line: the buffer sized from the line's own length (found
-// by its first character's index), the text ending at the count copied.
+// by its first character's index).
 void GetTextLine(bool wide) {
     const int32_t line = PopInteger32();
     const HWND edit = PopWindow();

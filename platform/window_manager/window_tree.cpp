@@ -759,19 +759,17 @@ bool SetWindowTextW(HWND handle, const char16_t* text) {
     return set;
 }
 
-// Copies at most count - 1 units and a terminator, whatever the window
-// answers; the answer is the number of units copied.
+// The caller's buffer gets what the window wrote into the low one, as if it
+// had written there; the answer is the window's, kept within count - 1.
 int GetWindowTextW(HWND handle, char16_t* buffer, int count) {
     if (!buffer || count <= 0) return 0;
     buffer[0] = 0;
     auto* low = static_cast<char16_t*>(AllocateZeroedBlock(static_cast<size_t>(count) * sizeof(char16_t)));
     if (!low) return 0;
     const LRESULT answered = SendMessageW(handle, WM_GETTEXT, static_cast<WPARAM>(count), reinterpret_cast<LPARAM>(low));
-    const int copied = static_cast<int>(std::clamp<LRESULT>(answered, 0, count - 1));
-    std::copy_n(low, copied, buffer);
-    buffer[copied] = 0;
+    std::copy_n(low, count, buffer);
     FreeBlock(low);
-    return copied;
+    return static_cast<int>(std::clamp<LRESULT>(answered, 0, count - 1));
 }
 
 int GetWindowTextLengthW(HWND handle) { return static_cast<int>(SendMessageW(handle, WM_GETTEXTLENGTH, 0, 0)); }
