@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,7 @@
 #include "runtime/values/list_values.h"
 #include "runtime/vm/program_context.h"
 #include "runtime/vm/value_stack.h"
+#include "windows/script_arguments.h"
 #include "windows/window_records.h"
 
 namespace qob {
@@ -68,19 +70,63 @@ std::u16string PopWideText() {
     return text;
 }
 
+// What a message points to (a text it brings, a buffer or words it fills)
+// lies in a block of the low-memory allocator: a script procedure that gets
+// the message (a script class, or a control procedure passing it on with
+// inherited) sees the address as a 32-bit word. The block goes when the
+// message is answered, on every path.
+struct BlockDeleter {
+    void operator()(void* block) const { FreeBlock(block); }
+};
+template <typename T>
+using MessageBlock = std::unique_ptr<T[], BlockDeleter>;
+
+// A zeroed block of count items; null when no block is left or the count
+// is past anything the allocator serves (a length a control made up).
+template <typename T>
+MessageBlock<T> NewMessageBlock(size_t count) {
+    if (count > kMaxBlockSize / sizeof(T)) return nullptr;
+    return MessageBlock<T>(static_cast<T*>(AllocateZeroedBlock(count * sizeof(T))));
+}
+
+// A text for a message to bring, with its terminator; null when no block is left.
+MessageBlock<char16_t> MessageText(const std::u16string& text) { return MessageBlock<char16_t>(CopyWideToBlock(text)); }
+
+LPARAM AddressOf(const void* block) { return reinterpret_cast<LPARAM>(block); }
+
+// The text a message left in a buffer of capacity units: up to its first
+// terminator, at most capacity - 1 units. The answer does not count: a
+// control procedure that passes the message on with inherited answers 1, a
+// script class that fills the buffer itself answers 0, and a procedure may
+// answer more than the buffer holds.
+std::u16string FilledText(const char16_t* buffer, size_t capacity) {
+    if (!buffer || capacity == 0) return {};
+    size_t length = 0;
+    while (length < capacity - 1 && buffer[length] != 0) ++length;
+    return std::u16string(buffer, length);
+}
+
+// Sends a message that fills a buffer of capacity units (wParam as given)
+// and gives the text it left.
+std::u16string TextOfMessage(HWND window, UINT message, WPARAM wParam, size_t capacity) {
+    MessageBlock<char16_t> buffer = NewMessageBlock<char16_t>(capacity);
+    if (!buffer) return {};
+    Send(window, message, wParam, AddressOf(buffer.get()));
+    return FilledText(buffer.get(), capacity);
+}
+
 std::pair<uint32_t, uint32_t> Selection(HWND edit) {
-    uint32_t start = 0, end = 0;
-    Send(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
-    return {start, end};
+    MessageBlock<uint32_t> words = NewMessageBlock<uint32_t>(2);
+    if (!words) return {0, 0};
+    Send(edit, EM_GETSEL, static_cast<WPARAM>(AddressOf(&words[0])), AddressOf(&words[1]));
+    return {words[0], words[1]};
 }
 
 std::u16string WholeText(HWND window) {
     const LRESULT length = Send(window, WM_GETTEXTLENGTH, 0, 0);
     if (length <= 0) return {};
-    std::u16string text(static_cast<size_t>(length) + 1, u'\0');
-    const LRESULT copied = Send(window, WM_GETTEXT, static_cast<WPARAM>(length) + 1, reinterpret_cast<LPARAM>(text.data()));
-    text.resize(static_cast<size_t>(std::clamp<LRESULT>(copied, 0, length)));
-    return text;
+    const size_t capacity = static_cast<size_t>(length) + 1;
+    return TextOfMessage(window, WM_GETTEXT, static_cast<WPARAM>(capacity), capacity);
 }
 
 void GetSelectedText(bool wide) {
@@ -96,7 +142,8 @@ void GetSelectedText(bool wide) {
 void SetSelectedText() {
     const std::u16string text = PopWideText();
     const HWND edit = PopWindow();
-    if (edit) Send(edit, EM_REPLACESEL, 1, reinterpret_cast<LPARAM>(text.c_str()));
+    if (!edit) return;
+    if (const MessageBlock<char16_t> copy = MessageText(text)) Send(edit, EM_REPLACESEL, 1, AddressOf(copy.get()));
 }
 
 void GetWindowText(bool wide) {
@@ -108,18 +155,11 @@ void SetWindowText() {
     const std::u16string text = PopWideText();
     const HWND window = PopWindow();
     if (!window) return;
-    // The text's address reaches script procedures (a script class, inherited)
-    // as a 32-bit word, so it lies in low memory for the message.
-    auto* copy = static_cast<char16_t*>(AllocateBlock((text.size() + 1) * sizeof(char16_t)));
-    if (!copy) return;
-    std::memcpy(copy, text.data(), text.size() * sizeof(char16_t));
-    copy[text.size()] = 0;
-    Send(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(copy));
-    FreeBlock(copy);
+    if (const MessageBlock<char16_t> copy = MessageText(text)) Send(window, WM_SETTEXT, 0, AddressOf(copy.get()));
 }
 
 // EM_GETLINE of a line: the buffer sized from the line's own length (found
-// by its first character's index), the text ending at the count copied.
+// by its first character's index).
 void GetTextLine(bool wide) {
     const int32_t line = PopInteger32();
     const HWND edit = PopWindow();
@@ -127,12 +167,14 @@ void GetTextLine(bool wide) {
     const LRESULT index = Send(edit, EM_LINEINDEX, static_cast<WPARAM>(static_cast<uint32_t>(line)), 0);
     if (index < 0) return PushText(u"", wide);
     const LRESULT length = std::clamp<LRESULT>(Send(edit, EM_LINELENGTH, static_cast<WPARAM>(index), 0), 0, 0xFFFE);
-    std::u16string buffer(static_cast<size_t>(length) + 1, u'\0');
-    buffer[0] = static_cast<char16_t>(length + 1);
-    const LRESULT copied = Send(edit, EM_GETLINE, static_cast<WPARAM>(static_cast<uint32_t>(line)),
-                                reinterpret_cast<LPARAM>(buffer.data()));
-    buffer.resize(static_cast<size_t>(std::clamp<LRESULT>(copied, 0, length)));
-    PushText(buffer, wide);
+    const size_t capacity = static_cast<size_t>(length) + 1;
+    MessageBlock<char16_t> buffer = NewMessageBlock<char16_t>(capacity);
+    if (!buffer) return PushText(u"", wide);
+    buffer[0] = static_cast<char16_t>(capacity);
+    // The line comes without a terminator (the zeroed tail ends it); an
+    // answer of 0 copied nothing, and the first unit still holds the size.
+    const LRESULT copied = Send(edit, EM_GETLINE, static_cast<WPARAM>(static_cast<uint32_t>(line)), AddressOf(buffer.get()));
+    PushText(copied > 0 ? FilledText(buffer.get(), capacity) : std::u16string(), wide);
 }
 
 // --- lists ------------------------------------------------------------------------------
@@ -159,10 +201,8 @@ void GetItem(bool wide) {
     const auto item = static_cast<WPARAM>(static_cast<uint32_t>(index));
     const LRESULT length = Send(control, list ? LB_GETTEXTLEN : CB_GETLBTEXTLEN, item, 0);
     if (length < 0) return PushText(u"", wide);
-    std::u16string text(static_cast<size_t>(length) + 1, u'\0');
-    const LRESULT copied = Send(control, list ? LB_GETTEXT : CB_GETLBTEXT, item, reinterpret_cast<LPARAM>(text.data()));
-    text.resize(static_cast<size_t>(std::clamp<LRESULT>(copied, 0, length)));
-    PushText(text, wide);
+    const size_t capacity = static_cast<size_t>(length) + 1;
+    PushText(TextOfMessage(control, list ? LB_GETTEXT : CB_GETLBTEXT, item, capacity), wide);
 }
 
 void SetItem() {
@@ -173,8 +213,10 @@ void SetItem() {
     if (kind == ListKind::Other) return;
     const bool list = kind == ListKind::ListBox;
     const auto item = static_cast<WPARAM>(static_cast<uint32_t>(index));
+    const MessageBlock<char16_t> copy = MessageText(text);
+    if (!copy) return;
     Send(control, list ? LB_DELETESTRING : CB_DELETESTRING, item, 0);
-    Send(control, list ? LB_INSERTSTRING : CB_INSERTSTRING, item, reinterpret_cast<LPARAM>(text.c_str()));
+    Send(control, list ? LB_INSERTSTRING : CB_INSERTSTRING, item, AddressOf(copy.get()));
 }
 
 // --- font families --------------------------------------------------------------------

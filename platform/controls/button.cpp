@@ -168,6 +168,9 @@ void Paint(HWND button, ButtonState& s) {
 
 LRESULT ButtonWindowProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_CREATE) {
+        // A control that has its state keeps it: a second WM_CREATE (a
+        // procedure passing its own on again) must not start it afresh.
+        if (StateOf<ButtonState>(button)) return 0;
         SetStatePointer(button, new ButtonState);
         return 0;
     }

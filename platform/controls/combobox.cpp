@@ -168,6 +168,9 @@ LRESULT GetText(const ComboState& s, WPARAM wParam, LPARAM lParam) {
 
 LRESULT ComboBoxWindowProc(HWND combo, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_CREATE) {
+        // A control that has its state keeps it: a second WM_CREATE (a
+        // procedure passing its own on again) must not start it afresh.
+        if (StateOf<ComboState>(combo)) return 0;
         auto* state = new ComboState;
         SetStatePointer(combo, state);
         // The height given is the field and the list below it together; the

@@ -91,11 +91,14 @@ size_t CharacterAt(HFONT font, std::u16string_view text, int32_t x) {
     return text.size();
 }
 
+// Up to the terminator rather than the answer's count: a procedure in front
+// of the control that passes WM_GETTEXT on (a script's inherited) answers
+// for itself, not with the count copied.
 std::u16string WindowText(HWND control) {
     const int length = GetWindowTextLengthW(control);
     std::u16string text(static_cast<size_t>(std::max(length, 0)) + 1, u'\0');
-    const int copied = GetWindowTextW(control, text.data(), static_cast<int>(text.size()));
-    text.resize(static_cast<size_t>(std::max(copied, 0)));
+    (void)GetWindowTextW(control, text.data(), static_cast<int>(text.size()));
+    text.resize(std::min(std::char_traits<char16_t>::length(text.c_str()), text.size() - 1));
     return text;
 }
 

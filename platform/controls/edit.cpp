@@ -401,6 +401,9 @@ LRESULT GetText(const EditState& s, WPARAM wParam, LPARAM lParam) {
 
 LRESULT EditWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_CREATE) {
+        // A control that has its state keeps it: a second WM_CREATE (a
+        // procedure passing its own on again) must not start it afresh.
+        if (StateOf<EditState>(window)) return 0;
         auto* state = new EditState;
         if (const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam); create && create->lpszName)
             state->text.assign(ViewOf(reinterpret_cast<const char16_t*>(static_cast<uintptr_t>(create->lpszName))));

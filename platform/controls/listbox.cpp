@@ -137,6 +137,9 @@ LRESULT Changed(HWND window, LRESULT result) {
 
 LRESULT ListBoxWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_CREATE) {
+        // A control that has its state keeps it: a second WM_CREATE (a
+        // procedure passing its own on again) must not start it afresh.
+        if (StateOf<ListBoxState>(window)) return 0;
         SetStatePointer(window, new ListBoxState);
         return 0;
     }

@@ -63,6 +63,9 @@ void Paint(HWND window, StaticState& s) {
 
 LRESULT StaticWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_CREATE) {
+        // A control that has its state keeps it: a second WM_CREATE (a
+        // procedure passing its own on again) must not start it afresh.
+        if (StateOf<StaticState>(window)) return 0;
         SetStatePointer(window, new StaticState);
         return 0;
     }

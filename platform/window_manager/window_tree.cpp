@@ -149,7 +149,7 @@ std::vector<Window*>& SiblingsOf(Window* window) {
 bool IsDesktop(const Window* window) { return window->handle == GetDesktopWindow() && window->handle != 0; }
 
 // Puts the window into its sibling list at the place insertAfter names.
-void PlaceInZOrder(Window* window, HWND insertAfter) {
+void PlaceAmongSiblings(Window* window, HWND insertAfter) {
     std::vector<Window*>& siblings = SiblingsOf(window);
     std::erase(siblings, window);
     const bool topLevel = IsTopLevel(window);
@@ -188,6 +188,33 @@ void PlaceInZOrder(Window* window, HWND insertAfter) {
     if (topLevel && it == siblings.end() && !siblings.empty() && IsDesktop(siblings.back())) --it;
     if (topLevel && after && IsDesktop(after)) it = aboveDesktop();
     siblings.insert(it, window);
+}
+
+// An owned top-level window stays in front of its owner, as a form's menu
+// bar and dialogs stay in front of the form however it is raised: each one
+// found behind its owner goes to just in front of it (its own owned windows
+// follow on the next rounds).
+void KeepOwnedInFront(std::vector<Window*>& topLevels) {
+    for (size_t rounds = 0; rounds <= topLevels.size(); ++rounds) {
+        bool moved = false;
+        for (size_t i = 0; i < topLevels.size(); ++i) {
+            Window* owned = topLevels[i];
+            if (!owned->owner) continue;
+            const auto front = topLevels.begin();
+            const auto ownerAt = std::find(front, front + static_cast<std::ptrdiff_t>(i), owned->owner);
+            if (ownerAt == front + static_cast<std::ptrdiff_t>(i)) continue;
+            const auto ownerIndex = ownerAt - front;
+            topLevels.erase(front + static_cast<std::ptrdiff_t>(i));
+            topLevels.insert(topLevels.begin() + ownerIndex, owned);
+            moved = true;
+        }
+        if (!moved) return;
+    }
+}
+
+void PlaceInZOrder(Window* window, HWND insertAfter) {
+    PlaceAmongSiblings(window, insertAfter);
+    if (IsTopLevel(window)) KeepOwnedInFront(S().topLevels);
 }
 
 void SendFocusChange(HWND from, HWND to) {
@@ -721,14 +748,28 @@ HWND GetCapture() { return S().capture; }
 
 // --- texts and words -----------------------------------------------------------------------
 
+// The text and the buffer that these two send travel in low-memory blocks:
+// a procedure may hand the message's words to code that keeps only 32 bits.
 bool SetWindowTextW(HWND handle, const char16_t* text) {
-    return IsWindow(handle) && SendMessageW(handle, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text ? text : u"")) != 0;
+    if (!IsWindow(handle)) return false;
+    char16_t* copy = LowMemoryText(std::u16string(View(text ? text : u"")));
+    if (!copy) return false;
+    const bool set = SendMessageW(handle, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(copy)) != 0;
+    FreeBlock(copy);
+    return set;
 }
 
+// The caller's buffer gets what the window wrote into the low one, as if it
+// had written there; the answer is the window's, kept within count - 1.
 int GetWindowTextW(HWND handle, char16_t* buffer, int count) {
     if (!buffer || count <= 0) return 0;
     buffer[0] = 0;
-    return static_cast<int>(SendMessageW(handle, WM_GETTEXT, static_cast<WPARAM>(count), reinterpret_cast<LPARAM>(buffer)));
+    auto* low = static_cast<char16_t*>(AllocateZeroedBlock(static_cast<size_t>(count) * sizeof(char16_t)));
+    if (!low) return 0;
+    const LRESULT answered = SendMessageW(handle, WM_GETTEXT, static_cast<WPARAM>(count), reinterpret_cast<LPARAM>(low));
+    std::copy_n(low, count, buffer);
+    FreeBlock(low);
+    return static_cast<int>(std::clamp<LRESULT>(answered, 0, count - 1));
 }
 
 int GetWindowTextLengthW(HWND handle) { return static_cast<int>(SendMessageW(handle, WM_GETTEXTLENGTH, 0, 0)); }

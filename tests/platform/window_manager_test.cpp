@@ -2,12 +2,14 @@
 // The window manager by the messages its windows receive: creation, showing,
 // destruction order and what has the focus after it, nested destroys and
 // sends, subclassing, WM_PAINT and WM_TIMER on an empty queue only, double
-// clicks, taps hit-tested to children, the idle policy and the class rules.
+// clicks, taps hit-tested to children, the idle policy, the class rules and
+// the window-text calls' low-memory texts.
 
 #include "platform/window_manager.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <map>
@@ -16,6 +18,7 @@
 
 #include "platform/clock.h"
 #include "platform/input.h"
+#include "platform/memory.h"
 #include "platform/shell.h"
 
 namespace qob::platform {
@@ -279,6 +282,37 @@ TEST_F(WindowManagerTest, SubclassingReplacesTheProcedureAndCallWindowProcReache
     SendMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(TakeTrace(), (Trace{"sub:16", "w:CLOSE", "sub:2", "w:DESTROY", "sub:130", "w:NCDESTROY"}));
     EXPECT_FALSE(IsWindow(window));
+}
+
+TEST_F(WindowManagerTest, WindowTextCallsSendTheirTextAndBufferFromLowMemory) {
+    // A procedure that, like a script's, keeps only 32 bits of lParam: it
+    // reads the text it is given and writes "abc" into the buffer, answering
+    // 1 as a procedure passing the message on does.
+    const HWND window = Make("w", 0);
+    std::vector<uintptr_t> addresses;
+    std::u16string received;
+    gReactions[window] = [&](UINT message, WPARAM, LPARAM lParam, LRESULT* result) {
+        if (message != WM_SETTEXT && message != WM_GETTEXT) return false;
+        addresses.push_back(static_cast<uintptr_t>(lParam));
+        auto* words = reinterpret_cast<char16_t*>(static_cast<uintptr_t>(static_cast<uint32_t>(lParam)));
+        if (static_cast<uintptr_t>(lParam) >= kLowMemoryLimit) {
+            *result = 0;
+            return true;
+        }
+        if (message == WM_SETTEXT) received = words;
+        else std::copy_n(u"abc", 4, words);
+        *result = 1;
+        return true;
+    };
+    const std::u16string text = u"a text on the ordinary heap";
+    EXPECT_TRUE(SetWindowTextW(window, text.c_str()));
+    EXPECT_EQ(received, text);
+    char16_t buffer[8];
+    EXPECT_EQ(GetWindowTextW(window, buffer, 8), 1);
+    EXPECT_EQ(std::u16string(buffer), u"abc") << "what the window wrote reaches the caller's buffer";
+    ASSERT_EQ(addresses.size(), 2u);
+    for (const uintptr_t address : addresses) EXPECT_LT(address, kLowMemoryLimit);
+    gReactions.erase(window);
 }
 
 TEST_F(WindowManagerTest, PaintComesOnlyWhenNothingIsPostedAndDispatchValidatesAWindowThatDidNot) {

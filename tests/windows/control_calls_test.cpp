@@ -2,9 +2,11 @@
 // newcontrol and the control built-ins through their handlers: controls made
 // in the parent's context with the caller's procedure, texts and selections
 // (setsellength's 16-bit mask, gettextline by the line's own length),
-// items of list and combo boxes and other controls, newfont's LOGFONT,
-// fonts held by several records, the window and font-family lists, the wait
-// cursor's nesting and getclientrect's 16 bytes.
+// items of list and combo boxes and other controls, the low-memory blocks
+// their messages point to (a script's 32-bit words reach them) and answers
+// larger than the buffer, newfont's LOGFONT, fonts held by several records,
+// the window and font-family lists, the wait cursor's nesting and
+// getclientrect's 16 bytes.
 
 #include "windows/control_calls.h"
 
@@ -12,6 +14,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "compiler/progress_window.h"
 #include "platform/controls/standard_controls.h"
@@ -479,6 +482,188 @@ TEST_F(ControlCallsTest, GetclientrectWritesSixteenBytesWithTheBottomOneMore) {
     EXPECT_EQ(Number(Builtin_getclientrect), 0);
     EXPECT_EQ(rect[3], -7) << "nothing written for no window";
     FreeBlock(rect);
+}
+
+// A procedure put in front of a control that does to the messages carrying
+// addresses what a script procedure passing them on with inherited does: it
+// hands wParam and lParam on as 32-bit words. It notes every address those
+// messages carried; one that does not fit a word goes on whole, so that a
+// test goes on and reports it. It can also make up answers: a length, or a
+// count copied that is larger than the buffer (with the buffer filled to its
+// end and no terminator).
+struct WordProbe {
+    struct Carried {
+        UINT message;
+        uintptr_t address;
+        const void* block;  // the low-memory block holding the address, or null
+    };
+    static inline WNDPROC next = nullptr;
+    static inline std::vector<Carried> carried;
+    static inline UINT lengthMessage = 0;  // answered with madeUpLength
+    static inline LRESULT madeUpLength = 0;
+    static inline UINT overfilledMessage = 0;  // filled to the buffer's end, answered 5000
+
+    static void Install(HWND control) {
+        next = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(control, GWL_WNDPROC, reinterpret_cast<intptr_t>(Procedure)));
+        carried.clear();
+        lengthMessage = overfilledMessage = 0;
+    }
+    static bool CarriesAddresses(UINT message, bool* inWParam) {
+        *inWParam = message == EM_GETSEL;
+        for (UINT m : {WM_SETTEXT, WM_GETTEXT, EM_GETSEL, EM_REPLACESEL, EM_GETLINE, LB_INSERTSTRING, LB_GETTEXT,
+                       CB_INSERTSTRING, CB_GETLBTEXT})
+            if (m == message) return true;
+        return false;
+    }
+    static void Note(UINT message, uintptr_t address) {
+        carried.push_back({message, address, GetContainingBlock(reinterpret_cast<const void*>(address))});
+    }
+    static LRESULT Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == lengthMessage) return madeUpLength;
+        bool inWParam = false;
+        if (!CarriesAddresses(message, &inWParam)) return CallWindowProcW(next, window, message, wParam, lParam);
+        if (inWParam) Note(message, wParam);
+        Note(message, static_cast<uintptr_t>(lParam));
+        if (message == overfilledMessage) {
+            // To the end of the block (LB_GETTEXT tells no size), else of wParam's units.
+            auto* buffer = reinterpret_cast<char16_t*>(lParam);
+            const size_t blockSize = GetBlockSize(buffer);
+            const size_t units = blockSize ? blockSize / sizeof(char16_t) : message == WM_GETTEXT ? wParam : 0;
+            for (size_t i = 0; i < units; ++i) buffer[i] = u'x';
+            return 5000;
+        }
+        const bool fits = (!inWParam || wParam < kLowMemoryLimit) && static_cast<uintptr_t>(lParam) < kLowMemoryLimit;
+        if (!fits) return CallWindowProcW(next, window, message, wParam, lParam);
+        return CallWindowProcW(next, window, message, static_cast<uint32_t>(wParam), static_cast<uint32_t>(lParam));
+    }
+};
+
+// A result cell's text as UTF-16 (8-bit texts are ASCII in these tests).
+std::u16string CellText(const StackEntry* cell) {
+    if (!cell->text) return {};
+    if (cell->flags & kEntryWide) return reinterpret_cast<const char16_t*>(cell->text);
+    return std::u16string(cell->text, cell->text + std::strlen(cell->text));
+}
+
+// Every address that the built-in's messages carried lay in a low-memory
+// block and is gone once it returned (but for the result's own text).
+void ExpectLowBlocksGone(const char* builtin, const void* result = nullptr) {
+    ASSERT_FALSE(WordProbe::carried.empty()) << builtin << " sent no message with an address";
+    for (const WordProbe::Carried& c : WordProbe::carried) {
+        EXPECT_LT(c.address, kLowMemoryLimit) << builtin << " message " << c.message;
+        EXPECT_NE(c.block, nullptr) << builtin << " message " << c.message << ": not in a low-memory block";
+        EXPECT_TRUE(!c.block || !IsLiveBlock(c.block) || c.block == result)
+            << builtin << " message " << c.message << ": block left";
+    }
+    WordProbe::carried.clear();
+}
+
+TEST_F(ControlCallsTest, EditMessagesCarryLowMemoryThatScriptWordsReach) {
+    const HWND edit = NewControl("EDIT", "hello world", ES_MULTILINE | ES_AUTOHSCROLL, form, nullptr, 200, 100);
+    ASSERT_NE(edit, 0u);
+    WordProbe::Install(edit);
+    const double handle = static_cast<double>(edit);
+
+    PushNumber(handle); PushNumber(6); Builtin_setselstart();
+    PushNumber(handle); PushNumber(5); Builtin_setsellength();
+    ExpectLowBlocksGone("setsellength");
+    PushNumber(handle);
+    EXPECT_EQ(Number(Builtin_getselstart), 6);
+    ExpectLowBlocksGone("getselstart");
+    PushNumber(handle);
+    EXPECT_EQ(Number(Builtin_getsellength), 5);
+    ExpectLowBlocksGone("getsellength");
+    for (void (*handler)() : {Builtin_getseltext, Builtin_wgetseltext}) {
+        PushNumber(handle);
+        handler();
+        const StackEntry* cell = PopStackEntry();
+        EXPECT_EQ(CellText(cell), u"world");
+        ExpectLowBlocksGone("getseltext", cell->text);
+    }
+    PushNumber(handle); PushValue("there", 0, nullptr); Builtin_setseltext();
+    ExpectLowBlocksGone("setseltext");
+    PushNumber(handle); PushWide(u"!"); Builtin_wsetseltext();
+    ExpectLowBlocksGone("wsetseltext");
+    for (void (*handler)() : {Builtin_gettext, Builtin_wgettext}) {
+        PushNumber(handle);
+        handler();
+        const StackEntry* cell = PopStackEntry();
+        EXPECT_EQ(CellText(cell), u"hello there!");
+        ExpectLowBlocksGone("gettext", cell->text);
+    }
+    PushNumber(handle); PushValue("one\r\ntwo", 0, nullptr); Builtin_settext();
+    ExpectLowBlocksGone("settext");
+    EXPECT_EQ(WindowTitle(edit), u"one\r\ntwo");
+    for (void (*handler)() : {Builtin_gettextline, Builtin_wgettextline}) {
+        PushNumber(handle); PushNumber(1);
+        handler();
+        const StackEntry* cell = PopStackEntry();
+        EXPECT_EQ(CellText(cell), u"two");
+        ExpectLowBlocksGone("gettextline", cell->text);
+    }
+}
+
+TEST_F(ControlCallsTest, ItemMessagesCarryLowMemoryThatScriptWordsReach) {
+    for (const char* className : {"LISTBOX", "COMBOBOX"}) {
+        const HWND list = NewControl(className, "", 0, form, nullptr);
+        ASSERT_NE(list, 0u) << className;
+        WordProbe::Install(list);
+        const double handle = static_cast<double>(list);
+        PushNumber(handle); PushNumber(-1); PushValue("first", 0, nullptr); Builtin_setitem();
+        ExpectLowBlocksGone("setitem");
+        PushNumber(handle); PushNumber(-1); PushWide(u"second"); Builtin_wsetitem();
+        ExpectLowBlocksGone("wsetitem");
+        const char16_t* expected[] = {u"first", u"second"};
+        for (int i = 0; i < 2; ++i) {
+            for (void (*handler)() : {Builtin_getitem, Builtin_wgetitem}) {
+                PushNumber(handle); PushNumber(i);
+                handler();
+                const StackEntry* cell = PopStackEntry();
+                EXPECT_EQ(CellText(cell), expected[i]) << className << " " << i;
+                ExpectLowBlocksGone("getitem", cell->text);
+            }
+        }
+    }
+}
+
+// A control may answer any count: the text ends where the buffer does, and a
+// length past anything the allocator serves gives an empty text.
+TEST_F(ControlCallsTest, MadeUpAnswersStayInsideTheBuffer) {
+    const HWND edit = NewControl("EDIT", "four", ES_AUTOHSCROLL, form, nullptr);
+    const HWND list = NewControl("LISTBOX", "", 0, form, nullptr);
+    ASSERT_NE(edit, 0u);
+    ASSERT_NE(list, 0u);
+    SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(u"abc"));
+    struct Case {
+        HWND control;
+        void (*handler)();
+        bool indexed;
+        UINT lengthMessage;
+        LRESULT length;
+        UINT overfilled;
+        const char16_t* text;
+    };
+    const Case cases[] = {
+        {edit, Builtin_gettext, false, 0, 0, WM_GETTEXT, u"xxxx"},
+        {edit, Builtin_gettext, false, WM_GETTEXTLENGTH, 2, WM_GETTEXT, u"xx"},
+        {edit, Builtin_gettext, false, WM_GETTEXTLENGTH, 0x7FFFFFFF, 0, u""},
+        {edit, Builtin_gettext, false, WM_GETTEXTLENGTH, LRESULT{1} << 40, 0, u""},
+        {list, Builtin_getitem, true, 0, 0, LB_GETTEXT, u"xxx"},
+        {list, Builtin_getitem, true, LB_GETTEXTLEN, 0x7FFFFFFF, 0, u""},
+    };
+    for (const Case& c : cases) {
+        WordProbe::Install(c.control);
+        WordProbe::lengthMessage = c.lengthMessage;
+        WordProbe::madeUpLength = c.length;
+        WordProbe::overfilledMessage = c.overfilled;
+        PushNumber(static_cast<double>(c.control));
+        if (c.indexed) PushNumber(0);
+        c.handler();
+        const StackEntry* cell = PopStackEntry();
+        EXPECT_EQ(CellText(cell), c.text) << c.length;
+        if (c.overfilled) ExpectLowBlocksGone("a text read", cell->text);
+        SetWindowLongPtrW(c.control, GWL_WNDPROC, reinterpret_cast<intptr_t>(WordProbe::next));
+    }
 }
 
 TEST_F(ControlCallsTest, NoWindowGivesTheFailureValues) {

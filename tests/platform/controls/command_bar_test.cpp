@@ -258,5 +258,34 @@ TEST_F(CommandBarTest, TheBarTakesItsOwnMenuAlongAndLeavesTheDropDownMenus) {
     EXPECT_FALSE(CommandBarAutoSize(bar));
 }
 
+// An owner that reaches down over the bar's rows (294 pixels under the task
+// bar on the 240 x 320 screen) stays behind its bar however it is raised
+// again: a tap on the bar's button reaches the bar, and its command the owner.
+TEST_F(CommandBarTest, ARaisedOwnerTallerThanItsRoomStaysBehindItsBar) {
+    ASSERT_TRUE(MoveWindow(owner, 0, kTaskBarHeight, 240, 294, true));
+    AddBitmap(HINST_COMMCTRL, IDB_STD_SMALL_COLOR);
+    AddButton(STD_CUT, 11, 0x10, 0, -1);
+    const HWND other = MakeOwner();
+    struct Case {
+        const char* how;
+        void (*raise)(HWND);
+    };
+    const Case cases[] = {
+        {"SetActiveWindow", [](HWND w) { SetActiveWindow(w); }},
+        {"BringWindowToTop", [](HWND w) { BringWindowToTop(w); }},
+        {"SetWindowPos HWND_TOP", [](HWND w) { SetWindowPos(w, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE); }},
+        {"hidden and shown", [](HWND w) { ShowWindow(w, SW_HIDE); ShowWindow(w, SW_SHOW); }},
+    };
+    for (const Case& c : cases) {
+        SetActiveWindow(other);  // another window in front first
+        c.raise(owner);
+        Pump();
+        TakeReceived();
+        EXPECT_TRUE(PressBarButton(bar, 11)) << c.how;
+        Pump();
+        EXPECT_EQ(TakeReceived(), (std::vector<Received>{{WM_COMMAND, 11, static_cast<LPARAM>(bar)}})) << c.how;
+    }
+}
+
 }  // namespace
 }  // namespace qob::platform
