@@ -215,24 +215,16 @@ public:
         Instruction* first = emit_.EmitPlain(Opcode::None, fileName_);
         int position = 0;
         int64_t nextReport = options_.progress ? 0 : INT64_MAX;
-        // The tokens compiled are freed a batch at a time, from the list's
-        // head: nothing looks back at a token once it has been compiled.
-        constexpr int kFreeBatch = 256;
-        TokenNode* unfreed = token;
-        int compiled = 0;
         while (token) {
             TokenNode* stop = CompileToken(token)->next;
             while (token != stop) {
                 token = token->next;
                 if (++position >= nextReport) nextReport = options_.progress(nullptr, position, total);
             }
-            if (++compiled == kFreeBatch) {
-                DeleteTokensBefore(unfreed, token);
-                unfreed = token;
-                compiled = 0;
-            }
         }
-        DeleteTokensBefore(unfreed, nullptr);
+        // The stream is read: it goes as a whole (nothing else takes its
+        // nodes' memory meanwhile), mostly without a walk over it.
+        FreeWholeTokenList(head.first, head.count);
         emit_.token = nullptr;
         emit_.EmitPlain(Opcode::ENDPROC, fileName_);
         control_.CheckAllClosed();

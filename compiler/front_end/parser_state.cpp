@@ -428,6 +428,8 @@ void DropLocalNamesFrom(int depth) {
 }
 
 void CheckLocalName(const TokenNode* token, std::string_view name, uint32_t hash) {
+    // A warning while warnings are off changes nothing: no need to look.
+    if (!GetCompileMessageState().warningsEnabled) return;
     const ParserState& p = gParserState;
     if (name.empty() || name.back() != '$' || p.procedureKey.empty()) return;
     // Either way no warning: the table first, as most names used are local.

@@ -24,7 +24,13 @@ void* TokenStore::AllocateLarge(size_t bytes) {
         --live_;
         throw std::bad_alloc();
     }
+    ++largeBlocks_;
     return block;
+}
+
+void TokenStore::FreeLarge(void* block) {
+    --largeBlocks_;
+    std::free(block);
 }
 
 void TokenStore::StartChunk() {
@@ -63,19 +69,15 @@ void TokenStore::ReleaseChunks() {
 
 namespace {
 
-char* CopyText(std::string_view text) {
-    auto* copy = static_cast<char*>(std::malloc(text.size() + 1));
-    std::memcpy(copy, text.data(), text.size());
-    copy[text.size()] = '\0';
-    return copy;
-}
-
 char* InlineText(TokenNode* node) { return reinterpret_cast<char*>(node + 1); }
+
+// The store's block size of a replaced text.
+size_t TextBytes(const char* text) { return TokenStore::BlockBytes(std::strlen(text) + 1); }
 
 // FreeNode for a node whose text was replaced, of a size the store does not
 // pool, or the last one: those may call the heap.
 [[gnu::noinline]] void FreeNodeWithCalls(TokenNode* node) {
-    if (node->text != InlineText(node)) std::free(node->text);
+    if (node->text != InlineText(node)) gStore.ReleaseText(node->text, TextBytes(node->text));
     const size_t bytes = node->storeBytes;
     node->~TokenNode();
     gStore.Release(node, bytes);
@@ -94,7 +96,10 @@ template <TokenNode* TokenNode::*Step>
     size_t released = 0;
     while (node != stop) {
         TokenNode* step = node->*Step;
-        if (node->text != InlineText(node)) std::free(node->text);
+        if (node->text != InlineText(node)) {
+            gStore.PutBackText(node->text, TextBytes(node->text));
+            ++released;
+        }
         gStore.PutBack(node, node->storeBytes);
         ++released;
         node = step;
@@ -125,6 +130,12 @@ void FreeRun(TokenNode* node, const TokenNode* stop) {
     int found = 1;
     for (; last->previous != nullptr; last = last->previous) ++found;
     return last == first && found == count;
+}
+
+// The list's last node, for the assertion that a count is the list's.
+[[maybe_unused]] const TokenNode* LastNodeOf(const TokenNode* node) {
+    while (node->next != nullptr) node = node->next;
+    return node;
 }
 
 // Joins the node's neighbours to each other.
@@ -203,8 +214,11 @@ void InsertInternedToken(TokenNode*& cursor, const TokenNode* listLast, std::str
 }
 
 void SetTokenText(TokenNode* node, std::string_view text) {
-    char* copy = CopyText(text);
-    if (node->text != InlineText(node)) std::free(node->text);
+    // The copy is made before the old text goes: text may lie in it.
+    auto* copy = static_cast<char*>(gStore.AllocateText(TokenStore::BlockBytes(text.size() + 1)));
+    std::memcpy(copy, text.data(), text.size());
+    copy[text.size()] = '\0';
+    if (node->text != InlineText(node)) gStore.ReleaseText(node->text, TextBytes(node->text));
     node->text = copy;
     node->hash = HashName(text.data(), text.size());
 }
@@ -250,6 +264,17 @@ void FreeTokenList(TokenNode* last) {
     // The list ends here: whatever follows no longer points back into it.
     if (last->next != nullptr) last->next->previous = nullptr;
     FreeRun<&TokenNode::previous>(last, nullptr);
+}
+
+void FreeWholeTokenList(TokenNode* first, int count) {
+    if (first == nullptr) return;
+    assert(first->previous == nullptr && CountBackMatches(LastNodeOf(first), first, count));
+    if (count > 0 && gStore.HoldsOnly(static_cast<size_t>(count))) {
+        ForgetKnownList();
+        gStore.ReleaseAll();
+        return;
+    }
+    DeleteTokensBefore(first, nullptr);
 }
 
 TokenNode* TokenListFirst(TokenNode* node) { return RecordListLast(node); }

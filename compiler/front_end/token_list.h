@@ -83,6 +83,11 @@ void DeleteTokensBefore(TokenNode* first, TokenNode* stop);
 // Frees the node and every node before it.
 void FreeTokenList(TokenNode* last);
 
+// Frees the whole list whose head is first and which holds count nodes.
+// When no other node lives, the store lets all its memory go at once,
+// without a walk over the nodes.
+void FreeWholeTokenList(TokenNode* first, int count);
+
 [[nodiscard]] TokenNode* TokenListFirst(TokenNode* node);
 // Nodes from the head up to and including this one; 0 for null.
 [[nodiscard]] int TokenCountBack(const TokenNode* node);
@@ -215,7 +220,7 @@ public:
     static bool Pooled(size_t bytes) { return bytes <= kLargestPooled; }
     void PutBack(void* block, size_t bytes) {
         if (!Pooled(bytes)) [[unlikely]]
-            std::free(block);
+            FreeLarge(block);
         else
             PutOnFreeList(block, bytes);
     }
@@ -227,6 +232,33 @@ public:
     }
 
     static size_t BlockBytes(size_t size) { return (size + kGrain - 1) & ~(kGrain - 1); }
+
+    // A block for a node's replaced text (SetTokenText), and its return.
+    // Such blocks count as live blocks, as nodes do.
+    void* AllocateText(size_t bytes) {
+        void* block = Allocate(bytes);
+        ++texts_;
+        return block;
+    }
+    void ReleaseText(void* block, size_t bytes) {
+        --texts_;
+        Release(block, bytes);
+    }
+    // For a run that frees a replaced text among its nodes: PutBack, counted.
+    void PutBackText(void* block, size_t bytes) {
+        --texts_;
+        PutBack(block, bytes);
+    }
+
+    // True when the nodes of a list of count nodes, with their replaced
+    // texts, are every block alive and none came from the heap: then
+    // ReleaseAll frees them all.
+    [[nodiscard]] bool HoldsOnly(size_t count) const { return live_ == count + texts_ && largeBlocks_ == 0; }
+    void ReleaseAll() {
+        live_ = 0;
+        texts_ = 0;
+        ReleaseChunks();
+    }
 
     // The rest of the current chunk, lent to a TokenAppender: it cuts blocks
     // from its front, and nothing else takes a block until the appender hands
@@ -282,6 +314,7 @@ private:
     }
 
     void* AllocateLarge(size_t bytes);
+    void FreeLarge(void* block);
     void StartChunk();
     void ReleaseChunks();
 
@@ -290,7 +323,9 @@ private:
     size_t chunkCount_ = 0;
     char* chunkNext_ = nullptr;
     char* chunkEnd_ = nullptr;
-    size_t live_ = 0;  // nodes handed out and not yet released
+    size_t live_ = 0;         // blocks (nodes and replaced texts) handed out and not yet released
+    size_t texts_ = 0;        // of them, replaced texts
+    size_t largeBlocks_ = 0;  // of them, blocks from the heap (larger than kLargestPooled)
 };
 
 inline constinit TokenStore gStore;

@@ -280,6 +280,48 @@ TEST_F(TokenListTest, DeleteTokensBeforeFreesTheRunAndJoinsTheRest) {
     EXPECT_NO_FATAL_FAILURE(DeleteTokensBefore(nullptr, nullptr));
 }
 
+// FreeWholeTokenList frees a whole list: at once when it is all the store
+// holds (also with replaced texts), node by node when another list lives or
+// a node lies on the heap. The other list stays whole, and the store makes
+// nodes afterwards as before.
+TEST_F(TokenListTest, FreeWholeTokenListFreesEveryNodeAndSparesOtherLists) {
+    struct Case {
+        bool otherList;     // another list lives beside the one freed
+        bool replacedText;  // a node of the list has a replaced text
+        bool longText;      // a node of the list is too large to pool
+    };
+    const Case kCases[] = {
+        {false, false, false}, {false, true, false}, {false, false, true}, {false, true, true},
+        {true, false, false},  {true, true, false},  {true, false, true},
+    };
+    const std::string longText(300, 'L');
+    for (const Case& c : kCases) {
+        TokenNode* other = nullptr;
+        if (c.otherList) {
+            EmitToken(other, "KEEP", "other.qob", 1, 1);
+            EmitToken(other, "ME", "other.qob", 1, 2);
+            SetTokenText(other, "\xFBME$");
+        }
+        TokenNode* list = nullptr;
+        for (const char* text : {"A", "B", "C", "D"}) EmitToken(list, text, "list.qob", 1, 1);
+        if (c.replacedText) SetTokenText(list->previous, "\xE9   SOME_PROCEDURE(2,1)");
+        if (c.longText) EmitToken(list, longText, "list.qob", 1, 1);
+        const TokenListHead head = FindTokenListHead(list);
+        FreeWholeTokenList(head.first, head.count);
+        if (c.otherList) {
+            EXPECT_EQ(Texts(other), "KEEP \xFBME$ ") << c.replacedText << c.longText;
+            EXPECT_EQ(other->hash, HashName("\xFBME$", 4));
+        }
+        TokenNode* again = nullptr;
+        for (const char* text : {"N1", "N2"}) EmitToken(again, text, "list.qob", 1, 1);
+        SetTokenText(again, "N3");
+        EXPECT_EQ(Texts(again), "N1 N3 ") << c.otherList << c.replacedText << c.longText;
+        FreeTokenList(again);
+        FreeTokenList(other);
+    }
+    EXPECT_NO_FATAL_FAILURE(FreeWholeTokenList(nullptr, 0));
+}
+
 // Freed blocks are taken again oldest first, however they were freed (one
 // by one or as a run, forwards or backwards): a list made from the blocks of
 // the one read before it lies in memory in its own order.
