@@ -1280,6 +1280,16 @@ public:
     Instruction* Load(std::span<uint8_t> image, bool& isWinMain) {
         std::string reason;
         body = image.subspan(std::min(image.size(), kCompiledHeaderSize));
+        // A large program's nodes fill fresh memory, which the kernel zeroes
+        // page by page as they are first written: the room they will take is
+        // made now and faulted in on a helper thread while the survey reads
+        // the image, as far as the node records it has counted so far need.
+        std::optional<platform::BackgroundPrefault> faulting;
+        if (const uint64_t room = uint64_t{body.size()} * kRoomPerImageByte; room >= kPrefaultedRoom) {
+            const PoolRoom made = PreparePoolRoom(context->pool, room);
+            if (made.start) faulting.emplace(made.start, made.length);
+        }
+        prefault = faulting ? &*faulting : nullptr;
         if (!CheckHeader(image, reason) || !Survey(reason)) {
             ReportRefusedFile(name, reason);
             return nullptr;
@@ -1292,6 +1302,7 @@ public:
         }
         Pool* savedPool = CurrentCompilerPool;
         CurrentCompilerPool = context->pool;
+        AllowPrefault();
         latestByName.Reserve(static_cast<size_t>(count) + procedureStarts);
         previousWithName.reserve(static_cast<size_t>(count) + procedureStarts);
         const bool built = Build();
@@ -1310,6 +1321,19 @@ public:
     }
 
 private:
+    // Nodes and side records of a program take about this many bytes per
+    // byte of its image (a record of a dozen bytes makes a node and, one in
+    // four or five, a side record); below kPrefaultedRoom the memory is not
+    // worth a helper thread.
+    static constexpr uint64_t kRoomPerImageByte = 8;
+    static constexpr uint64_t kPrefaultedRoom = uint64_t{4} << 20;
+    static constexpr size_t kBytesPerNodeRecord = sizeof(Instruction) + sizeof(InstructionExtra) / 4;
+
+    // The node records counted so far may be faulted in.
+    void AllowPrefault() {
+        if (prefault) prefault->Allow((nodeRecords + procedureStarts) * kBytesPerNodeRecord);
+    }
+
     bool CheckHeader(std::span<const uint8_t> image, std::string& reason) {
         if (image.size() < kCompiledHeaderSize) return reason = "its header is cut off", false;
         if (image[5] != kCompiledFormatVersion)
@@ -1357,6 +1381,7 @@ private:
         while (!in.AtEnd()) {
             if (owed == 0 && !fault) {
                 index = SurveyNodes(in, index, progress, quietUntil);
+                AllowPrefault();
                 if (in.AtEnd()) break;
             }
             at = in.Position();
@@ -1859,6 +1884,7 @@ private:
         return handlers;
     }();
     std::span<uint8_t> body;  // the records, after the header
+    platform::BackgroundPrefault* prefault = nullptr;  // faulting the nodes' room in, while Load runs
 
     // What the survey keeps.
     std::optional<std::string> fault;  // the earliest fault of the structure
