@@ -1077,6 +1077,18 @@ public:
         return true;
     }
 
+    // A record of a built-in call that carries its link value and nothing
+    // else, the most common record after the plain ones: passed over, as
+    // its node needs nothing of it but the link the survey resolved. False,
+    // with nothing taken, for any other record.
+    [[gnu::always_inline]] bool TakeBareBuiltinCall() {
+        uint16_t flags;
+        std::memcpy(&flags, next, sizeof flags);
+        if (flags != kRecordLinkValue || next[2] != static_cast<uint8_t>(Opcode::INTERNALCALL)) return false;
+        next += 3 + sizeof(uint64_t);
+        return true;
+    }
+
 private:
     template <typename T>
     void Take(T& value) {
@@ -1559,6 +1571,10 @@ private:
                 if (!BuildPlainNode(plain)) return false;
                 continue;
             }
+            if (in.TakeBareBuiltinCall()) {
+                if (!BuildBareBuiltinCall()) return false;
+                continue;
+            }
             const FileRecord record = in.NextRecord();
             if (!(opcodeTraits[record.opcode] & (kSkippedOpcode | kForwardOpcode))) [[likely]] {
                 if (!BuildNode(record)) return false;
@@ -1619,6 +1635,17 @@ private:
             textBytes += static_cast<uint32_t>(record.text.size() + 1);
         }
         if (opcodeTraits[record.opcode] & kByNameOpcode) linkedByName.push_back(node);
+        ++nodeCount;
+        return true;
+    }
+
+    // What BuildNode does for a built-in call with no field but its link.
+    bool BuildBareBuiltinCall() {
+        Instruction* node = AppendInstruction(context->pool, last, links[nextLink++].handler, nullptr, 0, 0.0,
+                                              static_cast<uint32_t>(Opcode::INTERNALCALL), 0);
+        if (!node) return false;
+        if (!first) first = node;
+        last = node;
         ++nodeCount;
         return true;
     }
