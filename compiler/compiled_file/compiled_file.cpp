@@ -1999,6 +1999,10 @@ private:
 };
 using DecodedImage = HeapBuffer;
 
+// Decoded images from this size on are faulted in ahead of the decoder (a
+// large buffer starts on a huge page, as the helper needs).
+constexpr size_t kPrefaultedImage = size_t{1} << 20;
+
 // A whole file in one buffer read at once; none when it cannot be read.
 std::optional<HeapBuffer> ReadWholeFile(const char* fileName) {
     std::FILE* file = platform::OpenFile(fileName, "rb");
@@ -2034,7 +2038,15 @@ std::optional<DecodedImage> DecodeInPlace(std::span<uint8_t> file) {
     // Every coded byte takes at least one bit.
     if (length < kCompiledHeaderSize || length / 8 > coded) return std::nullopt;
     DecodedImage image(length);
-    if (!image.Made() || !ShannonFanoUncompress(file.first(coded), image.Bytes()).Ok()) return std::nullopt;
+    if (!image.Made()) return std::nullopt;
+    // The decoder writes a large image front to back, a few bytes a step: a
+    // helper thread faults its fresh pages in ahead of it.
+    std::optional<platform::BackgroundPrefault> faulting;
+    if (image.Bytes().size() >= kPrefaultedImage) {
+        faulting.emplace(image.Bytes().data(), image.Bytes().size());
+        faulting->Allow(image.Bytes().size());
+    }
+    if (!ShannonFanoUncompress(file.first(coded), image.Bytes()).Ok()) return std::nullopt;
     return image;
 }
 
