@@ -6,8 +6,9 @@ bench/peers/python/ that prints the same checksum line. Every program is
 first run once on each interpreter to check that the checksums agree; the
 agreeing ones are then timed with hyperfine (the median of several runs).
 The compile benchmark times compiling a generated program of about 50,000
-lines, loading its compiled file (with its run, and alone), and
-`luac5.4 -p` on its Lua twin.
+lines, loading its compiled file (with its run, and alone), `luac5.4 -p` on
+its Lua twin, and Lua loading the twin's stripped bytecode (`luac5.4 -s -o`)
+and running it: the peer of qob's load.
 
 scripts/bench-peers builds qob and calls this; run it through that script.
 """
@@ -169,6 +170,17 @@ def compile_benchmark(qob, work, runs, warmup):
     if not expected.ok:
         return [f"compile benchmark on lua5.4: {expected.failure}"]
     commands = [("luac5.4 -p", ["luac5.4", "-p", str(big_lua)])]
+    # Lua's own load: the twin's stripped bytecode, loaded and run.
+    big_luac = folder / "big.luac"
+    made = run_once(["luac5.4", "-s", "-o", str(big_luac), str(big_lua)], folder, quiet=True)
+    loaded_luac = run_once(["lua5.4", str(big_luac)], folder) if made.ok else made
+    if not loaded_luac.ok:
+        problems.append(f"compile benchmark, lua5.4 loading big.luac: {loaded_luac.failure}")
+    elif loaded_luac.output != expected.output:
+        problems.append(f"compile benchmark on lua5.4 big.luac: printed {loaded_luac.output!r}, "
+                        f"expected {expected.output!r}")
+    else:
+        commands.append(("lua5.4 big.luac", ["lua5.4", str(big_luac)]))
     if qob is None:
         problems.append("compile benchmark on qob: no qob executable")
     else:
@@ -201,8 +213,9 @@ def compile_benchmark(qob, work, runs, warmup):
     medians = time_commands(commands, folder, runs, warmup)
     qob_lines, lua_lines = count_lines(big_qob), count_lines(big_lua)
     per_line = lambda seconds, lines: "-" if seconds is None else f"{seconds * 1e6 / lines:.2f}"
-    compile_time, load_time, alone_time, luac_time, startup_time = (
-        medians.get(n) for n in ("qob compile", "qob load", "qob load alone", "luac5.4 -p", "qob start-up"))
+    compile_time, load_time, alone_time, luac_time, startup_time, lua_load_time = (
+        medians.get(n) for n in ("qob compile", "qob load", "qob load alone", "luac5.4 -p", "qob start-up",
+                                 "lua5.4 big.luac"))
     rows = [
         ["qob: start-up (one-line program, compiled file)", count_lines(tiny), format_ms(startup_time), "-"],
         ["qob: compile (C switch)", qob_lines, format_ms(compile_time), per_line(compile_time, qob_lines)],
@@ -210,6 +223,8 @@ def compile_benchmark(qob, work, runs, warmup):
         ["qob: load compiled file, run makes no call", qob_lines, format_ms(alone_time),
          per_line(alone_time, qob_lines)],
         ["luac5.4 -p", lua_lines, format_ms(luac_time), per_line(luac_time, lua_lines)],
+        ["lua5.4 big.luac (load luac5.4 -s output and run)", lua_lines, format_ms(lua_load_time),
+         per_line(lua_load_time, lua_lines)],
     ]
     print(f"\nCompile benchmark (median of {runs} runs; whole process, start-up included)\n")
     print_table(["step", "lines", "ms", "us/line"], rows)
@@ -220,6 +235,8 @@ def compile_benchmark(qob, work, runs, warmup):
         print(f"qob compile / qob load and run: {compile_time / load_time:.2f}")
     if compile_time is not None and alone_time is not None:
         print(f"qob compile / qob load alone: {compile_time / alone_time:.2f}")
+    if alone_time is not None and lua_load_time is not None:
+        print(f"qob load alone / lua5.4 big.luac: {alone_time / lua_load_time:.2f}")
     return problems
 
 

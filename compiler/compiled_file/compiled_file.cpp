@@ -1077,6 +1077,18 @@ public:
         return true;
     }
 
+    // A record of a built-in call that carries its link value and nothing
+    // else, the most common record after the plain ones: passed over, as
+    // its node needs nothing of it but the link the survey resolved. False,
+    // with nothing taken, for any other record.
+    [[gnu::always_inline]] bool TakeBareBuiltinCall() {
+        uint16_t flags;
+        std::memcpy(&flags, next, sizeof flags);
+        if (flags != kRecordLinkValue || next[2] != static_cast<uint8_t>(Opcode::INTERNALCALL)) return false;
+        next += 3 + sizeof(uint64_t);
+        return true;
+    }
+
 private:
     template <typename T>
     void Take(T& value) {
@@ -1280,6 +1292,16 @@ public:
     Instruction* Load(std::span<uint8_t> image, bool& isWinMain) {
         std::string reason;
         body = image.subspan(std::min(image.size(), kCompiledHeaderSize));
+        // A large program's nodes fill fresh memory, which the kernel zeroes
+        // page by page as they are first written: the room they will take is
+        // made now and faulted in on a helper thread while the survey reads
+        // the image, as far as the node records it has counted so far need.
+        std::optional<platform::BackgroundPrefault> faulting;
+        if (const uint64_t room = uint64_t{body.size()} * kRoomPerImageByte; room >= kPrefaultedRoom) {
+            const PoolRoom made = PreparePoolRoom(context->pool, room);
+            if (made.start) faulting.emplace(made.start, made.length);
+        }
+        prefault = faulting ? &*faulting : nullptr;
         if (!CheckHeader(image, reason) || !Survey(reason)) {
             ReportRefusedFile(name, reason);
             return nullptr;
@@ -1292,6 +1314,7 @@ public:
         }
         Pool* savedPool = CurrentCompilerPool;
         CurrentCompilerPool = context->pool;
+        AllowPrefault();
         latestByName.Reserve(static_cast<size_t>(count) + procedureStarts);
         previousWithName.reserve(static_cast<size_t>(count) + procedureStarts);
         const bool built = Build();
@@ -1310,6 +1333,19 @@ public:
     }
 
 private:
+    // Nodes and side records of a program take about this many bytes per
+    // byte of its image (a record of a dozen bytes makes a node and, one in
+    // four or five, a side record); below kPrefaultedRoom the memory is not
+    // worth a helper thread.
+    static constexpr uint64_t kRoomPerImageByte = 8;
+    static constexpr uint64_t kPrefaultedRoom = uint64_t{4} << 20;
+    static constexpr size_t kBytesPerNodeRecord = sizeof(Instruction) + sizeof(InstructionExtra) / 4;
+
+    // The node records counted so far may be faulted in.
+    void AllowPrefault() {
+        if (prefault) prefault->Allow((nodeRecords + procedureStarts) * kBytesPerNodeRecord);
+    }
+
     bool CheckHeader(std::span<const uint8_t> image, std::string& reason) {
         if (image.size() < kCompiledHeaderSize) return reason = "its header is cut off", false;
         if (image[5] != kCompiledFormatVersion)
@@ -1357,6 +1393,7 @@ private:
         while (!in.AtEnd()) {
             if (owed == 0 && !fault) {
                 index = SurveyNodes(in, index, progress, quietUntil);
+                AllowPrefault();
                 if (in.AtEnd()) break;
             }
             at = in.Position();
@@ -1534,6 +1571,10 @@ private:
                 if (!BuildPlainNode(plain)) return false;
                 continue;
             }
+            if (in.TakeBareBuiltinCall()) {
+                if (!BuildBareBuiltinCall()) return false;
+                continue;
+            }
             const FileRecord record = in.NextRecord();
             if (!(opcodeTraits[record.opcode] & (kSkippedOpcode | kForwardOpcode))) [[likely]] {
                 if (!BuildNode(record)) return false;
@@ -1594,6 +1635,17 @@ private:
             textBytes += static_cast<uint32_t>(record.text.size() + 1);
         }
         if (opcodeTraits[record.opcode] & kByNameOpcode) linkedByName.push_back(node);
+        ++nodeCount;
+        return true;
+    }
+
+    // What BuildNode does for a built-in call with no field but its link.
+    bool BuildBareBuiltinCall() {
+        Instruction* node = AppendInstruction(context->pool, last, links[nextLink++].handler, nullptr, 0, 0.0,
+                                              static_cast<uint32_t>(Opcode::INTERNALCALL), 0);
+        if (!node) return false;
+        if (!first) first = node;
+        last = node;
         ++nodeCount;
         return true;
     }
@@ -1859,6 +1911,7 @@ private:
         return handlers;
     }();
     std::span<uint8_t> body;  // the records, after the header
+    platform::BackgroundPrefault* prefault = nullptr;  // faulting the nodes' room in, while Load runs
 
     // What the survey keeps.
     std::optional<std::string> fault;  // the earliest fault of the structure
@@ -1946,6 +1999,10 @@ private:
 };
 using DecodedImage = HeapBuffer;
 
+// Decoded images from this size on are faulted in ahead of the decoder (a
+// large buffer starts on a huge page, as the helper needs).
+constexpr size_t kPrefaultedImage = size_t{1} << 20;
+
 // A whole file in one buffer read at once; none when it cannot be read.
 std::optional<HeapBuffer> ReadWholeFile(const char* fileName) {
     std::FILE* file = platform::OpenFile(fileName, "rb");
@@ -1981,7 +2038,15 @@ std::optional<DecodedImage> DecodeInPlace(std::span<uint8_t> file) {
     // Every coded byte takes at least one bit.
     if (length < kCompiledHeaderSize || length / 8 > coded) return std::nullopt;
     DecodedImage image(length);
-    if (!image.Made() || !ShannonFanoUncompress(file.first(coded), image.Bytes()).Ok()) return std::nullopt;
+    if (!image.Made()) return std::nullopt;
+    // The decoder writes a large image front to back, a few bytes a step: a
+    // helper thread faults its fresh pages in ahead of it.
+    std::optional<platform::BackgroundPrefault> faulting;
+    if (image.Bytes().size() >= kPrefaultedImage) {
+        faulting.emplace(image.Bytes().data(), image.Bytes().size());
+        faulting->Allow(image.Bytes().size());
+    }
+    if (!ShannonFanoUncompress(file.first(coded), image.Bytes()).Ok()) return std::nullopt;
     return image;
 }
 

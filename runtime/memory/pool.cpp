@@ -4,6 +4,7 @@
 
 #include "runtime/memory/pool.h"
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 
@@ -49,11 +50,14 @@ PoolBlock* FindPoolBlock(Pool* pool, const void* pointer) {
 // Out of line: the per-allocation path then saves no registers. A large
 // block is taken a huge page longer than it needs, and starts on the first
 // huge-page boundary inside: the bytes before it are never touched.
-[[gnu::noinline]] PoolBlock* AddPoolBlock(Pool* pool) {
-    const bool largeProgram =
-        pool->madeBytes >= kLargePoolAfter || pool->expectedBytes >= kLargePoolAfter + pool->blockSize;
+// A block asked to hold room bytes is at least that long.
+[[gnu::noinline]] PoolBlock* AddPoolBlock(Pool* pool, uint64_t room = 0) {
+    const bool largeProgram = pool->madeBytes >= kLargePoolAfter ||
+                              std::max(pool->expectedBytes, room) >= kLargePoolAfter + pool->blockSize;
     const bool large = largeProgram && kLargePoolBlock > pool->blockSize;
-    const uint32_t size = large ? kLargePoolBlock : pool->blockSize;
+    constexpr uint64_t kHugeMask = platform::kHugePageSize - 1;
+    const uint64_t wanted = std::min((room + kHugeMask) & ~kHugeMask, kLargestPoolRoom);
+    const uint32_t size = large ? static_cast<uint32_t>(std::max<uint64_t>(kLargePoolBlock, wanted)) : pool->blockSize;
     void* allocation = platform::AllocateZeroedBlock(large ? size + platform::kHugePageSize : size);
     if (!allocation) return nullptr;
     auto* memory = static_cast<uint8_t*>(allocation);
@@ -117,6 +121,13 @@ char* PoolStrDup(Pool* pool, const char* text) {
 }
 
 void ExpectPoolBytes(Pool* pool, uint64_t bytes) { pool->expectedBytes = bytes; }
+
+PoolRoom PreparePoolRoom(Pool* pool, uint64_t bytes) {
+    PoolBlock* block = pool->current;
+    if (!block || !block->memory || block->size - block->used < bytes) block = AddPoolBlock(pool, bytes);
+    if (!block) return {};
+    return {block->memory + block->used, block->size - block->used};
+}
 
 void FreeNodeList(Pool* pool) {
     if (!pool) return;

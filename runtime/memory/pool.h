@@ -3,6 +3,7 @@
 // records. Blocks are handed out front to back and freed whole.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace qob {
@@ -78,6 +79,22 @@ void PoolFree(Pool* pool, void* pointer, uint32_t flags = 0);
 // Tells the pool that about this many bytes are coming: when that is more
 // than kLargePoolAfter and a block, its next block is already a large one.
 void ExpectPoolBytes(Pool* pool, uint64_t bytes);
+
+// The largest block PreparePoolRoom makes.
+constexpr uint64_t kLargestPoolRoom = uint64_t{256} << 20;
+
+// Where the next allocations of a pool go: room bytes from start on.
+struct PoolRoom {
+    uint8_t* start = nullptr;
+    size_t length = 0;
+};
+
+// Makes the next allocations come from one block with at least bytes of
+// room (up to kLargestPoolRoom), a new one unless the current block has that
+// room, and answers that room: its memory may be faulted in ahead of use.
+// A new block for a large program is large as ExpectPoolBytes says, and
+// sized to the room. Empty room when no block can be made.
+[[nodiscard]] PoolRoom PreparePoolRoom(Pool* pool, uint64_t bytes);
 
 // Frees every block and descriptor, then the pool.
 void FreeNodeList(Pool* pool);

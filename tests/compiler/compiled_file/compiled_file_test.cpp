@@ -779,6 +779,44 @@ TEST_F(CompiledFileTest, JumpsComeBackToTheirTargetsHoweverTheyAreNumbered) {
     }
 }
 
+// A program large enough that its nodes' room is made (and faulted in) before
+// the survey of its image: every node comes back with its operand and jump,
+// all in that one room, and the program's size counts them as any load does.
+TEST_F(CompiledFileTest, ALargeProgramIsBuiltWholeInTheRoomMadeForIt) {
+    constexpr uint32_t kRecords = 60000;  // about 660 KB of image
+    constexpr uint32_t kEvery = 100;      // a marked node, then a jump back to it
+    Bytes image = Bytes().Header().Record(kRecordText, 0).Text("large.qob");
+    for (uint32_t i = 0; i < kRecords; ++i) {
+        if (i % kEvery == 0) image.Record(kRecordNumber | kRecordIdentity, 4).F64(i).U32(i + 1);
+        else if (i % kEvery == 1) image.Record(kRecordTarget, 3).U32(i);
+        else image.Record(kRecordNumber, 4).F64(i);
+    }
+    CapturedBoxes boxes;
+    const Loaded loaded = Load(WriteImage(image));
+    ASSERT_NE(loaded.first, nullptr) << boxes.Text();
+    std::vector<const Instruction*> nodes;
+    for (const Instruction* node = loaded.first->next; node; node = node->next) nodes.push_back(node);
+    ASSERT_EQ(nodes.size(), kRecords);
+    const PoolBlock* room = loaded.context->pool->current;
+    uint32_t size = sizeof(Instruction) + static_cast<uint32_t>(TextBytesOf(loaded.first));
+    for (uint32_t i = 0; i < kRecords; ++i) {
+        const Instruction* node = nodes[i];
+        if (i % kEvery == 1) {
+            ASSERT_EQ(node->opcode, 3u) << i;
+            ASSERT_EQ(JumpTarget(node), nodes[i - 1]) << i;
+        } else {
+            ASSERT_EQ(node->opcode, 4u) << i;
+            ASSERT_EQ(node->operand, static_cast<double>(i)) << i;
+            ASSERT_EQ(JumpTarget(node), nullptr) << i;
+        }
+        ASSERT_EQ(node->extra != nullptr, i % kEvery < 2) << i;
+        const auto* bytes = reinterpret_cast<const uint8_t*>(node);
+        ASSERT_TRUE(bytes >= room->memory && bytes + sizeof(Instruction) <= room->memory + room->used) << i;
+        size += sizeof(Instruction) + (node->extra ? sizeof(InstructionExtra) : 0);
+    }
+    EXPECT_EQ(loaded.context->appSize, size);
+}
+
 // A loaded node's texts lie in the image it came from, each moved over its
 // length word to make room for a terminator: they read as the file has them,
 // with their hashes, whatever their length, and the text after each (a

@@ -157,5 +157,39 @@ TEST(Pool, AnAnnouncedLargeProgramStartsWithALargeBlock) {
     }
 }
 
+// Room prepared ahead is where the next allocations go: the current block
+// when it has that room, else a new block that holds all of it (a large one,
+// on a huge-page boundary, for a large program's room).
+TEST(Pool, PreparedRoomIsWhereTheNextAllocationsGo) {
+    constexpr uint32_t kBlock = 64 * 1024;
+    struct Case { uint64_t room; bool newBlock; bool large; };
+    constexpr Case kCases[] = {
+        {64, false, false},                          // the first block has it
+        {kBlock, true, false},                       // the first block's room is less by the allocation
+        {uint64_t{kLargePoolBlock} + 1, true, true}, // more than a large block: one of the room's size
+        {uint64_t{20} << 20, true, true},
+    };
+    for (const Case& c : kCases) {
+        Pool* pool = CreatePool(kBlock);
+        void* first = PoolAlloc(pool, kPoolZeroFill, 16);
+        ASSERT_NE(first, nullptr);
+        PoolBlock* before = pool->current;
+        const PoolRoom room = PreparePoolRoom(pool, c.room);
+        ASSERT_NE(room.start, nullptr) << c.room;
+        EXPECT_GE(room.length, c.room) << c.room;
+        EXPECT_EQ(pool->current != before, c.newBlock) << c.room;
+        EXPECT_EQ(room.start + room.length, pool->current->memory + pool->current->size) << c.room;
+        if (c.large) {
+            EXPECT_EQ(reinterpret_cast<uintptr_t>(room.start) % platform::kHugePageSize, 0u) << c.room;
+        }
+        // The room is the pool's, zeroed, and handed out front to back.
+        auto* next = static_cast<uint8_t*>(PoolAlloc(pool, kPoolZeroFill, 64));
+        EXPECT_EQ(next, room.start) << c.room;
+        room.start[room.length - 1] = 1;
+        EXPECT_EQ(room.start[room.length - 2], 0) << c.room;
+        FreeNodeList(pool);
+    }
+}
+
 }  // namespace
 }  // namespace qob
