@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "engine/engine_state.h"
@@ -36,8 +37,14 @@ namespace {
 
 using platform::HKEY;
 
-std::array<Breakpoint, kMaxBreakpoints> gBreakpoints;
+// The records, made with the first breakpoint (most runs never set one, and
+// a start-up should not touch them); from then on all kMaxBreakpoints of
+// them exist, so none moves. Records 0 to gBreakpointCount - 1 are in use or
+// free; the table exists whenever that count is above 0.
+std::unique_ptr<std::array<Breakpoint, kMaxBreakpoints>> gBreakpointTable;
 int32_t gBreakpointCount = 0;
+
+Breakpoint& BreakpointRecord(int32_t index) { return (*gBreakpointTable)[static_cast<size_t>(index)]; }
 
 int32_t gStepMode = 0;
 int32_t gStepNesting = 0;          // STEPOVER: lines of deeper runs do not stop
@@ -83,19 +90,20 @@ bool SameFile(const std::string& breakpointFile, const char* file) {
 }
 
 void FreeBreakpoint(int32_t index) {
-    gBreakpoints[index].used = false;
-    gBreakpoints[index].file.clear();
+    BreakpointRecord(index).used = false;
+    BreakpointRecord(index).file.clear();
 }
 
 // Puts a breakpoint into the first free record, or at the count; false when
 // the table is full.
 bool PlaceBreakpoint(std::string file, int32_t line, uint8_t temporary) {
     int32_t index = 0;
-    while (index < gBreakpointCount && gBreakpoints[index].used) ++index;
+    while (index < gBreakpointCount && BreakpointRecord(index).used) ++index;
     if (index == kMaxBreakpoints) return false;
+    if (!gBreakpointTable) gBreakpointTable = std::make_unique<std::array<Breakpoint, kMaxBreakpoints>>();
     if (index == gBreakpointCount) ++gBreakpointCount;
     else BreakpointUpdateFlag = 0;
-    gBreakpoints[index] = {std::move(file), line, temporary, true};
+    BreakpointRecord(index) = {std::move(file), line, temporary, true};
     return true;
 }
 
@@ -229,7 +237,8 @@ bool SetBreakpoint(std::string_view file, int32_t line, uint8_t temporary) {
     std::string name = DebuggerFileName(file);
     if (!temporary) {
         for (int32_t i = 0; i < gBreakpointCount; ++i) {
-            if (!gBreakpoints[i].used || gBreakpoints[i].line != line || gBreakpoints[i].file != name) continue;
+            const Breakpoint& breakpoint = BreakpointRecord(i);
+            if (!breakpoint.used || breakpoint.line != line || breakpoint.file != name) continue;
             FreeBreakpoint(i);
             BreakpointUpdateFlag = 0;
             return true;
@@ -241,7 +250,8 @@ bool SetBreakpoint(std::string_view file, int32_t line, uint8_t temporary) {
 void ClearTemporaryBreakpoints(std::string_view file) {
     const std::string name = DebuggerFileName(file);
     for (int32_t i = 0; i < gBreakpointCount; ++i) {
-        if (!gBreakpoints[i].used || !gBreakpoints[i].temporary || gBreakpoints[i].file != name) continue;
+        const Breakpoint& breakpoint = BreakpointRecord(i);
+        if (!breakpoint.used || !breakpoint.temporary || breakpoint.file != name) continue;
         FreeBreakpoint(i);
         if (i == gBreakpointCount - 1) --gBreakpointCount;
     }
@@ -255,7 +265,7 @@ void ClearBreakpoints() {
 int32_t BreakpointCount() { return gBreakpointCount; }
 
 const Breakpoint* BreakpointAt(int32_t index) {
-    return index >= 0 && index < gBreakpointCount ? &gBreakpoints[index] : nullptr;
+    return index >= 0 && index < gBreakpointCount ? &BreakpointRecord(index) : nullptr;
 }
 
 void ReadInitialBreakpoints() {
@@ -375,7 +385,7 @@ void DebugLineHook(int32_t line, const char* file) {
     }
     bool hit = false;
     for (int32_t i = gBreakpointCount - 1; i >= 0 && !hit; --i) {
-        const Breakpoint& breakpoint = gBreakpoints[i];
+        const Breakpoint& breakpoint = BreakpointRecord(i);
         if (!breakpoint.used || breakpoint.line != line || !SameFile(breakpoint.file, file)) continue;
         hit = true;
         if (breakpoint.temporary) FreeBreakpoint(i);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -123,12 +124,15 @@ std::optional<std::vector<uint8_t>> ReadEmbeddedProgram(std::string_view executa
     // marker lies across two reads.
     const std::string marker = EmbeddedProgramMarker();
     const size_t carried = marker.size() - 1;
-    std::vector<char> buffer(carried + 65536);
+    // Left unfilled: an executable with nothing after its own part reads
+    // nothing into it, and its pages are never touched.
+    const size_t bufferSize = carried + 65536;
+    const std::unique_ptr<char[]> buffer = std::make_unique_for_overwrite<char[]>(bufferSize);
     size_t kept = 0;  // bytes of the previous read at the buffer's start
     std::optional<std::vector<uint8_t>> image;
     size_t got;
-    while ((got = std::fread(buffer.data() + kept, 1, buffer.size() - kept, file)) > 0) {
-        const char* start = buffer.data();
+    while ((got = std::fread(buffer.get() + kept, 1, bufferSize - kept, file)) > 0) {
+        const char* start = buffer.get();
         const size_t length = kept + got;
         if (image) {
             image->insert(image->end(), start + kept, start + length);
@@ -140,7 +144,7 @@ std::optional<std::vector<uint8_t>> ReadEmbeddedProgram(std::string_view executa
             continue;
         }
         kept = std::min(carried, length);
-        std::memmove(buffer.data(), start + length - kept, kept);
+        std::memmove(buffer.get(), start + length - kept, kept);
     }
     const bool failed = std::ferror(file) != 0;
     std::fclose(file);

@@ -12,7 +12,7 @@
 
 namespace qob {
 
-SoundMixer Mixer;
+constinit SoundMixer Mixer;
 
 SoundMixer::~SoundMixer() { SoundClose(*this); }
 

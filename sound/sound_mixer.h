@@ -55,11 +55,13 @@ public:
     bool sixteenBit = true;
     int bufferLength = kDefaultBufferLength;
 
-    // Accumulators of one chunk: music (L, R) and voices (VL, VR).
-    int32_t musicLeft[kMixChunkFrames];
-    int32_t musicRight[kMixChunkFrames];
-    int32_t voiceLeft[kMixChunkFrames];
-    int32_t voiceRight[kMixChunkFrames];
+    // Accumulators of one chunk: music (L, R) and voices (VL, VR). Set to
+    // zero, so that the process-wide Mixer is made before any code runs
+    // (constinit) and a start touches none of its pages.
+    int32_t musicLeft[kMixChunkFrames]{};
+    int32_t musicRight[kMixChunkFrames]{};
+    int32_t voiceLeft[kMixChunkFrames]{};
+    int32_t voiceRight[kMixChunkFrames]{};
     std::recursive_mutex idleLock;  // stands for the device lock while there is no device
 };
 

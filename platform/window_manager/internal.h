@@ -45,7 +45,10 @@ struct Window {
     bool invalid = false;
     bool erase = false;
     RECT update{};            // client coordinates
-    // Top-level windows: the pixels, covering the part of the window on the screen.
+    // Top-level windows: the pixels, covering the part of the window on the
+    // screen. The surface's size follows the window at once; its pixels are
+    // made (blank) when first drawn into or read, so a window that is never
+    // drawn costs no memory: until then surface.pixels is null.
     std::vector<uint32_t> pixels;
     Surface32 surface;
     POINT surfaceOrigin{0, 0};  // screen point of the surface's (0, 0)
@@ -109,6 +112,12 @@ void MarkScreenDirty();
 void UpdateSurface(Window* window);
 // Surface pixels of a top-level window are no longer composed.
 void DropSurface(Window* window);
+// Whether a top-level window's surface covers any pixel of the screen, and
+// its pixels, made blank when they do not exist yet.
+bool HasSurfaceArea(const Window* window);
+void MakeSurfacePixels(Window* window);
+// What every pixel of a surface holds until something draws there.
+constexpr uint32_t kBlankSurfacePixel = 0x00FFFFFF;
 
 // Makes a top-level window the active one and gives it the focus.
 void Activate(Window* window, WPARAM how);

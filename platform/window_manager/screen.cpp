@@ -66,10 +66,22 @@ void UpdateSurface(Window* window) {
     if (window->surface.width == width && window->surface.height == height && window->surfaceOrigin.x == origin.x &&
         window->surfaceOrigin.y == origin.y)
         return;
-    window->pixels.assign(static_cast<size_t>(std::max(0, width)) * std::max(0, height), 0x00FFFFFF);
-    window->surface = Surface32{window->pixels.empty() ? nullptr : window->pixels.data(), width, height, width};
+    // A surface whose pixels exist gets its new ones now: a DC kept across
+    // the change draws into them. Others stay without until first needed.
+    const bool made = window->surface.pixels != nullptr;
+    window->pixels.clear();
+    window->surface = Surface32{nullptr, width, height, width};
     window->surfaceOrigin = origin;
+    if (made) MakeSurfacePixels(window);
     if (window->handle) InvalidateRect(window->handle, nullptr, true);
+}
+
+bool HasSurfaceArea(const Window* window) { return window->surface.width > 0 && window->surface.height > 0; }
+
+void MakeSurfacePixels(Window* window) {
+    if (window->surface.pixels || !HasSurfaceArea(window)) return;
+    window->pixels.assign(static_cast<size_t>(window->surface.width) * window->surface.height, kBlankSurfacePixel);
+    window->surface.pixels = window->pixels.data();
 }
 
 void DropSurface(Window* window) {
@@ -108,7 +120,8 @@ bool SystemParametersInfoW(UINT action, UINT, void* value, UINT) {
 bool GetWindowDrawTarget(HWND handle, bool wholeWindow, DrawTarget* target) {
     Window* window = Find(handle);
     Window* top = window ? TopLevelOf(window) : nullptr;
-    if (!top || !target || !top->surface.pixels) return false;
+    if (!top || !target || !HasSurfaceArea(top)) return false;
+    MakeSurfacePixels(top);
     const RECT rect = ScreenRect(window);
     const RECT client = ClientRectInWindow(window);
     RECT area = wholeWindow ? rect
@@ -142,7 +155,7 @@ bool ComposeScreen() {
     auto start = s.topLevels.rend();
     for (auto it = s.topLevels.begin(); it != s.topLevels.end(); ++it) {
         const Window* window = *it;
-        if ((window->style & WS_VISIBLE) && window->surface.pixels && window->surfaceOrigin.x == 0 &&
+        if ((window->style & WS_VISIBLE) && HasSurfaceArea(window) && window->surfaceOrigin.x == 0 &&
             window->surfaceOrigin.y == 0 && window->surface.width == bounds.right &&
             window->surface.height == bounds.bottom) {
             start = std::make_reverse_iterator(it + 1);
@@ -155,13 +168,17 @@ bool ComposeScreen() {
     }
     for (auto it = start; it != s.topLevels.rend(); ++it) {
         const Window* window = *it;
-        if (!(window->style & WS_VISIBLE) || !window->surface.pixels) continue;
+        if (!(window->style & WS_VISIBLE) || !HasSurfaceArea(window)) continue;
         const Surface32& from = window->surface;
         const int32_t x = window->surfaceOrigin.x;
         const int32_t y = window->surfaceOrigin.y;
-        for (int32_t row = 0; row < from.height; ++row)
-            std::memcpy(screen.pixels + static_cast<size_t>(y + row) * screen.stride + x,
-                        from.pixels + static_cast<size_t>(row) * from.stride, static_cast<size_t>(from.width) * 4);
+        for (int32_t row = 0; row < from.height; ++row) {
+            uint32_t* to = screen.pixels + static_cast<size_t>(y + row) * screen.stride + x;
+            if (from.pixels)
+                std::memcpy(to, from.pixels + static_cast<size_t>(row) * from.stride, static_cast<size_t>(from.width) * 4);
+            else
+                std::fill_n(to, from.width, kBlankSurfacePixel);  // never drawn: still blank
+        }
     }
     return true;
 }

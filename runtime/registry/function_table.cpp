@@ -18,45 +18,52 @@ namespace {
 // The hash index: open addressing with linear probing in a fixed power-of-two
 // table at most half full, so a look-up is a multiply, a shift and a probe or
 // two, and no division. It never grows: script threads that only read it
-// never see its entries move. An entry holds its slot plus 1, so that the
-// empty index is all zero bytes and the process starts with it made.
+// never see its entries move. An entry is 4 bytes: its slot plus 1 (so that
+// the empty index is all zero bytes and the process starts with it made) and
+// some bits of the hash, which rule out other names without reading their
+// records; the record's own hash (hashOf(slot), the hash the entry was set
+// with) settles a match. Start-up registers some 800 names spread over the
+// whole index, so its size is what every start pays in pages.
 class HashIndex {
 public:
-    [[nodiscard]] int Find(uint32_t hash) const {
+    template <typename HashOf>
+    [[nodiscard]] int Find(uint32_t hash, const HashOf& hashOf) const {
         for (uint32_t at = HomeOf(hash);; at = (at + 1) & kMask) {
-            const Entry& entry = entries_[at];
-            if (entry.slotPlus1 == 0) return -1;
-            if (entry.hash == hash) return static_cast<int>(entry.slotPlus1) - 1;
+            const uint32_t entry = entries_[at];
+            if (entry == 0) return -1;
+            if (Holds(entry, hash, hashOf)) return SlotOf(entry);
         }
     }
 
-    void Set(uint32_t hash, int slot) {
+    template <typename HashOf>
+    void Set(uint32_t hash, int slot, const HashOf& hashOf) {
         uint32_t at = HomeOf(hash);
-        while (entries_[at].slotPlus1 != 0 && entries_[at].hash != hash) at = (at + 1) & kMask;
-        entries_[at] = {hash, static_cast<uint32_t>(slot) + 1};
+        while (entries_[at] != 0 && !Holds(entries_[at], hash, hashOf)) at = (at + 1) & kMask;
+        entries_[at] = (TagOf(hash) << kSlotBits) | (static_cast<uint32_t>(slot) + 1);
     }
 
     // Removes the entry when it maps hash to slot. The entries after it in the
     // same run move back into the gap where their probe passes it, so a run
     // never has a hole that would end a later look-up early.
-    void Erase(uint32_t hash, int slot) {
+    template <typename HashOf>
+    void Erase(uint32_t hash, int slot, const HashOf& hashOf) {
         uint32_t at = HomeOf(hash);
         while (true) {
-            if (entries_[at].slotPlus1 == 0) return;
-            if (entries_[at].hash == hash) break;
+            if (entries_[at] == 0) return;
+            if (Holds(entries_[at], hash, hashOf)) break;
             at = (at + 1) & kMask;
         }
-        if (entries_[at].slotPlus1 != static_cast<uint32_t>(slot) + 1) return;
+        if (SlotOf(entries_[at]) != slot) return;
         uint32_t gap = at;
-        for (uint32_t next = (gap + 1) & kMask; entries_[next].slotPlus1 != 0; next = (next + 1) & kMask) {
-            const uint32_t home = HomeOf(entries_[next].hash);
+        for (uint32_t next = (gap + 1) & kMask; entries_[next] != 0; next = (next + 1) & kMask) {
+            const uint32_t home = HomeOf(hashOf(SlotOf(entries_[next])));
             // The entry may fill the gap when its home is not in (gap, next].
             const bool homeAfterGap = ((next - home) & kMask) < ((next - gap) & kMask);
             if (homeAfterGap) continue;
             entries_[gap] = entries_[next];
             gap = next;
         }
-        entries_[gap] = {};
+        entries_[gap] = 0;
     }
 
     // Empties the run of entries that starts at hash's home. Called for the
@@ -65,22 +72,27 @@ public:
     // run's places to be emptied was emptied with all that followed it up to
     // the run's end. Far fewer entries are touched than the index holds.
     void ClearRunAt(uint32_t hash) {
-        for (uint32_t at = HomeOf(hash); entries_[at].slotPlus1 != 0; at = (at + 1) & kMask) entries_[at] = {};
+        for (uint32_t at = HomeOf(hash); entries_[at] != 0; at = (at + 1) & kMask) entries_[at] = 0;
     }
 
 private:
-    struct Entry {
-        uint32_t hash = 0;
-        uint32_t slotPlus1 = 0;  // 0: empty
-    };
     static constexpr int kBits = 14;
     static constexpr uint32_t kMask = (uint32_t{1} << kBits) - 1;
     static_assert((kMask + 1) / 2 >= kFunctionTableCapacity, "the index stays at most half full");
+    static constexpr int kSlotBits = 13;
+    static constexpr uint32_t kSlotMask = (uint32_t{1} << kSlotBits) - 1;
+    static_assert(kFunctionTableCapacity + 1 <= kSlotMask, "a slot plus 1 fits its bits");
 
     // Names hash with a simple text hash; the multiply spreads its low bits.
     static uint32_t HomeOf(uint32_t hash) { return (hash * 0x9E3779B1u) >> (32 - kBits); }
+    static uint32_t TagOf(uint32_t hash) { return hash & (~uint32_t{0} >> kSlotBits); }
+    static int SlotOf(uint32_t entry) { return static_cast<int>(entry & kSlotMask) - 1; }
+    template <typename HashOf>
+    static bool Holds(uint32_t entry, uint32_t hash, const HashOf& hashOf) {
+        return (entry >> kSlotBits) == TagOf(hash) && hashOf(SlotOf(entry)) == hash;
+    }
 
-    std::array<Entry, kMask + 1> entries_{};
+    std::array<uint32_t, kMask + 1> entries_{};
 };
 
 // The records live in blocks that are made when their first slot is taken
@@ -102,6 +114,12 @@ struct TableState {
     HashIndex indexByHash;
     // Set by the first native declaration, cleared with the table only.
     bool nativeDeclared = false;
+
+    // The name hash of a slot the index holds (see HashIndex).
+    uint32_t HashOfSlot(int index) const { return Slot(index)->nameHash; }
+    auto SlotHashes() const {
+        return [this](int index) { return HashOfSlot(index); };
+    }
 
     FunctionRecord* Slot(int index) const {
         return reinterpret_cast<FunctionRecord*>(blocks[static_cast<size_t>(index >> kBlockBits)]->bytes) +
@@ -189,7 +207,7 @@ int RegisterFunction(std::string_view name, BuiltinHandler handler) {
     record.name = std::move(upper);
     record.nameHash = hash;
     record.handler = handler;
-    table.indexByHash.Set(hash, index);
+    table.indexByHash.Set(hash, index, table.SlotHashes());
     return index;
 }
 
@@ -223,7 +241,7 @@ void ClearFunctionRecord(int index) {
     FunctionRecord* record = FunctionRecordAt(index);
     if (!record) return;
     TableState& table = Table();
-    table.indexByHash.Erase(record->nameHash, index);
+    table.indexByHash.Erase(record->nameHash, index, table.SlotHashes());
     *record = FunctionRecord{};
 }
 
@@ -234,7 +252,8 @@ void FreeFunctionTable() {
 bool AnyNativeDeclared() { return Table().nativeDeclared; }
 
 int FindFunctionByHash(uint32_t hash) {
-    return Table().indexByHash.Find(hash);
+    const TableState& table = Table();
+    return table.indexByHash.Find(hash, table.SlotHashes());
 }
 
 int FindFunctionByName(std::string_view name) {

@@ -152,6 +152,48 @@ TEST_F(WindowPaintingTest, WindowSurfacesAreBoundedByTheScreen) {
     EXPECT_EQ(GetDC(away), 0u);
 }
 
+TEST_F(WindowPaintingTest, AWindowNothingDrewIsWhiteOnTheScreenAndThroughItsDc) {
+    Register(u"Bare", 0);  // no background: erasing draws nothing
+    const HWND window = Make(u"Bare", WS_VISIBLE, RECT{20, 40, 120, 140});
+    MoveWindow(window, 30, 50, 60, 70, false);  // placed again before anything drew
+    ComposeScreen();
+    constexpr COLORREF kWhite = RGB(255, 255, 255);
+    struct Case {
+        int x, y;
+        COLORREF colour;
+    };
+    const Case onScreen[] = {{30, 50, kWhite}, {89, 119, kWhite}, {29, 50, 0}, {90, 119, 0}, {25, 45, 0}};
+    for (const Case& c : onScreen) EXPECT_EQ(ScreenAt(c.x, c.y), c.colour) << c.x << "," << c.y;
+    const HDC dc = GetWindowDC(window);
+    ASSERT_NE(dc, 0u);
+    EXPECT_EQ(GetPixel(dc, 0, 0), kWhite);
+    EXPECT_EQ(GetPixel(dc, 59, 69), kWhite);
+    ReleaseDC(window, dc);
+    // Drawing after the screen showed it blank shows the drawing.
+    const HDC client = GetDC(window);
+    const RECT corner{0, 0, 5, 5};
+    FillRect(client, &corner, red);
+    ReleaseDC(window, client);
+    ComposeScreen();
+    EXPECT_EQ(ScreenAt(30, 50), kRed);
+    EXPECT_EQ(ScreenAt(35, 55), kWhite);
+}
+
+TEST_F(WindowPaintingTest, ADcKeptWhileItsWindowGrowsDrawsIntoTheNewSurface) {
+    const HWND window = Make(u"Blue", WS_VISIBLE, RECT{0, 30, 100, 130});
+    Pump();
+    const HDC dc = GetWindowDC(window);
+    ASSERT_NE(dc, 0u);
+    MoveWindow(window, 0, 30, 200, 200, false);
+    const RECT corner{0, 0, 10, 10};
+    FillRect(dc, &corner, red);
+    ReleaseDC(window, dc);
+    ComposeScreen();
+    EXPECT_EQ(ScreenAt(0, 30), kRed);
+    EXPECT_EQ(ScreenAt(9, 39), kRed);
+    EXPECT_EQ(ScreenAt(150, 150), RGB(255, 255, 255)) << "a new surface is blank until painted";
+}
+
 TEST_F(WindowPaintingTest, TheTaskBarShowsTheActiveTitle) {
     StartShell();
     const HWND window = Make(u"Blue", 0, RECT{0, 26, 240, 320});

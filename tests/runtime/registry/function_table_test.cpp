@@ -8,6 +8,9 @@
 #include <limits>
 #include <sstream>
 #include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "compiler/compile_messages.h"
 #include "runtime/data/hash.h"
@@ -129,6 +132,39 @@ TEST_F(FunctionTableTest, ClearingRecordsAmongManyKeepsEveryOtherNameFound) {
     ClearFunctionRecord(1);
     EXPECT_EQ(FindFunctionByName("n1"), -1);
     EXPECT_EQ(FindFunctionByName("n2"), 2);
+}
+
+// Names whose hashes agree in their low 20 bits (the index keeps only some
+// bits of a hash beside the slot) are still told apart, each found in its own
+// slot, and clearing one leaves the other found.
+TEST_F(FunctionTableTest, NamesWhoseHashesShareTheirLowBitsAreToldApart) {
+    std::unordered_map<uint32_t, std::string> byLowBits;
+    std::vector<std::pair<std::string, std::string>> pairs;
+    for (int i = 0; pairs.size() < 8 && i < 200000; ++i) {
+        const std::string name = NumberedName(i);
+        const std::string upper = UpperCaseName(name);
+        const uint32_t hash = HashName(upper.data(), upper.size());
+        auto [it, added] = byLowBits.emplace(hash & 0xFFFFF, name);
+        if (added) continue;
+        pairs.emplace_back(it->second, name);
+        byLowBits.erase(it);  // a third such name starts a new pair
+    }
+    ASSERT_EQ(pairs.size(), 8u);
+    for (const auto& [a, b] : pairs) {
+        const int first = RegisterFunction(a, HandlerA);
+        const int second = RegisterFunction(b, HandlerB);
+        ASSERT_GE(first, 0);
+        ASSERT_EQ(second, first + 1) << a << " and " << b << " must take two slots";
+        EXPECT_EQ(FindFunctionByName(a), first);
+        EXPECT_EQ(FindFunctionByName(b), second);
+    }
+    for (size_t i = 0; i < pairs.size(); ++i)
+        ClearFunctionRecord(FindFunctionByName(i % 2 ? pairs[i].first : pairs[i].second));
+    for (size_t i = 0; i < pairs.size(); ++i) {
+        const auto& [a, b] = pairs[i];
+        EXPECT_EQ(FindFunctionByName(a), i % 2 ? -1 : static_cast<int>(2 * i)) << a;
+        EXPECT_EQ(FindFunctionByName(b), i % 2 ? static_cast<int>(2 * i + 1) : -1) << b;
+    }
 }
 
 // A full table with cleared records among the rest, freed, leaves no name in
