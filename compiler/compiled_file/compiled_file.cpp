@@ -1280,6 +1280,78 @@ private:
     size_t used = 0;
 };
 
+// The nodes and side records of a load, taken front to back from the pool's
+// current block without a call per allocation: the block's used bytes and
+// live count are brought up to date when the run is closed (and before a new
+// block is taken), so that the pool sees what PoolAllocZeroed would have
+// left. Nothing else may allocate from the pool while the run is open.
+class PoolRun {
+public:
+    explicit PoolRun(Pool* pool) : pool(pool) { Open(); }
+    PoolRun(const PoolRun&) = delete;
+    PoolRun& operator=(const PoolRun&) = delete;
+    ~PoolRun() { Close(); }
+
+    // Zeroed room for a T (its size a multiple of 8), or null when no block
+    // can be made.
+    template <typename T>
+    [[gnu::always_inline]] T* Take() {
+        static_assert(sizeof(T) % 8 == 0 && sizeof(T) <= UINT32_MAX);
+        if (static_cast<size_t>(end - at) >= sizeof(T)) [[likely]] {
+            uint8_t* taken = at;
+            at += sizeof(T);
+            ++made;
+            lastSize = sizeof(T);
+            return reinterpret_cast<T*>(taken);
+        }
+        return static_cast<T*>(Refill(sizeof(T)));
+    }
+
+    // The side record of a node, made here when it has none.
+    [[gnu::always_inline]] InstructionExtra* Extra(Instruction* node) {
+        if (node->extra) return node->extra;
+        node->extra = Take<InstructionExtra>();
+        if (node->extra) ++InstructionExtrasMade;
+        return node->extra;
+    }
+
+    void Close() {
+        if (!block) return;
+        block->used = static_cast<uint32_t>(at - block->memory);
+        block->count += made;
+        if (made) LastPoolRequest = lastSize;
+        made = 0;
+        block = nullptr;
+        at = end = nullptr;
+    }
+
+private:
+    void Open() {
+        block = pool->current;
+        if (!block || !block->memory) {
+            block = nullptr;
+            return;
+        }
+        at = block->memory + block->used;
+        end = block->memory + block->size;
+    }
+
+    // The block is full (or there is none): the pool makes the next one.
+    [[gnu::noinline]] void* Refill(uint32_t size) {
+        Close();
+        void* taken = PoolAllocZeroed(pool, size);
+        Open();
+        return taken;
+    }
+
+    Pool* const pool;
+    PoolBlock* block = nullptr;
+    uint8_t* at = nullptr;
+    uint8_t* end = nullptr;
+    uint32_t made = 0;
+    uint32_t lastSize = 0;
+};
+
 class ProgramLoader {
 public:
     ProgramLoader(const char* name, ProgramContext* context, ProcedureRecord** table, int32_t& count)
@@ -1564,6 +1636,14 @@ private:
     bool Build() {
         extrasBefore = InstructionExtrasMade;
         ExpectPoolBytes(context->pool, nodeRecords * sizeof(Instruction));
+        PoolRun nodes(context->pool);
+        run = &nodes;
+        const bool built = BuildRecords();
+        run = nullptr;
+        return built;
+    }
+
+    bool BuildRecords() {
         CheckedImage in(body);
         while (!in.AtEnd()) {
             CheckedImage::PlainNode plain;
@@ -1622,13 +1702,39 @@ private:
         return to;
     }
 
+    // A node after the last one built, made as AppendInstruction makes it,
+    // from the run.
+    [[gnu::always_inline]] Instruction* Append(Handler handler, double operand, uint32_t opcode,
+                                               uint32_t namespaceHash) {
+        Instruction* node = run->Take<Instruction>();
+        if (!node) return nullptr;
+        node->handler = handler;
+        node->operand = operand;
+        node->opcode = opcode;
+        if (namespaceHash)
+            if (InstructionExtra* extra = run->Extra(node)) extra->namespaceHash = namespaceHash;
+        if (last) {
+            node->previous = last;
+            last->next = node;
+        } else {
+            first = node;
+        }
+        last = node;
+        return node;
+    }
+
+    // Makes node jump to target as SetFirstJumpTarget does, their side
+    // records made from the run (in the order it makes them) so that it
+    // makes none from the pool.
+    void LinkJump(Instruction* node, Instruction* target) {
+        if (!target) return;
+        if (run->Extra(node) && run->Extra(target)) SetFirstJumpTarget(context->pool, node, target);
+    }
+
     // What BuildNode does for such a record.
     bool BuildPlainNode(const CheckedImage::PlainNode& record) {
-        Instruction* node = AppendInstruction(context->pool, last, opcodeHandlers[record.opcode], nullptr, 0,
-                                              record.number, record.opcode, record.namespaceWord);
+        Instruction* node = Append(opcodeHandlers[record.opcode], record.number, record.opcode, record.namespaceWord);
         if (!node) return false;
-        if (!first) first = node;
-        last = node;
         node->extraWord = record.extraWord;
         if (record.hasText) {
             node->text = EndTextInPlace(record.text, &node->textHash);
@@ -1641,11 +1747,8 @@ private:
 
     // What BuildNode does for a built-in call with no field but its link.
     bool BuildBareBuiltinCall() {
-        Instruction* node = AppendInstruction(context->pool, last, links[nextLink++].handler, nullptr, 0, 0.0,
-                                              static_cast<uint32_t>(Opcode::INTERNALCALL), 0);
+        Instruction* node = Append(links[nextLink++].handler, 0.0, static_cast<uint32_t>(Opcode::INTERNALCALL), 0);
         if (!node) return false;
-        if (!first) first = node;
-        last = node;
         ++nodeCount;
         return true;
     }
@@ -1675,11 +1778,8 @@ private:
             }
         }
         if (record.Has(kRecordOwnMethodCall)) own = CallOwnMethod;
-        Instruction* node =
-            AppendInstruction(context->pool, last, own, nullptr, 0, operand, opcode, record.namespaceWord);
+        Instruction* node = Append(own, operand, opcode, record.namespaceWord);
         if (!node) return false;
-        if (!first) first = node;
-        last = node;
         node->extraWord = record.extraWord;
         if (hasText) node->text = EndTextInPlace(record.text, &node->textHash);
         if (traits & kConstantOpcode) {
@@ -1698,7 +1798,7 @@ private:
         }
         const bool start = traits & kStartOpcode;
         if (record.flagByte || record.Has(kRecordIdentity) || start) {
-            InstructionExtra* extra = RequireInstructionExtra(context->pool, node);
+            InstructionExtra* extra = run->Extra(node);
             if (!extra) return false;
             extra->flagByte = record.flagByte;
             if (record.Has(kRecordIdentity)) extra->isJumpTarget = 1;
@@ -1720,7 +1820,7 @@ private:
 
     void Jump(Instruction* node, uint32_t target) {
         if (Instruction* placed = identities.At(target)) {
-            SetFirstJumpTarget(context->pool, node, placed);
+            LinkJump(node, placed);
         } else if (waitingJumps.size() < kMaxWaitingJumps) {
             waitingJumps.emplace_back(node, target);
         } else {
@@ -1735,7 +1835,7 @@ private:
                 ++i;
                 continue;
             }
-            SetFirstJumpTarget(context->pool, waitingJumps[i].first, node);
+            LinkJump(waitingJumps[i].first, node);
             waitingJumps[i] = waitingJumps.back();
             waitingJumps.pop_back();
         }
@@ -1934,6 +2034,7 @@ private:
     uint32_t nodeCount = 0;
     uint64_t extrasBefore = 0;                  // the side-record count when Build began
     std::vector<Instruction*> linkedByName;    // calls and procedure addresses, in list order
+    PoolRun* run = nullptr;                    // where Build takes nodes and side records from
     Instruction* first = nullptr;
     Instruction* last = nullptr;
     Instruction* entry = nullptr;

@@ -817,6 +817,68 @@ TEST_F(CompiledFileTest, ALargeProgramIsBuiltWholeInTheRoomMadeForIt) {
     EXPECT_EQ(loaded.context->appSize, size);
 }
 
+// A load takes its nodes and side records from the pool's blocks itself:
+// the blocks must count every one of them, as single allocations would, or
+// freeing the nodes one by one frees a block still in use (or never frees
+// it). The program spans several blocks of the pool, with side records made
+// with their nodes (a namespace, an identity) and for jumps back and forward.
+TEST_F(CompiledFileTest, ThePoolCountsEveryNodeAndSideRecordALoadMakes) {
+    constexpr uint32_t kRecords = 3000;  // about 240 KB of nodes: several 64 KB blocks
+    constexpr uint32_t kEvery = 50;
+    constexpr uint32_t kNamespace = 0x1234;
+    Bytes image = Bytes().Header().Record(kRecordText, 0).Text("blocks.qob");
+    for (uint32_t i = 0; i < kRecords; ++i) {
+        switch (i % kEvery) {
+            case 0:
+            case 4: image.Record(kRecordNumber | kRecordIdentity, 4).F64(i).U32(i + 1); break;
+            case 1: image.Record(kRecordTarget, 3).U32(i); break;          // back to the record before
+            case 2: image.Record(kRecordTarget, 3).U32(i + 3); break;      // forward to record i + 2
+            case 5: image.Record(kRecordNumber | kRecordNamespace, 4).F64(i).U32(kNamespace); break;
+            default: image.Record(kRecordNumber, 4).F64(i); break;
+        }
+    }
+    CapturedBoxes boxes;
+    const Loaded loaded = Load(WriteImage(image));
+    ASSERT_NE(loaded.first, nullptr) << boxes.Text();
+    std::vector<Instruction*> nodes;
+    for (Instruction* node = loaded.first->next; node; node = node->next) nodes.push_back(node);
+    ASSERT_EQ(nodes.size(), kRecords);
+    uint64_t allocations = 1 + (loaded.first->extra ? 1 : 0);
+    uint64_t bytes = sizeof(Instruction) + (loaded.first->extra ? sizeof(InstructionExtra) : 0);
+    for (uint32_t i = 0; i < kRecords; ++i) {
+        const Instruction* node = nodes[i];
+        const uint32_t kind = i % kEvery;
+        ASSERT_EQ(JumpTarget(node), kind == 1 ? nodes[i - 1] : kind == 2 ? nodes[i + 2] : nullptr) << i;
+        ASSERT_EQ(node->extra != nullptr, kind <= 2 || kind == 4 || kind == 5) << i;
+        if (node->extra) {
+            EXPECT_EQ(node->extra->namespaceHash, kind == 5 ? kNamespace : 0u) << i;
+            EXPECT_EQ(node->extra->isJumpTarget, kind == 0 || kind == 4 ? 1 : 0) << i;
+        }
+        allocations += 1 + (node->extra ? 1 : 0);
+        bytes += sizeof(Instruction) + (node->extra ? sizeof(InstructionExtra) : 0);
+    }
+    Pool* pool = loaded.context->pool;
+    uint64_t counted = 0;
+    uint64_t used = 0;
+    int blocks = 0;
+    for (const PoolBlock* block = pool->current; block; block = block->previous, ++blocks) {
+        ASSERT_NE(block->memory, nullptr);
+        counted += block->count;
+        used += block->used;
+    }
+    EXPECT_GT(blocks, 2);
+    EXPECT_EQ(counted, allocations);
+    EXPECT_EQ(used, bytes);
+    // Freed one by one, every node and side record goes: each block with them.
+    Instruction* last = nodes.back();
+    loaded.context->instructions = nullptr;
+    DeleteInstructionChain(loaded.context, last);
+    for (const PoolBlock* block = pool->current; block; block = block->previous) {
+        EXPECT_EQ(block->memory, nullptr);
+        EXPECT_EQ(block->count, 0u);
+    }
+}
+
 // A loaded node's texts lie in the image it came from, each moved over its
 // length word to make room for a terminator: they read as the file has them,
 // with their hashes, whatever their length, and the text after each (a
