@@ -6,6 +6,7 @@
 
 #include <pthread.h>
 
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -173,6 +174,9 @@ Instruction* FirstNode(Instruction* procedure, int32_t mode) {
     for (int i = 0; i < skip && node; ++i) node = node->next;
     return node;
 }
+
+// The bits of the number 1.0, compared as a whole word.
+constexpr uint64_t kOneBits = std::bit_cast<uint64_t>(1.0);
 
 const uint32_t kSelfHash = HashVariableName("SELF$");
 const uint32_t kObjectNameHash = HashVariableName("OBJECTNAME$");
@@ -770,10 +774,31 @@ Instruction* EndRunsInPlace(RunRecord* base) {
     FinishRunInPlace(in, context, nullptr);
 }
 
+// A function's call site takes its one result with the DROPFCTSTACK node
+// after the CALL. When RETURN has left the one result alone above the frame
+// it closed (resultFrame; null otherwise), ended the run in place, and the
+// frame DROPFCTSTACK closes is that same frame, the node's work on its usual
+// way is to close the frame and nothing more: it is done here, and the loop
+// goes on after the node without a dispatch. Any other case leaves the node
+// to run as it is.
+[[gnu::always_inline]] inline void TakeResultAtOnce(ProgramContext* context, const StackEntry* resultFrame) {
+    Instruction* const take = CurrentInstruction->next;
+    ArgumentFrame& frames = context->argumentFrame;
+    const int32_t count = frames.count;
+    if (!resultFrame || StopFlag || count <= 0 || frames.slots[count - 1] != resultFrame || !take ||
+        take->handler != Builtin___dropfctstack || std::bit_cast<uint64_t>(take->operand) != kOneBits)
+        return;
+    frames.count = count - 1;
+    CurrentInstruction = take;
+}
+
 // EndRunInPlace for the run RETURN ends, calling nothing on the usual way (a
 // CALL's run whose records are plain and that leaves nothing tracked), so it
 // keeps its state in scratch registers; anything else goes the full way.
-[[gnu::always_inline]] inline void EndPlainRunInPlace(InPlaceRun& in) {
+// (kReturn: RETURN ends it, and the call site's result is taken at once
+// when resultFrame allows, see TakeResultAtOnce.)
+template <bool kReturn>
+[[gnu::always_inline]] inline void EndPlainRunInPlace(InPlaceRun& in, const StackEntry* resultFrame = nullptr) {
     RunRecord& run = in.run;
     ProgramContext* const context = run.context;
     if (in.method || run.callerDepth + 1 < context->trackingDepthsUsed) [[unlikely]]
@@ -787,6 +812,7 @@ Instruction* EndRunsInPlace(RunRecord* base) {
         ReleasePlainRecord(r);
     }
     FinishRunInPlace<false>(in, context, nullptr);
+    if constexpr (kReturn) TakeResultAtOnce(context, resultFrame);
 }
 
 // A method run's frame keeps its binding (see ReleaseMethodFrame; the class
@@ -841,15 +867,16 @@ Instruction* EndRunsInPlace(RunRecord* base) {
     FinishRunInPlace<false>(in, context, in.method);
 }
 
-// What RETURN and ENDPROC do for a run in place. (kMethods: a method run
-// ends inline too -- ENDPROC, which ends most methods.)
+// What RETURN and ENDPROC do for a run in place. (kMethods: ENDPROC, where a
+// method run ends inline too, since it ends most methods; without it,
+// RETURN, which also takes the call site's result at once.)
 template <bool kMethods>
-[[gnu::always_inline]] inline void EndRunIfInPlace() {
+[[gnu::always_inline]] inline void EndRunIfInPlace(const StackEntry* resultFrame = nullptr) {
     RunRecord* const run = tCurrentRun;
     if (!run || !run->loop || tUnwindTarget == run) return;
     InPlaceRun& in = *reinterpret_cast<InPlaceRun*>(run);
     if (kMethods && in.method) EndPlainMethodRunInPlace(in);
-    else EndPlainRunInPlace(in);
+    else EndPlainRunInPlace<!kMethods>(in, resultFrame);
 }
 
 // The dispatch loop: one indirect call per node, the stop flag tested once.
@@ -2510,10 +2537,12 @@ void Handle_RETURN() {
     const StackEntry* saved = CloseFrame(context);
     StackEntry* top = context->stackTop;
     if (top != saved && top->below == saved && saved && !top->text &&
-        !(top->variable && (top->variable->flags & kVarObject))) [[likely]]
+        !(top->variable && (top->variable->flags & kVarObject))) [[likely]] {
         top->variable = nullptr;  // the common result: one plain number
-    else
-        KeepResults(context, top, saved);
+        EndRunIfInPlace<false>(saved);
+        return;
+    }
+    KeepResults(context, top, saved);
     EndRunIfInPlace<false>();
 }
 

@@ -148,6 +148,69 @@ TEST_F(VmRunTest, RecursionReusesCachedFrames) {
     }
 }
 
+// What a function's call site keeps of its results (the DROPFCTSTACK after
+// the CALL), taken the same way whichever way the call runs: every value
+// left on the stack, top first, then the number of open argument frames,
+// recorded by a node that runs after it.
+void RecordStackAndFrames() {
+    ProgramContext* context = CurrentContext;
+    while (context->stackTop->below) Recorded.push_back(PopNumber());
+    Recorded.push_back(context->argumentFrame.count);
+}
+
+TEST_F(VmTest, CallSiteKeepsAFunctionsResultsAlikeInPlaceAndNested) {
+    struct Case {
+        int results;      // values the function returns
+        double keep;      // what the call site's DROPFCTSTACK keeps
+        bool textResult;  // the last result is a text (RETURN copies it)
+        bool exits;       // the function runs EXIT before it returns
+    };
+    const Case cases[] = {{1, 1.0, false, false}, {1, 0.0, false, false}, {1, 2.0, false, false},
+                          {2, 1.0, false, false}, {2, 2.0, false, false}, {0, 1.0, false, false},
+                          {1, 1.0, true, false},  {1, 1.0, false, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.results << " result(s), keep " << c.keep
+                                          << (c.textResult ? ", text" : "") << (c.exits ? ", EXIT" : ""));
+        std::vector<double> seen[2];
+        for (int way = 0; way < 2; ++way) {
+            const std::string name = "GIVE" + std::to_string(way) + "(0,1)";
+            Instruction* give = StartProc(name.c_str(), true);
+            if (c.exits) Call(Builtin_EXIT);
+            Emit(Opcode::SAVESP, Builtin___savesp);
+            for (int i = 0; i < c.results; ++i)
+                if (c.textResult && i == c.results - 1) Emit(Opcode::PUSHSTR, Handle_PUSHSTR, "9");
+                else PushInt(7 + i);
+            Emit(Opcode::RETURN, Handle_RETURN);
+            EndProc();
+            Instruction* main = StartProc("MAIN", false);
+            PushInt(100);
+            Emit(Opcode::SAVESP, Builtin___savesp);
+            Emit(Opcode::CALL, kCallWays[way].handler, name.c_str(), 0.0, give);
+            Emit(Opcode::DROPFCTSTACK, Builtin___dropfctstack, nullptr, c.keep);
+            Call(RecordStackAndFrames);
+            EndProc();
+            // The second run takes the function's frame from the cache, which a
+            // call in place needs.
+            for (int run = 0; run < 2; ++run) {
+                Recorded.clear();
+                RunMain(main);
+                EndingContext = nullptr;
+                context->endPending = 0;
+                StopFlag = false;
+                while (context->stackTop->below) PopNumber();
+                context->argumentFrame.count = 0;
+            }
+            seen[way] = Recorded;
+            EXPECT_EQ(context->callDepth, 0);
+            EXPECT_EQ(RunNesting(), 0);
+        }
+        EXPECT_EQ(seen[0], seen[1]) << "nested loop and in place differ";
+        if (c.exits) EXPECT_TRUE(seen[1].empty()) << "EXIT stops the caller before the next node";
+        if (c.results == 1 && c.keep == 1.0 && !c.exits)
+            EXPECT_EQ(seen[1], (std::vector<double>{c.textResult ? 9.0 : 7.0, 100.0, 0.0}));
+    }
+}
+
 // FOR I$ = start TO end [STEP step]: records I$ each pass.
 class ForLoopTest : public VmTest {
 protected:
