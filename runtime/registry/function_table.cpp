@@ -8,7 +8,6 @@
 #include <memory>
 #include <new>
 
-#include "runtime/data/hash.h"
 #include "runtime/registry/hooks.h"
 #include "runtime/registry/native_libraries.h"
 
@@ -182,20 +181,16 @@ bool CompileOnly = false;
 
 std::string UpperCaseName(std::string_view name) {
     std::string upper(name);
-    for (char& c : upper)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    for (char& c : upper) c = UpperCaseNameByte(c);
     return upper;
 }
 
-uint32_t HashUpperCaseName(std::string_view name) {
-    std::string upper = UpperCaseName(name);
-    return HashName(upper.data(), upper.size());
+int RegisterFunction(std::string_view name, BuiltinHandler handler) {
+    return RegisterFunctionHashed(name, HashUpperCaseName(name), handler);
 }
 
-int RegisterFunction(std::string_view name, BuiltinHandler handler) {
+int RegisterFunctionHashed(std::string_view name, uint32_t hash, BuiltinHandler handler) {
     TableState& table = Table();
-    std::string upper = UpperCaseName(name);
-    uint32_t hash = HashName(upper.data(), upper.size());
     int index = FindFunctionByHash(hash);
     if (index >= 0) {
         ClearFunctionRecord(index);
@@ -204,7 +199,8 @@ int RegisterFunction(std::string_view name, BuiltinHandler handler) {
         index = table.AddSlot();
     }
     FunctionRecord& record = *table.Slot(index);
-    record.name = std::move(upper);
+    record.name.assign(name);
+    for (char& c : record.name) c = UpperCaseNameByte(c);
     record.nameHash = hash;
     record.handler = handler;
     table.indexByHash.Set(hash, index, table.SlotHashes());

@@ -47,6 +47,9 @@ struct FunctionRecord {
 [[nodiscard]] int RegisterFunctionFlagsEx(std::string_view name, BuiltinHandler handler, bool anyArity, bool argumentFrame,
                                           bool returnsValue);
 [[nodiscard]] int RegisterBuiltin(std::string_view name, BuiltinHandler handler, uint8_t argumentCount, bool returnsValue);
+// RegisterFunction for a caller that has the name's hash already:
+// nameHash must be HashUpperCaseName(name).
+[[nodiscard]] int RegisterFunctionHashed(std::string_view name, uint32_t nameHash, BuiltinHandler handler);
 
 // Zeroes every field of a record; the record keeps its slot.
 void ClearFunctionRecord(int index);
@@ -108,9 +111,19 @@ LinkStatus LinkDllFunction(int index);
 // returns a value) or procedure entry. True when it resolved.
 bool ResolveDllEntry(void* library, int index, std::string_view entryName);
 
-// The name as registered: ASCII letters upper-cased, other bytes unchanged.
+// A byte of a name as registered: ASCII letters upper-cased, other bytes unchanged.
+[[nodiscard]] constexpr char UpperCaseNameByte(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+// The name as registered.
 [[nodiscard]] std::string UpperCaseName(std::string_view name);
-// HashName of the upper-cased name.
-[[nodiscard]] uint32_t HashUpperCaseName(std::string_view name);
+// HashName of the upper-cased name, without making the upper-cased copy; also
+// at compile time, so tables of fixed names can carry their hashes.
+[[nodiscard]] constexpr uint32_t HashUpperCaseName(std::string_view name) {
+    uint32_t h = 0;
+    for (char c : name)
+        h = h * 65599u + static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(UpperCaseNameByte(c))));
+    return h & 0x7FFFFFFFu;
+}
 
 }  // namespace qob

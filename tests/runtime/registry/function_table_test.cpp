@@ -50,6 +50,22 @@ TEST_F(FunctionTableTest, OnlyAsciiLettersAreUpperCased) {
     EXPECT_EQ(FindFunctionByHash(HashName("CAF\xE9", 4)), index);
 }
 
+// The hash taken without an upper-cased copy, at run time and at compile
+// time, is the hash of the copy: bytes next to the letters and bytes above
+// 127 (read as negative) stay as they are.
+TEST_F(FunctionTableTest, HashWithoutACopyIsTheHashOfTheUpperCasedName) {
+    constexpr uint32_t kAtCompileTime = HashUpperCaseName("ReadWrite");
+    EXPECT_EQ(kAtCompileTime, HashName("READWRITE", 9));
+    const std::string cases[] = {"",       "a",          "z",       "`az{",  "@AZ[",           "g_rgb",
+                                 "caf\xE9", "\xFF\x80x", "m=",      "++2",   "__dropallfctstack",
+                                 std::string("a\0b", 3),   "extractfilefrompackageex"};
+    for (const std::string& name : cases) {
+        const std::string upper = UpperCaseName(name);
+        EXPECT_EQ(HashUpperCaseName(name), HashName(upper.data(), upper.size())) << name;
+        EXPECT_EQ(HashUpperCaseName(name), HashUpperCaseName(upper)) << name;
+    }
+}
+
 TEST_F(FunctionTableTest, SameNameInAnotherCaseReplacesTheRecordInItsSlot) {
     ASSERT_EQ(RegisterFunction("first", HandlerC), 0);
     ASSERT_EQ(RegisterFunction("abc", HandlerA), 1);
