@@ -5,6 +5,9 @@
 #include "runtime/vm/vm.h"
 
 #include <pthread.h>
+#include <sys/auxv.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -33,6 +36,10 @@
 #include "runtime/vm/push_instructions.h"
 #include "runtime/vm/runtime_error.h"
 #include "runtime/vm/value_stack.h"
+
+// The start-up stack end the C library records (the thread library's
+// reference point for the main thread's stack).
+extern "C" void* __libc_stack_end;
 
 namespace qob {
 
@@ -108,19 +115,51 @@ thread_local InPlaceRun* tInPlaceTop = nullptr;  // its next free entry; null un
 constexpr size_t kStackReserve = 256 * 1024;
 thread_local uintptr_t tStackLimit = 0;
 
-uintptr_t ComputeStackLimit() {
-    pthread_attr_t attributes;
-    void* base = nullptr;
-    size_t size = 0;
-    if (pthread_getattr_np(pthread_self(), &attributes) != 0) return 1;
-    pthread_attr_getstack(&attributes, &base, &size);
-    pthread_attr_destroy(&attributes);
-    const auto low = reinterpret_cast<uintptr_t>(base);
+uintptr_t LimitOfStack(uintptr_t low, size_t size) {
     return size > 2 * kStackReserve ? low + kStackReserve : low + size / 2;
 }
 
+// The main thread's stack, as the thread library gives it, without reading
+// the process's memory map: it ends with the page that holds the start-up
+// stack end; what lies above (arguments, environment, up to the program's
+// file name, which the kernel puts at the top of the mapping) counts against
+// the stack's resource limit. False when that cannot be had that way (no
+// limit, or no file name in the auxiliary vector).
+bool MainStackOf(uintptr_t& low, size_t& size) {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_STACK, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return false;
+    const auto fileName = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    if (!fileName || pageSize <= 0) return false;
+    const auto page = static_cast<uintptr_t>(pageSize);
+    const uintptr_t stackEnd = (reinterpret_cast<uintptr_t>(__libc_stack_end) & ~(page - 1)) + page;
+    const uintptr_t mappingEnd =
+        (reinterpret_cast<uintptr_t>(fileName) + std::strlen(fileName) + 1 + sizeof(void*) + page - 1) & ~(page - 1);
+    if (mappingEnd < stackEnd || limit.rlim_cur <= mappingEnd - stackEnd) return false;
+    size = (limit.rlim_cur - (mappingEnd - stackEnd)) & ~(page - 1);
+    if (size == 0 || size > stackEnd) return false;
+    low = stackEnd - size;
+    return true;
+}
+
+}  // namespace
+
+uintptr_t FindStackLimit() {
+    uintptr_t low = 0;
+    size_t size = 0;
+    if (gettid() == getpid() && MainStackOf(low, size)) return LimitOfStack(low, size);
+    pthread_attr_t attributes;
+    void* base = nullptr;
+    if (pthread_getattr_np(pthread_self(), &attributes) != 0) return 1;
+    pthread_attr_getstack(&attributes, &base, &size);
+    pthread_attr_destroy(&attributes);
+    return LimitOfStack(reinterpret_cast<uintptr_t>(base), size);
+}
+
+namespace {
+
 bool StackIsExhausted() {
-    if (tStackLimit == 0) tStackLimit = ComputeStackLimit();
+    if (tStackLimit == 0) tStackLimit = FindStackLimit();
     char probe;
     return reinterpret_cast<uintptr_t>(&probe) < tStackLimit;
 }

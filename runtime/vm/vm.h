@@ -74,6 +74,12 @@ void Handle_CALL();
 // Runs a procedure of a context the way other subsystems call back into scripts.
 void RunProcedureIn(ProgramContext* context, Instruction* procedure);
 
+// The lowest address of the calling thread's native stack that a run may
+// reach: 256 KiB above the stack's low end, or half of a smaller stack. Each
+// thread finds it on its first run and keeps it; a call below it is
+// reported as nested too deeply. 1 when the stack's bounds are not known.
+[[nodiscard]] uintptr_t FindStackLimit();
+
 // Number of runs active on this thread (the native nesting of RunProcedure).
 [[nodiscard]] int32_t RunNesting();
 
