@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <ostream>
 
 #include "runtime/registry/hooks.h"
 #include "runtime/registry/native_libraries.h"
@@ -176,6 +177,17 @@ std::string Quoted(std::string_view text) {
 
 }  // namespace
 
+DeclaredText& DeclaredText::operator=(std::string_view text) {
+    if (text.empty()) text_.reset();
+    else if (text_) text_->assign(text);
+    else text_ = std::make_unique<std::string>(text);
+    return *this;
+}
+
+std::ostream& operator<<(std::ostream& out, const DeclaredText& text) {
+    return out << text.view();
+}
+
 bool ImmediateLinking = false;
 bool CompileOnly = false;
 
@@ -296,18 +308,19 @@ LinkStatus LinkDllFunction(int index) {
     if (!record || !record->declaredNative) return LinkStatus::NotDeclared;
     void* library = LoadNativeLibrary(record->libraryName);
     if (!library) {
-        ReportLinkWarning("Library " + record->libraryName + " not found");
+        ReportLinkWarning("Library " + std::string(record->libraryName.view()) + " not found");
         return LinkStatus::LibraryNotFound;
     }
     if (record->wideText) {
-        std::string wideName = record->exportName + "W";
+        std::string wideName = std::string(record->exportName.view()) + "W";
         if (ResolveDllEntry(library, index, wideName)) {
-            record->exportName = std::move(wideName);
+            record->exportName = wideName;
             return LinkStatus::Linked;
         }
     }
     if (ResolveDllEntry(library, index, record->exportName)) return LinkStatus::Linked;
-    ReportLinkWarning("Error linking function " + record->name + " from library " + record->libraryName);
+    ReportLinkWarning("Error linking function " + record->name + " from library " +
+                      std::string(record->libraryName.view()));
     return LinkStatus::ExportNotFound;
 }
 
