@@ -6,6 +6,7 @@
 
 #include <pthread.h>
 #include <sys/auxv.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -107,8 +108,45 @@ struct InPlaceRun {
 // took on before it returns), so a stack serves. Deeper calls take the
 // native way, whose stack check reports runaway recursion.
 constexpr int32_t kMaxInPlaceRuns = 128;
-thread_local InPlaceRun tInPlaceRuns[kMaxInPlaceRuns];
 thread_local InPlaceRun* tInPlaceTop = nullptr;  // its next free entry; null until the thread's first run
+thread_local InPlaceRun* tInPlaceEnd = nullptr;  // past its last entry; null until the thread's first run
+
+// A thread's runs in place and TRY entries, most of the storage a thread
+// would have: made with its first run (or TRY entry) as zero pages that get
+// memory as they are used, and given back when the thread ends.
+struct ThreadRunStorage {
+    InPlaceRun inPlaceRuns[kMaxInPlaceRuns];
+    TryEntry tryEntries[kMaxTryEntries];
+};
+thread_local ThreadRunStorage* tRunStorage = nullptr;
+
+void FreeThreadRunStorage(void* storage) {
+    munmap(storage, sizeof(ThreadRunStorage));
+    tRunStorage = nullptr;
+    tInPlaceTop = tInPlaceEnd = nullptr;
+    TryStack.entries.Forget();
+}
+
+[[gnu::cold, gnu::noinline]] ThreadRunStorage& MakeThreadRunStorage() {
+    if (tRunStorage) return *tRunStorage;
+    // Ends the thread's storage with the thread (the process's own thread
+    // keeps it until the process ends).
+    static const pthread_key_t kStorageKey = [] {
+        pthread_key_t key{};
+        if (pthread_key_create(&key, FreeThreadRunStorage) != 0) std::abort();
+        return key;
+    }();
+    void* pages = mmap(nullptr, sizeof(ThreadRunStorage), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (pages == MAP_FAILED) {
+        std::fputs("Out of memory for a thread's runs\n", stderr);
+        std::abort();
+    }
+    pthread_setspecific(kStorageKey, pages);
+    tRunStorage = static_cast<ThreadRunStorage*>(pages);
+    tInPlaceTop = tRunStorage->inPlaceRuns;
+    tInPlaceEnd = tRunStorage->inPlaceRuns + kMaxInPlaceRuns;
+    return *tRunStorage;
+}
 
 // Lowest address of this thread's stack that a run may reach: deeper
 // recursion is reported as an error instead of overflowing the stack.
@@ -143,6 +181,11 @@ bool MainStackOf(uintptr_t& low, size_t& size) {
 }
 
 }  // namespace
+
+TryEntry* TryEntries::Make() {
+    entries_ = MakeThreadRunStorage().tryEntries;
+    return entries_;
+}
 
 uintptr_t FindStackLimit() {
     uintptr_t low = 0;
@@ -646,8 +689,8 @@ template <Handler kCaller, bool kErrorCopied>
     RunRecord* const outer = tCurrentRun;
     Instruction* const caller = CurrentInstruction;
     InPlaceRun* const top = tInPlaceTop;
-    if (!outer || !top || top == tInPlaceRuns + kMaxInPlaceRuns ||
-        caller->handler != kCaller)
+    // (Before the thread's first run both ends are null.)
+    if (!outer || top == tInPlaceEnd || caller->handler != kCaller)
         return false;
     if constexpr (!kMethod) procedure = JumpTarget(caller);
     ProgramContext* const context = CurrentContext;
@@ -1017,7 +1060,7 @@ void Handle_CALL() {
 void RunProcedureIn(ProgramContext* context, Instruction* procedure) {
     // A thread's runs begin here: its stack of runs in place is ready from then on.
     if (!tInPlaceTop) [[unlikely]]
-        tInPlaceTop = tInPlaceRuns;
+        MakeThreadRunStorage();
     CallInContext = context;
     CallInProcedure = procedure;
     if (!procedure || !RunHandedInCall()) RunAnyCall();

@@ -48,9 +48,23 @@ struct TryEntry {
     int32_t callDepth;
 };
 
+// The kMaxTryEntries entries of a thread's TRY stack. They are made with the
+// thread's first run or first entry, not with the thread: a thread that runs
+// no script code, and the process until its first run, keep no pages for them.
+class TryEntries {
+public:
+    TryEntry& operator[](int32_t index) { return (entries_ ? entries_ : Make())[index]; }
+    // The thread ends and its entries with it.
+    void Forget() { entries_ = nullptr; }
+
+private:
+    TryEntry* Make();
+    TryEntry* entries_ = nullptr;
+};
+
 // TRY entries belong to the runs of one thread, so each thread has its own stack.
 struct TryStackState {
-    TryEntry entries[kMaxTryEntries];
+    TryEntries entries;
     int32_t depth;
 };
 extern thread_local TryStackState TryStack;
