@@ -19,13 +19,12 @@
 #include "native/native_registrations.h"
 #include "platform/c_library.h"
 #include "platform/clock.h"
-#include "runtime/data/hash.h"
 #include "sound/sound_registrations.h"
 #include "windows/windows_registrations.h"
 
 namespace qob {
 
-const std::array<std::string_view, kRegisteredNameCount> kRegistrationOrder = {
+constexpr std::array<std::string_view, kRegisteredNameCount> kRegistrationOrder = {
     "IF", "__ELSEIF", "ELSE", "REPEAT", "UNTIL", "WHILE", "FOREACH", "FOREACHREV", "FOR", "END", "CASE",
     "RETURN", "BREAK", "CONTINUE", "__debug", "__profile", "LOCAL", "GLOBAL", "NGLOBAL", "PROTECT",
     "UNPROTECT", "STATIC", "HALT", "EXIT", "__dropfctstack", "__dropallfctstack", "__enddecl", "__enddecl2",
@@ -138,35 +137,69 @@ const std::array<std::string_view, kRegisteredNameCount> kRegistrationOrder = {
     "packagefiles", "loadpackagefile", "wloadpackagefile", "packagechanged", "savepackage", "packagefilesize",
 };
 
+namespace {
+
+// The position of every name in kRegistrationOrder by the hash of its
+// upper-cased form, made at compile time: each row of the layer tables finds
+// its place by the name hash it carries (see BuiltinRegistration), so
+// start-up hashes no name. Open addressing with linear probing; an
+// entry is the position plus 1 (0: empty) and the hash's top bits, which tell
+// the names of one run apart (checked below for every name of the order).
+class OrderIndex {
+public:
+    consteval OrderIndex() {
+        for (int position = 0; position < kRegisteredNameCount; ++position) {
+            const uint32_t hash = HashUpperCaseName(kRegistrationOrder[position]);
+            uint32_t at = HomeOf(hash);
+            while (entries_[at] != 0) at = (at + 1) & kMask;
+            entries_[at] = (TagOf(hash) << kPositionBits) | static_cast<uint32_t>(position + 1);
+        }
+        for (int position = 0; position < kRegisteredNameCount; ++position)
+            if (Find(HashUpperCaseName(kRegistrationOrder[position])) != position)
+                throw "two names of the registration order share a hash or its tag in one run";
+    }
+
+    // Position of the name with this hash; -1 when none of the order has it.
+    [[nodiscard]] constexpr int Find(uint32_t hash) const {
+        for (uint32_t at = HomeOf(hash);; at = (at + 1) & kMask) {
+            const uint32_t entry = entries_[at];
+            if (entry == 0) return -1;
+            if ((entry >> kPositionBits) == TagOf(hash)) return static_cast<int>(entry & kPositionMask) - 1;
+        }
+    }
+
+private:
+    static constexpr int kBits = std::bit_width(static_cast<unsigned>(kRegisteredNameCount));
+    static constexpr uint32_t kMask = (uint32_t{1} << kBits) - 1;
+    static_assert(kMask + 1 > kRegisteredNameCount, "an empty entry ends every run");
+    static constexpr int kPositionBits = kBits;
+    static constexpr uint32_t kPositionMask = kMask;
+    static_assert(kRegisteredNameCount + 1 <= kPositionMask, "a position plus 1 fits its bits");
+
+    static constexpr uint32_t HomeOf(uint32_t hash) { return (hash * 0x9E3779B1u) >> (32 - kBits); }
+    static constexpr uint32_t TagOf(uint32_t hash) { return hash >> kPositionBits; }
+
+    std::array<uint32_t, kMask + 1> entries_{};
+};
+
+constexpr OrderIndex kOrderIndex;
+
+}  // namespace
+
 std::vector<const BuiltinRegistration*> RowsInRegistrationOrder() {
-    // Every start runs this: an open table of twice the names' count, probed
-    // from the name's hash, finds each row without a node per name.
-    constexpr size_t kSlots = std::bit_ceil(static_cast<size_t>(kRegisteredNameCount) * 2);
-    std::array<const BuiltinRegistration*, kSlots> rowsByName{};
-    auto slotOf = [&](std::string_view name) {
-        size_t slot = HashName(name.data(), name.size()) & (kSlots - 1);
-        while (rowsByName[slot] != nullptr && rowsByName[slot]->name != name)
-            slot = (slot + 1) & (kSlots - 1);
-        return slot;
-    };
+    std::vector<const BuiltinRegistration*> rows(kRegistrationOrder.size());
     [[maybe_unused]] size_t rowCount = 0;
     for (auto table : {KeywordRegistrations(), RuntimeRegistrations(), HostRegistrations(),
                        LanguageBuiltinRegistrations(), WindowsRegistrations(), NativeRegistrations(),
                        EngineRegistrations(), SoundRegistrations()})
         for (const BuiltinRegistration& row : table) {
-            size_t slot = slotOf(row.name);
-            assert(rowsByName[slot] == nullptr && "a name has two registration rows");
-            assert(++rowCount <= static_cast<size_t>(kRegisteredNameCount) && "a registration row is not in the order");
-            rowsByName[slot] = &row;
+            const int position = kOrderIndex.Find(row.nameHash);
+            assert(position >= 0 && kRegistrationOrder[position] == row.name && "a registration row is not in the order");
+            assert(rows[position] == nullptr && "a name has two registration rows");
+            rows[position] = &row;
+            ++rowCount;
         }
-    assert(rowCount == kRegistrationOrder.size() && "a registration row is not in the order");
-    std::vector<const BuiltinRegistration*> rows;
-    rows.reserve(kRegistrationOrder.size());
-    for (std::string_view name : kRegistrationOrder) {
-        const BuiltinRegistration* row = rowsByName[slotOf(name)];
-        assert(row != nullptr && "a name of the order has no registration row");
-        rows.push_back(row);
-    }
+    assert(rowCount == kRegistrationOrder.size() && "a name of the order has no registration row");
     return rows;
 }
 
@@ -194,7 +227,7 @@ void RegisterBuiltins() {
     GdiFontGlyphCount = 255;
     ClearBreakpoints();
     platform::SeedRandom(platform::GetTickCount());
-    std::vector<const BuiltinRegistration*> rows = RowsInRegistrationOrder();
+    const std::vector<const BuiltinRegistration*> rows = RowsInRegistrationOrder();
     for (int i = 0; i < kRegisteredNameCount; ++i) {
         [[maybe_unused]] int index = RegisterRow(i, *rows[i]);
         assert(index == i && "two registered names share a hash");

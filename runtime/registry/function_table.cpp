@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <ostream>
 
-#include "runtime/data/hash.h"
 #include "runtime/registry/hooks.h"
 #include "runtime/registry/native_libraries.h"
 
@@ -177,25 +177,32 @@ std::string Quoted(std::string_view text) {
 
 }  // namespace
 
+DeclaredText& DeclaredText::operator=(std::string_view text) {
+    if (text.empty()) text_.reset();
+    else if (text_) text_->assign(text);
+    else text_ = std::make_unique<std::string>(text);
+    return *this;
+}
+
+std::ostream& operator<<(std::ostream& out, const DeclaredText& text) {
+    return out << text.view();
+}
+
 bool ImmediateLinking = false;
 bool CompileOnly = false;
 
 std::string UpperCaseName(std::string_view name) {
     std::string upper(name);
-    for (char& c : upper)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    for (char& c : upper) c = UpperCaseNameByte(c);
     return upper;
 }
 
-uint32_t HashUpperCaseName(std::string_view name) {
-    std::string upper = UpperCaseName(name);
-    return HashName(upper.data(), upper.size());
+int RegisterFunction(std::string_view name, BuiltinHandler handler) {
+    return RegisterFunctionHashed(name, HashUpperCaseName(name), handler);
 }
 
-int RegisterFunction(std::string_view name, BuiltinHandler handler) {
+int RegisterFunctionHashed(std::string_view name, uint32_t hash, BuiltinHandler handler) {
     TableState& table = Table();
-    std::string upper = UpperCaseName(name);
-    uint32_t hash = HashName(upper.data(), upper.size());
     int index = FindFunctionByHash(hash);
     if (index >= 0) {
         ClearFunctionRecord(index);
@@ -204,7 +211,8 @@ int RegisterFunction(std::string_view name, BuiltinHandler handler) {
         index = table.AddSlot();
     }
     FunctionRecord& record = *table.Slot(index);
-    record.name = std::move(upper);
+    record.name.assign(name);
+    for (char& c : record.name) c = UpperCaseNameByte(c);
     record.nameHash = hash;
     record.handler = handler;
     table.indexByHash.Set(hash, index, table.SlotHashes());
@@ -300,18 +308,19 @@ LinkStatus LinkDllFunction(int index) {
     if (!record || !record->declaredNative) return LinkStatus::NotDeclared;
     void* library = LoadNativeLibrary(record->libraryName);
     if (!library) {
-        ReportLinkWarning("Library " + record->libraryName + " not found");
+        ReportLinkWarning("Library " + std::string(record->libraryName.view()) + " not found");
         return LinkStatus::LibraryNotFound;
     }
     if (record->wideText) {
-        std::string wideName = record->exportName + "W";
+        std::string wideName = std::string(record->exportName.view()) + "W";
         if (ResolveDllEntry(library, index, wideName)) {
-            record->exportName = std::move(wideName);
+            record->exportName = wideName;
             return LinkStatus::Linked;
         }
     }
     if (ResolveDllEntry(library, index, record->exportName)) return LinkStatus::Linked;
-    ReportLinkWarning("Error linking function " + record->name + " from library " + record->libraryName);
+    ReportLinkWarning("Error linking function " + record->name + " from library " +
+                      std::string(record->libraryName.view()));
     return LinkStatus::ExportNotFound;
 }
 

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -16,16 +18,41 @@ using BuiltinHandler = void (*)();
 
 inline constexpr int kFunctionTableCapacity = 8092;
 
+// A text of a native declaration (library or export name). Only declared
+// native functions have them, so a record keeps a pointer to its own copy,
+// null while the text is empty: a built-in's record spends 8 bytes on each
+// instead of a string's 32, which every start pays for in the records' pages.
+class DeclaredText {
+public:
+    DeclaredText() = default;
+    DeclaredText(const DeclaredText& other) { *this = other.view(); }
+    DeclaredText(DeclaredText&&) noexcept = default;
+    DeclaredText& operator=(const DeclaredText& other) { return *this = other.view(); }
+    DeclaredText& operator=(DeclaredText&&) noexcept = default;
+    DeclaredText& operator=(std::string_view text);
+
+    [[nodiscard]] std::string_view view() const { return text_ ? std::string_view(*text_) : std::string_view(); }
+    operator std::string_view() const { return view(); }
+    [[nodiscard]] bool empty() const { return view().empty(); }
+
+    friend bool operator==(const DeclaredText& a, std::string_view b) { return a.view() == b; }
+    friend std::ostream& operator<<(std::ostream& out, const DeclaredText& text);
+
+private:
+    std::unique_ptr<std::string> text_;
+};
+
+// Fields in an order that leaves no padding but the end's.
 struct FunctionRecord {
     std::string name;                 // upper-cased copy of the registered name
-    uint32_t nameHash = 0;            // HashName of name: the key of every lookup
     BuiltinHandler handler = nullptr; // none for compiler-resolved keywords and native functions
-    std::string libraryName;          // declared native functions only
-    std::string exportName;           // entry name in the library; after linking, the one that resolved
-    uint8_t argumentCount = 0;        // ignored when anyArity is set
-    uint8_t returnsValue = 0;         // 1: the call leaves one value on the stack
+    DeclaredText libraryName;         // declared native functions only
+    DeclaredText exportName;          // entry name in the library; after linking, the one that resolved
     void* procedureEntry = nullptr;   // resolved entry of a native function without result
     void* functionEntry = nullptr;    // resolved entry of a native function with result
+    uint32_t nameHash = 0;            // HashName of name: the key of every lookup
+    uint8_t argumentCount = 0;        // ignored when anyArity is set
+    uint8_t returnsValue = 0;         // 1: the call leaves one value on the stack
     uint8_t wideText = 0;             // native function takes UTF-16 texts; "W" export tried first
     uint8_t anyArity = 0;             // the compiler accepts any number of arguments
     uint8_t argumentFrame = 0;        // with anyArity: a __savesp step goes before the arguments
@@ -47,6 +74,9 @@ struct FunctionRecord {
 [[nodiscard]] int RegisterFunctionFlagsEx(std::string_view name, BuiltinHandler handler, bool anyArity, bool argumentFrame,
                                           bool returnsValue);
 [[nodiscard]] int RegisterBuiltin(std::string_view name, BuiltinHandler handler, uint8_t argumentCount, bool returnsValue);
+// RegisterFunction for a caller that has the name's hash already:
+// nameHash must be HashUpperCaseName(name).
+[[nodiscard]] int RegisterFunctionHashed(std::string_view name, uint32_t nameHash, BuiltinHandler handler);
 
 // Zeroes every field of a record; the record keeps its slot.
 void ClearFunctionRecord(int index);
@@ -108,9 +138,19 @@ LinkStatus LinkDllFunction(int index);
 // returns a value) or procedure entry. True when it resolved.
 bool ResolveDllEntry(void* library, int index, std::string_view entryName);
 
-// The name as registered: ASCII letters upper-cased, other bytes unchanged.
+// A byte of a name as registered: ASCII letters upper-cased, other bytes unchanged.
+[[nodiscard]] constexpr char UpperCaseNameByte(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+// The name as registered.
 [[nodiscard]] std::string UpperCaseName(std::string_view name);
-// HashName of the upper-cased name.
-[[nodiscard]] uint32_t HashUpperCaseName(std::string_view name);
+// HashName of the upper-cased name, without making the upper-cased copy; also
+// at compile time, so tables of fixed names can carry their hashes.
+[[nodiscard]] constexpr uint32_t HashUpperCaseName(std::string_view name) {
+    uint32_t h = 0;
+    for (char c : name)
+        h = h * 65599u + static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(UpperCaseNameByte(c))));
+    return h & 0x7FFFFFFFu;
+}
 
 }  // namespace qob

@@ -106,13 +106,20 @@ std::span<const OpcodeBuiltin> OpcodeBuiltins() {
 int RegisterRow(int orderIndex, const BuiltinRegistration& row) {
     BuiltinHandler handler =
         row.handler == kNotBuilt ? BindBuiltinPlaceholder(orderIndex, row) : row.handler;
-    bool returns = row.returns == Returns::Value;
+    const int index = RegisterFunctionHashed(row.name, row.nameHash, handler);
+    if (index < 0) return index;
+    // A fixed arity keeps its count; any arity leaves the count 0.
+    FunctionRecord& record = *FunctionRecordAt(index);
+    record.returnsValue = row.returns == Returns::Value;
     switch (row.arity) {
-    case Arity::Fixed: return RegisterBuiltin(row.name, handler, row.argumentCount, returns);
-    case Arity::Any: return RegisterFunctionFlagsEx(row.name, handler, true, false, returns);
-    case Arity::Framed: return RegisterFunctionFlagsEx(row.name, handler, true, true, returns);
+    case Arity::Fixed: record.argumentCount = row.argumentCount; break;
+    case Arity::Any: record.anyArity = 1; break;
+    case Arity::Framed:
+        record.anyArity = 1;
+        record.argumentFrame = 1;
+        break;
     }
-    return -1;
+    return index;
 }
 
 void FillOpcodeHandlerTable(std::span<const OpcodeRegistration> rows) {

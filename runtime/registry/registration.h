@@ -31,6 +31,8 @@ struct BuiltinRegistration {
     Returns returns;
     Arity arity;
     BuiltinHandler handler;  // null: a keyword the compiler resolves itself
+    // The record's name hash, computed with the table at compile time.
+    uint32_t nameHash = HashUpperCaseName(name);
 };
 
 // The runtime's own registration rows: the keywords the compiler resolves

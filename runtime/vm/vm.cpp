@@ -5,6 +5,10 @@
 #include "runtime/vm/vm.h"
 
 #include <pthread.h>
+#include <sys/auxv.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <bit>
 #include <cstdio>
@@ -34,6 +38,10 @@
 #include "runtime/vm/push_instructions.h"
 #include "runtime/vm/runtime_error.h"
 #include "runtime/vm/value_stack.h"
+
+// The start-up stack end the C library records (the thread library's
+// reference point for the main thread's stack).
+extern "C" void* __libc_stack_end;
 
 namespace qob {
 
@@ -101,27 +109,101 @@ struct InPlaceRun {
 // took on before it returns), so a stack serves. Deeper calls take the
 // native way, whose stack check reports runaway recursion.
 constexpr int32_t kMaxInPlaceRuns = 128;
-thread_local InPlaceRun tInPlaceRuns[kMaxInPlaceRuns];
 thread_local InPlaceRun* tInPlaceTop = nullptr;  // its next free entry; null until the thread's first run
+thread_local InPlaceRun* tInPlaceEnd = nullptr;  // past its last entry; null until the thread's first run
+
+// A thread's runs in place and TRY entries, most of the storage a thread
+// would have: made with its first run (or TRY entry) as zero pages that get
+// memory as they are used, and given back when the thread ends.
+struct ThreadRunStorage {
+    InPlaceRun inPlaceRuns[kMaxInPlaceRuns];
+    TryEntry tryEntries[kMaxTryEntries];
+};
+thread_local ThreadRunStorage* tRunStorage = nullptr;
+
+void FreeThreadRunStorage(void* storage) {
+    munmap(storage, sizeof(ThreadRunStorage));
+    tRunStorage = nullptr;
+    tInPlaceTop = tInPlaceEnd = nullptr;
+    TryStack.entries.Forget();
+}
+
+[[gnu::cold, gnu::noinline]] ThreadRunStorage& MakeThreadRunStorage() {
+    if (tRunStorage) return *tRunStorage;
+    // Ends the thread's storage with the thread (the process's own thread
+    // keeps it until the process ends).
+    static const pthread_key_t kStorageKey = [] {
+        pthread_key_t key{};
+        if (pthread_key_create(&key, FreeThreadRunStorage) != 0) std::abort();
+        return key;
+    }();
+    void* pages = mmap(nullptr, sizeof(ThreadRunStorage), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (pages == MAP_FAILED) {
+        std::fputs("Out of memory for a thread's runs\n", stderr);
+        std::abort();
+    }
+    pthread_setspecific(kStorageKey, pages);
+    tRunStorage = static_cast<ThreadRunStorage*>(pages);
+    tInPlaceTop = tRunStorage->inPlaceRuns;
+    tInPlaceEnd = tRunStorage->inPlaceRuns + kMaxInPlaceRuns;
+    return *tRunStorage;
+}
 
 // Lowest address of this thread's stack that a run may reach: deeper
 // recursion is reported as an error instead of overflowing the stack.
 constexpr size_t kStackReserve = 256 * 1024;
 thread_local uintptr_t tStackLimit = 0;
 
-uintptr_t ComputeStackLimit() {
-    pthread_attr_t attributes;
-    void* base = nullptr;
-    size_t size = 0;
-    if (pthread_getattr_np(pthread_self(), &attributes) != 0) return 1;
-    pthread_attr_getstack(&attributes, &base, &size);
-    pthread_attr_destroy(&attributes);
-    const auto low = reinterpret_cast<uintptr_t>(base);
+uintptr_t LimitOfStack(uintptr_t low, size_t size) {
     return size > 2 * kStackReserve ? low + kStackReserve : low + size / 2;
 }
 
+// The main thread's stack, as the thread library gives it, without reading
+// the process's memory map: it ends with the page that holds the start-up
+// stack end; what lies above (arguments, environment, up to the program's
+// file name, which the kernel puts at the top of the mapping) counts against
+// the stack's resource limit. False when that cannot be had that way (no
+// limit, or no file name in the auxiliary vector).
+bool MainStackOf(uintptr_t& low, size_t& size) {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_STACK, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return false;
+    const auto fileName = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    if (!fileName || pageSize <= 0) return false;
+    const auto page = static_cast<uintptr_t>(pageSize);
+    const uintptr_t stackEnd = (reinterpret_cast<uintptr_t>(__libc_stack_end) & ~(page - 1)) + page;
+    const uintptr_t mappingEnd =
+        (reinterpret_cast<uintptr_t>(fileName) + std::strlen(fileName) + 1 + sizeof(void*) + page - 1) & ~(page - 1);
+    if (mappingEnd < stackEnd || limit.rlim_cur <= mappingEnd - stackEnd) return false;
+    size = (limit.rlim_cur - (mappingEnd - stackEnd)) & ~(page - 1);
+    if (size == 0 || size > stackEnd) return false;
+    low = stackEnd - size;
+    return true;
+}
+
+}  // namespace
+
+TryEntry* TryEntries::Make() {
+    entries_ = MakeThreadRunStorage().tryEntries;
+    return entries_;
+}
+
+uintptr_t FindStackLimit() {
+    uintptr_t low = 0;
+    size_t size = 0;
+    if (gettid() == getpid() && MainStackOf(low, size)) return LimitOfStack(low, size);
+    pthread_attr_t attributes;
+    void* base = nullptr;
+    if (pthread_getattr_np(pthread_self(), &attributes) != 0) return 1;
+    pthread_attr_getstack(&attributes, &base, &size);
+    pthread_attr_destroy(&attributes);
+    return LimitOfStack(reinterpret_cast<uintptr_t>(base), size);
+}
+
+namespace {
+
 bool StackIsExhausted() {
-    if (tStackLimit == 0) tStackLimit = ComputeStackLimit();
+    if (tStackLimit == 0) tStackLimit = FindStackLimit();
     char probe;
     return reinterpret_cast<uintptr_t>(&probe) < tStackLimit;
 }
@@ -611,8 +693,8 @@ template <Handler kCaller, bool kErrorCopied>
     RunRecord* const outer = tCurrentRun;
     Instruction* const caller = CurrentInstruction;
     InPlaceRun* const top = tInPlaceTop;
-    if (!outer || !top || top == tInPlaceRuns + kMaxInPlaceRuns ||
-        caller->handler != kCaller)
+    // (Before the thread's first run both ends are null.)
+    if (!outer || top == tInPlaceEnd || caller->handler != kCaller)
         return false;
     if constexpr (!kMethod) procedure = JumpTarget(caller);
     ProgramContext* const context = CurrentContext;
@@ -1005,7 +1087,7 @@ void Handle_CALL() {
 void RunProcedureIn(ProgramContext* context, Instruction* procedure) {
     // A thread's runs begin here: its stack of runs in place is ready from then on.
     if (!tInPlaceTop) [[unlikely]]
-        tInPlaceTop = tInPlaceRuns;
+        MakeThreadRunStorage();
     CallInContext = context;
     CallInProcedure = procedure;
     if (!procedure || !RunHandedInCall()) RunAnyCall();

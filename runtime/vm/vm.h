@@ -48,9 +48,23 @@ struct TryEntry {
     int32_t callDepth;
 };
 
+// The kMaxTryEntries entries of a thread's TRY stack. They are made with the
+// thread's first run or first entry, not with the thread: a thread that runs
+// no script code, and the process until its first run, keep no pages for them.
+class TryEntries {
+public:
+    TryEntry& operator[](int32_t index) { return (entries_ ? entries_ : Make())[index]; }
+    // The thread ends and its entries with it.
+    void Forget() { entries_ = nullptr; }
+
+private:
+    TryEntry* Make();
+    TryEntry* entries_ = nullptr;
+};
+
 // TRY entries belong to the runs of one thread, so each thread has its own stack.
 struct TryStackState {
-    TryEntry entries[kMaxTryEntries];
+    TryEntries entries;
     int32_t depth;
 };
 extern thread_local TryStackState TryStack;
@@ -73,6 +87,12 @@ void Handle_CALL();
 
 // Runs a procedure of a context the way other subsystems call back into scripts.
 void RunProcedureIn(ProgramContext* context, Instruction* procedure);
+
+// The lowest address of the calling thread's native stack that a run may
+// reach: 256 KiB above the stack's low end, or half of a smaller stack. Each
+// thread finds it on its first run and keeps it; a call below it is
+// reported as nested too deeply. 1 when the stack's bounds are not known.
+[[nodiscard]] uintptr_t FindStackLimit();
 
 // Number of runs active on this thread (the native nesting of RunProcedure).
 [[nodiscard]] int32_t RunNesting();

@@ -15,6 +15,7 @@
 #include "engine/engine_state.h"
 #include "host/debugger_link.h"
 #include "native/native_registrations.h"
+#include "runtime/data/hash.h"
 #include "runtime/registry/placeholder_handlers.h"
 #include "sound/sound_registrations.h"
 #include "windows/windows_registrations.h"
@@ -66,6 +67,19 @@ TEST_F(RegistrationTest, NoTwoRegisteredNamesShareAHash) {
     std::set<uint32_t> hashes;
     for (int i = 0; i < FunctionCount(); ++i) hashes.insert(FunctionRecordAt(i)->nameHash);
     EXPECT_EQ(hashes.size(), static_cast<size_t>(kRegisteredNameCount));
+}
+
+// Each row carries the hash its record is filed under: the name's hash,
+// upper-cased, whatever the case it is written in.
+TEST_F(RegistrationTest, EachRowCarriesItsRecordsHash) {
+    std::vector<const BuiltinRegistration*> rows = RowsInRegistrationOrder();
+    ASSERT_EQ(rows.size(), static_cast<size_t>(kRegisteredNameCount));
+    for (int i = 0; i < kRegisteredNameCount; ++i) {
+        const std::string upper = UpperCaseName(rows[i]->name);
+        EXPECT_EQ(rows[i]->nameHash, HashName(upper.data(), upper.size())) << rows[i]->name;
+        EXPECT_EQ(FunctionRecordAt(i)->nameHash, rows[i]->nameHash) << rows[i]->name;
+        EXPECT_EQ(FindFunctionByName(rows[i]->name), i) << rows[i]->name;
+    }
 }
 
 TEST_F(RegistrationTest, EachLayerTableHoldsItsNames) {

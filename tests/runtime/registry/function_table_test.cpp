@@ -50,6 +50,60 @@ TEST_F(FunctionTableTest, OnlyAsciiLettersAreUpperCased) {
     EXPECT_EQ(FindFunctionByHash(HashName("CAF\xE9", 4)), index);
 }
 
+// The hash taken without an upper-cased copy, at run time and at compile
+// time, is the hash of the copy: bytes next to the letters and bytes above
+// 127 (read as negative) stay as they are.
+TEST_F(FunctionTableTest, HashWithoutACopyIsTheHashOfTheUpperCasedName) {
+    constexpr uint32_t kAtCompileTime = HashUpperCaseName("ReadWrite");
+    EXPECT_EQ(kAtCompileTime, HashName("READWRITE", 9));
+    const std::string cases[] = {"",       "a",          "z",       "`az{",  "@AZ[",           "g_rgb",
+                                 "caf\xE9", "\xFF\x80x", "m=",      "++2",   "__dropallfctstack",
+                                 std::string("a\0b", 3),   "extractfilefrompackageex"};
+    for (const std::string& name : cases) {
+        const std::string upper = UpperCaseName(name);
+        EXPECT_EQ(HashUpperCaseName(name), HashName(upper.data(), upper.size())) << name;
+        EXPECT_EQ(HashUpperCaseName(name), HashUpperCaseName(upper)) << name;
+    }
+}
+
+// A declaration's text holds its own copy: empty until set, set again in
+// place, emptied by an empty text; copies are independent of the original.
+TEST(DeclaredTextTest, HoldsItsOwnCopy) {
+    DeclaredText text;
+    EXPECT_TRUE(text.empty());
+    EXPECT_EQ(text, "");
+    std::string source = "coredll";
+    text = source;
+    source[0] = 'X';
+    EXPECT_EQ(text, "coredll");
+    EXPECT_FALSE(text.empty());
+    text = std::string_view("gdi.dll");
+    EXPECT_EQ(text.view(), "gdi.dll");
+    EXPECT_FALSE(text == "gdi");
+
+    DeclaredText copy = text;
+    text = "other";
+    EXPECT_EQ(copy, "gdi.dll");
+    copy = text;
+    EXPECT_EQ(copy, "other");
+    DeclaredText moved = std::move(copy);
+    EXPECT_EQ(moved, "other");
+    moved = "";
+    EXPECT_TRUE(moved.empty());
+    std::ostringstream shown;
+    shown << text;
+    EXPECT_EQ(shown.str(), "other");
+
+    // A record's copy keeps its own texts too.
+    FunctionRecord record;
+    record.libraryName = "lib.dll";
+    record.exportName = "Entry";
+    FunctionRecord copied = record;
+    record.exportName = "EntryW";
+    EXPECT_EQ(copied.libraryName, "lib.dll");
+    EXPECT_EQ(copied.exportName, "Entry");
+}
+
 TEST_F(FunctionTableTest, SameNameInAnotherCaseReplacesTheRecordInItsSlot) {
     ASSERT_EQ(RegisterFunction("first", HandlerC), 0);
     ASSERT_EQ(RegisterFunction("abc", HandlerA), 1);

@@ -7,6 +7,8 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -14,6 +16,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "platform/memory.h"
 #include "platform/message_box.h"
@@ -1037,6 +1040,47 @@ TEST_F(VmTest, RunawayRecursionIsReportedNotCrashed) {
         }
     }
     TryStack.depth = 0;
+}
+
+// The limit each thread finds is the one the thread library's bounds of its
+// stack give: on the main thread, which finds it without reading the
+// process's memory map, with the resource limit the process has and with
+// smaller ones (the main thread's stack is bounded by it), and on a thread
+// of its own.
+TEST(StackLimitTest, EachThreadFindsTheLimitOfItsOwnStack) {
+    auto libraryLimit = [] {
+        pthread_attr_t attributes;
+        void* base = nullptr;
+        size_t size = 0;
+        EXPECT_EQ(pthread_getattr_np(pthread_self(), &attributes), 0);
+        pthread_attr_getstack(&attributes, &base, &size);
+        pthread_attr_destroy(&attributes);
+        const auto low = reinterpret_cast<uintptr_t>(base);
+        return size > 512 * 1024 ? low + 256 * 1024 : low + size / 2;
+    };
+    char local;
+    EXPECT_EQ(FindStackLimit(), libraryLimit());
+    EXPECT_LT(FindStackLimit(), reinterpret_cast<uintptr_t>(&local));
+
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_STACK, &saved), 0);
+    for (rlim_t bytes : {rlim_t{4} << 20, rlim_t{1} << 20, rlim_t{768} << 10, rlim_t{384} << 10}) {
+        if (saved.rlim_max != RLIM_INFINITY && bytes > saved.rlim_max) continue;
+        rlimit smaller = saved;
+        smaller.rlim_cur = bytes;
+        ASSERT_EQ(setrlimit(RLIMIT_STACK, &smaller), 0);
+        EXPECT_EQ(FindStackLimit(), libraryLimit()) << bytes;
+        ASSERT_EQ(setrlimit(RLIMIT_STACK, &saved), 0);
+    }
+
+    uintptr_t threadLimit = 0;
+    uintptr_t threadExpected = 0;
+    std::thread([&] {
+        threadLimit = FindStackLimit();
+        threadExpected = libraryLimit();
+    }).join();
+    EXPECT_EQ(threadLimit, threadExpected);
+    EXPECT_GT(threadLimit, 1u);
 }
 
 // --- FOREACH over structures, matrices and objects ---------------------------------
