@@ -92,7 +92,9 @@ struct DirectiveHashBits {
         return (words[(hash >> 6) & 1023] >> (hash & 63)) & 1;
     }
 };
-constexpr DirectiveHashBits kDirectiveHashBits = [] {
+// The table of every such word but one: a run of plain tokens takes IF as
+// it takes any other word, and tests only this table for its words.
+constexpr DirectiveHashBits MakeDirectiveHashBits(std::optional<Keyword> left) {
     DirectiveHashBits bits;
     for (Keyword keyword :
          {Keyword::DirectiveDeasm, Keyword::DirectiveIfdef, Keyword::DirectiveIfndef, Keyword::DirectiveElseIf,
@@ -103,11 +105,17 @@ constexpr DirectiveHashBits kDirectiveHashBits = [] {
           Keyword::DirectiveUndef, Keyword::DirectiveInclude, Keyword::DirectiveNamespace,
           Keyword::DirectiveEndNamespace, Keyword::DirectiveImport, Keyword::DirectiveDeclare,
           Keyword::DirectiveDeclareApi, Keyword::DirectiveCDeclare, Keyword::DirectiveCDeclareApi}) {
+        if (keyword == left) continue;
         const uint32_t hash = KeywordHashes[keyword];
         bits.words[(hash >> 6) & 1023] |= uint64_t{1} << (hash & 63);
     }
     return bits;
-}();
+}
+constexpr DirectiveHashBits kDirectiveHashBits = MakeDirectiveHashBits(std::nullopt);
+// Without IF: a hash whose bit only IF sets is IF or no such word at all, and
+// both are only appended. Should another word share IF's bit, IF is left to
+// Next as before.
+constexpr DirectiveHashBits kPlainRunHashBits = MakeDirectiveHashBits(Keyword::If);
 
 // One call of PreprocessFile: the reader of one text with its own line
 // counter, over the process-wide directive state.
@@ -149,7 +157,9 @@ private:
 
     [[nodiscard]] bool IsPlainToken(const ScannedToken& token) const;
     [[nodiscard]] PlainStop PassPlainTokens(size_t stopBefore);
-    [[nodiscard]] bool TakePlainToken(const PlainToken& token, TokenAppender& appender);
+    template <bool kFixed>
+    [[nodiscard]] bool TakePlainToken(const PlainToken& token, TokenAppender& appender, const char* file,
+                                      int fixedLine, int fixedColumn) const;
     void HandleToken(const ScannedToken& token);
     void ReportScanError(const ScannedToken& token);
     void HandleImmediate(const ScannedToken& token);
@@ -319,10 +329,22 @@ bool SourceRun::IsPlainToken(const ScannedToken& token) const {
 
 // The scanner's run of plain tokens, appended in an active level. A function
 // of its own, so that the loop keeps its state in registers.
+// The position a token is given and the file name are read once per run,
+// not after each appended node (whose stores may change any member as far as
+// the compiler knows), and a run at a fixed position has a loop of its own.
 [[gnu::noinline]] PlainStop SourceRun::PassPlainTokens(size_t stopBefore) {
     TokenAppender appender(cursor_);
-    const PlainStop stop = scanner_.PassPlainTokens(
-        stopBefore, [this, &appender](const PlainToken& token) { return TakePlainToken(token, appender); });
+    const char* const file = internedFile_;
+    const int line = fixedLine_;
+    const int column = fixedColumn_;
+    const PlainStop stop =
+        line != -1 ? scanner_.PassPlainTokens(stopBefore,
+                                              [this, &appender, file, line, column](const PlainToken& token) {
+                                                  return TakePlainToken<true>(token, appender, file, line, column);
+                                              })
+                   : scanner_.PassPlainTokens(stopBefore, [this, &appender, file](const PlainToken& token) {
+                         return TakePlainToken<false>(token, appender, file, 0, 0);
+                     });
     appender.Finish();
     return stop;
 }
@@ -332,12 +354,13 @@ bool SourceRun::IsPlainToken(const ScannedToken& token) const {
 // takes IF: it starts only while no ELSE waits on its line (elseSeen_), and
 // takes no ELSE, so an IF in it is no ELSE IF and ProcessToken would only
 // append it.
-inline bool SourceRun::TakePlainToken(const PlainToken& token, TokenAppender& appender) {
-    if (kDirectiveHashBits.Has(token.hash) && token.hash != KeywordHashes[Keyword::If]) return false;
+template <bool kFixed>
+[[gnu::always_inline]] inline bool SourceRun::TakePlainToken(const PlainToken& token, TokenAppender& appender,
+                                                             const char* file, int fixedLine,
+                                                             int fixedColumn) const {
+    if (kPlainRunHashBits.Has(token.hash)) return false;
     if (token.word && !token.endsWithSigil && FindDefineByHash(token.hash) >= 0) return false;
-    const bool fixed = fixedLine_ != -1;
-    appender.Append(token.text, token.hash, internedFile_, fixed ? fixedLine_ : token.line,
-                    fixed ? fixedColumn_ : token.column);
+    appender.Append(token.text, token.hash, file, kFixed ? fixedLine : token.line, kFixed ? fixedColumn : token.column);
     return true;
 }
 
